@@ -1,0 +1,43 @@
+# Installs the build into a scratch prefix, then builds and runs a tiny
+# consumer against it twice: through find_package(zfit) and through pkg-config.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} RESULT_VARIABLE r OUTPUT_QUIET)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "install failed")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -G Ninja
+                        -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "consumer configure failed")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "consumer build failed")
+endif()
+execute_process(COMMAND ${WORK_DIR}/build/consumer RESULT_VARIABLE r OUTPUT_VARIABLE out)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "consumer (CMake) failed: ${out}")
+endif()
+
+file(GLOB pcdir LIST_DIRECTORIES true ${prefix}/lib*/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} ${pcdir})
+execute_process(COMMAND pkg-config --cflags --libs zfit OUTPUT_VARIABLE flags RESULT_VARIABLE r
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know zfit")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+file(GLOB libdir LIST_DIRECTORIES true ${prefix}/lib*)
+list(GET libdir 0 libdir)
+execute_process(COMMAND cc -std=c11 ${CONSUMER_SOURCE}/main.c ${flags} -Wl,-rpath,${libdir} -o ${WORK_DIR}/consumer-pc
+                RESULT_VARIABLE r)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "consumer (pkg-config) build failed")
+endif()
+execute_process(COMMAND ${WORK_DIR}/consumer-pc RESULT_VARIABLE r OUTPUT_VARIABLE out)
+if(NOT r EQUAL 0)
+  message(FATAL_ERROR "consumer (pkg-config) failed: ${out}")
+endif()
+message(STATUS "installed zfit serves find_package and pkg-config consumers")

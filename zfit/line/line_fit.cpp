@@ -1,0 +1,75 @@
+// The line family's records and entries: validation, dispatch on mode and
+// numIgnore, and the validity flag.
+#include <cmath>
+
+#include <zfit/frame/frame.hpp>
+#include <zfit/line/line_internal.hpp>
+
+template <>
+struct zfit::ResultShape<zmath_lineFitResult> {
+    static zfit_status reset(zmath_lineFitResult& r) { return zmath_shapeFLine_init(&r.line); }
+    static void copy(zmath_lineFitResult& to, const zmath_lineFitResult& from)
+    {
+        to.isValid = from.isValid;
+        to.line = from.line;
+        to.rmsError = from.rmsError;
+    }
+};
+
+ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
+ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_lineFitResult)
+ZFIT_DEFINE_RESULT_RESET(zmath_lineFitResult)
+
+namespace {
+
+zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_lineFitParams& params,
+                         zmath_lineFitResult* result)
+{
+    const int32_t m = params.numIgnore;
+    switch (params.mode) {
+    case 0:
+        if (m >= 4) return zmath_lineFitRanked_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
+        return zmath_lineFitExhaustive_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
+    case 1:
+        return zmath_lineFitMinZone_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
+    default:
+        return zmath_errFitBadMode;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zmath_lineFitParams_init(zmath_lineFitParams* params)
+{
+    *params = zmath_lineFitParams{0, HUGE_VAL, 0};
+    return zfit_ok;
+}
+
+zfit_status zmath_lineFitParams_validate(const zmath_lineFitParams* params)
+{
+    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
+    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    return zfit_ok;
+}
+
+zfit_status zmath_lineFitVector(const zstd_vector_zmath_vect* points, const zmath_lineFitParams* params,
+                                zmath_lineFitResult* result)
+{
+    ZFIT_TRY(zmath_lineFitParams_validate(params));
+    ZFIT_TRY(runAlgorithm(points, *params, result));
+    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
+    return zfit_ok;
+}
+
+zfit_status zmath_lineFit(const zmath_vect* points, int32_t count, const zmath_lineFitParams* params,
+                          zmath_lineFitResult* result)
+{
+    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
+        return zmath_lineFitVector(vector, params, result);
+    });
+}
+
+}  // extern "C"

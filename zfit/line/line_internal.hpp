@@ -1,0 +1,71 @@
+// Line family internals: the moment-sum record and the algorithms behind
+// zmath_lineFitVector. Shared by the least-squares path and the robust
+// searches; not exported.
+#pragma once
+
+#include <cstdint>
+
+#include <zfit/line/line.h>
+#include <zfit/services/math.hpp>
+
+// The moment sums of a set of points. Removing a point subtracts exactly the
+// terms adding it added, so a record can be taken down to a subset and built
+// up again without another pass over the points.
+struct zfit_lineVals {
+    int32_t count;
+    double sumX, sumY;
+    double sumXX, sumYY;
+    double sumXY;
+};
+
+inline zfit_status zfit_lineVals_init_(zfit_lineVals* sums)
+{
+    *sums = zfit_lineVals{0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    return zfit_ok;
+}
+
+inline zfit_status zfit_lineVals_add_(zfit_lineVals* sums, const zmath_vect& p)
+{
+    sums->sumX += p.x;
+    sums->sumY += p.y;
+    sums->sumXX += p.x * p.x;
+    sums->sumYY += p.y * p.y;
+    sums->sumXY += p.x * p.y;
+    sums->count += 1;
+    return zfit_ok;
+}
+
+inline zfit_status zfit_lineVals_remove_(zfit_lineVals* sums, const zmath_vect& p)
+{
+    sums->sumX -= p.x;
+    sums->sumY -= p.y;
+    sums->sumXX -= p.x * p.x;
+    sums->sumYY -= p.y * p.y;
+    sums->sumXY -= p.x * p.y;
+    sums->count -= 1;
+    return zfit_ok;
+}
+
+// The orthogonal least-squares line of the summed points, stored with d >= 0.
+// zmath_errDegenerate for fewer than two points, for a scatter without a
+// preferred direction (its anisotropy within the rounding floor of the sums)
+// and for non-finite sums.
+zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* line);
+
+// *out = sum of squared distances of the summed points from the line, read
+// back from the moments (cheap, but loses digits far from the origin).
+zfit_status zfit_lineVals_sumSquares_(const zfit_lineVals* sums, const zmath_shapeFLine* line, double* out);
+
+// *out = RMS distance of all points of the vector from the line, measured
+// from the points themselves.
+zfit_status zmath_lineFitRmsError_(const zmath_shapeFLine* line, const zstd_vector_zmath_vect* points, double* out);
+
+// The three algorithms of zmath_lineFitVector. Each writes straight into the
+// caller's line, rmsError and ignoredIndices, and sets rmsError to HUGE_VAL
+// on entry.
+zfit_status zmath_lineFitExhaustive_(const zstd_vector_zmath_vect* points, int32_t numIgnore, zmath_shapeFLine* line,
+                                     double* rmsError, zstd_vector32* ignoredIndices);
+zfit_status zmath_lineFitRanked_(const zstd_vector_zmath_vect* points, int32_t numIgnore, zmath_shapeFLine* line,
+                                 double* rmsError, zstd_vector32* ignoredIndices);
+zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t numIgnore, zmath_shapeFLine* line,
+                                  double* rmsError, zstd_vector32* ignoredIndices);

@@ -25,7 +25,9 @@ int demo::line()
         std::printf("  normal form  -x*sin(t) + y*cos(t) = d,  t = %.6f rad (%.3f deg), d = %.6f\n", line.angle,
                     line.angle * 180.0 / std::numbers::pi, line.d);
         std::printf("  direction    (%.6f, %.6f)\n", std::cos(line.angle), std::sin(line.angle));
-        std::printf("  rmsError     %.6f   valid %d\n\n", result.rmsError, static_cast<int>(result.isValid));
+        std::printf("  rmsError     %.6f   valid %d\n", result.rmsError, static_cast<int>(result.isValid));
+        failed = demo::picture("line", zcli::lineFigure({points, points + count}, result, params.mode));
+        std::printf("\n");
     }
     zmath_lineFitResult_destruct(&result);
     return failed;

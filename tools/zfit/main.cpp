@@ -1,25 +1,93 @@
-// The zfit command.
-#include <cstdio>
-#include <cstring>
+// The zfit command: fits point files with the library and reports the result.
+#include <exception>
+#include <iostream>
+#include <new>
 
-int runDemo();
+#include <CLI/CLI.hpp>
+
+#include "cli.hpp"
+#include "demo.hpp"
+
+namespace zcli {
+
+void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
+{
+    command
+        .add_option("file", common.input,
+                    "the input: CSV or whitespace-separated numbers (a header line and # comments allowed), "
+                    "or JSON (an array of rows, each an array of numbers or an object keyed by column name); "
+                    "- reads standard input")
+        ->required()
+        ->type_name("FILE");
+    if (offerWeights)
+        command.add_flag("--weights", common.weights,
+                         "read a weight per row from the column after the coordinates (the weighted fit)");
+    command.add_flag("--json", common.json,
+                     "print every field of the result record, the status code and its name as JSON");
+    command.add_option("--svg", common.svg, "draw the points and the fitted shape into an SVG file")
+        ->type_name("FILE");
+    command
+        .add_option("--timeout", common.timeout,
+                    "stop a long search after SECONDS (at its next pass) and report it as cancelled")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("SECONDS");
+    command.add_flag("--quiet,-q", common.quiet, "show no progress on standard error");
+}
+
+}  // namespace zcli
 
 namespace {
 
-void usage(std::FILE* out)
-{
-    std::fputs("usage: zfit demo      fit the embedded sample data of every family and print the results\n", out);
-}
+constexpr const char* kFooter = R"(Exit status:
+  0  the fit succeeded and is valid (its error is below --max-rms)
+  1  the fit succeeded but is not valid
+  2  bad usage, unreadable or malformed input, or an output file that cannot be written
+  3  the fit failed: the library's status name is printed on standard error
+  4  the search was cancelled by --timeout
+
+Run 'zfit COMMAND --help' for the options of a command.)";
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) return runDemo();
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        usage(stdout);
-        return 0;
+    CLI::App app{"Fits lines, circles, ellipses, parabolas and point transforms to point files.", "zfit"};
+    app.set_version_flag("--version", std::string("zfit ") + ZFIT_VERSION);
+    app.require_subcommand(1);
+    app.footer(kFooter);
+
+    zcli::Registry registry;
+    zcli::addLineCommand(app, registry);
+    zcli::addCircleCommand(app, registry);
+    zcli::addEllipseCommand(app, registry);
+    zcli::addParabolaCommand(app, registry);
+    zcli::addPointToPointCommand(app, registry);
+    zcli::addPointToLineCommand(app, registry);
+
+    std::string svgDirectory;
+    CLI::App* demo = app.add_subcommand("demo", "fit the embedded sample data of every family and print the results");
+    demo->add_option("--svg", svgDirectory, "also draw one picture per family into DIR (created when missing)")
+        ->type_name("DIR");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : zcli::exitUsage;
     }
-    usage(stderr);
-    return 2;
+
+    try {
+        if (demo->parsed()) return runDemo(svgDirectory);
+        for (auto& [command, action] : registry.actions)
+            if (command->parsed()) return action();
+    } catch (const zcli::UsageError& e) {
+        std::cerr << "zfit: " << e.what() << "\n";
+        return zcli::exitUsage;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "zfit: out of memory\n";
+        return zcli::exitFailed;
+    } catch (const std::exception& e) {
+        std::cerr << "zfit: " << e.what() << "\n";
+        return zcli::exitUsage;
+    }
+    return zcli::exitUsage;
 }

@@ -1,0 +1,280 @@
+// The zfit command's shared pieces: input tables, option groups, the watch
+// that shows progress and enforces --timeout, the report (summary or JSON,
+// exit status) and the SVG figure. Each family's subcommand lives in its own
+// fit_<family>.cpp and uses only what is declared here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include <zfit/zfit.h>
+
+namespace CLI {
+class App;
+}
+
+namespace zcli {
+
+using Json = nlohmann::ordered_json;
+
+// ---- exit statuses ---------------------------------------------------------
+
+enum Exit : int {
+    exitValid = 0,      // the fit succeeded and its error is below --max-rms
+    exitNotValid = 1,   // the fit succeeded but isValid is 0
+    exitUsage = 2,      // bad usage, unreadable or malformed input, unwritable output
+    exitFailed = 3,     // the library returned a failure status
+    exitCancelled = 4,  // the search was stopped by --timeout
+};
+
+// A problem with the command line, the input or an output file. main prints
+// "zfit: <what>" and exits with exitUsage.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// ---- input tables ----------------------------------------------------------
+
+// What a subcommand reads from each row: the names of its columns in order
+// (they are also the keys of JSON object rows) and whether a weight column
+// follows them.
+struct Layout {
+    std::vector<std::string> columns;
+    bool weighted = false;
+    bool weightsOffered = false;  // the family has a weighted fit (--weights)
+    std::size_t width() const { return columns.size() + (weighted ? 1 : 0); }
+    std::string describe() const;  // "x, y, weight"
+};
+
+// Rows of numbers read from a file, all of the layout's width.
+struct Table {
+    std::string source;         // the name used in messages ("<stdin>" for -)
+    std::size_t width = 0;
+    std::vector<double> values; // row by row
+
+    std::size_t rows() const { return width == 0 ? 0 : values.size() / width; }
+    // The row count as the library's 32-bit count (UsageError when too many).
+    int32_t count() const;
+    double at(std::size_t row, std::size_t column) const { return values[row * width + column]; }
+    // Column pair (c, c + 1) of every row as points.
+    std::vector<zmath_vect> points(std::size_t column = 0) const;
+    // One column of every row.
+    std::vector<double> column(std::size_t column) const;
+};
+
+// Reads a table from text: CSV or whitespace-separated numbers, an optional
+// header line, # comments; or JSON: an array of rows, each an array of
+// numbers or an object keyed by the column names. Throws UsageError with
+// "source:line:column: what" for malformed input.
+Table parseTable(std::string_view text, const std::string& source, const Layout& layout);
+// The same from a file ("-" reads standard input).
+Table readTable(const std::string& path, const Layout& layout);
+
+// ---- options shared by the fitting subcommands ----------------------------
+
+struct Common {
+    std::string input;
+    bool json = false;
+    std::string svg;
+    double timeout = 0.0;  // seconds; 0 = none
+    bool quiet = false;    // no progress on standard error
+    bool weights = false;  // only where the family offers weights
+};
+
+// Adds FILE, --json, --svg, --timeout, --quiet (and --weights when offered).
+void addCommonOptions(CLI::App& command, Common& common, bool offerWeights);
+
+// A subcommand registers what runs when it was chosen.
+using Action = std::function<int()>;
+struct Registry {
+    std::vector<std::pair<CLI::App*, Action>> actions;
+    void add(CLI::App* command, Action action) { actions.emplace_back(command, std::move(action)); }
+};
+
+// A result record constructed and destructed by its life-cycle functions.
+template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
+class Record {
+public:
+    Record() : status_(Construct(&record)) {}
+    ~Record()
+    {
+        if (!ZFIT_FAILED(status_)) Destruct(&record);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    // The construction's status: a failure (out of memory) is the fit's.
+    zfit_status status() const { return status_; }
+
+    R record;
+
+private:
+    zfit_status status_;
+};
+
+// ---- progress and timeout --------------------------------------------------
+
+// How a search polls the attention check: `passes` polls in all, and the
+// share of the work done after `done` polls (for the progress estimate).
+struct SearchPlan {
+    std::string label;  // "line search"
+    int64_t passes = 0;
+    std::function<double(int64_t done)> fraction;
+
+    // Pass i costs C(n - 1 - i, order) units, i = 0 .. n - 1: the outer loop
+    // of a search over pairs (order 1) or triples (order 2) of n points.
+    static SearchPlan nested(std::string label, int64_t polls, int64_t n, int order);
+    // Every poll costs the same.
+    static SearchPlan uniform(std::string label, int64_t polls);
+};
+
+// Installs the attention check on this thread for its lifetime: counts the
+// polls, shows progress on standard error once a search has run for about a
+// second, and cancels the search (zsys_errCancelled) after --timeout.
+class Watch {
+public:
+    Watch(const Common& common, SearchPlan plan);
+    ~Watch();
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+    bool cancelled() const { return cancelled_; }
+    int64_t polls() const { return polls_; }
+
+private:
+    static zfit_status poll(void* self);
+    void draw(bool final);
+
+    SearchPlan plan_;
+    bool quiet_;
+    bool terminal_;
+    bool timed_;
+    zsys_deadline deadline_{};
+    int64_t polls_ = 0;
+    bool cancelled_ = false;
+    bool drawn_ = false;
+    int64_t startNs_ = 0;
+    int64_t lastDrawNs_ = 0;
+    zsys_attentionFn previous_ = nullptr;
+    void* previousContext_ = nullptr;
+};
+
+// ---- report ----------------------------------------------------------------
+
+// A status as JSON: {"code": -2147482238, "hex": "0x80000582", "name": ...}.
+Json statusJson(zfit_status status);
+// "zmath_errDegenerate (0x80000582)".
+std::string statusText(zfit_status status);
+// A short explanation of a failure for people, or "" when none is known.
+const char* statusHint(zfit_status status);
+// A double for JSON: non-finite values become null.
+Json number(double value);
+Json vectJson(const zmath_vect& v);
+
+// Aligned "label  value" lines for the readable summary.
+class Summary {
+public:
+    explicit Summary(std::string heading) : text_(std::move(heading) + "\n") {}
+    Summary& row(const std::string& label, const std::string& value);
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+std::string fmt(double value);                // 7 significant digits
+std::string fmtPoint(const zmath_vect& v);    // "(x, y)"
+std::string fmtAngle(double radians);         // "26.56505 deg (0.4636476 rad)"
+std::string fmtLimit(double maxRmsError);     // "0.05" or "none"
+
+// What a fitting subcommand hands to finish().
+struct Outcome {
+    std::string command;   // "line"
+    const Common* common = nullptr;
+    std::size_t count = 0; // rows read
+    zfit_status status = 0;
+    bool valid = false;    // the result's isValid after a successful fit
+    Json params;           // the parameter record
+    Json result;           // the result record, every field
+    Json extra;            // further members of the JSON object (may be null)
+    std::string summary;   // the readable summary of a successful fit
+};
+
+// Prints the summary or the JSON object, reports a failure on standard
+// error, and returns the exit status.
+int finish(const Outcome& outcome);
+
+// Discarded points as JSON: [{"index": i, "x": .., "y": ..}, ...].
+Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
+// Discarded points for the summary: "#3 (4, 9), #7 (...)" or "none".
+std::string discardedText(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
+// The indices held by a zstd_vector32.
+std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+
+// ---- SVG figure --------------------------------------------------------------
+
+// A plot in the plane of the points: equal scale on both axes, y upwards,
+// grid, axes with labelled ticks, a legend. Bounded items (points, circles,
+// ellipses, segments) set the extent; lines, strips and parabolas are drawn
+// across it.
+class Figure {
+public:
+    enum class Mark { kept, discarded, target, source, mapped };
+
+    explicit Figure(std::string title);
+
+    void point(const zmath_vect& p, Mark mark);
+    void points(const std::vector<zmath_vect>& ps, Mark mark);
+    void segment(const zmath_vect& a, const zmath_vect& b, const std::string& css);
+    void line(const zmath_shapeFLine& line, const std::string& css);
+    // The strip of the given half-width about the line.
+    void strip(const zmath_shapeFLine& line, double halfWidth);
+    void circle(const zmath_vect& centre, double radius);
+    // Centre, the radius along `angle` and the one across it.
+    void ellipse(const zmath_vect& centre, double radius1, double radius2, double angle);
+    // y = a x^2 in the frame placed by the pose.
+    void parabola(const zmath_xformRigid& pose, double coefficient);
+    void cross(const zmath_vect& p, const std::string& css);  // a marked centre or vertex
+    // A legend entry: a swatch drawn with `css` ("line", "point", ...).
+    void legend(const std::string& text, const std::string& kind);
+    void note(const std::string& text);  // a line of text under the title
+
+    std::string svg() const;
+    // Writes the figure; throws UsageError when the file cannot be written.
+    void write(const std::string& path) const;
+
+private:
+    struct Item {
+        enum class Kind { point, segment, line, strip, circle, ellipse, parabola, cross } kind;
+        zmath_vect a{}, b{};
+        double r1 = 0, r2 = 0, angle = 0;
+        zmath_xformRigid pose{};
+        zmath_shapeFLine fline{};
+        Mark mark = Mark::kept;
+        std::string css;
+    };
+    std::string title_;
+    std::vector<std::string> notes_;
+    std::vector<std::pair<std::string, std::string>> legend_;
+    std::vector<Item> items_;
+};
+
+// ---- the family subcommands -----------------------------------------------
+
+void addLineCommand(CLI::App& app, Registry& registry);
+void addCircleCommand(CLI::App& app, Registry& registry);
+void addEllipseCommand(CLI::App& app, Registry& registry);
+void addParabolaCommand(CLI::App& app, Registry& registry);
+void addPointToPointCommand(CLI::App& app, Registry& registry);
+void addPointToLineCommand(CLI::App& app, Registry& registry);
+
+// Figures of a fit, shared by the subcommands and `zfit demo --svg`.
+Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& result, int32_t mode);
+
+}  // namespace zcli

@@ -1,0 +1,148 @@
+// `zfit line`: the straight line through points (least squares, with
+// discarded outliers, or the minimum zone).
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include <CLI/CLI.hpp>
+
+#include "cli.hpp"
+
+namespace zcli {
+
+namespace {
+
+struct LineOptions {
+    Common common;
+    int32_t numIgnore = 0;
+    double maxRmsError = HUGE_VAL;
+    bool minZone = false;
+};
+
+using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+
+// The outer passes of the search that the parameters select.
+SearchPlan linePlan(const zmath_lineFitParams& params, int64_t n)
+{
+    if (params.mode == 1) return SearchPlan::nested("minimum-zone search", n, n, 1);
+    if (params.numIgnore >= 4) return SearchPlan::nested("ranked search", n, n, 1);
+    if (params.numIgnore >= 1 && n >= params.numIgnore)
+        return SearchPlan::nested("outlier search", n - params.numIgnore + 1, n, params.numIgnore - 1);
+    return SearchPlan::uniform("line fit", 0);
+}
+
+Json lineJson(const zmath_shapeFLine& line)
+{
+    return Json{{"d", number(line.d)}, {"angle", number(line.angle)}, {"sine", number(line.sine)},
+                {"cosine", number(line.cosine)}};
+}
+
+int runLine(const LineOptions& o)
+{
+    const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
+    const std::vector<zmath_vect> points = table.points();
+
+    zmath_lineFitParams params;
+    zmath_lineFitParams_init(&params);
+    params.numIgnore = o.numIgnore;
+    params.maxRmsError = o.maxRmsError;
+    params.mode = o.minZone ? 1 : 0;
+
+    LineResult result;
+    zfit_status status = result.status();
+    if (!ZFIT_FAILED(status)) {
+        Watch watch(o.common, linePlan(params, table.count()));
+        status = zmath_lineFit(points.data(), table.count(), &params, &result.record);
+    }
+    const zmath_lineFitResult& r = result.record;
+
+    Outcome out;
+    out.command = "line";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}};
+    if (!ZFIT_FAILED(status)) {
+        const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+        out.result = Json{{"isValid", r.isValid},
+                          {"line", lineJson(r.line)},
+                          {"rmsError", number(r.rmsError)},
+                          {"ignoredIndices", ignored}};
+        out.extra = Json{{"discarded", discardedJson(ignored, points)},
+                         {"angleDegrees", number(r.line.angle * 180.0 / std::numbers::pi)}};
+        Summary s("line fit: " + std::string(params.mode == 1 ? "minimum zone" : "least squares") + ", " +
+                  std::to_string(table.rows()) + " points, " + std::to_string(ignored.size()) + " discarded");
+        s.row("angle", fmtAngle(r.line.angle) + "   (direction of the line)");
+        s.row("distance d", fmt(r.line.d) + "   (-x*sin(angle) + y*cos(angle) = d)");
+        s.row("direction", fmtPoint({r.line.cosine, r.line.sine}));
+        s.row("nearest origin", fmtPoint({-r.line.sine * r.line.d, r.line.cosine * r.line.d}));
+        if (params.mode == 1)
+            s.row("rmsError", fmt(r.rmsError) + "   (half-width of the zone; its width is " + fmt(2 * r.rmsError) + ")");
+        else
+            s.row("rmsError", fmt(r.rmsError));
+        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
+        s.row("discarded", discardedText(ignored, points));
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status)) {
+            Figure f("line fit failed: " + statusText(status));
+            f.points(points, Figure::Mark::kept);
+            f.legend("points", "kept");
+            f.write(o.common.svg);
+        } else {
+            lineFigure(points, r, params.mode).write(o.common.svg);
+        }
+    }
+    return finish(out);
+}
+
+}  // namespace
+
+Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& r, int32_t mode)
+{
+    const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    std::vector<bool> discarded(points.size(), false);
+    for (int32_t i : ignored)
+        if (i >= 0 && static_cast<std::size_t>(i) < points.size()) discarded[static_cast<std::size_t>(i)] = true;
+
+    Figure f(mode == 1 ? "Minimum-zone line" : "Least-squares line");
+    f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
+    f.note(std::string(mode == 1 ? "zone half-width " : "rmsError ") + fmt(r.rmsError) + ", " +
+           std::to_string(points.size()) + " points, " + std::to_string(ignored.size()) + " discarded" +
+           (r.isValid ? "" : ", not valid"));
+    if (mode == 1) f.strip(r.line, r.rmsError);
+    f.line(r.line, "fit");
+    for (std::size_t i = 0; i < points.size(); ++i)
+        f.point(points[i], discarded[i] ? Figure::Mark::discarded : Figure::Mark::kept);
+    f.legend("kept points", "kept");
+    if (!ignored.empty()) f.legend("discarded points", "discarded");
+    f.legend(mode == 1 ? "centre line of the zone" : "fitted line", "fit");
+    if (mode == 1) f.legend("zone holding the kept points", "strip");
+    return f;
+}
+
+void addLineCommand(CLI::App& app, Registry& registry)
+{
+    auto o = std::make_shared<LineOptions>();
+    zmath_lineFitParams defaults;
+    zmath_lineFitParams_init(&defaults);
+    o->numIgnore = defaults.numIgnore;
+    o->maxRmsError = defaults.maxRmsError;
+
+    CLI::App* command = app.add_subcommand("line", "fit a straight line to points (columns: x, y)");
+    command->add_option("--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)")
+        ->type_name("N")
+        ->capture_default_str();
+    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
+        ->type_name("R")
+        ->capture_default_str();
+    command->add_flag("--min-zone", o->minZone,
+                      "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
+                      "the strip's half-width");
+    addCommonOptions(*command, o->common, false);
+    registry.add(command, [o] { return runLine(*o); });
+}
+
+}  // namespace zcli

@@ -58,6 +58,7 @@ struct Table {
     std::string source;         // the name used in messages ("<stdin>" for -)
     std::size_t width = 0;
     std::vector<double> values; // row by row
+    std::vector<std::size_t> lines;  // the line of the input where each row starts
 
     std::size_t rows() const { return width == 0 ? 0 : values.size() / width; }
     // The row count as the library's 32-bit count (UsageError when too many).
@@ -118,6 +119,40 @@ private:
     zfit_status status_;
 };
 
+// A container filled from a std::vector, released on scope exit.
+template <class V, class E, zfit_status (*Construct)(V*, int64_t), zfit_status (*GetBegin)(V*, E**),
+          zfit_status (*Destruct)(V*)>
+class Filled {
+public:
+    explicit Filled(const std::vector<E>& elements)
+        : status_(Construct(&vector, static_cast<int64_t>(elements.size())))
+    {
+        constructed_ = !ZFIT_FAILED(status_);
+        E* begin = nullptr;
+        if (constructed_ && !elements.empty()) {
+            status_ = GetBegin(&vector, &begin);
+            if (!ZFIT_FAILED(status_))
+                for (std::size_t i = 0; i < elements.size(); ++i) begin[i] = elements[i];
+        }
+    }
+    ~Filled()
+    {
+        if (constructed_) Destruct(&vector);
+    }
+    Filled(const Filled&) = delete;
+    Filled& operator=(const Filled&) = delete;
+    zfit_status status() const { return status_; }
+
+    V vector;
+
+private:
+    zfit_status status_;
+    bool constructed_ = false;
+};
+using PointVector = Filled<zstd_vector_zmath_vect, zmath_vect, zstd_vector_zmath_vect_construct,
+                           zstd_vector_zmath_vect_getBegin, zstd_vector_zmath_vect_destruct>;
+using DoubleVector = Filled<zstd_vectord, double, zstd_vectord_construct, zstd_vectord_getBegin, zstd_vectord_destruct>;
+
 // ---- progress and timeout --------------------------------------------------
 
 // How a search polls the attention check: `passes` polls in all, and the
@@ -176,6 +211,8 @@ const char* statusHint(zfit_status status);
 // A double for JSON: non-finite values become null.
 Json number(double value);
 Json vectJson(const zmath_vect& v);
+// {"translation": {x, y}, "matrix": {m00, m01, m10, m11}}.
+Json xformJson(const zmath_xformLinear& x);
 
 // Aligned "label  value" lines for the readable summary.
 class Summary {
@@ -192,6 +229,7 @@ std::string fmt(double value);                // 7 significant digits
 std::string fmtPoint(const zmath_vect& v);    // "(x, y)"
 std::string fmtAngle(double radians);         // "26.56505 deg (0.4636476 rad)"
 std::string fmtLimit(double maxRmsError);     // "0.05" or "none"
+std::string fmtMatrix(const zmath_matrix& m); // "[m00 m01; m10 m11]"
 
 // What a fitting subcommand hands to finish().
 struct Outcome {
@@ -265,6 +303,12 @@ private:
     std::vector<Item> items_;
 };
 
+// The points, those at the given indices marked as discarded, with their
+// legend entries.
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+// The picture of a failed fit: the points and the status.
+Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status);
+
 // ---- the family subcommands -----------------------------------------------
 
 void addLineCommand(CLI::App& app, Registry& registry);
@@ -276,5 +320,28 @@ void addPointToLineCommand(CLI::App& app, Registry& registry);
 
 // Figures of a fit, shared by the subcommands and `zfit demo --svg`.
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& result, int32_t mode);
+#if __has_include(<zfit/circle/circle.h>)
+#include <zfit/circle/circle.h>
+// kind: "free radius", "fixed radius" or "weighted".
+Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& result, const std::string& kind);
+#endif
+#if __has_include(<zfit/ellipse/ellipse.h>)
+#include <zfit/ellipse/ellipse.h>
+Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseFitResult& result);
+#endif
+#if __has_include(<zfit/parabola/parabola.h>)
+#include <zfit/parabola/parabola.h>
+Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabolaFitResult& result, bool weighted);
+#endif
+#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
+#include <zfit/pointtopoint/pointtopoint.h>
+Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vector<zmath_vect>& sources,
+                          const zmath_pointToPointFitResult& result, int32_t dof);
+#endif
+#if __has_include(<zfit/pointtoline/pointtoline.h>)
+#include <zfit/pointtoline/pointtoline.h>
+Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vector<zmath_shapeFLine>& lines,
+                         const zmath_pointToLineFitResult& result);
+#endif
 
 }  // namespace zcli

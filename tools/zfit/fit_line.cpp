@@ -87,10 +87,7 @@ int runLine(const LineOptions& o)
     }
     if (!o.common.svg.empty()) {
         if (ZFIT_FAILED(status)) {
-            Figure f("line fit failed: " + statusText(status));
-            f.points(points, Figure::Mark::kept);
-            f.legend("points", "kept");
-            f.write(o.common.svg);
+            failureFigure("line", points, status).write(o.common.svg);
         } else {
             lineFigure(points, r, params.mode).write(o.common.svg);
         }
@@ -103,10 +100,6 @@ int runLine(const LineOptions& o)
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& r, int32_t mode)
 {
     const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
-    std::vector<bool> discarded(points.size(), false);
-    for (int32_t i : ignored)
-        if (i >= 0 && static_cast<std::size_t>(i) < points.size()) discarded[static_cast<std::size_t>(i)] = true;
-
     Figure f(mode == 1 ? "Minimum-zone line" : "Least-squares line");
     f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
     f.note(std::string(mode == 1 ? "zone half-width " : "rmsError ") + fmt(r.rmsError) + ", " +
@@ -114,10 +107,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
            (r.isValid ? "" : ", not valid"));
     if (mode == 1) f.strip(r.line, r.rmsError);
     f.line(r.line, "fit");
-    for (std::size_t i = 0; i < points.size(); ++i)
-        f.point(points[i], discarded[i] ? Figure::Mark::discarded : Figure::Mark::kept);
-    f.legend("kept points", "kept");
-    if (!ignored.empty()) f.legend("discarded points", "discarded");
+    addPoints(f, points, ignored);
     f.legend(mode == 1 ? "centre line of the zone" : "fitted line", "fit");
     if (mode == 1) f.legend("zone holding the kept points", "strip");
     return f;

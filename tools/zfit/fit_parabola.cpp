@@ -1,5 +1,149 @@
-// placeholder
+// `zfit parabola`: the parabola in any orientation through points,
+// unweighted or weighted.
 #include "cli.hpp"
+
+#if __has_include(<zfit/parabola/parabola.h>)
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include <CLI/CLI.hpp>
+#include <zfit/parabola/parabola.h>
+
+namespace zcli {
+
+namespace {
+
+struct ParabolaOptions {
+    Common common;
+    int32_t maxIterations = 1;
+};
+
+using ParabolaResult =
+    Record<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct>;
+
+Json poseJson(const zmath_xformRigid& pose)
+{
+    return Json{{"angle", number(pose.angle)},
+                {"cosine", number(pose.cosine)},
+                {"sine", number(pose.sine)},
+                {"translation", vectJson(pose.translation)}};
+}
+
+int runParabola(const ParabolaOptions& o)
+{
+    const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
+    const std::vector<zmath_vect> points = table.points();
+
+    zmath_parabolaFitParams params;
+    zmath_parabolaFitParams_init(&params);
+    params.maxIterations = o.maxIterations;
+
+    ParabolaResult result;
+    zfit_status status = result.status();
+    // The fit takes its parameters on trust: check them first.
+    if (!ZFIT_FAILED(status)) status = zmath_parabolaFitParams_validate(&params);
+    if (!ZFIT_FAILED(status)) {
+        PointVector pointVector(points);
+        status = pointVector.status();
+        if (!ZFIT_FAILED(status) && o.common.weights) {
+            DoubleVector weightVector(table.column(2));
+            status = weightVector.status();
+            if (!ZFIT_FAILED(status))
+                status = zmath_parabolaFitWeightedVector(&pointVector.vector, &weightVector.vector, &params,
+                                                         &result.record);
+        } else if (!ZFIT_FAILED(status)) {
+            status = zmath_parabolaFitVector(&pointVector.vector, &params, &result.record);
+        }
+    }
+    const zmath_parabolaFitResult& r = result.record;
+
+    Outcome out;
+    out.command = "parabola";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"maxIterations", params.maxIterations}, {"weighted", o.common.weights}};
+    if (!ZFIT_FAILED(status)) {
+        const zmath_xformRigid& pose = r.parabola.pose;
+        const double a = r.parabola.coefficient;
+        const zmath_vect axis{-pose.sine, pose.cosine};  // the frame's y axis: the axis of symmetry
+        out.result = Json{{"isValid", r.isValid},
+                          {"parabola", {{"pose", poseJson(pose)}, {"coefficient", number(a)}}},
+                          {"rmsError", number(r.rmsError)}};
+        out.extra = Json{{"vertex", vectJson(pose.translation)},
+                         {"angleDegrees", number(pose.angle * 180.0 / std::numbers::pi)},
+                         {"axis", vectJson(axis)}};
+        Summary s("parabola fit: " + std::string(o.common.weights ? "weighted, " : "") + std::to_string(table.rows()) +
+                  " points");
+        s.row("curve", "y' = a*x'^2 in the frame placed by the pose (vertex at its origin)");
+        s.row("coefficient a", fmt(a) + (a != 0.0 ? "   (focal length " + fmt(1.0 / (4.0 * std::abs(a))) + ")" : ""));
+        s.row("vertex", fmtPoint(pose.translation));
+        s.row("pose angle", fmtAngle(pose.angle) + "   (rotation of the frame)");
+        s.row("axis", fmtPoint(axis) + (a >= 0 ? "   (opens this way)" : "   (opens the other way)"));
+        s.row("rmsError", fmt(r.rmsError));
+        s.row("valid", r.isValid ? "yes" : "no");
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status))
+            failureFigure("parabola", points, status).write(o.common.svg);
+        else
+            parabolaFigure(points, r, o.common.weights).write(o.common.svg);
+    }
+    return finish(out);
+}
+
+}  // namespace
+
+Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabolaFitResult& r, bool weighted)
+{
+    const zmath_xformRigid& pose = r.parabola.pose;
+    Figure f(weighted ? "Parabola (weighted)" : "Parabola");
+    f.note("vertex " + fmtPoint(pose.translation) + ", coefficient " + fmt(r.parabola.coefficient) + ", pose angle " +
+           fmtAngle(pose.angle));
+    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points");
+    f.parabola(pose, r.parabola.coefficient);
+    addPoints(f, points, {});
+    f.legend("fitted parabola", "fit");
+    // Mark the vertex when it lies near the points (a flat arc's vertex can be far away).
+    double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
+    for (const zmath_vect& p : points) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    const double reach = std::max(x1 - x0, y1 - y0);
+    const zmath_vect v = pose.translation;
+    if (v.x >= x0 - reach && v.x <= x1 + reach && v.y >= y0 - reach && v.y <= y1 + reach) {
+        f.cross(v, "centre");
+        f.legend("vertex", "centre");
+    }
+    return f;
+}
+
+void addParabolaCommand(CLI::App& app, Registry& registry)
+{
+    auto o = std::make_shared<ParabolaOptions>();
+    zmath_parabolaFitParams defaults;
+    zmath_parabolaFitParams_init(&defaults);
+    o->maxIterations = defaults.maxIterations;
+
+    CLI::App* command =
+        app.add_subcommand("parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])");
+    command
+        ->add_option("--max-iterations", o->maxIterations,
+                     "refine the axis angle in at most N passes per starting direction (maxIterations)")
+        ->type_name("N")
+        ->capture_default_str();
+    addCommonOptions(*command, o->common, true);
+    registry.add(command, [o] { return runParabola(*o); });
+}
+
+}  // namespace zcli
+
+#else
+
 namespace zcli {
 void addParabolaCommand(CLI::App&, Registry&) {}
-}
+}  // namespace zcli
+
+#endif

@@ -1,5 +1,155 @@
-// placeholder
+// `zfit p2l`: the transform that moves points onto given lines.
 #include "cli.hpp"
+
+#if __has_include(<zfit/pointtoline/pointtoline.h>)
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include <CLI/CLI.hpp>
+#include <zfit/pointtoline/pointtoline.h>
+
+namespace zcli {
+
+namespace {
+
+struct PointToLineOptions {
+    Common common;
+    double maxRmsError = HUGE_VAL;
+    int32_t dof = 6;
+    bool degrees = false;
+};
+
+using PointToLineResult = Record<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct,
+                                 zmath_pointToLineFitResult_destruct>;
+
+zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
+{
+    zmath_vect out{};
+    zmath_xformLinear_mapPoint(&x, &p, &out);
+    return out;
+}
+
+// The point of the line nearest to p.
+zmath_vect footOn(const zmath_shapeFLine& line, const zmath_vect& p)
+{
+    const double offset = -p.x * line.sine + p.y * line.cosine - line.d;
+    return {p.x + offset * line.sine, p.y - offset * line.cosine};
+}
+
+int runPointToLine(const PointToLineOptions& o)
+{
+    const Table table = readTable(o.common.input, Layout{{"x", "y", "angle", "distance"}, o.common.weights, true});
+    const std::vector<zmath_vect> points = table.points(0);
+    std::vector<zmath_shapeFLine> lines(table.rows());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const double angle = o.degrees ? table.at(i, 2) * std::numbers::pi / 180.0 : table.at(i, 2);
+        zmath_shapeFLine_initAngleDistance(&lines[i], &angle, table.at(i, 3));
+    }
+
+    zmath_pointToLineFitParams params;
+    zmath_pointToLineFitParams_init(&params);
+    params.maxRmsError = o.maxRmsError;
+    params.dof = o.dof;
+
+    PointToLineResult result;
+    zfit_status status = result.status();
+    if (!ZFIT_FAILED(status)) {
+        if (o.common.weights) {
+            const std::vector<double> weights = table.column(4);
+            status = zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), table.count(),
+                                                  &result.record);
+        } else {
+            status = zmath_pointToLineFit(&params, points.data(), lines.data(), table.count(), &result.record);
+        }
+    }
+    const zmath_pointToLineFitResult& r = result.record;
+
+    Outcome out;
+    out.command = "p2l";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
+    if (!ZFIT_FAILED(status)) {
+        Json residuals = Json::array();
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const zmath_vect mapped = mapPoint(r.xform, points[i]);
+            const zmath_vect foot = footOn(lines[i], mapped);
+            residuals.push_back(number(std::hypot(mapped.x - foot.x, mapped.y - foot.y)));
+        }
+        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.extra = Json{{"residuals", residuals}};
+        Summary s("point-to-line fit: " + std::to_string(params.dof) + " degrees of freedom, " +
+                  std::to_string(table.rows()) + " pairs" + (o.common.weights ? ", weighted" : ""));
+        s.row("matrix M", fmtMatrix(r.xform.matrix));
+        s.row("translation t", fmtPoint(r.xform.translation));
+        s.row("maps", "point (x, y) to M*(x, y) + t, onto its line");
+        s.row("rmsError", fmt(r.rmsError) + "   (RMS distance of the mapped points from their lines)");
+        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status))
+            failureFigure("p2l", points, status).write(o.common.svg);
+        else
+            pointToLineFigure(points, lines, r).write(o.common.svg);
+    }
+    return finish(out);
+}
+
+}  // namespace
+
+Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vector<zmath_shapeFLine>& lines,
+                         const zmath_pointToLineFitResult& r)
+{
+    Figure f("Point-to-line transform");
+    f.note("M " + fmtMatrix(r.xform.matrix) + ", t " + fmtPoint(r.xform.translation));
+    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " pairs" +
+           (r.isValid ? "" : ", not valid"));
+    for (const zmath_shapeFLine& line : lines) f.line(line, "given");
+    for (std::size_t i = 0; i < points.size() && i < lines.size(); ++i) {
+        const zmath_vect mapped = mapPoint(r.xform, points[i]);
+        f.segment(mapped, footOn(lines[i], mapped), "residual");
+        f.point(mapped, Figure::Mark::mapped);
+    }
+    f.legend("target lines", "given");
+    f.legend("points mapped by the transform", "mapped");
+    f.legend("residual (to the point's line)", "residual");
+    return f;
+}
+
+void addPointToLineCommand(CLI::App& app, Registry& registry)
+{
+    auto o = std::make_shared<PointToLineOptions>();
+    zmath_pointToLineFitParams defaults;
+    zmath_pointToLineFitParams_init(&defaults);
+    o->maxRmsError = defaults.maxRmsError;
+    o->dof = defaults.dof;
+
+    CLI::App* command = app.add_subcommand(
+        "p2l", "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, weight]; "
+               "the line is -x*sin(angle) + y*cos(angle) = distance)");
+    command->alias("point-to-line");
+    command->add_option("--dof", o->dof, "degrees of freedom; 6 (a general linear map and translation) (dof)")
+        ->type_name("N")
+        ->capture_default_str();
+    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
+        ->type_name("R")
+        ->capture_default_str();
+    command->add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
+    addCommonOptions(*command, o->common, true);
+    registry.add(command, [o] { return runPointToLine(*o); });
+}
+
+}  // namespace zcli
+
+#else
+
 namespace zcli {
 void addPointToLineCommand(CLI::App&, Registry&) {}
-}
+}  // namespace zcli
+
+#endif

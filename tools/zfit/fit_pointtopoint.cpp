@@ -1,5 +1,166 @@
-// placeholder
+// `zfit p2p`: the transform that maps source points onto target points.
 #include "cli.hpp"
+
+#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include <CLI/CLI.hpp>
+#include <zfit/pointtopoint/pointtopoint.h>
+
+namespace zcli {
+
+namespace {
+
+struct PointToPointOptions {
+    Common common;
+    double maxRmsError = HUGE_VAL;
+    int32_t dof = 6;
+};
+
+using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
+                                  zmath_pointToPointFitResult_destruct>;
+
+const char* dofMeaning(int32_t dof)
+{
+    switch (dof) {
+    case 3: return "rotation (or reflection) and translation";
+    case 4: return "rotation, uniform scale and translation";
+    case 5: return "orthogonal columns (rotation, two scales) and translation";
+    case 6: return "general linear map and translation";
+    default: return "unknown";
+    }
+}
+
+zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
+{
+    zmath_vect out{};
+    zmath_xformLinear_mapPoint(&x, &p, &out);
+    return out;
+}
+
+int runPointToPoint(const PointToPointOptions& o)
+{
+    const Table table =
+        readTable(o.common.input, Layout{{"targetX", "targetY", "sourceX", "sourceY"}, o.common.weights, true});
+    const std::vector<zmath_vect> targets = table.points(0);
+    const std::vector<zmath_vect> sources = table.points(2);
+
+    zmath_pointToPointFitParams params;
+    zmath_pointToPointFitParams_init(&params);
+    params.maxRmsError = o.maxRmsError;
+    params.dof = o.dof;
+
+    PointToPointResult result;
+    zfit_status status = result.status();
+    if (!ZFIT_FAILED(status)) {
+        if (o.common.weights) {
+            const std::vector<double> weights = table.column(4);
+            for (std::size_t i = 0; i < weights.size(); ++i)
+                if (weights[i] < 0.0)
+                    throw UsageError(table.source + ":" + std::to_string(table.lines[i]) +
+                                     ": a negative weight (the fit takes weights of 0 or more)");
+            status = zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(),
+                                                   table.count(), &result.record);
+        } else {
+            status = zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), &result.record);
+        }
+    }
+    const zmath_pointToPointFitResult& r = result.record;
+
+    Outcome out;
+    out.command = "p2p";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
+    if (!ZFIT_FAILED(status)) {
+        const zmath_matrix& m = r.xform.matrix;
+        const double det = m.m00 * m.m11 - m.m01 * m.m10;
+        Json residuals = Json::array();
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const zmath_vect mapped = mapPoint(r.xform, sources[i]);
+            residuals.push_back(number(std::hypot(mapped.x - targets[i].x, mapped.y - targets[i].y)));
+        }
+        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.extra = Json{{"rotationDegrees", number(std::atan2(m.m10, m.m00) * 180.0 / std::numbers::pi)},
+                         {"scales", {number(std::hypot(m.m00, m.m10)), number(std::hypot(m.m01, m.m11))}},
+                         {"reflection", det < 0.0},
+                         {"residuals", residuals}};
+        Summary s("point-to-point fit: " + std::to_string(params.dof) + " degrees of freedom (" + dofMeaning(params.dof) +
+                  "), " + std::to_string(table.rows()) + " pairs" + (o.common.weights ? ", weighted" : ""));
+        s.row("matrix M", fmtMatrix(m));
+        s.row("translation t", fmtPoint(r.xform.translation));
+        s.row("maps", "source (x, y) to target M*(x, y) + t");
+        s.row("rotation", fmtAngle(std::atan2(m.m10, m.m00)) + (det < 0.0 ? "   (with a reflection)" : ""));
+        s.row("scales", fmt(std::hypot(m.m00, m.m10)) + " (x axis), " + fmt(std::hypot(m.m01, m.m11)) + " (y axis)");
+        s.row("rmsError", fmt(r.rmsError));
+        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status))
+            failureFigure("p2p", targets, status).write(o.common.svg);
+        else
+            pointToPointFigure(targets, sources, r, params.dof).write(o.common.svg);
+    }
+    return finish(out);
+}
+
+}  // namespace
+
+Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vector<zmath_vect>& sources,
+                          const zmath_pointToPointFitResult& r, int32_t dof)
+{
+    Figure f("Point-to-point transform (" + std::to_string(dof) + " degrees of freedom)");
+    f.note("M " + fmtMatrix(r.xform.matrix) + ", t " + fmtPoint(r.xform.translation));
+    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(targets.size()) + " pairs" +
+           (r.isValid ? "" : ", not valid"));
+    for (std::size_t i = 0; i < targets.size() && i < sources.size(); ++i) {
+        const zmath_vect mapped = mapPoint(r.xform, sources[i]);
+        f.segment(mapped, targets[i], "residual");
+        f.point(targets[i], Figure::Mark::target);
+        f.point(mapped, Figure::Mark::mapped);
+    }
+    f.legend("target points", "target");
+    f.legend("source points mapped by the transform", "mapped");
+    f.legend("residual", "residual");
+    return f;
+}
+
+void addPointToPointCommand(CLI::App& app, Registry& registry)
+{
+    auto o = std::make_shared<PointToPointOptions>();
+    zmath_pointToPointFitParams defaults;
+    zmath_pointToPointFitParams_init(&defaults);
+    o->maxRmsError = defaults.maxRmsError;
+    o->dof = defaults.dof;
+
+    CLI::App* command = app.add_subcommand(
+        "p2p", "fit the transform that maps source points onto target points (columns: target x, y, source x, y "
+               "[, weight])");
+    command->alias("point-to-point");
+    command
+        ->add_option("--dof", o->dof,
+                     "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)")
+        ->type_name("N")
+        ->capture_default_str();
+    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
+        ->type_name("R")
+        ->capture_default_str();
+    addCommonOptions(*command, o->common, true);
+    registry.add(command, [o] { return runPointToPoint(*o); });
+}
+
+}  // namespace zcli
+
+#else
+
 namespace zcli {
 void addPointToPointCommand(CLI::App&, Registry&) {}
-}
+}  // namespace zcli
+
+#endif

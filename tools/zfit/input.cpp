@@ -124,7 +124,7 @@ std::vector<Field> splitLine(std::string_view line)
 
 Table parseText(std::string_view text, const std::string& source, const Layout& layout)
 {
-    Table table{source, layout.width(), {}};
+    Table table{source, layout.width(), {}, {}};
     bool sawContent = false;
     bool sawHeader = false;
     std::size_t lineNo = 0;
@@ -162,6 +162,7 @@ Table parseText(std::string_view text, const std::string& source, const Layout& 
             fail(source, lineNo, column, widthMessage(layout, fields.size()));
         }
         for (const Field& f : fields) table.values.push_back(*toNumber(f.text));
+        table.lines.push_back(lineNo);
     }
     if (table.values.empty())
         throw UsageError(source + ": " + (sawHeader ? "a header but no data rows" : "no data rows"));
@@ -296,13 +297,14 @@ private:
     bool endRow()
     {
         --depth_;
+        table_.lines.push_back(lineOf(rowStart_));
         table_.values.insert(table_.values.end(), row_.begin(), row_.end());
         return true;
     }
     bool value(double v)
     {
         std::size_t start = numberStart();
-        if (depth_ != 2) return reject(depth_ == 0 ? "expected an array of rows" : "expected a row (an array or an object)", start);
+        if (depth_ != 2) return scalar("a number", start);
         if (!std::isfinite(v)) return reject("not a finite number", start);
         if (inObject_) {
             row_[static_cast<std::size_t>(key_)] = v;
@@ -339,6 +341,12 @@ private:
         error = located(offset, what);
         return false;
     }
+    // Rows come in order, so the count of line breaks goes on from the last row.
+    std::size_t lineOf(std::size_t offset)
+    {
+        for (; countedTo_ < offset && countedTo_ < text_.size(); ++countedTo_) countedLine_ += text_[countedTo_] == '\n' ? 1 : 0;
+        return countedLine_;
+    }
     std::string located(std::size_t offset, const std::string& what) const
     {
         std::size_t line = 1, column = 1;
@@ -364,11 +372,13 @@ private:
     std::size_t rowStart_ = 0;
     std::vector<double> row_;
     std::vector<bool> seen_;
+    std::size_t countedTo_ = 0;
+    std::size_t countedLine_ = 1;
 };
 
 Table parseJson(std::string_view text, const std::string& source, const Layout& layout)
 {
-    Table table{source, layout.width(), {}};
+    Table table{source, layout.width(), {}, {}};
     JsonRows rows(text, source, layout, table);
     CountingIterator first(text.data(), &rows.consumed, text.data());
     CountingIterator last(text.data() + text.size(), nullptr, text.data());

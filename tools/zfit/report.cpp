@@ -19,6 +19,30 @@ Json number(double value)
 
 Json vectJson(const zmath_vect& v) { return Json{{"x", number(v.x)}, {"y", number(v.y)}}; }
 
+Json xformJson(const zmath_xformLinear& x)
+{
+    return Json{{"translation", vectJson(x.translation)},
+                {"matrix",
+                 {{"m00", number(x.matrix.m00)},
+                  {"m01", number(x.matrix.m01)},
+                  {"m10", number(x.matrix.m10)},
+                  {"m11", number(x.matrix.m11)}}}};
+}
+
+std::string fmtMatrix(const zmath_matrix& m)
+{
+    std::string text = "[";
+    text += fmt(m.m00);
+    text += ' ';
+    text += fmt(m.m01);
+    text += "; ";
+    text += fmt(m.m10);
+    text += ' ';
+    text += fmt(m.m11);
+    text += ']';
+    return text;
+}
+
 Json statusJson(zfit_status status)
 {
     char hex[16];

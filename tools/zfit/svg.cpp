@@ -412,4 +412,23 @@ void Figure::write(const std::string& path) const
     if (!file) throw UsageError("cannot write " + path + ": " + std::strerror(errno));
 }
 
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded)
+{
+    std::vector<bool> marked(points.size(), false);
+    for (int32_t i : discarded)
+        if (i >= 0 && static_cast<std::size_t>(i) < points.size()) marked[static_cast<std::size_t>(i)] = true;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        figure.point(points[i], marked[i] ? Figure::Mark::discarded : Figure::Mark::kept);
+    figure.legend(discarded.empty() ? "points" : "kept points", "kept");
+    if (!discarded.empty()) figure.legend("discarded points", "discarded");
+}
+
+Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status)
+{
+    Figure figure(command + " fit failed");
+    figure.note(statusText(status));
+    addPoints(figure, points, {});
+    return figure;
+}
+
 }  // namespace zcli

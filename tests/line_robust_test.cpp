@@ -139,6 +139,50 @@ TEST(LineRobustRefusals, ExhaustiveEndsOnTheFirstCandidateWithoutADirection)
     EXPECT_EQ(r->isValid, 1);
 }
 
+TEST(LineRobustRefusals, ExhaustiveWithEveryCandidateErrorOverflowingIsDegenerate)
+{
+    // Finite points whose candidate lines solve but whose moment read-back
+    // overflows to infinity: no candidate can win, so there is no line to
+    // report (rather than a success with the previous line).
+    std::vector<zmath_vect> points;
+    for (int k = 0; k < 5; ++k) points.push_back({k * 1e153, 5.9e153});
+    points[2].y = 5.8e153;
+    for (int32_t m : {1, 2}) {
+        LineResult r;
+        preset(r);
+        const zmath_shapeFLine before = r->line;
+        EXPECT_EQ(fit(points, r, params(m)), zmath_errDegenerate) << "m " << m;
+        EXPECT_EQ(r->rmsError, HUGE_VAL) << "m " << m;
+        EXPECT_TRUE(sameBits(r->line, before)) << "m " << m;
+        EXPECT_EQ(zt::indices(r->ignoredIndices), std::vector<int32_t>{99}) << "m " << m;
+    }
+}
+
+TEST(LineRobustRefusals, OverflowingPairDirectionsDoNotUpsetTheRanking)
+{
+    // Finite coordinates near the top of the range: the difference of two
+    // points overflows, and 0 * infinity makes offsets NaN. The ranking must
+    // stay a proper order (no crash, no read outside the points) and the fit
+    // must end with a status.
+    zt::Rng rng(77);
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<zmath_vect> points;
+        for (int i = 0; i < 60; ++i) {
+            const double pick[] = {-1.5e308, 1.5e308, 0.0, 1.0, -1e307};
+            points.push_back({pick[rng.integer(0, 4)], pick[rng.integer(0, 4)]});
+        }
+        LineResult r;
+        zt::ScopedAllocator allocator;
+        const zfit_status status = fit(points, r, params(4));
+        EXPECT_TRUE(status == 0 || status == zmath_errDegenerate) << "trial " << trial << ": " << zt::statusName(status);
+        for (int32_t index : zt::indices(r->ignoredIndices)) {
+            EXPECT_GE(index, 0) << "trial " << trial;
+            EXPECT_LT(index, 60) << "trial " << trial;
+        }
+        EXPECT_EQ(allocator.outstanding(), 0u);
+    }
+}
+
 TEST(LineRobustRefusals, RankedSkipsWindowsWithoutADirection)
 {
     // Four copies of one point and four collinear points: windows made of the

@@ -19,5 +19,6 @@
 
 #include <zfit/line/line.h>
 #include <zfit/circle/circle.h>
+#include <zfit/ellipse/ellipse.h>
 
 #endif

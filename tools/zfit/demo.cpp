@@ -19,6 +19,7 @@ int runDemo()
 {
     using Family = int (*)();
     const Family families[] = {demo::line, demo::circle};
+    const Family families[] = {demo::line, demo::ellipse};
     int failures = 0;
     for (Family family : families) failures += family();
     return failures == 0 ? 0 : 1;

@@ -13,6 +13,7 @@ int report(const char* what, zfit_status status);
 
 int line();
 int circle();
+int ellipse();
 
 }  // namespace demo
 

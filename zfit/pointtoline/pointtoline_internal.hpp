@@ -32,19 +32,26 @@ static_assert(linearIndex(5) + 1 == zfit_pointLineVal_constant);
 
 // Adds one pair with the line's normal form (a, b, e), the point (x, y) and
 // weight w: with g = (a x, a y, b x, b y, a, b) the pair adds w g_i g_j
-// (doubled off the diagonal), 2 w e g_i, w e^2 and w.
+// (doubled off the diagonal), 2 w e g_i, w e^2 and w. Written out term by
+// term: the compiler keeps it in registers and pairs up the products, well
+// ahead of a loop over the triangle.
 inline void addPair(double a, double b, double e, double x, double y, double w, double* v)
 {
-    const double g[kParams] = {a * x, a * y, b * x, b * y, a, b};
-    int k = 0;
-    for (int i = 0; i < kParams; ++i) {
-        const double wg = w * g[i];
-        v[k++] += wg * g[i];
-        for (int j = i + 1; j < kParams; ++j) v[k++] += 2.0 * wg * g[j];
-        v[k++] += 2.0 * wg * e;
-    }
-    v[k++] += w * e * e;
-    v[k] += w;
+    const double g0 = a * x, g1 = a * y, g2 = b * x, g3 = b * y, g4 = a, g5 = b;
+    const double w0 = w * g0, w1 = w * g1, w2 = w * g2, w3 = w * g3, w4 = w * g4, w5 = w * g5;
+    const double t0 = 2.0 * w0, t1 = 2.0 * w1, t2 = 2.0 * w2, t3 = 2.0 * w3, t4 = 2.0 * w4, t5 = 2.0 * w5;
+    // m00 row: m00^2, m00 m01, m00 m10, m00 m11, m00 tx, m00 ty, m00.
+    v[0] += w0 * g0, v[1] += t0 * g1, v[2] += t0 * g2, v[3] += t0 * g3, v[4] += t0 * g4, v[5] += t0 * g5;
+    v[6] += t0 * e;
+    // m01 row, m10 row, m11 row, tx row, ty row: each from its own square on.
+    v[7] += w1 * g1, v[8] += t1 * g2, v[9] += t1 * g3, v[10] += t1 * g4, v[11] += t1 * g5, v[12] += t1 * e;
+    v[13] += w2 * g2, v[14] += t2 * g3, v[15] += t2 * g4, v[16] += t2 * g5, v[17] += t2 * e;
+    v[18] += w3 * g3, v[19] += t3 * g4, v[20] += t3 * g5, v[21] += t3 * e;
+    v[22] += w4 * g4, v[23] += t4 * g5, v[24] += t4 * e;
+    v[25] += w5 * g5, v[26] += t5 * e;
+    // The constant and the total weight.
+    v[27] += w * e * e;
+    v[28] += w;
 }
 
 // Weight policies of the shared templates. `check` runs before anything is

@@ -39,8 +39,11 @@ int demo::pointToLine()
     if (!failed) {
         const zmath_xformLinear& t = result.xform;
         std::printf("point-to-line (%d edge points onto the edges of a 40 x 20 rectangle)\n", static_cast<int>(count));
-        std::printf("  transform    x' = %9.6f x + %9.6f y + %10.6f\n", t.matrix.m00, t.matrix.m01, t.translation.x);
-        std::printf("               y' = %9.6f x + %9.6f y + %10.6f\n", t.matrix.m10, t.matrix.m11, t.translation.y);
+        const auto sign = [](double v) { return v < 0.0 ? '-' : '+'; };
+        std::printf("  transform    x' = %9.6f x %c %8.6f y %c %.6f\n", t.matrix.m00, sign(t.matrix.m01),
+                    std::fabs(t.matrix.m01), sign(t.translation.x), std::fabs(t.translation.x));
+        std::printf("               y' = %9.6f x %c %8.6f y %c %.6f\n", t.matrix.m10, sign(t.matrix.m11),
+                    std::fabs(t.matrix.m11), sign(t.translation.y), std::fabs(t.translation.y));
         std::printf("  rmsError     %.6f   valid %d (limit %.2f)\n", result.rmsError,
                     static_cast<int>(result.isValid), params.maxRmsError);
         const char* edge[] = {"left", "right", "bottom", "top"};

@@ -20,6 +20,7 @@ int runDemo()
     using Family = int (*)();
     const Family families[] = {demo::line, demo::circle};
     const Family families[] = {demo::line, demo::ellipse};
+    const Family families[] = {demo::line, demo::pointToLine};
     int failures = 0;
     for (Family family : families) failures += family();
     return failures == 0 ? 0 : 1;

@@ -14,6 +14,7 @@ int report(const char* what, zfit_status status);
 int line();
 int circle();
 int ellipse();
+int pointToLine();
 
 }  // namespace demo
 

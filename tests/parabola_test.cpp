@@ -569,6 +569,31 @@ TEST(ParabolaProperties, TranslatingThePointsTranslatesThePose)
     }
 }
 
+TEST(ParabolaProperties, TheUnitOfTheCoordinatesDoesNotMatter)
+{
+    // Micrometres on a wafer or metres under a microscope: scaling the
+    // points by a power of two scales the vertex and the error by it and the
+    // coefficient by its inverse, and never makes the fit fail.
+    zt::Rng rng(13);
+    for (int trial = 0; trial < 60; ++trial) {
+        const Truth t = randomParabola(rng, 30, 0.05);
+        for (int exponent : {-40, -20, 20, 40}) {
+            SCOPED_TRACE(::testing::Message() << "trial " << trial << " scale 2^" << exponent);
+            const double k = std::ldexp(1.0, exponent);
+            std::vector<zmath_vect> scaled;
+            for (const zmath_vect& p : t.points) scaled.push_back({p.x * k, p.y * k});
+            ParabolaResult a, b;
+            ASSERT_EQ(fit(t.points, a, 20), 0);
+            ASSERT_EQ(fit(scaled, b, 20), 0);
+            EXPECT_DOUBLE_EQ(b->parabola.pose.angle, a->parabola.pose.angle);
+            EXPECT_DOUBLE_EQ(b->parabola.pose.translation.x, a->parabola.pose.translation.x * k);
+            EXPECT_DOUBLE_EQ(b->parabola.pose.translation.y, a->parabola.pose.translation.y * k);
+            EXPECT_DOUBLE_EQ(b->parabola.coefficient, a->parabola.coefficient / k);
+            EXPECT_DOUBLE_EQ(b->rmsError, a->rmsError * k);
+        }
+    }
+}
+
 // ---- the fit itself, below the entries --------------------------------------
 
 TEST(ParabolaInternal, NoStartWithAFiniteErrorIsDegenerate)

@@ -6,6 +6,7 @@
 // are exactly the plain ones; the weighted fit runs the same code with the
 // caller's weights. (The weighted twins of the functions below are these
 // templates over PointWeights.)
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -41,13 +42,15 @@ constexpr double halfTurn = std::numbers::pi;
 constexpr double quarterTurn = std::numbers::pi / 2.0;
 
 // The storage of one fit, made once and reused at every angle: the centred
-// points with their weights and total weight, and the 3x3 normal equations.
+// points with their weights and total weight, the power of two that brings
+// their spread near 1, and the 3x3 normal equations.
 template <class Weights>
 struct Work {
     const zmath_vect* points = nullptr;
     int32_t count = 0;
     Weights weights{};
     double totalWeight = 0.0;
+    double unit = 1.0;
     zsvc::Owned<zmath_nmmatrix> normal, rhs, solution;
 
     zfit_status construct()
@@ -68,16 +71,23 @@ struct Candidate {
 // Least-squares coefficients of y = a*x^2 + b*x + c over the centred points
 // turned by `turn`. The points are turned on the fly, so no storage is
 // needed per angle.
+//
+// x is measured in work.unit (a power of two, so the change of unit is
+// exact): the powers of x up to x^4 then stay near 1 whatever the unit of
+// the caller's coordinates, and the condition number that the solve judges
+// reflects the shape of the point set rather than its scale.
 template <class Weights>
 zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid& turn, double* a, double* b, double* c)
 {
     double sx4 = 0.0, sx3 = 0.0, sx2 = 0.0, sx1 = 0.0, sw = 0.0, sx2y = 0.0, sxy = 0.0, sy = 0.0;
     const zmath_vect* p = work.points;
+    const double unit = work.unit;
     for (int32_t i = 0; i < work.count; ++i) {
         const zmath_vect q = zsvc::mapPoint(turn, p[i]);
+        const double x = q.x * unit;
         const double w = work.weights.at(i);
-        const double wx = w * q.x, wx2 = wx * q.x, wx3 = wx2 * q.x;
-        sx4 += wx3 * q.x;
+        const double wx = w * x, wx2 = wx * x, wx3 = wx2 * x;
+        sx4 += wx3 * x;
         sx3 += wx3;
         sx2 += wx2;
         sx1 += wx;
@@ -96,8 +106,8 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     ZFIT_TRY(zmath_nmmatrix_solve(work.normal.get(), work.rhs.get(), work.solution.get(), 1, &condition,
                                   conditionLimit));
     double* const* X = work.solution->rows;
-    *a = X[0][0];
-    *b = X[1][0];
+    *a = X[0][0] * (unit * unit);
+    *b = X[1][0] * unit;
     *c = X[2][0];
     return zfit_ok;
 }
@@ -226,6 +236,15 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
     return status;
 }
 
+// The power of two 2^-e for a radius f * 2^e (f in [0.5, 1)), kept well
+// inside the exponent range so that its square is exact too.
+double unitFor(double radius)
+{
+    int exponent = 0;
+    std::frexp(radius, &exponent);
+    return std::ldexp(1.0, -std::clamp(exponent, -480, 480));
+}
+
 // The least-squares line result of the starting direction, released on
 // every exit path.
 class ScopedLineResult {
@@ -273,7 +292,11 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     ZFIT_TRY(centred.construct(zstd_vector_zmath_vect_construct, static_cast<int64_t>(n)));
     zmath_vect* q = nullptr;
     ZFIT_TRY(zstd_vector_zmath_vect_getBegin(centred.get(), &q));
-    for (int32_t i = 0; i < n; ++i) q[i] = zsvc::subtract(p[i], m);
+    double spread = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        q[i] = zsvc::subtract(p[i], m);
+        spread += zsvc::dot(q[i], q[i]);
+    }
 
     // The starting direction: the plain least-squares line through the
     // centred points (weights play no part in it).
@@ -290,6 +313,7 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     work.count = n;
     work.weights = weights;
     work.totalWeight = total;
+    work.unit = unitFor(n > 0 ? std::sqrt(spread / n) : 0.0);
     ZFIT_TRY(work.construct());
 
     // Along the line, then across it; the first start wins a tie.

@@ -83,9 +83,14 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
  *   zmath_errMatrixSingular, zmath_errMatrixIllConditioned
  *                              the 3x3 normal equations at some searched
  *                              angle are singular or have a condition number
- *                              above 1e16 (for instance exactly two points,
- *                              or all points on two lines across the axis);
- *                              the whole fit then fails;
+ *                              above 1e16; the whole fit then fails, even if
+ *                              the other start would have succeeded. x is
+ *                              measured in a power-of-two unit near the
+ *                              points' spread, so this depends on the shape
+ *                              of the point set, not on its scale: for
+ *                              instance exactly two points, or all points on
+ *                              one straight line (across it they have no
+ *                              spread);
  *   zstd_errOutOfMemory        work storage could not be had.
  * On success parabola and rmsError hold the fit and isValid is 1. On a
  * failure isValid is 0; after the input checks (the first two codes) nothing
@@ -100,7 +105,8 @@ ZFIT_API zfit_status zmath_parabolaFitVector(const zstd_vector_zmath_vect* point
  * search turns about is weighted too. The starting direction comes from the
  * unweighted least-squares line through the weight-centred points, so a
  * point of weight 0 still steers where the search starts but has no other
- * influence. Scaling all weights by one factor changes nothing.
+ * influence. Scaling all weights by one factor changes nothing beyond
+ * rounding (a power of two changes no bit).
  *
  * The weights are checked before any use, in this order (isValid 0, the
  * rest of the record untouched):

@@ -83,39 +83,32 @@ Reference referenceAtAngle(const std::vector<zmath_vect>& points, const std::vec
     mx /= W;
     my /= W;
     const long double c = std::cos(static_cast<long double>(theta)), s = std::sin(static_cast<long double>(theta));
-    std::vector<std::array<long double, 2>> turned;
-    long double m[3][4] = {};
-    for (size_t i = 0; i < points.size(); ++i) {
+    const auto turned = [&](size_t i) {
         const long double x = points[i].x - mx, y = points[i].y - my;
-        const long double u = c * x + s * y, v = -s * x + c * y;
-        turned.push_back({u, v});
-        const long double w = weights[i], row[3] = {u * u, u, 1};
+        return std::array<long double, 2>{c * x + s * y, -s * x + c * y};
+    };
+    long double m[3][4] = {};  // normal equations | right-hand side
+    for (size_t i = 0; i < points.size(); ++i) {
+        const auto [u, v] = turned(i);
+        const long double row[3] = {u * u, u, 1};
         for (int j = 0; j < 3; ++j) {
-            for (int k = 0; k < 3; ++k) m[j][k] += w * row[j] * row[k];
-            m[j][3] += w * row[j] * v;
+            for (int k = 0; k < 3; ++k) m[j][k] += weights[i] * row[j] * row[k];
+            m[j][3] += weights[i] * row[j] * v;
         }
     }
-    const auto det = [](long double a[3][3]) {
-        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    const auto det = [&](int replaced) {  // Cramer's rule: one column replaced by the right-hand side
+        const auto e = [&](int r, int k) { return m[r][k == replaced ? 3 : k]; };
+        return e(0, 0) * (e(1, 1) * e(2, 2) - e(1, 2) * e(2, 1)) - e(0, 1) * (e(1, 0) * e(2, 2) - e(1, 2) * e(2, 0)) +
+               e(0, 2) * (e(1, 0) * e(2, 1) - e(1, 1) * e(2, 0));
     };
-    long double base[3][3], coefficients[3];
-    for (int j = 0; j < 3; ++j)
-        for (int k = 0; k < 3; ++k) base[j][k] = m[j][k];
-    const long double d = det(base);
-    for (int col = 0; col < 3; ++col) {
-        long double swapped[3][3];
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) swapped[j][k] = k == col ? m[j][3] : m[j][k];
-        coefficients[col] = det(swapped) / d;
-    }
+    const long double d = det(-1), A = det(0) / d, B = det(1) / d, C = det(2) / d;
     long double sum = 0;
     for (size_t i = 0; i < points.size(); ++i) {
-        const long double u = turned[i][0], r = turned[i][1] - (coefficients[0] * u * u + coefficients[1] * u +
-                                                                  coefficients[2]);
+        const auto [u, v] = turned(i);
+        const long double r = v - (A * u * u + B * u + C);
         sum += weights[i] * r * r;
     }
-    return {static_cast<double>(std::sqrt(sum / W)), static_cast<double>(std::fabs(coefficients[0]))};
+    return {static_cast<double>(std::sqrt(sum / W)), static_cast<double>(std::fabs(A))};
 }
 
 // The angle of the least-squares line through the points centred on their

@@ -282,6 +282,9 @@ public:
     // A legend entry: a swatch drawn with `css` ("line", "point", ...).
     void legend(const std::string& text, const std::string& kind);
     void note(const std::string& text);  // a line of text under the title
+    // Leaves out the tick labels of an axis whose coordinates the figure
+    // does not show true (a magnified direction).
+    void hideTickLabels(bool x, bool y) { hideX_ = x, hideY_ = y; }
 
     std::string svg() const;
     // Writes the figure; throws UsageError when the file cannot be written.
@@ -298,6 +301,7 @@ private:
         std::string css;
     };
     std::string title_;
+    bool hideX_ = false, hideY_ = false;
     std::vector<std::string> notes_;
     std::vector<std::pair<std::string, std::string>> legend_;
     std::vector<Item> items_;

@@ -48,7 +48,13 @@ int runDemo(const std::string& svgDirectory)
     }
     demo::pictureDirectory = svgDirectory;
     using Family = int (*)();
-    const Family families[] = {demo::line};
+    const Family families[] = {
+        demo::line,
+        demo::circle,
+        demo::ellipse,
+        demo::pointToLine,
+        demo::parabola,
+    };
     int failures = 0;
     for (Family family : families) failures += family();
     return failures == 0 ? 0 : 1;

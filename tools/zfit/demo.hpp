@@ -20,6 +20,10 @@ int report(const char* what, zfit_status status);
 int picture(const char* name, const zcli::Figure& figure);
 
 int line();
+int circle();
+int ellipse();
+int pointToLine();
+int parabola();
 
 }  // namespace demo
 

@@ -1,5 +1,6 @@
 // `zfit line`: the straight line through points (least squares, with
 // discarded outliers, or the minimum zone).
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -105,9 +106,34 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
     f.note(std::string(mode == 1 ? "zone half-width " : "rmsError ") + fmt(r.rmsError) + ", " +
            std::to_string(points.size()) + " points, " + std::to_string(ignored.size()) + " discarded" +
            (r.isValid ? "" : ", not valid"));
-    if (mode == 1) f.strip(r.line, r.rmsError);
+
+    // Deviations of a straight edge are often far below the edge's length:
+    // magnify them across the line (by 10, 100, ...) until they show.
+    double lo = HUGE_VAL, hi = -HUGE_VAL, spread = 0.0;
+    for (const zmath_vect& p : points) {
+        const double along = p.x * r.line.cosine + p.y * r.line.sine;
+        lo = std::min(lo, along), hi = std::max(hi, along);
+    }
+    const double extent = hi - lo;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        if (std::find(ignored.begin(), ignored.end(), static_cast<int32_t>(i)) == ignored.end())
+            spread = std::max(spread, std::abs(-points[i].x * r.line.sine + points[i].y * r.line.cosine - r.line.d));
+    double magnify = 1.0;
+    while (spread * magnify * 40.0 < extent && magnify < 1e6) magnify *= 10.0;
+    std::vector<zmath_vect> shown = points;
+    if (magnify > 1.0) {
+        for (zmath_vect& p : shown) {
+            const double off = -p.x * r.line.sine + p.y * r.line.cosine - r.line.d;
+            p.x += (magnify - 1.0) * off * -r.line.sine;
+            p.y += (magnify - 1.0) * off * r.line.cosine;
+        }
+        f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
+        const bool flat = std::abs(r.line.cosine) >= std::abs(r.line.sine);
+        f.hideTickLabels(!flat, flat);
+    }
+    if (mode == 1) f.strip(r.line, r.rmsError * magnify);
     f.line(r.line, "fit");
-    addPoints(f, points, ignored);
+    addPoints(f, shown, ignored);
     f.legend(mode == 1 ? "centre line of the zone" : "fitted line", "fit");
     if (mode == 1) f.legend("zone holding the kept points", "strip");
     return f;

@@ -102,9 +102,9 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 {
     const zmath_xformRigid& pose = r.parabola.pose;
     Figure f(weighted ? "Parabola (weighted)" : "Parabola");
-    f.note("vertex " + fmtPoint(pose.translation) + ", coefficient " + fmt(r.parabola.coefficient) + ", pose angle " +
-           fmtAngle(pose.angle));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points");
+    f.note("y' = a*x'^2 with a = " + fmt(r.parabola.coefficient) + " in the frame turned by " + fmtAngle(pose.angle));
+    f.note("vertex " + fmtPoint(pose.translation) + ", rmsError " + fmt(r.rmsError) + ", " +
+           std::to_string(points.size()) + " points");
     f.parabola(pose, r.parabola.coefficient);
     addPoints(f, points, {});
     f.legend("fitted parabola", "fit");

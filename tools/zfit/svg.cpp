@@ -237,7 +237,9 @@ std::string Figure::svg() const
     const double scale = std::min(kMaxPlotWidth / w, kMaxPlotHeight / h);
     const double plotW = w * scale, plotH = h * scale;
     const double top = kTitleHeight + kNoteHeight * static_cast<double>(notes_.size()) + 8.0;
-    const double width = std::max(kLeft + plotW + kRight, 520.0);
+    std::size_t longest = title_.size() * 3 / 2;  // the title's letters are larger
+    for (const std::string& n : notes_) longest = std::max(longest, n.size());
+    const double width = std::max({kLeft + plotW + kRight, 520.0, kLeft + 7.0 * static_cast<double>(longest) + kRight});
     const double legendTop = top + plotH + kAxisLabels;
     const double height = legendTop + kLegendRow * static_cast<double>(legend_.size()) + 10.0;
     auto px = [&](double x) { return kLeft + (x - x0) * scale; };
@@ -262,13 +264,15 @@ std::string Figure::svg() const
     for (double gx = std::ceil(x0 / step) * step; gx <= x1; gx += step) {
         out += "<line " + style("grid") + " x1=\"" + num(px(gx)) + "\" y1=\"" + num(top) + "\" x2=\"" + num(px(gx)) +
                "\" y2=\"" + num(top + plotH) + "\"/>\n";
-        out += "<text x=\"" + num(px(gx)) + "\" y=\"" + num(top + plotH + 16) +
+        if (!hideX_)
+            out += "<text x=\"" + num(px(gx)) + "\" y=\"" + num(top + plotH + 16) +
                "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(gx, step) + "</text>\n";
     }
     for (double gy = std::ceil(y0 / step) * step; gy <= y1; gy += step) {
         out += "<line " + style("grid") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(gy)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(gy)) + "\"/>\n";
-        out += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
+        if (!hideY_)
+            out += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
                "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(gy, step) + "</text>\n";
     }
     if (x0 <= 0 && 0 <= x1)

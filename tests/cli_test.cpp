@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -330,6 +331,247 @@ TEST_F(Cli, DemoDrawsOnePicturePerFamily)
     EXPECT_GE(files, 1);
     EXPECT_TRUE(fs::exists(pictures / "line.svg"));
 }
+
+// ---- the other families against the library -------------------------------
+
+double num(const json& j) { return j.get<double>(); }
+
+using CircleResult = zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+
+void expectCircle(const json& out, const zmath_circleFitResult& r)
+{
+    EXPECT_EQ(out["status"]["code"], 0);
+    EXPECT_EQ(out["result"]["isValid"], r.isValid);
+    EXPECT_EQ(num(out["result"]["centre"]["x"]), r.centre.x);
+    EXPECT_EQ(num(out["result"]["centre"]["y"]), r.centre.y);
+    EXPECT_EQ(num(out["result"]["radius"]), r.radius);
+    EXPECT_EQ(num(out["result"]["rmsError"]), r.rmsError);
+    EXPECT_EQ(out["result"]["ignoredIndices"].get<std::vector<int32_t>>(), indices(r.ignoredIndices));
+}
+
+TEST_F(Cli, CircleOnTheEdgeExampleFindsTheClutter)
+{
+    const fs::path file = fs::path(kExamples) / "edge_points.csv";
+    const std::vector<zmath_vect> points = pointsOf(rowsOf(file));
+    zmath_circleFitParams params;
+    zmath_circleFitParams_init(&params);
+    params.numIgnore = 2;
+    CircleResult r;
+    ASSERT_EQ(zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &params, r.get()), 0);
+
+    const Outcome run = zfit("circle --ignore 2 --json " + file.string());
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json out = run.parsed();
+    expectCircle(out, *r);
+    // The dust speck and the glare spot, with their coordinates.
+    std::vector<int32_t> discarded = out["result"]["ignoredIndices"].get<std::vector<int32_t>>();
+    std::sort(discarded.begin(), discarded.end());
+    EXPECT_EQ(discarded, (std::vector<int32_t>{11, 29}));
+    EXPECT_EQ(num(out["discarded"][0]["x"]), points[static_cast<std::size_t>(out["discarded"][0]["index"])].x);
+
+    // The same points through standard input with the radius imposed.
+    params.mode = 1;
+    params.fixedRadius = 41.25;
+    CircleResult fixed;
+    ASSERT_EQ(zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &params, fixed.get()), 0);
+    const Outcome piped = zfit("circle --fixed-radius 41.25 --ignore 2 --json -", slurp(file));
+    ASSERT_EQ(piped.code, 0) << piped.err;
+    expectCircle(piped.parsed(), *fixed);
+    EXPECT_EQ(piped.parsed()["params"]["mode"], 1);
+
+    // The picture: 36 kept points, 2 discarded, the circle and its centre.
+    const fs::path svg = dir / "circle.svg";
+    ASSERT_EQ(zfit("circle --ignore 2 --svg " + svg.string() + " " + file.string()).code, 0);
+    EXPECT_EQ(count(svg, "kept"), 36 + 1);
+    EXPECT_EQ(count(svg, "discarded"), 2 + 1);
+    EXPECT_EQ(std::atoi(tool("xmllint --xpath \"count(//*[local-name()='circle'][@class='fit'])\" " + svg.string()).c_str()), 1);
+}
+
+TEST_F(Cli, WeightedCircleEqualsTheLibrary)
+{
+    for (uint64_t seed = 11; seed <= 14; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        zt::Rng rng(seed);
+        const zmath_vect c{rng.uniform(-100, 100), rng.uniform(-100, 100)};
+        const double radius = rng.uniform(1, 50);
+        std::vector<zmath_vect> points;
+        std::vector<double> weights;
+        std::string text;
+        char row[128];
+        for (int i = 0; i < 12; ++i) {
+            const double a = rng.uniform(0, 2 * zt::pi), rr = radius + rng.normal(0.02);
+            points.push_back({c.x + rr * std::cos(a), c.y + rr * std::sin(a)});
+            weights.push_back(rng.uniform(0.1, 2.0));
+            std::snprintf(row, sizeof row, "%.17g %.17g %.17g\n", points.back().x, points.back().y, weights.back());
+            text += row;
+        }
+        zmath_circleFitParams params;
+        zmath_circleFitParams_init(&params);
+        CircleResult r;
+        ASSERT_EQ(zmath_circleFitWeighted(points.data(), 12, weights.data(), &params, r.get()), 0);
+        const Outcome run = zfit("circle --weights --json " + write("w.txt", text).string());
+        ASSERT_EQ(run.code, 0) << run.err;
+        expectCircle(run.parsed(), *r);
+    }
+    // The weighted fit frees the radius and discards nothing.
+    EXPECT_EQ(zfit("circle --weights --fixed-radius 2 -", "0 1 1\n1 0 1\n0 -1 1\n").code, 2);
+    const Outcome ignore = zfit("circle --weights --ignore 1 -", "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n");
+    EXPECT_EQ(ignore.code, 3);
+    EXPECT_NE(ignore.err.find("zmath_errFitWeightedIgnore"), std::string::npos) << ignore.err;
+}
+
+TEST_F(Cli, EllipseOnTheMarksExampleEqualsTheLibrary)
+{
+    const fs::path file = fs::path(kExamples) / "marks.txt";
+    const std::vector<zmath_vect> points = pointsOf(rowsOf(file));
+    zmath_ellipseFitParams params;
+    zmath_ellipseFitParams_init(&params);
+    params.numIgnore = 1;
+    zt::Owned<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct> r;
+    ASSERT_EQ(zmath_ellipseFit(points.data(), static_cast<int32_t>(points.size()), &params, r.get()), 0);
+    zmath_vect centre;
+    double radii[2], angle;
+    zmath_shapeEllipse_getCenter(&r->ellipse, &centre);
+    zmath_shapeEllipse_getRadii(&r->ellipse, radii);
+    zmath_shapeEllipse_getAngle(&r->ellipse, &angle);
+
+    const fs::path svg = dir / "ellipse.svg";
+    const Outcome run = zfit("ellipse --ignore 1 --json --svg " + svg.string() + " " + file.string());
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json out = run.parsed();
+    const json& e = out["result"]["ellipse"];
+    EXPECT_EQ(num(e["center"]["x"]), centre.x);
+    EXPECT_EQ(num(e["center"]["y"]), centre.y);
+    EXPECT_EQ(num(e["radius1"]), radii[0]);
+    EXPECT_EQ(num(e["radius2"]), radii[1]);
+    EXPECT_EQ(num(e["angle"]), angle);
+    EXPECT_EQ(num(out["result"]["rmsError"]), r->rmsError);
+    EXPECT_EQ(out["result"]["ignoredIndices"], json::array({9}));  // the reflection
+    EXPECT_EQ(std::atoi(tool("xmllint --xpath \"count(//*[local-name()='ellipse'][@class='fit'])\" " + svg.string()).c_str()), 1);
+    EXPECT_EQ(count(svg, "discarded"), 1 + 1);
+
+    // Four points determine no ellipse; the record's rule says so by name.
+    const Outcome few = zfit("ellipse -", "0 0\n1 0\n0 1\n1 1\n");
+    EXPECT_EQ(few.code, 3);
+    EXPECT_NE(few.err.find("zmath_errDegenerate"), std::string::npos);
+}
+
+TEST_F(Cli, WeightedParabolaOnTheArcExampleEqualsTheLibrary)
+{
+    const fs::path file = fs::path(kExamples) / "arc.csv";
+    const auto rows = rowsOf(file);
+    std::vector<double> w;
+    for (const auto& row : rows) w.push_back(row[2]);
+    zt::Points points(pointsOf(rows));
+    zt::Doubles weights(w);
+    zmath_parabolaFitParams params;
+    zmath_parabolaFitParams_init(&params);
+    params.maxIterations = 50;
+    zt::Owned<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct> r;
+    ASSERT_EQ(zmath_parabolaFitWeightedVector(points.get(), weights.get(), &params, r.get()), 0);
+
+    const Outcome run = zfit("parabola --weights --max-iterations 50 --json " + file.string());
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json out = run.parsed();
+    const json& p = out["result"]["parabola"];
+    EXPECT_EQ(num(p["coefficient"]), r->parabola.coefficient);
+    EXPECT_EQ(num(p["pose"]["angle"]), r->parabola.pose.angle);
+    EXPECT_EQ(num(p["pose"]["translation"]["x"]), r->parabola.pose.translation.x);
+    EXPECT_EQ(num(p["pose"]["translation"]["y"]), r->parabola.pose.translation.y);
+    EXPECT_EQ(num(out["result"]["rmsError"]), r->rmsError);
+    EXPECT_EQ(out["result"]["isValid"], 1);
+    // The arc was bent with a = 0.045 about the vertex (30, 12).
+    EXPECT_NEAR(num(p["coefficient"]), 0.045, 0.002);
+    EXPECT_NEAR(num(out["vertex"]["x"]), 30.0, 0.1);
+    EXPECT_NEAR(num(out["vertex"]["y"]), 12.0, 0.1);
+
+    const Outcome zero = zfit("parabola --max-iterations 0 " + file.string() + " --weights");
+    EXPECT_EQ(zero.code, 3);
+    EXPECT_NE(zero.err.find("zmath_errFitMaxIterations"), std::string::npos) << zero.err;
+    // Without --weights the third column is a mistake the reader points out.
+    const Outcome unweighted = zfit("parabola " + file.string());
+    EXPECT_EQ(unweighted.code, 2);
+    EXPECT_NE(unweighted.err.find("use --weights"), std::string::npos) << unweighted.err;
+}
+
+TEST_F(Cli, PointToLineOnTheProbeExampleEqualsTheLibrary)
+{
+    const fs::path file = fs::path(kExamples) / "point_lines.csv";
+    const auto rows = rowsOf(file);
+    const std::vector<zmath_vect> points = pointsOf(rows);
+    std::vector<zmath_shapeFLine> lines(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const double angle = rows[i][2] * std::numbers::pi / 180.0;
+        zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
+    }
+    zmath_pointToLineFitParams params;
+    zmath_pointToLineFitParams_init(&params);
+    zt::Owned<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct, zmath_pointToLineFitResult_destruct> r;
+    ASSERT_EQ(zmath_pointToLineFit(&params, points.data(), lines.data(), static_cast<int32_t>(points.size()), r.get()), 0);
+
+    const fs::path svg = dir / "p2l.svg";
+    const Outcome run = zfit("p2l --degrees --json --svg " + svg.string() + " " + file.string());
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json out = run.parsed();
+    const json& x = out["result"]["xform"];
+    EXPECT_EQ(num(x["translation"]["x"]), r->xform.translation.x);
+    EXPECT_EQ(num(x["translation"]["y"]), r->xform.translation.y);
+    EXPECT_EQ(num(x["matrix"]["m00"]), r->xform.matrix.m00);
+    EXPECT_EQ(num(x["matrix"]["m01"]), r->xform.matrix.m01);
+    EXPECT_EQ(num(x["matrix"]["m10"]), r->xform.matrix.m10);
+    EXPECT_EQ(num(x["matrix"]["m11"]), r->xform.matrix.m11);
+    EXPECT_EQ(num(out["result"]["rmsError"]), r->rmsError);
+    EXPECT_EQ(out["residuals"].size(), points.size());
+    EXPECT_EQ(count(svg, "given"), static_cast<int>(points.size()) + 1);
+    EXPECT_EQ(count(svg, "mapped"), static_cast<int>(points.size()) + 1);
+
+    // Read as radians the same numbers describe other lines.
+    EXPECT_NE(zfit("p2l --json " + file.string()).out, run.out);
+    // dof other than 6 is the library's to refuse.
+    const Outcome dof = zfit("p2l --dof 5 --degrees " + file.string());
+    EXPECT_EQ(dof.code, 3);
+    EXPECT_NE(dof.err.find("zmath_errFitBadMode"), std::string::npos) << dof.err;
+}
+
+#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
+TEST_F(Cli, PointToPointOnTheCalibrationExampleEqualsTheLibrary)
+{
+    const fs::path file = fs::path(kExamples) / "pairs.csv";
+    const auto rows = rowsOf(file);
+    const std::vector<zmath_vect> targets = pointsOf(rows, 0), sources = pointsOf(rows, 2);
+    for (int dof : {3, 4, 5, 6}) {
+        SCOPED_TRACE("dof " + std::to_string(dof));
+        zmath_pointToPointFitParams params;
+        zmath_pointToPointFitParams_init(&params);
+        params.dof = dof;
+        zt::Owned<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
+                  zmath_pointToPointFitResult_destruct>
+            r;
+        const zfit_status status = zmath_pointToPointFit(&params, targets.data(), sources.data(),
+                                                         static_cast<int32_t>(targets.size()), r.get());
+        const Outcome run = zfit("p2p --dof " + std::to_string(dof) + " --json " + file.string());
+        const json out = run.parsed();
+        EXPECT_EQ(out["status"]["code"], status);
+        if (ZFIT_FAILED(status)) continue;
+        const json& x = out["result"]["xform"];
+        EXPECT_EQ(num(x["translation"]["x"]), r->xform.translation.x);
+        EXPECT_EQ(num(x["translation"]["y"]), r->xform.translation.y);
+        EXPECT_EQ(num(x["matrix"]["m00"]), r->xform.matrix.m00);
+        EXPECT_EQ(num(x["matrix"]["m01"]), r->xform.matrix.m01);
+        EXPECT_EQ(num(x["matrix"]["m10"]), r->xform.matrix.m10);
+        EXPECT_EQ(num(x["matrix"]["m11"]), r->xform.matrix.m11);
+        EXPECT_EQ(num(out["result"]["rmsError"]), r->rmsError);
+    }
+    // The plate was imaged at 0.05 mm per pixel, turned by 1.5 degrees.
+    const json similarity = zfit("p2p --dof 4 --json " + file.string()).parsed();
+    EXPECT_NEAR(num(similarity["scales"][0]), 0.05, 1e-4);
+    EXPECT_NEAR(num(similarity["rotationDegrees"]), 1.5, 0.05);
+    // A negative weight is refused before the library sees it.
+    const Outcome negative = zfit("p2p --weights -", "0 0 0 0 1\n1 0 1 0 1\n0 1 0 1 -1\n");
+    EXPECT_EQ(negative.code, 2);
+    EXPECT_NE(negative.err.find("<stdin>:3: a negative weight"), std::string::npos) << negative.err;
+}
+#endif
 
 // ---- long searches ------------------------------------------------------------
 

@@ -42,8 +42,6 @@ int runParabola(const ParabolaOptions& o)
 
     ParabolaResult result;
     zfit_status status = result.status();
-    // The fit takes its parameters on trust: check them first.
-    if (!ZFIT_FAILED(status)) status = zmath_parabolaFitParams_validate(&params);
     if (!ZFIT_FAILED(status)) {
         PointVector pointVector(points);
         status = pointVector.status();

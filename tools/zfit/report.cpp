@@ -152,7 +152,7 @@ std::string discardedText(const std::vector<int32_t>& indices, const std::vector
     if (indices.empty()) return "none";
     std::string text;
     for (int32_t i : indices) {
-        if (!text.empty()) text += "\n                ";
+        if (!text.empty()) text += "\n                  ";
         text += '#';
         text += std::to_string(i);
         if (i >= 0 && static_cast<std::size_t>(i) < points.size()) {

@@ -120,6 +120,19 @@ Centred centred(const zfit_pointPointVals& s)
             s.sumYV - s.sumY * s.sumV / n};
 }
 
+// True when the sources span the plane: the determinant of their centred
+// second moments clears the rounding noise those moments carry. That noise
+// is set by the uncentred sums the centred ones are taken from, so the
+// floor is measured against them; a floor against the centred sums alone
+// lets through lines of sources close to an axis, whose small centred sum
+// is itself nothing but noise.
+bool sourcesSpanThePlane(const zfit_pointPointVals& s, const Centred& k)
+{
+    const double d = k.uu * k.vv - k.uv * k.uv;
+    return d > relativeDeterminantFloor * (k.uu + k.vv) * (s.sumUU + s.sumVV) &&
+           d > relativeDeterminantFloor * k.uu * k.vv;
+}
+
 // Four guarded quotients over one denominator, in the order m00, m01, m10,
 // m11; the first that fails ends the solver.
 zfit_status divideAll(const double (&numerators)[4], double denominator, double (&m)[4])
@@ -246,9 +259,9 @@ zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xf
     const zfit_pointPointVals& s = *vals;
     if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
     const Centred k = centred(s);
+    // Sources on one line leave d at rounding noise.
+    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
     const double d = k.uu * k.vv - k.uv * k.uv;
-    // Sources on one line leave d at rounding noise of the product it cancels.
-    if (!(d > relativeDeterminantFloor * k.uu * k.vv)) return zmath_errFitSolveFailed;
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu - k.uv * k.xv, k.uu * k.xv - k.uv * k.xu, k.vv * k.yu - k.uv * k.yv,
                         k.uu * k.yv - k.uv * k.yu},
@@ -261,6 +274,11 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
     const zfit_pointPointVals& s = *vals;
     if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
     const Centred k = centred(s);
+    // Sources on one line leave a whole family of such matrices equally good.
+    // The quadratic below then has a double root, which rounding splits by
+    // about the square root of the machine epsilon: too far for the test on
+    // its d, so the sources' spread is tested first, as for 6 dof.
+    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
     // The matrix is ((xu, xv); (yu, yv)) times the inverse of ((uu, -k); (-k, vv))
     // for the k that makes its columns orthogonal: a root of this quadratic.
     // Its first root is the one of smaller magnitude, which keeps that

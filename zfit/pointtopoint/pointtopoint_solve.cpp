@@ -1,8 +1,9 @@
 // The numerical heart of the point-to-point fit: one pass that sums the
 // pairs' moments, four closed-form least-squares solvers (one per number of
 // degrees of freedom) and the residual measured from the points.
+#include <array>
 #include <cmath>
-#include <initializer_list>
+#include <cstring>
 
 #include <zfit/frame/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
@@ -15,79 +16,140 @@ using zfit::p2p::UnitWeights;
 
 // ---- moments ---------------------------------------------------------------
 
+// Two doubles side by side: a point's (x, y), or two sums that take the same
+// step for each pair. Lane-wise arithmetic rounds exactly as the same
+// operations on each lane alone, so every sum below takes its terms one by
+// one in index order, as a scalar loop would.
+using Lanes = double __attribute__((vector_size(16)));
+static_assert(sizeof(zmath_vect) == sizeof(Lanes));
+
+Lanes lanes(const zmath_vect& p)
+{
+    Lanes out;
+    std::memcpy(&out, &p, sizeof out);
+    return out;
+}
+
+Lanes swapped(Lanes v) { return Lanes{v[1], v[0]}; }
+
 template <class W>
 zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
                        zfit_pointPointVals* vals)
 {
     ZFIT_TRY(zsys_memory_fill(0, sizeof *vals, vals));
-    // Running sums in locals, so that the pass keeps them in registers.
-    double n = 0.0, sx = 0.0, sy = 0.0, su = 0.0, sv = 0.0, suu = 0.0, svv = 0.0, suv = 0.0;
-    double sxu = 0.0, sxv = 0.0, syu = 0.0, syv = 0.0, sxxyy = 0.0;
+    // With p = (x, y), q = (u, v) and their weighted forms a = w p, b = w q:
+    // (x, y) += a, (u, v) += b, (xu, yv) += a q, (xv, yu) += a q~,
+    // (uu, vv) += b q, (uv, vu) += b q~, (xx, yy) += a p, where q~ = (v, u).
+    Lanes t{}, s{}, straight{}, crossed{}, ss{}, sCrossed{}, tt{};
+    double n = 0.0;
     bool negative = false;
     for (int32_t i = 0; i < count; ++i) {
-        const double x = target[i].x, y = target[i].y, u = source[i].x, v = source[i].y;
+        const Lanes p = lanes(target[i]), q = lanes(source[i]), qSwapped = swapped(q);
+        Lanes a = p, b = q;
         if constexpr (W::weighted) {
             const double w = weights[i];
             negative |= w < 0.0;
-            const double wx = w * x, wy = w * y, wu = w * u, wv = w * v;
             n += w;
-            sx += wx;
-            sy += wy;
-            su += wu;
-            sv += wv;
-            suu += wu * u;
-            svv += wv * v;
-            suv += wu * v;
-            sxu += wx * u;
-            sxv += wx * v;
-            syu += wy * u;
-            syv += wy * v;
-            sxxyy += wx * x + wy * y;
-        } else {
-            sx += x;
-            sy += y;
-            su += u;
-            sv += v;
-            suu += u * u;
-            svv += v * v;
-            suv += u * v;
-            sxu += x * u;
-            sxv += x * v;
-            syu += y * u;
-            syv += y * v;
-            sxxyy += x * x + y * y;
+            a = p * w;
+            b = q * w;
         }
+        t += a;
+        s += b;
+        straight += a * q;
+        crossed += a * qSwapped;
+        ss += b * q;
+        sCrossed += b * qSwapped;
+        tt += a * p;
     }
     if (negative) return zmath_errFitWeightNegative;
     if constexpr (!W::weighted) n = static_cast<double>(count);
-    *vals = zfit_pointPointVals{count, n, sx, sy, su, sv, suu, svv, suv, sxu, sxv, syu, syv, sxxyy};
+    *vals = zfit_pointPointVals{count,       n,          t[0],       t[1],          s[0],
+                                s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
+                                crossed[0],  crossed[1], straight[1], tt[0] + tt[1]};
     return zfit_ok;
 }
 
 // ---- residual ----------------------------------------------------------------
 
+// A transform laid out for lane-wise mapping. Mapping q = (u, v) gives
+// (m00 u + m01 v + tx, m11 v + m10 u + ty): lane by lane the arithmetic of
+// zsvc::mapPoint, since the two products of each lane are added in one
+// step, so the image is the same to the last bit.
+struct LaneXform {
+    Lanes diagonal, antidiagonal, translation;
+};
+
+LaneXform laneXform(const zmath_xformLinear& x)
+{
+    const zmath_matrix& m = x.matrix;
+    return {Lanes{m.m00, m.m11}, Lanes{m.m01, m.m10}, Lanes{x.translation.x, x.translation.y}};
+}
+
+// The squared offsets of pair i, lane-wise: (dx^2, dy^2), d = target - mapped.
+Lanes squaredOffset(const zmath_vect* target, const zmath_vect* source, int32_t i, const LaneXform& xform)
+{
+    const Lanes q = lanes(source[i]);
+    const Lanes mapped = (xform.diagonal * q + xform.antidiagonal * swapped(q)) + xform.translation;
+    const Lanes d = lanes(target[i]) - mapped;
+    return d * d;
+}
+
+// The RMS errors of K transforms, measured in one pass over the pairs. Each
+// keeps two partial sums, over the even and the odd pairs, so that the pass
+// does not wait on one long chain of additions.
+template <class W, std::size_t K>
+zfit_status rmsErrors(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
+                      const std::array<zmath_xformLinear, K>& xforms, std::array<double, K>& errors)
+{
+    if (count <= 0) return zmath_errFitSolveFailed;
+    std::array<LaneXform, K> laid;
+    for (std::size_t k = 0; k < K; ++k) laid[k] = laneXform(xforms[k]);
+    std::array<Lanes, K> even{}, odd{};
+    Lanes weightSum{};
+    int32_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        for (std::size_t k = 0; k < K; ++k) {
+            const Lanes e = squaredOffset(target, source, i, laid[k]);
+            const Lanes o = squaredOffset(target, source, i + 1, laid[k]);
+            if constexpr (W::weighted) {
+                even[k] += weights[i] * e;
+                odd[k] += weights[i + 1] * o;
+            } else {
+                even[k] += e;
+                odd[k] += o;
+            }
+        }
+        if constexpr (W::weighted) weightSum += Lanes{weights[i], weights[i + 1]};
+    }
+    if (i < count) {
+        for (std::size_t k = 0; k < K; ++k) {
+            const Lanes e = squaredOffset(target, source, i, laid[k]);
+            if constexpr (W::weighted) {
+                even[k] += weights[i] * e;
+            } else {
+                even[k] += e;
+            }
+        }
+        if constexpr (W::weighted) weightSum[0] += weights[i];
+    }
+    double total = static_cast<double>(count);
+    if constexpr (W::weighted) {
+        total = weightSum[0] + weightSum[1];
+        if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    }
+    for (std::size_t k = 0; k < K; ++k)
+        errors[k] = std::sqrt(((even[k][0] + even[k][1]) + (odd[k][0] + odd[k][1])) / total);
+    return zfit_ok;
+}
+
 template <class W>
 zfit_status rmsError(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
                      const zmath_xformLinear& xform, double* error)
 {
-    if (count <= 0) return zmath_errFitSolveFailed;
-    double sum = 0.0, weightSum = 0.0;
-    for (int32_t i = 0; i < count; ++i) {
-        const zmath_vect d = zsvc::subtract(target[i], zsvc::mapPoint(xform, source[i]));
-        const double squared = d.x * d.x + d.y * d.y;
-        if constexpr (W::weighted) {
-            sum += weights[i] * squared;
-            weightSum += weights[i];
-        } else {
-            sum += squared;
-        }
-    }
-    if constexpr (W::weighted) {
-        if (!(weightSum > 0.0)) return zmath_errFitSolveFailed;
-        *error = std::sqrt(sum / weightSum);
-    } else {
-        *error = std::sqrt(sum / static_cast<double>(count));
-    }
+    const std::array<zmath_xformLinear, 1> one{xform};
+    std::array<double, 1> measured{};
+    ZFIT_TRY(rmsErrors(target, source, weights, count, one, measured));
+    *error = measured[0];
     return zfit_ok;
 }
 
@@ -174,16 +236,27 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
     // moments; below this floor they are rounding noise, whatever the unit.
     const double degenerate =
         relativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
+    const RotationCandidate proper = rotationCandidate(s, false, degenerate);
+    const RotationCandidate mirrored = rotationCandidate(s, true, degenerate);
+    // Both candidates are measured in the same pass over the pairs.
+    std::array<double, 2> error{HUGE_VAL, HUGE_VAL};
+    if (proper.found && mirrored.found) {
+        const std::array<zmath_xformLinear, 2> both{proper.xform, mirrored.xform};
+        ZFIT_TRY(rmsErrors(target, source, weights, count, both, error));
+    } else if (proper.found) {
+        ZFIT_TRY(rmsError(target, source, weights, count, proper.xform, &error[0]));
+    } else if (mirrored.found) {
+        ZFIT_TRY(rmsError(target, source, weights, count, mirrored.xform, &error[1]));
+    }
+    // The proper rotation first; the reflection must be strictly better.
     double best = HUGE_VAL;
-    for (const bool mirror : {false, true}) {
-        const RotationCandidate candidate = rotationCandidate(s, mirror, degenerate);
-        if (!candidate.found) continue;
-        double error = 0.0;
-        ZFIT_TRY(rmsError(target, source, weights, count, candidate.xform, &error));
-        if (error < best) {  // strict: a tie keeps the proper rotation
-            best = error;
-            *xform = candidate.xform;
-        }
+    if (proper.found && error[0] < best) {
+        best = error[0];
+        *xform = proper.xform;
+    }
+    if (mirrored.found && error[1] < best) {
+        best = error[1];
+        *xform = mirrored.xform;
     }
     if (best == HUGE_VAL) return zmath_errFitSolveFailed;
     if (bestError != nullptr) *bestError = best;

@@ -12,6 +12,7 @@ namespace demo {
 int report(const char* what, zfit_status status);
 
 int line();
+int pointToPoint();
 
 }  // namespace demo
 

@@ -541,11 +541,39 @@ TEST(PointToPointProperties, ErrorMatchesTheNoise)
             const Truth truth = randomTransform(rng, dof);
             const Pts source = randomSources(rng, 2000);
             Pts target = mapAll(truth.xform, source);
-            for (zmath_vect& p : target) p = {p.x + rng.normal(sigma), p.y + rng.normal(sigma)};
-            Result r;
+            double noise = 0.0;
+            for (zmath_vect& p : target) {
+                const zmath_vect e{rng.normal(sigma), rng.normal(sigma)};
+                noise += e.x * e.x + e.y * e.y;
+                p = {p.x + e.x, p.y + e.y};
+            }
+            noise = std::sqrt(noise / static_cast<double>(target.size()));
+            Result r, w;
             ASSERT_EQ(fit(dof, target, source, r), 0);
-            // Two coordinates of noise per pair: the RMS distance is sigma*sqrt(2).
-            EXPECT_NEAR(r->rmsError, sigma * std::sqrt(2.0), 0.05 * sigma);
+            // The least-squares error cannot exceed the error of the true
+            // transform, which is the noise added; a handful of fitted
+            // parameters take only a little of it away.
+            EXPECT_LE(r->rmsError, noise * (1 + 1e-12));
+            EXPECT_GE(r->rmsError, 0.995 * noise);
+            EXPECT_NEAR(noise, sigma * std::sqrt(2.0), 0.1 * sigma);
+            // The error is the one measured through the transform service.
+            std::vector<double> weights;
+            double sum = 0.0, weightedSum = 0.0, weightTotal = 0.0;
+            for (size_t i = 0; i < source.size(); ++i) {
+                weights.push_back(rng.uniform(0.5, 2.0));
+                const zmath_vect m = map(r->xform, source[i]);
+                const double d2 = (target[i].x - m.x) * (target[i].x - m.x) + (target[i].y - m.y) * (target[i].y - m.y);
+                sum += d2;
+            }
+            EXPECT_NEAR(r->rmsError, std::sqrt(sum / static_cast<double>(source.size())), 1e-12 * r->rmsError);
+            ASSERT_EQ(fitWeighted(dof, target, source, weights, w), 0);
+            for (size_t i = 0; i < source.size(); ++i) {
+                const zmath_vect m = map(w->xform, source[i]);
+                const double d2 = (target[i].x - m.x) * (target[i].x - m.x) + (target[i].y - m.y) * (target[i].y - m.y);
+                weightedSum += weights[i] * d2;
+                weightTotal += weights[i];
+            }
+            EXPECT_NEAR(w->rmsError, std::sqrt(weightedSum / weightTotal), 1e-12 * w->rmsError);
             EXPECT_LE(matrixGap(r->xform, truth.xform), 0.01);
             if (dof == 3 || dof == 5) {
                 EXPECT_EQ(det(r->xform.matrix) < 0, truth.mirrored);
@@ -619,7 +647,7 @@ TEST(PointToPointProperties, TheUnitOfTheCoordinatesDoesNotMatter)
             for (zmath_vect& p : target) p = {p.x + rng.normal(0.3), p.y + rng.normal(0.3)};
             Result ref;
             ASSERT_EQ(fit(dof, target, source, ref), 0);
-            for (const double unit : {1e-3, 1e-9, 1e6}) {
+            for (const double unit : {1e-3, 1e-12, 1e6}) {
                 SCOPED_TRACE(::testing::Message() << "unit " << unit);
                 Pts s2, t2;
                 for (int i = 0; i < n; ++i) {

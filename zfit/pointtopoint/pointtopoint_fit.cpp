@@ -26,15 +26,15 @@ using zfit::p2p::PairWeights;
 using zfit::p2p::UnitWeights;
 
 zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count,
-                     zfit_pointPointVals* vals)
+                     bool targetScale, zfit_pointPointVals* vals)
 {
-    return zmath_pointToPointFitUpdateVals_(target, source, count, vals);
+    return zmath_pointToPointFitUpdateVals_(target, source, count, targetScale, vals);
 }
 
 zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, PairWeights weights, int32_t count,
-                     zfit_pointPointVals* vals)
+                     bool targetScale, zfit_pointPointVals* vals)
 {
-    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.w, count, vals);
+    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.w, count, targetScale, vals);
 }
 
 zfit_status measure(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count,
@@ -66,7 +66,8 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
     ZFIT_REQUIRE(count == 0 || (target != nullptr && source != nullptr && present(weights)));
 
     zfit_pointPointVals vals;
-    ZFIT_TRY(sumPairs(target, source, weights, count, &vals));
+    // The rotation fit alone needs the targets' scale.
+    ZFIT_TRY(sumPairs(target, source, weights, count, params->dof == 3, &vals));
     if (!zfit_pointPointVals_finite_(&vals)) return zmath_errFitSolveFailed;
 
     zmath_xformLinear xform = result->xform;

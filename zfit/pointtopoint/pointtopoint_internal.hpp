@@ -23,7 +23,7 @@ struct zfit_pointPointVals {
     double sumU, sumV;
     double sumUU, sumVV, sumUV;
     double sumXU, sumXV, sumYU, sumYV;
-    double sumXXYY;  // S w (x^2 + y^2): the targets' scale, for the rotation fit's degeneracy test
+    double sumXXYY;  // S w (x^2 + y^2), on request: the targets' scale, for the rotation fit's degeneracy test
 };
 
 namespace zfit::p2p {
@@ -46,14 +46,16 @@ constexpr double relativeDeterminantFloor = 1e-12;
 
 }  // namespace zfit::p2p
 
-// Clears the record and sums the pairs into it. The weighted pass returns
+// Clears the record and sums the pairs into it; sumXXYY only when
+// targetScale is set (it stays 0 otherwise). The weighted pass returns
 // zmath_errFitWeightNegative when a weight is below 0 (the sums are then of
 // no use); it does not judge NaN or infinite values, which leave non-finite
 // sums (see zfit_pointPointVals_finite_).
 zfit_status zmath_pointToPointFitUpdateVals_(const zmath_vect* target, const zmath_vect* source, int32_t count,
-                                             zfit_pointPointVals* vals);
+                                             bool targetScale, zfit_pointPointVals* vals);
 zfit_status zmath_pointToPointFitUpdateValsWeighted_(const zmath_vect* target, const zmath_vect* source,
-                                                     const double* weights, int32_t count, zfit_pointPointVals* vals);
+                                                     const double* weights, int32_t count, bool targetScale,
+                                                     zfit_pointPointVals* vals);
 
 // True when every sum is finite, that is no coordinate or weight was NaN or
 // infinite and no square overflowed.

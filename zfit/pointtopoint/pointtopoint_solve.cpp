@@ -32,9 +32,9 @@ Lanes lanes(const zmath_vect& p)
 
 Lanes swapped(Lanes v) { return Lanes{v[1], v[0]}; }
 
-template <class W>
-zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
-                       zfit_pointPointVals* vals)
+template <class W, bool TargetScale>
+zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
+                     zfit_pointPointVals* vals)
 {
     ZFIT_TRY(zsys_memory_fill(0, sizeof *vals, vals));
     // With p = (x, y), q = (u, v) and their weighted forms a = w p, b = w q:
@@ -59,7 +59,7 @@ zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W wei
         crossed += a * qSwapped;
         ss += b * q;
         sCrossed += b * qSwapped;
-        tt += a * p;
+        if constexpr (TargetScale) tt += a * p;
     }
     if (negative) return zmath_errFitWeightNegative;
     if constexpr (!W::weighted) n = static_cast<double>(count);
@@ -67,6 +67,16 @@ zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W wei
                                 s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
                                 crossed[0],  crossed[1], straight[1], tt[0] + tt[1]};
     return zfit_ok;
+}
+
+// The targets' scale (x^2 + y^2) is summed only when asked for: the
+// rotation fit alone needs it, and it would cost every other fit a sum.
+template <class W>
+zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
+                       bool targetScale, zfit_pointPointVals* vals)
+{
+    if (targetScale) return sumPairs<W, true>(target, source, weights, count, vals);
+    return sumPairs<W, false>(target, source, weights, count, vals);
 }
 
 // ---- residual ----------------------------------------------------------------
@@ -268,15 +278,16 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
 // ---- the named steps -------------------------------------------------------------
 
 zfit_status zmath_pointToPointFitUpdateVals_(const zmath_vect* target, const zmath_vect* source, int32_t count,
-                                             zfit_pointPointVals* vals)
+                                             bool targetScale, zfit_pointPointVals* vals)
 {
-    return updateVals(target, source, UnitWeights{}, count, vals);
+    return updateVals(target, source, UnitWeights{}, count, targetScale, vals);
 }
 
 zfit_status zmath_pointToPointFitUpdateValsWeighted_(const zmath_vect* target, const zmath_vect* source,
-                                                     const double* weights, int32_t count, zfit_pointPointVals* vals)
+                                                     const double* weights, int32_t count, bool targetScale,
+                                                     zfit_pointPointVals* vals)
 {
-    return updateVals(target, source, PairWeights{weights}, count, vals);
+    return updateVals(target, source, PairWeights{weights}, count, targetScale, vals);
 }
 
 bool zfit_pointPointVals_finite_(const zfit_pointPointVals* s)

@@ -39,9 +39,10 @@ struct PairWeights {
     double operator[](int32_t i) const { return w[i]; }
 };
 
-// Relative degeneracy thresholds: a determinant counts as zero unless it
-// exceeds this fraction of the product it is the difference of, so the tests
-// do not depend on the unit of the coordinates.
+// Relative degeneracy threshold: a determinant (or the pair of terms that
+// fixes the rotation angle) counts as zero unless it exceeds this fraction
+// of the sums it is formed from, so that the tests see through rounding
+// noise and do not depend on the unit of the coordinates.
 constexpr double relativeDeterminantFloor = 1e-12;
 
 }  // namespace zfit::p2p
@@ -74,9 +75,11 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
 
 // The solvers: each writes *xform and returns 0, or returns
 // zmath_errFitSolveFailed (too few pairs, no positive weight, a degenerate
-// configuration) with *xform untouched. The rotation solver measures its two
-// candidates on the pairs (weights may be NULL: unweighted) and, when
-// bestError is not NULL, reports the winner's RMS error there.
+// configuration) with *xform untouched. The rotation solver needs the
+// targets' scale in the record (summed with targetScale set); it measures
+// its two candidates on the pairs (weights may be NULL: unweighted) in one
+// pass and, when bestError is not NULL, reports the winner's RMS error
+// there, which is the error the winner would be measured with again.
 zfit_status zmath_pointToPointFit3Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform,
                                        const zmath_vect* target, const zmath_vect* source, const double* weights,
                                        int32_t count, double* bestError);

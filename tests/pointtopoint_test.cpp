@@ -53,6 +53,20 @@ Pts mapAll(const zmath_xformLinear& t, const Pts& points)
     return out;
 }
 
+// RMS distance between the targets and the sources mapped by the transform
+// service, weighted when weights are given.
+double serviceRms(const zmath_xformLinear& t, const Pts& target, const Pts& source, const std::vector<double>& w)
+{
+    double sum = 0.0, total = 0.0;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const zmath_vect m = map(t, source[i]), d{target[i].x - m.x, target[i].y - m.y};
+        const double weight = w.empty() ? 1.0 : w[i];
+        sum += weight * (d.x * d.x + d.y * d.y);
+        total += weight;
+    }
+    return std::sqrt(sum / total);
+}
+
 double det(const zmath_matrix& m) { return m.m00 * m.m11 - m.m01 * m.m10; }
 
 // Largest difference of the matrices, and of the translations.
@@ -558,22 +572,10 @@ TEST(PointToPointProperties, ErrorMatchesTheNoise)
             EXPECT_NEAR(noise, sigma * std::sqrt(2.0), 0.1 * sigma);
             // The error is the one measured through the transform service.
             std::vector<double> weights;
-            double sum = 0.0, weightedSum = 0.0, weightTotal = 0.0;
-            for (size_t i = 0; i < source.size(); ++i) {
-                weights.push_back(rng.uniform(0.5, 2.0));
-                const zmath_vect m = map(r->xform, source[i]);
-                const double d2 = (target[i].x - m.x) * (target[i].x - m.x) + (target[i].y - m.y) * (target[i].y - m.y);
-                sum += d2;
-            }
-            EXPECT_NEAR(r->rmsError, std::sqrt(sum / static_cast<double>(source.size())), 1e-12 * r->rmsError);
+            for (size_t i = 0; i < source.size(); ++i) weights.push_back(rng.uniform(0.5, 2.0));
             ASSERT_EQ(fitWeighted(dof, target, source, weights, w), 0);
-            for (size_t i = 0; i < source.size(); ++i) {
-                const zmath_vect m = map(w->xform, source[i]);
-                const double d2 = (target[i].x - m.x) * (target[i].x - m.x) + (target[i].y - m.y) * (target[i].y - m.y);
-                weightedSum += weights[i] * d2;
-                weightTotal += weights[i];
-            }
-            EXPECT_NEAR(w->rmsError, std::sqrt(weightedSum / weightTotal), 1e-12 * w->rmsError);
+            EXPECT_NEAR(r->rmsError, serviceRms(r->xform, target, source, {}), 1e-12 * r->rmsError);
+            EXPECT_NEAR(w->rmsError, serviceRms(w->xform, target, source, weights), 1e-12 * w->rmsError);
             EXPECT_LE(matrixGap(r->xform, truth.xform), 0.01);
             if (dof == 3 || dof == 5) {
                 EXPECT_EQ(det(r->xform.matrix) < 0, truth.mirrored);
@@ -614,11 +616,11 @@ TEST(PointToPointProperties, WeightsActOnlyByTheirRatios)
             // A pair of weight 0 is a pair left out.
             Pts keptSource, keptTarget;
             std::vector<double> keptWeights;
-            for (int i = 0; i < n; ++i)
-                if (w[static_cast<size_t>(i)] != 0.0) {
-                    keptSource.push_back(source[static_cast<size_t>(i)]);
-                    keptTarget.push_back(target[static_cast<size_t>(i)]);
-                    keptWeights.push_back(w[static_cast<size_t>(i)]);
+            for (size_t i = 0; i < w.size(); ++i)
+                if (w[i] != 0.0) {
+                    keptSource.push_back(source[i]);
+                    keptTarget.push_back(target[i]);
+                    keptWeights.push_back(w[i]);
                 }
             Result kept;
             ASSERT_EQ(fitWeighted(dof, keptTarget, keptSource, keptWeights, kept), 0);

@@ -52,6 +52,7 @@ int runDemo(const std::string& svgDirectory)
         demo::line,
         demo::circle,
         demo::ellipse,
+        demo::pointToPoint,
         demo::pointToLine,
         demo::parabola,
     };

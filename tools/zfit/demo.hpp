@@ -24,6 +24,7 @@ int circle();
 int ellipse();
 int pointToLine();
 int parabola();
+int pointToPoint();
 
 }  // namespace demo
 

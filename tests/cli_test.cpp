@@ -533,7 +533,6 @@ TEST_F(Cli, PointToLineOnTheProbeExampleEqualsTheLibrary)
     EXPECT_NE(dof.err.find("zmath_errFitBadMode"), std::string::npos) << dof.err;
 }
 
-#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
 TEST_F(Cli, PointToPointOnTheCalibrationExampleEqualsTheLibrary)
 {
     const fs::path file = fs::path(kExamples) / "pairs.csv";
@@ -566,12 +565,26 @@ TEST_F(Cli, PointToPointOnTheCalibrationExampleEqualsTheLibrary)
     const json similarity = zfit("p2p --dof 4 --json " + file.string()).parsed();
     EXPECT_NEAR(num(similarity["scales"][0]), 0.05, 1e-4);
     EXPECT_NEAR(num(similarity["rotationDegrees"]), 1.5, 0.05);
-    // A negative weight is refused before the library sees it.
+    // A negative weight is the library's to refuse, by name.
     const Outcome negative = zfit("p2p --weights -", "0 0 0 0 1\n1 0 1 0 1\n0 1 0 1 -1\n");
-    EXPECT_EQ(negative.code, 2);
-    EXPECT_NE(negative.err.find("<stdin>:3: a negative weight"), std::string::npos) << negative.err;
+    EXPECT_EQ(negative.code, 3);
+    EXPECT_NE(negative.err.find("zmath_errFitWeightNegative"), std::string::npos) << negative.err;
+    // Weights reach the weighted fit: scaling them all changes nothing.
+    const std::string rowsText = slurp(file);
+    std::string once, twice;
+    std::istringstream in(rowsText);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#' || std::isalpha(static_cast<unsigned char>(line[0]))) continue;
+        once += line + ",0.5\n";
+        twice += line + ",1.0\n";
+    }
+    const json a = zfit("p2p --dof 4 --weights --json " + write("once.csv", once).string()).parsed();
+    const json b = zfit("p2p --dof 4 --weights --json " + write("twice.csv", twice).string()).parsed();
+    EXPECT_EQ(a["status"]["code"], 0);
+    EXPECT_NEAR(num(a["result"]["xform"]["matrix"]["m00"]), num(b["result"]["xform"]["matrix"]["m00"]), 1e-12);
+    EXPECT_NEAR(num(a["result"]["rmsError"]), num(b["result"]["rmsError"]), 1e-12);
 }
-#endif
 
 // ---- long searches ------------------------------------------------------------
 

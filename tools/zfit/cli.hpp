@@ -310,6 +310,9 @@ private:
 // The points, those at the given indices marked as discarded, with their
 // legend entries.
 void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+// How much to enlarge residual vectors so that the largest shows against
+// the extent of the points: 1, 10, 100, ...
+double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to);
 // The picture of a failed fit: the points and the status.
 Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status);
 
@@ -324,28 +327,13 @@ void addPointToLineCommand(CLI::App& app, Registry& registry);
 
 // Figures of a fit, shared by the subcommands and `zfit demo --svg`.
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& result, int32_t mode);
-#if __has_include(<zfit/circle/circle.h>)
-#include <zfit/circle/circle.h>
 // kind: "free radius", "fixed radius" or "weighted".
 Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& result, const std::string& kind);
-#endif
-#if __has_include(<zfit/ellipse/ellipse.h>)
-#include <zfit/ellipse/ellipse.h>
 Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseFitResult& result);
-#endif
-#if __has_include(<zfit/parabola/parabola.h>)
-#include <zfit/parabola/parabola.h>
 Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabolaFitResult& result, bool weighted);
-#endif
-#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
-#include <zfit/pointtopoint/pointtopoint.h>
 Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vector<zmath_vect>& sources,
                           const zmath_pointToPointFitResult& result, int32_t dof);
-#endif
-#if __has_include(<zfit/pointtoline/pointtoline.h>)
-#include <zfit/pointtoline/pointtoline.h>
 Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vector<zmath_shapeFLine>& lines,
                          const zmath_pointToLineFitResult& result);
-#endif
 
 }  // namespace zcli

@@ -46,8 +46,11 @@ int demo::pointToPoint()
         std::printf("  scale        %.6f mm/px (true %.6f)\n", mmPerPixel, 1.0 / scale);
         std::printf("  rotation     %.4f deg (true %.4f)\n", std::atan2(m.m10, m.m00) * 180.0 / std::numbers::pi,
                     -degrees);
-        std::printf("  rmsError     %.5f mm   valid %d (limit %.2f mm)\n\n", result.rmsError,
+        std::printf("  rmsError     %.5f mm   valid %d (limit %.2f mm)\n", result.rmsError,
                     static_cast<int>(result.isValid), params.maxRmsError);
+        failed = picture("pointtopoint",
+                         zcli::pointToPointFigure({plate, plate + count}, {pixels, pixels + count}, result, params.dof));
+        std::printf("\n");
     }
     zmath_pointToPointFitResult_destruct(&result);
     return failed;

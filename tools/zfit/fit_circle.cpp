@@ -1,14 +1,12 @@
 // `zfit circle`: the circle through points (free radius, fixed radius, or
 // weighted), discarding the worst points on request.
-#include "cli.hpp"
-
-#if __has_include(<zfit/circle/circle.h>)
-
 #include <cmath>
 #include <memory>
 
 #include <CLI/CLI.hpp>
 #include <zfit/circle/circle.h>
+
+#include "cli.hpp"
 
 namespace zcli {
 
@@ -146,10 +144,3 @@ void addCircleCommand(CLI::App& app, Registry& registry)
 
 }  // namespace zcli
 
-#else
-
-namespace zcli {
-void addCircleCommand(CLI::App&, Registry&) {}
-}  // namespace zcli
-
-#endif

@@ -1,15 +1,13 @@
 // `zfit ellipse`: the algebraic ellipse through points, optionally leaving
 // out the N points whose omission fits best.
-#include "cli.hpp"
-
-#if __has_include(<zfit/ellipse/ellipse.h>)
-
 #include <cmath>
 #include <memory>
 #include <numbers>
 
 #include <CLI/CLI.hpp>
 #include <zfit/ellipse/ellipse.h>
+
+#include "cli.hpp"
 
 namespace zcli {
 
@@ -154,10 +152,3 @@ void addEllipseCommand(CLI::App& app, Registry& registry)
 
 }  // namespace zcli
 
-#else
-
-namespace zcli {
-void addEllipseCommand(CLI::App&, Registry&) {}
-}  // namespace zcli
-
-#endif

@@ -1,15 +1,13 @@
 // `zfit parabola`: the parabola in any orientation through points,
 // unweighted or weighted.
-#include "cli.hpp"
-
-#if __has_include(<zfit/parabola/parabola.h>)
-
 #include <cmath>
 #include <memory>
 #include <numbers>
 
 #include <CLI/CLI.hpp>
 #include <zfit/parabola/parabola.h>
+
+#include "cli.hpp"
 
 namespace zcli {
 
@@ -138,10 +136,3 @@ void addParabolaCommand(CLI::App& app, Registry& registry)
 
 }  // namespace zcli
 
-#else
-
-namespace zcli {
-void addParabolaCommand(CLI::App&, Registry&) {}
-}  // namespace zcli
-
-#endif

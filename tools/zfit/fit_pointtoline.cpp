@@ -1,14 +1,12 @@
 // `zfit p2l`: the transform that moves points onto given lines.
-#include "cli.hpp"
-
-#if __has_include(<zfit/pointtoline/pointtoline.h>)
-
 #include <cmath>
 #include <memory>
 #include <numbers>
 
 #include <CLI/CLI.hpp>
 #include <zfit/pointtoline/pointtoline.h>
+
+#include "cli.hpp"
 
 namespace zcli {
 
@@ -110,14 +108,21 @@ Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vecto
     f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " pairs" +
            (r.isValid ? "" : ", not valid"));
     for (const zmath_shapeFLine& line : lines) f.line(line, "given");
+    std::vector<zmath_vect> mapped, feet;
     for (std::size_t i = 0; i < points.size() && i < lines.size(); ++i) {
-        const zmath_vect mapped = mapPoint(r.xform, points[i]);
-        f.segment(mapped, footOn(lines[i], mapped), "residual");
-        f.point(mapped, Figure::Mark::mapped);
+        mapped.push_back(mapPoint(r.xform, points[i]));
+        feet.push_back(footOn(lines[i], mapped.back()));
+    }
+    const double k = enlargement(feet, mapped);
+    if (k > 1.0) f.note("residuals drawn " + fmt(k) + " times enlarged");
+    for (std::size_t i = 0; i < mapped.size(); ++i) {
+        const zmath_vect shown{feet[i].x + k * (mapped[i].x - feet[i].x), feet[i].y + k * (mapped[i].y - feet[i].y)};
+        f.segment(feet[i], shown, "residual");
+        f.point(shown, Figure::Mark::mapped);
     }
     f.legend("target lines", "given");
     f.legend("points mapped by the transform", "mapped");
-    f.legend("residual (to the point's line)", "residual");
+    f.legend(k > 1.0 ? "residual to the point's line (enlarged)" : "residual to the point's line", "residual");
     return f;
 }
 
@@ -146,10 +151,3 @@ void addPointToLineCommand(CLI::App& app, Registry& registry)
 
 }  // namespace zcli
 
-#else
-
-namespace zcli {
-void addPointToLineCommand(CLI::App&, Registry&) {}
-}  // namespace zcli
-
-#endif

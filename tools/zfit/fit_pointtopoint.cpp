@@ -1,14 +1,12 @@
 // `zfit p2p`: the transform that maps source points onto target points.
-#include "cli.hpp"
-
-#if __has_include(<zfit/pointtopoint/pointtopoint.h>)
-
 #include <cmath>
 #include <memory>
 #include <numbers>
 
 #include <CLI/CLI.hpp>
 #include <zfit/pointtopoint/pointtopoint.h>
+
+#include "cli.hpp"
 
 namespace zcli {
 
@@ -58,10 +56,6 @@ int runPointToPoint(const PointToPointOptions& o)
     if (!ZFIT_FAILED(status)) {
         if (o.common.weights) {
             const std::vector<double> weights = table.column(4);
-            for (std::size_t i = 0; i < weights.size(); ++i)
-                if (weights[i] < 0.0)
-                    throw UsageError(table.source + ":" + std::to_string(table.lines[i]) +
-                                     ": a negative weight (the fit takes weights of 0 or more)");
             status = zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(),
                                                    table.count(), &result.record);
         } else {
@@ -119,15 +113,19 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
     f.note("M " + fmtMatrix(r.xform.matrix) + ", t " + fmtPoint(r.xform.translation));
     f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(targets.size()) + " pairs" +
            (r.isValid ? "" : ", not valid"));
-    for (std::size_t i = 0; i < targets.size() && i < sources.size(); ++i) {
-        const zmath_vect mapped = mapPoint(r.xform, sources[i]);
-        f.segment(mapped, targets[i], "residual");
+    std::vector<zmath_vect> mapped;
+    for (std::size_t i = 0; i < targets.size() && i < sources.size(); ++i) mapped.push_back(mapPoint(r.xform, sources[i]));
+    const double k = enlargement(targets, mapped);
+    if (k > 1.0) f.note("residuals drawn " + fmt(k) + " times enlarged");
+    for (std::size_t i = 0; i < mapped.size(); ++i) {
+        const zmath_vect shown{targets[i].x + k * (mapped[i].x - targets[i].x), targets[i].y + k * (mapped[i].y - targets[i].y)};
+        f.segment(targets[i], shown, "residual");
         f.point(targets[i], Figure::Mark::target);
-        f.point(mapped, Figure::Mark::mapped);
+        f.point(shown, Figure::Mark::mapped);
     }
     f.legend("target points", "target");
     f.legend("source points mapped by the transform", "mapped");
-    f.legend("residual", "residual");
+    f.legend(k > 1.0 ? "residual (enlarged)" : "residual", "residual");
     return f;
 }
 
@@ -157,10 +155,3 @@ void addPointToPointCommand(CLI::App& app, Registry& registry)
 
 }  // namespace zcli
 
-#else
-
-namespace zcli {
-void addPointToPointCommand(CLI::App&, Registry&) {}
-}  // namespace zcli
-
-#endif

@@ -427,6 +427,20 @@ void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std:
     if (!discarded.empty()) figure.legend("discarded points", "discarded");
 }
 
+double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to)
+{
+    double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL, largest = 0.0;
+    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) {
+        x0 = std::min(x0, from[i].x), x1 = std::max(x1, from[i].x), y0 = std::min(y0, from[i].y), y1 = std::max(y1, from[i].y);
+        largest = std::max(largest, std::hypot(to[i].x - from[i].x, to[i].y - from[i].y));
+    }
+    const double extent = std::max(x1 - x0, y1 - y0);
+    double factor = 1.0;
+    if (!(largest > 0.0) || !std::isfinite(extent)) return factor;
+    while (largest * factor * 40.0 < extent && factor < 1e6) factor *= 10.0;
+    return factor;
+}
+
 Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status)
 {
     Figure figure(command + " fit failed");

@@ -275,10 +275,10 @@ std::string Figure::svg() const
             out += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
                "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(gy, step) + "</text>\n";
     }
-    if (x0 <= 0 && 0 <= x1)
+    if (x0 <= 0 && 0 <= x1 && !hideX_)
         out += "<line " + style("axis") + " x1=\"" + num(px(0)) + "\" y1=\"" + num(top) + "\" x2=\"" + num(px(0)) +
                "\" y2=\"" + num(top + plotH) + "\"/>\n";
-    if (y0 <= 0 && 0 <= y1)
+    if (y0 <= 0 && 0 <= y1 && !hideY_)
         out += "<line " + style("axis") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(0)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(0)) + "\"/>\n";
     out += "<text x=\"" + num(kLeft + plotW) + "\" y=\"" + num(top + plotH + 30) +

@@ -18,5 +18,8 @@
 #include <zfit/services/services.h>
 
 #include <zfit/line/line.h>
+#include <zfit/circle/circle.h>
+#include <zfit/ellipse/ellipse.h>
+#include <zfit/pointtoline/pointtoline.h>
 
 #endif

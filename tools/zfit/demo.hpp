@@ -12,6 +12,9 @@ namespace demo {
 int report(const char* what, zfit_status status);
 
 int line();
+int circle();
+int ellipse();
+int pointToLine();
 
 }  // namespace demo
 

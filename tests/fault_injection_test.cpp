@@ -117,3 +117,205 @@ TEST(FaultInjection, Line)
 }
 
 }  // namespace
+
+namespace {
+
+// Results of a family, made and released around one call.
+template <class R, zfit_status (*Construct)(R*), zfit_status (*Reset)(R*), zfit_status (*Destruct)(R*)>
+Case fitCase(std::string name, std::function<zfit_status(R*)> fit)
+{
+    return {std::move(name), [fit] { return onFreshRecord<R>(Construct, Reset, Destruct, fit); }};
+}
+
+std::vector<zmath_vect> circleWithOutliers()
+{
+    zt::Rng rng(12);
+    std::vector<zmath_vect> p;
+    for (int i = 0; i < 12; ++i) {
+        const double t = 2 * zt::pi * i / 12;
+        p.push_back({1 + 3 * std::cos(t) + rng.normal(0.01), 2 + 3 * std::sin(t) + rng.normal(0.01)});
+    }
+    p[2] = {10, 10};
+    p[9] = {-8, 4};
+    return p;
+}
+
+TEST(FaultInjection, Circle)
+{
+    using R = zmath_circleFitResult;
+    const auto points = circleWithOutliers();
+    const auto vector = std::make_shared<zt::Points>(points);
+    const std::vector<double> weights(points.size(), 1.0);
+    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const auto count = int32_t(points.size());
+    std::vector<Case> cases;
+    for (int32_t mode : {0, 1})
+        for (int32_t ignore : {0, 2}) {
+            zmath_circleFitParams params;
+            zmath_circleFitParams_init(&params);
+            params.mode = mode;
+            params.numIgnore = ignore;
+            params.fixedRadius = 3;
+            const std::string tag = " mode " + std::to_string(mode) + " numIgnore " + std::to_string(ignore);
+            cases.push_back(fitCase<R, zmath_circleFitResult_construct, zmath_circleFitResult_reset,
+                                    zmath_circleFitResult_destruct>(
+                "zmath_circleFit" + tag, [=](R* r) { return zmath_circleFit(points.data(), count, &params, r); }));
+            cases.push_back(fitCase<R, zmath_circleFitResult_construct, zmath_circleFitResult_reset,
+                                    zmath_circleFitResult_destruct>(
+                "zmath_circleFitVector" + tag, [=](R* r) { return zmath_circleFitVector(vector->get(), &params, r); }));
+        }
+    zmath_circleFitParams params;
+    zmath_circleFitParams_init(&params);
+    cases.push_back(fitCase<R, zmath_circleFitResult_construct, zmath_circleFitResult_reset,
+                            zmath_circleFitResult_destruct>("zmath_circleFitWeighted", [=](R* r) {
+        return zmath_circleFitWeighted(points.data(), count, weights.data(), &params, r);
+    }));
+    cases.push_back(fitCase<R, zmath_circleFitResult_construct, zmath_circleFitResult_reset,
+                            zmath_circleFitResult_destruct>("zmath_circleFitWeightedVector", [=](R* r) {
+        return zmath_circleFitWeightedVector(vector->get(), weightVector->get(), &params, r);
+    }));
+    using Owned = zt::Owned<R, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+    const auto source = std::make_shared<Owned>();
+    for (int32_t i : {4, 1, 9}) zstd_vector32_pushBack(&(*source)->ignoredIndices, &i);
+    cases.push_back({"zmath_circleFitResult_constructCopy", [=] {
+                         R copy;
+                         const zfit_status s = zmath_circleFitResult_constructCopy(&copy, source->get());
+                         if (!ZFIT_FAILED(s)) {
+                             EXPECT_EQ(zmath_circleFitResult_destruct(&copy), 0);
+                         }
+                         return s;
+                     }});
+    cases.push_back(fitCase<R, zmath_circleFitResult_construct, zmath_circleFitResult_reset,
+                            zmath_circleFitResult_destruct>(
+        "zmath_circleFitResult_assign", [=](R* r) { return zmath_circleFitResult_assign(r, source->get()); }));
+    for (const Case& c : cases) runUntilSuccess(c);
+}
+
+TEST(FaultInjection, Ellipse)
+{
+    using R = zmath_ellipseFitResult;
+    std::vector<zmath_vect> points;
+    for (int i = 0; i < 8; ++i) {
+        const double t = 2 * zt::pi * i / 8 + 0.2;
+        points.push_back({2 + 4 * std::cos(t), -1 + 2 * std::sin(t)});
+    }
+    points[5] = {12, 9};
+    const auto vector = std::make_shared<zt::Points>(points);
+    std::vector<Case> cases;
+    for (int32_t ignore : {0, 1, 2}) {
+        zmath_ellipseFitParams params;
+        zmath_ellipseFitParams_init(&params);
+        params.numIgnore = ignore;
+        const std::string tag = " numIgnore " + std::to_string(ignore);
+        cases.push_back(fitCase<R, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_reset,
+                                zmath_ellipseFitResult_destruct>("zmath_ellipseFit" + tag, [=](R* r) {
+            return zmath_ellipseFit(points.data(), int32_t(points.size()), &params, r);
+        }));
+        cases.push_back(fitCase<R, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_reset,
+                                zmath_ellipseFitResult_destruct>(
+            "zmath_ellipseFitVector" + tag, [=](R* r) { return zmath_ellipseFitVector(vector->get(), &params, r); }));
+    }
+    using Owned = zt::Owned<R, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
+    const auto source = std::make_shared<Owned>();
+    for (int32_t i : {7, 2}) zstd_vector32_pushBack(&(*source)->ignoredIndices, &i);
+    cases.push_back({"zmath_ellipseFitResult_constructCopy", [=] {
+                         R copy;
+                         const zfit_status s = zmath_ellipseFitResult_constructCopy(&copy, source->get());
+                         if (!ZFIT_FAILED(s)) {
+                             EXPECT_EQ(zmath_ellipseFitResult_destruct(&copy), 0);
+                         }
+                         return s;
+                     }});
+    cases.push_back(fitCase<R, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_reset,
+                            zmath_ellipseFitResult_destruct>(
+        "zmath_ellipseFitResult_assign", [=](R* r) { return zmath_ellipseFitResult_assign(r, source->get()); }));
+    for (const Case& c : cases) runUntilSuccess(c);
+}
+
+TEST(FaultInjection, Parabola)
+{
+    using R = zmath_parabolaFitResult;
+    std::vector<zmath_vect> points;
+    std::vector<double> weights;
+    for (int i = 0; i < 11; ++i) {
+        const double x = i - 5.0;
+        points.push_back({x + 0.3 * (0.5 * x * x), 0.5 * x * x - 0.3 * x});
+        weights.push_back(1.0 + 0.1 * i);
+    }
+    const auto vector = std::make_shared<zt::Points>(points);
+    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const zmath_parabolaFitParams params{20};
+    const std::vector<Case> cases{
+        fitCase<R, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_reset, zmath_parabolaFitResult_destruct>(
+            "zmath_parabolaFitVector", [=](R* r) { return zmath_parabolaFitVector(vector->get(), &params, r); }),
+        fitCase<R, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_reset, zmath_parabolaFitResult_destruct>(
+            "zmath_parabolaFitWeightedVector",
+            [=](R* r) { return zmath_parabolaFitWeightedVector(vector->get(), weightVector->get(), &params, r); }),
+    };
+    for (const Case& c : cases) runUntilSuccess(c);
+}
+
+TEST(FaultInjection, PointToLine)
+{
+    using R = zmath_pointToLineFitResult;
+    std::vector<zmath_vect> points;
+    std::vector<zmath_shapeFLine> lines;
+    std::vector<double> weights;
+    for (int i = 0; i < 12; ++i) {
+        const zmath_vect p{double(i % 4), double(i / 4) + 0.1 * i};
+        const double angle = 0.4 * i, d = -p.x * std::sin(angle) + p.y * std::cos(angle) + 0.01;
+        zmath_shapeFLine line;
+        zmath_shapeFLine_initAngleDistance(&line, &angle, d);
+        points.push_back(p);
+        lines.push_back(line);
+        weights.push_back(1.0);
+    }
+    const auto pointVector = std::make_shared<zt::Points>(points);
+    auto lineVector = std::shared_ptr<zstd_vector_zmath_shapeFLine>(new zstd_vector_zmath_shapeFLine{},
+                                                                    [](zstd_vector_zmath_shapeFLine* v) {
+                                                                        zstd_vector_zmath_shapeFLine_destruct(v);
+                                                                        delete v;
+                                                                    });
+    zstd_vector_zmath_shapeFLine_construct(lineVector.get(), 0);
+    for (const zmath_shapeFLine& l : lines) zstd_vector_zmath_shapeFLine_pushBack(lineVector.get(), &l);
+    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    zmath_pointToLineFitParams params;
+    zmath_pointToLineFitParams_init(&params);
+    const auto n = int32_t(points.size());
+    const std::vector<Case> cases{
+        fitCase<R, zmath_pointToLineFitResult_construct, nullptr, zmath_pointToLineFitResult_destruct>(
+            "zmath_pointToLineFit", [=](R* r) { return zmath_pointToLineFit(&params, points.data(), lines.data(), n, r); }),
+        fitCase<R, zmath_pointToLineFitResult_construct, nullptr, zmath_pointToLineFitResult_destruct>(
+            "zmath_pointToLineFitWeighted",
+            [=](R* r) {
+                return zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), n, r);
+            }),
+        fitCase<R, zmath_pointToLineFitResult_construct, nullptr, zmath_pointToLineFitResult_destruct>(
+            "zmath_pointToLineFitVector",
+            [=](R* r) { return zmath_pointToLineFitVector(&params, pointVector->get(), lineVector.get(), r); }),
+        fitCase<R, zmath_pointToLineFitResult_construct, nullptr, zmath_pointToLineFitResult_destruct>(
+            "zmath_pointToLineFitWeightedVector",
+            [=](R* r) {
+                return zmath_pointToLineFitWeightedVector(&params, pointVector->get(), lineVector.get(),
+                                                          weightVector->get(), r);
+            }),
+        {"zmath_pointToLineFit6Dof_",
+         [=] {
+             zfit_pointLineVals vals;
+             zfit_pointLineVals_init_(&vals);
+             for (int i = 0; i < n; ++i)
+                 zmath_pointToLineFitUpdateValsWeighted_(-lines[i].sine, lines[i].cosine, -lines[i].d, points[i].x,
+                                                         points[i].y, 1.0, &vals);
+             zmath_xformLinear xf;
+             return zmath_pointToLineFit6Dof_(&vals, &xf);
+         }},
+    };
+    for (const Case& c : cases) runUntilSuccess(c);
+}
+
+TEST(FaultInjection, Summary)
+{
+    std::printf("allocation faults injected so far: %d\n", injectedFaults);
+}
+
+}  // namespace

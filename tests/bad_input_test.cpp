@@ -563,6 +563,116 @@ TEST(BadInput, PointToLine)
     zstd_vector_zmath_shapeFLine_destruct(&lines);
 }
 
+// ---- point-to-point -----------------------------------------------------
+
+using PointToPointResult = zt::Owned<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
+                                     zmath_pointToPointFitResult_destruct>;
+
+struct PointPairs {
+    std::vector<zmath_vect> target, source;
+};
+
+// Targets made from the sources by a similarity, with a little noise.
+PointPairs pointPairs(double scale = 1.0, int n = 6)
+{
+    PointPairs p;
+    for (int i = 0; i < n; ++i) {
+        const zmath_vect s{scale * (i % 3), scale * (i / 3 + 0.5 * (i % 2))};
+        p.source.push_back(s);
+        p.target.push_back({0.8 * s.x - 0.6 * s.y + 3 * scale + 0.001 * scale * (i % 2),
+                            0.6 * s.x + 0.8 * s.y - scale});
+    }
+    return p;
+}
+
+struct PointToPointRow {
+    const char* what;
+    PointPairs pairs;
+    std::vector<double> weights;  // empty: unweighted
+    int32_t count;                // -1: all pairs
+    int32_t dof;
+    double maxRmsError;
+    zfit_status expected;
+};
+
+TEST(BadInput, PointToPoint)
+{
+    const PointPairs good = pointPairs();
+    const std::vector<double> ones(good.source.size(), 1.0);
+    const auto withSource = [&](size_t i, zmath_vect v) {
+        PointPairs p = good;
+        p.source[i] = v;
+        return p;
+    };
+    const auto withTarget = [&](size_t i, zmath_vect v) {
+        PointPairs p = good;
+        p.target[i] = v;
+        return p;
+    };
+    const auto withWeight = [&](size_t i, double w) {
+        auto v = ones;
+        v[i] = w;
+        return v;
+    };
+    PointPairs sameSource = good;
+    for (zmath_vect& v : sameSource.source) v = {2, 2};
+    PointPairs lineSource = good;
+    for (size_t i = 0; i < lineSource.source.size(); ++i) lineSource.source[i] = {double(i), 2.0 * i};
+    const PointToPointRow rows[] = {
+        {"NaN source", withSource(2, {nan, 0}), {}, -1, 6, inf, zmath_errFitSolveFailed},
+        {"infinite target, 3 dof", withTarget(0, {inf, 0}), {}, -1, 3, inf, zmath_errFitSolveFailed},
+        {"NaN weight, 4 dof", good, withWeight(1, nan), -1, 4, inf, zmath_errFitSolveFailed},
+        {"infinite weight, 5 dof", good, withWeight(1, inf), -1, 5, inf, zmath_errFitSolveFailed},
+        {"negative weight", good, withWeight(3, -2), -1, 6, inf, zmath_errFitWeightNegative},
+        {"all weights 0", good, std::vector<double>(ones.size(), 0.0), -1, 4, inf, zmath_errFitSolveFailed},
+        {"count 0", good, {}, 0, 6, inf, zmath_errFitSolveFailed},
+        {"negative count", good, {}, -9, 4, inf, zmath_errFitSolveFailed},
+        {"two pairs, 6 dof", good, {}, 2, 6, inf, zmath_errFitSolveFailed},
+        {"two pairs, 4 dof", good, {}, 2, 4, inf, 0},
+        {"bad dof 2", good, {}, -1, 2, inf, zmath_errFitBadMode},
+        {"bad dof 7", good, {}, -1, 7, inf, zmath_errFitBadMode},
+        {"maxRmsError negative", good, {}, -1, 6, -1.0, zmath_errFitMaxRmsErrorNegative},
+        {"maxRmsError -0.0", good, {}, -1, 5, -0.0, 0},
+        {"maxRmsError NaN", good, ones, -1, 3, nan, 0},
+        {"all sources equal, 4 dof", sameSource, {}, -1, 4, inf, zmath_errFitSolveFailed},
+        {"all sources equal, 3 dof", sameSource, {}, -1, 3, inf, zmath_errFitSolveFailed},
+        {"collinear sources, 6 dof", lineSource, {}, -1, 6, inf, zmath_errFitSolveFailed},
+        {"collinear sources, 5 dof", lineSource, {}, -1, 5, inf, zmath_errFitSolveFailed},
+        {"collinear sources, 4 dof", lineSource, {}, -1, 4, inf, 0},
+        {"coordinates near 1e150", pointPairs(1e150), {}, -1, 6, inf, zmath_errFitSolveFailed},
+        {"coordinates near 1e-150", pointPairs(1e-150), {}, -1, 4, inf, 0},
+    };
+    for (const PointToPointRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        PointToPointResult r;
+        r->isValid = 1;
+        r->rmsError = 8;
+        const zmath_pointToPointFitResult before = *r;
+        const zmath_pointToPointFitParams params{row.maxRmsError, row.dof};
+        const int32_t count = row.count == -1 ? int32_t(row.pairs.source.size()) : row.count;
+        const zfit_status status =
+            row.weights.empty()
+                ? zmath_pointToPointFit(&params, row.pairs.target.data(), row.pairs.source.data(), count, r.get())
+                : zmath_pointToPointFitWeighted(&params, row.pairs.target.data(), row.pairs.source.data(),
+                                                row.weights.data(), count, r.get());
+        EXPECT_EQ(status, row.expected) << zt::statusName(status);
+        if (status != 0) {
+            EXPECT_EQ(std::memcmp(r.get(), &before, sizeof before), 0) << "untouched";
+        } else {
+            EXPECT_TRUE(std::isfinite(r->rmsError));
+            EXPECT_EQ(r->isValid, row.maxRmsError > r->rmsError ? 1 : 0);
+        }
+    }
+    zt::Points target(good.target), source(std::vector<zmath_vect>(good.source.begin(), good.source.end() - 1));
+    zt::Doubles weights(ones);
+    PointToPointResult r;
+    zmath_pointToPointFitParams params;
+    zmath_pointToPointFitParams_init(&params);
+    EXPECT_EQ(zmath_pointToPointFitVector(&params, target.get(), source.get(), r.get()), zmath_errFitSizeMismatch);
+    EXPECT_EQ(zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(), weights.get(), r.get()),
+              zmath_errFitSizeMismatch);
+}
+
 TEST(BadInputDeathTest, LineNullArrayWithPoints)
 {
     zt::LineResult r;
@@ -592,6 +702,11 @@ TEST(BadInputDeathTest, NullArraysWithPointsStopTheProcess)
     EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, ellipse.get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFit(&lp, pts, nullptr, 3, p2l.get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFitWeighted(&lp, pts, nullptr, w, 3, p2l.get()), "broken precondition");
+    PointToPointResult p2p;
+    zmath_pointToPointFitParams pp;
+    zmath_pointToPointFitParams_init(&pp);
+    EXPECT_DEATH(zmath_pointToPointFit(&pp, pts, nullptr, 3, p2p.get()), "broken precondition");
+    EXPECT_DEATH(zmath_pointToPointFitWeighted(&pp, pts, pts, nullptr, 3, p2p.get()), "broken precondition");
 }
 
 }  // namespace

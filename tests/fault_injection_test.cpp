@@ -313,6 +313,38 @@ TEST(FaultInjection, PointToLine)
     for (const Case& c : cases) runUntilSuccess(c);
 }
 
+TEST(FaultInjection, PointToPoint)
+{
+    // The transform fits keep their moments on the stack: every entry must
+    // succeed at once, whichever allocation would have failed.
+    using R = zmath_pointToPointFitResult;
+    std::vector<zmath_vect> target, source;
+    std::vector<double> weights;
+    for (int i = 0; i < 8; ++i) {
+        source.push_back({double(i % 3), double(i / 3)});
+        target.push_back({2 * source.back().x + 1, 3 * source.back().y - 2 + 0.01 * (i % 2)});
+        weights.push_back(1.0 + i);
+    }
+    const auto targetVector = std::make_shared<zt::Points>(target);
+    const auto sourceVector = std::make_shared<zt::Points>(source);
+    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    std::vector<Case> cases;
+    for (int32_t dof : {3, 4, 5, 6}) {
+        const zmath_pointToPointFitParams params{HUGE_VAL, dof};
+        const std::string tag = " dof " + std::to_string(dof);
+        const auto n = int32_t(target.size());
+        cases.push_back(fitCase<R, zmath_pointToPointFitResult_construct, nullptr, zmath_pointToPointFitResult_destruct>(
+            "zmath_pointToPointFit" + tag,
+            [=](R* r) { return zmath_pointToPointFit(&params, target.data(), source.data(), n, r); }));
+        cases.push_back(fitCase<R, zmath_pointToPointFitResult_construct, nullptr, zmath_pointToPointFitResult_destruct>(
+            "zmath_pointToPointFitWeightedVector" + tag, [=](R* r) {
+                return zmath_pointToPointFitWeightedVector(&params, targetVector->get(), sourceVector->get(),
+                                                           weightVector->get(), r);
+            }));
+    }
+    for (const Case& c : cases) runUntilSuccess(c);
+}
+
 TEST(FaultInjection, Summary)
 {
     std::printf("allocation faults injected so far: %d\n", injectedFaults);

@@ -58,6 +58,8 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
     ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &xform));
     double rmsError = 0.0;
     ZFIT_TRY(zfit::p2l::measuredRmsError(points, lines, weights, count, xform, &rmsError));
+    // A transform so large that mapping the points overflows answers nothing.
+    if (!std::isfinite(rmsError)) return zmath_errFitSolveFailed;
 
     result->xform = xform;
     result->rmsError = rmsError;

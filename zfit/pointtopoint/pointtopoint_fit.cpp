@@ -91,6 +91,9 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
         ZFIT_REQUIRE(false);  // validation admits no other dof
     }
     if (!measured) ZFIT_TRY(measure(target, source, weights, count, xform, &error));
+    // Mapping a far point (even one of weight 0) can overflow the residual:
+    // such a fit cannot be judged, so it is refused rather than reported.
+    if (!std::isfinite(error)) return zmath_errFitSolveFailed;
 
     result->xform = xform;
     result->rmsError = error;

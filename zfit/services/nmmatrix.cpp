@@ -84,7 +84,7 @@ double oneNorm(const zmath_nmmatrix& a)
     for (int32_t j = 0; j < a.numCols; ++j) {
         double column = 0.0;
         for (int32_t i = 0; i < a.numRows; ++i) column += std::fabs(a.rows[i][j]);
-        norm = std::max(norm, column);
+        if (!(column <= norm)) norm = column;  // a NaN column makes the norm NaN
     }
     return norm;
 }
@@ -99,7 +99,7 @@ double inverseOneNorm(const double* lu, const int32_t* perm, int32_t n, double* 
         substitute(lu, perm, n, unit, column);
         double sum = 0.0;
         for (int32_t i = 0; i < n; ++i) sum += std::fabs(column[i]);
-        norm = std::max(norm, sum);
+        if (!(sum <= norm)) norm = sum;  // an overflow (inf - inf = NaN) must not vanish
     }
     return norm;
 }
@@ -325,6 +325,11 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
         substitute(lu, perm, n, unit, column);
         for (int32_t i = 0; i < n; ++i) solution[static_cast<size_t>(i) * k + j] = column[i];
     }
+    // A finite system whose solution overflows is too badly conditioned to
+    // answer, whatever the condition estimate said.
+    if (allFinite(*B))
+        for (size_t i = 0; i < nk; ++i)
+            if (!std::isfinite(solution[i])) return zmath_errMatrixIllConditioned;
     ZFIT_TRY(zmath_nmmatrix_resize(X, n, k));
     if (nk > 0) std::memcpy(X->storage, solution, nk * sizeof(double));
     return zfit_ok;

@@ -42,7 +42,8 @@ ZFIT_API zfit_status zmath_nmmatrix_multiplyT(const zmath_nmmatrix* a, const zma
  * zmath_errMatrixShape for mismatched sizes, zmath_errMatrixSingular when a
  * pivot is exactly 0 or A holds a non-finite value,
  * zmath_errMatrixIllConditioned when the condition number exceeds limit (or
- * is not finite). On failure X is untouched. */
+ * is not finite), and also, whatever the control, when a finite B gives a
+ * solution that overflows. On failure X is untouched. */
 ZFIT_API zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* B, zmath_nmmatrix* X,
                                           int32_t control, double* condition, double limit);
 /* Eigenvalues of a real square matrix (the fits use 3 x 3): re and im

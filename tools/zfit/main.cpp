@@ -28,7 +28,8 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
         ->type_name("FILE");
     command
         .add_option("--timeout", common.timeout,
-                    "stop a long search after SECONDS (at its next pass) and report it as cancelled")
+                    "stop a long search after SECONDS (at its next pass) and report it as cancelled; "
+                    "0, the default, sets no limit")
         ->check(CLI::NonNegativeNumber)
         ->type_name("SECONDS");
     command.add_flag("--quiet,-q", common.quiet, "show no progress on standard error");

@@ -1,0 +1,144 @@
+"""Test support: the C library itself, reached through ctypes, so that every
+family can be checked against a direct C call on the same data.
+
+ZFIT_LIBRARY names libzfit.so (the test command of the build sets it).
+"""
+import ctypes
+import math
+import os
+
+import numpy as np
+import pytest
+
+from ctypes import POINTER, Structure, byref, c_double, c_int32
+
+Status = c_int32
+
+
+class Vect(Structure):
+    _fields_ = [("x", c_double), ("y", c_double)]
+
+
+class Vector32(Structure):
+    _fields_ = [("begin", POINTER(c_int32)), ("size", c_int32), ("capacity", c_int32)]
+
+
+class VectorVect(Structure):
+    _fields_ = [("begin", POINTER(Vect)), ("size", c_int32), ("capacity", c_int32)]
+
+
+class VectorD(Structure):
+    _fields_ = [("begin", POINTER(c_double)), ("size", c_int32), ("capacity", c_int32)]
+
+
+class FLine(Structure):
+    _fields_ = [("d", c_double), ("angle", c_double), ("sine", c_double), ("cosine", c_double)]
+
+
+class LineParams(Structure):
+    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double), ("mode", c_int32)]
+
+
+class LineResult(Structure):
+    _fields_ = [("isValid", c_int32), ("line", FLine), ("rmsError", c_double), ("ignoredIndices", Vector32)]
+
+
+def _indices(vector):
+    return np.array([vector.begin[i] for i in range(vector.size)], dtype=np.int64)
+
+
+def _points(points):
+    points = np.asarray(points, dtype=np.float64).reshape(-1, 2)
+    array = (Vect * max(len(points), 1))()
+    for i, (x, y) in enumerate(points):
+        array[i] = Vect(x, y)
+    return array, len(points)
+
+
+class CFailure(Exception):
+    """A C-level fit failed with `code`."""
+
+    def __init__(self, code):
+        super().__init__(code)
+        self.code = code
+
+
+class CLibrary:
+    """The C entry points, called the way a C program calls them. Each fit
+    returns the fields the Python result should carry (as its to_dict()
+    would hold them) or raises CFailure with the status."""
+
+    def __init__(self, path):
+        self.lib = ctypes.CDLL(path)
+
+    def _call(self, name, *args):
+        function = getattr(self.lib, name)
+        function.restype = Status
+        return function(*args)
+
+    def _check(self, status):
+        if status < 0:
+            raise CFailure(status)
+
+    def line(self, points, ignore=0, min_zone=False, max_rms=math.inf):
+        array, n = _points(points)
+        params = LineParams()
+        self._check(self._call("zmath_lineFitParams_init", byref(params)))
+        params.numIgnore, params.maxRmsError, params.mode = ignore, max_rms, 1 if min_zone else 0
+        result = LineResult()
+        self._check(self._call("zmath_lineFitResult_construct", byref(result)))
+        try:
+            self._check(self._call("zmath_lineFit", array, c_int32(n), byref(params), byref(result)))
+            line = result.line
+            return {
+                "angle": line.angle,
+                "distance": line.d,
+                "direction": np.array([line.cosine, line.sine]),
+                "normal": np.array([-line.sine, line.cosine]),
+                "rms_error": result.rmsError,
+                "is_valid": bool(result.isValid),
+                "ignored": _indices(result.ignoredIndices),
+            }
+        finally:
+            self._call("zmath_lineFitResult_destruct", byref(result))
+
+
+@pytest.fixture(scope="session")
+def clib():
+    path = os.environ.get("ZFIT_LIBRARY")
+    if not path:
+        raise RuntimeError("ZFIT_LIBRARY must name libzfit.so (the build's test command sets it)")
+    return CLibrary(path)
+
+
+@pytest.fixture
+def rng(request):
+    """A generator seeded from the test's name, so a failure can be rerun."""
+    seed = sum(ord(c) * (i + 1) for i, c in enumerate(request.node.name)) % 2**32
+    return np.random.default_rng(seed)
+
+
+def assert_same(result, expected, context=""):
+    """The Python result carries exactly the C result's values."""
+    fields = result.to_dict()
+    assert list(fields) == list(expected), context
+    for key, value in expected.items():
+        np.testing.assert_array_equal(fields[key], value, err_msg="%s: %s" % (context, key))
+        assert np.asarray(fields[key]).dtype.kind == np.asarray(value).dtype.kind, (context, key)
+
+
+def check_against_c(python_fit, c_fit, context=""):
+    """Runs both; either both succeed with equal fields or both fail with the
+    same status code."""
+    import zfit
+
+    try:
+        expected = c_fit()
+    except CFailure as failure:
+        with pytest.raises(zfit.FitError) as raised:
+            python_fit()
+        assert raised.value.code == failure.code, context
+        return None
+    result = python_fit()
+    assert_same(result, expected, context)
+    return result

@@ -1,0 +1,79 @@
+"""fit_line: the same results as the C entry on the same data, and the
+documented conventions of the line."""
+import math
+
+import numpy as np
+import pytest
+
+import zfit
+
+from conftest import check_against_c
+
+# (what, points): data the C-level line tests use, plus degenerate sets.
+DATA = [
+    ("y = x + 1", [(0, 1), (1, 2), (2, 3)]),
+    ("y = -2: turned to keep d >= 0", [(-1, -2), (0, -2), (3, -2)]),
+    ("through the origin", [(-1, -1), (0, 0), (2, 2)]),
+    ("vertical x = 3", [(3, 0), (3, 1), (3, 5)]),
+    ("noisy", [(0, 0.1), (1, 0.9), (2, 2.2), (3, 2.8), (4, 4.1), (5, 5.3)]),
+    ("one point", [(1, 1)]),
+    ("equal points", [(2, 3)] * 4),
+    ("square corners", [(0, 0), (1, 0), (1, 1), (0, 1)]),
+    ("no points", np.empty((0, 2))),
+    ("a NaN", [(0, 0), (1, math.nan), (2, 2)]),
+]
+
+
+@pytest.mark.parametrize("what,points", DATA, ids=[d[0] for d in DATA])
+def test_least_squares_equals_c(clib, what, points):
+    check_against_c(lambda: zfit.fit_line(points), lambda: clib.line(points), what)
+    check_against_c(lambda: zfit.fit_line(points, max_rms=0.05), lambda: clib.line(points, max_rms=0.05), what)
+
+
+def test_random_lines_equal_c(clib, rng):
+    for trial in range(50):
+        n = int(rng.integers(2, 40))
+        angle = rng.uniform(0, 2 * math.pi)
+        t = rng.uniform(-100, 100, n)
+        noise = rng.normal(0, 0.5, n)
+        base = rng.uniform(-50, 50, 2)
+        points = base + np.outer(t, [math.cos(angle), math.sin(angle)]) + np.outer(noise, [-math.sin(angle), math.cos(angle)])
+        check_against_c(lambda: zfit.fit_line(points), lambda: clib.line(points), "trial %d" % trial)
+
+
+def test_documented_line():
+    r = zfit.fit_line([(0, 1), (1, 2), (2, 3)])
+    assert r.angle == pytest.approx(math.pi / 4, abs=1e-12)
+    assert r.distance == pytest.approx(math.sqrt(0.5), abs=1e-12)
+    np.testing.assert_allclose(r.direction, [math.sqrt(0.5)] * 2, atol=1e-12)
+    np.testing.assert_allclose(r.normal, [-math.sqrt(0.5), math.sqrt(0.5)], atol=1e-12)
+    assert r.is_valid and r.rms_error < 1e-12
+    assert r.ignored.tolist() == []
+
+    turned = zfit.fit_line([(-1, -2), (0, -2), (3, -2)])
+    assert turned.angle == pytest.approx(math.pi) and turned.distance == pytest.approx(2.0)
+
+
+def test_limit_zero_is_never_valid():
+    r = zfit.fit_line([(0, 1), (1, 2), (2, 3)], max_rms=0.0)
+    assert not r.is_valid
+
+
+def signed(bits):
+    return bits - 2**32
+
+
+@pytest.mark.parametrize(
+    "kwargs,error,bits",
+    [
+        ({"points": [(0, 0), (1, 0), (1, 1), (0, 1)]}, zfit.DegenerateError, 0x80000582),
+        ({"points": [(0, 0), (1, 1)], "ignore": -1, "max_rms": -1.0}, zfit.ParameterError, 0x80000B21),
+        ({"points": [(0, 0), (1, 1)], "ignore": -1}, zfit.ParameterError, 0x80000B22),
+    ],
+)
+def test_failures_raise_with_status(kwargs, error, bits):
+    points = kwargs.pop("points")
+    with pytest.raises(error) as raised:
+        zfit.fit_line(points, **kwargs)
+    assert raised.value.code == signed(bits)
+    assert raised.value.name == zfit.STATUS_NAMES[signed(bits)]

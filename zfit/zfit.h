@@ -18,5 +18,6 @@
 #include <zfit/services/services.h>
 
 #include <zfit/line/line.h>
+#include <zfit/circle/circle.h>
 
 #endif

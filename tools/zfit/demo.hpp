@@ -12,6 +12,7 @@ namespace demo {
 int report(const char* what, zfit_status status);
 
 int line();
+int circle();
 
 }  // namespace demo
 

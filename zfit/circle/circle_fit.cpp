@@ -1,0 +1,130 @@
+// The circle family's records and entries: validation, dispatch on mode,
+// the weighted entries' checks, and the validity flag.
+#include <cmath>
+
+#include <zfit/circle/circle_internal.hpp>
+#include <zfit/frame/frame.hpp>
+
+template <>
+struct zfit::ResultShape<zmath_circleFitResult> {
+    static zfit_status reset(zmath_circleFitResult& r)
+    {
+        r.centre = zmath_vect{0.0, 0.0};
+        r.radius = 0.0;
+        return zfit_ok;
+    }
+    static void copy(zmath_circleFitResult& to, const zmath_circleFitResult& from)
+    {
+        to.isValid = from.isValid;
+        to.centre = from.centre;
+        to.radius = from.radius;
+        to.rmsError = from.rmsError;
+    }
+};
+
+ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_circleFitResult)
+ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_circleFitResult)
+ZFIT_DEFINE_RESULT_RESET(zmath_circleFitResult)
+
+namespace {
+
+// Runs an algorithm on the circle of the result record: the algorithms
+// write the circle only when they succeed.
+template <class Algorithm>
+zfit_status intoCircle(zmath_circleFitResult* result, Algorithm&& algorithm)
+{
+    zfit_circle circle{result->centre, result->radius};
+    ZFIT_TRY(algorithm(&circle));
+    result->centre = circle.centre;
+    result->radius = circle.radius;
+    return zfit_ok;
+}
+
+zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circleFitParams& params,
+                         zmath_circleFitResult* result)
+{
+    const int32_t m = params.numIgnore;
+    switch (params.mode) {
+    case 0:
+        return intoCircle(result, [&](zfit_circle* circle) {
+            return zmath_circleFitFreeRadius_(points, m, circle, &result->rmsError, &result->ignoredIndices);
+        });
+    case 1:
+        return intoCircle(result, [&](zfit_circle* circle) {
+            return zmath_circleFitFixedRadius_(points, params.fixedRadius, m, circle, &result->rmsError,
+                                               &result->ignoredIndices);
+        });
+    default:
+        return zmath_errFitBadMode;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zmath_circleFitParams_init(zmath_circleFitParams* params)
+{
+    *params = zmath_circleFitParams{0, HUGE_VAL, 0, 1.0};
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFitParams_validate(const zmath_circleFitParams* params)
+{
+    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
+    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    if (0.0 > params->fixedRadius) return zmath_errFitFixedRadiusNegative;
+    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFitVector(const zstd_vector_zmath_vect* points, const zmath_circleFitParams* params,
+                                  zmath_circleFitResult* result)
+{
+    ZFIT_TRY(zmath_circleFitParams_validate(params));
+    ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
+    ZFIT_TRY(runAlgorithm(points, *params, result));
+    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFit(const zmath_vect* points, int32_t count, const zmath_circleFitParams* params,
+                            zmath_circleFitResult* result)
+{
+    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
+        return zmath_circleFitVector(vector, params, result);
+    });
+}
+
+zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
+                                    const zmath_circleFitParams* params, zmath_circleFitResult* result)
+{
+    if (count < 0) count = 0;
+    ZFIT_REQUIRE(count == 0 || (points != nullptr && weights != nullptr));
+    ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
+    if (params->numIgnore != 0) return zmath_errFitWeightedIgnore;
+    for (int32_t i = 0; i < count; ++i)
+        if (0.0 > weights[i]) return zmath_errFitWeightNegative;
+    ZFIT_TRY(intoCircle(result, [&](zfit_circle* circle) {
+        return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
+    }));
+    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, const zstd_vectord* weights,
+                                          const zmath_circleFitParams* params, zmath_circleFitResult* result)
+{
+    ZFIT_TRY(zmath_circleFitParams_validate(params));
+    int32_t pointCount = 0, weightCount = 0;
+    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
+    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
+    if (pointCount != weightCount) return zmath_errFitWeightCount;
+    const zmath_vect* p = nullptr;
+    const double* w = nullptr;
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &w));
+    return zmath_circleFitWeighted(p, pointCount, w, params, result);
+}
+
+}  // extern "C"

@@ -1,0 +1,152 @@
+// The closed-form circle solves (free and fixed radius), the weighted fit
+// built on the first, and the RMS radial residuals.
+#include <cmath>
+
+#include <zfit/circle/circle_internal.hpp>
+
+namespace {
+
+bool finite(const zfit_circle& c) { return std::isfinite(c.centre.x) && std::isfinite(c.centre.y) && std::isfinite(c.radius); }
+
+}  // namespace
+
+zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
+{
+    ZFIT_TRY(zmath_vect_init(&sums->origin, 0.0, 0.0));
+    sums->weightSum = 0.0;
+    sums->sumX = sums->sumY = 0.0;
+    sums->sumXX = sums->sumYY = sums->sumXY = 0.0;
+    sums->sumXR = sums->sumYR = 0.0;
+    return zfit_ok;
+}
+
+zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* circle)
+{
+    const double W = sums->weightSum, Sx = sums->sumX, Sy = sums->sumY;
+    const double Sxx = sums->sumXX, Syy = sums->sumYY, Sxy = sums->sumXY;
+    const double Sxr = sums->sumXR, Syr = sums->sumYR;
+    if (!(W > 0.0) && !(W < 0.0)) return zmath_errDegenerate;
+
+    // Normal equations M (D, E, F) = -(Sxr, Syr, Sxx + Syy) with
+    // M = [[Sxx, Sxy, Sx], [Sxy, Syy, Sy], [Sx, Sy, W]], solved by the adjugate.
+    const double C13 = Sxy * Sy - Syy * Sx;
+    const double C23 = Sxy * Sx - Sxx * Sy;
+    const double C33 = Sxx * Syy - Sxy * Sxy;
+    const double det = Sx * C13 + Sy * C23 + W * C33;
+    // Relative to the fourth power of the spread about the origin. Ordered,
+    // so that a NaN determinant (sums overflowed) counts as singular too.
+    const double spread = Sxx + Syy;
+    if (!(std::fabs(det) > 1e-12 * (spread * spread))) return zmath_errDegenerate;
+
+    const double k = -1.0 / det;
+    const double a = Sxr * k, b = Syr * k, c = spread * k;
+    const double C11 = Syy * W - Sy * Sy;
+    const double C12 = Sx * Sy - Sxy * W;
+    const double C22 = Sxx * W - Sx * Sx;
+    const double D = a * C11 + b * C12 + c * C13;
+    const double E = a * C12 + b * C22 + c * C23;
+    const double F = a * C13 + b * C23 + c * C33;
+    const double cx = -0.5 * D, cy = -0.5 * E;
+    // cx^2 + cy^2 - F is the weighted mean squared distance from the centre:
+    // never negative but for rounding.
+    const zfit_circle solved{{cx + sums->origin.x, cy + sums->origin.y}, std::sqrt(std::fabs(cx * cx + cy * cy - F))};
+    // A circle that overflowed is no circle.
+    if (!finite(solved)) return zmath_errDegenerate;
+    *circle = solved;
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFitRmsErrorWeighted_(const zfit_circle* circle, const zmath_vect* points, int32_t count,
+                                             const double* weights, double* out)
+{
+    *out = 0.0;
+    double total = 0.0;
+    const double cx = circle->centre.x, cy = circle->centre.y, r = circle->radius;
+    for (int32_t i = 0; i < count; ++i) {
+        const double dx = points[i].x - cx, dy = points[i].y - cy;
+        const double d = std::sqrt(dx * dx + dy * dy) - r;
+        *out += d * d * weights[i];
+        total += weights[i];
+    }
+    *out = std::sqrt(*out / total);
+    return zfit_ok;
+}
+
+double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> points)
+{
+    const double cx = circle.centre.x, cy = circle.centre.y, r = circle.radius;
+    double sum = 0.0;
+    for (const zmath_vect& p : points) {
+        const double dx = p.x - cx, dy = p.y - cy;
+        const double d = std::sqrt(dx * dx + dy * dy) - r;
+        sum += d * d;
+    }
+    return std::sqrt(sum / static_cast<double>(static_cast<int32_t>(points.size())));
+}
+
+zfit_status zmath_circleFitRmsError_(const zfit_circle* circle, const zstd_vector_zmath_vect* points, double* out)
+{
+    *out = 0.0;
+    int32_t n = 0;
+    const zmath_vect* p = nullptr;
+    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    *out = zfit_circleRms_(*circle, std::span<const zmath_vect>(p, static_cast<size_t>(n)));
+    return zfit_ok;
+}
+
+zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count, const double* weights,
+                                         zfit_circle* circle, double* rms)
+{
+    zfit_circleVals sums;
+    ZFIT_TRY(zfit_circleVals_init_(&sums));
+    if (count <= 0) return zmath_errDegenerate;
+    // A NaN or infinite coordinate or weight has no place in a fit.
+    for (int32_t i = 0; i < count; ++i)
+        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]))
+            return zmath_errDegenerate;
+    sums.origin = points[0];
+    for (int32_t i = 0; i < count; ++i) zfit_circleVals_addWeighted_(&sums, points[i], weights[i]);
+    zfit_circle solved;
+    ZFIT_TRY(zfit_circleVals_solve_(&sums, &solved));
+    ZFIT_TRY(zmath_circleFitRmsErrorWeighted_(&solved, points, count, weights, rms));
+    *circle = solved;
+    return zfit_ok;
+}
+
+zfit_status zfit_circleFixedRadiusVals_init_(zfit_circleFixedRadiusVals* sums)
+{
+    ZFIT_TRY(zmath_vect_init(&sums->origin, 0.0, 0.0));
+    sums->radius = 0.0;
+    sums->sumX = sums->sumY = 0.0;
+    sums->sumXX = sums->sumYY = sums->sumXY = 0.0;
+    sums->sumXQ = sums->sumQ = sums->sumYQ = 0.0;
+    sums->count = 0;
+    return zfit_ok;
+}
+
+zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, zfit_circle* circle)
+{
+    const double n = static_cast<double>(sums->count);
+    const double Sx = sums->sumX, Sy = sums->sumY;
+    const double Sxx = sums->sumXX, Syy = sums->sumYY, Sxy = sums->sumXY;
+    const double Sxq = sums->sumXQ, Syq = sums->sumYQ, R = sums->radius;
+    const double Sq = R * R * n - Sxx - Syy;
+    sums->sumQ = Sq;
+
+    // G is -4 times the determinant of the free-radius normal matrix (W = n);
+    // the same relative test decides whether the window has a centre.
+    const double G = 4.0 * (Sx * Sx * Syy - 2.0 * Sx * Sy * Sxy - n * Sxx * Syy + n * Sxy * Sxy + Sy * Sy * Sxx);
+    const double spread = Sxx + Syy;
+    if (!(std::fabs(G) > 4e-12 * (spread * spread))) return zmath_errDegenerate;
+
+    const double cx =
+        ((Sy * Sy - n * Syy) * (-2.0) * Sxq + (Sx * Syy - Sxy * Sy) * (-2.0) * Sq + (n * Sxy - Sx * Sy) * (-2.0) * Syq) /
+        G;
+    const double cy =
+        ((n * Sxy - Sx * Sy) * (-2.0) * Sxq + (Sx * Sxy - Sxx * Sy) * 2.0 * Sq + (Sx * Sx - n * Sxx) * (-2.0) * Syq) / G;
+    const zfit_circle solved{{cx + sums->origin.x, cy + sums->origin.y}, R};
+    if (!finite(solved)) return zmath_errDegenerate;
+    *circle = solved;
+    return zfit_ok;
+}

@@ -201,5 +201,6 @@ py::class_<R> defineResult(py::module_& m, const char* doc)
 // ---- families ------------------------------------------------------------------
 
 void registerLine(py::module_& m);
+void registerCircle(py::module_& m);
 
 }  // namespace zpy

@@ -16,4 +16,5 @@ PYBIND11_MODULE(zfit, m)
     m.attr("__version__") = ZFIT_VERSION;
     zpy::registerRuntime(m);
     zpy::registerLine(m);
+    zpy::registerCircle(m);
 }

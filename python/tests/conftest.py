@@ -42,9 +42,44 @@ class LineParams(Structure):
 class LineResult(Structure):
     _fields_ = [("isValid", c_int32), ("line", FLine), ("rmsError", c_double), ("ignoredIndices", Vector32)]
 
+    def fields(self):
+        line = self.line
+        return {
+            "angle": line.angle,
+            "distance": line.d,
+            "direction": np.array([line.cosine, line.sine]),
+            "normal": np.array([-line.sine, line.cosine]),
+            "rms_error": self.rmsError,
+            "is_valid": bool(self.isValid),
+            "ignored": _indices(self.ignoredIndices),
+        }
+
+
+class CircleParams(Structure):
+    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double), ("mode", c_int32), ("fixedRadius", c_double)]
+
+
+class CircleResult(Structure):
+    _fields_ = [("isValid", c_int32), ("centre", Vect), ("radius", c_double), ("rmsError", c_double),
+                ("ignoredIndices", Vector32)]
+
+    def fields(self):
+        return {
+            "centre": np.array([self.centre.x, self.centre.y]),
+            "radius": self.radius,
+            "rms_error": self.rmsError,
+            "is_valid": bool(self.isValid),
+            "ignored": _indices(self.ignoredIndices),
+        }
+
 
 def _indices(vector):
     return np.array([vector.begin[i] for i in range(vector.size)], dtype=np.int64)
+
+
+def _weights(weights):
+    weights = np.asarray(weights, dtype=np.float64)
+    return (c_double * max(len(weights), 1))(*weights)
 
 
 def _points(points):
@@ -80,27 +115,38 @@ class CLibrary:
         if status < 0:
             raise CFailure(status)
 
+    def _fit(self, family, params, result, entry, *args):
+        """Constructs the result, runs entry(*args, params, result) and
+        destructs the result again; returns the result's fields as read by
+        `result.fields()` before destruction."""
+        self._check(self._call("zmath_%sFitResult_construct" % family, byref(result)))
+        try:
+            self._check(self._call(entry, *args, byref(params), byref(result)))
+            return result.fields()
+        finally:
+            self._call("zmath_%sFitResult_destruct" % family, byref(result))
+
+    def _params(self, family, cls, **fields):
+        params = cls()
+        self._check(self._call("zmath_%sFitParams_init" % family, byref(params)))
+        for name, value in fields.items():
+            setattr(params, name, value)
+        return params
+
     def line(self, points, ignore=0, min_zone=False, max_rms=math.inf):
         array, n = _points(points)
-        params = LineParams()
-        self._check(self._call("zmath_lineFitParams_init", byref(params)))
-        params.numIgnore, params.maxRmsError, params.mode = ignore, max_rms, 1 if min_zone else 0
-        result = LineResult()
-        self._check(self._call("zmath_lineFitResult_construct", byref(result)))
-        try:
-            self._check(self._call("zmath_lineFit", array, c_int32(n), byref(params), byref(result)))
-            line = result.line
-            return {
-                "angle": line.angle,
-                "distance": line.d,
-                "direction": np.array([line.cosine, line.sine]),
-                "normal": np.array([-line.sine, line.cosine]),
-                "rms_error": result.rmsError,
-                "is_valid": bool(result.isValid),
-                "ignored": _indices(result.ignoredIndices),
-            }
-        finally:
-            self._call("zmath_lineFitResult_destruct", byref(result))
+        params = self._params("line", LineParams, numIgnore=ignore, maxRmsError=max_rms, mode=int(min_zone))
+        return self._fit("line", params, LineResult(), "zmath_lineFit", array, c_int32(n))
+
+    def circle(self, points, weights=None, ignore=0, fixed_radius=None, max_rms=math.inf):
+        array, n = _points(points)
+        params = self._params("circle", CircleParams, numIgnore=ignore, maxRmsError=max_rms)
+        if fixed_radius is not None:
+            params.mode, params.fixedRadius = 1, fixed_radius
+        if weights is None:
+            return self._fit("circle", params, CircleResult(), "zmath_circleFit", array, c_int32(n))
+        return self._fit("circle", params, CircleResult(), "zmath_circleFitWeighted", array, c_int32(n),
+                         _weights(weights))
 
 
 @pytest.fixture(scope="session")

@@ -19,5 +19,7 @@
 
 #include <zfit/line/line.h>
 #include <zfit/circle/circle.h>
+#include <zfit/ellipse/ellipse.h>
+#include <zfit/pointtoline/pointtoline.h>
 
 #endif

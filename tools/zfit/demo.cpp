@@ -18,7 +18,12 @@ int report(const char* what, zfit_status status)
 int runDemo()
 {
     using Family = int (*)();
-    const Family families[] = {demo::line, demo::circle};
+    const Family families[] = {
+        demo::line,
+        demo::circle,
+        demo::ellipse,
+        demo::pointToLine,
+    };
     int failures = 0;
     for (Family family : families) failures += family();
     return failures == 0 ? 0 : 1;

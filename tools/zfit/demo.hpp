@@ -13,6 +13,8 @@ int report(const char* what, zfit_status status);
 
 int line();
 int circle();
+int ellipse();
+int pointToLine();
 
 }  // namespace demo
 

@@ -10,19 +10,47 @@
  *                          passes through the centroid along the axis of
  *                          largest spread. rmsError is the RMS perpendicular
  *                          distance of the points from it.
- *   mode 0, numIgnore 1-3  every choice of numIgnore points is discarded in
- *                          turn; the least-squares line of the rest with the
- *                          smallest RMS wins.
- *   mode 0, numIgnore >= 4 ranked-window search over point-pair directions.
- *   mode 1                 minimum zone: the centre line of the narrowest
- *                          strip holding all but numIgnore points; rmsError
- *                          is then the strip's half-width (the largest
- *                          distance of a kept point), not an RMS.
- * At least two distinct points are needed.
+ *   mode 0, numIgnore 1-3  exhaustive: every choice of numIgnore points is
+ *                          discarded in turn (lexicographic order of the
+ *                          index sets) and the least-squares line of the rest
+ *                          with the smallest RMS wins; on equal RMS the
+ *                          earlier choice stays. ignoredIndices ascending.
+ *                          n * (n-1) * (n-2) / 6 candidates for numIgnore 3.
+ *   mode 0, numIgnore >= 4 ranked window: every pair of distinct points
+ *                          i < j proposes the direction p[j] - p[i]; the
+ *                          points are ranked by their offset along its
+ *                          normal (-(yj - yi), xj - xi), and every window of
+ *                          n - numIgnore consecutive ranks (s points dropped
+ *                          above it, numIgnore - s below) is scored by the
+ *                          RMS of its least-squares line. Windows without a
+ *                          preferred direction are skipped. ignoredIndices in
+ *                          rank order: the s points above the window, largest
+ *                          offset first, then those below it, again largest
+ *                          offset first (not sorted by index). Order n^3 log n.
+ *   mode 1                 minimum zone (any numIgnore): the same search over
+ *                          pair directions, each window scored by half the
+ *                          spread of its offsets. The line is the centre line
+ *                          of the narrowest strip holding all but numIgnore
+ *                          points; it runs along the winning pair's direction
+ *                          (angle as atan2 of point j - point i) and its d may
+ *                          be negative. rmsError is the strip's half-width
+ *                          (the largest distance of a kept point), not an
+ *                          RMS, so isValid checks straightness against
+ *                          maxRmsError. ignoredIndices as for the ranked window.
+ * In mode 0 rmsError is measured from the kept points; candidates are
+ * compared on the RMS read back from their moment sums. In the pair-direction
+ * searches the candidates are visited pair by pair (i, then j) and split by
+ * split (s = 0..numIgnore), and a later candidate wins only with a strictly
+ * smaller score. The least-squares fits need at least two distinct kept
+ * points; the minimum zone needs two distinct points and keeps at least one.
  *
  * The least-squares line is stored with d >= 0: theta lies in [0, pi] when
  * the centroid's offset along the normal is positive and in [pi, 2*pi]
- * otherwise. */
+ * otherwise.
+ *
+ * The searches (numIgnore > 0, or mode 1) poll zsys_attention_check once per
+ * first index of their outer loop; the plain least-squares path never does.
+ * Work storage is made once per call and released before it returns. */
 #ifndef ZFIT_LINE_LINE_H
 #define ZFIT_LINE_LINE_H
 
@@ -49,10 +77,12 @@ typedef struct zmath_lineFitResult {
     zmath_shapeFLine line;
     /* Mode 0: RMS perpendicular distance of the kept points, measured from
      * the points. Mode 1: the strip's half-width. HUGE_VAL after a failure
-     * before any candidate was solved. */
+     * before any candidate was scored. */
     double rmsError;
     /* 0-based positions of the discarded points in the caller's list (owned
-     * by the record); empty when nothing was discarded. */
+     * by the record), numIgnore of them; empty when nothing was discarded.
+     * Ascending for the exhaustive fit, in rank order for the ranked window
+     * and the minimum zone (see the algorithms above). */
     zstd_vector32 ignoredIndices;
 } zmath_lineFitResult;
 
@@ -85,18 +115,30 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
  * Returns 0, or the first failure:
  *   zmath_errFitMaxRmsErrorNegative, zmath_errFitNumIgnoreNegative,
  *   zmath_errFitBadMode   the parameters (result untouched);
- *   zmath_errDegenerate   fewer than two points, no preferred direction
- *                         (all points equal, or spread equal in every
- *                         direction: a square's corners), a coordinate that
- *                         is NaN or infinite, or an outlier search that
- *                         solved no candidate;
+ *   zmath_errDegenerate   a coordinate that is NaN or infinite (refused
+ *                         before any search); fewer than two points, or no
+ *                         preferred direction (all points equal, or spread
+ *                         equal in every direction: a square's corners);
+ *                         exhaustive: fewer points than numIgnore, or a
+ *                         candidate whose kept points have no preferred
+ *                         direction (the search ends there: with n <=
+ *                         numIgnore + 1 every candidate keeps fewer than two
+ *                         points); ranked window and minimum zone: n <=
+ *                         numIgnore (refused before any storage is made), or
+ *                         no window could be scored (all points equal,
+ *                         windows of a single point in mode 0);
  *   zsys_errCancelled (or the host's status)  a search was stopped by the
  *                         attention check;
  *   zstd_errOutOfMemory   work storage could not be had.
  * On success line, rmsError and ignoredIndices hold the fit and isValid is
  * set (see the record). On a failure after validation isValid keeps its
- * value, rmsError holds HUGE_VAL or the best value reached, and line is as
- * before the call. */
+ * value and rmsError holds HUGE_VAL or the best score reached. What else
+ * holds the running best depends on the algorithm:
+ *   exhaustive    line is the best candidate so far (or as before the call);
+ *                 ignoredIndices as before the call (written at the end);
+ *   ranked window, minimum zone  line as before the call (written at the
+ *                 end); ignoredIndices the best window's so far (or as
+ *                 before the call). */
 ZFIT_API zfit_status zmath_lineFitVector(const zstd_vector_zmath_vect* points, const zmath_lineFitParams* params,
                                          zmath_lineFitResult* result);
 

@@ -1,0 +1,100 @@
+// The ellipse family's records and entries: validation, the point-count
+// check, the reset that every fit starts from, and the validity flag.
+#include <cmath>
+
+#include <zfit/ellipse/ellipse_internal.hpp>
+#include <zfit/frame/frame.hpp>
+
+template <>
+struct zfit::ResultShape<zmath_ellipseFitResult> {
+    // The unit circle about the origin: the image of the identity transform.
+    static zfit_status reset(zmath_ellipseFitResult& r)
+    {
+        zmath_xformLinear identity;
+        ZFIT_TRY(zmath_xformLinear_initIdentity(&identity));
+        return zmath_shapeEllipse_initFromXform(&r.ellipse, &identity);
+    }
+    static void copy(zmath_ellipseFitResult& to, const zmath_ellipseFitResult& from)
+    {
+        to.isValid = from.isValid;
+        const zmath_shapeEllipse ellipse = from.ellipse;
+        to.ellipse = ellipse;
+        to.rmsError = from.rmsError;
+    }
+};
+
+ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_ellipseFitResult)
+ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_ellipseFitResult)
+ZFIT_DEFINE_RESULT_RESET(zmath_ellipseFitResult)
+
+namespace {
+
+bool allFinite(std::span<const zmath_vect> points)
+{
+    for (const zmath_vect& p : points)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    return true;
+}
+
+// Every point at once: the fit, its error, no indices.
+zfit_status fitAll(std::span<const zmath_vect> points, zmath_ellipseFitResult* result)
+{
+    zfit::ellipse::Work work;
+    ZFIT_TRY(work.construct());
+    ZFIT_TRY(zmath_ellipseFitPoints_(points, work, &result->ellipse));
+    ZFIT_TRY(zmath_ellipseFitRmsError_(&result->ellipse, points, &result->rmsError));
+    return zstd_vector32_resize(&result->ignoredIndices, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zmath_ellipseFitParams_init(zmath_ellipseFitParams* params)
+{
+    *params = zmath_ellipseFitParams{0, HUGE_VAL};
+    return zfit_ok;
+}
+
+zfit_status zmath_ellipseFitParams_validate(const zmath_ellipseFitParams* params)
+{
+    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
+    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    return zfit_ok;
+}
+
+zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const zmath_ellipseFitParams* params,
+                                   zmath_ellipseFitResult* result)
+{
+    ZFIT_TRY(zmath_ellipseFitParams_validate(params));
+    const zmath_vect* begin = nullptr;
+    int32_t n = 0;
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &n));
+    // Five points more than are left out; written so that no numIgnore can
+    // overflow the comparison (both sides are >= 0 here, n - 5 >= -5).
+    const int32_t numIgnore = params->numIgnore;
+    if (n - 5 < numIgnore) return zmath_errDegenerate;
+
+    // From here on every fit starts from a reset record.
+    ZFIT_TRY(zmath_ellipseFitResult_reset(result));
+    const std::span<const zmath_vect> list(begin, static_cast<size_t>(n));
+    if (!allFinite(list)) return zmath_errDegenerate;
+    if (numIgnore == 0) {
+        ZFIT_TRY(fitAll(list, result));
+    } else {
+        ZFIT_TRY(zmath_ellipseFitIgnore_(points, numIgnore, &result->rmsError, &result->ellipse,
+                                         &result->ignoredIndices));
+    }
+    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
+    return zfit_ok;
+}
+
+zfit_status zmath_ellipseFit(const zmath_vect* points, int32_t count, const zmath_ellipseFitParams* params,
+                             zmath_ellipseFitResult* result)
+{
+    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
+        return zmath_ellipseFitVector(vector, params, result);
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,136 @@
+// The point-to-line family's records and entries: validation, the common fit
+// routine shared by the weighted and unweighted entries, and the vector
+// entries' size checks.
+#include <cmath>
+
+#include <zfit/frame/frame.hpp>
+#include <zfit/pointtoline/pointtoline_internal.hpp>
+
+template <>
+struct zfit::ResultShape<zmath_pointToLineFitResult> {
+    static zfit_status reset(zmath_pointToLineFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
+    static void copy(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from)
+    {
+        to.isValid = from.isValid;
+        to.xform = from.xform;
+        to.rmsError = from.rmsError;
+    }
+};
+
+ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
+ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToLineFitResult)
+
+namespace {
+
+using zfit::p2l::ArrayWeights;
+using zfit::p2l::UnitWeights;
+
+constexpr int32_t kDof = 6;
+
+bool allFinite(const zfit_pointLineVals& vals)
+{
+    for (double value : vals.values)
+        if (!std::isfinite(value)) return false;
+    return true;
+}
+
+// The common fit: fold every pair into a record, solve it, measure the
+// residual from the pairs. The result is written only once everything has
+// succeeded, so a failure leaves it untouched.
+template <class Weights>
+zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect* points,
+                     const zmath_shapeFLine* lines, Weights weights, int32_t count,
+                     zmath_pointToLineFitResult* result)
+{
+    ZFIT_TRY(zmath_pointToLineFitParams_validate(params));
+    ZFIT_REQUIRE(params->dof == kDof);
+    ZFIT_TRY(weights.check(count));
+
+    zfit_pointLineVals vals;
+    ZFIT_TRY(zfit_pointLineVals_init_(&vals));
+    zfit::p2l::accumulate(points, lines, weights, count, &vals);
+    // Every coordinate, weight and line value reaches a square in the record
+    // (a NaN or infinity there, or one that overflows, leaves a non-finite
+    // entry): such pairs determine no transform.
+    if (!allFinite(vals)) return zmath_errFitSolveFailed;
+
+    zmath_xformLinear xform = result->xform;
+    ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &xform));
+    double rmsError = 0.0;
+    ZFIT_TRY(zfit::p2l::measuredRmsError(points, lines, weights, count, xform, &rmsError));
+
+    result->xform = xform;
+    result->rmsError = rmsError;
+    result->isValid = zfit::validity(params->maxRmsError, rmsError);
+    return zfit_ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zmath_pointToLineFitParams_init(zmath_pointToLineFitParams* params)
+{
+    *params = zmath_pointToLineFitParams{HUGE_VAL, kDof};
+    return zfit_ok;
+}
+
+zfit_status zmath_pointToLineFitParams_validate(const zmath_pointToLineFitParams* params)
+{
+    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    if (params->dof != kDof) return zmath_errFitBadMode;
+    return zfit_ok;
+}
+
+zfit_status zmath_pointToLineFit(const zmath_pointToLineFitParams* params, const zmath_vect* points,
+                                 const zmath_shapeFLine* lines, int32_t count, zmath_pointToLineFitResult* result)
+{
+    if (count < 0) count = 0;
+    ZFIT_REQUIRE(count == 0 || (points != nullptr && lines != nullptr));
+    return fitPairs(params, points, lines, UnitWeights{}, count, result);
+}
+
+zfit_status zmath_pointToLineFitWeighted(const zmath_pointToLineFitParams* params, const zmath_vect* points,
+                                         const zmath_shapeFLine* lines, const double* weights, int32_t count,
+                                         zmath_pointToLineFitResult* result)
+{
+    if (count < 0) count = 0;
+    ZFIT_REQUIRE(count == 0 || (points != nullptr && lines != nullptr && weights != nullptr));
+    return fitPairs(params, points, lines, ArrayWeights{weights}, count, result);
+}
+
+zfit_status zmath_pointToLineFitVector(const zmath_pointToLineFitParams* params, const zstd_vector_zmath_vect* points,
+                                       const zstd_vector_zmath_shapeFLine* lines, zmath_pointToLineFitResult* result)
+{
+    const zmath_vect* pointData = nullptr;
+    const zmath_shapeFLine* lineData = nullptr;
+    int32_t pointCount = 0, lineCount = 0;
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
+    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
+    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
+    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
+    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
+    return zmath_pointToLineFit(params, pointData, lineData, pointCount, result);
+}
+
+zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams* params,
+                                               const zstd_vector_zmath_vect* points,
+                                               const zstd_vector_zmath_shapeFLine* lines, const zstd_vectord* weights,
+                                               zmath_pointToLineFitResult* result)
+{
+    const zmath_vect* pointData = nullptr;
+    const zmath_shapeFLine* lineData = nullptr;
+    const double* weightData = nullptr;
+    int32_t pointCount = 0, lineCount = 0, weightCount = 0;
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
+    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
+    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &weightData));
+    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
+    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
+    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
+    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
+    if (weightCount != pointCount) return zmath_errFitSizeMismatch;
+    return zmath_pointToLineFitWeighted(params, pointData, lineData, weightData, pointCount, result);
+}
+
+}  // extern "C"

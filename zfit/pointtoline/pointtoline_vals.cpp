@@ -1,0 +1,100 @@
+// The point-to-line building blocks: clear a record, fold a weighted pair
+// into it, solve it for the six parameters, and score a transform from it.
+#include <cmath>
+
+#include <zfit/pointtoline/pointtoline_internal.hpp>
+#include <zfit/services/containers.hpp>
+#include <zfit/services/nmmatrix.h>
+#include <zfit/services/system.h>
+
+namespace {
+
+using zfit::p2l::kParams;
+using zfit::p2l::linearIndex;
+using zfit::p2l::productIndex;
+
+// The solve refuses systems whose 1-norm condition number exceeds this.
+constexpr double kConditionLimit = 1e12;
+constexpr int32_t kOneNormConditionCheck = 1;
+
+// p = (m00, m01, m10, m11, tx, ty) of a transform.
+void parameters(const zmath_xformLinear& xf, double p[kParams])
+{
+    p[0] = xf.matrix.m00;
+    p[1] = xf.matrix.m01;
+    p[2] = xf.matrix.m10;
+    p[3] = xf.matrix.m11;
+    p[4] = xf.translation.x;
+    p[5] = xf.translation.y;
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zfit_pointLineVals_init_(zfit_pointLineVals* vals)
+{
+    return zsys_memory_fill(0, sizeof *vals, vals);
+}
+
+zfit_status zmath_pointToLineFitUpdateValsWeighted_(double a, double b, double e, double x, double y, double w,
+                                                    zfit_pointLineVals* vals)
+{
+    zfit::p2l::addPair(a, b, e, x, y, w, vals->values);
+    return zfit_ok;
+}
+
+zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xformLinear* xform)
+{
+    // The minimum of sum w r^2 has zero gradient: H p = q with H[i][i] twice
+    // the coefficient of p_i^2, H[i][j] = H[j][i] that of p_i p_j, and q[i]
+    // minus that of p_i. The constant and the total weight play no part.
+    zsvc::Owned<zmath_nmmatrix> h, q, solution;
+    ZFIT_TRY(h.construct(zmath_nmmatrix_constructRowsCols, kParams, kParams));
+    ZFIT_TRY(q.construct(zmath_nmmatrix_constructRowsCols, kParams, 1));
+    ZFIT_TRY(solution.construct(zmath_nmmatrix_construct));
+    const double* v = vals->values;
+    for (int i = 0; i < kParams; ++i) {
+        h->rows[i][i] = 2.0 * v[productIndex(i, i)];
+        for (int j = i + 1; j < kParams; ++j) h->rows[i][j] = h->rows[j][i] = v[productIndex(i, j)];
+        q->rows[i][0] = -v[linearIndex(i)];
+    }
+    double condition = 0.0;
+    ZFIT_TRY(zmath_nmmatrix_solve(h.get(), q.get(), solution.get(), kOneNormConditionCheck, &condition,
+                                  kConditionLimit));
+    // A non-finite right-hand side solves "successfully" into NaN; such a
+    // record determines no transform.
+    double p[kParams];
+    for (int i = 0; i < kParams; ++i) {
+        p[i] = solution->rows[i][0];
+        if (!std::isfinite(p[i])) return zmath_errFitSolveFailed;
+    }
+    xform->matrix.m00 = p[0];
+    xform->matrix.m01 = p[1];
+    xform->matrix.m10 = p[2];
+    xform->matrix.m11 = p[3];
+    xform->translation.x = p[4];
+    xform->translation.y = p[5];
+    return zfit_ok;
+}
+
+zfit_status zmath_pointToLineFitRmsError_(const zfit_pointLineVals* vals, const zmath_xformLinear* xform, double* error)
+{
+    const double* v = vals->values;
+    const double total = v[zfit_pointLineVal_weight];
+    if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    double p[kParams];
+    parameters(*xform, p);
+    double f = v[zfit_pointLineVal_constant];
+    for (int i = 0; i < kParams; ++i) {
+        double row = v[linearIndex(i)];
+        for (int j = i; j < kParams; ++j) row += v[productIndex(i, j)] * p[j];
+        f += row * p[i];
+    }
+    // At an exact fit F is 0 up to rounding, which may fall either side.
+    if (f < 0.0) f = 0.0;
+    *error = std::sqrt(f / total);
+    return zfit_ok;
+}
+
+}  // extern "C"

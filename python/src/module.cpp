@@ -17,4 +17,6 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerRuntime(m);
     zpy::registerLine(m);
     zpy::registerCircle(m);
+    zpy::registerEllipse(m);
+    zpy::registerPointToLine(m);
 }

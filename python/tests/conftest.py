@@ -73,6 +73,53 @@ class CircleResult(Structure):
         }
 
 
+class Ellipse(Structure):
+    _fields_ = [("center", Vect), ("radius1", c_double), ("radius2", c_double), ("angle", c_double)]
+
+
+class EllipseParams(Structure):
+    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double)]
+
+
+class EllipseResult(Structure):
+    _fields_ = [("isValid", c_int32), ("ellipse", Ellipse), ("rmsError", c_double), ("ignoredIndices", Vector32)]
+
+    def fields(self):
+        e = self.ellipse
+        return {
+            "centre": np.array([e.center.x, e.center.y]),
+            "radii": np.array([e.radius1, e.radius2]),
+            "angle": e.angle,
+            "rms_error": self.rmsError,
+            "is_valid": bool(self.isValid),
+            "ignored": _indices(self.ignoredIndices),
+        }
+
+
+class XformLinear(Structure):
+    _fields_ = [("tx", c_double), ("ty", c_double), ("m00", c_double), ("m01", c_double), ("m10", c_double),
+                ("m11", c_double)]
+
+
+class TransformParams(Structure):
+    """The parameters of both transform fits."""
+    _fields_ = [("maxRmsError", c_double), ("dof", c_int32)]
+
+
+class TransformResult(Structure):
+    """The result of both transform fits."""
+    _fields_ = [("isValid", c_int32), ("xform", XformLinear), ("rmsError", c_double)]
+
+    def fields(self):
+        x = self.xform
+        return {
+            "matrix": np.array([[x.m00, x.m01], [x.m10, x.m11]]),
+            "translation": np.array([x.tx, x.ty]),
+            "rms_error": self.rmsError,
+            "is_valid": bool(self.isValid),
+        }
+
+
 def _indices(vector):
     return np.array([vector.begin[i] for i in range(vector.size)], dtype=np.int64)
 
@@ -115,13 +162,12 @@ class CLibrary:
         if status < 0:
             raise CFailure(status)
 
-    def _fit(self, family, params, result, entry, *args):
-        """Constructs the result, runs entry(*args, params, result) and
-        destructs the result again; returns the result's fields as read by
-        `result.fields()` before destruction."""
+    def _fit(self, family, result, call):
+        """Constructs the result, runs call(pointer to result) and destructs
+        the result again; returns the fields read before destruction."""
         self._check(self._call("zmath_%sFitResult_construct" % family, byref(result)))
         try:
-            self._check(self._call(entry, *args, byref(params), byref(result)))
+            self._check(call(byref(result)))
             return result.fields()
         finally:
             self._call("zmath_%sFitResult_destruct" % family, byref(result))
@@ -133,10 +179,18 @@ class CLibrary:
             setattr(params, name, value)
         return params
 
+    def _lines(self, lines):
+        lines = np.asarray(lines, dtype=np.float64).reshape(-1, 2)
+        array = (FLine * max(len(lines), 1))()
+        for i, (angle, distance) in enumerate(lines):
+            self._check(self._call("zmath_shapeFLine_initAngleDistance", byref(array[i]), byref(c_double(angle)),
+                                   c_double(distance)))
+        return array
+
     def line(self, points, ignore=0, min_zone=False, max_rms=math.inf):
         array, n = _points(points)
         params = self._params("line", LineParams, numIgnore=ignore, maxRmsError=max_rms, mode=int(min_zone))
-        return self._fit("line", params, LineResult(), "zmath_lineFit", array, c_int32(n))
+        return self._fit("line", LineResult(), lambda r: self._call("zmath_lineFit", array, n, byref(params), r))
 
     def circle(self, points, weights=None, ignore=0, fixed_radius=None, max_rms=math.inf):
         array, n = _points(points)
@@ -144,9 +198,26 @@ class CLibrary:
         if fixed_radius is not None:
             params.mode, params.fixedRadius = 1, fixed_radius
         if weights is None:
-            return self._fit("circle", params, CircleResult(), "zmath_circleFit", array, c_int32(n))
-        return self._fit("circle", params, CircleResult(), "zmath_circleFitWeighted", array, c_int32(n),
-                         _weights(weights))
+            return self._fit("circle", CircleResult(), lambda r: self._call("zmath_circleFit", array, n, byref(params), r))
+        w = _weights(weights)
+        return self._fit("circle", CircleResult(),
+                         lambda r: self._call("zmath_circleFitWeighted", array, n, w, byref(params), r))
+
+    def ellipse(self, points, ignore=0, max_rms=math.inf):
+        array, n = _points(points)
+        params = self._params("ellipse", EllipseParams, numIgnore=ignore, maxRmsError=max_rms)
+        return self._fit("ellipse", EllipseResult(), lambda r: self._call("zmath_ellipseFit", array, n, byref(params), r))
+
+    def point_to_line(self, points, lines, weights=None, max_rms=math.inf):
+        array, n = _points(points)
+        targets = self._lines(lines)
+        params = self._params("pointToLine", TransformParams, maxRmsError=max_rms)
+        if weights is None:
+            return self._fit("pointToLine", TransformResult(),
+                             lambda r: self._call("zmath_pointToLineFit", byref(params), array, targets, n, r))
+        w = _weights(weights)
+        return self._fit("pointToLine", TransformResult(),
+                         lambda r: self._call("zmath_pointToLineFitWeighted", byref(params), array, targets, w, n, r))
 
 
 @pytest.fixture(scope="session")

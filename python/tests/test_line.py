@@ -77,3 +77,38 @@ def test_failures_raise_with_status(kwargs, error, bits):
         zfit.fit_line(points, **kwargs)
     assert raised.value.code == signed(bits)
     assert raised.value.name == zfit.STATUS_NAMES[signed(bits)]
+
+
+def line_with_outliers(rng, n, k):
+    angle = rng.uniform(0, 2 * math.pi)
+    direction = np.array([math.cos(angle), math.sin(angle)])
+    normal = np.array([-direction[1], direction[0]])
+    points = rng.uniform(-20, 20, 2) + np.outer(rng.uniform(-10, 10, n), direction)
+    points += np.outer(rng.normal(0, 0.01, n), normal)
+    at = rng.choice(n, k, replace=False)
+    points[at] += np.outer(rng.uniform(2, 5, k) * rng.choice([-1, 1], k), normal)
+    return points, sorted(at.tolist())
+
+
+@pytest.mark.parametrize("ignore,min_zone", [(1, False), (2, False), (3, False), (4, False), (6, False),
+                                             (0, True), (1, True), (3, True), (5, True)])
+def test_outlier_searches_equal_c(clib, rng, ignore, min_zone):
+    for trial in range(10):
+        points, outliers = line_with_outliers(rng, 12 + trial, ignore)
+        r = check_against_c(lambda: zfit.fit_line(points, ignore=ignore, min_zone=min_zone),
+                            lambda: clib.line(points, ignore=ignore, min_zone=min_zone),
+                            "trial %d ignore %d min_zone %s" % (trial, ignore, min_zone))
+        assert sorted(r.ignored.tolist()) == outliers, "trial %d" % trial
+
+
+def test_searches_on_too_few_points_raise_as_in_c(clib):
+    for ignore, min_zone in [(1, False), (4, False), (2, True)]:
+        points = [(0, 0), (1, 1), (2, 2.5)]
+        check_against_c(lambda: zfit.fit_line(points, ignore=ignore, min_zone=min_zone),
+                        lambda: clib.line(points, ignore=ignore, min_zone=min_zone), "ignore %d" % ignore)
+
+
+def test_search_timeout_raises_cancelled(rng):
+    points, _ = line_with_outliers(rng, 3000, 10)
+    with pytest.raises(zfit.Cancelled):
+        zfit.fit_line(points, ignore=10, timeout=0)

@@ -21,5 +21,6 @@
 #include <zfit/circle/circle.h>
 #include <zfit/ellipse/ellipse.h>
 #include <zfit/pointtoline/pointtoline.h>
+#include <zfit/parabola/parabola.h>
 
 #endif

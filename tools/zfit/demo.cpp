@@ -23,6 +23,7 @@ int runDemo()
         demo::circle,
         demo::ellipse,
         demo::pointToLine,
+        demo::parabola,
     };
     int failures = 0;
     for (Family family : families) failures += family();

@@ -15,6 +15,7 @@ int line();
 int circle();
 int ellipse();
 int pointToLine();
+int parabola();
 
 }  // namespace demo
 

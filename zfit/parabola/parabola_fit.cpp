@@ -1,0 +1,99 @@
+// The parabola family's records and entries: parameter checks, the input
+// checks that guard the fit, and the validity flag.
+#include <cmath>
+
+#include <zfit/frame/frame.hpp>
+#include <zfit/parabola/parabola_internal.hpp>
+
+template <>
+struct zfit::ResultShape<zmath_parabolaFitResult> {
+    static zfit_status reset(zmath_parabolaFitResult& r) { return zmath_shapeParabola_init(&r.parabola); }
+    static void copy(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from)
+    {
+        to.isValid = from.isValid;
+        const zmath_shapeParabola parabola = from.parabola;
+        to.parabola = parabola;
+        to.rmsError = from.rmsError;
+    }
+};
+
+ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
+ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_parabolaFitResult)
+ZFIT_DEFINE_RESULT_RESET(zmath_parabolaFitResult)
+
+namespace {
+
+// A NaN or infinite coordinate would only come out of the fit as a NaN pose
+// or an overflowed error; refuse it up front.
+zfit_status checkPoints(const zstd_vector_zmath_vect* points)
+{
+    const zmath_vect* p = nullptr;
+    int32_t n = 0;
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
+    for (int32_t i = 0; i < n; ++i)
+        if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y)) return zmath_errDegenerate;
+    return zfit_ok;
+}
+
+// The weights before any use: one per point, none negative, all finite, and
+// a positive finite total (the centroid and the error divide by it).
+zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vectord* weights)
+{
+    int32_t n = 0, count = 0;
+    const double* w = nullptr;
+    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
+    ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
+    if (count != n) return zmath_errFitWeightCount;
+    for (int32_t i = 0; i < count; ++i)
+        if (w[i] < 0.0) return zmath_errFitWeightNegative;
+    double total = 0.0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!std::isfinite(w[i])) return zmath_errDegenerate;
+        total += w[i];
+    }
+    if (!(total > 0.0) || !std::isfinite(total)) return zmath_errDegenerate;
+    return zfit_ok;
+}
+
+}  // namespace
+
+extern "C" {
+
+zfit_status zmath_parabolaFitParams_init(zmath_parabolaFitParams* params)
+{
+    *params = zmath_parabolaFitParams{1};
+    return zfit_ok;
+}
+
+zfit_status zmath_parabolaFitParams_validate(const zmath_parabolaFitParams* params)
+{
+    if (params->maxIterations <= 0) return zmath_errFitMaxIterations;
+    return zfit_ok;
+}
+
+zfit_status zmath_parabolaFitVector(const zstd_vector_zmath_vect* points, const zmath_parabolaFitParams* params,
+                                    zmath_parabolaFitResult* result)
+{
+    result->isValid = 0;
+    ZFIT_TRY(zmath_parabolaFitParams_validate(params));
+    ZFIT_TRY(checkPoints(points));
+    const zfit_status status = zmath_parabolaFit_(points, params, &result->parabola.pose,
+                                                  &result->parabola.coefficient, &result->rmsError);
+    if (!zfit::failed(status)) result->isValid = 1;
+    return status;
+}
+
+zfit_status zmath_parabolaFitWeightedVector(const zstd_vector_zmath_vect* points, const zstd_vectord* weights,
+                                            const zmath_parabolaFitParams* params, zmath_parabolaFitResult* result)
+{
+    result->isValid = 0;
+    ZFIT_TRY(zmath_parabolaFitParams_validate(params));
+    ZFIT_TRY(checkWeights(points, weights));
+    ZFIT_TRY(checkPoints(points));
+    const zfit_status status = zmath_parabolaFitWeighted_(points, weights, params, &result->parabola.pose,
+                                                          &result->parabola.coefficient, &result->rmsError);
+    if (!zfit::failed(status)) result->isValid = 1;
+    return status;
+}
+
+}  // extern "C"

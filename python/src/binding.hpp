@@ -204,5 +204,6 @@ void registerLine(py::module_& m);
 void registerCircle(py::module_& m);
 void registerEllipse(py::module_& m);
 void registerPointToLine(py::module_& m);
+void registerParabola(py::module_& m);
 
 }  // namespace zpy

@@ -19,4 +19,5 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerCircle(m);
     zpy::registerEllipse(m);
     zpy::registerPointToLine(m);
+    zpy::registerParabola(m);
 }

@@ -120,6 +120,34 @@ class TransformResult(Structure):
         }
 
 
+class XformRigid(Structure):
+    _fields_ = [("angle", c_double), ("cosine", c_double), ("sine", c_double), ("translation", Vect)]
+
+
+class Parabola(Structure):
+    _fields_ = [("pose", XformRigid), ("coefficient", c_double)]
+
+
+class ParabolaParams(Structure):
+    _fields_ = [("maxIterations", c_int32)]
+
+
+class ParabolaResult(Structure):
+    _fields_ = [("isValid", c_int32), ("parabola", Parabola), ("rmsError", c_double)]
+
+    def fields(self):
+        pose = self.parabola.pose
+        t = pose.translation
+        return {
+            "pose": np.array([[pose.cosine, -pose.sine, t.x], [pose.sine, pose.cosine, t.y], [0.0, 0.0, 1.0]]),
+            "angle": pose.angle,
+            "vertex": np.array([t.x, t.y]),
+            "coefficient": self.parabola.coefficient,
+            "rms_error": self.rmsError,
+            "is_valid": bool(self.isValid),
+        }
+
+
 def _indices(vector):
     return np.array([vector.begin[i] for i in range(vector.size)], dtype=np.int64)
 
@@ -187,6 +215,20 @@ class CLibrary:
                                    c_double(distance)))
         return array
 
+    def _vector(self, kind, element, values):
+        """A library vector holding values (constructed here; the caller
+        destructs it with _release)."""
+        vector = {"zmath_vect": VectorVect, "d": VectorD}[kind]()
+        name = "zstd_vector_zmath_vect" if kind == "zmath_vect" else "zstd_vectord"
+        self._check(self._call(name + "_construct", byref(vector), ctypes.c_int64(len(values))))
+        for i, value in enumerate(values):
+            vector.begin[i] = element(*value) if kind == "zmath_vect" else float(value)
+        return vector
+
+    def _release(self, vector):
+        name = "zstd_vector_zmath_vect" if isinstance(vector, VectorVect) else "zstd_vectord"
+        self._call(name + "_destruct", byref(vector))
+
     def line(self, points, ignore=0, min_zone=False, max_rms=math.inf):
         array, n = _points(points)
         params = self._params("line", LineParams, numIgnore=ignore, maxRmsError=max_rms, mode=int(min_zone))
@@ -218,6 +260,23 @@ class CLibrary:
         w = _weights(weights)
         return self._fit("pointToLine", TransformResult(),
                          lambda r: self._call("zmath_pointToLineFitWeighted", byref(params), array, targets, w, n, r))
+
+    def parabola(self, points, weights=None, max_iterations=None):
+        params = self._params("parabola", ParabolaParams)
+        if max_iterations is not None:
+            params.maxIterations = max_iterations
+        vectors = [self._vector("zmath_vect", Vect, np.asarray(points, dtype=float).reshape(-1, 2).tolist())]
+        try:
+            if weights is None:
+                return self._fit("parabola", ParabolaResult(),
+                                 lambda r: self._call("zmath_parabolaFitVector", byref(vectors[0]), byref(params), r))
+            vectors.append(self._vector("d", None, list(weights)))
+            return self._fit("parabola", ParabolaResult(),
+                             lambda r: self._call("zmath_parabolaFitWeightedVector", byref(vectors[0]),
+                                                  byref(vectors[1]), byref(params), r))
+        finally:
+            for vector in vectors:
+                self._release(vector)
 
 
 @pytest.fixture(scope="session")

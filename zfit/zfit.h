@@ -22,5 +22,6 @@
 #include <zfit/ellipse/ellipse.h>
 #include <zfit/pointtoline/pointtoline.h>
 #include <zfit/parabola/parabola.h>
+#include <zfit/pointtopoint/pointtopoint.h>
 
 #endif

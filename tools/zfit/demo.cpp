@@ -22,6 +22,7 @@ int runDemo()
         demo::line,
         demo::circle,
         demo::ellipse,
+        demo::pointToPoint,
         demo::pointToLine,
         demo::parabola,
     };

@@ -16,6 +16,7 @@ int circle();
 int ellipse();
 int pointToLine();
 int parabola();
+int pointToPoint();
 
 }  // namespace demo
 

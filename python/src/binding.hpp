@@ -203,7 +203,8 @@ py::class_<R> defineResult(py::module_& m, const char* doc)
 void registerLine(py::module_& m);
 void registerCircle(py::module_& m);
 void registerEllipse(py::module_& m);
-void registerPointToLine(py::module_& m);
 void registerParabola(py::module_& m);
+void registerPointToPoint(py::module_& m);
+void registerPointToLine(py::module_& m);
 
 }  // namespace zpy

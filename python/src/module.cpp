@@ -18,6 +18,7 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerLine(m);
     zpy::registerCircle(m);
     zpy::registerEllipse(m);
-    zpy::registerPointToLine(m);
     zpy::registerParabola(m);
+    zpy::registerPointToPoint(m);
+    zpy::registerPointToLine(m);
 }

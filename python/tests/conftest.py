@@ -261,6 +261,19 @@ class CLibrary:
         return self._fit("pointToLine", TransformResult(),
                          lambda r: self._call("zmath_pointToLineFitWeighted", byref(params), array, targets, w, n, r))
 
+    def point_to_point(self, target, source, dof=None, weights=None, max_rms=math.inf):
+        to, n = _points(target)
+        source, _ = _points(source)
+        params = self._params("pointToPoint", TransformParams, maxRmsError=max_rms)
+        if dof is not None:
+            params.dof = dof
+        if weights is None:
+            return self._fit("pointToPoint", TransformResult(),
+                             lambda r: self._call("zmath_pointToPointFit", byref(params), to, source, n, r))
+        w = _weights(weights)
+        return self._fit("pointToPoint", TransformResult(),
+                         lambda r: self._call("zmath_pointToPointFitWeighted", byref(params), to, source, w, n, r))
+
     def parabola(self, points, weights=None, max_iterations=None):
         params = self._params("parabola", ParabolaParams)
         if max_iterations is not None:

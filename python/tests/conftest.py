@@ -308,11 +308,13 @@ def rng(request):
 
 
 def assert_same(result, expected, context=""):
-    """The Python result carries exactly the C result's values."""
+    """The Python result carries exactly the C result's values, in to_dict()
+    and in the attributes of the same names."""
     fields = result.to_dict()
     assert list(fields) == list(expected), context
     for key, value in expected.items():
         np.testing.assert_array_equal(fields[key], value, err_msg="%s: %s" % (context, key))
+        np.testing.assert_array_equal(getattr(result, key), value, err_msg="%s: %s" % (context, key))
         assert np.asarray(fields[key]).dtype.kind == np.asarray(value).dtype.kind, (context, key)
 
 

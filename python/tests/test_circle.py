@@ -74,13 +74,6 @@ def test_unit_weights_equal_the_unweighted_fit(rng):
     assert weighted.ignored.tolist() == plain.ignored.tolist() == []
 
 
-def test_documented_circle():
-    r = zfit.fit_circle(on_circle((4, -3), 2.0, 9), fixed_radius=3.5)
-    np.testing.assert_allclose(r.centre, [4, -3], atol=1e-12)
-    assert r.radius == 3.5 and r.rms_error == pytest.approx(1.5, abs=1e-12) and r.is_valid
-    assert repr(r).startswith("CircleFit(centre=[4, -3], radius=3.5, rms_error=1.5")
-
-
 @pytest.mark.parametrize(
     "weights,message",
     [(np.ones(4), "weights: expected 5 values, one per point, got 4"), (np.ones((5, 1)), "weights: expected shape")],
@@ -95,14 +88,3 @@ def test_weights_and_a_fixed_radius_do_not_combine():
         zfit.fit_circle(on_circle((0, 0), 1, 5), weights=np.ones(5), fixed_radius=1.0)
 
 
-def test_parameter_errors_carry_the_circle_statuses():
-    points = on_circle((0, 0), 1, 5)
-    for options, name in [
-        ({"weights": np.ones(5), "ignore": 1}, "zmath_errFitWeightedIgnore"),
-        ({"weights": [1, 1, 1, -1, 1]}, "zmath_errFitWeightNegative"),
-        ({"fixed_radius": -2.0}, "zmath_errFitFixedRadiusNegative"),
-        ({"ignore": -1, "max_rms": -1.0}, "zmath_errFitNumIgnoreNegative"),
-    ]:
-        with pytest.raises(zfit.ParameterError) as raised:
-            zfit.fit_circle(points, **options)
-        assert raised.value.name == name, options

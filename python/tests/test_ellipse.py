@@ -48,19 +48,6 @@ def test_subset_searches_equal_c(clib, rng):
         assert r.ignored.tolist() == sorted(at.tolist(), reverse=True), "trial %d" % trial
 
 
-def test_documented_ellipse():
-    r = zfit.fit_ellipse(on_ellipse((1, -1), (3, 2), 0.4, 8))
-    np.testing.assert_allclose(r.centre, [1, -1], atol=1e-9)
-    np.testing.assert_allclose(sorted(r.radii), [2, 3], atol=1e-9)
-    assert r.is_valid and r.rms_error < 1e-9 and r.ignored.tolist() == []
-    assert repr(r).startswith("EllipseFit(centre=[1, -1], radii=")
-
-
-def test_too_few_points_for_the_ignore_count():
-    with pytest.raises(zfit.DegenerateError):
-        zfit.fit_ellipse(on_ellipse((0, 0), (3, 2), 0.0, 6), ignore=2)
-
-
 def test_subset_search_timeout_raises_cancelled(rng):
     points = on_ellipse((0, 0), (3, 2), 0.0, 400) + rng.normal(0, 0.01, (400, 2))
     with pytest.raises(zfit.Cancelled):

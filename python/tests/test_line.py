@@ -54,31 +54,6 @@ def test_documented_line():
     assert turned.angle == pytest.approx(math.pi) and turned.distance == pytest.approx(2.0)
 
 
-def test_limit_zero_is_never_valid():
-    r = zfit.fit_line([(0, 1), (1, 2), (2, 3)], max_rms=0.0)
-    assert not r.is_valid
-
-
-def signed(bits):
-    return bits - 2**32
-
-
-@pytest.mark.parametrize(
-    "kwargs,error,bits",
-    [
-        ({"points": [(0, 0), (1, 0), (1, 1), (0, 1)]}, zfit.DegenerateError, 0x80000582),
-        ({"points": [(0, 0), (1, 1)], "ignore": -1, "max_rms": -1.0}, zfit.ParameterError, 0x80000B21),
-        ({"points": [(0, 0), (1, 1)], "ignore": -1}, zfit.ParameterError, 0x80000B22),
-    ],
-)
-def test_failures_raise_with_status(kwargs, error, bits):
-    points = kwargs.pop("points")
-    with pytest.raises(error) as raised:
-        zfit.fit_line(points, **kwargs)
-    assert raised.value.code == signed(bits)
-    assert raised.value.name == zfit.STATUS_NAMES[signed(bits)]
-
-
 def line_with_outliers(rng, n, k):
     angle = rng.uniform(0, 2 * math.pi)
     direction = np.array([math.cos(angle), math.sin(angle)])

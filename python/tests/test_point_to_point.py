@@ -70,18 +70,6 @@ def test_edge_cases_equal_c(clib, what, target, source, options):
                     lambda: clib.point_to_point(target, source, **options), what)
 
 
-def test_status_classes():
-    square = [(0, 0), (1, 0), (1, 1), (0, 1)]
-    with pytest.raises(zfit.ParameterError) as raised:
-        zfit.fit_point_to_point(square, square, dof=2)
-    assert raised.value.name == "zmath_errFitBadMode"
-    with pytest.raises(zfit.DegenerateError) as raised:
-        zfit.fit_point_to_point(square[:2], square[:2], dof=3)
-    assert raised.value.name == "zmath_errFitSolveFailed"
-    with pytest.raises(ValueError):
-        zfit.fit_point_to_point(square, square, weights=[1, 1, -1, 1])
-
-
 def test_unit_weights_equal_the_unweighted_fit(rng):
     for dof in (3, 4, 5, 6):
         m, t = random_transform(rng, dof)

@@ -148,9 +148,6 @@ int64_t monotonicNs()
 
 // How often the main thread looks for a pending signal while a search runs.
 constexpr int64_t kSignalPollNs = 10'000'000;
-// Timeouts beyond this (about 31 years) are no deadline at all; the
-// deadline's nanosecond count would overflow long before.
-constexpr double kLongestTimeout = 1e9;
 
 std::string shapeText(const py::array& a)
 {
@@ -282,7 +279,8 @@ FitScope::FitScope(std::optional<double> timeout)
         const double seconds = *timeout;
         if (!(seconds >= 0.0))
             raiseValue("timeout must be a number of seconds >= 0, got " + std::string(py::repr(py::float_(seconds))));
-        if (seconds <= kLongestTimeout) {
+        // An infinite timeout is no deadline at all.
+        if (seconds != HUGE_VAL) {
             check(zsys_deadline_init(&deadline_, seconds));
             hasDeadline_ = true;
         }
@@ -301,13 +299,14 @@ FitScope::Hooks::Hooks(FitScope& scope) : scope_(scope)
 {
     zsys_attention_installed(&scope.previous_, &scope.previousContext_);
     zsys_attention_install(&FitScope::attention, &scope);
+    zstd_assert_installed(&scope.previousAssert_, &scope.previousAssertContext_);
     zstd_assert_install(&FitScope::brokenPrecondition, &scope);
 }
 
 FitScope::Hooks::~Hooks()
 {
     zsys_attention_install(scope_.previous_, scope_.previousContext_);
-    zstd_assert_install(nullptr, nullptr);
+    zstd_assert_install(scope_.previousAssert_, scope_.previousAssertContext_);
 }
 
 zfit_status FitScope::attention(void* context)

@@ -140,6 +140,8 @@ private:
     int64_t nextSignalPollNs_ = 0;
     zsys_attentionFn previous_ = nullptr;
     void* previousContext_ = nullptr;
+    zsys_assertFn previousAssert_ = nullptr;
+    void* previousAssertContext_ = nullptr;
     // The exception a signal handler raised during the fit (owned references).
     PyObject* pendingType_ = nullptr;
     PyObject* pendingValue_ = nullptr;

@@ -625,6 +625,8 @@ TEST(BadInput, PointToPoint)
         {"infinite weight, 5 dof", good, withWeight(1, inf), -1, 5, inf, zmath_errFitSolveFailed},
         {"negative weight", good, withWeight(3, -2), -1, 6, inf, zmath_errFitWeightNegative},
         {"all weights 0", good, std::vector<double>(ones.size(), 0.0), -1, 4, inf, zmath_errFitSolveFailed},
+        // Mapping it overflows the residual even though its weight is 0.
+        {"far pair of weight 0", withSource(5, {-1.2e294, 0}), withWeight(5, 0), -1, 4, inf, zmath_errFitSolveFailed},
         {"count 0", good, {}, 0, 6, inf, zmath_errFitSolveFailed},
         {"negative count", good, {}, -9, 4, inf, zmath_errFitSolveFailed},
         {"two pairs, 6 dof", good, {}, 2, 6, inf, zmath_errFitSolveFailed},

@@ -342,8 +342,29 @@ TEST(Attention, SucceedsByDefaultAndFollowsTheInstalledCheck)
     zsys_deadline_init(&future, 3600.0);
     zsys_attention_install(zsys_deadline_check, &future);
     EXPECT_EQ(zsys_attention_check(), 0);
+    zsys_deadline never;
+    for (double seconds : {1e300, HUGE_VAL, double(NAN)}) {
+        zsys_deadline_init(&never, seconds);
+        zsys_attention_install(zsys_deadline_check, &never);
+        EXPECT_EQ(zsys_attention_check(), 0) << seconds << " s never expires";
+    }
     zsys_attention_install(nullptr, nullptr);
     EXPECT_EQ(zsys_attention_check(), 0);
+}
+
+TEST(Assert, TheInstalledHandlerCanBeReadBackAndRestored)
+{
+    zsys_assertFn fn = nullptr;
+    void* context = nullptr;
+    zstd_assert_installed(&fn, &context);
+    EXPECT_EQ(fn, nullptr);
+    {
+        zt::ScopedAssertCounter counter;
+        zstd_assert_installed(&fn, &context);
+        EXPECT_NE(fn, nullptr);
+        zstd_assert_(7);
+        EXPECT_EQ(counter.count(), 1);
+    }
 }
 
 TEST(AssertDeathTest, DefaultHandlerReportsTheLineAndStops)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include <zfit/services/system.h>
@@ -56,7 +57,15 @@ void zsys_attention_installed(zsys_attentionFn* fn, void** context)
 
 zfit_status zsys_deadline_init(zsys_deadline* deadline, double seconds)
 {
-    deadline->expiresNs = monotonicNs() + static_cast<int64_t>(seconds * 1e9);
+    const int64_t now = monotonicNs();
+    // Converting a duration beyond the 64-bit nanosecond range is undefined:
+    // such deadlines (and NaN) simply never expire.
+    const double room = static_cast<double>(INT64_MAX - now) * 1e-9;
+    if (!(seconds < room)) {
+        deadline->expiresNs = INT64_MAX;
+    } else {
+        deadline->expiresNs = seconds <= 0.0 ? now : now + static_cast<int64_t>(seconds * 1e9);
+    }
     return zfit_ok;
 }
 
@@ -82,6 +91,13 @@ void zstd_assert_install(zsys_assertFn fn, void* context)
     ThreadHooks& h = hooks();
     h.assertion = fn;
     h.assertionContext = fn ? context : nullptr;
+}
+
+void zstd_assert_installed(zsys_assertFn* fn, void** context)
+{
+    const ThreadHooks& h = hooks();
+    *fn = h.assertion;
+    *context = h.assertionContext;
 }
 
 zfit_status zsys_memory_fill(int32_t value, size_t count, void* destination)

@@ -34,7 +34,9 @@ typedef struct zsys_deadline {
     int64_t expiresNs;  /* on the monotonic clock */
 } zsys_deadline;
 
-/* Sets the deadline `seconds` from now (monotonic clock). */
+/* Sets the deadline `seconds` from now (monotonic clock). A deadline
+ * beyond the clock's range (or NaN) never expires; zero or a negative value
+ * has expired already. */
 ZFIT_API zfit_status zsys_deadline_init(zsys_deadline* deadline, double seconds);
 /* Attention check: 0 before the deadline, zsys_errCancelled after it. */
 ZFIT_API zfit_status zsys_deadline_check(void* deadline);
@@ -52,6 +54,8 @@ typedef void (*zsys_assertFn)(void* context, int32_t line);
 ZFIT_API void zstd_assert_(int32_t line);
 /* Installs a handler (NULL restores the default) for the calling thread. */
 ZFIT_API void zstd_assert_install(zsys_assertFn fn, void* context);
+/* The handler installed on the calling thread (NULL when the default). */
+ZFIT_API void zstd_assert_installed(zsys_assertFn* fn, void** context);
 
 /* ---- memory ------------------------------------------------------------ */
 

@@ -1,0 +1,403 @@
+// Errors, input views, the fit scope and result formatting of the Python
+// module (see binding.hpp).
+#include "binding.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <type_traits>
+
+#include <pythread.h>
+
+#include <zfit/frame/status_names.h>
+
+namespace zpy {
+
+namespace {
+
+// ---- errors ----------------------------------------------------------------
+
+// The exception classes, defined in Python so that they pickle, print and
+// subclass like any other exception. args = (code, name, message).
+constexpr const char* kErrorClasses = R"PY(
+class FitError(Exception):
+    """A fit failed.
+
+    code    the library's status code (a negative int, e.g. -2147482238)
+    name    its name in the library's status table (e.g. "zmath_errDegenerate")
+    message what went wrong, in words
+    """
+
+    def __init__(self, code, name, message):
+        super().__init__(code, name, message)
+        self.code = code
+        self.name = name
+        self.message = message
+
+    def __str__(self):
+        return "%s (%s, 0x%08x)" % (self.message, self.name, self.code & 0xFFFFFFFF)
+
+
+class DegenerateError(FitError):
+    """The data do not determine the shape or transform: too few points,
+    points all alike or in a configuration with no unique solution, or an
+    outlier search that found no candidate it could solve."""
+
+
+class ParameterError(FitError, ValueError):
+    """The library refused a parameter or an input: a negative limit or
+    count, an unknown mode or number of degrees of freedom, a negative
+    weight, inputs of different lengths."""
+
+
+class Cancelled(FitError):
+    """A search was stopped before it finished: its timeout passed, or an
+    attention check the host installed asked it to stop."""
+)PY";
+
+enum class Kind { fit, degenerate, parameter, cancelled };
+
+struct StatusText {
+    zfit_status code;
+    Kind kind;
+    const char* message;
+};
+
+constexpr StatusText kStatusTexts[] = {
+    {zmath_errDegenerate, Kind::degenerate, "the points do not determine the shape"},
+    {zmath_errServiceDegenerateA, Kind::degenerate, "the fitted conic is not an ellipse"},
+    {zmath_errServiceDegenerateB, Kind::degenerate, "the fitted conic is an imaginary or a point ellipse"},
+    {zmath_errFitMaxRmsErrorNegative, Kind::parameter, "max_rms is negative"},
+    {zmath_errFitNumIgnoreNegative, Kind::parameter, "ignore is negative"},
+    {zmath_errFitWeightedIgnore, Kind::parameter, "a weighted circle fit discards no points: ignore must be 0"},
+    {zmath_errFitWeightCount, Kind::parameter, "the number of weights differs from the number of points"},
+    {zmath_errFitWeightNegative, Kind::parameter, "a weight is negative"},
+    {zmath_errFitBadMode, Kind::parameter, "the fit does not offer this mode or number of degrees of freedom"},
+    {zmath_errFitFixedRadiusNegative, Kind::parameter, "fixed_radius is negative"},
+    {zmath_errFitSolveFailed, Kind::degenerate, "the transform cannot be solved from the given pairs"},
+    {zmath_errFitSizeMismatch, Kind::parameter, "the inputs differ in length"},
+    {zmath_errFitMaxIterations, Kind::parameter, "max_iterations is below 1"},
+    {zstd_errBadCount, Kind::parameter, "a count is negative or too large"},
+    {zstd_errOutOfMemory, Kind::fit, "out of memory"},
+    {zstd_errBrokenPrecondition, Kind::parameter, "an argument broke a precondition of the library"},
+    {zmath_errMatrixSingular, Kind::degenerate, "the equations of the fit are singular"},
+    {zmath_errMatrixIllConditioned, Kind::degenerate, "the equations of the fit are too ill-conditioned"},
+    {zmath_errMatrixShape, Kind::fit, "matrix dimensions do not fit the operation"},
+    {zmath_errNoConvergence, Kind::degenerate, "an iterative step of the fit did not converge"},
+    {zmath_errZeroLength, Kind::degenerate, "a direction of zero length was needed"},
+    {zsys_errCancelled, Kind::cancelled, "the fit was cancelled (its timeout passed or the host asked it to stop)"},
+};
+
+// Every code of the status table has its text: a new code fails the build here.
+#define ZPY_COUNT_STATUS_(name, bits) +1
+static_assert(std::size(kStatusTexts) == 0 ZFIT_STATUS_TABLE(ZPY_COUNT_STATUS_));
+#undef ZPY_COUNT_STATUS_
+
+struct ErrorClasses {
+    py::handle fit, degenerate, parameter, cancelled;
+};
+
+ErrorClasses& errorClasses()
+{
+    static ErrorClasses classes;
+    return classes;
+}
+
+py::handle classOf(Kind kind)
+{
+    const ErrorClasses& c = errorClasses();
+    switch (kind) {
+    case Kind::degenerate: return c.degenerate;
+    case Kind::parameter: return c.parameter;
+    case Kind::cancelled: return c.cancelled;
+    case Kind::fit: break;
+    }
+    return c.fit;
+}
+
+// The exception instance and its class for a failure status.
+std::pair<py::object, py::handle> errorFor(zfit_status status, const std::string& detail)
+{
+    Kind kind = Kind::fit;
+    std::string message = "the fit failed";
+    for (const StatusText& t : kStatusTexts) {
+        if (t.code == status) {
+            kind = t.kind;
+            message = t.message;
+        }
+    }
+    if (!detail.empty()) message += " (" + detail + ")";
+    const char* name = zfit_statusName(status);
+    py::handle cls = classOf(kind);
+    py::object error = cls(status, name ? name : "unknown status", message);
+    return {error, cls};
+}
+
+unsigned long& mainThread()
+{
+    static unsigned long ident = 0;
+    return ident;
+}
+
+int64_t monotonicNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// How often the main thread looks for a pending signal while a search runs.
+constexpr int64_t kSignalPollNs = 10'000'000;
+
+std::string shapeText(const py::array& a)
+{
+    std::string s = "(";
+    for (py::ssize_t i = 0; i < a.ndim(); ++i) s += (i ? ", " : "") + std::to_string(a.shape(i));
+    return s + (a.ndim() == 1 ? ",)" : ")");
+}
+
+std::string formatValue(py::handle value)
+{
+    if (py::isinstance<py::bool_>(value)) return value.cast<bool>() ? "True" : "False";
+    if (py::isinstance<py::int_>(value)) return py::str(value);
+    if (py::isinstance<py::float_>(value)) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.6g", value.cast<double>());
+        return text;
+    }
+    if (py::isinstance<py::array>(value)) return formatValue(value.attr("tolist")());
+    if (py::isinstance<py::list>(value)) {
+        std::string s = "[";
+        bool first = true;
+        for (py::handle item : value) {
+            s += (first ? "" : ", ") + formatValue(item);
+            first = false;
+        }
+        return s + "]";
+    }
+    return py::repr(value);
+}
+
+}  // namespace
+
+// ---- errors ----------------------------------------------------------------
+
+void registerRuntime(py::module_& m)
+{
+    py::exec(kErrorClasses, m.attr("__dict__"));
+    ErrorClasses& c = errorClasses();
+    c.fit = py::object(m.attr("FitError")).release();
+    c.degenerate = py::object(m.attr("DegenerateError")).release();
+    c.parameter = py::object(m.attr("ParameterError")).release();
+    c.cancelled = py::object(m.attr("Cancelled")).release();
+
+    py::dict names;
+#define ZPY_STATUS_NAME_(name, bits) names[py::int_(ZFIT_STATUS_BITS(bits))] = #name;
+    ZFIT_STATUS_TABLE(ZPY_STATUS_NAME_)
+#undef ZPY_STATUS_NAME_
+    m.attr("STATUS_NAMES") = names;
+
+    m.def(
+        "error_for_status",
+        [](int64_t code) {
+            if (code >= 0 || code < std::numeric_limits<int32_t>::min())
+                raiseValue("code must be a failure status (a negative 32-bit value), got " + std::to_string(code));
+            return errorFor(static_cast<zfit_status>(code), {}).first;
+        },
+        py::arg("code"),
+        "The exception (not raised) that a fit failing with this status raises:\n"
+        "FitError or one of DegenerateError, ParameterError, Cancelled.");
+
+    mainThread() = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+}
+
+void raiseStatus(zfit_status status, const std::string& detail)
+{
+    auto [error, cls] = errorFor(status, detail);
+    PyErr_SetObject(cls.ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+void raiseValue(const std::string& message) { throw py::value_error(message); }
+
+// ---- inputs -----------------------------------------------------------------
+
+py::array asFloat64(py::handle object, const char* name)
+{
+    static_assert(sizeof(zmath_vect) == 2 * sizeof(double) && std::is_standard_layout_v<zmath_vect>);
+    py::module_ numpy = py::module_::import("numpy");
+    py::array array;
+    try {
+        array = numpy.attr("asarray")(object);
+    } catch (py::error_already_set& e) {
+        raiseValue(std::string(name) + ": not an array of numbers (" + std::string(py::str(e.value())) + ")");
+    }
+    const char kind = array.dtype().kind();
+    if (kind != 'f' && kind != 'i' && kind != 'u')
+        raiseValue(std::string(name) + ": expected real numbers, got dtype " + std::string(py::str(array.dtype())));
+    constexpr int needed = static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
+    if (py::isinstance<py::array_t<double>>(array) && (array.flags() & needed) == needed) return array;
+    return numpy.attr("require")(array, numpy.attr("float64"), "CA");
+}
+
+Points::Points(py::handle object, const char* name) : array_(asFloat64(object, name))
+{
+    if (array_.ndim() != 2 || array_.shape(1) != 2)
+        raiseValue(std::string(name) + ": expected shape (n, 2), got " + shapeText(array_));
+    if (array_.shape(0) > std::numeric_limits<int32_t>::max())
+        raiseValue(std::string(name) + ": more points than the library takes (2147483647)");
+    view_.size = static_cast<int32_t>(array_.shape(0));
+    view_.capacity = view_.size;
+    view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
+}
+
+Weights::Weights(py::handle object, const char* name, int32_t expected, const char* perWhat)
+    : array_(asFloat64(object, name))
+{
+    if (array_.ndim() != 1)
+        raiseValue(std::string(name) + ": expected shape (n,), got " + shapeText(array_));
+    if (array_.shape(0) != expected)
+        raiseValue(std::string(name) + ": expected " + std::to_string(expected) + " values, one per " + perWhat +
+                   ", got " + std::to_string(array_.shape(0)));
+    view_.size = expected;
+    view_.capacity = expected;
+    view_.begin = expected ? const_cast<double*>(static_cast<const double*>(array_.data())) : nullptr;
+}
+
+int32_t toInt32(int64_t value, const char* name)
+{
+    if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+        raiseValue(std::string(name) + " must fit in a 32-bit signed integer, got " + std::to_string(value));
+    return static_cast<int32_t>(value);
+}
+
+// ---- the fit scope -----------------------------------------------------------
+
+FitScope::FitScope(std::optional<double> timeout)
+{
+    if (timeout) {
+        const double seconds = *timeout;
+        if (!(seconds >= 0.0))
+            raiseValue("timeout must be a number of seconds >= 0, got " + std::string(py::repr(py::float_(seconds))));
+        // An infinite timeout is no deadline at all.
+        if (seconds != HUGE_VAL) {
+            check(zsys_deadline_init(&deadline_, seconds));
+            hasDeadline_ = true;
+        }
+    }
+    watchSignals_ = PyThread_get_thread_ident() == mainThread();
+}
+
+FitScope::~FitScope()
+{
+    Py_XDECREF(pendingType_);
+    Py_XDECREF(pendingValue_);
+    Py_XDECREF(pendingTrace_);
+}
+
+FitScope::Hooks::Hooks(FitScope& scope) : scope_(scope)
+{
+    zsys_attention_installed(&scope.previous_, &scope.previousContext_);
+    zsys_attention_install(&FitScope::attention, &scope);
+    zstd_assert_installed(&scope.previousAssert_, &scope.previousAssertContext_);
+    zstd_assert_install(&FitScope::brokenPrecondition, &scope);
+}
+
+FitScope::Hooks::~Hooks()
+{
+    zsys_attention_install(scope_.previous_, scope_.previousContext_);
+    zstd_assert_install(scope_.previousAssert_, scope_.previousAssertContext_);
+}
+
+zfit_status FitScope::attention(void* context)
+{
+    FitScope& scope = *static_cast<FitScope*>(context);
+    if (scope.previous_) {
+        const zfit_status status = scope.previous_(scope.previousContext_);
+        if (ZFIT_FAILED(status)) return status;
+    }
+    if (scope.hasDeadline_) {
+        const zfit_status status = zsys_deadline_check(&scope.deadline_);
+        if (ZFIT_FAILED(status)) return status;
+    }
+    if (scope.watchSignals_) {
+        if (scope.pendingType_) return zsys_errCancelled;
+        const int64_t now = monotonicNs();
+        if (now >= scope.nextSignalPollNs_) {
+            scope.nextSignalPollNs_ = now + kSignalPollNs;
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() != 0) {
+                PyErr_Fetch(&scope.pendingType_, &scope.pendingValue_, &scope.pendingTrace_);
+                return zsys_errCancelled;
+            }
+        }
+    }
+    return zfit_ok;
+}
+
+void FitScope::brokenPrecondition(void* context, int32_t line) { static_cast<FitScope*>(context)->brokenLine_ = line; }
+
+void FitScope::finish(zfit_status status)
+{
+    if (pendingType_) {
+        PyErr_Restore(pendingType_, pendingValue_, pendingTrace_);
+        pendingType_ = pendingValue_ = pendingTrace_ = nullptr;
+        throw py::error_already_set();
+    }
+    if (ZFIT_FAILED(status)) {
+        if (status == zstd_errBrokenPrecondition && brokenLine_)
+            raiseStatus(status, "reported at line " + std::to_string(brokenLine_));
+        raiseStatus(status);
+    }
+}
+
+// ---- results -------------------------------------------------------------------
+
+std::vector<int32_t> indicesOf(const zstd_vector32& indices)
+{
+    const int32_t* begin = nullptr;
+    int32_t size = 0;
+    check(zstd_vector32_getBeginSizeConst(&indices, &begin, &size));
+    return std::vector<int32_t>(begin, begin + size);
+}
+
+py::array_t<double> vector2(double x, double y)
+{
+    py::array_t<double> a(2);
+    auto v = a.mutable_unchecked<1>();
+    v(0) = x;
+    v(1) = y;
+    return a;
+}
+
+py::array_t<double> matrix2(double m00, double m01, double m10, double m11)
+{
+    py::array_t<double> a({2, 2});
+    auto v = a.mutable_unchecked<2>();
+    v(0, 0) = m00;
+    v(0, 1) = m01;
+    v(1, 0) = m10;
+    v(1, 1) = m11;
+    return a;
+}
+
+py::array_t<int64_t> indexArray(const std::vector<int32_t>& indices)
+{
+    py::array_t<int64_t> a(static_cast<py::ssize_t>(indices.size()));
+    auto v = a.mutable_unchecked<1>();
+    for (size_t i = 0; i < indices.size(); ++i) v(static_cast<py::ssize_t>(i)) = indices[i];
+    return a;
+}
+
+std::string formatRepr(const char* name, const py::dict& fields)
+{
+    std::string s = std::string(name) + "(";
+    bool first = true;
+    for (auto [key, value] : fields) {
+        s += (first ? "" : ", ") + std::string(py::str(key)) + "=" + formatValue(value);
+        first = false;
+    }
+    return s + ")";
+}
+
+}  // namespace zpy

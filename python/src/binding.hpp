@@ -1,0 +1,212 @@
+// The machinery every fit function of the Python module shares: statuses
+// raised as exceptions, numpy arrays viewed as the library's vectors, the
+// scope a fit runs in (GIL released, attention and assertion hooks
+// installed), owned result records and the common protocol of the result
+// objects (repr, to_dict, pickling). The module computes nothing itself:
+// every number it returns comes out of the library.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include <pybind11/eval.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <zfit/zfit.h>
+
+namespace zpy {
+
+namespace py = pybind11;
+
+// ---- errors ----------------------------------------------------------------
+
+// Creates FitError, DegenerateError, ParameterError and Cancelled in the
+// module and the status helpers that go with them, and notes which thread
+// is Python's main thread (the one that receives signals).
+void registerRuntime(py::module_& m);
+
+// Raises the exception of a failure status (FitError or one of its classes);
+// detail, when given, is appended to the message.
+[[noreturn]] void raiseStatus(zfit_status status, const std::string& detail = {});
+
+inline void check(zfit_status status)
+{
+    if (ZFIT_FAILED(status)) raiseStatus(status);
+}
+
+// Raises ValueError with the message.
+[[noreturn]] void raiseValue(const std::string& message);
+
+// ---- inputs -----------------------------------------------------------------
+
+// The argument as a read-only float64 array: an array that is already
+// C-contiguous, aligned, native float64 is used as it is, anything else
+// array-like is converted once. ValueError names the argument when the
+// object is not numeric or not convertible.
+py::array asFloat64(py::handle object, const char* name);
+
+// An (n, 2) array-like of points, viewed as the library's point vector
+// without copying when the caller's array allows it.
+class Points {
+public:
+    Points(py::handle object, const char* name);
+
+    int32_t size() const { return view_.size; }
+    // Read only: the vector borrows the array's memory and is never handed
+    // to an operation that could grow or release it.
+    const zstd_vector_zmath_vect* vector() const { return &view_; }
+    const zmath_vect* data() const { return view_.begin; }
+    // The underlying array (the caller's own when no conversion was needed).
+    const py::array& array() const { return array_; }
+
+private:
+    py::array array_;
+    zstd_vector_zmath_vect view_{};
+};
+
+// An (n,) array-like of weights, one per point of `points`.
+class Weights {
+public:
+    Weights(py::handle object, const char* name, int32_t expected, const char* perWhat);
+
+    const zstd_vectord* vector() const { return &view_; }
+    const double* data() const { return view_.begin; }
+
+private:
+    py::array array_;
+    zstd_vectord view_{};
+};
+
+// A count argument that the library takes as a 32-bit signed integer.
+int32_t toInt32(int64_t value, const char* name);
+
+// ---- the fit scope -----------------------------------------------------------
+
+// Runs one call into the library with the GIL released. While it runs, the
+// calling thread has an attention check installed that
+//   - passes on a check the host had installed before,
+//   - stops the search once `timeout` seconds have passed (zsys_errCancelled),
+//   - on the main thread, looks every few milliseconds for a pending signal
+//     (Ctrl-C) and stops the search when a handler raised;
+// and an assertion handler that turns a broken precondition into a status
+// instead of ending the process. Both are removed when the call returns.
+class FitScope {
+public:
+    explicit FitScope(std::optional<double> timeout = std::nullopt);
+    ~FitScope();
+    FitScope(const FitScope&) = delete;
+    FitScope& operator=(const FitScope&) = delete;
+
+    // Runs fit() (a callable returning zfit_status) and raises on failure:
+    // the handler's exception when a signal handler raised (KeyboardInterrupt),
+    // else the status's exception.
+    template <class Fit>
+    void run(Fit&& fit)
+    {
+        zfit_status status;
+        {
+            py::gil_scoped_release released;
+            Hooks hooks(*this);
+            status = fit();
+        }
+        finish(status);
+    }
+
+private:
+    class Hooks {
+    public:
+        explicit Hooks(FitScope& scope);
+        ~Hooks();
+        Hooks(const Hooks&) = delete;
+        Hooks& operator=(const Hooks&) = delete;
+
+    private:
+        FitScope& scope_;
+    };
+
+    static zfit_status attention(void* context);
+    static void brokenPrecondition(void* context, int32_t line);
+    void finish(zfit_status status);
+
+    bool hasDeadline_ = false;
+    zsys_deadline deadline_{};
+    bool watchSignals_ = false;
+    int64_t nextSignalPollNs_ = 0;
+    zsys_attentionFn previous_ = nullptr;
+    void* previousContext_ = nullptr;
+    zsys_assertFn previousAssert_ = nullptr;
+    void* previousAssertContext_ = nullptr;
+    // The exception a signal handler raised during the fit (owned references).
+    PyObject* pendingType_ = nullptr;
+    PyObject* pendingValue_ = nullptr;
+    PyObject* pendingTrace_ = nullptr;
+    int32_t brokenLine_ = 0;
+};
+
+// ---- result records ----------------------------------------------------------
+
+// A library result record constructed on entry and destructed on every exit.
+template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
+class Record {
+public:
+    Record() { check(Construct(&record_)); }
+    ~Record() { Destruct(&record_); }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    R* get() { return &record_; }
+    const R& operator*() const { return record_; }
+    const R* operator->() const { return &record_; }
+
+private:
+    R record_;
+};
+
+// The indices of a record's ignoredIndices vector.
+std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+
+// ---- result objects ------------------------------------------------------------
+
+// Fresh numpy arrays for the result properties (the result object keeps
+// plain numbers, so no caller can change a result through an array).
+py::array_t<double> vector2(double x, double y);
+py::array_t<double> matrix2(double m00, double m01, double m10, double m11);
+py::array_t<int64_t> indexArray(const std::vector<int32_t>& indices);
+
+// "Name(key=value, ...)" over the entries of to_dict(), numbers to six
+// significant digits.
+std::string formatRepr(const char* name, const py::dict& fields);
+
+// The protocol every result class shares. R provides
+//   static constexpr const char* name;
+//   using State = std::tuple<...>;  State state() const;  explicit R(const State&);
+//   py::dict toDict() const;
+// and gets to_dict, __repr__ and pickling (so results travel between
+// processes, as batch schedulers send them).
+template <class R>
+py::class_<R> defineResult(py::module_& m, const char* doc)
+{
+    py::class_<R> cls(m, R::name, doc);
+    cls.def("to_dict", &R::toDict, "The result's fields as a dict of floats, bools and numpy arrays.")
+        .def("__repr__", [](const R& r) { return formatRepr(R::name, r.toDict()); })
+        .def(py::pickle([](const R& r) { return py::tuple(py::cast(r.state())); },
+                        [](const py::tuple& state) { return R(state.cast<typename R::State>()); }));
+    return cls;
+}
+
+// ---- families ------------------------------------------------------------------
+
+void registerLine(py::module_& m);
+void registerCircle(py::module_& m);
+void registerEllipse(py::module_& m);
+void registerParabola(py::module_& m);
+void registerPointToPoint(py::module_& m);
+void registerPointToLine(py::module_& m);
+
+}  // namespace zpy

@@ -1,0 +1,96 @@
+// zfit.fit_line and its result, LineFit.
+#include <cmath>
+
+#include "binding.hpp"
+
+namespace zpy {
+
+namespace {
+
+struct LineFit {
+    static constexpr const char* name = "LineFit";
+    using State = std::tuple<double, double, double, double, double, bool, std::vector<int32_t>>;
+
+    double angle = 0.0, distance = 0.0, cosine = 1.0, sine = 0.0, rmsError = 0.0;
+    bool isValid = false;
+    std::vector<int32_t> ignored;
+
+    explicit LineFit(const zmath_lineFitResult& r) : rmsError(r.rmsError), isValid(r.isValid != 0), ignored(indicesOf(r.ignoredIndices))
+    {
+        check(zmath_shapeFLine_getAngle(&r.line, &angle));
+        check(zmath_shapeFLine_getDistance(&r.line, &distance));
+        check(zmath_shapeFLine_getCosine(&r.line, &cosine));
+        check(zmath_shapeFLine_getSine(&r.line, &sine));
+    }
+    explicit LineFit(const State& s) { std::tie(angle, distance, cosine, sine, rmsError, isValid, ignored) = s; }
+    State state() const { return {angle, distance, cosine, sine, rmsError, isValid, ignored}; }
+
+    py::dict toDict() const
+    {
+        py::dict d;
+        d["angle"] = angle;
+        d["distance"] = distance;
+        d["direction"] = vector2(cosine, sine);
+        d["normal"] = vector2(-sine, cosine);
+        d["rms_error"] = rmsError;
+        d["is_valid"] = isValid;
+        d["ignored"] = indexArray(ignored);
+        return d;
+    }
+};
+
+using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+
+LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double maxRms, std::optional<double> timeout)
+{
+    const Points pts(points, "points");
+    zmath_lineFitParams params;
+    check(zmath_lineFitParams_init(&params));
+    params.numIgnore = toInt32(ignore, "ignore");
+    params.maxRmsError = maxRms;
+    params.mode = minZone ? 1 : 0;
+    LineResult result;
+    FitScope scope(timeout);
+    scope.run([&] { return zmath_lineFitVector(pts.vector(), &params, result.get()); });
+    return LineFit(*result);
+}
+
+}  // namespace
+
+void registerLine(py::module_& m)
+{
+    defineResult<LineFit>(m,
+                          "A fitted line in normal form: its points (x, y) satisfy\n"
+                          "-x*sin(angle) + y*cos(angle) = distance.\n\n"
+                          "angle      radians; distance >= 0 after a least-squares fit\n"
+                          "distance   the line's distance from the origin\n"
+                          "direction  (cos(angle), sin(angle))\n"
+                          "normal     (-sin(angle), cos(angle))\n"
+                          "rms_error  least squares: RMS perpendicular distance of the kept points;\n"
+                          "           minimum zone: the strip's half-width\n"
+                          "is_valid   rms_error < max_rms\n"
+                          "ignored    indices of the discarded points (np.ndarray of int)")
+        .def_readonly("angle", &LineFit::angle)
+        .def_readonly("distance", &LineFit::distance)
+        .def_property_readonly("direction", [](const LineFit& r) { return vector2(r.cosine, r.sine); })
+        .def_property_readonly("normal", [](const LineFit& r) { return vector2(-r.sine, r.cosine); })
+        .def_readonly("rms_error", &LineFit::rmsError)
+        .def_readonly("is_valid", &LineFit::isValid)
+        .def_property_readonly("ignored", [](const LineFit& r) { return indexArray(r.ignored); });
+
+    m.def("fit_line", &fitLine, py::arg("points"), py::kw_only(), py::arg("ignore") = 0, py::arg("min_zone") = false,
+          py::arg("max_rms") = HUGE_VAL, py::arg("timeout") = py::none(),
+          "Fits a straight line to points, an (n, 2) array-like.\n\n"
+          "ignore    how many points to discard as outliers (the worst fitting ones)\n"
+          "min_zone  False: least squares (the line minimising the squared\n"
+          "          perpendicular distances); True: the centre line of the\n"
+          "          narrowest strip holding all but `ignore` points\n"
+          "max_rms   is_valid is True only when rms_error < max_rms\n"
+          "timeout   seconds after which an outlier search stops with Cancelled\n"
+          "          (the plain least-squares fit does not search)\n\n"
+          "Returns a LineFit. Raises DegenerateError for fewer than two distinct\n"
+          "points or points without a preferred direction, ParameterError for\n"
+          "negative ignore or max_rms, ValueError for input of the wrong shape.");
+}
+
+}  // namespace zpy

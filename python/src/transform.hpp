@@ -1,0 +1,76 @@
+// The result of the transform fits (point-to-point, point-to-line): an
+// affine transform p -> matrix @ p + translation with its RMS error.
+#pragma once
+
+#include "binding.hpp"
+
+namespace zpy {
+
+template <class Tag>
+struct TransformFit {
+    static constexpr const char* name = Tag::name;
+    using State = std::tuple<double, double, double, double, double, double, double, bool>;
+
+    zmath_xformLinear xform{};
+    double rmsError = 0.0;
+    bool isValid = false;
+
+    template <class R>
+    explicit TransformFit(const R& r) : xform(r.xform), rmsError(r.rmsError), isValid(r.isValid != 0)
+    {
+    }
+    explicit TransformFit(const State& s)
+    {
+        auto& t = xform.translation;
+        auto& m = xform.matrix;
+        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid) = s;
+    }
+    State state() const
+    {
+        const auto& t = xform.translation;
+        const auto& m = xform.matrix;
+        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid};
+    }
+
+    py::array_t<double> matrix() const
+    {
+        const auto& m = xform.matrix;
+        return matrix2(m.m00, m.m01, m.m10, m.m11);
+    }
+    py::array_t<double> translation() const { return vector2(xform.translation.x, xform.translation.y); }
+
+    // The transform applied to (n, 2) points by the library's own mapping.
+    py::array_t<double> apply(const py::object& points) const
+    {
+        const Points pts(points, "points");
+        py::array_t<double> out({static_cast<py::ssize_t>(pts.size()), py::ssize_t{2}});
+        auto* mapped = reinterpret_cast<zmath_vect*>(out.mutable_data());
+        for (int32_t i = 0; i < pts.size(); ++i) check(zmath_xformLinear_mapPoint(&xform, pts.data() + i, mapped + i));
+        return out;
+    }
+
+    py::dict toDict() const
+    {
+        py::dict d;
+        d["matrix"] = matrix();
+        d["translation"] = translation();
+        d["rms_error"] = rmsError;
+        d["is_valid"] = isValid;
+        return d;
+    }
+
+    static py::class_<TransformFit> define(py::module_& m, const char* doc)
+    {
+        auto cls = defineResult<TransformFit>(m, doc);
+        cls.def_property_readonly("matrix", &TransformFit::matrix)
+            .def_property_readonly("translation", &TransformFit::translation)
+            .def_readonly("rms_error", &TransformFit::rmsError)
+            .def_readonly("is_valid", &TransformFit::isValid)
+            .def("apply", &TransformFit::apply, py::arg("points"),
+                 "The transform applied to points, an (n, 2) array-like: an (n, 2)\n"
+                 "array of matrix @ p + translation.");
+        return cls;
+    }
+};
+
+}  // namespace zpy

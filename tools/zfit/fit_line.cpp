@@ -119,13 +119,17 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
         if (std::find(ignored.begin(), ignored.end(), static_cast<int32_t>(i)) == ignored.end())
             spread = std::max(spread, std::abs(-points[i].x * r.line.sine + points[i].y * r.line.cosine - r.line.d));
     double magnify = 1.0;
-    while (spread * magnify * 40.0 < extent && magnify < 1e6) magnify *= 10.0;
+    while (spread > 0.0 && spread * magnify * 40.0 < extent && magnify < 1e6) magnify *= 10.0;
     std::vector<zmath_vect> shown = points;
     if (magnify > 1.0) {
+        // Kept points stay within a quarter of the extent; a far discarded
+        // point is held at half of it.
+        const double reach = 0.5 * extent;
         for (zmath_vect& p : shown) {
             const double off = -p.x * r.line.sine + p.y * r.line.cosine - r.line.d;
-            p.x += (magnify - 1.0) * off * -r.line.sine;
-            p.y += (magnify - 1.0) * off * r.line.cosine;
+            const double moved = std::clamp(off * magnify, -reach, reach) - off;
+            p.x += moved * -r.line.sine;
+            p.y += moved * r.line.cosine;
         }
         f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
         const bool flat = std::abs(r.line.cosine) >= std::abs(r.line.sine);

@@ -402,8 +402,7 @@ TEST(BadInput, PointToLine)
         zt::Points points(good.a);
         zstd_vector_zmath_shapeFLine lines;
         zstd_vector_zmath_shapeFLine_construct(&lines, int64_t(good.b.size()) - 1);
-        zmath_pointToLineFitParams params;
-        zmath_pointToLineFitParams_init(&params);
+        const zmath_pointToLineFitParams params{inf, 6};
         const zfit_status s = zmath_pointToLineFitVector(&params, points.get(), &lines, r);
         zstd_vector_zmath_shapeFLine_destruct(&lines);
         return s;
@@ -445,8 +444,7 @@ TEST(BadInput, PointToPoint)
         return Call<R>{[&, weightedEntry](R* r) {
             zt::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
             zt::Doubles weights(ones);
-            zmath_pointToPointFitParams params;
-            zmath_pointToPointFitParams_init(&params);
+            const zmath_pointToPointFitParams params{inf, 6};
             return weightedEntry ? zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(),
                                                                        weights.get(), r)
                                  : zmath_pointToPointFitVector(&params, target.get(), source.get(), r);

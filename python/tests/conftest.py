@@ -4,292 +4,106 @@ family can be checked against a direct C call on the same data.
 ZFIT_LIBRARY names libzfit.so (the test command of the build sets it).
 """
 import ctypes
-import math
 import os
+import re
+from ctypes import POINTER, Structure, byref, c_double, c_int32
 
 import numpy as np
 import pytest
 
-from ctypes import POINTER, Structure, byref, c_double, c_int32
+import zfit
 
-Status = c_int32
-
-
-class Vect(Structure):
-    _fields_ = [("x", c_double), ("y", c_double)]
+I = c_int32
 
 
-class Vector32(Structure):
-    _fields_ = [("begin", POINTER(c_int32)), ("size", c_int32), ("capacity", c_int32)]
+def record(*fields):
+    """A C record type; a bare name is a double member."""
+    return type("Record", (Structure,), {"_fields_": [f if isinstance(f, tuple) else (f, c_double) for f in fields]})
 
 
-class VectorVect(Structure):
-    _fields_ = [("begin", POINTER(Vect)), ("size", c_int32), ("capacity", c_int32)]
+def vector(element):
+    return record(("begin", POINTER(element)), ("size", I), ("capacity", I))
 
 
-class VectorD(Structure):
-    _fields_ = [("begin", POINTER(c_double)), ("size", c_int32), ("capacity", c_int32)]
-
-
-class FLine(Structure):
-    _fields_ = [("d", c_double), ("angle", c_double), ("sine", c_double), ("cosine", c_double)]
-
-
-class LineParams(Structure):
-    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double), ("mode", c_int32)]
-
-
-class LineResult(Structure):
-    _fields_ = [("isValid", c_int32), ("line", FLine), ("rmsError", c_double), ("ignoredIndices", Vector32)]
-
-    def fields(self):
-        line = self.line
-        return {
-            "angle": line.angle,
-            "distance": line.d,
-            "direction": np.array([line.cosine, line.sine]),
-            "normal": np.array([-line.sine, line.cosine]),
-            "rms_error": self.rmsError,
-            "is_valid": bool(self.isValid),
-            "ignored": _indices(self.ignoredIndices),
-        }
-
-
-class CircleParams(Structure):
-    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double), ("mode", c_int32), ("fixedRadius", c_double)]
-
-
-class CircleResult(Structure):
-    _fields_ = [("isValid", c_int32), ("centre", Vect), ("radius", c_double), ("rmsError", c_double),
-                ("ignoredIndices", Vector32)]
-
-    def fields(self):
-        return {
-            "centre": np.array([self.centre.x, self.centre.y]),
-            "radius": self.radius,
-            "rms_error": self.rmsError,
-            "is_valid": bool(self.isValid),
-            "ignored": _indices(self.ignoredIndices),
-        }
-
-
-class Ellipse(Structure):
-    _fields_ = [("center", Vect), ("radius1", c_double), ("radius2", c_double), ("angle", c_double)]
-
-
-class EllipseParams(Structure):
-    _fields_ = [("numIgnore", c_int32), ("maxRmsError", c_double)]
-
-
-class EllipseResult(Structure):
-    _fields_ = [("isValid", c_int32), ("ellipse", Ellipse), ("rmsError", c_double), ("ignoredIndices", Vector32)]
-
-    def fields(self):
-        e = self.ellipse
-        return {
-            "centre": np.array([e.center.x, e.center.y]),
-            "radii": np.array([e.radius1, e.radius2]),
-            "angle": e.angle,
-            "rms_error": self.rmsError,
-            "is_valid": bool(self.isValid),
-            "ignored": _indices(self.ignoredIndices),
-        }
-
-
-class XformLinear(Structure):
-    _fields_ = [("tx", c_double), ("ty", c_double), ("m00", c_double), ("m01", c_double), ("m10", c_double),
-                ("m11", c_double)]
-
-
-class TransformParams(Structure):
-    """The parameters of both transform fits."""
-    _fields_ = [("maxRmsError", c_double), ("dof", c_int32)]
-
-
-class TransformResult(Structure):
-    """The result of both transform fits."""
-    _fields_ = [("isValid", c_int32), ("xform", XformLinear), ("rmsError", c_double)]
-
-    def fields(self):
-        x = self.xform
-        return {
-            "matrix": np.array([[x.m00, x.m01], [x.m10, x.m11]]),
-            "translation": np.array([x.tx, x.ty]),
-            "rms_error": self.rmsError,
-            "is_valid": bool(self.isValid),
-        }
-
-
-class XformRigid(Structure):
-    _fields_ = [("angle", c_double), ("cosine", c_double), ("sine", c_double), ("translation", Vect)]
-
-
-class Parabola(Structure):
-    _fields_ = [("pose", XformRigid), ("coefficient", c_double)]
-
-
-class ParabolaParams(Structure):
-    _fields_ = [("maxIterations", c_int32)]
-
-
-class ParabolaResult(Structure):
-    _fields_ = [("isValid", c_int32), ("parabola", Parabola), ("rmsError", c_double)]
-
-    def fields(self):
-        pose = self.parabola.pose
-        t = pose.translation
-        return {
-            "pose": np.array([[pose.cosine, -pose.sine, t.x], [pose.sine, pose.cosine, t.y], [0.0, 0.0, 1.0]]),
-            "angle": pose.angle,
-            "vertex": np.array([t.x, t.y]),
-            "coefficient": self.parabola.coefficient,
-            "rms_error": self.rmsError,
-            "is_valid": bool(self.isValid),
-        }
-
-
-def _indices(vector):
-    return np.array([vector.begin[i] for i in range(vector.size)], dtype=np.int64)
-
-
-def _weights(weights):
-    weights = np.asarray(weights, dtype=np.float64)
-    return (c_double * max(len(weights), 1))(*weights)
-
-
-def _points(points):
-    points = np.asarray(points, dtype=np.float64).reshape(-1, 2)
-    array = (Vect * max(len(points), 1))()
-    for i, (x, y) in enumerate(points):
-        array[i] = Vect(x, y)
-    return array, len(points)
+Vect, FLine = record("x", "y"), record("d", "angle", "sine", "cosine")
+NUM, RMS = ("numIgnore", I), "maxRmsError"
+TRANSFORM = ([RMS, ("dof", I)], "tx ty m00 m01 m10 m11", False, lambda r: {
+    "matrix": np.array([[r.m00, r.m01], [r.m10, r.m11]]), "translation": np.array([r.tx, r.ty])})
+# family: (parameter members, result shape members (all doubles, nested records
+# flattened), whether the result has ignoredIndices, the Python fields of the shape)
+FAMILIES = {
+    "line": ([NUM, RMS, ("mode", I)], "d angle sine cosine", True, lambda r: {
+        "angle": r.angle, "distance": r.d, "direction": np.array([r.cosine, r.sine]),
+        "normal": np.array([-r.sine, r.cosine])}),
+    "circle": ([NUM, RMS, ("mode", I), "fixedRadius"], "cx cy radius", True, lambda r: {
+        "centre": np.array([r.cx, r.cy]), "radius": r.radius}),
+    "ellipse": ([NUM, RMS], "cx cy r1 r2 angle", True, lambda r: {
+        "centre": np.array([r.cx, r.cy]), "radii": np.array([r.r1, r.r2]), "angle": r.angle}),
+    "parabola": ([("maxIterations", I)], "angle cosine sine tx ty coefficient", False, lambda r: {
+        "pose": np.array([[r.cosine, -r.sine, r.tx], [r.sine, r.cosine, r.ty], [0.0, 0.0, 1.0]]),
+        "angle": r.angle, "vertex": np.array([r.tx, r.ty]), "coefficient": r.coefficient}),
+    "pointToLine": TRANSFORM,
+    "pointToPoint": TRANSFORM,
+}
+# Arguments of each entry, unweighted then weighted: p points, q source points or
+# lines, w weights, n count, a params, r result; P and W the same as vectors.
+ORDER = {"line": "pnar", "circle": "pnar pnwar", "ellipse": "pnar", "parabola": "Par PWar",
+         "pointToLine": "apqnr apqwnr", "pointToPoint": "apqnr apqwnr"}
+OPTION = {"ignore": "numIgnore", "max_rms": "maxRmsError", "min_zone": "mode", "fixed_radius": "fixedRadius",
+          "dof": "dof", "max_iterations": "maxIterations"}
 
 
 class CFailure(Exception):
-    """A C-level fit failed with `code`."""
-
-    def __init__(self, code):
-        super().__init__(code)
-        self.code = code
+    """A C call failed with the status args[0]."""
 
 
 class CLibrary:
-    """The C entry points, called the way a C program calls them. Each fit
-    returns the fields the Python result should carry (as its to_dict()
-    would hold them) or raises CFailure with the status."""
-
     def __init__(self, path):
         self.lib = ctypes.CDLL(path)
+        tail = {True: [("ignoredIndices", vector(I))], False: []}
+        self.types = {family: (record(*params), record(("isValid", I), *shape.split(), "rmsError", *tail[ignored]))
+                      for family, (params, shape, ignored, _) in FAMILIES.items()}
 
-    def _call(self, name, *args):
-        function = getattr(self.lib, name)
-        function.restype = Status
-        return function(*args)
-
-    def _check(self, status):
+    def call(self, name, *args):
+        status = getattr(self.lib, name)(*args)
         if status < 0:
             raise CFailure(status)
 
-    def _fit(self, family, result, call):
-        """Constructs the result, runs call(pointer to result) and destructs
-        the result again; returns the fields read before destruction."""
-        self._check(self._call("zmath_%sFitResult_construct" % family, byref(result)))
+    def fit(self, family, points, second=None, weights=None, **options):
+        """Fits as a C program does; returns the fields the Python result
+        should carry, in to_dict() order, or raises CFailure."""
+        params_type, result_type = self.types[family]
+        params, result = params_type(), result_type()
+        self.call("zmath_%sFitParams_init" % family, byref(params))
+        for key, value in options.items():
+            setattr(params, OPTION[key], value)
+        if "fixed_radius" in options:
+            params.mode = 1
+        p = np.ascontiguousarray(points, dtype=float).reshape(-1, 2)
+        w = np.ascontiguousarray([] if weights is None else weights, dtype=float)
+        n = len(p)
+        q = np.ascontiguousarray([] if second is None else second, dtype=float).reshape(-1, 2)
+        if family == "pointToLine":
+            qarg = (FLine * max(n, 1))()
+            for line, (angle, d) in zip(qarg, q):
+                self.call("zmath_shapeFLine_initAngleDistance", byref(line), byref(c_double(angle)), c_double(d))
+        else:
+            qarg = q.ctypes.data_as(POINTER(Vect))
+        ptr, wptr = p.ctypes.data_as(POINTER(Vect)), w.ctypes.data_as(POINTER(c_double))
+        args = {"p": ptr, "q": qarg, "w": wptr, "n": n, "a": byref(params), "r": byref(result),
+                "P": byref(vector(Vect)(ptr, n, n)), "W": byref(vector(c_double)(wptr, len(w), len(w)))}
+        entry = "zmath_%sFit%s%s" % (family, "Weighted" if weights is not None else "",
+                                     "Vector" if family == "parabola" else "")
+        self.call("zmath_%sFitResult_construct" % family, byref(result))
         try:
-            self._check(call(byref(result)))
-            return result.fields()
+            self.call(entry, *[args[c] for c in ORDER[family].split()[weights is not None]])
+            fields = dict(FAMILIES[family][3](result), rms_error=result.rmsError, is_valid=bool(result.isValid))
+            if FAMILIES[family][2]:
+                ignored = result.ignoredIndices
+                fields["ignored"] = np.array(ignored.begin[:ignored.size], dtype=np.int64)
+            return fields
         finally:
-            self._call("zmath_%sFitResult_destruct" % family, byref(result))
-
-    def _params(self, family, cls, **fields):
-        params = cls()
-        self._check(self._call("zmath_%sFitParams_init" % family, byref(params)))
-        for name, value in fields.items():
-            setattr(params, name, value)
-        return params
-
-    def _lines(self, lines):
-        lines = np.asarray(lines, dtype=np.float64).reshape(-1, 2)
-        array = (FLine * max(len(lines), 1))()
-        for i, (angle, distance) in enumerate(lines):
-            self._check(self._call("zmath_shapeFLine_initAngleDistance", byref(array[i]), byref(c_double(angle)),
-                                   c_double(distance)))
-        return array
-
-    def _vector(self, kind, element, values):
-        """A library vector holding values (constructed here; the caller
-        destructs it with _release)."""
-        vector = {"zmath_vect": VectorVect, "d": VectorD}[kind]()
-        name = "zstd_vector_zmath_vect" if kind == "zmath_vect" else "zstd_vectord"
-        self._check(self._call(name + "_construct", byref(vector), ctypes.c_int64(len(values))))
-        for i, value in enumerate(values):
-            vector.begin[i] = element(*value) if kind == "zmath_vect" else float(value)
-        return vector
-
-    def _release(self, vector):
-        name = "zstd_vector_zmath_vect" if isinstance(vector, VectorVect) else "zstd_vectord"
-        self._call(name + "_destruct", byref(vector))
-
-    def line(self, points, ignore=0, min_zone=False, max_rms=math.inf):
-        array, n = _points(points)
-        params = self._params("line", LineParams, numIgnore=ignore, maxRmsError=max_rms, mode=int(min_zone))
-        return self._fit("line", LineResult(), lambda r: self._call("zmath_lineFit", array, n, byref(params), r))
-
-    def circle(self, points, weights=None, ignore=0, fixed_radius=None, max_rms=math.inf):
-        array, n = _points(points)
-        params = self._params("circle", CircleParams, numIgnore=ignore, maxRmsError=max_rms)
-        if fixed_radius is not None:
-            params.mode, params.fixedRadius = 1, fixed_radius
-        if weights is None:
-            return self._fit("circle", CircleResult(), lambda r: self._call("zmath_circleFit", array, n, byref(params), r))
-        w = _weights(weights)
-        return self._fit("circle", CircleResult(),
-                         lambda r: self._call("zmath_circleFitWeighted", array, n, w, byref(params), r))
-
-    def ellipse(self, points, ignore=0, max_rms=math.inf):
-        array, n = _points(points)
-        params = self._params("ellipse", EllipseParams, numIgnore=ignore, maxRmsError=max_rms)
-        return self._fit("ellipse", EllipseResult(), lambda r: self._call("zmath_ellipseFit", array, n, byref(params), r))
-
-    def point_to_line(self, points, lines, weights=None, max_rms=math.inf):
-        array, n = _points(points)
-        targets = self._lines(lines)
-        params = self._params("pointToLine", TransformParams, maxRmsError=max_rms)
-        if weights is None:
-            return self._fit("pointToLine", TransformResult(),
-                             lambda r: self._call("zmath_pointToLineFit", byref(params), array, targets, n, r))
-        w = _weights(weights)
-        return self._fit("pointToLine", TransformResult(),
-                         lambda r: self._call("zmath_pointToLineFitWeighted", byref(params), array, targets, w, n, r))
-
-    def point_to_point(self, target, source, dof=None, weights=None, max_rms=math.inf):
-        to, n = _points(target)
-        source, _ = _points(source)
-        params = self._params("pointToPoint", TransformParams, maxRmsError=max_rms)
-        if dof is not None:
-            params.dof = dof
-        if weights is None:
-            return self._fit("pointToPoint", TransformResult(),
-                             lambda r: self._call("zmath_pointToPointFit", byref(params), to, source, n, r))
-        w = _weights(weights)
-        return self._fit("pointToPoint", TransformResult(),
-                         lambda r: self._call("zmath_pointToPointFitWeighted", byref(params), to, source, w, n, r))
-
-    def parabola(self, points, weights=None, max_iterations=None):
-        params = self._params("parabola", ParabolaParams)
-        if max_iterations is not None:
-            params.maxIterations = max_iterations
-        vectors = [self._vector("zmath_vect", Vect, np.asarray(points, dtype=float).reshape(-1, 2).tolist())]
-        try:
-            if weights is None:
-                return self._fit("parabola", ParabolaResult(),
-                                 lambda r: self._call("zmath_parabolaFitVector", byref(vectors[0]), byref(params), r))
-            vectors.append(self._vector("d", None, list(weights)))
-            return self._fit("parabola", ParabolaResult(),
-                             lambda r: self._call("zmath_parabolaFitWeightedVector", byref(vectors[0]),
-                                                  byref(vectors[1]), byref(params), r))
-        finally:
-            for vector in vectors:
-                self._release(vector)
+            self.call("zmath_%sFitResult_destruct" % family, byref(result))
 
 
 @pytest.fixture(scope="session")
@@ -301,35 +115,34 @@ def clib():
 
 
 @pytest.fixture
+def check(clib):
+    """check(name, *args, **options) runs zfit.fit_<name> and the C entry on
+    the same data: either both succeed with equal fields (in to_dict() and
+    as attributes) or both fail with the same status. Returns the result."""
+
+    def run(name, *args, context="", **options):
+        fit = getattr(zfit, "fit_" + name)
+        try:
+            expected = clib.fit(re.sub("_(.)", lambda m: m.group(1).upper(), name), *args, **options)
+        except CFailure as failure:
+            with pytest.raises(zfit.FitError) as raised:
+                fit(*args, **options)
+            assert raised.value.code == failure.args[0], context
+            return None
+        result = fit(*args, **options)
+        fields = result.to_dict()
+        assert list(fields) == list(expected), context
+        for key, value in expected.items():
+            for got in (fields[key], getattr(result, key)):
+                np.testing.assert_array_equal(got, value, err_msg="%s: %s" % (context, key))
+                assert np.asarray(got).dtype.kind == np.asarray(value).dtype.kind, (context, key)
+        return result
+
+    return run
+
+
+@pytest.fixture
 def rng(request):
     """A generator seeded from the test's name, so a failure can be rerun."""
     seed = sum(ord(c) * (i + 1) for i, c in enumerate(request.node.name)) % 2**32
     return np.random.default_rng(seed)
-
-
-def assert_same(result, expected, context=""):
-    """The Python result carries exactly the C result's values, in to_dict()
-    and in the attributes of the same names."""
-    fields = result.to_dict()
-    assert list(fields) == list(expected), context
-    for key, value in expected.items():
-        np.testing.assert_array_equal(fields[key], value, err_msg="%s: %s" % (context, key))
-        np.testing.assert_array_equal(getattr(result, key), value, err_msg="%s: %s" % (context, key))
-        assert np.asarray(fields[key]).dtype.kind == np.asarray(value).dtype.kind, (context, key)
-
-
-def check_against_c(python_fit, c_fit, context=""):
-    """Runs both; either both succeed with equal fields or both fail with the
-    same status code."""
-    import zfit
-
-    try:
-        expected = c_fit()
-    except CFailure as failure:
-        with pytest.raises(zfit.FitError) as raised:
-            python_fit()
-        assert raised.value.code == failure.code, context
-        return None
-    result = python_fit()
-    assert_same(result, expected, context)
-    return result

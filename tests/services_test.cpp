@@ -136,15 +136,13 @@ TEST(Transforms, InversesRoundTripAndRigidComposesRightToLeft)
     EXPECT_LT(std::hypot(q.x, q.y - 11.0), 1e-12) << q.x << ", " << q.y;
 }
 
-// Conic coefficients of an ellipse, times scale: |L^-1 (p - c)|^2 = 1 expanded.
+// Conic coefficients of an ellipse, times scale: (u / radius1)^2 + (v / radius2)^2 = 1 expanded, with u along
+// the first axis, at `angle` counterclockwise from x.
 std::array<double, 6> conicOf(const zmath_shapeEllipse& e, double scale)
 {
-    zmath_xformLinear xf, inv;
-    zmath_shapeEllipse_getXform(&e, &xf);
-    zmath_xformLinear_getInverse(&xf, &inv);
-    const zmath_matrix& m = inv.matrix;
-    const double a = m.m00 * m.m00 + m.m10 * m.m10, b = 2 * (m.m00 * m.m01 + m.m10 * m.m11),
-                 c = m.m01 * m.m01 + m.m11 * m.m11, x = e.center.x, y = e.center.y;
+    const double cs = std::cos(e.angle), sn = std::sin(e.angle), p = 1 / (e.radius1 * e.radius1),
+                 q = 1 / (e.radius2 * e.radius2), x = e.center.x, y = e.center.y;
+    const double a = cs * cs * p + sn * sn * q, b = 2 * cs * sn * (p - q), c = sn * sn * p + cs * cs * q;
     return {scale * a, scale * b, scale * c, scale * (-2 * a * x - b * y), scale * (-2 * c * y - b * x),
             scale * (a * x * x + b * x * y + c * y * y - 1)};
 }

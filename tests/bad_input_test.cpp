@@ -9,72 +9,54 @@
 
 namespace {
 
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-constexpr double inf = HUGE_VAL;
-constexpr int32_t int32Max = std::numeric_limits<int32_t>::max();
-constexpr int32_t all = std::numeric_limits<int32_t>::min();  // count: the number of points given
-
+constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = HUGE_VAL;
+// count `all`: the number of points given.
+constexpr int32_t int32Max = std::numeric_limits<int32_t>::max(), all = std::numeric_limits<int32_t>::min();
+constexpr zfit_status degenerate = zmath_errDegenerate;
 using Pts = std::vector<zmath_vect>;
 using Ws = std::vector<double>;
+#define OWNED(T) zt::Owned<T, T##_construct, T##_destruct>
 
 int32_t countOf(size_t n, int32_t count) { return count == all ? int32_t(n) : count; }
 
 // v with element i replaced by x; a followed by b.
-template <class T>
-std::vector<T> with(std::vector<T> v, size_t i, T x) { return v[i] = x, v; }
+template <class T> std::vector<T> with(std::vector<T> v, size_t i, T x) { return v[i] = x, v; }
 Pts joined(Pts a, const Pts& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 
+// n points f(i, 2 pi i / n), scaled.
 template <class F>
-Pts sample(int n, double scale, F f)
+Pts sample(int n, double s, F f)
 {
     Pts p;
-    for (int i = 0; i < n; ++i) p.push_back({scale * f(i).x, scale * f(i).y});
+    for (int i = 0; i < n; ++i) p.push_back({s * f(i, 2 * zt::pi * i / n).x, s * f(i, 2 * zt::pi * i / n).y});
     return p;
 }
 
 // Points on y = 2x - 1, with a little scatter so the fits are well posed.
 Pts linePoints(int n, double s = 1)
 {
-    return sample(n, s, [](int i) { return zmath_vect{1.0 * i, 2.0 * i - 1 + ((i % 3) - 1) * 0.01}; });
+    return sample(n, s, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1 + ((i % 3) - 1) * 0.01}; });
 }
-Pts collinear(int n) { return sample(n, 1, [](int i) { return zmath_vect{1.0 * i, 2.0 * i - 1}; }); }
+Pts collinear(int n) { return sample(n, 1, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1}; }); }
 
 // Every record is isValid, the fitted shape (doubles), rmsError and, for the
 // searching families, ignoredIndices.
-template <class R>
-constexpr bool hasIndices = requires(R r) { r.ignoredIndices; };
+template <class R> constexpr bool hasIndices = requires(R r) { r.ignoredIndices; };
 template <class R>
 double* shapeOf(R& r) { return reinterpret_cast<double*>(reinterpret_cast<char*>(&r) + sizeof(double)); }
-template <class R>
-constexpr size_t shapeSize = (offsetof(R, rmsError) - sizeof(double)) / sizeof(double);
+template <class R> constexpr size_t shapeSize = (offsetof(R, rmsError) - sizeof(double)) / sizeof(double);
 
 // What the record holds after a failing row: isValid, rmsError (NaN: not
 // promised), ignoredIndices (99: kept, 0: emptied, -1: not promised) and
 // whether the shape is kept. A succeeding row holds a finite fit, isValid
 // agreeing with its limit and numIgnore indices.
-struct After {
-    int32_t isValid;
-    double rmsError;
-    int32_t indices;
-    bool shapeKept = true;
-};
+struct After { int32_t isValid; double rmsError; int32_t indices; bool shapeKept = true; };
 constexpr After untouched{1, 8, 99}, emptied{1, 8, 0}, failed{1, inf, 99}, failedEmptied{1, inf, 0},
     refused{0, 8, -1}, reset{0, nan, -1, false}, success{-1, nan, -1, false};
 
-template <class R>
-struct Call {
-    std::function<zfit_status(R*)> run;
-    double maxRms = inf;  // success is judged against these
-    int32_t numIgnore = 0;
-};
-
-template <class R>
-struct Row {
-    const char* what;
-    Call<R> call;
-    zfit_status expected;
-    After after;
-};
+// A call on the record, and the limits a success is judged against.
+template <class R> struct Call { std::function<zfit_status(R*)> run; double maxRms = inf; int32_t numIgnore = 0; };
+template <class R> struct Row { const char* what; Call<R> call; zfit_status expected; After after; };
 
 // Runs each row on a record primed with isValid 1, a shape of 7s, rmsError 8
 // and the index 99, then checks the status and the record's state.
@@ -84,37 +66,32 @@ void runRows(std::initializer_list<Row<R>> rows, std::type_identity_t<std::funct
     for (const Row<R>& row : rows) {
         SCOPED_TRACE(row.what);
         Owned r;
-        r->isValid = 1;
-        r->rmsError = 8;
-        double* const shape = shapeOf(*r);
-        std::fill_n(shape, shapeSize<R>, 7.0);
+        r->isValid = 1, r->rmsError = 8;
+        double *const shape = shapeOf(*r), *const end = shape + shapeSize<R>;
+        std::fill(shape, end, 7.0);
         const int32_t marker = 99;
         if constexpr (hasIndices<R>) zstd_vector32_pushBack(&r->ignoredIndices, &marker);
         const zfit_status status = row.call.run(r.get());
         EXPECT_EQ(status, row.expected) << zt::statusName(status);
         const After& after = row.after;
-        if (after.isValid < 0) {
+        const bool succeeded = after.isValid < 0;
+        if (succeeded) {
             EXPECT_TRUE(std::isfinite(r->rmsError));
-            EXPECT_TRUE(std::all_of(shape, shape + shapeSize<R>, [](double v) { return std::isfinite(v); }));
+            EXPECT_TRUE(std::all_of(shape, end, [](double v) { return std::isfinite(v); }));
             EXPECT_EQ(r->isValid, row.call.maxRms > r->rmsError ? 1 : 0);
             if (onSuccess) onSuccess(*r);
         } else {
             EXPECT_EQ(r->isValid, after.isValid);
             EXPECT_TRUE(std::isnan(after.rmsError) || r->rmsError == after.rmsError) << r->rmsError;
-            EXPECT_TRUE(!after.shapeKept || std::all_of(shape, shape + shapeSize<R>, [](double v) { return v == 7; }));
+            EXPECT_TRUE(!after.shapeKept || std::all_of(shape, end, [](double v) { return v == 7; }));
         }
         if constexpr (hasIndices<R>) {
-            const auto want = after.indices == 99 ? std::vector<int32_t>{99} : std::vector<int32_t>{};
-            if (after.isValid < 0) {
-                EXPECT_EQ(r->ignoredIndices.size, row.call.numIgnore);
-            } else if (after.indices >= 0) {
-                EXPECT_EQ(zt::indices(r->ignoredIndices), want);
-            }
+            const auto kept = after.indices ? std::vector<int32_t>{99} : std::vector<int32_t>{};
+            if (succeeded) { EXPECT_EQ(r->ignoredIndices.size, row.call.numIgnore); }
+            if (!succeeded && after.indices >= 0) { EXPECT_EQ(zt::indices(r->ignoredIndices), kept); }
         }
     }
 }
-
-constexpr zfit_status degenerate = zmath_errDegenerate;
 
 // ---- line ---------------------------------------------------------------
 
@@ -122,11 +99,9 @@ TEST(BadInput, Line)
 {
     using R = zmath_lineFitResult;
     const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, int32_t count = all) {
-        return Call<R>{[=](R* r) {
-                           const zmath_lineFitParams params{ignore, maxRms, mode};
-                           return zmath_lineFit(p.data(), countOf(p.size(), count), &params, r);
-                       },
-                       maxRms, ignore};
+        const zmath_lineFitParams params{ignore, maxRms, mode};
+        return Call<R>{[=](R* r) { return zmath_lineFit(p.data(), countOf(p.size(), count), &params, r); }, maxRms,
+                       ignore};
     };
     const auto pts = linePoints(12);
     const Pts dup{{0, 0}, {0, 0}, {1, 2}, {1, 2}, {2, 4.1}};
@@ -161,14 +136,10 @@ TEST(BadInput, Line)
 
 // ---- circle -------------------------------------------------------------
 
-using CircleResult = zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
-
 Pts circlePoints(int n, double s = 1)
 {
-    return sample(n, s, [n](int i) {
-        const double t = 2 * zt::pi * i / n;
-        return zmath_vect{3 + 2 * std::cos(t) + 0.001 * (i % 2), -1 + 2 * std::sin(t)};
-    });
+    auto on = [](int i, double t) { return zmath_vect{3 + 2 * std::cos(t) + 0.001 * (i % 2), -1 + 2 * std::sin(t)}; };
+    return sample(n, s, on);
 }
 
 TEST(BadInput, Circle)
@@ -176,28 +147,22 @@ TEST(BadInput, Circle)
     using R = zmath_circleFitResult;
     const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, int32_t count = all,
                         double radius = 2) {
-        return Call<R>{[=](R* r) {
-                           const zmath_circleFitParams params{ignore, maxRms, mode, radius};
-                           return zmath_circleFit(p.data(), countOf(p.size(), count), &params, r);
-                       },
+        const zmath_circleFitParams params{ignore, maxRms, mode, radius};
+        return Call<R>{[=](R* r) { return zmath_circleFit(p.data(), countOf(p.size(), count), &params, r); },
                        maxRms, ignore};
     };
     const auto weighted = [](Pts p, Ws w, int32_t ignore = 0, double maxRms = inf, int32_t count = all) {
-        return Call<R>{[=](R* r) {
-                           const zmath_circleFitParams params{ignore, maxRms, 0, 2};
-                           return zmath_circleFitWeighted(p.data(), countOf(p.size(), count), w.data(), &params, r);
-                       },
-                       maxRms};
+        const zmath_circleFitParams params{ignore, maxRms, 0, 2};
+        const int32_t n = countOf(p.size(), count);
+        return Call<R>{[=](R* r) { return zmath_circleFitWeighted(p.data(), n, w.data(), &params, r); }, maxRms};
     };
     const auto pts = circlePoints(10);
     const Ws ones(10, 1.0);
     const Call<R> shortWeights{[&](R* r) {
-        zt::Points v(pts);
-        zt::Doubles w(Ws(9, 1.0));
         const zmath_circleFitParams params{0, inf, 0, 2};
-        return zmath_circleFitWeightedVector(v.get(), w.get(), &params, r);
+        return zmath_circleFitWeightedVector(zt::Points(pts).get(), zt::Doubles(Ws(9, 1.0)).get(), &params, r);
     }};
-    runRows<CircleResult>({
+    runRows<OWNED(zmath_circleFitResult)>({
         {"NaN x, free radius", fit(with(pts, 2, {nan, 0}), 1), degenerate, failedEmptied},
         {"infinite y, fixed radius", fit(with(pts, 9, {0, -inf}), 0, 1), degenerate, failedEmptied},
         {"NaN coordinate, weighted", weighted(with(pts, 0, {nan, 1}), ones), degenerate, emptied},
@@ -235,29 +200,21 @@ TEST(BadInput, Circle)
 
 // ---- ellipse ------------------------------------------------------------
 
-using EllipseResult =
-    zt::Owned<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
-
 Pts ellipsePoints(int n, double s = 1)
 {
-    return sample(n, s, [n](int i) {
-        const double t = 2 * zt::pi * i / n + 0.1;
-        return zmath_vect{1 + 3 * std::cos(t), 2 + 1.5 * std::sin(t)};
-    });
+    return sample(n, s, [](int, double t) { return zmath_vect{1 + 3 * std::cos(t + .1), 2 + 1.5 * std::sin(t + .1)}; });
 }
 
 TEST(BadInput, Ellipse)
 {
     using R = zmath_ellipseFitResult;
     const auto fit = [](Pts p, int32_t ignore = 0, double maxRms = inf, int32_t count = all) {
-        return Call<R>{[=](R* r) {
-                           const zmath_ellipseFitParams params{ignore, maxRms};
-                           return zmath_ellipseFit(p.data(), countOf(p.size(), count), &params, r);
-                       },
+        const zmath_ellipseFitParams params{ignore, maxRms};
+        return Call<R>{[=](R* r) { return zmath_ellipseFit(p.data(), countOf(p.size(), count), &params, r); },
                        maxRms, ignore};
     };
     const auto pts = ellipsePoints(9);
-    runRows<EllipseResult>({
+    runRows<OWNED(zmath_ellipseFitResult)>({
         {"NaN x", fit(with(pts, 1, {nan, 0})), degenerate, reset},
         {"infinite y in the subset search", fit(with(pts, 8, {0, inf}), 1), degenerate, reset},
         {"count 0", fit(pts, 0, inf, 0), degenerate, untouched},
@@ -282,15 +239,10 @@ TEST(BadInput, Ellipse)
 
 // ---- parabola -----------------------------------------------------------
 
-using ParabolaResult =
-    zt::Owned<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct>;
-
 Pts parabolaPoints(int n, double s = 1)
 {
-    return sample(n, s, [n](int i) {
-        const double x = i - n / 2.0;
-        return zmath_vect{x, 0.3 * x * x - 1};
-    });
+    const auto x = [n](int i) { return i - n / 2.0; };
+    return sample(n, s, [&](int i, double) { return zmath_vect{x(i), 0.3 * x(i) * x(i) - 1}; });
 }
 
 TEST(BadInput, Parabola)
@@ -298,48 +250,41 @@ TEST(BadInput, Parabola)
     using R = zmath_parabolaFitResult;
     // An empty weight list calls the unweighted entry.
     const auto fit = [](Pts p, Ws w = {}, int32_t maxIterations = 5) {
+        const zmath_parabolaFitParams params{maxIterations};
         return Call<R>{[=](R* r) {
-            const zmath_parabolaFitParams params{maxIterations};
             zt::Points points(p);
-            zt::Doubles weights(w);
             return w.empty() ? zmath_parabolaFitVector(points.get(), &params, r)
-                             : zmath_parabolaFitWeightedVector(points.get(), weights.get(), &params, r);
+                             : zmath_parabolaFitWeightedVector(points.get(), zt::Doubles(w).get(), &params, r);
         }};
     };
     const auto pts = parabolaPoints(9);
     const Ws ones(9, 1.0);
-    runRows<ParabolaResult>(
-        {
-            {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
-            {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
-            {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
-            {"infinite weight", fit(pts, with(ones, 3, inf)), degenerate, refused},
-            {"negative weight", fit(pts, with(ones, 3, -0.5)), zmath_errFitWeightNegative, refused},
-            {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
-            {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
-            {"no points", fit({}), degenerate, reset},
-            {"maxIterations 0", fit(pts, {}, 0), zmath_errFitMaxIterations, refused},
-            {"maxIterations negative, weighted", fit(pts, ones, -3), zmath_errFitMaxIterations, refused},
-            {"all points equal", fit(Pts(5, {1, 2})), degenerate, reset},
-            {"collinear", fit(collinear(6)), zmath_errMatrixIllConditioned, reset},
-            {"duplicated points", fit(joined(pts, {pts[1]})), 0, success},
-            // The normal equations cannot be formed at these magnitudes: refused, not garbage.
-            {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
-            {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
-            {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
-        },
-        [](const R& r) { EXPECT_GE(r.parabola.coefficient, 0.0); });
+    runRows<OWNED(zmath_parabolaFitResult)>({
+        {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
+        {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
+        {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
+        {"infinite weight", fit(pts, with(ones, 3, inf)), degenerate, refused},
+        {"negative weight", fit(pts, with(ones, 3, -0.5)), zmath_errFitWeightNegative, refused},
+        {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
+        {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
+        {"no points", fit({}), degenerate, reset},
+        {"maxIterations 0", fit(pts, {}, 0), zmath_errFitMaxIterations, refused},
+        {"maxIterations negative, weighted", fit(pts, ones, -3), zmath_errFitMaxIterations, refused},
+        {"all points equal", fit(Pts(5, {1, 2})), degenerate, reset},
+        {"collinear", fit(collinear(6)), zmath_errMatrixIllConditioned, reset},
+        {"duplicated points", fit(joined(pts, {pts[1]})), 0, success},
+        // The normal equations cannot be formed at these magnitudes: refused, not garbage.
+        {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
+        {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
+        {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
+    }, [](const R& r) { EXPECT_GE(r.parabola.coefficient, 0.0); });
 }
 
 // ---- point-to-line and point-to-point -----------------------------------
 
 // Pairs of points and lines (point-to-line) or of targets and sources
 // (point-to-point).
-template <class B>
-struct Pairs {
-    Pts a;
-    std::vector<B> b;
-};
+template <class B> struct Pairs { Pts a; std::vector<B> b; };
 
 // Four points, each on a horizontal and a vertical line through it.
 Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
@@ -369,20 +314,15 @@ Pairs<zmath_vect> pointPairs(double scale = 1)
     return p;
 }
 
-using PointToLineResult =
-    zt::Owned<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct, zmath_pointToLineFitResult_destruct>;
-using PointToPointResult = zt::Owned<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
-                                     zmath_pointToPointFitResult_destruct>;
-
 // The array entries of a pair family; an empty weight list calls the unweighted one.
 template <class P, class B, class R>
 auto pairFit(zfit_status (*plain)(const P*, const zmath_vect*, const B*, int32_t, R*),
              zfit_status (*weighted)(const P*, const zmath_vect*, const B*, const double*, int32_t, R*))
 {
     return [=](Pairs<B> p, Ws w = {}, int32_t dof = 6, double maxRms = inf, int32_t count = all) {
+        const P params{maxRms, dof};
+        const int32_t n = countOf(p.a.size(), count);
         return Call<R>{[=](R* r) {
-                           const P params{maxRms, dof};
-                           const int32_t n = countOf(p.a.size(), count);
                            return w.empty() ? plain(&params, p.a.data(), p.b.data(), n, r)
                                             : weighted(&params, p.a.data(), p.b.data(), w.data(), n, r);
                        },
@@ -399,16 +339,14 @@ TEST(BadInput, PointToLine)
     const auto withPoint = [&](zmath_vect v) { return Pairs<zmath_shapeFLine>{with(good.a, 1, v), good.b}; };
     const auto withLineD = [&](double d) { auto p = good; p.b[2].d = d; return p; };
     const Call<R> shortLines{[&](R* r) {
-        zt::Points points(good.a);
         zstd_vector_zmath_shapeFLine lines;
         zstd_vector_zmath_shapeFLine_construct(&lines, int64_t(good.b.size()) - 1);
         const zmath_pointToLineFitParams params{inf, 6};
-        const zfit_status s = zmath_pointToLineFitVector(&params, points.get(), &lines, r);
-        zstd_vector_zmath_shapeFLine_destruct(&lines);
-        return s;
+        const zfit_status s = zmath_pointToLineFitVector(&params, zt::Points(good.a).get(), &lines, r);
+        return zstd_vector_zmath_shapeFLine_destruct(&lines), s;
     }};
     const auto solveFailed = zmath_errFitSolveFailed, singular = zmath_errMatrixSingular;
-    runRows<PointToLineResult>({
+    runRows<OWNED(zmath_pointToLineFitResult)>({
         {"NaN coordinate", fit(withPoint({nan, 0})), solveFailed, untouched},
         {"infinite coordinate, weighted", fit(withPoint({0, -inf}), ones), solveFailed, untouched},
         {"NaN line distance", fit(withLineD(nan)), solveFailed, untouched},
@@ -443,15 +381,14 @@ TEST(BadInput, PointToPoint)
     const auto mismatched = [&](bool weightedEntry) {
         return Call<R>{[&, weightedEntry](R* r) {
             zt::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
-            zt::Doubles weights(ones);
             const zmath_pointToPointFitParams params{inf, 6};
             return weightedEntry ? zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(),
-                                                                       weights.get(), r)
+                                                                       zt::Doubles(ones).get(), r)
                                  : zmath_pointToPointFitVector(&params, target.get(), source.get(), r);
         }};
     };
     const auto solveFailed = zmath_errFitSolveFailed;
-    runRows<PointToPointResult>({
+    runRows<OWNED(zmath_pointToPointFitResult)>({
         {"NaN source", fit(withSource(2, {nan, 0})), solveFailed, untouched},
         {"infinite target, 3 dof", fit({with(good.a, 0, {inf, 0}), good.b}, {}, 3), solveFailed, untouched},
         {"NaN weight, 4 dof", fit(good, with(ones, 1, nan), 4), solveFailed, untouched},
@@ -482,13 +419,9 @@ TEST(BadInput, PointToPoint)
     });
 }
 
+// The records are temporaries: a death test never returns to destruct them.
 TEST(BadInputDeathTest, NullArraysWithPointsStopTheProcess)
 {
-    zt::LineResult line;
-    CircleResult circle;
-    EllipseResult ellipse;
-    PointToLineResult p2l;
-    PointToPointResult p2p;
     const zmath_lineFitParams lp{0, inf, 0};
     const zmath_circleFitParams cp{0, inf, 0, 2};
     const zmath_ellipseFitParams ep{0, inf};
@@ -496,14 +429,17 @@ TEST(BadInputDeathTest, NullArraysWithPointsStopTheProcess)
     const zmath_pointToPointFitParams pp{inf, 6};
     const zmath_vect pts[3] = {{0, 0}, {1, 0}, {0, 1}};
     const double w[3] = {1, 1, 1};
-    EXPECT_DEATH(zmath_lineFit(nullptr, 4, &lp, line.get()), "broken precondition");
-    EXPECT_DEATH(zmath_circleFit(nullptr, 3, &cp, circle.get()), "broken precondition");
-    EXPECT_DEATH(zmath_circleFitWeighted(pts, 3, nullptr, &cp, circle.get()), "broken precondition");
-    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, ellipse.get()), "broken precondition");
-    EXPECT_DEATH(zmath_pointToLineFit(&tp, pts, nullptr, 3, p2l.get()), "broken precondition");
-    EXPECT_DEATH(zmath_pointToLineFitWeighted(&tp, pts, nullptr, w, 3, p2l.get()), "broken precondition");
-    EXPECT_DEATH(zmath_pointToPointFit(&pp, pts, nullptr, 3, p2p.get()), "broken precondition");
-    EXPECT_DEATH(zmath_pointToPointFitWeighted(&pp, pts, pts, nullptr, 3, p2p.get()), "broken precondition");
+    using Circle = OWNED(zmath_circleFitResult);
+    using ToLine = OWNED(zmath_pointToLineFitResult);
+    using ToPoint = OWNED(zmath_pointToPointFitResult);
+    EXPECT_DEATH(zmath_lineFit(nullptr, 4, &lp, zt::LineResult().get()), "broken precondition");
+    EXPECT_DEATH(zmath_circleFit(nullptr, 3, &cp, Circle().get()), "broken precondition");
+    EXPECT_DEATH(zmath_circleFitWeighted(pts, 3, nullptr, &cp, Circle().get()), "broken precondition");
+    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, OWNED(zmath_ellipseFitResult)().get()), "broken precondition");
+    EXPECT_DEATH(zmath_pointToLineFit(&tp, pts, nullptr, 3, ToLine().get()), "broken precondition");
+    EXPECT_DEATH(zmath_pointToLineFitWeighted(&tp, pts, nullptr, w, 3, ToLine().get()), "broken precondition");
+    EXPECT_DEATH(zmath_pointToPointFit(&pp, pts, nullptr, 3, ToPoint().get()), "broken precondition");
+    EXPECT_DEATH(zmath_pointToPointFitWeighted(&pp, pts, pts, nullptr, 3, ToPoint().get()), "broken precondition");
 }
 
 }  // namespace

@@ -13,38 +13,31 @@
 namespace {
 
 constexpr zfit_status hostStop = ZFIT_STATUS_BITS(0x80007777u);  // any failure a host chooses
+#define OWNED(T) zt::Owned<T, T##_construct, T##_destruct>
+const std::vector<int32_t> marked{99};
 
-// What a search left in the caller's record.
-struct Outcome {
-    zfit_status status;
-    double rmsError;
-    std::vector<int32_t> indices;
-    bool shapeAsBefore;  // untouched, or as reset for the ellipse
-};
+// What a search left in the caller's record; the shape is as before when
+// untouched, or as reset for the ellipse.
+struct Outcome { zfit_status status; double rmsError; std::vector<int32_t> indices; bool shapeAsBefore; };
 
-struct Search {
-    std::string name;
-    int32_t numIgnore;
-    // Runs the search on a record prepared with a marker in ignoredIndices.
-    std::function<Outcome()> run;
-    // Whether the entry empties ignoredIndices before the search starts.
-    bool entryEmptiesIndices;
-};
+// run: the search on a record with the marker 99 in ignoredIndices; entryEmptiesIndices: whether the entry
+// empties ignoredIndices before the search starts.
+struct Search { std::string name; int32_t numIgnore; std::function<Outcome()> run; bool entryEmptiesIndices; };
+
+template <class R>
+R& withMarker(R& r) { return zstd_vector32_pushBack(&r.ignoredIndices, &marked[0]), r; }
 
 int cancellationPoints = 0;
 
 void cancelAtEveryPoll(const Search& search)
 {
     SCOPED_TRACE(search.name);
-    int polls = 0;
-    double finalRms = 0;
-    {
+    const auto [full, polls] = [&] {
         zt::ScopedAttention counting;
-        const Outcome full = search.run();
-        ASSERT_EQ(full.status, 0) << zt::statusName(full.status);
-        polls = counting.polls();
-        finalRms = full.rmsError;
-    }
+        Outcome o = search.run();
+        return std::pair{o, counting.polls()};
+    }();
+    ASSERT_EQ(full.status, 0) << zt::statusName(full.status);
     ASSERT_GT(polls, 1);
     double previous = HUGE_VAL;
     for (int k = 1; k <= polls; ++k) {
@@ -57,19 +50,12 @@ void cancelAtEveryPoll(const Search& search)
         EXPECT_EQ(stop.polls(), k) << "no poll after the failing one";
         EXPECT_EQ(allocator.outstanding(), 0u);
         EXPECT_TRUE(out.shapeAsBefore);
-        if (k == 1) {
-            // Nothing was scored before the first poll.
-            if (search.entryEmptiesIndices) {
-                EXPECT_TRUE(out.indices.empty());
-            } else {
-                EXPECT_EQ(out.indices, std::vector<int32_t>{99});
-            }
-        }
-        if (out.rmsError != HUGE_VAL && out.indices != std::vector<int32_t>{99}) {
-            EXPECT_EQ(static_cast<int32_t>(out.indices.size()), search.numIgnore);
-        }
+        // Nothing was scored before the first poll.
+        if (k == 1) { EXPECT_EQ(out.indices, search.entryEmptiesIndices ? std::vector<int32_t>{} : marked); }
+        EXPECT_TRUE(out.rmsError == HUGE_VAL || out.indices == marked ||
+                    out.indices.size() == size_t(search.numIgnore));
         EXPECT_LE(out.rmsError, previous) << "the best so far never grows";
-        EXPECT_GE(out.rmsError, finalRms * (1 - 1e-9) - 1e-12) << "never better than the whole search";
+        EXPECT_GE(out.rmsError, full.rmsError * (1 - 1e-9) - 1e-12) << "never better than the whole search";
         previous = out.rmsError;
     }
 }
@@ -102,8 +88,7 @@ Search lineSearch(const char* name, int32_t mode, int32_t numIgnore, std::vector
     return {name, numIgnore,
             [=] {
                 zt::LineResult r;
-                const int32_t marker = 99;
-                zstd_vector32_pushBack(&r->ignoredIndices, &marker);
+                withMarker(*r);
                 const zmath_shapeFLine before = r->line;
                 const zmath_lineFitParams params{numIgnore, HUGE_VAL, mode};
                 const zfit_status s = zmath_lineFit(points.data(), int32_t(points.size()), &params, r.get());
@@ -116,22 +101,16 @@ Search lineSearch(const char* name, int32_t mode, int32_t numIgnore, std::vector
             false};
 }
 
-using CircleResult = zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+using CircleResult = OWNED(zmath_circleFitResult);
 
 Search circleSearch(const char* name, int32_t mode, int32_t numIgnore, std::vector<zmath_vect> points)
 {
     return {name, numIgnore,
             [=] {
                 CircleResult r;
-                const int32_t marker = 99;
-                zstd_vector32_pushBack(&r->ignoredIndices, &marker);
-                r->centre = {123, 456};
+                withMarker(*r).centre = {123, 456};
                 r->radius = 7;
-                zmath_circleFitParams params;
-                zmath_circleFitParams_init(&params);
-                params.mode = mode;
-                params.numIgnore = numIgnore;
-                params.fixedRadius = 5.0;
+                const zmath_circleFitParams params{numIgnore, HUGE_VAL, mode, 5.0};
                 const zfit_status s = zmath_circleFit(points.data(), int32_t(points.size()), &params, r.get());
                 const bool untouched = r->centre.x == 123 && r->centre.y == 456 && r->radius == 7;
                 return Outcome{s, r->rmsError, zt::indices(r->ignoredIndices), s == 0 || untouched};
@@ -139,20 +118,13 @@ Search circleSearch(const char* name, int32_t mode, int32_t numIgnore, std::vect
             true};
 }
 
-using EllipseResult =
-    zt::Owned<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
-
 Search ellipseSearch(const char* name, int32_t numIgnore, std::vector<zmath_vect> points)
 {
     return {name, numIgnore,
             [=] {
-                EllipseResult r;
-                const int32_t marker = 99;
-                zstd_vector32_pushBack(&r->ignoredIndices, &marker);
-                r->isValid = 1;
-                zmath_ellipseFitParams params;
-                zmath_ellipseFitParams_init(&params);
-                params.numIgnore = numIgnore;
+                OWNED(zmath_ellipseFitResult) r;
+                withMarker(*r).isValid = 1;
+                const zmath_ellipseFitParams params{numIgnore, HUGE_VAL};
                 const zfit_status s = zmath_ellipseFit(points.data(), int32_t(points.size()), &params, r.get());
                 const zmath_shapeEllipse& e = r->ellipse;
                 const bool asReset = r->isValid == 0 && e.center.x == 0 && e.center.y == 0 && e.radius1 == 1 &&
@@ -195,9 +167,7 @@ TEST(Cancellation, ADeadlineStopsALongCircleSearch)
 {
     const auto points = circleWithOutliers(300, 5);
     CircleResult r;
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    params.numIgnore = 5;
+    const zmath_circleFitParams params{5, HUGE_VAL, 0, 1.0};
     constexpr double seconds = 0.5;
     zsys_deadline deadline;
     zsys_deadline_init(&deadline, seconds);

@@ -13,8 +13,7 @@ struct Matrix {
     Matrix(int32_t rows, int32_t cols, std::initializer_list<double> values = {})
     {
         EXPECT_EQ(zmath_nmmatrix_constructRowsCols(&m, rows, cols), 0);
-        int32_t k = 0;
-        for (double v : values) m.rows[k / cols][k % cols] = v, ++k;
+        for (int32_t k = 0; double v : values) m.rows[k / cols][k % cols] = v, ++k;
     }
     Matrix(const Matrix&) = delete;
     Matrix& operator=(const Matrix&) = delete;
@@ -29,20 +28,18 @@ TEST(Solve, ResidualOfRandomSystemsIsAtRoundingLevel)
     for (int trial = 0; trial < 200; ++trial) {
         const int32_t n = rng.integer(1, 6), k = rng.integer(1, 3);
         Matrix a(n, n), b(n, k), x(0, 0);
-        for (int32_t i = 0; i < n; ++i) {
-            for (int32_t j = 0; j < n; ++j) a(i, j) = rng.uniform(-1.0, 1.0) + (i == j ? 3.0 : 0.0);  // well conditioned
-            for (int32_t j = 0; j < k; ++j) b(i, j) = rng.uniform(-10.0, 10.0);
-        }
+        // Diagonally dominant, so well conditioned.
+        for (int32_t i = 0; i < n * n; ++i) a(i / n, i % n) = rng.uniform(-1.0, 1.0) + (i % (n + 1) ? 0.0 : 3.0);
+        for (int32_t i = 0; i < n * k; ++i) b(i / k, i % k) = rng.uniform(-10.0, 10.0);
         double condition = 0.0;
         ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &x.m, 1, &condition, 1e12), 0);
         ASSERT_TRUE(x.m.numRows == n && x.m.numCols == k);
         EXPECT_GE(condition, 1.0 - 1e-12);
-        for (int32_t i = 0; i < n; ++i)
-            for (int32_t j = 0; j < k; ++j) {
-                double sum = 0.0;
-                for (int32_t q = 0; q < n; ++q) sum += a(i, q) * x(q, j);
-                EXPECT_NEAR(sum, b(i, j), 1e-12) << "trial " << trial;
-            }
+        for (int32_t i = 0; i < n * k; ++i) {
+            double sum = 0.0;
+            for (int32_t q = 0; q < n; ++q) sum += a(i / k, q) * x(q, i % k);
+            EXPECT_NEAR(sum, b(i / k, i % k), 1e-12) << "trial " << trial;
+        }
     }
 }
 
@@ -53,8 +50,7 @@ TEST(Solve, RefusesSingularAndIllConditionedSystems)
     EXPECT_EQ(x.m.numRows, 0) << "X untouched on failure";
     // The 5x5 Hilbert matrix has a 1-norm condition number near 9.4e5.
     Matrix h(5, 5), rhs(5, 1), wrong(4, 1);
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 5; ++j) h(i, j) = 1.0 / (i + j + 1);
+    for (int i = 0; i < 25; ++i) h(i / 5, i % 5) = 1.0 / (i / 5 + i % 5 + 1);
     double condition = 0.0;
     EXPECT_EQ(zmath_nmmatrix_solve(&h.m, &rhs.m, &x.m, 1, &condition, 1e5), zmath_errMatrixIllConditioned);
     EXPECT_NEAR(condition, 943656.0, 1.0);
@@ -67,9 +63,8 @@ TEST(Solve, RefusesSingularAndIllConditionedSystems)
 std::array<std::complex<double>, 3> eigenvalues(Matrix& a)
 {
     zt::Doubles re, im;
-    const auto* r = re.get();
-    const auto* i = im.get();
-    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 0, const_cast<zstd_vectord*>(r), const_cast<zstd_vectord*>(i)), 0);
+    auto *const r = const_cast<zstd_vectord*>(re.get()), *const i = const_cast<zstd_vectord*>(im.get());
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 0, r, i), 0);
     EXPECT_EQ(r->size, 3);
     std::array<std::complex<double>, 3> out{};
     for (int k = 0; k < 3 && k < r->size; ++k) out[k] = {r->begin[k], i->begin[k]};
@@ -84,22 +79,29 @@ TEST(Eigenvalues, SumAndProductMatchTraceAndDeterminantRealPartsDecrease)
         const double scale = std::pow(10.0, rng.uniform(-6.0, 6.0));
         for (int i = 0; i < 9; ++i) a(i / 3, i % 3) = rng.uniform(-1.0, 1.0) * scale;
         const auto v = eigenvalues(a);
-        const double trace = a(0, 0) + a(1, 1) + a(2, 2);
-        const double det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
+        const double trace = a(0, 0) + a(1, 1) + a(2, 2),
+                     det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
                            a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
                            a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
         const std::complex<double> sum = v[0] + v[1] + v[2], product = v[0] * v[1] * v[2];
-        EXPECT_NEAR(sum.real(), trace, 1e-11 * scale) << "trial " << trial;
+        SCOPED_TRACE(trial);
+        EXPECT_NEAR(sum.real(), trace, 1e-11 * scale);
         EXPECT_NEAR(sum.imag(), 0.0, 1e-11 * scale);
-        EXPECT_NEAR(product.real(), det, 1e-10 * scale * scale * scale) << "trial " << trial;
-        EXPECT_TRUE(v[0].real() >= v[1].real() && v[1].real() >= v[2].real()) << "trial " << trial;
+        EXPECT_NEAR(product.real(), det, 1e-10 * scale * scale * scale);
+        EXPECT_TRUE(v[0].real() >= v[1].real() && v[1].real() >= v[2].real());
     }
     // 5 on z, and a rotation by 90 degrees scaled by 2 in the xy plane: the
     // conjugate pair comes with its positive imaginary part first.
     Matrix rotation(3, 3, {0, -2, 0, 2, 0, 0, 0, 0, 5});
-    const auto v = eigenvalues(rotation);
-    const std::complex<double> expected[3] = {{5, 0}, {0, 2}, {0, -2}};
+    const std::array<std::complex<double>, 3> v = eigenvalues(rotation), expected{{{5, 0}, {0, 2}, {0, -2}}};
     for (int k = 0; k < 3; ++k) EXPECT_LT(std::abs(v[k] - expected[k]), 1e-14) << k;
+}
+
+zmath_xformRigid rigidOf(double angle, double x, double y)
+{
+    zmath_xformRigid r;
+    zmath_xformRigid_initAngleTransElements(&r, &angle, x, y);
+    return r;
 }
 
 TEST(Transforms, InversesRoundTripAndRigidComposesRightToLeft)
@@ -108,12 +110,11 @@ TEST(Transforms, InversesRoundTripAndRigidComposesRightToLeft)
     for (int trial = 0; trial < 100; ++trial) {
         SCOPED_TRACE(trial);
         zmath_xformLinear xf{{rng.uniform(-100, 100), rng.uniform(-100, 100)},
-                             {rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2)}};
-        zmath_xformLinear inv;
+                             {rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2)}},
+            inv;
         ASSERT_EQ(zmath_xformLinear_getInverse(&xf, &inv), 0);
-        const double angle = rng.uniform(-10, 10);
-        zmath_xformRigid rigid, rigidInv, both;
-        zmath_xformRigid_initAngleTransElements(&rigid, &angle, rng.uniform(-50, 50), rng.uniform(-50, 50));
+        const zmath_xformRigid rigid = rigidOf(rng.uniform(-10, 10), rng.uniform(-50, 50), rng.uniform(-50, 50));
+        zmath_xformRigid rigidInv, both;
         zmath_xformRigid_getInverse(&rigid, &rigidInv);
         zmath_xformRigid_initCompose(&both, &rigid, &rigidInv);
         const zmath_vect p{rng.uniform(-10, 10), rng.uniform(-10, 10)};
@@ -127,45 +128,30 @@ TEST(Transforms, InversesRoundTripAndRigidComposesRightToLeft)
     zmath_xformLinear singular{{1, 2}, {1, 2, 2, 4}}, out{};
     EXPECT_EQ(zmath_xformLinear_getInverse(&singular, &out), zmath_errMatrixSingular);
     // Shift by (10, 0), then turn a quarter counterclockwise: (1, 0) -> (0, 11).
-    const double quarter = zt::pi / 2, zero = 0.0;
-    zmath_xformRigid turn, shift, both;
-    zmath_xformRigid_initAngleTransElements(&turn, &quarter, 0.0, 0.0);
-    zmath_xformRigid_initAngleTransElements(&shift, &zero, 10.0, 0.0);
+    const zmath_xformRigid turn = rigidOf(zt::pi / 2, 0, 0), shift = rigidOf(0, 10, 0);
+    zmath_xformRigid both;
     zmath_xformRigid_initCompose(&both, &turn, &shift);
-    const zmath_vect p{1.0, 0.0};
-    zmath_vect q;
+    zmath_vect p{1.0, 0.0}, q;
     zmath_xformRigid_mapPoint(&both, &p, &q);
     EXPECT_LT(std::hypot(q.x, q.y - 11.0), 1e-12) << q.x << ", " << q.y;
 }
 
-// Conic coefficients of an ellipse, times scale: |L^-1 (p - c)|^2 = 1 expanded.
+// Conic coefficients of an ellipse, times scale: (u / radius1)^2 + (v / radius2)^2 = 1 expanded, with u along
+// the first axis, at `angle` counterclockwise from x.
 std::array<double, 6> conicOf(const zmath_shapeEllipse& e, double scale)
 {
-    zmath_xformLinear xf, inv;
-    zmath_shapeEllipse_getXform(&e, &xf);
-    zmath_xformLinear_getInverse(&xf, &inv);
-    const zmath_matrix& m = inv.matrix;
-    const double a = m.m00 * m.m00 + m.m10 * m.m10, b = 2 * (m.m00 * m.m01 + m.m10 * m.m11),
-                 c = m.m01 * m.m01 + m.m11 * m.m11, x = e.center.x, y = e.center.y;
+    const double cs = std::cos(e.angle), sn = std::sin(e.angle), p = 1 / (e.radius1 * e.radius1),
+                 q = 1 / (e.radius2 * e.radius2), x = e.center.x, y = e.center.y;
+    const double a = cs * cs * p + sn * sn * q, b = 2 * cs * sn * (p - q), c = sn * sn * p + cs * cs * q;
     return {scale * a, scale * b, scale * c, scale * (-2 * a * x - b * y), scale * (-2 * c * y - b * x),
             scale * (a * x * x + b * x * y + c * y * y - 1)};
 }
 
-// Two ellipses are the same curve when their transforms map the unit circle
-// onto the same point set: equal centres and equal M*M^T.
+// Two ellipses are the same curve when their conics, scaled alike, agree.
 void expectSameEllipse(const zmath_shapeEllipse& a, const zmath_shapeEllipse& b, double tol)
 {
-    zmath_xformLinear xa, xb;
-    zmath_shapeEllipse_getXform(&a, &xa);
-    zmath_shapeEllipse_getXform(&b, &xb);
-    EXPECT_NEAR(xa.translation.x, xb.translation.x, tol);
-    EXPECT_NEAR(xa.translation.y, xb.translation.y, tol);
-    const auto gram = [](const zmath_matrix& m) {
-        return std::array<double, 3>{m.m00 * m.m00 + m.m01 * m.m01, m.m00 * m.m10 + m.m01 * m.m11,
-                                     m.m10 * m.m10 + m.m11 * m.m11};
-    };
-    const auto ga = gram(xa.matrix), gb = gram(xb.matrix);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(ga[i], gb[i], tol * (1 + std::fabs(ga[i])));
+    const auto ka = conicOf(a, 1), kb = conicOf(b, 1);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(ka[i], kb[i], tol * (1 + std::fabs(ka[i]))) << i;
 }
 
 TEST(Ellipse, ConicAndGeometricFormsRoundTrip)
@@ -174,6 +160,7 @@ TEST(Ellipse, ConicAndGeometricFormsRoundTrip)
     for (int trial = 0; trial < 300; ++trial) {
         SCOPED_TRACE(trial);
         zmath_shapeEllipse e, back, fromXform;
+        zmath_xformLinear xf;
         const zmath_vect c{rng.uniform(-100, 100), rng.uniform(-100, 100)};
         ASSERT_EQ(zmath_shapeEllipse_init(&e, &c, rng.uniform(0.5, 20), rng.uniform(0.5, 20), rng.uniform(-7, 7)), 0);
         const auto k = conicOf(e, rng.uniform(0.1, 10) * (trial % 2 ? -1 : 1));  // sign and scale do not matter
@@ -181,7 +168,6 @@ TEST(Ellipse, ConicAndGeometricFormsRoundTrip)
         expectSameEllipse(e, back, 1e-7);
         EXPECT_GE(back.radius1, back.radius2) << "the major axis comes first";
         EXPECT_TRUE(back.angle >= 0.0 && back.angle < zt::pi) << back.angle;
-        zmath_xformLinear xf;
         zmath_shapeEllipse_getXform(&e, &xf);
         ASSERT_EQ(zmath_shapeEllipse_initFromXform(&fromXform, &xf), 0);
         expectSameEllipse(e, fromXform, 1e-9);
@@ -193,11 +179,7 @@ TEST(Ellipse, RefusesConicsThatAreNoRealEllipse)
 {
     zmath_shapeEllipse e{{7, 7}, 1, 1, 0};
     const zmath_shapeEllipse before = e;
-    const struct {
-        const char* what;
-        double a, b, c, d, e, f;
-        zfit_status expected;
-    } rows[] = {
+    const struct { const char* what; double a, b, c, d, e, f; zfit_status expected; } rows[] = {
         {"hyperbola x^2 - y^2 = 1", 1, 0, -1, 0, 0, -1, zmath_errServiceDegenerateA},
         {"parabola y = x^2", 1, 0, 0, 0, -1, 0, zmath_errServiceDegenerateA},
         {"line pair xy = 0", 0, 1, 0, 0, 0, 0, zmath_errServiceDegenerateA},
@@ -228,10 +210,9 @@ TEST(Conventions, LineNormalFormAndTolerances)
     zmath_shapeFLine_distanceFrom(&line, &origin, &fromOrigin);
     EXPECT_TRUE(std::fabs(d) < 1e-12 && fromOrigin == 3.0) << d << ", " << fromOrigin;
 
-    EXPECT_TRUE(zmath_double_equal(1e-13, 0.0));
-    EXPECT_FALSE(zmath_double_equal(1e-11, 0.0));
-    EXPECT_TRUE(zmath_double_equal(1e6, 1e6 * (1 + 1e-13)));
-    EXPECT_FALSE(zmath_double_equal(NAN, NAN));
+    const struct { double a, b; bool equal; } rows[] = {
+        {1e-13, 0, true}, {1e-11, 0, false}, {1e6, 1e6 * (1 + 1e-13), true}, {NAN, NAN, false}};
+    for (const auto& r : rows) EXPECT_EQ(bool(zmath_double_equal(r.a, r.b)), r.equal) << r.a << " vs " << r.b;
     EXPECT_TRUE(zmath_double_epsilonEqual(1.0, 1.5, 0.5));
     EXPECT_FALSE(zmath_double_epsilonEqual(NAN, 0.0, 1.0));
     const double a = 0.01, b = 2 * zt::pi - 0.01, eps = 0.03, tight = 0.01;
@@ -242,15 +223,9 @@ TEST(Conventions, LineNormalFormAndTolerances)
 TEST(Containers, CountsAreCheckedAndExhaustionReported)
 {
     zstd_vector32 v;
-    EXPECT_EQ(zstd_vector32_construct(&v, -1), zstd_errBadCount);
-    EXPECT_EQ(zstd_vector32_destruct(&v), 0) << "a failed construct leaves a destructible vector";
-    EXPECT_EQ(zstd_vector32_construct(&v, int64_t{INT32_MAX} + 1), zstd_errBadCount);
-    zstd_vector32_destruct(&v);
-    {
-        zt::ScopedAllocator failing(1);
-        EXPECT_EQ(zstd_vector32_construct(&v, 10), zstd_errOutOfMemory);
-        zstd_vector32_destruct(&v);
-        EXPECT_EQ(failing.outstanding(), 0u);
+    for (const int64_t count : {int64_t{-1}, int64_t{INT32_MAX} + 1}) {
+        EXPECT_EQ(zstd_vector32_construct(&v, count), zstd_errBadCount) << count;
+        EXPECT_EQ(zstd_vector32_destruct(&v), 0) << "a failed construct leaves a destructible vector";
     }
     zstd_vector_ records;
     EXPECT_EQ(zstd_vector__constructWithVtable(&records, 5, 24, nullptr), 0);
@@ -258,13 +233,16 @@ TEST(Containers, CountsAreCheckedAndExhaustionReported)
     zstd_vector__getBeginEnd(&records, &begin, &end);
     EXPECT_EQ(static_cast<char*>(end) - static_cast<char*>(begin), 5 * 24);
     zstd_vector__destruct(&records);
+    zt::ScopedAllocator failing(1);
+    EXPECT_EQ(zstd_vector32_construct(&v, 10), zstd_errOutOfMemory);
+    zstd_vector32_destruct(&v);
+    EXPECT_EQ(failing.outstanding(), 0u);
 }
 
 TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)
 {
-    std::vector<zmath_vect> points;
-    for (int i = 0; i < 100; ++i) points.push_back({double(i), -double(i)});
-    zt::Points a(points);
+    zt::Points a(std::vector<zmath_vect>(100));
+    for (int i = 0; i < 100; ++i) a.get()->begin[i] = {double(i), -double(i)};
     zstd_vector_zmath_vect b;
     ASSERT_EQ(zstd_vector_zmath_vect_pushBack(a.get(), &a.get()->begin[3]), 0);  // growth while reading from inside
     EXPECT_EQ(a.get()->begin[100].x, 3.0);
@@ -284,10 +262,8 @@ TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)
 TEST(Attention, SucceedsByDefaultAndFollowsTheInstalledCheck)
 {
     EXPECT_EQ(zsys_attention_check(), 0);
-    const struct {
-        double seconds;
-        zfit_status expected;
-    } rows[] = {{-1.0, zsys_errCancelled}, {3600.0, 0}, {1e300, 0}, {HUGE_VAL, 0}, {NAN, 0}};
+    const struct { double seconds; zfit_status expected; } rows[] = {
+        {-1.0, zsys_errCancelled}, {3600.0, 0}, {1e300, 0}, {HUGE_VAL, 0}, {NAN, 0}};
     for (const auto& row : rows) {
         zsys_deadline deadline;
         zsys_deadline_init(&deadline, row.seconds);

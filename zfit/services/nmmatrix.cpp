@@ -12,16 +12,27 @@
 
 namespace {
 
-// Scratch storage of one call, taken through the allocation service and
-// released on every exit path.
+// Scratch storage of one call. The small systems of the fits (up to 6x6)
+// fit in a buffer on the stack, so the solves and eigenvalue calls that run
+// inside their search loops allocate nothing; larger ones are taken through
+// the allocation service and released on every exit path.
 class Scratch {
 public:
     Scratch() = default;
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() { zsys_memory_release(block_); }
+    ~Scratch() { zsys_memory_release(heap_); }
 
-    zfit_status allocate(size_t bytes) { return zsys_memory_allocate(bytes, &block_); }
+    zfit_status allocate(size_t bytes)
+    {
+        if (bytes <= sizeof local_) {
+            block_ = local_;
+            return zfit_ok;
+        }
+        ZFIT_TRY(zsys_memory_allocate(bytes, &heap_));
+        block_ = heap_;
+        return zfit_ok;
+    }
     template <class T>
     T* at(size_t byteOffset) const
     {
@@ -29,6 +40,8 @@ public:
     }
 
 private:
+    alignas(std::complex<double>) unsigned char local_[1024];
+    void* heap_ = nullptr;
     void* block_ = nullptr;
 };
 

@@ -66,7 +66,18 @@ typedef int32_t zfit_status;
     /* Services: a unit vector of the zero vector was asked for. */           \
     X(zmath_errZeroLength, 0x80001105u)                                       \
     /* Services: the host's attention check asked the operation to stop. */   \
-    X(zsys_errCancelled, 0x80001201u)
+    X(zsys_errCancelled, 0x80001201u)                                         \
+    /* Companion library, geometric fits: fewer points (or pairs) of          \
+     * positive weight than the model has parameters, plus one to leave       \
+     * a degree of freedom for the estimate of the noise. */                  \
+    X(zmet_errTooFewPoints, 0x80002021u)                                      \
+    /* Companion library: an iterative fit did not converge within its        \
+     * iteration limit. */                                                    \
+    X(zmet_errNotConverged, 0x80002022u)                                      \
+    /* Companion library: an argument lies outside its documented range       \
+     * (a probability not strictly between 0 and 1, degrees of freedom        \
+     * not above 0). */                                                       \
+    X(zmet_errOutOfRange, 0x80002023u)
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits) name = ZFIT_STATUS_BITS(bits),
 enum { zfit_ok = 0, ZFIT_STATUS_TABLE(ZFIT_STATUS_ENUMERATOR_) };

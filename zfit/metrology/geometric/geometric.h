@@ -1,11 +1,194 @@
-/* Geometric (orthogonal-distance) fits and the uncertainty of fitted
- * parameters. */
+/* Geometric (orthogonal-distance) fits of circles and ellipses, with the
+ * uncertainty of every fitted parameter.
+ *
+ * Model. A geometric fit finds the shape that minimises
+ *
+ *     sum w_i * d_i^2
+ *
+ * where d_i is the orthogonal distance of point i from the curve: its signed
+ * distance to the nearest point of the curve, positive outside. w_i = 1 in
+ * the unweighted entries; weights act as relative inverse variances. Unlike
+ * the algebraic fits of libzfit.so, whose residual is an algebraic
+ * expression, the geometric fit is unbiased to first order on partial arcs
+ * (a fillet, a bore seen through a window), where the algebraic circle and
+ * ellipse come out markedly too small.
+ *
+ * Method. Levenberg-Marquardt on the orthogonal distances, started from an
+ * algebraic fit: the Hyper circle of Al-Sharadqah and Chernov for circles,
+ * the direct ellipse fit of libzfit.so (falling back to the Hyper circle)
+ * for ellipses. An iteration only ever accepts a step that lowers the sum of
+ * squares, so a fit never ends with a larger RMS distance than its start.
+ * For the ellipse, the nearest point on the curve (the orthogonal contact
+ * point) of every point is solved anew in every iteration, as in Ahn, Rauh
+ * and Warnecke (2001). The fit works on points moved to their weighted
+ * centroid and scaled to unit spread, so its accuracy does not depend on the
+ * coordinates' unit or offset. Deterministic: the same input gives the same
+ * result, bit for bit.
+ *
+ * Convergence. An iteration costs one pass over the points (for the ellipse,
+ * with a few Newton steps per point for its contact point). The fit has
+ * converged when the gradient of the sum of squares is orthogonal to the
+ * residuals to within 1e-10 (the cosine between the residual vector and each
+ * column of the Jacobian), when the RMS distance falls below 1e-14 of the
+ * points' spread (exact data), when a near-Gauss-Newton step changes no
+ * parameter by more than 1e-12 of its size, or when no step, however short,
+ * lowers the sum of squares any more. It is stopped after maxIterations
+ * trial steps.
+ *
+ * Uncertainty: see uncertainty.h. Every successful fit fills `uncertainty`
+ * with the covariance sigma^2 (J^T W J)^-1 at the solution, sigma^2 =
+ * RSS / (n - p), n the number of points of positive weight. */
 #ifndef ZFIT_METROLOGY_GEOMETRIC_GEOMETRIC_H
 #define ZFIT_METROLOGY_GEOMETRIC_GEOMETRIC_H
 
 #include <zfit/zfit.h>
 
+#include <zfit/metrology/geometric/uncertainty.h>
+
 ZFIT_EXTERN_C_BEGIN
+
+/* ---- circle ------------------------------------------------------------- */
+
+/* Parameters of the geometric circle, fields in this order. */
+typedef struct zmet_geometricCircleParams {
+    /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
+    double maxRmsError;
+    /* 0: free radius, centre and radius fitted (default); 1: fixed radius,
+     * only the centre fitted, the radius is fixedRadius. */
+    int32_t mode;
+    /* The radius mode 1 imposes (>= 0, checked whatever the mode). Default
+     * 1.0. */
+    double fixedRadius;
+    /* The most Levenberg-Marquardt trial steps (>= 1). Default 100. */
+    int32_t maxIterations;
+} zmet_geometricCircleParams;
+
+/* The result of a geometric circle fit, fields in this order. Plain data:
+ * nothing to construct or release. */
+typedef struct zmet_geometricCircleResult {
+    /* 1 when the fit succeeded and rmsError < maxRmsError, else 0. */
+    int32_t isValid;
+    /* The fitted circle: centre, then radius (fixedRadius in mode 1). */
+    zmath_vect centre;
+    double radius;
+    /* RMS orthogonal distance of the points, | |p - centre| - radius |,
+     * weighted in the weighted fit: sqrt(sum w d^2 / sum w). */
+    double rmsError;
+    /* Levenberg-Marquardt trial steps taken (0 when the start was exact). */
+    int32_t iterations;
+    /* Mode 0: p = 3, centre x, centre y, radius. Mode 1: p = 2, centre x,
+     * centre y. */
+    zmet_uncertainty uncertainty;
+} zmet_geometricCircleResult;
+
+/* Defaults: maxRmsError HUGE_VAL, mode 0, fixedRadius 1.0, maxIterations
+ * 100. Returns 0. */
+ZFIT_API zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params);
+
+/* The geometric circle of count points: free radius (mode 0) or fixed radius
+ * (mode 1). Needs p + 1 points (4 in mode 0, 3 in mode 1) so that the noise
+ * can be estimated. Cost: O(n) per iteration, at most maxIterations + 4
+ * passes over the points; no allocation.
+ *
+ * Returns 0, or the first failure:
+ *   zmath_errFitMaxRmsErrorNegative  maxRmsError < 0 (NaN and -0.0 pass);
+ *   zmath_errFitBadMode   mode neither 0 nor 1;
+ *   zmath_errFitFixedRadiusNegative  fixedRadius < 0;
+ *   zmath_errFitMaxIterations  maxIterations < 1;
+ *   zmath_errDegenerate   a coordinate (or in mode 1 fixedRadius) that is NaN
+ *                         or infinite; all points at one place; points that
+ *                         lie on a line (no algebraic start) or that
+ *                         determine no circle at the solution (singular
+ *                         normal equations);
+ *   zmet_errTooFewPoints  fewer than p + 1 points (a negative count counts
+ *                         as 0);
+ *   zmet_errNotConverged  no convergence within maxIterations steps.
+ * On success every field of *result is written. After zmet_errNotConverged
+ * centre, radius, rmsError and iterations hold the last accepted iterate (its
+ * rmsError never above the start's), isValid is 0 and uncertainty has
+ * parameterCount 0 (the iterate is no least-squares solution, so no
+ * covariance applies). After any other failure *result is untouched. NULL
+ * arguments (points with count > 0) are a broken precondition. */
+ZFIT_API zfit_status zmet_geometricCircleFit(const zmath_vect* points, int32_t count,
+                                             const zmet_geometricCircleParams* params,
+                                             zmet_geometricCircleResult* result);
+
+/* The same with weights[i] >= 0 belonging to points[i]: minimises
+ * sum w_i d_i^2. A point of weight 0 takes no part (it neither counts
+ * towards the p + 1 points nor moves the fit), and scaling all weights by
+ * one factor changes nothing. Additionally returns
+ * zmath_errFitWeightNegative when a weight is below 0 (checked after the
+ * parameters, before the points) and zmath_errDegenerate when a weight is NaN
+ * or infinite. */
+ZFIT_API zfit_status zmet_geometricCircleFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
+                                                     const zmet_geometricCircleParams* params,
+                                                     zmet_geometricCircleResult* result);
+
+/* ---- ellipse ------------------------------------------------------------ */
+
+/* Parameters of the geometric ellipse, fields in this order. */
+typedef struct zmet_geometricEllipseParams {
+    /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
+    double maxRmsError;
+    /* The most Levenberg-Marquardt trial steps (>= 1). Default 100. */
+    int32_t maxIterations;
+} zmet_geometricEllipseParams;
+
+/* The result of a geometric ellipse fit, fields in this order. Plain data:
+ * nothing to construct or release. */
+typedef struct zmet_geometricEllipseResult {
+    /* 1 when the fit succeeded and rmsError < maxRmsError, else 0. */
+    int32_t isValid;
+    /* The fitted ellipse: radius1 is the semi-major axis (radius1 >=
+     * radius2), angle its direction in [0, pi). */
+    zmath_shapeEllipse ellipse;
+    /* RMS orthogonal distance of the points from the ellipse (weighted in
+     * the weighted fit). */
+    double rmsError;
+    /* Levenberg-Marquardt trial steps taken. */
+    int32_t iterations;
+    /* p = 5: centre x, centre y, radius1, radius2, angle. When the two
+     * radii are equal the angle is undetermined: its variance and standard
+     * error are then HUGE_VAL and its covariances with the others 0. */
+    zmet_uncertainty uncertainty;
+} zmet_geometricEllipseResult;
+
+/* Defaults: maxRmsError HUGE_VAL, maxIterations 100. Returns 0. */
+ZFIT_API zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params);
+
+/* The geometric ellipse of count points. Every iteration solves the contact
+ * point of every point on the current ellipse (Newton's method on the
+ * Lagrange multiplier of the nearest-point problem, at most 100 steps per
+ * point, usually 3 to 6). Needs 6 points. Cost: O(n) per iteration, at most
+ * maxIterations + 3 passes; the start (libzfit.so's algebraic ellipse)
+ * allocates once.
+ *
+ * Returns 0, or the first failure:
+ *   zmath_errFitMaxRmsErrorNegative  maxRmsError < 0 (NaN and -0.0 pass);
+ *   zmath_errFitMaxIterations  maxIterations < 1;
+ *   zmath_errDegenerate   a coordinate that is NaN or infinite; all points at
+ *                         one place or on a line; no ellipse at the solution
+ *                         (singular normal equations other than the angle of
+ *                         a circle);
+ *   zmet_errTooFewPoints  fewer than 6 points (a negative count counts as 0);
+ *   zmet_errNotConverged  no convergence within maxIterations steps;
+ *   zstd_errOutOfMemory   the algebraic start's storage could not be had.
+ * On success every field of *result is written. After zmet_errNotConverged
+ * ellipse, rmsError and iterations hold the last accepted iterate, isValid
+ * is 0 and uncertainty has parameterCount 0. After any other failure *result
+ * is untouched. NULL arguments (points with count > 0) are a broken
+ * precondition. */
+ZFIT_API zfit_status zmet_geometricEllipseFit(const zmath_vect* points, int32_t count,
+                                              const zmet_geometricEllipseParams* params,
+                                              zmet_geometricEllipseResult* result);
+
+/* The same with weights[i] >= 0 belonging to points[i], as for the circle
+ * (zmath_errFitWeightNegative, zmath_errDegenerate for a NaN or infinite
+ * weight). The algebraic start is the unweighted one of the points of
+ * positive weight. */
+ZFIT_API zfit_status zmet_geometricEllipseFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
+                                                      const zmet_geometricEllipseParams* params,
+                                                      zmet_geometricEllipseResult* result);
 
 ZFIT_EXTERN_C_END
 

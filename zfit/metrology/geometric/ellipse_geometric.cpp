@@ -1,0 +1,274 @@
+// The geometric ellipse: Levenberg-Marquardt (levenberg_marquardt.hpp) on
+// the orthogonal distances of the points from the ellipse, with the
+// orthogonal contact point of every point solved in every iteration, after
+// Ahn, Rauh and Warnecke, "Least-squares orthogonal distances fitting of
+// circle, sphere, ellipse, hyperbola, and parabola", Pattern Recognition 34
+// (2001).
+//
+// Parameters x = (cx, cy, a, b, alpha) in the unit-spread frame: centre,
+// semi-axis a along the direction alpha, semi-axis b across it. For a point
+// q the steps are, in the code's symbols:
+//   1. (u, v) = R(-alpha) (q - c), the point in the ellipse's frame;
+//   2. the contact point (x', y') and its multiplier t (ellipse_contact.hpp);
+//   3. with X = x'/a^2, Y = y'/b^2 and N = sqrt(X^2 + Y^2), the signed
+//      distance is d = t N;
+//   4. the Jacobian row follows from the implicit curve
+//      H = x^2/a^2 + y^2/b^2 - 1 through the contact point: moving a
+//      parameter theta changes d by H_theta / |grad H| there, so with
+//      co = cos alpha, si = sin alpha
+//        dd/dcx    = (-co X + si Y) / N
+//        dd/dcy    = (-si X - co Y) / N
+//        dd/da     = -x' X / (a N)
+//        dd/db     = -y' Y / (b N)
+//        dd/dalpha = x' y' (1/a^2 - 1/b^2) / N.
+// Steps that make a semi-axis zero or negative are refused (the model does
+// not admit them). The start is libzfit.so's algebraic ellipse of the points
+// of positive weight; when the points give it no ellipse, the Hyper circle
+// (a = b = r, alpha = 0). At the end the axes are ordered so that a is the
+// semi-major one (turning alpha by pi/2 when they swap) and alpha is
+// brought into [0, pi).
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+#include <zfit/metrology/geometric/geometric.h>
+
+#include "ellipse_contact.hpp"
+#include "hyper_circle.hpp"
+#include "levenberg_marquardt.hpp"
+#include "point_frame.hpp"
+#include "uncertainty_record.hpp"
+
+namespace zmet {
+
+namespace {
+
+constexpr int kEllipseParameters = 5;
+using EllipseVector = Vector<kEllipseParameters>;
+
+template <class Weights>
+class EllipseModel {
+public:
+    static constexpr int parameters = kEllipseParameters;
+
+    EllipseModel(const zmath_vect* points, int32_t count, Weights weights, const Frame& frame)
+        : points_(points), count_(count), weights_(weights), frame_(frame)
+    {
+    }
+
+    double weightSum() const { return frame_.weightSum; }
+
+    bool evaluate(const EllipseVector& x, Normal<kEllipseParameters>& n) const
+    {
+        const double a = x[2], b = x[3];
+        for (double value : x)
+            if (!std::isfinite(value)) return false;
+        if (!(a > 0.0) || !(b > 0.0)) return false;
+        const double co = std::cos(x[4]), si = std::sin(x[4]);
+        const double inverseA2 = 1.0 / (a * a), inverseB2 = 1.0 / (b * b);
+        for (int32_t i = 0; i < count_; ++i) {
+            const double w = weights_[i];
+            if (w == 0.0) continue;
+            const zmath_vect q = frame_.toFrame(points_[i]);
+            const double dx = q.x - x[0], dy = q.y - x[1];
+            const EllipseContact c = ellipseContact(a, b, co * dx + si * dy, -si * dx + co * dy);
+            const double gx = c.x * inverseA2, gy = c.y * inverseB2;
+            const double norm = std::sqrt(gx * gx + gy * gy);
+            const double inverseNorm = 1.0 / norm;
+            const EllipseVector row = {(-co * gx + si * gy) * inverseNorm,
+                                       (-si * gx - co * gy) * inverseNorm,
+                                       -c.x * gx / a * inverseNorm,
+                                       -c.y * gy / b * inverseNorm,
+                                       c.x * c.y * (inverseA2 - inverseB2) * inverseNorm};
+            n.add(row, c.t * norm, w);
+        }
+        n.mirror();
+        return std::isfinite(n.rss);
+    }
+
+private:
+    const zmath_vect* points_;
+    int32_t count_;
+    Weights weights_;
+    Frame frame_;
+};
+
+// A result record of the algebraic ellipse, destructed on every path.
+class AlgebraicEllipse {
+public:
+    AlgebraicEllipse() : status_(zmath_ellipseFitResult_construct(&record_)) {}
+    ~AlgebraicEllipse()
+    {
+        if (!ZFIT_FAILED(status_)) zmath_ellipseFitResult_destruct(&record_);
+    }
+    AlgebraicEllipse(const AlgebraicEllipse&) = delete;
+    AlgebraicEllipse& operator=(const AlgebraicEllipse&) = delete;
+
+    zfit_status status() const { return status_; }
+    zmath_ellipseFitResult* get() { return &record_; }
+
+private:
+    zmath_ellipseFitResult record_{};
+    zfit_status status_;
+};
+
+// A point vector constructed empty and destructed on every path.
+class PointVector {
+public:
+    PointVector() : status_(zstd_vector_zmath_vect_construct(&vector_, 0)) {}
+    ~PointVector()
+    {
+        if (!ZFIT_FAILED(status_)) zstd_vector_zmath_vect_destruct(&vector_);
+    }
+    PointVector(const PointVector&) = delete;
+    PointVector& operator=(const PointVector&) = delete;
+
+    zfit_status status() const { return status_; }
+    zstd_vector_zmath_vect* get() { return &vector_; }
+
+private:
+    zstd_vector_zmath_vect vector_{};
+    zfit_status status_;
+};
+
+// libzfit.so's algebraic ellipse of the points of positive weight into
+// *ellipse. Returns a container failure as it is; any other failure means
+// only that the points gave no algebraic ellipse (found = false).
+template <class Weights>
+zfit_status algebraicEllipse(const zmath_vect* points, int32_t count, Weights weights, zmath_shapeEllipse& ellipse,
+                             bool& found)
+{
+    zmath_ellipseFitParams params;
+    ZMET_TRY(zmath_ellipseFitParams_init(&params));
+    AlgebraicEllipse result;
+    ZMET_TRY(result.status());
+    zfit_status status;
+    if constexpr (Weights::weighted) {
+        PointVector kept;
+        ZMET_TRY(kept.status());
+        for (int32_t i = 0; i < count; ++i)
+            if (weights[i] > 0.0) ZMET_TRY(zstd_vector_zmath_vect_pushBack(kept.get(), &points[i]));
+        status = zmath_ellipseFitVector(kept.get(), &params, result.get());
+    } else {
+        status = zmath_ellipseFit(points, count, &params, result.get());
+    }
+    if (status == zstd_errOutOfMemory) return status;
+    found = !ZFIT_FAILED(status);
+    if (found) ellipse = result.get()->ellipse;
+    return zfit_ok;
+}
+
+// The start in frame coordinates: the algebraic ellipse, else the Hyper
+// circle; zmath_errDegenerate when neither exists.
+template <class Weights>
+zfit_status ellipseStart(const zmath_vect* points, int32_t count, Weights weights, const Frame& frame,
+                         EllipseVector& start)
+{
+    zmath_shapeEllipse algebraic{};
+    bool found = false;
+    ZMET_TRY(algebraicEllipse(points, count, weights, algebraic, found));
+    if (found) {
+        const zmath_vect centre = frame.toFrame(algebraic.center);
+        start = {centre.x, centre.y, algebraic.radius1 * frame.inverseScale, algebraic.radius2 * frame.inverseScale,
+                 algebraic.angle};
+        if (start[2] > 0.0 && start[3] > 0.0) return zfit_ok;
+    }
+    CircleParameters hyper;
+    if (!hyperCircle(circleMoments(points, count, weights, frame), hyper)) return zmath_errDegenerate;
+    start = {hyper.x, hyper.y, hyper.radius, hyper.radius, 0.0};
+    return zfit_ok;
+}
+
+// Semi-major axis first, angle in [0, pi); the covariance follows the axes.
+void orderAxes(EllipseVector& x, zmet_uncertainty& u)
+{
+    if (x[2] < x[3]) {
+        std::swap(x[2], x[3]);
+        x[4] += 0.5 * std::numbers::pi;
+        if (u.parameterCount == kEllipseParameters) {
+            constexpr int p = kEllipseParameters;
+            for (int k = 0; k < p; ++k) std::swap(u.covariance[2 * p + k], u.covariance[3 * p + k]);
+            for (int k = 0; k < p; ++k) std::swap(u.covariance[k * p + 2], u.covariance[k * p + 3]);
+            std::swap(u.standardErrors[2], u.standardErrors[3]);
+            std::swap(u.halfWidth95[2], u.halfWidth95[3]);
+        }
+    }
+    x[4] = std::fmod(x[4], std::numbers::pi);
+    if (x[4] < 0.0) x[4] += std::numbers::pi;
+    if (x[4] >= std::numbers::pi) x[4] = 0.0;
+}
+
+zfit_status validate(const zmet_geometricEllipseParams& p)
+{
+    if (0.0 > p.maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    if (p.maxIterations < 1) return zmath_errFitMaxIterations;
+    return zfit_ok;
+}
+
+template <class Weights>
+zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
+                       const zmet_geometricEllipseParams* params, zmet_geometricEllipseResult* result)
+{
+    if (count < 0) count = 0;
+    ZMET_REQUIRE(params != nullptr && result != nullptr);
+    ZMET_REQUIRE(count == 0 || points != nullptr);
+    if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
+    ZMET_TRY(validate(*params));
+    ZMET_TRY(checkWeightSigns(count, weights));
+    Frame frame;
+    ZMET_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
+    EllipseVector start;
+    ZMET_TRY(ellipseStart(points, count, weights, frame, start));
+
+    const EllipseModel<Weights> model(points, count, weights, frame);
+    LmOutcome<kEllipseParameters> fit;
+    if (!levenbergMarquardt(model, start, params->maxIterations, fit)) return zmath_errDegenerate;
+    zmet_uncertainty uncertainty{};
+    if (fit.converged &&
+        !solutionUncertainty<kEllipseParameters>(fit.normal, frame.positiveCount, {1, 1, 1, 1, 0}, frame.scale, true,
+                                                 uncertainty))
+        return zmath_errDegenerate;
+    orderAxes(fit.x, uncertainty);
+
+    const zmath_vect centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
+    zmath_shapeEllipse ellipse;
+    if (ZFIT_FAILED(zmath_shapeEllipse_init(&ellipse, &centre, fit.x[2] * frame.scale, fit.x[3] * frame.scale,
+                                            fit.x[4])))
+        return zmath_errDegenerate;
+    result->ellipse = ellipse;
+    result->rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;
+    result->iterations = fit.iterations;
+    result->uncertainty = uncertainty;
+    result->isValid = fit.converged ? validity(params->maxRmsError, result->rmsError) : 0;
+    return fit.converged ? zfit_ok : zmet_errNotConverged;
+}
+
+}  // namespace
+
+}  // namespace zmet
+
+extern "C" {
+
+zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params)
+{
+    ZMET_REQUIRE(params != nullptr);
+    params->maxRmsError = HUGE_VAL;
+    params->maxIterations = 100;
+    return zfit_ok;
+}
+
+zfit_status zmet_geometricEllipseFit(const zmath_vect* points, int32_t count, const zmet_geometricEllipseParams* params,
+                                     zmet_geometricEllipseResult* result)
+{
+    return zmet::fitEllipse(points, count, zmet::UnitWeights{}, params, result);
+}
+
+zfit_status zmet_geometricEllipseFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
+                                             const zmet_geometricEllipseParams* params,
+                                             zmet_geometricEllipseResult* result)
+{
+    return zmet::fitEllipse(points, count, zmet::PointWeights{weights}, params, result);
+}
+
+}  // extern "C"

@@ -1,0 +1,189 @@
+// The uncertainty of the linear fits of libzfit.so: the least-squares line
+// and the 4- and 6-degree-of-freedom point-to-point transforms.
+//
+// Each is C = sigma^2 (J^T W J)^-1 with sigma^2 = RSS / (n - p) (see
+// uncertainty.h). J^T W J is accumulated in coordinates centred on the
+// data, where its off-diagonal blocks vanish and it stays well conditioned
+// at any offset, and the covariance is then carried to the caller's
+// parameters by the linear change of parameters G: C = G C' G^T.
+//   line, r = -x sin(theta) + y cos(theta) - d: with s_i = x_i cos(theta)
+//     + y_i sin(theta) (the position along the line) and s' = s - mean(s),
+//     the row in (theta, d + mean(s) theta) is (-s'_i, -1), and
+//     G = [[1, 0], [-mean(s), 1]];
+//   transforms, r = target - (M p + t): with the sources centred on their
+//     weighted centroid m, the translation t' = t + M m has rows
+//       4 dof (tx', ty', a, b):  x: (1, 0, u', -v')   y: (0, 1, v', u')
+//       6 dof (tx', ty', m00, m01, m10, m11):
+//                                x: (1, 0, u', v', 0, 0)  y: (0, 1, 0, 0, u', v')
+//     and t = t' - M m gives G (identity but for the rows of tx and ty).
+#include <cmath>
+
+#include <zfit/metrology/geometric/uncertainty.h>
+
+#include "levenberg_marquardt.hpp"
+#include "point_frame.hpp"
+#include "uncertainty_record.hpp"
+
+namespace zmet {
+
+namespace {
+
+// C = sigma^2 G (J^T W J)^-1 G^T into the record; false when J^T W J is
+// singular.
+template <int P>
+bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int32_t observations, zmet_uncertainty& out)
+{
+    normal.mirror();
+    Matrix<P> factor{};
+    if (choleskyFactor<P>(normal.jtj, factor) < P) return false;
+    const int32_t dof = observations - P;
+    const double variance = normal.rss / dof;
+    Matrix<P> covariance = congruence<P>(g, choleskyInverse<P>(factor));
+    for (auto& row : covariance)
+        for (double& value : row) value *= variance;
+    out = uncertaintyOf<P>(covariance, dof, std::sqrt(variance));
+    return true;
+}
+
+zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath_shapeFLine& line,
+                            zmet_uncertainty& out)
+{
+    double sine = 0.0, cosine = 0.0, d = 0.0;
+    ZMET_TRY(zmath_shapeFLine_getSine(&line, &sine));
+    ZMET_TRY(zmath_shapeFLine_getCosine(&line, &cosine));
+    ZMET_TRY(zmath_shapeFLine_getDistance(&line, &d));
+    if (count < 3) return zmet_errTooFewPoints;
+    if (!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d)) return zmath_errDegenerate;
+    double meanAlong = 0.0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y)) return zmath_errDegenerate;
+        meanAlong += points[i].x * cosine + points[i].y * sine;
+    }
+    meanAlong /= count;
+    Normal<2> normal;
+    for (int32_t i = 0; i < count; ++i) {
+        const double along = points[i].x * cosine + points[i].y * sine - meanAlong;
+        const double residual = -points[i].x * sine + points[i].y * cosine - d;
+        normal.add({-along, -1.0}, residual, 1.0);
+    }
+    const Matrix<2> g = {{{1.0, 0.0}, {-meanAlong, 1.0}}};
+    return linearUncertainty<2>(normal, g, count, out) ? zfit_ok : zmath_errDegenerate;
+}
+
+// The Jacobian rows of one pair in centred source coordinates (u', v').
+template <int P>
+void addPair(Normal<P>& normal, double u, double v, double rx, double ry, double w)
+{
+    if constexpr (P == 4) {
+        normal.add({1.0, 0.0, u, -v}, rx, w);
+        normal.add({0.0, 1.0, v, u}, ry, w);
+    } else {
+        normal.add({1.0, 0.0, u, v, 0.0, 0.0}, rx, w);
+        normal.add({0.0, 1.0, 0.0, 0.0, u, v}, ry, w);
+    }
+}
+
+// G for t = t' - M m.
+template <int P>
+Matrix<P> translationChange(const zmath_vect& m)
+{
+    Matrix<P> g{};
+    for (int k = 0; k < P; ++k) g[k][k] = 1.0;
+    if constexpr (P == 4) {  // tx = tx' - a mu + b mv, ty = ty' - b mu - a mv
+        g[0][2] = -m.x;
+        g[0][3] = m.y;
+        g[1][2] = -m.y;
+        g[1][3] = -m.x;
+    } else {  // tx = tx' - m00 mu - m01 mv, ty = ty' - m10 mu - m11 mv
+        g[0][2] = -m.x;
+        g[0][3] = -m.y;
+        g[1][4] = -m.x;
+        g[1][5] = -m.y;
+    }
+    return g;
+}
+
+template <int P, class Weights>
+zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* source, Weights weights, int32_t count,
+                                 const zmath_xformLinear& xf, zmet_uncertainty& out)
+{
+    double weightSum = 0.0, sumU = 0.0, sumV = 0.0;
+    int32_t pairs = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const double w = weights[i];
+        if (!std::isfinite(w) || !std::isfinite(source[i].x) || !std::isfinite(source[i].y) ||
+            !std::isfinite(target[i].x) || !std::isfinite(target[i].y))
+            return zmath_errFitSolveFailed;
+        if (w > 0.0) {
+            ++pairs;
+            weightSum += w;
+            sumU += w * source[i].x;
+            sumV += w * source[i].y;
+        }
+    }
+    if (2 * pairs < P + 1) return zmet_errTooFewPoints;
+    const zmath_matrix& m = xf.matrix;
+    for (double value : {xf.translation.x, xf.translation.y, m.m00, m.m01, m.m10, m.m11})
+        if (!std::isfinite(value)) return zmath_errFitSolveFailed;
+    const zmath_vect centroid = {sumU / weightSum, sumV / weightSum};
+    Normal<P> normal;
+    for (int32_t i = 0; i < count; ++i) {
+        const double w = weights[i];
+        if (w == 0.0) continue;
+        const zmath_vect& p = source[i];
+        const double rx = target[i].x - (m.m00 * p.x + m.m01 * p.y + xf.translation.x);
+        const double ry = target[i].y - (m.m10 * p.x + m.m11 * p.y + xf.translation.y);
+        addPair<P>(normal, p.x - centroid.x, p.y - centroid.y, rx, ry, w);
+    }
+    return linearUncertainty<P>(normal, translationChange<P>(centroid), 2 * pairs, out) ? zfit_ok
+                                                                                          : zmath_errFitSolveFailed;
+}
+
+template <class Weights>
+zfit_status pointToPointUncertainty(const zmath_pointToPointFitParams* params, const zmath_vect* target,
+                                    const zmath_vect* source, Weights weights, int32_t count,
+                                    const zmath_xformLinear* xform, zmet_uncertainty* out)
+{
+    if (count < 0) count = 0;
+    ZMET_REQUIRE(params != nullptr && xform != nullptr && out != nullptr);
+    ZMET_REQUIRE(count == 0 || (target != nullptr && source != nullptr));
+    if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
+    ZMET_TRY(zmath_pointToPointFitParams_validate(params));
+    if (params->dof != 4 && params->dof != 6) return zmath_errFitBadMode;
+    ZMET_TRY(checkWeightSigns(count, weights));
+    if (params->dof == 4) return transformUncertainty<4>(target, source, weights, count, *xform, *out);
+    return transformUncertainty<6>(target, source, weights, count, *xform, *out);
+}
+
+}  // namespace
+
+}  // namespace zmet
+
+extern "C" {
+
+zfit_status zmet_lineFitUncertainty(const zmath_vect* points, int32_t count, const zmath_shapeFLine* line,
+                                    zmet_uncertainty* uncertainty)
+{
+    if (count < 0) count = 0;
+    ZMET_REQUIRE(line != nullptr && uncertainty != nullptr);
+    ZMET_REQUIRE(count == 0 || points != nullptr);
+    return zmet::lineUncertainty(points, count, *line, *uncertainty);
+}
+
+zfit_status zmet_pointToPointFitUncertainty(const zmath_pointToPointFitParams* params, const zmath_vect* target,
+                                            const zmath_vect* source, int32_t count, const zmath_xformLinear* xform,
+                                            zmet_uncertainty* uncertainty)
+{
+    return zmet::pointToPointUncertainty(params, target, source, zmet::UnitWeights{}, count, xform, uncertainty);
+}
+
+zfit_status zmet_pointToPointFitUncertaintyWeighted(const zmath_pointToPointFitParams* params,
+                                                    const zmath_vect* target, const zmath_vect* source,
+                                                    const double* weights, int32_t count,
+                                                    const zmath_xformLinear* xform, zmet_uncertainty* uncertainty)
+{
+    return zmet::pointToPointUncertainty(params, target, source, zmet::PointWeights{weights}, count, xform,
+                                         uncertainty);
+}
+
+}  // extern "C"

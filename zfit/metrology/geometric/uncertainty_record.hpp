@@ -1,0 +1,67 @@
+// Filling a zmet_uncertainty: from a covariance matrix in the caller's
+// units, or from the normal equations of a fit's solution in the unit-spread
+// frame the geometric fits work in.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+#include <zfit/metrology/geometric/uncertainty.h>
+
+#include "levenberg_marquardt.hpp"
+#include "small_matrix.hpp"
+
+namespace zmet {
+
+// The Student t quantile (see zmet_studentTQuantile); NaN when the
+// arguments are out of range.
+double studentQuantile(double probability, double degreesOfFreedom);
+
+// The record for covariance C of P parameters with dof degrees of freedom
+// and residual standard deviation sigma. An infinite variance gives an
+// infinite standard error and half-width.
+template <int P>
+zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int32_t dof, double sigma)
+{
+    static_assert(P <= ZMET_MAX_PARAMETERS);
+    zmet_uncertainty u{};
+    u.parameterCount = P;
+    u.degreesOfFreedom = dof;
+    u.sigma = sigma;
+    u.t95 = studentQuantile(0.975, dof);
+    for (int i = 0; i < P; ++i) {
+        for (int j = 0; j < P; ++j) u.covariance[i * P + j] = covariance[i][j];
+        u.standardErrors[i] = std::sqrt(covariance[i][i]);
+        u.halfWidth95[i] = u.t95 * u.standardErrors[i];
+    }
+    return u;
+}
+
+// sigma^2 (J^T W J)^-1 at a least-squares solution found in a frame of
+// scale s (lengths divided by s), carried back to the caller's units:
+// entry (i, j) is multiplied by s^(powers[i] + powers[j]), powers[k] being
+// 1 for a length and 0 for an angle. `observations` counts the residuals of
+// positive weight. When the last parameter may be free (the angle of an
+// ellipse whose radii are equal) and only its pivot fails, its variance is
+// HUGE_VAL and its covariances 0. Returns false when J^T W J is singular
+// otherwise.
+template <int P>
+bool solutionUncertainty(const Normal<P>& n, int32_t observations, const std::array<int, P>& powers, double scale,
+                         bool lastMayBeFree, zmet_uncertainty& out)
+{
+    Matrix<P> factor{};
+    const int determined = choleskyFactor<P>(n.jtj, factor);
+    if (determined < P && !(lastMayBeFree && determined == P - 1)) return false;
+    const int32_t dof = observations - P;
+    const double variance = n.rss / dof;
+    Matrix<P> covariance = choleskyInverse<P>(factor, determined);
+    for (int i = 0; i < P; ++i)
+        for (int j = 0; j < P; ++j)
+            covariance[i][j] *= variance * std::pow(scale, powers[i] + powers[j]);
+    if (determined < P) covariance[P - 1][P - 1] = HUGE_VAL;
+    out = uncertaintyOf<P>(covariance, dof, std::sqrt(variance) * scale);
+    return true;
+}
+
+}  // namespace zmet

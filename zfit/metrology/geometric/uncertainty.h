@@ -68,8 +68,10 @@ typedef struct zmet_uncertainty {
  * 0; the distribution of a mean over degreesOfFreedom + 1 samples). Exact
  * closed forms for 1 and 2 degrees of freedom; otherwise Newton's method on
  * the distribution function, written through the regularised incomplete beta
- * function, to a relative accuracy of about 1e-13. Constant cost (a few
- * hundred operations).
+ * function, to a relative accuracy of about 1e-11 (less near the median,
+ * where t is tiny, and far out in the tails, where t itself is sensitive to
+ * the last bit of probability). Cost: a few Newton steps of some ten to a few
+ * hundred operations each.
  *
  * Returns 0, or zmet_errOutOfRange when probability is not strictly between
  * 0 and 1 or degreesOfFreedom is not a finite value above 0 (NaN included);

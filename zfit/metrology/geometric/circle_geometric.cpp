@@ -37,6 +37,7 @@ public:
     }
 
     double weightSum() const { return frame_.weightSum; }
+    int32_t residuals() const { return frame_.positiveCount; }
     double radius(const Vector<P>& x) const
     {
         if constexpr (P == 3) return x[2];
@@ -56,8 +57,9 @@ public:
             const double distance = std::sqrt(dx * dx + dy * dy);
             Vector<P> row{};
             if (distance > 0.0) {
-                row[0] = -dx / distance;
-                row[1] = -dy / distance;
+                const double inverse = 1.0 / distance;
+                row[0] = -dx * inverse;
+                row[1] = -dy * inverse;
             }
             if constexpr (P == 3) row[2] = -1.0;
             n.add(row, distance - r, w);

@@ -58,6 +58,7 @@ public:
     }
 
     double weightSum() const { return frame_.weightSum; }
+    int32_t residuals() const { return frame_.positiveCount; }
 
     bool evaluate(const EllipseVector& x, Normal<kEllipseParameters>& n) const
     {

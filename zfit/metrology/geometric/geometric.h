@@ -27,13 +27,11 @@
  *
  * Convergence. An iteration costs one pass over the points (for the ellipse,
  * with a few Newton steps per point for its contact point). The fit has
- * converged when the gradient of the sum of squares is orthogonal to the
- * residuals to within 1e-10 (the cosine between the residual vector and each
- * column of the Jacobian), when the RMS distance falls below 1e-14 of the
- * points' spread (exact data), when a near-Gauss-Newton step changes no
- * parameter by more than 1e-12 of its size, or when no step, however short,
- * lowers the sum of squares any more. It is stopped after maxIterations
- * trial steps.
+ * converged when the Gauss-Newton step from the current shape would move
+ * its parameters by less than 1e-6 of their standard errors, when the RMS
+ * distance falls below 1e-14 of the points' spread (exact data), or when no
+ * step, however short, lowers the sum of squares any more. It is stopped
+ * after maxIterations trial steps.
  *
  * Uncertainty: see uncertainty.h. Every successful fit fills `uncertainty`
  * with the covariance sigma^2 (J^T W J)^-1 at the solution, sigma^2 =

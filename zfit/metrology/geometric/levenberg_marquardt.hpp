@@ -12,12 +12,16 @@
 //      smaller; lambda then shrinks tenfold (the step turns towards
 //      Gauss-Newton). Otherwise lambda grows tenfold (the step shortens and
 //      turns towards steepest descent).
-//   4. Convergence: the cosine between r and every column of J is at most
-//      1e-10 (|g_k| <= 1e-10 sqrt(A_kk RSS)); or RSS is below 1e-28 of the
-//      weight sum (an exact fit in the unit-spread coordinates the models
-//      use); or an accepted near-Gauss-Newton step (lambda <= 1e-2) moved no
-//      parameter by more than 1e-12 (|x_k| + 1); or lambda passed 1e16, when
-//      no step, however short, lowers RSS any more.
+//   4. Convergence: the Gauss-Newton step from x, A delta = -g, would move
+//      the parameters by less than 1e-6 of their standard errors
+//      (-g . delta = delta^T A delta <= 1e-12 RSS / (m - P), m the number of
+//      residuals of positive weight: the step measured in the metric of the
+//      covariance); or RSS is below 1e-28 of the weight sum (an exact fit in
+//      the unit-spread coordinates the models use); or lambda passed 1e16,
+//      when no step, however short, lowers RSS any more. The first test is
+//      statistical rather than one on the gradient alone, so it is met as
+//      readily for a million points as for ten: what the sum of squares can
+//      no longer resolve is far below the scatter of the fit.
 // Each trial step is one evaluation and counts as one iteration. Nothing is
 // allocated; the accepted iterate's normal equations are kept, so the
 // covariance at the solution needs no further pass.
@@ -66,21 +70,35 @@ struct LmOutcome {
 };
 
 namespace lm {
-inline constexpr double kGradientCosine = 1e-10;
+inline constexpr double kStepInStandardErrors2 = 1e-12;
 inline constexpr double kExactRss = 1e-28;
-inline constexpr double kStep = 1e-12;
-inline constexpr double kNearGaussNewton = 1e-2;
 inline constexpr double kHopeless = 1e16;
 inline constexpr double kDiagonalFloor = 1e-12;
 }  // namespace lm
 
+// A + lambda D, D the diagonal of A floored at kDiagonalFloor of its largest
+// entry.
 template <int P>
-bool gradientVanishes(const Normal<P>& n, double weightSum)
+Matrix<P> damped(const Matrix<P>& a, double lambda)
+{
+    double largest = 0.0;
+    for (int k = 0; k < P; ++k) largest = std::max(largest, a[k][k]);
+    Matrix<P> out = a;
+    for (int k = 0; k < P; ++k) out[k][k] += lambda * std::max(a[k][k], lm::kDiagonalFloor * largest);
+    return out;
+}
+
+// Convergence test 4 at the normal equations n of m residuals.
+template <int P>
+bool stationary(const Normal<P>& n, double weightSum, int32_t m)
 {
     if (n.rss <= lm::kExactRss * weightSum) return true;
-    for (int k = 0; k < P; ++k)
-        if (std::fabs(n.jtr[k]) > lm::kGradientCosine * std::sqrt(n.jtj[k][k] * n.rss)) return false;
-    return true;
+    Matrix<P> factor{};
+    if (choleskyFactor<P>(damped<P>(n.jtj, lm::kDiagonalFloor), factor) < P) return false;
+    const Vector<P> step = choleskySolve<P>(factor, n.jtr);
+    double decrement = 0.0;
+    for (int k = 0; k < P; ++k) decrement += n.jtr[k] * step[k];
+    return decrement <= lm::kStepInStandardErrors2 * n.rss / (m - P);
 }
 
 // Model requirements:
@@ -88,7 +106,8 @@ bool gradientVanishes(const Normal<P>& n, double weightSum)
 //   bool evaluate(const Vector<P>& x, Normal<P>& n) const;
 //       fills n at x (n starts zeroed); false when x is not admissible
 //   double weightSum() const;                         sum of the weights
-// Returns the outcome, or false when the start itself is not admissible.
+//   int32_t residuals() const;                        m (> P)
+// Returns false when the start itself is not admissible.
 template <class Model>
 bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& start, int32_t maxIterations,
                         LmOutcome<Model::parameters>& out)
@@ -98,38 +117,28 @@ bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& sta
     out.x = start;
     if (!model.evaluate(out.x, out.normal)) return false;
     double lambda = 1e-3;
-    while (!gradientVanishes(out.normal, model.weightSum())) {
+    while (!stationary(out.normal, model.weightSum(), model.residuals())) {
         if (out.iterations >= maxIterations) return true;
         ++out.iterations;
-
-        const Normal<P>& here = out.normal;
-        double largest = 0.0;
-        for (int k = 0; k < P; ++k) largest = std::max(largest, here.jtj[k][k]);
-        Matrix<P> damped = here.jtj;
-        for (int k = 0; k < P; ++k) damped[k][k] += lambda * std::max(here.jtj[k][k], lm::kDiagonalFloor * largest);
         Matrix<P> factor{};
-        bool improved = false;
-        Vector<P> step{};
         Vector<P> trial{};
         Normal<P> there;
-        if (choleskyFactor<P>(damped, factor) == P) {
+        bool improved = false;
+        if (choleskyFactor<P>(damped<P>(out.normal.jtj, lambda), factor) == P) {
             Vector<P> minusGradient;
-            for (int k = 0; k < P; ++k) minusGradient[k] = -here.jtr[k];
-            step = choleskySolve<P>(factor, minusGradient);
+            for (int k = 0; k < P; ++k) minusGradient[k] = -out.normal.jtr[k];
+            const Vector<P> step = choleskySolve<P>(factor, minusGradient);
             for (int k = 0; k < P; ++k) trial[k] = out.x[k] + step[k];
-            improved = model.evaluate(trial, there) && there.rss < here.rss;
+            improved = model.evaluate(trial, there) && there.rss < out.normal.rss;
         }
-        if (!improved) {
+        if (improved) {
+            out.x = trial;
+            out.normal = there;
+            lambda = std::max(lambda * 0.1, 1e-15);
+        } else {
             lambda *= 10.0;
             if (lambda > lm::kHopeless) break;
-            continue;
         }
-        bool small = lambda <= lm::kNearGaussNewton;
-        for (int k = 0; k < P && small; ++k) small = std::fabs(step[k]) <= lm::kStep * (std::fabs(out.x[k]) + 1.0);
-        out.x = trial;
-        out.normal = there;
-        lambda = std::max(lambda * 0.1, 1e-15);
-        if (small) break;
     }
     out.converged = true;
     return true;

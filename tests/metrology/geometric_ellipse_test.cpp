@@ -1,0 +1,176 @@
+// The geometric ellipse: exact shapes recovered, the fit moving, turning and
+// scaling with the points, unbiased and honestly uncertain on a quarter arc,
+// and every failure status.
+#include <cstring>
+
+#include <zfit/metrology/metrology.h>
+
+#include "scatter.hpp"
+
+namespace {
+
+zmet_geometricEllipseParams params(int32_t maxIterations = 100)
+{
+    zmet_geometricEllipseParams p;
+    zmet_geometricEllipseParams_init(&p);
+    p.maxIterations = maxIterations;
+    return p;
+}
+
+zmet_geometricEllipseResult fit(const std::vector<zmath_vect>& points, const std::vector<double>* weights = nullptr)
+{
+    zmet_geometricEllipseResult r{};
+    const auto p = params();
+    const auto n = static_cast<int32_t>(points.size());
+    EXPECT_EQ(weights ? zmet_geometricEllipseFitWeighted(points.data(), n, weights->data(), &p, &r)
+                      : zmet_geometricEllipseFit(points.data(), n, &p, &r),
+              zfit_ok);
+    return r;
+}
+
+// The difference of two axis directions, folded into [-pi/2, pi/2).
+double angleDifference(double a, double b) { return std::remainder(a - b, zt::pi); }
+
+TEST(GeometricEllipse, RecoversExactEllipsesToRounding)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        zt::Rng rng(seed);
+        const double a = rng.uniform(1.0, 300.0), b = a * rng.uniform(0.2, 0.9), angle = rng.uniform(-4, 4);
+        const zmath_vect centre = {rng.uniform(-1e4, 1e4), rng.uniform(-1e4, 1e4)};
+        const auto points = mt::ellipseArc(rng, centre, a, b, angle, rng.uniform(0, 2 * zt::pi),
+                                           rng.uniform(zt::pi / 2, 2 * zt::pi), rng.integer(6, 80), 0.0);
+        const auto r = fit(points);
+        const zmath_shapeEllipse& e = r.ellipse;
+        EXPECT_LE(std::hypot(e.center.x - centre.x, e.center.y - centre.y), 1e-8 * a) << "centre";
+        EXPECT_LE(std::fabs(e.radius1 - a), 1e-8 * a) << "semi-major axis";
+        EXPECT_LE(std::fabs(e.radius2 - b), 1e-8 * a) << "semi-minor axis";
+        EXPECT_LE(std::fabs(angleDifference(e.angle, angle)), 1e-8) << "angle " << e.angle << " for " << angle;
+        EXPECT_GE(e.angle, 0.0) << "angle range";
+        EXPECT_LT(e.angle, zt::pi) << "angle range";
+        EXPECT_LE(r.rmsError, 1e-8 * a) << "rmsError";
+    }
+}
+
+TEST(GeometricEllipse, MovesTurnsAndScalesWithThePoints)
+{
+    for (uint64_t seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        zt::Rng rng(seed);
+        const auto points = mt::ellipseArc(rng, {1, 2}, 40, 15, 0.7, rng.uniform(0, 6), 3.0, 60, 0.1);
+        const double k = rng.uniform(0.1, 10), turn = rng.uniform(-3, 3);
+        const zmath_vect shift = {rng.uniform(-1e3, 1e3), rng.uniform(-1e3, 1e3)};
+        std::vector<zmath_vect> moved = points;
+        for (zmath_vect& p : moved)
+            p = {k * (std::cos(turn) * p.x - std::sin(turn) * p.y) + shift.x,
+                 k * (std::sin(turn) * p.x + std::cos(turn) * p.y) + shift.y};
+        const auto r = fit(points), m = fit(moved);
+        const zmath_vect c = r.ellipse.center;
+        EXPECT_NEAR(m.ellipse.center.x, k * (std::cos(turn) * c.x - std::sin(turn) * c.y) + shift.x, 1e-7 * k * 40);
+        EXPECT_NEAR(m.ellipse.center.y, k * (std::sin(turn) * c.x + std::cos(turn) * c.y) + shift.y, 1e-7 * k * 40);
+        EXPECT_NEAR(m.ellipse.radius1, k * r.ellipse.radius1, 1e-7 * k * 40) << "radius1";
+        EXPECT_NEAR(m.ellipse.radius2, k * r.ellipse.radius2, 1e-7 * k * 40) << "radius2";
+        EXPECT_NEAR(angleDifference(m.ellipse.angle, r.ellipse.angle + turn), 0.0, 1e-8) << "angle";
+        // The radii and the angle do not depend on the frame: their block of
+        // the covariance scales with k^(powers) only.
+        const double* cr = r.uncertainty.covariance;
+        const double* cm = m.uncertainty.covariance;
+        EXPECT_NEAR(cm[2 * 5 + 2], k * k * cr[2 * 5 + 2], 1e-5 * k * k * cr[2 * 5 + 2]) << "var radius1";
+        EXPECT_NEAR(cm[3 * 5 + 3], k * k * cr[3 * 5 + 3], 1e-5 * k * k * cr[3 * 5 + 3]) << "var radius2";
+        EXPECT_NEAR(cm[2 * 5 + 4], k * cr[2 * 5 + 4], 1e-5 * k * std::sqrt(cr[2 * 5 + 2] * cr[4 * 5 + 4]))
+            << "cov radius1 angle";
+        EXPECT_NEAR(cm[4 * 5 + 4], cr[4 * 5 + 4], 1e-5 * cr[4 * 5 + 4]) << "var angle";
+    }
+}
+
+TEST(GeometricEllipse, WeightsOfZeroLeaveAPointOutAndScaleFreely)
+{
+    zt::Rng rng(4);
+    const auto points = mt::ellipseArc(rng, {0, 0}, 30, 12, 0.2, 0.0, 4.0, 40, 0.05);
+    std::vector<double> weights(points.size());
+    for (double& w : weights) w = rng.uniform(0.5, 2.0);
+    const auto base = fit(points, &weights);
+    std::vector<zmath_vect> more = points;
+    more.push_back({300, 300});
+    std::vector<double> moreWeights = weights;
+    moreWeights.push_back(0.0);
+    for (double& w : moreWeights) w *= 7.0;
+    const auto r = fit(more, &moreWeights);
+    EXPECT_NEAR(r.ellipse.radius1, base.ellipse.radius1, 1e-9 * 30) << "radius1";
+    EXPECT_NEAR(r.ellipse.radius2, base.ellipse.radius2, 1e-9 * 30) << "radius2";
+    EXPECT_NEAR(r.uncertainty.standardErrors[2], base.uncertainty.standardErrors[2],
+                1e-6 * base.uncertainty.standardErrors[2])
+        << "standard error of radius1";
+}
+
+// A quarter of the 100 x 50 ellipse, 100 points, noise 0.1: the algebraic
+// fit is about 4 short in the semi-major axis; the geometric fit is
+// unbiased and its uncertainty honest.
+TEST(GeometricEllipse, IsUnbiasedAndHonestOnAQuarterArc)
+{
+    zt::Rng rng(90);
+    mt::Scatter major, minor, angle;
+    for (int trial = 0; trial < 300; ++trial) {
+        const double turn = rng.uniform(0, zt::pi);
+        const auto points = mt::ellipseArc(rng, {5, -5}, 100, 50, turn, 0.0, zt::pi / 2, 100, 0.1);
+        const auto r = fit(points);
+        const zmet_uncertainty& u = r.uncertainty;
+        ASSERT_EQ(u.parameterCount, 5) << "trial " << trial;
+        major.add(r.ellipse.radius1 - 100, u.standardErrors[2], u.halfWidth95[2]);
+        minor.add(r.ellipse.radius2 - 50, u.standardErrors[3], u.halfWidth95[3]);
+        angle.add(angleDifference(r.ellipse.angle, turn), u.standardErrors[4], u.halfWidth95[4]);
+    }
+    EXPECT_LE(std::fabs(major.median()), 0.5) << major.describe() << ", seed 90";
+    mt::expectHonest(major, "radius1, seed 90");
+    mt::expectHonest(minor, "radius2, seed 90");
+    mt::expectHonest(angle, "angle, seed 90");
+}
+
+TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
+{
+    zt::Rng rng(8);
+    const auto good = mt::ellipseArc(rng, {0, 0}, 20, 10, 0.3, 0.0, 5.0, 20, 0.05);
+    std::vector<zmath_vect> nan = good;
+    nan[7].x = HUGE_VAL;
+    const std::vector<zmath_vect> five(good.begin(), good.begin() + 5);
+    std::vector<zmath_vect> line(8);
+    for (size_t i = 0; i < line.size(); ++i) line[i] = {1.0 * i, 2.0 * i + 1};
+    zmet_geometricEllipseParams negative = params();
+    negative.maxRmsError = -0.5;
+    struct Case {
+        const char* name;
+        std::vector<zmath_vect> points;
+        zmet_geometricEllipseParams p;
+        zfit_status expected;
+    };
+    const Case cases[] = {
+        {"maxRmsError negative", good, negative, zmath_errFitMaxRmsErrorNegative},
+        {"maxIterations 0", good, params(0), zmath_errFitMaxIterations},
+        {"an infinite coordinate", nan, params(), zmath_errDegenerate},
+        {"five points", five, params(), zmet_errTooFewPoints},
+        {"collinear points", line, params(), zmath_errDegenerate},
+    };
+    for (const Case& c : cases) {
+        zmet_geometricEllipseResult r;
+        std::memset(&r, 0x3c, sizeof r);
+        const zmet_geometricEllipseResult before = r;
+        EXPECT_EQ(zmet_geometricEllipseFit(c.points.data(), static_cast<int32_t>(c.points.size()), &c.p, &r),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.name << ": the result was written";
+    }
+    const std::vector<double> weights = {1, 1, 1, -1, 1, 1};
+    const auto p = params();
+    zmet_geometricEllipseResult r{};
+    EXPECT_EQ(zmet_geometricEllipseFitWeighted(good.data(), 6, weights.data(), &p, &r), zmath_errFitWeightNegative)
+        << "a negative weight";
+
+    const auto limited = params(1);
+    EXPECT_EQ(zmet_geometricEllipseFit(good.data(), static_cast<int32_t>(good.size()), &limited, &r),
+              zmet_errNotConverged)
+        << "one step";
+    EXPECT_EQ(r.uncertainty.parameterCount, 0) << "an uncertainty without a solution";
+    EXPECT_EQ(r.isValid, 0) << "isValid after no convergence";
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// The Student t quantile against exact values, and the covariance of the
+// least-squares line and of the 4- and 6-dof point-to-point transforms:
+// honest over many seeded fits, exact on exact data, scaling with the
+// frame, and every failure status.
+#include <zfit/metrology/metrology.h>
+
+#include "scatter.hpp"
+
+namespace {
+
+TEST(StudentQuantile, MatchesExactValues)
+{
+    struct Case {
+        double probability, dof, expected;
+    };
+    // 1 and 2 dof in closed form, the rest from the incomplete beta function
+    // evaluated to 30 digits.
+    const Case cases[] = {
+        {0.975, 1, 12.706204736174707}, {0.975, 2, 4.3026527297494637}, {0.975, 10, 2.2281388519862742},
+        {0.975, 30, 2.0422724563012379}, {0.995, 5, 4.0321429835552272}, {0.9, 3.5, 1.5765766051364053},
+        {0.975, 47, 2.0117405137297655}, {0.975, 1000, 1.9623390808264081}, {0.5, 7, 0.0},
+    };
+    for (const Case& c : cases) {
+        double t = 0.0;
+        ASSERT_EQ(zmet_studentTQuantile(c.probability, c.dof, &t), zfit_ok) << c.probability << ", " << c.dof;
+        EXPECT_NEAR(t, c.expected, 1e-11 * c.expected) << c.probability << " with " << c.dof << " dof";
+        double lower = 0.0;
+        ASSERT_EQ(zmet_studentTQuantile(1.0 - c.probability, c.dof, &lower), zfit_ok);
+        EXPECT_NEAR(lower, -c.expected, 1e-11 * c.expected) << "symmetry at " << c.dof << " dof";
+    }
+    double t = 42.0;
+    for (const double probability : {0.0, 1.0, -0.5, std::nan("")})
+        EXPECT_EQ(zmet_studentTQuantile(probability, 5, &t), zmet_errOutOfRange) << "probability " << probability;
+    for (const double dof : {0.0, -3.0, HUGE_VAL, std::nan("")})
+        EXPECT_EQ(zmet_studentTQuantile(0.975, dof, &t), zmet_errOutOfRange) << "dof " << dof;
+    EXPECT_EQ(t, 42.0) << "written on failure";
+}
+
+// Points on the line -x sin(theta) + y cos(theta) = d with perpendicular
+// noise.
+std::vector<zmath_vect> noisyLine(zt::Rng& rng, double theta, double d, int n, double sigma)
+{
+    std::vector<zmath_vect> points(static_cast<size_t>(n));
+    for (zmath_vect& p : points) {
+        const double along = rng.uniform(-20, 30), across = d + rng.normal(sigma);
+        p = {along * std::cos(theta) - across * std::sin(theta), along * std::sin(theta) + across * std::cos(theta)};
+    }
+    return points;
+}
+
+zmet_uncertainty lineUncertainty(const std::vector<zmath_vect>& points, zmath_shapeFLine* line = nullptr)
+{
+    zmath_lineFitParams params;
+    zmath_lineFitParams_init(&params);
+    zt::LineResult fit;
+    EXPECT_EQ(zmath_lineFit(points.data(), static_cast<int32_t>(points.size()), &params, fit.get()), zfit_ok);
+    if (line) *line = fit->line;
+    zmet_uncertainty u{};
+    EXPECT_EQ(zmet_lineFitUncertainty(points.data(), static_cast<int32_t>(points.size()), &fit->line, &u), zfit_ok);
+    return u;
+}
+
+TEST(LineUncertainty, IsHonestForAngleAndDistance)
+{
+    zt::Rng rng(61);
+    mt::Scatter angle, distance;
+    for (int trial = 0; trial < 500; ++trial) {
+        const double theta = rng.uniform(0.2, 1.3), d = rng.uniform(5, 50);
+        zmath_shapeFLine line;
+        const zmet_uncertainty u = lineUncertainty(noisyLine(rng, theta, d, 12, 0.3), &line);
+        ASSERT_EQ(u.degreesOfFreedom, 10) << "trial " << trial;
+        angle.add(line.angle - theta, u.standardErrors[0], u.halfWidth95[0]);
+        distance.add(line.d - d, u.standardErrors[1], u.halfWidth95[1]);
+    }
+    mt::expectHonest(angle, "angle, seed 61");
+    mt::expectHonest(distance, "distance, seed 61");
+}
+
+TEST(LineUncertainty, ScalesWithThePointsAndVanishesOnExactData)
+{
+    zt::Rng rng(3);
+    const auto points = noisyLine(rng, 0.4, 10, 20, 0.5);
+    const double k = 8.0;
+    std::vector<zmath_vect> scaled = points;
+    for (zmath_vect& p : scaled) p = {k * p.x, k * p.y};
+    const zmet_uncertainty u = lineUncertainty(points), s = lineUncertainty(scaled);
+    EXPECT_NEAR(s.covariance[0], u.covariance[0], 1e-9 * u.covariance[0]) << "var theta";
+    EXPECT_NEAR(s.covariance[1], k * u.covariance[1], 1e-9 * std::fabs(k * u.covariance[1])) << "cov theta d";
+    EXPECT_NEAR(s.covariance[3], k * k * u.covariance[3], 1e-9 * k * k * u.covariance[3]) << "var d";
+    EXPECT_DOUBLE_EQ(s.covariance[1], s.covariance[2]) << "symmetry";
+    EXPECT_NEAR(s.t95, 2.1009220402410, 1e-9) << "t for 18 dof";
+
+    const zmet_uncertainty exact = lineUncertainty(noisyLine(rng, 0.4, 10, 20, 0.0));
+    EXPECT_LE(exact.standardErrors[0], 1e-12) << "theta on exact data";
+    EXPECT_LE(exact.standardErrors[1], 1e-10) << "d on exact data";
+}
+
+TEST(LineUncertainty, Statuses)
+{
+    zmath_shapeFLine line;
+    const double angle = 0.3;
+    zmath_shapeFLine_initAngleDistance(&line, &angle, 1.0);
+    const zmath_vect two[] = {{0, 1}, {2, 3}};
+    const zmath_vect same[] = {{1, 1}, {1, 1}, {1, 1}};
+    const zmath_vect nan[] = {{0, 1}, {NAN, 3}, {4, 2}};
+    zmet_uncertainty u{};
+    EXPECT_EQ(zmet_lineFitUncertainty(two, 2, &line, &u), zmet_errTooFewPoints) << "two points";
+    EXPECT_EQ(zmet_lineFitUncertainty(same, 3, &line, &u), zmath_errDegenerate) << "coincident points";
+    EXPECT_EQ(zmet_lineFitUncertainty(nan, 3, &line, &u), zmath_errDegenerate) << "a NaN coordinate";
+    EXPECT_EQ(u.parameterCount, 0) << "written on failure";
+}
+
+struct Pairs {
+    std::vector<zmath_vect> target, source;
+    std::vector<double> weights;
+};
+
+// Sources spread over a plate.
+std::vector<zmath_vect> plate(zt::Rng& rng, int n)
+{
+    std::vector<zmath_vect> sources(static_cast<size_t>(n));
+    for (zmath_vect& s : sources) s = {rng.uniform(100, 400), rng.uniform(-50, 250)};
+    return sources;
+}
+
+// The sources mapped by `xf`, with noise sigma / sqrt(w) in each coordinate
+// of the targets; every third pair has weight 9, the others 1, when the
+// noise is unequal.
+Pairs noisyPairs(zt::Rng& rng, const std::vector<zmath_vect>& sources, const zmath_xformLinear& xf, double sigma,
+                 bool unequal)
+{
+    Pairs p;
+    p.source = sources;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const double w = unequal && i % 3 == 0 ? 9.0 : 1.0, noise = sigma / std::sqrt(w);
+        zmath_vect t;
+        zmath_xformLinear_mapPoint(&xf, &sources[i], &t);
+        p.target.push_back({t.x + rng.normal(noise), t.y + rng.normal(noise)});
+        p.weights.push_back(w);
+    }
+    return p;
+}
+
+// The transform's p parameters in the documented order.
+std::vector<double> parametersOf(const zmath_xformLinear& xf, int32_t dof)
+{
+    const zmath_matrix& m = xf.matrix;
+    if (dof == 4) return {xf.translation.x, xf.translation.y, m.m00, m.m10};
+    return {xf.translation.x, xf.translation.y, m.m00, m.m01, m.m10, m.m11};
+}
+
+TEST(PointToPointUncertainty, IsHonestForEveryParameter)
+{
+    for (const int32_t dof : {4, 6}) {
+        for (const bool weighted : {false, true}) {
+            SCOPED_TRACE("dof " + std::to_string(dof) + (weighted ? ", weighted" : "") + ", seed 17");
+            zt::Rng rng(17);
+            const double c = std::cos(0.3), s = std::sin(0.3);
+            const zmath_xformLinear truth = {{12, -7}, {0.02 * c, -0.02 * s, 0.02 * s, 0.02 * c}};
+            std::vector<mt::Scatter> scatter(static_cast<size_t>(dof));
+            zmath_pointToPointFitParams params;
+            zmath_pointToPointFitParams_init(&params);
+            params.dof = dof;
+            const std::vector<zmath_vect> sources = plate(rng, 6);
+            for (int trial = 0; trial < 400; ++trial) {
+                const Pairs p = noisyPairs(rng, sources, truth, 0.01, weighted);
+                zmath_pointToPointFitResult fit;
+                zmath_pointToPointFitResult_construct(&fit);
+                zmet_uncertainty u{};
+                if (weighted) {
+                    ASSERT_EQ(zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(),
+                                                            p.weights.data(), 6, &fit),
+                              zfit_ok);
+                    ASSERT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(),
+                                                                      p.weights.data(), 6, &fit.xform, &u),
+                              zfit_ok);
+                } else {
+                    ASSERT_EQ(zmath_pointToPointFit(&params, p.target.data(), p.source.data(), 6, &fit), zfit_ok);
+                    ASSERT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 6,
+                                                              &fit.xform, &u),
+                              zfit_ok);
+                }
+                ASSERT_EQ(u.degreesOfFreedom, 12 - dof) << "two observations per pair";
+                const auto fitted = parametersOf(fit.xform, dof), expected = parametersOf(truth, dof);
+                for (int k = 0; k < dof; ++k)
+                    scatter[static_cast<size_t>(k)].add(fitted[static_cast<size_t>(k)] - expected[static_cast<size_t>(k)],
+                                                        u.standardErrors[k], u.halfWidth95[k]);
+            }
+            for (int k = 0; k < dof; ++k) mt::expectHonest(scatter[static_cast<size_t>(k)], "parameter " + std::to_string(k));
+        }
+    }
+}
+
+TEST(PointToPointUncertainty, Statuses)
+{
+    zt::Rng rng(2);
+    const zmath_xformLinear identity = {{0, 0}, {1, 0, 0, 1}};
+    const Pairs p = noisyPairs(rng, plate(rng, 5), identity, 0.1, false);
+    std::vector<zmath_vect> onALine(5);
+    for (size_t i = 0; i < onALine.size(); ++i) onALine[i] = {1.0 * i, 3.0 - 2.0 * i};
+    zmath_pointToPointFitParams params;
+    zmath_pointToPointFitParams_init(&params);
+    zmet_uncertainty u{};
+    for (const int32_t dof : {3, 5, 7}) {
+        params.dof = dof;
+        EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 5, &identity, &u),
+                  zmath_errFitBadMode)
+            << "dof " << dof;
+    }
+    params.dof = 6;
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 3, &identity, &u),
+              zmet_errTooFewPoints)
+        << "three pairs for 6 dof";
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), onALine.data(), 5, &identity, &u),
+              zmath_errFitSolveFailed)
+        << "sources on a line for 6 dof";
+    const double weights[] = {1, 1, -1, 1, 1};
+    EXPECT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), weights, 5,
+                                                      &identity, &u),
+              zmath_errFitWeightNegative)
+        << "a negative weight";
+    params.dof = 4;
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), onALine.data(), 5, &identity, &u), zfit_ok)
+        << "sources on a line determine a similarity";
+    const double zeros[] = {1, 1, 0, 0, 0};
+    EXPECT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), zeros, 5,
+                                                      &identity, &u),
+              zmet_errTooFewPoints)
+        << "pairs of weight 0 counted";
+}
+
+}  // namespace

@@ -87,6 +87,9 @@ constexpr StatusText kStatusTexts[] = {
     {zmath_errNoConvergence, Kind::degenerate, "an iterative step of the fit did not converge"},
     {zmath_errZeroLength, Kind::degenerate, "a direction of zero length was needed"},
     {zsys_errCancelled, Kind::cancelled, "the fit was cancelled (its timeout passed or the host asked it to stop)"},
+    {zmet_errTooFewPoints, Kind::degenerate, "too few points to fit the shape and estimate its uncertainty"},
+    {zmet_errNotConverged, Kind::fit, "the iterative fit did not converge within max_iterations"},
+    {zmet_errOutOfRange, Kind::parameter, "an argument lies outside its range"},
 };
 
 // Every code of the status table has its text: a new code fails the build here.

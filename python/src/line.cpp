@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "binding.hpp"
+#include "uncertainty.hpp"
 
 namespace zpy {
 
@@ -9,11 +10,12 @@ namespace {
 
 struct LineFit {
     static constexpr const char* name = "LineFit";
-    using State = std::tuple<double, double, double, double, double, bool, std::vector<int32_t>>;
+    using State = std::tuple<double, double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State>;
 
     double angle = 0.0, distance = 0.0, cosine = 1.0, sine = 0.0, rmsError = 0.0;
     bool isValid = false;
     std::vector<int32_t> ignored;
+    Uncertainty uncertainty;
 
     explicit LineFit(const zmath_lineFitResult& r) : rmsError(r.rmsError), isValid(r.isValid != 0), ignored(indicesOf(r.ignoredIndices))
     {
@@ -22,8 +24,13 @@ struct LineFit {
         check(zmath_shapeFLine_getCosine(&r.line, &cosine));
         check(zmath_shapeFLine_getSine(&r.line, &sine));
     }
-    explicit LineFit(const State& s) { std::tie(angle, distance, cosine, sine, rmsError, isValid, ignored) = s; }
-    State state() const { return {angle, distance, cosine, sine, rmsError, isValid, ignored}; }
+    explicit LineFit(const State& s)
+    {
+        Uncertainty::State u;
+        std::tie(angle, distance, cosine, sine, rmsError, isValid, ignored, u) = s;
+        uncertainty = Uncertainty(u);
+    }
+    State state() const { return {angle, distance, cosine, sine, rmsError, isValid, ignored, uncertainty.state()}; }
 
     py::dict toDict() const
     {
@@ -35,6 +42,7 @@ struct LineFit {
         d["rms_error"] = rmsError;
         d["is_valid"] = isValid;
         d["ignored"] = indexArray(ignored);
+        uncertainty.addTo(d);
         return d;
     }
 };
@@ -52,14 +60,27 @@ LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double m
     LineResult result;
     FitScope scope(timeout);
     scope.run([&] { return zmath_lineFitVector(pts.vector(), &params, result.get()); });
-    return LineFit(*result);
+    LineFit fit(*result);
+    if (!minZone) {
+        // The least-squares line's uncertainty from the points it kept; none
+        // when they are too few to estimate the noise.
+        std::vector<bool> drop(static_cast<size_t>(pts.size()), false);
+        for (int32_t i : fit.ignored) drop[static_cast<size_t>(i)] = true;
+        std::vector<zmath_vect> kept;
+        for (int32_t i = 0; i < pts.size(); ++i)
+            if (!drop[static_cast<size_t>(i)]) kept.push_back(pts.data()[i]);
+        zmet_uncertainty u{};
+        if (!ZFIT_FAILED(zmet_lineFitUncertainty(kept.data(), static_cast<int32_t>(kept.size()), &result->line, &u)))
+            fit.uncertainty = Uncertainty(u, {fit.angle, fit.distance});
+    }
+    return fit;
 }
 
 }  // namespace
 
 void registerLine(py::module_& m)
 {
-    defineResult<LineFit>(m,
+    auto cls = defineResult<LineFit>(m,
                           "A fitted line in normal form: its points (x, y) satisfy\n"
                           "-x*sin(angle) + y*cos(angle) = distance.\n\n"
                           "angle      radians; distance >= 0 after a least-squares fit\n"
@@ -69,14 +90,18 @@ void registerLine(py::module_& m)
                           "rms_error  least squares: RMS perpendicular distance of the kept points;\n"
                           "           minimum zone: the strip's half-width\n"
                           "is_valid   rms_error < max_rms\n"
-                          "ignored    indices of the discarded points (np.ndarray of int)")
-        .def_readonly("angle", &LineFit::angle)
+                          "ignored    indices of the discarded points (np.ndarray of int)\n"
+                          ZPY_UNCERTAINTY_DOC
+                          "           of a least-squares line with at least three kept points:\n"
+                          "           angle, distance");
+    cls.def_readonly("angle", &LineFit::angle)
         .def_readonly("distance", &LineFit::distance)
         .def_property_readonly("direction", [](const LineFit& r) { return vector2(r.cosine, r.sine); })
         .def_property_readonly("normal", [](const LineFit& r) { return vector2(-r.sine, r.cosine); })
         .def_readonly("rms_error", &LineFit::rmsError)
         .def_readonly("is_valid", &LineFit::isValid)
         .def_property_readonly("ignored", [](const LineFit& r) { return indexArray(r.ignored); });
+    defineUncertainty(cls);
 
     m.def("fit_line", &fitLine, py::arg("points"), py::kw_only(), py::arg("ignore") = 0, py::arg("min_zone") = false,
           py::arg("max_rms") = HUGE_VAL, py::arg("timeout") = py::none(),

@@ -1,6 +1,7 @@
 // The Python module `zfit`: every fitting family of the library, numpy
 // arrays in, result objects out, failures raised as exceptions.
 #include "binding.hpp"
+#include "uncertainty.hpp"
 
 PYBIND11_MODULE(zfit, m)
 {
@@ -21,4 +22,5 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerParabola(m);
     zpy::registerPointToPoint(m);
     zpy::registerPointToLine(m);
+    zpy::registerUncertainty(m);
 }

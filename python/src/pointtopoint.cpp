@@ -29,15 +29,29 @@ PointToPointFit fitPointToPoint(const py::object& target, const py::object& sour
     params.maxRmsError = maxRms;
     PointToPointResult result;
     FitScope scope;
+    zmet_uncertainty u{};
+    zfit_status uncertain = zmath_errFitBadMode;
     if (weights.is_none()) {
         scope.run([&] { return zmath_pointToPointFitVector(&params, to.vector(), from.vector(), result.get()); });
+        uncertain = zmet_pointToPointFitUncertainty(&params, to.data(), from.data(), to.size(), &result->xform, &u);
     } else {
         const Weights w(weights, "weights", to.size(), "pair");
         scope.run([&] {
             return zmath_pointToPointFitWeightedVector(&params, to.vector(), from.vector(), w.vector(), result.get());
         });
+        uncertain = zmet_pointToPointFitUncertaintyWeighted(&params, to.data(), from.data(), w.data(), to.size(),
+                                                            &result->xform, &u);
     }
-    return PointToPointFit(*result);
+    PointToPointFit fit(*result);
+    // dof 4 and 6 only, and only with a pair to spare for the noise.
+    if (!ZFIT_FAILED(uncertain)) {
+        const zmath_xformLinear& x = result->xform;
+        const zmath_matrix& m = x.matrix;
+        fit.uncertainty = Uncertainty(u, params.dof == 4 ? std::vector<double>{x.translation.x, x.translation.y, m.m00, m.m10}
+                                                         : std::vector<double>{x.translation.x, x.translation.y, m.m00,
+                                                                               m.m01, m.m10, m.m11});
+    }
+    return fit;
 }
 
 }  // namespace
@@ -52,7 +66,10 @@ void registerPointToPoint(py::module_& m)
                             "rms_error    RMS distance between mapped source and target points\n"
                             "             (weighted when weights were given)\n"
                             "is_valid     rms_error < max_rms\n"
-                            "apply(pts)   the transform applied to an (n, 2) array-like");
+                            "apply(pts)   the transform applied to an (n, 2) array-like\n"
+                            ZPY_UNCERTAINTY_DOC
+                            "             with dof 4: tx, ty, a, b of matrix (a, -b; b, a); with dof 6:\n"
+                            "             tx, ty, m00, m01, m10, m11");
 
     zmath_pointToPointFitParams defaults;
     zmath_pointToPointFitParams_init(&defaults);

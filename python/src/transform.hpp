@@ -3,17 +3,19 @@
 #pragma once
 
 #include "binding.hpp"
+#include "uncertainty.hpp"
 
 namespace zpy {
 
 template <class Tag>
 struct TransformFit {
     static constexpr const char* name = Tag::name;
-    using State = std::tuple<double, double, double, double, double, double, double, bool>;
+    using State = std::tuple<double, double, double, double, double, double, double, bool, Uncertainty::State>;
 
     zmath_xformLinear xform{};
     double rmsError = 0.0;
     bool isValid = false;
+    Uncertainty uncertainty;  // set by the fits that report one
 
     template <class R>
     explicit TransformFit(const R& r) : xform(r.xform), rmsError(r.rmsError), isValid(r.isValid != 0)
@@ -23,13 +25,15 @@ struct TransformFit {
     {
         auto& t = xform.translation;
         auto& m = xform.matrix;
-        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid) = s;
+        Uncertainty::State u;
+        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, u) = s;
+        uncertainty = Uncertainty(u);
     }
     State state() const
     {
         const auto& t = xform.translation;
         const auto& m = xform.matrix;
-        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid};
+        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, uncertainty.state()};
     }
 
     py::array_t<double> matrix() const
@@ -56,6 +60,7 @@ struct TransformFit {
         d["translation"] = translation();
         d["rms_error"] = rmsError;
         d["is_valid"] = isValid;
+        uncertainty.addTo(d);
         return d;
     }
 
@@ -69,6 +74,7 @@ struct TransformFit {
             .def("apply", &TransformFit::apply, py::arg("points"),
                  "The transform applied to points, an (n, 2) array-like: an (n, 2)\n"
                  "array of matrix @ p + translation.");
+        defineUncertainty(cls);
         return cls;
     }
 };

@@ -131,7 +131,9 @@ def check(clib):
             return None
         result = fit(*args, **options)
         fields = result.to_dict()
-        assert list(fields) == list(expected), context
+        # The uncertainty comes from the companion library and has tests of its own.
+        assert list(fields)[:len(expected)] == list(expected), context
+        assert list(fields)[len(expected):] in ([], ["covariance", "std_errors", "intervals"]), context
         for key, value in expected.items():
             for got in (fields[key], getattr(result, key)):
                 np.testing.assert_array_equal(got, value, err_msg="%s: %s" % (context, key))

@@ -1,0 +1,69 @@
+// Results' uncertainty as numpy arrays, and zfit.student_t_quantile.
+#include "uncertainty.hpp"
+
+namespace zpy {
+
+Uncertainty::Uncertainty(const zmet_uncertainty& u, std::vector<double> values) : values_(std::move(values))
+{
+    const auto p = static_cast<size_t>(u.parameterCount);
+    covariance_.assign(u.covariance, u.covariance + p * p);
+    stdErrors_.assign(u.standardErrors, u.standardErrors + p);
+    halfWidths_.assign(u.halfWidth95, u.halfWidth95 + p);
+    values_.resize(p);
+}
+
+py::object Uncertainty::covariance() const
+{
+    if (values_.empty()) return py::none();
+    const auto p = static_cast<py::ssize_t>(values_.size());
+    py::array_t<double> out({p, p});
+    std::copy(covariance_.begin(), covariance_.end(), out.mutable_data());
+    return out;
+}
+
+py::object Uncertainty::stdErrors() const
+{
+    if (values_.empty()) return py::none();
+    py::array_t<double> out(static_cast<py::ssize_t>(stdErrors_.size()));
+    std::copy(stdErrors_.begin(), stdErrors_.end(), out.mutable_data());
+    return out;
+}
+
+py::object Uncertainty::intervals() const
+{
+    if (values_.empty()) return py::none();
+    py::array_t<double> out({static_cast<py::ssize_t>(values_.size()), py::ssize_t{2}});
+    double* row = out.mutable_data();
+    for (size_t k = 0; k < values_.size(); ++k, row += 2) {
+        row[0] = values_[k] - halfWidths_[k];
+        row[1] = values_[k] + halfWidths_[k];
+    }
+    return out;
+}
+
+void Uncertainty::addTo(py::dict& d) const
+{
+    if (values_.empty()) return;
+    d["covariance"] = covariance();
+    d["std_errors"] = stdErrors();
+    d["intervals"] = intervals();
+}
+
+void registerUncertainty(py::module_& m)
+{
+    m.def(
+        "student_t_quantile",
+        [](double probability, double dof) {
+            double t = 0.0;
+            check(zmet_studentTQuantile(probability, dof, &t));
+            return t;
+        },
+        py::arg("probability"), py::arg("dof"),
+        "The t with P(T <= t) = probability for Student's t with dof degrees of\n"
+        "freedom (any real dof > 0): the factor from a standard error to the\n"
+        "half-width of a confidence interval, e.g. student_t_quantile(0.975, n - p)\n"
+        "for 95%. Raises ParameterError for a probability outside (0, 1) or a\n"
+        "dof that is not a finite number above 0.");
+}
+
+}  // namespace zpy

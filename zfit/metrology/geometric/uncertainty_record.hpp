@@ -31,7 +31,8 @@ zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int32_t dof, double 
     u.sigma = sigma;
     u.t95 = studentQuantile(0.975, dof);
     for (int i = 0; i < P; ++i) {
-        for (int j = 0; j < P; ++j) u.covariance[i * P + j] = covariance[i][j];
+        // Exactly symmetric, whatever rounding did to the two triangles.
+        for (int j = 0; j < P; ++j) u.covariance[i * P + j] = 0.5 * (covariance[i][j] + covariance[j][i]);
         u.standardErrors[i] = std::sqrt(covariance[i][i]);
         u.halfWidth95[i] = u.t95 * u.standardErrors[i];
     }

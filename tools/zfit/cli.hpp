@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <zfit/zfit.h>
+#include <zfit/metrology/metrology.h>
 
 namespace CLI {
 class App;
@@ -254,6 +255,15 @@ Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_
 std::string discardedText(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
 // The indices held by a zstd_vector32.
 std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+
+// ---- uncertainty of a fit ---------------------------------------------------
+
+// "31.37 ± 0.04   (95%: 31.29 .. 31.45)" for parameter k of the fit.
+std::string fmtMeasured(double value, const zmet_uncertainty& u, int parameter);
+// {"parameters": names, "covariance": [[...]], "std_errors": [...],
+//  "intervals95": [[low, high], ...], "sigma", "degreesOfFreedom", "t95"}.
+Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& names,
+                     const std::vector<double>& values);
 
 // ---- SVG figure --------------------------------------------------------------
 

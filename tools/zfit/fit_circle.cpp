@@ -1,5 +1,6 @@
 // `zfit circle`: the circle through points (free radius, fixed radius, or
-// weighted), discarding the worst points on request.
+// weighted), discarding the worst points on request; with --geometric the
+// orthogonal-distance circle and the uncertainty of its parameters.
 #include <cmath>
 #include <memory>
 
@@ -18,6 +19,8 @@ struct CircleOptions {
     double maxRmsError = HUGE_VAL;
     double fixedRadius = 1.0;
     bool fixed = false;  // --fixed-radius was given
+    bool geometric = false;
+    int32_t maxIterations = 100;
 };
 
 using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
@@ -31,9 +34,130 @@ SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weigh
     return SearchPlan::nested("circle search", n > 2 ? n - 2 : 0, n, 2);
 }
 
+// The points whose indices are not listed.
+std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded)
+{
+    std::vector<bool> drop(points.size(), false);
+    for (int32_t i : discarded) drop[static_cast<std::size_t>(i)] = true;
+    std::vector<zmath_vect> kept;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        if (!drop[i]) kept.push_back(points[i]);
+    return kept;
+}
+
+Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,
+                             const std::vector<int32_t>& ignored, const std::string& kind)
+{
+    Figure f("Geometric circle (" + kind + ")");
+    const zmet_uncertainty& u = r.uncertainty;
+    const int radiusAt = u.parameterCount - 1;
+    f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) +
+           (u.parameterCount == 3 ? " ± " + fmt(u.halfWidth95[radiusAt]) + " (95%)" : " (imposed)"));
+    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
+           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.circle(r.centre, r.radius);
+    f.cross(r.centre, "centre");
+    addPoints(f, points, ignored);
+    f.legend("geometric circle", "fit");
+    f.legend("centre", "centre");
+    return f;
+}
+
+// --geometric: the orthogonal-distance circle; with --ignore, of the points
+// the algebraic search keeps.
+int runGeometricCircle(const CircleOptions& o, const Table& table, const std::vector<zmath_vect>& points,
+                       const zmath_circleFitParams& params)
+{
+    zmet_geometricCircleParams geometric;
+    zmet_geometricCircleParams_init(&geometric);
+    geometric.maxRmsError = params.maxRmsError;
+    geometric.mode = params.mode;
+    geometric.fixedRadius = params.fixedRadius;
+    geometric.maxIterations = o.maxIterations;
+    zmet_geometricCircleResult r{};
+    std::vector<int32_t> ignored;
+    zfit_status status = zfit_ok;
+    if (o.common.weights) {
+        const std::vector<double> weights = table.column(2);
+        status = params.numIgnore != 0 ? zmath_errFitWeightedIgnore
+                                       : zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(),
+                                                                         &geometric, &r);
+    } else {
+        std::vector<zmath_vect> kept = points;
+        if (params.numIgnore != 0) {
+            CircleResult search;
+            status = search.status();
+            if (!ZFIT_FAILED(status)) {
+                Watch watch(o.common, circlePlan(params, table.count(), false));
+                status = zmath_circleFit(points.data(), table.count(), &params, &search.record);
+            }
+            if (!ZFIT_FAILED(status)) {
+                ignored = indicesOf(search.record.ignoredIndices);
+                kept = keptPoints(points, ignored);
+            }
+        }
+        if (!ZFIT_FAILED(status))
+            status = zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
+    }
+
+    Outcome out;
+    out.command = "circle";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"numIgnore", params.numIgnore},
+                      {"maxRmsError", number(params.maxRmsError)},
+                      {"mode", params.mode},
+                      {"fixedRadius", number(params.fixedRadius)},
+                      {"weighted", o.common.weights},
+                      {"geometric", true},
+                      {"maxIterations", geometric.maxIterations}};
+    const std::string kind = std::string(params.mode == 1 ? "fixed radius" : "free radius") +
+                             (o.common.weights ? ", weighted" : "");
+    if (!ZFIT_FAILED(status)) {
+        const zmet_uncertainty& u = r.uncertainty;
+        std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
+        names.resize(static_cast<std::size_t>(u.parameterCount));
+        const Json uncertainty = uncertaintyJson(u, names, {r.centre.x, r.centre.y, r.radius});
+        out.result = Json{{"isValid", r.isValid},
+                          {"centre", vectJson(r.centre)},
+                          {"radius", number(r.radius)},
+                          {"rmsError", number(r.rmsError)},
+                          {"iterations", r.iterations},
+                          {"ignoredIndices", ignored},
+                          {"covariance", uncertainty["covariance"]},
+                          {"std_errors", uncertainty["std_errors"]}};
+        out.extra = Json{{"discarded", discardedJson(ignored, points)}, {"uncertainty", uncertainty}};
+        Summary s("geometric circle fit: " + kind + ", " + std::to_string(table.rows()) + " points, " +
+                  std::to_string(ignored.size()) + " discarded");
+        s.row("centre x", fmtMeasured(r.centre.x, u, 0));
+        s.row("centre y", fmtMeasured(r.centre.y, u, 1));
+        s.row("radius", u.parameterCount == 3 ? fmtMeasured(r.radius, u, 2) : fmt(r.radius) + "   (imposed)");
+        if (u.parameterCount == 3)
+            s.row("diameter", fmt(2 * r.radius) + " ± " + fmt(2 * u.standardErrors[2]) + "   (95%: " +
+                                  fmt(2 * (r.radius - u.halfWidth95[2])) + " .. " +
+                                  fmt(2 * (r.radius + u.halfWidth95[2])) + ")");
+        s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS" + (o.common.weights ? ", weighted)" : ")"));
+        s.row("sigma", fmt(u.sigma) + "   (" + std::to_string(u.degreesOfFreedom) + " degrees of freedom, t = " +
+                           fmt(u.t95) + ")");
+        s.row("iterations", std::to_string(r.iterations));
+        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
+        s.row("discarded", discardedText(ignored, points));
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status))
+            failureFigure("circle", points, status).write(o.common.svg);
+        else
+            geometricCircleFigure(points, r, ignored, kind).write(o.common.svg);
+    }
+    return finish(out);
+}
+
 int runCircle(const CircleOptions& o)
 {
-    if (o.fixed && o.common.weights)
+    if (o.fixed && o.common.weights && !o.geometric)
         throw UsageError("circle: --fixed-radius and --weights cannot be combined (the weighted fit frees the radius)");
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
@@ -46,6 +170,7 @@ int runCircle(const CircleOptions& o)
         params.mode = 1;
         params.fixedRadius = o.fixedRadius;
     }
+    if (o.geometric) return runGeometricCircle(o, table, points, params);
 
     CircleResult result;
     zfit_status status = result.status();
@@ -135,6 +260,13 @@ void addCircleCommand(CLI::App& app, Registry& registry)
     CLI::Option* fixed = command->add_option("--fixed-radius", o->fixedRadius,
                                              "impose the radius R and fit only the centre (mode 1, fixedRadius)")
                              ->type_name("R");
+    command->add_flag("--geometric", o->geometric,
+                      "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
+                      "its parameters: standard errors and 95% intervals; with --ignore, of the points the search "
+                      "keeps");
+    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
+        ->type_name("N")
+        ->capture_default_str();
     addCommonOptions(*command, o->common, true);
     registry.add(command, [o, fixed] {
         o->fixed = fixed->count() > 0;

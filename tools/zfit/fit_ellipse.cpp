@@ -1,5 +1,6 @@
 // `zfit ellipse`: the algebraic ellipse through points, optionally leaving
-// out the N points whose omission fits best.
+// out the N points whose omission fits best; with --geometric the
+// orthogonal-distance ellipse and the uncertainty of its parameters.
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -17,6 +18,8 @@ struct EllipseOptions {
     Common common;
     int32_t numIgnore = 0;
     double maxRmsError = HUGE_VAL;
+    bool geometric = false;
+    int32_t maxIterations = 100;
 };
 
 using EllipseResult =
@@ -49,6 +52,112 @@ EllipseParts partsOf(const zmath_shapeEllipse& e)
     return p;
 }
 
+Figure geometricEllipseFigure(const std::vector<zmath_vect>& points, const zmet_geometricEllipseResult& r,
+                              const std::vector<int32_t>& ignored)
+{
+    const zmath_shapeEllipse& e = r.ellipse;
+    const zmet_uncertainty& u = r.uncertainty;
+    Figure f("Geometric ellipse");
+    f.note("centre " + fmtPoint(e.center) + ", radii " + fmt(e.radius1) + " ± " + fmt(u.halfWidth95[2]) + " and " +
+           fmt(e.radius2) + " ± " + fmt(u.halfWidth95[3]) + " (95%), angle " + fmtAngle(e.angle));
+    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
+           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.ellipse(e.center, e.radius1, e.radius2, e.angle);
+    f.cross(e.center, "centre");
+    addPoints(f, points, ignored);
+    f.legend("geometric ellipse", "fit");
+    f.legend("centre", "centre");
+    return f;
+}
+
+// --geometric: the orthogonal-distance ellipse; with --ignore, of the points
+// the subset search keeps.
+int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::vector<zmath_vect>& points,
+                        const zmath_ellipseFitParams& params)
+{
+    zmet_geometricEllipseParams geometric;
+    zmet_geometricEllipseParams_init(&geometric);
+    geometric.maxRmsError = params.maxRmsError;
+    geometric.maxIterations = o.maxIterations;
+    zmet_geometricEllipseResult r{};
+    std::vector<int32_t> ignored;
+    std::vector<zmath_vect> kept = points;
+    zfit_status status = zfit_ok;
+    if (params.numIgnore != 0) {
+        EllipseResult search;
+        status = search.status();
+        if (!ZFIT_FAILED(status)) {
+            Watch watch(o.common, ellipsePlan(params.numIgnore, table.count()));
+            status = zmath_ellipseFit(points.data(), table.count(), &params, &search.record);
+        }
+        if (!ZFIT_FAILED(status)) {
+            ignored = indicesOf(search.record.ignoredIndices);
+            std::vector<bool> drop(points.size(), false);
+            for (int32_t i : ignored) drop[static_cast<std::size_t>(i)] = true;
+            kept.clear();
+            for (std::size_t i = 0; i < points.size(); ++i)
+                if (!drop[i]) kept.push_back(points[i]);
+        }
+    }
+    if (!ZFIT_FAILED(status))
+        status = zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
+
+    Outcome out;
+    out.command = "ellipse";
+    out.common = &o.common;
+    out.count = table.rows();
+    out.status = status;
+    out.valid = r.isValid != 0;
+    out.params = Json{{"numIgnore", params.numIgnore},
+                      {"maxRmsError", number(params.maxRmsError)},
+                      {"geometric", true},
+                      {"maxIterations", geometric.maxIterations}};
+    if (!ZFIT_FAILED(status)) {
+        const zmath_shapeEllipse& e = r.ellipse;
+        const zmet_uncertainty& u = r.uncertainty;
+        const Json uncertainty = uncertaintyJson(u, {"center.x", "center.y", "radius1", "radius2", "angle"},
+                                                 {e.center.x, e.center.y, e.radius1, e.radius2, e.angle});
+        out.result = Json{{"isValid", r.isValid},
+                          {"ellipse",
+                           {{"center", vectJson(e.center)},
+                            {"radius1", number(e.radius1)},
+                            {"radius2", number(e.radius2)},
+                            {"angle", number(e.angle)}}},
+                          {"rmsError", number(r.rmsError)},
+                          {"iterations", r.iterations},
+                          {"ignoredIndices", ignored},
+                          {"covariance", uncertainty["covariance"]},
+                          {"std_errors", uncertainty["std_errors"]}};
+        out.extra = Json{{"discarded", discardedJson(ignored, points)},
+                         {"angleDegrees", number(e.angle * 180.0 / std::numbers::pi)},
+                         {"uncertainty", uncertainty}};
+        Summary s("geometric ellipse fit: " + std::to_string(table.rows()) + " points, " +
+                  std::to_string(ignored.size()) + " discarded");
+        s.row("centre x", fmtMeasured(e.center.x, u, 0));
+        s.row("centre y", fmtMeasured(e.center.y, u, 1));
+        s.row("radius1", fmtMeasured(e.radius1, u, 2) + "   (semi-major, along the angle)");
+        s.row("radius2", fmtMeasured(e.radius2, u, 3));
+        const double degrees = 180.0 / std::numbers::pi;
+        s.row("angle", fmt(e.angle * degrees) + " ± " + fmt(u.standardErrors[4] * degrees) + " deg   (95%: " +
+                           fmt((e.angle - u.halfWidth95[4]) * degrees) + " .. " +
+                           fmt((e.angle + u.halfWidth95[4]) * degrees) + ")");
+        s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS)");
+        s.row("sigma", fmt(u.sigma) + "   (" + std::to_string(u.degreesOfFreedom) + " degrees of freedom, t = " +
+                           fmt(u.t95) + ")");
+        s.row("iterations", std::to_string(r.iterations));
+        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
+        s.row("discarded", discardedText(ignored, points));
+        out.summary = s.text();
+    }
+    if (!o.common.svg.empty()) {
+        if (ZFIT_FAILED(status))
+            failureFigure("ellipse", points, status).write(o.common.svg);
+        else
+            geometricEllipseFigure(points, r, ignored).write(o.common.svg);
+    }
+    return finish(out);
+}
+
 int runEllipse(const EllipseOptions& o)
 {
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
@@ -58,6 +167,7 @@ int runEllipse(const EllipseOptions& o)
     zmath_ellipseFitParams_init(&params);
     params.numIgnore = o.numIgnore;
     params.maxRmsError = o.maxRmsError;
+    if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
     EllipseResult result;
     zfit_status status = result.status();
@@ -145,6 +255,13 @@ void addEllipseCommand(CLI::App& app, Registry& registry)
         ->capture_default_str();
     command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
         ->type_name("R")
+        ->capture_default_str();
+    command->add_flag("--geometric", o->geometric,
+                      "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
+                      "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                      "search keeps");
+    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
+        ->type_name("N")
         ->capture_default_str();
     addCommonOptions(*command, o->common, false);
     registry.add(command, [o] { return runEllipse(*o); });

@@ -23,10 +23,10 @@ endif()
 
 file(GLOB pcdir LIST_DIRECTORIES true ${prefix}/lib*/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
-execute_process(COMMAND pkg-config --cflags --libs zfit OUTPUT_VARIABLE flags RESULT_VARIABLE r
+execute_process(COMMAND pkg-config --cflags --libs zfit-metrology zfit OUTPUT_VARIABLE flags RESULT_VARIABLE r
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT r EQUAL 0)
-  message(FATAL_ERROR "pkg-config does not know zfit")
+  message(FATAL_ERROR "pkg-config does not know zfit and zfit-metrology")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
 file(GLOB libdir LIST_DIRECTORIES true ${prefix}/lib*)

@@ -1,5 +1,7 @@
-/* A program outside the project that fits a line through the installed library. */
+/* A program outside the project that fits a line through the installed
+ * library, and a geometric circle through its companion. */
 #include <math.h>
+#include <zfit/metrology/metrology.h>
 #include <zfit/zfit.h>
 
 int main(void)
@@ -15,5 +17,13 @@ int main(void)
     status = zmath_lineFit(points, 3, &params, &result);
     ok = !ZFIT_FAILED(status) && result.isValid == 1 && fabs(result.line.d - sqrt(0.5)) < 1e-12;
     zmath_lineFitResult_destruct(&result);
+    {
+        const zmath_vect arc[4] = {{5.0, 0.0}, {3.0, 4.0}, {0.0, 5.0}, {-4.0, 3.0}};
+        zmet_geometricCircleParams circleParams;
+        zmet_geometricCircleResult circle;
+        zmet_geometricCircleParams_init(&circleParams);
+        ok = ok && !ZFIT_FAILED(zmet_geometricCircleFit(arc, 4, &circleParams, &circle)) &&
+             fabs(circle.radius - 5.0) < 1e-9 && circle.uncertainty.parameterCount == 3;
+    }
     return ok ? 0 : 1;
 }

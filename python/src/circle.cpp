@@ -51,17 +51,6 @@ struct CircleFit {
 
 using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
 
-// The points not listed in `discarded`.
-std::vector<zmath_vect> keptPoints(const Points& pts, const std::vector<int32_t>& discarded)
-{
-    std::vector<bool> drop(static_cast<size_t>(pts.size()), false);
-    for (int32_t i : discarded) drop[static_cast<size_t>(i)] = true;
-    std::vector<zmath_vect> kept;
-    for (int32_t i = 0; i < pts.size(); ++i)
-        if (!drop[static_cast<size_t>(i)]) kept.push_back(pts.data()[i]);
-    return kept;
-}
-
 // The geometric circle; with ignore > 0, of the points the algebraic search
 // keeps.
 CircleFit fitGeometric(const Points& pts, const py::object& weights, const zmath_circleFitParams& params,

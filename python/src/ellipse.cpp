@@ -84,10 +84,7 @@ EllipseFit fitGeometric(const Points& pts, const py::object& weights, const zmat
         EllipseResult search;
         scope.run([&] { return zmath_ellipseFitVector(pts.vector(), &params, search.get()); });
         discarded = indicesOf(search->ignoredIndices);
-        std::vector<bool> drop(static_cast<size_t>(pts.size()), false);
-        for (int32_t i : discarded) drop[static_cast<size_t>(i)] = true;
-        for (int32_t i = 0; i < pts.size(); ++i)
-            if (!drop[static_cast<size_t>(i)]) kept.push_back(pts.data()[i]);
+        kept = keptPoints(pts, discarded);
     }
     const zmath_vect* data = params.numIgnore != 0 ? kept.data() : pts.data();
     const auto count = params.numIgnore != 0 ? static_cast<int32_t>(kept.size()) : pts.size();

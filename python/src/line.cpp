@@ -64,11 +64,7 @@ LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double m
     if (!minZone) {
         // The least-squares line's uncertainty from the points it kept; none
         // when they are too few to estimate the noise.
-        std::vector<bool> drop(static_cast<size_t>(pts.size()), false);
-        for (int32_t i : fit.ignored) drop[static_cast<size_t>(i)] = true;
-        std::vector<zmath_vect> kept;
-        for (int32_t i = 0; i < pts.size(); ++i)
-            if (!drop[static_cast<size_t>(i)]) kept.push_back(pts.data()[i]);
+        const std::vector<zmath_vect> kept = keptPoints(pts, fit.ignored);
         zmet_uncertainty u{};
         if (!ZFIT_FAILED(zmet_lineFitUncertainty(kept.data(), static_cast<int32_t>(kept.size()), &result->line, &u)))
             fit.uncertainty = Uncertainty(u, {fit.angle, fit.distance});

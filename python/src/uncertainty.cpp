@@ -49,6 +49,16 @@ void Uncertainty::addTo(py::dict& d) const
     d["intervals"] = intervals();
 }
 
+std::vector<zmath_vect> keptPoints(const Points& points, const std::vector<int32_t>& discarded)
+{
+    std::vector<bool> drop(static_cast<size_t>(points.size()), false);
+    for (int32_t i : discarded) drop[static_cast<size_t>(i)] = true;
+    std::vector<zmath_vect> kept;
+    for (int32_t i = 0; i < points.size(); ++i)
+        if (!drop[static_cast<size_t>(i)]) kept.push_back(points.data()[i]);
+    return kept;
+}
+
 void registerUncertainty(py::module_& m)
 {
     m.def(

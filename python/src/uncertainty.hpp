@@ -53,6 +53,10 @@ void defineUncertainty(py::class_<R>& cls)
     "std_errors  (p,) their standard errors, or None\n"                           \
     "intervals   (p, 2) their 95% confidence intervals (low, high), or None\n"
 
+// The points not listed in `discarded`: what a geometric fit or the
+// line's uncertainty takes after an outlier search.
+std::vector<zmath_vect> keptPoints(const Points& points, const std::vector<int32_t>& discarded);
+
 void registerUncertainty(py::module_& m);
 
 }  // namespace zpy

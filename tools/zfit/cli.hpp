@@ -264,6 +264,11 @@ std::string fmtMeasured(double value, const zmet_uncertainty& u, int parameter);
 //  "intervals95": [[low, high], ...], "sigma", "degreesOfFreedom", "t95"}.
 Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& names,
                      const std::vector<double>& values);
+// "0.0184   (117 degrees of freedom, t = 1.98)".
+std::string sigmaText(const zmet_uncertainty& u);
+// The points whose indices are not listed: what a geometric fit takes after
+// an outlier search.
+std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
 
 // ---- SVG figure --------------------------------------------------------------
 

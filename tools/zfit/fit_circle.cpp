@@ -34,17 +34,6 @@ SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weigh
     return SearchPlan::nested("circle search", n > 2 ? n - 2 : 0, n, 2);
 }
 
-// The points whose indices are not listed.
-std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded)
-{
-    std::vector<bool> drop(points.size(), false);
-    for (int32_t i : discarded) drop[static_cast<std::size_t>(i)] = true;
-    std::vector<zmath_vect> kept;
-    for (std::size_t i = 0; i < points.size(); ++i)
-        if (!drop[i]) kept.push_back(points[i]);
-    return kept;
-}
-
 Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,
                              const std::vector<int32_t>& ignored, const std::string& kind)
 {
@@ -139,8 +128,7 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
                                   fmt(2 * (r.radius - u.halfWidth95[2])) + " .. " +
                                   fmt(2 * (r.radius + u.halfWidth95[2])) + ")");
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS" + (o.common.weights ? ", weighted)" : ")"));
-        s.row("sigma", fmt(u.sigma) + "   (" + std::to_string(u.degreesOfFreedom) + " degrees of freedom, t = " +
-                           fmt(u.t95) + ")");
+        s.row("sigma", sigmaText(u));
         s.row("iterations", std::to_string(r.iterations));
         s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
         s.row("discarded", discardedText(ignored, points));

@@ -92,11 +92,7 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
         }
         if (!ZFIT_FAILED(status)) {
             ignored = indicesOf(search.record.ignoredIndices);
-            std::vector<bool> drop(points.size(), false);
-            for (int32_t i : ignored) drop[static_cast<std::size_t>(i)] = true;
-            kept.clear();
-            for (std::size_t i = 0; i < points.size(); ++i)
-                if (!drop[i]) kept.push_back(points[i]);
+            kept = keptPoints(points, ignored);
         }
     }
     if (!ZFIT_FAILED(status))
@@ -142,8 +138,7 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
                            fmt((e.angle - u.halfWidth95[4]) * degrees) + " .. " +
                            fmt((e.angle + u.halfWidth95[4]) * degrees) + ")");
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS)");
-        s.row("sigma", fmt(u.sigma) + "   (" + std::to_string(u.degreesOfFreedom) + " degrees of freedom, t = " +
-                           fmt(u.t95) + ")");
+        s.row("sigma", sigmaText(u));
         s.row("iterations", std::to_string(r.iterations));
         s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
         s.row("discarded", discardedText(ignored, points));

@@ -31,13 +31,13 @@ namespace {
 // C = sigma^2 G (J^T W J)^-1 G^T into the record; false when J^T W J is
 // singular.
 template <int P>
-bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int32_t observations, zmet_uncertainty& out)
+bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int64_t observations, zmet_uncertainty& out)
 {
     normal.mirror();
     Matrix<P> factor{};
     if (choleskyFactor<P>(normal.jtj, factor) < P) return false;
-    const int32_t dof = observations - P;
-    const double variance = normal.rss / dof;
+    const int64_t dof = observations - P;
+    const double variance = normal.rss / static_cast<double>(dof);
     Matrix<P> covariance = congruence<P>(g, choleskyInverse<P>(factor));
     for (auto& row : covariance)
         for (double& value : row) value *= variance;
@@ -121,7 +121,8 @@ zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* sou
             sumV += w * source[i].y;
         }
     }
-    if (2 * pairs < P + 1) return zmet_errTooFewPoints;
+    const int64_t observations = 2 * static_cast<int64_t>(pairs);
+    if (observations < P + 1) return zmet_errTooFewPoints;
     const zmath_matrix& m = xf.matrix;
     for (double value : {xf.translation.x, xf.translation.y, m.m00, m.m01, m.m10, m.m11})
         if (!std::isfinite(value)) return zmath_errFitSolveFailed;
@@ -135,7 +136,7 @@ zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* sou
         const double ry = target[i].y - (m.m10 * p.x + m.m11 * p.y + xf.translation.y);
         addPair<P>(normal, p.x - centroid.x, p.y - centroid.y, rx, ry, w);
     }
-    return linearUncertainty<P>(normal, translationChange<P>(centroid), 2 * pairs, out) ? zfit_ok
+    return linearUncertainty<P>(normal, translationChange<P>(centroid), observations, out) ? zfit_ok
                                                                                           : zmath_errFitSolveFailed;
 }
 

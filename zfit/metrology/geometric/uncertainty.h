@@ -44,7 +44,8 @@ ZFIT_EXTERN_C_BEGIN
 typedef struct zmet_uncertainty {
     /* p, the number of parameters; 0 when no uncertainty was formed. */
     int32_t parameterCount;
-    /* n - p: observations of positive weight less parameters (>= 1). */
+    /* n - p: observations of positive weight less parameters (>= 1;
+     * INT32_MAX when larger). */
     int32_t degreesOfFreedom;
     /* sigma = sqrt(RSS / (n - p)): the residuals' estimated standard
      * deviation (of unit weight when weighted), in the units of the points. */

@@ -3,9 +3,11 @@
 // frame the geometric fits work in.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <climits>
 
 #include <zfit/metrology/geometric/uncertainty.h>
 
@@ -20,16 +22,18 @@ double studentQuantile(double probability, double degreesOfFreedom);
 
 // The record for covariance C of P parameters with dof degrees of freedom
 // and residual standard deviation sigma. An infinite variance gives an
-// infinite standard error and half-width.
+// infinite standard error and half-width. The record's 32-bit count of
+// degrees of freedom saturates (beyond a billion the t quantile is the
+// normal one to nine digits anyway).
 template <int P>
-zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int32_t dof, double sigma)
+zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int64_t dof, double sigma)
 {
     static_assert(P <= ZMET_MAX_PARAMETERS);
     zmet_uncertainty u{};
     u.parameterCount = P;
-    u.degreesOfFreedom = dof;
+    u.degreesOfFreedom = static_cast<int32_t>(std::min<int64_t>(dof, INT32_MAX));
     u.sigma = sigma;
-    u.t95 = studentQuantile(0.975, dof);
+    u.t95 = studentQuantile(0.975, static_cast<double>(dof));
     for (int i = 0; i < P; ++i) {
         // Exactly symmetric, whatever rounding did to the two triangles.
         for (int j = 0; j < P; ++j) u.covariance[i * P + j] = 0.5 * (covariance[i][j] + covariance[j][i]);

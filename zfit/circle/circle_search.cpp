@@ -149,7 +149,8 @@ private:
             ranks_[r] = zfit_circleRank{p_[r], zsvc::dot(offset, offset), r};
         }
         std::sort(ranks_, ranks_ + n_, [](const zfit_circleRank& a, const zfit_circleRank& b) {
-            return zfit_circleRank_compare_(a, b) < 0;
+            const int order = zfit_circleRank_compare_(a, b);
+            return order < 0 || (order == 0 && a.index < b.index);
         });
 
         ZFIT_TRY(window_.start(centre));

@@ -9,24 +9,23 @@
 // not needed. The width of a point set across a direction is largest minus
 // smallest offset, a function of the direction that is concave between the
 // directions of its convex hull's edges; its minimum is therefore taken at
-// the direction of a hull edge (the rotating-calipers argument of
-// Houle and Toussaint). So:
+// the direction of a hull edge (the rotating-calipers argument of Houle and
+// Toussaint). So:
 //   1. the convex hull (Andrew's monotone chain) and the width across every
 //      hull edge (rotating calipers), O(n log n);
 //   2. the hull edges whose width is within rounding of the smallest;
-//   3. the pairs of points parallel to such an edge (to within rounding):
-//      these, and only these, are the pairs whose strip can be the
-//      narrowest, and each is scored exactly as the pair loop scores it
-//      (unit normal of point j - point i, offsets of all points, half their
-//      spread);
-//   4. the narrowest of those, the first pair in the order of i, then j,
-//      among equal widths, gives the line: along point j - point i, midway
-//      between the extreme offsets.
-// Step 3 meets many pairs only when many points lie on one line parallel to
-// the winning edge (pixel rows, collinear points); a strip of width 0 ends
-// it at once, and it stops comparing after a bounded number of offsets,
-// which only collinear points that are not exactly collinear can reach:
-// their strips differ in rounding alone.
+//   3. for each such edge the first pair of points, in the order of i, then
+//      j, that is parallel to it to within rounding: every such pair spans
+//      a strip as narrow as the edge's, up to rounding, so the first of them
+//      is the one the pair loop keeps among equals. It is scored exactly as
+//      the pair loop scores it (unit normal of point j - point i, offsets of
+//      all points, half their spread);
+//   4. the narrowest of those, the first pair among equal widths, gives the
+//      line: along point j - point i, midway between the extreme offsets.
+// Pairs that are not parallel to a narrowest edge span strictly wider
+// strips; only where their excess is itself within rounding (points that
+// are collinear but not exactly so) can the plain loop keep one of them
+// instead, with a width that differs in its last digits.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -58,10 +57,10 @@ public:
     {
         const std::span<const int32_t> first = c.extremes->first(), last = c.extremes->last();
         zfit::line::Incumbent& incumbent = *search.incumbent;
+        const auto offset = [&](int32_t k) { return zsvc::dot(search.p[k], c.normal); };
         for (int32_t s = 0; s <= m_; ++s) {
-            // The keys are minus the offsets.
-            const double top = -c.keys[first[static_cast<size_t>(s)]];
-            const double bottom = -c.keys[last[static_cast<size_t>(s)]];
+            const double top = offset(first[static_cast<size_t>(s)]);
+            const double bottom = offset(last[static_cast<size_t>(s)]);
             const double halfWidth = std::fabs(top - bottom) * 0.5;
             const zfit::line::Location at{c.first.i, c.first.j, s};
             if (!incumbent.beatenBy(halfWidth, at)) continue;
@@ -148,8 +147,6 @@ public:
         ZFIT_TRY(widths_.allocate(int64_t{n_} + 1));
         ZFIT_TRY(keyed_.allocate(n_));
         ZFIT_TRY(position_.allocate(n_));
-        ZFIT_TRY(support_.allocate(n_));
-        ZFIT_TRY(partners_.allocate(n_));
         for (int32_t k = 0; k < n_; ++k) sorted_[static_cast<size_t>(k)] = k;
         std::sort(sorted_.data(), sorted_.data() + n_, [this](int32_t a, int32_t b) {
             if (p_[a].x != p_[b].x) return p_[a].x < p_[b].x;
@@ -179,7 +176,7 @@ public:
             });
             if (seen) continue;
             if (directionsDone < 4) done[directionsDone++] = along;
-            ZFIT_TRY(searchParallelPairs(along));
+            ZFIT_TRY(firstParallelPair(along));
         }
         if (bestI_ < 0) return zmath_errDegenerate;
 
@@ -204,10 +201,6 @@ private:
         int32_t index;
     };
 
-    // How many offsets the comparison of tied pairs may compute before it
-    // settles for the narrowest found.
-    static constexpr int64_t offsetBudget = int64_t{1} << 26;
-
     // Rotating calipers: widths_[e] = the largest distance of a hull vertex
     // from the line of edge e. Returns the smallest.
     double edgeWidths(std::span<const int32_t> hull)
@@ -230,9 +223,11 @@ private:
         return narrowest;
     }
 
-    // Every pair of points parallel to `along` (to within rounding), in the
-    // order of i, then j, scored as the pair loop scores it.
-    zfit_status searchParallelPairs(const zmath_vect& along)
+    // The first pair of points, in the order of i, then j, parallel to
+    // `along` to within rounding, scored as the pair loop scores it. Every
+    // such pair spans a strip as narrow as the edge's, up to rounding, so
+    // among them the spec of ties, first pair first, picks this one.
+    zfit_status firstParallelPair(const zmath_vect& along)
     {
         const double length = zsvc::length(along);
         const zmath_vect unit{along.x / length, along.y / length};
@@ -242,46 +237,36 @@ private:
             return a.key < b.key || (a.key == b.key && a.index < b.index);
         });
         for (int32_t r = 0; r < n_; ++r) position_[static_cast<size_t>(keyed[r].index)] = r;
-
-        // Only points near the two supporting lines can hold an extreme
-        // offset of a direction this close to `along`.
-        const double lowest = keyed[0].key, highest = keyed[n_ - 1].key, margin = 4.0 * rounding_;
-        int32_t supportSize = 0;
-        for (int32_t r = 0; r < n_; ++r)
-            if (keyed[r].key <= lowest + margin || keyed[r].key >= highest - margin)
-                support_[static_cast<size_t>(supportSize++)] = keyed[r].index;
-        const std::span<const int32_t> support(support_.data(), static_cast<size_t>(supportSize));
-        // A pair is parallel enough when its direction turns the extreme
-        // offsets by less than the margin across the whole point set.
+        // A pair is parallel enough when its direction turns the offsets of
+        // the whole point set by less than the rounding.
         const double diameter = 3.0 * scale_;
-
         for (int32_t i = 0; i < n_; ++i) {
-            // The partners j > i whose key lies within rounding of i's.
-            int32_t partners = 0;
+            // Among the points whose key lies within rounding of i's, the
+            // smallest j > i that is parallel enough.
+            int32_t firstJ = INT32_MAX;
             const int32_t at = position_[static_cast<size_t>(i)];
             const double key = keyed[at].key;
-            for (int32_t r = at - 1; r >= 0 && key - keyed[r].key <= rounding_; --r)
-                if (keyed[r].index > i) partners_[static_cast<size_t>(partners++)] = keyed[r].index;
-            for (int32_t r = at + 1; r < n_ && keyed[r].key - key <= rounding_; ++r)
-                if (keyed[r].index > i) partners_[static_cast<size_t>(partners++)] = keyed[r].index;
-            std::sort(partners_.data(), partners_.data() + partners);
-            for (int32_t q = 0; q < partners; ++q) {
-                const int32_t j = partners_[static_cast<size_t>(q)];
+            const auto consider = [&](int32_t j) {
+                if (j <= i || j >= firstJ) return;
                 const zmath_vect dir = zsvc::subtract(p_[j], p_[i]);
-                if (dir.x == 0.0 && dir.y == 0.0) continue;  // equal points propose nothing
-                if (std::fabs(cross(unit, dir)) * diameter > 2.0 * rounding_ * zsvc::length(dir)) continue;
-                if (spent_ > offsetBudget || bestHalfWidth_ == 0.0) return zfit_ok;
-                PairStrip strip;
-                ZFIT_TRY(scorePair(p_, i, j, support, &strip));
-                spent_ += supportSize;
-                // Strictly narrower, or as narrow and earlier in pair order.
-                const bool earlier = i < bestI_ || (i == bestI_ && j < bestJ_);
-                if (strip.halfWidth < bestHalfWidth_ || (strip.halfWidth == bestHalfWidth_ && earlier)) {
-                    bestHalfWidth_ = strip.halfWidth;
-                    bestI_ = i;
-                    bestJ_ = j;
-                }
+                if (dir.x == 0.0 && dir.y == 0.0) return;  // equal points propose nothing
+                if (std::fabs(cross(unit, dir)) * diameter > 2.0 * rounding_ * zsvc::length(dir)) return;
+                firstJ = j;
+            };
+            for (int32_t r = at - 1; r >= 0 && key - keyed[r].key <= rounding_; --r) consider(keyed[r].index);
+            for (int32_t r = at + 1; r < n_ && keyed[r].key - key <= rounding_; ++r) consider(keyed[r].index);
+            if (firstJ == INT32_MAX) continue;
+            for (int32_t k = 0; k < n_; ++k) sorted_[static_cast<size_t>(k)] = k;
+            PairStrip strip;
+            ZFIT_TRY(scorePair(p_, i, firstJ, sorted_.span(), &strip));
+            // Strictly narrower, or as narrow and earlier in pair order.
+            const bool earlier = i < bestI_ || (i == bestI_ && firstJ < bestJ_);
+            if (strip.halfWidth < bestHalfWidth_ || (strip.halfWidth == bestHalfWidth_ && earlier)) {
+                bestHalfWidth_ = strip.halfWidth;
+                bestI_ = i;
+                bestJ_ = firstJ;
             }
+            return zfit_ok;
         }
         return zfit_ok;
     }
@@ -289,10 +274,9 @@ private:
     const zmath_vect* p_;
     int32_t n_;
     double scale_ = 0.0, rounding_ = 0.0;
-    zsvc::Scratch<int32_t> sorted_, hull_, position_, support_, partners_;
+    zsvc::Scratch<int32_t> sorted_, hull_, position_;
     zsvc::Scratch<double> widths_;
     zsvc::Scratch<Keyed> keyed_;
-    int64_t spent_ = 0;
     double bestHalfWidth_ = HUGE_VAL;
     int32_t bestI_ = -1, bestJ_ = -1;
 };

@@ -12,15 +12,18 @@
 //   - a window depends only on the m + 1 highest and m + 1 lowest ranks, and
 //     those are kept by a partial ranking (zsvc::RankExtremes), never by a
 //     full sort;
-//   - within one first index i, the directions are visited in order of
-//     angle, so that from one candidate to the next the extremes change by a
-//     point or two and are repaired rather than found afresh; equal scores
-//     are still resolved in the order of j, so the answer is the one the
-//     plain loop gives;
-//   - the offsets are computed over coordinate arrays the compiler
-//     vectorises, exactly as the dot product of each point with the normal.
-// The attention check is polled once per first index i, before its
-// candidates are searched.
+//   - the candidates are visited in order of angle (all pairs at once, or
+//     blocks of first indices for very many points), so that from one
+//     candidate to the next the extremes change by a point or two and are
+//     repaired rather than found afresh; while the normal has turned too
+//     little for any point to cross into or out of the extremes, only the
+//     extremes' own offsets are computed again;
+//   - equal scores are resolved by the plain loop's order (i, then j, then
+//     s), so the answer is the one the plain loop gives;
+//   - the offsets are computed over coordinate arrays, two points per
+//     instruction, exactly as the dot product of each point with the normal.
+// The attention check is polled once per first index: the polls of a block
+// are spread evenly over its candidates, the first before any of them.
 //
 // What differs between the two fits is a policy:
 //   void reserve(zsvc::Arena& arena, int32_t n, int32_t m)
@@ -44,6 +47,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 #include <zfit/frame/status.hpp>
@@ -64,7 +68,8 @@ struct Location {
 struct Candidate {
     Location first;                       // the location of window s = 0
     zmath_vect direction;                 // point j - point i
-    const double* keys;                   // minus the offset of every point
+    zmath_vect normal;                    // the normal the points are ranked on
+    const double* keys;                   // minus the offsets (not kept up to date for every point)
     const zsvc::RankExtremes* extremes;   // ranks 0..m and n-m-1..n-1
     bool freshRanking;                    // the extremes were found afresh (no middle changes reported)
     bool changedRanking;                  // the extremes differ from the previous candidate's
@@ -151,6 +156,12 @@ struct PairSearch {
     Incumbent* incumbent = nullptr;
 };
 
+inline double squaredDistance(const zmath_vect& a, const zmath_vect& b)
+{
+    const zmath_vect d = zsvc::subtract(a, b);
+    return zsvc::dot(d, d);
+}
+
 // A monotone stand-in for the angle of a vector, in [0, 4): cheap, and
 // enough to visit directions in order of angle.
 inline double pseudoAngle(const zmath_vect& v)
@@ -161,10 +172,13 @@ inline double pseudoAngle(const zmath_vect& v)
     return 2.0 - t;
 }
 
-struct DirectionOrder {
+struct PairOrder {
     double angle;
-    int32_t j;
+    int32_t i, j;
 };
+
+// The most candidate pairs sorted by angle at a time (16 bytes each).
+constexpr int64_t kBlockPairs = int64_t{1} << 21;
 
 // The search frame: input checks, work storage, the pair loop with its
 // attention poll, the ranking of each candidate and the final verdict.
@@ -183,12 +197,16 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     if (!zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
 
     const size_t count = static_cast<size_t>(n);
+    // The candidates of a block of first indices, visited in order of angle.
+    const int64_t pairs = int64_t{n} * (n - 1) / 2;
+    const int64_t blockCapacity = std::max<int64_t>(std::min<int64_t>(pairs, kBlockPairs), n);
     zsvc::Arena arena;
     const auto xsSlot = arena.reserve<double>(n), ysSlot = arena.reserve<double>(n), keysSlot = arena.reserve<double>(n);
     const auto firstSlot = arena.reserve<int32_t>(int64_t{m} + 1), lastSlot = arena.reserve<int32_t>(int64_t{m} + 1);
     const auto orderSlot = arena.reserve<int32_t>(n);
     const auto memberSlot = arena.reserve<uint8_t>(n);
-    const auto directionsSlot = arena.reserve<DirectionOrder>(n);
+    const auto inFirstSlot = arena.reserve<uint64_t>(n), inLastSlot = arena.reserve<uint64_t>(n);
+    const auto candidatesSlot = arena.reserve<PairOrder>(blockCapacity);
     const int64_t hitCapacity = static_cast<int64_t>(zsvc::RankExtremes::hitCapacity(static_cast<size_t>(m) + 1));
     const auto lowHitsSlot = arena.reserve<int32_t>(hitCapacity), highHitsSlot = arena.reserve<int32_t>(hitCapacity);
     policy.reserve(arena, n, m);
@@ -196,7 +214,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     const std::span<double> xs = arena.span<double>(xsSlot), ys = arena.span<double>(ysSlot);
     const std::span<double> keys = arena.span<double>(keysSlot);
     const std::span<uint8_t> member = arena.span<uint8_t>(memberSlot);
-    const std::span<DirectionOrder> directions = arena.span<DirectionOrder>(directionsSlot);
+    const std::span<PairOrder> candidates = arena.span<PairOrder>(candidatesSlot);
     // The result's index vector gets room for its final size here, so that
     // no improvement of the search allocates; what it holds stays until a
     // window is found.
@@ -206,40 +224,68 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
         ZFIT_TRY(zstd_vector32_resize(ignoredIndices, m));
         ZFIT_TRY(zstd_vector32_resize(ignoredIndices, previousSize));
     }
+    double largest = 0.0;
+    zmath_vect low{p[0]}, high{p[0]};
     for (size_t k = 0; k < count; ++k) {
         xs[k] = p[k].x;
         ys[k] = p[k].y;
+        largest = std::max({largest, std::fabs(p[k].x), std::fabs(p[k].y)});
+        low = {std::min(low.x, p[k].x), std::min(low.y, p[k].y)};
+        high = {std::max(high.x, p[k].x), std::max(high.y, p[k].y)};
     }
+    // Two points' offsets move against each other by at most the diameter
+    // times the turn of the unit normal; a key carries rounding of a few
+    // units of the largest coordinate.
+    const double diameter = zsvc::length(zsvc::subtract(high, low));
+    const double keyRounding = 64.0 * std::numeric_limits<double>::epsilon() * largest;
 
     Incumbent incumbent(rmsError, ignoredIndices, m);
     const PairSearch search{p, n, m, xs, ys, member, &incumbent};
     ZFIT_TRY(policy.begin(arena, search));
     zsvc::RankExtremes ranking(arena.span<int32_t>(firstSlot), arena.span<int32_t>(lastSlot), member,
+                               arena.span<uint64_t>(inFirstSlot), arena.span<uint64_t>(inLastSlot),
                                arena.span<int32_t>(orderSlot), arena.span<int32_t>(lowHitsSlot),
                                arena.span<int32_t>(highHitsSlot));
     bool anyCandidate = false;
 
-    for (int32_t i = 0; i < n; ++i) {
-        ZFIT_TRY(zsys_attention_check());
-        // The directions of this pass in order of the normal's angle.
-        int32_t pending = 0;
-        for (int32_t j = i + 1; j < n; ++j) {
-            const zmath_vect dir = zsvc::subtract(p[j], p[i]);
-            if (dir.x == 0.0 && dir.y == 0.0) continue;  // the two points are equal
-            directions[static_cast<size_t>(pending++)] = {pseudoAngle({-dir.y, dir.x}), j};
-        }
-        std::sort(directions.begin(), directions.begin() + pending, [](const DirectionOrder& a, const DirectionOrder& b) {
-            return a.angle < b.angle || (a.angle == b.angle && a.j < b.j);
+    for (int32_t blockStart = 0; blockStart < n;) {
+        // A block of first indices whose pairs fit the storage.
+        int64_t pending = 0;
+        int32_t blockEnd = blockStart;
+        for (; blockEnd < n && (blockEnd == blockStart || pending + (n - 1 - blockEnd) <= blockCapacity); ++blockEnd)
+            for (int32_t j = blockEnd + 1; j < n; ++j) {
+                const zmath_vect dir = zsvc::subtract(p[j], p[blockEnd]);
+                if (dir.x == 0.0 && dir.y == 0.0) continue;  // the two points are equal
+                candidates[static_cast<size_t>(pending++)] = {pseudoAngle({-dir.y, dir.x}), blockEnd, j};
+            }
+        std::sort(candidates.begin(), candidates.begin() + pending, [](const PairOrder& a, const PairOrder& b) {
+            if (a.angle != b.angle) return a.angle < b.angle;
+            return a.i < b.i || (a.i == b.i && a.j < b.j);
         });
-        for (int32_t q = 0; q < pending; ++q) {
-            const int32_t j = directions[static_cast<size_t>(q)].j;
-            const zmath_vect dir = zsvc::subtract(p[j], p[i]);
+        // One poll per first index of the block, spread evenly over its
+        // candidates, the first before any of them.
+        const int64_t polls = blockEnd - blockStart;
+        int64_t pollsDone = 0;
+        // The unit normal and the gaps of the last full look at all points,
+        // and of the last look at the extremes' own order.
+        zmath_vect lookedFrom{}, sortedFrom{};
+        double gapFirst = 0.0, gapLast = 0.0, innerGap = 0.0;
+        for (int64_t q = 0; q <= pending; ++q) {
+            while (pollsDone < polls && pollsDone * pending <= q * polls) {
+                ZFIT_TRY(zsys_attention_check());
+                ++pollsDone;
+            }
+            if (q == pending) break;
+            const PairOrder& pair = candidates[static_cast<size_t>(q)];
+            const zmath_vect dir = zsvc::subtract(p[pair.j], p[pair.i]);
             zmath_vect normal{-dir.y, dir.x};
             if (policy.unitNormal()) {
                 zmath_vect unit{};
                 ZFIT_TRY(zmath_vect_getUnit(&normal, &unit));
                 normal = unit;
             }
+            const double normalLength = policy.unitNormal() ? 1.0 : std::sqrt(zsvc::dot(normal, normal));
+            const zmath_vect direction{normal.x / normalLength, normal.y / normalLength};
             // Minus the offset, so that ascending keys rank the largest
             // offset first; each formed exactly as the dot product of the
             // point with the normal.
@@ -247,21 +293,46 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
             const auto keyOf = [&](int32_t k) {
                 return zsvc::offsetKey(xs[static_cast<size_t>(k)], ys[static_cast<size_t>(k)], nx, ny);
             };
-            const auto hits = [&](double low, double high, zsvc::BoundHits& found) {
-                zsvc::offsetKeyHits(xs.data(), ys.data(), count, nx, ny, low, high, found);
+            const auto hits = [&](double lowBound, double highBound, zsvc::BoundHits& found) {
+                zsvc::offsetKeyHits(xs.data(), ys.data(), count, nx, ny, lowBound, highBound, found);
             };
             const auto fillAll = [&] { zsvc::fillOffsetKeys(xs.data(), ys.data(), count, nx, ny, keys.data()); };
             zsvc::RankExtremes::Update update{true, true};
-            if (q == 0) {
-                fillAll();
-                ranking.reset(keys.data());
+            // How far two points' offsets can have moved against each other
+            // since the last full look, and since the last sort.
+            const double turn = diameter * std::sqrt(squaredDistance(direction, lookedFrom));
+            const double reorder = diameter * std::sqrt(squaredDistance(direction, sortedFrom));
+            // A normal that did not come out finite (coordinates near the
+            // top of the range) never allows a shortcut.
+            const bool keepsMembers =
+                q > 0 && std::isfinite(normalLength) && turn + keyRounding < std::min(gapFirst, gapLast);
+            if (keepsMembers && reorder + keyRounding < innerGap) {
+                // No point can have crossed a bound since the last full look,
+                // nor two neighbours in a list changed places since the last
+                // sort: the ranking's extremes are those of the last candidate.
+                update = {false, false};
+            } else if (keepsMembers) {
+                update = ranking.refresh(keys.data(), keyOf);
+                sortedFrom = direction;
+                innerGap = update.innerGap / normalLength;
             } else {
-                update = ranking.update(keys.data(), keyOf, hits, fillAll,
-                                        [&](int32_t index, bool joined) { policy.moved(index, joined); });
+                if (q == 0) {
+                    fillAll();
+                    update = ranking.reset(keys.data());
+                } else {
+                    update = ranking.update(keys.data(), keyOf, hits, fillAll,
+                                            [&](int32_t index, bool joined) { policy.moved(index, joined); });
+                }
+                lookedFrom = sortedFrom = direction;
+                gapFirst = update.gapFirst / normalLength;
+                gapLast = update.gapLast / normalLength;
+                innerGap = update.innerGap / normalLength;
             }
             anyCandidate = true;
-            ZFIT_TRY(policy.candidate(search, Candidate{{i, j, 0}, dir, keys.data(), &ranking, update.fresh, update.changed}));
+            ZFIT_TRY(policy.candidate(search, Candidate{{pair.i, pair.j, 0}, dir, normal, keys.data(), &ranking,
+                                                        update.fresh, update.changed}));
         }
+        blockStart = blockEnd;
     }
     // No window was scored, or the best score is NaN: nothing to report.
     if (!anyCandidate || !incumbent.found()) return zmath_errDegenerate;

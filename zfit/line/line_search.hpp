@@ -204,6 +204,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     const auto xsSlot = arena.reserve<double>(n), ysSlot = arena.reserve<double>(n), keysSlot = arena.reserve<double>(n);
     const auto firstSlot = arena.reserve<int32_t>(int64_t{m} + 1), lastSlot = arena.reserve<int32_t>(int64_t{m} + 1);
     const auto orderSlot = arena.reserve<int32_t>(n);
+    const auto valuesSlot = arena.reserve<double>(n);
     const auto memberSlot = arena.reserve<uint8_t>(n);
     const auto inFirstSlot = arena.reserve<uint64_t>(n), inLastSlot = arena.reserve<uint64_t>(n);
     const auto candidatesSlot = arena.reserve<PairOrder>(blockCapacity);
@@ -244,7 +245,8 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     ZFIT_TRY(policy.begin(arena, search));
     zsvc::RankExtremes ranking(arena.span<int32_t>(firstSlot), arena.span<int32_t>(lastSlot), member,
                                arena.span<uint64_t>(inFirstSlot), arena.span<uint64_t>(inLastSlot),
-                               arena.span<int32_t>(orderSlot), arena.span<int32_t>(lowHitsSlot),
+                               arena.span<int32_t>(orderSlot), arena.span<double>(valuesSlot),
+                               arena.span<int32_t>(lowHitsSlot),
                                arena.span<int32_t>(highHitsSlot));
     bool anyCandidate = false;
 

@@ -47,6 +47,7 @@ struct BoundHits {
     const uint64_t* skipLow = nullptr;
     const uint64_t* skipHigh = nullptr;
     size_t lowCount = 0, highCount = 0;
+    bool measureGaps = true;  // whether to find aboveLow and belowHigh at all
     double aboveLow = HUGE_VAL, belowHigh = -HUGE_VAL;
 
     void note(size_t k, bool atLow, bool atHigh)
@@ -67,6 +68,7 @@ void hitsScalar(const double* x, const double* y, size_t from, size_t n, double 
     for (size_t k = from; k < n; ++k) {
         const double key = keyOne(x[k], y[k]);
         hits.note(k, key <= low && hits.skipLow[k] == 0, !(key < high) && hits.skipHigh[k] == 0);
+        if (!hits.measureGaps) continue;
         if (key > low && key < hits.aboveLow) hits.aboveLow = key;
         if (key < high && key > hits.belowHigh) hits.belowHigh = key;
     }
@@ -74,7 +76,7 @@ void hitsScalar(const double* x, const double* y, size_t from, size_t n, double 
 
 #if defined(__SSE2__)
 // Two points at a time; only pairs with a hit leave the fast path.
-template <class KeyPair, class KeyOne>
+template <bool measureGaps, class KeyPair, class KeyOne>
 void hitsPaired(const double* x, const double* y, size_t n, double low, double high, BoundHits& hits, KeyPair keyPair,
                 KeyOne keyOne)
 {
@@ -90,9 +92,11 @@ void hitsPaired(const double* x, const double* y, size_t n, double low, double h
         const __m128d atHigh = _mm_andnot_pd(skipHigh, _mm_cmpnlt_pd(key, highV));
         // Keys strictly between the bounds (never NaN) bring the nearest
         // outsiders closer.
-        const __m128d above = _mm_cmpgt_pd(key, lowV), below = _mm_cmplt_pd(key, highV);
-        aboveLow = _mm_min_pd(aboveLow, _mm_or_pd(_mm_and_pd(above, key), _mm_andnot_pd(above, infinity)));
-        belowHigh = _mm_max_pd(belowHigh, _mm_or_pd(_mm_and_pd(below, key), _mm_andnot_pd(below, minusInfinity)));
+        if constexpr (measureGaps) {
+            const __m128d above = _mm_cmpgt_pd(key, lowV), below = _mm_cmplt_pd(key, highV);
+            aboveLow = _mm_min_pd(aboveLow, _mm_or_pd(_mm_and_pd(above, key), _mm_andnot_pd(above, infinity)));
+            belowHigh = _mm_max_pd(belowHigh, _mm_or_pd(_mm_and_pd(below, key), _mm_andnot_pd(below, minusInfinity)));
+        }
         if (_mm_movemask_pd(_mm_or_pd(atLow, atHigh)) == 0) continue;
         const int lowMask = _mm_movemask_pd(atLow), highMask = _mm_movemask_pd(atHigh);
         hits.note(k, lowMask & 1, highMask & 1);
@@ -112,7 +116,7 @@ enum class KeyKind { offset, distance };
 #if defined(ZSVC_RANK_KEYS_AVX2)
 // The AVX2 twin of hitsPaired, for both kinds of key: a and b are the
 // normal (offset keys) or the centre (distance keys).
-template <KeyKind kind>
+template <KeyKind kind, bool measureGaps>
 __attribute__((target("avx2"))) void hitsQuad(const double* x, const double* y, size_t n, double a, double b,
                                               double low, double high, BoundHits& hits)
 {
@@ -134,9 +138,11 @@ __attribute__((target("avx2"))) void hitsQuad(const double* x, const double* y, 
         const __m256d skipHigh = _mm256_loadu_pd(reinterpret_cast<const double*>(hits.skipHigh + k));
         const __m256d atLow = _mm256_andnot_pd(skipLow, _mm256_cmp_pd(key, lowV, _CMP_LE_OQ));
         const __m256d atHigh = _mm256_andnot_pd(skipHigh, _mm256_cmp_pd(key, highV, _CMP_NLT_UQ));
-        aboveLow = _mm256_min_pd(aboveLow, _mm256_blendv_pd(infinity, key, _mm256_cmp_pd(key, lowV, _CMP_GT_OQ)));
-        belowHigh =
-            _mm256_max_pd(belowHigh, _mm256_blendv_pd(minusInfinity, key, _mm256_cmp_pd(key, highV, _CMP_LT_OQ)));
+        if constexpr (measureGaps) {
+            aboveLow = _mm256_min_pd(aboveLow, _mm256_blendv_pd(infinity, key, _mm256_cmp_pd(key, lowV, _CMP_GT_OQ)));
+            belowHigh =
+                _mm256_max_pd(belowHigh, _mm256_blendv_pd(minusInfinity, key, _mm256_cmp_pd(key, highV, _CMP_LT_OQ)));
+        }
         if (_mm256_movemask_pd(_mm256_or_pd(atLow, atHigh)) == 0) continue;
         const int lowMask = _mm256_movemask_pd(atLow), highMask = _mm256_movemask_pd(atHigh);
         for (int lane = 0; lane < 4; ++lane) hits.note(k + static_cast<size_t>(lane), lowMask >> lane & 1, highMask >> lane & 1);
@@ -175,14 +181,20 @@ inline void offsetKeyHits(const double* x, const double* y, size_t n, double nx,
 {
     const auto one = [nx, ny](double px, double py) { return offsetKey(px, py, nx, ny); };
 #if defined(ZSVC_RANK_KEYS_AVX2)
-    if (detail::haveAvx2()) return detail::hitsQuad<detail::KeyKind::offset>(x, y, n, nx, ny, low, high, hits);
+    if (detail::haveAvx2()) {
+        if (hits.measureGaps) return detail::hitsQuad<detail::KeyKind::offset, true>(x, y, n, nx, ny, low, high, hits);
+        return detail::hitsQuad<detail::KeyKind::offset, false>(x, y, n, nx, ny, low, high, hits);
+    }
 #endif
 #if defined(__SSE2__)
     const __m128d nxV = _mm_set1_pd(nx), nyV = _mm_set1_pd(ny), sign = _mm_set1_pd(-0.0);
     const auto pair = [&](__m128d px, __m128d py) {
         return _mm_xor_pd(_mm_add_pd(_mm_mul_pd(px, nxV), _mm_mul_pd(py, nyV)), sign);
     };
-    detail::hitsPaired(x, y, n, low, high, hits, pair, one);
+    if (hits.measureGaps)
+        detail::hitsPaired<true>(x, y, n, low, high, hits, pair, one);
+    else
+        detail::hitsPaired<false>(x, y, n, low, high, hits, pair, one);
 #else
     detail::hitsScalar(x, y, 0, n, low, high, hits, one);
 #endif
@@ -194,7 +206,11 @@ inline void distanceKeyHits(const double* x, const double* y, size_t n, double c
 {
     const auto one = [cx, cy](double px, double py) { return distanceKey(px, py, cx, cy); };
 #if defined(ZSVC_RANK_KEYS_AVX2)
-    if (detail::haveAvx2()) return detail::hitsQuad<detail::KeyKind::distance>(x, y, n, cx, cy, low, high, hits);
+    if (detail::haveAvx2()) {
+        if (hits.measureGaps)
+            return detail::hitsQuad<detail::KeyKind::distance, true>(x, y, n, cx, cy, low, high, hits);
+        return detail::hitsQuad<detail::KeyKind::distance, false>(x, y, n, cx, cy, low, high, hits);
+    }
 #endif
 #if defined(__SSE2__)
     const __m128d cxV = _mm_set1_pd(cx), cyV = _mm_set1_pd(cy);
@@ -202,7 +218,10 @@ inline void distanceKeyHits(const double* x, const double* y, size_t n, double c
         const __m128d dx = _mm_sub_pd(px, cxV), dy = _mm_sub_pd(py, cyV);
         return _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
     };
-    detail::hitsPaired(x, y, n, low, high, hits, pair, one);
+    if (hits.measureGaps)
+        detail::hitsPaired<true>(x, y, n, low, high, hits, pair, one);
+    else
+        detail::hitsPaired<false>(x, y, n, low, high, hits, pair, one);
 #else
     detail::hitsScalar(x, y, 0, n, low, high, hits, one);
 #endif

@@ -42,6 +42,34 @@ inline bool rankBefore(double keyA, int32_t indexA, double keyB, int32_t indexB)
     return indexA < indexB;
 }
 
+// Whether the next full look at all points should also measure the gaps
+// (which costs a third of the look): they pay only where they let the
+// following candidates skip the look. After a run of measured looks whose
+// gaps let nothing skip, they are measured again only now and then.
+class GapMeasuring {
+public:
+    bool wanted() const { return misses_ < 8 || looks_ % 32 == 0; }
+    void looked(bool measured)
+    {
+        ++looks_;
+        pending_ = measured;
+    }
+    // The candidate after a look: skipped thanks to the gaps, or not.
+    void followed(bool skipped)
+    {
+        if (skipped)
+            misses_ = 0;
+        else if (pending_)
+            ++misses_;
+        pending_ = false;
+    }
+
+private:
+    int64_t looks_ = 0;
+    int32_t misses_ = 0;
+    bool pending_ = false;
+};
+
 class RankExtremes {
 public:
     // What an update did to the extremes.
@@ -61,19 +89,22 @@ public:
 
     // How many outsiders reaching a bound a repair may examine (storage for
     // them).
-    static size_t hitCapacity(size_t count) { return count + 32; }
+    static size_t hitCapacity(size_t count) { return 4 * count + 64; }
 
     // The storage lives with the caller (made once per call): `first` and
-    // `last` hold R indices each (R <= n); `member`, `inFirst`, `inLast` and
-    // `order` one entry per point; `lowHits` and `highHits` hitCapacity(R)
+    // `last` hold R indices each (R <= n); `member`, `inFirst`, `inLast`,
+    // `order` and `values` one entry per point; `lowHits` and `highHits` hitCapacity(R)
     // entries each. When 2R > n the extremes overlap; every update is then a
     // fresh sort and there is no middle.
     RankExtremes(std::span<int32_t> first, std::span<int32_t> last, std::span<uint8_t> member,
                  std::span<uint64_t> inFirst, std::span<uint64_t> inLast, std::span<int32_t> order,
-                 std::span<int32_t> lowHits, std::span<int32_t> highHits)
+                 std::span<double> values, std::span<int32_t> lowHits, std::span<int32_t> highHits)
         : first_(first), last_(last), member_(member), inFirst_(inFirst), inLast_(inLast), order_(order),
-          lowHits_(lowHits), highHits_(highHits), overlapping_(2 * first.size() > member.size())
+          values_(values), lowHits_(lowHits), highHits_(highHits), overlapping_(2 * first.size() > member.size())
     {
+        std::fill(member_.begin(), member_.end(), uint8_t{0});
+        std::fill(inFirst_.begin(), inFirst_.end(), uint64_t{0});
+        std::fill(inLast_.begin(), inLast_.end(), uint64_t{0});
     }
 
     // Ranks 0 .. R-1, in rank order.
@@ -103,8 +134,8 @@ public:
         const double low = keys[first_.back()], high = keys[last_.front()];
         double aboveLow = HUGE_VAL, belowHigh = -HUGE_VAL;
         for (size_t k = 0; k < member_.size(); ++k) {
-            if (member_[k] != kFirst) aboveLow = std::fmin(aboveLow, keys[k]);
-            if (member_[k] != kLast) belowHigh = std::fmax(belowHigh, keys[k]);
+            if (member_[k] != kFirst && keys[k] < aboveLow) aboveLow = keys[k];
+            if (member_[k] != kLast && keys[k] > belowHigh) belowHigh = keys[k];
         }
         if (aboveLow > low) result.gapFirst = aboveLow - low;
         if (belowHigh < high) result.gapLast = high - belowHigh;
@@ -147,7 +178,7 @@ public:
     // joined) is told of every point that leaves the middle (joined false)
     // or joins it (true), unless the update is fresh.
     template <class KeyOf, class Hits, class FillAll, class Moved>
-    Update update(double* keys, KeyOf keyOf, Hits hits, FillAll fillAll, Moved&& moved)
+    Update update(double* keys, KeyOf keyOf, Hits hits, FillAll fillAll, Moved&& moved, bool measureGaps = true)
     {
         if (!overlapping_) {
             for (const int32_t k : first_) keys[k] = keyOf(k);
@@ -157,12 +188,14 @@ public:
             const double low = keys[first_.back()], high = keys[last_.front()];
             if (!std::isnan(low) && !std::isnan(high)) {
                 BoundHits found{lowHits_, highHits_, inFirst_.data(), inLast_.data()};
+                found.measureGaps = measureGaps;
                 hits(low, high, found);
-                if (found.lowCount == 0 && found.highCount == 0)
+                if (found.lowCount == 0 && found.highCount == 0) {
+                    if (!measureGaps) return {false, changed};
                     return {false, changed, found.aboveLow - low, high - found.belowHigh,
                             changed ? innerGap(keys) : std::min(sortedFirst.gap, sortedLast.gap)};
-                const size_t count = first_.size();
-                if (!found.overflowed() && 2 * (found.lowCount + found.highCount) <= count &&
+                }
+                if (!found.overflowed() &&
                     takeInFirst(keys, found, keyOf, moved) && takeInLast(keys, found, keyOf, moved))
                     return {false, true};
             }
@@ -175,30 +208,69 @@ private:
     static constexpr uint8_t kFirst = 1, kLast = 2;
     static constexpr uint64_t kAll = ~uint64_t{0};
 
+    // The first and last R ranks: the R-th smallest and R-th largest key by
+    // selection on a copy of the keys, then the points at or beyond those
+    // bounds gathered in index order (so ties keep input order) and sorted.
     void select(const double* keys)
     {
         const size_t n = member_.size(), count = first_.size();
-        for (size_t k = 0; k < n; ++k) order_[k] = static_cast<int32_t>(k);
         const auto before = [keys](int32_t a, int32_t b) { return rankBefore(keys[a], a, keys[b], b); };
-        const auto head = order_.begin() + static_cast<std::ptrdiff_t>(count);
-        const auto tail = order_.end() - static_cast<std::ptrdiff_t>(count);
+        if (!overlapping_) {
+            if (populated_) {
+                for (const int32_t k : first_) forget(k);
+                for (const int32_t k : last_) forget(k);
+            }
+            populated_ = gatherExtremes(keys);
+            if (populated_) return;
+        }
+        // Overlapping extremes, or ties or NaN too many to gather: a full sort.
+        for (size_t k = 0; k < n; ++k) order_[k] = static_cast<int32_t>(k);
+        std::sort(order_.begin(), order_.end(), before);
+        std::copy(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(count), first_.begin());
+        std::copy(order_.end() - static_cast<std::ptrdiff_t>(count), order_.end(), last_.begin());
         if (overlapping_) {
-            std::sort(order_.begin(), order_.end(), before);
-            std::copy(order_.begin(), head, first_.begin());
-            std::copy(tail, order_.end(), last_.begin());
             std::fill(member_.begin(), member_.end(), kFirst);
             return;
         }
-        std::fill(inFirst_.begin(), inFirst_.end(), uint64_t{0});
-        std::fill(inLast_.begin(), inLast_.end(), uint64_t{0});
-        std::nth_element(order_.begin(), head - 1, order_.end(), before);
-        std::sort(order_.begin(), head, before);
-        std::nth_element(head, tail, order_.end(), before);
-        std::sort(tail, order_.end(), before);
-        std::fill(member_.begin(), member_.end(), uint8_t{0});
-        for (size_t r = 0; r < count; ++r) {
-            first_[r] = order_[r];
-            last_[r] = order_[n - count + r];
+        flagMembers();
+        populated_ = true;
+    }
+
+    bool gatherExtremes(const double* keys)
+    {
+        const size_t n = member_.size(), count = first_.size();
+        // NaN after every number, as in the rank order.
+        const auto less = [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); };
+        std::copy(keys, keys + n, values_.begin());
+        const auto lowAt = values_.begin() + static_cast<std::ptrdiff_t>(count) - 1;
+        std::nth_element(values_.begin(), lowAt, values_.end(), less);
+        const double low = *lowAt;
+        const auto highAt = values_.end() - static_cast<std::ptrdiff_t>(count);
+        std::nth_element(lowAt + 1, highAt, values_.end(), less);
+        const double high = *highAt;
+        if (std::isnan(low) || std::isnan(high)) return false;
+        const auto before = [keys](int32_t a, int32_t b) { return rankBefore(keys[a], a, keys[b], b); };
+        const auto gather = [&](auto reaches, std::span<int32_t> list, bool fromFront) {
+            // The points reaching the bound, in index order, into order_.
+            size_t found = 0;
+            for (size_t k = 0; k < n && found < order_.size(); ++k)
+                if (reaches(keys[k])) order_[found++] = static_cast<int32_t>(k);
+            if (found == order_.size()) return false;
+            const auto end = order_.begin() + static_cast<std::ptrdiff_t>(found);
+            std::sort(order_.begin(), end, before);
+            const auto from = fromFront ? order_.begin() : end - static_cast<std::ptrdiff_t>(list.size());
+            std::copy(from, from + static_cast<std::ptrdiff_t>(list.size()), list.begin());
+            return true;
+        };
+        if (!gather([low](double key) { return key <= low; }, first_, true)) return false;
+        if (!gather([high](double key) { return !(key < high); }, last_, false)) return false;
+        flagMembers();
+        return true;
+    }
+
+    void flagMembers()
+    {
+        for (size_t r = 0; r < first_.size(); ++r) {
             member_[static_cast<size_t>(first_[r])] = kFirst;
             member_[static_cast<size_t>(last_[r])] = kLast;
             inFirst_[static_cast<size_t>(first_[r])] = kAll;
@@ -206,6 +278,12 @@ private:
         }
     }
 
+    void forget(int32_t k)
+    {
+        member_[static_cast<size_t>(k)] = 0;
+        inFirst_[static_cast<size_t>(k)] = 0;
+        inLast_[static_cast<size_t>(k)] = 0;
+    }
 
     bool before(const double* keys, int32_t a, int32_t b) const { return rankBefore(keys[a], a, keys[b], b); }
 
@@ -294,8 +372,10 @@ private:
     std::span<uint8_t> member_;
     std::span<uint64_t> inFirst_, inLast_;  // all bits set for the lists' members
     std::span<int32_t> order_;
+    std::span<double> values_;
     std::span<int32_t> lowHits_, highHits_;
     bool overlapping_;
+    bool populated_ = false;  // the lists hold a ranking (their members are flagged)
 };
 
 }  // namespace zsvc

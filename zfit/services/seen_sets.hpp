@@ -56,6 +56,14 @@ public:
         used_ = 0;
     }
 
+    bool contains(SetHash h) const
+    {
+        for (size_t slot = static_cast<size_t>(h.a) & mask_;; slot = (slot + 1) & mask_) {
+            if (slots_[slot] == h) return true;
+            if (slots_[slot] == SetHash{}) return false;
+        }
+    }
+
     // True when the set is new (and now recorded), false when it was seen.
     bool insert(SetHash h)
     {

@@ -297,7 +297,7 @@ void addBatchFamily(const char* name, BatchFn fit) { batchFamilies().emplace_bac
 void registerFitMany(py::module_& m)
 {
     m.def(
-        "fit_many",
+        "_fit_many",
         [](const std::string& family, py::handle pointSets, int64_t threads, const py::kwargs& options) {
             if (threads < 0) raiseValue("threads must be >= 0 (0: one per core), got " + std::to_string(threads));
             std::string known;
@@ -307,7 +307,17 @@ void registerFitMany(py::module_& m)
             }
             raiseValue("family must be one of " + known + ", got " + std::string(py::repr(py::str(family))));
         },
-        py::arg("family"), py::arg("point_sets"), py::arg("threads") = 0, kFitManyDoc);
+        py::arg("family"), py::arg("point_sets"), py::arg("threads") = 0, "zfit.fit_many without its name.");
+    // A Python function, because the functions of an extension module do not
+    // pickle and fit_many is what a scheduler sends to its worker processes
+    // (functools.partial(zfit.fit_many, "circle")); a Python function pickles
+    // by its name.
+    py::exec(R"PY(
+def fit_many(family, point_sets, threads=0, **options):
+    return _fit_many(family, point_sets, threads, **options)
+)PY",
+             m.attr("__dict__"));
+    m.attr("fit_many").attr("__doc__") = kFitManyDoc;
 }
 
 }  // namespace zpy

@@ -28,9 +28,18 @@ public:
         hasDeadline_ = deadlineFrom(timeout, deadline_);
     }
 
-    // Called before a worker thread starts, and again if it could not.
-    void workerStarting() { ++running_; }
-    void workerFailedToStart() { --running_; }
+    // Called before a worker thread starts, and again if it could not (the
+    // workers started before may already be finishing).
+    void workerStarting()
+    {
+        std::lock_guard lock(mutex_);
+        ++running_;
+    }
+    void workerFailedToStart()
+    {
+        std::lock_guard lock(mutex_);
+        --running_;
+    }
 
     // A worker's life: it takes the next item until none is left or the
     // batch stops. Searches on its thread stop when the batch does.

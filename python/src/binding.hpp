@@ -43,6 +43,11 @@ inline void check(zfit_status status)
 // Raises ValueError with the message.
 [[noreturn]] void raiseValue(const std::string& message);
 
+// The exception instance (not raised) of a failure status, and the class
+// every such instance belongs to.
+py::object errorInstance(zfit_status status);
+py::handle fitErrorClass();
+
 // ---- inputs -----------------------------------------------------------------
 
 // The argument as a read-only float64 array: an array that is already
@@ -87,6 +92,13 @@ private:
 int32_t toInt32(int64_t value, const char* name);
 
 // ---- the fit scope -----------------------------------------------------------
+
+// Checks a timeout argument (seconds >= 0, or None; ValueError otherwise) and
+// sets `deadline` from it. False when there is no deadline (None or inf).
+bool deadlineFrom(std::optional<double> timeout, zsys_deadline& deadline);
+
+// True on Python's main thread, the one that receives signals.
+bool onMainThread();
 
 // Runs one call into the library with the GIL released. While it runs, the
 // calling thread has an attention check installed that
@@ -200,6 +212,30 @@ py::class_<R> defineResult(py::module_& m, const char* doc)
     return cls;
 }
 
+// ---- one fit, alone or in a batch ------------------------------------------------
+
+// fit_<family> and every item of fit_many run the same family type F:
+//   F::Options  the keyword options, checked and converted (with the GIL)
+//   F::Input    one item's arrays viewed as the library's vectors (with the GIL)
+//   F::Record   the library's result record (a Record<...>)
+//   F::Result   the result object, made from the filled record (with the GIL)
+//   static zfit_status fit(const Options&, const Input&, <record>*)
+//               the library call alone: it touches no Python object, so it
+//               runs with the GIL released, on any thread
+// and, for fit_many (see many.hpp), its name, the keyword reader and the
+// reader of one item.
+
+// A single fit: the call runs in a FitScope; a failure raises.
+template <class F>
+typename F::Result fitOne(const typename F::Options& options, const typename F::Input& input,
+                          std::optional<double> timeout = std::nullopt)
+{
+    typename F::Record record;
+    FitScope scope(timeout);
+    scope.run([&] { return F::fit(options, input, record.get()); });
+    return typename F::Result(*record);
+}
+
 // ---- families ------------------------------------------------------------------
 
 void registerLine(py::module_& m);
@@ -208,5 +244,7 @@ void registerEllipse(py::module_& m);
 void registerParabola(py::module_& m);
 void registerPointToPoint(py::module_& m);
 void registerPointToLine(py::module_& m);
+// zfit.fit_many over the families registered with it (many.hpp).
+void registerFitMany(py::module_& m);
 
 }  // namespace zpy

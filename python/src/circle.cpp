@@ -1,7 +1,7 @@
 // zfit.fit_circle and its result, CircleFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 
 namespace zpy {
 
@@ -37,35 +37,73 @@ struct CircleFit {
 
 using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
 
+// fit_circle's options as the library's parameter record.
+struct CircleOptions {
+    zmath_circleFitParams params{};
+    bool fixedRadius = false;
+
+    CircleOptions(int64_t ignore, std::optional<double> radius, double maxRms)
+    {
+        check(zmath_circleFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+        if (radius) {
+            fixedRadius = true;
+            params.mode = 1;
+            params.fixedRadius = *radius;
+        }
+    }
+};
+
+// One circle's points, and its weights for the weighted fit.
+struct CircleInput {
+    Points points;
+    std::optional<Weights> weights;
+
+    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options)
+        : points(pointsArg, "points")
+    {
+        if (weightsArg.is_none()) return;
+        if (options.fixedRadius)
+            raiseValue("fixed_radius: the weighted fit has a free radius; give weights or fixed_radius");
+        weights.emplace(weightsArg, "weights", points.size(), "point");
+    }
+};
+
+struct Circle {
+    static constexpr const char* name = "circle";
+    static constexpr bool weighted = true;
+    using Options = CircleOptions;
+    using Input = CircleInput;
+    using Record = CircleResult;
+    using Result = CircleFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        return Options(k.take<int64_t>("ignore", 0), k.take<std::optional<double>>("fixed_radius", std::nullopt),
+                       k.take("max_rms", HUGE_VAL));
+    }
+    static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
+    static zfit_status fit(const Options& o, const Input& in, zmath_circleFitResult* result)
+    {
+        if (in.weights)
+            return zmath_circleFitWeightedVector(in.points.vector(), in.weights->vector(), &o.params, result);
+        return zmath_circleFitVector(in.points.vector(), &o.params, result);
+    }
+};
+
 CircleFit fitCircle(const py::object& points, const py::object& weights, int64_t ignore,
                     std::optional<double> fixedRadius, double maxRms, std::optional<double> timeout)
 {
-    const Points pts(points, "points");
-    zmath_circleFitParams params;
-    check(zmath_circleFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    if (fixedRadius) {
-        params.mode = 1;
-        params.fixedRadius = *fixedRadius;
-    }
-    CircleResult result;
-    if (weights.is_none()) {
-        FitScope scope(timeout);
-        scope.run([&] { return zmath_circleFitVector(pts.vector(), &params, result.get()); });
-    } else {
-        if (fixedRadius) raiseValue("fixed_radius: the weighted fit has a free radius; give weights or fixed_radius");
-        const Weights w(weights, "weights", pts.size(), "point");
-        FitScope scope(timeout);
-        scope.run([&] { return zmath_circleFitWeightedVector(pts.vector(), w.vector(), &params, result.get()); });
-    }
-    return CircleFit(*result);
+    const CircleOptions options(ignore, fixedRadius, maxRms);
+    return fitOne<Circle>(options, CircleInput(points, weights, options), timeout);
 }
 
 }  // namespace
 
 void registerCircle(py::module_& m)
 {
+    addBatchFamily<Circle>();
     defineResult<CircleFit>(m,
                             "A fitted circle.\n\n"
                             "centre     (x, y)\n"

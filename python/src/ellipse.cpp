@@ -1,7 +1,7 @@
 // zfit.fit_ellipse and its result, EllipseFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 
 namespace zpy {
 
@@ -45,23 +45,45 @@ struct EllipseFit {
 
 using EllipseResult = Record<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
 
+// fit_ellipse's options as the library's parameter record.
+struct EllipseOptions {
+    zmath_ellipseFitParams params{};
+
+    EllipseOptions(int64_t ignore, double maxRms)
+    {
+        check(zmath_ellipseFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+    }
+};
+
+struct Ellipse {
+    static constexpr const char* name = "ellipse";
+    static constexpr bool weighted = false;
+    using Options = EllipseOptions;
+    using Input = Points;
+    using Record = EllipseResult;
+    using Result = EllipseFit;
+
+    static Options readOptions(Keywords& k) { return Options(k.take<int64_t>("ignore", 0), k.take("max_rms", HUGE_VAL)); }
+    static Input input(py::handle item, py::handle, const Options&) { return Points(item, "points"); }
+    static zfit_status fit(const Options& o, const Input& points, zmath_ellipseFitResult* result)
+    {
+        return zmath_ellipseFitVector(points.vector(), &o.params, result);
+    }
+};
+
 EllipseFit fitEllipse(const py::object& points, int64_t ignore, double maxRms, std::optional<double> timeout)
 {
     const Points pts(points, "points");
-    zmath_ellipseFitParams params;
-    check(zmath_ellipseFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    EllipseResult result;
-    FitScope scope(timeout);
-    scope.run([&] { return zmath_ellipseFitVector(pts.vector(), &params, result.get()); });
-    return EllipseFit(*result);
+    return fitOne<Ellipse>(EllipseOptions(ignore, maxRms), pts, timeout);
 }
 
 }  // namespace
 
 void registerEllipse(py::module_& m)
 {
+    addBatchFamily<Ellipse>();
     defineResult<EllipseFit>(m,
                              "A fitted ellipse.\n\n"
                              "centre     (x, y)\n"

@@ -1,7 +1,7 @@
 // zfit.fit_line and its result, LineFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 
 namespace zpy {
 
@@ -41,24 +41,49 @@ struct LineFit {
 
 using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
 
+// fit_line's options as the library's parameter record.
+struct LineOptions {
+    zmath_lineFitParams params{};
+
+    LineOptions(int64_t ignore, bool minZone, double maxRms)
+    {
+        check(zmath_lineFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+        params.mode = minZone ? 1 : 0;
+    }
+};
+
+struct Line {
+    static constexpr const char* name = "line";
+    static constexpr bool weighted = false;
+    using Options = LineOptions;
+    using Input = Points;
+    using Record = LineResult;
+    using Result = LineFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        return Options(k.take<int64_t>("ignore", 0), k.take("min_zone", false), k.take("max_rms", HUGE_VAL));
+    }
+    static Input input(py::handle item, py::handle, const Options&) { return Points(item, "points"); }
+    static zfit_status fit(const Options& o, const Input& points, zmath_lineFitResult* result)
+    {
+        return zmath_lineFitVector(points.vector(), &o.params, result);
+    }
+};
+
 LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double maxRms, std::optional<double> timeout)
 {
     const Points pts(points, "points");
-    zmath_lineFitParams params;
-    check(zmath_lineFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    params.mode = minZone ? 1 : 0;
-    LineResult result;
-    FitScope scope(timeout);
-    scope.run([&] { return zmath_lineFitVector(pts.vector(), &params, result.get()); });
-    return LineFit(*result);
+    return fitOne<Line>(LineOptions(ignore, minZone, maxRms), pts, timeout);
 }
 
 }  // namespace
 
 void registerLine(py::module_& m)
 {
+    addBatchFamily<Line>();
     defineResult<LineFit>(m,
                           "A fitted line in normal form: its points (x, y) satisfy\n"
                           "-x*sin(angle) + y*cos(angle) = distance.\n\n"

@@ -1,6 +1,7 @@
 // zfit.fit_point_to_point and its result, PointToPointFit.
 #include <cmath>
 
+#include "many.hpp"
 #include "transform.hpp"
 
 namespace zpy {
@@ -15,35 +16,74 @@ using PointToPointFit = TransformFit<PointToPointTag>;
 using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
                                   zmath_pointToPointFitResult_destruct>;
 
+// fit_point_to_point's options as the library's parameter record.
+struct PointToPointOptions {
+    zmath_pointToPointFitParams params{};
+
+    PointToPointOptions(int64_t dof, double maxRms)
+    {
+        check(zmath_pointToPointFitParams_init(&params));
+        params.dof = toInt32(dof, "dof");
+        params.maxRmsError = maxRms;
+    }
+};
+
+// One fit's target and source points, and their weights for the weighted fit.
+struct PointToPointInput {
+    Points target;
+    Points source;
+    std::optional<Weights> weights;
+
+    PointToPointInput(py::handle targetArg, py::handle sourceArg, py::handle weightsArg)
+        : target(targetArg, "target"), source(sourceArg, "source")
+    {
+        if (source.size() != target.size())
+            raiseValue("source: expected " + std::to_string(target.size()) + " points, one per target point, got " +
+                       std::to_string(source.size()));
+        if (!weightsArg.is_none()) weights.emplace(weightsArg, "weights", target.size(), "pair");
+    }
+};
+
+struct PointToPoint {
+    static constexpr const char* name = "point_to_point";
+    static constexpr bool weighted = true;
+    using Options = PointToPointOptions;
+    using Input = PointToPointInput;
+    using Record = PointToPointResult;
+    using Result = PointToPointFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        zmath_pointToPointFitParams defaults;
+        zmath_pointToPointFitParams_init(&defaults);
+        return Options(k.take<int64_t>("dof", defaults.dof), k.take("max_rms", HUGE_VAL));
+    }
+    static Input input(py::handle item, py::handle weights, const Options&)
+    {
+        const auto [target, source] = pairOf(item, "(target, source)");
+        return Input(target, source, weights);
+    }
+    static zfit_status fit(const Options& o, const Input& in, zmath_pointToPointFitResult* result)
+    {
+        if (in.weights)
+            return zmath_pointToPointFitWeightedVector(&o.params, in.target.vector(), in.source.vector(),
+                                                       in.weights->vector(), result);
+        return zmath_pointToPointFitVector(&o.params, in.target.vector(), in.source.vector(), result);
+    }
+};
+
 PointToPointFit fitPointToPoint(const py::object& target, const py::object& source, int64_t dof,
                                 const py::object& weights, double maxRms)
 {
-    const Points to(target, "target");
-    const Points from(source, "source");
-    if (from.size() != to.size())
-        raiseValue("source: expected " + std::to_string(to.size()) + " points, one per target point, got " +
-                   std::to_string(from.size()));
-    zmath_pointToPointFitParams params;
-    check(zmath_pointToPointFitParams_init(&params));
-    params.dof = toInt32(dof, "dof");
-    params.maxRmsError = maxRms;
-    PointToPointResult result;
-    FitScope scope;
-    if (weights.is_none()) {
-        scope.run([&] { return zmath_pointToPointFitVector(&params, to.vector(), from.vector(), result.get()); });
-    } else {
-        const Weights w(weights, "weights", to.size(), "pair");
-        scope.run([&] {
-            return zmath_pointToPointFitWeightedVector(&params, to.vector(), from.vector(), w.vector(), result.get());
-        });
-    }
-    return PointToPointFit(*result);
+    const PointToPointInput input(target, source, weights);
+    return fitOne<PointToPoint>(PointToPointOptions(dof, maxRms), input);
 }
 
 }  // namespace
 
 void registerPointToPoint(py::module_& m)
 {
+    addBatchFamily<PointToPoint>();
     PointToPointFit::define(m,
                             "The fitted transform p -> matrix @ p + translation that maps the\n"
                             "source points onto the target points.\n\n"

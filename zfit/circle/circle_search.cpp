@@ -384,8 +384,8 @@ private:
         const double moved = 2.0 * diameter_ * distance(centre, lookedFrom_);
         const double reordered = 2.0 * diameter_ * distance(centre, sortedFrom_);
         zsvc::RankExtremes::Update update{true, true};
-        const bool keepsMembers = !firstOfPair && moved + keyRounding < std::min(gapFirst_, gapLast_);
-        if (!firstOfPair) gapMeasuring_.followed(keepsMembers);
+        const bool keepsMembers = ranked_ && moved + keyRounding < std::min(gapFirst_, gapLast_);
+        if (ranked_) gapMeasuring_.followed(keepsMembers);
         if (keepsMembers && reordered + keyRounding < innerGap_) {
             update = {false, false};
         } else if (keepsMembers) {
@@ -393,9 +393,10 @@ private:
             sortedFrom_ = centre;
             innerGap_ = update.innerGap;
         } else {
-            if (firstOfPair) {
+            if (!ranked_) {
                 fillAll();
                 update = ranking_.reset(keys_.data());
+                ranked_ = true;
             } else {
                 const bool measure = gapMeasuring_.wanted();
                 update = ranking_.update(
@@ -409,7 +410,10 @@ private:
             gapLast_ = update.gapLast;
             innerGap_ = update.innerGap;
         }
-        if (update.fresh) sumMiddle();
+        // The middle's sums follow the ranking by single points; summed
+        // afresh for every pair, they never carry more than one pair's
+        // rounding.
+        if (update.fresh || firstOfPair) sumMiddle();
         return scoreWindows(centre, at, update.changed);
     }
 
@@ -601,6 +605,7 @@ private:
     zmath_vect lookedFrom_{}, sortedFrom_{};
     double gapFirst_ = 0.0, gapLast_ = 0.0, innerGap_ = 0.0;
     zsvc::GapMeasuring gapMeasuring_;
+    bool ranked_ = false;  // the ranking holds the extremes of the last candidate
 
     zfit_circle best_{};
     Location best_at_{};

@@ -181,6 +181,7 @@ public:
         const auto lastHashes = arena.reserve<zsvc::SetHash>(extremes + 1);
         const auto firstSums = arena.reserve<Moments>(extremes + 1), lastSums = arena.reserve<Moments>(extremes + 1);
         const auto seen = arena.reserve<zsvc::SetHash>(seenCapacity());
+        const auto recent = arena.reserve<zsvc::SetHash>(kRecentWindows);
         const auto kept = arena.reserve<zmath_vect>(L_);
         ZFIT_TRY(arena.allocate());
         xs_ = arena.span<double>(xs);
@@ -195,7 +196,7 @@ public:
         firstSums_ = arena.span<Moments>(firstSums);
         lastSums_ = arena.span<Moments>(lastSums);
         kept_ = arena.span<zmath_vect>(kept);
-        seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seen));
+        seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seen), arena.span<zsvc::SetHash>(recent));
         ranking_ = zsvc::RankExtremes(arena.span<int32_t>(first), arena.span<int32_t>(last),
                                       arena.span<uint8_t>(member), arena.span<uint64_t>(inFirst),
                                       arena.span<uint64_t>(inLast), arena.span<int32_t>(order),
@@ -282,6 +283,10 @@ public:
     }
 
 private:
+    // The windows met most recently, answered from the nearest cache (16
+    // bytes each).
+    static constexpr int64_t kRecentWindows = 1024;
+
     // Room for the windows of a few thousand candidates before the set of
     // seen windows starts over.
     int64_t seenCapacity() const
@@ -596,7 +601,7 @@ private:
     std::span<zsvc::SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_;
     std::span<Moments> firstSums_, lastSums_;
     std::span<zmath_vect> kept_;
-    zsvc::SeenSets seen_{{}};
+    zsvc::SeenSets seen_{{}, {}};
     zsvc::RankExtremes ranking_{{}, {}, {}, {}, {}, {}, {}, {}, {}};
 
     zmath_vect origin_{};

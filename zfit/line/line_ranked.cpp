@@ -60,6 +60,7 @@ public:
         firstSumsSlot_ = arena.reserve<Moments>(extremes + 1);
         lastSumsSlot_ = arena.reserve<Moments>(extremes + 1);
         seenSlot_ = arena.reserve<zsvc::SetHash>(seenCapacity(n, m));
+        recentSlot_ = arena.reserve<zsvc::SetHash>(kRecentWindows);
         keptSlot_ = arena.reserve<zmath_vect>(int64_t{n} - m);
     }
 
@@ -76,7 +77,7 @@ public:
         firstSums_ = arena.span<Moments>(firstSumsSlot_);
         lastSums_ = arena.span<Moments>(lastSumsSlot_);
         kept_ = arena.span<zmath_vect>(keptSlot_);
-        seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seenSlot_));
+        seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seenSlot_), arena.span<zsvc::SetHash>(recentSlot_));
         for (int32_t k = 0; k < n_; ++k) hashes_[static_cast<size_t>(k)] = zsvc::indexHash(k);
         std::fill(windowHashes_.begin(), windowHashes_.end(), zsvc::SetHash{});
         return zfit_ok;
@@ -157,6 +158,10 @@ public:
     }
 
 private:
+    // The windows met most recently, answered from the nearest cache (16
+    // bytes each).
+    static constexpr int64_t kRecentWindows = 1024;
+
     // Room for every window of a few hundred candidates before the set of
     // seen windows starts over.
     static int64_t seenCapacity(int32_t n, int32_t m)
@@ -238,11 +243,11 @@ private:
     std::span<const double> xs_, ys_;
     Moments middle_{};
     zsvc::Arena::Slot hashesSlot_, windowHashesSlot_, firstHashesSlot_, lastHashesSlot_, firstSumsSlot_, lastSumsSlot_,
-        seenSlot_, keptSlot_;
+        seenSlot_, recentSlot_, keptSlot_;
     std::span<zsvc::SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_;
     std::span<Moments> firstSums_, lastSums_;
     std::span<zmath_vect> kept_;
-    zsvc::SeenSets seen_{{}};
+    zsvc::SeenSets seen_{{}, {}};
     zsvc::SetHash bestHash_{};
     int32_t bestSlot_ = -1;  // where the best window lies among the present candidate's
 };

@@ -42,24 +42,37 @@ inline SetHash indexHash(int32_t index)
     return {mix(x * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL), mix(x * 0xd1b54a32d192ed03ULL + 0x8cb92ba72f3d8dd7ULL) | 1};
 }
 
-// A fixed-capacity set of hashes in open addressing. It lives in storage
-// the caller made once (a power-of-two number of slots). When it fills past
-// half its capacity it forgets everything and starts over: a forgotten set
-// is only scored once more.
+// A fixed-capacity set of hashes in open addressing, behind a small
+// direct-mapped table of the sets met most recently: a search meets the same
+// few windows again and again, and the small table answers those from the
+// processor's nearest cache. The storage lives with the caller (made once):
+// `slots` a power of two of them, `recent` a power of two too. When the
+// slots fill past half their capacity everything is forgotten: a forgotten
+// set is only scored once more.
 class SeenSets {
 public:
-    explicit SeenSets(std::span<SetHash> slots) : slots_(slots), mask_(slots.size() - 1) { clear(); }
+    SeenSets(std::span<SetHash> slots, std::span<SetHash> recent)
+        : slots_(slots), recent_(recent), mask_(slots.size() - 1), recentMask_(recent.size() - 1)
+    {
+        clear();
+    }
 
     void clear()
     {
         std::fill(slots_.begin(), slots_.end(), SetHash{});
+        std::fill(recent_.begin(), recent_.end(), SetHash{});
         used_ = 0;
     }
 
-    bool contains(SetHash h) const
+    bool contains(SetHash h)
     {
+        SetHash& recent = recent_[static_cast<size_t>(h.b) & recentMask_];
+        if (recent == h) return true;
         for (size_t slot = static_cast<size_t>(h.a) & mask_;; slot = (slot + 1) & mask_) {
-            if (slots_[slot] == h) return true;
+            if (slots_[slot] == h) {
+                recent = h;
+                return true;
+            }
             if (slots_[slot] == SetHash{}) return false;
         }
     }
@@ -67,20 +80,19 @@ public:
     // True when the set is new (and now recorded), false when it was seen.
     bool insert(SetHash h)
     {
+        if (contains(h)) return false;
         if (2 * (used_ + 1) > slots_.size()) clear();
-        for (size_t slot = static_cast<size_t>(h.a) & mask_;; slot = (slot + 1) & mask_) {
-            if (slots_[slot] == h) return false;
-            if (slots_[slot] == SetHash{}) {
-                slots_[slot] = h;
-                ++used_;
-                return true;
-            }
-        }
+        size_t slot = static_cast<size_t>(h.a) & mask_;
+        while (slots_[slot] != SetHash{}) slot = (slot + 1) & mask_;
+        slots_[slot] = h;
+        recent_[static_cast<size_t>(h.b) & recentMask_] = h;
+        ++used_;
+        return true;
     }
 
 private:
-    std::span<SetHash> slots_;
-    size_t mask_;
+    std::span<SetHash> slots_, recent_;
+    size_t mask_, recentMask_;
     size_t used_ = 0;
 };
 

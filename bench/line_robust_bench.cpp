@@ -1,6 +1,10 @@
-// Line fits that discard points: the exhaustive search (numIgnore 1 to 3),
-// the ranked-window search and the minimum-zone strip, on a noisy line with
-// a tenth of its points thrown far off.
+// Line fits that discard points, on the data of the peer comparison
+// (bench/robust_peers.py): x uniform over 0..100 on y = 5 + 0.3 x with noise
+// 0.02, a tenth of the points moved 3 to 30 off the line.
+//   - the exhaustive search (numIgnore 1 to 3), the ranked window and the
+//     minimum zone with a tenth of the points discarded, n = 50 .. 1000;
+//   - the straightness of a profile (minimum zone, nothing discarded)
+//     against the least-squares line of the same points, n = 10^3 .. 10^6.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -11,17 +15,17 @@
 
 namespace {
 
-std::vector<zmath_vect> lineWithOutliers(int64_t n)
+std::vector<zmath_vect> lineWithOutliers(int64_t n, int64_t outliers)
 {
     std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> along(0.0, 100.0), off(3.0, 30.0);
     std::normal_distribution<double> noise(0.0, 0.02);
-    std::uniform_real_distribution<double> far(20.0, 60.0);
     std::vector<zmath_vect> points(static_cast<size_t>(n));
-    for (int64_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / static_cast<double>(n) * 100.0;
-        const double off = (i % 10 == 3) ? far(rng) * ((i / 10) % 2 ? 1.0 : -1.0) : noise(rng);
-        points[static_cast<size_t>(i)] = {t, 0.3 * t + 5.0 + off};
+    for (zmath_vect& p : points) {
+        const double x = along(rng);
+        p = {x, 5.0 + 0.3 * x + noise(rng)};
     }
+    for (int64_t k = 0; k < outliers; ++k) points[static_cast<size_t>((7 * k + 3) % n)].y += (k % 2 ? -1 : 1) * off(rng);
     return points;
 }
 
@@ -35,9 +39,9 @@ struct PointVector {
     zstd_vector_zmath_vect v{};
 };
 
-void run(benchmark::State& state, int32_t mode, int32_t numIgnore)
+void run(benchmark::State& state, int32_t mode, int32_t numIgnore, int64_t outliers)
 {
-    const PointVector points(lineWithOutliers(state.range(0)));
+    const PointVector points(lineWithOutliers(state.range(0), outliers));
     zmath_lineFitParams params;
     zmath_lineFitParams_init(&params);
     params.mode = mode;
@@ -53,28 +57,24 @@ void run(benchmark::State& state, int32_t mode, int32_t numIgnore)
     state.counters["numIgnore"] = numIgnore;
 }
 
-// state.range(1): numIgnore, or 0 for a tenth of the points.
-int32_t numIgnoreOf(const benchmark::State& state)
-{
-    return state.range(1) > 0 ? static_cast<int32_t>(state.range(1)) : static_cast<int32_t>(state.range(0) / 10);
-}
+int32_t tenth(const benchmark::State& state) { return static_cast<int32_t>(state.range(0) / 10); }
 
-void BM_LineExhaustive(benchmark::State& state) { run(state, 0, static_cast<int32_t>(state.range(1))); }
-void BM_LineRanked(benchmark::State& state) { run(state, 0, std::max(4, numIgnoreOf(state))); }
-void BM_LineMinZone(benchmark::State& state) { run(state, 1, numIgnoreOf(state)); }
+void BM_LineExhaustive(benchmark::State& state)
+{
+    run(state, 0, static_cast<int32_t>(state.range(1)), state.range(1));
+}
+void BM_LineRanked(benchmark::State& state) { run(state, 0, std::max(4, tenth(state)), tenth(state)); }
+void BM_LineMinZone(benchmark::State& state) { run(state, 1, tenth(state), tenth(state)); }
+void BM_LineStraightness(benchmark::State& state) { run(state, 1, 0, 0); }
+void BM_LineLeastSquares(benchmark::State& state) { run(state, 0, 0, 0); }
 
 }  // namespace
 
 BENCHMARK(BM_LineExhaustive)
-    ->ArgsProduct({{50, 200}, {1, 2, 3}})
-    ->ArgNames({"n", "m"})
-    ->Unit(benchmark::kMicrosecond);
-// m = 0 stands for n / 10 (at least 4 for the ranked search).
-BENCHMARK(BM_LineRanked)
-    ->ArgsProduct({{20, 50, 100, 200}, {4, 0}})
+    ->ArgsProduct({{50, 100, 200, 400, 1000}, {1, 2, 3}})
     ->ArgNames({"n", "m"})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineMinZone)
-    ->ArgsProduct({{20, 50, 100, 200}, {4, 0}})
-    ->ArgNames({"n", "m"})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineRanked)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineMinZone)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineStraightness)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->ArgName("n")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineLeastSquares)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->ArgName("n")->Unit(benchmark::kMillisecond);

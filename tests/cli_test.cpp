@@ -300,6 +300,9 @@ TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
 TEST_F(Cli, InputFormsAndMalformedInput)
 {
     const std::string plain = "x,y\n0.5,1.25\n1.5,2.0\n2.5,3.5\n3.5,4.0\n4.5,5.75\n";
+    // The start of a binary file: a first line taken for a header, then an
+    // escape sequence, a NUL and bytes that are not UTF-8.
+    const char kBinary[] = "\x7f" "ELF\x02\x01\n\x1b[31m\x00\x9b\xff\t1\n";
     const json expected = json::parse(zfit("line --json -", plain).out)["result"];
     const std::pair<std::string, const char*> cases[] = {  // text, and what is wrong after "zfit: <stdin>"
         {"# x y\n\n0.5 1.25\n1.5\t2.0   # tab\n  2.5 3.5\n3.5 4.0\r\n4.5 5.75", nullptr},
@@ -321,9 +324,16 @@ TEST_F(Cli, InputFormsAndMalformedInput)
         {"[[1, 2], [3, 4]", ":1:16: syntax error"},
         {"[1, 2]", ":1:2: expected a row (an array or an object), found a number"},
         {"[]", ": no data rows"},
+        // Hostile input: a token is quoted short, its control bytes escaped.
+        {"1," + std::string(1 << 20, '7') + "x\n", ":1:3: not a number: \"7777777777777777777777777777777777777...\" (1048577 bytes)"},
+        {"[{\"x\": 1, \"" + std::string(100000, 'k') + "\": 2}]", ":1:11: unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        {"[[1, \"" + std::string(1 << 20, 'a'),
+         ":1:1048583: syntax error while parsing value - invalid string: missing closing quote; last read: "
+         "\"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
+        {std::string(kBinary, sizeof kBinary - 1), ":2:1: not a number: \"\\x1B[31m\\x00\\x9B\\xFF\""},
     };
     for (const auto& [text, wrong] : cases) {
-        SCOPED_TRACE(text);
+        SCOPED_TRACE(text.substr(0, 80));
         const Outcome run = zfit("line --json -", text);
         if (!wrong) {
             ASSERT_EQ(run.code, 0) << run.err;
@@ -333,6 +343,12 @@ TEST_F(Cli, InputFormsAndMalformedInput)
         EXPECT_EQ(run.code, 2);
         EXPECT_NE(run.err.find(std::string("zfit: <stdin>") + wrong), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
+        // Whatever the input, the message is one short line without control bytes.
+        const std::string line = run.err.substr(0, run.err.find('\n'));
+        EXPECT_EQ(line.size() + 1, run.err.size()) << "one line ending the message";
+        EXPECT_LT(line.size(), 200u) << "a message of " << line.size() << " bytes";
+        EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
+            << "a control byte in the message";
     }
     // A file is named by its path; a weight column not asked for is pointed out.
     const std::string file = write("data.csv", "x,y\n1,2\n3,4x\n");

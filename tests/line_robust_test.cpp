@@ -163,7 +163,7 @@ TEST(LineRobustSearch, PollsStorageAndWhatACancelledSearchLeaves)
     // entry's copy of the points, then the work storage, once per call.
     const struct { const char* name; int32_t numIgnore, mode, polls, allocations; } cases[] = {
         {"plain", 0, 0, 0, 1},         {"exhaustive m 1", 1, 0, 12, 1}, {"exhaustive m 3", 3, 0, 10, 1},
-        {"ranked window", 4, 0, 12, 5}, {"minimum zone", 2, 1, 12, 3},
+        {"ranked window", 4, 0, 12, 2}, {"minimum zone", 2, 1, 12, 2},
     };
     zt::Rng rng(5);
     Pts points;

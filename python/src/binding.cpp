@@ -223,23 +223,40 @@ void raiseStatus(zfit_status status, const std::string& detail)
 
 void raiseValue(const std::string& message) { throw py::value_error(message); }
 
+py::object errorInstance(zfit_status status) { return errorFor(status, {}).first; }
+
+py::handle fitErrorClass() { return errorClasses().fit; }
+
 // ---- inputs -----------------------------------------------------------------
+
+namespace {
+
+// Anything array-like as an array; ValueError naming the argument otherwise.
+py::array asArray(py::handle object, const char* name)
+{
+    // An array is taken as it is (asarray would return it unchanged): where
+    // many small fits run, the import and the Python call would cost more
+    // than the fit.
+    if (py::isinstance<py::array>(object)) return py::reinterpret_borrow<py::array>(object);
+    try {
+        return py::module_::import("numpy").attr("asarray")(object);
+    } catch (py::error_already_set& e) {
+        raiseValue(std::string(name) + ": not an array of numbers (" + std::string(py::str(e.value())) + ")");
+    }
+}
+
+}  // namespace
 
 py::array asFloat64(py::handle object, const char* name)
 {
     static_assert(sizeof(zmath_vect) == 2 * sizeof(double) && std::is_standard_layout_v<zmath_vect>);
-    py::module_ numpy = py::module_::import("numpy");
-    py::array array;
-    try {
-        array = numpy.attr("asarray")(object);
-    } catch (py::error_already_set& e) {
-        raiseValue(std::string(name) + ": not an array of numbers (" + std::string(py::str(e.value())) + ")");
-    }
+    py::array array = asArray(object, name);
     const char kind = array.dtype().kind();
     if (kind != 'f' && kind != 'i' && kind != 'u')
         raiseValue(std::string(name) + ": expected real numbers, got dtype " + std::string(py::str(array.dtype())));
     constexpr int needed = static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
     if (py::isinstance<py::array_t<double>>(array) && (array.flags() & needed) == needed) return array;
+    py::module_ numpy = py::module_::import("numpy");
     return numpy.attr("require")(array, numpy.attr("float64"), "CA");
 }
 
@@ -276,19 +293,24 @@ int32_t toInt32(int64_t value, const char* name)
 
 // ---- the fit scope -----------------------------------------------------------
 
+bool deadlineFrom(std::optional<double> timeout, zsys_deadline& deadline)
+{
+    if (!timeout) return false;
+    const double seconds = *timeout;
+    if (!(seconds >= 0.0))
+        raiseValue("timeout must be a number of seconds >= 0, got " + std::string(py::repr(py::float_(seconds))));
+    // An infinite timeout is no deadline at all.
+    if (seconds == HUGE_VAL) return false;
+    check(zsys_deadline_init(&deadline, seconds));
+    return true;
+}
+
+bool onMainThread() { return PyThread_get_thread_ident() == mainThread(); }
+
 FitScope::FitScope(std::optional<double> timeout)
 {
-    if (timeout) {
-        const double seconds = *timeout;
-        if (!(seconds >= 0.0))
-            raiseValue("timeout must be a number of seconds >= 0, got " + std::string(py::repr(py::float_(seconds))));
-        // An infinite timeout is no deadline at all.
-        if (seconds != HUGE_VAL) {
-            check(zsys_deadline_init(&deadline_, seconds));
-            hasDeadline_ = true;
-        }
-    }
-    watchSignals_ = PyThread_get_thread_ident() == mainThread();
+    hasDeadline_ = deadlineFrom(timeout, deadline_);
+    watchSignals_ = onMainThread();
 }
 
 FitScope::~FitScope()

@@ -43,6 +43,11 @@ inline void check(zfit_status status)
 // Raises ValueError with the message.
 [[noreturn]] void raiseValue(const std::string& message);
 
+// The exception instance (not raised) of a failure status, and the class
+// every such instance belongs to.
+py::object errorInstance(zfit_status status);
+py::handle fitErrorClass();
+
 // ---- inputs -----------------------------------------------------------------
 
 // The argument as a read-only float64 array: an array that is already
@@ -87,6 +92,13 @@ private:
 int32_t toInt32(int64_t value, const char* name);
 
 // ---- the fit scope -----------------------------------------------------------
+
+// Checks a timeout argument (seconds >= 0, or None; ValueError otherwise) and
+// sets `deadline` from it. False when there is no deadline (None or inf).
+bool deadlineFrom(std::optional<double> timeout, zsys_deadline& deadline);
+
+// True on Python's main thread, the one that receives signals.
+bool onMainThread();
 
 // Runs one call into the library with the GIL released. While it runs, the
 // calling thread has an attention check installed that
@@ -168,6 +180,26 @@ private:
     R record_;
 };
 
+// The records of a fit that makes more than one library call (an outlier
+// search and the fit of the points it kept, a fit and its uncertainty): S is
+// a struct of them, default-constructed on entry and destructed on every
+// exit like Record, and offered in the same way (get() for the fit, * for
+// the result object).
+template <class S>
+class Records {
+public:
+    Records() = default;
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+
+    S* get() { return &records_; }
+    const S& operator*() const { return records_; }
+    const S* operator->() const { return &records_; }
+
+private:
+    S records_{};
+};
+
 // The indices of a record's ignoredIndices vector.
 std::vector<int32_t> indicesOf(const zstd_vector32& indices);
 
@@ -200,6 +232,30 @@ py::class_<R> defineResult(py::module_& m, const char* doc)
     return cls;
 }
 
+// ---- one fit, alone or in a batch ------------------------------------------------
+
+// fit_<family> and every item of fit_many run the same family type F:
+//   F::Options  the keyword options, checked and converted (with the GIL)
+//   F::Input    one item's arrays viewed as the library's vectors (with the GIL)
+//   F::Record   the library's result record (a Record<...>)
+//   F::Result   the result object, made from the filled record (with the GIL)
+//   static zfit_status fit(const Options&, const Input&, <record>*)
+//               the library call alone: it touches no Python object, so it
+//               runs with the GIL released, on any thread
+// and, for fit_many (see many.hpp), its name, the keyword reader and the
+// reader of one item.
+
+// A single fit: the call runs in a FitScope; a failure raises.
+template <class F>
+typename F::Result fitOne(const typename F::Options& options, const typename F::Input& input,
+                          std::optional<double> timeout = std::nullopt)
+{
+    typename F::Record record;
+    FitScope scope(timeout);
+    scope.run([&] { return F::fit(options, input, record.get()); });
+    return typename F::Result(*record);
+}
+
 // ---- families ------------------------------------------------------------------
 
 void registerLine(py::module_& m);
@@ -208,5 +264,7 @@ void registerEllipse(py::module_& m);
 void registerParabola(py::module_& m);
 void registerPointToPoint(py::module_& m);
 void registerPointToLine(py::module_& m);
+// zfit.fit_many over the families registered with it (many.hpp).
+void registerFitMany(py::module_& m);
 
 }  // namespace zpy

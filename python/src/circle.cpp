@@ -1,12 +1,23 @@
 // zfit.fit_circle and its result, CircleFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
 
 namespace {
+
+using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+
+// What one circle fit leaves: the algebraic record (the whole fit, or the
+// outlier search in front of a geometric fit, which then lists the
+// discarded points) and, with geometric=True, the geometric fit.
+struct CircleRecords {
+    CircleResult algebraic;
+    bool isGeometric = false;
+    zmet_geometricCircleResult geometric{};
+};
 
 struct CircleFit {
     static constexpr const char* name = "CircleFit";
@@ -17,16 +28,24 @@ struct CircleFit {
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
 
-    explicit CircleFit(const zmath_circleFitResult& r)
-        : x(r.centre.x), y(r.centre.y), radius(r.radius), rmsError(r.rmsError), isValid(r.isValid != 0),
-          ignored(indicesOf(r.ignoredIndices))
+    explicit CircleFit(const CircleRecords& r) : ignored(indicesOf(r.algebraic->ignoredIndices))
     {
-    }
-    // The geometric circle of the points that the robust search kept.
-    CircleFit(const zmet_geometricCircleResult& r, std::vector<int32_t> discarded)
-        : x(r.centre.x), y(r.centre.y), radius(r.radius), rmsError(r.rmsError), isValid(r.isValid != 0),
-          ignored(std::move(discarded)), uncertainty(r.uncertainty, {x, y, radius})
-    {
+        if (r.isGeometric) {
+            const zmet_geometricCircleResult& g = r.geometric;
+            x = g.centre.x;
+            y = g.centre.y;
+            radius = g.radius;
+            rmsError = g.rmsError;
+            isValid = g.isValid != 0;
+            uncertainty = Uncertainty(g.uncertainty, {x, y, radius});
+        } else {
+            const zmath_circleFitResult& a = *r.algebraic;
+            x = a.centre.x;
+            y = a.centre.y;
+            radius = a.radius;
+            rmsError = a.rmsError;
+            isValid = a.isValid != 0;
+        }
     }
     explicit CircleFit(const State& s)
     {
@@ -49,72 +68,105 @@ struct CircleFit {
     }
 };
 
-using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+// fit_circle's options as the library's parameter records: the algebraic
+// fit's (also the outlier search of a geometric fit) and the geometric fit's.
+struct CircleOptions {
+    zmath_circleFitParams params{};
+    bool fixedRadius = false;
+    bool geometric = false;
+    zmet_geometricCircleParams geometricParams{};
 
-// The geometric circle; with ignore > 0, of the points the algebraic search
-// keeps.
-CircleFit fitGeometric(const Points& pts, const py::object& weights, const zmath_circleFitParams& params,
-                       int64_t maxIterations, std::optional<double> timeout)
-{
-    zmet_geometricCircleParams geometric;
-    check(zmet_geometricCircleParams_init(&geometric));
-    geometric.maxRmsError = params.maxRmsError;
-    geometric.mode = params.mode;
-    geometric.fixedRadius = params.fixedRadius;
-    geometric.maxIterations = toInt32(maxIterations, "max_iterations");
-    zmet_geometricCircleResult result{};
-    FitScope scope(timeout);
-    if (!weights.is_none()) {
-        if (params.numIgnore != 0) raiseStatus(zmath_errFitWeightedIgnore);
-        const Weights w(weights, "weights", pts.size(), "point");
-        scope.run([&] { return zmet_geometricCircleFitWeighted(pts.data(), pts.size(), w.data(), &geometric, &result); });
-        return CircleFit(result, {});
+    CircleOptions(int64_t ignore, std::optional<double> radius, double maxRms, bool isGeometric, int64_t maxIterations)
+        : geometric(isGeometric)
+    {
+        check(zmath_circleFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+        if (radius) {
+            fixedRadius = true;
+            params.mode = 1;
+            params.fixedRadius = *radius;
+        }
+        if (!geometric) return;
+        check(zmet_geometricCircleParams_init(&geometricParams));
+        geometricParams.maxRmsError = params.maxRmsError;
+        geometricParams.mode = params.mode;
+        geometricParams.fixedRadius = params.fixedRadius;
+        geometricParams.maxIterations = toInt32(maxIterations, "max_iterations");
     }
-    std::vector<int32_t> discarded;
-    std::vector<zmath_vect> kept;
-    if (params.numIgnore != 0) {
-        CircleResult search;
-        scope.run([&] { return zmath_circleFitVector(pts.vector(), &params, search.get()); });
-        discarded = indicesOf(search->ignoredIndices);
-        kept = keptPoints(pts, discarded);
+};
+
+// One circle's points, and its weights for the weighted fit.
+struct CircleInput {
+    Points points;
+    std::optional<Weights> weights;
+
+    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options)
+        : points(pointsArg, "points")
+    {
+        if (weightsArg.is_none()) return;
+        if (options.geometric) {
+            if (options.params.numIgnore != 0) raiseStatus(zmath_errFitWeightedIgnore);
+        } else if (options.fixedRadius) {
+            raiseValue("fixed_radius: the weighted fit has a free radius; give weights or fixed_radius");
+        }
+        weights.emplace(weightsArg, "weights", points.size(), "point");
     }
-    const zmath_vect* data = params.numIgnore != 0 ? kept.data() : pts.data();
-    const auto count = params.numIgnore != 0 ? static_cast<int32_t>(kept.size()) : pts.size();
-    scope.run([&] { return zmet_geometricCircleFit(data, count, &geometric, &result); });
-    return CircleFit(result, std::move(discarded));
-}
+};
+
+struct Circle {
+    static constexpr const char* name = "circle";
+    static constexpr bool weighted = true;
+    using Options = CircleOptions;
+    using Input = CircleInput;
+    using Record = Records<CircleRecords>;
+    using Result = CircleFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        return Options(k.take<int64_t>("ignore", 0), k.take<std::optional<double>>("fixed_radius", std::nullopt),
+                       k.take("max_rms", HUGE_VAL), k.take("geometric", false),
+                       k.take<int64_t>("max_iterations", 100));
+    }
+    static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
+    static zfit_status fit(const Options& o, const Input& in, CircleRecords* r)
+    {
+        if (!o.geometric) {
+            if (in.weights)
+                return zmath_circleFitWeightedVector(in.points.vector(), in.weights->vector(), &o.params,
+                                                     r->algebraic.get());
+            return zmath_circleFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        }
+        r->isGeometric = true;
+        const zmet_geometricCircleParams* params = &o.geometricParams;
+        if (in.weights)
+            return zmet_geometricCircleFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
+                                                   &r->geometric);
+        if (o.params.numIgnore == 0)
+            return zmet_geometricCircleFit(in.points.data(), in.points.size(), params, &r->geometric);
+        // The geometric circle of the points the algebraic search keeps.
+        zfit_status status = zmath_circleFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        if (ZFIT_FAILED(status)) return status;
+        std::vector<zmath_vect> kept;
+        status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
+        if (ZFIT_FAILED(status)) return status;
+        return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), params, &r->geometric);
+    }
+};
 
 CircleFit fitCircle(const py::object& points, const py::object& weights, int64_t ignore,
                     std::optional<double> fixedRadius, double maxRms, std::optional<double> timeout, bool geometric,
                     int64_t maxIterations)
 {
-    const Points pts(points, "points");
-    zmath_circleFitParams params;
-    check(zmath_circleFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    if (fixedRadius) {
-        params.mode = 1;
-        params.fixedRadius = *fixedRadius;
-    }
-    if (geometric) return fitGeometric(pts, weights, params, maxIterations, timeout);
-    CircleResult result;
-    if (weights.is_none()) {
-        FitScope scope(timeout);
-        scope.run([&] { return zmath_circleFitVector(pts.vector(), &params, result.get()); });
-    } else {
-        if (fixedRadius) raiseValue("fixed_radius: the weighted fit has a free radius; give weights or fixed_radius");
-        const Weights w(weights, "weights", pts.size(), "point");
-        FitScope scope(timeout);
-        scope.run([&] { return zmath_circleFitWeightedVector(pts.vector(), w.vector(), &params, result.get()); });
-    }
-    return CircleFit(*result);
+    const CircleOptions options(ignore, fixedRadius, maxRms, geometric, maxIterations);
+    return fitOne<Circle>(options, CircleInput(points, weights, options), timeout);
 }
 
 }  // namespace
 
 void registerCircle(py::module_& m)
 {
+    addBatchFamily<Circle>();
     auto cls = defineResult<CircleFit>(m,
                             "A fitted circle.\n\n"
                             "centre     (x, y)\n"

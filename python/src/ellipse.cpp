@@ -1,12 +1,23 @@
 // zfit.fit_ellipse and its result, EllipseFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
 
 namespace {
+
+using EllipseResult = Record<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
+
+// What one ellipse fit leaves: the algebraic record (the whole fit, or the
+// subset search in front of a geometric fit, which then lists the points
+// left out) and, with geometric=True, the geometric fit.
+struct EllipseRecords {
+    EllipseResult algebraic;
+    bool isGeometric = false;
+    zmet_geometricEllipseResult geometric{};
+};
 
 struct EllipseFit {
     static constexpr const char* name = "EllipseFit";
@@ -18,24 +29,32 @@ struct EllipseFit {
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
 
-    explicit EllipseFit(const zmath_ellipseFitResult& r) : rmsError(r.rmsError), isValid(r.isValid != 0), ignored(indicesOf(r.ignoredIndices))
+    explicit EllipseFit(const EllipseRecords& r) : ignored(indicesOf(r.algebraic->ignoredIndices))
     {
+        if (r.isGeometric) {
+            const zmet_geometricEllipseResult& g = r.geometric;
+            x = g.ellipse.center.x;
+            y = g.ellipse.center.y;
+            radius1 = g.ellipse.radius1;
+            radius2 = g.ellipse.radius2;
+            angle = g.ellipse.angle;
+            rmsError = g.rmsError;
+            isValid = g.isValid != 0;
+            uncertainty = Uncertainty(g.uncertainty, {x, y, radius1, radius2, angle});
+            return;
+        }
+        const zmath_ellipseFitResult& a = *r.algebraic;
         zmath_vect centre;
         double radii[2];
-        check(zmath_shapeEllipse_getCenter(&r.ellipse, &centre));
-        check(zmath_shapeEllipse_getRadii(&r.ellipse, radii));
-        check(zmath_shapeEllipse_getAngle(&r.ellipse, &angle));
+        check(zmath_shapeEllipse_getCenter(&a.ellipse, &centre));
+        check(zmath_shapeEllipse_getRadii(&a.ellipse, radii));
+        check(zmath_shapeEllipse_getAngle(&a.ellipse, &angle));
         x = centre.x;
         y = centre.y;
         radius1 = radii[0];
         radius2 = radii[1];
-    }
-    // The geometric ellipse of the points that the subset search kept.
-    EllipseFit(const zmet_geometricEllipseResult& r, std::vector<int32_t> discarded)
-        : x(r.ellipse.center.x), y(r.ellipse.center.y), radius1(r.ellipse.radius1), radius2(r.ellipse.radius2),
-          angle(r.ellipse.angle), rmsError(r.rmsError), isValid(r.isValid != 0), ignored(std::move(discarded)),
-          uncertainty(r.uncertainty, {x, y, radius1, radius2, angle})
-    {
+        rmsError = a.rmsError;
+        isValid = a.isValid != 0;
     }
     explicit EllipseFit(const State& s)
     {
@@ -59,59 +78,86 @@ struct EllipseFit {
     }
 };
 
-using EllipseResult = Record<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
+// fit_ellipse's options as the library's parameter records: the algebraic
+// fit's (also the subset search of a geometric fit) and the geometric fit's.
+struct EllipseOptions {
+    zmath_ellipseFitParams params{};
+    bool geometric = false;
+    zmet_geometricEllipseParams geometricParams{};
 
-// The geometric ellipse; with ignore > 0, of the points the subset search
-// keeps.
-EllipseFit fitGeometric(const Points& pts, const py::object& weights, const zmath_ellipseFitParams& params,
-                        int64_t maxIterations, std::optional<double> timeout)
-{
-    zmet_geometricEllipseParams geometric;
-    check(zmet_geometricEllipseParams_init(&geometric));
-    geometric.maxRmsError = params.maxRmsError;
-    geometric.maxIterations = toInt32(maxIterations, "max_iterations");
-    zmet_geometricEllipseResult result{};
-    FitScope scope(timeout);
-    if (!weights.is_none()) {
-        if (params.numIgnore != 0) raiseValue("ignore: a weighted fit discards no points; give weights or ignore");
-        const Weights w(weights, "weights", pts.size(), "point");
-        scope.run([&] { return zmet_geometricEllipseFitWeighted(pts.data(), pts.size(), w.data(), &geometric, &result); });
-        return EllipseFit(result, {});
+    EllipseOptions(int64_t ignore, double maxRms, bool isGeometric, int64_t maxIterations) : geometric(isGeometric)
+    {
+        check(zmath_ellipseFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+        if (!geometric) return;
+        check(zmet_geometricEllipseParams_init(&geometricParams));
+        geometricParams.maxRmsError = params.maxRmsError;
+        geometricParams.maxIterations = toInt32(maxIterations, "max_iterations");
     }
-    std::vector<int32_t> discarded;
-    std::vector<zmath_vect> kept;
-    if (params.numIgnore != 0) {
-        EllipseResult search;
-        scope.run([&] { return zmath_ellipseFitVector(pts.vector(), &params, search.get()); });
-        discarded = indicesOf(search->ignoredIndices);
-        kept = keptPoints(pts, discarded);
+};
+
+// One ellipse's points, and its weights for the weighted geometric fit.
+struct EllipseInput {
+    Points points;
+    std::optional<Weights> weights;
+
+    EllipseInput(py::handle pointsArg, py::handle weightsArg, const EllipseOptions& options)
+        : points(pointsArg, "points")
+    {
+        if (weightsArg.is_none()) return;
+        if (!options.geometric) raiseValue("weights: the algebraic ellipse is unweighted; weights need geometric=True");
+        if (options.params.numIgnore != 0) raiseValue("ignore: a weighted fit discards no points; give weights or ignore");
+        weights.emplace(weightsArg, "weights", points.size(), "point");
     }
-    const zmath_vect* data = params.numIgnore != 0 ? kept.data() : pts.data();
-    const auto count = params.numIgnore != 0 ? static_cast<int32_t>(kept.size()) : pts.size();
-    scope.run([&] { return zmet_geometricEllipseFit(data, count, &geometric, &result); });
-    return EllipseFit(result, std::move(discarded));
-}
+};
+
+struct Ellipse {
+    static constexpr const char* name = "ellipse";
+    static constexpr bool weighted = true;
+    using Options = EllipseOptions;
+    using Input = EllipseInput;
+    using Record = Records<EllipseRecords>;
+    using Result = EllipseFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        return Options(k.take<int64_t>("ignore", 0), k.take("max_rms", HUGE_VAL), k.take("geometric", false),
+                       k.take<int64_t>("max_iterations", 100));
+    }
+    static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
+    static zfit_status fit(const Options& o, const Input& in, EllipseRecords* r)
+    {
+        if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        r->isGeometric = true;
+        const zmet_geometricEllipseParams* params = &o.geometricParams;
+        if (in.weights)
+            return zmet_geometricEllipseFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
+                                                    &r->geometric);
+        if (o.params.numIgnore == 0)
+            return zmet_geometricEllipseFit(in.points.data(), in.points.size(), params, &r->geometric);
+        // The geometric ellipse of the points the subset search keeps.
+        zfit_status status = zmath_ellipseFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        if (ZFIT_FAILED(status)) return status;
+        std::vector<zmath_vect> kept;
+        status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
+        if (ZFIT_FAILED(status)) return status;
+        return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), params, &r->geometric);
+    }
+};
 
 EllipseFit fitEllipse(const py::object& points, int64_t ignore, double maxRms, std::optional<double> timeout,
                       bool geometric, const py::object& weights, int64_t maxIterations)
 {
-    const Points pts(points, "points");
-    zmath_ellipseFitParams params;
-    check(zmath_ellipseFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    if (geometric) return fitGeometric(pts, weights, params, maxIterations, timeout);
-    if (!weights.is_none()) raiseValue("weights: the algebraic ellipse is unweighted; weights need geometric=True");
-    EllipseResult result;
-    FitScope scope(timeout);
-    scope.run([&] { return zmath_ellipseFitVector(pts.vector(), &params, result.get()); });
-    return EllipseFit(*result);
+    const EllipseOptions options(ignore, maxRms, geometric, maxIterations);
+    return fitOne<Ellipse>(options, EllipseInput(points, weights, options), timeout);
 }
 
 }  // namespace
 
 void registerEllipse(py::module_& m)
 {
+    addBatchFamily<Ellipse>();
     auto cls = defineResult<EllipseFit>(m,
                              "A fitted ellipse.\n\n"
                              "centre     (x, y)\n"

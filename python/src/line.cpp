@@ -1,12 +1,22 @@
 // zfit.fit_line and its result, LineFit.
 #include <cmath>
 
-#include "binding.hpp"
+#include "many.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
 
 namespace {
+
+using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+
+// What one line fit leaves: the fitted line and, for a least-squares line
+// with enough kept points to estimate the noise, its uncertainty.
+struct LineRecords {
+    LineResult line;
+    bool hasUncertainty = false;
+    zmet_uncertainty uncertainty{};
+};
 
 struct LineFit {
     static constexpr const char* name = "LineFit";
@@ -17,12 +27,17 @@ struct LineFit {
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
 
-    explicit LineFit(const zmath_lineFitResult& r) : rmsError(r.rmsError), isValid(r.isValid != 0), ignored(indicesOf(r.ignoredIndices))
+    explicit LineFit(const LineRecords& records)
     {
+        const zmath_lineFitResult& r = *records.line;
+        rmsError = r.rmsError;
+        isValid = r.isValid != 0;
+        ignored = indicesOf(r.ignoredIndices);
         check(zmath_shapeFLine_getAngle(&r.line, &angle));
         check(zmath_shapeFLine_getDistance(&r.line, &distance));
         check(zmath_shapeFLine_getCosine(&r.line, &cosine));
         check(zmath_shapeFLine_getSine(&r.line, &sine));
+        if (records.hasUncertainty) uncertainty = Uncertainty(records.uncertainty, {angle, distance});
     }
     explicit LineFit(const State& s)
     {
@@ -47,35 +62,58 @@ struct LineFit {
     }
 };
 
-using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+// fit_line's options as the library's parameter record.
+struct LineOptions {
+    zmath_lineFitParams params{};
+
+    LineOptions(int64_t ignore, bool minZone, double maxRms)
+    {
+        check(zmath_lineFitParams_init(&params));
+        params.numIgnore = toInt32(ignore, "ignore");
+        params.maxRmsError = maxRms;
+        params.mode = minZone ? 1 : 0;
+    }
+};
+
+struct Line {
+    static constexpr const char* name = "line";
+    static constexpr bool weighted = false;
+    using Options = LineOptions;
+    using Input = Points;
+    using Record = Records<LineRecords>;
+    using Result = LineFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        return Options(k.take<int64_t>("ignore", 0), k.take("min_zone", false), k.take("max_rms", HUGE_VAL));
+    }
+    static Input input(py::handle item, py::handle, const Options&) { return Points(item, "points"); }
+    static zfit_status fit(const Options& o, const Input& points, LineRecords* r)
+    {
+        const zfit_status status = zmath_lineFitVector(points.vector(), &o.params, r->line.get());
+        if (ZFIT_FAILED(status) || o.params.mode != 0) return status;
+        // The least-squares line's uncertainty from the points it kept; none
+        // when they are too few to estimate the noise.
+        std::vector<zmath_vect> kept;
+        const zfit_status copied = keptPoints(points, r->line->ignoredIndices, kept);
+        if (ZFIT_FAILED(copied)) return copied;
+        r->hasUncertainty = !ZFIT_FAILED(
+            zmet_lineFitUncertainty(kept.data(), static_cast<int32_t>(kept.size()), &r->line->line, &r->uncertainty));
+        return status;
+    }
+};
 
 LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double maxRms, std::optional<double> timeout)
 {
     const Points pts(points, "points");
-    zmath_lineFitParams params;
-    check(zmath_lineFitParams_init(&params));
-    params.numIgnore = toInt32(ignore, "ignore");
-    params.maxRmsError = maxRms;
-    params.mode = minZone ? 1 : 0;
-    LineResult result;
-    FitScope scope(timeout);
-    scope.run([&] { return zmath_lineFitVector(pts.vector(), &params, result.get()); });
-    LineFit fit(*result);
-    if (!minZone) {
-        // The least-squares line's uncertainty from the points it kept; none
-        // when they are too few to estimate the noise.
-        const std::vector<zmath_vect> kept = keptPoints(pts, fit.ignored);
-        zmet_uncertainty u{};
-        if (!ZFIT_FAILED(zmet_lineFitUncertainty(kept.data(), static_cast<int32_t>(kept.size()), &result->line, &u)))
-            fit.uncertainty = Uncertainty(u, {fit.angle, fit.distance});
-    }
-    return fit;
+    return fitOne<Line>(LineOptions(ignore, minZone, maxRms), pts, timeout);
 }
 
 }  // namespace
 
 void registerLine(py::module_& m)
 {
+    addBatchFamily<Line>();
     auto cls = defineResult<LineFit>(m,
                           "A fitted line in normal form: its points (x, y) satisfy\n"
                           "-x*sin(angle) + y*cos(angle) = distance.\n\n"

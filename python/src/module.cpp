@@ -13,7 +13,8 @@ PYBIND11_MODULE(zfit, m)
         "-x*sin(angle) + y*cos(angle) = distance. A failed fit raises FitError\n"
         "(DegenerateError, ParameterError, Cancelled); a fit that succeeds with\n"
         "rms_error not below max_rms returns normally with is_valid False.\n"
-        "The GIL is released while a fit runs.";
+        "The GIL is released while a fit runs; fit_many fits many point sets\n"
+        "in one call on a pool of native threads.";
     m.attr("__version__") = ZFIT_VERSION;
     zpy::registerRuntime(m);
     zpy::registerLine(m);
@@ -23,4 +24,5 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerPointToPoint(m);
     zpy::registerPointToLine(m);
     zpy::registerUncertainty(m);
+    zpy::registerFitMany(m);
 }

@@ -1,5 +1,5 @@
 // zfit.fit_parabola and its result, ParabolaFit.
-#include "binding.hpp"
+#include "many.hpp"
 
 namespace zpy {
 
@@ -48,27 +48,62 @@ struct ParabolaFit {
 using ParabolaResult =
     Record<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct>;
 
+// fit_parabola's options as the library's parameter record.
+struct ParabolaOptions {
+    zmath_parabolaFitParams params{};
+
+    explicit ParabolaOptions(int64_t maxIterations)
+    {
+        check(zmath_parabolaFitParams_init(&params));
+        params.maxIterations = toInt32(maxIterations, "max_iterations");
+    }
+};
+
+// One parabola's points, and its weights for the weighted fit.
+struct ParabolaInput {
+    Points points;
+    std::optional<Weights> weights;
+
+    ParabolaInput(py::handle pointsArg, py::handle weightsArg) : points(pointsArg, "points")
+    {
+        if (!weightsArg.is_none()) weights.emplace(weightsArg, "weights", points.size(), "point");
+    }
+};
+
+struct Parabola {
+    static constexpr const char* name = "parabola";
+    static constexpr bool weighted = true;
+    using Options = ParabolaOptions;
+    using Input = ParabolaInput;
+    using Record = ParabolaResult;
+    using Result = ParabolaFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        zmath_parabolaFitParams defaults;
+        zmath_parabolaFitParams_init(&defaults);
+        return Options(k.take<int64_t>("max_iterations", defaults.maxIterations));
+    }
+    static Input input(py::handle item, py::handle weights, const Options&) { return Input(item, weights); }
+    static zfit_status fit(const Options& o, const Input& in, zmath_parabolaFitResult* result)
+    {
+        if (in.weights)
+            return zmath_parabolaFitWeightedVector(in.points.vector(), in.weights->vector(), &o.params, result);
+        return zmath_parabolaFitVector(in.points.vector(), &o.params, result);
+    }
+};
+
 ParabolaFit fitParabola(const py::object& points, const py::object& weights, int64_t maxIterations)
 {
-    const Points pts(points, "points");
-    zmath_parabolaFitParams params;
-    check(zmath_parabolaFitParams_init(&params));
-    params.maxIterations = toInt32(maxIterations, "max_iterations");
-    ParabolaResult result;
-    FitScope scope;
-    if (weights.is_none()) {
-        scope.run([&] { return zmath_parabolaFitVector(pts.vector(), &params, result.get()); });
-    } else {
-        const Weights w(weights, "weights", pts.size(), "point");
-        scope.run([&] { return zmath_parabolaFitWeightedVector(pts.vector(), w.vector(), &params, result.get()); });
-    }
-    return ParabolaFit(*result);
+    const ParabolaInput input(points, weights);
+    return fitOne<Parabola>(ParabolaOptions(maxIterations), input);
 }
 
 }  // namespace
 
 void registerParabola(py::module_& m)
 {
+    addBatchFamily<Parabola>();
     defineResult<ParabolaFit>(m,
                               "A fitted parabola in any orientation: in its own frame the curve is\n"
                               "y = coefficient * x**2 with the vertex at the origin, and `pose` places\n"

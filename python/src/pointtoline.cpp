@@ -1,6 +1,7 @@
 // zfit.fit_point_to_line and its result, PointToLineFit.
 #include <cmath>
 
+#include "many.hpp"
 #include "transform.hpp"
 
 namespace zpy {
@@ -18,7 +19,7 @@ using PointToLineResult =
 // The (angle, distance) rows of `lines` as the library's lines.
 class Lines {
 public:
-    Lines(const py::object& object, int32_t expected)
+    Lines(py::handle object, int32_t expected)
     {
         const Points rows(object, "lines");
         if (rows.size() != expected)
@@ -31,6 +32,11 @@ public:
         view_.size = expected;
         view_.capacity = expected;
     }
+    // A move keeps the view valid (the storage moves along); a copy would not.
+    Lines(Lines&&) = default;
+    Lines(const Lines&) = delete;
+    Lines& operator=(const Lines&) = delete;
+
     const zstd_vector_zmath_shapeFLine* vector() const { return &view_; }
 
 private:
@@ -38,32 +44,65 @@ private:
     zstd_vector_zmath_shapeFLine view_{};
 };
 
+// fit_point_to_line's options as the library's parameter record.
+struct PointToLineOptions {
+    zmath_pointToLineFitParams params{};
+
+    explicit PointToLineOptions(double maxRms)
+    {
+        check(zmath_pointToLineFitParams_init(&params));
+        params.maxRmsError = maxRms;
+    }
+};
+
+// One fit's points and lines, and their weights for the weighted fit.
+struct PointToLineInput {
+    Points points;
+    Lines lines;
+    std::optional<Weights> weights;
+
+    PointToLineInput(py::handle pointsArg, py::handle linesArg, py::handle weightsArg)
+        : points(pointsArg, "points"), lines(linesArg, points.size())
+    {
+        if (!weightsArg.is_none()) weights.emplace(weightsArg, "weights", points.size(), "pair");
+    }
+};
+
+struct PointToLine {
+    static constexpr const char* name = "point_to_line";
+    static constexpr bool weighted = true;
+    using Options = PointToLineOptions;
+    using Input = PointToLineInput;
+    using Record = PointToLineResult;
+    using Result = PointToLineFit;
+
+    static Options readOptions(Keywords& k) { return Options(k.take("max_rms", HUGE_VAL)); }
+    static Input input(py::handle item, py::handle weights, const Options&)
+    {
+        const auto [points, lines] = pairOf(item, "(points, lines)");
+        return Input(points, lines, weights);
+    }
+    static zfit_status fit(const Options& o, const Input& in, zmath_pointToLineFitResult* result)
+    {
+        if (in.weights)
+            return zmath_pointToLineFitWeightedVector(&o.params, in.points.vector(), in.lines.vector(),
+                                                      in.weights->vector(), result);
+        return zmath_pointToLineFitVector(&o.params, in.points.vector(), in.lines.vector(), result);
+    }
+};
+
 PointToLineFit fitPointToLine(const py::object& points, const py::object& lines, const py::object& weights,
                               double maxRms)
 {
-    const Points pts(points, "points");
-    const Lines targets(lines, pts.size());
-    zmath_pointToLineFitParams params;
-    check(zmath_pointToLineFitParams_init(&params));
-    params.maxRmsError = maxRms;
-    PointToLineResult result;
-    FitScope scope;
-    if (weights.is_none()) {
-        scope.run([&] { return zmath_pointToLineFitVector(&params, pts.vector(), targets.vector(), result.get()); });
-    } else {
-        const Weights w(weights, "weights", pts.size(), "pair");
-        scope.run([&] {
-            return zmath_pointToLineFitWeightedVector(&params, pts.vector(), targets.vector(), w.vector(),
-                                                      result.get());
-        });
-    }
-    return PointToLineFit(*result);
+    const PointToLineInput input(points, lines, weights);
+    return fitOne<PointToLine>(PointToLineOptions(maxRms), input);
 }
 
 }  // namespace
 
 void registerPointToLine(py::module_& m)
 {
+    addBatchFamily<PointToLine>();
     PointToLineFit::define(m,
                            "The fitted affine transform p -> matrix @ p + translation that moves\n"
                            "the points onto their lines.\n\n"

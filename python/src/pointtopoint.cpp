@@ -1,6 +1,7 @@
 // zfit.fit_point_to_point and its result, PointToPointFit.
 #include <cmath>
 
+#include "many.hpp"
 #include "transform.hpp"
 
 namespace zpy {
@@ -14,50 +15,88 @@ using PointToPointFit = TransformFit<PointToPointTag>;
 
 using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
                                   zmath_pointToPointFitResult_destruct>;
+// The fit and, for dof 4 and 6 with a pair to spare for the noise, its
+// uncertainty.
+using PointToPointRecords = UncertainTransformRecords<PointToPointResult>;
+
+// fit_point_to_point's options as the library's parameter record.
+struct PointToPointOptions {
+    zmath_pointToPointFitParams params{};
+
+    PointToPointOptions(int64_t dof, double maxRms)
+    {
+        check(zmath_pointToPointFitParams_init(&params));
+        params.dof = toInt32(dof, "dof");
+        params.maxRmsError = maxRms;
+    }
+};
+
+// One fit's target and source points, and their weights for the weighted fit.
+struct PointToPointInput {
+    Points target;
+    Points source;
+    std::optional<Weights> weights;
+
+    PointToPointInput(py::handle targetArg, py::handle sourceArg, py::handle weightsArg)
+        : target(targetArg, "target"), source(sourceArg, "source")
+    {
+        if (source.size() != target.size())
+            raiseValue("source: expected " + std::to_string(target.size()) + " points, one per target point, got " +
+                       std::to_string(source.size()));
+        if (!weightsArg.is_none()) weights.emplace(weightsArg, "weights", target.size(), "pair");
+    }
+};
+
+struct PointToPoint {
+    static constexpr const char* name = "point_to_point";
+    static constexpr bool weighted = true;
+    using Options = PointToPointOptions;
+    using Input = PointToPointInput;
+    using Record = Records<PointToPointRecords>;
+    using Result = PointToPointFit;
+
+    static Options readOptions(Keywords& k)
+    {
+        zmath_pointToPointFitParams defaults;
+        zmath_pointToPointFitParams_init(&defaults);
+        return Options(k.take<int64_t>("dof", defaults.dof), k.take("max_rms", HUGE_VAL));
+    }
+    static Input input(py::handle item, py::handle weights, const Options&)
+    {
+        const auto [target, source] = pairOf(item, "(target, source)");
+        return Input(target, source, weights);
+    }
+    static zfit_status fit(const Options& o, const Input& in, PointToPointRecords* r)
+    {
+        zmath_pointToPointFitResult* result = r->fit.get();
+        const zfit_status status =
+            in.weights ? zmath_pointToPointFitWeightedVector(&o.params, in.target.vector(), in.source.vector(),
+                                                             in.weights->vector(), result)
+                       : zmath_pointToPointFitVector(&o.params, in.target.vector(), in.source.vector(), result);
+        if (ZFIT_FAILED(status)) return status;
+        const zfit_status uncertain =
+            in.weights ? zmet_pointToPointFitUncertaintyWeighted(&o.params, in.target.data(), in.source.data(),
+                                                                 in.weights->data(), in.target.size(), &result->xform,
+                                                                 &r->uncertainty)
+                       : zmet_pointToPointFitUncertainty(&o.params, in.target.data(), in.source.data(),
+                                                         in.target.size(), &result->xform, &r->uncertainty);
+        r->hasUncertainty = !ZFIT_FAILED(uncertain);
+        return status;
+    }
+};
 
 PointToPointFit fitPointToPoint(const py::object& target, const py::object& source, int64_t dof,
                                 const py::object& weights, double maxRms)
 {
-    const Points to(target, "target");
-    const Points from(source, "source");
-    if (from.size() != to.size())
-        raiseValue("source: expected " + std::to_string(to.size()) + " points, one per target point, got " +
-                   std::to_string(from.size()));
-    zmath_pointToPointFitParams params;
-    check(zmath_pointToPointFitParams_init(&params));
-    params.dof = toInt32(dof, "dof");
-    params.maxRmsError = maxRms;
-    PointToPointResult result;
-    FitScope scope;
-    zmet_uncertainty u{};
-    zfit_status uncertain = zmath_errFitBadMode;
-    if (weights.is_none()) {
-        scope.run([&] { return zmath_pointToPointFitVector(&params, to.vector(), from.vector(), result.get()); });
-        uncertain = zmet_pointToPointFitUncertainty(&params, to.data(), from.data(), to.size(), &result->xform, &u);
-    } else {
-        const Weights w(weights, "weights", to.size(), "pair");
-        scope.run([&] {
-            return zmath_pointToPointFitWeightedVector(&params, to.vector(), from.vector(), w.vector(), result.get());
-        });
-        uncertain = zmet_pointToPointFitUncertaintyWeighted(&params, to.data(), from.data(), w.data(), to.size(),
-                                                            &result->xform, &u);
-    }
-    PointToPointFit fit(*result);
-    // dof 4 and 6 only, and only with a pair to spare for the noise.
-    if (!ZFIT_FAILED(uncertain)) {
-        const zmath_xformLinear& x = result->xform;
-        const zmath_matrix& m = x.matrix;
-        fit.uncertainty = Uncertainty(u, params.dof == 4 ? std::vector<double>{x.translation.x, x.translation.y, m.m00, m.m10}
-                                                         : std::vector<double>{x.translation.x, x.translation.y, m.m00,
-                                                                               m.m01, m.m10, m.m11});
-    }
-    return fit;
+    const PointToPointInput input(target, source, weights);
+    return fitOne<PointToPoint>(PointToPointOptions(dof, maxRms), input);
 }
 
 }  // namespace
 
 void registerPointToPoint(py::module_& m)
 {
+    addBatchFamily<PointToPoint>();
     PointToPointFit::define(m,
                             "The fitted transform p -> matrix @ p + translation that maps the\n"
                             "source points onto the target points.\n\n"

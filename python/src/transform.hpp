@@ -7,6 +7,15 @@
 
 namespace zpy {
 
+// A transform fit's result record (R, a Record<...>) and the uncertainty
+// the companion library reported for it, when it has one.
+template <class R>
+struct UncertainTransformRecords {
+    R fit;
+    bool hasUncertainty = false;
+    zmet_uncertainty uncertainty{};
+};
+
 template <class Tag>
 struct TransformFit {
     static constexpr const char* name = Tag::name;
@@ -20,6 +29,18 @@ struct TransformFit {
     template <class R>
     explicit TransformFit(const R& r) : xform(r.xform), rmsError(r.rmsError), isValid(r.isValid != 0)
     {
+    }
+    // The parameters of the uncertainty: with 4 of them tx, ty, a, b of the
+    // matrix (a, -b; b, a), with 6 tx, ty, m00, m01, m10, m11.
+    template <class R>
+    explicit TransformFit(const UncertainTransformRecords<R>& r) : TransformFit(*r.fit)
+    {
+        if (!r.hasUncertainty) return;
+        const auto& t = xform.translation;
+        const auto& m = xform.matrix;
+        uncertainty = Uncertainty(r.uncertainty, r.uncertainty.parameterCount == 4
+                                                     ? std::vector<double>{t.x, t.y, m.m00, m.m10}
+                                                     : std::vector<double>{t.x, t.y, m.m00, m.m01, m.m10, m.m11});
     }
     explicit TransformFit(const State& s)
     {

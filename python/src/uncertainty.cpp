@@ -1,6 +1,8 @@
 // Results' uncertainty as numpy arrays, and zfit.student_t_quantile.
 #include "uncertainty.hpp"
 
+#include <new>
+
 namespace zpy {
 
 Uncertainty::Uncertainty(const zmet_uncertainty& u, std::vector<double> values) : values_(std::move(values))
@@ -49,14 +51,23 @@ void Uncertainty::addTo(py::dict& d) const
     d["intervals"] = intervals();
 }
 
-std::vector<zmath_vect> keptPoints(const Points& points, const std::vector<int32_t>& discarded)
+zfit_status keptPoints(const Points& points, const zstd_vector32& discarded, std::vector<zmath_vect>& kept)
 {
-    std::vector<bool> drop(static_cast<size_t>(points.size()), false);
-    for (int32_t i : discarded) drop[static_cast<size_t>(i)] = true;
-    std::vector<zmath_vect> kept;
-    for (int32_t i = 0; i < points.size(); ++i)
-        if (!drop[static_cast<size_t>(i)]) kept.push_back(points.data()[i]);
-    return kept;
+    const int32_t* index = nullptr;
+    int32_t count = 0;
+    const zfit_status status = zstd_vector32_getBeginSizeConst(&discarded, &index, &count);
+    if (ZFIT_FAILED(status)) return status;
+    try {
+        std::vector<bool> drop(static_cast<size_t>(points.size()), false);
+        for (int32_t k = 0; k < count; ++k) drop[static_cast<size_t>(index[k])] = true;
+        kept.clear();
+        kept.reserve(static_cast<size_t>(points.size()));
+        for (int32_t i = 0; i < points.size(); ++i)
+            if (!drop[static_cast<size_t>(i)]) kept.push_back(points.data()[i]);
+    } catch (const std::bad_alloc&) {
+        return zstd_errOutOfMemory;
+    }
+    return zfit_ok;
 }
 
 void registerUncertainty(py::module_& m)

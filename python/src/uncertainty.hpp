@@ -53,9 +53,11 @@ void defineUncertainty(py::class_<R>& cls)
     "std_errors  (p,) their standard errors, or None\n"                           \
     "intervals   (p, 2) their 95% confidence intervals (low, high), or None\n"
 
-// The points not listed in `discarded`: what a geometric fit or the
-// line's uncertainty takes after an outlier search.
-std::vector<zmath_vect> keptPoints(const Points& points, const std::vector<int32_t>& discarded);
+// The points not listed in `discarded` (a result record's ignoredIndices):
+// what a geometric fit or the line's uncertainty takes after an outlier
+// search. It runs inside a fit, with the GIL released, on any thread: it
+// touches no Python object and reports a failure as the status it returns.
+zfit_status keptPoints(const Points& points, const zstd_vector32& discarded, std::vector<zmath_vect>& kept);
 
 void registerUncertainty(py::module_& m);
 

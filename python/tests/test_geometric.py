@@ -101,6 +101,110 @@ def test_weights_reach_the_geometric_fits(rng):
         np.testing.assert_allclose(with_zero.std_errors, without.std_errors, rtol=1e-9, err_msg=fit.__name__)
 
 
+def geometric_batch(rng, family):
+    """Arcs of several sizes and spans, one with two gross outliers, and a set
+    of three points (too few for most geometric fits)."""
+    def shape():
+        r = rng.uniform(8, 40)
+        return (r, r) if family == "circle" else (r, r * rng.uniform(0.4, 0.8))
+
+    sets = [arc(rng, rng.uniform(-50, 50, 2), shape(), rng.uniform(0, 3), rng.uniform(0, 6), rng.uniform(1.5, 5), 24,
+                0.05) for _ in range(6)]
+    outliers = sets[0].copy()
+    outliers[[3, 11]] += [[9.0, -7.0], [-6.0, 8.0]]
+    return sets + [outliers, sets[1][:3]]
+
+
+def same_fit(got, expected, context):
+    """got (a fit_many entry) is expected (the single fit's result or the
+    FitError it raised), field for field and to the bit."""
+    assert type(got) is type(expected), "%s: %r instead of %r" % (context, got, expected)
+    if isinstance(expected, zfit.FitError):
+        assert got.name == expected.name, "%s: status" % context
+        return
+    fields, wanted = got.to_dict(), expected.to_dict()
+    assert list(fields) == list(wanted), "%s: the fields" % context
+    for key, value in wanted.items():
+        np.testing.assert_array_equal(fields[key], value, err_msg="%s: %s" % (context, key))
+
+
+def single_geometric_fits(family, sets, weights, options):
+    """fit_<family>(geometric=True) of every set: its result or its FitError."""
+    single = getattr(zfit, "fit_" + family)
+    expected = []
+    for points, w in zip(sets, weights):
+        try:
+            expected.append(single(points, geometric=True, weights=w, **options))
+        except zfit.FitError as error:
+            expected.append(error)
+    return expected
+
+
+def check_fit_many_geometric(family, sets, weights, options, expected):
+    given = {"weights": weights} if any(w is not None for w in weights) else {}
+    for threads in (1, 3):
+        results = zfit.fit_many(family, sets, threads, geometric=True, **given, **options)
+        travelled = pickle.loads(pickle.dumps(results))
+        for i, want in enumerate(expected):
+            context = "%s %s item %d, %d threads" % (family, options, i, threads)
+            same_fit(results[i], want, context)
+            same_fit(travelled[i], want, context + ", pickled")
+
+
+# (family, options, weighted); a weighted fit discards no points, so the
+# outlier searches run unweighted.
+GEOMETRIC_BATCHES = [
+    ("circle", {}, False),
+    ("circle", {}, True),
+    ("circle", {"fixed_radius": 20.0}, False),
+    ("circle", {"fixed_radius": 20.0}, True),
+    ("circle", {"ignore": 2, "max_rms": 0.06}, False),
+    ("ellipse", {}, False),
+    ("ellipse", {}, True),
+    ("ellipse", {"ignore": 1, "max_rms": 0.06}, False),
+]
+
+
+@pytest.mark.parametrize("family,options,weighted", GEOMETRIC_BATCHES,
+                         ids=["%s%s%s" % (f, o, " weighted" if w else "") for f, o, w in GEOMETRIC_BATCHES])
+def test_fit_many_geometric_items_equal_their_single_fits(rng, family, options, weighted):
+    sets = geometric_batch(rng, family)
+    weights = [rng.uniform(0.5, 2.0, len(s)) if weighted and i % 3 != 1 else None for i, s in enumerate(sets)]
+    expected = single_geometric_fits(family, sets, weights, options)
+    fitted = [r for r in expected if not isinstance(r, zfit.FitError)]
+    assert len(fitted) >= 6, "%s %s: most arcs are fitted" % (family, options)
+    for r in fitted:
+        assert r.covariance is not None, "%s %s: a geometric fit carries its covariance" % (family, options)
+    check_fit_many_geometric(family, sets, weights, options, expected)
+
+
+@pytest.mark.parametrize("family,iterations", [("circle", 1), ("ellipse", 2)])
+def test_fit_many_gives_every_item_its_max_iterations(rng, family, iterations):
+    sets = geometric_batch(rng, family)[:-1]
+    weights = [None] * len(sets)
+    options = {"max_iterations": iterations}
+    expected = single_geometric_fits(family, sets, weights, options)
+    for i, error in enumerate(expected):
+        assert isinstance(error, zfit.FitError), "%s item %d: %r" % (family, i, error)
+        assert error.name == "zmet_errNotConverged", "%s item %d: %r" % (family, i, error)
+    check_fit_many_geometric(family, sets, weights, options, expected)
+
+
+def test_fit_many_refuses_geometric_options_as_the_single_fits_do(rng):
+    points = arc(rng, (0, 0), (10, 6), 0.2, 0.0, 3.0, 20, 0.05)
+    with pytest.raises(ValueError, match=r"^point_sets\[0\]: weights: the algebraic ellipse is unweighted"):
+        zfit.fit_many("ellipse", [points], weights=[np.ones(20)])
+    with pytest.raises(ValueError, match=r"^point_sets\[0\]: ignore: a weighted fit discards no points"):
+        zfit.fit_many("ellipse", [points], geometric=True, ignore=1, weights=[np.ones(20)])
+    refused = zfit.fit_many("circle", [points], geometric=True, ignore=1, weights=[np.ones(20)])
+    assert isinstance(refused[0], zfit.ParameterError), repr(refused[0])
+    assert refused[0].name == "zmath_errFitWeightedIgnore", repr(refused[0])
+    with pytest.raises(ValueError, match="^max_iterations must fit in a 32-bit signed integer"):
+        zfit.fit_many("circle", [points], geometric=True, max_iterations=2 ** 40)
+    with pytest.raises(TypeError, match="option geometric of fit_circle"):
+        zfit.fit_many("circle", [points], geometric="yes")
+
+
 @pytest.mark.parametrize("call,error,name", [
     (lambda: zfit.fit_circle([(0, 0), (1, 1), (2, 0)], geometric=True), zfit.DegenerateError, "zmet_errTooFewPoints"),
     (lambda: zfit.fit_ellipse(arc(np.random.default_rng(1), (0, 0), (9, 4), 0, 0, 3, 20, 0.1), geometric=True,

@@ -44,6 +44,71 @@ std::vector<double> Table::column(std::size_t column) const
 
 namespace {
 
+// The length of the well-formed UTF-8 sequence that starts `text` when it
+// encodes a printable character beyond ASCII, else 0: C1 controls, text
+// direction overrides, malformed and overlong sequences are not printable.
+std::size_t printableUtf8(std::string_view text)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead < 0xF0 ? 3
+                             : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (length == 0 || text.size() < length) return 0;
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    constexpr char32_t smallest[] = {0, 0, 0xA0, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    if ((code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069)) return 0;
+    return length;
+}
+
+// How many characters of a token an error message shows at most.
+constexpr std::size_t kShownWidth = 40;
+
+// A token of the input as an error message shows it: in double quotes,
+// printable text as it is, every other byte as \xHH (so a binary file cannot
+// reach the terminal raw), a quote or backslash with a backslash before it;
+// a token wider than 40 characters is cut, and its size in bytes given.
+std::string quotedToken(std::string_view token)
+{
+    struct Piece {
+        std::string text;   // as shown
+        std::size_t width;  // characters on the screen
+        std::size_t bytes;  // of the token
+    };
+    std::vector<Piece> pieces;
+    std::size_t width = 0, used = 0;
+    while (used < token.size() && width <= kShownWidth) {
+        const auto c = static_cast<unsigned char>(token[used]);
+        if (c == '"' || c == '\\') {
+            pieces.push_back({std::string{'\\', static_cast<char>(c)}, 2, 1});
+        } else if (c >= 0x20 && c < 0x7F) {
+            pieces.push_back({std::string(1, static_cast<char>(c)), 1, 1});
+        } else if (const std::size_t n = printableUtf8(token.substr(used))) {
+            pieces.push_back({std::string(token.substr(used, n)), 1, n});
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            pieces.push_back({escaped, 4, 1});
+        }
+        width += pieces.back().width;
+        used += pieces.back().bytes;
+    }
+    const bool cut = width > kShownWidth || used < token.size();
+    // A cut token ends in "...", within the same width.
+    while (cut && width > kShownWidth - 3) {
+        width -= pieces.back().width;
+        pieces.pop_back();
+    }
+    std::string shown = "\"";
+    for (const Piece& piece : pieces) shown += piece.text;
+    if (!cut) return shown + "\"";
+    return shown + "...\" (" + std::to_string(token.size()) + " bytes)";
+}
+
 [[noreturn]] void fail(const std::string& source, std::size_t line, std::size_t column, const std::string& what)
 {
     throw UsageError(source + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
@@ -152,9 +217,8 @@ Table parseText(std::string_view text, const std::string& source, const Layout& 
         for (const Field& f : fields) {
             if (f.text.empty()) fail(source, lineNo, f.column, "empty field");
             std::optional<double> value = toNumber(f.text);
-            if (!value) fail(source, lineNo, f.column, "not a number: \"" + std::string(f.text) + "\"");
-            if (!std::isfinite(*value))
-                fail(source, lineNo, f.column, "not a finite number: \"" + std::string(f.text) + "\"");
+            if (!value) fail(source, lineNo, f.column, "not a number: " + quotedToken(f.text));
+            if (!std::isfinite(*value)) fail(source, lineNo, f.column, "not a finite number: " + quotedToken(f.text));
         }
         if (fields.size() != layout.width()) {
             std::size_t column = fields.size() > layout.width() ? fields[layout.width()].column
@@ -246,9 +310,9 @@ public:
         if (layout_.weighted && (name == "weight" || name == "w")) key_ = static_cast<int>(layout_.columns.size());
         if (key_ < 0) {
             std::string known = layout_.describe();
-            return reject("unknown key \"" + name + "\" (expected " + known + ")", keyStart_);
+            return reject("unknown key " + quotedToken(name) + " (expected " + known + ")", keyStart_);
         }
-        if (seen_[static_cast<std::size_t>(key_)]) return reject("duplicate key \"" + name + "\"", keyStart_);
+        if (seen_[static_cast<std::size_t>(key_)]) return reject("duplicate key " + quotedToken(name), keyStart_);
         seen_[static_cast<std::size_t>(key_)] = true;
         return true;
     }
@@ -285,15 +349,28 @@ public:
     }
     bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) override
     {
-        std::string what = ex.what();
-        // Keep the lexer's own words after "...column N: ".
-        if (std::size_t at = what.find(": ", what.find("column")); at != std::string::npos) what = what.substr(at + 2);
         std::size_t offset = position == 0 ? 0 : position - 1;
-        error = located(offset, what);
+        error = located(offset, lexerWords(ex.what()));
         return false;
     }
 
 private:
+    // The parser's message without its prefix ("[json.exception.parse_error.101]
+    // parse error at line 1, column 6: "), the text it read last quoted as
+    // the other messages quote a token.
+    static std::string lexerWords(std::string what)
+    {
+        if (what.rfind("[json.exception.", 0) == 0) what.erase(0, what.find("] ") + 2);
+        if (std::size_t at = what.find(": ", what.find("column")); at != std::string::npos) what.erase(0, at + 2);
+        for (const std::string marker : {"last read: '", "parsing '"}) {
+            const std::size_t at = what.find(marker);
+            if (at == std::string::npos || what.back() != '\'') continue;
+            const std::size_t from = at + marker.size();
+            return what.substr(0, from - 1) + quotedToken(std::string_view(what).substr(from, what.size() - 1 - from));
+        }
+        return what;
+    }
+
     bool endRow()
     {
         --depth_;

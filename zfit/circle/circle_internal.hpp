@@ -87,6 +87,12 @@ inline zfit_status zfit_circleVals_remove_(zfit_circleVals* sums, const zmath_ve
 // circle is not finite.
 zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* circle);
 
+// The same solve, judging the determinant against a spread given by the
+// caller instead of the sums' own Sxx + Syy (the outlier searches judge a
+// window by its spread about the candidate centre, whatever origin its sums
+// are taken about).
+zfit_status zfit_circleVals_solveWithin_(const zfit_circleVals* sums, double spread, zfit_circle* circle);
+
 // *out = sqrt(S w (|p - centre| - r)^2 / S w) over count points.
 zfit_status zmath_circleFitRmsErrorWeighted_(const zfit_circle* circle, const zmath_vect* points, int32_t count,
                                              const double* weights, double* out);
@@ -94,6 +100,11 @@ zfit_status zmath_circleFitRmsErrorWeighted_(const zfit_circle* circle, const zm
 // *out = RMS of |p - centre| - r over the points, summed in their order.
 zfit_status zmath_circleFitRmsError_(const zfit_circle* circle, const zstd_vector_zmath_vect* points, double* out);
 double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> points);
+
+// S (|p - centre| - r)^2 over the points k whose excluded[k] is 0, from
+// coordinate arrays (excluded: all bits set to leave a point out).
+double zfit_circleRadialSquares_(const double* x, const double* y, const uint64_t* excluded, size_t n,
+                                 const zfit_circle& circle);
 
 // The weighted fit after the entry's checks: circle and rms are written only
 // on success.
@@ -150,6 +161,8 @@ inline zfit_status zfit_circleFixedRadiusVals_remove_(zfit_circleFixedRadiusVals
 // free-radius solve (here |G| with G = -4 det), or when the centre is not
 // finite.
 zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, zfit_circle* circle);
+zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* sums, double spread,
+                                                    zfit_circle* circle);
 
 // ---- the outlier searches ---------------------------------------------------
 

@@ -2,6 +2,10 @@
 // built on the first, and the RMS radial residuals.
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <zfit/circle/circle_internal.hpp>
 
 namespace {
@@ -22,6 +26,11 @@ zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
 
 zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* circle)
 {
+    return zfit_circleVals_solveWithin_(sums, sums->sumXX + sums->sumYY, circle);
+}
+
+zfit_status zfit_circleVals_solveWithin_(const zfit_circleVals* sums, double spread, zfit_circle* circle)
+{
     const double W = sums->weightSum, Sx = sums->sumX, Sy = sums->sumY;
     const double Sxx = sums->sumXX, Syy = sums->sumYY, Sxy = sums->sumXY;
     const double Sxr = sums->sumXR, Syr = sums->sumYR;
@@ -33,13 +42,12 @@ zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* cir
     const double C23 = Sxy * Sx - Sxx * Sy;
     const double C33 = Sxx * Syy - Sxy * Sxy;
     const double det = Sx * C13 + Sy * C23 + W * C33;
-    // Relative to the fourth power of the spread about the origin. Ordered,
-    // so that a NaN determinant (sums overflowed) counts as singular too.
-    const double spread = Sxx + Syy;
+    // Relative to the fourth power of the spread. Ordered, so that a NaN
+    // determinant (sums overflowed) counts as singular too.
     if (!(std::fabs(det) > 1e-12 * (spread * spread))) return zmath_errDegenerate;
 
     const double k = -1.0 / det;
-    const double a = Sxr * k, b = Syr * k, c = spread * k;
+    const double a = Sxr * k, b = Syr * k, c = (Sxx + Syy) * k;
     const double C11 = Syy * W - Sy * Sy;
     const double C12 = Sx * Sy - Sxy * W;
     const double C22 = Sxx * W - Sx * Sx;
@@ -127,6 +135,12 @@ zfit_status zfit_circleFixedRadiusVals_init_(zfit_circleFixedRadiusVals* sums)
 
 zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, zfit_circle* circle)
 {
+    return zfit_circleFixedRadiusVals_solveWithin_(sums, sums->sumXX + sums->sumYY, circle);
+}
+
+zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* sums, double spread,
+                                                    zfit_circle* circle)
+{
     const double n = static_cast<double>(sums->count);
     const double Sx = sums->sumX, Sy = sums->sumY;
     const double Sxx = sums->sumXX, Syy = sums->sumYY, Sxy = sums->sumXY;
@@ -137,7 +151,6 @@ zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, 
     // G is -4 times the determinant of the free-radius normal matrix (W = n);
     // the same relative test decides whether the window has a centre.
     const double G = 4.0 * (Sx * Sx * Syy - 2.0 * Sx * Sy * Sxy - n * Sxx * Syy + n * Sxy * Sxy + Sy * Sy * Sxx);
-    const double spread = Sxx + Syy;
     if (!(std::fabs(G) > 4e-12 * (spread * spread))) return zmath_errDegenerate;
 
     const double cx =
@@ -149,4 +162,32 @@ zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, 
     if (!finite(solved)) return zmath_errDegenerate;
     *circle = solved;
     return zfit_ok;
+}
+
+double zfit_circleRadialSquares_(const double* x, const double* y, const uint64_t* excluded, size_t n,
+                                 const zfit_circle& circle)
+{
+    const double cx = circle.centre.x, cy = circle.centre.y, r = circle.radius;
+    size_t k = 0;
+    double sum = 0.0;
+#if defined(__SSE2__)
+    const __m128d cxV = _mm_set1_pd(cx), cyV = _mm_set1_pd(cy), rV = _mm_set1_pd(r);
+    __m128d sums = _mm_setzero_pd();
+    for (; k + 2 <= n; k += 2) {
+        const __m128d dx = _mm_sub_pd(_mm_loadu_pd(x + k), cxV), dy = _mm_sub_pd(_mm_loadu_pd(y + k), cyV);
+        const __m128d d = _mm_sub_pd(_mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy))), rV);
+        const __m128d skip = _mm_loadu_pd(reinterpret_cast<const double*>(excluded + k));
+        sums = _mm_add_pd(sums, _mm_andnot_pd(skip, _mm_mul_pd(d, d)));
+    }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, sums);
+    sum = lanes[0] + lanes[1];
+#endif
+    for (; k < n; ++k) {
+        if (excluded[k] != 0) continue;
+        const double dx = x[k] - cx, dy = y[k] - cy;
+        const double d = std::sqrt(dx * dx + dy * dy) - r;
+        sum += d * d;
+    }
+    return sum;
 }

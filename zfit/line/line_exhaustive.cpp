@@ -68,9 +68,13 @@ private:
         return zfit_ok;
     }
 
-    // A candidate that cannot be solved ends the whole search.
+    // A candidate that cannot be solved ends the whole search. The smaller
+    // eigenvalue of the candidate's scatter matrix is its sum of squares
+    // without the trigonometry of the solve: a candidate it puts clearly
+    // behind the best so far is not solved, as it could not replace it.
     zfit_status evaluate()
     {
+        if (clearlyBehind()) return zfit_ok;
         ZFIT_TRY(zfit_lineVals_solve_(&sums_, &candidate_));
         double sumSquares = 0.0;
         ZFIT_TRY(zfit_lineVals_sumSquares_(&sums_, &candidate_, &sumSquares));
@@ -80,6 +84,26 @@ private:
         *line_ = candidate_;
         best_ = current_;
         return zfit_ok;
+    }
+
+    // True only for a candidate that has a line (the solve would accept it)
+    // and whose error, up to a wide allowance for rounding, is not below the
+    // best so far.
+    bool clearlyBehind() const
+    {
+        const zfit_lineVals& s = sums_;
+        if (s.count < 2) return false;
+        const double n = static_cast<double>(s.count);
+        const double mx = s.sumX / n, my = s.sumY / n;
+        const double a = s.sumXX - s.sumX * mx, c = s.sumYY - s.sumY * my, b = 2.0 * (s.sumXY - s.sumX * my);
+        const double spread = s.sumXX + s.sumYY;
+        const double r = std::sqrt(b * b + (a - c) * (a - c));
+        // The solve's own test (its hypot never overflows; where this square
+        // root does, the solve decides).
+        if (!std::isfinite(r) || !(r > 1e-13 * spread)) return false;
+        const double best = *rmsError_;
+        const double smallest = 0.5 * (a + c - r);
+        return smallest - 1e-12 * spread > best * best * static_cast<double>(n_ - M);
     }
 
     const zmath_vect* p_;

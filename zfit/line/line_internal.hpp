@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 
 #include <zfit/line/line.h>
 #include <zfit/services/math.hpp>
@@ -53,9 +54,20 @@ inline zfit_status zfit_lineVals_remove_(zfit_lineVals* sums, const zmath_vect& 
 // and for non-finite sums.
 zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* line);
 
+// The orthogonal least-squares line of the points, stored with d >= 0 as
+// zfit_lineVals_solve_ stores it, but formed from moments about the points'
+// centroid, so that coordinates far from the origin keep their digits.
+// zmath_errDegenerate for fewer than two points and for a scatter without a
+// preferred direction.
+zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line);
+
 // *out = sum of squared distances of the summed points from the line, read
 // back from the moments (cheap, but loses digits far from the origin).
 zfit_status zfit_lineVals_sumSquares_(const zfit_lineVals* sums, const zmath_shapeFLine* line, double* out);
+
+// The RMS distance of the points from the line, measured from the points
+// themselves (in four interleaved partial sums).
+double zfit_lineRms_(const zmath_shapeFLine& line, std::span<const zmath_vect> points);
 
 // *out = RMS distance of all points of the vector from the line, measured
 // from the points themselves.

@@ -5,7 +5,9 @@
 // function needs a clean-up ladder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include <zfit/services/containers.h>
 #include <zfit/services/nmmatrix.h>
@@ -52,6 +54,62 @@ public:
 private:
     T object_{};
     bool live_ = false;
+};
+
+// Work storage for one call: `count` elements of a trivially copyable T
+// from the services' allocator (so allocation failures come back as
+// zstd_errOutOfMemory), released at scope end. The elements start
+// unspecified.
+template <class T>
+class Scratch {
+public:
+    zfit_status allocate(int64_t count)
+    {
+        ZFIT_TRY(store_.construct(zstd_vector__constructWithVtable, count, sizeof(T), static_cast<const void*>(nullptr)));
+        void* begin = nullptr;
+        ZFIT_TRY(zstd_vector__getBeginEnd(store_.get(), &begin, nullptr));
+        elements_ = std::span<T>(static_cast<T*>(begin), static_cast<size_t>(count));
+        return zfit_ok;
+    }
+    std::span<T> span() const { return elements_; }
+    T* data() const { return elements_.data(); }
+    T& operator[](size_t k) const { return elements_[k]; }
+
+private:
+    Owned<zstd_vector_> store_;
+    std::span<T> elements_;
+};
+
+// Work storage for one call in a single allocation: arrays of several
+// trivially copyable types laid out one after another. Plan every array
+// with reserve(), allocate() once, then view each with span().
+class Arena {
+public:
+    struct Slot {
+        size_t offset = 0, count = 0;
+    };
+
+    template <class T>
+    Slot reserve(int64_t count)
+    {
+        static_assert(alignof(T) <= alignof(std::max_align_t));
+        size_ = (size_ + alignof(T) - 1) / alignof(T) * alignof(T);
+        const Slot slot{size_, static_cast<size_t>(count)};
+        size_ += slot.count * sizeof(T);
+        return slot;
+    }
+
+    zfit_status allocate() { return block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t))); }
+
+    template <class T>
+    std::span<T> span(const Slot& slot) const
+    {
+        return {reinterpret_cast<T*>(reinterpret_cast<std::byte*>(block_.data()) + slot.offset), slot.count};
+    }
+
+private:
+    size_t size_ = 0;
+    Scratch<std::max_align_t> block_;
 };
 
 }  // namespace zsvc

@@ -1,0 +1,164 @@
+"""zfit.fit_many: every item equals its single fit (results and failures
+alike), options carry the single fits' names and defaults, and a timeout,
+the host's attention check or Ctrl-C stops the whole batch."""
+import ctypes
+import math
+import os
+import pickle
+import re
+import signal
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import zfit
+from test_fits import CASES, NAMES
+from test_runtime import noisy_circle, sigint
+
+PAIRS = {"point_to_point", "point_to_line"}
+
+
+def single_fit(name, args, weights, options):
+    """The single fit of one item: its result, or the FitError it raises."""
+    extra = {} if weights is None else {"weights": weights}
+    try:
+        return getattr(zfit, "fit_" + name)(*args, **extra, **options)
+    except zfit.FitError as error:
+        return error
+
+
+def assert_same(got, expected, context):
+    assert type(got) is type(expected), context
+    if isinstance(expected, zfit.FitError):
+        assert (got.code, got.name) == (expected.code, expected.name), context
+        return
+    for key, value in expected.to_dict().items():
+        np.testing.assert_array_equal(got.to_dict()[key], value, err_msg="%s: %s" % (context, key))
+
+
+def batches(name, rng):
+    """test_fits' random cases of a family, grouped by their options (weights
+    go per item), each batch ending with an item of no points, which fails."""
+    groups = {}
+    for trial in range(16):
+        args, options, _ = CASES[name](rng, trial)
+        weights = options.pop("weights", None)
+        groups.setdefault(tuple(sorted(options.items())), []).append((args, weights))
+    empty = [np.empty((0, 2))] * (2 if name in PAIRS else 1)
+    return [(dict(options), items + [(empty, None)]) for options, items in groups.items()]
+
+
+@pytest.mark.parametrize("threads", [1, 3, 64])
+@pytest.mark.parametrize("name", NAMES)
+def test_every_item_equals_its_single_fit(rng, name, threads):
+    for options, items in batches(name, rng):
+        point_sets = [tuple(args) if name in PAIRS else args[0] for args, _ in items]
+        weights = [w for _, w in items]
+        given = {"weights": weights} if any(w is not None for w in weights) else {}
+        results = zfit.fit_many(name, point_sets, threads, **given, **options)
+        assert len(results) == len(items), options
+        assert isinstance(results[-1], zfit.FitError), "%s: an item of no points fails" % options
+        travelled = pickle.loads(pickle.dumps(results))  # as a process scheduler sends them
+        for i, (args, w) in enumerate(items):
+            expected = single_fit(name, args, w, options)
+            assert_same(results[i], expected, "%s item %d %s" % (name, i, options))
+            assert_same(travelled[i], expected, "%s item %d %s, pickled" % (name, i, options))
+
+
+def keyword_defaults(name):
+    """The keyword-only options of fit_<name> and their defaults, read from
+    its signature line."""
+    signature = getattr(zfit, "fit_" + name).__doc__.splitlines()[0]
+    keywords = signature.split("*, ", 1)[1].rsplit(")", 1)[0]
+    values = {"None": None, "inf": math.inf, "False": False, "True": True}
+    return {key: values[text] if text in values else int(text)
+            for key, text in re.findall(r"(\w+): [^=]+? = ([^,]+)", keywords)}
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_options_have_the_single_fits_names_and_defaults(rng, name):
+    args, _, _ = CASES[name](rng, 0)
+    items = [tuple(args) if name in PAIRS else args[0]] * 2
+    defaults = keyword_defaults(name)
+    if "weights" in defaults:
+        defaults["weights"] = [None, None]
+    expected = single_fit(name, args, None, {})
+    for given in [{}] + [{key: value} for key, value in defaults.items()]:
+        for got in zfit.fit_many(name, items, **given):
+            assert_same(got, expected, "%s with %s" % (name, given))
+    with pytest.raises(TypeError, match="takes no option bogus"):
+        zfit.fit_many(name, items, bogus=1)
+
+
+FIVE = np.ones((5, 2))
+# (call, exception, message): the whole call is refused, naming what is wrong.
+REFUSED = [
+    (lambda: zfit.fit_many("line", [FIVE, np.zeros(4)]), ValueError, r"^point_sets\[1\]: points: expected shape"),
+    (lambda: zfit.fit_many("point_to_point", [(FIVE, FIVE), FIVE[:3]]), ValueError,
+     r"^point_sets\[1\]: expected a pair \(target, source\)"),
+    (lambda: zfit.fit_many("point_to_line", [(FIVE, FIVE[:4])]), ValueError, r"^point_sets\[0\]: lines: expected 5"),
+    (lambda: zfit.fit_many("circle", [FIVE], weights=[None, None]), ValueError, "^weights: expected 1 entries"),
+    (lambda: zfit.fit_many("circle", [FIVE], weights=[np.ones(4)]), ValueError, r"^point_sets\[0\]: weights: "),
+    (lambda: zfit.fit_many("circle", [FIVE], weights=[np.ones(5)], fixed_radius=1.0), ValueError, "fixed_radius"),
+    (lambda: zfit.fit_many("hexagon", [FIVE]), ValueError, "^family must be one of line, circle, ellipse, parabola"),
+    (lambda: zfit.fit_many("line", [FIVE], threads=-1), ValueError, "^threads must be >= 0"),
+    (lambda: zfit.fit_many("line", [FIVE], timeout=-1.0), ValueError, "^timeout must be"),
+    (lambda: zfit.fit_many("line", [FIVE], ignore="2"), TypeError, "option ignore of fit_line cannot be str"),
+    (lambda: zfit.fit_many("line", [FIVE], weights=[None]), TypeError, "fit_line takes no option weights"),
+    (lambda: zfit.fit_many("line", 5), TypeError, "not iterable"),
+]
+
+
+@pytest.mark.parametrize("call,error,message", REFUSED, ids=[m for _, _, m in REFUSED])
+def test_malformed_batches_are_refused_whole(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_an_empty_batch_and_an_array_of_sets():
+    assert zfit.fit_many("circle", []) == []
+    stacked = np.stack([noisy_circle(12), noisy_circle(12) * 2])
+    for got, points in zip(zfit.fit_many("circle", stacked), stacked):
+        assert_same(got, zfit.fit_circle(points), "a (2, 12, 2) array")
+
+
+LONG = noisy_circle(200)  # with ignore=3, a search of half a minute
+
+
+def test_timeout_keeps_what_finished_and_cancels_the_rest():
+    quick = noisy_circle(12)
+    start = time.monotonic()
+    results = zfit.fit_many("circle", [quick] + [LONG] * 6, threads=2, ignore=3, timeout=0.5)
+    assert time.monotonic() - start < 10, "the workers stopped promptly"
+    assert_same(results[0], zfit.fit_circle(quick, ignore=3), "the quick item finished first")
+    for i, result in enumerate(results[1:], 1):
+        assert isinstance(result, zfit.Cancelled), "item %d: %r" % (i, result)
+    # A deadline that has passed fits nothing, not even fits that never search.
+    assert all(isinstance(r, zfit.Cancelled) for r in zfit.fit_many("line", [FIVE * [1, 2]] * 3, timeout=0))
+
+
+def task_count():
+    return len(os.listdir("/proc/self/task"))
+
+
+def test_ctrl_c_stops_the_batch_and_no_thread_outlives_it():
+    before = task_count()
+    start = time.monotonic()
+    with sigint(signal.default_int_handler, after=0.3), pytest.raises(KeyboardInterrupt):
+        zfit.fit_many("circle", [LONG] * 4, threads=2, ignore=3)
+    assert time.monotonic() - start < 10, "the workers stopped promptly"
+    assert task_count() == before, "every worker was joined"
+
+
+def test_the_hosts_attention_check_stops_the_batch(clib):
+    asked = threading.Event()
+    check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: asked.set() or -5)
+    clib.lib.zsys_attention_install(check, None)
+    try:
+        results = zfit.fit_many("circle", [LONG] * 3, threads=2, ignore=3)
+    finally:
+        clib.lib.zsys_attention_install(None, None)
+    assert asked.is_set(), "the check was asked on the calling thread"
+    assert [r.code for r in results] == [-5] * 3, "every item holds the check's status"

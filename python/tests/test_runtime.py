@@ -19,7 +19,7 @@ def noisy_circle(n):
     return 5 * np.column_stack([np.cos(a), np.sin(a)]) + np.random.default_rng(8).normal(0, 0.05, (n, 2))
 
 
-POINTS = noisy_circle(200)
+POINTS = noisy_circle(600)
 
 
 def long_search(**options):

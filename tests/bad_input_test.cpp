@@ -333,6 +333,15 @@ Pairs<zmath_vect> pointPairs(double scale = 1)
     return p;
 }
 
+// pointPairs() with both sets moved `offset` along the diagonal.
+Pairs<zmath_vect> shiftedPairs(double offset)
+{
+    Pairs<zmath_vect> p = pointPairs();
+    for (auto* set : {&p.a, &p.b})
+        for (zmath_vect& q : *set) q = {q.x + offset, q.y + offset};
+    return p;
+}
+
 // The array entries of a pair family; an empty weight list calls the unweighted one.
 template <class P, class B, class R>
 auto pairFit(zfit_status (*plain)(const P*, const zmath_vect*, const B*, int32_t, R*),
@@ -438,6 +447,8 @@ TEST(BadInput, PointToPoint)
         {"vectors of different sizes, weighted", mismatched(true), zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointPairs(1e150)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointPairs(1e-150), {}, 4), 0, success},
+        {"unit spread at offset 1e6, 3 dof", fit(shiftedPairs(1e6), {}, 3), 0, success},
+        {"unit spread at offset 1e6, 6 dof, weighted", fit(shiftedPairs(1e6), ones, 6), 0, success},
     });
 }
 

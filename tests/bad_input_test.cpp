@@ -234,6 +234,10 @@ TEST(BadInput, Ellipse)
         {"duplicated points", fit(joined(pts, {pts[0], pts[3]}), 1), 0, success},
         {"coordinates near 1e150", fit(ellipsePoints(9, 1e150)), degenerate, reset},
         {"coordinates near 1e-150", fit(ellipsePoints(9, 1e-150)), degenerate, reset},
+        // Its scatter matrix is of the order 1e-33: judged against its own size, not against 1e-32.
+        {"semi-axes 4e-9 and 1.5e-9 (metres)", fit(sample(8, 1e-9, [](int, double t) {
+             return zmath_vect{4 * std::cos(t), 1.5 * std::sin(t)};
+         })), 0, success},
     });
 }
 

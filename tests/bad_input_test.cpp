@@ -249,6 +249,13 @@ Pts parabolaPoints(int n, double s = 1)
     return sample(n, s, [&](int i, double) { return zmath_vect{x(i), 0.3 * x(i) * x(i) - 1}; });
 }
 
+// y = sqrt(5/7) x^2 at x = -2..2: the centred second moments are 10 across
+// and 10 along, with no cross term.
+Pts isotropicParabola(double s)
+{
+    return sample(5, s, [](int i, double) { return zmath_vect{i - 2.0, std::sqrt(10.0 / 14.0) * (i - 2) * (i - 2)}; });
+}
+
 TEST(BadInput, Parabola)
 {
     using R = zmath_parabolaFitResult;
@@ -281,6 +288,9 @@ TEST(BadInput, Parabola)
         {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
         {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
         {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
+        // Second moments equal in every direction: no least-squares line to start from.
+        {"spread alike in every direction", fit(isotropicParabola(1.0)), 0, success},
+        {"spread alike in every direction, scaled by 1 + 1e-14", fit(isotropicParabola(1 + 1e-14)), 0, success},
     }, [](const R& r) { EXPECT_GE(r.parabola.coefficient, 0.0); });
 }
 

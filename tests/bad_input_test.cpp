@@ -126,6 +126,9 @@ TEST(BadInput, Line)
         {"maxRmsError NaN", fit(pts, 0, 0, nan), 0, success},
         {"all points equal", fit(Pts(6, {1.5, -2})), degenerate, failed},
         {"all points equal, ranked", fit(Pts(9, {1.5, -2}), 4), degenerate, failed},
+        // The difference of the first two points overflows: their direction has no unit normal.
+        {"min zone, points near opposite ends of the range", fit({{-1.5e308, 0}, {1.5e308, 1}, {0, 2}}, 0, 1),
+         zmath_errZeroLength, failed},
         {"collinear", fit({{0, 0}, {1, 1}, {2, 2}, {3, 3}}), 0, success},
         {"duplicated points", fit(dup), 0, success},
         {"duplicated points, exhaustive", fit(dup, 1), 0, success},

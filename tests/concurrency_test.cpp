@@ -1,5 +1,5 @@
-// Every family on many threads at once, each thread with its own records
-// and its own attention check. Built with ThreadSanitizer as well: any data
+// Every family on many threads at once, each thread with its own records;
+// attention checks installed on one thread are not seen by another. Built with ThreadSanitizer as well: any data
 // race (shared state inside the libraries) is reported there.
 #include <atomic>
 #include <thread>
@@ -98,19 +98,14 @@ TEST(Concurrency, EveryFamilyOnManyThreadsGivesTheSingleThreadedResults)
     constexpr int threads = 8, roundsPerThread = 3;
     std::vector<Out> expected;  // computed alone first
     for (int t = 0; t < threads; ++t) expected.push_back(everyFamily(1000 + t));
-    std::atomic<int> mismatches{0}, cancelled{0};
+    std::atomic<int> mismatches{0};
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
         pool.emplace_back([&, t] {
-            // A per-thread attention check that never fires; one thread's
-            // check must not be seen by another.
-            zt::ScopedAttention attention(t == 0 ? 0 : 1000000);
             for (int k = 0; k < roundsPerThread; ++k) mismatches += everyFamily(1000 + t) != expected[t];
-            cancelled += zsys_attention_check() != 0;
         });
     for (std::thread& th : pool) th.join();
     EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(cancelled.load(), 0);
 }
 
 TEST(Concurrency, AttentionChecksArePerThread)

@@ -78,18 +78,6 @@ TEST(ResultLifeCycle, FailedConstructCopyLeavesNothingToRelease)
     EXPECT_EQ(failing.outstanding(), 0u);
 }
 
-TEST(ResultLifeCycle, TypeCheckHooksAcceptAnything)
-{
-    zt::LineResult r;
-    const zmath_lineFitResult* p = r.get();
-    zsys_typeCheck_zmath_lineFitResult(p);
-    zsys_typeCheckPtr_zmath_lineFitResult(&p);
-    zfit_status (*destruct)(zmath_lineFitResult*) = zmath_lineFitResult_destruct;
-    zsys_typeCheckFunc_zmath_lineFitResult(destruct);
-    zsys_typeCheckFuncPtr_zmath_lineFitResult(&destruct);
-    EXPECT_EQ(r->isValid, 0);
-}
-
 TEST(ResultLifeCycleDeathTest, ConstructCopyFromNullIsABrokenPrecondition)
 {
     zmath_lineFitResult copy;

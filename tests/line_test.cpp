@@ -2,6 +2,7 @@
 // their documented conventions, scatter without a preferred direction, the
 // error measured from the points, the validity rule, and properties over
 // random lines (recovery, covariance under motion, d >= 0).
+#include <algorithm>
 #include <utility>
 
 #include "support.hpp"
@@ -143,28 +144,46 @@ TEST(LineProperties, NoisyLinesAreRecoveredAndTheErrorMatchesTheNoise)
     }
 }
 
-TEST(LineProperties, MovingThePointsMovesTheLine)
+// Turning the points, measuring them in another unit (1e-9 to 1e9) and
+// moving them far from the origin (up to 1e5 times their spread) turns,
+// scales and moves the least-squares, exhaustive and minimum-zone lines:
+// points of the first line, moved alike, lie on the second within 1e-7 of
+// the points' scaled spread, the error scales with the points and the same
+// outliers (two, planted far off) are discarded.
+TEST(LineProperties, MovingAndScalingThePointsMovesAndScalesTheLine)
 {
+    const struct { const char* name; zmath_lineFitParams params; } algorithms[] = {
+        {"least squares", {0, HUGE_VAL, 0}}, {"exhaustive", {2, HUGE_VAL, 0}}, {"minimum zone", {2, HUGE_VAL, 1}},
+    };
     zt::Rng rng(99);
-    for (int trial = 0; trial < 100; ++trial) {
-        const NoisyLine base = randomLine(rng, 50, 0.1);
-        const double turn = rng.uniform(-zt::pi, zt::pi);
-        const zmath_vect shift{rng.uniform(-1e3, 1e3), rng.uniform(-1e3, 1e3)};
-        const auto move = [&](const zmath_vect& p) {
-            return zmath_vect{std::cos(turn) * p.x - std::sin(turn) * p.y + shift.x,
-                              std::sin(turn) * p.x + std::cos(turn) * p.y + shift.y};
-        };
-        std::vector<zmath_vect> moved;
-        for (const zmath_vect& p : base.points) moved.push_back(move(p));
-        LineResult a, b;
-        ASSERT_EQ(fit(base.points, a), 0);
-        ASSERT_EQ(fit(moved, b), 0);
-        SCOPED_TRACE(trial);
-        EXPECT_NEAR(a->rmsError, b->rmsError, 1e-9);
-        // The moved line is the image of the first: moved points of the first line lie on the second.
-        const zmath_vect foot{-a->line.sine * a->line.d, a->line.cosine * a->line.d};  // a point of line a
-        const zmath_vect along{foot.x + 10 * a->line.cosine, foot.y + 10 * a->line.sine};
-        for (const zmath_vect& p : {foot, along}) EXPECT_NEAR(offset(b->line, move(p)), 0.0, 1e-7);
+    for (int trial = 0; trial < 8; ++trial) {
+        NoisyLine base = randomLine(rng, 30, 0.1);
+        for (int k : {3, 17}) base.points[k].y += rng.uniform(20, 60);
+        const double turn = rng.uniform(-zt::pi, zt::pi), spread = 100.0;
+        const std::vector<zt::Placement> placements = zt::placements(rng, spread);
+        for (const auto& [name, params] : algorithms) {
+            LineResult a;
+            ASSERT_EQ(fit(base.points, a, params), 0) << name;
+            const zmath_vect foot{-a->line.sine * a->line.d, a->line.cosine * a->line.d};  // a point of line a
+            const zmath_vect along{foot.x + 50 * a->line.cosine, foot.y + 50 * a->line.sine};
+            std::vector<int32_t> discarded = zt::indices(a->ignoredIndices);
+            std::sort(discarded.begin(), discarded.end());
+            for (const zt::Placement& at : placements) {
+                SCOPED_TRACE(::testing::Message() << "seed 99 trial " << trial << " " << name << " " << at);
+                const double c = std::cos(turn), s = std::sin(turn);
+                const auto move = [&](const zmath_vect& p) { return at({c * p.x - s * p.y, s * p.x + c * p.y}); };
+                std::vector<zmath_vect> moved;
+                for (const zmath_vect& p : base.points) moved.push_back(move(p));
+                LineResult b;
+                ASSERT_EQ(fit(moved, b, params), 0);
+                EXPECT_NEAR(b->rmsError, at.scale * a->rmsError, 1e-7 * at.scale * a->rmsError);
+                EXPECT_NEAR(offset(b->line, move(foot)), 0.0, 1e-7 * at.scale * spread);
+                EXPECT_NEAR(offset(b->line, move(along)), 0.0, 1e-7 * at.scale * spread);
+                std::vector<int32_t> same = zt::indices(b->ignoredIndices);
+                std::sort(same.begin(), same.end());
+                EXPECT_EQ(same, discarded);
+            }
+        }
     }
 }
 

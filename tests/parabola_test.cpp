@@ -294,27 +294,62 @@ TEST(Parabola, RandomParabolas)
             const zmath_vect& v = longer->parabola.pose.translation;
             EXPECT_NEAR(std::hypot(v.x - t.vertex.x, v.y - t.vertex.y), 0.0, 2e-6 * L);
         }
-        // A shift moves the vertex by it; a power-of-two scale scales the
-        // vertex and the error by it and the coefficient by its inverse, exactly.
-        const zmath_vect shift{rng.uniform(-1000, 1000), rng.uniform(-1000, 1000)};
+        // A power-of-two scale scales the vertex and the error by it and the
+        // coefficient by its inverse, exactly.
         const double k = std::ldexp(1.0, std::array{-40, -20, 20, 40}[trial / 2 % 4]);
-        std::vector<zmath_vect> moved, scaled;
-        for (const zmath_vect& p : t.points) moved.push_back({p.x + shift.x, p.y + shift.y}), scaled.push_back({p.x * k, p.y * k});
+        std::vector<zmath_vect> scaled;
+        for (const zmath_vect& p : t.points) scaled.push_back({p.x * k, p.y * k});
         for (const auto& [iterations, a] : {std::pair{1, &*once}, std::pair{50, &*longer}}) {
             SCOPED_TRACE(::testing::Message() << "maxIterations " << iterations << " scale " << k);
-            ParabolaResult b, c;
-            ASSERT_EQ(fit(moved, b, iterations) | fit(scaled, c, iterations), 0);
-            const zmath_vect &vb = b->parabola.pose.translation, &va = a->parabola.pose.translation;
-            EXPECT_NEAR(std::hypot(vb.x - va.x - shift.x, vb.y - va.y - shift.y), 0.0, 1e-6);
-            EXPECT_NEAR(angleGap(b->parabola.pose.angle, a->parabola.pose.angle), 0.0, 1e-7);
-            EXPECT_NEAR(b->parabola.coefficient, a->parabola.coefficient, 1e-7 * (1 + a->parabola.coefficient));
-            EXPECT_NEAR(b->rmsError, a->rmsError, 1e-7 * (1 + a->rmsError));
+            ParabolaResult c;
+            ASSERT_EQ(fit(scaled, c, iterations), 0);
             EXPECT_DOUBLE_EQ(c->parabola.pose.angle, a->parabola.pose.angle);
             EXPECT_DOUBLE_EQ(c->parabola.pose.translation.x, a->parabola.pose.translation.x * k);
             EXPECT_DOUBLE_EQ(c->parabola.pose.translation.y, a->parabola.pose.translation.y * k);
             EXPECT_DOUBLE_EQ(c->parabola.coefficient, a->parabola.coefficient / k);
             EXPECT_DOUBLE_EQ(c->rmsError, a->rmsError * k);
         }
+    }
+}
+
+// Measuring the points in another unit (1e-9 to 1e9) and moving them far
+// from the origin (up to 1e5 times the arc's half-width) scales and moves the
+// parabola, weighted or not, with the fits at the starting angles and after
+// a longer search: the vertex within 1e-7 of the scaled half-width, the same
+// angle, the coefficient divided by the scale and the error multiplied by it
+// (relative 1e-7). Collinear points fail alike everywhere.
+TEST(Parabola, ScalingAndMovingThePointsScalesAndMovesTheParabola)
+{
+    zt::Rng rng(313);
+    for (int trial = 0; trial < 12; ++trial) {
+        const Truth t = randomParabola(rng, 30, 0.05 * rng.uniform(0.5, 1.5));
+        const double L = t.halfWidth;
+        std::vector<double> weights;
+        for (size_t i = 0; i < t.points.size(); ++i) weights.push_back(trial % 2 ? rng.uniform(0.2, 2.0) : 1.0);
+        const std::vector<zt::Placement> placements = zt::placements(rng, L);
+        for (int32_t iterations : {1, 50}) {
+            ParabolaResult a;
+            ASSERT_EQ(fit(t.points, a, iterations, weights), 0);
+            for (const zt::Placement& at : placements) {
+                SCOPED_TRACE(::testing::Message() << "seed 313 trial " << trial << " maxIterations " << iterations
+                                                  << " " << at);
+                ParabolaResult b;
+                ASSERT_EQ(fit(at(t.points), b, iterations, weights), 0);
+                const zmath_vect vertex = at(a->parabola.pose.translation);
+                const zmath_vect& moved = b->parabola.pose.translation;
+                EXPECT_NEAR(std::hypot(moved.x - vertex.x, moved.y - vertex.y), 0.0, 1e-7 * at.scale * L);
+                EXPECT_NEAR(angleGap(b->parabola.pose.angle, a->parabola.pose.angle), 0.0, 1e-7);
+                const double coefficient = a->parabola.coefficient / at.scale, rms = a->rmsError * at.scale;
+                EXPECT_NEAR(b->parabola.coefficient, coefficient, 1e-7 * coefficient);
+                EXPECT_NEAR(b->rmsError, rms, 1e-7 * rms);
+            }
+        }
+    }
+    std::vector<zmath_vect> line;
+    for (int i = 0; i < 8; ++i) line.push_back({0.5 * i, 3.0 - 0.25 * i});
+    for (const zt::Placement& at : zt::placements(rng, 2.0)) {
+        ParabolaResult r;
+        EXPECT_EQ(fit(at(line), r), zmath_errMatrixIllConditioned) << at;
     }
 }
 

@@ -203,6 +203,42 @@ TEST(PointToLineRecord, RmsErrorAndSolveRefuseWithoutWriting)
     EXPECT_EQ(std::memcmp(&t, &sentinel.xform, sizeof t), 0);
 }
 
+// The exported solve balances its system: the grid's points measured in a
+// unit a million times smaller or larger than the lines' give a record that
+// solves to the matching matrix. Balancing cannot undo an offset: 40 pairs
+// in a patch 50 units wide 1e7 units from the origin (stage coordinates in
+// nanometres), summed raw, are refused as ill-conditioned, while the fit
+// entry, which sums them about their centroid, recovers their transform.
+TEST(PointToLineRecord, TheSolveBalancesUnitsAndTheFitAlsoOffsets)
+{
+    const zmath_vect shift{2.5, -1.25};
+    for (double unit : {1e-6, 1e6}) {
+        Pairs s = grid(shift);
+        for (zmath_vect& p : s.points) p = {p.x * unit, p.y * unit};
+        const zfit_pointLineVals vals = recordOf(s);
+        zmath_xformLinear t;
+        ASSERT_EQ(zmath_pointToLineFit6Dof_(&vals, &t), 0) << "unit " << unit;
+        EXPECT_LT(gap(t, {shift, {1 / unit, 0, 0, 1 / unit}}, 1.0), 1e-9 / unit) << "unit " << unit;
+    }
+    zt::Rng rng(4000);
+    const zmath_xformLinear truth{{-3, 5}, {1.01, 0.02, -0.01, 0.99}};
+    Pairs patch;
+    for (int i = 0; i < 40; ++i) {
+        const zmath_vect p{1e7 + rng.uniform(-25, 25), 1e7 + rng.uniform(-25, 25)};
+        zmath_vect q;
+        zmath_xformLinear_mapPoint(&truth, &p, &q);
+        patch.add(p, lineThrough(q, rng.uniform(0, zt::pi)));
+    }
+    const zfit_pointLineVals raw = recordOf(patch);
+    zmath_xformLinear t;
+    EXPECT_EQ(zmath_pointToLineFit6Dof_(&raw, &t), zmath_errMatrixIllConditioned);
+    Result r;
+    ASSERT_EQ(fit(patch, r, false), 0);
+    // The lines' distances, near 1e7, are rounded by about 1e-9: the matrix
+    // is known to about 1e-10 per element.
+    EXPECT_LT(gap(r->xform, truth, 1e7), 1e-8);
+}
+
 // A random affine transform, points around a random centre, and for each
 // point two lines of different directions through its image (off by noise).
 TEST(PointToLineProperties, RandomTransformsAreRecoveredAndReportTheirMeasuredErrorByBothRoutes)
@@ -250,7 +286,7 @@ TEST(PointToLineProperties, RandomTransformsAreRecoveredAndReportTheirMeasuredEr
                 EXPECT_EQ(std::memcmp(&halves, &vals, sizeof vals), 0) << "a record accumulated in two halves";
                 zmath_xformLinear t;
                 ASSERT_EQ(zmath_pointToLineFit6Dof_(&vals, &t), 0);
-                EXPECT_EQ(std::memcmp(&t, &r->xform, sizeof t), 0) << "the fit solves the same record";
+                EXPECT_LT(gap(t, r->xform, scale), 1e-9) << "the raw record solves into the fit, up to rounding";
                 double error = -1.0;
                 ASSERT_EQ(zmath_pointToLineFitRmsError_(&vals, &r->xform, &error), 0);
                 if (sigma == 0.0) {
@@ -272,6 +308,86 @@ TEST(PointToLineProperties, RandomTransformsAreRecoveredAndReportTheirMeasuredEr
             EXPECT_LT(gap(a->xform, b->xform, scale), 1e-9);
             EXPECT_NEAR(a->rmsError, b->rmsError, 1e-10 * a->rmsError);
         }
+    }
+}
+
+// Line l moved with the plane: p -> scale * p + shift.
+zmath_shapeFLine placed(const zt::Placement& at, const zmath_shapeFLine& l)
+{
+    return lineAt(l.angle, at.scale * l.d - at.shift.x * l.sine + at.shift.y * l.cosine);
+}
+
+// Measuring the points and the lines in another unit (1e-9 to 1e9) and
+// moving each far from the origin (up to 1e5 times the points' spread, the
+// lines in another direction) gives, weighted or not, the fit of P(point)
+// onto Q(line) as Q T P^-1: the same matrix (within 1e-7), mapping the moved
+// points where Q puts their images under T (within 1e-7 of the scaled
+// spread), and an error scaled with the data. Pairs whose points all lie on
+// one line are refused everywhere: as singular where the arithmetic stays
+// exact, as ill-conditioned where moving the points rounded them.
+TEST(PointToLineProperties, ScalingAndMovingPointsAndLinesMovesTheTransform)
+{
+    zt::Rng rng(4000);
+    const double spread = 25.0;  // half the width of the patch the points come from
+    for (int trial = 0; trial < 8; ++trial) {
+        const bool weighted = trial % 2 == 1;
+        const zmath_matrix m{rng.uniform(0.5, 2), rng.uniform(-0.5, 0.5), rng.uniform(-0.5, 0.5), rng.uniform(0.5, 2)};
+        const zmath_xformLinear truth{{rng.uniform(-50, 50), rng.uniform(-50, 50)}, m};
+        Pairs s;
+        for (int i = 0; i < 40; ++i) {
+            const zmath_vect p{rng.uniform(-spread, spread), rng.uniform(-spread, spread)};
+            zmath_vect q;
+            zmath_xformLinear_mapPoint(&truth, &p, &q);
+            zmath_shapeFLine l = lineThrough(q, rng.uniform(0, zt::pi));
+            l.d += rng.normal(0.05);
+            s.add(p, l, rng.uniform(0.1, 3.0));
+        }
+        Result a;
+        ASSERT_EQ(fit(s, a, weighted), 0);
+        for (const zt::Placement& pointsAt : zt::placements(rng, spread)) {
+            const zt::Placement linesAt{pointsAt.scale, {pointsAt.shift.y, -pointsAt.shift.x}};
+            SCOPED_TRACE(::testing::Message() << "seed 4000 trial " << trial << " points " << pointsAt << ", lines "
+                                              << linesAt);
+            Pairs moved;
+            for (size_t i = 0; i < s.points.size(); ++i)
+                moved.add(pointsAt(s.points[i]), placed(linesAt, s.lines[i]), s.weights[i]);
+            Result b;
+            ASSERT_EQ(fit(moved, b, weighted), 0);
+            const zmath_matrix &ma = a->xform.matrix, &mb = b->xform.matrix;
+            EXPECT_NEAR(mb.m00, ma.m00, 1e-7);
+            EXPECT_NEAR(mb.m01, ma.m01, 1e-7);
+            EXPECT_NEAR(mb.m10, ma.m10, 1e-7);
+            EXPECT_NEAR(mb.m11, ma.m11, 1e-7);
+            double farthest = 0.0;
+            for (size_t i = 0; i < s.points.size(); ++i) {
+                zmath_vect image, mapped;
+                zmath_xformLinear_mapPoint(&a->xform, &s.points[i], &image);
+                zmath_xformLinear_mapPoint(&b->xform, &moved.points[i], &mapped);
+                const zmath_vect want = linesAt(image);
+                farthest = std::max(farthest, std::hypot(mapped.x - want.x, mapped.y - want.y));
+            }
+            EXPECT_LE(farthest, 1e-7 * pointsAt.scale * spread);
+            EXPECT_NEAR(b->rmsError, pointsAt.scale * a->rmsError, 1e-7 * pointsAt.scale * a->rmsError);
+        }
+    }
+    Pairs onOneLine;
+    for (int i = 0; i < 8; ++i) {
+        const zmath_vect p{0.5 * i, 3.0 - 0.25 * i};
+        onOneLine.add(p, lineThrough(p, i % 2 ? 0.0 : zt::pi / 2));
+    }
+    const auto refused = [](zfit_status s) {
+        return s == zmath_errMatrixSingular || s == zmath_errMatrixIllConditioned;
+    };
+    Result base;
+    const zfit_status atOrigin = fit(onOneLine, base, false);
+    EXPECT_TRUE(refused(atOrigin)) << zt::statusName(atOrigin);
+    for (const zt::Placement& at : zt::placements(rng, 2.0)) {
+        Pairs moved;
+        for (size_t i = 0; i < onOneLine.points.size(); ++i)
+            moved.add(at(onOneLine.points[i]), placed(at, onOneLine.lines[i]));
+        Result r;
+        const zfit_status status = fit(moved, r, false);
+        EXPECT_TRUE(refused(status)) << at << ": " << zt::statusName(status);
     }
 }
 

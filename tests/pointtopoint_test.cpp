@@ -303,21 +303,58 @@ TEST(PointToPointProperties, NoisyFits)
             expectClose(b, a, 1e-12, 1e-9, 1e-12);
             expectClose(doubled, r, 1e-13, 1e-10, 1e-13);
             expectClose(kept, a, 1e-10, 1e-7, 1e-10);
-            // The unit of the coordinates does not matter: the same data in
-            // metres and in kilometres (or any other scale) gives the same
-            // matrix, a scaled translation and a scaled error.
-            for (const double unit : {1e-3, 1e-12, 1e6}) {
-                SCOPED_TRACE(::testing::Message() << "unit " << unit);
-                const zmath_xformLinear toUnit{{0, 0}, {unit, 0, 0, unit}};
-                ASSERT_EQ(fit(dof, mapAll(toUnit, target), mapAll(toUnit, source), b), 0);
-                const zmath_matrix& m = b->xform.matrix;
-                b->xform.translation = {b->xform.translation.x / unit, b->xform.translation.y / unit};
-                b->rmsError /= unit;
-                expectClose(b, r, 1e-9, 1e-6, 1e-9);
-                EXPECT_LE(dof == 5 ? std::fabs(columnDot(m)) : 0.0, 1e-12 * (std::fabs(det(m)) + 1))
+        }
+}
+
+// Measuring both point sets in another unit (1e-9 to 1e9) and moving each
+// far from the origin (up to 1e5 times their spread, in different
+// directions) gives, for every dof, weighted or not, the fit of P(source)
+// onto Q(target) as Q T P^-1: the same matrix (within 1e-7), mapping the
+// moved sources where Q puts their images under T (within 1e-7 of the
+// scaled spread; the translation alone moves with the matrix's rounding
+// times the distance from the origin), and the error scales with the data.
+// Sources on one line fail alike everywhere.
+TEST(PointToPointProperties, ScalingAndMovingThePointsMovesTheTransform)
+{
+    zt::Rng rng(1789);
+    const double spread = 100.0;
+    for (int32_t dof = 3; dof <= 6; ++dof)
+        for (int trial = 0; trial < 4; ++trial) {
+            const zmath_xformLinear truth = randomTransform(rng, dof);
+            const Pts source = randomSources(rng, 30);
+            Pts target = mapAll(truth, source);
+            for (zmath_vect& p : target) p = {p.x + rng.normal(0.5), p.y + rng.normal(0.5)};
+            W weights;
+            for (size_t i = 0; i < source.size(); ++i) weights.push_back(trial % 2 ? rng.uniform(0.1, 5) : 1.0);
+            Result a;
+            ASSERT_EQ(fit(dof, target, source, a, weights), 0);
+            for (const zt::Placement& targetAt : zt::placements(rng, spread)) {
+                const zt::Placement sourceAt{targetAt.scale, {targetAt.shift.y, -targetAt.shift.x}};
+                SCOPED_TRACE(::testing::Message() << "seed 1789 dof " << dof << " trial " << trial << " targets "
+                                                  << targetAt << ", sources " << sourceAt);
+                Result b;
+                ASSERT_EQ(fit(dof, targetAt(target), sourceAt(source), b, weights), 0);
+                expectClose(b->xform, a->xform, 1e-7, HUGE_VAL);
+                const Pts images = mapAll(a->xform, source), moved = mapAll(b->xform, sourceAt(source));
+                double farthest = 0.0;
+                for (size_t i = 0; i < source.size(); ++i) {
+                    const zmath_vect want = targetAt(images[i]);
+                    farthest = std::max(farthest, std::hypot(moved[i].x - want.x, moved[i].y - want.y));
+                }
+                EXPECT_LE(farthest, 1e-7 * targetAt.scale * spread);
+                EXPECT_NEAR(b->rmsError, targetAt.scale * a->rmsError, 1e-7 * targetAt.scale * a->rmsError);
+                const zmath_matrix& mb = b->xform.matrix;
+                EXPECT_LE(dof == 5 ? std::fabs(columnDot(mb)) : 0.0, 1e-12 * (std::fabs(det(mb)) + 1))
                     << "orthogonal columns";
             }
         }
+    Pts onLine;
+    for (int i = 0; i < 8; ++i) onLine.push_back({0.5 * i, 3.0 - 0.25 * i});
+    const Pts target = randomSources(rng, 8);
+    for (const zt::Placement& at : zt::placements(rng, 2.0)) {
+        Result r;
+        EXPECT_EQ(fit(6, at(target), at(onLine), r), solveFailed) << at;
+    }
 }
 
 }  // namespace

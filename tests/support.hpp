@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
+#include <ostream>
 #include <random>
 #include <set>
 #include <vector>
@@ -29,6 +30,41 @@ struct Rng {
     int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(engine); }
     std::mt19937_64 engine;
 };
+
+// Where the conditioning properties put a data set whose spread is about
+// `spread`: p -> scale * p + shift. A fit must not care where its data lie or
+// what unit they are measured in: the placed data give the fit placed alike.
+struct Placement {
+    double scale;
+    zmath_vect shift;
+    zmath_vect operator()(const zmath_vect& p) const { return {scale * p.x + shift.x, scale * p.y + shift.y}; }
+    std::vector<zmath_vect> operator()(const std::vector<zmath_vect>& points) const
+    {
+        std::vector<zmath_vect> out;
+        for (const zmath_vect& p : points) out.push_back((*this)(p));
+        return out;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Placement& at)
+{
+    return out << "scale " << at.scale << " shift (" << at.shift.x << ", " << at.shift.y << ")";
+}
+
+// Units far from 1 both ways (1e-9 to 1e9), each at the origin and at 1e3 and
+// 1e5 times the scaled spread from it in a random direction (scale 1 only
+// away from the origin).
+inline std::vector<Placement> placements(Rng& rng, double spread)
+{
+    std::vector<Placement> out;
+    for (double scale : {1e-9, 1e-6, 1.0, 1e6, 1e9})
+        for (double distance : {0.0, 1e3, 1e5}) {
+            if (scale == 1.0 && distance == 0.0) continue;
+            const double angle = rng.uniform(0, 2 * pi), reach = distance * spread * scale;
+            out.push_back({scale, {reach * std::cos(angle), reach * std::sin(angle)}});
+        }
+    return out;
+}
 
 // A point vector owned by the test.
 class Points {

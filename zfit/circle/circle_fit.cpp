@@ -34,10 +34,11 @@ template <class Algorithm>
 zfit_status intoCircle(zmath_circleFitResult* result, Algorithm&& algorithm)
 {
     zfit_circle circle{result->centre, result->radius};
-    ZFIT_TRY(algorithm(&circle));
+    const zfit_status status = algorithm(&circle);
+    ZFIT_TRY(status);
     result->centre = circle.centre;
     result->radius = circle.radius;
-    return zfit_ok;
+    return status;
 }
 
 zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circleFitParams& params,
@@ -83,9 +84,10 @@ zfit_status zmath_circleFitVector(const zstd_vector_zmath_vect* points, const zm
 {
     ZFIT_TRY(zmath_circleFitParams_validate(params));
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
-    ZFIT_TRY(runAlgorithm(points, *params, result));
+    const zfit_status status = runAlgorithm(points, *params, result);
+    ZFIT_TRY(status);
     result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return zfit_ok;
+    return status;
 }
 
 zfit_status zmath_circleFit(const zmath_vect* points, int32_t count, const zmath_circleFitParams* params,
@@ -105,11 +107,12 @@ zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, con
     if (params->numIgnore != 0) return zmath_errFitWeightedIgnore;
     for (int32_t i = 0; i < count; ++i)
         if (0.0 > weights[i]) return zmath_errFitWeightNegative;
-    ZFIT_TRY(intoCircle(result, [&](zfit_circle* circle) {
+    const zfit_status status = intoCircle(result, [&](zfit_circle* circle) {
         return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
-    }));
+    });
+    ZFIT_TRY(status);
     result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return zfit_ok;
+    return status;
 }
 
 zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, const zstd_vectord* weights,

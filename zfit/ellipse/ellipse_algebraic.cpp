@@ -27,7 +27,7 @@ constexpr double kDiagonal = 1e-14;       // off-diagonal of M against its diago
 constexpr double kImaginary = 1e-6;       // imaginary part still counted as real, per unit of eigenvalue size
 constexpr double kNormFloor = 1e-12;      // smallest squared norm / scale of a candidate
 constexpr double kSingleSquare = 1e-10;   // b/a and c/a (or b/c and a/c) that count as zero
-constexpr double kTinyLength = 1e-32;     // rows and cross products shorter than this are zero
+constexpr double kTinyLength = 1e-32;     // cross products, and rows per unit of the longest, below this are zero
 
 // out = a * b; the column count of a is the row count of b by type.
 template <std::size_t R, std::size_t K, std::size_t C>
@@ -226,12 +226,21 @@ zfit_status zmath_ellipseFitEigenvectors_(const Matrix<3, 3>& n, const double* r
 zfit_status zmath_ellipseFitNullVector_(const zmath_vect3* r0, const zmath_vect3* r1, const zmath_vect3* r2,
                                         zmath_vect3* out)
 {
+    // A row counts as zero against the longest row, not against an absolute
+    // length: the rows scale with the fourth power of the points' spread, so
+    // an ellipse a few nanometres across has rows near 1e-33 that still
+    // carry all the information. The cross products below are of unit
+    // vectors and need no such scale.
     const zmath_vect3* rows[3] = {r0, r1, r2};
+    double lengths[3];
+    for (int i = 0; i < 3; ++i) ZFIT_TRY(zmath_vect3_getLength(rows[i], &lengths[i]));
+    // A NaN row stays zero, and an infinite one is refused by getUnit, as
+    // before; fmax leaves a NaN length out of the longest.
+    const double longest = std::fmax(std::fmax(lengths[0], lengths[1]), lengths[2]);
     zmath_vect3 unit[3];
     for (int i = 0; i < 3; ++i) {
-        double length = 0.0;
-        ZFIT_TRY(zmath_vect3_getLength(rows[i], &length));
-        if (length > kTinyLength) {
+        const double length = lengths[i];
+        if (length > kTinyLength * longest || std::isinf(length)) {
             ZFIT_TRY(zmath_vect3_getUnit(rows[i], &unit[i]));
         } else {
             ZFIT_TRY(zmath_vect3_initClear(&unit[i]));

@@ -147,12 +147,17 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
  *                         numIgnore (refused before any storage is made), or
  *                         no window could be scored (all points equal,
  *                         windows of a single point in mode 0);
+ *   zmath_errZeroLength   minimum zone: the difference of two points
+ *                         overflows (coordinates of opposite sign near the
+ *                         top of the range), so their direction has no
+ *                         unit normal;
  *   zsys_errCancelled (or the host's status)  a search was stopped by the
  *                         attention check;
  *   zstd_errOutOfMemory   work storage could not be had.
- * On success line, rmsError and ignoredIndices hold the fit and isValid is
- * set (see the record). On a failure after validation isValid keeps its
- * value and rmsError holds HUGE_VAL or the best score reached. What else
+ * On success line, rmsError and ignoredIndices hold the fit, isValid is set
+ * (see the record) and the algorithm's status is returned (0). On a failure
+ * after validation isValid keeps its value and rmsError holds HUGE_VAL or
+ * the best score reached. What else
  * holds the running best depends on the algorithm:
  *   exhaustive    line is the best candidate so far (or as before the call);
  *                 ignoredIndices as before the call (written at the end);

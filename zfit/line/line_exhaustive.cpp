@@ -1,13 +1,61 @@
 // zmath_lineFitExhaustive_: the least-squares line, discarding every choice
 // of numIgnore (0 to 3) points in turn.
+//
+// Points far from the origin of the coordinates compared with their spread
+// (a 50-pixel edge at (4000, 4000) of a large image, a part 1e5 of its sizes
+// off) are summed about one of their own, and the lines solved from those
+// sums are moved back.
 #include <array>
 #include <cmath>
+#include <numbers>
 
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
 #include <zfit/services/system.h>
 
 namespace {
+
+// Where the points are summed from: the origin of the coordinates, unless
+// the sums about it have lost too many digits to the points' distance from
+// it, their centred second moments being below a millionth of the raw ones
+// (the points lie more than about a thousand times their spread away): a
+// direction read from them would keep fewer than ten digits, and further
+// out none. Then the first point. So is it when only the raw sums' total
+// overflows (points near 1e154 that spread as widely); sums that overflowed
+// themselves, or are NaN, keep the origin and are refused by the solve.
+zmath_vect summingOrigin(const zfit_lineVals& s, const zmath_vect* p)
+{
+    if (s.count < 2) return {0.0, 0.0};
+    const double n = static_cast<double>(s.count);
+    const double centred = (s.sumXX - s.sumX * (s.sumX / n)) + (s.sumYY - s.sumY * (s.sumY / n));
+    return centred < 1e-6 * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
+}
+
+bool isOrigin(const zmath_vect& v) { return v.x == 0.0 && v.y == 0.0; }
+
+// *line, solved from sums of points measured from `origin`, in the caller's
+// coordinates: the same direction through the summed points' centroid,
+// stored with d >= 0 as the solve stores it (a negative d turns the line by
+// a half turn).
+zfit_status moveBack(const zfit_lineVals& sums, const zmath_vect& origin, zmath_shapeFLine* line)
+{
+    const double n = static_cast<double>(sums.count);
+    const zmath_vect centroid{origin.x + sums.sumX / n, origin.y + sums.sumY / n};
+    const double d = -centroid.x * line->sine + centroid.y * line->cosine, angle = line->angle;
+    if (!(d < 0.0)) return zmath_shapeFLine_initAngleDistance(line, &angle, d);
+    double turned = angle + std::numbers::pi;
+    if (turned >= 2.0 * std::numbers::pi) turned -= 2.0 * std::numbers::pi;
+    return zmath_shapeFLine_initAngleDistance(line, &turned, -d);
+}
+
+// The sums of points 0 .. n-1 measured from `origin`.
+zfit_lineVals sumsFrom(const zmath_vect* p, int32_t n, const zmath_vect& origin)
+{
+    zfit_lineVals sums;
+    zfit_lineVals_init_(&sums);
+    for (int32_t i = 0; i < n; ++i) zfit_lineVals_add_(&sums, zsvc::subtract(p[i], origin));
+    return sums;
+}
 
 // The plain least-squares line through all points.
 zfit_status fitAll(const zstd_vector_zmath_vect* points, zmath_shapeFLine* line, double* rmsError,
@@ -17,10 +65,17 @@ zfit_status fitAll(const zstd_vector_zmath_vect* points, zmath_shapeFLine* line,
     const zmath_vect* p = nullptr;
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    zfit_lineVals sums;
-    zfit_lineVals_init_(&sums);
-    for (int32_t i = 0; i < n; ++i) zfit_lineVals_add_(&sums, p[i]);
-    ZFIT_TRY(zfit_lineVals_solve_(&sums, line));
+    zfit_lineVals sums = sumsFrom(p, n, {0.0, 0.0});
+    const zmath_vect origin = summingOrigin(sums, p);
+    if (isOrigin(origin)) {
+        ZFIT_TRY(zfit_lineVals_solve_(&sums, line));
+    } else {
+        sums = sumsFrom(p, n, origin);
+        zmath_shapeFLine local;
+        ZFIT_TRY(zfit_lineVals_solve_(&sums, &local));
+        ZFIT_TRY(moveBack(sums, origin, &local));
+        *line = local;
+    }
     // Measured from the points: the moment read-back loses the digits that
     // matter when the points lie far from the origin.
     ZFIT_TRY(zmath_lineFitRmsError_(line, points, rmsError));
@@ -37,11 +92,14 @@ constexpr int32_t maxDiscarded = 3;
 template <int32_t M>
 class Discarding {
 public:
+    // The summing origin is chosen once, from all points (n >= 1: the entry
+    // refuses fewer points than are discarded).
     Discarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line, double* rmsError)
         : p_(p), n_(n), line_(line), rmsError_(rmsError)
     {
-        zfit_lineVals_init_(&sums_);
-        for (int32_t k = 0; k < n; ++k) zfit_lineVals_add_(&sums_, p[k]);
+        sums_ = sumsFrom(p, n, origin_);
+        origin_ = summingOrigin(sums_, p);
+        if (!isOrigin(origin_)) sums_ = sumsFrom(p, n, origin_);
     }
 
     zfit_status run() { return choose<0>(0); }
@@ -50,6 +108,9 @@ public:
     const std::array<int32_t, maxDiscarded>& best() const { return best_; }
 
 private:
+    // Point k as summed (exact when the origin is that of the coordinates).
+    zmath_vect local(int32_t k) const { return zsvc::subtract(p_[k], origin_); }
+
     // Chooses the discarded index number Depth; it runs up to n - M + Depth
     // so that the later ones still find room.
     template <int32_t Depth>
@@ -57,13 +118,13 @@ private:
     {
         for (int32_t index = from; index <= n_ - M + Depth; ++index) {
             if constexpr (Depth == 0) ZFIT_TRY(zsys_attention_check());
-            zfit_lineVals_remove_(&sums_, p_[index]);
+            zfit_lineVals_remove_(&sums_, local(index));
             current_[Depth] = index;
             if constexpr (Depth + 1 == M)
                 ZFIT_TRY(evaluate());
             else
                 ZFIT_TRY(choose<Depth + 1>(index + 1));
-            zfit_lineVals_add_(&sums_, p_[index]);
+            zfit_lineVals_add_(&sums_, local(index));
         }
         return zfit_ok;
     }
@@ -80,8 +141,11 @@ private:
         ZFIT_TRY(zfit_lineVals_sumSquares_(&sums_, &candidate_, &sumSquares));
         const double rms = std::sqrt(std::fabs(sumSquares) / static_cast<double>(n_ - M));
         if (rms >= *rmsError_) return zfit_ok;  // the earlier candidate stays; NaN replaces
+        // Scored as summed; the winner goes to the caller's coordinates.
+        zmath_shapeFLine moved = candidate_;
+        if (!isOrigin(origin_)) ZFIT_TRY(moveBack(sums_, origin_, &moved));
         *rmsError_ = rms;
-        *line_ = candidate_;
+        *line_ = moved;
         best_ = current_;
         return zfit_ok;
     }
@@ -108,6 +172,7 @@ private:
 
     const zmath_vect* p_;
     int32_t n_;
+    zmath_vect origin_{0.0, 0.0};
     zmath_shapeFLine* line_;
     double* rmsError_;
     zfit_lineVals sums_{};

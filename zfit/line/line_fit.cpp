@@ -59,9 +59,10 @@ zfit_status zmath_lineFitVector(const zstd_vector_zmath_vect* points, const zmat
                                 zmath_lineFitResult* result)
 {
     ZFIT_TRY(zmath_lineFitParams_validate(params));
-    ZFIT_TRY(runAlgorithm(points, *params, result));
+    const zfit_status status = runAlgorithm(points, *params, result);
+    ZFIT_TRY(status);
     result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return zfit_ok;
+    return status;
 }
 
 zfit_status zmath_lineFit(const zmath_vect* points, int32_t count, const zmath_lineFitParams* params,

@@ -20,7 +20,9 @@
  *
  * The angle search starts twice: along the least-squares line through the
  * points and at right angles to it, and keeps the better result (the first
- * start on a tie). Each start gets at most maxIterations passes of a
+ * start on a tie). Points whose spread is the same in every direction have
+ * no such line; the search then starts along the x axis and along the y
+ * axis. Each start gets at most maxIterations passes of a
  * bracketing line search with parabolic refinement (initial step 0.1 rad,
  * stopping when the step falls below 1e-7). With maxIterations 1 the result
  * is the better of the fits at the two starting angles themselves.
@@ -76,10 +78,9 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
  * isValid is set to 0 first. Returns 0, or the first failure:
  *   zmath_errFitMaxIterations  maxIterations <= 0;
  *   zmath_errDegenerate        a coordinate is NaN or infinite; fewer than
- *                              two points, or points without a preferred
- *                              direction (all equal; spread equal in every
- *                              direction), so no starting direction; or
- *                              neither start produced a finite error;
+ *                              two points, or all points equal, so no
+ *                              starting direction; or neither start
+ *                              produced a finite error;
  *   zmath_errMatrixSingular, zmath_errMatrixIllConditioned
  *                              the 3x3 normal equations at some searched
  *                              angle are singular or have a condition number

@@ -299,14 +299,22 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     }
 
     // The starting direction: the plain least-squares line through the
-    // centred points (weights play no part in it).
+    // centred points (weights play no part in it). Points spread alike in
+    // every direction (five points of y = sqrt(5/7) x^2 at x = -2..2) have
+    // no such line, and the line fit refuses them; since the search starts
+    // from a direction and from its normal alike, the x axis serves as well
+    // as any. Points that do not spread at all still fail here.
     zmath_lineFitParams lineParams;
     ZFIT_TRY(zmath_lineFitParams_init(&lineParams));
     ScopedLineResult line;
     ZFIT_TRY(line.construct());
-    ZFIT_TRY(zmath_lineFitVector(centred.get(), &lineParams, line.get()));
+    const zfit_status lineStatus = zmath_lineFitVector(centred.get(), &lineParams, line.get());
+    const bool isotropic = lineStatus == zmath_errDegenerate && spread > 0.0 && std::isfinite(spread);
     double lineAngle = 0.0;
-    ZFIT_TRY(zmath_shapeFLine_getAngle(&line.get()->line, &lineAngle));
+    if (!isotropic) {
+        ZFIT_TRY(lineStatus);
+        ZFIT_TRY(zmath_shapeFLine_getAngle(&line.get()->line, &lineAngle));
+    }
 
     Work<Weights> work;
     work.points = q;

@@ -14,8 +14,13 @@
  * Six parameters need at least six pairs whose lines constrain every one of
  * them: the points must not all lie on one line, and the lines must run in
  * at least two directions. Whether a set of pairs suffices is decided by the
- * 6x6 linear solve (LU with a 1-norm condition check against 1e12); an
- * unsolvable set fails with the solver's status.
+ * 6x6 linear solve (LU with a 1-norm condition check against 1e12, see
+ * zmath_pointToLineFit6Dof_); an unsolvable set fails with the solver's
+ * status. The fit entries measure the points from the first point of
+ * positive weight before they sum, the solve balances the system by powers
+ * of two, and the transform is reported in the caller's coordinates: where
+ * the points lie (pixel (4000, 4000) of a large image) and their unit
+ * (metres or micrometres) do not decide whether a fit succeeds.
  *
  * Building blocks. The sum above is a quadratic function of the six
  * parameters; a zfit_pointLineVals record holds its 28 coefficients and the
@@ -80,7 +85,8 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
  *   zmath_errFitMaxRmsErrorNegative, zmath_errFitBadMode   the parameters;
  *   zmath_errFitSolveFailed   a coordinate or a line value (d, sine, cosine)
  *                             that is NaN or infinite, or values so large
- *                             that their squares overflow;
+ *                             that their sums or squares overflow (line
+ *                             distances beyond about 1e154);
  *   zmath_errMatrixSingular, zmath_errMatrixIllConditioned   the pairs do
  *                             not determine the six parameters (no pairs,
  *                             fewer than six, all lines parallel, all points
@@ -171,7 +177,17 @@ ZFIT_API zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineF
  *
  * The record is a plain block of exactly 29 doubles in this order, owns
  * nothing, may be copied byte-wise, and two records may be added entry by
- * entry to merge their pairs. */
+ * entry to merge their pairs.
+ *
+ * Conditioning. The record holds the coordinates as they are given. Points
+ * far from the origin compared with their spread (a small patch of a large
+ * image) make the system badly conditioned, by about the square of that
+ * ratio: it costs digits, and beyond about 1e6 zmath_pointToLineFit6Dof_
+ * refuses a system that the pairs determine. Callers who
+ * accumulate such points should fold in q = p - c instead, with c one of
+ * the points or a point near their middle (the fit entries take the first
+ * point of positive weight), solve, and take the solution (M, t') back:
+ * the transform is M with translation t = t' - M * c. */
 typedef struct zfit_pointLineVals {
     double values[29];
 } zfit_pointLineVals;
@@ -221,8 +237,12 @@ ZFIT_API zfit_status zmath_pointToLineFitUpdateValsWeighted_(double a, double b,
                                                              double w, zfit_pointLineVals* vals);
 
 /* Solves for the parameters that minimise the record's sum: sets the
- * gradient to zero and solves the 6x6 system with an LU decomposition,
- * refusing a system whose 1-norm condition number exceeds 1e12. On success
+ * gradient to zero, balances the 6x6 system by powers of two (rows and
+ * columns scaled alike so that its diagonal is near 1; exact, and the same
+ * system) and solves it with an LU decomposition, refusing a system whose
+ * balanced 1-norm condition number exceeds 1e12. The balancing makes the
+ * verdict independent of the unit of the points; it cannot undo points far
+ * from the origin (see Conditioning above). On success
  * writes all six values of *xform and returns 0. On failure *xform is
  * untouched and the status is
  *   zmath_errMatrixSingular, zmath_errMatrixIllConditioned   the pairs do

@@ -34,9 +34,11 @@ bool allFinite(const zfit_pointLineVals& vals)
     return true;
 }
 
-// The common fit: fold every pair into a record, solve it, measure the
-// residual from the pairs. The result is written only once everything has
-// succeeded, so a failure leaves it untouched.
+// The common fit: fold every pair into a record with the points measured
+// from one of their own, solve it, take the transform back to the caller's
+// coordinates and measure the residual from the pairs. The result is
+// written only once everything has succeeded, so a failure leaves it
+// untouched.
 template <class Weights>
 zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect* points,
                      const zmath_shapeFLine* lines, Weights weights, int32_t count,
@@ -48,14 +50,16 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
 
     zfit_pointLineVals vals;
     ZFIT_TRY(zfit_pointLineVals_init_(&vals));
-    zfit::p2l::accumulate(points, lines, weights, count, &vals);
+    const zmath_vect reference = zfit::p2l::referencePoint(points, weights, count);
+    zfit::p2l::accumulate(points, lines, weights, count, reference, &vals);
     // Every coordinate, weight and line value reaches a square in the record
     // (a NaN or infinity there, or one that overflows, leaves a non-finite
     // entry): such pairs determine no transform.
     if (!allFinite(vals)) return zmath_errFitSolveFailed;
 
-    zmath_xformLinear xform = result->xform;
-    ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &xform));
+    zmath_xformLinear fitted = result->xform;
+    ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &fitted));
+    const zmath_xformLinear xform = zfit::p2l::fromReference(fitted, reference);
     double rmsError = 0.0;
     ZFIT_TRY(zfit::p2l::measuredRmsError(points, lines, weights, count, xform, &rmsError));
     // A transform so large that mapping the points overflows answers nothing.

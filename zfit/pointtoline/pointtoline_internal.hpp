@@ -71,11 +71,36 @@ struct ArrayWeights {
     }
 };
 
-// Folds pairs 0 .. count-1 into the record, in index order. A line enters as
-// a = -sine, b = cosine and e = minus its signed distance from the origin.
+// The point the fit measures the points from while it folds them into a
+// record: the first point of positive weight (the origin when there is
+// none). Raw coordinates far from the origin compared with their spread make
+// the 6x6 system ill-conditioned by about the square of that ratio, which
+// costs digits and, far enough out, the solve's condition limit; measured
+// from a point of their own it depends on the shape of the point set alone.
+// For points on a grid (whole pixels) the shift rounds nothing, so a system
+// that is exactly singular stays so; the solve's balancing takes care of the
+// points' unit.
+template <class Weights>
+zmath_vect referencePoint(const zmath_vect* points, Weights weights, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i)
+        if (weights[i] > 0.0) return points[i];
+    return {0.0, 0.0};
+}
+
+// The transform in the caller's coordinates from the one fitted to points
+// measured from c: T'(p - c) = M p + (t' - M c).
+inline zmath_xformLinear fromReference(const zmath_xformLinear& fitted, const zmath_vect& c)
+{
+    return {zsvc::subtract(fitted.translation, zsvc::mapPoint(fitted.matrix, c)), fitted.matrix};
+}
+
+// Folds pairs 0 .. count-1 into the record, in index order, each point
+// measured from `reference`. A line enters as a = -sine, b = cosine and e =
+// minus its signed distance from the origin.
 template <class Weights>
 void accumulate(const zmath_vect* points, const zmath_shapeFLine* lines, Weights weights, int32_t count,
-                zfit_pointLineVals* vals)
+                const zmath_vect& reference, zfit_pointLineVals* vals)
 {
     constexpr zmath_vect origin{0.0, 0.0};
     // A local copy, so that the sums need not be re-read after every store
@@ -83,8 +108,8 @@ void accumulate(const zmath_vect* points, const zmath_shapeFLine* lines, Weights
     zfit_pointLineVals sums = *vals;
     for (int32_t i = 0; i < count; ++i) {
         const zmath_shapeFLine& line = lines[i];
-        addPair(-line.sine, line.cosine, -zsvc::distanceFrom(line, origin), points[i].x, points[i].y, weights[i],
-                sums.values);
+        const zmath_vect p = zsvc::subtract(points[i], reference);
+        addPair(-line.sine, line.cosine, -zsvc::distanceFrom(line, origin), p.x, p.y, weights[i], sums.values);
     }
     *vals = sums;
 }

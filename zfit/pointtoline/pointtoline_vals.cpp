@@ -1,5 +1,6 @@
 // The point-to-line building blocks: clear a record, fold a weighted pair
 // into it, solve it for the six parameters, and score a transform from it.
+#include <algorithm>
 #include <cmath>
 
 #include <zfit/pointtoline/pointtoline_internal.hpp>
@@ -28,6 +29,16 @@ void parameters(const zmath_xformLinear& xf, double p[kParams])
     p[5] = xf.translation.y;
 }
 
+// The power of two d with d^2 h near 1, for a diagonal element h of the
+// normal equations; 1 when h is not positive and finite.
+double balancingFactor(double h)
+{
+    if (!(h > 0.0) || !std::isfinite(h)) return 1.0;
+    int exponent = 0;
+    std::frexp(h, &exponent);
+    return std::ldexp(1.0, -std::clamp(exponent, -1000, 1000) / 2);
+}
+
 }  // namespace
 
 extern "C" {
@@ -49,15 +60,26 @@ zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xfor
     // The minimum of sum w r^2 has zero gradient: H p = q with H[i][i] twice
     // the coefficient of p_i^2, H[i][j] = H[j][i] that of p_i p_j, and q[i]
     // minus that of p_i. The constant and the total weight play no part.
+    //
+    // The system is balanced first: with D the diagonal of powers of two
+    // that bring H's diagonal near 1, (D H D) y = D q and p = D y is the same
+    // system to the last bit (scaling by powers of two rounds nothing), but
+    // the condition number the solve judges no longer counts the units of
+    // the parameters: points measured in a unit a million times smaller or
+    // larger than the lines' (their matrix parameters a million times larger
+    // or smaller than the translation) fit as well as in the lines' unit.
     zsvc::Owned<zmath_nmmatrix> h, q, solution;
     ZFIT_TRY(h.construct(zmath_nmmatrix_constructRowsCols, kParams, kParams));
     ZFIT_TRY(q.construct(zmath_nmmatrix_constructRowsCols, kParams, 1));
     ZFIT_TRY(solution.construct(zmath_nmmatrix_construct));
     const double* v = vals->values;
+    double balance[kParams];
+    for (int i = 0; i < kParams; ++i) balance[i] = balancingFactor(2.0 * v[productIndex(i, i)]);
     for (int i = 0; i < kParams; ++i) {
-        h->rows[i][i] = 2.0 * v[productIndex(i, i)];
-        for (int j = i + 1; j < kParams; ++j) h->rows[i][j] = h->rows[j][i] = v[productIndex(i, j)];
-        q->rows[i][0] = -v[linearIndex(i)];
+        h->rows[i][i] = balance[i] * (2.0 * v[productIndex(i, i)]) * balance[i];
+        for (int j = i + 1; j < kParams; ++j)
+            h->rows[i][j] = h->rows[j][i] = balance[i] * v[productIndex(i, j)] * balance[j];
+        q->rows[i][0] = balance[i] * -v[linearIndex(i)];
     }
     double condition = 0.0;
     ZFIT_TRY(zmath_nmmatrix_solve(h.get(), q.get(), solution.get(), kOneNormConditionCheck, &condition,
@@ -66,7 +88,7 @@ zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xfor
     // record determines no transform.
     double p[kParams];
     for (int i = 0; i < kParams; ++i) {
-        p[i] = solution->rows[i][0];
+        p[i] = balance[i] * solution->rows[i][0];
         if (!std::isfinite(p[i])) return zmath_errFitSolveFailed;
     }
     xform->matrix.m00 = p[0];

@@ -84,8 +84,10 @@ ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
  *                         configuration: for 6 dof sources on one line, for
  *                         5 dof sources on one line, for 4 dof sources all at
  *                         one place, for 3 dof targets or sources all at one
- *                         place. The tests are relative to the spread of the
- *                         data, so they do not depend on its unit.
+ *                         place. The moments are taken about a pair of
+ *                         the data and the tests are relative to its
+ *                         spread, so neither its unit nor where it lies
+ *                         decides whether a fit succeeds.
  * On success xform, rmsError and isValid hold the fit. On any failure the
  * record is as it was before the call.
  *

@@ -15,7 +15,9 @@
 #include <zfit/services/math.hpp>
 
 // The moment sums of the pairs: target point (x, y), source point (u, v),
-// weight w (1 unweighted). Cleared before every pass.
+// weight w (1 unweighted), each point measured from the origin of its side
+// (the first pair of positive weight, recorded at the end). Cleared before
+// every pass.
 struct zfit_pointPointVals {
     int32_t count;     // pairs summed, pairs of weight 0 included
     double weightSum;  // N = S w; unweighted, the pair count
@@ -24,6 +26,7 @@ struct zfit_pointPointVals {
     double sumUU, sumVV, sumUV;
     double sumXU, sumXV, sumYU, sumYV;
     double sumXXYY;  // S w (x^2 + y^2), on request: the targets' scale, for the rotation fit's degeneracy test
+    zmath_vect targetOrigin, sourceOrigin;  // where (x, y) and (u, v) are measured from
 };
 
 namespace zfit::p2p {
@@ -47,8 +50,9 @@ constexpr double relativeDeterminantFloor = 1e-12;
 
 }  // namespace zfit::p2p
 
-// Clears the record and sums the pairs into it; sumXXYY only when
-// targetScale is set (it stays 0 otherwise). The weighted pass returns
+// Clears the record and sums the pairs into it, measured from the first
+// pair of positive weight (from the origin when there is none); sumXXYY only
+// when targetScale is set (it stays 0 otherwise). The weighted pass returns
 // zmath_errFitWeightNegative when a weight is below 0 (the sums are then of
 // no use); it does not judge NaN or infinite values, which leave non-finite
 // sums (see zfit_pointPointVals_finite_).

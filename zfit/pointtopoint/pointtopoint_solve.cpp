@@ -32,19 +32,43 @@ Lanes lanes(const zmath_vect& p)
 
 Lanes swapped(Lanes v) { return Lanes{v[1], v[0]}; }
 
+// The pair the moments are measured from: the first of positive weight (the
+// origin when there is none). About the origin, the moments of points far
+// from it (unit spread at offset 1e6) keep little more than the rounding of
+// their squares, and whether a fit succeeded would depend on where the data
+// lie; about a pair of their own they keep the digits of the data's spread,
+// and a shift of all points changes nothing.
+template <class W>
+void referencePair(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count, Lanes* targetOrigin,
+                   Lanes* sourceOrigin)
+{
+    *targetOrigin = Lanes{};
+    *sourceOrigin = Lanes{};
+    for (int32_t i = 0; i < count; ++i) {
+        if (!(weights[i] > 0.0)) continue;
+        *targetOrigin = lanes(target[i]);
+        *sourceOrigin = lanes(source[i]);
+        return;
+    }
+}
+
 template <class W, bool TargetScale>
 zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
                      zfit_pointPointVals* vals)
 {
     ZFIT_TRY(zsys_memory_fill(0, sizeof *vals, vals));
-    // With p = (x, y), q = (u, v) and their weighted forms a = w p, b = w q:
-    // (x, y) += a, (u, v) += b, (xu, yv) += a q, (xv, yu) += a q~,
-    // (uu, vv) += b q, (uv, vu) += b q~, (xx, yy) += a p, where q~ = (v, u).
+    Lanes targetOrigin, sourceOrigin;
+    referencePair(target, source, weights, count, &targetOrigin, &sourceOrigin);
+    // With p = (x, y), q = (u, v) (each measured from its origin) and their
+    // weighted forms a = w p, b = w q: (x, y) += a, (u, v) += b,
+    // (xu, yv) += a q, (xv, yu) += a q~, (uu, vv) += b q, (uv, vu) += b q~,
+    // (xx, yy) += a p, where q~ = (v, u).
     Lanes t{}, s{}, straight{}, crossed{}, ss{}, sCrossed{}, tt{};
     double n = 0.0;
     bool negative = false;
     for (int32_t i = 0; i < count; ++i) {
-        const Lanes p = lanes(target[i]), q = lanes(source[i]), qSwapped = swapped(q);
+        const Lanes p = lanes(target[i]) - targetOrigin, q = lanes(source[i]) - sourceOrigin,
+                    qSwapped = swapped(q);
         Lanes a = p, b = q;
         if constexpr (W::weighted) {
             const double w = weights[i];
@@ -65,7 +89,8 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weigh
     if constexpr (!W::weighted) n = static_cast<double>(count);
     *vals = zfit_pointPointVals{count,       n,          t[0],       t[1],          s[0],
                                 s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
-                                crossed[0],  crossed[1], straight[1], tt[0] + tt[1]};
+                                crossed[0],  crossed[1], straight[1], tt[0] + tt[1],
+                                {targetOrigin[0], targetOrigin[1]},   {sourceOrigin[0], sourceOrigin[1]}};
     return zfit_ok;
 }
 
@@ -168,15 +193,25 @@ zfit_status rmsError(const zmath_vect* target, const zmath_vect* source, W weigh
 // Enough pairs for the solver, and some weight on them.
 bool enoughPairs(const zfit_pointPointVals& s, int32_t fewest) { return s.count >= fewest && s.weightSum > 0.0; }
 
-// Matrix first, then the translation that maps the weighted centroid of the
-// sources onto that of the targets.
+// The translation that goes with matrix m: it maps the weighted centroid of
+// the sources onto that of the targets. Found about the recorded origins,
+// then moved to the caller's: t = t' + targetOrigin - m sourceOrigin.
+zmath_vect translationFor(const zfit_pointPointVals& s, const zmath_matrix& m)
+{
+    const double n = s.weightSum;
+    const zmath_vect local{(s.sumX - m.m00 * s.sumU - m.m01 * s.sumV) / n,
+                           (s.sumY - m.m10 * s.sumU - m.m11 * s.sumV) / n};
+    const zmath_vect origins = zsvc::subtract(s.targetOrigin, zsvc::mapPoint(m, s.sourceOrigin));
+    return zsvc::add(origins, local);
+}
+
+// Matrix first, then its translation.
 zfit_status setXform(const zfit_pointPointVals& s, double m00, double m01, double m10, double m11,
                      zmath_xformLinear* xform)
 {
-    const double n = s.weightSum;
     ZFIT_TRY(zmath_matrix_init(&xform->matrix, m00, m01, m10, m11));
-    return zmath_vect_init(&xform->translation, (s.sumX - m00 * s.sumU - m01 * s.sumV) / n,
-                           (s.sumY - m10 * s.sumU - m11 * s.sumV) / n);
+    const zmath_vect t = translationFor(s, xform->matrix);
+    return zmath_vect_init(&xform->translation, t.x, t.y);
 }
 
 // The centred sums of the 5- and 6-parameter solvers.
@@ -194,10 +229,11 @@ Centred centred(const zfit_pointPointVals& s)
 
 // True when the sources span the plane: the determinant of their centred
 // second moments clears the rounding noise those moments carry. That noise
-// is set by the uncentred sums the centred ones are taken from, so the
-// floor is measured against them; a floor against the centred sums alone
-// lets through lines of sources close to an axis, whose small centred sum
-// is itself nothing but noise.
+// is set by the sums the centred ones are taken from (about the reference
+// pair, so within the data's own spread), hence the first floor; the second
+// keeps the test relative to each axis, so that sources on a line close to
+// an axis, whose determinant is rounding noise of a product with one small
+// factor, count as a line.
 bool sourcesSpanThePlane(const zfit_pointPointVals& s, const Centred& k)
 {
     const double d = k.uu * k.vv - k.uv * k.uv;
@@ -231,10 +267,9 @@ RotationCandidate rotationCandidate(const zfit_pointPointVals& s, bool mirror, d
     if (!(std::hypot(c, sn) > degenerate)) return {false, {}};
     const double theta = std::atan2(sn, c);
     const double co = std::cos(theta), si = std::sin(theta);
-    const double tx = (s.sumX - co * s.sumU + si * sV) / n, ty = (s.sumY - si * s.sumU - co * sV) / n;
-    zmath_xformLinear xform{{tx, ty}, {co, -si, si, co}};
-    if (mirror) xform.matrix = {co, si, si, -co};  // the proper formula applied to (u, -v)
-    return {true, xform};
+    // The mirrored matrix is the proper one applied to (u, -v).
+    const zmath_matrix m = mirror ? zmath_matrix{co, si, si, -co} : zmath_matrix{co, -si, si, co};
+    return {true, {translationFor(s, m), m}};
 }
 
 template <class W>
@@ -243,7 +278,8 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
 {
     if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
     // The angle's terms are differences of products of target and source
-    // moments; below this floor they are rounding noise, whatever the unit.
+    // moments; below this floor they are rounding noise, whatever the unit
+    // (and, the moments being taken about a pair of the data, wherever it lies).
     const double degenerate =
         relativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
     const RotationCandidate proper = rotationCandidate(s, false, degenerate);

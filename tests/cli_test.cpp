@@ -393,7 +393,8 @@ TEST_F(Cli, TimeoutCancelsALongSearchAndProgressShows)
 {
     zt::Rng rng(7);
     std::string many;
-    for (int i = 0; i < 2000; ++i) many += std::to_string(rng.uniform(0, 100)) + (i % 2 ? "\n" : " ");
+    // 3000 points: the exhaustive search over every three of them runs for minutes.
+    for (int i = 0; i < 6000; ++i) many += std::to_string(rng.uniform(0, 100)) + (i % 2 ? "\n" : " ");
     const std::string file = write("many.txt", many);
     const Outcome run = zfit("line --ignore 3 --timeout 1.5 --json " + file);
     EXPECT_EQ(run.code, 4) << run.err;

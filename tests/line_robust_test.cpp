@@ -107,9 +107,11 @@ TEST(LineRobust, HandWorkedResults)
         // Dropping (5, 5) and any one point of y = 0 leaves an exact fit: {0, 3} comes first.
         {"exhaustive tie", {{0, 0}, {1, 0}, {2, 0}, {5, 5}, {3, 0}}, 2, 0, 0, 0, 0, {0, 3}, Listed},
         {"exhaustive tie, two rows", {{0, 4}, {0, 0}, {1, 0}, {1, 4}, {2, 0}, {2, 4}}, 3, 0, 0, 0, 0, {0, 3, 5}, Listed},
-        // Windows made of the four copies of (0, 5) cannot be solved and are passed over.
-        {"ranked, copies", {{0, 5}, {0, 5}, {0, 0}, {0, 5}, {1, 0}, {2, 0}, {0, 5}, {3, 0}}, 4, 0, 0, 0, 0, {0, 1, 3, 6},
-         Ascending},
+        // Windows made of the four copies of (0, 5) cannot be solved and are passed over. The
+        // first exact window is met at the first pair, (0, 5)-(0, 0): three copies and (0, 0)
+        // on the y axis. Its error, measured from the points, is the rounding of cos(pi / 2).
+        {"ranked, copies", {{0, 5}, {0, 5}, {0, 0}, {0, 5}, {1, 0}, {2, 0}, {0, 5}, {3, 0}}, 4, 0, zt::pi / 2, 0,
+         std::sqrt(3 * (5 * std::cos(zt::pi / 2)) * (5 * std::cos(zt::pi / 2)) / 4), {4, 5, 6, 7}, Ascending},
         // Listed in rank order: above the window largest offset first, then below; the
         // line runs along the first pair's direction.
         {"ranked: rank order", rankOrder, 5, 0, 0, 0, 0, {9, 7, 8, 10, 6}, Listed},

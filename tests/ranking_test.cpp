@@ -99,19 +99,16 @@ TEST(RankExtremes, RepairedTheyStayTheFullSortsExtremes)
             // other and meeting in exact ties.
             std::vector<double> next(n);
             for (size_t k = 0; k < n; ++k) next[k] = base[k] + slope[k] * step * 0.5;
-            const auto keyOf = [&](int32_t k) { return next[static_cast<size_t>(k)]; };
             const auto hits = [&](double low, double high, zsvc::BoundHits& found) {
-                for (size_t k = 0; k < n; ++k)
-                    found.note(k, next[k] <= low && found.skipLow[k] == 0, !(next[k] < high) && found.skipHigh[k] == 0);
+                zsvc::keyHits(keys.data(), n, low, high, found);
             };
-            const auto fillAll = [&] { keys = next; };
-            const zsvc::RankExtremes::Update update = ranking.update(keys.data(), keyOf, hits, fillAll, [&](int32_t k, bool joined) {
+            const auto fillAll = [&] { std::copy(next.begin(), next.end(), keys.begin()); };
+            const zsvc::RankExtremes::Update update = ranking.update(keys.data(), fillAll, hits, [&](int32_t k, bool joined) {
                 if (joined)
                     middle.insert(k);
                 else
                     middle.erase(k);
             });
-            keys = next;
             expectExtremesOfFullSort(ranking, keys, count);
             if (update.fresh) {
                 middle.clear();

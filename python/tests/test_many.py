@@ -124,7 +124,7 @@ def test_an_empty_batch_and_an_array_of_sets():
         assert_same(got, zfit.fit_circle(points), "a (2, 12, 2) array")
 
 
-LONG = noisy_circle(600)  # with ignore=3, a search of half a minute
+LONG = noisy_circle(800)  # with ignore=3, a search of about a minute
 
 
 def test_timeout_keeps_what_finished_and_cancels_the_rest():

@@ -19,11 +19,11 @@ def noisy_circle(n):
     return 5 * np.column_stack([np.cos(a), np.sin(a)]) + np.random.default_rng(8).normal(0, 0.05, (n, 2))
 
 
-POINTS = noisy_circle(600)
+POINTS = noisy_circle(800)
 
 
 def long_search(**options):
-    """A circle search that runs for half a minute unless stopped; it polls
+    """A circle search that runs for about a minute unless stopped; it polls
     several times a second."""
     return zfit.fit_circle(POINTS, ignore=3, **options)
 

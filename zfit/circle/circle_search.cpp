@@ -378,7 +378,7 @@ private:
             return zsvc::distanceKey(xs_[static_cast<size_t>(k)], ys_[static_cast<size_t>(k)], cx, cy);
         };
         const auto hits = [&](double low, double high, zsvc::BoundHits& found) {
-            zsvc::distanceKeyHits(xs_.data(), ys_.data(), count, cx, cy, low, high, found);
+            zsvc::keyHits(keys_.data(), count, low, high, found);
         };
         const auto fillAll = [&] { zsvc::fillDistanceKeys(xs_.data(), ys_.data(), count, cx, cy, keys_.data()); };
         // Two points' squared distances move against each other by at most
@@ -405,7 +405,7 @@ private:
             } else {
                 const bool measure = gapMeasuring_.wanted();
                 update = ranking_.update(
-                    keys_.data(), keyOf, hits, fillAll,
+                    keys_.data(), fillAll, hits,
                     [&](int32_t index, bool joined) { middle_.add(dx(index), dy(index), joined ? 1.0 : -1.0); },
                     measure);
                 gapMeasuring_.looked(measure);

@@ -3,12 +3,15 @@
 // every point-pair direction.
 //
 // A window is scored by the RMS distance of its points from their
-// least-squares line, read back from the window's moment sums. The sums of
-// a window are those of the middle ranks (in every window of the candidate)
-// plus those of the window's points among the extreme ranks. The middle sums
-// follow the ranking as points join or leave the middle; all of them are
-// window points, so no far outlier is ever added and taken away again and
-// the window keeps the digits of its own points.
+// least-squares line: the smaller eigenvalue of the window's centred scatter
+// matrix, over n - m, formed as the determinant over the larger eigenvalue
+// so that points exactly on a line score exactly 0. The moment sums are
+// taken about the points' coordinate-wise median, so that neither the place
+// of the data nor its unit costs digits; those of a window are the sums of
+// the middle ranks (in every window of the candidate) plus those of the
+// window's points among the extreme ranks. The middle sums follow the
+// ranking as points join or leave the middle; all of them are window
+// points, so no far outlier is ever added and taken away again.
 //
 // A window already scored (the same set of discarded points, from another
 // candidate) is not scored again: its score would be the same.
@@ -62,6 +65,7 @@ public:
         seenSlot_ = arena.reserve<zsvc::SetHash>(seenCapacity(n, m));
         recentSlot_ = arena.reserve<zsvc::SetHash>(kRecentWindows);
         keptSlot_ = arena.reserve<zmath_vect>(int64_t{n} - m);
+        scratchSlot_ = arena.reserve<double>(n);
     }
 
     zfit_status begin(const zsvc::Arena& arena, const zfit::line::PairSearch& search)
@@ -78,6 +82,14 @@ public:
         lastSums_ = arena.span<Moments>(lastSumsSlot_);
         kept_ = arena.span<zmath_vect>(keptSlot_);
         seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seenSlot_), arena.span<zsvc::SetHash>(recentSlot_));
+        const std::span<double> scratch = arena.span<double>(scratchSlot_);
+        const auto median = [&](std::span<const double> values) {
+            std::copy(values.begin(), values.end(), scratch.begin());
+            const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
+            std::nth_element(scratch.begin(), middle, scratch.end());
+            return *middle;
+        };
+        origin_ = {median(xs_), median(ys_)};
         for (int32_t k = 0; k < n_; ++k) hashes_[static_cast<size_t>(k)] = zsvc::indexHash(k);
         std::fill(windowHashes_.begin(), windowHashes_.end(), zsvc::SetHash{});
         return zfit_ok;
@@ -88,11 +100,11 @@ public:
 
     void moved(int32_t index, bool joined)
     {
-        const double x = xs_[static_cast<size_t>(index)], y = ys_[static_cast<size_t>(index)];
+        const double dx = xs_[static_cast<size_t>(index)] - origin_.x, dy = ys_[static_cast<size_t>(index)] - origin_.y;
         if (joined)
-            middle_.add(x, y);
+            middle_.add(dx, dy);
         else
-            middle_.remove(x, y);
+            middle_.remove(dx, dy);
     }
 
     zfit_status candidate(const zfit::line::PairSearch& search, const zfit::line::Candidate& c)
@@ -171,7 +183,10 @@ private:
         return capacity;
     }
 
-    void addPoint(Moments& sums, int32_t k) const { sums.add(xs_[static_cast<size_t>(k)], ys_[static_cast<size_t>(k)]); }
+    void addPoint(Moments& sums, int32_t k) const
+    {
+        sums.add(xs_[static_cast<size_t>(k)] - origin_.x, ys_[static_cast<size_t>(k)] - origin_.y);
+    }
 
     void sumMiddle(const zsvc::RankExtremes& extremes)
     {
@@ -212,38 +227,30 @@ private:
         return sums;
     }
 
-    // The window's score as the least-squares solve gives it: the line along
-    // the axis of least spread, and the RMS distance from it read back from
-    // the moments; HUGE_VAL when the solve finds no preferred direction
-    // (such a window is skipped). The smaller eigenvalue of the scatter
-    // matrix is the same sum of squares without the trigonometry: a window
-    // it puts clearly behind the best so far is not solved at all.
-    zfit_status score(const Moments& w, double best, double* rms) const
+    // The window's RMS distance from its least-squares line, from its
+    // centred second moments a, b/2, c: the smaller eigenvalue of
+    // [[a, b/2], [b/2, c]] is the sum of squared distances. HUGE_VAL (the
+    // window is skipped) when the spread has no preferred direction within
+    // the rounding floor of the moments, as the least-squares solve judges.
+    zfit_status score(const Moments& w, double, double* rms) const
     {
         *rms = HUGE_VAL;
         const double mx = w.sx / w.count, my = w.sy / w.count;
         const double a = w.sxx - w.sx * mx, c = w.syy - w.sy * my, b = 2.0 * (w.sxy - w.sx * my);
-        const double smallest = 0.5 * (a + c - std::hypot(b, a - c));
-        // The rounding of the uncentred sums, with a wide margin.
-        const double rounding = 1e-12 * (w.sxx + w.syy);
-        if (smallest - rounding > best * best * w.count) return zfit_ok;
-
-        const zfit_lineVals sums{static_cast<int32_t>(w.count), w.sx, w.sy, w.sxx, w.syy, w.sxy};
-        zmath_shapeFLine line{};
-        const zfit_status solved = zfit_lineVals_solve_(&sums, &line);
-        if (solved == zmath_errDegenerate) return zfit_ok;
-        ZFIT_TRY(solved);
-        double sumSquares = 0.0;
-        ZFIT_TRY(zfit_lineVals_sumSquares_(&sums, &line, &sumSquares));
-        *rms = std::sqrt(std::fabs(sumSquares) / w.count);
+        const double r = std::hypot(b, a - c);
+        if (!(r > 1e-13 * (a + c))) return zfit_ok;
+        const double largest = 0.5 * (a + c + r);
+        const double smallest = std::max(0.0, a * c - 0.25 * b * b) / largest;
+        *rms = std::sqrt(smallest / w.count);
         return zfit_ok;
     }
 
     int32_t n_ = 0, m_ = 0;
     std::span<const double> xs_, ys_;
+    zmath_vect origin_{};
     Moments middle_{};
     zsvc::Arena::Slot hashesSlot_, windowHashesSlot_, firstHashesSlot_, lastHashesSlot_, firstSumsSlot_, lastSumsSlot_,
-        seenSlot_, recentSlot_, keptSlot_;
+        seenSlot_, recentSlot_, keptSlot_, scratchSlot_;
     std::span<zsvc::SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_;
     std::span<Moments> firstSums_, lastSums_;
     std::span<zmath_vect> kept_;

@@ -296,7 +296,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
                 return zsvc::offsetKey(xs[static_cast<size_t>(k)], ys[static_cast<size_t>(k)], nx, ny);
             };
             const auto hits = [&](double lowBound, double highBound, zsvc::BoundHits& found) {
-                zsvc::offsetKeyHits(xs.data(), ys.data(), count, nx, ny, lowBound, highBound, found);
+                zsvc::keyHits(keys.data(), count, lowBound, highBound, found);
             };
             const auto fillAll = [&] { zsvc::fillOffsetKeys(xs.data(), ys.data(), count, nx, ny, keys.data()); };
             zsvc::RankExtremes::Update update{true, true};
@@ -322,7 +322,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
                     fillAll();
                     update = ranking.reset(keys.data());
                 } else {
-                    update = ranking.update(keys.data(), keyOf, hits, fillAll,
+                    update = ranking.update(keys.data(), fillAll, hits,
                                             [&](int32_t index, bool joined) { policy.moved(index, joined); });
                 }
                 lookedFrom = sortedFrom = direction;

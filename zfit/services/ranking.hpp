@@ -171,18 +171,16 @@ public:
     }
 
     // Repairs the extremes for a new candidate; the result is the one
-    // fillAll() and reset() would give. keyOf(k) returns point k's new key;
+    // reset() would give. fillAll() writes every point's new key to `keys`;
     // hits(low, high, BoundHits&) lists the points whose keys reach the
-    // bounds (zsvc::offsetKeyHits, zsvc::distanceKeyHits); fillAll() writes
-    // every key. moved(index,
-    // joined) is told of every point that leaves the middle (joined false)
-    // or joins it (true), unless the update is fresh.
-    template <class KeyOf, class Hits, class FillAll, class Moved>
-    Update update(double* keys, KeyOf keyOf, Hits hits, FillAll fillAll, Moved&& moved, bool measureGaps = true)
+    // bounds (zsvc::keyHits over the keys). moved(index, joined) is told of
+    // every point that leaves the middle (joined false) or joins it (true),
+    // unless the update is fresh.
+    template <class FillAll, class Hits, class Moved>
+    Update update(double* keys, FillAll fillAll, Hits hits, Moved&& moved, bool measureGaps = true)
     {
+        fillAll();
         if (!overlapping_) {
-            for (const int32_t k : first_) keys[k] = keyOf(k);
-            for (const int32_t k : last_) keys[k] = keyOf(k);
             const Sorted sortedFirst = resort(keys, first_), sortedLast = resort(keys, last_);
             const bool changed = sortedFirst.moved || sortedLast.moved;
             const double low = keys[first_.back()], high = keys[last_.front()];
@@ -195,12 +193,10 @@ public:
                     return {false, changed, found.aboveLow - low, high - found.belowHigh,
                             changed ? innerGap(keys) : std::min(sortedFirst.gap, sortedLast.gap)};
                 }
-                if (!found.overflowed() &&
-                    takeInFirst(keys, found, keyOf, moved) && takeInLast(keys, found, keyOf, moved))
+                if (!found.overflowed() && takeInFirst(keys, found, moved) && takeInLast(keys, found, moved))
                     return {false, true};
             }
         }
-        fillAll();
         return reset(keys);
     }
 
@@ -317,15 +313,14 @@ private:
     // takes its place in it if it ranks before the list's present last
     // member, which then drops to the middle. False when the extremes would
     // overlap.
-    template <class KeyOf, class Moved>
-    bool takeInFirst(double* keys, const BoundHits& found, KeyOf& keyOf, Moved& moved)
+    template <class Moved>
+    bool takeInFirst(const double* keys, const BoundHits& found, Moved& moved)
     {
         const size_t count = first_.size();
         for (size_t h = 0; h < found.lowCount; ++h) {
             const int32_t item = found.low[h];
             const size_t k = static_cast<size_t>(item);
             if (member_[k] == kFirst) continue;
-            keys[k] = keyOf(item);
             if (!before(keys, item, first_[count - 1])) continue;
             if (member_[k] == kLast) return false;
             const int32_t dropped = first_[count - 1];
@@ -343,15 +338,14 @@ private:
     }
 
     // The same for the last list, mirrored.
-    template <class KeyOf, class Moved>
-    bool takeInLast(double* keys, const BoundHits& found, KeyOf& keyOf, Moved& moved)
+    template <class Moved>
+    bool takeInLast(const double* keys, const BoundHits& found, Moved& moved)
     {
         const size_t count = last_.size();
         for (size_t h = 0; h < found.highCount; ++h) {
             const int32_t item = found.high[h];
             const size_t k = static_cast<size_t>(item);
             if (member_[k] == kLast) continue;
-            keys[k] = keyOf(item);
             if (!before(keys, last_[0], item)) continue;
             if (member_[k] == kFirst) return false;
             const int32_t dropped = last_[0];

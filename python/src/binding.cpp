@@ -87,6 +87,10 @@ constexpr StatusText kStatusTexts[] = {
     {zmath_errNoConvergence, Kind::degenerate, "an iterative step of the fit did not converge"},
     {zmath_errZeroLength, Kind::degenerate, "a direction of zero length was needed"},
     {zsys_errCancelled, Kind::cancelled, "the fit was cancelled (its timeout passed or the host asked it to stop)"},
+    {zmet_errNotFinite, Kind::parameter, "a coordinate is NaN or infinite, or the points spread beyond the doubles"},
+    {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness is negative"},
+    {zmet_errProfileOpen, Kind::degenerate, "the points do not surround an inscribed circle (an open arc or a wide gap)"},
+    {zmet_errNotCertified, Kind::fit, "the search ended where the optimality condition does not hold"},
 };
 
 // Every code of the status table has its text: a new code fails the build here.

@@ -66,7 +66,18 @@ typedef int32_t zfit_status;
     /* Services: a unit vector of the zero vector was asked for. */           \
     X(zmath_errZeroLength, 0x80001105u)                                       \
     /* Services: the host's attention check asked the operation to stop. */   \
-    X(zsys_errCancelled, 0x80001201u)
+    X(zsys_errCancelled, 0x80001201u)                                         \
+    /* Roundness: a coordinate is NaN or infinite, or the points spread so   \
+     * far that their extent is not a finite double. */                      \
+    X(zmet_errNotFinite, 0x80002141u)                                         \
+    /* Roundness: parameter maxRoundness below 0.0 (NaN and -0.0 pass). */    \
+    X(zmet_errMaxRoundnessNegative, 0x80002142u)                              \
+    /* Roundness: the points do not surround an inscribed circle (an open    \
+     * arc, or a gap wider than the part). */                                 \
+    X(zmet_errProfileOpen, 0x80002143u)                                       \
+    /* Roundness: the search ended where the optimality condition of the     \
+     * reference circle does not hold within its tolerance. */                \
+    X(zmet_errNotCertified, 0x80002144u)
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits) name = ZFIT_STATUS_BITS(bits),
 enum { zfit_ok = 0, ZFIT_STATUS_TABLE(ZFIT_STATUS_ENUMERATOR_) };

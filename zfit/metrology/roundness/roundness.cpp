@@ -1,0 +1,117 @@
+// The roundness entries: parameter checks, the work storage of one call,
+// the search of the chosen reference circle and its certificate.
+#include <cmath>
+
+#include "delaunay.hpp"
+#include "roundness_internal.hpp"
+
+// A broken precondition of the caller goes to the assertion service; if the
+// host's handler returns, the call gives up with a status.
+#define ZMET_REQUIRE(condition)                \
+    do {                                       \
+        if (!(condition)) {                    \
+            zstd_assert_(__LINE__);            \
+            return zstd_errBrokenPrecondition; \
+        }                                      \
+    } while (0)
+
+namespace zmet::roundness {
+
+namespace {
+
+bool knownMethod(int32_t method)
+{
+    return method == zmet_roundnessMinimumZone || method == zmet_roundnessCircumscribed ||
+           method == zmet_roundnessInscribed;
+}
+
+// Normalises the points, checks them through the least-squares circle
+// (which also gives the searches their start), runs the method's search
+// and certifies its result. Every piece of work storage is allocated here,
+// once.
+zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zmet_roundnessResult* found)
+{
+    Owned<zstd_vector_zmath_vect> moved;
+    Profile profile;
+    ZMET_TRY(normaliseProfile(points, count, moved, &profile));
+
+    // Scratch doubles: unit weights for the least-squares start, then the
+    // minimum zone's linearisation.
+    const int64_t perPoint = method == zmet_roundnessMinimumZone ? 3 : 1;
+    Owned<zstd_vectord> scratchStorage;
+    std::span<double> scratch;
+    ZMET_TRY(makeScratch(scratchStorage, perPoint * count, &scratch));
+    zmath_vect start;
+    ZMET_TRY(leastSquaresCentre(profile, scratch.first(static_cast<std::size_t>(count)), &start));
+
+    Candidate candidate;
+    if (method == zmet_roundnessMinimumZone) {
+        Linearisation lin = linearisationIn(scratch, count);
+        ZMET_TRY(searchMinimumZone(profile, start, lin, &candidate));
+    } else if (method == zmet_roundnessCircumscribed) {
+        Owned<zstd_vector32> order;
+        std::span<int32_t> orderSpan;
+        ZMET_TRY(makeIndices(order, count, &orderSpan));
+        ZMET_TRY(searchCircumscribed(profile, orderSpan, &candidate));
+    } else {
+        Owned<zstd_vector_> sorted;
+        ZMET_TRY(sorted.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(count), sizeof(SweepPoint),
+                                  static_cast<const void*>(nullptr)));
+        void* sortedBegin = nullptr;
+        ZMET_TRY(zstd_vector__getBeginEnd(sorted.get(), &sortedBegin, nullptr));
+        Owned<zstd_vector32> work;
+        std::span<int32_t> workSpan;
+        ZMET_TRY(makeIndices(work, inscribedStorage(count), &workSpan));
+        const std::span<SweepPoint> sortedSpan(static_cast<SweepPoint*>(sortedBegin), static_cast<std::size_t>(count));
+        ZMET_TRY(searchInscribed(profile, start, sortedSpan, workSpan, &candidate));
+    }
+    return certify(method, profile, candidate, found);
+}
+
+}  // namespace
+
+}  // namespace zmet::roundness
+
+extern "C" {
+
+zfit_status zmet_roundnessParams_init(zmet_roundnessParams* params)
+{
+    ZMET_REQUIRE(params != nullptr);
+    params->method = zmet_roundnessMinimumZone;
+    params->maxRoundness = HUGE_VAL;
+    return zfit_ok;
+}
+
+zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* params)
+{
+    ZMET_REQUIRE(params != nullptr);
+    if (0.0 > params->maxRoundness) return zmet_errMaxRoundnessNegative;
+    if (!zmet::roundness::knownMethod(params->method)) return zmath_errFitBadMode;
+    return zfit_ok;
+}
+
+zfit_status zmet_roundness(const zmath_vect* points, int32_t count, const zmet_roundnessParams* params,
+                           zmet_roundnessResult* result)
+{
+    ZMET_REQUIRE(params != nullptr && result != nullptr);
+    ZMET_TRY(zmet_roundnessParams_validate(params));
+    if (count < 0) count = 0;
+    ZMET_REQUIRE(count == 0 || points != nullptr);
+    zmet_roundnessResult found{};
+    ZMET_TRY(zmet::roundness::evaluate(params->method, points, count, &found));
+    found.isValid = params->maxRoundness > found.roundness ? 1 : 0;
+    *result = found;
+    return zfit_ok;
+}
+
+zfit_status zmet_roundnessVector(const zstd_vector_zmath_vect* points, const zmet_roundnessParams* params,
+                                 zmet_roundnessResult* result)
+{
+    ZMET_REQUIRE(points != nullptr);
+    const zmath_vect* begin = nullptr;
+    int32_t size = 0;
+    ZMET_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &size));
+    return zmet_roundness(begin, size, params, result);
+}
+
+}  // extern "C"

@@ -2,17 +2,19 @@
 // point, and the contacts that prove it optimal.
 //
 //   circumscribed  the outer contacts surround the centre: no gap between
-//                  their directions exceeds a half turn, so no move of the
-//                  centre brings all of them closer;
-//   inscribed      the same for the inner contacts: no move takes the
-//                  centre away from all of them;
-//   minimum zone   the outer and inner contacts cannot be separated by a
-//                  line through the centre: going round the centre, the
-//                  roles change at least four times (an outer, inner,
-//                  outer, inner quadruple), or an outer and an inner
-//                  contact lie on one ray. Then no move shrinks the outer
-//                  radius and grows the inner one at once. Every point on
-//                  one circle within the tolerance is the trivial case.
+//                  their directions exceeds a half turn (within the
+//                  tolerance), so no move of the centre brings all of them
+//                  closer; as the farthest distance is convex in the
+//                  centre, this proves the global optimum;
+//   inscribed      the inner contacts surround the centre strictly: every
+//                  gap is short of a half turn, so every move brings one of
+//                  them nearer (two contacts at the ends of a diameter do
+//                  not hold a circle: it grows by moving across);
+//   minimum zone   four contacts in distinct directions alternate between
+//                  the outer and the inner circle, so every move takes an
+//                  outer one farther or brings an inner one nearer at a
+//                  rate in proportion to the move; or every point lies on
+//                  one circle within the tolerance.
 //
 // The search's own points are tried first (two to four of them, no
 // storage); only when they fail is every contact gathered, sorted by angle
@@ -77,69 +79,91 @@ void sortFewByAngle(Contact* contacts, int32_t count)
         for (int32_t k = j; k > 0 && before(contacts[k], contacts[k - 1]); --k) std::swap(contacts[k], contacts[k - 1]);
 }
 
-// The counterclockwise gap from contact k to the next one (wrapping).
-double gapAfter(std::span<const Contact> sorted, std::size_t k)
+// The counterclockwise angle from sorted contact `from` to sorted contact
+// `to`, both taken as turns from `from` (so in [0, 2 pi)).
+double turn(std::span<const Contact> sorted, std::size_t from, std::size_t to)
 {
-    const std::size_t next = (k + 1) % sorted.size();
-    return next == 0 ? sorted[0].angle + 2.0 * kPi - sorted[k].angle : sorted[next].angle - sorted[k].angle;
+    const double a = sorted[to].angle - sorted[from].angle;
+    return a < 0.0 ? a + 2.0 * kPi : a;
 }
 
-// Two or three sorted contacts that surround the centre: from the first,
-// the farthest one within a half turn, and from that one the farthest
-// again; when no gap exceeds a half turn the third closes the circle.
-bool chooseSurrounding(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
+// A chain of at most `longest` sorted contacts that goes round the centre
+// with no step wider than `reach` (strictly narrower when `strict`),
+// written to `chain`; its length, or 0 when there is none. From each start
+// in turn, each next contact is the farthest within reach, which closes the
+// turn soonest.
+int32_t closingChain(std::span<const Contact> sorted, double reach, bool strict, int32_t longest, std::size_t* chain)
 {
-    if (sorted.size() < 2) return false;
-    for (std::size_t k = 0; k < sorted.size(); ++k)
-        if (gapAfter(sorted, k) > kPi + kAngle) return false;
-    const auto farthestWithinHalfTurn = [&](std::size_t from) {
-        std::size_t to = from;
-        while (to + 1 < sorted.size() && sorted[to + 1].angle - sorted[from].angle <= kPi + kAngle) ++to;
-        return to;
-    };
-    const std::size_t second = farthestWithinHalfTurn(0);
-    chosen[0] = sorted[0];
-    chosen[1] = sorted[second];
-    if (sorted[second].angle - sorted[0].angle >= kPi - kAngle) {
-        *count = 2;
-        return true;
+    const std::size_t n = sorted.size();
+    const auto within = [&](double step) { return strict ? step < reach : step <= reach; };
+    for (std::size_t start = 0; start < n; ++start) {
+        int32_t length = 1;
+        chain[0] = start;
+        std::size_t at = 0;  // steps from start
+        while (length <= longest) {
+            if (length > 1 && within(2.0 * kPi - turn(sorted, start, (start + at) % n))) return length;
+            std::size_t next = at;
+            while (next + 1 < n && within(turn(sorted, (start + at) % n, (start + next + 1) % n))) ++next;
+            if (next == at || length == longest) break;
+            at = next;
+            chain[length++] = (start + at) % n;
+        }
     }
-    chosen[2] = sorted[farthestWithinHalfTurn(second)];
-    *count = 3;
-    return true;
+    return 0;
 }
 
-// Four sorted contacts whose roles alternate (the first of each of four
-// consecutive runs of one role), else an outer and an inner contact on one
-// ray.
+// Circumscribed: the contacts surround the centre within the tolerance (no
+// gap beyond a half turn); two at the ends of a diameter, or three.
+bool chooseEnclosing(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
+{
+    std::size_t chain[4];
+    const int32_t length = closingChain(sorted, kPi + kAngle, false, 3, chain);
+    for (int32_t k = 0; k < length; ++k) chosen[k] = sorted[chain[k]];
+    *count = length;
+    return length >= 2;
+}
+
+// Inscribed: the contacts surround the centre strictly (every gap short of
+// a half turn by more than the tolerance), so that every move of the centre
+// brings one of them nearer; three, or four (a square's corners need all
+// four).
+bool chooseHolding(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
+{
+    std::size_t chain[4];
+    const int32_t length = closingChain(sorted, kPi - kAngle, true, 4, chain);
+    for (int32_t k = 0; k < length; ++k) chosen[k] = sorted[chain[k]];
+    *count = length;
+    return length >= 3;
+}
+
+// Minimum zone: four contacts in distinct directions whose roles alternate
+// around the centre (outer, inner, outer, inner), so that every move of the
+// centre either takes an outer one farther or brings an inner one nearer.
+// Contacts within the angular tolerance form one direction, which may hold
+// both roles; going round from each direction in turn, each next direction
+// that can take the other role is taken.
 bool chooseAlternating(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
 {
     const std::size_t n = sorted.size();
-    std::size_t runStarts[4] = {0, 0, 0, 0};
-    std::size_t runs = 0, first = n;
-    for (std::size_t k = 0; k < n; ++k)
-        if (sorted[k].outer != sorted[(k + n - 1) % n].outer) {
-            first = k;
-            break;
-        }
-    if (first < n) {
-        for (std::size_t step = 0; step < n && runs < 4; ++step) {
-            const std::size_t k = (first + step) % n;
-            if (sorted[k].outer != sorted[(k + n - 1) % n].outer) runStarts[runs++] = k;
-        }
-    }
-    if (runs == 4) {
-        for (std::size_t r = 0; r < 4; ++r) chosen[r] = sorted[runStarts[r]];
-        *count = 4;
-        return true;
-    }
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::size_t next = (k + 1) % n;
-        if (sorted[k].outer != sorted[next].outer && gapAfter(sorted, k) <= kAngle) {
-            chosen[0] = sorted[k];
-            chosen[1] = sorted[next];
-            *count = 2;
-            return true;
+    for (std::size_t start = 0; start < n; ++start) {
+        for (const int32_t firstRole : {1, 0}) {
+            if (sorted[start].outer != firstRole) continue;
+            int32_t length = 0;
+            int32_t role = firstRole;
+            double lastAngle = 0.0;
+            for (std::size_t step = 0; step < n && length < 4; ++step) {
+                const Contact& c = sorted[(start + step) % n];
+                const double at = turn(sorted, start, (start + step) % n);
+                if (c.outer != role || (length > 0 && at - lastAngle <= kAngle)) continue;
+                if (length == 3 && 2.0 * kPi - at <= kAngle) continue;
+                chosen[length++] = c;
+                lastAngle = at;
+                role = 1 - role;
+            }
+            if (length == 4) {
+                *count = 4;
+                return true;
+            }
         }
     }
     return false;
@@ -169,7 +193,8 @@ bool choose(const Condition& condition, std::span<const Contact> sorted, Contact
 {
     if (condition.zeroZone) return chooseSpread(sorted, chosen, count);
     if (condition.method == zmet_roundnessMinimumZone) return chooseAlternating(sorted, chosen, count);
-    return chooseSurrounding(sorted, chosen, count);
+    if (condition.method == zmet_roundnessInscribed) return chooseHolding(sorted, chosen, count);
+    return chooseEnclosing(sorted, chosen, count);
 }
 
 // Whether point k at distance d touches the circle of its role; a point on

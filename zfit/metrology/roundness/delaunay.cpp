@@ -80,6 +80,7 @@ public:
         const std::span<int32_t> used = corner_.first(static_cast<std::size_t>(3 * triangles_));
         for (int32_t& k : used) k = points_[static_cast<std::size_t>(k)].index;
         triangulation->corner = used;
+        triangulation->twin = twin_.first(used.size());
         triangulation->triangles = triangles_;
         return zfit_ok;
     }

@@ -11,10 +11,12 @@
 namespace zmet::roundness {
 
 // Triangles as corners: triangle t has the vertices corner[3t],
-// corner[3t + 1], corner[3t + 2], counterclockwise. Duplicate points take
-// part once.
+// corner[3t + 1], corner[3t + 2], counterclockwise. Half-edge h = 3t + j
+// runs from corner[h] to the next corner of its triangle; twin[h] is the
+// half-edge of the neighbouring triangle along the same edge, or -1 on the
+// hull. Duplicate points take part once.
 struct Triangulation {
-    std::span<const int32_t> corner;
+    std::span<const int32_t> corner, twin;
     int32_t triangles = 0;
 };
 

@@ -26,9 +26,10 @@
 //      |q - c| - |s - c| is at most 2 |q - s| / |q - c|), so it cannot touch
 //      such a circle and is left out.
 //   4. Delaunay triangulation of the points kept (delaunay.cpp), and
-//      largestHeldCircle over its triangles without an obtuse angle (right
-//      angles of pixel grids included) whose centre lies within delta of
-//      c0. A point left out inside such a circle would have its bucket's
+//      largestHeldCircle over its triangles that hold their circumcentre
+//      (no obtuse angle; a right angle, as pixel grids give, only with a
+//      fourth point on the circle across the hypotenuse) whose centre lies
+//      within delta of c0. A point left out inside such a circle would have its bucket's
 //      nearest point inside too, which the triangulation rules out; so the
 //      largest of them, when its radius reaches r0, is the answer.
 //   5. Otherwise (no bound in step 2, or no such circle), the same over the
@@ -49,7 +50,7 @@ namespace zmet::roundness {
 namespace {
 
 // Angles within this much (as a cosine) of a right angle count as right.
-constexpr double kRightAngle = 1e-12;
+constexpr double kRightAngle = 1e-10;
 
 struct Direction {
     double x, y;
@@ -196,16 +197,42 @@ int32_t keepUndominated(const Profile& profile, const FreeRegion& region, std::s
     return count;
 }
 
-// The corner at a has no obtuse angle.
-bool notObtuseAt(const zmath_vect& a, const zmath_vect& b, const zmath_vect& c)
+enum class Corner { acute, right, obtuse };
+
+// The angle at corner a of the triangle a, b, c.
+Corner cornerAt(const zmath_vect& a, const zmath_vect& b, const zmath_vect& c)
 {
     const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
     const double dot = bx * cx + by * cy;
-    return dot >= 0.0 || dot * dot <= kRightAngle * kRightAngle * (bx * bx + by * by) * (cx * cx + cy * cy);
+    const double tolerance2 = kRightAngle * kRightAngle * (bx * bx + by * by) * (cx * cx + cy * cy);
+    if (dot * dot <= tolerance2) return Corner::right;
+    return dot > 0.0 ? Corner::acute : Corner::obtuse;
 }
 
-// Step 4: the largest circumcircle of a triangle without an obtuse angle,
-// with its centre in `region` when one is given; false when there is none.
+// Triangle t holds its circumcircle's centre strictly: no obtuse angle, and
+// at a right angle (the centre on the hypotenuse, as pixel grids give) the
+// triangle across the hypotenuse has its far corner on the same circle, so
+// that the four points surround the centre. A lone right triangle does not
+// hold its circle: it grows by moving away from the right angle.
+bool holdsCentre(const Profile& profile, const Triangulation& tri, int32_t t, const zmath_vect& centre, double radius)
+{
+    const auto point = [&](int32_t k) -> const zmath_vect& { return profile.points[static_cast<std::size_t>(k)]; };
+    const int32_t* k = &tri.corner[static_cast<std::size_t>(3 * t)];
+    int32_t right = -1;
+    for (int32_t m = 0; m < 3; ++m) {
+        const Corner angle = cornerAt(point(k[m]), point(k[(m + 1) % 3]), point(k[(m + 2) % 3]));
+        if (angle == Corner::obtuse) return false;
+        if (angle == Corner::right) right = m;
+    }
+    if (right < 0) return true;
+    const int32_t across = tri.twin[static_cast<std::size_t>(3 * t + (right + 1) % 3)];
+    if (across < 0) return false;
+    const int32_t far = tri.corner[static_cast<std::size_t>(across % 3 == 0 ? across + 2 : across - 1)];
+    return std::fabs(distance(point(far), centre) - radius) <= kContactTolerance * radius;
+}
+
+// Step 4: the largest circumcircle of a triangle that holds its centre,
+// with that centre in `region` when one is given; false when there is none.
 bool largestHeldCircle(const Profile& profile, const Triangulation& triangulation, const FreeRegion* region,
                        Candidate* candidate)
 {
@@ -215,23 +242,22 @@ bool largestHeldCircle(const Profile& profile, const Triangulation& triangulatio
         const zmath_vect& a = profile.points[static_cast<std::size_t>(k[0])];
         const zmath_vect& b = profile.points[static_cast<std::size_t>(k[1])];
         const zmath_vect& c = profile.points[static_cast<std::size_t>(k[2])];
-        if (!notObtuseAt(a, b, c) || !notObtuseAt(b, c, a) || !notObtuseAt(c, a, b)) continue;
         const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
         const double det = 2.0 * (bx * cy - by * cx);
         if (!(det != 0.0)) continue;
         const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
         const double ux = (cy * b2 - by * c2) / det, uy = (bx * c2 - cx * b2) / det;
         const double radius2 = ux * ux + uy * uy;
+        if (!(radius2 > largest)) continue;
         const zmath_vect centre{a.x + ux, a.y + uy};
         if (region != nullptr && !(distance(centre, region->centre) <= region->delta)) continue;
-        if (radius2 > largest) {
-            largest = radius2;
-            candidate->centre = centre;
-            candidate->count = 3;
-            for (int32_t j = 0; j < 3; ++j) {
-                candidate->index[j] = k[j];
-                candidate->outer[j] = 0;
-            }
+        if (!holdsCentre(profile, triangulation, t, centre, std::sqrt(radius2))) continue;
+        largest = radius2;
+        candidate->centre = centre;
+        candidate->count = 3;
+        for (int32_t j = 0; j < 3; ++j) {
+            candidate->index[j] = k[j];
+            candidate->outer[j] = 0;
         }
     }
     if (region != nullptr && !(largest >= region->nearest * region->nearest)) return false;

@@ -16,13 +16,12 @@
  *
  *   zmet_roundnessMinimumZone (0)     the two concentric circles closest
  *       together that hold every point between them: the centre minimises
- *       outerRadius - innerRadius. Optimality condition: four contacts
- *       alternate around the centre between the outer and the inner circle
- *       (outer, inner, outer, inner). Two degenerate cases also satisfy it
- *       and are reported as such: every point on one circle (roundness
- *       zero within the tolerance below; the contacts are three or four
- *       points spread around it), and an outer and an inner contact on the
- *       same ray from the centre (two contacts).
+ *       outerRadius - innerRadius. Optimality condition: four contacts in
+ *       distinct directions alternate around the centre between the outer
+ *       and the inner circle (outer, inner, outer, inner), so that every
+ *       move of the centre widens the zone. The degenerate case of every
+ *       point on one circle (roundness zero within the tolerance below) is
+ *       reported with three or four points spread around it as contacts.
  *   zmet_roundnessCircumscribed (1)   the smallest circle that holds every
  *       point; its radius is outerRadius. Two or three contacts lie on it
  *       and surround the centre (two at the ends of a diameter, or three
@@ -136,16 +135,18 @@ ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* p
  *                          relative tolerance); a negative count counts as
  *                          0;
  *   zmet_errProfileOpen    inscribed circle only: the points do not
- *                          surround the least-squares centre, or the
- *                          largest empty circle reached from it is not
- *                          held by contacts around its centre: an open arc
- *                          (less than a half circle), or a gap in the
- *                          profile wider than the part. No inscribed
- *                          circle is defined;
- *   zmet_errNotCertified   the search ended at a centre whose contacts do
- *                          not meet the optimality condition within the
- *                          tolerance (possible for point sets far from a
- *                          roundness profile, never seen on one);
+ *                          surround their least-squares centre (an open
+ *                          arc of less than a half circle), or no empty
+ *                          circle is held by contacts all around it. No
+ *                          inscribed circle is defined;
+ *   zmet_errNotCertified   minimum zone only: the search ended at a
+ *                          centre whose contacts do not meet the
+ *                          optimality condition within the tolerance.
+ *                          Possible for point sets far from a roundness
+ *                          profile (scattered clouds, a handful of grid
+ *                          points whose outer and inner contacts share
+ *                          rays); not met on roundness profiles, pixel
+ *                          grids included;
  *   zsys_errCancelled (or the host's status)   the attention check stopped
  *                          the search;
  *   zstd_errOutOfMemory, zstd_errBadCount   work storage could not be had.

@@ -269,6 +269,7 @@ zfit_status searchNearStart(const Profile& profile, const zmath_vect& start, std
                             std::span<int32_t> kept, std::span<int32_t> work, Candidate* candidate, bool* found)
 {
     *found = false;
+    ZMET_TRY(zsys_attention_check());
     const auto n = static_cast<int32_t>(profile.points.size());
     FreeRegion region;
     if (!boundFreeRegion(profile, start, work.first(static_cast<std::size_t>(n)), &region)) return zfit_ok;
@@ -297,6 +298,7 @@ zfit_status searchInscribed(const Profile& profile, const zmath_vect& start, std
     bool found = false;
     ZMET_TRY(searchNearStart(profile, start, sorted, kept, rest, candidate, &found));
     if (found) return zfit_ok;
+    ZMET_TRY(zsys_attention_check());
     Triangulation triangulation;
     ZMET_TRY(triangulate(profile, {}, sorted, rest, &triangulation));
     if (!largestHeldCircle(profile, triangulation, nullptr, candidate)) return zmet_errProfileOpen;

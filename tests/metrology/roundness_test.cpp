@@ -390,6 +390,18 @@ TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
         }
 }
 
+// A shallow arc spanning most of the doubles lies on a circle whose centre
+// is beyond them: its zone cannot be reported.
+TEST(RoundnessRefusals, AZoneBeyondTheDoubles)
+{
+    Points arc;
+    for (int k = -4; k <= 4; ++k) arc.push_back({2e307 * k, 8e306 * (1 - k * k / 16.0) + (k % 2 ? 1e304 : 0)});
+    zmet_roundnessResult r = marked();
+    EXPECT_EQ(roundness(arc, zmet_roundnessMinimumZone, &r), zmet_errNotFinite) << "minimum zone";
+    EXPECT_TRUE(unchanged(r)) << "result untouched";
+    EXPECT_EQ(roundness(arc, zmet_roundnessCircumscribed, &r), zfit_ok) << "the circumscribed circle is in reach";
+}
+
 // An arc of less than a half circle has no inscribed circle; its zone and
 // circumscribed circle are well defined.
 TEST(RoundnessRefusals, AnOpenArcHasNoInscribedCircle)

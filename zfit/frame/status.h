@@ -68,7 +68,7 @@ typedef int32_t zfit_status;
     /* Services: the host's attention check asked the operation to stop. */   \
     X(zsys_errCancelled, 0x80001201u)                                         \
     /* Roundness: a coordinate is NaN or infinite, or the points spread so   \
-     * far that their extent is not a finite double. */                      \
+     * far that their extent or reference circle is not finite. */           \
     X(zmet_errNotFinite, 0x80002141u)                                         \
     /* Roundness: parameter maxRoundness below 0.0 (NaN and -0.0 pass). */    \
     X(zmet_errMaxRoundnessNegative, 0x80002142u)                              \

@@ -65,7 +65,12 @@ zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zm
         const std::span<SweepPoint> sortedSpan(static_cast<SweepPoint*>(sortedBegin), static_cast<std::size_t>(count));
         ZMET_TRY(searchInscribed(profile, start, sortedSpan, workSpan, &candidate));
     }
-    return certify(method, profile, candidate, found);
+    ZMET_TRY(certify(method, profile, candidate, found));
+    // Points spread near the largest double can have a reference circle
+    // beyond it.
+    const bool finite = std::isfinite(found->centre.x) && std::isfinite(found->centre.y) &&
+                        std::isfinite(found->outerRadius) && std::isfinite(found->roundness);
+    return finite ? zfit_ok : zmet_errNotFinite;
 }
 
 }  // namespace

@@ -128,8 +128,9 @@ ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* p
  * Returns 0, or the first failure:
  *   zmet_errMaxRoundnessNegative, zmath_errFitBadMode   the parameters;
  *   zmet_errNotFinite      a coordinate is NaN or infinite, or the points
- *                          spread so far that their extent is not a finite
- *                          double;
+ *                          spread so far that their extent, or the
+ *                          reference circle found, is not finite in
+ *                          doubles;
  *   zmath_errDegenerate    fewer than 3 distinct points, or all points on
  *                          one line (within the least-squares circle's
  *                          relative tolerance); a negative count counts as

@@ -208,5 +208,6 @@ void registerEllipse(py::module_& m);
 void registerParabola(py::module_& m);
 void registerPointToPoint(py::module_& m);
 void registerPointToLine(py::module_& m);
+void registerRoundness(py::module_& m);
 
 }  // namespace zpy

@@ -21,4 +21,5 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerParabola(m);
     zpy::registerPointToPoint(m);
     zpy::registerPointToLine(m);
+    zpy::registerRoundness(m);
 }

@@ -89,14 +89,22 @@ double turn(std::span<const Contact> sorted, std::size_t from, std::size_t to)
 
 // A chain of at most `longest` sorted contacts that goes round the centre
 // with no step wider than `reach` (strictly narrower when `strict`),
-// written to `chain`; its length, or 0 when there is none. From each start
-// in turn, each next contact is the farthest within reach, which closes the
-// turn soonest.
+// written to `chain`; its length, or 0 when there is none. Each next
+// contact is the farthest within reach, which closes the turn soonest;
+// when some gap between neighbours is already too wide there is no chain,
+// and otherwise one of the first few starts closes it (the first one,
+// unless steps fall within rounding of the reach).
 int32_t closingChain(std::span<const Contact> sorted, double reach, bool strict, int32_t longest, std::size_t* chain)
 {
+    constexpr std::size_t kStarts = 8;
     const std::size_t n = sorted.size();
     const auto within = [&](double step) { return strict ? step < reach : step <= reach; };
-    for (std::size_t start = 0; start < n; ++start) {
+    for (std::size_t k = 0; k < n; ++k) {
+        const double gap = k + 1 < n ? sorted[k + 1].angle - sorted[k].angle
+                                     : sorted[0].angle + 2.0 * kPi - sorted[k].angle;
+        if (!within(gap)) return 0;
+    }
+    for (std::size_t start = 0; start < n && start < kStarts; ++start) {
         int32_t length = 1;
         chain[0] = start;
         std::size_t at = 0;  // steps from start
@@ -144,8 +152,14 @@ bool chooseHolding(std::span<const Contact> sorted, Contact* chosen, int32_t* co
 // that can take the other role is taken.
 bool chooseAlternating(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
 {
+    // Starts where the role changes (a few dozen at most): from one of them
+    // the first four runs alternate unless the roles do not.
+    constexpr int32_t kStarts = 64;
     const std::size_t n = sorted.size();
-    for (std::size_t start = 0; start < n; ++start) {
+    int32_t tried = 0;
+    for (std::size_t start = 0; start < n && tried < kStarts; ++start) {
+        if (start > 0 && sorted[start].outer == sorted[start - 1].outer) continue;
+        ++tried;
         for (const int32_t firstRole : {1, 0}) {
             if (sorted[start].outer != firstRole) continue;
             int32_t length = 0;

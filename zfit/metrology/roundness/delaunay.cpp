@@ -206,8 +206,11 @@ private:
     // Step 3.
     void addPoint(int32_t p)
     {
+        // A point outside a convex hull sees a run of its edges, never all;
+        // the walks are bounded all the same.
+        const auto steps = static_cast<int32_t>(points_.size());
         int32_t first = sees(p, last_) ? last_ : previousOf(last_);
-        while (sees(p, previousOf(first))) first = previousOf(first);
+        for (int32_t k = 0; k < steps && sees(p, previousOf(first)); ++k) first = previousOf(first);
 
         int32_t v = first;
         int32_t w = nextOf(v);
@@ -218,7 +221,7 @@ private:
         legalise(3 * t + 2);
         v = w;
         w = nextOf(v);
-        while (sees(p, v)) {
+        for (int32_t k = 0; k < steps && v != first && sees(p, v); ++k) {
             t = addTriangle(v, p, w);
             link(3 * t + 2, edgeOf(v));
             link(3 * t, edgeOf(p));

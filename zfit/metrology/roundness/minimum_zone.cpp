@@ -331,6 +331,7 @@ zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, L
         if (!(levelled.width() < bestWidth - kViolation) || shortened++ >= kShortenedSteps) break;
         bool narrowed = false;
         for (int32_t h = 0; h <= kHalvings && !narrowed; ++h) {
+            ZMET_TRY(zsys_attention_check());
             const double part = std::ldexp(1.0, -h);
             const zmath_vect trial{from.x + part * levelled.dx, from.y + part * levelled.dy};
             linearise(profile, trial, lin);

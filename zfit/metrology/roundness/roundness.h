@@ -114,12 +114,12 @@ typedef struct zmet_roundnessResult {
 } zmet_roundnessResult;
 
 /* Defaults: method zmet_roundnessMinimumZone, maxRoundness HUGE_VAL.
- * Returns 0. */
+ * Returns 0 (NULL is a broken precondition). */
 ZFIT_API zfit_status zmet_roundnessParams_init(zmet_roundnessParams* params);
 
 /* Checks in this order: maxRoundness below 0.0 ->
  * zmet_errMaxRoundnessNegative; method not one of the three ->
- * zmath_errFitBadMode. Else 0. */
+ * zmath_errFitBadMode. Else 0. NULL is a broken precondition. */
 ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* params);
 
 /* The reference circle of count points (see the top of this header) and
@@ -158,7 +158,7 @@ ZFIT_API zfit_status zmet_roundness(const zmath_vect* points, int32_t count, con
                                     zmet_roundnessResult* result);
 
 /* The same for the points of a vector (read only); contacts are positions
- * in the vector. */
+ * in the vector. A NULL vector is a broken precondition. */
 ZFIT_API zfit_status zmet_roundnessVector(const zstd_vector_zmath_vect* points, const zmet_roundnessParams* params,
                                           zmet_roundnessResult* result);
 

@@ -182,6 +182,17 @@ void expectCertified(const Points& p, int32_t method, const zmet_roundnessResult
     }
 }
 
+// Every method succeeds and carries its certificate.
+void expectEveryMethodCertified(const Points& p, uint64_t seed)
+{
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed << ", " << p.size() << " points");
+        zmet_roundnessResult r;
+        ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok) << "status";
+        expectCertified(p, kMethods[m], r);
+    }
+}
+
 // ---- tests --------------------------------------------------------------------------
 
 TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
@@ -203,13 +214,7 @@ TEST(RoundnessCertificate, LargeProfilesCarryTheirCertificates)
 {
     for (uint64_t seed = 1; seed <= 6; ++seed) {
         zt::Rng rng(seed);
-        const Points p = randomProfile(rng, seed % 2 ? 2000 : 20000, 0.02);
-        for (int m = 0; m < 3; ++m) {
-            SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed);
-            zmet_roundnessResult r;
-            ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok);
-            expectCertified(p, kMethods[m], r);
-        }
+        expectEveryMethodCertified(randomProfile(rng, seed % 2 ? 2000 : 20000, 0.02), seed);
     }
 }
 
@@ -229,12 +234,7 @@ TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
             if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
                 p.push_back(q);
         }
-        for (int m = 0; m < 3; ++m) {
-            SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed << ", " << p.size() << " pixels");
-            zmet_roundnessResult r;
-            ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok);
-            expectCertified(p, kMethods[m], r);
-        }
+        expectEveryMethodCertified(p, seed);
     }
 }
 
@@ -256,8 +256,8 @@ TEST(RoundnessCovariance, CirclesFollowAMovedTurnedAndScaledProfile)
         for (int m = 0; m < 3; ++m) {
             SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed);
             zmet_roundnessResult a, b;
-            ASSERT_EQ(roundness(p, kMethods[m], &a), zfit_ok);
-            ASSERT_EQ(roundness(q, kMethods[m], &b), zfit_ok);
+            ASSERT_EQ(roundness(p, kMethods[m], &a), zfit_ok) << "original";
+            ASSERT_EQ(roundness(q, kMethods[m], &b), zfit_ok) << "moved";
             const double tolerance = 1e-9 * scale * a.outerRadius;
             EXPECT_NEAR(b.centre.x, moved(a.centre).x, tolerance) << "centre x";
             EXPECT_NEAR(b.centre.y, moved(a.centre).y, tolerance) << "centre y";
@@ -303,7 +303,7 @@ TEST(RoundnessExact, HandWorkedProfiles)
     const double h = 1.5 / std::sqrt(2.0);
     const Points cross{{2, 0}, {h, h}, {0, 1}, {-h, h}, {-2, 0}, {-h, -h}, {0, -1}, {h, -h}};
     zmet_roundnessResult r;
-    ASSERT_EQ(roundness(cross, zmet_roundnessMinimumZone, &r), zfit_ok);
+    ASSERT_EQ(roundness(cross, zmet_roundnessMinimumZone, &r), zfit_ok) << "zone";
     EXPECT_NEAR(r.centre.x, 0, 1e-14) << "zone centre x";
     EXPECT_NEAR(r.centre.y, 0, 1e-14) << "zone centre y";
     EXPECT_NEAR(r.roundness, 1, 1e-14) << "zone width";
@@ -313,12 +313,12 @@ TEST(RoundnessExact, HandWorkedProfiles)
     std::sort(contacts.begin(), contacts.end());
     EXPECT_EQ(contacts, (std::vector<std::pair<int32_t, int32_t>>{{0, 1}, {2, 0}, {4, 1}, {6, 0}}))
         << "the points at radius 2 outer, those at 1 inner";
-    ASSERT_EQ(roundness(cross, zmet_roundnessCircumscribed, &r), zfit_ok);
+    ASSERT_EQ(roundness(cross, zmet_roundnessCircumscribed, &r), zfit_ok) << "circumscribed";
     EXPECT_NEAR(r.outerRadius, 2, 1e-14) << "circumscribed radius";
     EXPECT_EQ(r.contactCount, 2) << "the ends of a diameter";
 
     const Points square{{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
-    ASSERT_EQ(roundness(square, zmet_roundnessInscribed, &r), zfit_ok);
+    ASSERT_EQ(roundness(square, zmet_roundnessInscribed, &r), zfit_ok) << "inscribed";
     EXPECT_NEAR(r.innerRadius, std::sqrt(2.0), 1e-14) << "inscribed radius of the corners";
     EXPECT_EQ(r.contactCount, 4) << "three corners leave a half turn open";
     EXPECT_EQ(r.roundness, 0.0) << "all on one circle";
@@ -344,7 +344,7 @@ bool unchanged(const zmet_roundnessResult& r)
 TEST(RoundnessRefusals, ParametersAreCheckedFirst)
 {
     zmet_roundnessParams params;
-    ASSERT_EQ(zmet_roundnessParams_init(&params), zfit_ok);
+    ASSERT_EQ(zmet_roundnessParams_init(&params), zfit_ok) << "init";
     EXPECT_EQ(params.method, zmet_roundnessMinimumZone) << "default method";
     EXPECT_EQ(params.maxRoundness, HUGE_VAL) << "default limit";
     struct Row { int32_t method; double maxRoundness; zfit_status expected; };
@@ -440,17 +440,17 @@ TEST(RoundnessEntries, TheLimitSetsValidityAndTheVectorEntryAgrees)
     zt::Rng rng(5);
     const Points p = lobedProfile(rng, 100, {0, 0}, 10, 0.1, 3);
     zmet_roundnessResult r, v;
-    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zfit_ok);
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zfit_ok) << "no limit";
     EXPECT_EQ(r.isValid, 1) << "no limit";
-    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, r.roundness), zfit_ok);
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, r.roundness), zfit_ok) << "limit at the roundness";
     EXPECT_EQ(r.isValid, 0) << "a limit equal to the roundness is not met";
-    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, std::nextafter(r.roundness, HUGE_VAL)), zfit_ok);
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, std::nextafter(r.roundness, HUGE_VAL)), zfit_ok) << "limit above it";
     EXPECT_EQ(r.isValid, 1) << "a limit just above it is";
     const zt::Points vector(p);
     zmet_roundnessParams params;
     zmet_roundnessParams_init(&params);
     params.maxRoundness = r.roundness * 2;
-    ASSERT_EQ(zmet_roundnessVector(vector.get(), &params, &v), zfit_ok);
+    ASSERT_EQ(zmet_roundnessVector(vector.get(), &params, &v), zfit_ok) << "vector entry";
     EXPECT_EQ(std::memcmp(&r, &v, sizeof r), 0) << "same record from both entries";
 }
 
@@ -468,7 +468,7 @@ TEST(RoundnessRobustness, EveryPollCanStopTheSearch)
         {
             zt::ScopedAttention counting;
             zmet_roundnessResult r;
-            ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok);
+            ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok) << "counting polls";
             polls = counting.polls();
         }
         ASSERT_GT(polls, 0) << "the search polls";

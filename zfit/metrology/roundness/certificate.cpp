@@ -267,6 +267,23 @@ zfit_status allContacts(const Profile& profile, const zmath_vect& centre, const 
     return zfit_ok;
 }
 
+// The circle as the candidate's own points certify it, without storage:
+// false when they do not.
+bool ownCertificate(const Profile& profile, const Candidate& candidate, const Touch& touch, const Condition& condition,
+                    Contact* chosen, int32_t* count)
+{
+    Contact own[4];
+    int32_t owned = 0;
+    if (!ownContacts(profile, candidate, touch, condition, own, &owned)) return false;
+    sortFewByAngle(own, owned);
+    return choose(condition, std::span<const Contact>(own, static_cast<std::size_t>(owned)), chosen, count);
+}
+
+Condition conditionOf(int32_t method, const Radii& radii, const Touch& touch)
+{
+    return {method, method == zmet_roundnessMinimumZone && radii.farthest - radii.nearest <= 2.0 * touch.tolerance};
+}
+
 void write(const Profile& profile, const zmath_vect& centre, const Radii& radii, const Contact* chosen,
            int32_t count, zmet_roundnessResult* result)
 {
@@ -287,19 +304,12 @@ zfit_status certify(int32_t method, const Profile& profile, const Candidate& can
 {
     const Radii radii = radiiAbout(profile, candidate.centre);
     const Touch touch{radii, kContactTolerance * radii.farthest};
-    const Condition condition{method, method == zmet_roundnessMinimumZone &&
-                                          radii.farthest - radii.nearest <= 2.0 * touch.tolerance};
+    const Condition condition = conditionOf(method, radii, touch);
     Contact chosen[4];
     int32_t count = 0;
-
-    Contact own[4];
-    int32_t owned = 0;
-    if (ownContacts(profile, candidate, touch, condition, own, &owned)) {
-        sortFewByAngle(own, owned);
-        if (choose(condition, std::span<const Contact>(own, static_cast<std::size_t>(owned)), chosen, &count)) {
-            write(profile, candidate.centre, radii, chosen, count, result);
-            return zfit_ok;
-        }
+    if (ownCertificate(profile, candidate, touch, condition, chosen, &count)) {
+        write(profile, candidate.centre, radii, chosen, count, result);
+        return zfit_ok;
     }
 
     Owned<zstd_vector_> storage;
@@ -310,6 +320,15 @@ zfit_status certify(int32_t method, const Profile& profile, const Candidate& can
         return method == zmet_roundnessInscribed ? zmet_errProfileOpen : zmet_errNotCertified;
     write(profile, candidate.centre, radii, chosen, count, result);
     return zfit_ok;
+}
+
+bool certifiedByOwnPoints(int32_t method, const Profile& profile, const Candidate& candidate)
+{
+    const Radii radii = radiiAbout(profile, candidate.centre);
+    const Touch touch{radii, kContactTolerance * radii.farthest};
+    Contact chosen[4];
+    int32_t count = 0;
+    return ownCertificate(profile, candidate, touch, conditionOf(method, radii, touch), chosen, &count);
 }
 
 }  // namespace zmet::roundness

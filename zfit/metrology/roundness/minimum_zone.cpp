@@ -19,7 +19,9 @@
 // Steps, as in the code below:
 //   1. Linearise about the least-squares centre (profile.cpp).
 //   2. initialReference: four points with spread-out directions, roles
-//      alternating by angle (swapped when the levelled width is negative).
+//      alternating by angle (swapped when the levelled width is negative);
+//      where the centre sees fewer than four directions, about a point
+//      nudged off it (referenceNear).
 //   3. exchange: level the reference (two equations for delta: both outer
 //      points at one level, both inner points at another); find the point
 //      that lies farthest outside the two levels; it replaces one reference
@@ -41,13 +43,20 @@
 //      need this: the linear model is poor only where a point lies close to
 //      the centre, as in scattered point clouds, or where ties of a pixel
 //      grid make the model's reference a poor one about its exact centre.
+//   7. probe: where the centre reached is not certified by its own contacts
+//      (their alternation rests on an outer and an inner contact sharing a
+//      ray, flat to first order, as a handful of grid points can give),
+//      look for a narrower zone at eight points around it, at distances
+//      halving from kProbeFirst to kProbeLast, and descend again from the
+//      first one found; at most kProbes times.
 //
 // Termination: in step 3 the levelled width grows (by more than rounding,
 // or stalls at most kStalls times in a row) and it is bounded; in step 5
 // the true width falls strictly, a fixed function of the reference
 // (zoneCentre takes its points in a fixed order), and there are finitely
 // many references; step 6, and the linear model's centre in step 4, are
-// taken at most kShortenedSteps times in all. At a fixed point the
+// taken at most kShortenedSteps times in all, step 7 at most kProbes
+// times. At a fixed point the
 // reference is levelled with no point outside it and alternates about its
 // own centre: the optimality condition, which the certificate then checks
 // over every point.
@@ -74,6 +83,11 @@ constexpr int32_t kShortenedSteps = 64;
 constexpr double kNudge = 0x1p-10;
 // Exchanges in a row that may keep the levelled width without widening it.
 constexpr int32_t kStalls = 16;
+// Probes around an uncertified centre: distances (normalised units) and
+// how many rounds of probing and descending at most.
+constexpr double kProbeFirst = 0x1p-4;
+constexpr double kProbeLast = 0x1p-24;
+constexpr int32_t kProbes = 4;
 
 // Two outer and two inner points, alternating around the centre.
 struct ZoneReference {
@@ -272,6 +286,22 @@ bool zoneCentre(const Profile& profile, const ZoneReference& ref, zmath_vect* ce
     return true;
 }
 
+// A reference about `centre`, or about a point nudged off it: four distinct
+// directions are needed, and a centre on a point, or on the line through two
+// points on one side of it (as pixel grids give), may not see them. The
+// linearisation is left about the point used, `about`.
+bool referenceNear(const Profile& profile, const zmath_vect& centre, Linearisation& lin, ZoneReference* ref,
+                   Levelled* levelled, zmath_vect* about)
+{
+    const zmath_vect nudges[3] = {{0.0, 0.0}, {kNudge, 0.0}, {0.0, kNudge}};
+    for (const zmath_vect& nudge : nudges) {
+        *about = {centre.x + nudge.x, centre.y + nudge.y};
+        linearise(profile, *about, lin);
+        if (initialReference(lin, ref) && level(lin, *ref, levelled)) return true;
+    }
+    return false;
+}
+
 Candidate candidateOf(const zmath_vect& centre, const ZoneReference& ref)
 {
     Candidate c;
@@ -284,64 +314,92 @@ Candidate candidateOf(const zmath_vect& centre, const ZoneReference& ref)
     return c;
 }
 
+// Steps 2 to 6 from `best` (its centre and zone width), which they improve.
+zfit_status descend(const Profile& profile, Linearisation& lin, Candidate* best, double* bestWidth)
+{
+    ZoneReference ref{};
+    Levelled levelled;
+    zmath_vect about = best->centre;  // the centre the linear model is taken about
+    bool haveReference = referenceNear(profile, best->centre, lin, &ref, &levelled, &about);
+    int32_t shortened = 0;
+    while (haveReference) {
+        ZMET_TRY(zsys_attention_check());
+        ZMET_TRY(exchange(lin, &ref, &levelled));
+        zmath_vect next;
+        const bool exact = zoneCentre(profile, ref, &next);
+        if (!exact) next = {about.x + levelled.dx, about.y + levelled.dy};
+        linearise(profile, next, lin);
+        const double width = lin.farthest - lin.nearest;
+        if (width < *bestWidth && (exact || shortened++ < kShortenedSteps)) {
+            *bestWidth = width;
+            *best = candidateOf(next, ref);
+            about = next;
+        } else {
+            // Shorten only where the linear model promises a narrower zone:
+            // at a fixed point it does not, and the descent is over.
+            if (!(levelled.width() < *bestWidth - kViolation) || shortened++ >= kShortenedSteps) break;
+            bool narrowed = false;
+            for (int32_t h = 0; h <= kHalvings && !narrowed; ++h) {
+                ZMET_TRY(zsys_attention_check());
+                const double part = std::ldexp(1.0, -h);
+                const zmath_vect trial{about.x + part * levelled.dx, about.y + part * levelled.dy};
+                linearise(profile, trial, lin);
+                narrowed = lin.farthest - lin.nearest < *bestWidth;
+                if (narrowed) {
+                    *bestWidth = lin.farthest - lin.nearest;
+                    *best = Candidate{};
+                    best->centre = trial;
+                    about = trial;
+                }
+            }
+            if (!narrowed) break;
+        }
+        // The same reference while it still alternates about the new centre.
+        haveReference = (alternates(lin, ref) && level(lin, ref, &levelled)) ||
+                        referenceNear(profile, about, lin, &ref, &levelled, &about);
+    }
+    return zfit_ok;
+}
+
+// Step 7: a narrower zone about a centre in one of eight directions, at
+// distances halving from kProbeFirst to kProbeLast; false when there is
+// none.
+zfit_status probe(const Profile& profile, Linearisation& lin, Candidate* best, double* bestWidth, bool* narrowed)
+{
+    constexpr double h = 0.70710678118654752;
+    constexpr double compass[8][2] = {{1, 0}, {h, h}, {0, 1}, {-h, h}, {-1, 0}, {-h, -h}, {0, -1}, {h, -h}};
+    *narrowed = false;
+    const zmath_vect from = best->centre;
+    for (double step = kProbeFirst; step >= kProbeLast && !*narrowed; step *= 0.5) {
+        ZMET_TRY(zsys_attention_check());
+        for (const auto& d : compass) {
+            const zmath_vect trial{from.x + step * d[0], from.y + step * d[1]};
+            linearise(profile, trial, lin);
+            if (lin.farthest - lin.nearest < *bestWidth) {
+                *bestWidth = lin.farthest - lin.nearest;
+                *best = Candidate{};
+                best->centre = trial;
+                *narrowed = true;
+            }
+        }
+    }
+    return zfit_ok;
+}
+
 }  // namespace
 
 zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, Linearisation& lin,
                               Candidate* candidate)
 {
     Candidate best;
-    ZoneReference ref{};
-    bool haveReference = false;
-    // Four distinct directions are needed; a start on a point (or on the
-    // line of two) may not see them, a start nudged off it does.
-    const zmath_vect nudges[3] = {{0.0, 0.0}, {kNudge, 0.0}, {0.0, kNudge}};
-    for (const zmath_vect& nudge : nudges) {
-        best.centre = {start.x + nudge.x, start.y + nudge.y};
-        linearise(profile, best.centre, lin);
-        haveReference = initialReference(lin, &ref);
-        if (haveReference) break;
-    }
-    if (!haveReference) {
-        best.centre = start;
-        linearise(profile, start, lin);
-    }
+    best.centre = start;
+    linearise(profile, start, lin);
     double bestWidth = lin.farthest - lin.nearest;
-    int32_t shortened = 0;
-    for (;;) {
-        ZMET_TRY(zsys_attention_check());
-        Levelled levelled;
-        if (!haveReference || !alternates(lin, ref) || !level(lin, ref, &levelled)) {
-            haveReference = initialReference(lin, &ref) && level(lin, ref, &levelled);
-            if (!haveReference) break;
-        }
-        ZMET_TRY(exchange(lin, &ref, &levelled));
-        const zmath_vect from = best.centre;
-        zmath_vect next;
-        const bool exact = zoneCentre(profile, ref, &next);
-        if (!exact) next = {from.x + levelled.dx, from.y + levelled.dy};
-        linearise(profile, next, lin);
-        const double width = lin.farthest - lin.nearest;
-        if (width < bestWidth && (exact || shortened++ < kShortenedSteps)) {
-            bestWidth = width;
-            best = candidateOf(next, ref);
-            continue;
-        }
-        // Shorten only where the linear model promises a narrower zone: at a
-        // fixed point it does not, and the search is over.
-        if (!(levelled.width() < bestWidth - kViolation) || shortened++ >= kShortenedSteps) break;
+    for (int32_t round = 0; round <= kProbes; ++round) {
+        ZMET_TRY(descend(profile, lin, &best, &bestWidth));
+        if (certifiedByOwnPoints(zmet_roundnessMinimumZone, profile, best)) break;
         bool narrowed = false;
-        for (int32_t h = 0; h <= kHalvings && !narrowed; ++h) {
-            ZMET_TRY(zsys_attention_check());
-            const double part = std::ldexp(1.0, -h);
-            const zmath_vect trial{from.x + part * levelled.dx, from.y + part * levelled.dy};
-            linearise(profile, trial, lin);
-            narrowed = lin.farthest - lin.nearest < bestWidth;
-            if (narrowed) {
-                bestWidth = lin.farthest - lin.nearest;
-                best = Candidate{};
-                best.centre = trial;
-            }
-        }
+        ZMET_TRY(probe(profile, lin, &best, &bestWidth, &narrowed));
         if (!narrowed) break;
     }
     *candidate = best;

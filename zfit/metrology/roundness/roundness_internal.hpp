@@ -140,4 +140,8 @@ inline constexpr double kContactTolerance = 1e-10;
 // fails.
 zfit_status certify(int32_t method, const Profile& profile, const Candidate& candidate, zmet_roundnessResult* result);
 
+// Whether the candidate's own points certify it: certify's quick path, with
+// no storage and no result.
+bool certifiedByOwnPoints(int32_t method, const Profile& profile, const Candidate& candidate);
+
 }  // namespace zmet::roundness

@@ -402,6 +402,17 @@ TEST(RoundnessRefusals, AZoneBeyondTheDoubles)
     EXPECT_EQ(roundness(arc, zmet_roundnessCircumscribed, &r), zfit_ok) << "the circumscribed circle is in reach";
 }
 
+// Six grid points whose narrowest zone (about (1.5, 1.5)) rests on three
+// rays, each holding an outer and an inner contact: no four directions
+// alternate, so the zone is not certified.
+TEST(RoundnessRefusals, AZoneOnSharedRaysIsNotCertified)
+{
+    const Points grid{{0, 0}, {0, 3}, {1, 1}, {1, 2}, {2, 2}, {3, 3}};
+    zmet_roundnessResult r = marked();
+    EXPECT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zmet_errNotCertified) << "minimum zone";
+    EXPECT_TRUE(unchanged(r)) << "result untouched";
+}
+
 // An arc of less than a half circle has no inscribed circle; its zone and
 // circumscribed circle are well defined.
 TEST(RoundnessRefusals, AnOpenArcHasNoInscribedCircle)

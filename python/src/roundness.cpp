@@ -41,7 +41,10 @@ struct Roundness {
           onOuter(r.contactOnOuter, r.contactOnOuter + r.contactCount)
     {
     }
-    explicit Roundness(const State& s) { std::tie(method, x, y, innerRadius, outerRadius, isValid, contacts, onOuter) = s; }
+    explicit Roundness(const State& s)
+    {
+        std::tie(method, x, y, innerRadius, outerRadius, isValid, contacts, onOuter) = s;
+    }
     State state() const { return {method, x, y, innerRadius, outerRadius, isValid, contacts, onOuter}; }
 
     double roundness() const { return outerRadius - innerRadius; }

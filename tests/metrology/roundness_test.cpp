@@ -203,7 +203,8 @@ TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
         const Reference ref = exhaustive(p);
         const double scale = spreadAbout(p, p[0]).farthest;
         zmet_roundnessResult r[3];
-        for (int m = 0; m < 3; ++m) ASSERT_EQ(roundness(p, kMethods[m], &r[m]), zfit_ok) << kNames[m] << ", seed " << seed;
+        for (int m = 0; m < 3; ++m)
+            ASSERT_EQ(roundness(p, kMethods[m], &r[m]), zfit_ok) << kNames[m] << ", seed " << seed;
         EXPECT_NEAR(r[0].roundness, ref.zone, 1e-9 * scale) << "narrowest zone, seed " << seed;
         EXPECT_NEAR(r[1].outerRadius, ref.circumscribed, 1e-9 * scale) << "smallest enclosing circle, seed " << seed;
         EXPECT_NEAR(r[2].innerRadius, ref.inscribed, 1e-9 * scale) << "largest held empty circle, seed " << seed;
@@ -263,7 +264,8 @@ TEST(RoundnessCovariance, CirclesFollowAMovedTurnedAndScaledProfile)
             EXPECT_NEAR(b.centre.y, moved(a.centre).y, tolerance) << "centre y";
             EXPECT_NEAR(b.innerRadius, scale * a.innerRadius, tolerance) << "inner radius";
             EXPECT_NEAR(b.outerRadius, scale * a.outerRadius, tolerance) << "outer radius";
-            std::vector<int32_t> ca(a.contacts, a.contacts + a.contactCount), cb(b.contacts, b.contacts + b.contactCount);
+            std::vector<int32_t> ca(a.contacts, a.contacts + a.contactCount);
+            std::vector<int32_t> cb(b.contacts, b.contacts + b.contactCount);
             std::sort(ca.begin(), ca.end());
             std::sort(cb.begin(), cb.end());
             EXPECT_EQ(ca, cb) << "the same points fix the circle";
@@ -288,8 +290,10 @@ TEST(RoundnessRelations, TheThreeCirclesOfAConvexProfileNest)
         const double slack = 1e-12 * zone.outerRadius;
         EXPECT_LE(distance(in.centre, zone.centre) + in.innerRadius, zone.outerRadius + slack)
             << "inscribed circle inside the zone's outer circle, seed " << seed;
-        EXPECT_LE(zone.roundness, out.roundness + slack) << "zone no wider than about the circumscribed centre, seed " << seed;
-        EXPECT_LE(zone.roundness, in.roundness + slack) << "zone no wider than about the inscribed centre, seed " << seed;
+        EXPECT_LE(zone.roundness, out.roundness + slack)
+            << "zone no wider than about the circumscribed centre, seed " << seed;
+        EXPECT_LE(zone.roundness, in.roundness + slack)
+            << "zone no wider than about the inscribed centre, seed " << seed;
         EXPECT_LE(out.outerRadius, zone.outerRadius + slack) << "circumscribed radius, seed " << seed;
         EXPECT_GE(in.innerRadius, zone.innerRadius - slack) << "inscribed radius, seed " << seed;
     }
@@ -455,7 +459,8 @@ TEST(RoundnessEntries, TheLimitSetsValidityAndTheVectorEntryAgrees)
     EXPECT_EQ(r.isValid, 1) << "no limit";
     ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, r.roundness), zfit_ok) << "limit at the roundness";
     EXPECT_EQ(r.isValid, 0) << "a limit equal to the roundness is not met";
-    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, std::nextafter(r.roundness, HUGE_VAL)), zfit_ok) << "limit above it";
+    const double justAbove = std::nextafter(r.roundness, HUGE_VAL);
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, justAbove), zfit_ok) << "limit above it";
     EXPECT_EQ(r.isValid, 1) << "a limit just above it is";
     const zt::Points vector(p);
     zmet_roundnessParams params;

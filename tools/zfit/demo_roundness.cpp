@@ -13,7 +13,8 @@ int demo::roundness()
     std::vector<zmath_vect> points;
     for (int k = 0; k < 72; ++k) {
         const double t = 6.283185307179586 * k / 72;
-        const double r = 12.5 + 0.004 * std::cos(3 * t + 0.7) + 0.0015 * std::cos(2 * t + 1.9) + 0.0005 * std::sin(37.0 * k);
+        const double r =
+            12.5 + 0.004 * std::cos(3 * t + 0.7) + 0.0015 * std::cos(2 * t + 1.9) + 0.0005 * std::sin(37.0 * k);
         points.push_back({40.2 + r * std::cos(t), 31.7 + r * std::sin(t)});
     }
     zmet_roundnessParams params;

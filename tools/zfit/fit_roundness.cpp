@@ -45,7 +45,8 @@ Json contactsJson(const zmet_roundnessResult& r, const std::vector<zmath_vect>& 
     Json out = Json::array();
     for (int k = 0; k < r.contactCount; ++k) {
         const zmath_vect& p = points[static_cast<std::size_t>(r.contacts[k])];
-        out.push_back(Json{{"index", r.contacts[k]}, {"x", number(p.x)}, {"y", number(p.y)}, {"circle", circleOf(r, k)}});
+        out.push_back(
+            Json{{"index", r.contacts[k]}, {"x", number(p.x)}, {"y", number(p.y)}, {"circle", circleOf(r, k)}});
     }
     return out;
 }
@@ -93,7 +94,8 @@ int runRoundness(const RoundnessOptions& o)
                           {"roundness", number(r.roundness)},
                           {"contactCount", r.contactCount},
                           {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
-                          {"contactOnOuter", std::vector<int32_t>(r.contactOnOuter, r.contactOnOuter + r.contactCount)}};
+                          {"contactOnOuter",
+                           std::vector<int32_t>(r.contactOnOuter, r.contactOnOuter + r.contactCount)}};
         out.extra = Json{{"contactPoints", contactsJson(r, points)}};
         Summary s("roundness: " + std::string(method.name) + ", " + std::to_string(table.rows()) + " points");
         s.row("centre", fmtPoint(r.centre));
@@ -133,7 +135,8 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
         const double scale = d > 0.0 ? (middle + magnify * (d - middle)) / d : 1.0;
         return zmath_vect{r.centre.x + scale * dx, r.centre.y + scale * dy};
     };
-    const double inner = middle - magnify * (middle - r.innerRadius), outer = middle + magnify * (r.outerRadius - middle);
+    const double inner = middle - magnify * (middle - r.innerRadius);
+    const double outer = middle + magnify * (r.outerRadius - middle);
     if (magnify > 1.0) {
         f.note("distances from the mid radius drawn " + fmt(magnify) + " times enlarged");
         f.hideTickLabels(true, true);
@@ -148,7 +151,8 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
     for (int k = 0; k < r.contactCount; ++k)
         f.point(moved[static_cast<std::size_t>(r.contacts[k])], Figure::Mark::target);
     f.legend("zone between the inner and the outer circle", "strip");
-    if (circumscribed || inscribed) f.legend(std::string(circumscribed ? "circumscribed" : "inscribed") + " circle", "fit");
+    if (circumscribed || inscribed)
+        f.legend(std::string(circumscribed ? "circumscribed" : "inscribed") + " circle", "fit");
     f.legend("centre", "centre");
     f.legend("contacts that fix the reference circle", "target");
     return f;

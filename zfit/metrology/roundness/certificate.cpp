@@ -68,7 +68,10 @@ Contact contactOf(const Profile& profile, const zmath_vect& centre, int32_t k, i
     return {std::atan2(p.y - centre.y, p.x - centre.x), k, outer};
 }
 
-bool before(const Contact& a, const Contact& b) { return a.angle < b.angle || (a.angle == b.angle && a.index < b.index); }
+bool before(const Contact& a, const Contact& b)
+{
+    return a.angle < b.angle || (a.angle == b.angle && a.index < b.index);
+}
 
 void sortByAngle(std::span<Contact> contacts) { std::sort(contacts.begin(), contacts.end(), before); }
 
@@ -239,8 +242,8 @@ bool ownContacts(const Profile& profile, const Candidate& candidate, const Touch
 
 // Every point that touches a circle the method uses (both roles when the
 // zone is zero, so the outer one is taken), gathered into storage.
-zfit_status allContacts(const Profile& profile, const zmath_vect& centre, const Touch& touch, const Condition& condition,
-                        Owned<zstd_vector_>& storage, std::span<Contact>* contacts)
+zfit_status allContacts(const Profile& profile, const zmath_vect& centre, const Touch& touch,
+                        const Condition& condition, Owned<zstd_vector_>& storage, std::span<Contact>* contacts)
 {
     const bool outerCounts = condition.method != zmet_roundnessInscribed;
     const bool innerCounts = condition.method != zmet_roundnessCircumscribed;

@@ -103,7 +103,9 @@ private:
     {
         const auto n = static_cast<int32_t>(points_.size());
         const auto source = [&](int32_t k) { return subset.empty() ? k : subset[static_cast<std::size_t>(k)]; };
-        const auto pointAt = [&](int32_t k) -> const zmath_vect& { return profile.points[static_cast<std::size_t>(source(k))]; };
+        const auto pointAt = [&](int32_t k) -> const zmath_vect& {
+            return profile.points[static_cast<std::size_t>(source(k))];
+        };
         const std::span<int32_t> start = twin_.first(static_cast<std::size_t>(n) + 1);
         const std::span<int32_t> permutation = corner_.first(static_cast<std::size_t>(n));
         const auto bucketOf = [n](double x) {

@@ -25,10 +25,35 @@ bool knownMethod(int32_t method)
            method == zmet_roundnessInscribed;
 }
 
+// The circumscribed circle with its shuffle order.
+zfit_status circumscribedWithStorage(const Profile& profile, Candidate* candidate)
+{
+    Owned<zstd_vector32> storage;
+    std::span<int32_t> order;
+    ZMET_TRY(makeIndices(storage, static_cast<int64_t>(profile.points.size()), &order));
+    return searchCircumscribed(profile, order, candidate);
+}
+
+// The inscribed circle with its triangulation's storage.
+zfit_status inscribedWithStorage(const Profile& profile, const zmath_vect& start, Candidate* candidate)
+{
+    const auto n = static_cast<int32_t>(profile.points.size());
+    Owned<zstd_vector_> sortedStorage;
+    ZMET_TRY(sortedStorage.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(n), sizeof(SweepPoint),
+                                     static_cast<const void*>(nullptr)));
+    void* sorted = nullptr;
+    ZMET_TRY(zstd_vector__getBeginEnd(sortedStorage.get(), &sorted, nullptr));
+    Owned<zstd_vector32> workStorage;
+    std::span<int32_t> work;
+    ZMET_TRY(makeIndices(workStorage, inscribedStorage(n), &work));
+    const std::span<SweepPoint> records(static_cast<SweepPoint*>(sorted), static_cast<std::size_t>(n));
+    return searchInscribed(profile, start, records, work, candidate);
+}
+
 // Normalises the points, checks them through the least-squares circle
 // (which also gives the searches their start), runs the method's search
-// and certifies its result. Every piece of work storage is allocated here,
-// once.
+// and certifies its result. Every piece of work storage is allocated once
+// per call.
 zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zmet_roundnessResult* found)
 {
     Owned<zstd_vector_zmath_vect> moved;
@@ -49,21 +74,9 @@ zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zm
         Linearisation lin = linearisationIn(scratch, count);
         ZMET_TRY(searchMinimumZone(profile, start, lin, &candidate));
     } else if (method == zmet_roundnessCircumscribed) {
-        Owned<zstd_vector32> order;
-        std::span<int32_t> orderSpan;
-        ZMET_TRY(makeIndices(order, count, &orderSpan));
-        ZMET_TRY(searchCircumscribed(profile, orderSpan, &candidate));
+        ZMET_TRY(circumscribedWithStorage(profile, &candidate));
     } else {
-        Owned<zstd_vector_> sorted;
-        ZMET_TRY(sorted.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(count), sizeof(SweepPoint),
-                                  static_cast<const void*>(nullptr)));
-        void* sortedBegin = nullptr;
-        ZMET_TRY(zstd_vector__getBeginEnd(sorted.get(), &sortedBegin, nullptr));
-        Owned<zstd_vector32> work;
-        std::span<int32_t> workSpan;
-        ZMET_TRY(makeIndices(work, inscribedStorage(count), &workSpan));
-        const std::span<SweepPoint> sortedSpan(static_cast<SweepPoint*>(sortedBegin), static_cast<std::size_t>(count));
-        ZMET_TRY(searchInscribed(profile, start, sortedSpan, workSpan, &candidate));
+        ZMET_TRY(inscribedWithStorage(profile, start, &candidate));
     }
     ZMET_TRY(certify(method, profile, candidate, found));
     // Points spread near the largest double can have a reference circle

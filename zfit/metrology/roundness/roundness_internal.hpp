@@ -132,7 +132,7 @@ zfit_status searchCircumscribed(const Profile& profile, std::span<int32_t> order
 inline constexpr double kContactTolerance = 1e-10;
 
 // Checks the optimality condition of `method` at the candidate's centre and
-// writes the result in normalised units (isValid not set): the radii from
+// writes the result in the caller's units (all but isValid): the radii from
 // every point, and the contacts that certify the circle. The candidate's
 // own points are tried first; when they do not certify it, every contact is
 // considered. zmet_errNotCertified (or zmet_errProfileOpen for an inscribed

@@ -90,6 +90,10 @@ constexpr StatusText kStatusTexts[] = {
     {zmet_errTooFewPoints, Kind::degenerate, "too few points to fit the shape and estimate its uncertainty"},
     {zmet_errNotConverged, Kind::fit, "the iterative fit did not converge within max_iterations"},
     {zmet_errOutOfRange, Kind::parameter, "an argument lies outside its range"},
+    {zmet_errNotFinite, Kind::parameter, "a coordinate is NaN or infinite, or the points spread beyond the doubles"},
+    {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness is negative"},
+    {zmet_errProfileOpen, Kind::degenerate, "the points do not surround an inscribed circle (an open arc or a wide gap)"},
+    {zmet_errNotCertified, Kind::fit, "the search ended where the optimality condition does not hold"},
 };
 
 // Every code of the status table has its text: a new code fails the build here.

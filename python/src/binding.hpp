@@ -266,5 +266,7 @@ void registerPointToPoint(py::module_& m);
 void registerPointToLine(py::module_& m);
 // zfit.fit_many over the families registered with it (many.hpp).
 void registerFitMany(py::module_& m);
+// zfit.roundness: the reference circles of form measurement.
+void registerRoundness(py::module_& m);
 
 }  // namespace zpy

@@ -24,5 +24,6 @@ PYBIND11_MODULE(zfit, m)
     zpy::registerPointToPoint(m);
     zpy::registerPointToLine(m);
     zpy::registerUncertainty(m);
+    zpy::registerRoundness(m);
     zpy::registerFitMany(m);
 }

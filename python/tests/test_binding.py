@@ -25,6 +25,10 @@ CLASSES = {
     zfit.Cancelled: {"zsys_errCancelled"},
     zfit.FitError: {"zstd_errOutOfMemory", "zmath_errMatrixShape", "zmet_errNotConverged"},
 }
+# The roundness measurements of the companion library.
+CLASSES[zfit.DegenerateError] |= {"zmet_errProfileOpen"}
+CLASSES[zfit.ParameterError] |= {"zmet_errNotFinite", "zmet_errMaxRoundnessNegative"}
+CLASSES[zfit.FitError] |= {"zmet_errNotCertified"}
 
 
 def test_every_status_has_its_class():

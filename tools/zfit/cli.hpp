@@ -20,6 +20,7 @@
 namespace CLI {
 class App;
 }
+struct zmet_roundnessResult;
 
 namespace zcli {
 
@@ -289,6 +290,8 @@ public:
     // The strip of the given half-width about the line.
     void strip(const zmath_shapeFLine& line, double halfWidth);
     void circle(const zmath_vect& centre, double radius);
+    // The ring between two concentric circles, shaded like a strip.
+    void annulus(const zmath_vect& centre, double inner, double outer);
     // Centre, the radius along `angle` and the one across it.
     void ellipse(const zmath_vect& centre, double radius1, double radius2, double angle);
     // y = a x^2 in the frame placed by the pose.
@@ -307,7 +310,7 @@ public:
 
 private:
     struct Item {
-        enum class Kind { point, segment, line, strip, circle, ellipse, parabola, cross } kind;
+        enum class Kind { point, segment, line, strip, circle, ellipse, parabola, cross, annulus } kind;
         zmath_vect a{}, b{};
         double r1 = 0, r2 = 0, angle = 0;
         zmath_xformRigid pose{};
@@ -339,6 +342,7 @@ void addEllipseCommand(CLI::App& app, Registry& registry);
 void addParabolaCommand(CLI::App& app, Registry& registry);
 void addPointToPointCommand(CLI::App& app, Registry& registry);
 void addPointToLineCommand(CLI::App& app, Registry& registry);
+void addRoundnessCommand(CLI::App& app, Registry& registry);
 
 // Figures of a fit, shared by the subcommands and `zfit demo --svg`.
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& result, int32_t mode);
@@ -350,5 +354,8 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
                           const zmath_pointToPointFitResult& result, int32_t dof);
 Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vector<zmath_shapeFLine>& lines,
                          const zmath_pointToLineFitResult& result);
+// method: "minimum zone", "circumscribed" or "inscribed".
+Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundnessResult& result,
+                       const std::string& method);
 
 }  // namespace zcli

@@ -55,6 +55,7 @@ int runDemo(const std::string& svgDirectory)
         demo::pointToPoint,
         demo::pointToLine,
         demo::parabola,
+        demo::roundness,
     };
     int failures = 0;
     for (Family family : families) failures += family();

@@ -25,6 +25,7 @@ int ellipse();
 int pointToLine();
 int parabola();
 int pointToPoint();
+int roundness();
 
 }  // namespace demo
 

@@ -64,6 +64,7 @@ int main(int argc, char** argv)
     zcli::addParabolaCommand(app, registry);
     zcli::addPointToPointCommand(app, registry);
     zcli::addPointToLineCommand(app, registry);
+    zcli::addRoundnessCommand(app, registry);
 
     std::string svgDirectory;
     CLI::App* demo = app.add_subcommand("demo", "fit the embedded sample data of every family and print the results");

@@ -79,6 +79,10 @@ const char* statusHint(zfit_status status)
     case zmath_errMatrixSingular: return "the system of equations is singular";
     case zmath_errMatrixIllConditioned: return "the system of equations is too badly conditioned";
     case zsys_errCancelled: return "the search was stopped";
+    case zmet_errNotFinite: return "a coordinate is not a finite number, or the points spread beyond the doubles";
+    case zmet_errMaxRoundnessNegative: return "--max-roundness must not be negative";
+    case zmet_errProfileOpen: return "the points do not surround an inscribed circle (an open arc or a wide gap)";
+    case zmet_errNotCertified: return "no centre meeting the optimality condition was found (not a roundness profile?)";
     default: return "";
     }
 }

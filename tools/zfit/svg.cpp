@@ -157,6 +157,16 @@ void Figure::circle(const zmath_vect& centre, double radius)
     items_.push_back(item);
 }
 
+void Figure::annulus(const zmath_vect& centre, double inner, double outer)
+{
+    Item item{};
+    item.kind = Item::Kind::annulus;
+    item.a = centre;
+    item.r1 = inner;
+    item.r2 = outer;
+    items_.push_back(item);
+}
+
 void Figure::ellipse(const zmath_vect& centre, double radius1, double radius2, double angle)
 {
     Item item{};
@@ -209,6 +219,10 @@ std::string Figure::svg() const
         case Item::Kind::circle:
             include(it.a.x - it.r1, it.a.y - it.r1);
             include(it.a.x + it.r1, it.a.y + it.r1);
+            break;
+        case Item::Kind::annulus:
+            include(it.a.x - it.r2, it.a.y - it.r2);
+            include(it.a.x + it.r2, it.a.y + it.r2);
             break;
         case Item::Kind::ellipse: {
             const double c = std::cos(it.angle), s = std::sin(it.angle);
@@ -324,6 +338,16 @@ std::string Figure::svg() const
             shapes += "<circle " + style("fit") + " cx=\"" + num(px(it.a.x)) + "\" cy=\"" + num(py(it.a.y)) +
                       "\" r=\"" + num(it.r1 * scale) + "\"/>\n";
             break;
+        case Item::Kind::annulus: {
+            // Two circles as one path, filled between them (even-odd).
+            const double X = px(it.a.x), Y = py(it.a.y);
+            std::string d;
+            for (const double r : {it.r2 * scale, std::max(it.r1, 0.0) * scale})
+                d += "M" + num(X - r) + "," + num(Y) + " a" + num(r) + "," + num(r) + " 0 1,0 " + num(2 * r) + ",0 a" +
+                     num(r) + "," + num(r) + " 0 1,0 " + num(-2 * r) + ",0 ";
+            shapes += "<path " + style("strip") + " fill-rule=\"evenodd\" d=\"" + d + "\"/>\n";
+            break;
+        }
         case Item::Kind::ellipse:
             shapes += "<ellipse " + style("fit") + " cx=\"" + num(px(it.a.x)) + "\" cy=\"" + num(py(it.a.y)) +
                       "\" rx=\"" + num(it.r1 * scale) + "\" ry=\"" + num(it.r2 * scale) + "\" transform=\"rotate(" +

@@ -77,7 +77,18 @@ typedef int32_t zfit_status;
     /* Companion library: an argument lies outside its documented range       \
      * (a probability not strictly between 0 and 1, degrees of freedom        \
      * not above 0). */                                                       \
-    X(zmet_errOutOfRange, 0x80002023u)
+    X(zmet_errOutOfRange, 0x80002023u)                                        \
+    /* Roundness: a coordinate is NaN or infinite, or the points spread so   \
+     * far that their extent or reference circle is not finite. */           \
+    X(zmet_errNotFinite, 0x80002141u)                                         \
+    /* Roundness: parameter maxRoundness below 0.0 (NaN and -0.0 pass). */    \
+    X(zmet_errMaxRoundnessNegative, 0x80002142u)                              \
+    /* Roundness: the points do not surround an inscribed circle (an open    \
+     * arc, or a gap wider than the part). */                                 \
+    X(zmet_errProfileOpen, 0x80002143u)                                       \
+    /* Roundness: the search ended where the optimality condition of the     \
+     * reference circle does not hold within its tolerance. */                \
+    X(zmet_errNotCertified, 0x80002144u)
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits) name = ZFIT_STATUS_BITS(bits),
 enum { zfit_ok = 0, ZFIT_STATUS_TABLE(ZFIT_STATUS_ENUMERATOR_) };

@@ -1,0 +1,88 @@
+// Roundness: the minimum zone, circumscribed and inscribed circles of
+// lobed, noisy profiles of 10^3 to 10^6 points, each against the weighted
+// least-squares circle (zmath_circleFitWeighted, unit weights) of the same
+// points. The counter x_least_squares is the ratio of the two CPU times,
+// both measured within the same benchmark, so that the load of a shared
+// machine falls on both alike.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include <zfit/metrology/metrology.h>
+
+namespace {
+
+// A profile of radius 10 about (3, -2) with three lobes of 0.01 and noise
+// of 0.002, as a turned part measured all round.
+std::vector<zmath_vect> profile(int64_t n)
+{
+    std::mt19937_64 rng(static_cast<uint64_t>(n));
+    std::normal_distribution<double> noise(0.0, 0.002);
+    std::vector<zmath_vect> points(static_cast<size_t>(n));
+    for (int64_t k = 0; k < n; ++k) {
+        const double t = 6.283185307179586 * static_cast<double>(k) / static_cast<double>(n);
+        const double r = 10.0 + 0.01 * std::cos(3.0 * t + 0.4) + noise(rng);
+        points[static_cast<size_t>(k)] = {3.0 + r * std::cos(t), -2.0 + r * std::sin(t)};
+    }
+    return points;
+}
+
+double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+// CPU seconds per call of the least-squares circle, over at least 50 ms.
+double leastSquaresSeconds(const std::vector<zmath_vect>& points)
+{
+    const std::vector<double> weights(points.size(), 1.0);
+    zmath_circleFitParams params;
+    zmath_circleFitParams_init(&params);
+    zmath_circleFitResult result;
+    zmath_circleFitResult_construct(&result);
+    int64_t calls = 0;
+    const double start = cpuSeconds();
+    double elapsed = 0.0;
+    do {
+        benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
+                                                         weights.data(), &params, &result));
+        ++calls;
+        elapsed = cpuSeconds() - start;
+    } while (elapsed < 0.05);
+    zmath_circleFitResult_destruct(&result);
+    return elapsed / static_cast<double>(calls);
+}
+
+void roundnessBench(benchmark::State& state, int32_t method)
+{
+    const auto points = profile(state.range(0));
+    const double baseline = leastSquaresSeconds(points);
+    zmet_roundnessParams params;
+    zmet_roundnessParams_init(&params);
+    params.method = method;
+    zmet_roundnessResult result;
+    const double start = cpuSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zmet_roundness(points.data(), static_cast<int32_t>(points.size()), &params, &result));
+        benchmark::DoNotOptimize(result.roundness);
+    }
+    const double perCall = (cpuSeconds() - start) / static_cast<double>(state.iterations());
+    state.counters["x_least_squares"] = perCall / baseline;
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_RoundnessMinimumZone(benchmark::State& state) { roundnessBench(state, zmet_roundnessMinimumZone); }
+void BM_RoundnessCircumscribed(benchmark::State& state) { roundnessBench(state, zmet_roundnessCircumscribed); }
+void BM_RoundnessInscribed(benchmark::State& state) { roundnessBench(state, zmet_roundnessInscribed); }
+
+void sizes(benchmark::internal::Benchmark* b)
+{
+    for (int64_t n : {1000, 10000, 100000, 1000000}) b->Arg(n);
+    b->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_RoundnessMinimumZone)->Apply(sizes);
+BENCHMARK(BM_RoundnessCircumscribed)->Apply(sizes);
+BENCHMARK(BM_RoundnessInscribed)->Apply(sizes);

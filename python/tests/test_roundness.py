@@ -1,0 +1,91 @@
+"""zfit.roundness: the three reference circles measured back with numpy,
+the array-likes it accepts, the exceptions it raises, and the result
+protocol (to_dict, pickling, repr)."""
+import math
+import pickle
+
+import numpy as np
+import pytest
+
+import zfit
+
+METHODS = ["minimum_zone", "circumscribed", "inscribed"]
+
+
+def lobed(rng, n=300, centre=(40.2, 31.7), radius=12.5, amplitude=0.004, lobes=3):
+    t = np.sort(rng.uniform(0, 2 * math.pi, n))
+    r = radius + amplitude * np.cos(lobes * t + rng.uniform(0, 6)) + rng.normal(0, amplitude / 10, n)
+    return np.column_stack([centre[0] + r * np.cos(t), centre[1] + r * np.sin(t)])
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_radii_are_the_extreme_distances_and_contacts_touch_them(rng, method):
+    points = lobed(rng)
+    r = zfit.roundness(points, method)
+    d = np.hypot(*(points - r.centre).T)
+    assert r.method == method
+    assert r.inner_radius == pytest.approx(d.min(), rel=1e-12)
+    assert r.outer_radius == pytest.approx(d.max(), rel=1e-12)
+    assert r.roundness == r.outer_radius - r.inner_radius
+    touched = np.where(r.contact_on_outer, r.outer_radius, r.inner_radius)
+    assert d[r.contacts] == pytest.approx(touched, rel=1e-9), "every contact lies on its circle"
+
+
+def test_the_zone_is_the_narrowest_and_the_default(rng):
+    points = lobed(rng)
+    zone = zfit.roundness(points)
+    assert zone.method == "minimum_zone"
+    assert zone.contact_on_outer.tolist() in ([True, False, True, False], [False, True, False, True])
+    for method in METHODS[1:]:
+        assert zone.roundness <= zfit.roundness(points, method).roundness
+
+
+def test_array_likes_give_the_same_circle(rng):
+    points = np.round(lobed(rng, n=60) * 1000)
+    expected = zfit.roundness(points, "inscribed")
+    for same in (points.astype(np.int64), [tuple(p) for p in points], np.asfortranarray(points),
+                 np.repeat(points, 2, axis=1)[:, ::2]):
+        r = zfit.roundness(same, "inscribed")
+        assert r.centre.tolist() == expected.centre.tolist()
+        assert r.contacts.tolist() == expected.contacts.tolist()
+
+
+def test_validity_follows_the_limit(rng):
+    points = lobed(rng)
+    roundness = zfit.roundness(points).roundness
+    assert zfit.roundness(points, max_roundness=math.nextafter(roundness, math.inf)).is_valid
+    assert not zfit.roundness(points, max_roundness=roundness).is_valid
+
+
+ARC = [(10 * math.cos(t), 10 * math.sin(t)) for t in np.linspace(0, 2, 30)]
+REFUSALS = [
+    (lambda: zfit.roundness([(0, 0), (1, 1), (0, 0)]), zfit.DegenerateError, "zmath_errDegenerate"),
+    (lambda: zfit.roundness([(0, 0), (1, 2), (2, 4), (3, 6)]), zfit.DegenerateError, "zmath_errDegenerate"),
+    (lambda: zfit.roundness(ARC, "inscribed"), zfit.DegenerateError, "zmet_errProfileOpen"),
+    (lambda: zfit.roundness([(0, 0), (1, math.nan), (0, 1)]), zfit.ParameterError, "zmet_errNotFinite"),
+    (lambda: zfit.roundness(ARC, max_roundness=-1.0), zfit.ParameterError, "zmet_errMaxRoundnessNegative"),
+    (lambda: zfit.roundness(lobed(np.random.default_rng(1), 5000), timeout=0.0), zfit.Cancelled,
+     "zsys_errCancelled"),
+]
+
+
+@pytest.mark.parametrize("call,error,name", REFUSALS, ids=[r[2] + " %d" % i for i, r in enumerate(REFUSALS)])
+def test_refusals_raise_their_status(call, error, name):
+    with pytest.raises(error) as raised:
+        call()
+    assert raised.value.name == name
+
+
+@pytest.mark.parametrize("call", [lambda: zfit.roundness(ARC, "oval"), lambda: zfit.roundness(np.zeros((5, 3)))])
+def test_bad_arguments_are_value_errors(call):
+    with pytest.raises(ValueError):
+        call()
+
+
+def test_results_pickle_and_print(rng):
+    r = zfit.roundness(lobed(rng), "circumscribed")
+    copy = pickle.loads(pickle.dumps(r))
+    assert copy.to_dict().keys() == r.to_dict().keys()
+    assert copy.centre.tolist() == r.centre.tolist()
+    assert copy.contacts.tolist() == r.contacts.tolist()
+    assert repr(r).startswith("Roundness(method='circumscribed', centre=")

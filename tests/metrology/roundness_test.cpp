@@ -1,0 +1,525 @@
+// Roundness: the three reference circles against an exhaustive search on
+// small lobed profiles, their certificates checked independently on large
+// profiles and pixel grids, how they follow a moved, turned and scaled
+// profile, and every refusal, cancellation and failed allocation.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include <zfit/metrology/metrology.h>
+
+#include "support.hpp"
+
+namespace {
+
+using Points = std::vector<zmath_vect>;
+constexpr int32_t kMethods[] = {zmet_roundnessMinimumZone, zmet_roundnessCircumscribed, zmet_roundnessInscribed};
+const char* const kNames[] = {"minimum zone", "circumscribed", "inscribed"};
+
+// A closed profile of n points about `centre`: radius r0 plus lobes of the
+// given amplitude, a little noise, and angles jittered by up to a quarter
+// of their spacing.
+Points lobedProfile(zt::Rng& rng, int n, zmath_vect centre, double r0, double amplitude, int lobes)
+{
+    const double phase = rng.uniform(0, 2 * zt::pi), spacing = 2 * zt::pi / n;
+    Points p;
+    for (int k = 0; k < n; ++k) {
+        const double t = k * spacing + rng.uniform(-0.25, 0.25) * spacing;
+        const double r = r0 + amplitude * std::cos(lobes * t + phase) + rng.normal(0.05 * amplitude);
+        p.push_back({centre.x + r * std::cos(t), centre.y + r * std::sin(t)});
+    }
+    return p;
+}
+
+// A random lobed profile of n points at a random place and scale.
+Points randomProfile(zt::Rng& rng, int n, double relativeAmplitude)
+{
+    const double r0 = std::pow(10.0, rng.uniform(-2, 3));
+    const zmath_vect centre{rng.uniform(-50, 50) * r0, rng.uniform(-50, 50) * r0};
+    return lobedProfile(rng, n, centre, r0, relativeAmplitude * r0 * rng.uniform(0.05, 1), rng.integer(2, 6));
+}
+
+zfit_status roundness(const Points& p, int32_t method, zmet_roundnessResult* r, double maxRoundness = HUGE_VAL)
+{
+    zmet_roundnessParams params;
+    zmet_roundnessParams_init(&params);
+    params.method = method;
+    params.maxRoundness = maxRoundness;
+    return zmet_roundness(p.data(), static_cast<int32_t>(p.size()), &params, r);
+}
+
+double distance(const zmath_vect& a, const zmath_vect& b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+struct Spread {
+    double nearest = HUGE_VAL, farthest = 0;
+};
+
+Spread spreadAbout(const Points& p, const zmath_vect& c)
+{
+    Spread s;
+    for (const zmath_vect& q : p) {
+        s.nearest = std::min(s.nearest, distance(q, c));
+        s.farthest = std::max(s.farthest, distance(q, c));
+    }
+    return s;
+}
+
+// ---- the exhaustive references ------------------------------------------------
+
+bool circumcentre(const zmath_vect& a, const zmath_vect& b, const zmath_vect& c, zmath_vect* o)
+{
+    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y, d = 2 * (bx * cy - by * cx);
+    if (d == 0) return false;
+    const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    *o = {a.x + (cy * b2 - by * c2) / d, a.y + (bx * c2 - cx * b2) / d};
+    return true;
+}
+
+// The point equidistant from a and b and from c and d.
+bool bisectorsCross(const zmath_vect& a, const zmath_vect& b, const zmath_vect& c, const zmath_vect& d, zmath_vect* o)
+{
+    const double ax = b.x - a.x, ay = b.y - a.y, bx = d.x - c.x, by = d.y - c.y, det = ax * by - ay * bx;
+    if (det == 0) return false;
+    const double ra = (b.x * b.x + b.y * b.y - a.x * a.x - a.y * a.y) / 2;
+    const double rb = (d.x * d.x + d.y * d.y - c.x * c.x - c.y * c.y) / 2;
+    *o = {(ra * by - ay * rb) / det, (ax * rb - ra * bx) / det};
+    return true;
+}
+
+// Every candidate centre: the circumcentres of all triples and the crossings
+// of the bisectors of all pairs of pairs, each with its three points.
+void forEachCandidate(const Points& p, const std::function<void(const zmath_vect&, int, int, int)>& visit)
+{
+    const int n = static_cast<int>(p.size());
+    zmath_vect o;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) {
+            visit({(p[i].x + p[j].x) / 2, (p[i].y + p[j].y) / 2}, i, j, -1);
+            for (int k = j + 1; k < n; ++k)
+                if (circumcentre(p[i], p[j], p[k], &o)) visit(o, i, j, k);
+            for (int k = 0; k < n; ++k)
+                for (int l = k + 1; l < n; ++l)
+                    if (bisectorsCross(p[i], p[j], p[k], p[l], &o)) visit(o, -1, -1, -1);
+        }
+}
+
+bool acute(const zmath_vect& a, const zmath_vect& b, const zmath_vect& c)
+{
+    return (b.x - a.x) * (c.x - a.x) + (b.y - a.y) * (c.y - a.y) > 0;
+}
+
+// The narrowest zone, the smallest enclosing radius, and the largest empty
+// circle held by three points around it, over every candidate.
+struct Reference {
+    double zone = HUGE_VAL, circumscribed = HUGE_VAL, inscribed = -1;
+};
+
+Reference exhaustive(const Points& p)
+{
+    Reference ref;
+    forEachCandidate(p, [&](const zmath_vect& o, int i, int j, int k) {
+        const Spread s = spreadAbout(p, o);
+        ref.zone = std::min(ref.zone, s.farthest - s.nearest);
+        ref.circumscribed = std::min(ref.circumscribed, s.farthest);
+        if (k < 0) return;
+        const bool held = acute(p[i], p[j], p[k]) && acute(p[j], p[k], p[i]) && acute(p[k], p[i], p[j]);
+        if (held && s.nearest >= distance(p[i], o) * (1 - 1e-12)) ref.inscribed = std::max(ref.inscribed, s.nearest);
+    });
+    return ref;
+}
+
+// ---- independent certificate checks ----------------------------------------------
+
+struct Seen {
+    double angle;
+    int32_t outer;
+};
+
+// The result's contacts as seen from its centre, counterclockwise.
+std::vector<Seen> contactsSeen(const Points& p, const zmet_roundnessResult& r)
+{
+    std::vector<Seen> seen;
+    for (int k = 0; k < r.contactCount; ++k) {
+        const zmath_vect& q = p[static_cast<size_t>(r.contacts[k])];
+        seen.push_back({std::atan2(q.y - r.centre.y, q.x - r.centre.x), r.contactOnOuter[k]});
+    }
+    std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.angle < b.angle; });
+    return seen;
+}
+
+double widestGap(const std::vector<Seen>& seen)
+{
+    double widest = seen.front().angle + 2 * zt::pi - seen.back().angle;
+    for (size_t k = 1; k < seen.size(); ++k) widest = std::max(widest, seen[k].angle - seen[k - 1].angle);
+    return widest;
+}
+
+// The radii are the extreme distances, every contact lies on its circle,
+// and the contacts meet the method's optimality condition.
+void expectCertified(const Points& p, int32_t method, const zmet_roundnessResult& r)
+{
+    const Spread s = spreadAbout(p, r.centre);
+    EXPECT_NEAR(r.innerRadius, s.nearest, 1e-12 * s.farthest) << "inner radius is the nearest distance";
+    EXPECT_NEAR(r.outerRadius, s.farthest, 1e-12 * s.farthest) << "outer radius is the farthest distance";
+    EXPECT_DOUBLE_EQ(r.roundness, r.outerRadius - r.innerRadius) << "roundness is the width of the zone";
+    ASSERT_GE(r.contactCount, method == zmet_roundnessCircumscribed ? 2 : 3) << "contacts";
+    for (int k = 0; k < r.contactCount; ++k) {
+        const double d = distance(p[static_cast<size_t>(r.contacts[k])], r.centre);
+        EXPECT_NEAR(d, r.contactOnOuter[k] ? r.outerRadius : r.innerRadius, 1e-9 * r.outerRadius) << "contact " << k;
+    }
+    const std::vector<Seen> seen = contactsSeen(p, r);
+    if (method == zmet_roundnessCircumscribed) {
+        EXPECT_LE(widestGap(seen), zt::pi + 1e-9) << "contacts surround";
+    }
+    if (method == zmet_roundnessInscribed) {
+        EXPECT_LT(widestGap(seen), zt::pi) << "contacts hold the circle";
+    }
+    if (method == zmet_roundnessMinimumZone && r.roundness > 1e-9 * r.outerRadius) {
+        ASSERT_EQ(r.contactCount, 4) << "four contacts fix a zone";
+        for (size_t k = 0; k < 4; ++k)
+            EXPECT_NE(seen[k].outer, seen[(k + 1) % 4].outer) << "roles alternate at contact " << k;
+    }
+}
+
+// Every method succeeds and carries its certificate.
+void expectEveryMethodCertified(const Points& p, uint64_t seed)
+{
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed << ", " << p.size() << " points");
+        zmet_roundnessResult r;
+        ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok) << "status";
+        expectCertified(p, kMethods[m], r);
+    }
+}
+
+// ---- tests --------------------------------------------------------------------------
+
+TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
+{
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+        zt::Rng rng(seed);
+        const Points p = randomProfile(rng, rng.integer(5, 15), seed % 3 == 0 ? 0.3 : 0.05);
+        const Reference ref = exhaustive(p);
+        const double scale = spreadAbout(p, p[0]).farthest;
+        zmet_roundnessResult r[3];
+        for (int m = 0; m < 3; ++m)
+            ASSERT_EQ(roundness(p, kMethods[m], &r[m]), zfit_ok) << kNames[m] << ", seed " << seed;
+        EXPECT_NEAR(r[0].roundness, ref.zone, 1e-9 * scale) << "narrowest zone, seed " << seed;
+        EXPECT_NEAR(r[1].outerRadius, ref.circumscribed, 1e-9 * scale) << "smallest enclosing circle, seed " << seed;
+        EXPECT_NEAR(r[2].innerRadius, ref.inscribed, 1e-9 * scale) << "largest held empty circle, seed " << seed;
+    }
+}
+
+TEST(RoundnessCertificate, LargeProfilesCarryTheirCertificates)
+{
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+        zt::Rng rng(seed);
+        expectEveryMethodCertified(randomProfile(rng, seed % 2 ? 2000 : 20000, 0.02), seed);
+    }
+}
+
+// Digitised outlines (boundary pixels of lobed shapes, on whole and on
+// quarter pixels) are full of exact ties: every method still certifies.
+TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
+{
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+        zt::Rng rng(seed);
+        const double r0 = rng.uniform(2, 60), amplitude = r0 * rng.uniform(0, 0.1), phase = rng.uniform(0, 6.3);
+        const int lobes = rng.integer(2, 6), steps = 60 * static_cast<int>(r0) + 16;
+        const double grid = seed % 3 == 0 ? 0.25 : 1.0;
+        Points p;
+        for (int k = 0; k < steps; ++k) {
+            const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
+            const zmath_vect q{std::round(r * std::cos(t)) * grid, std::round(r * std::sin(t)) * grid};
+            if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
+                p.push_back(q);
+        }
+        expectEveryMethodCertified(p, seed);
+    }
+}
+
+// Moving, turning and scaling the points moves, turns and scales the
+// circles; the contacts stay the same points.
+TEST(RoundnessCovariance, CirclesFollowAMovedTurnedAndScaledProfile)
+{
+    for (uint64_t seed = 1; seed <= 20; ++seed) {
+        zt::Rng rng(seed);
+        const Points p = randomProfile(rng, rng.integer(20, 400), 0.05);
+        const double angle = rng.uniform(-zt::pi, zt::pi), scale = std::pow(10.0, rng.uniform(-3, 3));
+        const zmath_vect shift{rng.uniform(-1e3, 1e3), rng.uniform(-1e3, 1e3)};
+        const auto moved = [&](const zmath_vect& q) {
+            return zmath_vect{scale * (std::cos(angle) * q.x - std::sin(angle) * q.y) + shift.x,
+                              scale * (std::sin(angle) * q.x + std::cos(angle) * q.y) + shift.y};
+        };
+        Points q;
+        for (const zmath_vect& v : p) q.push_back(moved(v));
+        for (int m = 0; m < 3; ++m) {
+            SCOPED_TRACE(::testing::Message() << kNames[m] << ", seed " << seed);
+            zmet_roundnessResult a, b;
+            ASSERT_EQ(roundness(p, kMethods[m], &a), zfit_ok) << "original";
+            ASSERT_EQ(roundness(q, kMethods[m], &b), zfit_ok) << "moved";
+            const double tolerance = 1e-9 * scale * a.outerRadius;
+            EXPECT_NEAR(b.centre.x, moved(a.centre).x, tolerance) << "centre x";
+            EXPECT_NEAR(b.centre.y, moved(a.centre).y, tolerance) << "centre y";
+            EXPECT_NEAR(b.innerRadius, scale * a.innerRadius, tolerance) << "inner radius";
+            EXPECT_NEAR(b.outerRadius, scale * a.outerRadius, tolerance) << "outer radius";
+            std::vector<int32_t> ca(a.contacts, a.contacts + a.contactCount);
+            std::vector<int32_t> cb(b.contacts, b.contacts + b.contactCount);
+            std::sort(ca.begin(), ca.end());
+            std::sort(cb.begin(), cb.end());
+            EXPECT_EQ(ca, cb) << "the same points fix the circle";
+        }
+    }
+}
+
+// On a convex profile the inscribed circle lies inside the zone's outer
+// circle; the zone is the narrowest of the three, the circumscribed circle
+// no larger than the zone's outer one, the inscribed circle no smaller
+// than its inner one.
+TEST(RoundnessRelations, TheThreeCirclesOfAConvexProfileNest)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        zt::Rng rng(seed);
+        const int lobes = rng.integer(2, 5);
+        const Points p = lobedProfile(rng, rng.integer(50, 500), {3, -2}, 10, 10.0 / (4 * lobes * lobes), lobes);
+        zmet_roundnessResult zone, out, in;
+        ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &zone), zfit_ok) << "seed " << seed;
+        ASSERT_EQ(roundness(p, zmet_roundnessCircumscribed, &out), zfit_ok) << "seed " << seed;
+        ASSERT_EQ(roundness(p, zmet_roundnessInscribed, &in), zfit_ok) << "seed " << seed;
+        const double slack = 1e-12 * zone.outerRadius;
+        EXPECT_LE(distance(in.centre, zone.centre) + in.innerRadius, zone.outerRadius + slack)
+            << "inscribed circle inside the zone's outer circle, seed " << seed;
+        EXPECT_LE(zone.roundness, out.roundness + slack)
+            << "zone no wider than about the circumscribed centre, seed " << seed;
+        EXPECT_LE(zone.roundness, in.roundness + slack)
+            << "zone no wider than about the inscribed centre, seed " << seed;
+        EXPECT_LE(out.outerRadius, zone.outerRadius + slack) << "circumscribed radius, seed " << seed;
+        EXPECT_GE(in.innerRadius, zone.innerRadius - slack) << "inscribed radius, seed " << seed;
+    }
+}
+
+// Hand-worked values: a zone fixed by two points at radius 2 and two at 1
+// alternating, with points at 1.5 between them; and four corners of a
+// square, whose inscribed circle only all four corners hold.
+TEST(RoundnessExact, HandWorkedProfiles)
+{
+    const double h = 1.5 / std::sqrt(2.0);
+    const Points cross{{2, 0}, {h, h}, {0, 1}, {-h, h}, {-2, 0}, {-h, -h}, {0, -1}, {h, -h}};
+    zmet_roundnessResult r;
+    ASSERT_EQ(roundness(cross, zmet_roundnessMinimumZone, &r), zfit_ok) << "zone";
+    EXPECT_NEAR(r.centre.x, 0, 1e-14) << "zone centre x";
+    EXPECT_NEAR(r.centre.y, 0, 1e-14) << "zone centre y";
+    EXPECT_NEAR(r.roundness, 1, 1e-14) << "zone width";
+    expectCertified(cross, zmet_roundnessMinimumZone, r);
+    std::vector<std::pair<int32_t, int32_t>> contacts;
+    for (int k = 0; k < r.contactCount; ++k) contacts.emplace_back(r.contacts[k], r.contactOnOuter[k]);
+    std::sort(contacts.begin(), contacts.end());
+    EXPECT_EQ(contacts, (std::vector<std::pair<int32_t, int32_t>>{{0, 1}, {2, 0}, {4, 1}, {6, 0}}))
+        << "the points at radius 2 outer, those at 1 inner";
+    ASSERT_EQ(roundness(cross, zmet_roundnessCircumscribed, &r), zfit_ok) << "circumscribed";
+    EXPECT_NEAR(r.outerRadius, 2, 1e-14) << "circumscribed radius";
+    EXPECT_EQ(r.contactCount, 2) << "the ends of a diameter";
+
+    const Points square{{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
+    ASSERT_EQ(roundness(square, zmet_roundnessInscribed, &r), zfit_ok) << "inscribed";
+    EXPECT_NEAR(r.innerRadius, std::sqrt(2.0), 1e-14) << "inscribed radius of the corners";
+    EXPECT_EQ(r.contactCount, 4) << "three corners leave a half turn open";
+    EXPECT_EQ(r.roundness, 0.0) << "all on one circle";
+}
+
+// ---- refusals --------------------------------------------------------------------
+
+// A result record with a marker in every field, to see that a failure
+// leaves it as it was.
+zmet_roundnessResult marked()
+{
+    zmet_roundnessResult r;
+    std::memset(&r, 0x5a, sizeof r);
+    return r;
+}
+
+bool unchanged(const zmet_roundnessResult& r)
+{
+    const zmet_roundnessResult m = marked();
+    return std::memcmp(&r, &m, sizeof r) == 0;
+}
+
+TEST(RoundnessRefusals, ParametersAreCheckedFirst)
+{
+    zmet_roundnessParams params;
+    ASSERT_EQ(zmet_roundnessParams_init(&params), zfit_ok) << "init";
+    EXPECT_EQ(params.method, zmet_roundnessMinimumZone) << "default method";
+    EXPECT_EQ(params.maxRoundness, HUGE_VAL) << "default limit";
+    struct Row { int32_t method; double maxRoundness; zfit_status expected; };
+    const Row rows[] = {{3, 1.0, zmath_errFitBadMode}, {-1, 1.0, zmath_errFitBadMode},
+                        {3, -1.0, zmet_errMaxRoundnessNegative}, {0, NAN, zfit_ok}, {2, -0.0, zfit_ok}};
+    const Points p{{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+    for (const Row& row : rows) {
+        params.method = row.method;
+        params.maxRoundness = row.maxRoundness;
+        EXPECT_EQ(zmet_roundnessParams_validate(&params), row.expected) << "method " << row.method;
+        zmet_roundnessResult r = marked();
+        const zfit_status status = zmet_roundness(p.data(), 4, &params, &r);
+        EXPECT_EQ(status, row.expected) << "entry, method " << row.method;
+        if (status != zfit_ok) {
+            EXPECT_TRUE(unchanged(r)) << "result untouched, method " << row.method;
+        }
+    }
+}
+
+TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
+{
+    const double big = 1e308;
+    struct Row { const char* what; Points points; int32_t count; zfit_status expected; };
+    const Row rows[] = {
+        {"no points", {}, 0, zmath_errDegenerate},
+        {"a negative count", {{0, 0}, {1, 0}, {0, 1}}, -3, zmath_errDegenerate},
+        {"two distinct points", {{0, 0}, {1, 1}, {0, 0}, {1, 1}}, 4, zmath_errDegenerate},
+        {"one point repeated", {{2, 3}, {2, 3}, {2, 3}}, 3, zmath_errDegenerate},
+        {"collinear points", {{0, 0}, {1, 2}, {2, 4}, {-3, -6}}, 4, zmath_errDegenerate},
+        {"a NaN", {{0, 0}, {1, NAN}, {0, 1}}, 3, zmet_errNotFinite},
+        {"an infinity", {{0, 0}, {1, 0}, {-HUGE_VAL, 1}}, 3, zmet_errNotFinite},
+        {"an extent beyond the doubles", {{-big, 0}, {big, 0}, {0, big}}, 3, zmet_errNotFinite},
+    };
+    for (const Row& row : rows)
+        for (int m = 0; m < 3; ++m) {
+            zmet_roundnessParams params;
+            zmet_roundnessParams_init(&params);
+            params.method = kMethods[m];
+            zmet_roundnessResult r = marked();
+            EXPECT_EQ(zmet_roundness(row.points.data(), row.count, &params, &r), row.expected)
+                << row.what << ", " << kNames[m];
+            EXPECT_TRUE(unchanged(r)) << "result untouched: " << row.what << ", " << kNames[m];
+        }
+}
+
+// A shallow arc spanning most of the doubles lies on a circle whose centre
+// is beyond them: its zone cannot be reported.
+TEST(RoundnessRefusals, AZoneBeyondTheDoubles)
+{
+    Points arc;
+    for (int k = -4; k <= 4; ++k) arc.push_back({2e307 * k, 8e306 * (1 - k * k / 16.0) + (k % 2 ? 1e304 : 0)});
+    zmet_roundnessResult r = marked();
+    EXPECT_EQ(roundness(arc, zmet_roundnessMinimumZone, &r), zmet_errNotFinite) << "minimum zone";
+    EXPECT_TRUE(unchanged(r)) << "result untouched";
+    EXPECT_EQ(roundness(arc, zmet_roundnessCircumscribed, &r), zfit_ok) << "the circumscribed circle is in reach";
+}
+
+// Six grid points whose narrowest zone (about (1.5, 1.5)) rests on three
+// rays, each holding an outer and an inner contact: no four directions
+// alternate, so the zone is not certified.
+TEST(RoundnessRefusals, AZoneOnSharedRaysIsNotCertified)
+{
+    const Points grid{{0, 0}, {0, 3}, {1, 1}, {1, 2}, {2, 2}, {3, 3}};
+    zmet_roundnessResult r = marked();
+    EXPECT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zmet_errNotCertified) << "minimum zone";
+    EXPECT_TRUE(unchanged(r)) << "result untouched";
+}
+
+// An arc of less than a half circle has no inscribed circle; its zone and
+// circumscribed circle are well defined.
+TEST(RoundnessRefusals, AnOpenArcHasNoInscribedCircle)
+{
+    zt::Rng rng(3);
+    Points arc;
+    for (int k = 0; k < 60; ++k) {
+        const double t = 2.0 * k / 59, r = 10 + rng.normal(0.01);
+        arc.push_back({r * std::cos(t), r * std::sin(t)});
+    }
+    zmet_roundnessResult r = marked();
+    EXPECT_EQ(roundness(arc, zmet_roundnessInscribed, &r), zmet_errProfileOpen) << "inscribed";
+    EXPECT_TRUE(unchanged(r)) << "result untouched";
+    EXPECT_EQ(roundness(arc, zmet_roundnessMinimumZone, &r), zfit_ok) << "minimum zone";
+    expectCertified(arc, zmet_roundnessMinimumZone, r);
+    EXPECT_EQ(roundness(arc, zmet_roundnessCircumscribed, &r), zfit_ok) << "circumscribed";
+    expectCertified(arc, zmet_roundnessCircumscribed, r);
+}
+
+TEST(RoundnessRefusals, MissingRecordsAreBrokenPreconditions)
+{
+    const Points p{{1, 0}, {0, 1}, {-1, 0}};
+    zmet_roundnessParams params;
+    zmet_roundnessParams_init(&params);
+    zmet_roundnessResult r;
+    zt::ScopedAssertCounter asserts;
+    EXPECT_EQ(zmet_roundness(p.data(), 3, nullptr, &r), zstd_errBrokenPrecondition) << "no parameters";
+    EXPECT_EQ(zmet_roundness(p.data(), 3, &params, nullptr), zstd_errBrokenPrecondition) << "no result";
+    EXPECT_EQ(zmet_roundness(nullptr, 3, &params, &r), zstd_errBrokenPrecondition) << "no points";
+    EXPECT_EQ(zmet_roundnessVector(nullptr, &params, &r), zstd_errBrokenPrecondition) << "no vector";
+    EXPECT_EQ(asserts.count(), 4) << "each reported to the assertion service";
+}
+
+TEST(RoundnessEntries, TheLimitSetsValidityAndTheVectorEntryAgrees)
+{
+    zt::Rng rng(5);
+    const Points p = lobedProfile(rng, 100, {0, 0}, 10, 0.1, 3);
+    zmet_roundnessResult r, v;
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zfit_ok) << "no limit";
+    EXPECT_EQ(r.isValid, 1) << "no limit";
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, r.roundness), zfit_ok) << "limit at the roundness";
+    EXPECT_EQ(r.isValid, 0) << "a limit equal to the roundness is not met";
+    const double justAbove = std::nextafter(r.roundness, HUGE_VAL);
+    ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, justAbove), zfit_ok) << "limit above it";
+    EXPECT_EQ(r.isValid, 1) << "a limit just above it is";
+    const zt::Points vector(p);
+    zmet_roundnessParams params;
+    zmet_roundnessParams_init(&params);
+    params.maxRoundness = r.roundness * 2;
+    ASSERT_EQ(zmet_roundnessVector(vector.get(), &params, &v), zfit_ok) << "vector entry";
+    EXPECT_EQ(std::memcmp(&r, &v, sizeof r), 0) << "same record from both entries";
+}
+
+// ---- cancellation and allocation failures --------------------------------------------
+
+constexpr zfit_status kHostStop = ZFIT_STATUS_BITS(0x80007777u);
+
+TEST(RoundnessRobustness, EveryPollCanStopTheSearch)
+{
+    zt::Rng rng(8);
+    const Points p = lobedProfile(rng, 9000, {1, 2}, 5, 0.05, 3);
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(kNames[m]);
+        int polls = 0;
+        {
+            zt::ScopedAttention counting;
+            zmet_roundnessResult r;
+            ASSERT_EQ(roundness(p, kMethods[m], &r), zfit_ok) << "counting polls";
+            polls = counting.polls();
+        }
+        ASSERT_GT(polls, 0) << "the search polls";
+        for (int k = 1; k <= polls; ++k) {
+            zt::ScopedAllocator allocator;
+            zt::ScopedAttention stop(k, kHostStop);
+            zmet_roundnessResult r = marked();
+            EXPECT_EQ(roundness(p, kMethods[m], &r), kHostStop) << "stopped at poll " << k;
+            EXPECT_EQ(stop.polls(), k) << "no poll after the failing one";
+            EXPECT_TRUE(unchanged(r)) << "result untouched, poll " << k;
+            EXPECT_EQ(allocator.outstanding(), 0u) << "storage released, poll " << k;
+        }
+    }
+}
+
+TEST(RoundnessRobustness, EveryAllocationCanFail)
+{
+    zt::Rng rng(9);
+    const Points p = lobedProfile(rng, 300, {1, 2}, 5, 0.05, 3);
+    for (int m = 0; m < 3; ++m) {
+        SCOPED_TRACE(kNames[m]);
+        int failures = 0;
+        for (int k = 1;; ++k) {
+            zt::ScopedAllocator allocator(k);
+            zmet_roundnessResult r = marked();
+            const zfit_status status = roundness(p, kMethods[m], &r);
+            EXPECT_EQ(allocator.outstanding(), 0u) << "storage released, allocation " << k;
+            if (status == zfit_ok) break;
+            ++failures;
+            EXPECT_EQ(status, zstd_errOutOfMemory) << "allocation " << k;
+            EXPECT_TRUE(unchanged(r)) << "result untouched, allocation " << k;
+            ASSERT_LT(k, 20) << "succeeds once allocations do";
+        }
+        EXPECT_GT(failures, 0) << "the search allocates";
+    }
+}
+
+}  // namespace

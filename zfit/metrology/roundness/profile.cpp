@@ -1,0 +1,101 @@
+// The profile as the searches see it: normalised points, the
+// least-squares starting centre, and the linearisation of the distances
+// about a centre.
+#include <cmath>
+
+#include "roundness_internal.hpp"
+
+namespace zmet::roundness {
+
+zfit_status makeScratch(Owned<zstd_vectord>& storage, int64_t count, std::span<double>* scratch)
+{
+    ZMET_TRY(storage.construct(zstd_vectord_construct, count));
+    double* begin = nullptr;
+    ZMET_TRY(zstd_vectord_getBegin(storage.get(), &begin));
+    *scratch = std::span<double>(begin, static_cast<std::size_t>(count));
+    return zfit_ok;
+}
+
+zfit_status makeIndices(Owned<zstd_vector32>& storage, int64_t count, std::span<int32_t>* indices)
+{
+    ZMET_TRY(storage.construct(zstd_vector32_construct, count));
+    int32_t* begin = nullptr;
+    ZMET_TRY(zstd_vector32_getBegin(storage.get(), &begin));
+    *indices = std::span<int32_t>(begin, static_cast<std::size_t>(count));
+    return zfit_ok;
+}
+
+zfit_status normaliseProfile(const zmath_vect* points, int32_t count, Owned<zstd_vector_zmath_vect>& storage,
+                             Profile* profile)
+{
+    double xmin = HUGE_VAL, xmax = -HUGE_VAL, ymin = HUGE_VAL, ymax = -HUGE_VAL;
+    for (int32_t i = 0; i < count; ++i) {
+        const zmath_vect& p = points[i];
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return zmet_errNotFinite;
+        xmin = std::fmin(xmin, p.x), xmax = std::fmax(xmax, p.x);
+        ymin = std::fmin(ymin, p.y), ymax = std::fmax(ymax, p.y);
+    }
+    if (count == 0) return zmath_errDegenerate;
+    const double extent = std::fmax(xmax - xmin, ymax - ymin);
+    if (!std::isfinite(extent)) return zmet_errNotFinite;
+    if (extent == 0.0) return zmath_errDegenerate;
+
+    // A power of two between half the extent and the extent: dividing by it
+    // is exact, and it stays finite even for an extent near the largest double.
+    int exponent = 0;
+    std::frexp(extent, &exponent);
+    const double scale = std::ldexp(1.0, exponent - 1);
+    const zmath_vect origin{0.5 * xmin + 0.5 * xmax, 0.5 * ymin + 0.5 * ymax};
+
+    ZMET_TRY(storage.construct(zstd_vector_zmath_vect_construct, static_cast<int64_t>(count)));
+    zmath_vect* moved = nullptr;
+    ZMET_TRY(zstd_vector_zmath_vect_getBegin(storage.get(), &moved));
+    for (int32_t i = 0; i < count; ++i) moved[i] = {(points[i].x - origin.x) / scale, (points[i].y - origin.y) / scale};
+    profile->points = std::span<const zmath_vect>(moved, static_cast<std::size_t>(count));
+    profile->origin = origin;
+    profile->scale = scale;
+    return zfit_ok;
+}
+
+zfit_status leastSquaresCentre(const Profile& profile, std::span<double> ones, zmath_vect* centre)
+{
+    for (double& w : ones) w = 1.0;
+    zmath_circleFitParams params;
+    ZMET_TRY(zmath_circleFitParams_init(&params));
+    Owned<zmath_circleFitResult> fit;
+    ZMET_TRY(fit.construct(zmath_circleFitResult_construct));
+    ZMET_TRY(zmath_circleFitWeighted(profile.points.data(), static_cast<int32_t>(profile.points.size()), ones.data(),
+                                     &params, fit.get()));
+    *centre = fit.get()->centre;
+    return zfit_ok;
+}
+
+Linearisation linearisationIn(std::span<double> scratch, int32_t n)
+{
+    const auto size = static_cast<std::size_t>(n);
+    Linearisation lin;
+    lin.rho = scratch.subspan(0, size);
+    lin.ux = scratch.subspan(size, size);
+    lin.uy = scratch.subspan(2 * size, size);
+    return lin;
+}
+
+void linearise(const Profile& profile, const zmath_vect& centre, Linearisation& lin)
+{
+    double nearest = HUGE_VAL, farthest = 0.0;
+    const std::size_t n = profile.points.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const double dx = profile.points[k].x - centre.x, dy = profile.points[k].y - centre.y;
+        const double rho = std::sqrt(dx * dx + dy * dy);
+        const double inverse = rho > 0.0 ? 1.0 / rho : 0.0;
+        lin.rho[k] = rho;
+        lin.ux[k] = dx * inverse;
+        lin.uy[k] = dy * inverse;
+        nearest = rho < nearest ? rho : nearest;
+        farthest = rho > farthest ? rho : farthest;
+    }
+    lin.nearest = nearest;
+    lin.farthest = farthest;
+}
+
+}  // namespace zmet::roundness

@@ -97,7 +97,7 @@ constexpr StatusText kStatusTexts[] = {
 };
 
 // Every code of the status table has its text: a new code fails the build here.
-#define ZPY_COUNT_STATUS_(name, bits) +1
+#define ZPY_COUNT_STATUS_(name, bits, text) +1
 static_assert(std::size(kStatusTexts) == 0 ZFIT_STATUS_TABLE(ZPY_COUNT_STATUS_));
 #undef ZPY_COUNT_STATUS_
 
@@ -199,7 +199,7 @@ void registerRuntime(py::module_& m)
     c.cancelled = py::object(m.attr("Cancelled")).release();
 
     py::dict names;
-#define ZPY_STATUS_NAME_(name, bits) names[py::int_(ZFIT_STATUS_BITS(bits))] = #name;
+#define ZPY_STATUS_NAME_(name, bits, text) names[py::int_(ZFIT_STATUS_BITS(bits))] = #name;
     ZFIT_STATUS_TABLE(ZPY_STATUS_NAME_)
 #undef ZPY_STATUS_NAME_
     m.attr("STATUS_NAMES") = names;

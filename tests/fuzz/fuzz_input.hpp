@@ -79,7 +79,7 @@ private:
 inline bool documented(zfit_status s)
 {
     if (s == 0) return true;
-#define FUZZ_KNOWN_(name, bits) \
+#define FUZZ_KNOWN_(name, bits, text) \
     if (s == name) return true;
     ZFIT_STATUS_TABLE(FUZZ_KNOWN_)
 #undef FUZZ_KNOWN_

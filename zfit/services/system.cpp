@@ -17,6 +17,8 @@ struct ThreadHooks {
     zsys_assertFn assertion = nullptr;
     void* assertionContext = nullptr;
     zsys_allocator allocator{nullptr, nullptr, nullptr};
+    zsys_traceFn trace = nullptr;
+    void* traceContext = nullptr;
 };
 
 ThreadHooks& hooks()
@@ -53,6 +55,26 @@ void zsys_attention_installed(zsys_attentionFn* fn, void** context)
     const ThreadHooks& h = hooks();
     *fn = h.attention;
     *context = h.attentionContext;
+}
+
+void zsys_trace_install(zsys_traceFn fn, void* context)
+{
+    ThreadHooks& h = hooks();
+    h.trace = fn;
+    h.traceContext = fn ? context : nullptr;
+}
+
+void zsys_trace_installed(zsys_traceFn* fn, void** context)
+{
+    const ThreadHooks& h = hooks();
+    *fn = h.trace;
+    *context = h.traceContext;
+}
+
+void zsys_trace_(const char* file, int32_t line, const char* expression, zfit_status status)
+{
+    const ThreadHooks& h = hooks();
+    if (h.trace) h.trace(h.traceContext, file, line, expression, status);
 }
 
 zfit_status zsys_deadline_init(zsys_deadline* deadline, double seconds)

@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <zfit/frame/export.h>
 #include <zfit/frame/status.h>
+#include <zfit/frame/trace.h>
 
 ZFIT_EXTERN_C_BEGIN
 

@@ -1,0 +1,85 @@
+// The C++ layer over the C API (zfit/zfit.hpp): owners construct and
+// destruct what they hold, views see the C containers, and statuses have
+// names and texts.
+#include <zfit/zfit.hpp>
+
+#include <string>
+
+#include "support.hpp"
+
+namespace {
+
+TEST(CppApi, OwnedRecordsAndContainersFitAndViewTheResult)
+{
+    zt::ScopedAllocator allocator;
+    {
+        zfit::Points points(std::vector<zmath_vect>{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {1.5, 9}});
+        ASSERT_EQ(points.status(), zfit_ok) << zfit::statusName(points.status());
+        zfit::LineResult result;
+        ASSERT_EQ(result.status(), zfit_ok) << "the record is constructed";
+        zmath_lineFitParams params;
+        zmath_lineFitParams_init(&params);
+        params.numIgnore = 1;
+        ASSERT_EQ(zmath_lineFitVector(points.get(), &params, result.get()), zfit_ok);
+        const std::span<const int32_t> ignored = zfit::ignored(*result);
+        ASSERT_EQ(ignored.size(), 1u) << "one point discarded";
+        EXPECT_EQ(ignored[0], 4) << "the point off the line";
+        EXPECT_EQ(points.span().size(), 5u) << "the owned points";
+    }
+    EXPECT_EQ(allocator.outstanding(), 0u) << "owners release what they hold";
+}
+
+TEST(CppApi, AFailedConstructionIsReportedAndNotDestructed)
+{
+    zt::ScopedAllocator allocator(1);
+    zfit::Doubles values(4);
+    EXPECT_EQ(values.status(), zstd_errOutOfMemory) << "the allocation failed";
+    EXPECT_TRUE(values.span().empty()) << "nothing to see";
+}
+
+TEST(CppApi, EveryStatusHasANameAndAText)
+{
+#define ZT_NAMED_(name, bits, text)                                                          \
+    EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(bits)), #name) << "the name of " #name;   \
+    EXPECT_STREQ(zfit::statusText(ZFIT_STATUS_BITS(bits)), text) << "the text of " #name;
+    ZFIT_STATUS_TABLE(ZT_NAMED_)
+#undef ZT_NAMED_
+    EXPECT_STREQ(zfit::statusText(zfit_ok), "success") << "success has a text too";
+    EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(0x80007777u)), "unknown status") << "a code outside the table";
+}
+
+// A trace installed on the thread is told where a failure came from; without
+// one nothing is reported.
+TEST(Trace, AFailingStepReportsItsPlace)
+{
+    struct Entry {
+        std::string file, expression;
+        int32_t line;
+        zfit_status status;
+    };
+    std::vector<Entry> entries;
+    const auto record = [](void* context, const char* file, int32_t line, const char* expression, zfit_status status) {
+        static_cast<std::vector<Entry>*>(context)->push_back({file, expression, line, status});
+    };
+    zsys_trace_install(record, &entries);
+    const zfit_status stop = ZFIT_STATUS_BITS(0x80007777u);
+    {
+        zt::ScopedAttention attention(1, stop);
+        std::vector<zmath_vect> points;
+        for (int i = 0; i < 12; ++i) points.push_back({std::cos(i * 0.5), std::sin(i * 0.5)});
+        zfit::CircleResult result;
+        zmath_circleFitParams params;
+        zmath_circleFitParams_init(&params);
+        params.numIgnore = 1;
+        EXPECT_EQ(zmath_circleFit(points.data(), 12, &params, result.get()), stop) << "the host's status comes back";
+    }
+    zsys_trace_install(nullptr, nullptr);
+    ASSERT_FALSE(entries.empty()) << "the failure was traced";
+    EXPECT_NE(entries.front().expression.find("zsys_attention_check"), std::string::npos)
+        << "the innermost report names the step: " << entries.front().expression;
+    EXPECT_EQ(entries.front().status, stop) << "with its status";
+    EXPECT_GT(entries.front().line, 0) << "and a line";
+    for (const Entry& e : entries) EXPECT_EQ(e.status, stop) << "passed on unchanged at " << e.file << ":" << e.line;
+}
+
+}  // namespace

@@ -72,10 +72,10 @@ zfit_status zmath_circleFitParams_init(zmath_circleFitParams* params)
 
 zfit_status zmath_circleFitParams_validate(const zmath_circleFitParams* params)
 {
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (0.0 > params->fixedRadius) return zmath_errFitFixedRadiusNegative;
-    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(0.0 > params->fixedRadius, zmath_errFitFixedRadiusNegative);
+    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -104,9 +104,9 @@ zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, con
     if (count < 0) count = 0;
     ZFIT_REQUIRE(count == 0 || (points != nullptr && weights != nullptr));
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
-    if (params->numIgnore != 0) return zmath_errFitWeightedIgnore;
+    ZFIT_FAIL_IF(params->numIgnore != 0, zmath_errFitWeightedIgnore);
     for (int32_t i = 0; i < count; ++i)
-        if (0.0 > weights[i]) return zmath_errFitWeightNegative;
+        ZFIT_FAIL_IF(0.0 > weights[i], zmath_errFitWeightNegative);
     const zfit_status status = intoCircle(result, [&](zfit_circle* circle) {
         return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
     });
@@ -122,7 +122,7 @@ zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, 
     int32_t pointCount = 0, weightCount = 0;
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
     ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    if (pointCount != weightCount) return zmath_errFitWeightCount;
+    ZFIT_FAIL_IF(pointCount != weightCount, zmath_errFitWeightCount);
     const zmath_vect* p = nullptr;
     const double* w = nullptr;
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));

@@ -247,7 +247,7 @@ public:
     // made independent of which of them was met first.
     zfit_status finish(zfit_circle* circle)
     {
-        if (!(*rmsError_ < HUGE_VAL) && !(*rmsError_ > HUGE_VAL)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!(*rmsError_ < HUGE_VAL) && !(*rmsError_ > HUGE_VAL), zmath_errDegenerate);
         int32_t* ignored = ignoredIndices_->begin;
         const double cx = best_.centre.x, cy = best_.centre.y;
         std::sort(ignored, ignored + m_, [&](int32_t a, int32_t b) {
@@ -272,7 +272,7 @@ public:
     zfit_status fitAll(zfit_circle* circle)
     {
         ZFIT_TRY(zsys_attention_check());
-        if (!anyCandidate()) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!anyCandidate(), zmath_errDegenerate);
         zfit_circle solved;
         ZFIT_TRY(window_.solvePoints(p_, p_[0], &solved));
         zfit_circle check;
@@ -628,7 +628,7 @@ zfit_status searchCircle(const zstd_vector_zmath_vect* points, Window window, bo
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
     // No window to fit: numIgnore takes all points, or more than there are.
-    if (n - numIgnore <= 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n - numIgnore <= 0, zmath_errDegenerate);
     const std::span<const zmath_vect> all(p, static_cast<size_t>(n));
     // Refused before any ranking: a NaN distance would leave it without an
     // order.

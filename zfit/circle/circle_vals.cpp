@@ -108,11 +108,11 @@ zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count
 {
     zfit_circleVals sums;
     ZFIT_TRY(zfit_circleVals_init_(&sums));
-    if (count <= 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(count <= 0, zmath_errDegenerate);
     // A NaN or infinite coordinate or weight has no place in a fit.
     for (int32_t i = 0; i < count; ++i)
-        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]))
-            return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]),
+                     zmath_errDegenerate);
     sums.origin = points[0];
     for (int32_t i = 0; i < count; ++i) zfit_circleVals_addWeighted_(&sums, points[i], weights[i]);
     zfit_circle solved;

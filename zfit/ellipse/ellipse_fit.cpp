@@ -58,8 +58,8 @@ zfit_status zmath_ellipseFitParams_init(zmath_ellipseFitParams* params)
 
 zfit_status zmath_ellipseFitParams_validate(const zmath_ellipseFitParams* params)
 {
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
     return zfit_ok;
 }
 
@@ -73,12 +73,12 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
     // Five points more than are left out; written so that no numIgnore can
     // overflow the comparison (both sides are >= 0 here, n - 5 >= -5).
     const int32_t numIgnore = params->numIgnore;
-    if (n - 5 < numIgnore) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n - 5 < numIgnore, zmath_errDegenerate);
 
     // From here on every fit starts from a reset record.
     ZFIT_TRY(zmath_ellipseFitResult_reset(result));
     const std::span<const zmath_vect> list(begin, static_cast<size_t>(n));
-    if (!allFinite(list)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!allFinite(list), zmath_errDegenerate);
     if (numIgnore == 0) {
         ZFIT_TRY(fitAll(list, result));
     } else {

@@ -208,7 +208,7 @@ zfit_status fitDiscarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line
     const std::array<int32_t, maxDiscarded>& best = search.best();
     // Only a candidate whose error overflowed to infinity can fail to win;
     // then no line was found.
-    if (best[0] < 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(best[0] < 0, zmath_errDegenerate);
     *rmsError = keptRmsError(*line, p, n, best, M);
     ZFIT_TRY(zstd_vector32_resize(ignoredIndices, 0));
     for (int32_t slot = 0; slot < M; ++slot) ZFIT_TRY(zstd_vector32_pushBack(ignoredIndices, &best[slot]));
@@ -228,8 +228,8 @@ zfit_status zmath_lineFitExhaustive_(const zstd_vector_zmath_vect* points, int32
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
     // Fewer points than are to be discarded leave nothing to fit, and
     // non-finite coordinates nothing to compare: refused before the search.
-    if (n < numIgnore) return zmath_errDegenerate;
-    if (!zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n < numIgnore, zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zfit_linePointsFinite_(p, n), zmath_errDegenerate);
     switch (numIgnore) {
     case 1: return fitDiscarding<1>(p, n, line, rmsError, ignoredIndices);
     case 2: return fitDiscarding<2>(p, n, line, rmsError, ignoredIndices);

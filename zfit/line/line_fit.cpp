@@ -49,9 +49,9 @@ zfit_status zmath_lineFitParams_init(zmath_lineFitParams* params)
 
 zfit_status zmath_lineFitParams_validate(const zmath_lineFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
     return zfit_ok;
 }
 

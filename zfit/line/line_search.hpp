@@ -193,8 +193,8 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
     // A window must hold at least one point, and non-finite coordinates have
     // no ranking: both are refused before any storage exists.
-    if (n <= m) return zmath_errDegenerate;
-    if (!zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n <= m, zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zfit_linePointsFinite_(p, n), zmath_errDegenerate);
 
     const size_t count = static_cast<size_t>(n);
     // The candidates of a block of first indices, visited in order of angle.
@@ -337,7 +337,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
         blockStart = blockEnd;
     }
     // No window was scored, or the best score is NaN: nothing to report.
-    if (!anyCandidate || !incumbent.found()) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!anyCandidate || !incumbent.found(), zmath_errDegenerate);
     return policy.finish(search, line, rmsError);
 }
 

@@ -31,7 +31,7 @@ zfit_status lineAlongAxis(double mx, double my, double a, double b, double c, do
 
 zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* line)
 {
-    if (sums->count < 2) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(sums->count < 2, zmath_errDegenerate);
     const double n = static_cast<double>(sums->count);
     const double mx = sums->sumX / n, my = sums->sumY / n;
     // Centred second moments: a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my).
@@ -42,14 +42,14 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
     // floor of the uncentred sums any direction "found" would be noise; an
     // ordered comparison also sends NaN (non-finite input) this way.
     const double r = std::hypot(b, a - c);
-    if (!(r > 1e-13 * (sums->sumXX + sums->sumYY))) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(r > 1e-13 * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 
 zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line)
 {
     const double n = static_cast<double>(points.size());
-    if (points.size() < 2) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(points.size() < 2, zmath_errDegenerate);
     double mx = 0.0, my = 0.0;
     for (const zmath_vect& q : points) {
         mx += q.x;
@@ -66,7 +66,7 @@ zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shape
     }
     const double b = 2.0 * sxy;
     const double r = std::hypot(b, a - c);
-    if (!(r > 1e-13 * (a + c))) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(r > 1e-13 * (a + c)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 

@@ -31,7 +31,7 @@ zfit_status checkPoints(const zstd_vector_zmath_vect* points)
     int32_t n = 0;
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
     for (int32_t i = 0; i < n; ++i)
-        if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(p[i].x) || !std::isfinite(p[i].y), zmath_errDegenerate);
     return zfit_ok;
 }
 
@@ -43,15 +43,15 @@ zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vector
     const double* w = nullptr;
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
     ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
-    if (count != n) return zmath_errFitWeightCount;
+    ZFIT_FAIL_IF(count != n, zmath_errFitWeightCount);
     for (int32_t i = 0; i < count; ++i)
-        if (w[i] < 0.0) return zmath_errFitWeightNegative;
+        ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
     double total = 0.0;
     for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(w[i])) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(w[i]), zmath_errDegenerate);
         total += w[i];
     }
-    if (!(total > 0.0) || !std::isfinite(total)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(total > 0.0) || !std::isfinite(total), zmath_errDegenerate);
     return zfit_ok;
 }
 
@@ -67,7 +67,7 @@ zfit_status zmath_parabolaFitParams_init(zmath_parabolaFitParams* params)
 
 zfit_status zmath_parabolaFitParams_validate(const zmath_parabolaFitParams* params)
 {
-    if (params->maxIterations <= 0) return zmath_errFitMaxIterations;
+    ZFIT_FAIL_IF(params->maxIterations <= 0, zmath_errFitMaxIterations);
     return zfit_ok;
 }
 

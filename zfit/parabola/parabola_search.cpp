@@ -339,7 +339,7 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     }
     // Neither start gave a finite error (overflowing coordinates): there is
     // no fit to report.
-    if (!(*rms < HUGE_VAL)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(*rms < HUGE_VAL), zmath_errDegenerate);
 
     *pose = zsvc::compose(zsvc::rigid(0.0, m.x, m.y), *pose);
     return zfit_ok;

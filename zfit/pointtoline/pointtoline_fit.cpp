@@ -55,7 +55,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
     // Every coordinate, weight and line value reaches a square in the record
     // (a NaN or infinity there, or one that overflows, leaves a non-finite
     // entry): such pairs determine no transform.
-    if (!allFinite(vals)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!allFinite(vals), zmath_errFitSolveFailed);
 
     zmath_xformLinear fitted = result->xform;
     ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &fitted));
@@ -63,7 +63,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
     double rmsError = 0.0;
     ZFIT_TRY(zfit::p2l::measuredRmsError(points, lines, weights, count, xform, &rmsError));
     // A transform so large that mapping the points overflows answers nothing.
-    if (!std::isfinite(rmsError)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!std::isfinite(rmsError), zmath_errFitSolveFailed);
 
     result->xform = xform;
     result->rmsError = rmsError;
@@ -83,8 +83,8 @@ zfit_status zmath_pointToLineFitParams_init(zmath_pointToLineFitParams* params)
 
 zfit_status zmath_pointToLineFitParams_validate(const zmath_pointToLineFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->dof != kDof) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->dof != kDof, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -115,7 +115,7 @@ zfit_status zmath_pointToLineFitVector(const zmath_pointToLineFitParams* params,
     ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
     ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
-    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
+    ZFIT_FAIL_IF(lineCount != pointCount, zmath_errFitSizeMismatch);
     return zmath_pointToLineFit(params, pointData, lineData, pointCount, result);
 }
 
@@ -134,8 +134,8 @@ zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams*
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
     ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
     ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
-    if (weightCount != pointCount) return zmath_errFitSizeMismatch;
+    ZFIT_FAIL_IF(lineCount != pointCount, zmath_errFitSizeMismatch);
+    ZFIT_FAIL_IF(weightCount != pointCount, zmath_errFitSizeMismatch);
     return zmath_pointToLineFitWeighted(params, pointData, lineData, weightData, pointCount, result);
 }
 

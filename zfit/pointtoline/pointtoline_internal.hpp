@@ -66,7 +66,7 @@ struct ArrayWeights {
     zfit_status check(int32_t count) const
     {
         for (int32_t i = 0; i < count; ++i)
-            if (w[i] < 0.0) return zmath_errFitWeightNegative;
+            ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
         return zfit_ok;
     }
 };
@@ -128,7 +128,7 @@ zfit_status measuredRmsError(const zmath_vect* points, const zmath_shapeFLine* l
         sum += w * d * d;
         total += w;
     }
-    if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     *error = std::sqrt(sum / total);
     return zfit_ok;
 }

@@ -89,7 +89,7 @@ zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xfor
     double p[kParams];
     for (int i = 0; i < kParams; ++i) {
         p[i] = balance[i] * solution->rows[i][0];
-        if (!std::isfinite(p[i])) return zmath_errFitSolveFailed;
+        ZFIT_FAIL_IF(!std::isfinite(p[i]), zmath_errFitSolveFailed);
     }
     xform->matrix.m00 = p[0];
     xform->matrix.m01 = p[1];
@@ -104,7 +104,7 @@ zfit_status zmath_pointToLineFitRmsError_(const zfit_pointLineVals* vals, const 
 {
     const double* v = vals->values;
     const double total = v[zfit_pointLineVal_weight];
-    if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     double p[kParams];
     parameters(*xform, p);
     double f = v[zfit_pointLineVal_constant];

@@ -68,7 +68,7 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
     zfit_pointPointVals vals;
     // The rotation fit alone needs the targets' scale.
     ZFIT_TRY(sumPairs(target, source, weights, count, params->dof == 3, &vals));
-    if (!zfit_pointPointVals_finite_(&vals)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!zfit_pointPointVals_finite_(&vals), zmath_errFitSolveFailed);
 
     zmath_xformLinear xform = result->xform;
     double error = 0.0;
@@ -93,7 +93,7 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
     if (!measured) ZFIT_TRY(measure(target, source, weights, count, xform, &error));
     // Mapping a far point (even one of weight 0) can overflow the residual:
     // such a fit cannot be judged, so it is refused rather than reported.
-    if (!std::isfinite(error)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!std::isfinite(error), zmath_errFitSolveFailed);
 
     result->xform = xform;
     result->rmsError = error;
@@ -113,8 +113,8 @@ zfit_status zmath_pointToPointFitParams_init(zmath_pointToPointFitParams* params
 
 zfit_status zmath_pointToPointFitParams_validate(const zmath_pointToPointFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->dof < 3 || params->dof > 6) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->dof < 3 || params->dof > 6, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -142,7 +142,7 @@ zfit_status zmath_pointToPointFitVector(const zmath_pointToPointFitParams* param
     ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(source, &sourcePoints));
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
-    if (sourceSize != targetSize) return zmath_errFitSizeMismatch;
+    ZFIT_FAIL_IF(sourceSize != targetSize, zmath_errFitSizeMismatch);
     return zmath_pointToPointFit(params, targetPoints, sourcePoints, targetSize, result);
 }
 
@@ -161,7 +161,7 @@ zfit_status zmath_pointToPointFitWeightedVector(const zmath_pointToPointFitParam
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
     ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
     ZFIT_TRY(zstd_vectord_getSize(weights, &weightSize));
-    if (sourceSize != targetSize || weightSize != targetSize) return zmath_errFitSizeMismatch;
+    ZFIT_FAIL_IF(sourceSize != targetSize || weightSize != targetSize, zmath_errFitSizeMismatch);
     return zmath_pointToPointFitWeighted(params, targetPoints, sourcePoints, weightValues, targetSize, result);
 }
 

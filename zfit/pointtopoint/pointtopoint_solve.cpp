@@ -85,7 +85,7 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weigh
         sCrossed += b * qSwapped;
         if constexpr (TargetScale) tt += a * p;
     }
-    if (negative) return zmath_errFitWeightNegative;
+    ZFIT_FAIL_IF(negative, zmath_errFitWeightNegative);
     if constexpr (!W::weighted) n = static_cast<double>(count);
     *vals = zfit_pointPointVals{count,       n,          t[0],       t[1],          s[0],
                                 s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
@@ -136,7 +136,7 @@ template <class W, std::size_t K>
 zfit_status rmsErrors(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
                       const std::array<zmath_xformLinear, K>& xforms, std::array<double, K>& errors)
 {
-    if (count <= 0) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(count <= 0, zmath_errFitSolveFailed);
     std::array<LaneXform, K> laid;
     for (std::size_t k = 0; k < K; ++k) laid[k] = laneXform(xforms[k]);
     std::array<Lanes, K> even{}, odd{};
@@ -170,7 +170,7 @@ zfit_status rmsErrors(const zmath_vect* target, const zmath_vect* source, W weig
     double total = static_cast<double>(count);
     if constexpr (W::weighted) {
         total = weightSum[0] + weightSum[1];
-        if (!(total > 0.0)) return zmath_errFitSolveFailed;
+        ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     }
     for (std::size_t k = 0; k < K; ++k)
         errors[k] = std::sqrt(((even[k][0] + even[k][1]) + (odd[k][0] + odd[k][1])) / total);
@@ -276,7 +276,7 @@ template <class W>
 zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, const zmath_vect* target,
                     const zmath_vect* source, W weights, int32_t count, double* bestError)
 {
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     // The angle's terms are differences of products of target and source
     // moments; below this floor they are rounding noise, whatever the unit
     // (and, the moments being taken about a pair of the data, wherever it lies).
@@ -304,7 +304,7 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
         best = error[1];
         *xform = mirrored.xform;
     }
-    if (best == HUGE_VAL) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(best == HUGE_VAL, zmath_errFitSolveFailed);
     if (bestError != nullptr) *bestError = best;
     return zfit_ok;
 }
@@ -337,7 +337,7 @@ bool zfit_pointPointVals_finite_(const zfit_pointPointVals* s)
 
 zfit_status zfit_guardedDivide_(double numerator, double denominator, double* quotient)
 {
-    if (!(std::fabs(denominator) > 1e-15 * std::fabs(numerator))) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(std::fabs(denominator) > 1e-15 * std::fabs(numerator)), zmath_errFitSolveFailed);
     *quotient = numerator / denominator;
     return zfit_ok;
 }
@@ -377,10 +377,10 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
 zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     const Centred k = centred(s);
     // Sources on one line leave d at rounding noise.
-    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!sourcesSpanThePlane(s, k), zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - k.uv * k.uv;
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu - k.uv * k.xv, k.uu * k.xv - k.uv * k.xu, k.vv * k.yu - k.uv * k.yv,
@@ -392,13 +392,13 @@ zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xf
 zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     const Centred k = centred(s);
     // Sources on one line leave a whole family of such matrices equally good.
     // The quadratic below then has a double root, which rounding splits by
     // about the square root of the machine epsilon: too far for the test on
     // its d, so the sources' spread is tested first, as for 6 dof.
-    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!sourcesSpanThePlane(s, k), zmath_errFitSolveFailed);
     // The matrix is ((xu, xv); (yu, yv)) times the inverse of ((uu, -k); (-k, vv))
     // for the k that makes its columns orthogonal: a root of this quadratic.
     // Its first root is the one of smaller magnitude, which keeps that
@@ -409,10 +409,10 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
     double root = 0.0, other = 0.0;
     int32_t roots = 0;
     ZFIT_TRY(zfit_solveQuadratic_(qa, qb, qc, &root, &other, &roots));
-    if (roots == 0) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(roots == 0, zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - root * root;
     // Sources on one line (or a double root) leave d at rounding noise.
-    if (!(d > relativeDeterminantFloor * k.uu * k.vv)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(d > relativeDeterminantFloor * k.uu * k.vv), zmath_errFitSolveFailed);
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu + root * k.xv, k.uu * k.xv + root * k.xu, k.vv * k.yu + root * k.yv,
                         k.uu * k.yv + root * k.yu},
@@ -423,12 +423,12 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
 zfit_status zmath_pointToPointFit4Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 2)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 2), zmath_errFitSolveFailed);
     const double n = s.weightSum;
     const double spread = n * (s.sumUU + s.sumVV);
     const double d = spread - s.sumU * s.sumU - s.sumV * s.sumV;
     // Sources all at one place leave d at rounding noise of the spread.
-    if (!(d > relativeDeterminantFloor * spread)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(d > relativeDeterminantFloor * spread), zmath_errFitSolveFailed);
     double a = 0.0, b = 0.0;
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumXU + s.sumYV) - s.sumX * s.sumU - s.sumY * s.sumV, d, &a));
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumYU - s.sumXV) + s.sumX * s.sumV - s.sumY * s.sumU, d, &b));

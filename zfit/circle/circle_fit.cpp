@@ -119,15 +119,10 @@ zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, 
                                           const zmath_circleFitParams* params, zmath_circleFitResult* result)
 {
     ZFIT_TRY(zmath_circleFitParams_validate(params));
-    int32_t pointCount = 0, weightCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    ZFIT_FAIL_IF(pointCount != weightCount, zmath_errFitWeightCount);
-    const zmath_vect* p = nullptr;
-    const double* w = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &w));
-    return zmath_circleFitWeighted(p, pointCount, w, params, result);
+    const auto p = zsvc::view(points);
+    const auto w = zsvc::view(weights);
+    ZFIT_FAIL_IF(p.size() != w.size(), zmath_errFitWeightCount);
+    return zmath_circleFitWeighted(p.data(), zsvc::size32(p), w.data(), params, result);
 }
 
 }  // extern "C"

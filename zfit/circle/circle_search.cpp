@@ -623,19 +623,13 @@ zfit_status searchCircle(const zstd_vector_zmath_vect* points, Window window, bo
                          zfit_circle* circle, double* rmsError, zstd_vector32* ignoredIndices)
 {
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const int32_t n = zsvc::size32(all);
     // No window to fit: numIgnore takes all points, or more than there are.
     ZFIT_FAIL_IF(n - numIgnore <= 0, zmath_errDegenerate);
-    const std::span<const zmath_vect> all(p, static_cast<size_t>(n));
     // Refused before any ranking: a NaN distance would leave it without an
     // order.
-    if (!fitsAtAll || !std::all_of(all.begin(), all.end(), [](const zmath_vect& q) {
-            return std::isfinite(q.x) && std::isfinite(q.y);
-        }))
-        return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!fitsAtAll || !zsvc::allFinite(all), zmath_errDegenerate);
 
     Search<Window> search(window, all, numIgnore, rmsError, ignoredIndices);
     if (numIgnore == 0) return search.fitAll(circle);

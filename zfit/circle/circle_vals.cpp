@@ -7,6 +7,7 @@
 #endif
 
 #include <zfit/circle/circle_internal.hpp>
+#include <zfit/services/containers.hpp>
 
 namespace {
 
@@ -95,11 +96,7 @@ double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> po
 zfit_status zmath_circleFitRmsError_(const zfit_circle* circle, const zstd_vector_zmath_vect* points, double* out)
 {
     *out = 0.0;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    *out = zfit_circleRms_(*circle, std::span<const zmath_vect>(p, static_cast<size_t>(n)));
+    *out = zfit_circleRms_(*circle, zsvc::view(points));
     return zfit_ok;
 }
 

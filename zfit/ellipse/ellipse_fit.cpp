@@ -4,6 +4,7 @@
 
 #include <zfit/ellipse/ellipse_internal.hpp>
 #include <zfit/frame/frame.hpp>
+#include <zfit/services/math.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_ellipseFitResult> {
@@ -28,13 +29,6 @@ ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_ellipseFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_ellipseFitResult)
 
 namespace {
-
-bool allFinite(std::span<const zmath_vect> points)
-{
-    for (const zmath_vect& p : points)
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
-    return true;
-}
 
 // Every point at once: the fit, its error, no indices.
 zfit_status fitAll(std::span<const zmath_vect> points, zmath_ellipseFitResult* result)
@@ -67,9 +61,8 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
                                    zmath_ellipseFitResult* result)
 {
     ZFIT_TRY(zmath_ellipseFitParams_validate(params));
-    const zmath_vect* begin = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &n));
+    const std::span<const zmath_vect> list = zsvc::view(points);
+    const int32_t n = zsvc::size32(list);
     // Five points more than are left out; written so that no numIgnore can
     // overflow the comparison (both sides are >= 0 here, n - 5 >= -5).
     const int32_t numIgnore = params->numIgnore;
@@ -77,8 +70,7 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
 
     // From here on every fit starts from a reset record.
     ZFIT_TRY(zmath_ellipseFitResult_reset(result));
-    const std::span<const zmath_vect> list(begin, static_cast<size_t>(n));
-    ZFIT_FAIL_IF(!allFinite(list), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(list), zmath_errDegenerate);
     if (numIgnore == 0) {
         ZFIT_TRY(fitAll(list, result));
     } else {

@@ -11,6 +11,7 @@
 
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
+#include <zfit/services/containers.hpp>
 #include <zfit/services/system.h>
 
 namespace {
@@ -61,10 +62,9 @@ zfit_lineVals sumsFrom(const zmath_vect* p, int32_t n, const zmath_vect& origin)
 zfit_status fitAll(const zstd_vector_zmath_vect* points, zmath_shapeFLine* line, double* rmsError,
                    zstd_vector32* ignoredIndices)
 {
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     zfit_lineVals sums = sumsFrom(p, n, {0.0, 0.0});
     const zmath_vect origin = summingOrigin(sums, p);
     if (isOrigin(origin)) {
@@ -222,14 +222,13 @@ zfit_status zmath_lineFitExhaustive_(const zstd_vector_zmath_vect* points, int32
 {
     *rmsError = HUGE_VAL;
     if (numIgnore == 0) return fitAll(points, line, rmsError, ignoredIndices);
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     // Fewer points than are to be discarded leave nothing to fit, and
     // non-finite coordinates nothing to compare: refused before the search.
     ZFIT_FAIL_IF(n < numIgnore, zmath_errDegenerate);
-    ZFIT_FAIL_IF(!zfit_linePointsFinite_(p, n), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(all), zmath_errDegenerate);
     switch (numIgnore) {
     case 1: return fitDiscarding<1>(p, n, line, rmsError, ignoredIndices);
     case 2: return fitDiscarding<2>(p, n, line, rmsError, ignoredIndices);

@@ -73,15 +73,6 @@ double zfit_lineRms_(const zmath_shapeFLine& line, std::span<const zmath_vect> p
 // from the points themselves.
 zfit_status zmath_lineFitRmsError_(const zmath_shapeFLine* line, const zstd_vector_zmath_vect* points, double* out);
 
-// True when every coordinate of the n points is finite. The searches refuse
-// NaN and infinity before they rank or enumerate anything.
-inline bool zfit_linePointsFinite_(const zmath_vect* p, int32_t n)
-{
-    for (int32_t k = 0; k < n; ++k)
-        if (!std::isfinite(p[k].x) || !std::isfinite(p[k].y)) return false;
-    return true;
-}
-
 // The three algorithms of zmath_lineFitVector. Each writes straight into the
 // caller's line, rmsError and ignoredIndices, and sets rmsError to HUGE_VAL
 // on entry.

@@ -291,11 +291,10 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
         return zfit::line::searchPairDirections(points, numIgnore, line, rmsError, ignoredIndices, policy);
     }
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    ZFIT_FAIL_IF(n < 2 || !zfit_linePointsFinite_(p, n), zmath_errDegenerate);
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
+    ZFIT_FAIL_IF(n < 2 || !zsvc::allFinite(all), zmath_errDegenerate);
     const bool allEqual = std::all_of(p + 1, p + n, [&](const zmath_vect& q) { return q.x == p[0].x && q.y == p[0].y; });
     ZFIT_FAIL_IF(allEqual, zmath_errDegenerate);  // no pair proposes a direction
     // The one pass of this search.

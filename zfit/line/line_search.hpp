@@ -120,8 +120,7 @@ public:
     // points); `marks` is scratch of one flag per point.
     zfit_status keptPoints(const zmath_vect* p, std::span<uint8_t> marks, zmath_vect* out) const
     {
-        const int32_t* ignored = nullptr;
-        ZFIT_TRY(zstd_vector32_getBeginConst(ignoredIndices_, &ignored));
+        const int32_t* ignored = zsvc::view(ignoredIndices_).data();
         std::fill(marks.begin(), marks.end(), uint8_t{0});
         for (int32_t r = 0; r < m_; ++r) marks[static_cast<size_t>(ignored[r])] = 1;
         size_t kept = 0;
@@ -187,14 +186,13 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
                                  double* rmsError, zstd_vector32* ignoredIndices, Policy& policy)
 {
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     // A window must hold at least one point, and non-finite coordinates have
     // no ranking: both are refused before any storage exists.
     ZFIT_FAIL_IF(n <= m, zmath_errDegenerate);
-    ZFIT_FAIL_IF(!zfit_linePointsFinite_(p, n), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(all), zmath_errDegenerate);
 
     const size_t count = static_cast<size_t>(n);
     // The candidates of a block of first indices, visited in order of angle.

@@ -6,6 +6,7 @@
 
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
+#include <zfit/services/containers.hpp>
 
 namespace {
 
@@ -103,10 +104,6 @@ double zfit_lineRms_(const zmath_shapeFLine& line, std::span<const zmath_vect> p
 
 zfit_status zmath_lineFitRmsError_(const zmath_shapeFLine* line, const zstd_vector_zmath_vect* points, double* out)
 {
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    *out = zfit_lineRms_(*line, {p, static_cast<size_t>(n)});
+    *out = zfit_lineRms_(*line, zsvc::view(points));
     return zfit_ok;
 }

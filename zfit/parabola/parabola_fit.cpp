@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <zfit/frame/frame.hpp>
+#include <zfit/services/math.hpp>
 #include <zfit/parabola/parabola_internal.hpp>
 
 template <>
@@ -27,11 +28,7 @@ namespace {
 // or an overflowed error; refuse it up front.
 zfit_status checkPoints(const zstd_vector_zmath_vect* points)
 {
-    const zmath_vect* p = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
-    for (int32_t i = 0; i < n; ++i)
-        ZFIT_FAIL_IF(!std::isfinite(p[i].x) || !std::isfinite(p[i].y), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(zsvc::view(points)), zmath_errDegenerate);
     return zfit_ok;
 }
 
@@ -39,11 +36,10 @@ zfit_status checkPoints(const zstd_vector_zmath_vect* points)
 // a positive finite total (the centroid and the error divide by it).
 zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vectord* weights)
 {
-    int32_t n = 0, count = 0;
-    const double* w = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
-    ZFIT_FAIL_IF(count != n, zmath_errFitWeightCount);
+    const std::span<const double> weightValues = zsvc::view(weights);
+    const double* w = weightValues.data();
+    const int32_t count = zsvc::size32(weightValues);
+    ZFIT_FAIL_IF(weightValues.size() != zsvc::view(points).size(), zmath_errFitWeightCount);
     for (int32_t i = 0; i < count; ++i)
         ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
     double total = 0.0;

@@ -5,7 +5,7 @@
 // UnitWeights, whose constant 1.0 folds out of every product, so its sums
 // are exactly the plain ones; the weighted fit runs the same code with the
 // caller's weights. (The weighted twins of the functions below are these
-// templates over PointWeights.)
+// templates over GivenWeights.)
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -14,20 +14,14 @@
 #include <zfit/line/line.h>
 #include <zfit/parabola/parabola_internal.hpp>
 #include <zfit/services/math.hpp>
+#include <zfit/services/weights.hpp>
 
 namespace {
 
-// Every point weighs 1.
-struct UnitWeights {
-    static constexpr double at(int32_t) { return 1.0; }
-};
-
-// The caller's weights: weight i belongs to point i, also after the points
-// have been centred and turned.
-struct PointWeights {
-    const double* values;
-    double at(int32_t i) const { return values[i]; }
-};
+// The caller's weights (zsvc::GivenWeights): weight i belongs to point i,
+// also after the points have been centred and turned.
+using zsvc::GivenWeights;
+using zsvc::UnitWeights;
 
 // The angle search.
 constexpr double initialStep = 0.1;      // radians; the step never grows beyond it
@@ -85,7 +79,7 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     for (int32_t i = 0; i < work.count; ++i) {
         const zmath_vect q = zsvc::mapPoint(turn, p[i]);
         const double x = q.x * unit;
-        const double w = work.weights.at(i);
+        const double w = work.weights[i];
         const double wx = w * x, wx2 = wx * x, wx3 = wx2 * x;
         sx4 += wx3 * x;
         sx3 += wx3;
@@ -121,7 +115,7 @@ zfit_status zmath_parabolaFitRmsError_(const Work<Weights>& work, const zmath_xf
     const auto term = [&](int32_t i) {
         const zmath_vect q = zsvc::mapPoint(toFrame, p[i]);
         const double r = q.y - a * q.x * q.x;
-        return work.weights.at(i) * (r * r);
+        return work.weights[i] * (r * r);
     };
     // Four partial sums keep the pass from waiting on one long addition chain.
     double partial[4] = {0.0, 0.0, 0.0, 0.0};
@@ -273,15 +267,15 @@ template <class Weights>
 zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, const zmath_parabolaFitParams* params,
                         zmath_xformRigid* pose, double* coefficient, double* rms)
 {
-    const zmath_vect* p = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
 
     // The (weighted) centroid m; everything below works on p - m.
     zmath_vect sum{0.0, 0.0};
     double total = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const double w = weights.at(i);
+        const double w = weights[i];
         sum = zsvc::add(sum, zmath_vect{w * p[i].x, w * p[i].y});
         total += w;
     }
@@ -357,10 +351,7 @@ zfit_status zmath_parabolaFitWeighted_(const zstd_vector_zmath_vect* points, con
                                        const zmath_parabolaFitParams* params, zmath_xformRigid* pose,
                                        double* coefficient, double* rmsError)
 {
-    const double* w = nullptr;
-    int32_t count = 0, n = 0;
-    ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_REQUIRE(count == n);
-    return fitParabola(points, PointWeights{w}, params, pose, coefficient, rmsError);
+    const std::span<const double> w = zsvc::view(weights);
+    ZFIT_REQUIRE(w.size() == zsvc::view(points).size());
+    return fitParabola(points, GivenWeights{w.data()}, params, pose, coefficient, rmsError);
 }

@@ -22,7 +22,7 @@ ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToLineFitResult)
 
 namespace {
 
-using zfit::p2l::ArrayWeights;
+using zfit::p2l::GivenWeights;
 using zfit::p2l::UnitWeights;
 
 constexpr int32_t kDof = 6;
@@ -46,7 +46,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
 {
     ZFIT_TRY(zmath_pointToLineFitParams_validate(params));
     ZFIT_REQUIRE(params->dof == kDof);
-    ZFIT_TRY(weights.check(count));
+    ZFIT_TRY(zsvc::refuseNegative(weights, count));
 
     zfit_pointLineVals vals;
     ZFIT_TRY(zfit_pointLineVals_init_(&vals));
@@ -102,21 +102,16 @@ zfit_status zmath_pointToLineFitWeighted(const zmath_pointToLineFitParams* param
 {
     if (count < 0) count = 0;
     ZFIT_REQUIRE(count == 0 || (points != nullptr && lines != nullptr && weights != nullptr));
-    return fitPairs(params, points, lines, ArrayWeights{weights}, count, result);
+    return fitPairs(params, points, lines, GivenWeights{weights}, count, result);
 }
 
 zfit_status zmath_pointToLineFitVector(const zmath_pointToLineFitParams* params, const zstd_vector_zmath_vect* points,
                                        const zstd_vector_zmath_shapeFLine* lines, zmath_pointToLineFitResult* result)
 {
-    const zmath_vect* pointData = nullptr;
-    const zmath_shapeFLine* lineData = nullptr;
-    int32_t pointCount = 0, lineCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
-    ZFIT_FAIL_IF(lineCount != pointCount, zmath_errFitSizeMismatch);
-    return zmath_pointToLineFit(params, pointData, lineData, pointCount, result);
+    const auto pointData = zsvc::view(points);
+    const auto lineData = zsvc::view(lines);
+    ZFIT_FAIL_IF(lineData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToLineFit(params, pointData.data(), lineData.data(), zsvc::size32(pointData), result);
 }
 
 zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams* params,
@@ -124,19 +119,13 @@ zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams*
                                                const zstd_vector_zmath_shapeFLine* lines, const zstd_vectord* weights,
                                                zmath_pointToLineFitResult* result)
 {
-    const zmath_vect* pointData = nullptr;
-    const zmath_shapeFLine* lineData = nullptr;
-    const double* weightData = nullptr;
-    int32_t pointCount = 0, lineCount = 0, weightCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &weightData));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    ZFIT_FAIL_IF(lineCount != pointCount, zmath_errFitSizeMismatch);
-    ZFIT_FAIL_IF(weightCount != pointCount, zmath_errFitSizeMismatch);
-    return zmath_pointToLineFitWeighted(params, pointData, lineData, weightData, pointCount, result);
+    const auto pointData = zsvc::view(points);
+    const auto lineData = zsvc::view(lines);
+    const auto weightData = zsvc::view(weights);
+    ZFIT_FAIL_IF(lineData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    ZFIT_FAIL_IF(weightData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToLineFitWeighted(params, pointData.data(), lineData.data(), weightData.data(),
+                                        zsvc::size32(pointData), result);
 }
 
 }  // extern "C"

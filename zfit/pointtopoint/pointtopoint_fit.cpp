@@ -34,7 +34,7 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, UnitWei
 zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, PairWeights weights, int32_t count,
                      bool targetScale, zfit_pointPointVals* vals)
 {
-    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.w, count, targetScale, vals);
+    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.values, count, targetScale, vals);
 }
 
 zfit_status measure(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count,
@@ -46,13 +46,13 @@ zfit_status measure(const zmath_vect* target, const zmath_vect* source, UnitWeig
 zfit_status measure(const zmath_vect* target, const zmath_vect* source, PairWeights weights, int32_t count,
                     const zmath_xformLinear& xform, double* error)
 {
-    return zmath_pointToPointFitRmsErrorWeighted_(target, source, weights.w, count, &xform, error);
+    return zmath_pointToPointFitRmsErrorWeighted_(target, source, weights.values, count, &xform, error);
 }
 
 const double* weightArray(UnitWeights) { return nullptr; }
-const double* weightArray(PairWeights weights) { return weights.w; }
+const double* weightArray(PairWeights weights) { return weights.values; }
 bool present(UnitWeights) { return true; }
-bool present(PairWeights weights) { return weights.w != nullptr; }
+bool present(PairWeights weights) { return weights.values != nullptr; }
 
 // The common fit routine of all four entries. The transform and its error
 // are formed in locals and stored only when both succeeded, so a failed fit
@@ -135,15 +135,10 @@ zfit_status zmath_pointToPointFitVector(const zmath_pointToPointFitParams* param
                                         const zstd_vector_zmath_vect* target, const zstd_vector_zmath_vect* source,
                                         zmath_pointToPointFitResult* result)
 {
-    const zmath_vect* targetPoints = nullptr;
-    const zmath_vect* sourcePoints = nullptr;
-    int32_t targetSize = 0, sourceSize = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(target, &targetPoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(source, &sourcePoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
-    ZFIT_FAIL_IF(sourceSize != targetSize, zmath_errFitSizeMismatch);
-    return zmath_pointToPointFit(params, targetPoints, sourcePoints, targetSize, result);
+    const auto targetPoints = zsvc::view(target);
+    const auto sourcePoints = zsvc::view(source);
+    ZFIT_FAIL_IF(sourcePoints.size() != targetPoints.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToPointFit(params, targetPoints.data(), sourcePoints.data(), zsvc::size32(targetPoints), result);
 }
 
 zfit_status zmath_pointToPointFitWeightedVector(const zmath_pointToPointFitParams* params,
@@ -151,18 +146,13 @@ zfit_status zmath_pointToPointFitWeightedVector(const zmath_pointToPointFitParam
                                                 const zstd_vector_zmath_vect* source, const zstd_vectord* weights,
                                                 zmath_pointToPointFitResult* result)
 {
-    const zmath_vect* targetPoints = nullptr;
-    const zmath_vect* sourcePoints = nullptr;
-    const double* weightValues = nullptr;
-    int32_t targetSize = 0, sourceSize = 0, weightSize = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(target, &targetPoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(source, &sourcePoints));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &weightValues));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightSize));
-    ZFIT_FAIL_IF(sourceSize != targetSize || weightSize != targetSize, zmath_errFitSizeMismatch);
-    return zmath_pointToPointFitWeighted(params, targetPoints, sourcePoints, weightValues, targetSize, result);
+    const auto targetPoints = zsvc::view(target);
+    const auto sourcePoints = zsvc::view(source);
+    const auto weightValues = zsvc::view(weights);
+    ZFIT_FAIL_IF(sourcePoints.size() != targetPoints.size() || weightValues.size() != targetPoints.size(),
+                 zmath_errFitSizeMismatch);
+    return zmath_pointToPointFitWeighted(params, targetPoints.data(), sourcePoints.data(), weightValues.data(),
+                                         zsvc::size32(targetPoints), result);
 }
 
 }  // extern "C"

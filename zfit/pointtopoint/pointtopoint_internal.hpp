@@ -13,6 +13,7 @@
 #include <zfit/frame/status.hpp>
 #include <zfit/pointtopoint/pointtopoint.h>
 #include <zfit/services/math.hpp>
+#include <zfit/services/weights.hpp>
 
 // The moment sums of the pairs: target point (x, y), source point (u, v),
 // weight w (1 unweighted), each point measured from the origin of its side
@@ -31,16 +32,9 @@ struct zfit_pointPointVals {
 
 namespace zfit::p2p {
 
-struct UnitWeights {
-    static constexpr bool weighted = false;
-    double operator[](int32_t) const { return 1.0; }
-};
-
-struct PairWeights {
-    static constexpr bool weighted = true;
-    const double* w;
-    double operator[](int32_t i) const { return w[i]; }
-};
+// The weight sources (zfit/services/weights.hpp): one weight per pair.
+using UnitWeights = zsvc::UnitWeights;
+using PairWeights = zsvc::GivenWeights;
 
 // Relative degeneracy threshold: a determinant (or the pair of terms that
 // fixes the rotation angle) counts as zero unless it exceeds this fraction

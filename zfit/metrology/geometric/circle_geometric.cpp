@@ -140,7 +140,7 @@ zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
     ZMET_REQUIRE(count == 0 || points != nullptr);
     if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
     ZMET_TRY(validate(*params));
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZMET_TRY(zsvc::refuseNegative(weights, count));
     if (params->mode == 0) return fitWithParameters<3>(points, count, weights, *params, *result);
     if (!std::isfinite(params->fixedRadius)) return zmath_errDegenerate;
     return fitWithParameters<2>(points, count, weights, *params, *result);

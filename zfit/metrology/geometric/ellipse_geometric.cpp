@@ -216,7 +216,7 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
     ZMET_REQUIRE(count == 0 || points != nullptr);
     if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
     ZMET_TRY(validate(*params));
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZMET_TRY(zsvc::refuseNegative(weights, count));
     Frame frame;
     ZMET_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
     EllipseVector start;

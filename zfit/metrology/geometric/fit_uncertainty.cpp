@@ -151,7 +151,7 @@ zfit_status pointToPointUncertainty(const zmath_pointToPointFitParams* params, c
     if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
     ZMET_TRY(zmath_pointToPointFitParams_validate(params));
     if (params->dof != 4 && params->dof != 6) return zmath_errFitBadMode;
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZMET_TRY(zsvc::refuseNegative(weights, count));
     if (params->dof == 4) return transformUncertainty<4>(target, source, weights, count, *xform, *out);
     return transformUncertainty<6>(target, source, weights, count, *xform, *out);
 }

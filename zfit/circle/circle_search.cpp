@@ -129,10 +129,10 @@ double errorBound(const Moments& m, const zmath_vect& origin, const zfit_circle&
     const double magnitude = m.sr4 + D * D * m.sxx + E * E * m.syy + F * F * m.w + std::fabs(2.0 * D * m.sxr) +
                              std::fabs(2.0 * E * m.syr) + std::fabs(2.0 * F * spread) + std::fabs(2.0 * D * E * m.sxy) +
                              std::fabs(2.0 * D * F * m.sx) + std::fabs(2.0 * E * F * m.sy);
-    const double lower = A - 1e-10 * magnitude;
-    const double reach = (farthest + r) * (1.0 + 1e-12);
+    const double lower = A - kCircleBoundRounding * magnitude;
+    const double reach = (farthest + r) * (1.0 + kCircleReachMargin);
     if (!(lower > 0.0) || !(reach > 0.0)) return 0.0;
-    return std::sqrt(lower / m.w) / reach * (1.0 - 1e-12);
+    return std::sqrt(lower / m.w) / reach * (1.0 - kCircleReachMargin);
 }
 
 // Where a window was found, in the order the plain loops visit windows.
@@ -385,7 +385,7 @@ private:
         // twice the diameter times the centre's step; a key carries rounding
         // of a few units of the largest key.
         const double reach = distance(centre, origin_) + diameter_;
-        const double keyRounding = 64.0 * std::numeric_limits<double>::epsilon() * reach * reach;
+        const double keyRounding = kCircleRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
         const double moved = 2.0 * diameter_ * distance(centre, lookedFrom_);
         const double reordered = 2.0 * diameter_ * distance(centre, sortedFrom_);
         zsvc::RankExtremes::Update update{true, true};
@@ -490,8 +490,8 @@ private:
             seen_.insert(h);
             windowHashes_[slot] = h;
             // The farthest window point lies at rank s + L - 1, last[s].
-            const double farthest = std::sqrt(keys_[static_cast<size_t>(last[slot])]) * (1.0 + 1e-12) +
-                                    zsvc::length(zsvc::subtract(centre, local.centre)) * (1.0 + 1e-12);
+            const double farthest = std::sqrt(keys_[static_cast<size_t>(last[slot])]) * (1.0 + kCircleReachMargin) +
+                                    zsvc::length(zsvc::subtract(centre, local.centre)) * (1.0 + kCircleReachMargin);
             if (errorBound(sums, origin_, local, farthest) >= *rmsError_) continue;
             const double rms = windowRms(local, first, last, s);
             if (!beatenBy(rms, at)) continue;

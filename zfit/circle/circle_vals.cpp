@@ -45,7 +45,7 @@ zfit_status zfit_circleVals_solveWithin_(const zfit_circleVals* sums, double spr
     const double det = Sx * C13 + Sy * C23 + W * C33;
     // Relative to the fourth power of the spread. Ordered, so that a NaN
     // determinant (sums overflowed) counts as singular too.
-    if (!(std::fabs(det) > 1e-12 * (spread * spread))) return zmath_errDegenerate;
+    if (!(std::fabs(det) > kCircleDeterminantFloor * (spread * spread))) return zmath_errDegenerate;
 
     const double k = -1.0 / det;
     const double a = Sxr * k, b = Syr * k, c = (Sxx + Syy) * k;
@@ -148,7 +148,7 @@ zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* 
     // G is -4 times the determinant of the free-radius normal matrix (W = n);
     // the same relative test decides whether the window has a centre.
     const double G = 4.0 * (Sx * Sx * Syy - 2.0 * Sx * Sy * Sxy - n * Sxx * Syy + n * Sxy * Sxy + Sy * Sy * Sxx);
-    if (!(std::fabs(G) > 4e-12 * (spread * spread))) return zmath_errDegenerate;
+    if (!(std::fabs(G) > 4.0 * kCircleDeterminantFloor * (spread * spread))) return zmath_errDegenerate;
 
     const double cx =
         ((Sy * Sy - n * Syy) * (-2.0) * Sxq + (Sx * Syy - Sxy * Sy) * (-2.0) * Sq + (n * Sxy - Sx * Sy) * (-2.0) * Syq) /

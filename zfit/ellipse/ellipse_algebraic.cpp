@@ -21,14 +21,6 @@ using zfit::ellipse::Work;
 
 namespace {
 
-// The tolerances of the fit.
-constexpr double kCollinear = 1e-12;      // det S3 against (Sxx + Syy)^2
-constexpr double kDiagonal = 1e-14;       // off-diagonal of M against its diagonal
-constexpr double kImaginary = 1e-6;       // imaginary part still counted as real, per unit of eigenvalue size
-constexpr double kNormFloor = 1e-12;      // smallest squared norm / scale of a candidate
-constexpr double kSingleSquare = 1e-10;   // b/a and c/a (or b/c and a/c) that count as zero
-constexpr double kTinyLength = 1e-32;     // cross products, and rows per unit of the longest, below this are zero
-
 // out = a * b; the column count of a is the row count of b by type.
 template <std::size_t R, std::size_t K, std::size_t C>
 void zfit_matrixMultiply_(const Matrix<R, K>& a, const Matrix<K, C>& b, Matrix<R, C>* out)

@@ -29,7 +29,7 @@ zmath_vect summingOrigin(const zfit_lineVals& s, const zmath_vect* p)
     if (s.count < 2) return {0.0, 0.0};
     const double n = static_cast<double>(s.count);
     const double centred = (s.sumXX - s.sumX * (s.sumX / n)) + (s.sumYY - s.sumY * (s.sumY / n));
-    return centred < 1e-6 * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
+    return centred < kLineCentredFloor * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
 }
 
 bool isOrigin(const zmath_vect& v) { return v.x == 0.0 && v.y == 0.0; }
@@ -164,10 +164,10 @@ private:
         const double r = std::sqrt(b * b + (a - c) * (a - c));
         // The solve's own test (its hypot never overflows; where this square
         // root does, the solve decides).
-        if (!std::isfinite(r) || !(r > 1e-13 * spread)) return false;
+        if (!std::isfinite(r) || !(r > kLineDirectionFloor * spread)) return false;
         const double best = *rmsError_;
         const double smallest = 0.5 * (a + c - r);
-        return smallest - 1e-12 * spread > best * best * static_cast<double>(n_ - M);
+        return smallest - kLineBehindMargin * spread > best * best * static_cast<double>(n_ - M);
     }
 
     const zmath_vect* p_;

@@ -158,11 +158,11 @@ public:
         for (int32_t k = 0; k < n_; ++k) scale_ = std::max({scale_, std::fabs(p_[k].x), std::fabs(p_[k].y)});
         // Offsets and widths carry rounding of a few units of the largest
         // coordinate: strips closer than this to the narrowest are ties.
-        rounding_ = 64.0 * std::numeric_limits<double>::epsilon() * scale_;
+        rounding_ = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
 
         const std::span<const int32_t> hull(hull_.data(), static_cast<size_t>(corners));
         const double narrowest = edgeWidths(hull);
-        const double tolerance = rounding_ + 1e-12 * narrowest;
+        const double tolerance = rounding_ + kLineZoneTie * narrowest;
         int32_t directionsDone = 0;
         zmath_vect done[4]{};
         for (int32_t edge = 0; edge < corners; ++edge) {
@@ -172,7 +172,7 @@ public:
             // Parallel edges (a rectangle's opposite sides) give the same pairs.
             const double length = zsvc::length(along);
             const bool seen = std::any_of(done, done + directionsDone, [&](const zmath_vect& d) {
-                return std::fabs(cross(d, along)) <= 1e-12 * length * zsvc::length(d);
+                return std::fabs(cross(d, along)) <= kLineZoneTie * length * zsvc::length(d);
             });
             if (seen) continue;
             if (directionsDone < 4) done[directionsDone++] = along;

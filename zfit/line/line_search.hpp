@@ -236,7 +236,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     // times the turn of the unit normal; a key carries rounding of a few
     // units of the largest coordinate.
     const double diameter = zsvc::length(zsvc::subtract(high, low));
-    const double keyRounding = 64.0 * std::numeric_limits<double>::epsilon() * largest;
+    const double keyRounding = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * largest;
 
     Incumbent incumbent(rmsError, ignoredIndices, m);
     const PairSearch search{p, n, m, xs, ys, member, &incumbent};

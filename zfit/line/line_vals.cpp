@@ -43,7 +43,7 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
     // floor of the uncentred sums any direction "found" would be noise; an
     // ordered comparison also sends NaN (non-finite input) this way.
     const double r = std::hypot(b, a - c);
-    ZFIT_FAIL_IF(!(r > 1e-13 * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 
@@ -67,7 +67,7 @@ zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shape
     }
     const double b = 2.0 * sxy;
     const double r = std::hypot(b, a - c);
-    ZFIT_FAIL_IF(!(r > 1e-13 * (a + c)), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (a + c)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 

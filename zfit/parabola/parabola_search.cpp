@@ -23,17 +23,8 @@ namespace {
 using zsvc::GivenWeights;
 using zsvc::UnitWeights;
 
-// The angle search.
-constexpr double initialStep = 0.1;      // radians; the step never grows beyond it
-constexpr double growthFactor = 1.5;     // after a move to a better neighbour
-constexpr double shrinkAccepted = 0.1;   // after a parabolic step that improved
-constexpr double shrinkRejected = 0.5;   // after one that did not
-constexpr double smallestStep = 1e-7;    // the search stops below this step
-constexpr double flatCurvature = 1e-12;  // relative curvature below which no parabolic step is taken
-// The normal equations at an angle are refused above this condition number.
-constexpr double conditionLimit = 1e16;
-constexpr double halfTurn = std::numbers::pi;
-constexpr double quarterTurn = std::numbers::pi / 2.0;
+constexpr double kHalfTurn = std::numbers::pi;
+constexpr double kQuarterTurn = std::numbers::pi / 2.0;
 
 // The storage of one fit, made once and reused at every angle: the centred
 // points with their weights and total weight, the power of two that brings
@@ -98,7 +89,7 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     B[0][0] = sx2y, B[1][0] = sxy, B[2][0] = sy;
     double condition = 0.0;
     ZFIT_TRY(zmath_nmmatrix_solve(work.normal.get(), work.rhs.get(), work.solution.get(), 1, &condition,
-                                  conditionLimit));
+                                  kConditionLimit));
     double* const* X = work.solution->rows;
     *a = X[0][0] * (unit * unit);
     *b = X[1][0] * unit;
@@ -146,7 +137,7 @@ zfit_status zmath_parabolaFitAtAngle_(Work<Weights>& work, const double* theta, 
         // sign, so a and c do and b keeps its value.
         *a = -*a;
         c = -c;
-        turn = zsvc::compose(zsvc::rigid(halfTurn, 0.0, 0.0), turn);
+        turn = zsvc::compose(zsvc::rigid(kHalfTurn, 0.0, 0.0), turn);
     }
     const double x0 = *a == 0.0 ? 0.0 : -b / (2.0 * *a);
     const double y0 = *a * x0 * x0 + b * x0 + c;
@@ -164,7 +155,7 @@ template <class Weights>
 zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterations, double* theta,
                                           zmath_xformRigid* pose, double* a, double* rms)
 {
-    double h = initialStep;
+    double h = kInitialStep;
     bool started = false;
     double thetaLast = 0.0;
     // The evaluation at the angle the last pass moved to, so that the next
@@ -201,7 +192,7 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
             pending = forward ? plus : minus;
             pendingAngle = *theta;
             havePending = true;
-            if (growthFactor * h < initialStep) h *= growthFactor;
+            if (kGrowthFactor * h < kInitialStep) h *= kGrowthFactor;
             continue;
         }
 
@@ -209,7 +200,7 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
         // parabola through the three values.
         const double g1 = (f0 - fm) / (h / 2.0), g2 = (fp - f0) / (h / 2.0);
         const double k = (g2 - g1) / h;
-        const double delta = std::fabs(k) > flatCurvature * std::fabs(g1 + g2) ? ((g1 + g2) / 2.0) / k : 0.0;
+        const double delta = std::fabs(k) > kFlatCurvature * std::fabs(g1 + g2) ? ((g1 + g2) / 2.0) / k : 0.0;
         const double thetaC = *theta - delta;
         double fc = HUGE_VAL;
         if (zmath_radian_epsilonEqual(&thetaC, theta, &h)) {
@@ -221,11 +212,11 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
             pending = centre;
             pendingAngle = thetaC;
             havePending = true;
-            h *= shrinkAccepted;
+            h *= kShrinkAccepted;
         } else {
-            h *= shrinkRejected;
+            h *= kShrinkRejected;
         }
-        if (h < smallestStep) break;
+        if (h < kSmallestStep) break;
     }
     return status;
 }
@@ -321,7 +312,7 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     // Along the line, then across it; the first start wins a tie.
     *rms = HUGE_VAL;
     for (int32_t start = 0; start < 2; ++start) {
-        double theta = lineAngle + start * quarterTurn;
+        double theta = lineAngle + start * kQuarterTurn;
         Candidate candidate{zsvc::rigid(0.0, 0.0, 0.0), 0.0, 0.0};
         ZFIT_TRY(zmath_parabolaFitSearchAngle_(work, params->maxIterations, &theta, &candidate.pose,
                                                &candidate.coefficient, &candidate.rms));

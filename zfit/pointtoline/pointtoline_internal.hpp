@@ -15,6 +15,10 @@
 
 namespace zfit::p2l {
 
+// The solve refuses normal equations whose 1-norm condition number exceeds
+// this: beyond it the six parameters would keep fewer than four digits.
+constexpr double kConditionLimit = 1e12;
+
 constexpr int kParams = 6;
 constexpr int kValues = zfit_pointLineVal_count;
 static_assert(kValues == 29);

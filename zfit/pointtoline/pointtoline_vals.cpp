@@ -10,12 +10,11 @@
 
 namespace {
 
+using zfit::p2l::kConditionLimit;
 using zfit::p2l::kParams;
 using zfit::p2l::linearIndex;
 using zfit::p2l::productIndex;
 
-// The solve refuses systems whose 1-norm condition number exceeds this.
-constexpr double kConditionLimit = 1e12;
 constexpr int32_t kOneNormConditionCheck = 1;
 
 // p = (m00, m01, m10, m11, tx, ty) of a transform.

@@ -40,7 +40,16 @@ using PairWeights = zsvc::GivenWeights;
 // fixes the rotation angle) counts as zero unless it exceeds this fraction
 // of the sums it is formed from, so that the tests see through rounding
 // noise and do not depend on the unit of the coordinates.
-constexpr double relativeDeterminantFloor = 1e-12;
+constexpr double kRelativeDeterminantFloor = 1e-12;
+// A quotient is formed only when the denominator exceeds this fraction of
+// the numerator: a smaller one is the rounding of a zero.
+constexpr double kDivisionFloor = 1e-15;
+// A quadratic is taken as linear when 4ac is below this fraction of b^2:
+// the quadratic term then moves the small root by less than its rounding.
+constexpr double kLinearQuadratic = 1e-15;
+// A discriminant down to this fraction of -b^2 is the rounding of a double
+// root and counts as 0.
+constexpr double kDiscriminantRounding = 1e-12;
 
 }  // namespace zfit::p2p
 
@@ -60,7 +69,7 @@ zfit_status zmath_pointToPointFitUpdateValsWeighted_(const zmath_vect* target, c
 // infinite and no square overflowed.
 bool zfit_pointPointVals_finite_(const zfit_pointPointVals* vals);
 
-// *quotient = numerator / denominator when |denominator| > 1e-15 |numerator|;
+// *quotient = numerator / denominator when |denominator| > kDivisionFloor |numerator|;
 // otherwise zmath_errFitSolveFailed and *quotient untouched.
 zfit_status zfit_guardedDivide_(double numerator, double denominator, double* quotient);
 

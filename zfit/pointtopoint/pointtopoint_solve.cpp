@@ -11,7 +11,10 @@
 namespace {
 
 using zfit::p2p::PairWeights;
-using zfit::p2p::relativeDeterminantFloor;
+using zfit::p2p::kDiscriminantRounding;
+using zfit::p2p::kDivisionFloor;
+using zfit::p2p::kLinearQuadratic;
+using zfit::p2p::kRelativeDeterminantFloor;
 using zfit::p2p::UnitWeights;
 
 // ---- moments ---------------------------------------------------------------
@@ -237,8 +240,8 @@ Centred centred(const zfit_pointPointVals& s)
 bool sourcesSpanThePlane(const zfit_pointPointVals& s, const Centred& k)
 {
     const double d = k.uu * k.vv - k.uv * k.uv;
-    return d > relativeDeterminantFloor * (k.uu + k.vv) * (s.sumUU + s.sumVV) &&
-           d > relativeDeterminantFloor * k.uu * k.vv;
+    return d > kRelativeDeterminantFloor * (k.uu + k.vv) * (s.sumUU + s.sumVV) &&
+           d > kRelativeDeterminantFloor * k.uu * k.vv;
 }
 
 // Four guarded quotients over one denominator, in the order m00, m01, m10,
@@ -281,7 +284,7 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
     // moments; below this floor they are rounding noise, whatever the unit
     // (and, the moments being taken about a pair of the data, wherever it lies).
     const double degenerate =
-        relativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
+        kRelativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
     const RotationCandidate proper = rotationCandidate(s, false, degenerate);
     const RotationCandidate mirrored = rotationCandidate(s, true, degenerate);
     // Both candidates are measured in the same pass over the pairs.
@@ -337,7 +340,7 @@ bool zfit_pointPointVals_finite_(const zfit_pointPointVals* s)
 
 zfit_status zfit_guardedDivide_(double numerator, double denominator, double* quotient)
 {
-    ZFIT_FAIL_IF(!(std::fabs(denominator) > 1e-15 * std::fabs(numerator)), zmath_errFitSolveFailed);
+    ZFIT_FAIL_IF(!(std::fabs(denominator) > kDivisionFloor * std::fabs(numerator)), zmath_errFitSolveFailed);
     *quotient = numerator / denominator;
     return zfit_ok;
 }
@@ -349,7 +352,7 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
     // Linear when the quadratic term cannot move the small root beyond
     // rounding: both roots are then -c/b (b = 0 gives a non-finite root,
     // which the caller's checks reject).
-    if (std::fabs(4.0 * a * c) <= 1e-15 * bb) {
+    if (std::fabs(4.0 * a * c) <= kLinearQuadratic * bb) {
         *first = *second = -c / b;
         *count = 1;
         return zfit_ok;
@@ -357,7 +360,7 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
     double r = 0.0;
     if (disc >= 0.0) {
         r = std::sqrt(disc);
-    } else if (!(disc >= -1e-12 * bb)) {  // a negative discriminant beyond rounding: no real root
+    } else if (!(disc >= -kDiscriminantRounding * bb)) {  // a negative discriminant beyond rounding: no real root
         *count = 0;
         return zfit_ok;
     }
@@ -412,7 +415,7 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
     ZFIT_FAIL_IF(roots == 0, zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - root * root;
     // Sources on one line (or a double root) leave d at rounding noise.
-    ZFIT_FAIL_IF(!(d > relativeDeterminantFloor * k.uu * k.vv), zmath_errFitSolveFailed);
+    ZFIT_FAIL_IF(!(d > kRelativeDeterminantFloor * k.uu * k.vv), zmath_errFitSolveFailed);
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu + root * k.xv, k.uu * k.xv + root * k.xu, k.vv * k.yu + root * k.yv,
                         k.uu * k.yv + root * k.yu},
@@ -428,7 +431,7 @@ zfit_status zmath_pointToPointFit4Dof_(const zfit_pointPointVals* vals, zmath_xf
     const double spread = n * (s.sumUU + s.sumVV);
     const double d = spread - s.sumU * s.sumU - s.sumV * s.sumV;
     // Sources all at one place leave d at rounding noise of the spread.
-    ZFIT_FAIL_IF(!(d > relativeDeterminantFloor * spread), zmath_errFitSolveFailed);
+    ZFIT_FAIL_IF(!(d > kRelativeDeterminantFloor * spread), zmath_errFitSolveFailed);
     double a = 0.0, b = 0.0;
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumXU + s.sumYV) - s.sumX * s.sumU - s.sumY * s.sumV, d, &a));
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumYU - s.sumXV) + s.sumX * s.sumV - s.sumY * s.sumU, d, &b));

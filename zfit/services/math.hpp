@@ -15,6 +15,11 @@
 
 namespace zsvc {
 
+// zmath_double_equal: two doubles are equal when they differ by at most this
+// fraction of the larger magnitude (or of 1, near zero), four orders above
+// the rounding of a short chain of operations.
+constexpr double kEqualRelative = 1e-12;
+
 inline zmath_vect add(const zmath_vect& a, const zmath_vect& b) { return {a.x + b.x, a.y + b.y}; }
 inline zmath_vect subtract(const zmath_vect& a, const zmath_vect& b) { return {a.x - b.x, a.y - b.y}; }
 inline double dot(const zmath_vect& a, const zmath_vect& b) { return a.x * b.x + a.y * b.y; }

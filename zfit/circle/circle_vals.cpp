@@ -1,5 +1,21 @@
 // The closed-form circle solves (free and fixed radius), the weighted fit
 // built on the first, and the RMS radial residuals.
+//
+// Method: the algebraic circle of Kåsa (IEEE Transactions on Instrumentation
+// and Measurement 25, 1976, pp. 8-14). With the circle written as
+// x^2 + y^2 + D x + E y + F = 0 and r = x^2 + y^2, the fit minimises the
+// sum of squared algebraic residuals S w (r + D x + E y + F)^2, which is
+// linear in (D, E, F); its three derivatives vanish where
+//     [Sxx Sxy Sx] [D]     [Sxr]
+//     [Sxy Syy Sy] [E] = - [Syr]
+//     [Sx  Sy  W ] [F]     [Sr ]
+// (S the weighted sums over the points, W the total weight, Sr = Sxx + Syy
+// about the sums' origin). Solved by the adjugate (Cramer's rule), it gives
+// the centre (-D/2, -E/2) and the radius sqrt(D^2/4 + E^2/4 - F). The
+// fixed-radius solve writes the residual as |p - c|^2 - R^2 =
+// -2 c.p + |c|^2 - q with q = R^2 - |p|^2 and takes |c|^2 as a free third
+// unknown: the same linear least squares in three unknowns (its determinant
+// G is written out below), of which the centre is kept, the radius being R.
 #include <cmath>
 
 #if defined(__SSE2__)

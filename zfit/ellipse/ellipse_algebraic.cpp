@@ -1,5 +1,12 @@
 // The algebraic ellipse fit of one point set and its radial RMS error.
 //
+// Method: the direct ellipse-specific least-squares fit of Fitzgibbon, Pilu
+// and Fisher ("Direct least square fitting of ellipses", IEEE Transactions
+// on Pattern Analysis and Machine Intelligence 21, 1999), in the numerically
+// stable partitioned form of Halir and Flusser ("Numerically stable direct
+// least squares fitting of ellipses", WSCG 1998), which keeps the singular
+// constraint matrix and the scatter matrix's ill-conditioned blocks out of
+// the eigenproblem:
 // The conic a*x^2 + b*xy + c*y^2 + d*x + e*y + f = 0 minimising the sum of
 // squared algebraic residuals v*S*v^T (v = (a, b, c, d, e, f), S the 6x6
 // scatter matrix of (x^2, xy, y^2, x, y, 1)) under 4ac - b^2 > 0, solved in

@@ -1,5 +1,14 @@
 // The least-squares core of the line family: solve a moment record, read
 // its sum of squares back, and measure an RMS from the points.
+//
+// Method: orthogonal (total) least squares, the line of closest fit of
+// Pearson (1901). The line through the centroid (mx, my) at angle theta
+// leaves the sum of squared distances a sin^2 - b sin cos + c cos^2 for the
+// centred moments a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my): the
+// smaller eigenvalue (a + c - r) / 2 of the scatter matrix, r =
+// hypot(b, a - c), at theta = atan2(b, a - c) / 2, the direction of its
+// larger eigenvalue's eigenvector (formed below by the half-angle formulas,
+// and turned by a half turn where that makes d >= 0).
 #include <cmath>
 #include <numbers>
 #include <span>

@@ -1,5 +1,13 @@
 // The point-to-line building blocks: clear a record, fold a weighted pair
 // into it, solve it for the six parameters, and score a transform from it.
+//
+// Method: linear least squares. The signed distance of the mapped point
+// T(p) = M p + t from the line -x sin + y cos = d is linear in the six
+// parameters p = (m00, m01, m10, m11, tx, ty), so the sum of squared
+// distances is a quadratic form p^T H p - 2 q^T p + const; the record holds
+// its distinct coefficients (29 of them) and the solve takes H p = q, the
+// normal equations, with the rows and columns balanced and the condition
+// number checked.
 #include <algorithm>
 #include <cmath>
 

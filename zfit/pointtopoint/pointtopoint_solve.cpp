@@ -1,6 +1,29 @@
 // The numerical heart of the point-to-point fit: one pass that sums the
 // pairs' moments, four closed-form least-squares solvers (one per number of
 // degrees of freedom) and the residual measured from the points.
+//
+// Every solver works on the centred moments (sources u, v and targets x, y
+// about their weighted centroids; the translation then maps centroid onto
+// centroid) and is the closed form of its least-squares problem:
+//   3 dof  the rotation angle of the 2-D orthogonal Procrustes problem, the
+//          plane case of the SVD solutions of Arun, Huang and Blostein
+//          ("Least-squares fitting of two 3-D point sets", IEEE TPAMI 9,
+//          1987) and of Horn ("Closed-form solution of absolute
+//          orientation using unit quaternions", JOSA A 4, 1987):
+//          theta = atan2(S(yu - xv), S(xu + yv)). The reflection is fitted the same way on (u, -v)
+//          and kept only when its error is smaller, where the SVD methods
+//          decide by the sign of a determinant (Umeyama's correction);
+//   4 dof  the similarity of Umeyama ("Least-squares estimation of
+//          transformation parameters between two point patterns", IEEE
+//          TPAMI 13, 1991) in the plane, where rotation and scale are one
+//          complex factor a + ib: a = S(xu + yv) / S(u^2 + v^2),
+//          b = S(yu - xv) / S(u^2 + v^2);
+//   5 dof  a matrix with orthogonal columns: the normal equations of the
+//          general matrix with a Lagrange multiplier for the orthogonality
+//          constraint, the multiplier the smaller root of a quadratic
+//          (written out at the solver);
+//   6 dof  the affine map, M = X U^T (U U^T)^-1 from the 2x2 normal
+//          equations.
 #include <array>
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include <zfit/circle/circle_internal.hpp>
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_circleFitResult> {

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include <zfit/ellipse/ellipse_internal.hpp>
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/services/math.hpp>
 
 template <>

@@ -2,7 +2,7 @@
 // numIgnore, and the validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/line/line_internal.hpp>
 
 template <>

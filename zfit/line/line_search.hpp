@@ -132,12 +132,7 @@ public:
 private:
     zfit_status writeIgnored(int32_t s, std::span<const int32_t> first, std::span<const int32_t> last)
     {
-        ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, m_));
-        int32_t* out = nullptr;
-        ZFIT_TRY(zstd_vector32_getBegin(ignoredIndices_, &out));
-        for (int32_t r = 0; r < s; ++r) *out++ = first[static_cast<size_t>(r)];
-        for (int32_t r = s + 1; r <= m_; ++r) *out++ = last[static_cast<size_t>(r)];
-        return zfit_ok;
+        return zsvc::writeLeftOut(ignoredIndices_, m_, s, first, last);
     }
 
     double* rmsError_;

@@ -2,7 +2,7 @@
 // checks that guard the fit, and the validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/services/math.hpp>
 #include <zfit/parabola/parabola_internal.hpp>
 

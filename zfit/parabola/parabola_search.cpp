@@ -10,11 +10,15 @@
 #include <cmath>
 #include <numbers>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/line/line.h>
 #include <zfit/parabola/parabola_internal.hpp>
 #include <zfit/services/math.hpp>
 #include <zfit/services/weights.hpp>
+
+// The destruct of the line result this fit keeps for a scope, for
+// zsvc::Owned (found by argument-dependent lookup, so at global scope).
+static zfit_status destruct(zmath_lineFitResult* result) { return zmath_lineFitResult_destruct(result); }
 
 namespace {
 
@@ -230,30 +234,6 @@ double unitFor(double radius)
     return std::ldexp(1.0, -std::clamp(exponent, -480, 480));
 }
 
-// The least-squares line result of the starting direction, released on
-// every exit path.
-class ScopedLineResult {
-public:
-    ScopedLineResult() = default;
-    ScopedLineResult(const ScopedLineResult&) = delete;
-    ScopedLineResult& operator=(const ScopedLineResult&) = delete;
-    ~ScopedLineResult()
-    {
-        if (live_) zmath_lineFitResult_destruct(&result_);
-    }
-    zfit_status construct()
-    {
-        const zfit_status status = zmath_lineFitResult_construct(&result_);
-        live_ = !zfit::failed(status);
-        return status;
-    }
-    zmath_lineFitResult* get() { return &result_; }
-
-private:
-    zmath_lineFitResult result_{};
-    bool live_ = false;
-};
-
 template <class Weights>
 zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, const zmath_parabolaFitParams* params,
                         zmath_xformRigid* pose, double* coefficient, double* rms)
@@ -291,8 +271,10 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     // as any. Points that do not spread at all still fail here.
     zmath_lineFitParams lineParams;
     ZFIT_TRY(zmath_lineFitParams_init(&lineParams));
-    ScopedLineResult line;
-    ZFIT_TRY(line.construct());
+    // The least-squares line result of the starting direction, released on
+    // every exit path.
+    zsvc::Owned<zmath_lineFitResult> line;
+    ZFIT_TRY(line.construct(zmath_lineFitResult_construct));
     const zfit_status lineStatus = zmath_lineFitVector(centred.get(), &lineParams, line.get());
     const bool isotropic = lineStatus == zmath_errDegenerate && spread > 0.0 && std::isfinite(spread);
     double lineAngle = 0.0;

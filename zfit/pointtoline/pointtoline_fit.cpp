@@ -3,7 +3,7 @@
 // entries' size checks.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtoline/pointtoline_internal.hpp>
 
 template <>

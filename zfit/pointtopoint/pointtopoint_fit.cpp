@@ -3,7 +3,7 @@
 // validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
 
 template <>

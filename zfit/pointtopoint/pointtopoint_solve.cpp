@@ -28,7 +28,7 @@
 #include <cmath>
 #include <cstring>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
 
 namespace {

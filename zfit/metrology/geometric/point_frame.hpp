@@ -8,25 +8,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include <zfit/frame/status.hpp>
+#include <zfit/services/require.hpp>
 #include <zfit/services/weights.hpp>
 #include <zfit/zfit.h>
-
-// Forwards a failure status.
-#define ZMET_TRY(expression)                              \
-    do {                                                  \
-        const zfit_status zmetStatus_ = (expression);     \
-        if (ZFIT_FAILED(zmetStatus_)) return zmetStatus_; \
-    } while (0)
-
-// Reports a broken precondition of the caller to the assertion service and
-// gives up with a status if the host's handler returns.
-#define ZMET_REQUIRE(condition)                \
-    do {                                       \
-        if (!(condition)) {                    \
-            zstd_assert_(__LINE__);            \
-            return zstd_errBrokenPrecondition; \
-        }                                      \
-    } while (0)
 
 namespace zmet {
 
@@ -68,7 +53,7 @@ zfit_status makeFrame(const zmath_vect* points, int32_t count, Weights weights, 
             sumY += w * points[i].y;
         }
     }
-    if (f.positiveCount < minimumCount) return zmet_errTooFewPoints;
+    ZFIT_FAIL_IF(f.positiveCount < minimumCount, zmet_errTooFewPoints);
     f.origin = {sumX / f.weightSum, sumY / f.weightSum};
     double spread = 0.0;
     for (int32_t i = 0; i < count; ++i) {

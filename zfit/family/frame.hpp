@@ -2,6 +2,10 @@
 // C-array entry, the result-record life cycle and the type-check hooks.
 // Families write only what differs (their shape's reset and copy) and reuse
 // the rest from here.
+//
+// It sits above the services (it owns temporaries through zsvc::Owned and
+// checks preconditions through the assertion service), so it lives with the
+// families rather than with the C basics of zfit/frame/.
 #pragma once
 
 #include <concepts>
@@ -9,18 +13,8 @@
 
 #include <zfit/frame/status.hpp>
 #include <zfit/services/containers.hpp>
+#include <zfit/services/require.hpp>
 #include <zfit/services/services.h>
-
-// Reports a broken precondition of the caller to the assertion service; if
-// the host's handler returns, the function gives up with a status instead of
-// running on bad input.
-#define ZFIT_REQUIRE(condition)                    \
-    do {                                           \
-        if (!(condition)) {                        \
-            zstd_assert_(__LINE__);                \
-            return zstd_errBrokenPrecondition;     \
-        }                                          \
-    } while (0)
 
 namespace zfit {
 

@@ -13,12 +13,10 @@ struct zfit::ResultShape<zmath_circleFitResult> {
         r.radius = 0.0;
         return zfit_ok;
     }
-    static void copy(zmath_circleFitResult& to, const zmath_circleFitResult& from)
+    static void copyShape(zmath_circleFitResult& to, const zmath_circleFitResult& from)
     {
-        to.isValid = from.isValid;
         to.centre = from.centre;
         to.radius = from.radius;
-        to.rmsError = from.rmsError;
     }
 };
 

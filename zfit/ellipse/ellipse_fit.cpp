@@ -15,13 +15,7 @@ struct zfit::ResultShape<zmath_ellipseFitResult> {
         ZFIT_TRY(zmath_xformLinear_initIdentity(&identity));
         return zmath_shapeEllipse_initFromXform(&r.ellipse, &identity);
     }
-    static void copy(zmath_ellipseFitResult& to, const zmath_ellipseFitResult& from)
-    {
-        to.isValid = from.isValid;
-        const zmath_shapeEllipse ellipse = from.ellipse;
-        to.ellipse = ellipse;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_ellipseFitResult& to, const zmath_ellipseFitResult& from) { to.ellipse = from.ellipse; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_ellipseFitResult)

@@ -40,8 +40,9 @@ zfit_status withPointVector(const zmath_vect* points, int32_t count, VectorEntry
 // ---- result records ------------------------------------------------------
 //
 // A family describes its result record R by specialising ResultShape<R>:
-//   static zfit_status reset(R&)              the shape's initial value
-//   static void copy(R& to, const R& from)    isValid, the shape, rmsError
+//   static zfit_status reset(R&)                 the shape's initial value
+//   static void copyShape(R& to, const R& from)  the shape's fields
+// The frame copies isValid before the shape and rmsError after it.
 // Records with an `ignoredIndices` member own that vector; the life cycle
 // below handles it for them.
 
@@ -74,7 +75,9 @@ template <class R>
 zfit_status resultAssign(R* result, const R* source)
 {
     if (result == source) return zfit_ok;
-    ResultShape<R>::copy(*result, *source);
+    result->isValid = source->isValid;
+    ResultShape<R>::copyShape(*result, *source);
+    result->rmsError = source->rmsError;
     if constexpr (OwnsIndices<R>) return zstd_vector32_assign(&result->ignoredIndices, &source->ignoredIndices);
     return zfit_ok;
 }

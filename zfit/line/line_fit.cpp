@@ -8,12 +8,7 @@
 template <>
 struct zfit::ResultShape<zmath_lineFitResult> {
     static zfit_status reset(zmath_lineFitResult& r) { return zmath_shapeFLine_init(&r.line); }
-    static void copy(zmath_lineFitResult& to, const zmath_lineFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.line = from.line;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_lineFitResult& to, const zmath_lineFitResult& from) { to.line = from.line; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_lineFitResult)

@@ -9,13 +9,7 @@
 template <>
 struct zfit::ResultShape<zmath_parabolaFitResult> {
     static zfit_status reset(zmath_parabolaFitResult& r) { return zmath_shapeParabola_init(&r.parabola); }
-    static void copy(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from)
-    {
-        to.isValid = from.isValid;
-        const zmath_shapeParabola parabola = from.parabola;
-        to.parabola = parabola;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from) { to.parabola = from.parabola; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)

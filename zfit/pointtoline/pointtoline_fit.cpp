@@ -9,12 +9,7 @@
 template <>
 struct zfit::ResultShape<zmath_pointToLineFitResult> {
     static zfit_status reset(zmath_pointToLineFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copy(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.xform = from.xform;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from) { to.xform = from.xform; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)

@@ -9,12 +9,7 @@
 template <>
 struct zfit::ResultShape<zmath_pointToPointFitResult> {
     static zfit_status reset(zmath_pointToPointFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copy(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.xform = from.xform;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from) { to.xform = from.xform; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)

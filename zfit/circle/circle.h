@@ -98,24 +98,14 @@ ZFIT_API zfit_status zmath_circleFitParams_init(zmath_circleFitParams* params);
  * zmath_errFitBadMode. NaN and -0.0 pass both double checks. Else 0. */
 ZFIT_API zfit_status zmath_circleFitParams_validate(const zmath_circleFitParams* params);
 
-/* Constructs the record: ignoredIndices empty, then reset. A container
- * failure is returned (zstd_errOutOfMemory). */
-ZFIT_API zfit_status zmath_circleFitResult_construct(zmath_circleFitResult* result);
-/* Constructs result as an independent copy of source; on failure result is
- * left unconstructed. A NULL argument is a broken precondition. */
-ZFIT_API zfit_status zmath_circleFitResult_constructCopy(zmath_circleFitResult* result,
-                                                         const zmath_circleFitResult* source);
-/* Copies isValid, the circle, rmsError, then the indices. Self-assignment
- * does nothing. If copying the indices fails the other fields are already
- * copied. */
-ZFIT_API zfit_status zmath_circleFitResult_assign(zmath_circleFitResult* result, const zmath_circleFitResult* source);
-/* isValid 0, centre (0, 0), radius 0.0, rmsError 0.0, no indices (the index
- * storage is kept). */
+/* The record's life cycle (zfit/frame/records.h). construct leaves
+ * ignoredIndices empty, then resets; a container failure is returned
+ * (zstd_errOutOfMemory). assign copies isValid, the circle, rmsError, then the
+ * indices; if copying the indices fails the other fields are already
+ * copied. destruct resets, then releases the indices. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_circleFitResult)
+/* isValid 0, centre (0, 0), radius 0.0, rmsError 0.0, no indices (the index storage is kept). */
 ZFIT_API zfit_status zmath_circleFitResult_reset(zmath_circleFitResult* result);
-/* Resets, then releases the indices; the record may then only be
- * constructed again. */
-ZFIT_API zfit_status zmath_circleFitResult_destruct(zmath_circleFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_circleFitResult)
 
 /* Fits a circle to the points of a vector (read only), discarding exactly
  * numIgnore of them: mode 0 with a free radius, mode 1 with fixedRadius.

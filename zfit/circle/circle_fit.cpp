@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include <zfit/circle/circle_internal.hpp>
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_circleFitResult> {
@@ -13,12 +13,10 @@ struct zfit::ResultShape<zmath_circleFitResult> {
         r.radius = 0.0;
         return zfit_ok;
     }
-    static void copy(zmath_circleFitResult& to, const zmath_circleFitResult& from)
+    static void copyShape(zmath_circleFitResult& to, const zmath_circleFitResult& from)
     {
-        to.isValid = from.isValid;
         to.centre = from.centre;
         to.radius = from.radius;
-        to.rmsError = from.rmsError;
     }
 };
 
@@ -72,10 +70,10 @@ zfit_status zmath_circleFitParams_init(zmath_circleFitParams* params)
 
 zfit_status zmath_circleFitParams_validate(const zmath_circleFitParams* params)
 {
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (0.0 > params->fixedRadius) return zmath_errFitFixedRadiusNegative;
-    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(0.0 > params->fixedRadius, zmath_errFitFixedRadiusNegative);
+    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -104,9 +102,9 @@ zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, con
     if (count < 0) count = 0;
     ZFIT_REQUIRE(count == 0 || (points != nullptr && weights != nullptr));
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
-    if (params->numIgnore != 0) return zmath_errFitWeightedIgnore;
+    ZFIT_FAIL_IF(params->numIgnore != 0, zmath_errFitWeightedIgnore);
     for (int32_t i = 0; i < count; ++i)
-        if (0.0 > weights[i]) return zmath_errFitWeightNegative;
+        ZFIT_FAIL_IF(0.0 > weights[i], zmath_errFitWeightNegative);
     const zfit_status status = intoCircle(result, [&](zfit_circle* circle) {
         return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
     });
@@ -119,15 +117,10 @@ zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, 
                                           const zmath_circleFitParams* params, zmath_circleFitResult* result)
 {
     ZFIT_TRY(zmath_circleFitParams_validate(params));
-    int32_t pointCount = 0, weightCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    if (pointCount != weightCount) return zmath_errFitWeightCount;
-    const zmath_vect* p = nullptr;
-    const double* w = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &w));
-    return zmath_circleFitWeighted(p, pointCount, w, params, result);
+    const auto p = zsvc::view(points);
+    const auto w = zsvc::view(weights);
+    ZFIT_FAIL_IF(p.size() != w.size(), zmath_errFitWeightCount);
+    return zmath_circleFitWeighted(p.data(), zsvc::size32(p), w.data(), params, result);
 }
 
 }  // extern "C"

@@ -11,6 +11,23 @@
 #include <zfit/frame/status.hpp>
 #include <zfit/services/math.hpp>
 
+// ---- tolerances -----------------------------------------------------------
+
+// The algebraic solve has a centre only when the determinant of its normal
+// equations exceeds this fraction of the fourth power of the spread
+// (Sxx + Syy)^2: below it the determinant is the rounding of the sums.
+constexpr double kCircleDeterminantFloor = 1e-12;
+// The search's lower bound on a window's error subtracts this fraction of
+// the magnitude of the terms it sums, more than their rounding can be.
+constexpr double kCircleBoundRounding = 1e-10;
+// Distances that bound a window are widened, and the bound it yields
+// narrowed, by this relative margin, so that rounding never lets a bound cut
+// off a window that would have won.
+constexpr double kCircleReachMargin = 1e-12;
+// Ranking keys carry the rounding of a few units in the last place of the
+// squared reach: this many machine epsilons of it.
+constexpr double kCircleRoundingUlps = 64.0;
+
 // A circle as the algorithms write it: centre x, centre y, radius. The
 // result record holds the same three doubles as `centre` and `radius`.
 struct zfit_circle {
@@ -83,7 +100,7 @@ inline zfit_status zfit_circleVals_remove_(zfit_circleVals* sums, const zmath_ve
 
 // The algebraic circle of the summed points by Cramer's rule, or
 // zmath_errDegenerate (circle untouched) when the weight sum is 0, the
-// determinant lies within 1e-12 * (Sxx + Syy)^2 of 0 or is NaN, or the
+// determinant lies within kCircleDeterminantFloor * (Sxx + Syy)^2 of 0 or is NaN, or the
 // circle is not finite.
 zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* circle);
 

@@ -129,10 +129,10 @@ double errorBound(const Moments& m, const zmath_vect& origin, const zfit_circle&
     const double magnitude = m.sr4 + D * D * m.sxx + E * E * m.syy + F * F * m.w + std::fabs(2.0 * D * m.sxr) +
                              std::fabs(2.0 * E * m.syr) + std::fabs(2.0 * F * spread) + std::fabs(2.0 * D * E * m.sxy) +
                              std::fabs(2.0 * D * F * m.sx) + std::fabs(2.0 * E * F * m.sy);
-    const double lower = A - 1e-10 * magnitude;
-    const double reach = (farthest + r) * (1.0 + 1e-12);
+    const double lower = A - kCircleBoundRounding * magnitude;
+    const double reach = (farthest + r) * (1.0 + kCircleReachMargin);
     if (!(lower > 0.0) || !(reach > 0.0)) return 0.0;
-    return std::sqrt(lower / m.w) / reach * (1.0 - 1e-12);
+    return std::sqrt(lower / m.w) / reach * (1.0 - kCircleReachMargin);
 }
 
 // Where a window was found, in the order the plain loops visit windows.
@@ -247,7 +247,7 @@ public:
     // made independent of which of them was met first.
     zfit_status finish(zfit_circle* circle)
     {
-        if (!(*rmsError_ < HUGE_VAL) && !(*rmsError_ > HUGE_VAL)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!(*rmsError_ < HUGE_VAL) && !(*rmsError_ > HUGE_VAL), zmath_errDegenerate);
         int32_t* ignored = ignoredIndices_->begin;
         const double cx = best_.centre.x, cy = best_.centre.y;
         std::sort(ignored, ignored + m_, [&](int32_t a, int32_t b) {
@@ -272,7 +272,7 @@ public:
     zfit_status fitAll(zfit_circle* circle)
     {
         ZFIT_TRY(zsys_attention_check());
-        if (!anyCandidate()) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!anyCandidate(), zmath_errDegenerate);
         zfit_circle solved;
         ZFIT_TRY(window_.solvePoints(p_, p_[0], &solved));
         zfit_circle check;
@@ -385,7 +385,7 @@ private:
         // twice the diameter times the centre's step; a key carries rounding
         // of a few units of the largest key.
         const double reach = distance(centre, origin_) + diameter_;
-        const double keyRounding = 64.0 * std::numeric_limits<double>::epsilon() * reach * reach;
+        const double keyRounding = kCircleRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
         const double moved = 2.0 * diameter_ * distance(centre, lookedFrom_);
         const double reordered = 2.0 * diameter_ * distance(centre, sortedFrom_);
         zsvc::RankExtremes::Update update{true, true};
@@ -490,8 +490,8 @@ private:
             seen_.insert(h);
             windowHashes_[slot] = h;
             // The farthest window point lies at rank s + L - 1, last[s].
-            const double farthest = std::sqrt(keys_[static_cast<size_t>(last[slot])]) * (1.0 + 1e-12) +
-                                    zsvc::length(zsvc::subtract(centre, local.centre)) * (1.0 + 1e-12);
+            const double farthest = std::sqrt(keys_[static_cast<size_t>(last[slot])]) * (1.0 + kCircleReachMargin) +
+                                    zsvc::length(zsvc::subtract(centre, local.centre)) * (1.0 + kCircleReachMargin);
             if (errorBound(sums, origin_, local, farthest) >= *rmsError_) continue;
             const double rms = windowRms(local, first, last, s);
             if (!beatenBy(rms, at)) continue;
@@ -568,12 +568,7 @@ private:
     // first. The vector's storage was grown in prepare().
     zfit_status recordIgnored(int32_t s, std::span<const int32_t> first, std::span<const int32_t> last)
     {
-        ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, m_));
-        int32_t* out = nullptr;
-        ZFIT_TRY(zstd_vector32_getBegin(ignoredIndices_, &out));
-        for (int32_t r = 0; r < s; ++r) *out++ = first[static_cast<size_t>(r)];
-        for (int32_t r = s + 1; r <= m_; ++r) *out++ = last[static_cast<size_t>(r)];
-        return zfit_ok;
+        return zsvc::writeLeftOut(ignoredIndices_, m_, s, first, last);
     }
 
     // The best window's points, in input order.
@@ -623,19 +618,13 @@ zfit_status searchCircle(const zstd_vector_zmath_vect* points, Window window, bo
                          zfit_circle* circle, double* rmsError, zstd_vector32* ignoredIndices)
 {
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const int32_t n = zsvc::size32(all);
     // No window to fit: numIgnore takes all points, or more than there are.
-    if (n - numIgnore <= 0) return zmath_errDegenerate;
-    const std::span<const zmath_vect> all(p, static_cast<size_t>(n));
+    ZFIT_FAIL_IF(n - numIgnore <= 0, zmath_errDegenerate);
     // Refused before any ranking: a NaN distance would leave it without an
     // order.
-    if (!fitsAtAll || !std::all_of(all.begin(), all.end(), [](const zmath_vect& q) {
-            return std::isfinite(q.x) && std::isfinite(q.y);
-        }))
-        return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!fitsAtAll || !zsvc::allFinite(all), zmath_errDegenerate);
 
     Search<Window> search(window, all, numIgnore, rmsError, ignoredIndices);
     if (numIgnore == 0) return search.fitAll(circle);

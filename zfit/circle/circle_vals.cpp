@@ -1,5 +1,21 @@
 // The closed-form circle solves (free and fixed radius), the weighted fit
 // built on the first, and the RMS radial residuals.
+//
+// Method: the algebraic circle of Kåsa (IEEE Transactions on Instrumentation
+// and Measurement 25, 1976, pp. 8-14). With the circle written as
+// x^2 + y^2 + D x + E y + F = 0 and r = x^2 + y^2, the fit minimises the
+// sum of squared algebraic residuals S w (r + D x + E y + F)^2, which is
+// linear in (D, E, F); its three derivatives vanish where
+//     [Sxx Sxy Sx] [D]     [Sxr]
+//     [Sxy Syy Sy] [E] = - [Syr]
+//     [Sx  Sy  W ] [F]     [Sr ]
+// (S the weighted sums over the points, W the total weight, Sr = Sxx + Syy
+// about the sums' origin). Solved by the adjugate (Cramer's rule), it gives
+// the centre (-D/2, -E/2) and the radius sqrt(D^2/4 + E^2/4 - F). The
+// fixed-radius solve writes the residual as |p - c|^2 - R^2 =
+// -2 c.p + |c|^2 - q with q = R^2 - |p|^2 and takes |c|^2 as a free third
+// unknown: the same linear least squares in three unknowns (its determinant
+// G is written out below), of which the centre is kept, the radius being R.
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -7,6 +23,7 @@
 #endif
 
 #include <zfit/circle/circle_internal.hpp>
+#include <zfit/services/containers.hpp>
 
 namespace {
 
@@ -44,7 +61,7 @@ zfit_status zfit_circleVals_solveWithin_(const zfit_circleVals* sums, double spr
     const double det = Sx * C13 + Sy * C23 + W * C33;
     // Relative to the fourth power of the spread. Ordered, so that a NaN
     // determinant (sums overflowed) counts as singular too.
-    if (!(std::fabs(det) > 1e-12 * (spread * spread))) return zmath_errDegenerate;
+    if (!(std::fabs(det) > kCircleDeterminantFloor * (spread * spread))) return zmath_errDegenerate;
 
     const double k = -1.0 / det;
     const double a = Sxr * k, b = Syr * k, c = (Sxx + Syy) * k;
@@ -95,11 +112,7 @@ double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> po
 zfit_status zmath_circleFitRmsError_(const zfit_circle* circle, const zstd_vector_zmath_vect* points, double* out)
 {
     *out = 0.0;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    *out = zfit_circleRms_(*circle, std::span<const zmath_vect>(p, static_cast<size_t>(n)));
+    *out = zfit_circleRms_(*circle, zsvc::view(points));
     return zfit_ok;
 }
 
@@ -108,11 +121,11 @@ zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count
 {
     zfit_circleVals sums;
     ZFIT_TRY(zfit_circleVals_init_(&sums));
-    if (count <= 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(count <= 0, zmath_errDegenerate);
     // A NaN or infinite coordinate or weight has no place in a fit.
     for (int32_t i = 0; i < count; ++i)
-        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]))
-            return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]),
+                     zmath_errDegenerate);
     sums.origin = points[0];
     for (int32_t i = 0; i < count; ++i) zfit_circleVals_addWeighted_(&sums, points[i], weights[i]);
     zfit_circle solved;
@@ -151,7 +164,7 @@ zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* 
     // G is -4 times the determinant of the free-radius normal matrix (W = n);
     // the same relative test decides whether the window has a centre.
     const double G = 4.0 * (Sx * Sx * Syy - 2.0 * Sx * Sy * Sxy - n * Sxx * Syy + n * Sxy * Sxy + Sy * Sy * Sxx);
-    if (!(std::fabs(G) > 4e-12 * (spread * spread))) return zmath_errDegenerate;
+    if (!(std::fabs(G) > 4.0 * kCircleDeterminantFloor * (spread * spread))) return zmath_errDegenerate;
 
     const double cx =
         ((Sy * Sy - n * Syy) * (-2.0) * Sxq + (Sx * Syy - Sxy * Sy) * (-2.0) * Sq + (n * Sxy - Sx * Sy) * (-2.0) * Syq) /

@@ -61,24 +61,15 @@ ZFIT_API zfit_status zmath_ellipseFitParams_init(zmath_ellipseFitParams* params)
  * Else 0. numIgnore has no upper limit here; the fit checks the point count. */
 ZFIT_API zfit_status zmath_ellipseFitParams_validate(const zmath_ellipseFitParams* params);
 
-/* Constructs the record: ignoredIndices empty, then reset. A container
- * failure is returned (zstd_errOutOfMemory). */
-ZFIT_API zfit_status zmath_ellipseFitResult_construct(zmath_ellipseFitResult* result);
-/* Constructs result as an independent copy of source; on failure result is
- * left unconstructed. A NULL argument is a broken precondition. */
-ZFIT_API zfit_status zmath_ellipseFitResult_constructCopy(zmath_ellipseFitResult* result,
-                                                          const zmath_ellipseFitResult* source);
-/* Copies isValid, ellipse, rmsError, then the indices. Self-assignment does
- * nothing. If copying the indices fails the other fields are already copied. */
-ZFIT_API zfit_status zmath_ellipseFitResult_assign(zmath_ellipseFitResult* result,
-                                                   const zmath_ellipseFitResult* source);
+/* The record's life cycle (zfit/frame/records.h). construct leaves
+ * ignoredIndices empty, then resets; a container failure is returned
+ * (zstd_errOutOfMemory). assign copies isValid, ellipse, rmsError, then the
+ * indices; if copying the indices fails the other fields are already
+ * copied. destruct resets, then releases the indices. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_ellipseFitResult)
 /* isValid 0, ellipse the unit circle about the origin (the image of the
  * identity transform), rmsError 0.0, no indices (the index storage is kept). */
 ZFIT_API zfit_status zmath_ellipseFitResult_reset(zmath_ellipseFitResult* result);
-/* Resets, then releases the indices; the record may then only be
- * constructed again. */
-ZFIT_API zfit_status zmath_ellipseFitResult_destruct(zmath_ellipseFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_ellipseFitResult)
 
 /* Fits an ellipse to the points of a vector (read only).
  *

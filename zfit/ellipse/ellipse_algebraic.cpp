@@ -1,5 +1,12 @@
 // The algebraic ellipse fit of one point set and its radial RMS error.
 //
+// Method: the direct ellipse-specific least-squares fit of Fitzgibbon, Pilu
+// and Fisher ("Direct least square fitting of ellipses", IEEE Transactions
+// on Pattern Analysis and Machine Intelligence 21, 1999), in the numerically
+// stable partitioned form of Halir and Flusser ("Numerically stable direct
+// least squares fitting of ellipses", WSCG 1998), which keeps the singular
+// constraint matrix and the scatter matrix's ill-conditioned blocks out of
+// the eigenproblem:
 // The conic a*x^2 + b*xy + c*y^2 + d*x + e*y + f = 0 minimising the sum of
 // squared algebraic residuals v*S*v^T (v = (a, b, c, d, e, f), S the 6x6
 // scatter matrix of (x^2, xy, y^2, x, y, 1)) under 4ac - b^2 > 0, solved in
@@ -20,14 +27,6 @@ using zfit::ellipse::Matrix;
 using zfit::ellipse::Work;
 
 namespace {
-
-// The tolerances of the fit.
-constexpr double kCollinear = 1e-12;      // det S3 against (Sxx + Syy)^2
-constexpr double kDiagonal = 1e-14;       // off-diagonal of M against its diagonal
-constexpr double kImaginary = 1e-6;       // imaginary part still counted as real, per unit of eigenvalue size
-constexpr double kNormFloor = 1e-12;      // smallest squared norm / scale of a candidate
-constexpr double kSingleSquare = 1e-10;   // b/a and c/a (or b/c and a/c) that count as zero
-constexpr double kTinyLength = 1e-32;     // cross products, and rows per unit of the longest, below this are zero
 
 // out = a * b; the column count of a is the row count of b by type.
 template <std::size_t R, std::size_t K, std::size_t C>

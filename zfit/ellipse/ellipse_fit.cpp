@@ -3,7 +3,8 @@
 #include <cmath>
 
 #include <zfit/ellipse/ellipse_internal.hpp>
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
+#include <zfit/services/math.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_ellipseFitResult> {
@@ -14,13 +15,7 @@ struct zfit::ResultShape<zmath_ellipseFitResult> {
         ZFIT_TRY(zmath_xformLinear_initIdentity(&identity));
         return zmath_shapeEllipse_initFromXform(&r.ellipse, &identity);
     }
-    static void copy(zmath_ellipseFitResult& to, const zmath_ellipseFitResult& from)
-    {
-        to.isValid = from.isValid;
-        const zmath_shapeEllipse ellipse = from.ellipse;
-        to.ellipse = ellipse;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_ellipseFitResult& to, const zmath_ellipseFitResult& from) { to.ellipse = from.ellipse; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_ellipseFitResult)
@@ -28,13 +23,6 @@ ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_ellipseFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_ellipseFitResult)
 
 namespace {
-
-bool allFinite(std::span<const zmath_vect> points)
-{
-    for (const zmath_vect& p : points)
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
-    return true;
-}
 
 // Every point at once: the fit, its error, no indices.
 zfit_status fitAll(std::span<const zmath_vect> points, zmath_ellipseFitResult* result)
@@ -58,8 +46,8 @@ zfit_status zmath_ellipseFitParams_init(zmath_ellipseFitParams* params)
 
 zfit_status zmath_ellipseFitParams_validate(const zmath_ellipseFitParams* params)
 {
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
     return zfit_ok;
 }
 
@@ -67,18 +55,16 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
                                    zmath_ellipseFitResult* result)
 {
     ZFIT_TRY(zmath_ellipseFitParams_validate(params));
-    const zmath_vect* begin = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &n));
+    const std::span<const zmath_vect> list = zsvc::view(points);
+    const int32_t n = zsvc::size32(list);
     // Five points more than are left out; written so that no numIgnore can
     // overflow the comparison (both sides are >= 0 here, n - 5 >= -5).
     const int32_t numIgnore = params->numIgnore;
-    if (n - 5 < numIgnore) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n - 5 < numIgnore, zmath_errDegenerate);
 
     // From here on every fit starts from a reset record.
     ZFIT_TRY(zmath_ellipseFitResult_reset(result));
-    const std::span<const zmath_vect> list(begin, static_cast<size_t>(n));
-    if (!allFinite(list)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!zsvc::allFinite(list), zmath_errDegenerate);
     if (numIgnore == 0) {
         ZFIT_TRY(fitAll(list, result));
     } else {

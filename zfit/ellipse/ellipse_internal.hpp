@@ -12,6 +12,27 @@
 #include <zfit/services/containers.hpp>
 #include <zfit/services/nmmatrix.h>
 
+// ---- tolerances -----------------------------------------------------------
+
+// Points are collinear when det S3 is below this fraction of (Sxx + Syy)^2:
+// the rounding of a determinant of sums of that size.
+constexpr double kCollinear = 1e-12;
+// M is diagonal (no ellipse singled out) when its off-diagonal is below this
+// fraction of its diagonal: the rounding of the reduction that formed it.
+constexpr double kDiagonal = 1e-14;
+// An eigenvalue is real when its imaginary part is below this, per unit of
+// its size: the QR sweep leaves such parts on real eigenvalues.
+constexpr double kImaginary = 1e-6;
+// A candidate (a unit eigenvector) whose quadratic part has a squared norm
+// below this is a rounding residue, not a conic.
+constexpr double kNormFloor = 1e-12;
+// b/a and c/a (or b/c and a/c) below this count as zero: the conic is then
+// a single square (a parabola or a line pair), whatever rounding made of it.
+constexpr double kSingleSquare = 1e-10;
+// Cross products, and rows per unit of the longest, below this are zero:
+// far below any product of rounded rows of an ellipse a few nanometres wide.
+constexpr double kTinyLength = 1e-32;
+
 // The 14 power sums of a set of points (already moved to their centroid)
 // from which the fit builds its scatter matrix.
 struct zfit_ellipseVals {

@@ -115,7 +115,7 @@ zfit_status zmath_ellipseFitIgnore_(const zstd_vector_zmath_vect* points, int32_
 
         ZFIT_TRY(zmath_ellipseFitNextCombination_(combination, n, &more));
     }
-    if (best == HUGE_VAL) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(best == HUGE_VAL, zmath_errDegenerate);
     *rms = best;
     *ellipse = bestEllipse;
     return zfit_ok;

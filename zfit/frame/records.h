@@ -24,4 +24,23 @@
     ZFIT_API void zsys_typeCheckFunc_##T(zfit_status (*destruct)(T*)); \
     ZFIT_API void zsys_typeCheckFuncPtr_##T(zfit_status (*const* destruct)(T*));
 
+/* Declares the life cycle of a result type T and its type-check hooks:
+ *   T_construct(result)              prepares the record for its first fit;
+ *   T_constructCopy(result, source)  constructs result as an independent
+ *                                    copy of source; on failure result is
+ *                                    left unconstructed;
+ *   T_assign(result, source)         copies every field of source into the
+ *                                    constructed result; self-assignment
+ *                                    does nothing;
+ *   T_destruct(result)               releases what the record owns; it may
+ *                                    then only be constructed again.
+ * A NULL argument is a broken precondition (assertion service). Each family
+ * says what its records hold after construct and what assign copies. */
+#define ZFIT_DECLARE_RESULT_LIFE_CYCLE(T)                                \
+    ZFIT_API zfit_status T##_construct(T* result);                       \
+    ZFIT_API zfit_status T##_constructCopy(T* result, const T* source);  \
+    ZFIT_API zfit_status T##_assign(T* result, const T* source);         \
+    ZFIT_API zfit_status T##_destruct(T* result);                        \
+    ZFIT_DECLARE_TYPE_CHECK_HOOKS(T)
+
 #endif

@@ -113,22 +113,14 @@ ZFIT_API zfit_status zmath_lineFitParams_init(zmath_lineFitParams* params);
  * not 0 or 1 -> zmath_errFitBadMode. Else 0. */
 ZFIT_API zfit_status zmath_lineFitParams_validate(const zmath_lineFitParams* params);
 
-/* Constructs the record: ignoredIndices empty, then reset. A container
- * failure is returned (zstd_errOutOfMemory). */
-ZFIT_API zfit_status zmath_lineFitResult_construct(zmath_lineFitResult* result);
-/* Constructs result as an independent copy of source; on failure result is
- * left unconstructed. A NULL argument is a broken precondition. */
-ZFIT_API zfit_status zmath_lineFitResult_constructCopy(zmath_lineFitResult* result, const zmath_lineFitResult* source);
-/* Copies isValid, line, rmsError, then the indices. Self-assignment does
- * nothing. If copying the indices fails the other fields are already copied. */
-ZFIT_API zfit_status zmath_lineFitResult_assign(zmath_lineFitResult* result, const zmath_lineFitResult* source);
-/* isValid 0, line angle 0 and d 0, rmsError 0.0, no indices (the index
- * storage is kept). */
+/* The record's life cycle (zfit/frame/records.h). construct leaves
+ * ignoredIndices empty, then resets; a container failure is returned
+ * (zstd_errOutOfMemory). assign copies isValid, line, rmsError, then the
+ * indices; if copying the indices fails the other fields are already
+ * copied. destruct resets, then releases the indices. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_lineFitResult)
+/* isValid 0, line angle 0 and d 0, rmsError 0.0, no indices (the index storage is kept). */
 ZFIT_API zfit_status zmath_lineFitResult_reset(zmath_lineFitResult* result);
-/* Resets, then releases the indices; the record may then only be
- * constructed again. */
-ZFIT_API zfit_status zmath_lineFitResult_destruct(zmath_lineFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
 
 /* Fits a line to the points of a vector (read only).
  *

@@ -11,6 +11,7 @@
 
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
+#include <zfit/services/containers.hpp>
 #include <zfit/services/system.h>
 
 namespace {
@@ -28,7 +29,7 @@ zmath_vect summingOrigin(const zfit_lineVals& s, const zmath_vect* p)
     if (s.count < 2) return {0.0, 0.0};
     const double n = static_cast<double>(s.count);
     const double centred = (s.sumXX - s.sumX * (s.sumX / n)) + (s.sumYY - s.sumY * (s.sumY / n));
-    return centred < 1e-6 * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
+    return centred < kLineCentredFloor * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
 }
 
 bool isOrigin(const zmath_vect& v) { return v.x == 0.0 && v.y == 0.0; }
@@ -61,10 +62,9 @@ zfit_lineVals sumsFrom(const zmath_vect* p, int32_t n, const zmath_vect& origin)
 zfit_status fitAll(const zstd_vector_zmath_vect* points, zmath_shapeFLine* line, double* rmsError,
                    zstd_vector32* ignoredIndices)
 {
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     zfit_lineVals sums = sumsFrom(p, n, {0.0, 0.0});
     const zmath_vect origin = summingOrigin(sums, p);
     if (isOrigin(origin)) {
@@ -164,10 +164,10 @@ private:
         const double r = std::sqrt(b * b + (a - c) * (a - c));
         // The solve's own test (its hypot never overflows; where this square
         // root does, the solve decides).
-        if (!std::isfinite(r) || !(r > 1e-13 * spread)) return false;
+        if (!std::isfinite(r) || !(r > kLineDirectionFloor * spread)) return false;
         const double best = *rmsError_;
         const double smallest = 0.5 * (a + c - r);
-        return smallest - 1e-12 * spread > best * best * static_cast<double>(n_ - M);
+        return smallest - kLineBehindMargin * spread > best * best * static_cast<double>(n_ - M);
     }
 
     const zmath_vect* p_;
@@ -208,7 +208,7 @@ zfit_status fitDiscarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line
     const std::array<int32_t, maxDiscarded>& best = search.best();
     // Only a candidate whose error overflowed to infinity can fail to win;
     // then no line was found.
-    if (best[0] < 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(best[0] < 0, zmath_errDegenerate);
     *rmsError = keptRmsError(*line, p, n, best, M);
     ZFIT_TRY(zstd_vector32_resize(ignoredIndices, 0));
     for (int32_t slot = 0; slot < M; ++slot) ZFIT_TRY(zstd_vector32_pushBack(ignoredIndices, &best[slot]));
@@ -222,14 +222,13 @@ zfit_status zmath_lineFitExhaustive_(const zstd_vector_zmath_vect* points, int32
 {
     *rmsError = HUGE_VAL;
     if (numIgnore == 0) return fitAll(points, line, rmsError, ignoredIndices);
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     // Fewer points than are to be discarded leave nothing to fit, and
     // non-finite coordinates nothing to compare: refused before the search.
-    if (n < numIgnore) return zmath_errDegenerate;
-    if (!zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n < numIgnore, zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(all), zmath_errDegenerate);
     switch (numIgnore) {
     case 1: return fitDiscarding<1>(p, n, line, rmsError, ignoredIndices);
     case 2: return fitDiscarding<2>(p, n, line, rmsError, ignoredIndices);

@@ -2,18 +2,13 @@
 // numIgnore, and the validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/line/line_internal.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_lineFitResult> {
     static zfit_status reset(zmath_lineFitResult& r) { return zmath_shapeFLine_init(&r.line); }
-    static void copy(zmath_lineFitResult& to, const zmath_lineFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.line = from.line;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_lineFitResult& to, const zmath_lineFitResult& from) { to.line = from.line; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
@@ -49,9 +44,9 @@ zfit_status zmath_lineFitParams_init(zmath_lineFitParams* params)
 
 zfit_status zmath_lineFitParams_validate(const zmath_lineFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->numIgnore < 0) return zmath_errFitNumIgnoreNegative;
-    if (params->mode != 0 && params->mode != 1) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
     return zfit_ok;
 }
 

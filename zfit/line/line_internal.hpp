@@ -10,6 +10,28 @@
 #include <zfit/line/line.h>
 #include <zfit/services/math.hpp>
 
+// ---- tolerances -----------------------------------------------------------
+
+// A point set has a direction only when the scatter's anisotropy (the gap
+// between its eigenvalues) exceeds this fraction of the spread: below it the
+// gap is the rounding of the moment sums, and the "direction" noise.
+constexpr double kLineDirectionFloor = 1e-13;
+// Centred second moments below this fraction of the raw ones have lost six
+// of the raw sums' digits to the points' distance from the origin: the
+// exhaustive search then sums about a point of the set instead.
+constexpr double kLineCentredFloor = 1e-6;
+// A subset is clearly behind the best only when its smallest scatter
+// eigenvalue exceeds the best's sum of squares by this fraction of the
+// spread, the rounding the two computations may differ by.
+constexpr double kLineBehindMargin = 1e-12;
+// Hull edges as narrow as the narrowest but for this fraction of it (and
+// the coordinates' rounding) tie for the minimum zone; so do directions
+// whose cross product is below this fraction of their lengths' product.
+constexpr double kLineZoneTie = 1e-12;
+// Offsets, widths and ranking keys carry the rounding of a few units in the
+// last place of the largest coordinate: this many machine epsilons of it.
+constexpr double kLineRoundingUlps = 64.0;
+
 // The moment sums of a set of points. Removing a point subtracts exactly the
 // terms adding it added, so a record can be taken down to a subset and built
 // up again without another pass over the points.
@@ -72,15 +94,6 @@ double zfit_lineRms_(const zmath_shapeFLine& line, std::span<const zmath_vect> p
 // *out = RMS distance of all points of the vector from the line, measured
 // from the points themselves.
 zfit_status zmath_lineFitRmsError_(const zmath_shapeFLine* line, const zstd_vector_zmath_vect* points, double* out);
-
-// True when every coordinate of the n points is finite. The searches refuse
-// NaN and infinity before they rank or enumerate anything.
-inline bool zfit_linePointsFinite_(const zmath_vect* p, int32_t n)
-{
-    for (int32_t k = 0; k < n; ++k)
-        if (!std::isfinite(p[k].x) || !std::isfinite(p[k].y)) return false;
-    return true;
-}
 
 // The three algorithms of zmath_lineFitVector. Each writes straight into the
 // caller's line, rmsError and ignoredIndices, and sets rmsError to HUGE_VAL

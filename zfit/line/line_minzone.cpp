@@ -154,15 +154,15 @@ public:
             return a < b;
         });
         const int32_t corners = convexHull(p_, sorted_.span(), hull_.span());
-        if (corners < 2) return zmath_errDegenerate;  // all points equal
+        ZFIT_FAIL_IF(corners < 2, zmath_errDegenerate);  // all points equal
         for (int32_t k = 0; k < n_; ++k) scale_ = std::max({scale_, std::fabs(p_[k].x), std::fabs(p_[k].y)});
         // Offsets and widths carry rounding of a few units of the largest
         // coordinate: strips closer than this to the narrowest are ties.
-        rounding_ = 64.0 * std::numeric_limits<double>::epsilon() * scale_;
+        rounding_ = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
 
         const std::span<const int32_t> hull(hull_.data(), static_cast<size_t>(corners));
         const double narrowest = edgeWidths(hull);
-        const double tolerance = rounding_ + 1e-12 * narrowest;
+        const double tolerance = rounding_ + kLineZoneTie * narrowest;
         int32_t directionsDone = 0;
         zmath_vect done[4]{};
         for (int32_t edge = 0; edge < corners; ++edge) {
@@ -172,13 +172,13 @@ public:
             // Parallel edges (a rectangle's opposite sides) give the same pairs.
             const double length = zsvc::length(along);
             const bool seen = std::any_of(done, done + directionsDone, [&](const zmath_vect& d) {
-                return std::fabs(cross(d, along)) <= 1e-12 * length * zsvc::length(d);
+                return std::fabs(cross(d, along)) <= kLineZoneTie * length * zsvc::length(d);
             });
             if (seen) continue;
             if (directionsDone < 4) done[directionsDone++] = along;
             ZFIT_TRY(firstParallelPair(along));
         }
-        if (bestI_ < 0) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(bestI_ < 0, zmath_errDegenerate);
 
         // The winner's strip over every point, as the pair loop forms it.
         for (int32_t k = 0; k < n_; ++k) sorted_[static_cast<size_t>(k)] = k;
@@ -291,13 +291,12 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
         return zfit::line::searchPairDirections(points, numIgnore, line, rmsError, ignoredIndices, policy);
     }
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    if (n < 2 || !zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
+    ZFIT_FAIL_IF(n < 2 || !zsvc::allFinite(all), zmath_errDegenerate);
     const bool allEqual = std::all_of(p + 1, p + n, [&](const zmath_vect& q) { return q.x == p[0].x && q.y == p[0].y; });
-    if (allEqual) return zmath_errDegenerate;  // no pair proposes a direction
+    ZFIT_FAIL_IF(allEqual, zmath_errDegenerate);  // no pair proposes a direction
     // The one pass of this search.
     ZFIT_TRY(zsys_attention_check());
     double halfWidth = HUGE_VAL;

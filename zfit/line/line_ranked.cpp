@@ -238,7 +238,7 @@ private:
         const double mx = w.sx / w.count, my = w.sy / w.count;
         const double a = w.sxx - w.sx * mx, c = w.syy - w.sy * my, b = 2.0 * (w.sxy - w.sx * my);
         const double r = std::hypot(b, a - c);
-        if (!(r > 1e-13 * (a + c))) return zfit_ok;
+        if (!(r > kLineDirectionFloor * (a + c))) return zfit_ok;
         const double largest = 0.5 * (a + c + r);
         const double smallest = std::max(0.0, a * c - 0.25 * b * b) / largest;
         *rms = std::sqrt(smallest / w.count);

@@ -120,8 +120,7 @@ public:
     // points); `marks` is scratch of one flag per point.
     zfit_status keptPoints(const zmath_vect* p, std::span<uint8_t> marks, zmath_vect* out) const
     {
-        const int32_t* ignored = nullptr;
-        ZFIT_TRY(zstd_vector32_getBeginConst(ignoredIndices_, &ignored));
+        const int32_t* ignored = zsvc::view(ignoredIndices_).data();
         std::fill(marks.begin(), marks.end(), uint8_t{0});
         for (int32_t r = 0; r < m_; ++r) marks[static_cast<size_t>(ignored[r])] = 1;
         size_t kept = 0;
@@ -133,12 +132,7 @@ public:
 private:
     zfit_status writeIgnored(int32_t s, std::span<const int32_t> first, std::span<const int32_t> last)
     {
-        ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, m_));
-        int32_t* out = nullptr;
-        ZFIT_TRY(zstd_vector32_getBegin(ignoredIndices_, &out));
-        for (int32_t r = 0; r < s; ++r) *out++ = first[static_cast<size_t>(r)];
-        for (int32_t r = s + 1; r <= m_; ++r) *out++ = last[static_cast<size_t>(r)];
-        return zfit_ok;
+        return zsvc::writeLeftOut(ignoredIndices_, m_, s, first, last);
     }
 
     double* rmsError_;
@@ -187,14 +181,13 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
                                  double* rmsError, zstd_vector32* ignoredIndices, Policy& policy)
 {
     *rmsError = HUGE_VAL;
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
     // A window must hold at least one point, and non-finite coordinates have
     // no ranking: both are refused before any storage exists.
-    if (n <= m) return zmath_errDegenerate;
-    if (!zfit_linePointsFinite_(p, n)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(n <= m, zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zsvc::allFinite(all), zmath_errDegenerate);
 
     const size_t count = static_cast<size_t>(n);
     // The candidates of a block of first indices, visited in order of angle.
@@ -238,7 +231,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     // times the turn of the unit normal; a key carries rounding of a few
     // units of the largest coordinate.
     const double diameter = zsvc::length(zsvc::subtract(high, low));
-    const double keyRounding = 64.0 * std::numeric_limits<double>::epsilon() * largest;
+    const double keyRounding = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * largest;
 
     Incumbent incumbent(rmsError, ignoredIndices, m);
     const PairSearch search{p, n, m, xs, ys, member, &incumbent};
@@ -337,7 +330,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
         blockStart = blockEnd;
     }
     // No window was scored, or the best score is NaN: nothing to report.
-    if (!anyCandidate || !incumbent.found()) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!anyCandidate || !incumbent.found(), zmath_errDegenerate);
     return policy.finish(search, line, rmsError);
 }
 

@@ -1,11 +1,21 @@
 // The least-squares core of the line family: solve a moment record, read
 // its sum of squares back, and measure an RMS from the points.
+//
+// Method: orthogonal (total) least squares, the line of closest fit of
+// Pearson (1901). The line through the centroid (mx, my) at angle theta
+// leaves the sum of squared distances a sin^2 - b sin cos + c cos^2 for the
+// centred moments a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my): the
+// smaller eigenvalue (a + c - r) / 2 of the scatter matrix, r =
+// hypot(b, a - c), at theta = atan2(b, a - c) / 2, the direction of its
+// larger eigenvalue's eigenvector (formed below by the half-angle formulas,
+// and turned by a half turn where that makes d >= 0).
 #include <cmath>
 #include <numbers>
 #include <span>
 
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
+#include <zfit/services/containers.hpp>
 
 namespace {
 
@@ -31,7 +41,7 @@ zfit_status lineAlongAxis(double mx, double my, double a, double b, double c, do
 
 zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* line)
 {
-    if (sums->count < 2) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(sums->count < 2, zmath_errDegenerate);
     const double n = static_cast<double>(sums->count);
     const double mx = sums->sumX / n, my = sums->sumY / n;
     // Centred second moments: a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my).
@@ -42,14 +52,14 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
     // floor of the uncentred sums any direction "found" would be noise; an
     // ordered comparison also sends NaN (non-finite input) this way.
     const double r = std::hypot(b, a - c);
-    if (!(r > 1e-13 * (sums->sumXX + sums->sumYY))) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 
 zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line)
 {
     const double n = static_cast<double>(points.size());
-    if (points.size() < 2) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(points.size() < 2, zmath_errDegenerate);
     double mx = 0.0, my = 0.0;
     for (const zmath_vect& q : points) {
         mx += q.x;
@@ -66,7 +76,7 @@ zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shape
     }
     const double b = 2.0 * sxy;
     const double r = std::hypot(b, a - c);
-    if (!(r > 1e-13 * (a + c))) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (a + c)), zmath_errDegenerate);
     return lineAlongAxis(mx, my, a, b, c, r, line);
 }
 
@@ -103,10 +113,6 @@ double zfit_lineRms_(const zmath_shapeFLine& line, std::span<const zmath_vect> p
 
 zfit_status zmath_lineFitRmsError_(const zmath_shapeFLine* line, const zstd_vector_zmath_vect* points, double* out)
 {
-    int32_t n = 0;
-    const zmath_vect* p = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &p));
-    *out = zfit_lineRms_(*line, {p, static_cast<size_t>(n)});
+    *out = zfit_lineRms_(*line, zsvc::view(points));
     return zfit_ok;
 }

@@ -58,20 +58,12 @@ ZFIT_API zfit_status zmath_parabolaFitParams_init(zmath_parabolaFitParams* param
 /* maxIterations <= 0 -> zmath_errFitMaxIterations; else 0. */
 ZFIT_API zfit_status zmath_parabolaFitParams_validate(const zmath_parabolaFitParams* params);
 
-/* Resets the record. Returns 0 (the record owns no storage). */
-ZFIT_API zfit_status zmath_parabolaFitResult_construct(zmath_parabolaFitResult* result);
-/* Constructs result as a copy of source. A NULL argument is a broken
- * precondition. */
-ZFIT_API zfit_status zmath_parabolaFitResult_constructCopy(zmath_parabolaFitResult* result,
-                                                           const zmath_parabolaFitResult* source);
-/* Copies isValid, parabola and rmsError. Self-assignment does nothing. */
-ZFIT_API zfit_status zmath_parabolaFitResult_assign(zmath_parabolaFitResult* result,
-                                                    const zmath_parabolaFitResult* source);
+/* The record's life cycle (zfit/frame/records.h). The record owns no
+ * storage: construct resets it and returns 0, assign copies isValid,
+ * parabola and rmsError, destruct releases nothing and returns 0. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_parabolaFitResult)
 /* isValid 0, identity pose, coefficient 0, rmsError 0.0. */
 ZFIT_API zfit_status zmath_parabolaFitResult_reset(zmath_parabolaFitResult* result);
-/* Releases nothing; returns 0. */
-ZFIT_API zfit_status zmath_parabolaFitResult_destruct(zmath_parabolaFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
 
 /* Fits a parabola to the points of a vector (read only).
  *

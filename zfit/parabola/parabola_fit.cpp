@@ -2,19 +2,14 @@
 // checks that guard the fit, and the validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
+#include <zfit/services/math.hpp>
 #include <zfit/parabola/parabola_internal.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_parabolaFitResult> {
     static zfit_status reset(zmath_parabolaFitResult& r) { return zmath_shapeParabola_init(&r.parabola); }
-    static void copy(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from)
-    {
-        to.isValid = from.isValid;
-        const zmath_shapeParabola parabola = from.parabola;
-        to.parabola = parabola;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from) { to.parabola = from.parabola; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
@@ -27,11 +22,7 @@ namespace {
 // or an overflowed error; refuse it up front.
 zfit_status checkPoints(const zstd_vector_zmath_vect* points)
 {
-    const zmath_vect* p = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
-    for (int32_t i = 0; i < n; ++i)
-        if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!zsvc::allFinite(zsvc::view(points)), zmath_errDegenerate);
     return zfit_ok;
 }
 
@@ -39,19 +30,18 @@ zfit_status checkPoints(const zstd_vector_zmath_vect* points)
 // a positive finite total (the centroid and the error divide by it).
 zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vectord* weights)
 {
-    int32_t n = 0, count = 0;
-    const double* w = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
-    if (count != n) return zmath_errFitWeightCount;
+    const std::span<const double> weightValues = zsvc::view(weights);
+    const double* w = weightValues.data();
+    const int32_t count = zsvc::size32(weightValues);
+    ZFIT_FAIL_IF(weightValues.size() != zsvc::view(points).size(), zmath_errFitWeightCount);
     for (int32_t i = 0; i < count; ++i)
-        if (w[i] < 0.0) return zmath_errFitWeightNegative;
+        ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
     double total = 0.0;
     for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(w[i])) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(w[i]), zmath_errDegenerate);
         total += w[i];
     }
-    if (!(total > 0.0) || !std::isfinite(total)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(total > 0.0) || !std::isfinite(total), zmath_errDegenerate);
     return zfit_ok;
 }
 
@@ -67,7 +57,7 @@ zfit_status zmath_parabolaFitParams_init(zmath_parabolaFitParams* params)
 
 zfit_status zmath_parabolaFitParams_validate(const zmath_parabolaFitParams* params)
 {
-    if (params->maxIterations <= 0) return zmath_errFitMaxIterations;
+    ZFIT_FAIL_IF(params->maxIterations <= 0, zmath_errFitMaxIterations);
     return zfit_ok;
 }
 

@@ -9,6 +9,28 @@
 
 #include <zfit/parabola/parabola.h>
 
+// ---- the angle search and its tolerances ----------------------------------
+
+// The first step of the axis-angle search, in radians, and its largest: the
+// search starts next to the best axis (the line's direction or its normal),
+// so it walks rather than jumps.
+constexpr double kInitialStep = 0.1;
+// The step grows by this after a move to a better neighbour.
+constexpr double kGrowthFactor = 1.5;
+// It shrinks by this after a parabolic step that improved the error...
+constexpr double kShrinkAccepted = 0.1;
+// ...and by this after one that did not.
+constexpr double kShrinkRejected = 0.5;
+// The search stops below this step (radians): far below the uncertainty of
+// an axis fitted to measured points.
+constexpr double kSmallestStep = 1e-7;
+// No parabolic step is taken where the relative curvature of the error
+// over three angles is below this: it is then the error's rounding.
+constexpr double kFlatCurvature = 1e-12;
+// The normal equations at an angle are refused above this condition number:
+// beyond it their solution keeps no correct digit.
+constexpr double kConditionLimit = 1e16;
+
 // The unweighted fit: centres the points, finds the two starting directions
 // from the least-squares line, searches the axis angle from each, keeps the
 // better and moves it back by the centroid. Writes the caller's pose,

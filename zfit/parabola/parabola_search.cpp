@@ -5,41 +5,30 @@
 // UnitWeights, whose constant 1.0 folds out of every product, so its sums
 // are exactly the plain ones; the weighted fit runs the same code with the
 // caller's weights. (The weighted twins of the functions below are these
-// templates over PointWeights.)
+// templates over GivenWeights.)
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/line/line.h>
 #include <zfit/parabola/parabola_internal.hpp>
 #include <zfit/services/math.hpp>
+#include <zfit/services/weights.hpp>
+
+// The destruct of the line result this fit keeps for a scope, for
+// zsvc::Owned (found by argument-dependent lookup, so at global scope).
+static zfit_status destruct(zmath_lineFitResult* result) { return zmath_lineFitResult_destruct(result); }
 
 namespace {
 
-// Every point weighs 1.
-struct UnitWeights {
-    static constexpr double at(int32_t) { return 1.0; }
-};
+// The caller's weights (zsvc::GivenWeights): weight i belongs to point i,
+// also after the points have been centred and turned.
+using zsvc::GivenWeights;
+using zsvc::UnitWeights;
 
-// The caller's weights: weight i belongs to point i, also after the points
-// have been centred and turned.
-struct PointWeights {
-    const double* values;
-    double at(int32_t i) const { return values[i]; }
-};
-
-// The angle search.
-constexpr double initialStep = 0.1;      // radians; the step never grows beyond it
-constexpr double growthFactor = 1.5;     // after a move to a better neighbour
-constexpr double shrinkAccepted = 0.1;   // after a parabolic step that improved
-constexpr double shrinkRejected = 0.5;   // after one that did not
-constexpr double smallestStep = 1e-7;    // the search stops below this step
-constexpr double flatCurvature = 1e-12;  // relative curvature below which no parabolic step is taken
-// The normal equations at an angle are refused above this condition number.
-constexpr double conditionLimit = 1e16;
-constexpr double halfTurn = std::numbers::pi;
-constexpr double quarterTurn = std::numbers::pi / 2.0;
+constexpr double kHalfTurn = std::numbers::pi;
+constexpr double kQuarterTurn = std::numbers::pi / 2.0;
 
 // The storage of one fit, made once and reused at every angle: the centred
 // points with their weights and total weight, the power of two that brings
@@ -85,7 +74,7 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     for (int32_t i = 0; i < work.count; ++i) {
         const zmath_vect q = zsvc::mapPoint(turn, p[i]);
         const double x = q.x * unit;
-        const double w = work.weights.at(i);
+        const double w = work.weights[i];
         const double wx = w * x, wx2 = wx * x, wx3 = wx2 * x;
         sx4 += wx3 * x;
         sx3 += wx3;
@@ -104,7 +93,7 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     B[0][0] = sx2y, B[1][0] = sxy, B[2][0] = sy;
     double condition = 0.0;
     ZFIT_TRY(zmath_nmmatrix_solve(work.normal.get(), work.rhs.get(), work.solution.get(), 1, &condition,
-                                  conditionLimit));
+                                  kConditionLimit));
     double* const* X = work.solution->rows;
     *a = X[0][0] * (unit * unit);
     *b = X[1][0] * unit;
@@ -121,7 +110,7 @@ zfit_status zmath_parabolaFitRmsError_(const Work<Weights>& work, const zmath_xf
     const auto term = [&](int32_t i) {
         const zmath_vect q = zsvc::mapPoint(toFrame, p[i]);
         const double r = q.y - a * q.x * q.x;
-        return work.weights.at(i) * (r * r);
+        return work.weights[i] * (r * r);
     };
     // Four partial sums keep the pass from waiting on one long addition chain.
     double partial[4] = {0.0, 0.0, 0.0, 0.0};
@@ -152,7 +141,7 @@ zfit_status zmath_parabolaFitAtAngle_(Work<Weights>& work, const double* theta, 
         // sign, so a and c do and b keeps its value.
         *a = -*a;
         c = -c;
-        turn = zsvc::compose(zsvc::rigid(halfTurn, 0.0, 0.0), turn);
+        turn = zsvc::compose(zsvc::rigid(kHalfTurn, 0.0, 0.0), turn);
     }
     const double x0 = *a == 0.0 ? 0.0 : -b / (2.0 * *a);
     const double y0 = *a * x0 * x0 + b * x0 + c;
@@ -170,7 +159,7 @@ template <class Weights>
 zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterations, double* theta,
                                           zmath_xformRigid* pose, double* a, double* rms)
 {
-    double h = initialStep;
+    double h = kInitialStep;
     bool started = false;
     double thetaLast = 0.0;
     // The evaluation at the angle the last pass moved to, so that the next
@@ -207,7 +196,7 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
             pending = forward ? plus : minus;
             pendingAngle = *theta;
             havePending = true;
-            if (growthFactor * h < initialStep) h *= growthFactor;
+            if (kGrowthFactor * h < kInitialStep) h *= kGrowthFactor;
             continue;
         }
 
@@ -215,7 +204,7 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
         // parabola through the three values.
         const double g1 = (f0 - fm) / (h / 2.0), g2 = (fp - f0) / (h / 2.0);
         const double k = (g2 - g1) / h;
-        const double delta = std::fabs(k) > flatCurvature * std::fabs(g1 + g2) ? ((g1 + g2) / 2.0) / k : 0.0;
+        const double delta = std::fabs(k) > kFlatCurvature * std::fabs(g1 + g2) ? ((g1 + g2) / 2.0) / k : 0.0;
         const double thetaC = *theta - delta;
         double fc = HUGE_VAL;
         if (zmath_radian_epsilonEqual(&thetaC, theta, &h)) {
@@ -227,11 +216,11 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
             pending = centre;
             pendingAngle = thetaC;
             havePending = true;
-            h *= shrinkAccepted;
+            h *= kShrinkAccepted;
         } else {
-            h *= shrinkRejected;
+            h *= kShrinkRejected;
         }
-        if (h < smallestStep) break;
+        if (h < kSmallestStep) break;
     }
     return status;
 }
@@ -245,43 +234,19 @@ double unitFor(double radius)
     return std::ldexp(1.0, -std::clamp(exponent, -480, 480));
 }
 
-// The least-squares line result of the starting direction, released on
-// every exit path.
-class ScopedLineResult {
-public:
-    ScopedLineResult() = default;
-    ScopedLineResult(const ScopedLineResult&) = delete;
-    ScopedLineResult& operator=(const ScopedLineResult&) = delete;
-    ~ScopedLineResult()
-    {
-        if (live_) zmath_lineFitResult_destruct(&result_);
-    }
-    zfit_status construct()
-    {
-        const zfit_status status = zmath_lineFitResult_construct(&result_);
-        live_ = !zfit::failed(status);
-        return status;
-    }
-    zmath_lineFitResult* get() { return &result_; }
-
-private:
-    zmath_lineFitResult result_{};
-    bool live_ = false;
-};
-
 template <class Weights>
 zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, const zmath_parabolaFitParams* params,
                         zmath_xformRigid* pose, double* coefficient, double* rms)
 {
-    const zmath_vect* p = nullptr;
-    int32_t n = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &p, &n));
+    const std::span<const zmath_vect> all = zsvc::view(points);
+    const zmath_vect* p = all.data();
+    const int32_t n = zsvc::size32(all);
 
     // The (weighted) centroid m; everything below works on p - m.
     zmath_vect sum{0.0, 0.0};
     double total = 0.0;
     for (int32_t i = 0; i < n; ++i) {
-        const double w = weights.at(i);
+        const double w = weights[i];
         sum = zsvc::add(sum, zmath_vect{w * p[i].x, w * p[i].y});
         total += w;
     }
@@ -306,8 +271,10 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     // as any. Points that do not spread at all still fail here.
     zmath_lineFitParams lineParams;
     ZFIT_TRY(zmath_lineFitParams_init(&lineParams));
-    ScopedLineResult line;
-    ZFIT_TRY(line.construct());
+    // The least-squares line result of the starting direction, released on
+    // every exit path.
+    zsvc::Owned<zmath_lineFitResult> line;
+    ZFIT_TRY(line.construct(zmath_lineFitResult_construct));
     const zfit_status lineStatus = zmath_lineFitVector(centred.get(), &lineParams, line.get());
     const bool isotropic = lineStatus == zmath_errDegenerate && spread > 0.0 && std::isfinite(spread);
     double lineAngle = 0.0;
@@ -327,7 +294,7 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     // Along the line, then across it; the first start wins a tie.
     *rms = HUGE_VAL;
     for (int32_t start = 0; start < 2; ++start) {
-        double theta = lineAngle + start * quarterTurn;
+        double theta = lineAngle + start * kQuarterTurn;
         Candidate candidate{zsvc::rigid(0.0, 0.0, 0.0), 0.0, 0.0};
         ZFIT_TRY(zmath_parabolaFitSearchAngle_(work, params->maxIterations, &theta, &candidate.pose,
                                                &candidate.coefficient, &candidate.rms));
@@ -339,7 +306,7 @@ zfit_status fitParabola(const zstd_vector_zmath_vect* points, Weights weights, c
     }
     // Neither start gave a finite error (overflowing coordinates): there is
     // no fit to report.
-    if (!(*rms < HUGE_VAL)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(*rms < HUGE_VAL), zmath_errDegenerate);
 
     *pose = zsvc::compose(zsvc::rigid(0.0, m.x, m.y), *pose);
     return zfit_ok;
@@ -357,10 +324,7 @@ zfit_status zmath_parabolaFitWeighted_(const zstd_vector_zmath_vect* points, con
                                        const zmath_parabolaFitParams* params, zmath_xformRigid* pose,
                                        double* coefficient, double* rmsError)
 {
-    const double* w = nullptr;
-    int32_t count = 0, n = 0;
-    ZFIT_TRY(zstd_vectord_getBeginSizeConst(weights, &w, &count));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &n));
-    ZFIT_REQUIRE(count == n);
-    return fitParabola(points, PointWeights{w}, params, pose, coefficient, rmsError);
+    const std::span<const double> w = zsvc::view(weights);
+    ZFIT_REQUIRE(w.size() == zsvc::view(points).size());
+    return fitParabola(points, GivenWeights{w.data()}, params, pose, coefficient, rmsError);
 }

@@ -63,19 +63,12 @@ ZFIT_API zfit_status zmath_pointToLineFitParams_init(zmath_pointToLineFitParams*
  * (NaN and -0.0 pass); dof not 6 -> zmath_errFitBadMode. Else 0. */
 ZFIT_API zfit_status zmath_pointToLineFitParams_validate(const zmath_pointToLineFitParams* params);
 
-/* isValid 0, xform the identity, rmsError 0.0. Returns 0. The record owns
- * no storage, so there is no reset: construct it again or assign to it. */
-ZFIT_API zfit_status zmath_pointToLineFitResult_construct(zmath_pointToLineFitResult* result);
-/* Constructs result as a copy of source. A NULL argument is a broken
- * precondition. */
-ZFIT_API zfit_status zmath_pointToLineFitResult_constructCopy(zmath_pointToLineFitResult* result,
-                                                              const zmath_pointToLineFitResult* source);
-/* Copies isValid, xform and rmsError. Returns 0. */
-ZFIT_API zfit_status zmath_pointToLineFitResult_assign(zmath_pointToLineFitResult* result,
-                                                       const zmath_pointToLineFitResult* source);
-/* Releases nothing (the record owns nothing). Returns 0. */
-ZFIT_API zfit_status zmath_pointToLineFitResult_destruct(zmath_pointToLineFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
+/* The record's life cycle (zfit/frame/records.h). The record owns no
+ * storage: construct sets isValid 0, xform the identity, rmsError 0.0 and
+ * returns 0; assign copies isValid, xform and rmsError and returns 0;
+ * destruct releases nothing and returns 0. There is no reset: construct the
+ * record again or assign to it. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_pointToLineFitResult)
 
 /* Fits the transform that moves points[i] onto lines[i], i = 0 .. count-1.
  * A negative count counts as 0; a NULL array with count > 0 is a broken

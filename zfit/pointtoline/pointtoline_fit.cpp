@@ -3,18 +3,13 @@
 // entries' size checks.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtoline/pointtoline_internal.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_pointToLineFitResult> {
     static zfit_status reset(zmath_pointToLineFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copy(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.xform = from.xform;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from) { to.xform = from.xform; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
@@ -22,7 +17,7 @@ ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToLineFitResult)
 
 namespace {
 
-using zfit::p2l::ArrayWeights;
+using zfit::p2l::GivenWeights;
 using zfit::p2l::UnitWeights;
 
 constexpr int32_t kDof = 6;
@@ -46,7 +41,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
 {
     ZFIT_TRY(zmath_pointToLineFitParams_validate(params));
     ZFIT_REQUIRE(params->dof == kDof);
-    ZFIT_TRY(weights.check(count));
+    ZFIT_TRY(zsvc::refuseNegative(weights, count));
 
     zfit_pointLineVals vals;
     ZFIT_TRY(zfit_pointLineVals_init_(&vals));
@@ -55,7 +50,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
     // Every coordinate, weight and line value reaches a square in the record
     // (a NaN or infinity there, or one that overflows, leaves a non-finite
     // entry): such pairs determine no transform.
-    if (!allFinite(vals)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!allFinite(vals), zmath_errFitSolveFailed);
 
     zmath_xformLinear fitted = result->xform;
     ZFIT_TRY(zmath_pointToLineFit6Dof_(&vals, &fitted));
@@ -63,7 +58,7 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
     double rmsError = 0.0;
     ZFIT_TRY(zfit::p2l::measuredRmsError(points, lines, weights, count, xform, &rmsError));
     // A transform so large that mapping the points overflows answers nothing.
-    if (!std::isfinite(rmsError)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!std::isfinite(rmsError), zmath_errFitSolveFailed);
 
     result->xform = xform;
     result->rmsError = rmsError;
@@ -83,8 +78,8 @@ zfit_status zmath_pointToLineFitParams_init(zmath_pointToLineFitParams* params)
 
 zfit_status zmath_pointToLineFitParams_validate(const zmath_pointToLineFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->dof != kDof) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->dof != kDof, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -102,21 +97,16 @@ zfit_status zmath_pointToLineFitWeighted(const zmath_pointToLineFitParams* param
 {
     if (count < 0) count = 0;
     ZFIT_REQUIRE(count == 0 || (points != nullptr && lines != nullptr && weights != nullptr));
-    return fitPairs(params, points, lines, ArrayWeights{weights}, count, result);
+    return fitPairs(params, points, lines, GivenWeights{weights}, count, result);
 }
 
 zfit_status zmath_pointToLineFitVector(const zmath_pointToLineFitParams* params, const zstd_vector_zmath_vect* points,
                                        const zstd_vector_zmath_shapeFLine* lines, zmath_pointToLineFitResult* result)
 {
-    const zmath_vect* pointData = nullptr;
-    const zmath_shapeFLine* lineData = nullptr;
-    int32_t pointCount = 0, lineCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
-    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
-    return zmath_pointToLineFit(params, pointData, lineData, pointCount, result);
+    const auto pointData = zsvc::view(points);
+    const auto lineData = zsvc::view(lines);
+    ZFIT_FAIL_IF(lineData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToLineFit(params, pointData.data(), lineData.data(), zsvc::size32(pointData), result);
 }
 
 zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams* params,
@@ -124,19 +114,13 @@ zfit_status zmath_pointToLineFitWeightedVector(const zmath_pointToLineFitParams*
                                                const zstd_vector_zmath_shapeFLine* lines, const zstd_vectord* weights,
                                                zmath_pointToLineFitResult* result)
 {
-    const zmath_vect* pointData = nullptr;
-    const zmath_shapeFLine* lineData = nullptr;
-    const double* weightData = nullptr;
-    int32_t pointCount = 0, lineCount = 0, weightCount = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(points, &pointData));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getBeginConst(lines, &lineData));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &weightData));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(points, &pointCount));
-    ZFIT_TRY(zstd_vector_zmath_shapeFLine_getSize(lines, &lineCount));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightCount));
-    if (lineCount != pointCount) return zmath_errFitSizeMismatch;
-    if (weightCount != pointCount) return zmath_errFitSizeMismatch;
-    return zmath_pointToLineFitWeighted(params, pointData, lineData, weightData, pointCount, result);
+    const auto pointData = zsvc::view(points);
+    const auto lineData = zsvc::view(lines);
+    const auto weightData = zsvc::view(weights);
+    ZFIT_FAIL_IF(lineData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    ZFIT_FAIL_IF(weightData.size() != pointData.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToLineFitWeighted(params, pointData.data(), lineData.data(), weightData.data(),
+                                        zsvc::size32(pointData), result);
 }
 
 }  // extern "C"

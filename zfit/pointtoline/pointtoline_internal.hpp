@@ -11,8 +11,13 @@
 #include <zfit/frame/status.hpp>
 #include <zfit/pointtoline/pointtoline.h>
 #include <zfit/services/math.hpp>
+#include <zfit/services/weights.hpp>
 
 namespace zfit::p2l {
+
+// The solve refuses normal equations whose 1-norm condition number exceeds
+// this: beyond it the six parameters would keep fewer than four digits.
+constexpr double kConditionLimit = 1e12;
 
 constexpr int kParams = 6;
 constexpr int kValues = zfit_pointLineVal_count;
@@ -54,22 +59,11 @@ inline void addPair(double a, double b, double e, double x, double y, double w, 
     v[28] += w;
 }
 
-// Weight policies of the shared templates. `check` runs before anything is
-// summed: a negative weight would make the sum indefinite and its RMS a NaN.
-struct UnitWeights {
-    double operator[](int32_t) const { return 1.0; }
-    zfit_status check(int32_t) const { return zfit_ok; }
-};
-struct ArrayWeights {
-    const double* w;
-    double operator[](int32_t i) const { return w[i]; }
-    zfit_status check(int32_t count) const
-    {
-        for (int32_t i = 0; i < count; ++i)
-            if (w[i] < 0.0) return zmath_errFitWeightNegative;
-        return zfit_ok;
-    }
-};
+// Weight sources of the shared templates (zfit/services/weights.hpp). The
+// weights are checked before anything is summed: a negative weight would
+// make the sum indefinite and its RMS a NaN.
+using zsvc::GivenWeights;
+using zsvc::UnitWeights;
 
 // The point the fit measures the points from while it folds them into a
 // record: the first point of positive weight (the origin when there is
@@ -128,7 +122,7 @@ zfit_status measuredRmsError(const zmath_vect* points, const zmath_shapeFLine* l
         sum += w * d * d;
         total += w;
     }
-    if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     *error = std::sqrt(sum / total);
     return zfit_ok;
 }
@@ -159,5 +153,5 @@ inline zfit_status zmath_pointToLineFitMeasuredRmsErrorWeighted_(const zmath_vec
                                                                  int32_t count, const zmath_xformLinear* xform,
                                                                  double* error)
 {
-    return zfit::p2l::measuredRmsError(points, lines, zfit::p2l::ArrayWeights{weights}, count, *xform, error);
+    return zfit::p2l::measuredRmsError(points, lines, zfit::p2l::GivenWeights{weights}, count, *xform, error);
 }

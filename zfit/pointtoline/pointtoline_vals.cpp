@@ -1,5 +1,13 @@
 // The point-to-line building blocks: clear a record, fold a weighted pair
 // into it, solve it for the six parameters, and score a transform from it.
+//
+// Method: linear least squares. The signed distance of the mapped point
+// T(p) = M p + t from the line -x sin + y cos = d is linear in the six
+// parameters p = (m00, m01, m10, m11, tx, ty), so the sum of squared
+// distances is a quadratic form p^T H p - 2 q^T p + const; the record holds
+// its distinct coefficients (29 of them) and the solve takes H p = q, the
+// normal equations, with the rows and columns balanced and the condition
+// number checked.
 #include <algorithm>
 #include <cmath>
 
@@ -10,12 +18,11 @@
 
 namespace {
 
+using zfit::p2l::kConditionLimit;
 using zfit::p2l::kParams;
 using zfit::p2l::linearIndex;
 using zfit::p2l::productIndex;
 
-// The solve refuses systems whose 1-norm condition number exceeds this.
-constexpr double kConditionLimit = 1e12;
 constexpr int32_t kOneNormConditionCheck = 1;
 
 // p = (m00, m01, m10, m11, tx, ty) of a transform.
@@ -89,7 +96,7 @@ zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xfor
     double p[kParams];
     for (int i = 0; i < kParams; ++i) {
         p[i] = balance[i] * solution->rows[i][0];
-        if (!std::isfinite(p[i])) return zmath_errFitSolveFailed;
+        ZFIT_FAIL_IF(!std::isfinite(p[i]), zmath_errFitSolveFailed);
     }
     xform->matrix.m00 = p[0];
     xform->matrix.m01 = p[1];
@@ -104,7 +111,7 @@ zfit_status zmath_pointToLineFitRmsError_(const zfit_pointLineVals* vals, const 
 {
     const double* v = vals->values;
     const double total = v[zfit_pointLineVal_weight];
-    if (!(total > 0.0)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     double p[kParams];
     parameters(*xform, p);
     double f = v[zfit_pointLineVal_constant];

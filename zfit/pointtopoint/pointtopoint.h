@@ -58,18 +58,11 @@ ZFIT_API zfit_status zmath_pointToPointFitParams_init(zmath_pointToPointFitParam
  * dof not 3, 4, 5 or 6 -> zmath_errFitBadMode. Else 0. */
 ZFIT_API zfit_status zmath_pointToPointFitParams_validate(const zmath_pointToPointFitParams* params);
 
-/* isValid 0, xform the identity, rmsError 0.0. The record owns no storage. */
-ZFIT_API zfit_status zmath_pointToPointFitResult_construct(zmath_pointToPointFitResult* result);
-/* Constructs result as a copy of source. A NULL argument is a broken
- * precondition. */
-ZFIT_API zfit_status zmath_pointToPointFitResult_constructCopy(zmath_pointToPointFitResult* result,
-                                                               const zmath_pointToPointFitResult* source);
-/* Copies isValid, xform and rmsError. Returns 0. */
-ZFIT_API zfit_status zmath_pointToPointFitResult_assign(zmath_pointToPointFitResult* result,
-                                                        const zmath_pointToPointFitResult* source);
-/* Releases nothing (there is nothing to release). Returns 0. */
-ZFIT_API zfit_status zmath_pointToPointFitResult_destruct(zmath_pointToPointFitResult* result);
-ZFIT_DECLARE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
+/* The record's life cycle (zfit/frame/records.h). The record owns no
+ * storage: construct sets isValid 0, xform the identity, rmsError 0.0;
+ * assign copies isValid, xform and rmsError and returns 0; destruct
+ * releases nothing and returns 0. */
+ZFIT_DECLARE_RESULT_LIFE_CYCLE(zmath_pointToPointFitResult)
 
 /* Fits the transform that maps source[i] onto target[i], i = 0..count-1.
  *

@@ -3,18 +3,13 @@
 // validity flag.
 #include <cmath>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_pointToPointFitResult> {
     static zfit_status reset(zmath_pointToPointFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copy(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from)
-    {
-        to.isValid = from.isValid;
-        to.xform = from.xform;
-        to.rmsError = from.rmsError;
-    }
+    static void copyShape(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from) { to.xform = from.xform; }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
@@ -34,7 +29,7 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, UnitWei
 zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, PairWeights weights, int32_t count,
                      bool targetScale, zfit_pointPointVals* vals)
 {
-    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.w, count, targetScale, vals);
+    return zmath_pointToPointFitUpdateValsWeighted_(target, source, weights.values, count, targetScale, vals);
 }
 
 zfit_status measure(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count,
@@ -46,13 +41,13 @@ zfit_status measure(const zmath_vect* target, const zmath_vect* source, UnitWeig
 zfit_status measure(const zmath_vect* target, const zmath_vect* source, PairWeights weights, int32_t count,
                     const zmath_xformLinear& xform, double* error)
 {
-    return zmath_pointToPointFitRmsErrorWeighted_(target, source, weights.w, count, &xform, error);
+    return zmath_pointToPointFitRmsErrorWeighted_(target, source, weights.values, count, &xform, error);
 }
 
 const double* weightArray(UnitWeights) { return nullptr; }
-const double* weightArray(PairWeights weights) { return weights.w; }
+const double* weightArray(PairWeights weights) { return weights.values; }
 bool present(UnitWeights) { return true; }
-bool present(PairWeights weights) { return weights.w != nullptr; }
+bool present(PairWeights weights) { return weights.values != nullptr; }
 
 // The common fit routine of all four entries. The transform and its error
 // are formed in locals and stored only when both succeeded, so a failed fit
@@ -68,7 +63,7 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
     zfit_pointPointVals vals;
     // The rotation fit alone needs the targets' scale.
     ZFIT_TRY(sumPairs(target, source, weights, count, params->dof == 3, &vals));
-    if (!zfit_pointPointVals_finite_(&vals)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!zfit_pointPointVals_finite_(&vals), zmath_errFitSolveFailed);
 
     zmath_xformLinear xform = result->xform;
     double error = 0.0;
@@ -93,7 +88,7 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
     if (!measured) ZFIT_TRY(measure(target, source, weights, count, xform, &error));
     // Mapping a far point (even one of weight 0) can overflow the residual:
     // such a fit cannot be judged, so it is refused rather than reported.
-    if (!std::isfinite(error)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!std::isfinite(error), zmath_errFitSolveFailed);
 
     result->xform = xform;
     result->rmsError = error;
@@ -113,8 +108,8 @@ zfit_status zmath_pointToPointFitParams_init(zmath_pointToPointFitParams* params
 
 zfit_status zmath_pointToPointFitParams_validate(const zmath_pointToPointFitParams* params)
 {
-    if (0.0 > params->maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (params->dof < 3 || params->dof > 6) return zmath_errFitBadMode;
+    ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(params->dof < 3 || params->dof > 6, zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -135,15 +130,10 @@ zfit_status zmath_pointToPointFitVector(const zmath_pointToPointFitParams* param
                                         const zstd_vector_zmath_vect* target, const zstd_vector_zmath_vect* source,
                                         zmath_pointToPointFitResult* result)
 {
-    const zmath_vect* targetPoints = nullptr;
-    const zmath_vect* sourcePoints = nullptr;
-    int32_t targetSize = 0, sourceSize = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(target, &targetPoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(source, &sourcePoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
-    if (sourceSize != targetSize) return zmath_errFitSizeMismatch;
-    return zmath_pointToPointFit(params, targetPoints, sourcePoints, targetSize, result);
+    const auto targetPoints = zsvc::view(target);
+    const auto sourcePoints = zsvc::view(source);
+    ZFIT_FAIL_IF(sourcePoints.size() != targetPoints.size(), zmath_errFitSizeMismatch);
+    return zmath_pointToPointFit(params, targetPoints.data(), sourcePoints.data(), zsvc::size32(targetPoints), result);
 }
 
 zfit_status zmath_pointToPointFitWeightedVector(const zmath_pointToPointFitParams* params,
@@ -151,18 +141,13 @@ zfit_status zmath_pointToPointFitWeightedVector(const zmath_pointToPointFitParam
                                                 const zstd_vector_zmath_vect* source, const zstd_vectord* weights,
                                                 zmath_pointToPointFitResult* result)
 {
-    const zmath_vect* targetPoints = nullptr;
-    const zmath_vect* sourcePoints = nullptr;
-    const double* weightValues = nullptr;
-    int32_t targetSize = 0, sourceSize = 0, weightSize = 0;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(target, &targetPoints));
-    ZFIT_TRY(zstd_vector_zmath_vect_getBeginConst(source, &sourcePoints));
-    ZFIT_TRY(zstd_vectord_getBeginConst(weights, &weightValues));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(target, &targetSize));
-    ZFIT_TRY(zstd_vector_zmath_vect_getSize(source, &sourceSize));
-    ZFIT_TRY(zstd_vectord_getSize(weights, &weightSize));
-    if (sourceSize != targetSize || weightSize != targetSize) return zmath_errFitSizeMismatch;
-    return zmath_pointToPointFitWeighted(params, targetPoints, sourcePoints, weightValues, targetSize, result);
+    const auto targetPoints = zsvc::view(target);
+    const auto sourcePoints = zsvc::view(source);
+    const auto weightValues = zsvc::view(weights);
+    ZFIT_FAIL_IF(sourcePoints.size() != targetPoints.size() || weightValues.size() != targetPoints.size(),
+                 zmath_errFitSizeMismatch);
+    return zmath_pointToPointFitWeighted(params, targetPoints.data(), sourcePoints.data(), weightValues.data(),
+                                         zsvc::size32(targetPoints), result);
 }
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include <zfit/frame/status.hpp>
 #include <zfit/pointtopoint/pointtopoint.h>
 #include <zfit/services/math.hpp>
+#include <zfit/services/weights.hpp>
 
 // The moment sums of the pairs: target point (x, y), source point (u, v),
 // weight w (1 unweighted), each point measured from the origin of its side
@@ -31,22 +32,24 @@ struct zfit_pointPointVals {
 
 namespace zfit::p2p {
 
-struct UnitWeights {
-    static constexpr bool weighted = false;
-    double operator[](int32_t) const { return 1.0; }
-};
-
-struct PairWeights {
-    static constexpr bool weighted = true;
-    const double* w;
-    double operator[](int32_t i) const { return w[i]; }
-};
+// The weight sources (zfit/services/weights.hpp): one weight per pair.
+using UnitWeights = zsvc::UnitWeights;
+using PairWeights = zsvc::GivenWeights;
 
 // Relative degeneracy threshold: a determinant (or the pair of terms that
 // fixes the rotation angle) counts as zero unless it exceeds this fraction
 // of the sums it is formed from, so that the tests see through rounding
 // noise and do not depend on the unit of the coordinates.
-constexpr double relativeDeterminantFloor = 1e-12;
+constexpr double kRelativeDeterminantFloor = 1e-12;
+// A quotient is formed only when the denominator exceeds this fraction of
+// the numerator: a smaller one is the rounding of a zero.
+constexpr double kDivisionFloor = 1e-15;
+// A quadratic is taken as linear when 4ac is below this fraction of b^2:
+// the quadratic term then moves the small root by less than its rounding.
+constexpr double kLinearQuadratic = 1e-15;
+// A discriminant down to this fraction of -b^2 is the rounding of a double
+// root and counts as 0.
+constexpr double kDiscriminantRounding = 1e-12;
 
 }  // namespace zfit::p2p
 
@@ -66,7 +69,7 @@ zfit_status zmath_pointToPointFitUpdateValsWeighted_(const zmath_vect* target, c
 // infinite and no square overflowed.
 bool zfit_pointPointVals_finite_(const zfit_pointPointVals* vals);
 
-// *quotient = numerator / denominator when |denominator| > 1e-15 |numerator|;
+// *quotient = numerator / denominator when |denominator| > kDivisionFloor |numerator|;
 // otherwise zmath_errFitSolveFailed and *quotient untouched.
 zfit_status zfit_guardedDivide_(double numerator, double denominator, double* quotient);
 

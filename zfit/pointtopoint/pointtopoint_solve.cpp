@@ -1,17 +1,43 @@
 // The numerical heart of the point-to-point fit: one pass that sums the
 // pairs' moments, four closed-form least-squares solvers (one per number of
 // degrees of freedom) and the residual measured from the points.
+//
+// Every solver works on the centred moments (sources u, v and targets x, y
+// about their weighted centroids; the translation then maps centroid onto
+// centroid) and is the closed form of its least-squares problem:
+//   3 dof  the rotation angle of the 2-D orthogonal Procrustes problem, the
+//          plane case of the SVD solutions of Arun, Huang and Blostein
+//          ("Least-squares fitting of two 3-D point sets", IEEE TPAMI 9,
+//          1987) and of Horn ("Closed-form solution of absolute
+//          orientation using unit quaternions", JOSA A 4, 1987):
+//          theta = atan2(S(yu - xv), S(xu + yv)). The reflection is fitted the same way on (u, -v)
+//          and kept only when its error is smaller, where the SVD methods
+//          decide by the sign of a determinant (Umeyama's correction);
+//   4 dof  the similarity of Umeyama ("Least-squares estimation of
+//          transformation parameters between two point patterns", IEEE
+//          TPAMI 13, 1991) in the plane, where rotation and scale are one
+//          complex factor a + ib: a = S(xu + yv) / S(u^2 + v^2),
+//          b = S(yu - xv) / S(u^2 + v^2);
+//   5 dof  a matrix with orthogonal columns: the normal equations of the
+//          general matrix with a Lagrange multiplier for the orthogonality
+//          constraint, the multiplier the smaller root of a quadratic
+//          (written out at the solver);
+//   6 dof  the affine map, M = X U^T (U U^T)^-1 from the 2x2 normal
+//          equations.
 #include <array>
 #include <cmath>
 #include <cstring>
 
-#include <zfit/frame/frame.hpp>
+#include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
 
 namespace {
 
 using zfit::p2p::PairWeights;
-using zfit::p2p::relativeDeterminantFloor;
+using zfit::p2p::kDiscriminantRounding;
+using zfit::p2p::kDivisionFloor;
+using zfit::p2p::kLinearQuadratic;
+using zfit::p2p::kRelativeDeterminantFloor;
 using zfit::p2p::UnitWeights;
 
 // ---- moments ---------------------------------------------------------------
@@ -85,7 +111,7 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weigh
         sCrossed += b * qSwapped;
         if constexpr (TargetScale) tt += a * p;
     }
-    if (negative) return zmath_errFitWeightNegative;
+    ZFIT_FAIL_IF(negative, zmath_errFitWeightNegative);
     if constexpr (!W::weighted) n = static_cast<double>(count);
     *vals = zfit_pointPointVals{count,       n,          t[0],       t[1],          s[0],
                                 s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
@@ -136,7 +162,7 @@ template <class W, std::size_t K>
 zfit_status rmsErrors(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
                       const std::array<zmath_xformLinear, K>& xforms, std::array<double, K>& errors)
 {
-    if (count <= 0) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(count <= 0, zmath_errFitSolveFailed);
     std::array<LaneXform, K> laid;
     for (std::size_t k = 0; k < K; ++k) laid[k] = laneXform(xforms[k]);
     std::array<Lanes, K> even{}, odd{};
@@ -170,7 +196,7 @@ zfit_status rmsErrors(const zmath_vect* target, const zmath_vect* source, W weig
     double total = static_cast<double>(count);
     if constexpr (W::weighted) {
         total = weightSum[0] + weightSum[1];
-        if (!(total > 0.0)) return zmath_errFitSolveFailed;
+        ZFIT_FAIL_IF(!(total > 0.0), zmath_errFitSolveFailed);
     }
     for (std::size_t k = 0; k < K; ++k)
         errors[k] = std::sqrt(((even[k][0] + even[k][1]) + (odd[k][0] + odd[k][1])) / total);
@@ -237,8 +263,8 @@ Centred centred(const zfit_pointPointVals& s)
 bool sourcesSpanThePlane(const zfit_pointPointVals& s, const Centred& k)
 {
     const double d = k.uu * k.vv - k.uv * k.uv;
-    return d > relativeDeterminantFloor * (k.uu + k.vv) * (s.sumUU + s.sumVV) &&
-           d > relativeDeterminantFloor * k.uu * k.vv;
+    return d > kRelativeDeterminantFloor * (k.uu + k.vv) * (s.sumUU + s.sumVV) &&
+           d > kRelativeDeterminantFloor * k.uu * k.vv;
 }
 
 // Four guarded quotients over one denominator, in the order m00, m01, m10,
@@ -276,12 +302,12 @@ template <class W>
 zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, const zmath_vect* target,
                     const zmath_vect* source, W weights, int32_t count, double* bestError)
 {
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     // The angle's terms are differences of products of target and source
     // moments; below this floor they are rounding noise, whatever the unit
     // (and, the moments being taken about a pair of the data, wherever it lies).
     const double degenerate =
-        relativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
+        kRelativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
     const RotationCandidate proper = rotationCandidate(s, false, degenerate);
     const RotationCandidate mirrored = rotationCandidate(s, true, degenerate);
     // Both candidates are measured in the same pass over the pairs.
@@ -304,7 +330,7 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
         best = error[1];
         *xform = mirrored.xform;
     }
-    if (best == HUGE_VAL) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(best == HUGE_VAL, zmath_errFitSolveFailed);
     if (bestError != nullptr) *bestError = best;
     return zfit_ok;
 }
@@ -337,7 +363,7 @@ bool zfit_pointPointVals_finite_(const zfit_pointPointVals* s)
 
 zfit_status zfit_guardedDivide_(double numerator, double denominator, double* quotient)
 {
-    if (!(std::fabs(denominator) > 1e-15 * std::fabs(numerator))) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(std::fabs(denominator) > kDivisionFloor * std::fabs(numerator)), zmath_errFitSolveFailed);
     *quotient = numerator / denominator;
     return zfit_ok;
 }
@@ -349,7 +375,7 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
     // Linear when the quadratic term cannot move the small root beyond
     // rounding: both roots are then -c/b (b = 0 gives a non-finite root,
     // which the caller's checks reject).
-    if (std::fabs(4.0 * a * c) <= 1e-15 * bb) {
+    if (std::fabs(4.0 * a * c) <= kLinearQuadratic * bb) {
         *first = *second = -c / b;
         *count = 1;
         return zfit_ok;
@@ -357,7 +383,7 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
     double r = 0.0;
     if (disc >= 0.0) {
         r = std::sqrt(disc);
-    } else if (!(disc >= -1e-12 * bb)) {  // a negative discriminant beyond rounding: no real root
+    } else if (!(disc >= -kDiscriminantRounding * bb)) {  // a negative discriminant beyond rounding: no real root
         *count = 0;
         return zfit_ok;
     }
@@ -377,10 +403,10 @@ zfit_status zfit_solveQuadratic_(double a, double b, double c, double* first, do
 zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     const Centred k = centred(s);
     // Sources on one line leave d at rounding noise.
-    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!sourcesSpanThePlane(s, k), zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - k.uv * k.uv;
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu - k.uv * k.xv, k.uu * k.xv - k.uv * k.xu, k.vv * k.yu - k.uv * k.yv,
@@ -392,13 +418,13 @@ zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xf
 zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 3)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 3), zmath_errFitSolveFailed);
     const Centred k = centred(s);
     // Sources on one line leave a whole family of such matrices equally good.
     // The quadratic below then has a double root, which rounding splits by
     // about the square root of the machine epsilon: too far for the test on
     // its d, so the sources' spread is tested first, as for 6 dof.
-    if (!sourcesSpanThePlane(s, k)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!sourcesSpanThePlane(s, k), zmath_errFitSolveFailed);
     // The matrix is ((xu, xv); (yu, yv)) times the inverse of ((uu, -k); (-k, vv))
     // for the k that makes its columns orthogonal: a root of this quadratic.
     // Its first root is the one of smaller magnitude, which keeps that
@@ -409,10 +435,10 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
     double root = 0.0, other = 0.0;
     int32_t roots = 0;
     ZFIT_TRY(zfit_solveQuadratic_(qa, qb, qc, &root, &other, &roots));
-    if (roots == 0) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(roots == 0, zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - root * root;
     // Sources on one line (or a double root) leave d at rounding noise.
-    if (!(d > relativeDeterminantFloor * k.uu * k.vv)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(d > kRelativeDeterminantFloor * k.uu * k.vv), zmath_errFitSolveFailed);
     double m[4];
     ZFIT_TRY(divideAll({k.vv * k.xu + root * k.xv, k.uu * k.xv + root * k.xu, k.vv * k.yu + root * k.yv,
                         k.uu * k.yv + root * k.yu},
@@ -423,12 +449,12 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
 zfit_status zmath_pointToPointFit4Dof_(const zfit_pointPointVals* vals, zmath_xformLinear* xform)
 {
     const zfit_pointPointVals& s = *vals;
-    if (!enoughPairs(s, 2)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!enoughPairs(s, 2), zmath_errFitSolveFailed);
     const double n = s.weightSum;
     const double spread = n * (s.sumUU + s.sumVV);
     const double d = spread - s.sumU * s.sumU - s.sumV * s.sumV;
     // Sources all at one place leave d at rounding noise of the spread.
-    if (!(d > relativeDeterminantFloor * spread)) return zmath_errFitSolveFailed;
+    ZFIT_FAIL_IF(!(d > kRelativeDeterminantFloor * spread), zmath_errFitSolveFailed);
     double a = 0.0, b = 0.0;
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumXU + s.sumYV) - s.sumX * s.sumU - s.sumY * s.sumV, d, &a));
     ZFIT_TRY(zfit_guardedDivide_(n * (s.sumYU - s.sumXV) + s.sumX * s.sumV - s.sumY * s.sumU, d, &b));

@@ -23,6 +23,30 @@ inline zfit_status destruct(zstd_vector_zmath_shapeFLine* v) { return zstd_vecto
 inline zfit_status destruct(zstd_vector_* v) { return zstd_vector__destruct(v); }
 inline zfit_status destruct(zmath_nmmatrix* m) { return zmath_nmmatrix_destruct(m); }
 
+// The elements of a service vector, read-only, as one span. The services'
+// getBeginSizeConst only reads the vector's fields and cannot fail, so the
+// view needs no status of its own.
+#define ZSVC_VIEW_(V, E)                                     \
+    inline std::span<const E> view(const V* v)               \
+    {                                                        \
+        const E* begin = nullptr;                            \
+        int32_t size = 0;                                    \
+        V##_getBeginSizeConst(v, &begin, &size);             \
+        return {begin, static_cast<size_t>(size)};           \
+    }
+ZSVC_VIEW_(zstd_vector_zmath_vect, zmath_vect)
+ZSVC_VIEW_(zstd_vectord, double)
+ZSVC_VIEW_(zstd_vector32, int32_t)
+ZSVC_VIEW_(zstd_vector_zmath_shapeFLine, zmath_shapeFLine)
+#undef ZSVC_VIEW_
+
+// The number of elements of a view, as the C interface counts them.
+template <class E>
+int32_t size32(std::span<E> elements)
+{
+    return static_cast<int32_t>(elements.size());
+}
+
 // A container or matrix that lives for one scope. Construct it with one of
 // the C construct operations through `construct`; only a successfully
 // constructed object is destructed.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include <zfit/frame/status.hpp>
 #include <zfit/services/math.hpp>
 
 extern "C" {
@@ -40,7 +41,7 @@ zfit_status zmath_vect_getLength(const zmath_vect* in, double* out)
 zfit_status zmath_vect_getUnit(const zmath_vect* in, zmath_vect* out)
 {
     const double length = zsvc::length(*in);
-    if (!(length > 0.0) || !std::isfinite(length)) return zmath_errZeroLength;
+    ZFIT_FAIL_IF(!(length > 0.0) || !std::isfinite(length), zmath_errZeroLength);
     *out = {in->x / length, in->y / length};
     return zfit_ok;
 }
@@ -54,7 +55,7 @@ zfit_status zmath_vect_getDirection(const zmath_vect* in, double* out)
 int zmath_double_equal(double a, double b)
 {
     const double scale = std::max({1.0, std::fabs(a), std::fabs(b)});
-    return std::fabs(a - b) <= 1e-12 * scale;
+    return std::fabs(a - b) <= zsvc::kEqualRelative * scale;
 }
 
 int zmath_double_epsilonEqual(double a, double b, double eps) { return std::fabs(a - b) <= eps; }
@@ -93,7 +94,7 @@ zfit_status zmath_xformLinear_getInverse(const zmath_xformLinear* xf, zmath_xfor
 {
     const zmath_matrix& m = xf->matrix;
     const double det = m.m00 * m.m11 - m.m01 * m.m10;
-    if (det == 0.0 || !std::isfinite(det)) return zmath_errMatrixSingular;
+    ZFIT_FAIL_IF(det == 0.0 || !std::isfinite(det), zmath_errMatrixSingular);
     const zmath_matrix inv{m.m11 / det, -m.m01 / det, -m.m10 / det, m.m00 / det};
     const zmath_vect t = zsvc::mapPoint(inv, xf->translation);
     *out = {{-t.x, -t.y}, inv};

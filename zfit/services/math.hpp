@@ -8,16 +8,31 @@
 
 #include <cmath>
 #include <numbers>
+#include <span>
 
 #include <zfit/services/math.h>
 #include <zfit/services/shapes.h>
 
 namespace zsvc {
 
+// zmath_double_equal: two doubles are equal when they differ by at most this
+// fraction of the larger magnitude (or of 1, near zero), four orders above
+// the rounding of a short chain of operations.
+constexpr double kEqualRelative = 1e-12;
+
 inline zmath_vect add(const zmath_vect& a, const zmath_vect& b) { return {a.x + b.x, a.y + b.y}; }
 inline zmath_vect subtract(const zmath_vect& a, const zmath_vect& b) { return {a.x - b.x, a.y - b.y}; }
 inline double dot(const zmath_vect& a, const zmath_vect& b) { return a.x * b.x + a.y * b.y; }
 inline double length(const zmath_vect& v) { return std::hypot(v.x, v.y); }
+
+// True when every coordinate of the points is finite: the fits refuse NaN
+// and infinity before they sum, rank or enumerate anything.
+inline bool allFinite(std::span<const zmath_vect> points)
+{
+    for (const zmath_vect& p : points)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    return true;
+}
 
 // The angle brought into (-pi, pi].
 inline double foldAngle(double angle)

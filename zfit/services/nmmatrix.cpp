@@ -62,7 +62,7 @@ zfit_status decompose(double* lu, int32_t* perm, int32_t n)
         int32_t pivot = k;
         for (int32_t i = k + 1; i < n; ++i)
             if (std::fabs(lu[i * n + k]) > std::fabs(lu[pivot * n + k])) pivot = i;
-        if (lu[pivot * n + k] == 0.0) return zmath_errMatrixSingular;
+        ZFIT_FAIL_IF(lu[pivot * n + k] == 0.0, zmath_errMatrixSingular);
         if (pivot != k) {
             for (int32_t j = 0; j < n; ++j) std::swap(lu[k * n + j], lu[pivot * n + j]);
             std::swap(perm[k], perm[pivot]);
@@ -203,7 +203,7 @@ zfit_status hessenbergEigenvalues(Complex* h, int32_t n, Complex* values)
             iterations = 0;
             continue;
         }
-        if (++iterations > maxIterations) return zmath_errNoConvergence;
+        ZFIT_FAIL_IF(++iterations > maxIterations, zmath_errNoConvergence);
 
         // Wilkinson shift: the eigenvalue of the trailing 2x2 block nearer its last diagonal element.
         const Complex a = at(hi - 1, hi - 1), b = at(hi - 1, hi), c = at(hi, hi - 1), d = at(hi, hi);
@@ -258,7 +258,7 @@ zfit_status zmath_nmmatrix_constructRowsCols(zmath_nmmatrix* m, int32_t rows, in
 
 zfit_status zmath_nmmatrix_resize(zmath_nmmatrix* m, int32_t rows, int32_t cols)
 {
-    if (rows < 0 || cols < 0) return zstd_errBadCount;
+    ZFIT_FAIL_IF(rows < 0 || cols < 0, zstd_errBadCount);
     const size_t count = static_cast<size_t>(rows) * static_cast<size_t>(cols);
     if (rows != m->numRows || cols != m->numCols) {
         // One block: the row table, then the elements.
@@ -283,7 +283,7 @@ zfit_status zmath_nmmatrix_destruct(zmath_nmmatrix* m)
 
 zfit_status zmath_nmmatrix_multiply(const zmath_nmmatrix* a, const zmath_nmmatrix* b, zmath_nmmatrix* out)
 {
-    if (a->numCols != b->numRows) return zmath_errMatrixShape;
+    ZFIT_FAIL_IF(a->numCols != b->numRows, zmath_errMatrixShape);
     ZFIT_TRY(zmath_nmmatrix_resize(out, a->numRows, b->numCols));
     for (int32_t i = 0; i < a->numRows; ++i)
         for (int32_t j = 0; j < b->numCols; ++j) {
@@ -296,7 +296,7 @@ zfit_status zmath_nmmatrix_multiply(const zmath_nmmatrix* a, const zmath_nmmatri
 
 zfit_status zmath_nmmatrix_multiplyT(const zmath_nmmatrix* a, const zmath_nmmatrix* b, zmath_nmmatrix* out)
 {
-    if (a->numCols != b->numCols) return zmath_errMatrixShape;
+    ZFIT_FAIL_IF(a->numCols != b->numCols, zmath_errMatrixShape);
     ZFIT_TRY(zmath_nmmatrix_resize(out, a->numRows, b->numRows));
     for (int32_t i = 0; i < a->numRows; ++i)
         for (int32_t j = 0; j < b->numRows; ++j) {
@@ -311,10 +311,10 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
                                  double* condition, double limit)
 {
     const int32_t n = A->numRows, k = B->numCols;
-    if (A->numCols != n || B->numRows != n) return zmath_errMatrixShape;
-    if (control != 0 && control != 1) return zmath_errMatrixShape;
+    ZFIT_FAIL_IF(A->numCols != n || B->numRows != n, zmath_errMatrixShape);
+    ZFIT_FAIL_IF(control != 0 && control != 1, zmath_errMatrixShape);
     if (condition) *condition = 0.0;
-    if (!allFinite(*A)) return zmath_errMatrixSingular;
+    ZFIT_FAIL_IF(!allFinite(*A), zmath_errMatrixSingular);
 
     // Scratch: LU (n*n), solution (n*k), two work columns (2n), permutation (n ints).
     const size_t nn = static_cast<size_t>(n) * n, nk = static_cast<size_t>(n) * k;
@@ -331,7 +331,7 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
     if (control == 1) {
         const double cond = oneNorm(*A) * inverseOneNorm(lu, perm, n, unit, column);
         if (condition) *condition = cond;
-        if (!(cond <= limit)) return zmath_errMatrixIllConditioned;
+        ZFIT_FAIL_IF(!(cond <= limit), zmath_errMatrixIllConditioned);
     }
     for (int32_t j = 0; j < k; ++j) {
         for (int32_t i = 0; i < n; ++i) unit[i] = B->rows[i][j];
@@ -342,7 +342,7 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
     // answer, whatever the condition estimate said.
     if (allFinite(*B))
         for (size_t i = 0; i < nk; ++i)
-            if (!std::isfinite(solution[i])) return zmath_errMatrixIllConditioned;
+            ZFIT_FAIL_IF(!std::isfinite(solution[i]), zmath_errMatrixIllConditioned);
     ZFIT_TRY(zmath_nmmatrix_resize(X, n, k));
     if (nk > 0) std::memcpy(X->storage, solution, nk * sizeof(double));
     return zfit_ok;
@@ -351,9 +351,9 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
 zfit_status zmath_nmmatrix_eigenvalues(const zmath_nmmatrix* m, int32_t control, zstd_vectord* re, zstd_vectord* im)
 {
     const int32_t n = m->numRows;
-    if (m->numCols != n || control != 0) return zmath_errMatrixShape;
-    if (n > 64) return zmath_errMatrixShape;  // the QR sweep keeps its rotations on the stack
-    if (!allFinite(*m)) return zmath_errNoConvergence;
+    ZFIT_FAIL_IF(m->numCols != n || control != 0, zmath_errMatrixShape);
+    ZFIT_FAIL_IF(n > 64, zmath_errMatrixShape);  // the QR sweep keeps its rotations on the stack
+    ZFIT_FAIL_IF(!allFinite(*m), zmath_errNoConvergence);
 
     const size_t nn = static_cast<size_t>(n) * n;
     Scratch scratch;
@@ -406,7 +406,7 @@ zfit_status zmath_vect3_getUnit(const zmath_vect3* in, zmath_vect3* out)
 {
     double length = 0.0;
     zmath_vect3_getLength(in, &length);
-    if (!(length > 0.0) || !std::isfinite(length)) return zmath_errZeroLength;
+    ZFIT_FAIL_IF(!(length > 0.0) || !std::isfinite(length), zmath_errZeroLength);
     *out = {in->x / length, in->y / length, in->z / length};
     return zfit_ok;
 }

@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <span>
 
+#include <zfit/frame/status.hpp>
+#include <zfit/services/containers.h>
 #include <zfit/services/rank_keys.hpp>
 
 namespace zsvc {
@@ -371,5 +373,19 @@ private:
     bool overlapping_;
     bool populated_ = false;  // the lists hold a ranking (their members are flagged)
 };
+
+// Writes the m points a window of the ranking leaves out into `indices`:
+// the s nearest (first[0..s-1]), nearest first, then the m - s farthest
+// (last[s+1..m]), nearest first. The window is the one that starts at rank s.
+inline zfit_status writeLeftOut(zstd_vector32* indices, int32_t m, int32_t s, std::span<const int32_t> first,
+                                std::span<const int32_t> last)
+{
+    ZFIT_TRY(zstd_vector32_resize(indices, m));
+    int32_t* out = nullptr;
+    ZFIT_TRY(zstd_vector32_getBegin(indices, &out));
+    for (int32_t r = 0; r < s; ++r) *out++ = first[static_cast<size_t>(r)];
+    for (int32_t r = s + 1; r <= m; ++r) *out++ = last[static_cast<size_t>(r)];
+    return zfit_ok;
+}
 
 }  // namespace zsvc

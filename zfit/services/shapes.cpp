@@ -3,6 +3,7 @@
 #include <numbers>
 #include <utility>
 
+#include <zfit/frame/status.hpp>
 #include <zfit/services/math.hpp>
 
 namespace {
@@ -72,7 +73,7 @@ zfit_status zmath_shapeEllipse_init(zmath_shapeEllipse* ellipse, const zmath_vec
 {
     const bool finite = std::isfinite(center->x) && std::isfinite(center->y) && std::isfinite(radius1) &&
                         std::isfinite(radius2) && std::isfinite(angle);
-    if (!finite || radius1 < 0.0 || radius2 < 0.0) return zmath_errServiceDegenerateB;
+    ZFIT_FAIL_IF(!finite || radius1 < 0.0 || radius2 < 0.0, zmath_errServiceDegenerateB);
     *ellipse = {*center, radius1, radius2, halfTurnAngle(angle)};
     return zfit_ok;
 }

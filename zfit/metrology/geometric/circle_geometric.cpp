@@ -88,10 +88,10 @@ Vector<2> fixedRadiusStart(const CircleParameters& hyper, const CircleMoments& m
 
 zfit_status validate(const zmet_geometricCircleParams& p)
 {
-    if (0.0 > p.maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (p.mode != 0 && p.mode != 1) return zmath_errFitBadMode;
-    if (0.0 > p.fixedRadius) return zmath_errFitFixedRadiusNegative;
-    if (p.maxIterations < 1) return zmath_errFitMaxIterations;
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.mode != 0 && p.mode != 1, zmath_errFitBadMode);
+    ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
     return zfit_ok;
 }
 
@@ -100,10 +100,10 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
                               const zmet_geometricCircleParams& params, zmet_geometricCircleResult& result)
 {
     Frame frame;
-    ZMET_TRY(makeFrame(points, count, weights, P + 1, frame));
+    ZFIT_TRY(makeFrame(points, count, weights, P + 1, frame));
     const CircleMoments moments = circleMoments(points, count, weights, frame);
     CircleParameters hyper;
-    if (!hyperCircle(moments, hyper)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!hyperCircle(moments, hyper), zmath_errDegenerate);
 
     const double fixedRadius = params.fixedRadius * frame.inverseScale;
     Vector<P> start;
@@ -113,7 +113,7 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
         start = fixedRadiusStart(hyper, moments, fixedRadius);
     const CircleModel<Weights, P> model(points, count, weights, frame, fixedRadius);
     LmOutcome<P> fit;
-    if (!levenbergMarquardt(model, start, params.maxIterations, fit)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params.maxIterations, fit), zmath_errDegenerate);
 
     zmet_uncertainty uncertainty{};
     if (fit.converged) {
@@ -136,13 +136,13 @@ zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
                       const zmet_geometricCircleParams* params, zmet_geometricCircleResult* result)
 {
     if (count < 0) count = 0;
-    ZMET_REQUIRE(params != nullptr && result != nullptr);
-    ZMET_REQUIRE(count == 0 || points != nullptr);
-    if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
-    ZMET_TRY(validate(*params));
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZFIT_REQUIRE(params != nullptr && result != nullptr);
+    ZFIT_REQUIRE(count == 0 || points != nullptr);
+    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
+    ZFIT_TRY(validate(*params));
+    ZFIT_TRY(zsvc::refuseNegative(weights, count));
     if (params->mode == 0) return fitWithParameters<3>(points, count, weights, *params, *result);
-    if (!std::isfinite(params->fixedRadius)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!std::isfinite(params->fixedRadius), zmath_errDegenerate);
     return fitWithParameters<2>(points, count, weights, *params, *result);
 }
 
@@ -154,7 +154,7 @@ extern "C" {
 
 zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params)
 {
-    ZMET_REQUIRE(params != nullptr);
+    ZFIT_REQUIRE(params != nullptr);
     params->maxRmsError = HUGE_VAL;
     params->mode = 0;
     params->fixedRadius = 1.0;

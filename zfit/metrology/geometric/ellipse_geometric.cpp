@@ -141,15 +141,15 @@ zfit_status algebraicEllipse(const zmath_vect* points, int32_t count, Weights we
                              bool& found)
 {
     zmath_ellipseFitParams params;
-    ZMET_TRY(zmath_ellipseFitParams_init(&params));
+    ZFIT_TRY(zmath_ellipseFitParams_init(&params));
     AlgebraicEllipse result;
-    ZMET_TRY(result.status());
+    ZFIT_TRY(result.status());
     zfit_status status;
     if constexpr (Weights::weighted) {
         PointVector kept;
-        ZMET_TRY(kept.status());
+        ZFIT_TRY(kept.status());
         for (int32_t i = 0; i < count; ++i)
-            if (weights[i] > 0.0) ZMET_TRY(zstd_vector_zmath_vect_pushBack(kept.get(), &points[i]));
+            if (weights[i] > 0.0) ZFIT_TRY(zstd_vector_zmath_vect_pushBack(kept.get(), &points[i]));
         status = zmath_ellipseFitVector(kept.get(), &params, result.get());
     } else {
         status = zmath_ellipseFit(points, count, &params, result.get());
@@ -168,7 +168,7 @@ zfit_status ellipseStart(const zmath_vect* points, int32_t count, Weights weight
 {
     zmath_shapeEllipse algebraic{};
     bool found = false;
-    ZMET_TRY(algebraicEllipse(points, count, weights, algebraic, found));
+    ZFIT_TRY(algebraicEllipse(points, count, weights, algebraic, found));
     if (found) {
         const zmath_vect centre = frame.toFrame(algebraic.center);
         start = {centre.x, centre.y, algebraic.radius1 * frame.inverseScale, algebraic.radius2 * frame.inverseScale,
@@ -176,7 +176,7 @@ zfit_status ellipseStart(const zmath_vect* points, int32_t count, Weights weight
         if (start[2] > 0.0 && start[3] > 0.0) return zfit_ok;
     }
     CircleParameters hyper;
-    if (!hyperCircle(circleMoments(points, count, weights, frame), hyper)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!hyperCircle(circleMoments(points, count, weights, frame), hyper), zmath_errDegenerate);
     start = {hyper.x, hyper.y, hyper.radius, hyper.radius, 0.0};
     return zfit_ok;
 }
@@ -202,8 +202,8 @@ void orderAxes(EllipseVector& x, zmet_uncertainty& u)
 
 zfit_status validate(const zmet_geometricEllipseParams& p)
 {
-    if (0.0 > p.maxRmsError) return zmath_errFitMaxRmsErrorNegative;
-    if (p.maxIterations < 1) return zmath_errFitMaxIterations;
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
     return zfit_ok;
 }
 
@@ -212,19 +212,19 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
                        const zmet_geometricEllipseParams* params, zmet_geometricEllipseResult* result)
 {
     if (count < 0) count = 0;
-    ZMET_REQUIRE(params != nullptr && result != nullptr);
-    ZMET_REQUIRE(count == 0 || points != nullptr);
-    if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
-    ZMET_TRY(validate(*params));
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZFIT_REQUIRE(params != nullptr && result != nullptr);
+    ZFIT_REQUIRE(count == 0 || points != nullptr);
+    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
+    ZFIT_TRY(validate(*params));
+    ZFIT_TRY(zsvc::refuseNegative(weights, count));
     Frame frame;
-    ZMET_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
+    ZFIT_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
     EllipseVector start;
-    ZMET_TRY(ellipseStart(points, count, weights, frame, start));
+    ZFIT_TRY(ellipseStart(points, count, weights, frame, start));
 
     const EllipseModel<Weights> model(points, count, weights, frame);
     LmOutcome<kEllipseParameters> fit;
-    if (!levenbergMarquardt(model, start, params->maxIterations, fit)) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params->maxIterations, fit), zmath_errDegenerate);
     zmet_uncertainty uncertainty{};
     if (fit.converged &&
         !solutionUncertainty<kEllipseParameters>(fit.normal, frame.positiveCount, {1, 1, 1, 1, 0}, frame.scale, true,
@@ -253,7 +253,7 @@ extern "C" {
 
 zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params)
 {
-    ZMET_REQUIRE(params != nullptr);
+    ZFIT_REQUIRE(params != nullptr);
     params->maxRmsError = HUGE_VAL;
     params->maxIterations = 100;
     return zfit_ok;

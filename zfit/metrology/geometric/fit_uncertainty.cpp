@@ -49,14 +49,14 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
                             zmet_uncertainty& out)
 {
     double sine = 0.0, cosine = 0.0, d = 0.0;
-    ZMET_TRY(zmath_shapeFLine_getSine(&line, &sine));
-    ZMET_TRY(zmath_shapeFLine_getCosine(&line, &cosine));
-    ZMET_TRY(zmath_shapeFLine_getDistance(&line, &d));
-    if (count < 3) return zmet_errTooFewPoints;
-    if (!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d)) return zmath_errDegenerate;
+    ZFIT_TRY(zmath_shapeFLine_getSine(&line, &sine));
+    ZFIT_TRY(zmath_shapeFLine_getCosine(&line, &cosine));
+    ZFIT_TRY(zmath_shapeFLine_getDistance(&line, &d));
+    ZFIT_FAIL_IF(count < 3, zmet_errTooFewPoints);
+    ZFIT_FAIL_IF(!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d), zmath_errDegenerate);
     double meanAlong = 0.0;
     for (int32_t i = 0; i < count; ++i) {
-        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y), zmath_errDegenerate);
         meanAlong += points[i].x * cosine + points[i].y * sine;
     }
     meanAlong /= count;
@@ -122,10 +122,10 @@ zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* sou
         }
     }
     const int64_t observations = 2 * static_cast<int64_t>(pairs);
-    if (observations < P + 1) return zmet_errTooFewPoints;
+    ZFIT_FAIL_IF(observations < P + 1, zmet_errTooFewPoints);
     const zmath_matrix& m = xf.matrix;
     for (double value : {xf.translation.x, xf.translation.y, m.m00, m.m01, m.m10, m.m11})
-        if (!std::isfinite(value)) return zmath_errFitSolveFailed;
+        ZFIT_FAIL_IF(!std::isfinite(value), zmath_errFitSolveFailed);
     const zmath_vect centroid = {sumU / weightSum, sumV / weightSum};
     Normal<P> normal;
     for (int32_t i = 0; i < count; ++i) {
@@ -146,12 +146,12 @@ zfit_status pointToPointUncertainty(const zmath_pointToPointFitParams* params, c
                                     const zmath_xformLinear* xform, zmet_uncertainty* out)
 {
     if (count < 0) count = 0;
-    ZMET_REQUIRE(params != nullptr && xform != nullptr && out != nullptr);
-    ZMET_REQUIRE(count == 0 || (target != nullptr && source != nullptr));
-    if constexpr (Weights::weighted) ZMET_REQUIRE(count == 0 || weights.values != nullptr);
-    ZMET_TRY(zmath_pointToPointFitParams_validate(params));
-    if (params->dof != 4 && params->dof != 6) return zmath_errFitBadMode;
-    ZMET_TRY(checkWeightSigns(count, weights));
+    ZFIT_REQUIRE(params != nullptr && xform != nullptr && out != nullptr);
+    ZFIT_REQUIRE(count == 0 || (target != nullptr && source != nullptr));
+    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
+    ZFIT_TRY(zmath_pointToPointFitParams_validate(params));
+    ZFIT_FAIL_IF(params->dof != 4 && params->dof != 6, zmath_errFitBadMode);
+    ZFIT_TRY(zsvc::refuseNegative(weights, count));
     if (params->dof == 4) return transformUncertainty<4>(target, source, weights, count, *xform, *out);
     return transformUncertainty<6>(target, source, weights, count, *xform, *out);
 }
@@ -166,8 +166,8 @@ zfit_status zmet_lineFitUncertainty(const zmath_vect* points, int32_t count, con
                                     zmet_uncertainty* uncertainty)
 {
     if (count < 0) count = 0;
-    ZMET_REQUIRE(line != nullptr && uncertainty != nullptr);
-    ZMET_REQUIRE(count == 0 || points != nullptr);
+    ZFIT_REQUIRE(line != nullptr && uncertainty != nullptr);
+    ZFIT_REQUIRE(count == 0 || points != nullptr);
     return zmet::lineUncertainty(points, count, *line, *uncertainty);
 }
 

@@ -8,39 +8,16 @@
 #include <cmath>
 #include <cstdint>
 
+#include <zfit/frame/status.hpp>
+#include <zfit/services/require.hpp>
+#include <zfit/services/weights.hpp>
 #include <zfit/zfit.h>
-
-// Forwards a failure status.
-#define ZMET_TRY(expression)                              \
-    do {                                                  \
-        const zfit_status zmetStatus_ = (expression);     \
-        if (ZFIT_FAILED(zmetStatus_)) return zmetStatus_; \
-    } while (0)
-
-// Reports a broken precondition of the caller to the assertion service and
-// gives up with a status if the host's handler returns.
-#define ZMET_REQUIRE(condition)                \
-    do {                                       \
-        if (!(condition)) {                    \
-            zstd_assert_(__LINE__);            \
-            return zstd_errBrokenPrecondition; \
-        }                                      \
-    } while (0)
 
 namespace zmet {
 
-// Every point weighs 1.
-struct UnitWeights {
-    static constexpr bool weighted = false;
-    constexpr double operator[](int32_t) const { return 1.0; }
-};
-
-// The caller's weights, one per point.
-struct PointWeights {
-    static constexpr bool weighted = true;
-    const double* values;
-    double operator[](int32_t i) const { return values[i]; }
-};
+// The weight sources of the unweighted and weighted twins.
+using zsvc::UnitWeights;
+using PointWeights = zsvc::GivenWeights;
 
 // The unit-spread frame of a point set: q = (p - origin) / scale.
 struct Frame {
@@ -55,16 +32,6 @@ struct Frame {
         return {(p.x - origin.x) * inverseScale, (p.y - origin.y) * inverseScale};
     }
 };
-
-// zmath_errFitWeightNegative at the first weight below 0 (NaN and -0.0 pass).
-template <class Weights>
-zfit_status checkWeightSigns(int32_t count, Weights weights)
-{
-    if constexpr (Weights::weighted)
-        for (int32_t i = 0; i < count; ++i)
-            if (0.0 > weights[i]) return zmath_errFitWeightNegative;
-    return zfit_ok;
-}
 
 // The frame of the points of positive weight, after the checks in this
 // order: zmath_errDegenerate for a NaN or infinite coordinate or weight,
@@ -86,7 +53,7 @@ zfit_status makeFrame(const zmath_vect* points, int32_t count, Weights weights, 
             sumY += w * points[i].y;
         }
     }
-    if (f.positiveCount < minimumCount) return zmet_errTooFewPoints;
+    ZFIT_FAIL_IF(f.positiveCount < minimumCount, zmet_errTooFewPoints);
     f.origin = {sumX / f.weightSum, sumY / f.weightSum};
     double spread = 0.0;
     for (int32_t i = 0; i < count; ++i) {

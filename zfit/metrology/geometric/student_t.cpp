@@ -153,9 +153,9 @@ double studentQuantile(double probability, double degreesOfFreedom)
 
 extern "C" zfit_status zmet_studentTQuantile(double probability, double degreesOfFreedom, double* quantile)
 {
-    ZMET_REQUIRE(quantile != nullptr);
+    ZFIT_REQUIRE(quantile != nullptr);
     const double t = zmet::studentQuantile(probability, degreesOfFreedom);
-    if (std::isnan(t)) return zmet_errOutOfRange;
+    ZFIT_FAIL_IF(std::isnan(t), zmet_errOutOfRange);
     *quantile = t;
     return zfit_ok;
 }

@@ -256,10 +256,10 @@ zfit_status allContacts(const Profile& profile, const zmath_vect& centre, const 
     };
     int32_t count = 0;
     for (int32_t k = 0; k < n; ++k) count += role(k) >= 0 ? 1 : 0;
-    ZMET_TRY(storage.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(count), sizeof(Contact),
+    ZFIT_TRY(storage.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(count), sizeof(Contact),
                                static_cast<const void*>(nullptr)));
     void* begin = nullptr;
-    ZMET_TRY(zstd_vector__getBeginEnd(storage.get(), &begin, nullptr));
+    ZFIT_TRY(zstd_vector__getBeginEnd(storage.get(), &begin, nullptr));
     auto* out = static_cast<Contact*>(begin);
     int32_t filled = 0;
     for (int32_t k = 0; k < n && filled < count; ++k) {
@@ -317,7 +317,7 @@ zfit_status certify(int32_t method, const Profile& profile, const Candidate& can
 
     Owned<zstd_vector_> storage;
     std::span<Contact> contacts;
-    ZMET_TRY(allContacts(profile, candidate.centre, touch, condition, storage, &contacts));
+    ZFIT_TRY(allContacts(profile, candidate.centre, touch, condition, storage, &contacts));
     sortByAngle(contacts);
     if (!choose(condition, contacts, chosen, &count))
         return method == zmet_roundnessInscribed ? zmet_errProfileOpen : zmet_errNotCertified;

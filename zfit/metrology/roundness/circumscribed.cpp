@@ -111,7 +111,7 @@ void shuffle(std::span<int32_t> order)
 // boundary.
 zfit_status withTwo(const Points& pts, std::span<const int32_t> order, int32_t i, std::size_t j, Disc* disc)
 {
-    ZMET_TRY(zsys_attention_check());
+    ZFIT_TRY(zsys_attention_check());
     Disc d = diametral(pts, i, order[j]);
     for (std::size_t k = 0; k < j; ++k)
         if (outside(d, pts[order[k]])) d = through(pts, i, order[j], order[k]);
@@ -123,10 +123,10 @@ zfit_status withTwo(const Points& pts, std::span<const int32_t> order, int32_t i
 // boundary.
 zfit_status withOne(const Points& pts, std::span<const int32_t> order, std::size_t i, Disc* disc)
 {
-    ZMET_TRY(zsys_attention_check());
+    ZFIT_TRY(zsys_attention_check());
     Disc d = diametral(pts, order[i], order[0]);
     for (std::size_t j = 1; j < i; ++j)
-        if (outside(d, pts[order[j]])) ZMET_TRY(withTwo(pts, order, order[i], j, &d));
+        if (outside(d, pts[order[j]])) ZFIT_TRY(withTwo(pts, order, order[i], j, &d));
     *disc = d;
     return zfit_ok;
 }
@@ -139,7 +139,7 @@ zfit_status searchCircumscribed(const Profile& profile, std::span<int32_t> order
     shuffle(order);
     Disc d = diametral(pts, order[0], order[1]);
     for (std::size_t i = 2; i < order.size(); ++i)
-        if (outside(d, pts[order[i]])) ZMET_TRY(withOne(pts, order, i, &d));
+        if (outside(d, pts[order[i]])) ZFIT_TRY(withOne(pts, order, i, &d));
     candidate->centre = {d.x, d.y};
     candidate->count = d.count;
     for (int32_t k = 0; k < d.count; ++k) {

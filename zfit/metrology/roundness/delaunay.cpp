@@ -65,7 +65,7 @@ public:
     {
         sortPoints(profile, subset);
         int32_t next = 0;
-        if (!startFan(&next)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!startFan(&next), zmath_errDegenerate);
         int32_t sincePoll = 0;
         for (const auto n = static_cast<int32_t>(points_.size()); next < n; ++next) {
             if (++sincePoll == kPollEvery) {

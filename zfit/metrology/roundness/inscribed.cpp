@@ -269,7 +269,7 @@ zfit_status searchNearStart(const Profile& profile, const zmath_vect& start, std
                             std::span<int32_t> kept, std::span<int32_t> work, Candidate* candidate, bool* found)
 {
     *found = false;
-    ZMET_TRY(zsys_attention_check());
+    ZFIT_TRY(zsys_attention_check());
     const auto n = static_cast<int32_t>(profile.points.size());
     FreeRegion region;
     if (!boundFreeRegion(profile, start, work.first(static_cast<std::size_t>(n)), &region)) return zfit_ok;
@@ -280,7 +280,7 @@ zfit_status searchNearStart(const Profile& profile, const zmath_vect& start, std
     const zfit_status status =
         triangulate(profile, kept.first(static_cast<std::size_t>(count)), sorted, work, &triangulation);
     if (status == zmath_errDegenerate) return zfit_ok;
-    ZMET_TRY(status);
+    ZFIT_TRY(status);
     *found = largestHeldCircle(profile, triangulation, &region, candidate);
     return zfit_ok;
 }
@@ -292,16 +292,16 @@ int64_t inscribedStorage(int32_t n) { return triangulationStorage(n) + n; }
 zfit_status searchInscribed(const Profile& profile, const zmath_vect& start, std::span<SweepPoint> sorted,
                             std::span<int32_t> work, Candidate* candidate)
 {
-    if (!surroundsStart(profile, start)) return zmet_errProfileOpen;
+    ZFIT_FAIL_IF(!surroundsStart(profile, start), zmet_errProfileOpen);
     const std::size_t n = profile.points.size();
     const std::span<int32_t> kept = work.first(n), rest = work.subspan(n);
     bool found = false;
-    ZMET_TRY(searchNearStart(profile, start, sorted, kept, rest, candidate, &found));
+    ZFIT_TRY(searchNearStart(profile, start, sorted, kept, rest, candidate, &found));
     if (found) return zfit_ok;
-    ZMET_TRY(zsys_attention_check());
+    ZFIT_TRY(zsys_attention_check());
     Triangulation triangulation;
-    ZMET_TRY(triangulate(profile, {}, sorted, rest, &triangulation));
-    if (!largestHeldCircle(profile, triangulation, nullptr, candidate)) return zmet_errProfileOpen;
+    ZFIT_TRY(triangulate(profile, {}, sorted, rest, &triangulation));
+    ZFIT_FAIL_IF(!largestHeldCircle(profile, triangulation, nullptr, candidate), zmet_errProfileOpen);
     return zfit_ok;
 }
 

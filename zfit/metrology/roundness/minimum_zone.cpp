@@ -254,7 +254,7 @@ bool exchanged(const Linearisation& lin, const ZoneReference& ref, const Levelle
 zfit_status exchange(const Linearisation& lin, ZoneReference* ref, Levelled* levelled)
 {
     for (int32_t stalls = 0; stalls < kStalls;) {
-        ZMET_TRY(zsys_attention_check());
+        ZFIT_TRY(zsys_attention_check());
         const Violator worst = worstViolator(lin, *levelled);
         if (worst.amount <= kViolation) return zfit_ok;
         ZoneReference next;
@@ -323,8 +323,8 @@ zfit_status descend(const Profile& profile, Linearisation& lin, Candidate* best,
     bool haveReference = referenceNear(profile, best->centre, lin, &ref, &levelled, &about);
     int32_t shortened = 0;
     while (haveReference) {
-        ZMET_TRY(zsys_attention_check());
-        ZMET_TRY(exchange(lin, &ref, &levelled));
+        ZFIT_TRY(zsys_attention_check());
+        ZFIT_TRY(exchange(lin, &ref, &levelled));
         zmath_vect next;
         const bool exact = zoneCentre(profile, ref, &next);
         if (!exact) next = {about.x + levelled.dx, about.y + levelled.dy};
@@ -340,7 +340,7 @@ zfit_status descend(const Profile& profile, Linearisation& lin, Candidate* best,
             if (!(levelled.width() < *bestWidth - kViolation) || shortened++ >= kShortenedSteps) break;
             bool narrowed = false;
             for (int32_t h = 0; h <= kHalvings && !narrowed; ++h) {
-                ZMET_TRY(zsys_attention_check());
+                ZFIT_TRY(zsys_attention_check());
                 const double part = std::ldexp(1.0, -h);
                 const zmath_vect trial{about.x + part * levelled.dx, about.y + part * levelled.dy};
                 linearise(profile, trial, lin);
@@ -371,7 +371,7 @@ zfit_status probe(const Profile& profile, Linearisation& lin, Candidate* best, d
     *narrowed = false;
     const zmath_vect from = best->centre;
     for (double step = kProbeFirst; step >= kProbeLast && !*narrowed; step *= 0.5) {
-        ZMET_TRY(zsys_attention_check());
+        ZFIT_TRY(zsys_attention_check());
         for (const auto& d : compass) {
             const zmath_vect trial{from.x + step * d[0], from.y + step * d[1]};
             linearise(profile, trial, lin);
@@ -396,10 +396,10 @@ zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, L
     linearise(profile, start, lin);
     double bestWidth = lin.farthest - lin.nearest;
     for (int32_t round = 0; round <= kProbes; ++round) {
-        ZMET_TRY(descend(profile, lin, &best, &bestWidth));
+        ZFIT_TRY(descend(profile, lin, &best, &bestWidth));
         if (certifiedByOwnPoints(zmet_roundnessMinimumZone, profile, best)) break;
         bool narrowed = false;
-        ZMET_TRY(probe(profile, lin, &best, &bestWidth, &narrowed));
+        ZFIT_TRY(probe(profile, lin, &best, &bestWidth, &narrowed));
         if (!narrowed) break;
     }
     *candidate = best;

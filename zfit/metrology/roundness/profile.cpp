@@ -9,18 +9,18 @@ namespace zmet::roundness {
 
 zfit_status makeScratch(Owned<zstd_vectord>& storage, int64_t count, std::span<double>* scratch)
 {
-    ZMET_TRY(storage.construct(zstd_vectord_construct, count));
+    ZFIT_TRY(storage.construct(zstd_vectord_construct, count));
     double* begin = nullptr;
-    ZMET_TRY(zstd_vectord_getBegin(storage.get(), &begin));
+    ZFIT_TRY(zstd_vectord_getBegin(storage.get(), &begin));
     *scratch = std::span<double>(begin, static_cast<std::size_t>(count));
     return zfit_ok;
 }
 
 zfit_status makeIndices(Owned<zstd_vector32>& storage, int64_t count, std::span<int32_t>* indices)
 {
-    ZMET_TRY(storage.construct(zstd_vector32_construct, count));
+    ZFIT_TRY(storage.construct(zstd_vector32_construct, count));
     int32_t* begin = nullptr;
-    ZMET_TRY(zstd_vector32_getBegin(storage.get(), &begin));
+    ZFIT_TRY(zstd_vector32_getBegin(storage.get(), &begin));
     *indices = std::span<int32_t>(begin, static_cast<std::size_t>(count));
     return zfit_ok;
 }
@@ -31,14 +31,14 @@ zfit_status normaliseProfile(const zmath_vect* points, int32_t count, Owned<zstd
     double xmin = HUGE_VAL, xmax = -HUGE_VAL, ymin = HUGE_VAL, ymax = -HUGE_VAL;
     for (int32_t i = 0; i < count; ++i) {
         const zmath_vect& p = points[i];
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return zmet_errNotFinite;
+        ZFIT_FAIL_IF(!std::isfinite(p.x) || !std::isfinite(p.y), zmet_errNotFinite);
         xmin = std::fmin(xmin, p.x), xmax = std::fmax(xmax, p.x);
         ymin = std::fmin(ymin, p.y), ymax = std::fmax(ymax, p.y);
     }
-    if (count == 0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(count == 0, zmath_errDegenerate);
     const double extent = std::fmax(xmax - xmin, ymax - ymin);
-    if (!std::isfinite(extent)) return zmet_errNotFinite;
-    if (extent == 0.0) return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!std::isfinite(extent), zmet_errNotFinite);
+    ZFIT_FAIL_IF(extent == 0.0, zmath_errDegenerate);
 
     // A power of two between half the extent and the extent: dividing by it
     // is exact, and it stays finite even for an extent near the largest double.
@@ -47,9 +47,9 @@ zfit_status normaliseProfile(const zmath_vect* points, int32_t count, Owned<zstd
     const double scale = std::ldexp(1.0, exponent - 1);
     const zmath_vect origin{0.5 * xmin + 0.5 * xmax, 0.5 * ymin + 0.5 * ymax};
 
-    ZMET_TRY(storage.construct(zstd_vector_zmath_vect_construct, static_cast<int64_t>(count)));
+    ZFIT_TRY(storage.construct(zstd_vector_zmath_vect_construct, static_cast<int64_t>(count)));
     zmath_vect* moved = nullptr;
-    ZMET_TRY(zstd_vector_zmath_vect_getBegin(storage.get(), &moved));
+    ZFIT_TRY(zstd_vector_zmath_vect_getBegin(storage.get(), &moved));
     for (int32_t i = 0; i < count; ++i) moved[i] = {(points[i].x - origin.x) / scale, (points[i].y - origin.y) / scale};
     profile->points = std::span<const zmath_vect>(moved, static_cast<std::size_t>(count));
     profile->origin = origin;
@@ -61,10 +61,10 @@ zfit_status leastSquaresCentre(const Profile& profile, std::span<double> ones, z
 {
     for (double& w : ones) w = 1.0;
     zmath_circleFitParams params;
-    ZMET_TRY(zmath_circleFitParams_init(&params));
+    ZFIT_TRY(zmath_circleFitParams_init(&params));
     Owned<zmath_circleFitResult> fit;
-    ZMET_TRY(fit.construct(zmath_circleFitResult_construct));
-    ZMET_TRY(zmath_circleFitWeighted(profile.points.data(), static_cast<int32_t>(profile.points.size()), ones.data(),
+    ZFIT_TRY(fit.construct(zmath_circleFitResult_construct));
+    ZFIT_TRY(zmath_circleFitWeighted(profile.points.data(), static_cast<int32_t>(profile.points.size()), ones.data(),
                                      &params, fit.get()));
     *centre = fit.get()->centre;
     return zfit_ok;

@@ -5,15 +5,7 @@
 #include "delaunay.hpp"
 #include "roundness_internal.hpp"
 
-// A broken precondition of the caller goes to the assertion service; if the
-// host's handler returns, the call gives up with a status.
-#define ZMET_REQUIRE(condition)                \
-    do {                                       \
-        if (!(condition)) {                    \
-            zstd_assert_(__LINE__);            \
-            return zstd_errBrokenPrecondition; \
-        }                                      \
-    } while (0)
+#include <zfit/services/require.hpp>
 
 namespace zmet::roundness {
 
@@ -30,7 +22,7 @@ zfit_status circumscribedWithStorage(const Profile& profile, Candidate* candidat
 {
     Owned<zstd_vector32> storage;
     std::span<int32_t> order;
-    ZMET_TRY(makeIndices(storage, static_cast<int64_t>(profile.points.size()), &order));
+    ZFIT_TRY(makeIndices(storage, static_cast<int64_t>(profile.points.size()), &order));
     return searchCircumscribed(profile, order, candidate);
 }
 
@@ -39,13 +31,13 @@ zfit_status inscribedWithStorage(const Profile& profile, const zmath_vect& start
 {
     const auto n = static_cast<int32_t>(profile.points.size());
     Owned<zstd_vector_> sortedStorage;
-    ZMET_TRY(sortedStorage.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(n), sizeof(SweepPoint),
+    ZFIT_TRY(sortedStorage.construct(zstd_vector__constructWithVtable, static_cast<int64_t>(n), sizeof(SweepPoint),
                                      static_cast<const void*>(nullptr)));
     void* sorted = nullptr;
-    ZMET_TRY(zstd_vector__getBeginEnd(sortedStorage.get(), &sorted, nullptr));
+    ZFIT_TRY(zstd_vector__getBeginEnd(sortedStorage.get(), &sorted, nullptr));
     Owned<zstd_vector32> workStorage;
     std::span<int32_t> work;
-    ZMET_TRY(makeIndices(workStorage, inscribedStorage(n), &work));
+    ZFIT_TRY(makeIndices(workStorage, inscribedStorage(n), &work));
     const std::span<SweepPoint> records(static_cast<SweepPoint*>(sorted), static_cast<std::size_t>(n));
     return searchInscribed(profile, start, records, work, candidate);
 }
@@ -58,27 +50,27 @@ zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zm
 {
     Owned<zstd_vector_zmath_vect> moved;
     Profile profile;
-    ZMET_TRY(normaliseProfile(points, count, moved, &profile));
+    ZFIT_TRY(normaliseProfile(points, count, moved, &profile));
 
     // Scratch doubles: unit weights for the least-squares start, then the
     // minimum zone's linearisation.
     const int64_t perPoint = method == zmet_roundnessMinimumZone ? 3 : 1;
     Owned<zstd_vectord> scratchStorage;
     std::span<double> scratch;
-    ZMET_TRY(makeScratch(scratchStorage, perPoint * count, &scratch));
+    ZFIT_TRY(makeScratch(scratchStorage, perPoint * count, &scratch));
     zmath_vect start;
-    ZMET_TRY(leastSquaresCentre(profile, scratch.first(static_cast<std::size_t>(count)), &start));
+    ZFIT_TRY(leastSquaresCentre(profile, scratch.first(static_cast<std::size_t>(count)), &start));
 
     Candidate candidate;
     if (method == zmet_roundnessMinimumZone) {
         Linearisation lin = linearisationIn(scratch, count);
-        ZMET_TRY(searchMinimumZone(profile, start, lin, &candidate));
+        ZFIT_TRY(searchMinimumZone(profile, start, lin, &candidate));
     } else if (method == zmet_roundnessCircumscribed) {
-        ZMET_TRY(circumscribedWithStorage(profile, &candidate));
+        ZFIT_TRY(circumscribedWithStorage(profile, &candidate));
     } else {
-        ZMET_TRY(inscribedWithStorage(profile, start, &candidate));
+        ZFIT_TRY(inscribedWithStorage(profile, start, &candidate));
     }
-    ZMET_TRY(certify(method, profile, candidate, found));
+    ZFIT_TRY(certify(method, profile, candidate, found));
     // Points spread near the largest double can have a reference circle
     // beyond it.
     const bool finite = std::isfinite(found->centre.x) && std::isfinite(found->centre.y) &&
@@ -94,7 +86,7 @@ extern "C" {
 
 zfit_status zmet_roundnessParams_init(zmet_roundnessParams* params)
 {
-    ZMET_REQUIRE(params != nullptr);
+    ZFIT_REQUIRE(params != nullptr);
     params->method = zmet_roundnessMinimumZone;
     params->maxRoundness = HUGE_VAL;
     return zfit_ok;
@@ -102,21 +94,21 @@ zfit_status zmet_roundnessParams_init(zmet_roundnessParams* params)
 
 zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* params)
 {
-    ZMET_REQUIRE(params != nullptr);
-    if (0.0 > params->maxRoundness) return zmet_errMaxRoundnessNegative;
-    if (!zmet::roundness::knownMethod(params->method)) return zmath_errFitBadMode;
+    ZFIT_REQUIRE(params != nullptr);
+    ZFIT_FAIL_IF(0.0 > params->maxRoundness, zmet_errMaxRoundnessNegative);
+    ZFIT_FAIL_IF(!zmet::roundness::knownMethod(params->method), zmath_errFitBadMode);
     return zfit_ok;
 }
 
 zfit_status zmet_roundness(const zmath_vect* points, int32_t count, const zmet_roundnessParams* params,
                            zmet_roundnessResult* result)
 {
-    ZMET_REQUIRE(params != nullptr && result != nullptr);
-    ZMET_TRY(zmet_roundnessParams_validate(params));
+    ZFIT_REQUIRE(params != nullptr && result != nullptr);
+    ZFIT_TRY(zmet_roundnessParams_validate(params));
     if (count < 0) count = 0;
-    ZMET_REQUIRE(count == 0 || points != nullptr);
+    ZFIT_REQUIRE(count == 0 || points != nullptr);
     zmet_roundnessResult found{};
-    ZMET_TRY(zmet::roundness::evaluate(params->method, points, count, &found));
+    ZFIT_TRY(zmet::roundness::evaluate(params->method, points, count, &found));
     found.isValid = params->maxRoundness > found.roundness ? 1 : 0;
     *result = found;
     return zfit_ok;
@@ -125,10 +117,10 @@ zfit_status zmet_roundness(const zmath_vect* points, int32_t count, const zmet_r
 zfit_status zmet_roundnessVector(const zstd_vector_zmath_vect* points, const zmet_roundnessParams* params,
                                  zmet_roundnessResult* result)
 {
-    ZMET_REQUIRE(points != nullptr);
+    ZFIT_REQUIRE(points != nullptr);
     const zmath_vect* begin = nullptr;
     int32_t size = 0;
-    ZMET_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &size));
+    ZFIT_TRY(zstd_vector_zmath_vect_getBeginSizeConst(points, &begin, &size));
     return zmet_roundness(begin, size, params, result);
 }
 

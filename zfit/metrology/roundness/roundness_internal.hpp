@@ -6,53 +6,21 @@
 #include <cstdint>
 #include <span>
 
+#include <zfit/frame/status.hpp>
 #include <zfit/metrology/roundness/roundness.h>
+#include <zfit/services/containers.hpp>
 
-// Runs a step and returns its status from the enclosing function when it
-// failed, unchanged.
-#define ZMET_TRY(expression)                                  \
-    do {                                                      \
-        const zfit_status zmet_try_status_ = (expression);    \
-        if (ZFIT_FAILED(zmet_try_status_)) return zmet_try_status_; \
-    } while (0)
+// The destruct of the one result record the roundness keeps as work
+// storage, for zsvc::Owned (found by argument-dependent lookup).
+inline zfit_status destruct(zmath_circleFitResult* r) { return zmath_circleFitResult_destruct(r); }
 
 namespace zmet::roundness {
 
 // ---- owned service containers ---------------------------------------------
 
-inline zfit_status destruct(zstd_vector_zmath_vect* v) { return zstd_vector_zmath_vect_destruct(v); }
-inline zfit_status destruct(zstd_vectord* v) { return zstd_vectord_destruct(v); }
-inline zfit_status destruct(zstd_vector32* v) { return zstd_vector32_destruct(v); }
-inline zfit_status destruct(zstd_vector_* v) { return zstd_vector__destruct(v); }
-inline zfit_status destruct(zmath_circleFitResult* r) { return zmath_circleFitResult_destruct(r); }
-
-// A container (or result record) that lives for one scope: destructed on
-// every exit path, and only when its construction succeeded.
-template <class T>
-class Owned {
-public:
-    Owned() = default;
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    ~Owned()
-    {
-        if (live_) destruct(&object_);
-    }
-
-    template <class Construct, class... Args>
-    zfit_status construct(Construct constructFn, Args... args)
-    {
-        const zfit_status status = constructFn(&object_, args...);
-        if (!ZFIT_FAILED(status)) live_ = true;
-        return status;
-    }
-
-    T* get() { return &object_; }
-
-private:
-    T object_{};
-    bool live_ = false;
-};
+// Work storage lives in the services' zsvc::Owned, which finds the result
+// record's destruct (declared at global scope, above) by its argument.
+using zsvc::Owned;
 
 // count doubles, or count indices, of scratch as a span.
 zfit_status makeScratch(Owned<zstd_vectord>& storage, int64_t count, std::span<double>* scratch);

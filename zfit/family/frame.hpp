@@ -2,6 +2,10 @@
 // C-array entry, the result-record life cycle and the type-check hooks.
 // Families write only what differs (their shape's reset and copy) and reuse
 // the rest from here.
+//
+// It sits above the services (it owns temporaries through zsvc::Owned and
+// checks preconditions through the assertion service), so it lives with the
+// families rather than with the C basics of zfit/frame/.
 #pragma once
 
 #include <concepts>
@@ -9,18 +13,8 @@
 
 #include <zfit/frame/status.hpp>
 #include <zfit/services/containers.hpp>
+#include <zfit/services/require.hpp>
 #include <zfit/services/services.h>
-
-// Reports a broken precondition of the caller to the assertion service; if
-// the host's handler returns, the function gives up with a status instead of
-// running on bad input.
-#define ZFIT_REQUIRE(condition)                    \
-    do {                                           \
-        if (!(condition)) {                        \
-            zstd_assert_(__LINE__);                \
-            return zstd_errBrokenPrecondition;     \
-        }                                          \
-    } while (0)
 
 namespace zfit {
 
@@ -46,8 +40,9 @@ zfit_status withPointVector(const zmath_vect* points, int32_t count, VectorEntry
 // ---- result records ------------------------------------------------------
 //
 // A family describes its result record R by specialising ResultShape<R>:
-//   static zfit_status reset(R&)              the shape's initial value
-//   static void copy(R& to, const R& from)    isValid, the shape, rmsError
+//   static zfit_status reset(R&)                 the shape's initial value
+//   static void copyShape(R& to, const R& from)  the shape's fields
+// The frame copies isValid before the shape and rmsError after it.
 // Records with an `ignoredIndices` member own that vector; the life cycle
 // below handles it for them.
 
@@ -80,7 +75,9 @@ template <class R>
 zfit_status resultAssign(R* result, const R* source)
 {
     if (result == source) return zfit_ok;
-    ResultShape<R>::copy(*result, *source);
+    result->isValid = source->isValid;
+    ResultShape<R>::copyShape(*result, *source);
+    result->rmsError = source->rmsError;
     if constexpr (OwnsIndices<R>) return zstd_vector32_assign(&result->ignoredIndices, &source->ignoredIndices);
     return zfit_ok;
 }

@@ -2,8 +2,11 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
+#include <zfit/frame/trace.h>
+#include <zfit/zfit.hpp>
 
 #include "cli.hpp"
 #include "demo.hpp"
@@ -39,6 +42,16 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
 
 namespace {
 
+// --trace: each step of the libraries that fails, innermost first, as
+// "trace: zfit/line/line_fit.cpp:120: expression -> zmath_errDegenerate".
+// Paths are shown from the source tree's zfit/ directory on.
+void printTrace(void*, const char* file, int32_t line, const char* expression, zfit_status status)
+{
+    std::string_view path(file);
+    if (const std::size_t at = path.rfind("/zfit/"); at != std::string_view::npos) path.remove_prefix(at + 1);
+    std::cerr << "trace: " << path << ':' << line << ": " << expression << " -> " << zfit::statusName(status) << "\n";
+}
+
 constexpr const char* kFooter = R"(Exit status:
   0  the fit succeeded and is valid (its error is below --max-rms)
   1  the fit succeeded but is not valid
@@ -56,6 +69,12 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("zfit ") + ZFIT_VERSION);
     app.require_subcommand(1);
     app.footer(kFooter);
+    // Options of the command itself may also follow the subcommand.
+    app.fallthrough();
+    bool trace = false;
+    app.add_flag("--trace", trace,
+                 "print each step of the library that fails to standard error, innermost first, as "
+                 "\"trace: FILE:LINE: EXPRESSION -> STATUS\", to see which test refused the input");
 
     zcli::Registry registry;
     zcli::addLineCommand(app, registry);
@@ -77,6 +96,7 @@ int main(int argc, char** argv)
         return app.exit(e) == 0 ? 0 : zcli::exitUsage;
     }
 
+    if (trace) zsys_trace_install(printTrace, nullptr);
     try {
         if (demo->parsed()) return runDemo(svgDirectory);
         for (auto& [command, action] : registry.actions)

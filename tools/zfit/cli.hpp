@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <zfit/zfit.h>
+#include <zfit/zfit.hpp>
 #include <zfit/metrology/metrology.h>
 
 namespace CLI {
@@ -101,60 +102,6 @@ struct Registry {
     void add(CLI::App* command, Action action) { actions.emplace_back(command, std::move(action)); }
 };
 
-// A result record constructed and destructed by its life-cycle functions.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class Record {
-public:
-    Record() : status_(Construct(&record)) {}
-    ~Record()
-    {
-        if (!ZFIT_FAILED(status_)) Destruct(&record);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    // The construction's status: a failure (out of memory) is the fit's.
-    zfit_status status() const { return status_; }
-
-    R record;
-
-private:
-    zfit_status status_;
-};
-
-// A container filled from a std::vector, released on scope exit.
-template <class V, class E, zfit_status (*Construct)(V*, int64_t), zfit_status (*GetBegin)(V*, E**),
-          zfit_status (*Destruct)(V*)>
-class Filled {
-public:
-    explicit Filled(const std::vector<E>& elements)
-        : status_(Construct(&vector, static_cast<int64_t>(elements.size())))
-    {
-        constructed_ = !ZFIT_FAILED(status_);
-        E* begin = nullptr;
-        if (constructed_ && !elements.empty()) {
-            status_ = GetBegin(&vector, &begin);
-            if (!ZFIT_FAILED(status_))
-                for (std::size_t i = 0; i < elements.size(); ++i) begin[i] = elements[i];
-        }
-    }
-    ~Filled()
-    {
-        if (constructed_) Destruct(&vector);
-    }
-    Filled(const Filled&) = delete;
-    Filled& operator=(const Filled&) = delete;
-    zfit_status status() const { return status_; }
-
-    V vector;
-
-private:
-    zfit_status status_;
-    bool constructed_ = false;
-};
-using PointVector = Filled<zstd_vector_zmath_vect, zmath_vect, zstd_vector_zmath_vect_construct,
-                           zstd_vector_zmath_vect_getBegin, zstd_vector_zmath_vect_destruct>;
-using DoubleVector = Filled<zstd_vectord, double, zstd_vectord_construct, zstd_vectord_getBegin, zstd_vectord_destruct>;
-
 // ---- progress and timeout --------------------------------------------------
 
 // How a search polls the attention check: `passes` polls in all, and the
@@ -208,8 +155,9 @@ private:
 Json statusJson(zfit_status status);
 // "zmath_errDegenerate (0x80000582)".
 std::string statusText(zfit_status status);
-// A short explanation of a failure for people, or "" when none is known.
-const char* statusHint(zfit_status status);
+// What a failure means for people: the status table's text, with the
+// option behind it when there is one.
+std::string failureText(zfit_status status);
 // A double for JSON: non-finite values become null.
 Json number(double value);
 Json vectJson(const zmath_vect& v);
@@ -221,6 +169,8 @@ class Summary {
 public:
     explicit Summary(std::string heading) : text_(std::move(heading) + "\n") {}
     Summary& row(const std::string& label, const std::string& value);
+    // "valid  yes   (limit 0.05)".
+    Summary& validity(int isValid, double limit);
     const std::string& text() const { return text_; }
 
 private:
@@ -235,6 +185,13 @@ std::string fmtMatrix(const zmath_matrix& m); // "[m00 m01; m10 m11]"
 
 // What a fitting subcommand hands to finish().
 struct Outcome {
+    Outcome(std::string command_, const Common& common_, std::size_t count_, zfit_status status_, int isValid,
+            Json params_)
+        : command(std::move(command_)), common(&common_), count(count_), status(status_), valid(isValid != 0),
+          params(std::move(params_))
+    {
+    }
+
     std::string command;   // "line"
     const Common* common = nullptr;
     std::size_t count = 0; // rows read
@@ -250,12 +207,52 @@ struct Outcome {
 // error, and returns the exit status.
 int finish(const Outcome& outcome);
 
+// ---- the skeleton of a fitting subcommand ----------------------------------
+
+class Figure;
+//
+// Every fitting subcommand reads its table, runs its fit into a result
+// record (under the watch when it searches), and hands the outcome to
+// conclude(): after a success the family describes its result (JSON fields
+// and summary) and draws its picture; after a failure the picture shows the
+// points and the status. A family writes only its options, its fit call, its
+// description and its picture.
+
+// Runs fit(record) when the result record could be constructed; a record
+// that could not be (out of memory) is the fit's failure.
+template <class R, class Fit>
+zfit_status fitInto(zfit::Result<R>& result, Fit&& fit)
+{
+    return zfit::failed(result.status()) ? result.status() : fit(result.get());
+}
+// The same under the watch of a search.
+template <class R, class Fit>
+zfit_status fitInto(zfit::Result<R>& result, const Common& common, SearchPlan plan, Fit&& fit)
+{
+    Watch watch(common, std::move(plan));
+    return fitInto(result, std::forward<Fit>(fit));
+}
+
+// Fills the outcome's result, extra and summary after a successful fit.
+using Describe = std::function<void(Outcome&)>;
+// The picture of a successful fit.
+using Draw = std::function<Figure()>;
+
+// Describes a successful fit, writes the picture asked for with --svg (the
+// failure picture over `points` when the fit failed) and reports through
+// finish().
+int conclude(Outcome& out, const std::vector<zmath_vect>& points, const Describe& describe, const Draw& draw);
+
+// Indices as a JSON array.
+Json indicesJson(std::span<const int32_t> indices);
 // Discarded points as JSON: [{"index": i, "x": .., "y": ..}, ...].
-Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
+Json discardedJson(std::span<const int32_t> indices, const std::vector<zmath_vect>& points);
 // Discarded points for the summary: "#3 (4, 9), #7 (...)" or "none".
-std::string discardedText(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
-// The indices held by a zstd_vector32.
-std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+std::string discardedText(std::span<const int32_t> indices, const std::vector<zmath_vect>& points);
+// "40 points, 3 discarded".
+std::string countText(std::size_t points, std::size_t discarded);
+// ", not valid" after the notes of a picture, or "".
+const char* invalidNote(int isValid);
 
 // ---- uncertainty of a fit ---------------------------------------------------
 
@@ -269,7 +266,7 @@ Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& 
 std::string sigmaText(const zmet_uncertainty& u);
 // The points whose indices are not listed: what a geometric fit takes after
 // an outlier search.
-std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
 
 // ---- SVG figure --------------------------------------------------------------
 
@@ -327,7 +324,7 @@ private:
 
 // The points, those at the given indices marked as discarded, with their
 // legend entries.
-void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
 // How much to enlarge residual vectors so that the largest shows against
 // the extent of the points: 1, 10, 100, ...
 double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to);

@@ -23,8 +23,6 @@ struct CircleOptions {
     int32_t maxIterations = 100;
 };
 
-using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
-
 // The free- and fixed-radius searches poll once per first point of a triple;
 // with nothing to discard they stop after the first pass.
 SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weighted)
@@ -35,15 +33,15 @@ SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weigh
 }
 
 Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,
-                             const std::vector<int32_t>& ignored, const std::string& kind)
+                             std::span<const int32_t> ignored, const std::string& kind)
 {
     Figure f("Geometric circle (" + kind + ")");
     const zmet_uncertainty& u = r.uncertainty;
     const int radiusAt = u.parameterCount - 1;
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) +
            (u.parameterCount == 3 ? " ± " + fmt(u.halfWidth95[radiusAt]) + " (95%)" : " (imposed)"));
-    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) +
+           invalidNote(r.isValid));
     f.circle(r.centre, r.radius);
     f.cross(r.centre, "centre");
     addPoints(f, points, ignored);
@@ -64,7 +62,8 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     geometric.fixedRadius = params.fixedRadius;
     geometric.maxIterations = o.maxIterations;
     zmet_geometricCircleResult r{};
-    std::vector<int32_t> ignored;
+    zfit::CircleResult search;
+    std::span<const int32_t> ignored;
     zfit_status status = zfit_ok;
     if (o.common.weights) {
         const std::vector<double> weights = table.column(2);
@@ -74,37 +73,27 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     } else {
         std::vector<zmath_vect> kept = points;
         if (params.numIgnore != 0) {
-            CircleResult search;
-            status = search.status();
-            if (!ZFIT_FAILED(status)) {
-                Watch watch(o.common, circlePlan(params, table.count(), false));
-                status = zmath_circleFit(points.data(), table.count(), &params, &search.record);
-            }
-            if (!ZFIT_FAILED(status)) {
-                ignored = indicesOf(search.record.ignoredIndices);
-                kept = keptPoints(points, ignored);
-            }
+            status = fitInto(search, o.common, circlePlan(params, table.count(), false), [&](auto* found) {
+                return zmath_circleFit(points.data(), table.count(), &params, found);
+            });
+            if (!zfit::failed(status)) ignored = zfit::ignored(*search);
+            kept = keptPoints(points, ignored);
         }
-        if (!ZFIT_FAILED(status))
+        if (!zfit::failed(status))
             status = zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
     }
 
-    Outcome out;
-    out.command = "circle";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore},
-                      {"maxRmsError", number(params.maxRmsError)},
-                      {"mode", params.mode},
-                      {"fixedRadius", number(params.fixedRadius)},
-                      {"weighted", o.common.weights},
-                      {"geometric", true},
-                      {"maxIterations", geometric.maxIterations}};
+    Outcome out("circle", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore},
+                     {"maxRmsError", number(params.maxRmsError)},
+                     {"mode", params.mode},
+                     {"fixedRadius", number(params.fixedRadius)},
+                     {"weighted", o.common.weights},
+                     {"geometric", true},
+                     {"maxIterations", geometric.maxIterations}});
     const std::string kind = std::string(params.mode == 1 ? "fixed radius" : "free radius") +
                              (o.common.weights ? ", weighted" : "");
-    if (!ZFIT_FAILED(status)) {
+    const auto describe = [&](Outcome& out) {
         const zmet_uncertainty& u = r.uncertainty;
         std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
         names.resize(static_cast<std::size_t>(u.parameterCount));
@@ -114,12 +103,11 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
                           {"iterations", r.iterations},
-                          {"ignoredIndices", ignored},
+                          {"ignoredIndices", indicesJson(ignored)},
                           {"covariance", uncertainty["covariance"]},
                           {"std_errors", uncertainty["std_errors"]}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)}, {"uncertainty", uncertainty}};
-        Summary s("geometric circle fit: " + kind + ", " + std::to_string(table.rows()) + " points, " +
-                  std::to_string(ignored.size()) + " discarded");
+        Summary s("geometric circle fit: " + kind + ", " + countText(table.rows(), ignored.size()));
         s.row("centre x", fmtMeasured(r.centre.x, u, 0));
         s.row("centre y", fmtMeasured(r.centre.y, u, 1));
         s.row("radius", u.parameterCount == 3 ? fmtMeasured(r.radius, u, 2) : fmt(r.radius) + "   (imposed)");
@@ -130,17 +118,10 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS" + (o.common.weights ? ", weighted)" : ")"));
         s.row("sigma", sigmaText(u));
         s.row("iterations", std::to_string(r.iterations));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("circle", points, status).write(o.common.svg);
-        else
-            geometricCircleFigure(points, r, ignored, kind).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return geometricCircleFigure(points, r, ignored, kind); });
 }
 
 int runCircle(const CircleOptions& o)
@@ -160,66 +141,48 @@ int runCircle(const CircleOptions& o)
     }
     if (o.geometric) return runGeometricCircle(o, table, points, params);
 
-    CircleResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        Watch watch(o.common, circlePlan(params, table.count(), o.common.weights));
-        if (o.common.weights) {
+    zfit::CircleResult result;
+    const zfit_status status =
+        fitInto(result, o.common, circlePlan(params, table.count(), o.common.weights), [&](auto* r) {
+            if (!o.common.weights) return zmath_circleFit(points.data(), table.count(), &params, r);
             const std::vector<double> weights = table.column(2);
-            status = zmath_circleFitWeighted(points.data(), table.count(), weights.data(), &params, &result.record);
-        } else {
-            status = zmath_circleFit(points.data(), table.count(), &params, &result.record);
-        }
-    }
-    const zmath_circleFitResult& r = result.record;
+            return zmath_circleFitWeighted(points.data(), table.count(), weights.data(), &params, r);
+        });
+    const zmath_circleFitResult& r = *result;
 
-    Outcome out;
-    out.command = "circle";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore},
-                      {"maxRmsError", number(params.maxRmsError)},
-                      {"mode", params.mode},
-                      {"fixedRadius", number(params.fixedRadius)},
-                      {"weighted", o.common.weights}};
+    Outcome out("circle", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore},
+                     {"maxRmsError", number(params.maxRmsError)},
+                     {"mode", params.mode},
+                     {"fixedRadius", number(params.fixedRadius)},
+                     {"weighted", o.common.weights}});
     const std::string kind = o.common.weights ? "weighted" : params.mode == 1 ? "fixed radius" : "free radius";
-    if (!ZFIT_FAILED(status)) {
-        const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const auto describe = [&](Outcome& out) {
+        const std::span<const int32_t> ignored = zfit::ignored(r);
         out.result = Json{{"isValid", r.isValid},
                           {"centre", vectJson(r.centre)},
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
-                          {"ignoredIndices", ignored}};
+                          {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)}};
-        Summary s("circle fit: " + kind + ", " + std::to_string(table.rows()) + " points, " +
-                  std::to_string(ignored.size()) + " discarded");
+        Summary s("circle fit: " + kind + ", " + countText(table.rows(), ignored.size()));
         s.row("centre", fmtPoint(r.centre));
         s.row("radius", fmt(r.radius) + "   (diameter " + fmt(2 * r.radius) + ")");
         s.row("rmsError", fmt(r.rmsError) + (o.common.weights ? "   (weighted radial RMS)" : "   (radial RMS)"));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("circle", points, status).write(o.common.svg);
-        else
-            circleFigure(points, r, kind).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return circleFigure(points, r, kind); });
 }
 
 }  // namespace
 
 Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& r, const std::string& kind)
 {
-    const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const std::span<const int32_t> ignored = zfit::ignored(r);
     Figure f("Circle (" + kind + ")");
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note("rmsError " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) + invalidNote(r.isValid));
     f.circle(r.centre, r.radius);
     f.cross(r.centre, "centre");
     addPoints(f, points, ignored);

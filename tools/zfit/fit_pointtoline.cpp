@@ -19,9 +19,6 @@ struct PointToLineOptions {
     bool degrees = false;
 };
 
-using PointToLineResult = Record<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct,
-                                 zmath_pointToLineFitResult_destruct>;
-
 zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
 {
     zmath_vect out{};
@@ -51,27 +48,17 @@ int runPointToLine(const PointToLineOptions& o)
     params.maxRmsError = o.maxRmsError;
     params.dof = o.dof;
 
-    PointToLineResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        if (o.common.weights) {
-            const std::vector<double> weights = table.column(4);
-            status = zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), table.count(),
-                                                  &result.record);
-        } else {
-            status = zmath_pointToLineFit(&params, points.data(), lines.data(), table.count(), &result.record);
-        }
-    }
-    const zmath_pointToLineFitResult& r = result.record;
+    zfit::PointToLineResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        if (!o.common.weights) return zmath_pointToLineFit(&params, points.data(), lines.data(), table.count(), r);
+        const std::vector<double> weights = table.column(4);
+        return zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), table.count(), r);
+    });
+    const zmath_pointToLineFitResult& r = *result;
 
-    Outcome out;
-    out.command = "p2l";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("p2l", o.common, table.rows(), status, r.isValid,
+                Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
         Json residuals = Json::array();
         for (std::size_t i = 0; i < points.size(); ++i) {
             const zmath_vect mapped = mapPoint(r.xform, points[i]);
@@ -86,16 +73,9 @@ int runPointToLine(const PointToLineOptions& o)
         s.row("translation t", fmtPoint(r.xform.translation));
         s.row("maps", "point (x, y) to M*(x, y) + t, onto its line");
         s.row("rmsError", fmt(r.rmsError) + "   (RMS distance of the mapped points from their lines)");
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("p2l", points, status).write(o.common.svg);
-        else
-            pointToLineFigure(points, lines, r).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRmsError).text();
+    };
+    return conclude(out, points, describe, [&] { return pointToLineFigure(points, lines, r); });
 }
 
 }  // namespace

@@ -18,9 +18,6 @@ struct PointToPointOptions {
     int32_t dof = 6;
 };
 
-using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
-                                  zmath_pointToPointFitResult_destruct>;
-
 const char* dofMeaning(int32_t dof)
 {
     switch (dof) {
@@ -51,27 +48,18 @@ int runPointToPoint(const PointToPointOptions& o)
     params.maxRmsError = o.maxRmsError;
     params.dof = o.dof;
 
-    PointToPointResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        if (o.common.weights) {
-            const std::vector<double> weights = table.column(4);
-            status = zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(),
-                                                   table.count(), &result.record);
-        } else {
-            status = zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), &result.record);
-        }
-    }
-    const zmath_pointToPointFitResult& r = result.record;
+    zfit::PointToPointResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        if (!o.common.weights)
+            return zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), r);
+        const std::vector<double> weights = table.column(4);
+        return zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(), table.count(), r);
+    });
+    const zmath_pointToPointFitResult& r = *result;
 
-    Outcome out;
-    out.command = "p2p";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("p2p", o.common, table.rows(), status, r.isValid,
+                Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
         const zmath_matrix& m = r.xform.matrix;
         const double det = m.m00 * m.m11 - m.m01 * m.m10;
         Json residuals = Json::array();
@@ -92,16 +80,9 @@ int runPointToPoint(const PointToPointOptions& o)
         s.row("rotation", fmtAngle(std::atan2(m.m10, m.m00)) + (det < 0.0 ? "   (with a reflection)" : ""));
         s.row("scales", fmt(std::hypot(m.m00, m.m10)) + " (x axis), " + fmt(std::hypot(m.m01, m.m11)) + " (y axis)");
         s.row("rmsError", fmt(r.rmsError));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("p2p", targets, status).write(o.common.svg);
-        else
-            pointToPointFigure(targets, sources, r, params.dof).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRmsError).text();
+    };
+    return conclude(out, targets, describe, [&] { return pointToPointFigure(targets, sources, r, params.dof); });
 }
 
 }  // namespace

@@ -79,14 +79,9 @@ int runRoundness(const RoundnessOptions& o)
         status = zmet_roundness(points.data(), table.count(), &params, &r);
     }
 
-    Outcome out;
-    out.command = "roundness";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("roundness", o.common, table.rows(), status, r.isValid,
+                Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}});
+    const auto describe = [&](Outcome& out) {
         out.result = Json{{"isValid", r.isValid},
                           {"centre", vectJson(r.centre)},
                           {"innerRadius", number(r.innerRadius)},
@@ -102,17 +97,9 @@ int runRoundness(const RoundnessOptions& o)
         s.row("inner radius", fmt(r.innerRadius) + "   (diameter " + fmt(2 * r.innerRadius) + ")");
         s.row("outer radius", fmt(r.outerRadius) + "   (diameter " + fmt(2 * r.outerRadius) + ")");
         s.row("roundness", fmt(r.roundness) + "   (outer - inner radius)");
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRoundness) + ")");
-        s.row("contacts", contactsText(r, points));
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("roundness", points, status).write(o.common.svg);
-        else
-            roundnessFigure(points, r, method.name).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRoundness).row("contacts", contactsText(r, points)).text();
+    };
+    return conclude(out, points, describe, [&] { return roundnessFigure(points, r, method.name); });
 }
 
 }  // namespace

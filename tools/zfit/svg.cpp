@@ -440,7 +440,7 @@ void Figure::write(const std::string& path) const
     if (!file) throw UsageError("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded)
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded)
 {
     std::vector<bool> marked(points.size(), false);
     for (int32_t i : discarded)
@@ -469,6 +469,7 @@ Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& 
 {
     Figure figure(command + " fit failed");
     figure.note(statusText(status));
+    figure.note(failureText(status));
     addPoints(figure, points, {});
     return figure;
 }

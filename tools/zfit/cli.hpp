@@ -102,6 +102,30 @@ struct Registry {
     void add(CLI::App* command, Action action) { actions.emplace_back(command, std::move(action)); }
 };
 
+// The library's default parameters of a family.
+template <class P>
+P defaults(zfit_status (*init)(P*))
+{
+    P params{};
+    init(&params);
+    return params;
+}
+
+// Adds a fitting subcommand: the family's own options (added by `options`),
+// then the shared ones; `action` runs when it was chosen.
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
+                        Action action);
+// An option taking a value, its default shown in --help.
+void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
+              const std::string& typeName);
+void addValue(CLI::App& command, const std::string& name, double& value, const std::string& text,
+              const std::string& typeName);
+void addValue(CLI::App& command, const std::string& name, std::string& value, const std::string& text,
+              const std::string& typeName);
+// --max-rms R.
+void addMaxRms(CLI::App& command, double& maxRmsError);
+
 // ---- progress and timeout --------------------------------------------------
 
 // How a search polls the attention check: `passes` polls in all, and the

@@ -15,10 +15,10 @@ namespace {
 
 struct CircleOptions {
     Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
-    double fixedRadius = 1.0;
-    bool fixed = false;  // --fixed-radius was given
+    int32_t numIgnore = defaults(zmath_circleFitParams_init).numIgnore;
+    double maxRmsError = defaults(zmath_circleFitParams_init).maxRmsError;
+    double fixedRadius = defaults(zmath_circleFitParams_init).fixedRadius;
+    const CLI::Option* fixedOption = nullptr;  // --fixed-radius, given or not
     bool geometric = false;
     int32_t maxIterations = 100;
 };
@@ -126,7 +126,8 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
 
 int runCircle(const CircleOptions& o)
 {
-    if (o.fixed && o.common.weights && !o.geometric)
+    const bool fixed = o.fixedOption->count() > 0;
+    if (fixed && o.common.weights && !o.geometric)
         throw UsageError("circle: --fixed-radius and --weights cannot be combined (the weighted fit frees the radius)");
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
@@ -135,7 +136,7 @@ int runCircle(const CircleOptions& o)
     zmath_circleFitParams_init(&params);
     params.numIgnore = o.numIgnore;
     params.maxRmsError = o.maxRmsError;
-    if (o.fixed) {
+    if (fixed) {
         params.mode = 1;
         params.fixedRadius = o.fixedRadius;
     }
@@ -194,35 +195,20 @@ Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFit
 void addCircleCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<CircleOptions>();
-    zmath_circleFitParams defaults;
-    zmath_circleFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command =
-        app.add_subcommand("circle", "fit a circle to points (columns: x, y [, weight])");
-    command->add_option("--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    o->fixedRadius = defaults.fixedRadius;
-    CLI::Option* fixed = command->add_option("--fixed-radius", o->fixedRadius,
-                                             "impose the radius R and fit only the centre (mode 1, fixedRadius)")
+    const auto options = [&](CLI::App& command) {
+        addValue(command, "--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, o->maxRmsError);
+        o->fixedOption = command.add_option("--fixed-radius", o->fixedRadius,
+                                   "impose the radius R and fit only the centre (mode 1, fixedRadius)")
                              ->type_name("R");
-    command->add_flag("--geometric", o->geometric,
-                      "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
-                      "its parameters: standard errors and 95% intervals; with --ignore, of the points the search "
-                      "keeps");
-    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o, fixed] {
-        o->fixed = fixed->count() > 0;
-        return runCircle(*o);
-    });
+        command.add_flag("--geometric", o->geometric,
+                         "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
+                         "its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", o->maxIterations, "the geometric fit's limit of iterations", "N");
+    };
+    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])", o->common, true,
+                  options, [o] { return runCircle(*o); });
 }
 
 }  // namespace zcli

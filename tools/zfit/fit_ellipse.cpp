@@ -16,8 +16,8 @@ namespace {
 
 struct EllipseOptions {
     Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
+    int32_t numIgnore = defaults(zmath_ellipseFitParams_init).numIgnore;
+    double maxRmsError = defaults(zmath_ellipseFitParams_init).maxRmsError;
     bool geometric = false;
     int32_t maxIterations = 100;
 };
@@ -201,29 +201,18 @@ Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseF
 void addEllipseCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<EllipseOptions>();
-    zmath_ellipseFitParams defaults;
-    zmath_ellipseFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command = app.add_subcommand("ellipse", "fit an ellipse to points (columns: x, y)");
-    command
-        ->add_option("--ignore", o->numIgnore,
-                     "leave out the N points whose omission fits best (numIgnore; tries every choice)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--geometric", o->geometric,
-                      "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
-                      "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
-                      "search keeps");
-    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runEllipse(*o); });
+    const auto options = [&](CLI::App& command) {
+        addValue(command, "--ignore", o->numIgnore,
+                 "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
+        addMaxRms(command, o->maxRmsError);
+        command.add_flag("--geometric", o->geometric,
+                         "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
+                         "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", o->maxIterations, "the geometric fit's limit of iterations", "N");
+    };
+    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", o->common, false, options,
+                  [o] { return runEllipse(*o); });
 }
 
 }  // namespace zcli

@@ -15,8 +15,8 @@ namespace {
 
 struct LineOptions {
     Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
+    int32_t numIgnore = defaults(zmath_lineFitParams_init).numIgnore;
+    double maxRmsError = defaults(zmath_lineFitParams_init).maxRmsError;
     bool minZone = false;
 };
 
@@ -128,23 +128,16 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 void addLineCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<LineOptions>();
-    zmath_lineFitParams defaults;
-    zmath_lineFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command = app.add_subcommand("line", "fit a straight line to points (columns: x, y)");
-    command->add_option("--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--min-zone", o->minZone,
-                      "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
-                      "the strip's half-width");
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runLine(*o); });
+    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", o->common, false,
+                  [&](CLI::App& command) {
+                      addValue(command, "--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)",
+                               "N");
+                      addMaxRms(command, o->maxRmsError);
+                      command.add_flag("--min-zone", o->minZone,
+                                       "the centre line of the narrowest strip holding the kept points (mode 1); "
+                                       "rmsError is then the strip's half-width");
+                  },
+                  [o] { return runLine(*o); });
 }
 
 }  // namespace zcli

@@ -15,7 +15,7 @@ namespace {
 
 struct ParabolaOptions {
     Common common;
-    int32_t maxIterations = 1;
+    int32_t maxIterations = defaults(zmath_parabolaFitParams_init).maxIterations;
 };
 
 Json poseJson(const zmath_xformRigid& pose)
@@ -100,19 +100,14 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 void addParabolaCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<ParabolaOptions>();
-    zmath_parabolaFitParams defaults;
-    zmath_parabolaFitParams_init(&defaults);
-    o->maxIterations = defaults.maxIterations;
-
-    CLI::App* command =
-        app.add_subcommand("parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])");
-    command
-        ->add_option("--max-iterations", o->maxIterations,
-                     "refine the axis angle in at most N passes per starting direction (maxIterations)")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runParabola(*o); });
+    addFitCommand(app, registry, "parabola",
+                  "fit a parabola in any orientation to points (columns: x, y [, weight])", o->common, true,
+                  [&](CLI::App& command) {
+                      addValue(command, "--max-iterations", o->maxIterations,
+                               "refine the axis angle in at most N passes per starting direction (maxIterations)",
+                               "N");
+                  },
+                  [o] { return runParabola(*o); });
 }
 
 }  // namespace zcli

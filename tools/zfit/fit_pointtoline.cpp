@@ -14,8 +14,8 @@ namespace {
 
 struct PointToLineOptions {
     Common common;
-    double maxRmsError = HUGE_VAL;
-    int32_t dof = 6;
+    double maxRmsError = defaults(zmath_pointToLineFitParams_init).maxRmsError;
+    int32_t dof = defaults(zmath_pointToLineFitParams_init).dof;
     bool degrees = false;
 };
 
@@ -109,24 +109,16 @@ Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vecto
 void addPointToLineCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<PointToLineOptions>();
-    zmath_pointToLineFitParams defaults;
-    zmath_pointToLineFitParams_init(&defaults);
-    o->maxRmsError = defaults.maxRmsError;
-    o->dof = defaults.dof;
-
-    CLI::App* command = app.add_subcommand(
-        "p2l", "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, weight]; "
-               "the line is -x*sin(angle) + y*cos(angle) = distance)");
-    command->alias("point-to-line");
-    command->add_option("--dof", o->dof, "degrees of freedom; 6 (a general linear map and translation) (dof)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runPointToLine(*o); });
+    const auto options = [&](CLI::App& command) {
+        addValue(command, "--dof", o->dof, "degrees of freedom; 6 (a general linear map and translation) (dof)", "N");
+        addMaxRms(command, o->maxRmsError);
+        command.add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
+    };
+    addFitCommand(app, registry, "p2l",
+                  "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, "
+                  "weight]; the line is -x*sin(angle) + y*cos(angle) = distance)",
+                  o->common, true, options, [o] { return runPointToLine(*o); })
+        ->alias("point-to-line");
 }
 
 }  // namespace zcli

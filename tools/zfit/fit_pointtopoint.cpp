@@ -14,8 +14,8 @@ namespace {
 
 struct PointToPointOptions {
     Common common;
-    double maxRmsError = HUGE_VAL;
-    int32_t dof = 6;
+    double maxRmsError = defaults(zmath_pointToPointFitParams_init).maxRmsError;
+    int32_t dof = defaults(zmath_pointToPointFitParams_init).dof;
 };
 
 const char* dofMeaning(int32_t dof)
@@ -113,25 +113,17 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
 void addPointToPointCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<PointToPointOptions>();
-    zmath_pointToPointFitParams defaults;
-    zmath_pointToPointFitParams_init(&defaults);
-    o->maxRmsError = defaults.maxRmsError;
-    o->dof = defaults.dof;
-
-    CLI::App* command = app.add_subcommand(
-        "p2p", "fit the transform that maps source points onto target points (columns: target x, y, source x, y "
-               "[, weight])");
-    command->alias("point-to-point");
-    command
-        ->add_option("--dof", o->dof,
-                     "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runPointToPoint(*o); });
+    const auto options = [&](CLI::App& command) {
+        addValue(command, "--dof", o->dof,
+                 "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
+                 "N");
+        addMaxRms(command, o->maxRmsError);
+    };
+    addFitCommand(app, registry, "p2p",
+                  "fit the transform that maps source points onto target points (columns: target x, y, source x, "
+                  "y [, weight])",
+                  o->common, true, options, [o] { return runPointToPoint(*o); })
+        ->alias("point-to-point");
 }
 
 }  // namespace zcli

@@ -148,20 +148,17 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
 void addRoundnessCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<RoundnessOptions>();
-    CLI::App* command = app.add_subcommand(
-        "roundness", "the roundness of a profile about its reference circle (columns: x, y)");
-    command
-        ->add_option("--method", o->method,
-                     "zone: the two concentric circles closest together that hold every point (default); "
-                     "circumscribed: the smallest circle around the points; inscribed: the largest circle "
-                     "inside them")
-        ->type_name("zone|circumscribed|inscribed")
-        ->capture_default_str();
-    command->add_option("--max-roundness", o->maxRoundness, "the profile is valid only when its roundness is below T")
-        ->type_name("T")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runRoundness(*o); });
+    const auto options = [&](CLI::App& command) {
+        addValue(command, "--method", o->method,
+                 "zone: the two concentric circles closest together that hold every point (default); "
+                 "circumscribed: the smallest circle around the points; inscribed: the largest circle inside them",
+                 "zone|circumscribed|inscribed");
+        addValue(command, "--max-roundness", o->maxRoundness,
+                 "the profile is valid only when its roundness is below T", "T");
+    };
+    addFitCommand(app, registry, "roundness",
+                  "the roundness of a profile about its reference circle (columns: x, y)", o->common, false,
+                  options, [o] { return runRoundness(*o); });
 }
 
 }  // namespace zcli

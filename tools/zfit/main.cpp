@@ -38,6 +38,51 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
     command.add_flag("--quiet,-q", common.quiet, "show no progress on standard error");
 }
 
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
+                        Action action)
+{
+    CLI::App* command = app.add_subcommand(name, description);
+    options(*command);
+    addCommonOptions(*command, common, offerWeights);
+    registry.add(command, std::move(action));
+    return command;
+}
+
+namespace {
+
+template <class T>
+void addDefaulted(CLI::App& command, const std::string& name, T& value, const std::string& text,
+                  const std::string& typeName)
+{
+    command.add_option(name, value, text)->type_name(typeName)->capture_default_str();
+}
+
+}  // namespace
+
+void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addValue(CLI::App& command, const std::string& name, double& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addValue(CLI::App& command, const std::string& name, std::string& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addMaxRms(CLI::App& command, double& maxRmsError)
+{
+    addValue(command, "--max-rms", maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)", "R");
+}
+
 }  // namespace zcli
 
 namespace {

@@ -15,9 +15,7 @@ namespace {
 
 struct CircleOptions {
     Common common;
-    int32_t numIgnore = defaults(zmath_circleFitParams_init).numIgnore;
-    double maxRmsError = defaults(zmath_circleFitParams_init).maxRmsError;
-    double fixedRadius = defaults(zmath_circleFitParams_init).fixedRadius;
+    zmath_circleFitParams params = defaults(zmath_circleFitParams_init);  // --ignore, --max-rms, --fixed-radius
     const CLI::Option* fixedOption = nullptr;  // --fixed-radius, given or not
     bool geometric = false;
     int32_t maxIterations = 100;
@@ -132,14 +130,8 @@ int runCircle(const CircleOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
-    if (fixed) {
-        params.mode = 1;
-        params.fixedRadius = o.fixedRadius;
-    }
+    zmath_circleFitParams params = o.params;
+    if (fixed) params.mode = 1;
     if (o.geometric) return runGeometricCircle(o, table, points, params);
 
     zfit::CircleResult result;
@@ -196,9 +188,9 @@ void addCircleCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<CircleOptions>();
     const auto options = [&](CLI::App& command) {
-        addValue(command, "--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)", "N");
-        addMaxRms(command, o->maxRmsError);
-        o->fixedOption = command.add_option("--fixed-radius", o->fixedRadius,
+        addValue(command, "--ignore", o->params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, o->params.maxRmsError);
+        o->fixedOption = command.add_option("--fixed-radius", o->params.fixedRadius,
                                    "impose the radius R and fit only the centre (mode 1, fixedRadius)")
                              ->type_name("R");
         command.add_flag("--geometric", o->geometric,

@@ -16,8 +16,7 @@ namespace {
 
 struct EllipseOptions {
     Common common;
-    int32_t numIgnore = defaults(zmath_ellipseFitParams_init).numIgnore;
-    double maxRmsError = defaults(zmath_ellipseFitParams_init).maxRmsError;
+    zmath_ellipseFitParams params = defaults(zmath_ellipseFitParams_init);  // --ignore, --max-rms
     bool geometric = false;
     int32_t maxIterations = 100;
 };
@@ -138,10 +137,7 @@ int runEllipse(const EllipseOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_ellipseFitParams params;
-    zmath_ellipseFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
+    const zmath_ellipseFitParams& params = o.params;
     if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
     zfit::EllipseResult result;
@@ -202,9 +198,9 @@ void addEllipseCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<EllipseOptions>();
     const auto options = [&](CLI::App& command) {
-        addValue(command, "--ignore", o->numIgnore,
+        addValue(command, "--ignore", o->params.numIgnore,
                  "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
-        addMaxRms(command, o->maxRmsError);
+        addMaxRms(command, o->params.maxRmsError);
         command.add_flag("--geometric", o->geometric,
                          "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
                          "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "

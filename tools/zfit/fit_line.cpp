@@ -15,8 +15,7 @@ namespace {
 
 struct LineOptions {
     Common common;
-    int32_t numIgnore = defaults(zmath_lineFitParams_init).numIgnore;
-    double maxRmsError = defaults(zmath_lineFitParams_init).maxRmsError;
+    zmath_lineFitParams params = defaults(zmath_lineFitParams_init);  // --ignore, --max-rms
     bool minZone = false;
 };
 
@@ -41,10 +40,7 @@ int runLine(const LineOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_lineFitParams params;
-    zmath_lineFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
+    zmath_lineFitParams params = o.params;
     params.mode = o.minZone ? 1 : 0;
 
     zfit::LineResult result;
@@ -130,9 +126,9 @@ void addLineCommand(CLI::App& app, Registry& registry)
     auto o = std::make_shared<LineOptions>();
     addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", o->common, false,
                   [&](CLI::App& command) {
-                      addValue(command, "--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)",
+                      addValue(command, "--ignore", o->params.numIgnore, "discard the N points that fit worst (numIgnore)",
                                "N");
-                      addMaxRms(command, o->maxRmsError);
+                      addMaxRms(command, o->params.maxRmsError);
                       command.add_flag("--min-zone", o->minZone,
                                        "the centre line of the narrowest strip holding the kept points (mode 1); "
                                        "rmsError is then the strip's half-width");

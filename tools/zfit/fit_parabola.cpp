@@ -15,7 +15,7 @@ namespace {
 
 struct ParabolaOptions {
     Common common;
-    int32_t maxIterations = defaults(zmath_parabolaFitParams_init).maxIterations;
+    zmath_parabolaFitParams params = defaults(zmath_parabolaFitParams_init);  // --max-iterations
 };
 
 Json poseJson(const zmath_xformRigid& pose)
@@ -31,9 +31,7 @@ int runParabola(const ParabolaOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_parabolaFitParams params;
-    zmath_parabolaFitParams_init(&params);
-    params.maxIterations = o.maxIterations;
+    const zmath_parabolaFitParams& params = o.params;
 
     zfit::ParabolaResult result;
     const zfit_status status = fitInto(result, [&](auto* r) {
@@ -103,7 +101,7 @@ void addParabolaCommand(CLI::App& app, Registry& registry)
     addFitCommand(app, registry, "parabola",
                   "fit a parabola in any orientation to points (columns: x, y [, weight])", o->common, true,
                   [&](CLI::App& command) {
-                      addValue(command, "--max-iterations", o->maxIterations,
+                      addValue(command, "--max-iterations", o->params.maxIterations,
                                "refine the axis angle in at most N passes per starting direction (maxIterations)",
                                "N");
                   },

@@ -14,8 +14,7 @@ namespace {
 
 struct PointToLineOptions {
     Common common;
-    double maxRmsError = defaults(zmath_pointToLineFitParams_init).maxRmsError;
-    int32_t dof = defaults(zmath_pointToLineFitParams_init).dof;
+    zmath_pointToLineFitParams params = defaults(zmath_pointToLineFitParams_init);  // --dof, --max-rms
     bool degrees = false;
 };
 
@@ -43,10 +42,7 @@ int runPointToLine(const PointToLineOptions& o)
         zmath_shapeFLine_initAngleDistance(&lines[i], &angle, table.at(i, 3));
     }
 
-    zmath_pointToLineFitParams params;
-    zmath_pointToLineFitParams_init(&params);
-    params.maxRmsError = o.maxRmsError;
-    params.dof = o.dof;
+    const zmath_pointToLineFitParams& params = o.params;
 
     zfit::PointToLineResult result;
     const zfit_status status = fitInto(result, [&](auto* r) {
@@ -110,8 +106,8 @@ void addPointToLineCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<PointToLineOptions>();
     const auto options = [&](CLI::App& command) {
-        addValue(command, "--dof", o->dof, "degrees of freedom; 6 (a general linear map and translation) (dof)", "N");
-        addMaxRms(command, o->maxRmsError);
+        addValue(command, "--dof", o->params.dof, "degrees of freedom; 6 (a general linear map and translation) (dof)", "N");
+        addMaxRms(command, o->params.maxRmsError);
         command.add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
     };
     addFitCommand(app, registry, "p2l",

@@ -14,8 +14,7 @@ namespace {
 
 struct PointToPointOptions {
     Common common;
-    double maxRmsError = defaults(zmath_pointToPointFitParams_init).maxRmsError;
-    int32_t dof = defaults(zmath_pointToPointFitParams_init).dof;
+    zmath_pointToPointFitParams params = defaults(zmath_pointToPointFitParams_init);  // --dof, --max-rms
 };
 
 const char* dofMeaning(int32_t dof)
@@ -43,10 +42,7 @@ int runPointToPoint(const PointToPointOptions& o)
     const std::vector<zmath_vect> targets = table.points(0);
     const std::vector<zmath_vect> sources = table.points(2);
 
-    zmath_pointToPointFitParams params;
-    zmath_pointToPointFitParams_init(&params);
-    params.maxRmsError = o.maxRmsError;
-    params.dof = o.dof;
+    const zmath_pointToPointFitParams& params = o.params;
 
     zfit::PointToPointResult result;
     const zfit_status status = fitInto(result, [&](auto* r) {
@@ -114,10 +110,10 @@ void addPointToPointCommand(CLI::App& app, Registry& registry)
 {
     auto o = std::make_shared<PointToPointOptions>();
     const auto options = [&](CLI::App& command) {
-        addValue(command, "--dof", o->dof,
+        addValue(command, "--dof", o->params.dof,
                  "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
                  "N");
-        addMaxRms(command, o->maxRmsError);
+        addMaxRms(command, o->params.maxRmsError);
     };
     addFitCommand(app, registry, "p2p",
                   "fit the transform that maps source points onto target points (columns: target x, y, source x, "

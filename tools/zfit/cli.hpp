@@ -324,6 +324,11 @@ public:
     // Leaves out the tick labels of an axis whose coordinates the figure
     // does not show true (a magnified direction).
     void hideTickLabels(bool x, bool y) { hideX_ = x, hideY_ = y; }
+    // Labels the axis across a line drawn with its deviations magnified
+    // `magnify` times by the true deviation from the line (y for a line
+    // flatter than 45 degrees, else x), measured where the line meets the
+    // plot's left (bottom) edge, in place of the coordinates.
+    void residualAxis(const zmath_shapeFLine& line, double magnify);
 
     std::string svg() const;
     // Writes the figure; throws UsageError when the file cannot be written.
@@ -341,6 +346,9 @@ private:
     };
     std::string title_;
     bool hideX_ = false, hideY_ = false;
+    bool residual_ = false;
+    zmath_shapeFLine residualLine_{};
+    double magnify_ = 1.0;
     std::vector<std::string> notes_;
     std::vector<std::pair<std::string, std::string>> legend_;
     std::vector<Item> items_;

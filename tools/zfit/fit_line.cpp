@@ -110,8 +110,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
             p.y += moved * r.line.cosine;
         }
         f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
-        const bool flat = std::abs(r.line.cosine) >= std::abs(r.line.sine);
-        f.hideTickLabels(!flat, flat);
+        f.residualAxis(r.line, magnify);
     }
     if (mode == 1) f.strip(r.line, r.rmsError * magnify);
     f.line(r.line, "fit");

@@ -299,6 +299,33 @@ std::string Figure::svg() const
            "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">x (grid " + tickLabel(step, step) +
            ")</text>\n";
     out += "<text x=\"14\" y=\"" + num(top + 10) + "\" font-size=\"11\" fill=\"#333333\">y</text>\n";
+    if (residual_) {
+        // Deviation r from the line is drawn at r * magnify_ across it: along
+        // the left edge that is a height of r * magnify_ / cos above the line
+        // (a flat line), along the bottom edge -r * magnify_ / sin beside it.
+        const double c = residualLine_.cosine, s = residualLine_.sine, d = residualLine_.d;
+        const bool flat = std::abs(c) >= std::abs(s);
+        const double per = (flat ? c : -s) / magnify_;  // deviation per unit of the axis
+        const double base = flat ? (d + x0 * s) / c : (y0 * c - d) / s;  // the line on that edge
+        const double a0 = ((flat ? y0 : x0) - base) * per, a1 = ((flat ? y1 : x1) - base) * per;
+        const double lo = std::min(a0, a1), hi = std::max(a0, a1), rstep = niceStep(hi - lo);
+        for (double r = std::ceil(lo / rstep) * rstep; r <= hi; r += rstep) {
+            const double at = base + r / per;
+            if (flat)
+                out += "<line " + style("axis") + " x1=\"" + num(kLeft - 4) + "\" y1=\"" + num(py(at)) + "\" x2=\"" +
+                       num(kLeft) + "\" y2=\"" + num(py(at)) + "\"/>\n<text class=\"residual-tick\" x=\"" +
+                       num(kLeft - 6) + "\" y=\"" + num(py(at) + 4) +
+                       "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(r, rstep) + "</text>\n";
+            else
+                out += "<line " + style("axis") + " x1=\"" + num(px(at)) + "\" y1=\"" + num(top + plotH) +
+                       "\" x2=\"" + num(px(at)) + "\" y2=\"" + num(top + plotH + 4) +
+                       "\"/>\n<text class=\"residual-tick\" x=\"" + num(px(at)) + "\" y=\"" +
+                       num(top + plotH + 16) + "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" +
+                       tickLabel(r, rstep) + "</text>\n";
+        }
+        out += "<text x=\"" + num(kLeft) + "\" y=\"" + num(top + plotH + 30) + "\" font-size=\"11\" fill=\"#333333\">" +
+               (flat ? "y" : "x") + " labels: deviation from the line</text>\n";
+    }
     out += "</g>\n";
 
     // The items, shapes under points, clipped to the plot.
@@ -463,6 +490,15 @@ double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_
     if (!(largest > 0.0) || !std::isfinite(extent)) return factor;
     while (largest * factor * 40.0 < extent && factor < 1e6) factor *= 10.0;
     return factor;
+}
+
+void Figure::residualAxis(const zmath_shapeFLine& line, double magnify)
+{
+    const bool flat = std::abs(line.cosine) >= std::abs(line.sine);
+    hideTickLabels(!flat, flat);
+    residual_ = magnify > 0.0 && std::isfinite(magnify);
+    residualLine_ = line;
+    magnify_ = magnify;
 }
 
 Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status)

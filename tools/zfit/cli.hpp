@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -111,11 +112,31 @@ P defaults(zfit_status (*init)(P*))
     return params;
 }
 
+// The options of a fitting subcommand: the shared ones and the library's
+// parameter record P, holding its defaults until options change them. A
+// family derives its options from it and adds them to the command in
+// add(CLI::App&).
+template <class P, zfit_status (*Init)(P*)>
+struct FitOptions {
+    Common common;
+    P params = defaults(Init);
+};
+
 // Adds a fitting subcommand: the family's own options (added by `options`),
 // then the shared ones; `action` runs when it was chosen.
 CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
                         Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
                         Action action);
+// The same for a family's options O (a FitOptions with add()): run(o) runs
+// when the subcommand was chosen.
+template <class O>
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        bool offerWeights, int (*run)(const O&))
+{
+    auto o = std::make_shared<O>();
+    return addFitCommand(app, registry, name, description, o->common, offerWeights,
+                         [&o](CLI::App& command) { o->add(command); }, [o, run] { return run(*o); });
+}
 // An option taking a value, its default shown in --help.
 void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
               const std::string& typeName);

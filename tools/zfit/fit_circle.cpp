@@ -13,12 +13,24 @@ namespace zcli {
 
 namespace {
 
-struct CircleOptions {
-    Common common;
-    zmath_circleFitParams params = defaults(zmath_circleFitParams_init);  // --ignore, --max-rms, --fixed-radius
+struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_init> {
     const CLI::Option* fixedOption = nullptr;  // --fixed-radius, given or not
     bool geometric = false;
     int32_t maxIterations = 100;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, params.maxRmsError);
+        fixedOption = command.add_option("--fixed-radius", params.fixedRadius,
+                                         "impose the radius R and fit only the centre (mode 1, fixedRadius)")
+                          ->type_name("R");
+        command.add_flag("--geometric", geometric,
+                         "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
+                         "its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", maxIterations, "the geometric fit's limit of iterations", "N");
+    }
 };
 
 // The free- and fixed-radius searches poll once per first point of a triple;
@@ -186,21 +198,7 @@ Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFit
 
 void addCircleCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<CircleOptions>();
-    const auto options = [&](CLI::App& command) {
-        addValue(command, "--ignore", o->params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
-        addMaxRms(command, o->params.maxRmsError);
-        o->fixedOption = command.add_option("--fixed-radius", o->params.fixedRadius,
-                                   "impose the radius R and fit only the centre (mode 1, fixedRadius)")
-                             ->type_name("R");
-        command.add_flag("--geometric", o->geometric,
-                         "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
-                         "its parameters: standard errors and 95% intervals; with --ignore, of the points the "
-                         "search keeps");
-        addValue(command, "--max-iterations", o->maxIterations, "the geometric fit's limit of iterations", "N");
-    };
-    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])", o->common, true,
-                  options, [o] { return runCircle(*o); });
+    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])", true, runCircle);
 }
 
 }  // namespace zcli

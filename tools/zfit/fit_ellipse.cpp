@@ -14,11 +14,21 @@ namespace zcli {
 
 namespace {
 
-struct EllipseOptions {
-    Common common;
-    zmath_ellipseFitParams params = defaults(zmath_ellipseFitParams_init);  // --ignore, --max-rms
+struct EllipseOptions : FitOptions<zmath_ellipseFitParams, zmath_ellipseFitParams_init> {
     bool geometric = false;
     int32_t maxIterations = 100;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore,
+                 "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--geometric", geometric,
+                         "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
+                         "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", maxIterations, "the geometric fit's limit of iterations", "N");
+    }
 };
 
 // One poll per subset of k points left out: C(n, k) of them.
@@ -196,19 +206,7 @@ Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseF
 
 void addEllipseCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<EllipseOptions>();
-    const auto options = [&](CLI::App& command) {
-        addValue(command, "--ignore", o->params.numIgnore,
-                 "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
-        addMaxRms(command, o->params.maxRmsError);
-        command.add_flag("--geometric", o->geometric,
-                         "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
-                         "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
-                         "search keeps");
-        addValue(command, "--max-iterations", o->maxIterations, "the geometric fit's limit of iterations", "N");
-    };
-    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", o->common, false, options,
-                  [o] { return runEllipse(*o); });
+    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", false, runEllipse);
 }
 
 }  // namespace zcli

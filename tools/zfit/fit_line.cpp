@@ -13,10 +13,17 @@ namespace zcli {
 
 namespace {
 
-struct LineOptions {
-    Common common;
-    zmath_lineFitParams params = defaults(zmath_lineFitParams_init);  // --ignore, --max-rms
+struct LineOptions : FitOptions<zmath_lineFitParams, zmath_lineFitParams_init> {
     bool minZone = false;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--min-zone", minZone,
+                         "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
+                         "the strip's half-width");
+    }
 };
 
 // The outer passes of the search that the parameters select.
@@ -122,17 +129,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 
 void addLineCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<LineOptions>();
-    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", o->common, false,
-                  [&](CLI::App& command) {
-                      addValue(command, "--ignore", o->params.numIgnore, "discard the N points that fit worst (numIgnore)",
-                               "N");
-                      addMaxRms(command, o->params.maxRmsError);
-                      command.add_flag("--min-zone", o->minZone,
-                                       "the centre line of the narrowest strip holding the kept points (mode 1); "
-                                       "rmsError is then the strip's half-width");
-                  },
-                  [o] { return runLine(*o); });
+    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", false, runLine);
 }
 
 }  // namespace zcli

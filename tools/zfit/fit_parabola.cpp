@@ -13,9 +13,12 @@ namespace zcli {
 
 namespace {
 
-struct ParabolaOptions {
-    Common common;
-    zmath_parabolaFitParams params = defaults(zmath_parabolaFitParams_init);  // --max-iterations
+struct ParabolaOptions : FitOptions<zmath_parabolaFitParams, zmath_parabolaFitParams_init> {
+    void add(CLI::App& command)
+    {
+        addValue(command, "--max-iterations", params.maxIterations,
+                 "refine the axis angle in at most N passes per starting direction (maxIterations)", "N");
+    }
 };
 
 Json poseJson(const zmath_xformRigid& pose)
@@ -97,15 +100,8 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 
 void addParabolaCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<ParabolaOptions>();
-    addFitCommand(app, registry, "parabola",
-                  "fit a parabola in any orientation to points (columns: x, y [, weight])", o->common, true,
-                  [&](CLI::App& command) {
-                      addValue(command, "--max-iterations", o->params.maxIterations,
-                               "refine the axis angle in at most N passes per starting direction (maxIterations)",
-                               "N");
-                  },
-                  [o] { return runParabola(*o); });
+    addFitCommand(app, registry, "parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])",
+                  true, runParabola);
 }
 
 }  // namespace zcli

@@ -12,10 +12,16 @@ namespace zcli {
 
 namespace {
 
-struct PointToLineOptions {
-    Common common;
-    zmath_pointToLineFitParams params = defaults(zmath_pointToLineFitParams_init);  // --dof, --max-rms
+struct PointToLineOptions : FitOptions<zmath_pointToLineFitParams, zmath_pointToLineFitParams_init> {
     bool degrees = false;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--dof", params.dof, "degrees of freedom; 6 (a general linear map and translation) (dof)",
+                 "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--degrees", degrees, "the line angles of the input are in degrees (default radians)");
+    }
 };
 
 zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
@@ -104,16 +110,10 @@ Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vecto
 
 void addPointToLineCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<PointToLineOptions>();
-    const auto options = [&](CLI::App& command) {
-        addValue(command, "--dof", o->params.dof, "degrees of freedom; 6 (a general linear map and translation) (dof)", "N");
-        addMaxRms(command, o->params.maxRmsError);
-        command.add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
-    };
     addFitCommand(app, registry, "p2l",
                   "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, "
                   "weight]; the line is -x*sin(angle) + y*cos(angle) = distance)",
-                  o->common, true, options, [o] { return runPointToLine(*o); })
+                  true, runPointToLine)
         ->alias("point-to-line");
 }
 

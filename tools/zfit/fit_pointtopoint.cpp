@@ -12,9 +12,14 @@ namespace zcli {
 
 namespace {
 
-struct PointToPointOptions {
-    Common common;
-    zmath_pointToPointFitParams params = defaults(zmath_pointToPointFitParams_init);  // --dof, --max-rms
+struct PointToPointOptions : FitOptions<zmath_pointToPointFitParams, zmath_pointToPointFitParams_init> {
+    void add(CLI::App& command)
+    {
+        addValue(command, "--dof", params.dof,
+                 "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
+                 "N");
+        addMaxRms(command, params.maxRmsError);
+    }
 };
 
 const char* dofMeaning(int32_t dof)
@@ -108,17 +113,10 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
 
 void addPointToPointCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<PointToPointOptions>();
-    const auto options = [&](CLI::App& command) {
-        addValue(command, "--dof", o->params.dof,
-                 "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
-                 "N");
-        addMaxRms(command, o->params.maxRmsError);
-    };
     addFitCommand(app, registry, "p2p",
                   "fit the transform that maps source points onto target points (columns: target x, y, source x, "
                   "y [, weight])",
-                  o->common, true, options, [o] { return runPointToPoint(*o); })
+                  true, runPointToPoint)
         ->alias("point-to-point");
 }
 

@@ -13,10 +13,18 @@ namespace zcli {
 
 namespace {
 
-struct RoundnessOptions {
-    Common common;
+struct RoundnessOptions : FitOptions<zmet_roundnessParams, zmet_roundnessParams_init> {
     std::string method = "zone";
-    double maxRoundness = HUGE_VAL;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--method", method,
+                 "zone: the two concentric circles closest together that hold every point (default); "
+                 "circumscribed: the smallest circle around the points; inscribed: the largest circle inside them",
+                 "zone|circumscribed|inscribed");
+        addValue(command, "--max-roundness", params.maxRoundness,
+                 "the profile is valid only when its roundness is below T", "T");
+    }
 };
 
 struct Method {
@@ -68,10 +76,8 @@ int runRoundness(const RoundnessOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmet_roundnessParams params;
-    zmet_roundnessParams_init(&params);
+    zmet_roundnessParams params = o.params;
     params.method = method.value;
-    params.maxRoundness = o.maxRoundness;
     zmet_roundnessResult r{};
     zfit_status status;
     {
@@ -147,18 +153,8 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
 
 void addRoundnessCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<RoundnessOptions>();
-    const auto options = [&](CLI::App& command) {
-        addValue(command, "--method", o->method,
-                 "zone: the two concentric circles closest together that hold every point (default); "
-                 "circumscribed: the smallest circle around the points; inscribed: the largest circle inside them",
-                 "zone|circumscribed|inscribed");
-        addValue(command, "--max-roundness", o->maxRoundness,
-                 "the profile is valid only when its roundness is below T", "T");
-    };
-    addFitCommand(app, registry, "roundness",
-                  "the roundness of a profile about its reference circle (columns: x, y)", o->common, false,
-                  options, [o] { return runRoundness(*o); });
+    addFitCommand(app, registry, "roundness", "the roundness of a profile about its reference circle (columns: x, y)",
+                  false, runRoundness);
 }
 
 }  // namespace zcli

@@ -378,6 +378,14 @@ private:
 // The points, those at the given indices marked as discarded, with their
 // legend entries.
 void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
+// The centre of a fitted closed shape marked, the points (discarded ones
+// marked) and the legend: `shape` for the shape drawn with "fit", and the
+// centre.
+void addCentred(Figure& figure, const zmath_vect& centre, const std::vector<zmath_vect>& points,
+                std::span<const int32_t> discarded, const std::string& shape);
+// "rmsError 0.01, 40 points, 3 discarded" with ", not valid" after a fit
+// that is not; `error` names the error ("rmsError").
+std::string errorNote(const std::string& error, double value, std::size_t points, std::size_t discarded, int isValid);
 // How much to enlarge residual vectors so that the largest shows against
 // the extent of the points: 1, 10, 100, ...
 double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to);

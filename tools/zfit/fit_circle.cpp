@@ -50,13 +50,9 @@ Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_g
     const int radiusAt = u.parameterCount - 1;
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) +
            (u.parameterCount == 3 ? " ± " + fmt(u.halfWidth95[radiusAt]) + " (95%)" : " (imposed)"));
-    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) +
-           invalidNote(r.isValid));
+    f.note(errorNote("RMS orthogonal distance", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.circle(r.centre, r.radius);
-    f.cross(r.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("geometric circle", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, r.centre, points, ignored, "geometric circle");
     return f;
 }
 
@@ -187,12 +183,9 @@ Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFit
     const std::span<const int32_t> ignored = zfit::ignored(r);
     Figure f("Circle (" + kind + ")");
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) + invalidNote(r.isValid));
+    f.note(errorNote("rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.circle(r.centre, r.radius);
-    f.cross(r.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("fitted circle", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, r.centre, points, ignored, "fitted circle");
     return f;
 }
 

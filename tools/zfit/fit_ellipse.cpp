@@ -66,13 +66,9 @@ Figure geometricEllipseFigure(const std::vector<zmath_vect>& points, const zmet_
     Figure f("Geometric ellipse");
     f.note("centre " + fmtPoint(e.center) + ", radii " + fmt(e.radius1) + " ± " + fmt(u.halfWidth95[2]) + " and " +
            fmt(e.radius2) + " ± " + fmt(u.halfWidth95[3]) + " (95%), angle " + fmtAngle(e.angle));
-    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) +
-           invalidNote(r.isValid));
+    f.note(errorNote("RMS orthogonal distance", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.ellipse(e.center, e.radius1, e.radius2, e.angle);
-    f.cross(e.center, "centre");
-    addPoints(f, points, ignored);
-    f.legend("geometric ellipse", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, e.center, points, ignored, "geometric ellipse");
     return f;
 }
 
@@ -195,12 +191,9 @@ Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseF
     Figure f("Ellipse");
     f.note("centre " + fmtPoint(e.centre) + ", radii " + fmt(e.radii[0]) + " and " + fmt(e.radii[1]) + ", angle " +
            fmtAngle(e.angle));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + countText(points.size(), ignored.size()) + invalidNote(r.isValid));
+    f.note(errorNote("rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.ellipse(e.centre, e.radii[0], e.radii[1], e.angle);
-    f.cross(e.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("fitted ellipse", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, e.centre, points, ignored, "fitted ellipse");
     return f;
 }
 

@@ -89,8 +89,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
     const std::span<const int32_t> ignored = zfit::ignored(r);
     Figure f(mode == 1 ? "Minimum-zone line" : "Least-squares line");
     f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
-    f.note(std::string(mode == 1 ? "zone half-width " : "rmsError ") + fmt(r.rmsError) + ", " +
-           countText(points.size(), ignored.size()) + invalidNote(r.isValid));
+    f.note(errorNote(mode == 1 ? "zone half-width" : "rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
 
     // Deviations of a straight edge are often far below the edge's length:
     // magnify them across the line (by 10, 100, ...) until they show.

@@ -501,6 +501,20 @@ void Figure::residualAxis(const zmath_shapeFLine& line, double magnify)
     magnify_ = magnify;
 }
 
+void addCentred(Figure& figure, const zmath_vect& centre, const std::vector<zmath_vect>& points,
+                std::span<const int32_t> discarded, const std::string& shape)
+{
+    figure.cross(centre, "centre");
+    addPoints(figure, points, discarded);
+    figure.legend(shape, "fit");
+    figure.legend("centre", "centre");
+}
+
+std::string errorNote(const std::string& error, double value, std::size_t points, std::size_t discarded, int isValid)
+{
+    return error + " " + fmt(value) + ", " + countText(points, discarded) + invalidNote(isValid);
+}
+
 Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status)
 {
     Figure figure(command + " fit failed");

@@ -11,22 +11,11 @@
 
 #include <zfit/metrology/metrology.h>
 
+#include "bench_points.hpp"
+
 namespace {
 
-// n points on an arc of `degrees` of a circle of radius 100 about (30, -20)
-// with radial noise 0.5, or of the 100 x 50 ellipse with noise 0.1.
-std::vector<zmath_vect> arc(int64_t n, double degrees, bool ellipse)
-{
-    std::mt19937_64 rng(7);
-    std::normal_distribution<double> noise(0.0, ellipse ? 0.1 : 0.5);
-    std::vector<zmath_vect> points(static_cast<size_t>(n));
-    for (int64_t i = 0; i < n; ++i) {
-        const double t = degrees * 3.141592653589793 / 180.0 * static_cast<double>(i) / static_cast<double>(n - 1);
-        const double r2 = ellipse ? 50.0 : 100.0;
-        points[static_cast<size_t>(i)] = {30.0 + 100.0 * std::cos(t) + noise(rng), -20.0 + r2 * std::sin(t) + noise(rng)};
-    }
-    return points;
-}
+using namespace zbench;
 
 void BM_CircleAlgebraic(benchmark::State& state)
 {
@@ -34,14 +23,12 @@ void BM_CircleAlgebraic(benchmark::State& state)
     const std::vector<double> weights(points.size(), 1.0);
     zmath_circleFitParams params;
     zmath_circleFitParams_init(&params);
-    zmath_circleFitResult result;
-    zmath_circleFitResult_construct(&result);
+    zfit::Result<zmath_circleFitResult> result;
     for (auto _ : state) {
         benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
-                                                         weights.data(), &params, &result));
-        benchmark::DoNotOptimize(result.radius);
+                                                         weights.data(), &params, result.get()));
+        benchmark::DoNotOptimize(result->radius);
     }
-    zmath_circleFitResult_destruct(&result);
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
@@ -65,13 +52,11 @@ void BM_EllipseAlgebraic(benchmark::State& state)
     const auto points = arc(state.range(0), 90.0, true);
     zmath_ellipseFitParams params;
     zmath_ellipseFitParams_init(&params);
-    zmath_ellipseFitResult result;
-    zmath_ellipseFitResult_construct(&result);
+    zfit::Result<zmath_ellipseFitResult> result;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(zmath_ellipseFit(points.data(), static_cast<int32_t>(points.size()), &params, &result));
-        benchmark::DoNotOptimize(result.rmsError);
+        benchmark::DoNotOptimize(zmath_ellipseFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get()));
+        benchmark::DoNotOptimize(result->rmsError);
     }
-    zmath_ellipseFitResult_destruct(&result);
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 

@@ -11,49 +11,25 @@
 #include <random>
 #include <vector>
 
-#include <zfit/zfit.h>
+#include "bench_points.hpp"
 
 namespace {
 
-std::vector<zmath_vect> lineWithOutliers(int64_t n, int64_t outliers)
-{
-    std::mt19937_64 rng(11);
-    std::uniform_real_distribution<double> along(0.0, 100.0), off(3.0, 30.0);
-    std::normal_distribution<double> noise(0.0, 0.02);
-    std::vector<zmath_vect> points(static_cast<size_t>(n));
-    for (zmath_vect& p : points) {
-        const double x = along(rng);
-        p = {x, 5.0 + 0.3 * x + noise(rng)};
-    }
-    for (int64_t k = 0; k < outliers; ++k) points[static_cast<size_t>((7 * k + 3) % n)].y += (k % 2 ? -1 : 1) * off(rng);
-    return points;
-}
-
-struct PointVector {
-    explicit PointVector(const std::vector<zmath_vect>& points)
-    {
-        zstd_vector_zmath_vect_construct(&v, static_cast<int64_t>(points.size()));
-        std::copy(points.begin(), points.end(), v.begin);
-    }
-    ~PointVector() { zstd_vector_zmath_vect_destruct(&v); }
-    zstd_vector_zmath_vect v{};
-};
+using namespace zbench;
 
 void run(benchmark::State& state, int32_t mode, int32_t numIgnore, int64_t outliers)
 {
-    const PointVector points(lineWithOutliers(state.range(0), outliers));
+    const zfit::Points points{std::span<const zmath_vect>(lineWithOutliers(state.range(0), outliers))};
     zmath_lineFitParams params;
     zmath_lineFitParams_init(&params);
     params.mode = mode;
     params.numIgnore = numIgnore;
-    zmath_lineFitResult result;
-    zmath_lineFitResult_construct(&result);
+    zfit::Result<zmath_lineFitResult> result;
     for (auto _ : state) {
-        const zfit_status status = zmath_lineFitVector(&points.v, &params, &result);
+        const zfit_status status = zmath_lineFitVector(points.get(), &params, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
+        benchmark::DoNotOptimize(result->rmsError);
     }
-    zmath_lineFitResult_destruct(&result);
     state.counters["numIgnore"] = numIgnore;
 }
 

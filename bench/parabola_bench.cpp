@@ -8,34 +8,31 @@
 #include <random>
 #include <vector>
 
-#include <zfit/zfit.h>
+#include "bench_points.hpp"
 
 namespace {
+
+using namespace zbench;
 
 // A noisy arc of y = 0.02 x^2, x in [-50, 50], turned by 0.5 rad and moved
 // to (200, -40); weights between 0.5 and 2.
 struct Arc {
-    explicit Arc(int64_t n)
+    explicit Arc(int64_t n) : points(n), weights(n)
     {
         std::mt19937_64 rng(11);
         std::uniform_real_distribution<double> along(-50.0, 50.0), weight(0.5, 2.0);
         std::normal_distribution<double> noise(0.0, 0.05);
-        zstd_vector_zmath_vect_construct(&points, n);
-        zstd_vectord_construct(&weights, n);
+        const std::span<zmath_vect> p = points.span();
+        const std::span<double> w = weights.span();
         const double c = std::cos(0.5), s = std::sin(0.5);
         for (int64_t i = 0; i < n; ++i) {
             const double x = along(rng), y = 0.02 * x * x + noise(rng);
-            points.begin[i] = {200.0 + c * x - s * y, -40.0 + s * x + c * y};
-            weights.begin[i] = weight(rng);
+            p[static_cast<size_t>(i)] = {200.0 + c * x - s * y, -40.0 + s * x + c * y};
+            w[static_cast<size_t>(i)] = weight(rng);
         }
     }
-    ~Arc()
-    {
-        zstd_vector_zmath_vect_destruct(&points);
-        zstd_vectord_destruct(&weights);
-    }
-    zstd_vector_zmath_vect points{};
-    zstd_vectord weights{};
+    zfit::Points points;
+    zfit::Doubles weights;
 };
 
 template <bool weighted>
@@ -45,16 +42,14 @@ void BM_ParabolaFit(benchmark::State& state)
     zmath_parabolaFitParams params;
     zmath_parabolaFitParams_init(&params);
     params.maxIterations = static_cast<int32_t>(state.range(1));
-    zmath_parabolaFitResult result;
-    zmath_parabolaFitResult_construct(&result);
+    zfit::Result<zmath_parabolaFitResult> result;
     for (auto _ : state) {
         const zfit_status status = weighted
-                                       ? zmath_parabolaFitWeightedVector(&arc.points, &arc.weights, &params, &result)
-                                       : zmath_parabolaFitVector(&arc.points, &params, &result);
+                                       ? zmath_parabolaFitWeightedVector(arc.points.get(), arc.weights.get(), &params, result.get())
+                                       : zmath_parabolaFitVector(arc.points.get(), &params, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
+        benchmark::DoNotOptimize(result->rmsError);
     }
-    zmath_parabolaFitResult_destruct(&result);
     state.SetItemsProcessed(state.iterations());
     state.counters["points_per_second"] =
         benchmark::Counter(static_cast<double>(state.iterations() * state.range(0)), benchmark::Counter::kIsRate);

@@ -7,9 +7,11 @@
 #include <random>
 #include <vector>
 
-#include <zfit/zfit.h>
+#include "bench_points.hpp"
 
 namespace {
+
+using namespace zbench;
 
 struct Pairs {
     std::vector<zmath_vect> points;
@@ -60,17 +62,15 @@ void BM_PointToLineFit(benchmark::State& state)
     const auto count = static_cast<int32_t>(pairs.points.size());
     zmath_pointToLineFitParams params;
     zmath_pointToLineFitParams_init(&params);
-    zmath_pointToLineFitResult result;
-    zmath_pointToLineFitResult_construct(&result);
+    zfit::Result<zmath_pointToLineFitResult> result;
     for (auto _ : state) {
         const zfit_status status =
             weighted ? zmath_pointToLineFitWeighted(&params, pairs.points.data(), pairs.lines.data(),
-                                                    pairs.weights.data(), count, &result)
-                     : zmath_pointToLineFit(&params, pairs.points.data(), pairs.lines.data(), count, &result);
+                                                    pairs.weights.data(), count, result.get())
+                     : zmath_pointToLineFit(&params, pairs.points.data(), pairs.lines.data(), count, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
+        benchmark::DoNotOptimize(result->rmsError);
     }
-    zmath_pointToLineFitResult_destruct(&result);
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 

@@ -8,9 +8,11 @@
 #include <random>
 #include <vector>
 
-#include <zfit/zfit.h>
+#include "bench_points.hpp"
 
 namespace {
+
+using namespace zbench;
 
 struct Pairs {
     std::vector<zmath_vect> target, source;
@@ -61,18 +63,16 @@ void runFit(benchmark::State& state, bool weighted)
     zmath_pointToPointFitParams params;
     zmath_pointToPointFitParams_init(&params);
     params.dof = static_cast<int32_t>(state.range(0));
-    zmath_pointToPointFitResult result;
-    zmath_pointToPointFitResult_construct(&result);
+    zfit::Result<zmath_pointToPointFitResult> result;
     const auto count = static_cast<int32_t>(p.source.size());
     for (auto _ : state) {
         const zfit_status status =
             weighted ? zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(), p.weights.data(),
-                                                     count, &result)
-                     : zmath_pointToPointFit(&params, p.target.data(), p.source.data(), count, &result);
+                                                     count, result.get())
+                     : zmath_pointToPointFit(&params, p.target.data(), p.source.data(), count, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
+        benchmark::DoNotOptimize(result->rmsError);
     }
-    zmath_pointToPointFitResult_destruct(&result);
     state.SetItemsProcessed(state.iterations() * state.range(1));
 }
 

@@ -13,22 +13,11 @@
 
 #include <zfit/metrology/metrology.h>
 
+#include "bench_points.hpp"
+
 namespace {
 
-// A profile of radius 10 about (3, -2) with three lobes of 0.01 and noise
-// of 0.002, as a turned part measured all round.
-std::vector<zmath_vect> profile(int64_t n)
-{
-    std::mt19937_64 rng(static_cast<uint64_t>(n));
-    std::normal_distribution<double> noise(0.0, 0.002);
-    std::vector<zmath_vect> points(static_cast<size_t>(n));
-    for (int64_t k = 0; k < n; ++k) {
-        const double t = 6.283185307179586 * static_cast<double>(k) / static_cast<double>(n);
-        const double r = 10.0 + 0.01 * std::cos(3.0 * t + 0.4) + noise(rng);
-        points[static_cast<size_t>(k)] = {3.0 + r * std::cos(t), -2.0 + r * std::sin(t)};
-    }
-    return points;
-}
+using namespace zbench;
 
 double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
@@ -38,18 +27,16 @@ double leastSquaresSeconds(const std::vector<zmath_vect>& points)
     const std::vector<double> weights(points.size(), 1.0);
     zmath_circleFitParams params;
     zmath_circleFitParams_init(&params);
-    zmath_circleFitResult result;
-    zmath_circleFitResult_construct(&result);
+    zfit::Result<zmath_circleFitResult> result;
     int64_t calls = 0;
     const double start = cpuSeconds();
     double elapsed = 0.0;
     do {
         benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
-                                                         weights.data(), &params, &result));
+                                                         weights.data(), &params, result.get()));
         ++calls;
         elapsed = cpuSeconds() - start;
     } while (elapsed < 0.05);
-    zmath_circleFitResult_destruct(&result);
     return elapsed / static_cast<double>(calls);
 }
 

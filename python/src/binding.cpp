@@ -10,7 +10,7 @@
 
 #include <pythread.h>
 
-#include <zfit/frame/status_names.h>
+#include <zfit/zfit.hpp>
 
 namespace zpy {
 
@@ -58,47 +58,50 @@ class Cancelled(FitError):
 
 enum class Kind { fit, degenerate, parameter, cancelled };
 
-struct StatusText {
+// The exception class of each failure status and, for a refused parameter,
+// the keyword that carries it. What a status means comes from the status
+// table (zfit::statusText); the keyword is added around it.
+struct StatusClass {
     zfit_status code;
     Kind kind;
-    const char* message;
+    const char* keyword;
 };
 
-constexpr StatusText kStatusTexts[] = {
-    {zmath_errDegenerate, Kind::degenerate, "the points do not determine the shape"},
-    {zmath_errServiceDegenerateA, Kind::degenerate, "the fitted conic is not an ellipse"},
-    {zmath_errServiceDegenerateB, Kind::degenerate, "the fitted conic is an imaginary or a point ellipse"},
-    {zmath_errFitMaxRmsErrorNegative, Kind::parameter, "max_rms is negative"},
-    {zmath_errFitNumIgnoreNegative, Kind::parameter, "ignore is negative"},
-    {zmath_errFitWeightedIgnore, Kind::parameter, "a weighted circle fit discards no points: ignore must be 0"},
-    {zmath_errFitWeightCount, Kind::parameter, "the number of weights differs from the number of points"},
-    {zmath_errFitWeightNegative, Kind::parameter, "a weight is negative"},
-    {zmath_errFitBadMode, Kind::parameter, "the fit does not offer this mode or number of degrees of freedom"},
-    {zmath_errFitFixedRadiusNegative, Kind::parameter, "fixed_radius is negative"},
-    {zmath_errFitSolveFailed, Kind::degenerate, "the transform cannot be solved from the given pairs"},
-    {zmath_errFitSizeMismatch, Kind::parameter, "the inputs differ in length"},
-    {zmath_errFitMaxIterations, Kind::parameter, "max_iterations is below 1"},
-    {zstd_errBadCount, Kind::parameter, "a count is negative or too large"},
-    {zstd_errOutOfMemory, Kind::fit, "out of memory"},
-    {zstd_errBrokenPrecondition, Kind::parameter, "an argument broke a precondition of the library"},
-    {zmath_errMatrixSingular, Kind::degenerate, "the equations of the fit are singular"},
-    {zmath_errMatrixIllConditioned, Kind::degenerate, "the equations of the fit are too ill-conditioned"},
-    {zmath_errMatrixShape, Kind::fit, "matrix dimensions do not fit the operation"},
-    {zmath_errNoConvergence, Kind::degenerate, "an iterative step of the fit did not converge"},
-    {zmath_errZeroLength, Kind::degenerate, "a direction of zero length was needed"},
-    {zsys_errCancelled, Kind::cancelled, "the fit was cancelled (its timeout passed or the host asked it to stop)"},
-    {zmet_errTooFewPoints, Kind::degenerate, "too few points to fit the shape and estimate its uncertainty"},
-    {zmet_errNotConverged, Kind::fit, "the iterative fit did not converge within max_iterations"},
-    {zmet_errOutOfRange, Kind::parameter, "an argument lies outside its range"},
-    {zmet_errNotFinite, Kind::parameter, "a coordinate is NaN or infinite, or the points spread beyond the doubles"},
-    {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness is negative"},
-    {zmet_errProfileOpen, Kind::degenerate, "the points do not surround an inscribed circle (an open arc or a wide gap)"},
-    {zmet_errNotCertified, Kind::fit, "the search ended where the optimality condition does not hold"},
+constexpr StatusClass kStatusClasses[] = {
+    {zmath_errDegenerate, Kind::degenerate, nullptr},
+    {zmath_errServiceDegenerateA, Kind::degenerate, nullptr},
+    {zmath_errServiceDegenerateB, Kind::degenerate, nullptr},
+    {zmath_errFitMaxRmsErrorNegative, Kind::parameter, "max_rms"},
+    {zmath_errFitNumIgnoreNegative, Kind::parameter, "ignore"},
+    {zmath_errFitWeightedIgnore, Kind::parameter, "ignore"},
+    {zmath_errFitWeightCount, Kind::parameter, nullptr},
+    {zmath_errFitWeightNegative, Kind::parameter, nullptr},
+    {zmath_errFitBadMode, Kind::parameter, nullptr},
+    {zmath_errFitFixedRadiusNegative, Kind::parameter, "fixed_radius"},
+    {zmath_errFitSolveFailed, Kind::degenerate, nullptr},
+    {zmath_errFitSizeMismatch, Kind::parameter, nullptr},
+    {zmath_errFitMaxIterations, Kind::parameter, "max_iterations"},
+    {zstd_errBadCount, Kind::parameter, nullptr},
+    {zstd_errOutOfMemory, Kind::fit, nullptr},
+    {zstd_errBrokenPrecondition, Kind::parameter, nullptr},
+    {zmath_errMatrixSingular, Kind::degenerate, nullptr},
+    {zmath_errMatrixIllConditioned, Kind::degenerate, nullptr},
+    {zmath_errMatrixShape, Kind::fit, nullptr},
+    {zmath_errNoConvergence, Kind::degenerate, nullptr},
+    {zmath_errZeroLength, Kind::degenerate, nullptr},
+    {zsys_errCancelled, Kind::cancelled, nullptr},
+    {zmet_errTooFewPoints, Kind::degenerate, nullptr},
+    {zmet_errNotConverged, Kind::fit, "max_iterations"},
+    {zmet_errOutOfRange, Kind::parameter, nullptr},
+    {zmet_errNotFinite, Kind::parameter, nullptr},
+    {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness"},
+    {zmet_errProfileOpen, Kind::degenerate, nullptr},
+    {zmet_errNotCertified, Kind::fit, nullptr},
 };
 
-// Every code of the status table has its text: a new code fails the build here.
+// Every code of the status table has its class: a new code fails the build here.
 #define ZPY_COUNT_STATUS_(name, bits, text) +1
-static_assert(std::size(kStatusTexts) == 0 ZFIT_STATUS_TABLE(ZPY_COUNT_STATUS_));
+static_assert(std::size(kStatusClasses) == 0 ZFIT_STATUS_TABLE(ZPY_COUNT_STATUS_));
 #undef ZPY_COUNT_STATUS_
 
 struct ErrorClasses {
@@ -127,17 +130,16 @@ py::handle classOf(Kind kind)
 std::pair<py::object, py::handle> errorFor(zfit_status status, const std::string& detail)
 {
     Kind kind = Kind::fit;
-    std::string message = "the fit failed";
-    for (const StatusText& t : kStatusTexts) {
-        if (t.code == status) {
-            kind = t.kind;
-            message = t.message;
-        }
+    const char* text = zfit_statusText(status);
+    std::string message = text ? text : "the fit failed";
+    for (const StatusClass& c : kStatusClasses) {
+        if (c.code != status) continue;
+        kind = c.kind;
+        if (c.keyword) message += std::string(" (keyword ") + c.keyword + ")";
     }
     if (!detail.empty()) message += " (" + detail + ")";
-    const char* name = zfit_statusName(status);
     py::handle cls = classOf(kind);
-    py::object error = cls(status, name ? name : "unknown status", message);
+    py::object error = cls(status, zfit::statusName(status), message);
     return {error, cls};
 }
 
@@ -381,14 +383,6 @@ void FitScope::finish(zfit_status status)
 }
 
 // ---- results -------------------------------------------------------------------
-
-std::vector<int32_t> indicesOf(const zstd_vector32& indices)
-{
-    const int32_t* begin = nullptr;
-    int32_t size = 0;
-    check(zstd_vector32_getBeginSizeConst(&indices, &begin, &size));
-    return std::vector<int32_t>(begin, begin + size);
-}
 
 py::array_t<double> vector2(double x, double y)
 {

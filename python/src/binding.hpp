@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -18,7 +19,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <zfit/zfit.h>
+#include <zfit/zfit.hpp>
 
 namespace zpy {
 
@@ -163,28 +164,12 @@ private:
 
 // ---- result records ----------------------------------------------------------
 
-// A library result record constructed on entry and destructed on every exit.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class Record {
-public:
-    Record() { check(Construct(&record_)); }
-    ~Record() { Destruct(&record_); }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-
-    R* get() { return &record_; }
-    const R& operator*() const { return record_; }
-    const R* operator->() const { return &record_; }
-
-private:
-    R record_;
-};
-
 // The records of a fit that makes more than one library call (an outlier
 // search and the fit of the points it kept, a fit and its uncertainty): S is
 // a struct of them, default-constructed on entry and destructed on every
-// exit like Record, and offered in the same way (get() for the fit, * for
-// the result object).
+// exit like a zfit::Result, and offered in the same way (get() for the fit,
+// * for the result object). S::status() is the status of its records'
+// construction.
 template <class S>
 class Records {
 public:
@@ -200,8 +185,26 @@ private:
     S records_{};
 };
 
-// The indices of a record's ignoredIndices vector.
-std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+// How the construction of a fit's records went: a failure (out of memory)
+// is raised before the fit runs.
+template <class R>
+zfit_status constructed(const zfit::Result<R>& record)
+{
+    return record.status();
+}
+template <class S>
+zfit_status constructed(const Records<S>& records)
+{
+    return records->status();
+}
+
+// The indices of the points a fit discarded, copied out of its record.
+template <class R>
+std::vector<int32_t> ignoredOf(const R& record)
+{
+    const std::span<const int32_t> ignored = zfit::ignored(record);
+    return {ignored.begin(), ignored.end()};
+}
 
 // ---- result objects ------------------------------------------------------------
 
@@ -237,7 +240,7 @@ py::class_<R> defineResult(py::module_& m, const char* doc)
 // fit_<family> and every item of fit_many run the same family type F:
 //   F::Options  the keyword options, checked and converted (with the GIL)
 //   F::Input    one item's arrays viewed as the library's vectors (with the GIL)
-//   F::Record   the library's result record (a Record<...>)
+//   F::Record   the library's result record (a zfit::Result or Records)
 //   F::Result   the result object, made from the filled record (with the GIL)
 //   static zfit_status fit(const Options&, const Input&, <record>*)
 //               the library call alone: it touches no Python object, so it
@@ -251,6 +254,7 @@ typename F::Result fitOne(const typename F::Options& options, const typename F::
                           std::optional<double> timeout = std::nullopt)
 {
     typename F::Record record;
+    check(constructed(record));
     FitScope scope(timeout);
     scope.run([&] { return F::fit(options, input, record.get()); });
     return typename F::Result(*record);

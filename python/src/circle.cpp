@@ -8,15 +8,15 @@ namespace zpy {
 
 namespace {
 
-using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
-
 // What one circle fit leaves: the algebraic record (the whole fit, or the
 // outlier search in front of a geometric fit, which then lists the
 // discarded points) and, with geometric=True, the geometric fit.
 struct CircleRecords {
-    CircleResult algebraic;
+    zfit::CircleResult algebraic;
     bool isGeometric = false;
     zmet_geometricCircleResult geometric{};
+
+    zfit_status status() const { return algebraic.status(); }
 };
 
 struct CircleFit {
@@ -28,7 +28,7 @@ struct CircleFit {
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
 
-    explicit CircleFit(const CircleRecords& r) : ignored(indicesOf(r.algebraic->ignoredIndices))
+    explicit CircleFit(const CircleRecords& r) : ignored(ignoredOf(*r.algebraic))
     {
         if (r.isGeometric) {
             const zmet_geometricCircleResult& g = r.geometric;

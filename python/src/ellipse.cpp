@@ -8,15 +8,15 @@ namespace zpy {
 
 namespace {
 
-using EllipseResult = Record<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
-
 // What one ellipse fit leaves: the algebraic record (the whole fit, or the
 // subset search in front of a geometric fit, which then lists the points
 // left out) and, with geometric=True, the geometric fit.
 struct EllipseRecords {
-    EllipseResult algebraic;
+    zfit::EllipseResult algebraic;
     bool isGeometric = false;
     zmet_geometricEllipseResult geometric{};
+
+    zfit_status status() const { return algebraic.status(); }
 };
 
 struct EllipseFit {
@@ -29,7 +29,7 @@ struct EllipseFit {
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
 
-    explicit EllipseFit(const EllipseRecords& r) : ignored(indicesOf(r.algebraic->ignoredIndices))
+    explicit EllipseFit(const EllipseRecords& r) : ignored(ignoredOf(*r.algebraic))
     {
         if (r.isGeometric) {
             const zmet_geometricEllipseResult& g = r.geometric;

@@ -8,14 +8,14 @@ namespace zpy {
 
 namespace {
 
-using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
-
 // What one line fit leaves: the fitted line and, for a least-squares line
 // with enough kept points to estimate the noise, its uncertainty.
 struct LineRecords {
-    LineResult line;
+    zfit::LineResult line;
     bool hasUncertainty = false;
     zmet_uncertainty uncertainty{};
+
+    zfit_status status() const { return line.status(); }
 };
 
 struct LineFit {
@@ -32,7 +32,7 @@ struct LineFit {
         const zmath_lineFitResult& r = *records.line;
         rmsError = r.rmsError;
         isValid = r.isValid != 0;
-        ignored = indicesOf(r.ignoredIndices);
+        ignored = ignoredOf(r);
         check(zmath_shapeFLine_getAngle(&r.line, &angle));
         check(zmath_shapeFLine_getDistance(&r.line, &distance));
         check(zmath_shapeFLine_getCosine(&r.line, &cosine));

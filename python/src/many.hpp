@@ -108,6 +108,7 @@ py::list fitManyOf(py::handle pointSets, const py::kwargs& options, std::size_t 
     }
 
     std::vector<typename F::Record> records(toFit.size());
+    for (const typename F::Record& record : records) check(constructed(record));
     const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
         return F::fit(familyOptions, *inputs[toFit[k]], records[k].get());
     });

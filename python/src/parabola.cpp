@@ -45,9 +45,6 @@ struct ParabolaFit {
     }
 };
 
-using ParabolaResult =
-    Record<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct>;
-
 // fit_parabola's options as the library's parameter record.
 struct ParabolaOptions {
     zmath_parabolaFitParams params{};
@@ -75,7 +72,7 @@ struct Parabola {
     static constexpr bool weighted = true;
     using Options = ParabolaOptions;
     using Input = ParabolaInput;
-    using Record = ParabolaResult;
+    using Record = zfit::ParabolaResult;
     using Result = ParabolaFit;
 
     static Options readOptions(Keywords& k)

@@ -13,9 +13,6 @@ struct PointToLineTag {
 };
 using PointToLineFit = TransformFit<PointToLineTag>;
 
-using PointToLineResult =
-    Record<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct, zmath_pointToLineFitResult_destruct>;
-
 // The (angle, distance) rows of `lines` as the library's lines.
 class Lines {
 public:
@@ -73,7 +70,7 @@ struct PointToLine {
     static constexpr bool weighted = true;
     using Options = PointToLineOptions;
     using Input = PointToLineInput;
-    using Record = PointToLineResult;
+    using Record = zfit::PointToLineResult;
     using Result = PointToLineFit;
 
     static Options readOptions(Keywords& k) { return Options(k.take("max_rms", HUGE_VAL)); }

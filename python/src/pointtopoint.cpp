@@ -13,11 +13,9 @@ struct PointToPointTag {
 };
 using PointToPointFit = TransformFit<PointToPointTag>;
 
-using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
-                                  zmath_pointToPointFitResult_destruct>;
 // The fit and, for dof 4 and 6 with a pair to spare for the noise, its
 // uncertainty.
-using PointToPointRecords = UncertainTransformRecords<PointToPointResult>;
+using PointToPointRecords = UncertainTransformRecords<zfit::PointToPointResult>;
 
 // fit_point_to_point's options as the library's parameter record.
 struct PointToPointOptions {

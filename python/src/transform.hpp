@@ -7,13 +7,15 @@
 
 namespace zpy {
 
-// A transform fit's result record (R, a Record<...>) and the uncertainty
+// A transform fit's result record (R, a zfit::Result) and the uncertainty
 // the companion library reported for it, when it has one.
 template <class R>
 struct UncertainTransformRecords {
     R fit;
     bool hasUncertainty = false;
     zmet_uncertainty uncertainty{};
+
+    zfit_status status() const { return fit.status(); }
 };
 
 template <class Tag>

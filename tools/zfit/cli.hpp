@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <zfit/zfit.h>
+#include <zfit/zfit.hpp>
 #include <zfit/metrology/metrology.h>
 
 namespace CLI {
@@ -101,59 +103,49 @@ struct Registry {
     void add(CLI::App* command, Action action) { actions.emplace_back(command, std::move(action)); }
 };
 
-// A result record constructed and destructed by its life-cycle functions.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class Record {
-public:
-    Record() : status_(Construct(&record)) {}
-    ~Record()
-    {
-        if (!ZFIT_FAILED(status_)) Destruct(&record);
-    }
-    Record(const Record&) = delete;
-    Record& operator=(const Record&) = delete;
-    // The construction's status: a failure (out of memory) is the fit's.
-    zfit_status status() const { return status_; }
+// The library's default parameters of a family.
+template <class P>
+P defaults(zfit_status (*init)(P*))
+{
+    P params{};
+    init(&params);
+    return params;
+}
 
-    R record;
-
-private:
-    zfit_status status_;
+// The options of a fitting subcommand: the shared ones and the library's
+// parameter record P, holding its defaults until options change them. A
+// family derives its options from it and adds them to the command in
+// add(CLI::App&).
+template <class P, zfit_status (*Init)(P*)>
+struct FitOptions {
+    Common common;
+    P params = defaults(Init);
 };
 
-// A container filled from a std::vector, released on scope exit.
-template <class V, class E, zfit_status (*Construct)(V*, int64_t), zfit_status (*GetBegin)(V*, E**),
-          zfit_status (*Destruct)(V*)>
-class Filled {
-public:
-    explicit Filled(const std::vector<E>& elements)
-        : status_(Construct(&vector, static_cast<int64_t>(elements.size())))
-    {
-        constructed_ = !ZFIT_FAILED(status_);
-        E* begin = nullptr;
-        if (constructed_ && !elements.empty()) {
-            status_ = GetBegin(&vector, &begin);
-            if (!ZFIT_FAILED(status_))
-                for (std::size_t i = 0; i < elements.size(); ++i) begin[i] = elements[i];
-        }
-    }
-    ~Filled()
-    {
-        if (constructed_) Destruct(&vector);
-    }
-    Filled(const Filled&) = delete;
-    Filled& operator=(const Filled&) = delete;
-    zfit_status status() const { return status_; }
-
-    V vector;
-
-private:
-    zfit_status status_;
-    bool constructed_ = false;
-};
-using PointVector = Filled<zstd_vector_zmath_vect, zmath_vect, zstd_vector_zmath_vect_construct,
-                           zstd_vector_zmath_vect_getBegin, zstd_vector_zmath_vect_destruct>;
-using DoubleVector = Filled<zstd_vectord, double, zstd_vectord_construct, zstd_vectord_getBegin, zstd_vectord_destruct>;
+// Adds a fitting subcommand: the family's own options (added by `options`),
+// then the shared ones; `action` runs when it was chosen.
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
+                        Action action);
+// The same for a family's options O (a FitOptions with add()): run(o) runs
+// when the subcommand was chosen.
+template <class O>
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        bool offerWeights, int (*run)(const O&))
+{
+    auto o = std::make_shared<O>();
+    return addFitCommand(app, registry, name, description, o->common, offerWeights,
+                         [&o](CLI::App& command) { o->add(command); }, [o, run] { return run(*o); });
+}
+// An option taking a value, its default shown in --help.
+void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
+              const std::string& typeName);
+void addValue(CLI::App& command, const std::string& name, double& value, const std::string& text,
+              const std::string& typeName);
+void addValue(CLI::App& command, const std::string& name, std::string& value, const std::string& text,
+              const std::string& typeName);
+// --max-rms R.
+void addMaxRms(CLI::App& command, double& maxRmsError);
 
 // ---- progress and timeout --------------------------------------------------
 
@@ -208,8 +200,9 @@ private:
 Json statusJson(zfit_status status);
 // "zmath_errDegenerate (0x80000582)".
 std::string statusText(zfit_status status);
-// A short explanation of a failure for people, or "" when none is known.
-const char* statusHint(zfit_status status);
+// What a failure means for people: the status table's text, with the
+// option behind it when there is one.
+std::string failureText(zfit_status status);
 // A double for JSON: non-finite values become null.
 Json number(double value);
 Json vectJson(const zmath_vect& v);
@@ -221,6 +214,8 @@ class Summary {
 public:
     explicit Summary(std::string heading) : text_(std::move(heading) + "\n") {}
     Summary& row(const std::string& label, const std::string& value);
+    // "valid  yes   (limit 0.05)".
+    Summary& validity(int isValid, double limit);
     const std::string& text() const { return text_; }
 
 private:
@@ -235,6 +230,13 @@ std::string fmtMatrix(const zmath_matrix& m); // "[m00 m01; m10 m11]"
 
 // What a fitting subcommand hands to finish().
 struct Outcome {
+    Outcome(std::string command_, const Common& common_, std::size_t count_, zfit_status status_, int isValid,
+            Json params_)
+        : command(std::move(command_)), common(&common_), count(count_), status(status_), valid(isValid != 0),
+          params(std::move(params_))
+    {
+    }
+
     std::string command;   // "line"
     const Common* common = nullptr;
     std::size_t count = 0; // rows read
@@ -250,12 +252,52 @@ struct Outcome {
 // error, and returns the exit status.
 int finish(const Outcome& outcome);
 
+// ---- the skeleton of a fitting subcommand ----------------------------------
+
+class Figure;
+//
+// Every fitting subcommand reads its table, runs its fit into a result
+// record (under the watch when it searches), and hands the outcome to
+// conclude(): after a success the family describes its result (JSON fields
+// and summary) and draws its picture; after a failure the picture shows the
+// points and the status. A family writes only its options, its fit call, its
+// description and its picture.
+
+// Runs fit(record) when the result record could be constructed; a record
+// that could not be (out of memory) is the fit's failure.
+template <class R, class Fit>
+zfit_status fitInto(zfit::Result<R>& result, Fit&& fit)
+{
+    return zfit::failed(result.status()) ? result.status() : fit(result.get());
+}
+// The same under the watch of a search.
+template <class R, class Fit>
+zfit_status fitInto(zfit::Result<R>& result, const Common& common, SearchPlan plan, Fit&& fit)
+{
+    Watch watch(common, std::move(plan));
+    return fitInto(result, std::forward<Fit>(fit));
+}
+
+// Fills the outcome's result, extra and summary after a successful fit.
+using Describe = std::function<void(Outcome&)>;
+// The picture of a successful fit.
+using Draw = std::function<Figure()>;
+
+// Describes a successful fit, writes the picture asked for with --svg (the
+// failure picture over `points` when the fit failed) and reports through
+// finish().
+int conclude(Outcome& out, const std::vector<zmath_vect>& points, const Describe& describe, const Draw& draw);
+
+// Indices as a JSON array.
+Json indicesJson(std::span<const int32_t> indices);
 // Discarded points as JSON: [{"index": i, "x": .., "y": ..}, ...].
-Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
+Json discardedJson(std::span<const int32_t> indices, const std::vector<zmath_vect>& points);
 // Discarded points for the summary: "#3 (4, 9), #7 (...)" or "none".
-std::string discardedText(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points);
-// The indices held by a zstd_vector32.
-std::vector<int32_t> indicesOf(const zstd_vector32& indices);
+std::string discardedText(std::span<const int32_t> indices, const std::vector<zmath_vect>& points);
+// "40 points, 3 discarded".
+std::string countText(std::size_t points, std::size_t discarded);
+// ", not valid" after the notes of a picture, or "".
+const char* invalidNote(int isValid);
 
 // ---- uncertainty of a fit ---------------------------------------------------
 
@@ -269,7 +311,7 @@ Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& 
 std::string sigmaText(const zmet_uncertainty& u);
 // The points whose indices are not listed: what a geometric fit takes after
 // an outlier search.
-std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
 
 // ---- SVG figure --------------------------------------------------------------
 
@@ -303,6 +345,11 @@ public:
     // Leaves out the tick labels of an axis whose coordinates the figure
     // does not show true (a magnified direction).
     void hideTickLabels(bool x, bool y) { hideX_ = x, hideY_ = y; }
+    // Labels the axis across a line drawn with its deviations magnified
+    // `magnify` times by the true deviation from the line (y for a line
+    // flatter than 45 degrees, else x), measured where the line meets the
+    // plot's left (bottom) edge, in place of the coordinates.
+    void residualAxis(const zmath_shapeFLine& line, double magnify);
 
     std::string svg() const;
     // Writes the figure; throws UsageError when the file cannot be written.
@@ -320,6 +367,9 @@ private:
     };
     std::string title_;
     bool hideX_ = false, hideY_ = false;
+    bool residual_ = false;
+    zmath_shapeFLine residualLine_{};
+    double magnify_ = 1.0;
     std::vector<std::string> notes_;
     std::vector<std::pair<std::string, std::string>> legend_;
     std::vector<Item> items_;
@@ -327,7 +377,15 @@ private:
 
 // The points, those at the given indices marked as discarded, with their
 // legend entries.
-void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded);
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
+// The centre of a fitted closed shape marked, the points (discarded ones
+// marked) and the legend: `shape` for the shape drawn with "fit", and the
+// centre.
+void addCentred(Figure& figure, const zmath_vect& centre, const std::vector<zmath_vect>& points,
+                std::span<const int32_t> discarded, const std::string& shape);
+// "rmsError 0.01, 40 points, 3 discarded" with ", not valid" after a fit
+// that is not; `error` names the error ("rmsError").
+std::string errorNote(const std::string& error, double value, std::size_t points, std::size_t discarded, int isValid);
 // How much to enlarge residual vectors so that the largest shows against
 // the extent of the points: 1, 10, 100, ...
 double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to);

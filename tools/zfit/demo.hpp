@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include <zfit/zfit.h>
+#include <zfit/zfit.hpp>
 
 #include "cli.hpp"
 

@@ -17,8 +17,9 @@ int demo::circle()
     zmath_circleFitParams_init(&params);
     params.numIgnore = 2;
     params.maxRmsError = 0.05;
-    zmath_circleFitResult result;
-    if (report("circle result", zmath_circleFitResult_construct(&result))) return 1;
+    zfit::Result<zmath_circleFitResult> owner;
+    if (report("circle result", owner.status())) return 1;
+    zmath_circleFitResult& result = *owner;
     const zfit_status status = zmath_circleFit(points, count, &params, &result);
     int failed = report("circle fit", status);
     if (!failed) {
@@ -28,12 +29,14 @@ int demo::circle()
         std::printf("  radius       %.6f\n", result.radius);
         std::printf("  rmsError     %.6f   valid %d\n", result.rmsError, static_cast<int>(result.isValid));
         std::printf("  discarded    ");
-        for (int32_t i = 0; i < result.ignoredIndices.size; ++i)
-            std::printf("%s%d", i ? ", " : "", static_cast<int>(result.ignoredIndices.begin[i]));
+        const char* separator = "";
+        for (const int32_t i : zfit::ignored(result)) {
+            std::printf("%s%d", separator, static_cast<int>(i));
+            separator = ", ";
+        }
         std::printf("\n");
         failed = picture("circle", zcli::circleFigure({points, points + count}, result, "free radius"));
         std::printf("\n");
     }
-    zmath_circleFitResult_destruct(&result);
     return failed;
 }

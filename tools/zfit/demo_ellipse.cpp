@@ -19,8 +19,9 @@ int demo::ellipse()
     zmath_ellipseFitParams_init(&params);
     params.numIgnore = 1;
     params.maxRmsError = 0.05;
-    zmath_ellipseFitResult result;
-    if (report("ellipse result", zmath_ellipseFitResult_construct(&result))) return 1;
+    zfit::Result<zmath_ellipseFitResult> owner;
+    if (report("ellipse result", owner.status())) return 1;
+    zmath_ellipseFitResult& result = *owner;
     const zfit_status status = zmath_ellipseFit(points, count, &params, &result);
     int failed = report("ellipse fit", status);
     if (!failed) {
@@ -35,13 +36,11 @@ int demo::ellipse()
         std::printf("  radii        %.4f, %.4f   major axis at %.6f rad (%.3f deg)\n", radii[0], radii[1], angle,
                     angle * 180.0 / std::numbers::pi);
         std::printf("  left out     point");
-        for (int32_t i = 0; i < result.ignoredIndices.size; ++i)
-            std::printf(" %d", static_cast<int>(result.ignoredIndices.begin[i]));
+        for (const int32_t i : zfit::ignored(result)) std::printf(" %d", static_cast<int>(i));
         std::printf("\n  rmsError     %.6f   valid %d (limit %.3f)\n", result.rmsError,
                     static_cast<int>(result.isValid), params.maxRmsError);
         failed = picture("ellipse", zcli::ellipseFigure({points, points + count}, result));
         std::printf("\n");
     }
-    zmath_ellipseFitResult_destruct(&result);
     return failed;
 }

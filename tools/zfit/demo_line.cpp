@@ -19,12 +19,10 @@ void printLine(const zmath_lineFitResult& result)
 void printIgnored(const zmath_lineFitResult& result, const zmath_vect* points)
 {
     std::printf("  discarded   ");
-    const int32_t* index = nullptr;
-    int32_t count = 0;
-    zstd_vector32_getBeginSizeConst(&result.ignoredIndices, &index, &count);
-    for (int32_t k = 0; k < count; ++k)
-        std::printf(" #%d (%.2f, %.2f)", static_cast<int>(index[k]), points[index[k]].x, points[index[k]].y);
-    std::printf("%s\n", count == 0 ? " none" : "");
+    const std::span<const int32_t> ignored = zfit::ignored(result);
+    for (const int32_t i : ignored)
+        std::printf(" #%d (%.2f, %.2f)", static_cast<int>(i), points[i].x, points[i].y);
+    std::printf("%s\n", ignored.empty() ? " none" : "");
 }
 
 // Fits the points with the given parameters and prints the result.
@@ -32,8 +30,9 @@ void printIgnored(const zmath_lineFitResult& result, const zmath_vect* points)
 int fitAndPrint(const char* title, const zmath_vect* points, int32_t count, const zmath_lineFitParams& params,
                 const char* errorName, const char* picture = nullptr)
 {
-    zmath_lineFitResult result;
-    if (demo::report("line result", zmath_lineFitResult_construct(&result))) return 1;
+    zfit::Result<zmath_lineFitResult> owner;
+    if (demo::report("line result", owner.status())) return 1;
+    zmath_lineFitResult& result = *owner;
     int failed = demo::report(title, zmath_lineFit(points, count, &params, &result));
     if (!failed) {
         std::printf("%s, %d points", title, static_cast<int>(count));
@@ -47,7 +46,6 @@ int fitAndPrint(const char* title, const zmath_vect* points, int32_t count, cons
         if (picture) failed = demo::picture(picture, zcli::lineFigure({points, points + count}, result, params.mode));
         std::printf("\n");
     }
-    zmath_lineFitResult_destruct(&result);
     return failed;
 }
 

@@ -16,32 +16,26 @@ int demo::parabola()
     };
     const int32_t count = sizeof samples / sizeof samples[0];
 
-    zstd_vector_zmath_vect points;
-    if (report("parabola points", zstd_vector_zmath_vect_construct(&points, 0))) return 1;
-    int failed = 0;
-    for (int32_t i = 0; i < count && !failed; ++i)
-        failed = report("parabola points", zstd_vector_zmath_vect_pushBack(&points, &samples[i]));
+    const zfit::Points points{std::span<const zmath_vect>(samples, static_cast<std::size_t>(count))};
+    if (report("parabola points", points.status())) return 1;
 
     zmath_parabolaFitParams params;
     zmath_parabolaFitParams_init(&params);
     params.maxIterations = 50;
-    zmath_parabolaFitResult result;
-    if (!failed) failed = report("parabola result", zmath_parabolaFitResult_construct(&result));
+    zfit::ParabolaResult owner;
+    if (report("parabola result", owner.status())) return 1;
+    zmath_parabolaFitResult& result = *owner;
+    int failed = report("parabola fit", zmath_parabolaFitVector(points.get(), &params, &result));
     if (!failed) {
-        failed = report("parabola fit", zmath_parabolaFitVector(&points, &params, &result));
-        if (!failed) {
-            const zmath_xformRigid& pose = result.parabola.pose;
-            std::printf("parabola (maxIterations %d, %d points)\n", static_cast<int>(params.maxIterations),
-                        static_cast<int>(count));
-            std::printf("  own frame    y = a*x^2, a = %.6f\n", result.parabola.coefficient);
-            std::printf("  frame angle  %.6f rad (%.3f deg)\n", pose.angle, pose.angle * 180.0 / std::numbers::pi);
-            std::printf("  vertex       (%.6f, %.6f)\n", pose.translation.x, pose.translation.y);
-            std::printf("  rmsError     %.6f   valid %d\n", result.rmsError, static_cast<int>(result.isValid));
-            failed = picture("parabola", zcli::parabolaFigure({samples, samples + count}, result, false));
-            std::printf("\n");
-        }
-        zmath_parabolaFitResult_destruct(&result);
+        const zmath_xformRigid& pose = result.parabola.pose;
+        std::printf("parabola (maxIterations %d, %d points)\n", static_cast<int>(params.maxIterations),
+                    static_cast<int>(count));
+        std::printf("  own frame    y = a*x^2, a = %.6f\n", result.parabola.coefficient);
+        std::printf("  frame angle  %.6f rad (%.3f deg)\n", pose.angle, pose.angle * 180.0 / std::numbers::pi);
+        std::printf("  vertex       (%.6f, %.6f)\n", pose.translation.x, pose.translation.y);
+        std::printf("  rmsError     %.6f   valid %d\n", result.rmsError, static_cast<int>(result.isValid));
+        failed = picture("parabola", zcli::parabolaFigure({samples, samples + count}, result, false));
+        std::printf("\n");
     }
-    zstd_vector_zmath_vect_destruct(&points);
     return failed;
 }

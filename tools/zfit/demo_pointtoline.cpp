@@ -32,8 +32,9 @@ int demo::pointToLine()
     zmath_pointToLineFitParams params;
     zmath_pointToLineFitParams_init(&params);
     params.maxRmsError = 0.05;
-    zmath_pointToLineFitResult result;
-    if (report("point-to-line result", zmath_pointToLineFitResult_construct(&result))) return 1;
+    zfit::Result<zmath_pointToLineFitResult> owner;
+    if (report("point-to-line result", owner.status())) return 1;
+    zmath_pointToLineFitResult& result = *owner;
     const zfit_status status = zmath_pointToLineFit(&params, points, lines, count, &result);
     int failed = report("point-to-line fit", status);
     if (!failed) {
@@ -59,6 +60,5 @@ int demo::pointToLine()
                          zcli::pointToLineFigure({points, points + count}, {lines, lines + count}, result));
         std::printf("\n");
     }
-    zmath_pointToLineFitResult_destruct(&result);
     return failed;
 }

@@ -33,8 +33,9 @@ int demo::pointToPoint()
     zmath_pointToPointFitParams_init(&params);
     params.dof = 4;
     params.maxRmsError = 0.05;  // mm
-    zmath_pointToPointFitResult result;
-    if (report("point-to-point result", zmath_pointToPointFitResult_construct(&result))) return 1;
+    zfit::Result<zmath_pointToPointFitResult> owner;
+    if (report("point-to-point result", owner.status())) return 1;
+    zmath_pointToPointFitResult& result = *owner;
     const zfit_status status = zmath_pointToPointFit(&params, plate, pixels, count, &result);
     int failed = report("point-to-point fit", status);
     if (!failed) {
@@ -52,6 +53,5 @@ int demo::pointToPoint()
                          zcli::pointToPointFigure({plate, plate + count}, {pixels, pixels + count}, result, params.dof));
         std::printf("\n");
     }
-    zmath_pointToPointFitResult_destruct(&result);
     return failed;
 }

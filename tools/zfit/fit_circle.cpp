@@ -13,17 +13,25 @@ namespace zcli {
 
 namespace {
 
-struct CircleOptions {
-    Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
-    double fixedRadius = 1.0;
-    bool fixed = false;  // --fixed-radius was given
+struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_init> {
+    const CLI::Option* fixedOption = nullptr;  // --fixed-radius, given or not
     bool geometric = false;
     int32_t maxIterations = 100;
-};
 
-using CircleResult = Record<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, params.maxRmsError);
+        fixedOption = command.add_option("--fixed-radius", params.fixedRadius,
+                                         "impose the radius R and fit only the centre (mode 1, fixedRadius)")
+                          ->type_name("R");
+        command.add_flag("--geometric", geometric,
+                         "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
+                         "its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", maxIterations, "the geometric fit's limit of iterations", "N");
+    }
+};
 
 // The free- and fixed-radius searches poll once per first point of a triple;
 // with nothing to discard they stop after the first pass.
@@ -35,20 +43,16 @@ SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weigh
 }
 
 Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,
-                             const std::vector<int32_t>& ignored, const std::string& kind)
+                             std::span<const int32_t> ignored, const std::string& kind)
 {
     Figure f("Geometric circle (" + kind + ")");
     const zmet_uncertainty& u = r.uncertainty;
     const int radiusAt = u.parameterCount - 1;
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) +
            (u.parameterCount == 3 ? " ± " + fmt(u.halfWidth95[radiusAt]) + " (95%)" : " (imposed)"));
-    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note(errorNote("RMS orthogonal distance", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.circle(r.centre, r.radius);
-    f.cross(r.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("geometric circle", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, r.centre, points, ignored, "geometric circle");
     return f;
 }
 
@@ -64,7 +68,8 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     geometric.fixedRadius = params.fixedRadius;
     geometric.maxIterations = o.maxIterations;
     zmet_geometricCircleResult r{};
-    std::vector<int32_t> ignored;
+    zfit::CircleResult search;
+    std::span<const int32_t> ignored;
     zfit_status status = zfit_ok;
     if (o.common.weights) {
         const std::vector<double> weights = table.column(2);
@@ -74,37 +79,27 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     } else {
         std::vector<zmath_vect> kept = points;
         if (params.numIgnore != 0) {
-            CircleResult search;
-            status = search.status();
-            if (!ZFIT_FAILED(status)) {
-                Watch watch(o.common, circlePlan(params, table.count(), false));
-                status = zmath_circleFit(points.data(), table.count(), &params, &search.record);
-            }
-            if (!ZFIT_FAILED(status)) {
-                ignored = indicesOf(search.record.ignoredIndices);
-                kept = keptPoints(points, ignored);
-            }
+            status = fitInto(search, o.common, circlePlan(params, table.count(), false), [&](auto* found) {
+                return zmath_circleFit(points.data(), table.count(), &params, found);
+            });
+            if (!zfit::failed(status)) ignored = zfit::ignored(*search);
+            kept = keptPoints(points, ignored);
         }
-        if (!ZFIT_FAILED(status))
+        if (!zfit::failed(status))
             status = zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
     }
 
-    Outcome out;
-    out.command = "circle";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore},
-                      {"maxRmsError", number(params.maxRmsError)},
-                      {"mode", params.mode},
-                      {"fixedRadius", number(params.fixedRadius)},
-                      {"weighted", o.common.weights},
-                      {"geometric", true},
-                      {"maxIterations", geometric.maxIterations}};
+    Outcome out("circle", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore},
+                     {"maxRmsError", number(params.maxRmsError)},
+                     {"mode", params.mode},
+                     {"fixedRadius", number(params.fixedRadius)},
+                     {"weighted", o.common.weights},
+                     {"geometric", true},
+                     {"maxIterations", geometric.maxIterations}});
     const std::string kind = std::string(params.mode == 1 ? "fixed radius" : "free radius") +
                              (o.common.weights ? ", weighted" : "");
-    if (!ZFIT_FAILED(status)) {
+    const auto describe = [&](Outcome& out) {
         const zmet_uncertainty& u = r.uncertainty;
         std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
         names.resize(static_cast<std::size_t>(u.parameterCount));
@@ -114,12 +109,11 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
                           {"iterations", r.iterations},
-                          {"ignoredIndices", ignored},
+                          {"ignoredIndices", indicesJson(ignored)},
                           {"covariance", uncertainty["covariance"]},
                           {"std_errors", uncertainty["std_errors"]}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)}, {"uncertainty", uncertainty}};
-        Summary s("geometric circle fit: " + kind + ", " + std::to_string(table.rows()) + " points, " +
-                  std::to_string(ignored.size()) + " discarded");
+        Summary s("geometric circle fit: " + kind + ", " + countText(table.rows(), ignored.size()));
         s.row("centre x", fmtMeasured(r.centre.x, u, 0));
         s.row("centre y", fmtMeasured(r.centre.y, u, 1));
         s.row("radius", u.parameterCount == 3 ? fmtMeasured(r.radius, u, 2) : fmt(r.radius) + "   (imposed)");
@@ -130,136 +124,74 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS" + (o.common.weights ? ", weighted)" : ")"));
         s.row("sigma", sigmaText(u));
         s.row("iterations", std::to_string(r.iterations));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("circle", points, status).write(o.common.svg);
-        else
-            geometricCircleFigure(points, r, ignored, kind).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return geometricCircleFigure(points, r, ignored, kind); });
 }
 
 int runCircle(const CircleOptions& o)
 {
-    if (o.fixed && o.common.weights && !o.geometric)
+    const bool fixed = o.fixedOption->count() > 0;
+    if (fixed && o.common.weights && !o.geometric)
         throw UsageError("circle: --fixed-radius and --weights cannot be combined (the weighted fit frees the radius)");
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
-    if (o.fixed) {
-        params.mode = 1;
-        params.fixedRadius = o.fixedRadius;
-    }
+    zmath_circleFitParams params = o.params;
+    if (fixed) params.mode = 1;
     if (o.geometric) return runGeometricCircle(o, table, points, params);
 
-    CircleResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        Watch watch(o.common, circlePlan(params, table.count(), o.common.weights));
-        if (o.common.weights) {
+    zfit::CircleResult result;
+    const zfit_status status =
+        fitInto(result, o.common, circlePlan(params, table.count(), o.common.weights), [&](auto* r) {
+            if (!o.common.weights) return zmath_circleFit(points.data(), table.count(), &params, r);
             const std::vector<double> weights = table.column(2);
-            status = zmath_circleFitWeighted(points.data(), table.count(), weights.data(), &params, &result.record);
-        } else {
-            status = zmath_circleFit(points.data(), table.count(), &params, &result.record);
-        }
-    }
-    const zmath_circleFitResult& r = result.record;
+            return zmath_circleFitWeighted(points.data(), table.count(), weights.data(), &params, r);
+        });
+    const zmath_circleFitResult& r = *result;
 
-    Outcome out;
-    out.command = "circle";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore},
-                      {"maxRmsError", number(params.maxRmsError)},
-                      {"mode", params.mode},
-                      {"fixedRadius", number(params.fixedRadius)},
-                      {"weighted", o.common.weights}};
+    Outcome out("circle", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore},
+                     {"maxRmsError", number(params.maxRmsError)},
+                     {"mode", params.mode},
+                     {"fixedRadius", number(params.fixedRadius)},
+                     {"weighted", o.common.weights}});
     const std::string kind = o.common.weights ? "weighted" : params.mode == 1 ? "fixed radius" : "free radius";
-    if (!ZFIT_FAILED(status)) {
-        const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const auto describe = [&](Outcome& out) {
+        const std::span<const int32_t> ignored = zfit::ignored(r);
         out.result = Json{{"isValid", r.isValid},
                           {"centre", vectJson(r.centre)},
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
-                          {"ignoredIndices", ignored}};
+                          {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)}};
-        Summary s("circle fit: " + kind + ", " + std::to_string(table.rows()) + " points, " +
-                  std::to_string(ignored.size()) + " discarded");
+        Summary s("circle fit: " + kind + ", " + countText(table.rows(), ignored.size()));
         s.row("centre", fmtPoint(r.centre));
         s.row("radius", fmt(r.radius) + "   (diameter " + fmt(2 * r.radius) + ")");
         s.row("rmsError", fmt(r.rmsError) + (o.common.weights ? "   (weighted radial RMS)" : "   (radial RMS)"));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("circle", points, status).write(o.common.svg);
-        else
-            circleFigure(points, r, kind).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return circleFigure(points, r, kind); });
 }
 
 }  // namespace
 
 Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& r, const std::string& kind)
 {
-    const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const std::span<const int32_t> ignored = zfit::ignored(r);
     Figure f("Circle (" + kind + ")");
     f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note(errorNote("rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.circle(r.centre, r.radius);
-    f.cross(r.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("fitted circle", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, r.centre, points, ignored, "fitted circle");
     return f;
 }
 
 void addCircleCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<CircleOptions>();
-    zmath_circleFitParams defaults;
-    zmath_circleFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command =
-        app.add_subcommand("circle", "fit a circle to points (columns: x, y [, weight])");
-    command->add_option("--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    o->fixedRadius = defaults.fixedRadius;
-    CLI::Option* fixed = command->add_option("--fixed-radius", o->fixedRadius,
-                                             "impose the radius R and fit only the centre (mode 1, fixedRadius)")
-                             ->type_name("R");
-    command->add_flag("--geometric", o->geometric,
-                      "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
-                      "its parameters: standard errors and 95% intervals; with --ignore, of the points the search "
-                      "keeps");
-    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o, fixed] {
-        o->fixed = fixed->count() > 0;
-        return runCircle(*o);
-    });
+    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])", true, runCircle);
 }
 
 }  // namespace zcli

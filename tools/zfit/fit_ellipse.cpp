@@ -14,16 +14,22 @@ namespace zcli {
 
 namespace {
 
-struct EllipseOptions {
-    Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
+struct EllipseOptions : FitOptions<zmath_ellipseFitParams, zmath_ellipseFitParams_init> {
     bool geometric = false;
     int32_t maxIterations = 100;
-};
 
-using EllipseResult =
-    Record<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct>;
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore,
+                 "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--geometric", geometric,
+                         "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
+                         "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
+                         "search keeps");
+        addValue(command, "--max-iterations", maxIterations, "the geometric fit's limit of iterations", "N");
+    }
+};
 
 // One poll per subset of k points left out: C(n, k) of them.
 SearchPlan ellipsePlan(int32_t k, int64_t n)
@@ -53,20 +59,16 @@ EllipseParts partsOf(const zmath_shapeEllipse& e)
 }
 
 Figure geometricEllipseFigure(const std::vector<zmath_vect>& points, const zmet_geometricEllipseResult& r,
-                              const std::vector<int32_t>& ignored)
+                              std::span<const int32_t> ignored)
 {
     const zmath_shapeEllipse& e = r.ellipse;
     const zmet_uncertainty& u = r.uncertainty;
     Figure f("Geometric ellipse");
     f.note("centre " + fmtPoint(e.center) + ", radii " + fmt(e.radius1) + " ± " + fmt(u.halfWidth95[2]) + " and " +
            fmt(e.radius2) + " ± " + fmt(u.halfWidth95[3]) + " (95%), angle " + fmtAngle(e.angle));
-    f.note("RMS orthogonal distance " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note(errorNote("RMS orthogonal distance", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.ellipse(e.center, e.radius1, e.radius2, e.angle);
-    f.cross(e.center, "centre");
-    addPoints(f, points, ignored);
-    f.legend("geometric ellipse", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, e.center, points, ignored, "geometric ellipse");
     return f;
 }
 
@@ -80,35 +82,26 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
     geometric.maxRmsError = params.maxRmsError;
     geometric.maxIterations = o.maxIterations;
     zmet_geometricEllipseResult r{};
-    std::vector<int32_t> ignored;
+    zfit::EllipseResult search;
+    std::span<const int32_t> ignored;
     std::vector<zmath_vect> kept = points;
     zfit_status status = zfit_ok;
     if (params.numIgnore != 0) {
-        EllipseResult search;
-        status = search.status();
-        if (!ZFIT_FAILED(status)) {
-            Watch watch(o.common, ellipsePlan(params.numIgnore, table.count()));
-            status = zmath_ellipseFit(points.data(), table.count(), &params, &search.record);
-        }
-        if (!ZFIT_FAILED(status)) {
-            ignored = indicesOf(search.record.ignoredIndices);
-            kept = keptPoints(points, ignored);
-        }
+        status = fitInto(search, o.common, ellipsePlan(params.numIgnore, table.count()), [&](auto* found) {
+            return zmath_ellipseFit(points.data(), table.count(), &params, found);
+        });
+        if (!zfit::failed(status)) ignored = zfit::ignored(*search);
+        kept = keptPoints(points, ignored);
     }
-    if (!ZFIT_FAILED(status))
+    if (!zfit::failed(status))
         status = zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
 
-    Outcome out;
-    out.command = "ellipse";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore},
-                      {"maxRmsError", number(params.maxRmsError)},
-                      {"geometric", true},
-                      {"maxIterations", geometric.maxIterations}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("ellipse", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore},
+                     {"maxRmsError", number(params.maxRmsError)},
+                     {"geometric", true},
+                     {"maxIterations", geometric.maxIterations}});
+    const auto describe = [&](Outcome& out) {
         const zmath_shapeEllipse& e = r.ellipse;
         const zmet_uncertainty& u = r.uncertainty;
         const Json uncertainty = uncertaintyJson(u, {"center.x", "center.y", "radius1", "radius2", "angle"},
@@ -121,14 +114,13 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
                             {"angle", number(e.angle)}}},
                           {"rmsError", number(r.rmsError)},
                           {"iterations", r.iterations},
-                          {"ignoredIndices", ignored},
+                          {"ignoredIndices", indicesJson(ignored)},
                           {"covariance", uncertainty["covariance"]},
                           {"std_errors", uncertainty["std_errors"]}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)},
                          {"angleDegrees", number(e.angle * 180.0 / std::numbers::pi)},
                          {"uncertainty", uncertainty}};
-        Summary s("geometric ellipse fit: " + std::to_string(table.rows()) + " points, " +
-                  std::to_string(ignored.size()) + " discarded");
+        Summary s("geometric ellipse fit: " + countText(table.rows(), ignored.size()));
         s.row("centre x", fmtMeasured(e.center.x, u, 0));
         s.row("centre y", fmtMeasured(e.center.y, u, 1));
         s.row("radius1", fmtMeasured(e.radius1, u, 2) + "   (semi-major, along the angle)");
@@ -140,17 +132,10 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS)");
         s.row("sigma", sigmaText(u));
         s.row("iterations", std::to_string(r.iterations));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("ellipse", points, status).write(o.common.svg);
-        else
-            geometricEllipseFigure(points, r, ignored).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return geometricEllipseFigure(points, r, ignored); });
 }
 
 int runEllipse(const EllipseOptions& o)
@@ -158,29 +143,19 @@ int runEllipse(const EllipseOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_ellipseFitParams params;
-    zmath_ellipseFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
+    const zmath_ellipseFitParams& params = o.params;
     if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
-    EllipseResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        Watch watch(o.common, ellipsePlan(params.numIgnore, table.count()));
-        status = zmath_ellipseFit(points.data(), table.count(), &params, &result.record);
-    }
-    const zmath_ellipseFitResult& r = result.record;
+    zfit::EllipseResult result;
+    const zfit_status status =
+        fitInto(result, o.common, ellipsePlan(params.numIgnore, table.count()),
+                [&](auto* r) { return zmath_ellipseFit(points.data(), table.count(), &params, r); });
+    const zmath_ellipseFitResult& r = *result;
 
-    Outcome out;
-    out.command = "ellipse";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}};
-    if (!ZFIT_FAILED(status)) {
-        const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    Outcome out("ellipse", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}});
+    const auto describe = [&](Outcome& out) {
+        const std::span<const int32_t> ignored = zfit::ignored(r);
         const EllipseParts e = partsOf(r.ellipse);
         out.result = Json{{"isValid", r.isValid},
                           {"ellipse",
@@ -189,12 +164,11 @@ int runEllipse(const EllipseOptions& o)
                             {"radius2", number(e.radii[1])},
                             {"angle", number(e.angle)}}},
                           {"rmsError", number(r.rmsError)},
-                          {"ignoredIndices", ignored}};
+                          {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)},
                          {"angleDegrees", number(e.angle * 180.0 / std::numbers::pi)},
                          {"xform", xformJson(e.xform)}};
-        Summary s("ellipse fit: " + std::to_string(table.rows()) + " points, " + std::to_string(ignored.size()) +
-                  " discarded");
+        Summary s("ellipse fit: " + countText(table.rows(), ignored.size()));
         s.row("centre", fmtPoint(e.centre));
         s.row("radius1", fmt(e.radii[0]) + "   (along the angle)");
         s.row("radius2", fmt(e.radii[1]) + "   (across it)");
@@ -202,64 +176,30 @@ int runEllipse(const EllipseOptions& o)
         s.row("transform", "unit circle -> ellipse: M = " + fmtMatrix(e.xform.matrix) + ", t = " +
                                fmtPoint(e.xform.translation));
         s.row("rmsError", fmt(r.rmsError));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("ellipse", points, status).write(o.common.svg);
-        else
-            ellipseFigure(points, r).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return ellipseFigure(points, r); });
 }
 
 }  // namespace
 
 Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseFitResult& r)
 {
-    const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const std::span<const int32_t> ignored = zfit::ignored(r);
     const EllipseParts e = partsOf(r.ellipse);
     Figure f("Ellipse");
     f.note("centre " + fmtPoint(e.centre) + ", radii " + fmt(e.radii[0]) + " and " + fmt(e.radii[1]) + ", angle " +
            fmtAngle(e.angle));
-    f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(points.size()) + " points, " +
-           std::to_string(ignored.size()) + " discarded" + (r.isValid ? "" : ", not valid"));
+    f.note(errorNote("rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
     f.ellipse(e.centre, e.radii[0], e.radii[1], e.angle);
-    f.cross(e.centre, "centre");
-    addPoints(f, points, ignored);
-    f.legend("fitted ellipse", "fit");
-    f.legend("centre", "centre");
+    addCentred(f, e.centre, points, ignored, "fitted ellipse");
     return f;
 }
 
 void addEllipseCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<EllipseOptions>();
-    zmath_ellipseFitParams defaults;
-    zmath_ellipseFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command = app.add_subcommand("ellipse", "fit an ellipse to points (columns: x, y)");
-    command
-        ->add_option("--ignore", o->numIgnore,
-                     "leave out the N points whose omission fits best (numIgnore; tries every choice)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--geometric", o->geometric,
-                      "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
-                      "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
-                      "search keeps");
-    command->add_option("--max-iterations", o->maxIterations, "the geometric fit's limit of iterations")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runEllipse(*o); });
+    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", false, runEllipse);
 }
 
 }  // namespace zcli

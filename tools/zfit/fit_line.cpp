@@ -13,14 +13,18 @@ namespace zcli {
 
 namespace {
 
-struct LineOptions {
-    Common common;
-    int32_t numIgnore = 0;
-    double maxRmsError = HUGE_VAL;
+struct LineOptions : FitOptions<zmath_lineFitParams, zmath_lineFitParams_init> {
     bool minZone = false;
-};
 
-using LineResult = Record<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+    void add(CLI::App& command)
+    {
+        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--min-zone", minZone,
+                         "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
+                         "the strip's half-width");
+    }
+};
 
 // The outer passes of the search that the parameters select.
 SearchPlan linePlan(const zmath_lineFitParams& params, int64_t n)
@@ -43,37 +47,27 @@ int runLine(const LineOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_lineFitParams params;
-    zmath_lineFitParams_init(&params);
-    params.numIgnore = o.numIgnore;
-    params.maxRmsError = o.maxRmsError;
+    zmath_lineFitParams params = o.params;
     params.mode = o.minZone ? 1 : 0;
 
-    LineResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        Watch watch(o.common, linePlan(params, table.count()));
-        status = zmath_lineFit(points.data(), table.count(), &params, &result.record);
-    }
-    const zmath_lineFitResult& r = result.record;
+    zfit::LineResult result;
+    const zfit_status status = fitInto(result, o.common, linePlan(params, table.count()), [&](auto* r) {
+        return zmath_lineFit(points.data(), table.count(), &params, r);
+    });
+    const zmath_lineFitResult& r = *result;
 
-    Outcome out;
-    out.command = "line";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}};
-    if (!ZFIT_FAILED(status)) {
-        const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    Outcome out("line", o.common, table.rows(), status, r.isValid,
+                Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
+    const auto describe = [&](Outcome& out) {
+        const std::span<const int32_t> ignored = zfit::ignored(r);
         out.result = Json{{"isValid", r.isValid},
                           {"line", lineJson(r.line)},
                           {"rmsError", number(r.rmsError)},
-                          {"ignoredIndices", ignored}};
+                          {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)},
                          {"angleDegrees", number(r.line.angle * 180.0 / std::numbers::pi)}};
         Summary s("line fit: " + std::string(params.mode == 1 ? "minimum zone" : "least squares") + ", " +
-                  std::to_string(table.rows()) + " points, " + std::to_string(ignored.size()) + " discarded");
+                  countText(table.rows(), ignored.size()));
         s.row("angle", fmtAngle(r.line.angle) + "   (direction of the line)");
         s.row("distance d", fmt(r.line.d) + "   (-x*sin(angle) + y*cos(angle) = d)");
         s.row("direction", fmtPoint({r.line.cosine, r.line.sine}));
@@ -82,30 +76,20 @@ int runLine(const LineOptions& o)
             s.row("rmsError", fmt(r.rmsError) + "   (half-width of the zone; its width is " + fmt(2 * r.rmsError) + ")");
         else
             s.row("rmsError", fmt(r.rmsError));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        s.row("discarded", discardedText(ignored, points));
+        s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status)) {
-            failureFigure("line", points, status).write(o.common.svg);
-        } else {
-            lineFigure(points, r, params.mode).write(o.common.svg);
-        }
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return lineFigure(points, r, params.mode); });
 }
 
 }  // namespace
 
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& r, int32_t mode)
 {
-    const std::vector<int32_t> ignored = indicesOf(r.ignoredIndices);
+    const std::span<const int32_t> ignored = zfit::ignored(r);
     Figure f(mode == 1 ? "Minimum-zone line" : "Least-squares line");
     f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
-    f.note(std::string(mode == 1 ? "zone half-width " : "rmsError ") + fmt(r.rmsError) + ", " +
-           std::to_string(points.size()) + " points, " + std::to_string(ignored.size()) + " discarded" +
-           (r.isValid ? "" : ", not valid"));
+    f.note(errorNote(mode == 1 ? "zone half-width" : "rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
 
     // Deviations of a straight edge are often far below the edge's length:
     // magnify them across the line (by 10, 100, ...) until they show.
@@ -132,8 +116,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
             p.y += moved * r.line.cosine;
         }
         f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
-        const bool flat = std::abs(r.line.cosine) >= std::abs(r.line.sine);
-        f.hideTickLabels(!flat, flat);
+        f.residualAxis(r.line, magnify);
     }
     if (mode == 1) f.strip(r.line, r.rmsError * magnify);
     f.line(r.line, "fit");
@@ -145,24 +128,7 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 
 void addLineCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<LineOptions>();
-    zmath_lineFitParams defaults;
-    zmath_lineFitParams_init(&defaults);
-    o->numIgnore = defaults.numIgnore;
-    o->maxRmsError = defaults.maxRmsError;
-
-    CLI::App* command = app.add_subcommand("line", "fit a straight line to points (columns: x, y)");
-    command->add_option("--ignore", o->numIgnore, "discard the N points that fit worst (numIgnore)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--min-zone", o->minZone,
-                      "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
-                      "the strip's half-width");
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runLine(*o); });
+    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", false, runLine);
 }
 
 }  // namespace zcli

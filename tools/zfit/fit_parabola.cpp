@@ -13,13 +13,13 @@ namespace zcli {
 
 namespace {
 
-struct ParabolaOptions {
-    Common common;
-    int32_t maxIterations = 1;
+struct ParabolaOptions : FitOptions<zmath_parabolaFitParams, zmath_parabolaFitParams_init> {
+    void add(CLI::App& command)
+    {
+        addValue(command, "--max-iterations", params.maxIterations,
+                 "refine the axis angle in at most N passes per starting direction (maxIterations)", "N");
+    }
 };
-
-using ParabolaResult =
-    Record<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct>;
 
 Json poseJson(const zmath_xformRigid& pose)
 {
@@ -34,35 +34,23 @@ int runParabola(const ParabolaOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
-    zmath_parabolaFitParams params;
-    zmath_parabolaFitParams_init(&params);
-    params.maxIterations = o.maxIterations;
+    const zmath_parabolaFitParams& params = o.params;
 
-    ParabolaResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        PointVector pointVector(points);
-        status = pointVector.status();
-        if (!ZFIT_FAILED(status) && o.common.weights) {
-            DoubleVector weightVector(table.column(2));
-            status = weightVector.status();
-            if (!ZFIT_FAILED(status))
-                status = zmath_parabolaFitWeightedVector(&pointVector.vector, &weightVector.vector, &params,
-                                                         &result.record);
-        } else if (!ZFIT_FAILED(status)) {
-            status = zmath_parabolaFitVector(&pointVector.vector, &params, &result.record);
-        }
-    }
-    const zmath_parabolaFitResult& r = result.record;
+    zfit::ParabolaResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        const zfit::Points pointVector{std::span<const zmath_vect>(points)};
+        if (zfit::failed(pointVector.status())) return pointVector.status();
+        if (!o.common.weights) return zmath_parabolaFitVector(pointVector.get(), &params, r);
+        const std::vector<double> weights = table.column(2);
+        const zfit::Doubles weightVector{std::span<const double>(weights)};
+        if (zfit::failed(weightVector.status())) return weightVector.status();
+        return zmath_parabolaFitWeightedVector(pointVector.get(), weightVector.get(), &params, r);
+    });
+    const zmath_parabolaFitResult& r = *result;
 
-    Outcome out;
-    out.command = "parabola";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"maxIterations", params.maxIterations}, {"weighted", o.common.weights}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("parabola", o.common, table.rows(), status, r.isValid,
+                Json{{"maxIterations", params.maxIterations}, {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
         const zmath_xformRigid& pose = r.parabola.pose;
         const double a = r.parabola.coefficient;
         const zmath_vect axis{-pose.sine, pose.cosine};  // the frame's y axis: the axis of symmetry
@@ -82,14 +70,8 @@ int runParabola(const ParabolaOptions& o)
         s.row("rmsError", fmt(r.rmsError));
         s.row("valid", r.isValid ? "yes" : "no");
         out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("parabola", points, status).write(o.common.svg);
-        else
-            parabolaFigure(points, r, o.common.weights).write(o.common.svg);
-    }
-    return finish(out);
+    };
+    return conclude(out, points, describe, [&] { return parabolaFigure(points, r, o.common.weights); });
 }
 
 }  // namespace
@@ -118,20 +100,8 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 
 void addParabolaCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<ParabolaOptions>();
-    zmath_parabolaFitParams defaults;
-    zmath_parabolaFitParams_init(&defaults);
-    o->maxIterations = defaults.maxIterations;
-
-    CLI::App* command =
-        app.add_subcommand("parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])");
-    command
-        ->add_option("--max-iterations", o->maxIterations,
-                     "refine the axis angle in at most N passes per starting direction (maxIterations)")
-        ->type_name("N")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runParabola(*o); });
+    addFitCommand(app, registry, "parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])",
+                  true, runParabola);
 }
 
 }  // namespace zcli

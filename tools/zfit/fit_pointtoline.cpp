@@ -12,15 +12,17 @@ namespace zcli {
 
 namespace {
 
-struct PointToLineOptions {
-    Common common;
-    double maxRmsError = HUGE_VAL;
-    int32_t dof = 6;
+struct PointToLineOptions : FitOptions<zmath_pointToLineFitParams, zmath_pointToLineFitParams_init> {
     bool degrees = false;
-};
 
-using PointToLineResult = Record<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct,
-                                 zmath_pointToLineFitResult_destruct>;
+    void add(CLI::App& command)
+    {
+        addValue(command, "--dof", params.dof, "degrees of freedom; 6 (a general linear map and translation) (dof)",
+                 "N");
+        addMaxRms(command, params.maxRmsError);
+        command.add_flag("--degrees", degrees, "the line angles of the input are in degrees (default radians)");
+    }
+};
 
 zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
 {
@@ -46,32 +48,19 @@ int runPointToLine(const PointToLineOptions& o)
         zmath_shapeFLine_initAngleDistance(&lines[i], &angle, table.at(i, 3));
     }
 
-    zmath_pointToLineFitParams params;
-    zmath_pointToLineFitParams_init(&params);
-    params.maxRmsError = o.maxRmsError;
-    params.dof = o.dof;
+    const zmath_pointToLineFitParams& params = o.params;
 
-    PointToLineResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        if (o.common.weights) {
-            const std::vector<double> weights = table.column(4);
-            status = zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), table.count(),
-                                                  &result.record);
-        } else {
-            status = zmath_pointToLineFit(&params, points.data(), lines.data(), table.count(), &result.record);
-        }
-    }
-    const zmath_pointToLineFitResult& r = result.record;
+    zfit::PointToLineResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        if (!o.common.weights) return zmath_pointToLineFit(&params, points.data(), lines.data(), table.count(), r);
+        const std::vector<double> weights = table.column(4);
+        return zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), weights.data(), table.count(), r);
+    });
+    const zmath_pointToLineFitResult& r = *result;
 
-    Outcome out;
-    out.command = "p2l";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("p2l", o.common, table.rows(), status, r.isValid,
+                Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
         Json residuals = Json::array();
         for (std::size_t i = 0; i < points.size(); ++i) {
             const zmath_vect mapped = mapPoint(r.xform, points[i]);
@@ -86,16 +75,9 @@ int runPointToLine(const PointToLineOptions& o)
         s.row("translation t", fmtPoint(r.xform.translation));
         s.row("maps", "point (x, y) to M*(x, y) + t, onto its line");
         s.row("rmsError", fmt(r.rmsError) + "   (RMS distance of the mapped points from their lines)");
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("p2l", points, status).write(o.common.svg);
-        else
-            pointToLineFigure(points, lines, r).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRmsError).text();
+    };
+    return conclude(out, points, describe, [&] { return pointToLineFigure(points, lines, r); });
 }
 
 }  // namespace
@@ -128,25 +110,11 @@ Figure pointToLineFigure(const std::vector<zmath_vect>& points, const std::vecto
 
 void addPointToLineCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<PointToLineOptions>();
-    zmath_pointToLineFitParams defaults;
-    zmath_pointToLineFitParams_init(&defaults);
-    o->maxRmsError = defaults.maxRmsError;
-    o->dof = defaults.dof;
-
-    CLI::App* command = app.add_subcommand(
-        "p2l", "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, weight]; "
-               "the line is -x*sin(angle) + y*cos(angle) = distance)");
-    command->alias("point-to-line");
-    command->add_option("--dof", o->dof, "degrees of freedom; 6 (a general linear map and translation) (dof)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    command->add_flag("--degrees", o->degrees, "the line angles of the input are in degrees (default radians)");
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runPointToLine(*o); });
+    addFitCommand(app, registry, "p2l",
+                  "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, "
+                  "weight]; the line is -x*sin(angle) + y*cos(angle) = distance)",
+                  true, runPointToLine)
+        ->alias("point-to-line");
 }
 
 }  // namespace zcli

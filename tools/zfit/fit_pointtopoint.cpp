@@ -12,14 +12,15 @@ namespace zcli {
 
 namespace {
 
-struct PointToPointOptions {
-    Common common;
-    double maxRmsError = HUGE_VAL;
-    int32_t dof = 6;
+struct PointToPointOptions : FitOptions<zmath_pointToPointFitParams, zmath_pointToPointFitParams_init> {
+    void add(CLI::App& command)
+    {
+        addValue(command, "--dof", params.dof,
+                 "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
+                 "N");
+        addMaxRms(command, params.maxRmsError);
+    }
 };
-
-using PointToPointResult = Record<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
-                                  zmath_pointToPointFitResult_destruct>;
 
 const char* dofMeaning(int32_t dof)
 {
@@ -46,32 +47,20 @@ int runPointToPoint(const PointToPointOptions& o)
     const std::vector<zmath_vect> targets = table.points(0);
     const std::vector<zmath_vect> sources = table.points(2);
 
-    zmath_pointToPointFitParams params;
-    zmath_pointToPointFitParams_init(&params);
-    params.maxRmsError = o.maxRmsError;
-    params.dof = o.dof;
+    const zmath_pointToPointFitParams& params = o.params;
 
-    PointToPointResult result;
-    zfit_status status = result.status();
-    if (!ZFIT_FAILED(status)) {
-        if (o.common.weights) {
-            const std::vector<double> weights = table.column(4);
-            status = zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(),
-                                                   table.count(), &result.record);
-        } else {
-            status = zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), &result.record);
-        }
-    }
-    const zmath_pointToPointFitResult& r = result.record;
+    zfit::PointToPointResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        if (!o.common.weights)
+            return zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), r);
+        const std::vector<double> weights = table.column(4);
+        return zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(), table.count(), r);
+    });
+    const zmath_pointToPointFitResult& r = *result;
 
-    Outcome out;
-    out.command = "p2p";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("p2p", o.common, table.rows(), status, r.isValid,
+                Json{{"maxRmsError", number(params.maxRmsError)}, {"dof", params.dof}, {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
         const zmath_matrix& m = r.xform.matrix;
         const double det = m.m00 * m.m11 - m.m01 * m.m10;
         Json residuals = Json::array();
@@ -92,16 +81,9 @@ int runPointToPoint(const PointToPointOptions& o)
         s.row("rotation", fmtAngle(std::atan2(m.m10, m.m00)) + (det < 0.0 ? "   (with a reflection)" : ""));
         s.row("scales", fmt(std::hypot(m.m00, m.m10)) + " (x axis), " + fmt(std::hypot(m.m01, m.m11)) + " (y axis)");
         s.row("rmsError", fmt(r.rmsError));
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRmsError) + ")");
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("p2p", targets, status).write(o.common.svg);
-        else
-            pointToPointFigure(targets, sources, r, params.dof).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRmsError).text();
+    };
+    return conclude(out, targets, describe, [&] { return pointToPointFigure(targets, sources, r, params.dof); });
 }
 
 }  // namespace
@@ -131,26 +113,11 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
 
 void addPointToPointCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<PointToPointOptions>();
-    zmath_pointToPointFitParams defaults;
-    zmath_pointToPointFitParams_init(&defaults);
-    o->maxRmsError = defaults.maxRmsError;
-    o->dof = defaults.dof;
-
-    CLI::App* command = app.add_subcommand(
-        "p2p", "fit the transform that maps source points onto target points (columns: target x, y, source x, y "
-               "[, weight])");
-    command->alias("point-to-point");
-    command
-        ->add_option("--dof", o->dof,
-                     "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)")
-        ->type_name("N")
-        ->capture_default_str();
-    command->add_option("--max-rms", o->maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)")
-        ->type_name("R")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, true);
-    registry.add(command, [o] { return runPointToPoint(*o); });
+    addFitCommand(app, registry, "p2p",
+                  "fit the transform that maps source points onto target points (columns: target x, y, source x, "
+                  "y [, weight])",
+                  true, runPointToPoint)
+        ->alias("point-to-point");
 }
 
 }  // namespace zcli

@@ -13,10 +13,18 @@ namespace zcli {
 
 namespace {
 
-struct RoundnessOptions {
-    Common common;
+struct RoundnessOptions : FitOptions<zmet_roundnessParams, zmet_roundnessParams_init> {
     std::string method = "zone";
-    double maxRoundness = HUGE_VAL;
+
+    void add(CLI::App& command)
+    {
+        addValue(command, "--method", method,
+                 "zone: the two concentric circles closest together that hold every point (default); "
+                 "circumscribed: the smallest circle around the points; inscribed: the largest circle inside them",
+                 "zone|circumscribed|inscribed");
+        addValue(command, "--max-roundness", params.maxRoundness,
+                 "the profile is valid only when its roundness is below T", "T");
+    }
 };
 
 struct Method {
@@ -68,10 +76,8 @@ int runRoundness(const RoundnessOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmet_roundnessParams params;
-    zmet_roundnessParams_init(&params);
+    zmet_roundnessParams params = o.params;
     params.method = method.value;
-    params.maxRoundness = o.maxRoundness;
     zmet_roundnessResult r{};
     zfit_status status;
     {
@@ -79,14 +85,9 @@ int runRoundness(const RoundnessOptions& o)
         status = zmet_roundness(points.data(), table.count(), &params, &r);
     }
 
-    Outcome out;
-    out.command = "roundness";
-    out.common = &o.common;
-    out.count = table.rows();
-    out.status = status;
-    out.valid = r.isValid != 0;
-    out.params = Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}};
-    if (!ZFIT_FAILED(status)) {
+    Outcome out("roundness", o.common, table.rows(), status, r.isValid,
+                Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}});
+    const auto describe = [&](Outcome& out) {
         out.result = Json{{"isValid", r.isValid},
                           {"centre", vectJson(r.centre)},
                           {"innerRadius", number(r.innerRadius)},
@@ -102,17 +103,9 @@ int runRoundness(const RoundnessOptions& o)
         s.row("inner radius", fmt(r.innerRadius) + "   (diameter " + fmt(2 * r.innerRadius) + ")");
         s.row("outer radius", fmt(r.outerRadius) + "   (diameter " + fmt(2 * r.outerRadius) + ")");
         s.row("roundness", fmt(r.roundness) + "   (outer - inner radius)");
-        s.row("valid", std::string(r.isValid ? "yes" : "no") + "   (limit " + fmtLimit(params.maxRoundness) + ")");
-        s.row("contacts", contactsText(r, points));
-        out.summary = s.text();
-    }
-    if (!o.common.svg.empty()) {
-        if (ZFIT_FAILED(status))
-            failureFigure("roundness", points, status).write(o.common.svg);
-        else
-            roundnessFigure(points, r, method.name).write(o.common.svg);
-    }
-    return finish(out);
+        out.summary = s.validity(r.isValid, params.maxRoundness).row("contacts", contactsText(r, points)).text();
+    };
+    return conclude(out, points, describe, [&] { return roundnessFigure(points, r, method.name); });
 }
 
 }  // namespace
@@ -160,21 +153,8 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
 
 void addRoundnessCommand(CLI::App& app, Registry& registry)
 {
-    auto o = std::make_shared<RoundnessOptions>();
-    CLI::App* command = app.add_subcommand(
-        "roundness", "the roundness of a profile about its reference circle (columns: x, y)");
-    command
-        ->add_option("--method", o->method,
-                     "zone: the two concentric circles closest together that hold every point (default); "
-                     "circumscribed: the smallest circle around the points; inscribed: the largest circle "
-                     "inside them")
-        ->type_name("zone|circumscribed|inscribed")
-        ->capture_default_str();
-    command->add_option("--max-roundness", o->maxRoundness, "the profile is valid only when its roundness is below T")
-        ->type_name("T")
-        ->capture_default_str();
-    addCommonOptions(*command, o->common, false);
-    registry.add(command, [o] { return runRoundness(*o); });
+    addFitCommand(app, registry, "roundness", "the roundness of a profile about its reference circle (columns: x, y)",
+                  false, runRoundness);
 }
 
 }  // namespace zcli

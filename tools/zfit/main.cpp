@@ -2,8 +2,11 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
+#include <zfit/frame/trace.h>
+#include <zfit/zfit.hpp>
 
 #include "cli.hpp"
 #include "demo.hpp"
@@ -35,9 +38,64 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
     command.add_flag("--quiet,-q", common.quiet, "show no progress on standard error");
 }
 
+CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
+                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
+                        Action action)
+{
+    CLI::App* command = app.add_subcommand(name, description);
+    options(*command);
+    addCommonOptions(*command, common, offerWeights);
+    registry.add(command, std::move(action));
+    return command;
+}
+
+namespace {
+
+template <class T>
+void addDefaulted(CLI::App& command, const std::string& name, T& value, const std::string& text,
+                  const std::string& typeName)
+{
+    command.add_option(name, value, text)->type_name(typeName)->capture_default_str();
+}
+
+}  // namespace
+
+void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addValue(CLI::App& command, const std::string& name, double& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addValue(CLI::App& command, const std::string& name, std::string& value, const std::string& text,
+              const std::string& typeName)
+{
+    addDefaulted(command, name, value, text, typeName);
+}
+
+void addMaxRms(CLI::App& command, double& maxRmsError)
+{
+    addValue(command, "--max-rms", maxRmsError, "the fit is valid only when rmsError is below R (maxRmsError)", "R");
+}
+
 }  // namespace zcli
 
 namespace {
+
+// --trace: each step of the libraries that fails, innermost first, as
+// "trace: zfit/line/line_fit.cpp:120: expression -> zmath_errDegenerate".
+// Paths are shown from the source tree's zfit/ directory on.
+void printTrace(void*, const char* file, int32_t line, const char* expression, zfit_status status)
+{
+    std::string_view path(file);
+    if (const std::size_t at = path.rfind("/zfit/"); at != std::string_view::npos) path.remove_prefix(at + 1);
+    std::cerr << "trace: " << path << ':' << line << ": " << expression << " -> " << zfit::statusName(status) << "\n";
+}
 
 constexpr const char* kFooter = R"(Exit status:
   0  the fit succeeded and is valid (its error is below --max-rms)
@@ -56,6 +114,12 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("zfit ") + ZFIT_VERSION);
     app.require_subcommand(1);
     app.footer(kFooter);
+    // Options of the command itself may also follow the subcommand.
+    app.fallthrough();
+    bool trace = false;
+    app.add_flag("--trace", trace,
+                 "print each step of the library that fails to standard error, innermost first, as "
+                 "\"trace: FILE:LINE: EXPRESSION -> STATUS\", to see which test refused the input");
 
     zcli::Registry registry;
     zcli::addLineCommand(app, registry);
@@ -77,6 +141,7 @@ int main(int argc, char** argv)
         return app.exit(e) == 0 ? 0 : zcli::exitUsage;
     }
 
+    if (trace) zsys_trace_install(printTrace, nullptr);
     try {
         if (demo->parsed()) return runDemo(svgDirectory);
         for (auto& [command, action] : registry.actions)

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <numbers>
 
-#include <zfit/frame/status_names.h>
+#include <zfit/zfit.hpp>
 
 #include "cli.hpp"
 
@@ -54,37 +54,35 @@ Json statusJson(zfit_status status)
 std::string statusText(zfit_status status)
 {
     char text[96];
-    const char* name = zfit_statusName(status);
-    std::snprintf(text, sizeof text, "%s (0x%08x)", name ? name : "unknown status", static_cast<unsigned>(status));
+    std::snprintf(text, sizeof text, "%s (0x%08x)", zfit::statusName(status), static_cast<unsigned>(status));
     return text;
 }
 
-const char* statusHint(zfit_status status)
+namespace {
+
+// The option of the command behind a refused parameter, or "".
+const char* optionHint(zfit_status status)
 {
     switch (status) {
-    case zmath_errDegenerate: return "the points do not determine the shape (too few, or no unique solution)";
-    case zmath_errServiceDegenerateA: return "the points lie on no ellipse (the best conic is a parabola or hyperbola)";
-    case zmath_errServiceDegenerateB: return "the points lie on no real ellipse";
-    case zmath_errFitMaxRmsErrorNegative: return "--max-rms must not be negative";
-    case zmath_errFitNumIgnoreNegative: return "--ignore must not be negative";
-    case zmath_errFitWeightedIgnore: return "a weighted fit discards no points: drop --ignore or --weights";
-    case zmath_errFitWeightCount: return "the weights and the points differ in number";
-    case zmath_errFitWeightNegative: return "a weight is negative";
-    case zmath_errFitBadMode: return "this mode or number of degrees of freedom is not offered";
-    case zmath_errFitFixedRadiusNegative: return "--fixed-radius must not be negative";
-    case zmath_errFitSolveFailed: return "the transform cannot be determined from these pairs";
-    case zmath_errFitSizeMismatch: return "the input lists differ in size";
-    case zmath_errFitMaxIterations: return "--max-iterations must be at least 1";
-    case zstd_errOutOfMemory: return "out of memory";
-    case zmath_errMatrixSingular: return "the system of equations is singular";
-    case zmath_errMatrixIllConditioned: return "the system of equations is too badly conditioned";
-    case zsys_errCancelled: return "the search was stopped";
-    case zmet_errNotFinite: return "a coordinate is not a finite number, or the points spread beyond the doubles";
-    case zmet_errMaxRoundnessNegative: return "--max-roundness must not be negative";
-    case zmet_errProfileOpen: return "the points do not surround an inscribed circle (an open arc or a wide gap)";
-    case zmet_errNotCertified: return "no centre meeting the optimality condition was found (not a roundness profile?)";
+    case zmath_errFitMaxRmsErrorNegative: return "option --max-rms";
+    case zmath_errFitNumIgnoreNegative: return "option --ignore";
+    case zmath_errFitWeightedIgnore: return "drop --ignore or --weights";
+    case zmath_errFitBadMode: return "option --dof";
+    case zmath_errFitFixedRadiusNegative: return "option --fixed-radius";
+    case zmath_errFitMaxIterations: return "option --max-iterations";
+    case zmet_errNotConverged: return "option --max-iterations";
+    case zmet_errMaxRoundnessNegative: return "option --max-roundness";
     default: return "";
     }
+}
+
+}  // namespace
+
+std::string failureText(zfit_status status)
+{
+    std::string text = zfit::statusText(status);
+    if (const char* option = optionHint(status); *option) text += std::string(" (") + option + ")";
+    return text;
 }
 
 Summary& Summary::row(const std::string& label, const std::string& value)
@@ -96,6 +94,18 @@ Summary& Summary::row(const std::string& label, const std::string& value)
     text_ += '\n';
     return *this;
 }
+
+Summary& Summary::validity(int isValid, double limit)
+{
+    return row("valid", std::string(isValid ? "yes" : "no") + "   (limit " + fmtLimit(limit) + ")");
+}
+
+std::string countText(std::size_t points, std::size_t discarded)
+{
+    return std::to_string(points) + " points, " + std::to_string(discarded) + " discarded";
+}
+
+const char* invalidNote(int isValid) { return isValid ? "" : ", not valid"; }
 
 std::string fmt(double value)
 {
@@ -127,17 +137,9 @@ std::string fmtAngle(double radians)
 
 std::string fmtLimit(double maxRmsError) { return std::isinf(maxRmsError) && maxRmsError > 0 ? "none" : fmt(maxRmsError); }
 
-std::vector<int32_t> indicesOf(const zstd_vector32& indices)
-{
-    const int32_t* begin = nullptr;
-    int32_t size = 0;
-    if (ZFIT_FAILED(zstd_vector32_getBeginConst(&indices, &begin)) ||
-        ZFIT_FAILED(zstd_vector32_getSize(&indices, &size)) || begin == nullptr)
-        return {};
-    return std::vector<int32_t>(begin, begin + size);
-}
+Json indicesJson(std::span<const int32_t> indices) { return std::vector<int32_t>(indices.begin(), indices.end()); }
 
-Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points)
+Json discardedJson(std::span<const int32_t> indices, const std::vector<zmath_vect>& points)
 {
     Json out = Json::array();
     for (int32_t i : indices) {
@@ -151,7 +153,7 @@ Json discardedJson(const std::vector<int32_t>& indices, const std::vector<zmath_
     return out;
 }
 
-std::string discardedText(const std::vector<int32_t>& indices, const std::vector<zmath_vect>& points)
+std::string discardedText(std::span<const int32_t> indices, const std::vector<zmath_vect>& points)
 {
     if (indices.empty()) return "none";
     std::string text;
@@ -165,6 +167,15 @@ std::string discardedText(const std::vector<int32_t>& indices, const std::vector
         }
     }
     return text;
+}
+
+int conclude(Outcome& out, const std::vector<zmath_vect>& points, const Describe& describe, const Draw& draw)
+{
+    const bool failed = zfit::failed(out.status);
+    if (!failed) describe(out);
+    if (!out.common->svg.empty())
+        (failed ? failureFigure(out.command, points, out.status) : draw()).write(out.common->svg);
+    return finish(out);
 }
 
 int finish(const Outcome& o)
@@ -188,8 +199,8 @@ int finish(const Outcome& o)
     if (failed) {
         std::string message = "zfit: " + o.command + " fit " + (cancelled ? "cancelled" : "failed") + ": " +
                               statusText(o.status);
-        const char* hint = cancelled ? "the --timeout ran out before the search finished" : statusHint(o.status);
-        if (*hint) message += ": " + std::string(hint);
+        message += ": ";
+        message += cancelled ? "the --timeout ran out before the search finished" : failureText(o.status);
         std::cerr << message << "\n";
         return cancelled ? exitCancelled : exitFailed;
     }

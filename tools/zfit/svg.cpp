@@ -299,6 +299,33 @@ std::string Figure::svg() const
            "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">x (grid " + tickLabel(step, step) +
            ")</text>\n";
     out += "<text x=\"14\" y=\"" + num(top + 10) + "\" font-size=\"11\" fill=\"#333333\">y</text>\n";
+    if (residual_) {
+        // Deviation r from the line is drawn at r * magnify_ across it: along
+        // the left edge that is a height of r * magnify_ / cos above the line
+        // (a flat line), along the bottom edge -r * magnify_ / sin beside it.
+        const double c = residualLine_.cosine, s = residualLine_.sine, d = residualLine_.d;
+        const bool flat = std::abs(c) >= std::abs(s);
+        const double per = (flat ? c : -s) / magnify_;  // deviation per unit of the axis
+        const double base = flat ? (d + x0 * s) / c : (y0 * c - d) / s;  // the line on that edge
+        const double a0 = ((flat ? y0 : x0) - base) * per, a1 = ((flat ? y1 : x1) - base) * per;
+        const double lo = std::min(a0, a1), hi = std::max(a0, a1), rstep = niceStep(hi - lo);
+        for (double r = std::ceil(lo / rstep) * rstep; r <= hi; r += rstep) {
+            const double at = base + r / per;
+            if (flat)
+                out += "<line " + style("axis") + " x1=\"" + num(kLeft - 4) + "\" y1=\"" + num(py(at)) + "\" x2=\"" +
+                       num(kLeft) + "\" y2=\"" + num(py(at)) + "\"/>\n<text class=\"residual-tick\" x=\"" +
+                       num(kLeft - 6) + "\" y=\"" + num(py(at) + 4) +
+                       "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(r, rstep) + "</text>\n";
+            else
+                out += "<line " + style("axis") + " x1=\"" + num(px(at)) + "\" y1=\"" + num(top + plotH) +
+                       "\" x2=\"" + num(px(at)) + "\" y2=\"" + num(top + plotH + 4) +
+                       "\"/>\n<text class=\"residual-tick\" x=\"" + num(px(at)) + "\" y=\"" +
+                       num(top + plotH + 16) + "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" +
+                       tickLabel(r, rstep) + "</text>\n";
+        }
+        out += "<text x=\"" + num(kLeft) + "\" y=\"" + num(top + plotH + 30) + "\" font-size=\"11\" fill=\"#333333\">" +
+               (flat ? "y" : "x") + " labels: deviation from the line</text>\n";
+    }
     out += "</g>\n";
 
     // The items, shapes under points, clipped to the plot.
@@ -440,7 +467,7 @@ void Figure::write(const std::string& path) const
     if (!file) throw UsageError("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void addPoints(Figure& figure, const std::vector<zmath_vect>& points, const std::vector<int32_t>& discarded)
+void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded)
 {
     std::vector<bool> marked(points.size(), false);
     for (int32_t i : discarded)
@@ -465,10 +492,34 @@ double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_
     return factor;
 }
 
+void Figure::residualAxis(const zmath_shapeFLine& line, double magnify)
+{
+    const bool flat = std::abs(line.cosine) >= std::abs(line.sine);
+    hideTickLabels(!flat, flat);
+    residual_ = magnify > 0.0 && std::isfinite(magnify);
+    residualLine_ = line;
+    magnify_ = magnify;
+}
+
+void addCentred(Figure& figure, const zmath_vect& centre, const std::vector<zmath_vect>& points,
+                std::span<const int32_t> discarded, const std::string& shape)
+{
+    figure.cross(centre, "centre");
+    addPoints(figure, points, discarded);
+    figure.legend(shape, "fit");
+    figure.legend("centre", "centre");
+}
+
+std::string errorNote(const std::string& error, double value, std::size_t points, std::size_t discarded, int isValid)
+{
+    return error + " " + fmt(value) + ", " + countText(points, discarded) + invalidNote(isValid);
+}
+
 Figure failureFigure(const std::string& command, const std::vector<zmath_vect>& points, zfit_status status)
 {
     Figure figure(command + " fit failed");
     figure.note(statusText(status));
+    figure.note(failureText(status));
     addPoints(figure, points, {});
     return figure;
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-using zt::LineResult;
+using zfit::LineResult;
 
 zfit_status fit(const std::vector<zmath_vect>& points, LineResult& r, zmath_lineFitParams p = {0, HUGE_VAL, 0})
 {
@@ -23,7 +23,9 @@ TEST(LineParams, DefaultsAndValidationInTheDocumentedOrder)
 {
     zmath_lineFitParams defaults;
     ASSERT_EQ(zmath_lineFitParams_init(&defaults), 0);
-    EXPECT_TRUE(defaults.numIgnore == 0 && defaults.maxRmsError == HUGE_VAL && defaults.mode == 0);
+    EXPECT_EQ(defaults.numIgnore, 0) << "nothing discarded by default";
+    EXPECT_EQ(defaults.maxRmsError, HUGE_VAL) << "no limit by default";
+    EXPECT_EQ(defaults.mode, 0) << "least squares by default";
     const zmath_lineFitParams bothBad{-1, -1.0, 0}, ignoreAndModeBad{-1, 1.0, 7};
     EXPECT_EQ(zmath_lineFitParams_validate(&bothBad), zmath_errFitMaxRmsErrorNegative);
     EXPECT_EQ(zmath_lineFitParams_validate(&ignoreAndModeBad), zmath_errFitNumIgnoreNegative);

@@ -167,27 +167,4 @@ TEST(Cancellation, EverySearchStopsAtEveryPoll)
     std::printf("cancellation points exercised: %d\n", cancellationPoints);
 }
 
-// The ready deadline check: a deadline of zero or less has passed already
-// and stops a search at its first poll; one beyond the clock's range, or
-// NaN, never passes and lets it finish. (How soon a search notices a
-// deadline depends on how often it polls, counted above.)
-TEST(Cancellation, ADeadlineThatHasPassedStopsTheSearch)
-{
-    const auto points = circleWithOutliers(12, 2);
-    const zmath_circleFitParams params{2, HUGE_VAL, 0, 1.0};
-    const struct { double seconds; zfit_status expected; } rows[] = {
-        {0.0, zsys_errCancelled}, {-1.0, zsys_errCancelled}, {1e300, zfit_ok}, {std::nan(""), zfit_ok}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "a deadline " << row.seconds << " s from now");
-        zsys_deadline deadline;
-        ASSERT_EQ(zsys_deadline_init(&deadline, row.seconds), 0);
-        EXPECT_EQ(zsys_deadline_check(&deadline), row.expected) << "the check itself";
-        zsys_attention_install(zsys_deadline_check, &deadline);
-        CircleResult r;
-        const zfit_status s = zmath_circleFit(points.data(), int32_t(points.size()), &params, r.get());
-        zsys_attention_install(nullptr, nullptr);
-        EXPECT_EQ(s, row.expected) << zfit::statusName(s);
-    }
-}
-
 }  // namespace

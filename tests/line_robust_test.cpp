@@ -145,22 +145,6 @@ TEST(LineRobust, HandWorkedResults)
     }
 }
 
-TEST(LineRobust, ErrorIsMeasuredFromTheKeptPoints)
-{
-    // Exactly collinear points far from the origin and four far below: the
-    // moments would leave an error of about 1e-4, the kept points give ~0.
-    Pts points;
-    for (int i = 0; i < 16; ++i) points.push_back({1e4 + i, 1e4 + 2.0 * i});
-    for (int i = 0; i < 4; ++i) points.push_back({1e4 + 3 * i, 1e4 - 500.0 * (i + 1)});
-    for (int32_t m = 1; m <= 4; ++m) {  // exhaustive, then the ranked window
-        const Pts some(points.begin(), points.end() - (4 - m));
-        LineResult r;
-        ASSERT_EQ(fit(some, r, params(m)), 0) << "m " << m;
-        EXPECT_LT(r->rmsError, 1e-6) << "m " << m;
-        EXPECT_EQ(sorted(r->ignoredIndices).front(), 16) << "m " << m;
-    }
-}
-
 // ---- polls and storage ----------------------------------------------------------
 
 TEST(LineRobustSearch, OnePollPerFirstIndexAndStorageMadeOncePerCall)

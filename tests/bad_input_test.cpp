@@ -327,12 +327,8 @@ Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
     Pairs<zmath_shapeFLine> p;
     for (const zmath_vect q : {zmath_vect{0, 0}, zmath_vect{4, 1}, zmath_vect{1, 3}, zmath_vect{5, 5}}) {
         const zmath_vect s{q.x * scale, q.y * scale};
-        zmath_shapeFLine h, v;
-        const double zero = 0, quarter = zt::pi / 2;
-        zmath_shapeFLine_initAngleDistance(&h, &zero, s.y);      // y = s.y
-        zmath_shapeFLine_initAngleDistance(&v, &quarter, -s.x);  // x = s.x
         p.a.insert(p.a.end(), {s, s});
-        p.b.insert(p.b.end(), {h, v});
+        p.b.insert(p.b.end(), {zt::lineAt(0.0, s.y), zt::lineAt(zt::pi / 2, -s.x)});  // y = s.y, x = s.x
     }
     return p;
 }
@@ -347,11 +343,8 @@ Pairs<zmath_shapeFLine> patchPairs(zmath_vect centre, double halfWidth, int n)
         const double r = halfWidth * std::sqrt((i + 0.5) / n), a = 2.39996 * i, angle = 0.7 * i;
         const zmath_vect q{centre.x + r * std::cos(a), centre.y + r * std::sin(a)};
         const zmath_vect image{1.01 * q.x + 0.02 * q.y - 3, -0.01 * q.x + 0.99 * q.y + 5};
-        zmath_shapeFLine l;
-        const double d = -image.x * std::sin(angle) + image.y * std::cos(angle);
-        zmath_shapeFLine_initAngleDistance(&l, &angle, d);
         p.a.push_back(q);
-        p.b.push_back(l);
+        p.b.push_back(zt::lineThrough(image, angle));
     }
     return p;
 }

@@ -142,11 +142,7 @@ Search ellipseSearch(const char* name, int32_t numIgnore, std::vector<zmath_vect
 std::vector<zmath_vect> ellipseWithStray()
 {
     std::vector<zmath_vect> p;
-    for (int i = 0; i < 9; ++i) {
-        const double t = 2 * zt::pi * i / 9;
-        p.push_back({3 + 4 * std::cos(t) * std::cos(0.3) - 2 * std::sin(t) * std::sin(0.3),
-                     1 + 4 * std::cos(t) * std::sin(0.3) + 2 * std::sin(t) * std::cos(0.3)});
-    }
+    for (int i = 0; i < 9; ++i) p.push_back(zt::onEllipse({3, 1}, 4, 2, 0.3, 2 * zt::pi * i / 9));
     p[4] = {15, -9};
     return p;
 }

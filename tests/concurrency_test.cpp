@@ -19,10 +19,7 @@ std::vector<zmath_vect> noisy(zt::Rng& rng, int n, double sigma, F f)
     return p;
 }
 
-zmath_vect onEllipse(int i, int n, double a, double b)
-{
-    return {a * std::cos(2 * zt::pi * i / n), b * std::sin(2 * zt::pi * i / n)};
-}
+zmath_vect onEllipse(int i, int n, double a, double b) { return zt::onEllipse({0, 0}, a, b, 0.0, 2 * zt::pi * i / n); }
 
 // One round of fits of every family on data derived from the seed: statuses
 // and fitted values, to compare with the same round run alone.

@@ -33,11 +33,7 @@ struct Truth {
     }
     // The point at parameter t (radians around the ellipse), pushed out
     // along the ray from the centre by `out` times its distance.
-    zmath_vect at(double t, double out = 0.0) const
-    {
-        const double u = r1 * std::cos(t) * (1 + out), v = r2 * std::sin(t) * (1 + out);
-        return {center.x + std::cos(angle) * u - std::sin(angle) * v, center.y + std::sin(angle) * u + std::cos(angle) * v};
-    }
+    zmath_vect at(double t, double out = 0.0) const { return zt::onEllipse(center, r1 * (1 + out), r2 * (1 + out), angle, t); }
     double size() const { return std::max(r1, r2); }
 };
 

@@ -21,8 +21,7 @@ zfit_status fit(const Pts& p, LineResult& r, zmath_lineFitParams q)
     return zmath_lineFit(p.data(), static_cast<int32_t>(p.size()), &q, r.get());
 }
 
-// Signed distance of a point from a line in the library's normal form.
-double offset(const zmath_shapeFLine& l, const zmath_vect& p) { return -p.x * l.sine + p.y * l.cosine - l.d; }
+using zt::offset;
 
 Indices sorted(const zstd_vector32& v) { Indices i = zt::indices(v); std::sort(i.begin(), i.end()); return i; }
 

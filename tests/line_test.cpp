@@ -17,8 +17,7 @@ zfit_status fit(const std::vector<zmath_vect>& points, LineResult& r, zmath_line
     return zmath_lineFit(points.data(), static_cast<int32_t>(points.size()), &p, r.get());
 }
 
-// Signed distance of a point from a line in the library's normal form.
-double offset(const zmath_shapeFLine& l, const zmath_vect& p) { return -p.x * l.sine + p.y * l.cosine - l.d; }
+using zt::offset;
 
 TEST(LineParams, DefaultsAndValidationInTheDocumentedOrder)
 {

@@ -16,18 +16,8 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = HUGE_VAL;
 const zmath_xformLinear identity{{0, 0}, {1, 0, 0, 1}};
 
-zmath_shapeFLine lineAt(double angle, double d)
-{
-    zmath_shapeFLine l;
-    zmath_shapeFLine_initAngleDistance(&l, &angle, d);
-    return l;
-}
-
-// The line of direction `angle` through q.
-zmath_shapeFLine lineThrough(const zmath_vect& q, double angle)
-{
-    return lineAt(angle, -q.x * std::sin(angle) + q.y * std::cos(angle));
-}
+using zt::lineAt;
+using zt::lineThrough;
 
 struct Pairs {
     std::vector<zmath_vect> points;

@@ -70,6 +70,34 @@ inline std::vector<Placement> placements(Rng& rng, double spread)
     return out;
 }
 
+// ---- shapes ------------------------------------------------------------------
+
+// The line of normal form -x sin(angle) + y cos(angle) = d.
+inline zmath_shapeFLine lineAt(double angle, double d)
+{
+    zmath_shapeFLine l;
+    zmath_shapeFLine_initAngleDistance(&l, &angle, d);
+    return l;
+}
+
+// The line of direction `angle` through q.
+inline zmath_shapeFLine lineThrough(const zmath_vect& q, double angle)
+{
+    return lineAt(angle, -q.x * std::sin(angle) + q.y * std::cos(angle));
+}
+
+// Signed distance of p from a line in the library's normal form.
+inline double offset(const zmath_shapeFLine& l, const zmath_vect& p) { return -p.x * l.sine + p.y * l.cosine - l.d; }
+
+// The point at parameter t (radians) of the ellipse about `centre` with
+// semi-axes r1, turned by `angle` from the x axis, and r2; a circle when
+// r1 == r2.
+inline zmath_vect onEllipse(const zmath_vect& centre, double r1, double r2, double angle, double t)
+{
+    const double c = std::cos(angle), s = std::sin(angle), u = r1 * std::cos(t), v = r2 * std::sin(t);
+    return {centre.x + c * u - s * v, centre.y + s * u + c * v};
+}
+
 inline std::vector<int32_t> indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.begin + v.size); }
 
 // ---- result records, field by field --------------------------------------------

@@ -1,27 +1,36 @@
 // Bad input, family by family: every row names the input, the expected
 // status and what the result record must hold afterwards. A NULL array with
 // points is a broken precondition and stops the process (death tests).
-#include <cstddef>
 #include <functional>
 #include <limits>
+#include <optional>
 
 #include "support.hpp"
 
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = HUGE_VAL;
-// count `all`: the number of points given.
-constexpr int32_t int32Max = std::numeric_limits<int32_t>::max(), all = std::numeric_limits<int32_t>::min();
+constexpr int32_t int32Max = std::numeric_limits<int32_t>::max();
 constexpr zfit_status degenerate = zmath_errDegenerate;
 using Pts = std::vector<zmath_vect>;
 using Ws = std::vector<double>;
-#define OWNED(T) zt::Owned<T, T##_construct, T##_destruct>
 
-int32_t countOf(size_t n, int32_t count) { return count == all ? int32_t(n) : count; }
+// The count a call passes: the one given, or else the number of points.
+using Count = std::optional<int32_t>;
+int32_t countOf(size_t n, Count count) { return count.value_or(static_cast<int32_t>(n)); }
 
 // v with element i replaced by x; a followed by b.
-template <class T> std::vector<T> with(std::vector<T> v, size_t i, T x) { return v[i] = x, v; }
-Pts joined(Pts a, const Pts& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+template <class T>
+std::vector<T> with(std::vector<T> v, size_t i, T x)
+{
+    v[i] = x;
+    return v;
+}
+Pts joined(Pts a, const Pts& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // n points f(i, 2 pi i / n), scaled.
 template <class F>
@@ -39,56 +48,67 @@ Pts linePoints(int n, double s = 1)
 }
 Pts collinear(int n) { return sample(n, 1, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1}; }); }
 
-// Every record is isValid, the fitted shape (doubles), rmsError and, for the
-// searching families, ignoredIndices.
-template <class R> constexpr bool hasIndices = requires(R r) { r.ignoredIndices; };
-template <class R>
-double* shapeOf(R& r) { return reinterpret_cast<double*>(reinterpret_cast<char*>(&r) + sizeof(double)); }
-template <class R> constexpr size_t shapeSize = (offsetof(R, rmsError) - sizeof(double)) / sizeof(double);
-
-// What the record holds after a failing row: isValid, rmsError (NaN: not
-// promised), ignoredIndices (99: kept, 0: emptied, -1: not promised) and
-// whether the shape is kept. A succeeding row holds a finite fit, isValid
-// agreeing with its limit and numIgnore indices.
-struct After { int32_t isValid; double rmsError; int32_t indices; bool shapeKept = true; };
-constexpr After untouched{1, 8, 99}, emptied{1, 8, 0}, failed{1, inf, 99}, failedEmptied{1, inf, 0},
-    refused{0, 8, -1}, reset{0, nan, -1, false}, success{-1, nan, -1, false};
+// What the record holds after a row. A failing row leaves isValid, rmsError
+// (when promised), ignoredIndices (kept, emptied or not promised) and the
+// shape (kept or not promised) as listed, starting from zt::dirty(). A
+// succeeding row holds a finite fit, isValid agreeing with its limit and
+// numIgnore indices.
+enum class Outcome { Fails, Succeeds };
+enum class Indices { Kept, Emptied, NotPromised };
+enum class Shape { Kept, NotPromised };
+struct After {
+    Outcome outcome;
+    int32_t isValid = 1;
+    std::optional<double> rmsError = zt::kDirtyError;
+    Indices indices = Indices::Kept;
+    Shape shape = Shape::Kept;
+};
+constexpr After untouched{Outcome::Fails}, emptied{Outcome::Fails, 1, zt::kDirtyError, Indices::Emptied},
+    failed{Outcome::Fails, 1, inf}, failedEmptied{Outcome::Fails, 1, inf, Indices::Emptied},
+    refused{Outcome::Fails, 0, zt::kDirtyError, Indices::NotPromised},
+    reset{Outcome::Fails, 0, std::nullopt, Indices::NotPromised, Shape::NotPromised}, success{Outcome::Succeeds};
 
 // A call on the record, and the limits a success is judged against.
 template <class R> struct Call { std::function<zfit_status(R*)> run; double maxRms = inf; int32_t numIgnore = 0; };
 template <class R> struct Row { const char* what; Call<R> call; zfit_status expected; After after; };
 
-// Runs each row on a record primed with isValid 1, a shape of 7s, rmsError 8
-// and the index 99, then checks the status and the record's state.
-template <class Owned, class R = std::remove_pointer_t<decltype(std::declval<Owned&>().get())>>
+// Runs each row on a dirty record (zt::dirty), then checks the status and
+// the record's state.
+template <class R>
 void runRows(std::initializer_list<Row<R>> rows, std::type_identity_t<std::function<void(const R&)>> onSuccess = {})
 {
     for (const Row<R>& row : rows) {
         SCOPED_TRACE(row.what);
-        Owned r;
-        r->isValid = 1, r->rmsError = 8;
-        double *const shape = shapeOf(*r), *const end = shape + shapeSize<R>;
-        std::fill(shape, end, 7.0);
-        const int32_t marker = 99;
-        if constexpr (hasIndices<R>) zstd_vector32_pushBack(&r->ignoredIndices, &marker);
+        zfit::Result<R> r;
+        zt::dirty(*r);
         const zfit_status status = row.call.run(r.get());
-        EXPECT_EQ(status, row.expected) << zt::statusName(status);
+        EXPECT_EQ(status, row.expected) << zfit::statusName(status);
         const After& after = row.after;
-        const bool succeeded = after.isValid < 0;
-        if (succeeded) {
-            EXPECT_TRUE(std::isfinite(r->rmsError));
-            EXPECT_TRUE(std::all_of(shape, end, [](double v) { return std::isfinite(v); }));
-            EXPECT_EQ(r->isValid, row.call.maxRms > r->rmsError ? 1 : 0);
+        const std::vector<double> shape = zt::shapeValues(*r);
+        if (after.outcome == Outcome::Succeeds) {
+            EXPECT_TRUE(std::isfinite(r->rmsError)) << "a finite error: " << r->rmsError;
+            for (size_t k = 0; k < shape.size(); ++k) EXPECT_TRUE(std::isfinite(shape[k])) << "shape value " << k;
+            EXPECT_EQ(r->isValid, row.call.maxRms > r->rmsError ? 1 : 0) << "isValid agrees with the limit";
+            if constexpr (zt::hasIndices<R>) {
+                EXPECT_EQ(r->ignoredIndices.size, row.call.numIgnore) << "numIgnore indices";
+            }
             if (onSuccess) onSuccess(*r);
-        } else {
-            EXPECT_EQ(r->isValid, after.isValid);
-            EXPECT_TRUE(std::isnan(after.rmsError) || r->rmsError == after.rmsError) << r->rmsError;
-            EXPECT_TRUE(!after.shapeKept || std::all_of(shape, end, [](double v) { return v == 7; }));
+            continue;
         }
-        if constexpr (hasIndices<R>) {
-            const auto kept = after.indices ? std::vector<int32_t>{99} : std::vector<int32_t>{};
-            if (succeeded) { EXPECT_EQ(r->ignoredIndices.size, row.call.numIgnore); }
-            if (!succeeded && after.indices >= 0) { EXPECT_EQ(zt::indices(r->ignoredIndices), kept); }
+        EXPECT_EQ(r->isValid, after.isValid) << "isValid after the failure";
+        if (after.rmsError) {
+            EXPECT_EQ(r->rmsError, *after.rmsError) << "rmsError after the failure";
+        }
+        if (after.shape == Shape::Kept) {
+            EXPECT_EQ(shape, std::vector<double>(shape.size(), zt::kDirtyShape)) << "the shape kept";
+        }
+        if constexpr (zt::hasIndices<R>) {
+            if (after.indices == Indices::Kept) {
+                EXPECT_EQ(zt::indices(r->ignoredIndices), std::vector<int32_t>{zt::kDirtyIndex}) << "indices kept";
+            }
+            if (after.indices == Indices::Emptied) {
+                EXPECT_EQ(r->ignoredIndices.size, 0) << "indices emptied";
+            }
         }
     }
 }
@@ -98,14 +118,14 @@ void runRows(std::initializer_list<Row<R>> rows, std::type_identity_t<std::funct
 TEST(BadInput, Line)
 {
     using R = zmath_lineFitResult;
-    const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, int32_t count = all) {
+    const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, Count count = std::nullopt) {
         const zmath_lineFitParams params{ignore, maxRms, mode};
         return Call<R>{[=](R* r) { return zmath_lineFit(p.data(), countOf(p.size(), count), &params, r); }, maxRms,
                        ignore};
     };
     const auto pts = linePoints(12);
     const Pts dup{{0, 0}, {0, 0}, {1, 2}, {1, 2}, {2, 4.1}};
-    runRows<zt::LineResult>({
+    runRows<zmath_lineFitResult>({
         {"NaN x", fit(with(pts, 3, {nan, 1})), degenerate, failed},
         {"NaN y in a search", fit(with(pts, 0, {0, nan}), 2), degenerate, failed},
         {"infinite x", fit(with(pts, 11, {inf, 1})), degenerate, failed},
@@ -146,13 +166,13 @@ Pts circlePoints(int n, double s = 1)
 TEST(BadInput, Circle)
 {
     using R = zmath_circleFitResult;
-    const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, int32_t count = all,
+    const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, Count count = std::nullopt,
                         double radius = 2) {
         const zmath_circleFitParams params{ignore, maxRms, mode, radius};
         return Call<R>{[=](R* r) { return zmath_circleFit(p.data(), countOf(p.size(), count), &params, r); },
                        maxRms, ignore};
     };
-    const auto weighted = [](Pts p, Ws w, int32_t ignore = 0, double maxRms = inf, int32_t count = all) {
+    const auto weighted = [](Pts p, Ws w, int32_t ignore = 0, double maxRms = inf, Count count = std::nullopt) {
         const zmath_circleFitParams params{ignore, maxRms, 0, 2};
         const int32_t n = countOf(p.size(), count);
         return Call<R>{[=](R* r) { return zmath_circleFitWeighted(p.data(), n, w.data(), &params, r); }, maxRms};
@@ -161,9 +181,9 @@ TEST(BadInput, Circle)
     const Ws ones(10, 1.0);
     const Call<R> shortWeights{[&](R* r) {
         const zmath_circleFitParams params{0, inf, 0, 2};
-        return zmath_circleFitWeightedVector(zt::Points(pts).get(), zt::Doubles(Ws(9, 1.0)).get(), &params, r);
+        return zmath_circleFitWeightedVector(zfit::Points(pts).get(), zfit::Doubles(Ws(9, 1.0)).get(), &params, r);
     }};
-    runRows<OWNED(zmath_circleFitResult)>({
+    runRows<zmath_circleFitResult>({
         {"infinite y, fixed radius", fit(with(pts, 9, {0, -inf}), 0, 1), degenerate, failedEmptied},
         {"NaN coordinate, weighted", weighted(with(pts, 0, {nan, 1}), ones), degenerate, emptied},
         {"NaN weight", weighted(pts, with(ones, 4, nan)), degenerate, emptied},
@@ -180,7 +200,7 @@ TEST(BadInput, Circle)
         {"numIgnore = n", fit(pts, 10), degenerate, failedEmptied},
         {"numIgnore INT32_MAX", fit(pts, int32Max), degenerate, failedEmptied},
         {"bad mode", fit(pts, 0, 3), zmath_errFitBadMode, untouched},
-        {"fixedRadius negative", fit(pts, 0, 0, inf, all, -1), zmath_errFitFixedRadiusNegative, untouched},
+        {"fixedRadius negative", fit(pts, 0, 0, inf, std::nullopt, -1), zmath_errFitFixedRadiusNegative, untouched},
         {"maxRmsError negative", fit(pts, 0, 0, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError -0.0", fit(pts, 0, 0, -0.0), 0, success},
         {"maxRmsError NaN, weighted", weighted(pts, ones, 0, nan), 0, success},
@@ -207,13 +227,13 @@ Pts ellipsePoints(int n, double s = 1)
 TEST(BadInput, Ellipse)
 {
     using R = zmath_ellipseFitResult;
-    const auto fit = [](Pts p, int32_t ignore = 0, double maxRms = inf, int32_t count = all) {
+    const auto fit = [](Pts p, int32_t ignore = 0, double maxRms = inf, Count count = std::nullopt) {
         const zmath_ellipseFitParams params{ignore, maxRms};
         return Call<R>{[=](R* r) { return zmath_ellipseFit(p.data(), countOf(p.size(), count), &params, r); },
                        maxRms, ignore};
     };
     const auto pts = ellipsePoints(9);
-    runRows<OWNED(zmath_ellipseFitResult)>({
+    runRows<zmath_ellipseFitResult>({
         {"NaN x", fit(with(pts, 1, {nan, 0})), degenerate, reset},
         {"infinite y in the subset search", fit(with(pts, 8, {0, inf}), 1), degenerate, reset},
         {"count 0", fit(pts, 0, inf, 0), degenerate, untouched},
@@ -224,6 +244,8 @@ TEST(BadInput, Ellipse)
         {"numIgnore = n", fit(pts, 9), degenerate, untouched},
         {"numIgnore > n", fit(pts, 10), degenerate, untouched},
         {"numIgnore INT32_MAX", fit(pts, int32Max), degenerate, untouched},
+        // n < numIgnore + 5 would overflow here and let the search run.
+        {"numIgnore INT32_MAX - 4", fit(pts, int32Max - 4), degenerate, untouched},
         {"maxRmsError negative", fit(pts, 0, -2.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError -0.0", fit(pts, 0, -0.0), 0, success},
         {"maxRmsError NaN", fit(pts, 1, nan), 0, success},
@@ -262,14 +284,14 @@ TEST(BadInput, Parabola)
     const auto fit = [](Pts p, Ws w = {}, int32_t maxIterations = 5) {
         const zmath_parabolaFitParams params{maxIterations};
         return Call<R>{[=](R* r) {
-            zt::Points points(p);
+            zfit::Points points(p);
             return w.empty() ? zmath_parabolaFitVector(points.get(), &params, r)
-                             : zmath_parabolaFitWeightedVector(points.get(), zt::Doubles(w).get(), &params, r);
+                             : zmath_parabolaFitWeightedVector(points.get(), zfit::Doubles(w).get(), &params, r);
         }};
     };
     const auto pts = parabolaPoints(9);
     const Ws ones(9, 1.0);
-    runRows<OWNED(zmath_parabolaFitResult)>({
+    runRows<zmath_parabolaFitResult>({
         {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
         {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
         {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
@@ -305,12 +327,8 @@ Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
     Pairs<zmath_shapeFLine> p;
     for (const zmath_vect q : {zmath_vect{0, 0}, zmath_vect{4, 1}, zmath_vect{1, 3}, zmath_vect{5, 5}}) {
         const zmath_vect s{q.x * scale, q.y * scale};
-        zmath_shapeFLine h, v;
-        const double zero = 0, quarter = zt::pi / 2;
-        zmath_shapeFLine_initAngleDistance(&h, &zero, s.y);      // y = s.y
-        zmath_shapeFLine_initAngleDistance(&v, &quarter, -s.x);  // x = s.x
         p.a.insert(p.a.end(), {s, s});
-        p.b.insert(p.b.end(), {h, v});
+        p.b.insert(p.b.end(), {zt::lineAt(0.0, s.y), zt::lineAt(zt::pi / 2, -s.x)});  // y = s.y, x = s.x
     }
     return p;
 }
@@ -325,11 +343,8 @@ Pairs<zmath_shapeFLine> patchPairs(zmath_vect centre, double halfWidth, int n)
         const double r = halfWidth * std::sqrt((i + 0.5) / n), a = 2.39996 * i, angle = 0.7 * i;
         const zmath_vect q{centre.x + r * std::cos(a), centre.y + r * std::sin(a)};
         const zmath_vect image{1.01 * q.x + 0.02 * q.y - 3, -0.01 * q.x + 0.99 * q.y + 5};
-        zmath_shapeFLine l;
-        const double d = -image.x * std::sin(angle) + image.y * std::cos(angle);
-        zmath_shapeFLine_initAngleDistance(&l, &angle, d);
         p.a.push_back(q);
-        p.b.push_back(l);
+        p.b.push_back(zt::lineThrough(image, angle));
     }
     return p;
 }
@@ -360,7 +375,7 @@ template <class P, class B, class R>
 auto pairFit(zfit_status (*plain)(const P*, const zmath_vect*, const B*, int32_t, R*),
              zfit_status (*weighted)(const P*, const zmath_vect*, const B*, const double*, int32_t, R*))
 {
-    return [=](Pairs<B> p, Ws w = {}, int32_t dof = 6, double maxRms = inf, int32_t count = all) {
+    return [=](Pairs<B> p, Ws w = {}, int32_t dof = 6, double maxRms = inf, Count count = std::nullopt) {
         const P params{maxRms, dof};
         const int32_t n = countOf(p.a.size(), count);
         return Call<R>{[=](R* r) {
@@ -380,14 +395,12 @@ TEST(BadInput, PointToLine)
     const auto withPoint = [&](zmath_vect v) { return Pairs<zmath_shapeFLine>{with(good.a, 1, v), good.b}; };
     const auto withLineD = [&](double d) { auto p = good; p.b[2].d = d; return p; };
     const Call<R> shortLines{[&](R* r) {
-        zstd_vector_zmath_shapeFLine lines;
-        zstd_vector_zmath_shapeFLine_construct(&lines, int64_t(good.b.size()) - 1);
+        const zfit::Lines lines(std::span(good.b).first(good.b.size() - 1));
         const zmath_pointToLineFitParams params{inf, 6};
-        const zfit_status s = zmath_pointToLineFitVector(&params, zt::Points(good.a).get(), &lines, r);
-        return zstd_vector_zmath_shapeFLine_destruct(&lines), s;
+        return zmath_pointToLineFitVector(&params, zfit::Points(good.a).get(), lines.get(), r);
     }};
     const auto solveFailed = zmath_errFitSolveFailed, singular = zmath_errMatrixSingular;
-    runRows<OWNED(zmath_pointToLineFitResult)>({
+    runRows<zmath_pointToLineFitResult>({
         {"NaN coordinate", fit(withPoint({nan, 0})), solveFailed, untouched},
         {"infinite coordinate, weighted", fit(withPoint({0, -inf}), ones), solveFailed, untouched},
         {"NaN line distance", fit(withLineD(nan)), solveFailed, untouched},
@@ -424,15 +437,15 @@ TEST(BadInput, PointToPoint)
     // One source fewer than targets, through both vector entries.
     const auto mismatched = [&](bool weightedEntry) {
         return Call<R>{[&, weightedEntry](R* r) {
-            zt::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
+            zfit::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
             const zmath_pointToPointFitParams params{inf, 6};
             return weightedEntry ? zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(),
-                                                                       zt::Doubles(ones).get(), r)
+                                                                       zfit::Doubles(ones).get(), r)
                                  : zmath_pointToPointFitVector(&params, target.get(), source.get(), r);
         }};
     };
     const auto solveFailed = zmath_errFitSolveFailed;
-    runRows<OWNED(zmath_pointToPointFitResult)>({
+    runRows<zmath_pointToPointFitResult>({
         {"NaN source", fit(withSource(2, {nan, 0})), solveFailed, untouched},
         {"infinite target, 3 dof", fit({with(good.a, 0, {inf, 0}), good.b}, {}, 3), solveFailed, untouched},
         {"NaN weight, 4 dof", fit(good, with(ones, 1, nan), 4), solveFailed, untouched},
@@ -475,13 +488,13 @@ TEST(BadInputDeathTest, NullArraysWithPointsStopTheProcess)
     const zmath_pointToPointFitParams pp{inf, 6};
     const zmath_vect pts[3] = {{0, 0}, {1, 0}, {0, 1}};
     const double w[3] = {1, 1, 1};
-    using Circle = OWNED(zmath_circleFitResult);
-    using ToLine = OWNED(zmath_pointToLineFitResult);
-    using ToPoint = OWNED(zmath_pointToPointFitResult);
-    EXPECT_DEATH(zmath_lineFit(nullptr, 4, &lp, zt::LineResult().get()), "broken precondition");
+    using Circle = zfit::Result<zmath_circleFitResult>;
+    using ToLine = zfit::Result<zmath_pointToLineFitResult>;
+    using ToPoint = zfit::Result<zmath_pointToPointFitResult>;
+    EXPECT_DEATH(zmath_lineFit(nullptr, 4, &lp, zfit::LineResult().get()), "broken precondition");
     EXPECT_DEATH(zmath_circleFit(nullptr, 3, &cp, Circle().get()), "broken precondition");
     EXPECT_DEATH(zmath_circleFitWeighted(pts, 3, nullptr, &cp, Circle().get()), "broken precondition");
-    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, OWNED(zmath_ellipseFitResult)().get()), "broken precondition");
+    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, zfit::Result<zmath_ellipseFitResult>().get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFit(&tp, pts, nullptr, 3, ToLine().get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFitWeighted(&tp, pts, nullptr, w, 3, ToLine().get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToPointFit(&pp, pts, nullptr, 3, ToPoint().get()), "broken precondition");

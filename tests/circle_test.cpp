@@ -10,28 +10,48 @@
 
 namespace {
 
-using CircleResult = zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct>;
+using CircleResult = zfit::Result<zmath_circleFitResult>;
 using Pts = std::vector<zmath_vect>;
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
 
-// Mode 0 and 1 are the searches; mode -1 (which the weighted fit does not
-// read) stands for the weighted fit.
+// Mode 0 searches with a free radius, mode 1 with the fixed one.
 zmath_circleFitParams params(int32_t mode = 0, int32_t numIgnore = 0, double fixedRadius = 1.0)
 {
     zmath_circleFitParams p;
     zmath_circleFitParams_init(&p);
-    p.mode = mode, p.numIgnore = numIgnore, p.fixedRadius = fixedRadius;
+    p.mode = mode;
+    p.numIgnore = numIgnore;
+    p.fixedRadius = fixedRadius;
     return p;
 }
 
-// The weighted fit when weights are given (unit weights for mode -1).
-zfit_status fit(const Pts& points, CircleResult& r, zmath_circleFitParams p = params(), std::vector<double> w = {})
+zfit_status fit(const Pts& points, CircleResult& r, zmath_circleFitParams p = params())
 {
-    const auto n = static_cast<int32_t>(points.size());
-    if (w.empty() && p.mode >= 0) return zmath_circleFit(points.data(), n, &p, r.get());
+    return zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &p, r.get());
+}
+
+// The weighted algebraic fit; unit weights unless given.
+zfit_status fitWeighted(const Pts& points, CircleResult& r, std::vector<double> w = {})
+{
     if (w.empty()) w.assign(points.size(), 1.0);
-    return zmath_circleFitWeighted(points.data(), n, w.data(), &p, r.get());
+    const zmath_circleFitParams p = params();
+    return zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()), w.data(), &p, r.get());
+}
+
+// The three ways to a circle: the weighted algebraic fit and the searches
+// with a free and with a fixed radius.
+enum class Algorithm { Weighted, FreeRadius, FixedRadius };
+
+std::ostream& operator<<(std::ostream& out, Algorithm a)
+{
+    return out << (a == Algorithm::Weighted ? "weighted" : a == Algorithm::FreeRadius ? "free radius" : "fixed radius");
+}
+
+zfit_status fit(const Pts& points, CircleResult& r, Algorithm a, int32_t numIgnore = 0, double fixedRadius = 1.0)
+{
+    if (a == Algorithm::Weighted) return fitWeighted(points, r);
+    return fit(points, r, params(a == Algorithm::FixedRadius ? 1 : 0, numIgnore, fixedRadius));
 }
 
 // n points evenly spread over the arc from..to; with `rng`, at random angles
@@ -66,56 +86,29 @@ void expectSameFit(CircleResult& a, CircleResult& b, double tolerance, double rm
     expectCircle(b, {a->centre.x + s.x, a->centre.y + s.y}, a->radius, a->rmsError, tolerance, rmsTolerance);
 }
 
-// Marks a result as left by an earlier fit, to see what a call changes.
-void stain(CircleResult& r)
-{
-    r->isValid = 1, r->centre = {-7.0, -8.0}, r->radius = -9.0, r->rmsError = 42.0;
-    const int32_t old = 99;
-    zstd_vector32_pushBack(&r->ignoredIndices, &old);
-}
-
-bool stained(CircleResult& r) { return r->centre.x == -7 && r->centre.y == -8 && r->radius == -9 && r->isValid == 1; }
-
 // The fixed radius is checked before the mode and a NaN radius passes (no
 // circle has it, see NoCircleToFit). Unlike the array entry, the weighted
 // vector entry validates first and then leaves the record untouched.
 TEST(CircleParams, ValidationDefaultsAndReset)
 {
-    zmath_circleFitParams p = params(2, 0, -1.0), q = params(1, 0, nan);
-    EXPECT_EQ(zmath_circleFitParams_validate(&p), zmath_errFitFixedRadiusNegative);
-    EXPECT_EQ(zmath_circleFitParams_validate(&q), 0);
-    EXPECT_TRUE(params().maxRmsError == HUGE_VAL && params().fixedRadius == 1.0);
-    zt::Points vector(onCircle({1, 2}, 3, 6));
-    zt::Doubles weights(std::vector<double>(6, 1.0));
+    zmath_circleFitParams p = params(2, 0, -1.0);
+    const zmath_circleFitParams q = params(1, 0, nan);
+    EXPECT_EQ(zmath_circleFitParams_validate(&p), zmath_errFitFixedRadiusNegative) << "before the bad mode";
+    EXPECT_EQ(zmath_circleFitParams_validate(&q), 0) << "a NaN radius passes";
+    EXPECT_EQ(params().maxRmsError, HUGE_VAL) << "no limit by default";
+    EXPECT_EQ(params().fixedRadius, 1.0) << "the unit radius by default";
+    zfit::Points vector(onCircle({1, 2}, 3, 6));
+    zfit::Doubles weights(std::vector<double>(6, 1.0));
     CircleResult r;
-    stain(r);
+    zt::dirty(*r);
     p = params(0, -1);
     EXPECT_EQ(zmath_circleFitWeightedVector(vector.get(), weights.get(), &p, r.get()), zmath_errFitNumIgnoreNegative);
-    EXPECT_EQ(r->ignoredIndices.size, 1);
+    EXPECT_TRUE(zt::untouched(*r)) << "validated before anything is written";
     ASSERT_EQ(zmath_circleFitResult_reset(r.get()), 0);
-    EXPECT_TRUE(r->isValid == 0 && r->centre.x == 0 && r->centre.y == 0 && r->radius == 0 && r->rmsError == 0);
-    EXPECT_EQ(r->ignoredIndices.size, 0);
-}
-
-// The array entry empties the indices, then refuses negative weights, then
-// whatever has no circle; mode and fixedRadius are not read.
-TEST(CircleWeighted, EntryRefusalsLeaveTheCircleAndError)
-{
-    const struct Row { const char* what; Pts points; std::vector<double> weights; zfit_status expected; } rows[] = {
-        {"tiny negative weight first", onCircle({1, 2}, 3, 5), {1, 1, -1e-300, 1, -1}, zmath_errFitWeightNegative},
-        {"weight -inf", onCircle({1, 2}, 3, 5), {1, 1, 1, 1, -HUGE_VAL}, zmath_errFitWeightNegative},
-        {"two points of non-zero weight", onCircle({0, 0}, 1, 4), {0, 1, 0, 1}, zmath_errDegenerate},
-        {"NaN on a zero-weight point", {{0, 0}, {1, nan}, {0, 1}, {2, 2}}, {1, 1, 1, 0}, zmath_errDegenerate},
-    };
-    for (const Row& row : rows) {
-        CircleResult r;
-        stain(r);
-        EXPECT_EQ(fit(row.points, r, params(), row.weights), row.expected) << row.what;
-        EXPECT_TRUE(stained(r) && r->rmsError == 42.0 && r->ignoredIndices.size == 0) << row.what;
-    }
-    CircleResult r;
-    ASSERT_EQ(fit(onCircle({1, 2}, 3, 5), r, params(7, 0, -3.0), {1, 1, 1, 1, 1}), 0);
-    EXPECT_NEAR(r->radius, 3.0, 1e-12);
+    EXPECT_EQ(r->isValid, 0) << "reset";
+    EXPECT_EQ(zt::shapeValues(*r), std::vector<double>(3, 0.0)) << "reset: centre and radius";
+    EXPECT_EQ(r->rmsError, 0.0) << "reset";
+    EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
 }
 
 // Over random circles: scaling the weights changes nothing; a zero weight,
@@ -133,20 +126,20 @@ TEST(CircleProperties, RandomCircles)
         for (int i = 0; i < 12; ++i) scaledW.push_back(1e3 * w.emplace_back(rng.uniform(0.1, 3.0)));
         const long drop = trial % 2 == 0 ? 0 : 5;
         CircleResult base, scaled, zeroed, omitted;
-        ASSERT_EQ(fit(points, base, params(), w), 0);
-        ASSERT_EQ(fit(points, scaled, params(), scaledW), 0);
-        ASSERT_EQ(fit(without(points, drop), omitted, params(), without(w, drop)), 0);
+        ASSERT_EQ(fitWeighted(points, base, w), 0);
+        ASSERT_EQ(fitWeighted(points, scaled, scaledW), 0);
+        ASSERT_EQ(fitWeighted(without(points, drop), omitted, without(w, drop)), 0);
         w[static_cast<size_t>(drop)] = 0.0;
-        ASSERT_EQ(fit(points, zeroed, params(), w), 0);
+        ASSERT_EQ(fitWeighted(points, zeroed, w), 0);
         expectSameFit(base, scaled, tolerance, tolerance);
         expectSameFit(omitted, zeroed, tolerance, tolerance);
         // Keep to triples far enough from collinear for the expected precision.
         if (std::fabs((t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[1].y - t[0].y) * (t[2].x - t[0].x)) <
             0.05 * radius * radius)
             continue;
-        for (int mode : {-1, 0}) {
+        for (Algorithm a : {Algorithm::Weighted, Algorithm::FreeRadius}) {
             CircleResult r;
-            ASSERT_EQ(fit(t, r, params(mode)), 0) << "mode " << mode;
+            ASSERT_EQ(fit(t, r, a), 0) << a;
             expectCircle(r, c, radius, 0.0, tolerance);
         }
     }
@@ -157,7 +150,7 @@ TEST(CircleSearch, NoDiscardEqualsTheUnitWeightFit)
     zt::Rng rng(8);
     const Pts points = noisy(rng, {3, -1}, 2.0, 0.05, 15);
     CircleResult unit, free, fixed;
-    ASSERT_EQ(fit(points, unit, params(-1)), 0);
+    ASSERT_EQ(fitWeighted(points, unit), 0);
     ASSERT_EQ(fit(points, free), 0);
     ASSERT_EQ(fit(points, fixed, params(1, 0, 2.5)), 0);
     expectSameFit(unit, free, 1e-10, 1e-10);
@@ -173,23 +166,23 @@ TEST(CircleProperties, NoisyArcsAreRecoveredAlsoFarFromTheOrigin)
         const double span = trial % 2 == 0 ? zt::pi : zt::pi / 2;  // half and quarter circles
         const double from = rng.uniform(0, 2 * zt::pi), tolerance = span < 2 ? 0.05 : 0.01;
         const Pts near = onCircle({}, radius, 120, from, from + span, &rng, sigma), far = shifted(near, {1e4, -1e4});
-        for (int mode = -1; mode < 2; ++mode) {
-            SCOPED_TRACE(::testing::Message() << "trial " << trial << " span " << span << " mode " << mode);
+        for (Algorithm algorithm : {Algorithm::Weighted, Algorithm::FreeRadius, Algorithm::FixedRadius}) {
+            SCOPED_TRACE(::testing::Message() << "trial " << trial << " span " << span << " " << algorithm);
             CircleResult a, b;
-            ASSERT_EQ(fit(near, a, params(mode, 0, radius)), 0);
-            ASSERT_EQ(fit(far, b, params(mode, 0, radius)), 0);
+            ASSERT_EQ(fit(near, a, algorithm, 0, radius), 0);
+            ASSERT_EQ(fit(far, b, algorithm, 0, radius), 0);
             const double offCentre = std::hypot(a->centre.x, a->centre.y);
             EXPECT_NEAR(offCentre, 0.0, tolerance);
             EXPECT_NEAR(a->radius, radius, tolerance);
             // With the radius imposed, the algebraic centre's error on a short
             // arc adds to the residual.
-            EXPECT_NEAR(a->rmsError, sigma, mode == 1 ? offCentre + 0.003 : 0.003);
+            EXPECT_NEAR(a->rmsError, sigma, algorithm == Algorithm::FixedRadius ? offCentre + 0.003 : 0.003);
             // The same circle moved far away fits as well. The weighted fit
             // sums about its first point and agrees to rounding. The searches
             // sum about each candidate centre and keep the variant with the
             // smallest error; candidates from nearly collinear triples lie far
             // off and cost digits, so they agree within the noise.
-            const double agree = mode < 0 ? 1e-6 : sigma;
+            const double agree = algorithm == Algorithm::Weighted ? 1e-6 : sigma;
             expectSameFit(a, b, agree, agree * 0.2, {1e4, -1e4});
         }
     }
@@ -202,25 +195,26 @@ TEST(CircleProperties, NoisyArcsAreRecoveredAlsoFarFromTheOrigin)
 // the scaled radius.
 TEST(CircleProperties, ScalingAndMovingThePointsScalesAndMovesTheFit)
 {
-    const struct { const char* name; int32_t mode, numIgnore; double agree; } algorithms[] = {
-        {"weighted", -1, 0, 1e-7},   {"free radius", 0, 0, 1e-7},          {"fixed radius", 1, 0, 1e-7},
-        {"free radius, 2 discarded", 0, 2, 1e-7}, {"fixed radius, 2 discarded", 1, 2, 1e-7},
+    const struct { Algorithm algorithm; int32_t numIgnore; } algorithms[] = {
+        {Algorithm::Weighted, 0},   {Algorithm::FreeRadius, 0}, {Algorithm::FixedRadius, 0},
+        {Algorithm::FreeRadius, 2}, {Algorithm::FixedRadius, 2},
     };
     zt::Rng rng(606);
     for (int trial = 0; trial < 10; ++trial) {
         Pts points = noisy(rng, {0, 0}, 4.0, 0.1, 14);
         points[3] = {9, 9};
         const std::vector<zt::Placement> placements = zt::placements(rng, 4.0);
-        for (const auto& [name, mode, numIgnore, agree] : algorithms) {
+        for (const auto& [algorithm, numIgnore] : algorithms) {
             CircleResult a;
-            ASSERT_EQ(fit(points, a, params(mode, numIgnore, 4.0)), 0) << name;
+            ASSERT_EQ(fit(points, a, algorithm, numIgnore, 4.0), 0) << algorithm;
             const std::vector<int32_t> ia = zt::indices(a->ignoredIndices);
             for (const zt::Placement& at : placements) {
-                SCOPED_TRACE(::testing::Message() << "seed 606 trial " << trial << " " << name << " " << at);
+                SCOPED_TRACE(::testing::Message() << "seed 606 trial " << trial << " " << algorithm << ", "
+                                                  << numIgnore << " discarded, " << at);
                 CircleResult b;
-                ASSERT_EQ(fit(at(points), b, params(mode, numIgnore, 4.0 * at.scale)), 0);
+                ASSERT_EQ(fit(at(points), b, algorithm, numIgnore, 4.0 * at.scale), 0);
                 expectCircle(b, at(a->centre), at.scale * a->radius, at.scale * a->rmsError,
-                             agree * at.scale * a->radius);
+                             1e-7 * at.scale * a->radius);
                 EXPECT_EQ(zt::indices(b->ignoredIndices), ia) << "the same points discarded, in the same order";
             }
         }
@@ -279,14 +273,17 @@ TEST(CircleSearch, ExactFits)
         CircleResult r;
         ASSERT_EQ(fit(row.points, r, params(row.mode, row.numIgnore, row.fixedRadius)), 0);
         expectCircle(r, {4, -3}, row.radius, row.rms, 1e-12);
-        EXPECT_TRUE(row.mode == 0 || r->radius == row.fixedRadius) << "the radius is the one imposed";
-        EXPECT_EQ(r->ignoredIndices.size, row.numIgnore);
+        if (row.mode == 1) {
+            EXPECT_EQ(r->radius, row.fixedRadius) << "the radius is the one imposed";
+        }
+        EXPECT_EQ(r->ignoredIndices.size, row.numIgnore) << "discarded as asked";
     }
     // Three collinear points at the origin would score best with the zero
     // circle; a collinear window has no centre, so a true triple wins.
     CircleResult r;
     ASSERT_EQ(fit({{-1e-3, 0}, {0, 0}, {1e-3, 0}, {10, 10}}, r, params(1, 1, 5.0)), 0);
-    EXPECT_TRUE(r->radius == 5.0 && std::hypot(r->centre.x, r->centre.y) > 1.0);
+    EXPECT_EQ(r->radius, 5.0) << "the radius imposed";
+    EXPECT_GT(std::hypot(r->centre.x, r->centre.y), 1.0) << "not centred on the collinear points";
 }
 
 // Fewer than three points left, or no finite fixed radius, have no circle.
@@ -305,23 +302,28 @@ TEST(CircleSearch, NoCircleToFit)
     for (const Row& row : rows)
         for (int mode = row.firstMode; mode < 2; ++mode) {
             SCOPED_TRACE(::testing::Message() << row.what << " mode " << mode);
-            zt::Points vector(row.points);
+            zfit::Points vector(row.points);
             const zmath_circleFitParams p = params(mode, row.numIgnore, row.fixedRadius);
             CircleResult r;
-            stain(r);
+            zt::dirty(*r);
             zt::ScopedAttention attention;
             zt::ScopedAllocator allocator;
             EXPECT_EQ(zmath_circleFitVector(vector.get(), &p, r.get()), zmath_errDegenerate);
-            EXPECT_TRUE(stained(r) && r->rmsError == HUGE_VAL && r->ignoredIndices.size == 0);
-            EXPECT_TRUE(!row.refusedEarly || (attention.polls() == 0 && allocator.allocations() == 0));
+            EXPECT_EQ(r->isValid, 1) << "isValid kept";
+            EXPECT_EQ(zt::shapeValues(*r), std::vector<double>(3, zt::kDirtyShape)) << "the circle kept";
+            EXPECT_EQ(r->rmsError, HUGE_VAL) << "no error";
+            EXPECT_EQ(r->ignoredIndices.size, 0) << "no index";
+            if (row.refusedEarly) {
+                EXPECT_EQ(attention.polls(), 0) << "refused before any pass";
+                EXPECT_EQ(allocator.allocations(), 0) << "refused before any storage";
+            }
         }
 }
 
 // One poll per pass of the outer loop (n - 2 passes), a single pass when
 // nothing is discarded, and work storage that does not grow with the
-// candidates. A cancelled search leaves the best window so far in the error
-// and the indices, never in the circle.
-TEST(CircleSearch, PollsAllocationsAndCancellation)
+// candidates.
+TEST(CircleSearch, PollsAndAllocations)
 {
     for (int mode = 0; mode < 2; ++mode) {
         int allocations[2][2] = {};
@@ -338,16 +340,9 @@ TEST(CircleSearch, PollsAllocationsAndCancellation)
                 EXPECT_EQ(allocator.outstanding(), static_cast<size_t>(numIgnore)) << "only the result's indices";
                 allocations[n / 20][numIgnore] = allocator.allocations();
             }
-            if (n != 10) continue;
-            CircleResult r;
-            stain(r);
-            zt::ScopedAttention attention(3, zsys_errCancelled);
-            EXPECT_EQ(fit(points, r, params(mode, 1, 2.0)), zsys_errCancelled);
-            EXPECT_NEAR(r->rmsError, 0.0, 1e-12) << "the first passes found the circle";
-            EXPECT_EQ(zt::indices(r->ignoredIndices), std::vector<int32_t>{9});
-            EXPECT_TRUE(stained(r));
         }
-        EXPECT_TRUE(allocations[0][0] == allocations[1][0] && allocations[0][1] == allocations[1][1]);
+        EXPECT_EQ(allocations[0][0], allocations[1][0]) << "mode " << mode << ", nothing discarded: storage independent of n";
+        EXPECT_EQ(allocations[0][1], allocations[1][1]) << "mode " << mode << ", one discarded: storage independent of n";
     }
 }
 

@@ -106,7 +106,6 @@ template <class P> P defaults(zfit_status (*init)(P*))
     return p;
 }
 json indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.begin + v.size); }
-#define OWNED(R) zt::Owned<R, R##_construct, R##_destruct>
 
 // The fields every result record shares, keyed by JSON pointer.
 template <class R> json common(const R& r)
@@ -131,8 +130,10 @@ zfit_status lineFit(int mode, int ignore, double maxRms, const Rows& rows, json&
 {
     const auto points = pointsOf(rows);
     auto p = defaults(zmath_lineFitParams_init);
-    p.mode = mode, p.numIgnore = ignore, p.maxRmsError = maxRms;
-    OWNED(zmath_lineFitResult) r;
+    p.mode = mode;
+    p.numIgnore = ignore;
+    p.maxRmsError = maxRms;
+    zfit::Result<zmath_lineFitResult> r;
     const zfit_status s = zmath_lineFit(points.data(), count32(points), &p, r.get());
     f.update(common(*r));
     f.update({{"/count", points.size()}, {"/params/mode", mode}, {"/params/numIgnore", ignore},
@@ -146,8 +147,11 @@ zfit_status circleFit(int ignore, double fixedRadius, bool weighted, const Rows&
     const auto points = pointsOf(rows);
     auto p = defaults(zmath_circleFitParams_init);
     p.numIgnore = ignore;
-    if (fixedRadius > 0) p.mode = 1, p.fixedRadius = fixedRadius;
-    OWNED(zmath_circleFitResult) r;
+    if (fixedRadius > 0) {
+        p.mode = 1;
+        p.fixedRadius = fixedRadius;
+    }
+    zfit::Result<zmath_circleFitResult> r;
     const zfit_status s =
         weighted ? zmath_circleFitWeighted(points.data(), count32(points), columnOf(rows, 2).data(), &p, r.get())
                  : zmath_circleFit(points.data(), count32(points), &p, r.get());
@@ -162,7 +166,7 @@ zfit_status p2pFit(int dof, const Rows& rows, json& f)
     const auto targets = pointsOf(rows, 0), sources = pointsOf(rows, 2);
     auto p = defaults(zmath_pointToPointFitParams_init);
     p.dof = dof;
-    OWNED(zmath_pointToPointFitResult) r;
+    zfit::Result<zmath_pointToPointFitResult> r;
     const zfit_status s = zmath_pointToPointFit(&p, targets.data(), sources.data(), count32(targets), r.get());
     f.update(common(*r));
     f["/params/dof"] = dof;
@@ -174,7 +178,7 @@ zfit_status ellipseFit(const Rows& rows, json& f)
     const auto points = pointsOf(rows);
     auto p = defaults(zmath_ellipseFitParams_init);
     p.numIgnore = 1;
-    OWNED(zmath_ellipseFitResult) r;
+    zfit::Result<zmath_ellipseFitResult> r;
     const zfit_status s = zmath_ellipseFit(points.data(), count32(points), &p, r.get());
     zmath_vect c;
     double radii[2], angle;
@@ -189,11 +193,11 @@ zfit_status ellipseFit(const Rows& rows, json& f)
 
 zfit_status parabolaFit(const Rows& rows, json& f)
 {
-    zt::Points points(pointsOf(rows));
-    zt::Doubles weights(columnOf(rows, 2));
+    zfit::Points points(pointsOf(rows));
+    zfit::Doubles weights(columnOf(rows, 2));
     auto p = defaults(zmath_parabolaFitParams_init);
     p.maxIterations = 50;
-    OWNED(zmath_parabolaFitResult) r;
+    zfit::Result<zmath_parabolaFitResult> r;
     const zfit_status s = zmath_parabolaFitWeightedVector(points.get(), weights.get(), &p, r.get());
     const zmath_shapeParabola& q = r->parabola;
     f.update(common(*r));
@@ -212,7 +216,7 @@ zfit_status p2lFit(const Rows& rows, json& f)
         zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
     }
     auto p = defaults(zmath_pointToLineFitParams_init);
-    OWNED(zmath_pointToLineFitResult) r;
+    zfit::Result<zmath_pointToLineFitResult> r;
     const zfit_status s = zmath_pointToLineFit(&p, points.data(), lines.data(), count32(points), r.get());
     f.update(common(*r));
     return s;

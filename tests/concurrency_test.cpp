@@ -19,10 +19,7 @@ std::vector<zmath_vect> noisy(zt::Rng& rng, int n, double sigma, F f)
     return p;
 }
 
-zmath_vect onEllipse(int i, int n, double a, double b)
-{
-    return {a * std::cos(2 * zt::pi * i / n), b * std::sin(2 * zt::pi * i / n)};
-}
+zmath_vect onEllipse(int i, int n, double a, double b) { return zt::onEllipse({0, 0}, a, b, 0.0, 2 * zt::pi * i / n); }
 
 // One round of fits of every family on data derived from the seed: statuses
 // and fitted values, to compare with the same round run alone.
@@ -37,7 +34,7 @@ Out everyFamily(uint64_t seed)
     for (int32_t mode : {0, 1})
         for (int32_t ignore : {0, 2, 5}) {
             const zmath_lineFitParams params{ignore, HUGE_VAL, mode};
-            zt::LineResult r;
+            zfit::LineResult r;
             const zfit_status s = zmath_lineFit(line.data(), int32_t(line.size()), &params, r.get());
             add({double(s), r->line.angle, r->line.d, r->rmsError});
         }
@@ -47,7 +44,7 @@ Out everyFamily(uint64_t seed)
     const std::vector<double> ones(circle.size(), 1.0);
     for (int32_t mode : {0, 1}) {
         const zmath_circleFitParams params{1, HUGE_VAL, mode, 4}, weighted{0, HUGE_VAL, mode, 4};
-        zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct> r;
+        zfit::Result<zmath_circleFitResult> r;
         const zfit_status s = zmath_circleFit(circle.data(), 12, &params, r.get());
         add({double(s), r->centre.x, r->centre.y, r->radius, r->rmsError});
         const zfit_status w = zmath_circleFitWeighted(circle.data(), 12, ones.data(), &weighted, r.get());
@@ -56,14 +53,14 @@ Out everyFamily(uint64_t seed)
 
     const auto ellipse = noisy(rng, 9, 0.01, [](int i) { return onEllipse(i, 9, 5, 2); });
     const zmath_ellipseFitParams ellipseParams{1, HUGE_VAL};
-    zt::Owned<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct> er;
+    zfit::Result<zmath_ellipseFitResult> er;
     const zfit_status es = zmath_ellipseFit(ellipse.data(), 9, &ellipseParams, er.get());
     add({double(es), er->ellipse.center.x, er->ellipse.center.y, er->ellipse.radius1, er->ellipse.radius2, er->rmsError});
 
-    zt::Points parabola(noisy(rng, 15, 0.02, [](int i) { return zmath_vect{i - 7.0, 0.2 * (i - 7.0) * (i - 7.0)}; }));
-    zt::Doubles twos(std::vector<double>(15, 2.0));
+    zfit::Points parabola(noisy(rng, 15, 0.02, [](int i) { return zmath_vect{i - 7.0, 0.2 * (i - 7.0) * (i - 7.0)}; }));
+    zfit::Doubles twos(std::vector<double>(15, 2.0));
     const zmath_parabolaFitParams parabolaParams{20};
-    zt::Owned<zmath_parabolaFitResult, zmath_parabolaFitResult_construct, zmath_parabolaFitResult_destruct> pr;
+    zfit::Result<zmath_parabolaFitResult> pr;
     const zfit_status ps = zmath_parabolaFitVector(parabola.get(), &parabolaParams, pr.get());
     const zfit_status pw = zmath_parabolaFitWeightedVector(parabola.get(), twos.get(), &parabolaParams, pr.get());
     add({double(ps), double(pw), pr->parabola.coefficient, pr->parabola.pose.angle, pr->rmsError});
@@ -80,14 +77,13 @@ Out everyFamily(uint64_t seed)
     }
     for (int32_t dof : {3, 4, 5, 6}) {
         const zmath_pointToPointFitParams params{HUGE_VAL, dof};
-        zt::Owned<zmath_pointToPointFitResult, zmath_pointToPointFitResult_construct,
-                  zmath_pointToPointFitResult_destruct>
+        zfit::Result<zmath_pointToPointFitResult>
             r;
         const zfit_status s = zmath_pointToPointFit(&params, target.data(), source.data(), 12, r.get());
         add({double(s), r->xform.matrix.m00, r->xform.translation.x, r->rmsError});
     }
     const zmath_pointToLineFitParams params{HUGE_VAL, 6};
-    zt::Owned<zmath_pointToLineFitResult, zmath_pointToLineFitResult_construct, zmath_pointToLineFitResult_destruct> r;
+    zfit::Result<zmath_pointToLineFitResult> r;
     const zfit_status s = zmath_pointToLineFit(&params, source.data(), lines.data(), 12, r.get());
     add({double(s), r->xform.matrix.m00, r->xform.translation.y, r->rmsError});
     return out;

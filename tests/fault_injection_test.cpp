@@ -51,7 +51,7 @@ void runUntilSuccess(const Case& c)
         const zfit_status status = c.call();
         EXPECT_EQ(allocator.outstanding(), 0u) << "leak with allocation " << k << " failing";
         if (status == 0) return;
-        ASSERT_EQ(status, zstd_errOutOfMemory) << "allocation " << k << " failing gave " << zt::statusName(status);
+        ASSERT_EQ(status, zstd_errOutOfMemory) << "allocation " << k << " failing gave " << zfit::statusName(status);
     }
     ADD_FAILURE() << "never succeeded";
 }
@@ -76,7 +76,7 @@ Case fitCase(std::string name, std::function<zfit_status(R*)> fit)
 template <class R>
 std::vector<Case> lifeCycleCases(const std::string& family)
 {
-    const auto source = std::make_shared<zt::Owned<R, Life<R>::construct, Life<R>::destruct>>();
+    const auto source = std::make_shared<zfit::Result<R>>();
     for (int32_t i : {4, 1, 9}) zstd_vector32_pushBack(&(*source)->ignoredIndices, &i);
     return {{family + "FitResult_constructCopy",
              [=] {
@@ -118,7 +118,7 @@ TEST(FaultInjection, Line)
     for (int i = 0; i < 16; ++i) points.push_back({double(i), 0.5 * i + 0.01 * (i % 3)});
     points[3] = {3, 20};
     points[12] = {12, -20};
-    const auto vector = std::make_shared<zt::Points>(points);
+    const auto vector = std::make_shared<zfit::Points>(points);
     std::vector<Case> cases = lifeCycleCases<zmath_lineFitResult>("zmath_line");
     for (int32_t mode : {0, 1})
         for (int32_t ignore : {0, 2, 5}) {
@@ -138,9 +138,9 @@ TEST(FaultInjection, Circle)
     auto points = onCircle(12, 1, 2, 3);
     points[2] = {10, 10};
     points[9] = {-8, 4};
-    const auto vector = std::make_shared<zt::Points>(points);
+    const auto vector = std::make_shared<zfit::Points>(points);
     const std::vector<double> weights(points.size(), 1.0);
-    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const auto weightVector = std::make_shared<zfit::Doubles>(weights);
     const auto n = int32_t(points.size());
     std::vector<Case> cases = lifeCycleCases<zmath_circleFitResult>("zmath_circle");
     for (int32_t mode : {0, 1})
@@ -172,7 +172,7 @@ TEST(FaultInjection, Ellipse)
     auto points = onCircle(8, 2, -1, 3);
     for (zmath_vect& p : points) p.x = 2 + 1.5 * (p.x - 2);  // stretched into an ellipse
     points[5] = {12, 9};
-    const auto vector = std::make_shared<zt::Points>(points);
+    const auto vector = std::make_shared<zfit::Points>(points);
     std::vector<Case> cases = lifeCycleCases<zmath_ellipseFitResult>("zmath_ellipse");
     for (int32_t ignore : {0, 1, 2}) {
         zmath_ellipseFitParams params;
@@ -197,8 +197,8 @@ TEST(FaultInjection, Parabola)
         points.push_back({x + 0.15 * x * x, 0.5 * x * x - 0.3 * x});
         weights.push_back(1.0 + 0.1 * i);
     }
-    const auto vector = std::make_shared<zt::Points>(points);
-    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const auto vector = std::make_shared<zfit::Points>(points);
+    const auto weightVector = std::make_shared<zfit::Doubles>(weights);
     const zmath_parabolaFitParams params{20};
     runAll({fitCase<zmath_parabolaFitResult>(
                 "zmath_parabolaFitVector", [=](auto* r) { return zmath_parabolaFitVector(vector->get(), &params, r); }),
@@ -217,9 +217,9 @@ TEST(FaultInjection, PointToPoint)
         target.push_back({2 * source.back().x + 1, 3 * source.back().y - 2 + 0.01 * (i % 2)});
         weights.push_back(1.0 + i);
     }
-    const auto targetVector = std::make_shared<zt::Points>(target);
-    const auto sourceVector = std::make_shared<zt::Points>(source);
-    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const auto targetVector = std::make_shared<zfit::Points>(target);
+    const auto sourceVector = std::make_shared<zfit::Points>(source);
+    const auto weightVector = std::make_shared<zfit::Doubles>(weights);
     std::vector<Case> cases;
     for (int32_t dof : {3, 4, 5, 6}) {
         const zmath_pointToPointFitParams params{HUGE_VAL, dof};
@@ -248,14 +248,14 @@ TEST(FaultInjection, PointToLine)
         points.push_back(p);
         lines.push_back(line);
     }
-    const auto pointVector = std::make_shared<zt::Points>(points);
+    const auto pointVector = std::make_shared<zfit::Points>(points);
     const auto lineVector = std::shared_ptr<zstd_vector_zmath_shapeFLine>(new zstd_vector_zmath_shapeFLine{},
                                                                           [](zstd_vector_zmath_shapeFLine* v) {
                                                                               zstd_vector_zmath_shapeFLine_destruct(v);
                                                                               delete v;
                                                                           });
     for (const zmath_shapeFLine& l : lines) zstd_vector_zmath_shapeFLine_pushBack(lineVector.get(), &l);
-    const auto weightVector = std::make_shared<zt::Doubles>(weights);
+    const auto weightVector = std::make_shared<zfit::Doubles>(weights);
     zmath_pointToLineFitParams params;
     zmath_pointToLineFitParams_init(&params);
     const auto n = int32_t(points.size());

@@ -11,7 +11,7 @@ TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
 {
     std::map<int32_t, std::string> seen;
 #define ZT_CHECK_STATUS(name, bits, text)                                               \
-    EXPECT_TRUE(ZFIT_FAILED(name)) << #name;                                      \
+    EXPECT_TRUE(ZFIT_FAILED(name)) << #name << " is a failure";                   \
     EXPECT_EQ(static_cast<uint32_t>(name), static_cast<uint32_t>(bits)) << #name; \
     EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value"; \
     EXPECT_STREQ(zfit_statusName(name), #name);
@@ -22,7 +22,7 @@ TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
     EXPECT_EQ(zfit_statusName(12345), nullptr);
 }
 
-zt::LineResult& fill(zt::LineResult& r)
+zfit::LineResult& fill(zfit::LineResult& r)
 {
     r->isValid = 1;
     const double angle = 1.25;
@@ -35,7 +35,7 @@ zt::LineResult& fill(zt::LineResult& r)
 
 TEST(ResultLifeCycle, ConstructCopyIsIndependentAndResetClears)
 {
-    zt::LineResult source;
+    zfit::LineResult source;
     fill(source);
     zmath_lineFitResult copy;
     ASSERT_EQ(zmath_lineFitResult_constructCopy(&copy, source.get()), 0);
@@ -56,7 +56,7 @@ TEST(ResultLifeCycle, ConstructCopyIsIndependentAndResetClears)
 
 TEST(ResultLifeCycle, AssignCopiesEverythingAndSelfAssignChangesNothing)
 {
-    zt::LineResult source, target;
+    zfit::LineResult source, target;
     fill(source);
     ASSERT_EQ(zmath_lineFitResult_assign(target.get(), source.get()), 0);
     EXPECT_EQ(target->rmsError, 0.5);
@@ -68,7 +68,7 @@ TEST(ResultLifeCycle, AssignCopiesEverythingAndSelfAssignChangesNothing)
 
 TEST(ResultLifeCycle, FailedConstructCopyLeavesNothingToRelease)
 {
-    zt::LineResult source;
+    zfit::LineResult source;
     fill(source);
     // The copy needs two allocations: its empty index storage is free, the
     // three indices are the first allocation.

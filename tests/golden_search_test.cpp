@@ -174,21 +174,21 @@ Outcome run(const Case& c)
     switch (c.search) {
     case Search::LineLeastSquares:
     case Search::LineMinimumZone: {
-        zt::LineResult r;
+        zfit::LineResult r;
         const zmath_lineFitParams params{c.numIgnore, HUGE_VAL, c.search == Search::LineMinimumZone ? 1 : 0};
         const zfit_status s = zmath_lineFit(c.points.data(), n, &params, r.get());
         return {s, r->rmsError, {r->line.angle, r->line.d}, zt::indices(r->ignoredIndices)};
     }
     case Search::CircleFreeRadius:
     case Search::CircleFixedRadius: {
-        zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct> r;
+        zfit::Result<zmath_circleFitResult> r;
         const zmath_circleFitParams params{c.numIgnore, HUGE_VAL, c.search == Search::CircleFixedRadius ? 1 : 0,
                                            c.fixedRadius};
         const zfit_status s = zmath_circleFit(c.points.data(), n, &params, r.get());
         return {s, r->rmsError, {r->centre.x, r->centre.y, r->radius}, zt::indices(r->ignoredIndices)};
     }
     case Search::EllipseSubsets: {
-        zt::Owned<zmath_ellipseFitResult, zmath_ellipseFitResult_construct, zmath_ellipseFitResult_destruct> r;
+        zfit::Result<zmath_ellipseFitResult> r;
         const zmath_ellipseFitParams params{c.numIgnore, HUGE_VAL};
         const zfit_status s = zmath_ellipseFit(c.points.data(), n, &params, r.get());
         const zmath_shapeEllipse& e = r->ellipse;
@@ -313,7 +313,7 @@ TEST(GoldenSearch, EverySearchGivesTheRecordedAnswer)
         SCOPED_TRACE(c.name);
         ASSERT_EQ(c.name, want.name) << "the table is in corpus order";
         const Outcome got = run(c);
-        ASSERT_EQ(got.status, want.status) << zt::statusName(got.status);
+        ASSERT_EQ(got.status, want.status) << zfit::statusName(got.status);
         if (want.status != 0) continue;
         const double scale = spread(c.points);
         // Rounding only: the same winner, its numbers formed in another order.
@@ -379,7 +379,7 @@ TEST(GoldenSearch, TheNarrowestStripIsThePairLoops)
                 bestBottom = bottom;
                 bestDir = dir;
             }
-        zt::LineResult r;
+        zfit::LineResult r;
         const zmath_lineFitParams params{0, HUGE_VAL, 1};
         ASSERT_EQ(zmath_lineFit(points.data(), n, &params, r.get()), 0);
         const double rounding = pixels ? 1e-12 * 50 : 0.0;

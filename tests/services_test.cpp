@@ -33,7 +33,8 @@ TEST(Solve, ResidualOfRandomSystemsIsAtRoundingLevel)
         for (int32_t i = 0; i < n * k; ++i) b(i / k, i % k) = rng.uniform(-10.0, 10.0);
         double condition = 0.0;
         ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &x.m, 1, &condition, 1e12), 0);
-        ASSERT_TRUE(x.m.numRows == n && x.m.numCols == k);
+        ASSERT_EQ(x.m.numRows, n) << "X has the rows of A";
+        ASSERT_EQ(x.m.numCols, k) << "X has the columns of B";
         EXPECT_GE(condition, 1.0 - 1e-12);
         for (int32_t i = 0; i < n * k; ++i) {
             double sum = 0.0;
@@ -62,7 +63,7 @@ TEST(Solve, RefusesSingularAndIllConditionedSystems)
 // The eigenvalues of a 3 x 3 matrix, in the order returned.
 std::array<std::complex<double>, 3> eigenvalues(Matrix& a)
 {
-    zt::Doubles re, im;
+    zfit::Doubles re, im;
     auto *const r = const_cast<zstd_vectord*>(re.get()), *const i = const_cast<zstd_vectord*>(im.get());
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 0, r, i), 0);
     EXPECT_EQ(r->size, 3);
@@ -88,7 +89,8 @@ TEST(Eigenvalues, SumAndProductMatchTraceAndDeterminantRealPartsDecrease)
         EXPECT_NEAR(sum.real(), trace, 1e-11 * scale);
         EXPECT_NEAR(sum.imag(), 0.0, 1e-11 * scale);
         EXPECT_NEAR(product.real(), det, 1e-10 * scale * scale * scale);
-        EXPECT_TRUE(v[0].real() >= v[1].real() && v[1].real() >= v[2].real());
+        EXPECT_GE(v[0].real(), v[1].real()) << "real parts decrease";
+        EXPECT_GE(v[1].real(), v[2].real()) << "real parts decrease";
     }
     // 5 on z, and a rotation by 90 degrees scaled by 2 in the xy plane: the
     // conjugate pair comes with its positive imaginary part first.
@@ -122,7 +124,9 @@ TEST(Transforms, InversesRoundTripAndRigidComposesRightToLeft)
         zmath_xformLinear_mapPoint(&xf, &p, &q);
         zmath_xformLinear_mapPoint(&inv, &q, &back);
         const double det = std::fabs(xf.matrix.m00 * xf.matrix.m11 - xf.matrix.m01 * xf.matrix.m10);
-        EXPECT_TRUE(det <= 1e-3 || std::hypot(back.x - p.x, back.y - p.y) < 1e-9 / det) << "det " << det;
+        if (det > 1e-3) {
+            EXPECT_LT(std::hypot(back.x - p.x, back.y - p.y), 1e-9 / det) << "the inverse maps back; det " << det;
+        }
         EXPECT_LT(std::fabs(both.angle) + std::hypot(both.translation.x, both.translation.y), 1e-12) << "identity";
     }
     zmath_xformLinear singular{{1, 2}, {1, 2, 2, 4}}, out{};
@@ -167,7 +171,8 @@ TEST(Ellipse, ConicAndGeometricFormsRoundTrip)
         ASSERT_EQ(zmath_shapeEllipse_initAlgebraic(&back, k[0], k[1], k[2], k[3], k[4], k[5]), 0);
         expectSameEllipse(e, back, 1e-7);
         EXPECT_GE(back.radius1, back.radius2) << "the major axis comes first";
-        EXPECT_TRUE(back.angle >= 0.0 && back.angle < zt::pi) << back.angle;
+        EXPECT_GE(back.angle, 0.0) << "the angle in [0, pi)";
+        EXPECT_LT(back.angle, zt::pi) << "the angle in [0, pi)";
         zmath_shapeEllipse_getXform(&e, &xf);
         ASSERT_EQ(zmath_shapeEllipse_initFromXform(&fromXform, &xf), 0);
         expectSameEllipse(e, fromXform, 1e-9);
@@ -202,22 +207,25 @@ TEST(Conventions, LineNormalFormAndTolerances)
     zmath_shapeFLine line;
     const double angle = 7.5;  // beyond 2 pi: stored as given
     ASSERT_EQ(zmath_shapeFLine_initAngleDistance(&line, &angle, 3.0), 0);
-    EXPECT_TRUE(line.angle == 7.5 && line.sine == std::sin(7.5) && line.cosine == std::cos(7.5));
+    EXPECT_EQ(line.angle, 7.5) << "stored as given";
+    EXPECT_EQ(line.sine, std::sin(7.5)) << "its sine";
+    EXPECT_EQ(line.cosine, std::cos(7.5)) << "its cosine";
     // d times the normal (-sin, cos) lies on the line; the origin is d away.
     const zmath_vect on{-3.0 * line.sine, 3.0 * line.cosine}, origin{0, 0};
     double d = 0, fromOrigin = 0;
     zmath_shapeFLine_distanceFrom(&line, &on, &d);
     zmath_shapeFLine_distanceFrom(&line, &origin, &fromOrigin);
-    EXPECT_TRUE(std::fabs(d) < 1e-12 && fromOrigin == 3.0) << d << ", " << fromOrigin;
+    EXPECT_LT(std::fabs(d), 1e-12) << "d times the normal lies on the line";
+    EXPECT_EQ(fromOrigin, 3.0) << "the origin is d away";
 
     const struct { double a, b; bool equal; } rows[] = {
         {1e-13, 0, true}, {1e-11, 0, false}, {1e6, 1e6 * (1 + 1e-13), true}, {NAN, NAN, false}};
     for (const auto& r : rows) EXPECT_EQ(bool(zmath_double_equal(r.a, r.b)), r.equal) << r.a << " vs " << r.b;
-    EXPECT_TRUE(zmath_double_epsilonEqual(1.0, 1.5, 0.5));
-    EXPECT_FALSE(zmath_double_epsilonEqual(NAN, 0.0, 1.0));
+    EXPECT_TRUE(zmath_double_epsilonEqual(1.0, 1.5, 0.5)) << "the tolerance itself is equal";
+    EXPECT_FALSE(zmath_double_epsilonEqual(NAN, 0.0, 1.0)) << "NaN equals nothing";
     const double a = 0.01, b = 2 * zt::pi - 0.01, eps = 0.03, tight = 0.01;
     EXPECT_TRUE(zmath_radian_epsilonEqual(&a, &b, &eps)) << "compared modulo 2 pi";
-    EXPECT_FALSE(zmath_radian_epsilonEqual(&a, &b, &tight));
+    EXPECT_FALSE(zmath_radian_epsilonEqual(&a, &b, &tight)) << "0.02 apart modulo 2 pi";
 }
 
 TEST(Containers, CountsAreCheckedAndExhaustionReported)
@@ -241,7 +249,7 @@ TEST(Containers, CountsAreCheckedAndExhaustionReported)
 
 TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)
 {
-    zt::Points a(std::vector<zmath_vect>(100));
+    zfit::Points a(std::vector<zmath_vect>(100));
     for (int i = 0; i < 100; ++i) a.get()->begin[i] = {double(i), -double(i)};
     zstd_vector_zmath_vect b;
     ASSERT_EQ(zstd_vector_zmath_vect_pushBack(a.get(), &a.get()->begin[3]), 0);  // growth while reading from inside
@@ -256,7 +264,8 @@ TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)
     EXPECT_EQ(zstd_vector_zmath_vect_assign(a.get(), a.get()), 0);
     const zmath_vect* begin = nullptr;
     zstd_vector_zmath_vect_getBeginSizeConst(a.get(), &begin, &size);
-    EXPECT_TRUE(size == 2 && begin[1].y == -1.0);
+    EXPECT_EQ(size, 2) << "assigned from the copy";
+    EXPECT_EQ(begin[1].y, -1.0) << "assigned from the copy";
 }
 
 TEST(Attention, SucceedsByDefaultAndFollowsTheInstalledCheck)

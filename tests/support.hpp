@@ -1,6 +1,8 @@
-// Test support shared by every family's tests: seeded randomness, owned
-// service containers, result records that destruct themselves, and hooks
-// that cancel at a chosen poll or fail a chosen allocation.
+// Test support shared by every family's tests: seeded randomness and
+// placements, result records read field by field, the "dirty, then
+// untouched" check of a refusal, and hooks that cancel at a chosen poll or
+// fail a chosen allocation. Records and containers are owned through
+// zfit/zfit.hpp (zfit::Result, zfit::Points, ...).
 #pragma once
 
 #include <cmath>
@@ -11,12 +13,14 @@
 #include <ostream>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <zfit/frame/status_names.h>
 #include <zfit/zfit.h>
+#include <zfit/zfit.hpp>
 
 namespace zt {
 
@@ -66,62 +70,123 @@ inline std::vector<Placement> placements(Rng& rng, double spread)
     return out;
 }
 
-// A point vector owned by the test.
-class Points {
-public:
-    Points() { zstd_vector_zmath_vect_construct(&v_, 0); }
-    Points(const std::vector<zmath_vect>& points) : Points() { assign(points); }
-    Points(const Points&) = delete;
-    Points& operator=(const Points&) = delete;
-    ~Points() { zstd_vector_zmath_vect_destruct(&v_); }
-    void assign(const std::vector<zmath_vect>& points)
-    {
-        zstd_vector_zmath_vect_resize(&v_, static_cast<int64_t>(points.size()));
-        for (size_t i = 0; i < points.size(); ++i) v_.begin[i] = points[i];
-    }
-    const zstd_vector_zmath_vect* get() const { return &v_; }
-    zstd_vector_zmath_vect* get() { return &v_; }
+// ---- shapes ------------------------------------------------------------------
 
-private:
-    zstd_vector_zmath_vect v_{};
-};
+// The line of normal form -x sin(angle) + y cos(angle) = d.
+inline zmath_shapeFLine lineAt(double angle, double d)
+{
+    zmath_shapeFLine l;
+    zmath_shapeFLine_initAngleDistance(&l, &angle, d);
+    return l;
+}
 
-// A vector of doubles (weights) owned by the test.
-class Doubles {
-public:
-    Doubles(const std::vector<double>& values = {})
-    {
-        zstd_vectord_construct(&v_, static_cast<int64_t>(values.size()));
-        for (size_t i = 0; i < values.size(); ++i) v_.begin[i] = values[i];
-    }
-    Doubles(const Doubles&) = delete;
-    Doubles& operator=(const Doubles&) = delete;
-    ~Doubles() { zstd_vectord_destruct(&v_); }
-    const zstd_vectord* get() const { return &v_; }
+// The line of direction `angle` through q.
+inline zmath_shapeFLine lineThrough(const zmath_vect& q, double angle)
+{
+    return lineAt(angle, -q.x * std::sin(angle) + q.y * std::cos(angle));
+}
 
-private:
-    zstd_vectord v_{};
-};
+// Signed distance of p from a line in the library's normal form.
+inline double offset(const zmath_shapeFLine& l, const zmath_vect& p) { return -p.x * l.sine + p.y * l.cosine - l.d; }
 
-// A result record constructed on creation and destructed at scope end.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class Owned {
-public:
-    Owned() { EXPECT_EQ(Construct(&r_), 0); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    ~Owned() { Destruct(&r_); }
-    R* operator->() { return &r_; }
-    R* get() { return &r_; }
-    R& operator*() { return r_; }
-
-private:
-    R r_{};
-};
-
-using LineResult = Owned<zmath_lineFitResult, zmath_lineFitResult_construct, zmath_lineFitResult_destruct>;
+// The point at parameter t (radians) of the ellipse about `centre` with
+// semi-axes r1, turned by `angle` from the x axis, and r2; a circle when
+// r1 == r2.
+inline zmath_vect onEllipse(const zmath_vect& centre, double r1, double r2, double angle, double t)
+{
+    const double c = std::cos(angle), s = std::sin(angle), u = r1 * std::cos(t), v = r2 * std::sin(t);
+    return {centre.x + c * u - s * v, centre.y + s * u + c * v};
+}
 
 inline std::vector<int32_t> indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.begin + v.size); }
+
+// ---- result records, field by field --------------------------------------------
+
+// The fitted shape of a record: its doubles, named field by field.
+inline std::vector<double*> shapeOf(zmath_lineFitResult& r)
+{
+    zmath_shapeFLine& l = r.line;
+    return {&l.d, &l.angle, &l.sine, &l.cosine};
+}
+inline std::vector<double*> shapeOf(zmath_circleFitResult& r) { return {&r.centre.x, &r.centre.y, &r.radius}; }
+inline std::vector<double*> shapeOf(zmath_ellipseFitResult& r)
+{
+    zmath_shapeEllipse& e = r.ellipse;
+    return {&e.center.x, &e.center.y, &e.radius1, &e.radius2, &e.angle};
+}
+inline std::vector<double*> shapeOf(zmath_parabolaFitResult& r)
+{
+    zmath_xformRigid& pose = r.parabola.pose;
+    return {&pose.angle, &pose.cosine, &pose.sine, &pose.translation.x, &pose.translation.y, &r.parabola.coefficient};
+}
+inline std::vector<double*> shapeOf(zmath_xformLinear& t)
+{
+    zmath_matrix& m = t.matrix;
+    return {&t.translation.x, &t.translation.y, &m.m00, &m.m01, &m.m10, &m.m11};
+}
+inline std::vector<double*> shapeOf(zmath_pointToPointFitResult& r) { return shapeOf(r.xform); }
+inline std::vector<double*> shapeOf(zmath_pointToLineFitResult& r) { return shapeOf(r.xform); }
+
+// The values of the fitted shape.
+template <class R>
+std::vector<double> shapeValues(const R& r)
+{
+    std::vector<double> values;
+    for (double* v : shapeOf(const_cast<R&>(r))) values.push_back(*v);
+    return values;
+}
+
+template <class R> constexpr bool hasIndices = requires(R r) { r.ignoredIndices; };
+
+// ---- "dirty, then untouched" ----------------------------------------------------
+
+// A record as an earlier fit might have left it, in a pattern no fit writes:
+// isValid 1, every value of the shape 7, rmsError 8 and, where the record
+// lists discarded points, the index 99.
+constexpr double kDirtyShape = 7.0, kDirtyError = 8.0;
+constexpr int32_t kDirtyIndex = 99;
+
+template <class R>
+R& dirty(R& r)
+{
+    r.isValid = 1;
+    for (double* v : shapeOf(r)) *v = kDirtyShape;
+    r.rmsError = kDirtyError;
+    if constexpr (hasIndices<R>) {
+        zstd_vector32_resize(&r.ignoredIndices, 0);
+        zstd_vector32_pushBack(&r.ignoredIndices, &kDirtyIndex);
+    }
+    return r;
+}
+
+// Whether every field still holds the pattern dirty() wrote; if not, which
+// field changed and to what.
+template <class R>
+::testing::AssertionResult untouched(const R& r)
+{
+    if (r.isValid != 1) return ::testing::AssertionFailure() << "isValid became " << r.isValid;
+    const std::vector<double> shape = shapeValues(r);
+    for (size_t k = 0; k < shape.size(); ++k)
+        if (shape[k] != kDirtyShape) return ::testing::AssertionFailure() << "shape value " << k << " became " << shape[k];
+    if (r.rmsError != kDirtyError) return ::testing::AssertionFailure() << "rmsError became " << r.rmsError;
+    if constexpr (hasIndices<R>) {
+        if (indices(r.ignoredIndices) != std::vector<int32_t>{kDirtyIndex})
+            return ::testing::AssertionFailure() << "ignoredIndices changed (" << r.ignoredIndices.size << " now)";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Calls an entry that must refuse on a dirty record: the status is the one
+// expected and the record is left as it was.
+template <class R, class Call>
+void expectRefusedUntouched(Call&& call, zfit_status expected, const std::string& what)
+{
+    zfit::Result<R> r;
+    dirty(*r);
+    const zfit_status status = call(r.get());
+    EXPECT_EQ(status, expected) << what << ": " << zfit::statusName(status);
+    EXPECT_TRUE(untouched(*r)) << what;
+}
 
 // Installs an attention check on this thread for the test's scope. The
 // check counts its polls and fails from poll number `failAt` on (1-based;
@@ -198,11 +263,5 @@ private:
     static void handle(void* context, int32_t) { ++static_cast<ScopedAssertCounter*>(context)->count_; }
     int count_ = 0;
 };
-
-inline std::string statusName(zfit_status s)
-{
-    const char* name = zfit_statusName(s);
-    return name ? name : "unknown";
-}
 
 }  // namespace zt

@@ -36,12 +36,16 @@ def test_every_status_has_its_class():
     for code, name in zfit.STATUS_NAMES.items():
         expected = next(cls for cls, names in CLASSES.items() if name in names)
         error = zfit.error_for_status(code)
-        assert type(error) is expected and isinstance(error, zfit.FitError), name
+        assert type(error) is expected, name
+        assert isinstance(error, zfit.FitError), name
         assert isinstance(error, ValueError) == (expected is zfit.ParameterError), name
-        assert code < 0 and (error.code, error.name) == (code, name)
-        assert name in str(error) and "0x%08x" % (code + 2**32) in str(error)
+        assert code < 0, "%s: a failure is negative" % name
+        assert (error.code, error.name) == (code, name)
+        assert name in str(error), "the message names the status"
+        assert "0x%08x" % (code + 2**32) in str(error), "the message gives the code in hex"
         copy = pickle.loads(pickle.dumps(error))
-        assert type(copy) is expected and (copy.code, copy.name, str(copy)) == (code, name, str(error))
+        assert type(copy) is expected, "%s pickled" % name
+        assert (copy.code, copy.name, str(copy)) == (code, name, str(error)), "%s pickled" % name
     for bits, name in [(0x80000582, "zmath_errDegenerate"), (0x80001201, "zsys_errCancelled")]:
         assert zfit.STATUS_NAMES[bits - 2**32] == name
 
@@ -51,7 +55,8 @@ def test_error_for_status_refuses_success_and_names_unknown_codes():
         with pytest.raises(ValueError):
             zfit.error_for_status(success)
     unknown = zfit.error_for_status(-7)
-    assert type(unknown) is zfit.FitError and unknown.name == "unknown status"
+    assert type(unknown) is zfit.FitError
+    assert unknown.name == "unknown status"
 
 
 POINTS = np.array([(0, 0), (1, 1), (2, 3), (3, 3), (5, 4)])
@@ -116,7 +121,8 @@ def test_contiguous_float64_points_are_not_copied(rng):
         _, copied = tracemalloc.get_traced_memory()
     finally:
         tracemalloc.stop()
-    assert in_place < points.nbytes / 20 and copied >= points.nbytes  # the measurement does see a conversion
+    assert in_place < points.nbytes / 20, "contiguous float64 points are read in place"
+    assert copied >= points.nbytes, "the measurement does see a conversion"
 
 
 def test_results_repr_pickle_and_read_only_values():
@@ -131,7 +137,8 @@ def test_results_repr_pickle_and_read_only_values():
         r.angle = 1.0
     r.direction[0] = 99.0
     r.ignored.resize(3, refcheck=False)
-    assert r.direction[0] != 99.0 and len(r.ignored) == 0
+    assert r.direction[0] != 99.0, "the result's arrays are copies"
+    assert len(r.ignored) == 0, "the result's arrays are copies"
 
 
 def test_threads_fit_independently(rng):

@@ -77,7 +77,9 @@ def test_fits_without_an_uncertainty_say_so(rng):
     points = arc(rng, (0, 0), (10, 10), 0.0, 0.0, 3.0, 20, 0.05)
     for result in (zfit.fit_circle(points), zfit.fit_ellipse(points), zfit.fit_line(points[:8], min_zone=True),
                    zfit.fit_line(points[:2]), zfit.fit_point_to_point(points, points, dof=5)):
-        assert result.covariance is None and result.std_errors is None and result.intervals is None, repr(result)
+        assert result.covariance is None, repr(result)
+        assert result.std_errors is None, repr(result)
+        assert result.intervals is None, repr(result)
 
 
 def test_a_robust_search_hands_its_kept_points_to_the_geometric_fit(rng):
@@ -86,7 +88,8 @@ def test_a_robust_search_hands_its_kept_points_to_the_geometric_fit(rng):
     robust = zfit.fit_circle(points, geometric=True, ignore=2)
     assert sorted(robust.ignored.tolist()) == [4, 17]
     kept = zfit.fit_circle(np.delete(points, [4, 17], axis=0), geometric=True)
-    assert robust.radius == kept.radius and robust.rms_error == kept.rms_error
+    assert robust.radius == kept.radius
+    assert robust.rms_error == kept.rms_error
 
 
 def test_weights_reach_the_geometric_fits(rng):

@@ -53,7 +53,9 @@ def test_other_threads_run_while_a_fit_runs():
         ticks.append(time.monotonic())
         time.sleep(0.01)
     worker.join()
-    assert len(outcome) == 1 and len(ticks) > 50 and np.diff(ticks).max() < 0.75, (len(ticks), np.diff(ticks).max())
+    assert len(outcome) == 1, "the fit was cancelled"
+    assert len(ticks) > 50, len(ticks)
+    assert np.diff(ticks).max() < 0.75, np.diff(ticks).max()
 
 
 @contextlib.contextmanager
@@ -94,9 +96,11 @@ def test_the_hosts_attention_check_is_kept_and_obeyed(clib):
     try:
         with pytest.raises(zfit.FitError) as raised:
             long_search(timeout=60)
-        assert raised.value.code == -5 and calls == [1234] * 3
+        assert raised.value.code == -5, "the check's status comes back"
+        assert calls == [1234] * 3, "called with its context until it stopped the search"
         fn, context = ctypes.c_void_p(), ctypes.c_void_p()
         clib.lib.zsys_attention_installed(ctypes.byref(fn), ctypes.byref(context))
-        assert fn.value == ctypes.cast(check, ctypes.c_void_p).value and context.value == 1234
+        assert fn.value == ctypes.cast(check, ctypes.c_void_p).value, "the host's check is still installed"
+        assert context.value == 1234, "with its context"
     finally:
         clib.lib.zsys_attention_install(None, None)

@@ -136,7 +136,7 @@ TEST(GeometricCircle, IsUnbiasedAndHonestOnShortArcs)
 
             zmath_circleFitParams ap;
             zmath_circleFitParams_init(&ap);
-            zt::Owned<zmath_circleFitResult, zmath_circleFitResult_construct, zmath_circleFitResult_destruct> a;
+            zfit::Result<zmath_circleFitResult> a;
             ASSERT_EQ(zmath_circleFit(points.data(), 50, &ap, a.get()), zfit_ok);
             algebraic.add(a->radius - 100.0, 0.0, 0.0);
             EXPECT_LE(r.rmsError, mt::circleRms(points, a->centre, a->radius) * (1 + 1e-12))
@@ -225,7 +225,7 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
         zmet_geometricCircleResult before = r;
         EXPECT_EQ(zmet_geometricCircleFit(c.points.data(), static_cast<int32_t>(c.points.size()), &c.p, &r),
                   c.expected)
-            << c.name << ": " << zt::statusName(c.expected);
+            << c.name << ": " << zfit::statusName(c.expected);
         EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.name << ": the result was written";
     }
     EXPECT_EQ(fit(three, params(1, 10.0)).uncertainty.parameterCount, 2) << "three points suffice for a fixed radius";

@@ -462,7 +462,7 @@ TEST(RoundnessEntries, TheLimitSetsValidityAndTheVectorEntryAgrees)
     const double justAbove = std::nextafter(r.roundness, HUGE_VAL);
     ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r, justAbove), zfit_ok) << "limit above it";
     EXPECT_EQ(r.isValid, 1) << "a limit just above it is";
-    const zt::Points vector(p);
+    const zfit::Points vector(p);
     zmet_roundnessParams params;
     zmet_roundnessParams_init(&params);
     params.maxRoundness = r.roundness * 2;

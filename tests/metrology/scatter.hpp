@@ -21,12 +21,9 @@ inline std::vector<zmath_vect> ellipseArc(zt::Rng& rng, zmath_vect centre, doubl
                                           double start, double span, int n, double sigma)
 {
     std::vector<zmath_vect> points(static_cast<size_t>(n));
-    const double co = std::cos(angle), si = std::sin(angle);
     for (int i = 0; i < n; ++i) {
-        const double t = start + span * i / (n - 1);
-        const double x = a * std::cos(t), y = b * std::sin(t);
-        points[static_cast<size_t>(i)] = {centre.x + co * x - si * y + rng.normal(sigma),
-                                          centre.y + si * x + co * y + rng.normal(sigma)};
+        const zmath_vect q = zt::onEllipse(centre, a, b, angle, start + span * i / (n - 1));
+        points[static_cast<size_t>(i)] = {q.x + rng.normal(sigma), q.y + rng.normal(sigma)};
     }
     return points;
 }

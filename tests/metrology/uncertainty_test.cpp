@@ -52,7 +52,7 @@ zmet_uncertainty lineUncertainty(const std::vector<zmath_vect>& points, zmath_sh
 {
     zmath_lineFitParams params;
     zmath_lineFitParams_init(&params);
-    zt::LineResult fit;
+    zfit::LineResult fit;
     EXPECT_EQ(zmath_lineFit(points.data(), static_cast<int32_t>(points.size()), &params, fit.get()), zfit_ok);
     if (line) *line = fit->line;
     zmet_uncertainty u{};

@@ -15,6 +15,9 @@
 
 typedef int32_t zfit_status;
 
+/* One code per line, each with its text: the table is kept out of the
+ * formatter's reach. */
+/* clang-format off */
 /* Turns a 32-bit pattern such as 0x80000582 into the (negative) int32 value
  * it stands for, as a constant expression valid in C11 and C++. */
 #define ZFIT_STATUS_BITS(u32) ((int32_t)((long long)(u32) - 0x100000000LL))
@@ -53,6 +56,7 @@ typedef int32_t zfit_status;
     X(zmet_errMaxRoundnessNegative, 0x80002142u, "the roundness limit maxRoundness is below 0") \
     X(zmet_errProfileOpen, 0x80002143u, "the points do not surround an inscribed circle (an open arc, or a gap wider than the part)") \
     X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold")
+/* clang-format on */
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits, text) name = ZFIT_STATUS_BITS(bits),
 enum { zfit_ok = 0, ZFIT_STATUS_TABLE(ZFIT_STATUS_ENUMERATOR_) };

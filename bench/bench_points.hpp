@@ -37,7 +37,8 @@ inline std::vector<zmath_vect> lineWithOutliers(int64_t n, int64_t outliers)
         const double x = along(rng);
         p = {x, 5.0 + 0.3 * x + noise(rng)};
     }
-    for (int64_t k = 0; k < outliers; ++k) points[static_cast<size_t>((7 * k + 3) % n)].y += (k % 2 ? -1 : 1) * off(rng);
+    for (int64_t k = 0; k < outliers; ++k)
+        points[static_cast<size_t>((7 * k + 3) % n)].y += (k % 2 ? -1 : 1) * off(rng);
     return points;
 }
 
@@ -52,7 +53,8 @@ inline std::vector<zmath_vect> noisyCircle(int64_t n, int64_t outliers = 0)
     std::vector<zmath_vect> points(static_cast<size_t>(n));
     for (int64_t i = 0; i < n; ++i) {
         const double a = angle(rng);
-        points[static_cast<size_t>(i)] = {3.0 + 10.0 * std::cos(a) + noise(rng), -2.0 + 10.0 * std::sin(a) + noise(rng)};
+        points[static_cast<size_t>(i)] = {3.0 + 10.0 * std::cos(a) + noise(rng),
+                                          -2.0 + 10.0 * std::sin(a) + noise(rng)};
     }
     for (int64_t k = 0; k < outliers; ++k) {
         zmath_vect& p = points[static_cast<size_t>((7 * k + 3) % n)];
@@ -88,7 +90,8 @@ inline std::vector<zmath_vect> arc(int64_t n, double degrees, bool ellipse)
     for (int64_t i = 0; i < n; ++i) {
         const double t = degrees * 3.141592653589793 / 180.0 * static_cast<double>(i) / static_cast<double>(n - 1);
         const double r2 = ellipse ? 50.0 : 100.0;
-        points[static_cast<size_t>(i)] = {30.0 + 100.0 * std::cos(t) + noise(rng), -20.0 + r2 * std::sin(t) + noise(rng)};
+        points[static_cast<size_t>(i)] = {30.0 + 100.0 * std::cos(t) + noise(rng),
+                                          -20.0 + r2 * std::sin(t) + noise(rng)};
     }
     return points;
 }

@@ -40,7 +40,8 @@ void plainBench(benchmark::State& state, int32_t mode)
     params.fixedRadius = 10.0;
     zfit::Result<zmath_circleFitResult> result;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get()));
+        benchmark::DoNotOptimize(
+            zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get()));
         benchmark::DoNotOptimize(result->rmsError);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -80,5 +81,19 @@ BENCHMARK(BM_CircleFitWeighted)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000
 BENCHMARK(BM_CircleFitPlainFreeRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_CircleFitPlainFixedRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 // n = 1000 proposes 1.7e8 candidates: minutes per fit.
-BENCHMARK(BM_CircleFitFreeRadius)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CircleFitFixedRadius)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CircleFitFreeRadius)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
+    ->Arg(1000)
+    ->ArgName("n")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CircleFitFixedRadius)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
+    ->Arg(1000)
+    ->ArgName("n")
+    ->Unit(benchmark::kMillisecond);

@@ -14,10 +14,7 @@ namespace {
 
 using namespace zbench;
 
-void BM_SumCoordinatesBaseline(benchmark::State& state)
-{
-    sumCoordinates(state, noisyEllipse(state.range(0), false));
-}
+void BM_SumCoordinatesBaseline(benchmark::State& state) { sumCoordinates(state, noisyEllipse(state.range(0), false)); }
 
 // numIgnore = range(1) over range(0) points.
 void fitVector(benchmark::State& state, bool strays)

@@ -54,7 +54,8 @@ void BM_EllipseAlgebraic(benchmark::State& state)
     zmath_ellipseFitParams_init(&params);
     zfit::Result<zmath_ellipseFitResult> result;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(zmath_ellipseFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get()));
+        benchmark::DoNotOptimize(
+            zmath_ellipseFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get()));
         benchmark::DoNotOptimize(result->rmsError);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));

@@ -11,10 +11,7 @@ namespace {
 
 using namespace zbench;
 
-void BM_SumCoordinatesBaseline(benchmark::State& state)
-{
-    sumCoordinates(state, noisyLine(state.range(0)));
-}
+void BM_SumCoordinatesBaseline(benchmark::State& state) { sumCoordinates(state, noisyLine(state.range(0))); }
 
 void BM_LineFitVector(benchmark::State& state)
 {

@@ -35,10 +35,7 @@ void run(benchmark::State& state, int32_t mode, int32_t numIgnore, int64_t outli
 
 int32_t tenth(const benchmark::State& state) { return static_cast<int32_t>(state.range(0) / 10); }
 
-void BM_LineExhaustive(benchmark::State& state)
-{
-    run(state, 0, static_cast<int32_t>(state.range(1)), state.range(1));
-}
+void BM_LineExhaustive(benchmark::State& state) { run(state, 0, static_cast<int32_t>(state.range(1)), state.range(1)); }
 void BM_LineRanked(benchmark::State& state) { run(state, 0, std::max(4, tenth(state)), tenth(state)); }
 void BM_LineMinZone(benchmark::State& state) { run(state, 1, tenth(state), tenth(state)); }
 void BM_LineStraightness(benchmark::State& state) { run(state, 1, 0, 0); }
@@ -51,6 +48,25 @@ BENCHMARK(BM_LineExhaustive)
     ->ArgNames({"n", "m"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LineRanked)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineMinZone)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineStraightness)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->ArgName("n")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineLeastSquares)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000)->ArgName("n")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineMinZone)
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(200)
+    ->Arg(400)
+    ->Arg(1000)
+    ->ArgName("n")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineStraightness)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->ArgName("n")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineLeastSquares)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->ArgName("n")
+    ->Unit(benchmark::kMillisecond);

@@ -44,9 +44,9 @@ void BM_ParabolaFit(benchmark::State& state)
     params.maxIterations = static_cast<int32_t>(state.range(1));
     zfit::Result<zmath_parabolaFitResult> result;
     for (auto _ : state) {
-        const zfit_status status = weighted
-                                       ? zmath_parabolaFitWeightedVector(arc.points.get(), arc.weights.get(), &params, result.get())
-                                       : zmath_parabolaFitVector(arc.points.get(), &params, result.get());
+        const zfit_status status =
+            weighted ? zmath_parabolaFitWeightedVector(arc.points.get(), arc.weights.get(), &params, result.get())
+                     : zmath_parabolaFitVector(arc.points.get(), &params, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
         benchmark::DoNotOptimize(result->rmsError);
     }

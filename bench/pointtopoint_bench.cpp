@@ -67,8 +67,8 @@ void runFit(benchmark::State& state, bool weighted)
     const auto count = static_cast<int32_t>(p.source.size());
     for (auto _ : state) {
         const zfit_status status =
-            weighted ? zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(), p.weights.data(),
-                                                     count, result.get())
+            weighted ? zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(), p.weights.data(), count,
+                                                     result.get())
                      : zmath_pointToPointFit(&params, p.target.data(), p.source.data(), count, result.get());
         if (ZFIT_FAILED(status)) state.SkipWithError("fit failed");
         benchmark::DoNotOptimize(result->rmsError);

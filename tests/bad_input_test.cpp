@@ -46,7 +46,10 @@ Pts linePoints(int n, double s = 1)
 {
     return sample(n, s, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1 + ((i % 3) - 1) * 0.01}; });
 }
-Pts collinear(int n) { return sample(n, 1, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1}; }); }
+Pts collinear(int n)
+{
+    return sample(n, 1, [](int i, double) { return zmath_vect{1.0 * i, 2.0 * i - 1}; });
+}
 
 // What the record holds after a row. A failing row leaves isValid, rmsError
 // (when promised), ignoredIndices (kept, emptied or not promised) and the
@@ -69,8 +72,19 @@ constexpr After untouched{Outcome::Fails}, emptied{Outcome::Fails, 1, zt::kDirty
     reset{Outcome::Fails, 0, std::nullopt, Indices::NotPromised, Shape::NotPromised}, success{Outcome::Succeeds};
 
 // A call on the record, and the limits a success is judged against.
-template <class R> struct Call { std::function<zfit_status(R*)> run; double maxRms = inf; int32_t numIgnore = 0; };
-template <class R> struct Row { const char* what; Call<R> call; zfit_status expected; After after; };
+template <class R>
+struct Call {
+    std::function<zfit_status(R*)> run;
+    double maxRms = inf;
+    int32_t numIgnore = 0;
+};
+template <class R>
+struct Row {
+    const char* what;
+    Call<R> call;
+    zfit_status expected;
+    After after;
+};
 
 // Runs each row on a dirty record (zt::dirty), then checks the status and
 // the record's state.
@@ -169,8 +183,8 @@ TEST(BadInput, Circle)
     const auto fit = [](Pts p, int32_t ignore = 0, int32_t mode = 0, double maxRms = inf, Count count = std::nullopt,
                         double radius = 2) {
         const zmath_circleFitParams params{ignore, maxRms, mode, radius};
-        return Call<R>{[=](R* r) { return zmath_circleFit(p.data(), countOf(p.size(), count), &params, r); },
-                       maxRms, ignore};
+        return Call<R>{[=](R* r) { return zmath_circleFit(p.data(), countOf(p.size(), count), &params, r); }, maxRms,
+                       ignore};
     };
     const auto weighted = [](Pts p, Ws w, int32_t ignore = 0, double maxRms = inf, Count count = std::nullopt) {
         const zmath_circleFitParams params{ignore, maxRms, 0, 2};
@@ -229,8 +243,8 @@ TEST(BadInput, Ellipse)
     using R = zmath_ellipseFitResult;
     const auto fit = [](Pts p, int32_t ignore = 0, double maxRms = inf, Count count = std::nullopt) {
         const zmath_ellipseFitParams params{ignore, maxRms};
-        return Call<R>{[=](R* r) { return zmath_ellipseFit(p.data(), countOf(p.size(), count), &params, r); },
-                       maxRms, ignore};
+        return Call<R>{[=](R* r) { return zmath_ellipseFit(p.data(), countOf(p.size(), count), &params, r); }, maxRms,
+                       ignore};
     };
     const auto pts = ellipsePoints(9);
     runRows<zmath_ellipseFitResult>({
@@ -256,9 +270,12 @@ TEST(BadInput, Ellipse)
         {"coordinates near 1e150", fit(ellipsePoints(9, 1e150)), degenerate, reset},
         {"coordinates near 1e-150", fit(ellipsePoints(9, 1e-150)), degenerate, reset},
         // Its scatter matrix is of the order 1e-33: judged against its own size, not against 1e-32.
-        {"semi-axes 4e-9 and 1.5e-9 (metres)", fit(sample(8, 1e-9, [](int, double t) {
-             return zmath_vect{4 * std::cos(t), 1.5 * std::sin(t)};
-         })), 0, success},
+        {"semi-axes 4e-9 and 1.5e-9 (metres)",
+         fit(sample(8, 1e-9,
+                    [](int, double t) {
+                        return zmath_vect{4 * std::cos(t), 1.5 * std::sin(t)};
+                    })),
+         0, success},
     });
 }
 
@@ -291,35 +308,41 @@ TEST(BadInput, Parabola)
     };
     const auto pts = parabolaPoints(9);
     const Ws ones(9, 1.0);
-    runRows<zmath_parabolaFitResult>({
-        {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
-        {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
-        {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
-        {"infinite weight", fit(pts, with(ones, 3, inf)), degenerate, refused},
-        {"negative weight", fit(pts, with(ones, 3, -0.5)), zmath_errFitWeightNegative, refused},
-        {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
-        {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
-        {"no points", fit({}), degenerate, reset},
-        {"maxIterations 0", fit(pts, {}, 0), zmath_errFitMaxIterations, refused},
-        {"maxIterations negative, weighted", fit(pts, ones, -3), zmath_errFitMaxIterations, refused},
-        {"all points equal", fit(Pts(5, {1, 2})), degenerate, reset},
-        {"collinear", fit(collinear(6)), zmath_errMatrixIllConditioned, reset},
-        {"duplicated points", fit(joined(pts, {pts[1]})), 0, success},
-        // The normal equations cannot be formed at these magnitudes: refused, not garbage.
-        {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
-        {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
-        {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
-        // Second moments equal in every direction: no least-squares line to start from.
-        {"spread alike in every direction", fit(isotropicParabola(1.0)), 0, success},
-        {"spread alike in every direction, scaled by 1 + 1e-14", fit(isotropicParabola(1 + 1e-14)), 0, success},
-    }, [](const R& r) { EXPECT_GE(r.parabola.coefficient, 0.0); });
+    runRows<zmath_parabolaFitResult>(
+        {
+            {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
+            {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
+            {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
+            {"infinite weight", fit(pts, with(ones, 3, inf)), degenerate, refused},
+            {"negative weight", fit(pts, with(ones, 3, -0.5)), zmath_errFitWeightNegative, refused},
+            {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
+            {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
+            {"no points", fit({}), degenerate, reset},
+            {"maxIterations 0", fit(pts, {}, 0), zmath_errFitMaxIterations, refused},
+            {"maxIterations negative, weighted", fit(pts, ones, -3), zmath_errFitMaxIterations, refused},
+            {"all points equal", fit(Pts(5, {1, 2})), degenerate, reset},
+            {"collinear", fit(collinear(6)), zmath_errMatrixIllConditioned, reset},
+            {"duplicated points", fit(joined(pts, {pts[1]})), 0, success},
+            // The normal equations cannot be formed at these magnitudes: refused, not garbage.
+            {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
+            {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
+            {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
+            // Second moments equal in every direction: no least-squares line to start from.
+            {"spread alike in every direction", fit(isotropicParabola(1.0)), 0, success},
+            {"spread alike in every direction, scaled by 1 + 1e-14", fit(isotropicParabola(1 + 1e-14)), 0, success},
+        },
+        [](const R& r) { EXPECT_GE(r.parabola.coefficient, 0.0); });
 }
 
 // ---- point-to-line and point-to-point -----------------------------------
 
 // Pairs of points and lines (point-to-line) or of targets and sources
 // (point-to-point).
-template <class B> struct Pairs { Pts a; std::vector<B> b; };
+template <class B>
+struct Pairs {
+    Pts a;
+    std::vector<B> b;
+};
 
 // Four points, each on a horizontal and a vertical line through it.
 Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
@@ -393,7 +416,11 @@ TEST(BadInput, PointToLine)
     const auto good = pointLinePairs();
     const Ws ones(good.a.size(), 1.0);
     const auto withPoint = [&](zmath_vect v) { return Pairs<zmath_shapeFLine>{with(good.a, 1, v), good.b}; };
-    const auto withLineD = [&](double d) { auto p = good; p.b[2].d = d; return p; };
+    const auto withLineD = [&](double d) {
+        auto p = good;
+        p.b[2].d = d;
+        return p;
+    };
     const Call<R> shortLines{[&](R* r) {
         const zfit::Lines lines(std::span(good.b).first(good.b.size() - 1));
         const zmath_pointToLineFitParams params{inf, 6};
@@ -494,7 +521,8 @@ TEST(BadInputDeathTest, NullArraysWithPointsStopTheProcess)
     EXPECT_DEATH(zmath_lineFit(nullptr, 4, &lp, zfit::LineResult().get()), "broken precondition");
     EXPECT_DEATH(zmath_circleFit(nullptr, 3, &cp, Circle().get()), "broken precondition");
     EXPECT_DEATH(zmath_circleFitWeighted(pts, 3, nullptr, &cp, Circle().get()), "broken precondition");
-    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, zfit::Result<zmath_ellipseFitResult>().get()), "broken precondition");
+    EXPECT_DEATH(zmath_ellipseFit(nullptr, 6, &ep, zfit::Result<zmath_ellipseFitResult>().get()),
+                 "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFit(&tp, pts, nullptr, 3, ToLine().get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToLineFitWeighted(&tp, pts, nullptr, w, 3, ToLine().get()), "broken precondition");
     EXPECT_DEATH(zmath_pointToPointFit(&pp, pts, nullptr, 3, ToPoint().get()), "broken precondition");

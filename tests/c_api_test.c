@@ -2,8 +2,8 @@
  * -Wpedantic -Werror), and a C program runs a fit through a vector. */
 #include <math.h>
 #include <stdio.h>
-#include <zfit/zfit.h>
 #include <zfit/frame/status_names.h>
+#include <zfit/zfit.h>
 
 static int check(int condition, const char* what)
 {

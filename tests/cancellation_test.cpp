@@ -16,11 +16,21 @@ const std::vector<int32_t> marked{99};
 
 // What a search left in the caller's record; the shape is as before when
 // untouched, or as reset for the ellipse.
-struct Outcome { zfit_status status; double rmsError; std::vector<int32_t> indices; bool shapeAsBefore; };
+struct Outcome {
+    zfit_status status;
+    double rmsError;
+    std::vector<int32_t> indices;
+    bool shapeAsBefore;
+};
 
 // run: the search on a record with the marker 99 in ignoredIndices; entryEmptiesIndices: whether the entry
 // empties ignoredIndices before the search starts.
-struct Search { std::string name; int32_t numIgnore; std::function<Outcome()> run; bool entryEmptiesIndices; };
+struct Search {
+    std::string name;
+    int32_t numIgnore;
+    std::function<Outcome()> run;
+    bool entryEmptiesIndices;
+};
 
 template <class R>
 R& withMarker(R& r)
@@ -53,7 +63,9 @@ void cancelAtEveryPoll(const Search& search)
         EXPECT_EQ(allocator.outstanding(), 0u);
         EXPECT_TRUE(out.shapeAsBefore) << "the shape is left as before the call";
         // Nothing was scored before the first poll.
-        if (k == 1) { EXPECT_EQ(out.indices, search.entryEmptiesIndices ? std::vector<int32_t>{} : marked); }
+        if (k == 1) {
+            EXPECT_EQ(out.indices, search.entryEmptiesIndices ? std::vector<int32_t>{} : marked);
+        }
         // A best so far comes with its indices, or none yet.
         if (out.rmsError != HUGE_VAL && out.indices != marked) {
             EXPECT_EQ(out.indices.size(), size_t(search.numIgnore)) << "the best so far discards numIgnore points";

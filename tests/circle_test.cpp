@@ -69,8 +69,17 @@ Pts onCircle(zmath_vect c, double radius, int n, double from = 0, double to = 2 
 }
 
 Pts noisy(zt::Rng& rng, zmath_vect c, double r, double s, int n) { return onCircle(c, r, n, 0, 2 * zt::pi, &rng, s); }
-Pts shifted(Pts points, zmath_vect s) { for (zmath_vect& p : points) p = {p.x + s.x, p.y + s.y}; return points; }
-template <class T> std::vector<T> without(std::vector<T> v, long i) { v.erase(v.begin() + i); return v; }
+Pts shifted(Pts points, zmath_vect s)
+{
+    for (zmath_vect& p : points) p = {p.x + s.x, p.y + s.y};
+    return points;
+}
+template <class T>
+std::vector<T> without(std::vector<T> v, long i)
+{
+    v.erase(v.begin() + i);
+    return v;
+}
 
 void expectCircle(CircleResult& r, zmath_vect c, double radius, double rms, double tolerance, double rmsTolerance = -1)
 {
@@ -195,8 +204,11 @@ TEST(CircleProperties, NoisyArcsAreRecoveredAlsoFarFromTheOrigin)
 // the scaled radius.
 TEST(CircleProperties, ScalingAndMovingThePointsScalesAndMovesTheFit)
 {
-    const struct { Algorithm algorithm; int32_t numIgnore; } algorithms[] = {
-        {Algorithm::Weighted, 0},   {Algorithm::FreeRadius, 0}, {Algorithm::FixedRadius, 0},
+    const struct {
+        Algorithm algorithm;
+        int32_t numIgnore;
+    } algorithms[] = {
+        {Algorithm::Weighted, 0},   {Algorithm::FreeRadius, 0},  {Algorithm::FixedRadius, 0},
         {Algorithm::FreeRadius, 2}, {Algorithm::FixedRadius, 2},
     };
     zt::Rng rng(606);
@@ -209,8 +221,8 @@ TEST(CircleProperties, ScalingAndMovingThePointsScalesAndMovesTheFit)
             ASSERT_EQ(fit(points, a, algorithm, numIgnore, 4.0), 0) << algorithm;
             const std::vector<int32_t> ia = zt::indices(a->ignoredIndices);
             for (const zt::Placement& at : placements) {
-                SCOPED_TRACE(::testing::Message() << "seed 606 trial " << trial << " " << algorithm << ", "
-                                                  << numIgnore << " discarded, " << at);
+                SCOPED_TRACE(::testing::Message() << "seed 606 trial " << trial << " " << algorithm << ", " << numIgnore
+                                                  << " discarded, " << at);
                 CircleResult b;
                 ASSERT_EQ(fit(at(points), b, algorithm, numIgnore, 4.0 * at.scale), 0);
                 expectCircle(b, at(a->centre), at.scale * a->radius, at.scale * a->rmsError,
@@ -261,10 +273,19 @@ TEST(CircleSearch, ExactFits)
     duplicated.insert(duplicated.begin() + 1, duplicated[0]);
     duplicated.push_back(duplicated[3]);
     const Pts nine = onCircle({4, -3}, 2, 9);
-    const struct Row { Pts points; int32_t mode, numIgnore; double fixedRadius, radius, rms; } rows[] = {
-        {nine, 1, 0, 2.0, 2.0, 0.0}, {nine, 1, 0, 1.0, 1.0, 1.0}, {nine, 1, 0, 0.0, 0.0, 2.0},
-        {nine, 1, 0, 3.5, 3.5, 1.5}, {nine, 0, 1, 1.0, 2.0, 0.0}, {nine, 1, 1, 2.0, 2.0, 0.0},
-        {duplicated, 0, 2, 1.0, 2.0, 0.0}, {duplicated, 1, 2, 2.0, 2.0, 0.0},
+    const struct Row {
+        Pts points;
+        int32_t mode, numIgnore;
+        double fixedRadius, radius, rms;
+    } rows[] = {
+        {nine, 1, 0, 2.0, 2.0, 0.0},
+        {nine, 1, 0, 1.0, 1.0, 1.0},
+        {nine, 1, 0, 0.0, 0.0, 2.0},
+        {nine, 1, 0, 3.5, 3.5, 1.5},
+        {nine, 0, 1, 1.0, 2.0, 0.0},
+        {nine, 1, 1, 2.0, 2.0, 0.0},
+        {duplicated, 0, 2, 1.0, 2.0, 0.0},
+        {duplicated, 1, 2, 2.0, 2.0, 0.0},
         {onCircle({4, -3}, 0.005, 10), 1, 0, 0.005, 0.005, 0.0},
     };
     for (const Row& row : rows) {
@@ -293,11 +314,20 @@ TEST(CircleSearch, NoCircleToFit)
 {
     const Pts five = onCircle({0, 0}, 1, 5);
     const struct Row {
-        const char* what; Pts points; int32_t numIgnore; bool refusedEarly; int firstMode = 0; double fixedRadius = 1.0;
+        const char* what;
+        Pts points;
+        int32_t numIgnore;
+        bool refusedEarly;
+        int firstMode = 0;
+        double fixedRadius = 1.0;
     } rows[] = {
-        {"two points", {{0, 0}, {1, 1}}, 0, false}, {"two left of five", five, 3, false}, {"one left", five, 4, false},
-        {"more discarded than there are", five, 6, true}, {"NaN", {{0, 0}, {1, 0}, {0, 1}, {nan, 1}}, 1, true},
-        {"NaN fixed radius", five, 0, false, 1, nan}, {"infinite fixed radius", five, 0, false, 1, HUGE_VAL},
+        {"two points", {{0, 0}, {1, 1}}, 0, false},
+        {"two left of five", five, 3, false},
+        {"one left", five, 4, false},
+        {"more discarded than there are", five, 6, true},
+        {"NaN", {{0, 0}, {1, 0}, {0, 1}, {nan, 1}}, 1, true},
+        {"NaN fixed radius", five, 0, false, 1, nan},
+        {"infinite fixed radius", five, 0, false, 1, HUGE_VAL},
     };
     for (const Row& row : rows)
         for (int mode = row.firstMode; mode < 2; ++mode) {
@@ -341,8 +371,10 @@ TEST(CircleSearch, PollsAndAllocations)
                 allocations[n / 20][numIgnore] = allocator.allocations();
             }
         }
-        EXPECT_EQ(allocations[0][0], allocations[1][0]) << "mode " << mode << ", nothing discarded: storage independent of n";
-        EXPECT_EQ(allocations[0][1], allocations[1][1]) << "mode " << mode << ", one discarded: storage independent of n";
+        EXPECT_EQ(allocations[0][0], allocations[1][0])
+            << "mode " << mode << ", nothing discarded: storage independent of n";
+        EXPECT_EQ(allocations[0][1], allocations[1][1])
+            << "mode " << mode << ", one discarded: storage independent of n";
     }
 }
 

@@ -99,7 +99,8 @@ std::vector<double> columnOf(const Rows& rows, std::size_t column)
 }
 
 int32_t count32(const auto& v) { return static_cast<int32_t>(v.size()); }
-template <class P> P defaults(zfit_status (*init)(P*))
+template <class P>
+P defaults(zfit_status (*init)(P*))
 {
     P p;
     init(&p);
@@ -108,16 +109,19 @@ template <class P> P defaults(zfit_status (*init)(P*))
 json indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.begin + v.size); }
 
 // The fields every result record shares, keyed by JSON pointer.
-template <class R> json common(const R& r)
+template <class R>
+json common(const R& r)
 {
     json f = {{"/result/isValid", r.isValid}, {"/result/rmsError", r.rmsError}};
-    if constexpr (requires { r.ignoredIndices; })
-        f["/result/ignoredIndices"] = indices(r.ignoredIndices);
+    if constexpr (requires { r.ignoredIndices; }) f["/result/ignoredIndices"] = indices(r.ignoredIndices);
     if constexpr (requires { r.xform; }) {
         const zmath_xformLinear& x = r.xform;
-        f.update({{"/result/xform/translation/x", x.translation.x}, {"/result/xform/translation/y", x.translation.y},
-                  {"/result/xform/matrix/m00", x.matrix.m00}, {"/result/xform/matrix/m01", x.matrix.m01},
-                  {"/result/xform/matrix/m10", x.matrix.m10}, {"/result/xform/matrix/m11", x.matrix.m11}});
+        f.update({{"/result/xform/translation/x", x.translation.x},
+                  {"/result/xform/translation/y", x.translation.y},
+                  {"/result/xform/matrix/m00", x.matrix.m00},
+                  {"/result/xform/matrix/m01", x.matrix.m01},
+                  {"/result/xform/matrix/m10", x.matrix.m10},
+                  {"/result/xform/matrix/m11", x.matrix.m11}});
     }
     return f;
 }
@@ -136,9 +140,12 @@ zfit_status lineFit(int mode, int ignore, double maxRms, const Rows& rows, json&
     zfit::Result<zmath_lineFitResult> r;
     const zfit_status s = zmath_lineFit(points.data(), count32(points), &p, r.get());
     f.update(common(*r));
-    f.update({{"/count", points.size()}, {"/params/mode", mode}, {"/params/numIgnore", ignore},
+    f.update({{"/count", points.size()},
+              {"/params/mode", mode},
+              {"/params/numIgnore", ignore},
               {"/params/maxRmsError", std::isinf(maxRms) ? json() : json(maxRms)},
-              {"/result/line/angle", r->line.angle}, {"/result/line/d", r->line.d}});
+              {"/result/line/angle", r->line.angle},
+              {"/result/line/d", r->line.d}});
     return s;
 }
 
@@ -156,8 +163,11 @@ zfit_status circleFit(int ignore, double fixedRadius, bool weighted, const Rows&
         weighted ? zmath_circleFitWeighted(points.data(), count32(points), columnOf(rows, 2).data(), &p, r.get())
                  : zmath_circleFit(points.data(), count32(points), &p, r.get());
     f.update(common(*r));
-    f.update({{"/params/mode", p.mode}, {"/params/weighted", weighted}, {"/result/centre/x", r->centre.x},
-              {"/result/centre/y", r->centre.y}, {"/result/radius", r->radius}});
+    f.update({{"/params/mode", p.mode},
+              {"/params/weighted", weighted},
+              {"/result/centre/x", r->centre.x},
+              {"/result/centre/y", r->centre.y},
+              {"/result/radius", r->radius}});
     return s;
 }
 
@@ -186,8 +196,11 @@ zfit_status ellipseFit(const Rows& rows, json& f)
     zmath_shapeEllipse_getRadii(&r->ellipse, radii);
     zmath_shapeEllipse_getAngle(&r->ellipse, &angle);
     f.update(common(*r));
-    f.update({{"/result/ellipse/center/x", c.x}, {"/result/ellipse/center/y", c.y}, {"/result/ellipse/angle", angle},
-              {"/result/ellipse/radius1", radii[0]}, {"/result/ellipse/radius2", radii[1]}});
+    f.update({{"/result/ellipse/center/x", c.x},
+              {"/result/ellipse/center/y", c.y},
+              {"/result/ellipse/angle", angle},
+              {"/result/ellipse/radius1", radii[0]},
+              {"/result/ellipse/radius2", radii[1]}});
     return s;
 }
 
@@ -201,7 +214,8 @@ zfit_status parabolaFit(const Rows& rows, json& f)
     const zfit_status s = zmath_parabolaFitWeightedVector(points.get(), weights.get(), &p, r.get());
     const zmath_shapeParabola& q = r->parabola;
     f.update(common(*r));
-    f.update({{"/result/parabola/coefficient", q.coefficient}, {"/result/parabola/pose/angle", q.pose.angle},
+    f.update({{"/result/parabola/coefficient", q.coefficient},
+              {"/result/parabola/pose/angle", q.pose.angle},
               {"/result/parabola/pose/translation/x", q.pose.translation.x},
               {"/result/parabola/pose/translation/y", q.pose.translation.y}});
     return s;
@@ -234,17 +248,25 @@ TEST_F(Cli, JsonEqualsTheLibraryOnTheExamples)
         {"line --max-rms 0.05", "profile.csv", std::bind_front(lineFit, 0, 0, 0.05), {}},
         {"line --ignore 1", "profile.csv", std::bind_front(lineFit, 0, 1, none), {}},
         {"line --min-zone --ignore 1 --max-rms 0.05", "profile.csv", std::bind_front(lineFit, 1, 1, 0.05), {}},
-        {"circle --ignore 2", "edge_points.csv", std::bind_front(circleFit, 2, 0, false),
+        {"circle --ignore 2",
+         "edge_points.csv",
+         std::bind_front(circleFit, 2, 0, false),
          {{"/discarded/1/index", {29, 0}}, {"/discarded/1/x", {104.8, 0}}, {"/discarded/1/y", {131.3, 0}}}},
-        {"circle --fixed-radius 41.25 --ignore 2 -", "edge_points.csv",
-         std::bind_front(circleFit, 2, 41.25, false), {}},
+        {"circle --fixed-radius 41.25 --ignore 2 -",
+         "edge_points.csv",
+         std::bind_front(circleFit, 2, 41.25, false),
+         {}},
         {"circle --weights", "arc.csv", std::bind_front(circleFit, 0, 0, true), {}},
         {"ellipse --ignore 1", "marks.txt", ellipseFit, {}},
-        {"parabola --weights --max-iterations 50", "arc.csv", parabolaFit,  // bent with a = 0.045 about (30, 12)
+        {"parabola --weights --max-iterations 50",
+         "arc.csv",
+         parabolaFit,  // bent with a = 0.045 about (30, 12)
          {{"/result/parabola/coefficient", {0.045, 0.002}}, {"/vertex/x", {30, 0.1}}, {"/vertex/y", {12, 0.1}}}},
         {"p2l --degrees", "point_lines.csv", p2lFit, {}},
         {"p2p --dof 3", "pairs.csv", std::bind_front(p2pFit, 3), {}},
-        {"p2p --dof 4", "pairs.csv", std::bind_front(p2pFit, 4),  // 0.05 mm per pixel, turned by 1.5 degrees
+        {"p2p --dof 4",
+         "pairs.csv",
+         std::bind_front(p2pFit, 4),  // 0.05 mm per pixel, turned by 1.5 degrees
          {{"/scales/0", {0.05, 1e-4}}, {"/rotationDegrees", {1.5, 0.05}}}},
         {"p2p --dof 5", "pairs.csv", std::bind_front(p2pFit, 5), {}},
         {"p2p --dof 6", "pairs.csv", std::bind_front(p2pFit, 6), {}},
@@ -271,7 +293,8 @@ TEST_F(Cli, JsonEqualsTheLibraryOnTheExamples)
 TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
 {
     const std::string good = "0 1\n1 2.01\n2 2.99\n3 4\n", square = "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n";
-    const std::tuple<const char*, std::string, int, const char*> cases[] = {  // says: on standard output or error
+    const std::tuple<const char*, std::string, int, const char*> cases[] = {
+        // says: on standard output or error
         {"line -", good, 0, "valid           yes"},
         {"line --max-rms 0 -", good, 1, "valid           no"},  // rmsError is never below 0
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
@@ -306,14 +329,17 @@ TEST_F(Cli, InputFormsAndMalformedInput)
     const std::string plain = "x,y\n0.5,1.25\n1.5,2.0\n2.5,3.5\n3.5,4.0\n4.5,5.75\n";
     // The start of a binary file: a first line taken for a header, then an
     // escape sequence, a NUL and bytes that are not UTF-8.
-    const char kBinary[] = "\x7f" "ELF\x02\x01\n\x1b[31m\x00\x9b\xff\t1\n";
+    const char kBinary[] = "\x7f"
+                           "ELF\x02\x01\n\x1b[31m\x00\x9b\xff\t1\n";
     const json expected = json::parse(zfit("line --json -", plain).out)["result"];
-    const std::pair<std::string, const char*> cases[] = {  // text, and what is wrong after "zfit: <stdin>"
+    const std::pair<std::string, const char*> cases[] = {
+        // text, and what is wrong after "zfit: <stdin>"
         {"# x y\n\n0.5 1.25\n1.5\t2.0   # tab\n  2.5 3.5\n3.5 4.0\r\n4.5 5.75", nullptr},
         {"x;y\n0.5;1.25\n1.5;2.0\n2.5;3.5\n3.5;4.0\n4.5;5.75\n", nullptr},
         {"[[0.5, 1.25], [1.5, 2.0], [2.5, 3.5], [3.5, 4.0], [4.5, 5.75]]", nullptr},
         {"[{\"x\": 0.5, \"y\": 1.25}, {\"y\": 2.0, \"x\": 1.5}, {\"x\": 2.5, \"y\": 3.5},\n"
-         " {\"x\": 3.5, \"y\": 4.0}, {\"x\": 4.5, \"y\": 5.75}]", nullptr},
+         " {\"x\": 3.5, \"y\": 4.0}, {\"x\": 4.5, \"y\": 5.75}]",
+         nullptr},
         {"x,y\n1,2\n3,4x\n", ":3:3: not a number: \"4x\""},
         {"1 2\n3 4 5\n", ":2:5: expected 2 columns (x, y), found 3"},
         {"", ": no data rows"},
@@ -329,8 +355,10 @@ TEST_F(Cli, InputFormsAndMalformedInput)
         {"[1, 2]", ":1:2: expected a row (an array or an object), found a number"},
         {"[]", ": no data rows"},
         // Hostile input: a token is quoted short, its control bytes escaped.
-        {"1," + std::string(1 << 20, '7') + "x\n", ":1:3: not a number: \"7777777777777777777777777777777777777...\" (1048577 bytes)"},
-        {"[{\"x\": 1, \"" + std::string(100000, 'k') + "\": 2}]", ":1:11: unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        {"1," + std::string(1 << 20, '7') + "x\n",
+         ":1:3: not a number: \"7777777777777777777777777777777777777...\" (1048577 bytes)"},
+        {"[{\"x\": 1, \"" + std::string(100000, 'k') + "\": 2}]",
+         ":1:11: unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
         {"[[1, \"" + std::string(1 << 20, 'a'),
          ":1:1048583: syntax error while parsing value - invalid string: missing closing quote; last read: "
          "\"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
@@ -363,16 +391,23 @@ TEST_F(Cli, InputFormsAndMalformedInput)
 TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
 {
     const std::string svg = dir + "/picture.svg";
-    const std::tuple<const char*, std::string, int, std::vector<std::string>> pictures[] = {  // XPath truths
+    const std::tuple<const char*, std::string, int, std::vector<std::string>> pictures[] = {
+        // XPath truths
         // Every point and its legend swatch; the line and its swatch.
-        {"line @profile.csv", "", 0,
+        {"line @profile.csv",
+         "",
+         0,
          {"count(//*[@class='kept'])=32", "count(//*[@class='fit'])=2", "count(//*[@class='grid'])>=4"}},
         // A failed fit still draws the points, and the picture says why.
         {"line -", "1 1\n1 1\n", 3, {"count(//*[@class='kept'])=3", "contains(string(/), 'zmath_errDegenerate')"}},
-        {"circle --ignore 2 @edge_points.csv", "", 0,
+        {"circle --ignore 2 @edge_points.csv",
+         "",
+         0,
          {"count(//*[@class='kept'])=37", "count(//*[@class='discarded'])=3",
           "count(//*[local-name()='circle'][@class='fit'])=1"}},
-        {"ellipse --ignore 1 @marks.txt", "", 0,
+        {"ellipse --ignore 1 @marks.txt",
+         "",
+         0,
          {"count(//*[@class='discarded'])=2", "count(//*[local-name()='ellipse'][@class='fit'])=1"}},
         {"p2l --degrees @point_lines.csv", "", 0, {"count(//*[@class='given'])=11", "count(//*[@class='mapped'])=11"}},
     };

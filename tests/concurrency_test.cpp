@@ -55,7 +55,8 @@ Out everyFamily(uint64_t seed)
     const zmath_ellipseFitParams ellipseParams{1, HUGE_VAL};
     zfit::Result<zmath_ellipseFitResult> er;
     const zfit_status es = zmath_ellipseFit(ellipse.data(), 9, &ellipseParams, er.get());
-    add({double(es), er->ellipse.center.x, er->ellipse.center.y, er->ellipse.radius1, er->ellipse.radius2, er->rmsError});
+    add({double(es), er->ellipse.center.x, er->ellipse.center.y, er->ellipse.radius1, er->ellipse.radius2,
+         er->rmsError});
 
     zfit::Points parabola(noisy(rng, 15, 0.02, [](int i) { return zmath_vect{i - 7.0, 0.2 * (i - 7.0) * (i - 7.0)}; }));
     zfit::Doubles twos(std::vector<double>(15, 2.0));
@@ -77,8 +78,7 @@ Out everyFamily(uint64_t seed)
     }
     for (int32_t dof : {3, 4, 5, 6}) {
         const zmath_pointToPointFitParams params{HUGE_VAL, dof};
-        zfit::Result<zmath_pointToPointFitResult>
-            r;
+        zfit::Result<zmath_pointToPointFitResult> r;
         const zfit_status s = zmath_pointToPointFit(&params, target.data(), source.data(), 12, r.get());
         add({double(s), r->xform.matrix.m00, r->xform.translation.x, r->rmsError});
     }

@@ -39,8 +39,8 @@ TEST(CppApi, AFailedConstructionIsReportedAndNotDestructed)
 
 TEST(CppApi, EveryStatusHasANameAndAText)
 {
-#define ZT_NAMED_(name, bits, text)                                                          \
-    EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(bits)), #name) << "the name of " #name;   \
+#define ZT_NAMED_(name, bits, text)                                                        \
+    EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(bits)), #name) << "the name of " #name; \
     EXPECT_STREQ(zfit::statusText(ZFIT_STATUS_BITS(bits)), text) << "the text of " #name;
     ZFIT_STATUS_TABLE(ZT_NAMED_)
 #undef ZT_NAMED_

@@ -33,19 +33,24 @@ struct Truth {
     }
     // The point at parameter t (radians around the ellipse), pushed out
     // along the ray from the centre by `out` times its distance.
-    zmath_vect at(double t, double out = 0.0) const { return zt::onEllipse(center, r1 * (1 + out), r2 * (1 + out), angle, t); }
+    zmath_vect at(double t, double out = 0.0) const
+    {
+        return zt::onEllipse(center, r1 * (1 + out), r2 * (1 + out), angle, t);
+    }
     double size() const { return std::max(r1, r2); }
 };
 
 Truth randomTruth(zt::Rng& rng)
 {
-    return {{rng.uniform(-50, 50), rng.uniform(-50, 50)}, rng.uniform(2, 20), rng.uniform(2, 20), rng.uniform(0, zt::pi)};
+    return {
+        {rng.uniform(-50, 50), rng.uniform(-50, 50)}, rng.uniform(2, 20), rng.uniform(2, 20), rng.uniform(0, zt::pi)};
 }
 
 // n points spread around the ellipse, each parameter jittered by up to a
 // fifth of a step; point i is pushed out by out(i).
 template <class Out = double (*)(int)>
-Points spread(zt::Rng& rng, const Truth& t, int n, Out out = [](int) { return 0.0; })
+Points spread(
+    zt::Rng& rng, const Truth& t, int n, Out out = [](int) { return 0.0; })
 {
     Points p;
     const double step = 2 * zt::pi / n, start = rng.uniform(0, 2 * zt::pi);
@@ -98,7 +103,11 @@ TEST(EllipseFailures, AFailureAfterTheCountCheckLeavesTheRecordReset)
     EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
     EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
     // Non-finite and collinear points are refused alike (see the bad input tests).
-    struct Row { const char* what; Points points; int32_t numIgnore; } rows[] = {
+    struct Row {
+        const char* what;
+        Points points;
+        int32_t numIgnore;
+    } rows[] = {
         {"an exact parabola", {{-2, 4}, {-1, 1}, {0, 0}, {1, 1}, {2, 4}, {3, 9}}, 0},
         {"collinear, every subset skipped", {{0, 0}, {1, 2}, {2, 4}, {3, 6}, {4, 8}, {5, 10}, {6, 12}}, 1},
         {"coordinates whose powers overflow", {{1e90, 0}, {0, 1e90}, {-1e90, 0}, {0, -1e90}, {7e89, 7e89}}, 0},
@@ -117,8 +126,9 @@ TEST(EllipseFailures, AFailureAfterTheCountCheckLeavesTheRecordReset)
 
 TEST(EllipseFailures, PointsOnAHyperbolaGiveAProperEllipseOrNone)
 {
-    for (const Points& set : {Points{{1, 1}, {2, 0.5}, {4, 0.25}, {-1, -1}, {-2, -0.5}, {-4, -0.25}},
-                              Points{{1, 0}, {2, std::sqrt(3.0)}, {3, std::sqrt(8.0)}, {-1, 0}, {-2, -std::sqrt(3.0)}}}) {
+    for (const Points& set :
+         {Points{{1, 1}, {2, 0.5}, {4, 0.25}, {-1, -1}, {-2, -0.5}, {-4, -0.25}},
+          Points{{1, 0}, {2, std::sqrt(3.0)}, {3, std::sqrt(8.0)}, {-1, 0}, {-2, -std::sqrt(3.0)}}}) {
         EllipseResult r;
         const zfit_status s = fit(set, r);
         if (s == zmath_errDegenerate) continue;
@@ -141,7 +151,10 @@ TEST(EllipseAlgebraic, PointsOnARandomEllipseOrCircleAreFittedExactlyAtAnyScale)
         for (int trial = 0; trial < 80; ++trial) {
             SCOPED_TRACE(::testing::Message() << "seed 4041 scale " << scale << " trial " << trial);
             Truth t = randomTruth(rng);
-            t = {{t.center.x * scale, t.center.y * scale}, t.r1 * scale, (trial % 4 == 0 ? t.r1 : t.r2) * scale, t.angle};
+            t = {{t.center.x * scale, t.center.y * scale},
+                 t.r1 * scale,
+                 (trial % 4 == 0 ? t.r1 : t.r2) * scale,
+                 t.angle};
             EllipseResult r;
             ASSERT_EQ(fit(spread(rng, t, trial % 2 ? 5 : rng.integer(6, 40)), r), 0);
             expectSameEllipse(r->ellipse, t.shape(), 1e-7);
@@ -193,8 +206,8 @@ TEST(EllipseAlgebraic, ScalingAndMovingThePointsScalesAndMovesTheEllipse)
             ASSERT_EQ(fit(points, a, params(numIgnore)), 0);
             const std::vector<int32_t> left = zt::indices(a->ignoredIndices);
             for (const zt::Placement& at : placements) {
-                SCOPED_TRACE(::testing::Message() << "seed 515 trial " << trial << " numIgnore " << numIgnore << " "
-                                                  << at);
+                SCOPED_TRACE(::testing::Message()
+                             << "seed 515 trial " << trial << " numIgnore " << numIgnore << " " << at);
                 EllipseResult b;
                 ASSERT_EQ(fit(at(points), b, params(numIgnore)), 0);
                 const zmath_vect centre = at(a->ellipse.center);
@@ -253,12 +266,12 @@ TEST(EllipseSubsets, StrayPointsAreFoundWhereverTheyAreAndTheFitIsThatOfTheRest)
         const Truth t = randomTruth(rng);
         const int k = trial < 40 ? 1 : 3;
         const int n = k == 1 ? rng.integer(7, 12) : 10;  // with six points every subset of five fits exactly
-        std::vector<int32_t> strays = k == 1 ? std::vector{trial % n} : std::vector{trial % n, (trial + 3) % n, (trial + 7) % n};
+        std::vector<int32_t> strays =
+            k == 1 ? std::vector{trial % n} : std::vector{trial % n, (trial + 3) % n, (trial + 7) % n};
         SCOPED_TRACE(::testing::Message() << "seed 555 trial " << trial << " n " << n << " k " << k);
         const auto isStray = [&](int i) { return std::ranges::count(strays, i) > 0; };
-        const Points points = spread(rng, t, n, [&](int i) {
-            return isStray(i) ? rng.uniform(0.2, 0.5) : (i == (trial + 1) % n ? 0.01 : 0.0);
-        });
+        const Points points = spread(
+            rng, t, n, [&](int i) { return isStray(i) ? rng.uniform(0.2, 0.5) : (i == (trial + 1) % n ? 0.01 : 0.0); });
         Points kept;
         for (int i = 0; i < n; ++i)
             if (!isStray(i)) kept.push_back(points[static_cast<size_t>(i)]);
@@ -276,7 +289,9 @@ TEST(EllipseSubsets, StrayPointsAreFoundWhereverTheyAreAndTheFitIsThatOfTheRest)
 TEST(EllipseSubsets, EverySubsetIsTriedOnceWithOnePollEach)
 {
     const Truth t{{1, -2}, 7, 3, 1.0};
-    struct Row { int n, k, subsets; } rows[] = {{6, 1, 6}, {7, 2, 21}, {9, 3, 84}, {8, 0, 0}, {10, 5, 252}};
+    struct Row {
+        int n, k, subsets;
+    } rows[] = {{6, 1, 6}, {7, 2, 21}, {9, 3, 84}, {8, 0, 0}, {10, 5, 252}};
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "n " << row.n << " k " << row.k);
         Points points;

@@ -153,8 +153,9 @@ TEST(FaultInjection, Circle)
             const std::string tag = " mode " + std::to_string(mode) + " numIgnore " + std::to_string(ignore);
             cases.push_back(fitCase<zmath_circleFitResult>(
                 "zmath_circleFit" + tag, [=](auto* r) { return zmath_circleFit(points.data(), n, &params, r); }));
-            cases.push_back(fitCase<zmath_circleFitResult>(
-                "zmath_circleFitVector" + tag, [=](auto* r) { return zmath_circleFitVector(vector->get(), &params, r); }));
+            cases.push_back(fitCase<zmath_circleFitResult>("zmath_circleFitVector" + tag, [=](auto* r) {
+                return zmath_circleFitVector(vector->get(), &params, r);
+            }));
         }
     zmath_circleFitParams params;
     zmath_circleFitParams_init(&params);
@@ -182,8 +183,9 @@ TEST(FaultInjection, Ellipse)
         cases.push_back(fitCase<zmath_ellipseFitResult>("zmath_ellipseFit" + tag, [=](auto* r) {
             return zmath_ellipseFit(points.data(), int32_t(points.size()), &params, r);
         }));
-        cases.push_back(fitCase<zmath_ellipseFitResult>(
-            "zmath_ellipseFitVector" + tag, [=](auto* r) { return zmath_ellipseFitVector(vector->get(), &params, r); }));
+        cases.push_back(fitCase<zmath_ellipseFitResult>("zmath_ellipseFitVector" + tag, [=](auto* r) {
+            return zmath_ellipseFitVector(vector->get(), &params, r);
+        }));
     }
     runAll(cases);
 }
@@ -265,9 +267,9 @@ TEST(FaultInjection, PointToLine)
             [=](auto* r) { return zmath_pointToLineFit(&params, points.data(), lines.data(), n, r); }),
         fitCase<zmath_pointToLineFitResult>("zmath_pointToLineFitWeightedVector",
                                             [=](auto* r) {
-                                                return zmath_pointToLineFitWeightedVector(
-                                                    &params, pointVector->get(), lineVector.get(),
-                                                    weightVector->get(), r);
+                                                return zmath_pointToLineFitWeightedVector(&params, pointVector->get(),
+                                                                                          lineVector.get(),
+                                                                                          weightVector->get(), r);
                                             }),
         {"zmath_pointToLineFit6Dof_",
          [=] {

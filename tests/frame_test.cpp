@@ -10,7 +10,7 @@ namespace {
 TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
 {
     std::map<int32_t, std::string> seen;
-#define ZT_CHECK_STATUS(name, bits, text)                                               \
+#define ZT_CHECK_STATUS(name, bits, text)                                         \
     EXPECT_TRUE(ZFIT_FAILED(name)) << #name << " is a failure";                   \
     EXPECT_EQ(static_cast<uint32_t>(name), static_cast<uint32_t>(bits)) << #name; \
     EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value"; \

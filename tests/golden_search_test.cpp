@@ -137,7 +137,8 @@ Pts noisyEllipse(uint64_t seed, int n, double a, double b, double sigma, int out
         const double x = a * std::cos(t) + rng.normal(sigma), y = b * std::sin(t) + rng.normal(sigma);
         p.push_back({3.0 + c * x - s * y, -2.0 + s * x + c * y});
     }
-    for (int k = 0; k < outliers; ++k) p[(2 + 4 * k) % n] = {3.0 + rng.uniform(-3 * a, 3 * a), rng.uniform(-3 * a, 3 * a)};
+    for (int k = 0; k < outliers; ++k)
+        p[(2 + 4 * k) % n] = {3.0 + rng.uniform(-3 * a, 3 * a), rng.uniform(-3 * a, 3 * a)};
     return p;
 }
 
@@ -192,7 +193,8 @@ Outcome run(const Case& c)
         const zmath_ellipseFitParams params{c.numIgnore, HUGE_VAL};
         const zfit_status s = zmath_ellipseFit(c.points.data(), n, &params, r.get());
         const zmath_shapeEllipse& e = r->ellipse;
-        return {s, r->rmsError, {e.center.x, e.center.y, e.radius1, e.radius2, e.angle}, zt::indices(r->ignoredIndices)};
+        return {
+            s, r->rmsError, {e.center.x, e.center.y, e.radius1, e.radius2, e.angle}, zt::indices(r->ignoredIndices)};
     }
     }
     return {};
@@ -251,7 +253,8 @@ std::vector<Case> corpus()
     add("circle fixed, clean, 0", S::CircleFixedRadius, 0, noisyCircle(51, 40, {2, -1}, 5, 2 * zt::pi, 0.01, 0), 5.0);
     add("circle fixed, other radius, 0", S::CircleFixedRadius, 0, noisyCircle(52, 30, {2, -1}, 5, 2 * zt::pi, 0.01, 0),
         3.0);
-    add("circle fixed, outliers, 2", S::CircleFixedRadius, 2, noisyCircle(53, 25, {2, -1}, 5, 2 * zt::pi, 0.01, 2), 5.0);
+    add("circle fixed, outliers, 2", S::CircleFixedRadius, 2, noisyCircle(53, 25, {2, -1}, 5, 2 * zt::pi, 0.01, 2),
+        5.0);
     add("circle fixed, outliers, 5", S::CircleFixedRadius, 5, noisyCircle(54, 50, {-7, 3}, 10, 2 * zt::pi, 0.01, 5),
         10.0);
     add("circle fixed, pixel grid, 3", S::CircleFixedRadius, 3, pixelCircle(55, 36, 15, 3), 15.0);

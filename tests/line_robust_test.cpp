@@ -15,7 +15,10 @@ using zfit::LineResult;
 using Indices = std::vector<int32_t>;
 using Pts = std::vector<zmath_vect>;
 
-zmath_lineFitParams params(int32_t ignore, int32_t mode = 0, double maxRms = HUGE_VAL) { return {ignore, maxRms, mode}; }
+zmath_lineFitParams params(int32_t ignore, int32_t mode = 0, double maxRms = HUGE_VAL)
+{
+    return {ignore, maxRms, mode};
+}
 zfit_status fit(const Pts& p, LineResult& r, zmath_lineFitParams q)
 {
     return zmath_lineFit(p.data(), static_cast<int32_t>(p.size()), &q, r.get());
@@ -23,7 +26,12 @@ zfit_status fit(const Pts& p, LineResult& r, zmath_lineFitParams q)
 
 using zt::offset;
 
-Indices sorted(const zstd_vector32& v) { Indices i = zt::indices(v); std::sort(i.begin(), i.end()); return i; }
+Indices sorted(const zstd_vector32& v)
+{
+    Indices i = zt::indices(v);
+    std::sort(i.begin(), i.end());
+    return i;
+}
 
 // ---- refusals ------------------------------------------------------------
 
@@ -35,7 +43,11 @@ TEST(LineRobustRefusals, NothingToFitIsDegenerateWithTheResultUntouched)
     // stage 0: refused before any poll and any work storage; 1: in the search;
     // 2: the search stops on the first candidate without a direction, though
     // earlier ones were solved, and keeps the best error so far.
-    struct Row { const char* what; Pts points; int32_t numIgnore, mode, stage; } rows[] = {
+    struct Row {
+        const char* what;
+        Pts points;
+        int32_t numIgnore, mode, stage;
+    } rows[] = {
         {"exhaustive, fewer points than discarded", {{0, 0}, {1, 1}}, 3, 0, 0},
         {"exhaustive, NaN", {{0, 0}, {1, nan}, {2, 2}, {3, 3}}, 1, 0, 0},
         {"ranked, as many points as discarded", {{0, 0}, {1, 1}, {2, 3}, {5, 1}}, 4, 0, 0},
@@ -100,19 +112,39 @@ TEST(LineRobust, HandWorkedResults)
 {
     enum Order { Listed, Ascending, Free };  // how the ignored indices are compared
     // 0..5 on y = 0; far points above (7, 9) and below (6, 8, 10).
-    const Pts rankOrder{{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0},
-                                            {1, -1000}, {3, 500}, {2, -10}, {4, 900}, {0, -300}};
+    const Pts rankOrder{{0, 0},     {1, 0},   {2, 0},   {3, 0},   {4, 0},   {5, 0},
+                        {1, -1000}, {3, 500}, {2, -10}, {4, 900}, {0, -300}};
     struct Row {
-        const char* what; Pts points; int32_t numIgnore, mode; double angle, d, rmsError; Indices ignored; Order order;
+        const char* what;
+        Pts points;
+        int32_t numIgnore, mode;
+        double angle, d, rmsError;
+        Indices ignored;
+        Order order;
     } rows[] = {
         // Dropping (5, 5) and any one point of y = 0 leaves an exact fit: {0, 3} comes first.
         {"exhaustive tie", {{0, 0}, {1, 0}, {2, 0}, {5, 5}, {3, 0}}, 2, 0, 0, 0, 0, {0, 3}, Listed},
-        {"exhaustive tie, two rows", {{0, 4}, {0, 0}, {1, 0}, {1, 4}, {2, 0}, {2, 4}}, 3, 0, 0, 0, 0, {0, 3, 5}, Listed},
+        {"exhaustive tie, two rows",
+         {{0, 4}, {0, 0}, {1, 0}, {1, 4}, {2, 0}, {2, 4}},
+         3,
+         0,
+         0,
+         0,
+         0,
+         {0, 3, 5},
+         Listed},
         // Windows made of the four copies of (0, 5) cannot be solved and are passed over. The
         // first exact window is met at the first pair, (0, 5)-(0, 0): three copies and (0, 0)
         // on the y axis. Its error, measured from the points, is the rounding of cos(pi / 2).
-        {"ranked, copies", {{0, 5}, {0, 5}, {0, 0}, {0, 5}, {1, 0}, {2, 0}, {0, 5}, {3, 0}}, 4, 0, zt::pi / 2, 0,
-         std::sqrt(3 * (5 * std::cos(zt::pi / 2)) * (5 * std::cos(zt::pi / 2)) / 4), {4, 5, 6, 7}, Ascending},
+        {"ranked, copies",
+         {{0, 5}, {0, 5}, {0, 0}, {0, 5}, {1, 0}, {2, 0}, {0, 5}, {3, 0}},
+         4,
+         0,
+         zt::pi / 2,
+         0,
+         std::sqrt(3 * (5 * std::cos(zt::pi / 2)) * (5 * std::cos(zt::pi / 2)) / 4),
+         {4, 5, 6, 7},
+         Ascending},
         // Listed in rank order: above the window largest offset first, then below; the
         // line runs along the first pair's direction.
         {"ranked: rank order", rankOrder, 5, 0, 0, 0, 0, {9, 7, 8, 10, 6}, Listed},
@@ -125,7 +157,14 @@ TEST(LineRobust, HandWorkedResults)
         {"minimum zone, one point kept", {{1, 1}, {1, 1}, {3, 1}, {2, 4}}, 3, 1, 0, 4, 0, {}, Free},
         // numIgnore 2 in mode 1 is the strip, not the exhaustive search: a 4 x 1 rectangle
         // with its centre, and two far points.
-        {"minimum zone, two far", {{0, 0}, {4, 0}, {4, 1}, {0, 1}, {2, 0.5}, {8, 4}, {-6, 9}}, 2, 1, 0, 0.5, 0.5, {5, 6},
+        {"minimum zone, two far",
+         {{0, 0}, {4, 0}, {4, 1}, {0, 1}, {2, 0.5}, {8, 4}, {-6, 9}},
+         2,
+         1,
+         0,
+         0.5,
+         0.5,
+         {5, 6},
          Ascending},
         {"minimum zone, above first", {{0, 0}, {1, 5}, {1, 0}, {2, -7}, {2, 0}, {3, 0}}, 2, 1, 0, 0, 0, {1, 3}, Listed},
     };
@@ -150,8 +189,11 @@ TEST(LineRobustSearch, OnePollPerFirstIndexAndStorageMadeOncePerCall)
 {
     // polls: one per first index, for the 12 points below; allocations: the
     // entry's copy of the points, then the work storage, once per call.
-    const struct { const char* name; int32_t numIgnore, mode, polls, allocations; } cases[] = {
-        {"plain", 0, 0, 0, 1},         {"exhaustive m 1", 1, 0, 12, 1}, {"exhaustive m 3", 3, 0, 10, 1},
+    const struct {
+        const char* name;
+        int32_t numIgnore, mode, polls, allocations;
+    } cases[] = {
+        {"plain", 0, 0, 0, 1},          {"exhaustive m 1", 1, 0, 12, 1}, {"exhaustive m 3", 3, 0, 10, 1},
         {"ranked window", 4, 0, 12, 2}, {"minimum zone", 2, 1, 12, 2},
     };
     zt::Rng rng(5);
@@ -188,7 +230,8 @@ Pts randomLineWithOutliers(zt::Rng& rng, int n, int k, double sigma, int trial, 
     for (int i = 0; i < n; ++i) {
         const double t = rng.uniform(-30, 30);
         double e = rng.normal(sigma);
-        if (std::binary_search(outliers.begin(), outliers.end(), i)) e = (rng.integer(0, 1) ? 1 : -1) * rng.uniform(20, 60);
+        if (std::binary_search(outliers.begin(), outliers.end(), i))
+            e = (rng.integer(0, 1) ? 1 : -1) * rng.uniform(20, 60);
         points.push_back({normal.x * d + dir.x * t + normal.x * e, normal.y * d + dir.y * t + normal.y * e});
     }
     return points;
@@ -219,7 +262,9 @@ TEST(LineRobustProperties, FarOutliersAreDiscardedAndTheErrorIsTheNoise)
 
 // The least-squares line of the points outside the bit mask `dropped`,
 // computed directly: direction angle (up to pi), centre and RMS.
-struct Reference { double angle, centreX, centreY, rms; };
+struct Reference {
+    double angle, centreX, centreY, rms;
+};
 
 Reference referenceFit(const Pts& points, uint32_t dropped)
 {
@@ -264,7 +309,8 @@ TEST(LineExhaustiveProperties, AgreesWithABruteForceReferenceOverAllSubsets)
             bestMask = mask;
         }
         Indices bestSet;
-        for (int i = 0; i < n; ++i) if (bestMask >> i & 1u) bestSet.push_back(i);
+        for (int i = 0; i < n; ++i)
+            if (bestMask >> i & 1u) bestSet.push_back(i);
         LineResult r;
         ASSERT_EQ(fit(points, r, params(m)), 0);
         EXPECT_NEAR(r->rmsError, best.rms, 1e-9);

@@ -144,9 +144,12 @@ TEST(LineProperties, NoisyLinesAreRecoveredAndTheErrorMatchesTheNoise)
 // outliers (two, planted far off) are discarded.
 TEST(LineProperties, MovingAndScalingThePointsMovesAndScalesTheLine)
 {
-    const struct { const char* name; zmath_lineFitParams params; } algorithms[] = {
-        {"least squares", {0, HUGE_VAL, 0}}, {"exhaustive", {2, HUGE_VAL, 0}}, {"ranked", {4, HUGE_VAL, 0}},
-        {"minimum zone", {2, HUGE_VAL, 1}}, {"straightness", {0, HUGE_VAL, 1}},
+    const struct {
+        const char* name;
+        zmath_lineFitParams params;
+    } algorithms[] = {
+        {"least squares", {0, HUGE_VAL, 0}}, {"exhaustive", {2, HUGE_VAL, 0}},   {"ranked", {4, HUGE_VAL, 0}},
+        {"minimum zone", {2, HUGE_VAL, 1}},  {"straightness", {0, HUGE_VAL, 1}},
     };
     zt::Rng rng(99);
     for (int trial = 0; trial < 8; ++trial) {

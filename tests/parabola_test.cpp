@@ -37,7 +37,9 @@ void expectSameRecord(const zmath_parabolaFitResult& a, const zmath_parabolaFitR
 
 // ---- an independent reference for the fit at one axis angle ---------------
 
-struct Reference { double rms, a; };  // a >= 0
+struct Reference {
+    double rms, a;
+};  // a >= 0
 
 // Weighted least squares of y = a x^2 + b x + c over the points turned by
 // -theta (centred by the caller), in long double with Cramer's rule; rms of
@@ -105,7 +107,12 @@ void expectBetterStart(const std::vector<zmath_vect>& points, const std::vector<
 
 // ---- random parabolas -----------------------------------------------------
 
-struct Truth { double angle; zmath_vect vertex; double a, halfWidth; std::vector<zmath_vect> points; };
+struct Truth {
+    double angle;
+    zmath_vect vertex;
+    double a, halfWidth;
+    std::vector<zmath_vect> points;
+};
 
 // Points on y = a x^2 in a frame at `angle` with its origin on `vertex`: an
 // arc of half-width L (sampled a little lopsided) whose height is 0.5 to 1.5
@@ -113,8 +120,11 @@ struct Truth { double angle; zmath_vect vertex; double a, halfWidth; std::vector
 // can trap the local angle search in a side minimum.)
 Truth randomParabola(zt::Rng& rng, int n, double noise = 0.0)
 {
-    Truth t{rng.uniform(-zt::pi, zt::pi), {rng.uniform(-100, 100), rng.uniform(-100, 100)}, rng.uniform(0.05, 2.0),
-            0.0, {}};
+    Truth t{rng.uniform(-zt::pi, zt::pi),
+            {rng.uniform(-100, 100), rng.uniform(-100, 100)},
+            rng.uniform(0.05, 2.0),
+            0.0,
+            {}};
     const double L = rng.uniform(0.5, 1.5) / t.a, left = -L * rng.uniform(0.5, 1.0);
     t.halfWidth = L;
     const double c = std::cos(t.angle), s = std::sin(t.angle);
@@ -158,7 +168,12 @@ TEST(Parabola, ExactCasesWorkedByHand)
     // The points lie on y = A x^2 + C, x = -half..half, the one at 0 raised
     // by bump; the fit has coefficient a, its vertex at (0, vertexY), the
     // frame's angle (modulo 2 pi) and the error rms.
-    struct Row { const char* what; double A, C; int half; double bump, a, vertexY, angle, rms; } rows[] = {
+    struct Row {
+        const char* what;
+        double A, C;
+        int half;
+        double bump, a, vertexY, angle, rms;
+    } rows[] = {
         // The least-squares line runs up the axis: the second start finds it.
         {"y = 2 x^2 + 1", 2.0, 1.0, 3, 0.0, 2.0, 1.0, 0.0, 0.0},
         // A shallow arc: the line runs across the axis, so the first start.
@@ -181,7 +196,8 @@ TEST(Parabola, ExactCasesWorkedByHand)
             EXPECT_EQ(r->isValid, 1);
             EXPECT_NEAR(r->parabola.coefficient, row.a, 1e-9);
             EXPECT_NEAR(angleGap(r->parabola.pose.angle, row.angle), 0.0, 1e-9);
-            EXPECT_NEAR(std::hypot(r->parabola.pose.translation.x, r->parabola.pose.translation.y - row.vertexY), 0.0, 1e-9);
+            EXPECT_NEAR(std::hypot(r->parabola.pose.translation.x, r->parabola.pose.translation.y - row.vertexY), 0.0,
+                        1e-9);
             EXPECT_NEAR(r->rmsError, row.rms, 1e-9);
             // The pose carries a point of the frame's curve onto the fitted curve.
             const zmath_vect onCurve{1.5, 2.25 * r->parabola.coefficient};
@@ -205,8 +221,14 @@ TEST(Parabola, RefusalsComeInOrderAndNeverMoveThePose)
     std::vector<zmath_vect> overflowing{{-2, -1}, {2, 0}, {-5, 1}, {-3, 0}, {1, 4}, {2, -4}};
     for (zmath_vect& p : overflowing) p = {p.x * 1e60, p.y * 1e60};
     // No weights: the unweighted entry; errorKept: rmsError untouched, else HUGE_VAL.
-    struct Row { const char* what; std::vector<zmath_vect> points; std::vector<double> weights; int32_t maxIterations;
-                 zfit_status expected; bool errorKept; } rows[] = {
+    struct Row {
+        const char* what;
+        std::vector<zmath_vect> points;
+        std::vector<double> weights;
+        int32_t maxIterations;
+        zfit_status expected;
+        bool errorKept;
+    } rows[] = {
         {"one point", {{1, 2}}, {}, 1, zmath_errDegenerate, true},
         {"two points: the normal equations are singular", {{0, 0}, {1, 3}}, {}, 1, zmath_errMatrixSingular, false},
         {"iterations before weights", points, {1, 1}, 0, zmath_errFitMaxIterations, true},
@@ -337,8 +359,8 @@ TEST(Parabola, ScalingAndMovingThePointsScalesAndMovesTheParabola)
             ParabolaResult a;
             ASSERT_EQ(fit(t.points, a, iterations, weights), 0);
             for (const zt::Placement& at : placements) {
-                SCOPED_TRACE(::testing::Message() << "seed 313 trial " << trial << " maxIterations " << iterations
-                                                  << " " << at);
+                SCOPED_TRACE(::testing::Message()
+                             << "seed 313 trial " << trial << " maxIterations " << iterations << " " << at);
                 ParabolaResult b;
                 ASSERT_EQ(fit(at(t.points), b, iterations, weights), 0);
                 const zmath_vect vertex = at(a->parabola.pose.translation);

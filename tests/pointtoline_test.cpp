@@ -110,14 +110,13 @@ TEST(PointToLineFit, ShiftedGridGivesThePureTranslationThroughEveryEntry)
 TEST(PointToLineRecord, LayoutOfOnePairAndWeightsThatScaleOrTakeItOut)
 {
     // a = 0.6, b = 0.8, e = 5 at (2, 3): g = (1.2, 1.8, 1.6, 2.4, 0.6, 0.8).
-    const double expected[29] = {
-        1.44, 4.32, 3.84, 5.76, 1.44, 1.92, 12,  // m00: g0^2, 2 g0 g1..g5, 2 e g0
-        3.24, 5.76, 8.64, 2.16, 2.88, 18,        // m01
-        2.56, 7.68, 1.92, 2.56, 16,              // m10
-        5.76, 2.88, 3.84, 24,                    // m11
-        0.36, 0.96, 6,                           // tx
-        0.64, 8,                                 // ty
-        25, 1};                                  // e^2, weight
+    const double expected[29] = {1.44, 4.32, 3.84, 5.76, 1.44, 1.92, 12,  // m00: g0^2, 2 g0 g1..g5, 2 e g0
+                                 3.24, 5.76, 8.64, 2.16, 2.88, 18,        // m01
+                                 2.56, 7.68, 1.92, 2.56, 16,              // m10
+                                 5.76, 2.88, 3.84, 24,                    // m11
+                                 0.36, 0.96, 6,                           // tx
+                                 0.64, 8,                                 // ty
+                                 25,   1};                                // e^2, weight
     zfit_pointLineVals vals;
     std::memset(&vals, 0x7f, sizeof vals);
     ASSERT_EQ(zfit_pointLineVals_init_(&vals), 0);
@@ -327,8 +326,8 @@ TEST(PointToLineProperties, ScalingAndMovingPointsAndLinesMovesTheTransform)
         ASSERT_EQ(fit(s, a, weighted), 0);
         for (const zt::Placement& pointsAt : zt::placements(rng, spread)) {
             const zt::Placement linesAt{pointsAt.scale, {pointsAt.shift.y, -pointsAt.shift.x}};
-            SCOPED_TRACE(::testing::Message() << "seed 4000 trial " << trial << " points " << pointsAt << ", lines "
-                                              << linesAt);
+            SCOPED_TRACE(::testing::Message()
+                         << "seed 4000 trial " << trial << " points " << pointsAt << ", lines " << linesAt);
             Pairs moved;
             for (size_t i = 0; i < s.points.size(); ++i)
                 moved.add(pointsAt(s.points[i]), placed(linesAt, s.lines[i]), s.weights[i]);
@@ -380,17 +379,37 @@ TEST(PointToLineFit, RefusalsLeaveTheResultUntouched)
         void (*spoil)(Pairs&);
         zfit_status unweighted, weighted;
     } rows[] = {
-        {"all lines horizontal", [](Pairs& s) { for (auto& l : s.lines) l = lineAt(0.0, l.d); }, singular, singular},
-        {"all lines parallel", [](Pairs& s) { for (auto& l : s.lines) l = lineAt(0.3, l.d); }, singular, singular},
-        {"all points on one line", [](Pairs& s) { for (auto& p : s.points) p.y = 2 * p.x + 1; }, singular, singular},
+        {"all lines horizontal",
+         [](Pairs& s) {
+             for (auto& l : s.lines) l = lineAt(0.0, l.d);
+         },
+         singular, singular},
+        {"all lines parallel",
+         [](Pairs& s) {
+             for (auto& l : s.lines) l = lineAt(0.3, l.d);
+         },
+         singular, singular},
+        {"all points on one line",
+         [](Pairs& s) {
+             for (auto& p : s.points) p.y = 2 * p.x + 1;
+         },
+         singular, singular},
         {"NaN sine", [](Pairs& s) { s.lines[3].sine = nan; }, solve, solve},
         {"infinite cosine", [](Pairs& s) { s.lines[1].cosine = -inf; }, solve, solve},
         {"line d 1e200 (its square overflows)", [](Pairs& s) { s.lines[0].d = 1e200; }, solve, solve},
         {"infinite weight", [](Pairs& s) { s.weights[2] = inf; }, 0, solve},
         {"weight -inf", [](Pairs& s) { s.weights[2] = -inf; }, 0, zmath_errFitWeightNegative},
-        {"weight -1e-300 after a NaN point", [](Pairs& s) { s.weights[4] = -1e-300; s.points[1].x = nan; }, solve,
-         zmath_errFitWeightNegative},
-        {"weight -0.0 is no negative weight", [](Pairs& s) { s.add({9, 9}, lineAt(1.0, 2.0), -0.0); }, 0, 0},
+        {"weight -1e-300 after a NaN point",
+         [](Pairs& s) {
+             s.weights[4] = -1e-300;
+             s.points[1].x = nan;
+         },
+         solve, zmath_errFitWeightNegative},
+        {"weight -0.0 is no negative weight",
+         [](Pairs& s) {
+             s.add({9, 9}, lineAt(1.0, 2.0), -0.0);
+         },
+         0, 0},
     };
     for (const auto& row : rows) {
         Pairs s = grid();
@@ -401,7 +420,8 @@ TEST(PointToLineFit, RefusalsLeaveTheResultUntouched)
             zt::dirty(*r);
             const zfit_status status = fit(s, r, weighted), expected = weighted ? row.weighted : row.unweighted;
             // Rounding may leave an exactly singular system merely ill-conditioned.
-            const zfit_status seen = expected == singular && status == zmath_errMatrixIllConditioned ? singular : status;
+            const zfit_status seen =
+                expected == singular && status == zmath_errMatrixIllConditioned ? singular : status;
             EXPECT_EQ(seen, expected) << zfit::statusName(status);
             if (status != 0) {
                 EXPECT_TRUE(zt::untouched(*r)) << "a refusal leaves the record";

@@ -53,8 +53,11 @@ double columnDot(const zmath_matrix& m) { return m.m00 * m.m01 + m.m10 * m.m11; 
 void expectClose(const zmath_xformLinear& a, const zmath_xformLinear& b, double matrixTol, double translationTol)
 {
     const zmath_matrix &m = a.matrix, &n = b.matrix;
-    EXPECT_LE(std::max({std::fabs(m.m00 - n.m00), std::fabs(m.m01 - n.m01), std::fabs(m.m10 - n.m10), std::fabs(m.m11 - n.m11)}), matrixTol);
-    EXPECT_LE(std::max(std::fabs(a.translation.x - b.translation.x), std::fabs(a.translation.y - b.translation.y)), translationTol);
+    EXPECT_LE(std::max({std::fabs(m.m00 - n.m00), std::fabs(m.m01 - n.m01), std::fabs(m.m10 - n.m10),
+                        std::fabs(m.m11 - n.m11)}),
+              matrixTol);
+    EXPECT_LE(std::max(std::fabs(a.translation.x - b.translation.x), std::fabs(a.translation.y - b.translation.y)),
+              translationTol);
 }
 
 // Transforms within the tolerances and errors within errorTol relative.
@@ -122,7 +125,8 @@ TEST(PointToPointReference, AffineFitOfARaisedSquareCorner)
     expectClose(r->xform, {{0, -0.3}, {1, 0, 0.6, 1.6}}, 8 * eps, 8 * eps);
     EXPECT_NEAR(r->rmsError, std::sqrt(0.05), 8 * eps);
     // isValid needs rmsError strictly below the limit; NaN and 0 never pass.
-    for (const auto& [limit, valid] : {std::pair{0.25, 0}, {std::nextafter(0.25, 1.0), 1}, {NAN, 0}, {0.0, 0}, {HUGE_VAL, 1}}) {
+    for (const auto& [limit, valid] :
+         {std::pair{0.25, 0}, {std::nextafter(0.25, 1.0), 1}, {NAN, 0}, {0.0, 0}, {HUGE_VAL, 1}}) {
         ASSERT_EQ(fit(6, target, source, r, {}, limit), 0);
         EXPECT_EQ(r->isValid, valid) << "maxRmsError " << limit;
     }
@@ -133,8 +137,14 @@ TEST(PointToPointReference, AffineFitOfARaisedSquareCorner)
 TEST(PointToPointReference, ExactTransforms)
 {
     const double c = std::cos(0.5), s = std::sin(0.5);
-    struct Row { const char* what; zmath_xformLinear truth; Pts source; std::vector<int32_t> dofs; int32_t otherDof; double otherError; }
-    rows[] = {
+    struct Row {
+        const char* what;
+        zmath_xformLinear truth;
+        Pts source;
+        std::vector<int32_t> dofs;
+        int32_t otherDof;
+        double otherError;
+    } rows[] = {
         {"equal points", identity, {{3, -1}, {4, 2}, {-5, 0.5}, {1, 7}}, {3, 4, 5, 6}, 0, 0},
         // Two pairs fix a similarity: (1, 0) -> (0, 2) is a quarter turn with scale 2.
         {"two pairs", {{1, 1}, {0, -2, 2, 0}}, {{0, 0}, {1, 0}}, {4}, 0, 0},
@@ -183,10 +193,13 @@ TEST(PointToPointDegenerate, RoundingNoiseIsNoSolution)
         // line of sources does fix a similarity and a rotation.
         Result r;
         zt::dirty(*r);
-        for (const auto& [dof, tgt, src, expected] :
-             {std::tuple{6, &target, &line, solveFailed}, {5, &target, &line, solveFailed}, {4, &target, &same, solveFailed},
-              {3, &target, &same, solveFailed}, {3, &same, &target, solveFailed}, {4, &target, &line, 0}, {3, &target, &line, 0}})
-        {
+        for (const auto& [dof, tgt, src, expected] : {std::tuple{6, &target, &line, solveFailed},
+                                                      {5, &target, &line, solveFailed},
+                                                      {4, &target, &same, solveFailed},
+                                                      {3, &target, &same, solveFailed},
+                                                      {3, &same, &target, solveFailed},
+                                                      {4, &target, &line, 0},
+                                                      {3, &target, &line, 0}}) {
             EXPECT_EQ(fit(dof, *tgt, *src, r), expected) << "dof " << dof;
             if (expected != 0) {
                 EXPECT_TRUE(zt::untouched(*r)) << "dof " << dof;

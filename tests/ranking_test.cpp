@@ -18,8 +18,7 @@ struct Storage {
     Storage(size_t n, size_t count)
         : first(count), last(count), member(n), inFirst(n), inLast(n), order(n), values(n),
           lowHits(zsvc::RankExtremes::hitCapacity(count)), highHits(zsvc::RankExtremes::hitCapacity(count))
-    {
-    }
+    {}
     zsvc::RankExtremes ranking() { return {first, last, member, inFirst, inLast, order, values, lowHits, highHits}; }
     std::vector<int32_t> first, last;
     std::vector<uint8_t> member;
@@ -34,7 +33,8 @@ std::vector<int32_t> fullRanking(const std::vector<double>& keys)
 {
     std::vector<int32_t> order(keys.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return zsvc::rankBefore(keys[a], a, keys[b], b); });
+    std::sort(order.begin(), order.end(),
+              [&](int32_t a, int32_t b) { return zsvc::rankBefore(keys[a], a, keys[b], b); });
     return order;
 }
 
@@ -45,7 +45,8 @@ void expectExtremesOfFullSort(const zsvc::RankExtremes& ranking, const std::vect
     const std::vector<int32_t> last(ranking.last().begin(), ranking.last().end());
     EXPECT_EQ(first, std::vector<int32_t>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count)))
         << "the first ranks";
-    EXPECT_EQ(last, std::vector<int32_t>(all.end() - static_cast<std::ptrdiff_t>(count), all.end())) << "the last ranks";
+    EXPECT_EQ(last, std::vector<int32_t>(all.end() - static_cast<std::ptrdiff_t>(count), all.end()))
+        << "the last ranks";
 }
 
 // Keys on a coarse grid, so that many are equal; now and then a NaN.
@@ -103,12 +104,13 @@ TEST(RankExtremes, RepairedTheyStayTheFullSortsExtremes)
                 zsvc::keyHits(keys.data(), n, low, high, found);
             };
             const auto fillAll = [&] { std::copy(next.begin(), next.end(), keys.begin()); };
-            const zsvc::RankExtremes::Update update = ranking.update(keys.data(), fillAll, hits, [&](int32_t k, bool joined) {
-                if (joined)
-                    middle.insert(k);
-                else
-                    middle.erase(k);
-            });
+            const zsvc::RankExtremes::Update update =
+                ranking.update(keys.data(), fillAll, hits, [&](int32_t k, bool joined) {
+                    if (joined)
+                        middle.insert(k);
+                    else
+                        middle.erase(k);
+                });
             expectExtremesOfFullSort(ranking, keys, count);
             if (update.fresh) {
                 middle.clear();

@@ -80,10 +80,9 @@ TEST(Eigenvalues, SumAndProductMatchTraceAndDeterminantRealPartsDecrease)
         const double scale = std::pow(10.0, rng.uniform(-6.0, 6.0));
         for (int i = 0; i < 9; ++i) a(i / 3, i % 3) = rng.uniform(-1.0, 1.0) * scale;
         const auto v = eigenvalues(a);
-        const double trace = a(0, 0) + a(1, 1) + a(2, 2),
-                     det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
-                           a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
-                           a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
+        const double trace = a(0, 0) + a(1, 1) + a(2, 2), det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
+                                                                a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
+                                                                a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
         const std::complex<double> sum = v[0] + v[1] + v[2], product = v[0] * v[1] * v[2];
         SCOPED_TRACE(trial);
         EXPECT_NEAR(sum.real(), trace, 1e-11 * scale);
@@ -147,7 +146,11 @@ std::array<double, 6> conicOf(const zmath_shapeEllipse& e, double scale)
     const double cs = std::cos(e.angle), sn = std::sin(e.angle), p = 1 / (e.radius1 * e.radius1),
                  q = 1 / (e.radius2 * e.radius2), x = e.center.x, y = e.center.y;
     const double a = cs * cs * p + sn * sn * q, b = 2 * cs * sn * (p - q), c = sn * sn * p + cs * cs * q;
-    return {scale * a, scale * b, scale * c, scale * (-2 * a * x - b * y), scale * (-2 * c * y - b * x),
+    return {scale * a,
+            scale * b,
+            scale * c,
+            scale * (-2 * a * x - b * y),
+            scale * (-2 * c * y - b * x),
             scale * (a * x * x + b * x * y + c * y * y - 1)};
 }
 
@@ -184,7 +187,11 @@ TEST(Ellipse, RefusesConicsThatAreNoRealEllipse)
 {
     zmath_shapeEllipse e{{7, 7}, 1, 1, 0};
     const zmath_shapeEllipse before = e;
-    const struct { const char* what; double a, b, c, d, e, f; zfit_status expected; } rows[] = {
+    const struct {
+        const char* what;
+        double a, b, c, d, e, f;
+        zfit_status expected;
+    } rows[] = {
         {"hyperbola x^2 - y^2 = 1", 1, 0, -1, 0, 0, -1, zmath_errServiceDegenerateA},
         {"parabola y = x^2", 1, 0, 0, 0, -1, 0, zmath_errServiceDegenerateA},
         {"line pair xy = 0", 0, 1, 0, 0, 0, 0, zmath_errServiceDegenerateA},
@@ -218,8 +225,10 @@ TEST(Conventions, LineNormalFormAndTolerances)
     EXPECT_LT(std::fabs(d), 1e-12) << "d times the normal lies on the line";
     EXPECT_EQ(fromOrigin, 3.0) << "the origin is d away";
 
-    const struct { double a, b; bool equal; } rows[] = {
-        {1e-13, 0, true}, {1e-11, 0, false}, {1e6, 1e6 * (1 + 1e-13), true}, {NAN, NAN, false}};
+    const struct {
+        double a, b;
+        bool equal;
+    } rows[] = {{1e-13, 0, true}, {1e-11, 0, false}, {1e6, 1e6 * (1 + 1e-13), true}, {NAN, NAN, false}};
     for (const auto& r : rows) EXPECT_EQ(bool(zmath_double_equal(r.a, r.b)), r.equal) << r.a << " vs " << r.b;
     EXPECT_TRUE(zmath_double_epsilonEqual(1.0, 1.5, 0.5)) << "the tolerance itself is equal";
     EXPECT_FALSE(zmath_double_epsilonEqual(NAN, 0.0, 1.0)) << "NaN equals nothing";
@@ -271,8 +280,10 @@ TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)
 TEST(Attention, SucceedsByDefaultAndFollowsTheInstalledCheck)
 {
     EXPECT_EQ(zsys_attention_check(), 0);
-    const struct { double seconds; zfit_status expected; } rows[] = {
-        {-1.0, zsys_errCancelled}, {3600.0, 0}, {1e300, 0}, {HUGE_VAL, 0}, {NAN, 0}};
+    const struct {
+        double seconds;
+        zfit_status expected;
+    } rows[] = {{-1.0, zsys_errCancelled}, {3600.0, 0}, {1e300, 0}, {HUGE_VAL, 0}, {NAN, 0}};
     for (const auto& row : rows) {
         zsys_deadline deadline;
         zsys_deadline_init(&deadline, row.seconds);

@@ -136,7 +136,11 @@ std::vector<double> shapeValues(const R& r)
     return values;
 }
 
-template <class R> constexpr bool hasIndices = requires(R r) { r.ignoredIndices; };
+template <class R>
+constexpr bool hasIndices = requires(R r)
+{
+    r.ignoredIndices;
+};
 
 // ---- "dirty, then untouched" ----------------------------------------------------
 
@@ -167,7 +171,8 @@ template <class R>
     if (r.isValid != 1) return ::testing::AssertionFailure() << "isValid became " << r.isValid;
     const std::vector<double> shape = shapeValues(r);
     for (size_t k = 0; k < shape.size(); ++k)
-        if (shape[k] != kDirtyShape) return ::testing::AssertionFailure() << "shape value " << k << " became " << shape[k];
+        if (shape[k] != kDirtyShape)
+            return ::testing::AssertionFailure() << "shape value " << k << " became " << shape[k];
     if (r.rmsError != kDirtyError) return ::testing::AssertionFailure() << "rmsError became " << r.rmsError;
     if constexpr (hasIndices<R>) {
         if (indices(r.ignoredIndices) != std::vector<int32_t>{kDirtyIndex})

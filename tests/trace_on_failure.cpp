@@ -32,7 +32,8 @@ public:
         if (dropped_ > 0) std::printf(" (the last %zu of %zu steps)", steps_.size(), steps_.size() + dropped_);
         std::printf(":\n");
         for (const Step& s : steps_)
-            std::printf("  %s:%d: %s -> %s\n", s.file, static_cast<int>(s.line), s.expression, zfit::statusName(s.status));
+            std::printf("  %s:%d: %s -> %s\n", s.file, static_cast<int>(s.line), s.expression,
+                        zfit::statusName(s.status));
         std::fflush(stdout);
     }
 

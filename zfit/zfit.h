@@ -13,15 +13,15 @@
 #ifndef ZFIT_ZFIT_H
 #define ZFIT_ZFIT_H
 
-#include <zfit/frame/status.h>
 #include <zfit/frame/records.h>
+#include <zfit/frame/status.h>
 #include <zfit/services/services.h>
 
-#include <zfit/line/line.h>
 #include <zfit/circle/circle.h>
 #include <zfit/ellipse/ellipse.h>
-#include <zfit/pointtoline/pointtoline.h>
+#include <zfit/line/line.h>
 #include <zfit/parabola/parabola.h>
+#include <zfit/pointtoline/pointtoline.h>
 #include <zfit/pointtopoint/pointtopoint.h>
 
 #endif

@@ -45,14 +45,17 @@ inline const char* statusText(zfit_status status)
 template <class V>
 struct VectorTraits;
 
-#define ZFIT_VECTOR_TRAITS_(V, E)                                                                                    \
-    template <>                                                                                                      \
-    struct VectorTraits<V> {                                                                                         \
-        using Element = E;                                                                                           \
-        static zfit_status construct(V* v, int64_t count) { return V##_construct(v, count); }                        \
-        static zfit_status destruct(V* v) { return V##_destruct(v); }                                                \
-        static zfit_status resize(V* v, int64_t count) { return V##_resize(v, count); }                              \
-        static zfit_status view(const V* v, const E** begin, int32_t* size) { return V##_getBeginSizeConst(v, begin, size); } \
+#define ZFIT_VECTOR_TRAITS_(V, E)                                                             \
+    template <>                                                                               \
+    struct VectorTraits<V> {                                                                  \
+        using Element = E;                                                                    \
+        static zfit_status construct(V* v, int64_t count) { return V##_construct(v, count); } \
+        static zfit_status destruct(V* v) { return V##_destruct(v); }                         \
+        static zfit_status resize(V* v, int64_t count) { return V##_resize(v, count); }       \
+        static zfit_status view(const V* v, const E** begin, int32_t* size)                   \
+        {                                                                                     \
+            return V##_getBeginSizeConst(v, begin, size);                                     \
+        }                                                                                     \
     };
 ZFIT_VECTOR_TRAITS_(zstd_vector_zmath_vect, zmath_vect)
 ZFIT_VECTOR_TRAITS_(zstd_vectord, double)
@@ -117,11 +120,11 @@ using Lines = Vector<zstd_vector_zmath_shapeFLine>;
 template <class R>
 struct ResultTraits;
 
-#define ZFIT_RESULT_TRAITS_(R)                                                 \
-    template <>                                                                \
-    struct ResultTraits<R> {                                                   \
-        static zfit_status construct(R* r) { return R##_construct(r); }        \
-        static zfit_status destruct(R* r) { return R##_destruct(r); }          \
+#define ZFIT_RESULT_TRAITS_(R)                                          \
+    template <>                                                         \
+    struct ResultTraits<R> {                                            \
+        static zfit_status construct(R* r) { return R##_construct(r); } \
+        static zfit_status destruct(R* r) { return R##_destruct(r); }   \
     };
 ZFIT_RESULT_TRAITS_(zmath_lineFitResult)
 ZFIT_RESULT_TRAITS_(zmath_circleFitResult)

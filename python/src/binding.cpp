@@ -260,7 +260,8 @@ py::array asFloat64(py::handle object, const char* name)
     const char kind = array.dtype().kind();
     if (kind != 'f' && kind != 'i' && kind != 'u')
         raiseValue(std::string(name) + ": expected real numbers, got dtype " + std::string(py::str(array.dtype())));
-    constexpr int needed = static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
+    constexpr int needed =
+        static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
     if (py::isinstance<py::array_t<double>>(array) && (array.flags() & needed) == needed) return array;
     py::module_ numpy = py::module_::import("numpy");
     return numpy.attr("require")(array, numpy.attr("float64"), "CA");
@@ -280,8 +281,7 @@ Points::Points(py::handle object, const char* name) : array_(asFloat64(object, n
 Weights::Weights(py::handle object, const char* name, int32_t expected, const char* perWhat)
     : array_(asFloat64(object, name))
 {
-    if (array_.ndim() != 1)
-        raiseValue(std::string(name) + ": expected shape (n,), got " + shapeText(array_));
+    if (array_.ndim() != 1) raiseValue(std::string(name) + ": expected shape (n,), got " + shapeText(array_));
     if (array_.shape(0) != expected)
         raiseValue(std::string(name) + ": expected " + std::to_string(expected) + " values, one per " + perWhat +
                    ", got " + std::to_string(array_.shape(0)));

@@ -101,8 +101,7 @@ struct CircleInput {
     Points points;
     std::optional<Weights> weights;
 
-    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options)
-        : points(pointsArg, "points")
+    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options) : points(pointsArg, "points")
     {
         if (weightsArg.is_none()) return;
         if (options.geometric) {
@@ -125,8 +124,7 @@ struct Circle {
     static Options readOptions(Keywords& k)
     {
         return Options(k.take<int64_t>("ignore", 0), k.take<std::optional<double>>("fixed_radius", std::nullopt),
-                       k.take("max_rms", HUGE_VAL), k.take("geometric", false),
-                       k.take<int64_t>("max_iterations", 100));
+                       k.take("max_rms", HUGE_VAL), k.take("geometric", false), k.take<int64_t>("max_iterations", 100));
     }
     static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
     static zfit_status fit(const Options& o, const Input& in, CircleRecords* r)
@@ -167,16 +165,15 @@ CircleFit fitCircle(const py::object& points, const py::object& weights, int64_t
 void registerCircle(py::module_& m)
 {
     addBatchFamily<Circle>();
-    auto cls = defineResult<CircleFit>(m,
-                            "A fitted circle.\n\n"
-                            "centre     (x, y)\n"
-                            "radius     the fitted radius (fixed_radius when one was imposed)\n"
-                            "rms_error  RMS radial residual |p - centre| - radius of the points used\n"
-                            "           (weighted in the weighted fit)\n"
-                            "is_valid   rms_error < max_rms\n"
-                            "ignored    indices of the discarded points (np.ndarray of int)\n"
-                            ZPY_UNCERTAINTY_DOC
-                            "           of a geometric fit: x, y, radius (x, y with a fixed radius)");
+    auto cls = defineResult<CircleFit>(
+        m, "A fitted circle.\n\n"
+           "centre     (x, y)\n"
+           "radius     the fitted radius (fixed_radius when one was imposed)\n"
+           "rms_error  RMS radial residual |p - centre| - radius of the points used\n"
+           "           (weighted in the weighted fit)\n"
+           "is_valid   rms_error < max_rms\n"
+           "ignored    indices of the discarded points (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
+           "           of a geometric fit: x, y, radius (x, y with a fixed radius)");
     cls.def_property_readonly("centre", [](const CircleFit& r) { return vector2(r.x, r.y); })
         .def_readonly("radius", &CircleFit::radius)
         .def_readonly("rms_error", &CircleFit::rmsError)

@@ -21,8 +21,8 @@ struct EllipseRecords {
 
 struct EllipseFit {
     static constexpr const char* name = "EllipseFit";
-    using State = std::tuple<double, double, double, double, double, double, bool, std::vector<int32_t>,
-                             Uncertainty::State>;
+    using State =
+        std::tuple<double, double, double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State>;
 
     double x = 0.0, y = 0.0, radius1 = 0.0, radius2 = 0.0, angle = 0.0, rmsError = 0.0;
     bool isValid = false;
@@ -107,7 +107,8 @@ struct EllipseInput {
     {
         if (weightsArg.is_none()) return;
         if (!options.geometric) raiseValue("weights: the algebraic ellipse is unweighted; weights need geometric=True");
-        if (options.params.numIgnore != 0) raiseValue("ignore: a weighted fit discards no points; give weights or ignore");
+        if (options.params.numIgnore != 0)
+            raiseValue("ignore: a weighted fit discards no points; give weights or ignore");
         weights.emplace(weightsArg, "weights", points.size(), "point");
     }
 };
@@ -158,18 +159,16 @@ EllipseFit fitEllipse(const py::object& points, int64_t ignore, double maxRms, s
 void registerEllipse(py::module_& m)
 {
     addBatchFamily<Ellipse>();
-    auto cls = defineResult<EllipseFit>(m,
-                             "A fitted ellipse.\n\n"
-                             "centre     (x, y)\n"
-                             "radii      (radius1, radius2): the semi-axis along `angle`, then the\n"
-                             "           one at right angles to it (either may be the larger)\n"
-                             "angle      direction of radius1, radians in [0, pi)\n"
-                             "rms_error  RMS residual of the points used\n"
-                             "is_valid   rms_error < max_rms\n"
-                             "ignored    indices of the points left out, in decreasing order\n"
-                             "           (np.ndarray of int)\n"
-                             ZPY_UNCERTAINTY_DOC
-                             "           of a geometric fit: x, y, radius1, radius2, angle");
+    auto cls = defineResult<EllipseFit>(m, "A fitted ellipse.\n\n"
+                                           "centre     (x, y)\n"
+                                           "radii      (radius1, radius2): the semi-axis along `angle`, then the\n"
+                                           "           one at right angles to it (either may be the larger)\n"
+                                           "angle      direction of radius1, radians in [0, pi)\n"
+                                           "rms_error  RMS residual of the points used\n"
+                                           "is_valid   rms_error < max_rms\n"
+                                           "ignored    indices of the points left out, in decreasing order\n"
+                                           "           (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
+                                           "           of a geometric fit: x, y, radius1, radius2, angle");
     cls.def_property_readonly("centre", [](const EllipseFit& r) { return vector2(r.x, r.y); })
         .def_property_readonly("radii", [](const EllipseFit& r) { return vector2(r.radius1, r.radius2); })
         .def_readonly("angle", &EllipseFit::angle)

@@ -114,20 +114,19 @@ LineFit fitLine(const py::object& points, int64_t ignore, bool minZone, double m
 void registerLine(py::module_& m)
 {
     addBatchFamily<Line>();
-    auto cls = defineResult<LineFit>(m,
-                          "A fitted line in normal form: its points (x, y) satisfy\n"
-                          "-x*sin(angle) + y*cos(angle) = distance.\n\n"
-                          "angle      radians; distance >= 0 after a least-squares fit\n"
-                          "distance   the line's distance from the origin\n"
-                          "direction  (cos(angle), sin(angle))\n"
-                          "normal     (-sin(angle), cos(angle))\n"
-                          "rms_error  least squares: RMS perpendicular distance of the kept points;\n"
-                          "           minimum zone: the strip's half-width\n"
-                          "is_valid   rms_error < max_rms\n"
-                          "ignored    indices of the discarded points (np.ndarray of int)\n"
-                          ZPY_UNCERTAINTY_DOC
-                          "           of a least-squares line with at least three kept points:\n"
-                          "           angle, distance");
+    auto cls =
+        defineResult<LineFit>(m, "A fitted line in normal form: its points (x, y) satisfy\n"
+                                 "-x*sin(angle) + y*cos(angle) = distance.\n\n"
+                                 "angle      radians; distance >= 0 after a least-squares fit\n"
+                                 "distance   the line's distance from the origin\n"
+                                 "direction  (cos(angle), sin(angle))\n"
+                                 "normal     (-sin(angle), cos(angle))\n"
+                                 "rms_error  least squares: RMS perpendicular distance of the kept points;\n"
+                                 "           minimum zone: the strip's half-width\n"
+                                 "is_valid   rms_error < max_rms\n"
+                                 "ignored    indices of the discarded points (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
+                                 "           of a least-squares line with at least three kept points:\n"
+                                 "           angle, distance");
     cls.def_readonly("angle", &LineFit::angle)
         .def_readonly("distance", &LineFit::distance)
         .def_property_readonly("direction", [](const LineFit& r) { return vector2(r.cosine, r.sine); })

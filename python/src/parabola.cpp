@@ -101,17 +101,16 @@ ParabolaFit fitParabola(const py::object& points, const py::object& weights, int
 void registerParabola(py::module_& m)
 {
     addBatchFamily<Parabola>();
-    defineResult<ParabolaFit>(m,
-                              "A fitted parabola in any orientation: in its own frame the curve is\n"
-                              "y = coefficient * x**2 with the vertex at the origin, and `pose` places\n"
-                              "that frame in the plane of the points.\n\n"
-                              "pose         3x3 homogeneous matrix of the rigid pose (rotation by\n"
-                              "             `angle`, then translation to `vertex`)\n"
-                              "angle        the pose's rotation, radians\n"
-                              "vertex       the vertex (x, y) in the plane\n"
-                              "coefficient  a of y = a*x**2 in the parabola's frame\n"
-                              "rms_error    RMS residual (weighted in the weighted fit)\n"
-                              "is_valid     True after a successful fit")
+    defineResult<ParabolaFit>(m, "A fitted parabola in any orientation: in its own frame the curve is\n"
+                                 "y = coefficient * x**2 with the vertex at the origin, and `pose` places\n"
+                                 "that frame in the plane of the points.\n\n"
+                                 "pose         3x3 homogeneous matrix of the rigid pose (rotation by\n"
+                                 "             `angle`, then translation to `vertex`)\n"
+                                 "angle        the pose's rotation, radians\n"
+                                 "vertex       the vertex (x, y) in the plane\n"
+                                 "coefficient  a of y = a*x**2 in the parabola's frame\n"
+                                 "rms_error    RMS residual (weighted in the weighted fit)\n"
+                                 "is_valid     True after a successful fit")
         .def_property_readonly("pose", &ParabolaFit::pose)
         .def_readonly("angle", &ParabolaFit::angle)
         .def_property_readonly("vertex", [](const ParabolaFit& r) { return vector2(r.tx, r.ty); })

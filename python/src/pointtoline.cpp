@@ -24,7 +24,8 @@ public:
                        std::to_string(rows.size()));
         lines_.resize(static_cast<size_t>(expected));
         for (int32_t i = 0; i < expected; ++i)
-            check(zmath_shapeFLine_initAngleDistance(&lines_[static_cast<size_t>(i)], &rows.data()[i].x, rows.data()[i].y));
+            check(zmath_shapeFLine_initAngleDistance(&lines_[static_cast<size_t>(i)], &rows.data()[i].x,
+                                                     rows.data()[i].y));
         view_.begin = expected ? lines_.data() : nullptr;
         view_.size = expected;
         view_.capacity = expected;
@@ -100,15 +101,14 @@ PointToLineFit fitPointToLine(const py::object& points, const py::object& lines,
 void registerPointToLine(py::module_& m)
 {
     addBatchFamily<PointToLine>();
-    PointToLineFit::define(m,
-                           "The fitted affine transform p -> matrix @ p + translation that moves\n"
-                           "the points onto their lines.\n\n"
-                           "matrix       2x2 array\n"
-                           "translation  (tx, ty)\n"
-                           "rms_error    RMS distance of the mapped points from their lines\n"
-                           "             (weighted when weights were given)\n"
-                           "is_valid     rms_error < max_rms\n"
-                           "apply(pts)   the transform applied to an (n, 2) array-like");
+    PointToLineFit::define(m, "The fitted affine transform p -> matrix @ p + translation that moves\n"
+                              "the points onto their lines.\n\n"
+                              "matrix       2x2 array\n"
+                              "translation  (tx, ty)\n"
+                              "rms_error    RMS distance of the mapped points from their lines\n"
+                              "             (weighted when weights were given)\n"
+                              "is_valid     rms_error < max_rms\n"
+                              "apply(pts)   the transform applied to an (n, 2) array-like");
 
     m.def("fit_point_to_line", &fitPointToLine, py::arg("points"), py::arg("lines"), py::kw_only(),
           py::arg("weights") = py::none(), py::arg("max_rms") = HUGE_VAL,

@@ -95,18 +95,16 @@ PointToPointFit fitPointToPoint(const py::object& target, const py::object& sour
 void registerPointToPoint(py::module_& m)
 {
     addBatchFamily<PointToPoint>();
-    PointToPointFit::define(m,
-                            "The fitted transform p -> matrix @ p + translation that maps the\n"
-                            "source points onto the target points.\n\n"
-                            "matrix       2x2 array\n"
-                            "translation  (tx, ty)\n"
-                            "rms_error    RMS distance between mapped source and target points\n"
-                            "             (weighted when weights were given)\n"
-                            "is_valid     rms_error < max_rms\n"
-                            "apply(pts)   the transform applied to an (n, 2) array-like\n"
-                            ZPY_UNCERTAINTY_DOC
-                            "             with dof 4: tx, ty, a, b of matrix (a, -b; b, a); with dof 6:\n"
-                            "             tx, ty, m00, m01, m10, m11");
+    PointToPointFit::define(m, "The fitted transform p -> matrix @ p + translation that maps the\n"
+                               "source points onto the target points.\n\n"
+                               "matrix       2x2 array\n"
+                               "translation  (tx, ty)\n"
+                               "rms_error    RMS distance between mapped source and target points\n"
+                               "             (weighted when weights were given)\n"
+                               "is_valid     rms_error < max_rms\n"
+                               "apply(pts)   the transform applied to an (n, 2) array-like\n" ZPY_UNCERTAINTY_DOC
+                               "             with dof 4: tx, ty, a, b of matrix (a, -b; b, a); with dof 6:\n"
+                               "             tx, ty, m00, m01, m10, m11");
 
     zmath_pointToPointFitParams defaults;
     zmath_pointToPointFitParams_init(&defaults);

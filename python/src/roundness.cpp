@@ -27,8 +27,8 @@ int32_t methodOf(const std::string& name)
 
 struct Roundness {
     static constexpr const char* name = "Roundness";
-    using State = std::tuple<std::string, double, double, double, double, bool, std::vector<int32_t>,
-                             std::vector<int32_t>>;
+    using State =
+        std::tuple<std::string, double, double, double, double, bool, std::vector<int32_t>, std::vector<int32_t>>;
 
     std::string method;
     double x = 0.0, y = 0.0, innerRadius = 0.0, outerRadius = 0.0;
@@ -39,8 +39,7 @@ struct Roundness {
         : method(std::move(m)), x(r.centre.x), y(r.centre.y), innerRadius(r.innerRadius), outerRadius(r.outerRadius),
           isValid(r.isValid != 0), contacts(r.contacts, r.contacts + r.contactCount),
           onOuter(r.contactOnOuter, r.contactOnOuter + r.contactCount)
-    {
-    }
+    {}
     explicit Roundness(const State& s)
     {
         std::tie(method, x, y, innerRadius, outerRadius, isValid, contacts, onOuter) = s;
@@ -89,18 +88,17 @@ Roundness roundness(const py::object& points, const std::string& method, double 
 
 void registerRoundness(py::module_& m)
 {
-    defineResult<Roundness>(m,
-                            "The roundness of a profile about its reference circle.\n\n"
-                            "method            'minimum_zone', 'circumscribed' or 'inscribed'\n"
-                            "centre            (x, y) of the reference circle\n"
-                            "inner_radius      the smallest distance of a point from the centre\n"
-                            "outer_radius      the largest distance of a point from the centre\n"
-                            "roundness         outer_radius - inner_radius\n"
-                            "is_valid          roundness < max_roundness\n"
-                            "contacts          indices of the points that fix the circle,\n"
-                            "                  counterclockwise (np.ndarray of int)\n"
-                            "contact_on_outer  for each contact, True on the outer circle\n"
-                            "                  (np.ndarray of bool)")
+    defineResult<Roundness>(m, "The roundness of a profile about its reference circle.\n\n"
+                               "method            'minimum_zone', 'circumscribed' or 'inscribed'\n"
+                               "centre            (x, y) of the reference circle\n"
+                               "inner_radius      the smallest distance of a point from the centre\n"
+                               "outer_radius      the largest distance of a point from the centre\n"
+                               "roundness         outer_radius - inner_radius\n"
+                               "is_valid          roundness < max_roundness\n"
+                               "contacts          indices of the points that fix the circle,\n"
+                               "                  counterclockwise (np.ndarray of int)\n"
+                               "contact_on_outer  for each contact, True on the outer circle\n"
+                               "                  (np.ndarray of bool)")
         .def_readonly("method", &Roundness::method)
         .def_property_readonly("centre", [](const Roundness& r) { return vector2(r.x, r.y); })
         .def_readonly("inner_radius", &Roundness::innerRadius)

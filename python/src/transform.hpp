@@ -30,8 +30,7 @@ struct TransformFit {
 
     template <class R>
     explicit TransformFit(const R& r) : xform(r.xform), rmsError(r.rmsError), isValid(r.isValid != 0)
-    {
-    }
+    {}
     // The parameters of the uncertainty: with 4 of them tx, ty, a, b of the
     // matrix (a, -b; b, a), with 6 tx, ty, m00, m01, m10, m11.
     template <class R>

@@ -48,9 +48,9 @@ void defineUncertainty(py::class_<R>& cls)
 }
 
 // The help text of the three properties, for a result's docstring.
-#define ZPY_UNCERTAINTY_DOC                                                        \
-    "covariance  (p, p) covariance of the parameters (order below), or None\n"    \
-    "std_errors  (p,) their standard errors, or None\n"                           \
+#define ZPY_UNCERTAINTY_DOC                                                    \
+    "covariance  (p, p) covariance of the parameters (order below), or None\n" \
+    "std_errors  (p,) their standard errors, or None\n"                        \
     "intervals   (p, 2) their 95% confidence intervals (low, high), or None\n"
 
 // The points not listed in `discarded` (a result record's ignoredIndices):

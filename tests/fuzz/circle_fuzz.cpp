@@ -18,9 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     zmath_circleFitResult result;
     FUZZ_CHECK(zmath_circleFitResult_construct(&result) == 0);
-    const zfit_status status = entry == 0
-                                   ? zmath_circleFit(points.data(), n, &params, &result)
-                                   : zmath_circleFitWeighted(points.data(), n, weights.data(), &params, &result);
+    const zfit_status status = entry == 0 ? zmath_circleFit(points.data(), n, &params, &result)
+                                          : zmath_circleFitWeighted(points.data(), n, weights.data(), &params, &result);
     FUZZ_CHECK(fuzz::documented(status));
     if (status == 0) {
         FUZZ_CHECK(fuzz::validityAgrees(result.isValid, params.maxRmsError, result.rmsError));

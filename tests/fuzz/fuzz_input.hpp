@@ -22,10 +22,7 @@ public:
 
     bool empty() const { return pos_ >= size_; }
 
-    uint8_t byte()
-    {
-        return pos_ < size_ ? data_[pos_++] : 0;
-    }
+    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
     int32_t smallInt(int32_t lo, int32_t hi)
     {
@@ -37,7 +34,8 @@ public:
     {
         const uint8_t kind = byte();
         if (kind < 200) return static_cast<double>(static_cast<int8_t>(byte())) / 4.0;  // grid
-        if (kind < 230) return (static_cast<double>(static_cast<int8_t>(byte())) / 4.0) * std::ldexp(1.0, smallInt(-40, 40));
+        if (kind < 230)
+            return (static_cast<double>(static_cast<int8_t>(byte())) / 4.0) * std::ldexp(1.0, smallInt(-40, 40));
         uint64_t bits = 0;
         for (int i = 0; i < 8; ++i) bits = (bits << 8) | byte();
         double d;
@@ -67,12 +65,12 @@ private:
 };
 
 // An invariant broken: report and stop so that the fuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                            \
-    do {                                                                                 \
-        if (!(condition)) {                                                              \
+#define FUZZ_CHECK(condition)                                                                       \
+    do {                                                                                            \
+        if (!(condition)) {                                                                         \
             std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                \
-        }                                                                                \
+            std::abort();                                                                           \
+        }                                                                                           \
     } while (0)
 
 // A status is 0 or one of the documented failure codes.

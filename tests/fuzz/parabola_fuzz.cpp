@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (status == 0) {
         FUZZ_CHECK(std::isfinite(result.rmsError) && result.rmsError >= 0.0);
         FUZZ_CHECK(result.parabola.coefficient >= 0.0 && std::isfinite(result.parabola.coefficient));
-        FUZZ_CHECK(std::isfinite(result.parabola.pose.translation.x) && std::isfinite(result.parabola.pose.translation.y));
+        FUZZ_CHECK(std::isfinite(result.parabola.pose.translation.x) &&
+                   std::isfinite(result.parabola.pose.translation.y));
     }
     FUZZ_CHECK(zmath_parabolaFitResult_destruct(&result) == 0);
     zstd_vector_zmath_vect_destruct(&pv);

@@ -30,9 +30,9 @@ zmet_geometricCircleResult fitWeighted(const std::vector<zmath_vect>& points, co
                                        const zmet_geometricCircleParams& p)
 {
     zmet_geometricCircleResult r{};
-    EXPECT_EQ(zmet_geometricCircleFitWeighted(points.data(), static_cast<int32_t>(points.size()), weights.data(), &p,
-                                              &r),
-              zfit_ok);
+    EXPECT_EQ(
+        zmet_geometricCircleFitWeighted(points.data(), static_cast<int32_t>(points.size()), weights.data(), &p, &r),
+        zfit_ok);
     return r;
 }
 
@@ -143,7 +143,8 @@ TEST(GeometricCircle, IsUnbiasedAndHonestOnShortArcs)
                 << "trial " << trial << ": worse than the algebraic circle";
         }
         EXPECT_LE(std::fabs(radius.median()), 1.0) << radius.describe();
-        EXPECT_LE(radius.rmse(), algebraic.rmse() * 1.001) << radius.describe() << " vs algebraic " << algebraic.describe();
+        EXPECT_LE(radius.rmse(), algebraic.rmse() * 1.001)
+            << radius.describe() << " vs algebraic " << algebraic.describe();
         mt::expectHonest(radius, "radius");
         mt::expectHonest(centreX, "centre x");
     }
@@ -223,8 +224,7 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
         zmet_geometricCircleResult r;
         std::memset(&r, 0x5a, sizeof r);
         zmet_geometricCircleResult before = r;
-        EXPECT_EQ(zmet_geometricCircleFit(c.points.data(), static_cast<int32_t>(c.points.size()), &c.p, &r),
-                  c.expected)
+        EXPECT_EQ(zmet_geometricCircleFit(c.points.data(), static_cast<int32_t>(c.points.size()), &c.p, &r), c.expected)
             << c.name << ": " << zfit::statusName(c.expected);
         EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.name << ": the result was written";
     }

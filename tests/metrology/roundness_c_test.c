@@ -18,8 +18,9 @@ int main(void)
         const zfit_status status = zmet_roundness(square, 4, &params, &result);
         const int wrong = status != 0 || fabs(result.centre.x - 1) > 1e-12 || fabs(result.centre.y - 1) > 1e-12 ||
                           fabs(result.outerRadius - 2) > 1e-12 || result.roundness > 1e-12;
-        if (wrong) fprintf(stderr, "method %d: status %d, centre (%g, %g), radius %g\n", (int)methods[m], (int)status,
-                           result.centre.x, result.centre.y, result.outerRadius);
+        if (wrong)
+            fprintf(stderr, "method %d: status %d, centre (%g, %g), radius %g\n", (int)methods[m], (int)status,
+                    result.centre.x, result.centre.y, result.outerRadius);
         failures += wrong;
     }
     return failures;

@@ -351,9 +351,16 @@ TEST(RoundnessRefusals, ParametersAreCheckedFirst)
     ASSERT_EQ(zmet_roundnessParams_init(&params), zfit_ok) << "init";
     EXPECT_EQ(params.method, zmet_roundnessMinimumZone) << "default method";
     EXPECT_EQ(params.maxRoundness, HUGE_VAL) << "default limit";
-    struct Row { int32_t method; double maxRoundness; zfit_status expected; };
-    const Row rows[] = {{3, 1.0, zmath_errFitBadMode}, {-1, 1.0, zmath_errFitBadMode},
-                        {3, -1.0, zmet_errMaxRoundnessNegative}, {0, NAN, zfit_ok}, {2, -0.0, zfit_ok}};
+    struct Row {
+        int32_t method;
+        double maxRoundness;
+        zfit_status expected;
+    };
+    const Row rows[] = {{3, 1.0, zmath_errFitBadMode},
+                        {-1, 1.0, zmath_errFitBadMode},
+                        {3, -1.0, zmet_errMaxRoundnessNegative},
+                        {0, NAN, zfit_ok},
+                        {2, -0.0, zfit_ok}};
     const Points p{{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
     for (const Row& row : rows) {
         params.method = row.method;
@@ -371,7 +378,12 @@ TEST(RoundnessRefusals, ParametersAreCheckedFirst)
 TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
 {
     const double big = 1e308;
-    struct Row { const char* what; Points points; int32_t count; zfit_status expected; };
+    struct Row {
+        const char* what;
+        Points points;
+        int32_t count;
+        zfit_status expected;
+    };
     const Row rows[] = {
         {"no points", {}, 0, zmath_errDegenerate},
         {"a negative count", {{0, 0}, {1, 0}, {0, 1}}, -3, zmath_errDegenerate},

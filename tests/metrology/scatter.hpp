@@ -62,8 +62,9 @@ public:
     std::string describe() const
     {
         char text[160];
-        std::snprintf(text, sizeof text, "median error %.4g, RMSE %.4g, SE/RMSE %.3f, 95%% coverage %.3f over %zu trials",
-                      median(), rmse(), standardErrorRatio(), coverage(), errors_.size());
+        std::snprintf(text, sizeof text,
+                      "median error %.4g, RMSE %.4g, SE/RMSE %.3f, 95%% coverage %.3f over %zu trials", median(),
+                      rmse(), standardErrorRatio(), coverage(), errors_.size());
         return text;
     }
 

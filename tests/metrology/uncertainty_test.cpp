@@ -16,8 +16,8 @@ TEST(StudentQuantile, MatchesExactValues)
     // 1 and 2 dof in closed form, the rest from the incomplete beta function
     // evaluated to 30 digits.
     const Case cases[] = {
-        {0.975, 1, 12.706204736174707}, {0.975, 2, 4.3026527297494637}, {0.975, 10, 2.2281388519862742},
-        {0.975, 30, 2.0422724563012379}, {0.995, 5, 4.0321429835552272}, {0.9, 3.5, 1.5765766051364053},
+        {0.975, 1, 12.706204736174707},  {0.975, 2, 4.3026527297494637},    {0.975, 10, 2.2281388519862742},
+        {0.975, 30, 2.0422724563012379}, {0.995, 5, 4.0321429835552272},    {0.9, 3.5, 1.5765766051364053},
         {0.975, 47, 2.0117405137297655}, {0.975, 1000, 1.9623390808264081}, {0.5, 7, 0.0},
     };
     for (const Case& c : cases) {
@@ -168,25 +168,27 @@ TEST(PointToPointUncertainty, IsHonestForEveryParameter)
                 zmath_pointToPointFitResult_construct(&fit);
                 zmet_uncertainty u{};
                 if (weighted) {
-                    ASSERT_EQ(zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(),
-                                                            p.weights.data(), 6, &fit),
+                    ASSERT_EQ(zmath_pointToPointFitWeighted(&params, p.target.data(), p.source.data(), p.weights.data(),
+                                                            6, &fit),
                               zfit_ok);
                     ASSERT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(),
                                                                       p.weights.data(), 6, &fit.xform, &u),
                               zfit_ok);
                 } else {
                     ASSERT_EQ(zmath_pointToPointFit(&params, p.target.data(), p.source.data(), 6, &fit), zfit_ok);
-                    ASSERT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 6,
-                                                              &fit.xform, &u),
-                              zfit_ok);
+                    ASSERT_EQ(
+                        zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 6, &fit.xform, &u),
+                        zfit_ok);
                 }
                 ASSERT_EQ(u.degreesOfFreedom, 12 - dof) << "two observations per pair";
                 const auto fitted = parametersOf(fit.xform, dof), expected = parametersOf(truth, dof);
                 for (int k = 0; k < dof; ++k)
-                    scatter[static_cast<size_t>(k)].add(fitted[static_cast<size_t>(k)] - expected[static_cast<size_t>(k)],
+                    scatter[static_cast<size_t>(k)].add(fitted[static_cast<size_t>(k)] -
+                                                            expected[static_cast<size_t>(k)],
                                                         u.standardErrors[k], u.halfWidth95[k]);
             }
-            for (int k = 0; k < dof; ++k) mt::expectHonest(scatter[static_cast<size_t>(k)], "parameter " + std::to_string(k));
+            for (int k = 0; k < dof; ++k)
+                mt::expectHonest(scatter[static_cast<size_t>(k)], "parameter " + std::to_string(k));
         }
     }
 }
@@ -215,17 +217,17 @@ TEST(PointToPointUncertainty, Statuses)
               zmath_errFitSolveFailed)
         << "sources on a line for 6 dof";
     const double weights[] = {1, 1, -1, 1, 1};
-    EXPECT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), weights, 5,
-                                                      &identity, &u),
-              zmath_errFitWeightNegative)
+    EXPECT_EQ(
+        zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), weights, 5, &identity, &u),
+        zmath_errFitWeightNegative)
         << "a negative weight";
     params.dof = 4;
     EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), onALine.data(), 5, &identity, &u), zfit_ok)
         << "sources on a line determine a similarity";
     const double zeros[] = {1, 1, 0, 0, 0};
-    EXPECT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), zeros, 5,
-                                                      &identity, &u),
-              zmet_errTooFewPoints)
+    EXPECT_EQ(
+        zmet_pointToPointFitUncertaintyWeighted(&params, p.target.data(), p.source.data(), zeros, 5, &identity, &u),
+        zmet_errTooFewPoints)
         << "pairs of weight 0 counted";
 }
 

@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <zfit/zfit.hpp>
 #include <zfit/metrology/metrology.h>
+#include <zfit/zfit.hpp>
 
 namespace CLI {
 class App;
@@ -59,9 +59,9 @@ struct Layout {
 
 // Rows of numbers read from a file, all of the layout's width.
 struct Table {
-    std::string source;         // the name used in messages ("<stdin>" for -)
+    std::string source;  // the name used in messages ("<stdin>" for -)
     std::size_t width = 0;
-    std::vector<double> values; // row by row
+    std::vector<double> values;      // row by row
     std::vector<std::size_t> lines;  // the line of the input where each row starts
 
     std::size_t rows() const { return width == 0 ? 0 : values.size() / width; }
@@ -134,8 +134,9 @@ CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& na
                         bool offerWeights, int (*run)(const O&))
 {
     auto o = std::make_shared<O>();
-    return addFitCommand(app, registry, name, description, o->common, offerWeights,
-                         [&o](CLI::App& command) { o->add(command); }, [o, run] { return run(*o); });
+    return addFitCommand(
+        app, registry, name, description, o->common, offerWeights, [&o](CLI::App& command) { o->add(command); },
+        [o, run] { return run(*o); });
 }
 // An option taking a value, its default shown in --help.
 void addValue(CLI::App& command, const std::string& name, int32_t& value, const std::string& text,
@@ -222,11 +223,11 @@ private:
     std::string text_;
 };
 
-std::string fmt(double value);                // 7 significant digits
-std::string fmtPoint(const zmath_vect& v);    // "(x, y)"
-std::string fmtAngle(double radians);         // "26.56505 deg (0.4636476 rad)"
-std::string fmtLimit(double maxRmsError);     // "0.05" or "none"
-std::string fmtMatrix(const zmath_matrix& m); // "[m00 m01; m10 m11]"
+std::string fmt(double value);                 // 7 significant digits
+std::string fmtPoint(const zmath_vect& v);     // "(x, y)"
+std::string fmtAngle(double radians);          // "26.56505 deg (0.4636476 rad)"
+std::string fmtLimit(double maxRmsError);      // "0.05" or "none"
+std::string fmtMatrix(const zmath_matrix& m);  // "[m00 m01; m10 m11]"
 
 // What a fitting subcommand hands to finish().
 struct Outcome {
@@ -234,18 +235,17 @@ struct Outcome {
             Json params_)
         : command(std::move(command_)), common(&common_), count(count_), status(status_), valid(isValid != 0),
           params(std::move(params_))
-    {
-    }
+    {}
 
-    std::string command;   // "line"
+    std::string command;  // "line"
     const Common* common = nullptr;
-    std::size_t count = 0; // rows read
+    std::size_t count = 0;  // rows read
     zfit_status status = 0;
-    bool valid = false;    // the result's isValid after a successful fit
-    Json params;           // the parameter record
-    Json result;           // the result record, every field
-    Json extra;            // further members of the JSON object (may be null)
-    std::string summary;   // the readable summary of a successful fit
+    bool valid = false;   // the result's isValid after a successful fit
+    Json params;          // the parameter record
+    Json result;          // the result record, every field
+    Json extra;           // further members of the JSON object (may be null)
+    std::string summary;  // the readable summary of a successful fit
 };
 
 // Prints the summary or the JSON object, reports a failure on standard
@@ -405,7 +405,8 @@ void addRoundnessCommand(CLI::App& app, Registry& registry);
 // Figures of a fit, shared by the subcommands and `zfit demo --svg`.
 Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResult& result, int32_t mode);
 // kind: "free radius", "fixed radius" or "weighted".
-Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& result, const std::string& kind);
+Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFitResult& result,
+                    const std::string& kind);
 Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseFitResult& result);
 Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabolaFitResult& result, bool weighted);
 Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vector<zmath_vect>& sources,

@@ -49,13 +49,7 @@ int runDemo(const std::string& svgDirectory)
     demo::pictureDirectory = svgDirectory;
     using Family = int (*)();
     const Family families[] = {
-        demo::line,
-        demo::circle,
-        demo::ellipse,
-        demo::pointToPoint,
-        demo::pointToLine,
-        demo::parabola,
-        demo::roundness,
+        demo::line, demo::circle, demo::ellipse, demo::pointToPoint, demo::pointToLine, demo::parabola, demo::roundness,
     };
     int failures = 0;
     for (Family family : families) failures += family();

@@ -20,8 +20,7 @@ void printIgnored(const zmath_lineFitResult& result, const zmath_vect* points)
 {
     std::printf("  discarded   ");
     const std::span<const int32_t> ignored = zfit::ignored(result);
-    for (const int32_t i : ignored)
-        std::printf(" #%d (%.2f, %.2f)", static_cast<int>(i), points[i].x, points[i].y);
+    for (const int32_t i : ignored) std::printf(" #%d (%.2f, %.2f)", static_cast<int>(i), points[i].x, points[i].y);
     std::printf("%s\n", ignored.empty() ? " none" : "");
 }
 
@@ -55,8 +54,8 @@ int demo::line()
 {
     // Points on y = 0.5 x + 2 sampled at x = 0..11, perturbed by up to 0.02.
     const zmath_vect points[] = {
-        {0.0, 2.013},  {1.0, 2.488},  {2.0, 3.006},  {3.0, 3.491},  {4.0, 4.017}, {5.0, 4.502},
-        {6.0, 4.985},  {7.0, 5.509},  {8.0, 5.993},  {9.0, 6.511},  {10.0, 6.996}, {11.0, 7.504},
+        {0.0, 2.013}, {1.0, 2.488}, {2.0, 3.006}, {3.0, 3.491}, {4.0, 4.017},  {5.0, 4.502},
+        {6.0, 4.985}, {7.0, 5.509}, {8.0, 5.993}, {9.0, 6.511}, {10.0, 6.996}, {11.0, 7.504},
     };
     zmath_lineFitParams params;
     zmath_lineFitParams_init(&params);
@@ -65,9 +64,9 @@ int demo::line()
     // The same edge with three glare spots among the edge points; the fit
     // tries every choice of three points to discard.
     const zmath_vect glare[] = {
-        {0.0, 2.013},  {1.0, 2.488},  {2.0, 3.006},  {2.5, 6.200},  {3.0, 3.491}, {4.0, 4.017},
-        {5.0, 4.502},  {6.0, 4.985},  {6.5, 1.100},  {7.0, 5.509},  {8.0, 5.993}, {9.0, 6.511},
-        {10.0, 6.996}, {10.5, 9.800}, {11.0, 7.504},
+        {0.0, 2.013}, {1.0, 2.488}, {2.0, 3.006},  {2.5, 6.200},  {3.0, 3.491},
+        {4.0, 4.017}, {5.0, 4.502}, {6.0, 4.985},  {6.5, 1.100},  {7.0, 5.509},
+        {8.0, 5.993}, {9.0, 6.511}, {10.0, 6.996}, {10.5, 9.800}, {11.0, 7.504},
     };
     params.numIgnore = 3;
     failed += fitAndPrint("line with outliers removed", glare, sizeof glare / sizeof glare[0], params, "rmsError");
@@ -76,7 +75,7 @@ int demo::line()
     // strip holding the other nine, checked against a straightness tolerance
     // of 0.05 (its half-width must stay below the limit).
     const zmath_vect edge[] = {
-        {0.0, 10.012}, {5.0, 10.031}, {10.0, 9.994},  {15.0, 10.041}, {20.0, 10.008},
+        {0.0, 10.012},  {5.0, 10.031}, {10.0, 9.994},  {15.0, 10.041}, {20.0, 10.008},
         {25.0, 10.187}, {30.0, 9.985}, {35.0, 10.022}, {40.0, 10.036}, {45.0, 9.991},
     };
     params.numIgnore = 1;

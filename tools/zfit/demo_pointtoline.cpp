@@ -45,8 +45,8 @@ int demo::pointToLine()
                     std::fabs(t.matrix.m01), sign(t.translation.x), std::fabs(t.translation.x));
         std::printf("               y' = %9.6f x %c %8.6f y %c %.6f\n", t.matrix.m10, sign(t.matrix.m11),
                     std::fabs(t.matrix.m11), sign(t.translation.y), std::fabs(t.translation.y));
-        std::printf("  rmsError     %.6f   valid %d (limit %.2f)\n", result.rmsError,
-                    static_cast<int>(result.isValid), params.maxRmsError);
+        std::printf("  rmsError     %.6f   valid %d (limit %.2f)\n", result.rmsError, static_cast<int>(result.isValid),
+                    params.maxRmsError);
         const char* edge[] = {"left", "right", "bottom", "top"};
         for (int32_t i = 0; i < count; i += 3) {
             zmath_vect snapped;
@@ -56,8 +56,8 @@ int demo::pointToLine()
             std::printf("  (%7.3f, %7.3f) -> (%7.3f, %7.3f)  %-6s edge, off by %+.4f\n", points[i].x, points[i].y,
                         snapped.x, snapped.y, edge[i / 4], distance);
         }
-        failed = picture("pointtoline",
-                         zcli::pointToLineFigure({points, points + count}, {lines, lines + count}, result));
+        failed =
+            picture("pointtoline", zcli::pointToLineFigure({points, points + count}, {lines, lines + count}, result));
         std::printf("\n");
     }
     return failed;

@@ -14,9 +14,9 @@ int demo::pointToPoint()
     constexpr double pitch = 10.0, scale = 12.5, degrees = 3.0;
     // Detection noise of each mark in pixels.
     const zmath_vect noise[count] = {
-        {0.014, 0.188},   {-0.140, 0.149}, {-0.039, -0.039}, {0.285, 0.024},   {-0.006, 0.109}, {0.169, -0.005},
-        {0.088, -0.146},  {-0.055, -0.066}, {-0.200, -0.226}, {-0.244, -0.036}, {-0.026, -0.048}, {0.010, -0.200},
-        {-0.012, 0.036},  {0.113, -0.127}, {-0.060, -0.302}, {-0.076, -0.330},
+        {0.014, 0.188},  {-0.140, 0.149},  {-0.039, -0.039}, {0.285, 0.024},   {-0.006, 0.109},  {0.169, -0.005},
+        {0.088, -0.146}, {-0.055, -0.066}, {-0.200, -0.226}, {-0.244, -0.036}, {-0.026, -0.048}, {0.010, -0.200},
+        {-0.012, 0.036}, {0.113, -0.127},  {-0.060, -0.302}, {-0.076, -0.330},
     };
     const double angle = degrees * std::numbers::pi / 180.0, c = std::cos(angle), s = std::sin(angle);
     zmath_vect pixels[count], plate[count];
@@ -49,8 +49,8 @@ int demo::pointToPoint()
                     -degrees);
         std::printf("  rmsError     %.5f mm   valid %d (limit %.2f mm)\n", result.rmsError,
                     static_cast<int>(result.isValid), params.maxRmsError);
-        failed = picture("pointtopoint",
-                         zcli::pointToPointFigure({plate, plate + count}, {pixels, pixels + count}, result, params.dof));
+        failed = picture("pointtopoint", zcli::pointToPointFigure({plate, plate + count}, {pixels, pixels + count},
+                                                                  result, params.dof));
         std::printf("\n");
     }
     return failed;

@@ -22,8 +22,9 @@ struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_i
     {
         addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
         addMaxRms(command, params.maxRmsError);
-        fixedOption = command.add_option("--fixed-radius", params.fixedRadius,
-                                         "impose the radius R and fit only the centre (mode 1, fixedRadius)")
+        fixedOption = command
+                          .add_option("--fixed-radius", params.fixedRadius,
+                                      "impose the radius R and fit only the centre (mode 1, fixedRadius)")
                           ->type_name("R");
         command.add_flag("--geometric", geometric,
                          "fit the orthogonal-distance circle (unbiased on short arcs) and report the uncertainty of "
@@ -73,9 +74,9 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     zfit_status status = zfit_ok;
     if (o.common.weights) {
         const std::vector<double> weights = table.column(2);
-        status = params.numIgnore != 0 ? zmath_errFitWeightedIgnore
-                                       : zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(),
-                                                                         &geometric, &r);
+        status = params.numIgnore != 0
+                     ? zmath_errFitWeightedIgnore
+                     : zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(), &geometric, &r);
     } else {
         std::vector<zmath_vect> kept = points;
         if (params.numIgnore != 0) {
@@ -97,8 +98,8 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
                      {"weighted", o.common.weights},
                      {"geometric", true},
                      {"maxIterations", geometric.maxIterations}});
-    const std::string kind = std::string(params.mode == 1 ? "fixed radius" : "free radius") +
-                             (o.common.weights ? ", weighted" : "");
+    const std::string kind =
+        std::string(params.mode == 1 ? "fixed radius" : "free radius") + (o.common.weights ? ", weighted" : "");
     const auto describe = [&](Outcome& out) {
         const zmet_uncertainty& u = r.uncertainty;
         std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
@@ -118,8 +119,8 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
         s.row("centre y", fmtMeasured(r.centre.y, u, 1));
         s.row("radius", u.parameterCount == 3 ? fmtMeasured(r.radius, u, 2) : fmt(r.radius) + "   (imposed)");
         if (u.parameterCount == 3)
-            s.row("diameter", fmt(2 * r.radius) + " ± " + fmt(2 * u.standardErrors[2]) + "   (95%: " +
-                                  fmt(2 * (r.radius - u.halfWidth95[2])) + " .. " +
+            s.row("diameter", fmt(2 * r.radius) + " ± " + fmt(2 * u.standardErrors[2]) +
+                                  "   (95%: " + fmt(2 * (r.radius - u.halfWidth95[2])) + " .. " +
                                   fmt(2 * (r.radius + u.halfWidth95[2])) + ")");
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS" + (o.common.weights ? ", weighted)" : ")"));
         s.row("sigma", sigmaText(u));
@@ -195,4 +196,3 @@ void addCircleCommand(CLI::App& app, Registry& registry)
 }
 
 }  // namespace zcli
-

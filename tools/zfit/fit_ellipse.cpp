@@ -87,9 +87,8 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
     std::vector<zmath_vect> kept = points;
     zfit_status status = zfit_ok;
     if (params.numIgnore != 0) {
-        status = fitInto(search, o.common, ellipsePlan(params.numIgnore, table.count()), [&](auto* found) {
-            return zmath_ellipseFit(points.data(), table.count(), &params, found);
-        });
+        status = fitInto(search, o.common, ellipsePlan(params.numIgnore, table.count()),
+                         [&](auto* found) { return zmath_ellipseFit(points.data(), table.count(), &params, found); });
         if (!zfit::failed(status)) ignored = zfit::ignored(*search);
         kept = keptPoints(points, ignored);
     }
@@ -126,8 +125,8 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
         s.row("radius1", fmtMeasured(e.radius1, u, 2) + "   (semi-major, along the angle)");
         s.row("radius2", fmtMeasured(e.radius2, u, 3));
         const double degrees = 180.0 / std::numbers::pi;
-        s.row("angle", fmt(e.angle * degrees) + " ± " + fmt(u.standardErrors[4] * degrees) + " deg   (95%: " +
-                           fmt((e.angle - u.halfWidth95[4]) * degrees) + " .. " +
+        s.row("angle", fmt(e.angle * degrees) + " ± " + fmt(u.standardErrors[4] * degrees) +
+                           " deg   (95%: " + fmt((e.angle - u.halfWidth95[4]) * degrees) + " .. " +
                            fmt((e.angle + u.halfWidth95[4]) * degrees) + ")");
         s.row("rmsError", fmt(r.rmsError) + "   (orthogonal RMS)");
         s.row("sigma", sigmaText(u));
@@ -147,9 +146,9 @@ int runEllipse(const EllipseOptions& o)
     if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
     zfit::EllipseResult result;
-    const zfit_status status =
-        fitInto(result, o.common, ellipsePlan(params.numIgnore, table.count()),
-                [&](auto* r) { return zmath_ellipseFit(points.data(), table.count(), &params, r); });
+    const zfit_status status = fitInto(result, o.common, ellipsePlan(params.numIgnore, table.count()), [&](auto* r) {
+        return zmath_ellipseFit(points.data(), table.count(), &params, r);
+    });
     const zmath_ellipseFitResult& r = *result;
 
     Outcome out("ellipse", o.common, table.rows(), status, r.isValid,
@@ -173,8 +172,8 @@ int runEllipse(const EllipseOptions& o)
         s.row("radius1", fmt(e.radii[0]) + "   (along the angle)");
         s.row("radius2", fmt(e.radii[1]) + "   (across it)");
         s.row("angle", fmtAngle(e.angle));
-        s.row("transform", "unit circle -> ellipse: M = " + fmtMatrix(e.xform.matrix) + ", t = " +
-                               fmtPoint(e.xform.translation));
+        s.row("transform",
+              "unit circle -> ellipse: M = " + fmtMatrix(e.xform.matrix) + ", t = " + fmtPoint(e.xform.translation));
         s.row("rmsError", fmt(r.rmsError));
         s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));
         out.summary = s.text();
@@ -203,4 +202,3 @@ void addEllipseCommand(CLI::App& app, Registry& registry)
 }
 
 }  // namespace zcli
-

@@ -38,7 +38,9 @@ SearchPlan linePlan(const zmath_lineFitParams& params, int64_t n)
 
 Json lineJson(const zmath_shapeFLine& line)
 {
-    return Json{{"d", number(line.d)}, {"angle", number(line.angle)}, {"sine", number(line.sine)},
+    return Json{{"d", number(line.d)},
+                {"angle", number(line.angle)},
+                {"sine", number(line.sine)},
                 {"cosine", number(line.cosine)}};
 }
 
@@ -56,8 +58,9 @@ int runLine(const LineOptions& o)
     });
     const zmath_lineFitResult& r = *result;
 
-    Outcome out("line", o.common, table.rows(), status, r.isValid,
-                Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
+    Outcome out(
+        "line", o.common, table.rows(), status, r.isValid,
+        Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
         out.result = Json{{"isValid", r.isValid},
@@ -73,7 +76,8 @@ int runLine(const LineOptions& o)
         s.row("direction", fmtPoint({r.line.cosine, r.line.sine}));
         s.row("nearest origin", fmtPoint({-r.line.sine * r.line.d, r.line.cosine * r.line.d}));
         if (params.mode == 1)
-            s.row("rmsError", fmt(r.rmsError) + "   (half-width of the zone; its width is " + fmt(2 * r.rmsError) + ")");
+            s.row("rmsError",
+                  fmt(r.rmsError) + "   (half-width of the zone; its width is " + fmt(2 * r.rmsError) + ")");
         else
             s.row("rmsError", fmt(r.rmsError));
         s.validity(r.isValid, params.maxRmsError).row("discarded", discardedText(ignored, points));

@@ -88,7 +88,8 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
     f.legend("fitted parabola", "fit");
     // Mark the vertex when it lies near the points (a flat arc's vertex can be far away).
     double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
-    for (const zmath_vect& p : points) x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    for (const zmath_vect& p : points)
+        x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
     const double reach = std::max(x1 - x0, y1 - y0);
     const zmath_vect v = pose.translation;
     if (v.x >= x0 - reach && v.x <= x1 + reach && v.y >= y0 - reach && v.y <= y1 + reach) {
@@ -105,4 +106,3 @@ void addParabolaCommand(CLI::App& app, Registry& registry)
 }
 
 }  // namespace zcli
-

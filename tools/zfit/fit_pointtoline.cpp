@@ -118,4 +118,3 @@ void addPointToLineCommand(CLI::App& app, Registry& registry)
 }
 
 }  // namespace zcli
-

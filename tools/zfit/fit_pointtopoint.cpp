@@ -51,8 +51,7 @@ int runPointToPoint(const PointToPointOptions& o)
 
     zfit::PointToPointResult result;
     const zfit_status status = fitInto(result, [&](auto* r) {
-        if (!o.common.weights)
-            return zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), r);
+        if (!o.common.weights) return zmath_pointToPointFit(&params, targets.data(), sources.data(), table.count(), r);
         const std::vector<double> weights = table.column(4);
         return zmath_pointToPointFitWeighted(&params, targets.data(), sources.data(), weights.data(), table.count(), r);
     });
@@ -73,8 +72,9 @@ int runPointToPoint(const PointToPointOptions& o)
                          {"scales", {number(std::hypot(m.m00, m.m10)), number(std::hypot(m.m01, m.m11))}},
                          {"reflection", det < 0.0},
                          {"residuals", residuals}};
-        Summary s("point-to-point fit: " + std::to_string(params.dof) + " degrees of freedom (" + dofMeaning(params.dof) +
-                  "), " + std::to_string(table.rows()) + " pairs" + (o.common.weights ? ", weighted" : ""));
+        Summary s("point-to-point fit: " + std::to_string(params.dof) + " degrees of freedom (" +
+                  dofMeaning(params.dof) + "), " + std::to_string(table.rows()) + " pairs" +
+                  (o.common.weights ? ", weighted" : ""));
         s.row("matrix M", fmtMatrix(m));
         s.row("translation t", fmtPoint(r.xform.translation));
         s.row("maps", "source (x, y) to target M*(x, y) + t");
@@ -96,11 +96,13 @@ Figure pointToPointFigure(const std::vector<zmath_vect>& targets, const std::vec
     f.note("rmsError " + fmt(r.rmsError) + ", " + std::to_string(targets.size()) + " pairs" +
            (r.isValid ? "" : ", not valid"));
     std::vector<zmath_vect> mapped;
-    for (std::size_t i = 0; i < targets.size() && i < sources.size(); ++i) mapped.push_back(mapPoint(r.xform, sources[i]));
+    for (std::size_t i = 0; i < targets.size() && i < sources.size(); ++i)
+        mapped.push_back(mapPoint(r.xform, sources[i]));
     const double k = enlargement(targets, mapped);
     if (k > 1.0) f.note("residuals drawn " + fmt(k) + " times enlarged");
     for (std::size_t i = 0; i < mapped.size(); ++i) {
-        const zmath_vect shown{targets[i].x + k * (mapped[i].x - targets[i].x), targets[i].y + k * (mapped[i].y - targets[i].y)};
+        const zmath_vect shown{targets[i].x + k * (mapped[i].x - targets[i].x),
+                               targets[i].y + k * (mapped[i].y - targets[i].y)};
         f.segment(targets[i], shown, "residual");
         f.point(targets[i], Figure::Mark::target);
         f.point(shown, Figure::Mark::mapped);
@@ -121,4 +123,3 @@ void addPointToPointCommand(CLI::App& app, Registry& registry)
 }
 
 }  // namespace zcli
-

@@ -88,15 +88,15 @@ int runRoundness(const RoundnessOptions& o)
     Outcome out("roundness", o.common, table.rows(), status, r.isValid,
                 Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}});
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid},
-                          {"centre", vectJson(r.centre)},
-                          {"innerRadius", number(r.innerRadius)},
-                          {"outerRadius", number(r.outerRadius)},
-                          {"roundness", number(r.roundness)},
-                          {"contactCount", r.contactCount},
-                          {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
-                          {"contactOnOuter",
-                           std::vector<int32_t>(r.contactOnOuter, r.contactOnOuter + r.contactCount)}};
+        out.result =
+            Json{{"isValid", r.isValid},
+                 {"centre", vectJson(r.centre)},
+                 {"innerRadius", number(r.innerRadius)},
+                 {"outerRadius", number(r.outerRadius)},
+                 {"roundness", number(r.roundness)},
+                 {"contactCount", r.contactCount},
+                 {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
+                 {"contactOnOuter", std::vector<int32_t>(r.contactOnOuter, r.contactOnOuter + r.contactCount)}};
         out.extra = Json{{"contactPoints", contactsJson(r, points)}};
         Summary s("roundness: " + std::string(method.name) + ", " + std::to_string(table.rows()) + " points");
         s.row("centre", fmtPoint(r.centre));

@@ -51,8 +51,10 @@ std::size_t printableUtf8(std::string_view text)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
-    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead < 0xF0 ? 3
-                             : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4  ? 4
+                               : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                             : 0;
     if (length == 0 || text.size() < length) return 0;
     char32_t code = lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
@@ -114,16 +116,13 @@ std::string quotedToken(std::string_view token)
     throw UsageError(source + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
 }
 
-std::string plural(std::size_t n, const char* word)
-{
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
+std::string plural(std::size_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 // The message for a row of the wrong width.
 std::string widthMessage(const Layout& layout, std::size_t found)
 {
-    std::string text = "expected " + plural(layout.width(), "column") + " (" + layout.describe() + "), found " +
-                       std::to_string(found);
+    std::string text =
+        "expected " + plural(layout.width(), "column") + " (" + layout.describe() + "), found " + std::to_string(found);
     if (!layout.weighted && layout.weightsOffered && found == layout.width() + 1)
         text += " (use --weights to read the last column as weights)";
     return text;
@@ -222,7 +221,7 @@ Table parseText(std::string_view text, const std::string& source, const Layout& 
         }
         if (fields.size() != layout.width()) {
             std::size_t column = fields.size() > layout.width() ? fields[layout.width()].column
-                                                                 : fields.back().column + fields.back().text.size();
+                                                                : fields.back().column + fields.back().text.size();
             fail(source, lineNo, column, widthMessage(layout, fields.size()));
         }
         for (const Field& f : fields) table.values.push_back(*toNumber(f.text));
@@ -246,7 +245,8 @@ public:
     using reference = const char&;
 
     CountingIterator() = default;
-    CountingIterator(const char* p, std::size_t* consumed, const char* base) : p_(p), consumed_(consumed), base_(base) {}
+    CountingIterator(const char* p, std::size_t* consumed, const char* base) : p_(p), consumed_(consumed), base_(base)
+    {}
     reference operator*() const { return *p_; }
     CountingIterator& operator++()
     {
@@ -274,8 +274,7 @@ class JsonRows : public nlohmann::json_sax<nlohmann::json> {
 public:
     JsonRows(std::string_view text, const std::string& source, const Layout& layout, Table& table)
         : text_(text), source_(source), layout_(layout), table_(table)
-    {
-    }
+    {}
 
     std::size_t consumed = 0;
     std::string error;
@@ -421,7 +420,8 @@ private:
     // Rows come in order, so the count of line breaks goes on from the last row.
     std::size_t lineOf(std::size_t offset)
     {
-        for (; countedTo_ < offset && countedTo_ < text_.size(); ++countedTo_) countedLine_ += text_[countedTo_] == '\n' ? 1 : 0;
+        for (; countedTo_ < offset && countedTo_ < text_.size(); ++countedTo_)
+            countedLine_ += text_[countedTo_] == '\n' ? 1 : 0;
         return countedLine_;
     }
     std::string located(std::size_t offset, const std::string& what) const

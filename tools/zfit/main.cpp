@@ -27,8 +27,7 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
                          "read a weight per row from the column after the coordinates (the weighted fit)");
     command.add_flag("--json", common.json,
                      "print every field of the result record, the status code and its name as JSON");
-    command.add_option("--svg", common.svg, "draw the points and the fitted shape into an SVG file")
-        ->type_name("FILE");
+    command.add_option("--svg", common.svg, "draw the points and the fitted shape into an SVG file")->type_name("FILE");
     command
         .add_option("--timeout", common.timeout,
                     "stop a long search after SECONDS (at its next pass) and report it as cancelled; "
@@ -39,8 +38,7 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
 }
 
 CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
-                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
-                        Action action)
+                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options, Action action)
 {
     CLI::App* command = app.add_subcommand(name, description);
     options(*command);

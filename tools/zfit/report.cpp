@@ -135,7 +135,10 @@ std::string fmtAngle(double radians)
     return text;
 }
 
-std::string fmtLimit(double maxRmsError) { return std::isinf(maxRmsError) && maxRmsError > 0 ? "none" : fmt(maxRmsError); }
+std::string fmtLimit(double maxRmsError)
+{
+    return std::isinf(maxRmsError) && maxRmsError > 0 ? "none" : fmt(maxRmsError);
+}
 
 Json indicesJson(std::span<const int32_t> indices) { return std::vector<int32_t>(indices.begin(), indices.end()); }
 
@@ -183,12 +186,9 @@ int finish(const Outcome& o)
     const bool failed = ZFIT_FAILED(o.status);
     const bool cancelled = failed && o.status == zsys_errCancelled && o.common->timeout > 0.0;
     if (o.common->json) {
-        Json out{{"command", o.command},
-                 {"input", o.common->input},
-                 {"count", o.count},
-                 {"params", o.params},
-                 {"status", statusJson(o.status)},
-                 {"result", failed ? Json(nullptr) : o.result}};
+        Json out{
+            {"command", o.command}, {"input", o.common->input},       {"count", o.count},
+            {"params", o.params},   {"status", statusJson(o.status)}, {"result", failed ? Json(nullptr) : o.result}};
         if (!failed && o.extra.is_object())
             for (auto& [key, value] : o.extra.items()) out[key] = value;
         std::cout << out.dump(2) << "\n";
@@ -197,8 +197,8 @@ int finish(const Outcome& o)
     }
     std::cout.flush();
     if (failed) {
-        std::string message = "zfit: " + o.command + " fit " + (cancelled ? "cancelled" : "failed") + ": " +
-                              statusText(o.status);
+        std::string message =
+            "zfit: " + o.command + " fit " + (cancelled ? "cancelled" : "failed") + ": " + statusText(o.status);
         message += ": ";
         message += cancelled ? "the --timeout ran out before the search finished" : failureText(o.status);
         std::cerr << message << "\n";

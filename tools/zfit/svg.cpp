@@ -267,7 +267,8 @@ std::string Figure::svg() const
     out += "<rect x=\"0\" y=\"0\" width=\"" + num(width) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
     out += "<defs><clipPath id=\"plot\"><rect x=\"" + num(kLeft) + "\" y=\"" + num(top) + "\" width=\"" + num(plotW) +
            "\" height=\"" + num(plotH) + "\"/></clipPath></defs>\n";
-    out += "<text x=\"" + num(kLeft) + "\" y=\"20\" font-size=\"16\" font-weight=\"bold\">" + escape(title_) + "</text>\n";
+    out +=
+        "<text x=\"" + num(kLeft) + "\" y=\"20\" font-size=\"16\" font-weight=\"bold\">" + escape(title_) + "</text>\n";
     for (std::size_t i = 0; i < notes_.size(); ++i)
         out += "<text x=\"" + num(kLeft) + "\" y=\"" + num(kTitleHeight + 8.0 + kNoteHeight * static_cast<double>(i)) +
                "\" font-size=\"12\" fill=\"#333333\">" + escape(notes_[i]) + "</text>\n";
@@ -280,14 +281,14 @@ std::string Figure::svg() const
                "\" y2=\"" + num(top + plotH) + "\"/>\n";
         if (!hideX_)
             out += "<text x=\"" + num(px(gx)) + "\" y=\"" + num(top + plotH + 16) +
-               "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(gx, step) + "</text>\n";
+                   "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(gx, step) + "</text>\n";
     }
     for (double gy = std::ceil(y0 / step) * step; gy <= y1; gy += step) {
         out += "<line " + style("grid") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(gy)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(gy)) + "\"/>\n";
         if (!hideY_)
             out += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
-               "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(gy, step) + "</text>\n";
+                   "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(gy, step) + "</text>\n";
     }
     if (x0 <= 0 && 0 <= x1 && !hideX_)
         out += "<line " + style("axis") + " x1=\"" + num(px(0)) + "\" y1=\"" + num(top) + "\" x2=\"" + num(px(0)) +
@@ -296,8 +297,7 @@ std::string Figure::svg() const
         out += "<line " + style("axis") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(0)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(0)) + "\"/>\n";
     out += "<text x=\"" + num(kLeft + plotW) + "\" y=\"" + num(top + plotH + 30) +
-           "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">x (grid " + tickLabel(step, step) +
-           ")</text>\n";
+           "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">x (grid " + tickLabel(step, step) + ")</text>\n";
     out += "<text x=\"14\" y=\"" + num(top + 10) + "\" font-size=\"11\" fill=\"#333333\">y</text>\n";
     if (residual_) {
         // Deviation r from the line is drawn at r * magnify_ across it: along
@@ -305,7 +305,7 @@ std::string Figure::svg() const
         // (a flat line), along the bottom edge -r * magnify_ / sin beside it.
         const double c = residualLine_.cosine, s = residualLine_.sine, d = residualLine_.d;
         const bool flat = std::abs(c) >= std::abs(s);
-        const double per = (flat ? c : -s) / magnify_;  // deviation per unit of the axis
+        const double per = (flat ? c : -s) / magnify_;                   // deviation per unit of the axis
         const double base = flat ? (d + x0 * s) / c : (y0 * c - d) / s;  // the line on that edge
         const double a0 = ((flat ? y0 : x0) - base) * per, a1 = ((flat ? y1 : x1) - base) * per;
         const double lo = std::min(a0, a1), hi = std::max(a0, a1), rstep = niceStep(hi - lo);
@@ -317,11 +317,11 @@ std::string Figure::svg() const
                        num(kLeft - 6) + "\" y=\"" + num(py(at) + 4) +
                        "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(r, rstep) + "</text>\n";
             else
-                out += "<line " + style("axis") + " x1=\"" + num(px(at)) + "\" y1=\"" + num(top + plotH) +
-                       "\" x2=\"" + num(px(at)) + "\" y2=\"" + num(top + plotH + 4) +
-                       "\"/>\n<text class=\"residual-tick\" x=\"" + num(px(at)) + "\" y=\"" +
-                       num(top + plotH + 16) + "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" +
-                       tickLabel(r, rstep) + "</text>\n";
+                out += "<line " + style("axis") + " x1=\"" + num(px(at)) + "\" y1=\"" + num(top + plotH) + "\" x2=\"" +
+                       num(px(at)) + "\" y2=\"" + num(top + plotH + 4) + "\"/>\n<text class=\"residual-tick\" x=\"" +
+                       num(px(at)) + "\" y=\"" + num(top + plotH + 16) +
+                       "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(r, rstep) +
+                       "</text>\n";
         }
         out += "<text x=\"" + num(kLeft) + "\" y=\"" + num(top + plotH + 30) + "\" font-size=\"11\" fill=\"#333333\">" +
                (flat ? "y" : "x") + " labels: deviation from the line</text>\n";
@@ -346,8 +346,8 @@ std::string Figure::svg() const
             lineEnds(it.fline, -it.r1, a, b);
             lineEnds(it.fline, it.r1, d, c);
             shapes += "<polygon " + style("strip") + " points=\"" + num(px(a.x)) + "," + num(py(a.y)) + " " +
-                      num(px(b.x)) + "," + num(py(b.y)) + " " + num(px(c.x)) + "," + num(py(c.y)) + " " +
-                      num(px(d.x)) + "," + num(py(d.y)) + "\"/>\n";
+                      num(px(b.x)) + "," + num(py(b.y)) + " " + num(px(c.x)) + "," + num(py(c.y)) + " " + num(px(d.x)) +
+                      "," + num(py(d.y)) + "\"/>\n";
             break;
         }
         case Item::Kind::line: {
@@ -482,7 +482,8 @@ double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_
 {
     double x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL, largest = 0.0;
     for (std::size_t i = 0; i < from.size() && i < to.size(); ++i) {
-        x0 = std::min(x0, from[i].x), x1 = std::max(x1, from[i].x), y0 = std::min(y0, from[i].y), y1 = std::max(y1, from[i].y);
+        x0 = std::min(x0, from[i].x), x1 = std::max(x1, from[i].x), y0 = std::min(y0, from[i].y),
+        y1 = std::max(y1, from[i].y);
         largest = std::max(largest, std::hypot(to[i].x - from[i].x, to[i].y - from[i].y));
     }
     const double extent = std::max(x1 - x0, y1 - y0);

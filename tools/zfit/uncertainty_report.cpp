@@ -27,12 +27,8 @@ Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& 
         const double value = values[static_cast<std::size_t>(i)];
         intervals.push_back(Json::array({number(value - u.halfWidth95[i]), number(value + u.halfWidth95[i])}));
     }
-    return Json{{"parameters", names},
-                {"covariance", covariance},
-                {"std_errors", errors},
-                {"intervals95", intervals},
-                {"sigma", number(u.sigma)},
-                {"degreesOfFreedom", u.degreesOfFreedom},
+    return Json{{"parameters", names},      {"covariance", covariance}, {"std_errors", errors},
+                {"intervals95", intervals}, {"sigma", number(u.sigma)}, {"degreesOfFreedom", u.degreesOfFreedom},
                 {"t95", number(u.t95)}};
 }
 

@@ -12,9 +12,9 @@ namespace zcli {
 
 namespace {
 
-constexpr int64_t kQuietNs = 1'000'000'000;         // show nothing during the first second
-constexpr int64_t kTerminalStepNs = 100'000'000;    // redraw a terminal line ten times a second
-constexpr int64_t kLogStepNs = 5'000'000'000;       // one line every five seconds elsewhere
+constexpr int64_t kQuietNs = 1'000'000'000;       // show nothing during the first second
+constexpr int64_t kTerminalStepNs = 100'000'000;  // redraw a terminal line ten times a second
+constexpr int64_t kLogStepNs = 5'000'000'000;     // one line every five seconds elsewhere
 
 int64_t nowNs()
 {
@@ -52,7 +52,9 @@ SearchPlan SearchPlan::uniform(std::string label, int64_t polls)
     SearchPlan plan;
     plan.label = std::move(label);
     plan.passes = polls;
-    plan.fraction = [polls](int64_t done) { return polls > 0 ? static_cast<double>(done) / static_cast<double>(polls) : 0.0; };
+    plan.fraction = [polls](int64_t done) {
+        return polls > 0 ? static_cast<double>(done) / static_cast<double>(polls) : 0.0;
+    };
     return plan;
 }
 

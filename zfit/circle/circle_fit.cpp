@@ -53,8 +53,7 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circl
             return zmath_circleFitFixedRadius_(points, params.fixedRadius, m, circle, &result->rmsError,
                                                &result->ignoredIndices);
         });
-    default:
-        return zmath_errFitBadMode;
+    default: return zmath_errFitBadMode;
     }
 }
 
@@ -103,8 +102,7 @@ zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, con
     ZFIT_REQUIRE(count == 0 || (points != nullptr && weights != nullptr));
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
     ZFIT_FAIL_IF(params->numIgnore != 0, zmath_errFitWeightedIgnore);
-    for (int32_t i = 0; i < count; ++i)
-        ZFIT_FAIL_IF(0.0 > weights[i], zmath_errFitWeightNegative);
+    for (int32_t i = 0; i < count; ++i) ZFIT_FAIL_IF(0.0 > weights[i], zmath_errFitWeightNegative);
     const zfit_status status = intoCircle(result, [&](zfit_circle* circle) {
         return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
     });

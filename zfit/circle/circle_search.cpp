@@ -95,8 +95,9 @@ public:
     {
         // q = R^2 - dx^2 - dy^2, so S dx q = R^2 Sx - S dx r2.
         const double rr = radius_ * radius_;
-        zfit_circleFixedRadiusVals sums{static_cast<int32_t>(m.w), m.sx, m.sy, m.sxx, m.syy, m.sxy,
-                                        rr * m.sx - m.sxr,          0.0,  rr * m.sy - m.syr, origin, radius_};
+        zfit_circleFixedRadiusVals sums{
+            static_cast<int32_t>(m.w), m.sx,   m.sy,   m.sxx, m.syy, m.sxy, rr * m.sx - m.sxr, 0.0,
+            rr * m.sy - m.syr,         origin, radius_};
         return zfit_circleFixedRadiusVals_solveWithin_(&sums, spread, circle) == zfit_ok;
     }
     zfit_status solvePoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
@@ -156,8 +157,7 @@ public:
            zstd_vector32* ignoredIndices)
         : window_(window), p_(points), n_(static_cast<int32_t>(points.size())), m_(numIgnore), L_(n_ - numIgnore),
           rmsError_(rmsError), ignoredIndices_(ignoredIndices)
-    {
-    }
+    {}
 
     // Work storage, made once in one allocation; the caller's index vector
     // is grown to its final size here too (and emptied again), so the
@@ -165,7 +165,8 @@ public:
     zfit_status prepare()
     {
         const int64_t n = n_, extremes = int64_t{m_} + 1;
-        const int64_t hitCapacity = static_cast<int64_t>(zsvc::RankExtremes::hitCapacity(static_cast<size_t>(extremes)));
+        const int64_t hitCapacity =
+            static_cast<int64_t>(zsvc::RankExtremes::hitCapacity(static_cast<size_t>(extremes)));
         zsvc::Arena& arena = arena_;
         const auto xs = arena.reserve<double>(n), ys = arena.reserve<double>(n), keys = arena.reserve<double>(n);
         const auto first = arena.reserve<int32_t>(extremes), last = arena.reserve<int32_t>(extremes);
@@ -197,11 +198,10 @@ public:
         lastSums_ = arena.span<Moments>(lastSums);
         kept_ = arena.span<zmath_vect>(kept);
         seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seen), arena.span<zsvc::SetHash>(recent));
-        ranking_ = zsvc::RankExtremes(arena.span<int32_t>(first), arena.span<int32_t>(last),
-                                      arena.span<uint8_t>(member), arena.span<uint64_t>(inFirst),
-                                      arena.span<uint64_t>(inLast), arena.span<int32_t>(order),
-                                      arena.span<double>(values),
-                                      arena.span<int32_t>(lowHits), arena.span<int32_t>(highHits));
+        ranking_ =
+            zsvc::RankExtremes(arena.span<int32_t>(first), arena.span<int32_t>(last), arena.span<uint8_t>(member),
+                               arena.span<uint64_t>(inFirst), arena.span<uint64_t>(inLast), arena.span<int32_t>(order),
+                               arena.span<double>(values), arena.span<int32_t>(lowHits), arena.span<int32_t>(highHits));
         ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, m_));
         ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, 0));
 
@@ -251,8 +251,9 @@ public:
         int32_t* ignored = ignoredIndices_->begin;
         const double cx = best_.centre.x, cy = best_.centre.y;
         std::sort(ignored, ignored + m_, [&](int32_t a, int32_t b) {
-            return zsvc::rankBefore(zsvc::distanceKey(xs_[static_cast<size_t>(a)], ys_[static_cast<size_t>(a)], cx, cy), a,
-                                    zsvc::distanceKey(xs_[static_cast<size_t>(b)], ys_[static_cast<size_t>(b)], cx, cy), b);
+            return zsvc::rankBefore(
+                zsvc::distanceKey(xs_[static_cast<size_t>(a)], ys_[static_cast<size_t>(a)], cx, cy), a,
+                zsvc::distanceKey(xs_[static_cast<size_t>(b)], ys_[static_cast<size_t>(b)], cx, cy), b);
         });
         const std::span<const zmath_vect> best = keptPoints();
         // In mode 1 the best circle's radius is the imposed one, so solving
@@ -358,9 +359,9 @@ private:
             double t = 0.0;
             if (candidateAlong(i, k, b, &t)) candidates_[static_cast<size_t>(pending++)] = {t, k};
         }
-        std::sort(candidates_.begin(), candidates_.begin() + pending, [](const AlongBisector& a, const AlongBisector& c) {
-            return a.t < c.t || (a.t == c.t && a.k < c.k);
-        });
+        std::sort(
+            candidates_.begin(), candidates_.begin() + pending,
+            [](const AlongBisector& a, const AlongBisector& c) { return a.t < c.t || (a.t == c.t && a.k < c.k); });
         for (int32_t q = 0; q < pending; ++q) {
             const AlongBisector& candidate = candidates_[static_cast<size_t>(q)];
             ZFIT_TRY(evaluate(along(b, candidate.t), Location{i, j, candidate.k, 0}, q == 0));
@@ -454,7 +455,8 @@ private:
         }
         const size_t extremes = static_cast<size_t>(m_) + 1;
         firstHashes_[0] = {};
-        for (size_t r = 0; r < extremes; ++r) firstHashes_[r + 1] = firstHashes_[r] + hashes_[static_cast<size_t>(first[r])];
+        for (size_t r = 0; r < extremes; ++r)
+            firstHashes_[r + 1] = firstHashes_[r] + hashes_[static_cast<size_t>(first[r])];
         lastHashes_[extremes] = {};
         for (size_t r = extremes; r-- > 0;) lastHashes_[r] = lastHashes_[r + 1] + hashes_[static_cast<size_t>(last[r])];
 
@@ -645,6 +647,6 @@ zfit_status zmath_circleFitFixedRadius_(const zstd_vector_zmath_vect* points, do
                                         zfit_circle* circle, double* rmsError, zstd_vector32* ignoredIndices)
 {
     // No circle has a NaN or infinite radius.
-    return searchCircle(points, FixedRadiusWindow{fixedRadius}, std::isfinite(fixedRadius), numIgnore, circle,
-                        rmsError, ignoredIndices);
+    return searchCircle(points, FixedRadiusWindow{fixedRadius}, std::isfinite(fixedRadius), numIgnore, circle, rmsError,
+                        ignoredIndices);
 }

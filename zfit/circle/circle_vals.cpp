@@ -27,7 +27,10 @@
 
 namespace {
 
-bool finite(const zfit_circle& c) { return std::isfinite(c.centre.x) && std::isfinite(c.centre.y) && std::isfinite(c.radius); }
+bool finite(const zfit_circle& c)
+{
+    return std::isfinite(c.centre.x) && std::isfinite(c.centre.y) && std::isfinite(c.radius);
+}
 
 }  // namespace
 
@@ -166,11 +169,12 @@ zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* 
     const double G = 4.0 * (Sx * Sx * Syy - 2.0 * Sx * Sy * Sxy - n * Sxx * Syy + n * Sxy * Sxy + Sy * Sy * Sxx);
     if (!(std::fabs(G) > 4.0 * kCircleDeterminantFloor * (spread * spread))) return zmath_errDegenerate;
 
-    const double cx =
-        ((Sy * Sy - n * Syy) * (-2.0) * Sxq + (Sx * Syy - Sxy * Sy) * (-2.0) * Sq + (n * Sxy - Sx * Sy) * (-2.0) * Syq) /
-        G;
+    const double cx = ((Sy * Sy - n * Syy) * (-2.0) * Sxq + (Sx * Syy - Sxy * Sy) * (-2.0) * Sq +
+                       (n * Sxy - Sx * Sy) * (-2.0) * Syq) /
+                      G;
     const double cy =
-        ((n * Sxy - Sx * Sy) * (-2.0) * Sxq + (Sx * Sxy - Sxx * Sy) * 2.0 * Sq + (Sx * Sx - n * Sxx) * (-2.0) * Syq) / G;
+        ((n * Sxy - Sx * Sy) * (-2.0) * Sxq + (Sx * Sxy - Sxx * Sy) * 2.0 * Sq + (Sx * Sx - n * Sxx) * (-2.0) * Syq) /
+        G;
     const zfit_circle solved{{cx + sums->origin.x, cy + sums->origin.y}, R};
     if (!finite(solved)) return zmath_errDegenerate;
     *circle = solved;

@@ -99,7 +99,8 @@ zfit_status zmath_ellipseFitConic_(const zfit_ellipseVals* sums, Work& work, Con
 {
     const zfit_ellipseVals& s = *sums;
     const double n = static_cast<double>(s.count);
-    const Matrix<3, 3> s1{{{s.sumX4, s.sumX3Y, s.sumX2Y2}, {s.sumX3Y, s.sumX2Y2, s.sumXY3}, {s.sumX2Y2, s.sumXY3, s.sumY4}}};
+    const Matrix<3, 3> s1{
+        {{s.sumX4, s.sumX3Y, s.sumX2Y2}, {s.sumX3Y, s.sumX2Y2, s.sumXY3}, {s.sumX2Y2, s.sumXY3, s.sumY4}}};
     const Matrix<3, 3> s2{{{s.sumX3, s.sumX2Y, s.sumX2}, {s.sumX2Y, s.sumXY2, s.sumXY}, {s.sumXY2, s.sumY3, s.sumY2}}};
     Matrix<3, 3> s2t;
     for (int i = 0; i < 3; ++i)
@@ -115,7 +116,8 @@ zfit_status zmath_ellipseFitConic_(const zfit_ellipseVals* sums, Work& work, Con
         return zmath_errDegenerate;
     const double c11 = sxx * n - sx * sx, c12 = sxx * sy - sxy * sx, c22 = sxx * syy - sxy * sxy;
     const double r = 1.0 / det;
-    const Matrix<3, 3> s3inv{{{r * c00, r * -c01, r * c02}, {r * -c01, r * c11, r * -c12}, {r * c02, r * -c12, r * c22}}};
+    const Matrix<3, 3> s3inv{
+        {{r * c00, r * -c01, r * c02}, {r * -c01, r * c11, r * -c12}, {r * c02, r * -c12, r * c22}}};
 
     // X = S2 S3^-1 and the reduced scatter M = S1 - X S2^T.
     Matrix<3, 3> x, m;
@@ -165,7 +167,8 @@ zfit_status zmath_ellipseFitConic_(const zfit_ellipseVals* sums, Work& work, Con
     // so does the rounding noise in their imaginary parts: an imaginary part
     // counts as zero against the eigenvalues' size (but never less than an
     // absolute 1e-6).
-    const double imaginaryTolerance = kImaginary * std::max(1.0, std::fabs(re[0]) + std::fabs(re[1]) + std::fabs(re[2]));
+    const double imaginaryTolerance =
+        kImaginary * std::max(1.0, std::fabs(re[0]) + std::fabs(re[1]) + std::fabs(re[2]));
     double best = HUGE_VAL;
     Conic chosen{};
     for (int k = 0; k < 3; ++k) {

@@ -68,8 +68,8 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
     if (numIgnore == 0) {
         ZFIT_TRY(fitAll(list, result));
     } else {
-        ZFIT_TRY(zmath_ellipseFitIgnore_(points, numIgnore, &result->rmsError, &result->ellipse,
-                                         &result->ignoredIndices));
+        ZFIT_TRY(
+            zmath_ellipseFitIgnore_(points, numIgnore, &result->rmsError, &result->ellipse, &result->ignoredIndices));
     }
     result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
     return zfit_ok;

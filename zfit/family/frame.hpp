@@ -50,8 +50,11 @@ template <class R>
 struct ResultShape;
 
 template <class R>
-concept OwnsIndices = requires(R r) {
-    { r.ignoredIndices } -> std::convertible_to<zstd_vector32>;
+concept OwnsIndices = requires(R r)
+{
+    {
+        r.ignoredIndices
+        } -> std::convertible_to<zstd_vector32>;
 };
 
 template <class R>
@@ -110,26 +113,25 @@ zfit_status resultConstructCopy(R* result, const R* source)
 }  // namespace zfit
 
 // Defines the four do-nothing type-check hooks of a result type.
-#define ZFIT_DEFINE_TYPE_CHECK_HOOKS(T)                                  \
-    extern "C" {                                                         \
-    void zsys_typeCheck_##T(const T*) {}                                 \
-    void zsys_typeCheckPtr_##T(const T* const*) {}                       \
-    void zsys_typeCheckFunc_##T(zfit_status (*)(T*)) {}                  \
-    void zsys_typeCheckFuncPtr_##T(zfit_status (*const*)(T*)) {}         \
+#define ZFIT_DEFINE_TYPE_CHECK_HOOKS(T)                          \
+    extern "C" {                                                 \
+    void zsys_typeCheck_##T(const T*) {}                         \
+    void zsys_typeCheckPtr_##T(const T* const*) {}               \
+    void zsys_typeCheckFunc_##T(zfit_status (*)(T*)) {}          \
+    void zsys_typeCheckFuncPtr_##T(zfit_status (*const*)(T*)) {} \
     }
 
 // Defines construct, constructCopy, assign and destruct of a result type
 // from the frame's templates.
-#define ZFIT_DEFINE_RESULT_LIFE_CYCLE(T)                                                               \
-    extern "C" {                                                                                       \
-    zfit_status T##_construct(T* result) { return zfit::resultConstruct(result); }                     \
-    zfit_status T##_assign(T* result, const T* source) { return zfit::resultAssign(result, source); }  \
-    zfit_status T##_destruct(T* result) { return zfit::resultDestruct(result); }                       \
-    zfit_status T##_constructCopy(T* result, const T* source)                                          \
-    {                                                                                                  \
-        return zfit::resultConstructCopy<T, zsys_typeCheck_##T, zsys_typeCheckFunc_##T, T##_destruct>( \
-            result, source);                                                                           \
-    }                                                                                                  \
+#define ZFIT_DEFINE_RESULT_LIFE_CYCLE(T)                                                                               \
+    extern "C" {                                                                                                       \
+    zfit_status T##_construct(T* result) { return zfit::resultConstruct(result); }                                     \
+    zfit_status T##_assign(T* result, const T* source) { return zfit::resultAssign(result, source); }                  \
+    zfit_status T##_destruct(T* result) { return zfit::resultDestruct(result); }                                       \
+    zfit_status T##_constructCopy(T* result, const T* source)                                                          \
+    {                                                                                                                  \
+        return zfit::resultConstructCopy<T, zsys_typeCheck_##T, zsys_typeCheckFunc_##T, T##_destruct>(result, source); \
+    }                                                                                                                  \
     }
 
 // Defines reset, for the families that offer it.

@@ -36,11 +36,11 @@
  *                                    then only be constructed again.
  * A NULL argument is a broken precondition (assertion service). Each family
  * says what its records hold after construct and what assign copies. */
-#define ZFIT_DECLARE_RESULT_LIFE_CYCLE(T)                                \
-    ZFIT_API zfit_status T##_construct(T* result);                       \
-    ZFIT_API zfit_status T##_constructCopy(T* result, const T* source);  \
-    ZFIT_API zfit_status T##_assign(T* result, const T* source);         \
-    ZFIT_API zfit_status T##_destruct(T* result);                        \
+#define ZFIT_DECLARE_RESULT_LIFE_CYCLE(T)                               \
+    ZFIT_API zfit_status T##_construct(T* result);                      \
+    ZFIT_API zfit_status T##_constructCopy(T* result, const T* source); \
+    ZFIT_API zfit_status T##_assign(T* result, const T* source);        \
+    ZFIT_API zfit_status T##_destruct(T* result);                       \
     ZFIT_DECLARE_TYPE_CHECK_HOOKS(T)
 
 #endif

@@ -18,8 +18,7 @@ ZFIT_EXTERN_C_BEGIN
 
 /* Told of one failing step: file and expression are the library's own
  * static texts (valid for the life of the process). */
-typedef void (*zsys_traceFn)(void* context, const char* file, int32_t line, const char* expression,
-                             zfit_status status);
+typedef void (*zsys_traceFn)(void* context, const char* file, int32_t line, const char* expression, zfit_status status);
 
 /* Installs fn (NULL removes it) with its context for the calling thread. */
 ZFIT_API void zsys_trace_install(zsys_traceFn fn, void* context);

@@ -25,10 +25,8 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_lineF
     case 0:
         if (m >= 4) return zmath_lineFitRanked_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
         return zmath_lineFitExhaustive_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
-    case 1:
-        return zmath_lineFitMinZone_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
-    default:
-        return zmath_errFitBadMode;
+    case 1: return zmath_lineFitMinZone_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
+    default: return zmath_errFitBadMode;
     }
 }
 

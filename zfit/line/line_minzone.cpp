@@ -295,7 +295,8 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
     const zmath_vect* p = all.data();
     const int32_t n = zsvc::size32(all);
     ZFIT_FAIL_IF(n < 2 || !zsvc::allFinite(all), zmath_errDegenerate);
-    const bool allEqual = std::all_of(p + 1, p + n, [&](const zmath_vect& q) { return q.x == p[0].x && q.y == p[0].y; });
+    const bool allEqual =
+        std::all_of(p + 1, p + n, [&](const zmath_vect& q) { return q.x == p[0].x && q.y == p[0].y; });
     ZFIT_FAIL_IF(allEqual, zmath_errDegenerate);  // no pair proposes a direction
     // The one pass of this search.
     ZFIT_TRY(zsys_attention_check());

@@ -66,13 +66,13 @@ struct Location {
 
 // One candidate direction and its ranking.
 struct Candidate {
-    Location first;                       // the location of window s = 0
-    zmath_vect direction;                 // point j - point i
-    zmath_vect normal;                    // the normal the points are ranked on
-    const double* keys;                   // minus the offsets (not kept up to date for every point)
-    const zsvc::RankExtremes* extremes;   // ranks 0..m and n-m-1..n-1
-    bool freshRanking;                    // the extremes were found afresh (no middle changes reported)
-    bool changedRanking;                  // the extremes differ from the previous candidate's
+    Location first;                      // the location of window s = 0
+    zmath_vect direction;                // point j - point i
+    zmath_vect normal;                   // the normal the points are ranked on
+    const double* keys;                  // minus the offsets (not kept up to date for every point)
+    const zsvc::RankExtremes* extremes;  // ranks 0..m and n-m-1..n-1
+    bool freshRanking;                   // the extremes were found afresh (no middle changes reported)
+    bool changedRanking;                 // the extremes differ from the previous candidate's
 };
 
 // The best window so far. The caller's rmsError and ignoredIndices hold its
@@ -81,8 +81,7 @@ class Incumbent {
 public:
     Incumbent(double* rmsError, zstd_vector32* ignoredIndices, int32_t m)
         : rmsError_(rmsError), ignoredIndices_(ignoredIndices), m_(m)
-    {
-    }
+    {}
 
     // True when the window would replace the best: a strictly smaller score
     // (or NaN on either side, as a plain comparison loop would have it), or
@@ -146,7 +145,7 @@ struct PairSearch {
     const zmath_vect* p = nullptr;
     int32_t n = 0, m = 0;
     std::span<const double> xs, ys;  // the coordinates as separate arrays
-    std::span<uint8_t> marks;         // one flag per point, free once the search is over
+    std::span<uint8_t> marks;        // one flag per point, free once the search is over
     Incumbent* incumbent = nullptr;
 };
 
@@ -194,7 +193,8 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     const int64_t pairs = int64_t{n} * (n - 1) / 2;
     const int64_t blockCapacity = std::max<int64_t>(std::min<int64_t>(pairs, kBlockPairs), n);
     zsvc::Arena arena;
-    const auto xsSlot = arena.reserve<double>(n), ysSlot = arena.reserve<double>(n), keysSlot = arena.reserve<double>(n);
+    const auto xsSlot = arena.reserve<double>(n), ysSlot = arena.reserve<double>(n),
+               keysSlot = arena.reserve<double>(n);
     const auto firstSlot = arena.reserve<int32_t>(int64_t{m} + 1), lastSlot = arena.reserve<int32_t>(int64_t{m} + 1);
     const auto orderSlot = arena.reserve<int32_t>(n);
     const auto valuesSlot = arena.reserve<double>(n);
@@ -239,8 +239,7 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
     zsvc::RankExtremes ranking(arena.span<int32_t>(firstSlot), arena.span<int32_t>(lastSlot), member,
                                arena.span<uint64_t>(inFirstSlot), arena.span<uint64_t>(inLastSlot),
                                arena.span<int32_t>(orderSlot), arena.span<double>(valuesSlot),
-                               arena.span<int32_t>(lowHitsSlot),
-                               arena.span<int32_t>(highHitsSlot));
+                               arena.span<int32_t>(lowHitsSlot), arena.span<int32_t>(highHitsSlot));
     bool anyCandidate = false;
 
     for (int32_t blockStart = 0; blockStart < n;) {
@@ -324,8 +323,9 @@ zfit_status searchPairDirections(const zstd_vector_zmath_vect* points, int32_t m
                 innerGap = update.innerGap / normalLength;
             }
             anyCandidate = true;
-            ZFIT_TRY(policy.candidate(search, Candidate{{pair.i, pair.j, 0}, dir, normal, keys.data(), &ranking,
-                                                        update.fresh, update.changed}));
+            ZFIT_TRY(policy.candidate(
+                search,
+                Candidate{{pair.i, pair.j, 0}, dir, normal, keys.data(), &ranking, update.fresh, update.changed}));
         }
         blockStart = blockEnd;
     }

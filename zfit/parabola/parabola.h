@@ -90,8 +90,7 @@ ZFIT_API zfit_status zmath_parabolaFitResult_reset(zmath_parabolaFitResult* resu
  * else has been written, later failures may have set rmsError to HUGE_VAL
  * and, if a start had finished, parabola to its fit in centred coordinates. */
 ZFIT_API zfit_status zmath_parabolaFitVector(const zstd_vector_zmath_vect* points,
-                                             const zmath_parabolaFitParams* params,
-                                             zmath_parabolaFitResult* result);
+                                             const zmath_parabolaFitParams* params, zmath_parabolaFitResult* result);
 
 /* The same with a weight per point (read only): the fit minimises
  * sum w*r^2 and rmsError is sqrt(sum w*r^2 / sum w); the centroid that the

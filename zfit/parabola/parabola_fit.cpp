@@ -3,13 +3,16 @@
 #include <cmath>
 
 #include <zfit/family/frame.hpp>
-#include <zfit/services/math.hpp>
 #include <zfit/parabola/parabola_internal.hpp>
+#include <zfit/services/math.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_parabolaFitResult> {
     static zfit_status reset(zmath_parabolaFitResult& r) { return zmath_shapeParabola_init(&r.parabola); }
-    static void copyShape(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from) { to.parabola = from.parabola; }
+    static void copyShape(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from)
+    {
+        to.parabola = from.parabola;
+    }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
@@ -34,8 +37,7 @@ zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vector
     const double* w = weightValues.data();
     const int32_t count = zsvc::size32(weightValues);
     ZFIT_FAIL_IF(weightValues.size() != zsvc::view(points).size(), zmath_errFitWeightCount);
-    for (int32_t i = 0; i < count; ++i)
-        ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
+    for (int32_t i = 0; i < count; ++i) ZFIT_FAIL_IF(w[i] < 0.0, zmath_errFitWeightNegative);
     double total = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         ZFIT_FAIL_IF(!std::isfinite(w[i]), zmath_errDegenerate);
@@ -67,8 +69,8 @@ zfit_status zmath_parabolaFitVector(const zstd_vector_zmath_vect* points, const 
     result->isValid = 0;
     ZFIT_TRY(zmath_parabolaFitParams_validate(params));
     ZFIT_TRY(checkPoints(points));
-    const zfit_status status = zmath_parabolaFit_(points, params, &result->parabola.pose,
-                                                  &result->parabola.coefficient, &result->rmsError);
+    const zfit_status status =
+        zmath_parabolaFit_(points, params, &result->parabola.pose, &result->parabola.coefficient, &result->rmsError);
     if (!zfit::failed(status)) result->isValid = 1;
     return status;
 }

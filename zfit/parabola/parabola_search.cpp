@@ -92,8 +92,8 @@ zfit_status zmath_parabolaFitSolve_(Work<Weights>& work, const zmath_xformRigid&
     double* const* B = work.rhs->rows;
     B[0][0] = sx2y, B[1][0] = sxy, B[2][0] = sy;
     double condition = 0.0;
-    ZFIT_TRY(zmath_nmmatrix_solve(work.normal.get(), work.rhs.get(), work.solution.get(), 1, &condition,
-                                  kConditionLimit));
+    ZFIT_TRY(
+        zmath_nmmatrix_solve(work.normal.get(), work.rhs.get(), work.solution.get(), 1, &condition, kConditionLimit));
     double* const* X = work.solution->rows;
     *a = X[0][0] * (unit * unit);
     *b = X[1][0] * unit;

@@ -100,8 +100,8 @@ ZFIT_API zfit_status zmath_pointToLineFit(const zmath_pointToLineFitParams* para
  *   zmath_errMatrixSingular      also when every weight is 0.
  * The result is untouched on every failure. */
 ZFIT_API zfit_status zmath_pointToLineFitWeighted(const zmath_pointToLineFitParams* params, const zmath_vect* points,
-                                                  const zmath_shapeFLine* lines, const double* weights,
-                                                  int32_t count, zmath_pointToLineFitResult* result);
+                                                  const zmath_shapeFLine* lines, const double* weights, int32_t count,
+                                                  zmath_pointToLineFitResult* result);
 
 /* zmath_pointToLineFit over vectors (read only). zmath_errFitSizeMismatch
  * (result untouched) when the line count differs from the point count;
@@ -226,8 +226,8 @@ ZFIT_API zfit_status zfit_pointLineVals_init_(zfit_pointLineVals* vals);
  * weight w (see above). Returns 0. Nothing is normalised or checked here:
  * (a, b) should be a unit vector, and a negative w is accepted on purpose
  * so that a pair added with weight w can be taken out again with -w. */
-ZFIT_API zfit_status zmath_pointToLineFitUpdateValsWeighted_(double a, double b, double e, double x, double y,
-                                                             double w, zfit_pointLineVals* vals);
+ZFIT_API zfit_status zmath_pointToLineFitUpdateValsWeighted_(double a, double b, double e, double x, double y, double w,
+                                                             zfit_pointLineVals* vals);
 
 /* Solves for the parameters that minimise the record's sum: sets the
  * gradient to zero, balances the 6x6 system by powers of two (rows and

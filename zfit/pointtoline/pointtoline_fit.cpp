@@ -9,7 +9,10 @@
 template <>
 struct zfit::ResultShape<zmath_pointToLineFitResult> {
     static zfit_status reset(zmath_pointToLineFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copyShape(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from) { to.xform = from.xform; }
+    static void copyShape(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from)
+    {
+        to.xform = from.xform;
+    }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
@@ -35,9 +38,8 @@ bool allFinite(const zfit_pointLineVals& vals)
 // written only once everything has succeeded, so a failure leaves it
 // untouched.
 template <class Weights>
-zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect* points,
-                     const zmath_shapeFLine* lines, Weights weights, int32_t count,
-                     zmath_pointToLineFitResult* result)
+zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect* points, const zmath_shapeFLine* lines,
+                     Weights weights, int32_t count, zmath_pointToLineFitResult* result)
 {
     ZFIT_TRY(zmath_pointToLineFitParams_validate(params));
     ZFIT_REQUIRE(params->dof == kDof);

@@ -50,10 +50,7 @@ double balancingFactor(double h)
 
 extern "C" {
 
-zfit_status zfit_pointLineVals_init_(zfit_pointLineVals* vals)
-{
-    return zsys_memory_fill(0, sizeof *vals, vals);
-}
+zfit_status zfit_pointLineVals_init_(zfit_pointLineVals* vals) { return zsys_memory_fill(0, sizeof *vals, vals); }
 
 zfit_status zmath_pointToLineFitUpdateValsWeighted_(double a, double b, double e, double x, double y, double w,
                                                     zfit_pointLineVals* vals)
@@ -89,8 +86,8 @@ zfit_status zmath_pointToLineFit6Dof_(const zfit_pointLineVals* vals, zmath_xfor
         q->rows[i][0] = balance[i] * -v[linearIndex(i)];
     }
     double condition = 0.0;
-    ZFIT_TRY(zmath_nmmatrix_solve(h.get(), q.get(), solution.get(), kOneNormConditionCheck, &condition,
-                                  kConditionLimit));
+    ZFIT_TRY(
+        zmath_nmmatrix_solve(h.get(), q.get(), solution.get(), kOneNormConditionCheck, &condition, kConditionLimit));
     // A non-finite right-hand side solves "successfully" into NaN; such a
     // record determines no transform.
     double p[kParams];

@@ -97,9 +97,8 @@ ZFIT_API zfit_status zmath_pointToPointFit(const zmath_pointToPointFitParams* pa
  * all of them by one positive constant changes nothing, and a pair of weight
  * 0 has the same effect as leaving it out (it still counts towards the
  * fewest pairs the dof needs). */
-ZFIT_API zfit_status zmath_pointToPointFitWeighted(const zmath_pointToPointFitParams* params,
-                                                   const zmath_vect* target, const zmath_vect* source,
-                                                   const double* weights, int32_t count,
+ZFIT_API zfit_status zmath_pointToPointFitWeighted(const zmath_pointToPointFitParams* params, const zmath_vect* target,
+                                                   const zmath_vect* source, const double* weights, int32_t count,
                                                    zmath_pointToPointFitResult* result);
 
 /* zmath_pointToPointFit on two point vectors (read only). Additionally

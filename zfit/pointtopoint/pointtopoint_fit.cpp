@@ -9,7 +9,10 @@
 template <>
 struct zfit::ResultShape<zmath_pointToPointFitResult> {
     static zfit_status reset(zmath_pointToPointFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copyShape(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from) { to.xform = from.xform; }
+    static void copyShape(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from)
+    {
+        to.xform = from.xform;
+    }
 };
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
@@ -20,8 +23,8 @@ namespace {
 using zfit::p2p::PairWeights;
 using zfit::p2p::UnitWeights;
 
-zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count,
-                     bool targetScale, zfit_pointPointVals* vals)
+zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, UnitWeights, int32_t count, bool targetScale,
+                     zfit_pointPointVals* vals)
 {
     return zmath_pointToPointFitUpdateVals_(target, source, count, targetScale, vals);
 }
@@ -73,17 +76,10 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
         ZFIT_TRY(zmath_pointToPointFit3Dof_(&vals, &xform, target, source, weightArray(weights), count, &error));
         measured = true;  // the winning candidate's error, measured on the same pairs
         break;
-    case 4:
-        ZFIT_TRY(zmath_pointToPointFit4Dof_(&vals, &xform));
-        break;
-    case 5:
-        ZFIT_TRY(zmath_pointToPointFit5Dof_(&vals, &xform));
-        break;
-    case 6:
-        ZFIT_TRY(zmath_pointToPointFit6Dof_(&vals, &xform));
-        break;
-    default:
-        ZFIT_REQUIRE(false);  // validation admits no other dof
+    case 4: ZFIT_TRY(zmath_pointToPointFit4Dof_(&vals, &xform)); break;
+    case 5: ZFIT_TRY(zmath_pointToPointFit5Dof_(&vals, &xform)); break;
+    case 6: ZFIT_TRY(zmath_pointToPointFit6Dof_(&vals, &xform)); break;
+    default: ZFIT_REQUIRE(false);  // validation admits no other dof
     }
     if (!measured) ZFIT_TRY(measure(target, source, weights, count, xform, &error));
     // Mapping a far point (even one of weight 0) can overflow the residual:
@@ -126,9 +122,8 @@ zfit_status zmath_pointToPointFitWeighted(const zmath_pointToPointFitParams* par
     return fitPairs(params, target, source, PairWeights{weights}, count, result);
 }
 
-zfit_status zmath_pointToPointFitVector(const zmath_pointToPointFitParams* params,
-                                        const zstd_vector_zmath_vect* target, const zstd_vector_zmath_vect* source,
-                                        zmath_pointToPointFitResult* result)
+zfit_status zmath_pointToPointFitVector(const zmath_pointToPointFitParams* params, const zstd_vector_zmath_vect* target,
+                                        const zstd_vector_zmath_vect* source, zmath_pointToPointFitResult* result)
 {
     const auto targetPoints = zsvc::view(target);
     const auto sourcePoints = zsvc::view(source);

@@ -101,5 +101,5 @@ zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xf
 zfit_status zmath_pointToPointFitRmsError_(const zmath_vect* target, const zmath_vect* source, int32_t count,
                                            const zmath_xformLinear* xform, double* error);
 zfit_status zmath_pointToPointFitRmsErrorWeighted_(const zmath_vect* target, const zmath_vect* source,
-                                                   const double* weights, int32_t count,
-                                                   const zmath_xformLinear* xform, double* error);
+                                                   const double* weights, int32_t count, const zmath_xformLinear* xform,
+                                                   double* error);

@@ -33,11 +33,11 @@
 
 namespace {
 
-using zfit::p2p::PairWeights;
 using zfit::p2p::kDiscriminantRounding;
 using zfit::p2p::kDivisionFloor;
 using zfit::p2p::kLinearQuadratic;
 using zfit::p2p::kRelativeDeterminantFloor;
+using zfit::p2p::PairWeights;
 using zfit::p2p::UnitWeights;
 
 // ---- moments ---------------------------------------------------------------
@@ -93,8 +93,7 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weigh
     double n = 0.0;
     bool negative = false;
     for (int32_t i = 0; i < count; ++i) {
-        const Lanes p = lanes(target[i]) - targetOrigin, q = lanes(source[i]) - sourceOrigin,
-                    qSwapped = swapped(q);
+        const Lanes p = lanes(target[i]) - targetOrigin, q = lanes(source[i]) - sourceOrigin, qSwapped = swapped(q);
         Lanes a = p, b = q;
         if constexpr (W::weighted) {
             const double w = weights[i];
@@ -113,18 +112,30 @@ zfit_status sumPairs(const zmath_vect* target, const zmath_vect* source, W weigh
     }
     ZFIT_FAIL_IF(negative, zmath_errFitWeightNegative);
     if constexpr (!W::weighted) n = static_cast<double>(count);
-    *vals = zfit_pointPointVals{count,       n,          t[0],       t[1],          s[0],
-                                s[1],        ss[0],      ss[1],      sCrossed[0],   straight[0],
-                                crossed[0],  crossed[1], straight[1], tt[0] + tt[1],
-                                {targetOrigin[0], targetOrigin[1]},   {sourceOrigin[0], sourceOrigin[1]}};
+    *vals = zfit_pointPointVals{count,
+                                n,
+                                t[0],
+                                t[1],
+                                s[0],
+                                s[1],
+                                ss[0],
+                                ss[1],
+                                sCrossed[0],
+                                straight[0],
+                                crossed[0],
+                                crossed[1],
+                                straight[1],
+                                tt[0] + tt[1],
+                                {targetOrigin[0], targetOrigin[1]},
+                                {sourceOrigin[0], sourceOrigin[1]}};
     return zfit_ok;
 }
 
 // The targets' scale (x^2 + y^2) is summed only when asked for: the
 // rotation fit alone needs it, and it would cost every other fit a sum.
 template <class W>
-zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count,
-                       bool targetScale, zfit_pointPointVals* vals)
+zfit_status updateVals(const zmath_vect* target, const zmath_vect* source, W weights, int32_t count, bool targetScale,
+                       zfit_pointPointVals* vals)
 {
     if (targetScale) return sumPairs<W, true>(target, source, weights, count, vals);
     return sumPairs<W, false>(target, source, weights, count, vals);
@@ -306,8 +317,7 @@ zfit_status fit3Dof(const zfit_pointPointVals& s, zmath_xformLinear* xform, cons
     // The angle's terms are differences of products of target and source
     // moments; below this floor they are rounding noise, whatever the unit
     // (and, the moments being taken about a pair of the data, wherever it lies).
-    const double degenerate =
-        kRelativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
+    const double degenerate = kRelativeDeterminantFloor * s.weightSum * std::sqrt(s.sumXXYY * (s.sumUU + s.sumVV));
     const RotationCandidate proper = rotationCandidate(s, false, degenerate);
     const RotationCandidate mirrored = rotationCandidate(s, true, degenerate);
     // Both candidates are measured in the same pass over the pairs.
@@ -409,9 +419,9 @@ zfit_status zmath_pointToPointFit6Dof_(const zfit_pointPointVals* vals, zmath_xf
     ZFIT_FAIL_IF(!sourcesSpanThePlane(s, k), zmath_errFitSolveFailed);
     const double d = k.uu * k.vv - k.uv * k.uv;
     double m[4];
-    ZFIT_TRY(divideAll({k.vv * k.xu - k.uv * k.xv, k.uu * k.xv - k.uv * k.xu, k.vv * k.yu - k.uv * k.yv,
-                        k.uu * k.yv - k.uv * k.yu},
-                       d, m));
+    ZFIT_TRY(divideAll(
+        {k.vv * k.xu - k.uv * k.xv, k.uu * k.xv - k.uv * k.xu, k.vv * k.yu - k.uv * k.yv, k.uu * k.yv - k.uv * k.yu}, d,
+        m));
     return setXform(s, m[0], m[1], m[2], m[3], xform);
 }
 
@@ -440,9 +450,9 @@ zfit_status zmath_pointToPointFit5Dof_(const zfit_pointPointVals* vals, zmath_xf
     // Sources on one line (or a double root) leave d at rounding noise.
     ZFIT_FAIL_IF(!(d > kRelativeDeterminantFloor * k.uu * k.vv), zmath_errFitSolveFailed);
     double m[4];
-    ZFIT_TRY(divideAll({k.vv * k.xu + root * k.xv, k.uu * k.xv + root * k.xu, k.vv * k.yu + root * k.yv,
-                        k.uu * k.yv + root * k.yu},
-                       d, m));
+    ZFIT_TRY(divideAll(
+        {k.vv * k.xu + root * k.xv, k.uu * k.xv + root * k.xu, k.vv * k.yu + root * k.yv, k.uu * k.yv + root * k.yu}, d,
+        m));
     return setXform(s, m[0], m[1], m[2], m[3], xform);
 }
 
@@ -476,8 +486,8 @@ zfit_status zmath_pointToPointFitRmsError_(const zmath_vect* target, const zmath
 }
 
 zfit_status zmath_pointToPointFitRmsErrorWeighted_(const zmath_vect* target, const zmath_vect* source,
-                                                   const double* weights, int32_t count,
-                                                   const zmath_xformLinear* xform, double* error)
+                                                   const double* weights, int32_t count, const zmath_xformLinear* xform,
+                                                   double* error)
 {
     return rmsError(target, source, PairWeights{weights}, count, *xform, error);
 }

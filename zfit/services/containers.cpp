@@ -19,10 +19,7 @@ struct Block {
     int32_t capacity;
 };
 
-zfit_status checkedCount(int64_t count)
-{
-    return (count < 0 || count > INT32_MAX) ? zstd_errBadCount : zfit_ok;
-}
+zfit_status checkedCount(int64_t count) { return (count < 0 || count > INT32_MAX) ? zstd_errBadCount : zfit_ok; }
 
 // Moves the elements into a block of exactly `capacity` elements.
 zfit_status reallocate(Block& b, size_t elementSize, int32_t capacity)
@@ -107,35 +104,35 @@ struct Typed {
 
 }  // namespace
 
-#define ZSTD_VECTOR_DEFINE_(name)                                                                              \
-    zfit_status name##_construct(name* v, int64_t count) { return Typed<name>::construct(v, count); }          \
-    zfit_status name##_constructCopy(name* v, const name* source) { return Typed<name>::constructCopy(v, source); } \
-    zfit_status name##_destruct(name* v) { return Typed<name>::destruct(v); }                                  \
-    zfit_status name##_resize(name* v, int64_t count) { return Typed<name>::resize(v, count); }                \
-    zfit_status name##_assign(name* v, const name* source) { return Typed<name>::assign(v, source); }          \
+#define ZSTD_VECTOR_DEFINE_(name)                                                                                     \
+    zfit_status name##_construct(name* v, int64_t count) { return Typed<name>::construct(v, count); }                 \
+    zfit_status name##_constructCopy(name* v, const name* source) { return Typed<name>::constructCopy(v, source); }   \
+    zfit_status name##_destruct(name* v) { return Typed<name>::destruct(v); }                                         \
+    zfit_status name##_resize(name* v, int64_t count) { return Typed<name>::resize(v, count); }                       \
+    zfit_status name##_assign(name* v, const name* source) { return Typed<name>::assign(v, source); }                 \
     zfit_status name##_pushBack(name* v, const Typed<name>::Element* item) { return Typed<name>::pushBack(v, item); } \
-    zfit_status name##_getSize(const name* v, int32_t* size)                                                   \
-    {                                                                                                          \
-        *size = v->size;                                                                                       \
-        return zfit_ok;                                                                                        \
-    }                                                                                                          \
-    zfit_status name##_getBegin(name* v, Typed<name>::Element** begin)                                         \
-    {                                                                                                          \
-        *begin = v->begin;                                                                                     \
-        return zfit_ok;                                                                                        \
-    }                                                                                                          \
-    zfit_status name##_getBeginConst(const name* v, const Typed<name>::Element** begin)                        \
-    {                                                                                                          \
-        *begin = v->begin;                                                                                     \
-        return zfit_ok;                                                                                        \
-    }                                                                                                          \
-    zfit_status name##_getBeginSizeConst(const name* v, const Typed<name>::Element** begin, int32_t* size)     \
-    {                                                                                                          \
-        *begin = v->begin;                                                                                     \
-        *size = v->size;                                                                                       \
-        return zfit_ok;                                                                                        \
-    }                                                                                                          \
-    void zsys_typeCheck_##name(const name*) {}                                                                 \
+    zfit_status name##_getSize(const name* v, int32_t* size)                                                          \
+    {                                                                                                                 \
+        *size = v->size;                                                                                              \
+        return zfit_ok;                                                                                               \
+    }                                                                                                                 \
+    zfit_status name##_getBegin(name* v, Typed<name>::Element** begin)                                                \
+    {                                                                                                                 \
+        *begin = v->begin;                                                                                            \
+        return zfit_ok;                                                                                               \
+    }                                                                                                                 \
+    zfit_status name##_getBeginConst(const name* v, const Typed<name>::Element** begin)                               \
+    {                                                                                                                 \
+        *begin = v->begin;                                                                                            \
+        return zfit_ok;                                                                                               \
+    }                                                                                                                 \
+    zfit_status name##_getBeginSizeConst(const name* v, const Typed<name>::Element** begin, int32_t* size)            \
+    {                                                                                                                 \
+        *begin = v->begin;                                                                                            \
+        *size = v->size;                                                                                              \
+        return zfit_ok;                                                                                               \
+    }                                                                                                                 \
+    void zsys_typeCheck_##name(const name*) {}                                                                        \
     void zsys_typeCheckFunc_##name(zfit_status (*)(name*)) {}
 
 extern "C" {

@@ -45,18 +45,18 @@ ZFIT_EXTERN_C_BEGIN
         int32_t capacity;                  \
     } name;
 
-#define ZSTD_VECTOR_OPERATIONS_(name, element)                                                      \
-    ZFIT_API zfit_status name##_construct(name* v, int64_t count);                                  \
-    ZFIT_API zfit_status name##_constructCopy(name* v, const name* source);                         \
-    ZFIT_API zfit_status name##_destruct(name* v);                                                  \
-    ZFIT_API zfit_status name##_resize(name* v, int64_t count);                                     \
-    ZFIT_API zfit_status name##_assign(name* v, const name* source);                                \
-    ZFIT_API zfit_status name##_pushBack(name* v, const element* item);                             \
-    ZFIT_API zfit_status name##_getSize(const name* v, int32_t* size);                              \
-    ZFIT_API zfit_status name##_getBegin(name* v, element** begin);                                 \
-    ZFIT_API zfit_status name##_getBeginConst(const name* v, const element** begin);                \
+#define ZSTD_VECTOR_OPERATIONS_(name, element)                                                          \
+    ZFIT_API zfit_status name##_construct(name* v, int64_t count);                                      \
+    ZFIT_API zfit_status name##_constructCopy(name* v, const name* source);                             \
+    ZFIT_API zfit_status name##_destruct(name* v);                                                      \
+    ZFIT_API zfit_status name##_resize(name* v, int64_t count);                                         \
+    ZFIT_API zfit_status name##_assign(name* v, const name* source);                                    \
+    ZFIT_API zfit_status name##_pushBack(name* v, const element* item);                                 \
+    ZFIT_API zfit_status name##_getSize(const name* v, int32_t* size);                                  \
+    ZFIT_API zfit_status name##_getBegin(name* v, element** begin);                                     \
+    ZFIT_API zfit_status name##_getBeginConst(const name* v, const element** begin);                    \
     ZFIT_API zfit_status name##_getBeginSizeConst(const name* v, const element** begin, int32_t* size); \
-    ZFIT_API void zsys_typeCheck_##name(const name* v);                                             \
+    ZFIT_API void zsys_typeCheck_##name(const name* v);                                                 \
     ZFIT_API void zsys_typeCheckFunc_##name(zfit_status (*destruct)(name*));
 
 /* Points. */
@@ -86,7 +86,8 @@ typedef struct zstd_vector_ {
 
 /* count records of elementSize bytes (zeroed). The element-operation table
  * must be NULL: records are plain data. Same failures as construct above. */
-ZFIT_API zfit_status zstd_vector__constructWithVtable(zstd_vector_* v, int64_t count, size_t elementSize, const void* vtable);
+ZFIT_API zfit_status zstd_vector__constructWithVtable(zstd_vector_* v, int64_t count, size_t elementSize,
+                                                      const void* vtable);
 /* *begin = the first record; *end (if end is not NULL) = one past the last. */
 ZFIT_API zfit_status zstd_vector__getBeginEnd(zstd_vector_* v, void** begin, void** end);
 /* Releases the storage. */

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <span>
 
+#include <zfit/frame/status.hpp>
 #include <zfit/services/containers.h>
 #include <zfit/services/nmmatrix.h>
-#include <zfit/frame/status.hpp>
 
 namespace zsvc {
 
@@ -26,13 +26,13 @@ inline zfit_status destruct(zmath_nmmatrix* m) { return zmath_nmmatrix_destruct(
 // The elements of a service vector, read-only, as one span. The services'
 // getBeginSizeConst only reads the vector's fields and cannot fail, so the
 // view needs no status of its own.
-#define ZSVC_VIEW_(V, E)                                     \
-    inline std::span<const E> view(const V* v)               \
-    {                                                        \
-        const E* begin = nullptr;                            \
-        int32_t size = 0;                                    \
-        V##_getBeginSizeConst(v, &begin, &size);             \
-        return {begin, static_cast<size_t>(size)};           \
+#define ZSVC_VIEW_(V, E)                           \
+    inline std::span<const E> view(const V* v)     \
+    {                                              \
+        const E* begin = nullptr;                  \
+        int32_t size = 0;                          \
+        V##_getBeginSizeConst(v, &begin, &size);   \
+        return {begin, static_cast<size_t>(size)}; \
     }
 ZSVC_VIEW_(zstd_vector_zmath_vect, zmath_vect)
 ZSVC_VIEW_(zstd_vectord, double)
@@ -89,7 +89,8 @@ class Scratch {
 public:
     zfit_status allocate(int64_t count)
     {
-        ZFIT_TRY(store_.construct(zstd_vector__constructWithVtable, count, sizeof(T), static_cast<const void*>(nullptr)));
+        ZFIT_TRY(
+            store_.construct(zstd_vector__constructWithVtable, count, sizeof(T), static_cast<const void*>(nullptr)));
         void* begin = nullptr;
         ZFIT_TRY(zstd_vector__getBeginEnd(store_.get(), &begin, nullptr));
         elements_ = std::span<T>(static_cast<T*>(begin), static_cast<size_t>(count));
@@ -123,7 +124,10 @@ public:
         return slot;
     }
 
-    zfit_status allocate() { return block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t))); }
+    zfit_status allocate()
+    {
+        return block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)));
+    }
 
     template <class T>
     std::span<T> span(const Slot& slot) const

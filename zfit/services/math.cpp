@@ -137,7 +137,8 @@ zfit_status zmath_xformRigid_getAngle(const zmath_xformRigid* xf, double* angle)
     return zfit_ok;
 }
 
-zfit_status zmath_xformRigid_initCompose(zmath_xformRigid* out, const zmath_xformRigid* first, const zmath_xformRigid* second)
+zfit_status zmath_xformRigid_initCompose(zmath_xformRigid* out, const zmath_xformRigid* first,
+                                         const zmath_xformRigid* second)
 {
     *out = zsvc::compose(*first, *second);
     return zfit_ok;

@@ -103,14 +103,16 @@ ZFIT_API zfit_status zmath_xformRigid_initIdentity(zmath_xformRigid* xf);
 /* Rotation by *angle (stored as given), then translation *t. */
 ZFIT_API zfit_status zmath_xformRigid_initAngleTrans(zmath_xformRigid* xf, const double* angle, const zmath_vect* t);
 /* The same with the translation given as tx, ty. */
-ZFIT_API zfit_status zmath_xformRigid_initAngleTransElements(zmath_xformRigid* xf, const double* angle, double tx, double ty);
+ZFIT_API zfit_status zmath_xformRigid_initAngleTransElements(zmath_xformRigid* xf, const double* angle, double tx,
+                                                             double ty);
 /* Replaces the rotation angle, keeps the translation. */
 ZFIT_API zfit_status zmath_xformRigid_setAngle(zmath_xformRigid* xf, const double* angle);
 /* *angle = the rotation angle as stored. */
 ZFIT_API zfit_status zmath_xformRigid_getAngle(const zmath_xformRigid* xf, double* angle);
 /* out = first o second (apply second, then first); out may be either input.
  * The angle of the composition is brought into (-pi, pi]. */
-ZFIT_API zfit_status zmath_xformRigid_initCompose(zmath_xformRigid* out, const zmath_xformRigid* first, const zmath_xformRigid* second);
+ZFIT_API zfit_status zmath_xformRigid_initCompose(zmath_xformRigid* out, const zmath_xformRigid* first,
+                                                  const zmath_xformRigid* second);
 /* out = the inverse; out may be xf. Its angle is -angle brought into (-pi, pi]. */
 ZFIT_API zfit_status zmath_xformRigid_getInverse(const zmath_xformRigid* xf, zmath_xformRigid* out);
 /* out = R(angle) * point + t; out may be point. */

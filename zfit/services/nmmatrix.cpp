@@ -341,8 +341,7 @@ zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* 
     // A finite system whose solution overflows is too badly conditioned to
     // answer, whatever the condition estimate said.
     if (allFinite(*B))
-        for (size_t i = 0; i < nk; ++i)
-            ZFIT_FAIL_IF(!std::isfinite(solution[i]), zmath_errMatrixIllConditioned);
+        for (size_t i = 0; i < nk; ++i) ZFIT_FAIL_IF(!std::isfinite(solution[i]), zmath_errMatrixIllConditioned);
     ZFIT_TRY(zmath_nmmatrix_resize(X, n, k));
     if (nk > 0) std::memcpy(X->storage, solution, nk * sizeof(double));
     return zfit_ok;

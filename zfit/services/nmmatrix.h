@@ -11,10 +11,10 @@
 ZFIT_EXTERN_C_BEGIN
 
 typedef struct zmath_nmmatrix {
-    double** rows;      /* row pointer table: rows[i][j] is element (i, j) */
+    double** rows; /* row pointer table: rows[i][j] is element (i, j) */
     int32_t numRows;
     int32_t numCols;
-    double* storage;    /* numRows * numCols doubles, row by row */
+    double* storage; /* numRows * numCols doubles, row by row */
 } zmath_nmmatrix;
 
 /* An empty (0 x 0) matrix, to be sized by resize or by an operation. */
@@ -53,7 +53,8 @@ ZFIT_API zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_n
  * control must be 0 (balance, Hessenberg reduction, shifted QR).
  * zmath_errMatrixShape for a non-square matrix, zmath_errNoConvergence when
  * the QR iteration does not settle (or the matrix is not finite). */
-ZFIT_API zfit_status zmath_nmmatrix_eigenvalues(const zmath_nmmatrix* m, int32_t control, zstd_vectord* re, zstd_vectord* im);
+ZFIT_API zfit_status zmath_nmmatrix_eigenvalues(const zmath_nmmatrix* m, int32_t control, zstd_vectord* re,
+                                                zstd_vectord* im);
 ZFIT_API void zsys_typeCheck_zmath_nmmatrix(const zmath_nmmatrix* m);
 ZFIT_API void zsys_typeCheckFunc_zmath_nmmatrix(zfit_status (*destruct)(zmath_nmmatrix*));
 

@@ -154,7 +154,8 @@ __attribute__((target("avx2"))) void fillQuad(const double* x, const double* y, 
     for (; k + 4 <= n; k += 4) {
         const __m256d px = _mm256_loadu_pd(x + k), py = _mm256_loadu_pd(y + k);
         if constexpr (kind == KeyKind::offset) {
-            _mm256_storeu_pd(keys + k, _mm256_xor_pd(_mm256_add_pd(_mm256_mul_pd(px, aV), _mm256_mul_pd(py, bV)), sign));
+            _mm256_storeu_pd(keys + k,
+                             _mm256_xor_pd(_mm256_add_pd(_mm256_mul_pd(px, aV), _mm256_mul_pd(py, bV)), sign));
         } else {
             const __m256d dx = _mm256_sub_pd(px, aV), dy = _mm256_sub_pd(py, bV);
             _mm256_storeu_pd(keys + k, _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));

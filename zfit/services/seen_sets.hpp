@@ -39,7 +39,8 @@ inline SetHash indexHash(int32_t index)
         return z ^ (z >> 31);
     };
     const uint64_t x = static_cast<uint64_t>(static_cast<uint32_t>(index));
-    return {mix(x * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL), mix(x * 0xd1b54a32d192ed03ULL + 0x8cb92ba72f3d8dd7ULL) | 1};
+    return {mix(x * 0x9e3779b97f4a7c15ULL + 0x632be59bd9b4e019ULL),
+            mix(x * 0xd1b54a32d192ed03ULL + 0x8cb92ba72f3d8dd7ULL) | 1};
 }
 
 // A fixed-capacity set of hashes in open addressing, behind a small

@@ -69,7 +69,8 @@ zfit_status zmath_shapeFLine_distanceFrom(const zmath_shapeFLine* line, const zm
     return zfit_ok;
 }
 
-zfit_status zmath_shapeEllipse_init(zmath_shapeEllipse* ellipse, const zmath_vect* center, double radius1, double radius2, double angle)
+zfit_status zmath_shapeEllipse_init(zmath_shapeEllipse* ellipse, const zmath_vect* center, double radius1,
+                                    double radius2, double angle)
 {
     const bool finite = std::isfinite(center->x) && std::isfinite(center->y) && std::isfinite(radius1) &&
                         std::isfinite(radius2) && std::isfinite(angle);
@@ -91,8 +92,8 @@ zfit_status zmath_shapeEllipse_initFromXform(zmath_shapeEllipse* ellipse, const 
     return zfit_ok;
 }
 
-zfit_status zmath_shapeEllipse_initAlgebraic(zmath_shapeEllipse* ellipse, double a, double b, double c, double d, double e,
-                                             double f)
+zfit_status zmath_shapeEllipse_initAlgebraic(zmath_shapeEllipse* ellipse, double a, double b, double c, double d,
+                                             double e, double f)
 {
     const double den = 4.0 * a * c - b * b;
     if (!(den > 0.0)) return zmath_errServiceDegenerateA;  // b^2 - 4ac >= 0, or NaN

@@ -57,7 +57,8 @@ typedef struct zmath_shapeEllipse {
 /* Sets centre, radii (both >= 0) and angle (brought into [0, pi)).
  * zmath_errServiceDegenerateB when a radius is negative or a value is not
  * finite (ellipse untouched). */
-ZFIT_API zfit_status zmath_shapeEllipse_init(zmath_shapeEllipse* ellipse, const zmath_vect* center, double radius1, double radius2, double angle);
+ZFIT_API zfit_status zmath_shapeEllipse_init(zmath_shapeEllipse* ellipse, const zmath_vect* center, double radius1,
+                                             double radius2, double angle);
 /* The image of the unit circle under the transform: centre t, radii the
  * singular values of M (radius1 the larger), angle the direction of the
  * larger one. Never fails for finite input. */
@@ -71,7 +72,8 @@ ZFIT_API zfit_status zmath_shapeEllipse_initFromXform(zmath_shapeEllipse* ellips
  *                                centre or radii are not finite.
  * radius1 is the semi-major axis and angle its direction (the conic's scale
  * and sign do not matter). */
-ZFIT_API zfit_status zmath_shapeEllipse_initAlgebraic(zmath_shapeEllipse* ellipse, double a, double b, double c, double d, double e, double f);
+ZFIT_API zfit_status zmath_shapeEllipse_initAlgebraic(zmath_shapeEllipse* ellipse, double a, double b, double c,
+                                                      double d, double e, double f);
 /* *center = the centre. */
 ZFIT_API zfit_status zmath_shapeEllipse_getCenter(const zmath_shapeEllipse* ellipse, zmath_vect* center);
 /* Moves the ellipse to *center; radii and angle unchanged. */

@@ -2,9 +2,9 @@
 // allocation path. Host hooks live in per-thread slots, so hosts running
 // fits on several threads configure each thread on its own.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 
 #include <zfit/services/system.h>

@@ -32,7 +32,7 @@ ZFIT_API void zsys_attention_installed(zsys_attentionFn* fn, void** context);
 /* A ready deadline check: install zsys_deadline_check with a zsys_deadline
  * as context and every poll after the deadline returns zsys_errCancelled. */
 typedef struct zsys_deadline {
-    int64_t expiresNs;  /* on the monotonic clock */
+    int64_t expiresNs; /* on the monotonic clock */
 } zsys_deadline;
 
 /* Sets the deadline `seconds` from now (monotonic clock). A deadline

@@ -33,8 +33,7 @@ public:
 
     CircleModel(const zmath_vect* points, int32_t count, Weights weights, const Frame& frame, double fixedRadius)
         : points_(points), count_(count), weights_(weights), frame_(frame), fixedRadius_(fixedRadius)
-    {
-    }
+    {}
 
     double weightSum() const { return frame_.weightSum; }
     int32_t residuals() const { return frame_.positiveCount; }

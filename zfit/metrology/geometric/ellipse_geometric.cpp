@@ -54,8 +54,7 @@ public:
 
     EllipseModel(const zmath_vect* points, int32_t count, Weights weights, const Frame& frame)
         : points_(points), count_(count), weights_(weights), frame_(frame)
-    {
-    }
+    {}
 
     double weightSum() const { return frame_.weightSum; }
     int32_t residuals() const { return frame_.positiveCount; }
@@ -77,10 +76,8 @@ public:
             const double gx = c.x * inverseA2, gy = c.y * inverseB2;
             const double norm = std::sqrt(gx * gx + gy * gy);
             const double inverseNorm = 1.0 / norm;
-            const EllipseVector row = {(-co * gx + si * gy) * inverseNorm,
-                                       (-si * gx - co * gy) * inverseNorm,
-                                       -c.x * gx / a * inverseNorm,
-                                       -c.y * gy / b * inverseNorm,
+            const EllipseVector row = {(-co * gx + si * gy) * inverseNorm, (-si * gx - co * gy) * inverseNorm,
+                                       -c.x * gx / a * inverseNorm, -c.y * gy / b * inverseNorm,
                                        c.x * c.y * (inverseA2 - inverseB2) * inverseNorm};
             n.add(row, c.t * norm, w);
         }
@@ -226,16 +223,15 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
     LmOutcome<kEllipseParameters> fit;
     ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params->maxIterations, fit), zmath_errDegenerate);
     zmet_uncertainty uncertainty{};
-    if (fit.converged &&
-        !solutionUncertainty<kEllipseParameters>(fit.normal, frame.positiveCount, {1, 1, 1, 1, 0}, frame.scale, true,
-                                                 uncertainty))
+    if (fit.converged && !solutionUncertainty<kEllipseParameters>(fit.normal, frame.positiveCount, {1, 1, 1, 1, 0},
+                                                                  frame.scale, true, uncertainty))
         return zmath_errDegenerate;
     orderAxes(fit.x, uncertainty);
 
     const zmath_vect centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
     zmath_shapeEllipse ellipse;
-    if (ZFIT_FAILED(zmath_shapeEllipse_init(&ellipse, &centre, fit.x[2] * frame.scale, fit.x[3] * frame.scale,
-                                            fit.x[4])))
+    if (ZFIT_FAILED(
+            zmath_shapeEllipse_init(&ellipse, &centre, fit.x[2] * frame.scale, fit.x[3] * frame.scale, fit.x[4])))
         return zmath_errDegenerate;
     result->ellipse = ellipse;
     result->rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;

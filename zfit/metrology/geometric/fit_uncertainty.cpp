@@ -137,7 +137,7 @@ zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* sou
         addPair<P>(normal, p.x - centroid.x, p.y - centroid.y, rx, ry, w);
     }
     return linearUncertainty<P>(normal, translationChange<P>(centroid), observations, out) ? zfit_ok
-                                                                                          : zmath_errFitSolveFailed;
+                                                                                           : zmath_errFitSolveFailed;
 }
 
 template <class Weights>
@@ -178,9 +178,8 @@ zfit_status zmet_pointToPointFitUncertainty(const zmath_pointToPointFitParams* p
     return zmet::pointToPointUncertainty(params, target, source, zmet::UnitWeights{}, count, xform, uncertainty);
 }
 
-zfit_status zmet_pointToPointFitUncertaintyWeighted(const zmath_pointToPointFitParams* params,
-                                                    const zmath_vect* target, const zmath_vect* source,
-                                                    const double* weights, int32_t count,
+zfit_status zmet_pointToPointFitUncertaintyWeighted(const zmath_pointToPointFitParams* params, const zmath_vect* target,
+                                                    const zmath_vect* source, const double* weights, int32_t count,
                                                     const zmath_xformLinear* xform, zmet_uncertainty* uncertainty)
 {
     return zmet::pointToPointUncertainty(params, target, source, zmet::PointWeights{weights}, count, xform,

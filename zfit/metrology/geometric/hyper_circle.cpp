@@ -11,8 +11,8 @@ bool hyperCircle(const CircleMoments& m, CircleParameters& circle)
     const double cov = m.xx * m.yy - m.xy * m.xy;
     const double var = m.zz - mz * mz;
     auto polynomial = [&](double eta) {
-        return (cov - mz * eta + eta * eta) * (var - 4.0 * mz * eta - 4.0 * eta * eta) -
-               m.xz * m.xz * (m.yy - eta) - m.yz * m.yz * (m.xx - eta) + 2.0 * m.xz * m.yz * m.xy;
+        return (cov - mz * eta + eta * eta) * (var - 4.0 * mz * eta - 4.0 * eta * eta) - m.xz * m.xz * (m.yy - eta) -
+               m.yz * m.yz * (m.xx - eta) + 2.0 * m.xz * m.yz * m.xy;
     };
     auto derivative = [&](double eta) {
         return (2.0 * eta - mz) * (var - 4.0 * mz * eta - 4.0 * eta * eta) +

@@ -38,9 +38,9 @@ namespace zmet {
 // The normal equations of a least-squares problem at one parameter vector.
 template <int P>
 struct Normal {
-    double rss = 0.0;   // sum w r^2
-    Matrix<P> jtj{};    // J^T W J, lower triangle while accumulating
-    Vector<P> jtr{};    // J^T W r
+    double rss = 0.0;  // sum w r^2
+    Matrix<P> jtj{};   // J^T W J, lower triangle while accumulating
+    Vector<P> jtr{};   // J^T W r
 
     // Adds one residual r with its Jacobian row j and weight w.
     void add(const Vector<P>& j, double r, double w)
@@ -64,7 +64,7 @@ struct Normal {
 template <int P>
 struct LmOutcome {
     Vector<P> x{};
-    Normal<P> normal;      // at x
+    Normal<P> normal;  // at x
     int32_t iterations = 0;
     bool converged = false;
 };

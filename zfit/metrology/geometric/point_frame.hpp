@@ -24,8 +24,8 @@ struct Frame {
     zmath_vect origin{};
     double scale = 1.0;
     double inverseScale = 1.0;
-    double weightSum = 0.0;        // sum of the weights
-    int32_t positiveCount = 0;     // points of positive weight
+    double weightSum = 0.0;     // sum of the weights
+    int32_t positiveCount = 0;  // points of positive weight
 
     zmath_vect toFrame(const zmath_vect& p) const
     {
@@ -44,8 +44,7 @@ zfit_status makeFrame(const zmath_vect* points, int32_t count, Weights weights, 
     double sumX = 0.0, sumY = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         const double w = weights[i];
-        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(w))
-            return zmath_errDegenerate;
+        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(w)) return zmath_errDegenerate;
         if (w > 0.0) {
             ++f.positiveCount;
             f.weightSum += w;

@@ -120,9 +120,8 @@ ZFIT_API zfit_status zmet_lineFitUncertainty(const zmath_vect* points, int32_t c
  * passes over the pairs, no allocation. NULL arguments (arrays with
  * count > 0) are a broken precondition. */
 ZFIT_API zfit_status zmet_pointToPointFitUncertainty(const zmath_pointToPointFitParams* params,
-                                                     const zmath_vect* target, const zmath_vect* source,
-                                                     int32_t count, const zmath_xformLinear* xform,
-                                                     zmet_uncertainty* uncertainty);
+                                                     const zmath_vect* target, const zmath_vect* source, int32_t count,
+                                                     const zmath_xformLinear* xform, zmet_uncertainty* uncertainty);
 
 /* The same for the weighted fit (zmath_pointToPointFitWeighted): pair i
  * carries weights[i] >= 0, and n counts the pairs of positive weight.

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstdint>
-#include <climits>
 
 #include <zfit/metrology/geometric/uncertainty.h>
 
@@ -62,8 +62,7 @@ bool solutionUncertainty(const Normal<P>& n, int32_t observations, const std::ar
     const double variance = n.rss / dof;
     Matrix<P> covariance = choleskyInverse<P>(factor, determined);
     for (int i = 0; i < P; ++i)
-        for (int j = 0; j < P; ++j)
-            covariance[i][j] *= variance * std::pow(scale, powers[i] + powers[j]);
+        for (int j = 0; j < P; ++j) covariance[i][j] *= variance * std::pow(scale, powers[i] + powers[j]);
     if (determined < P) covariance[P - 1][P - 1] = HUGE_VAL;
     out = uncertaintyOf<P>(covariance, dof, std::sqrt(variance) * scale);
     return true;

@@ -103,8 +103,8 @@ int32_t closingChain(std::span<const Contact> sorted, double reach, bool strict,
     const std::size_t n = sorted.size();
     const auto within = [&](double step) { return strict ? step < reach : step <= reach; };
     for (std::size_t k = 0; k < n; ++k) {
-        const double gap = k + 1 < n ? sorted[k + 1].angle - sorted[k].angle
-                                     : sorted[0].angle + 2.0 * kPi - sorted[k].angle;
+        const double gap =
+            k + 1 < n ? sorted[k + 1].angle - sorted[k].angle : sorted[0].angle + 2.0 * kPi - sorted[k].angle;
         if (!within(gap)) return 0;
     }
     for (std::size_t start = 0; start < n && start < kStarts; ++start) {
@@ -229,8 +229,8 @@ bool ownContacts(const Profile& profile, const Candidate& candidate, const Touch
 {
     for (int32_t k = 0; k < candidate.count; ++k) {
         const int32_t outer = condition.method == zmet_roundnessCircumscribed ? 1
-                              : condition.method == zmet_roundnessInscribed ? 0
-                                                                             : candidate.outer[k];
+                              : condition.method == zmet_roundnessInscribed   ? 0
+                                                                              : candidate.outer[k];
         const double d = distance(profile, candidate.centre, candidate.index[k]);
         const bool touches = condition.zeroZone ? d > 0.0 : outer ? touch.outer(d) : touch.inner(d);
         if (!touches) return false;
@@ -287,8 +287,8 @@ Condition conditionOf(int32_t method, const Radii& radii, const Touch& touch)
     return {method, method == zmet_roundnessMinimumZone && radii.farthest - radii.nearest <= 2.0 * touch.tolerance};
 }
 
-void write(const Profile& profile, const zmath_vect& centre, const Radii& radii, const Contact* chosen,
-           int32_t count, zmet_roundnessResult* result)
+void write(const Profile& profile, const zmath_vect& centre, const Radii& radii, const Contact* chosen, int32_t count,
+           zmet_roundnessResult* result)
 {
     result->centre = {profile.origin.x + profile.scale * centre.x, profile.origin.y + profile.scale * centre.y};
     result->innerRadius = profile.scale * radii.nearest;

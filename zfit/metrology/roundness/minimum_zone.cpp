@@ -129,10 +129,10 @@ double side(const Linearisation& lin, int32_t a, int32_t b, int32_t k)
 // an end of one chord may lie on the other (directions that coincide).
 bool alternates(const Linearisation& lin, const ZoneReference& ref, bool weakly = false)
 {
-    const double outerSides = side(lin, ref.inner[0], ref.inner[1], ref.outer[0]) *
-                              side(lin, ref.inner[0], ref.inner[1], ref.outer[1]);
-    const double innerSides = side(lin, ref.outer[0], ref.outer[1], ref.inner[0]) *
-                              side(lin, ref.outer[0], ref.outer[1], ref.inner[1]);
+    const double outerSides =
+        side(lin, ref.inner[0], ref.inner[1], ref.outer[0]) * side(lin, ref.inner[0], ref.inner[1], ref.outer[1]);
+    const double innerSides =
+        side(lin, ref.outer[0], ref.outer[1], ref.inner[0]) * side(lin, ref.outer[0], ref.outer[1], ref.inner[1]);
     if (weakly) return outerSides <= 0.0 && innerSides <= 0.0;
     return outerSides < 0.0 && innerSides < 0.0;
 }
@@ -388,8 +388,7 @@ zfit_status probe(const Profile& profile, Linearisation& lin, Candidate* best, d
 
 }  // namespace
 
-zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, Linearisation& lin,
-                              Candidate* candidate)
+zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, Linearisation& lin, Candidate* candidate)
 {
     Candidate best;
     best.centre = start;

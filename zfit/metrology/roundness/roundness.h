@@ -72,11 +72,7 @@
 ZFIT_EXTERN_C_BEGIN
 
 /* The reference circles (values of zmet_roundnessParams.method). */
-enum {
-    zmet_roundnessMinimumZone = 0,
-    zmet_roundnessCircumscribed = 1,
-    zmet_roundnessInscribed = 2
-};
+enum { zmet_roundnessMinimumZone = 0, zmet_roundnessCircumscribed = 1, zmet_roundnessInscribed = 2 };
 
 /* Fields in this order. */
 typedef struct zmet_roundnessParams {

@@ -118,8 +118,8 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
     if (fit.converged) {
         std::array<int, P> powers;
         powers.fill(1);
-        if (!solutionUncertainty<P>(fit.normal, frame.positiveCount, powers, frame.scale, false, uncertainty))
-            return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!solutionUncertainty<P>(fit.normal, frame.positiveCount, powers, frame.scale, false, uncertainty),
+                     zmath_errDegenerate);
     }
     result.centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
     result.radius = P == 3 ? fit.x[P - 1] * frame.scale : params.fixedRadius;

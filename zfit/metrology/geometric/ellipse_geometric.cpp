@@ -223,16 +223,16 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
     LmOutcome<kEllipseParameters> fit;
     ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params->maxIterations, fit), zmath_errDegenerate);
     zmet_uncertainty uncertainty{};
-    if (fit.converged && !solutionUncertainty<kEllipseParameters>(fit.normal, frame.positiveCount, {1, 1, 1, 1, 0},
-                                                                  frame.scale, true, uncertainty))
-        return zmath_errDegenerate;
+    ZFIT_FAIL_IF(fit.converged && !solutionUncertainty<kEllipseParameters>(
+                                      fit.normal, frame.positiveCount, {1, 1, 1, 1, 0}, frame.scale, true, uncertainty),
+                 zmath_errDegenerate);
     orderAxes(fit.x, uncertainty);
 
     const zmath_vect centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
     zmath_shapeEllipse ellipse;
-    if (ZFIT_FAILED(
-            zmath_shapeEllipse_init(&ellipse, &centre, fit.x[2] * frame.scale, fit.x[3] * frame.scale, fit.x[4])))
-        return zmath_errDegenerate;
+    ZFIT_FAIL_IF(ZFIT_FAILED(zmath_shapeEllipse_init(&ellipse, &centre, fit.x[2] * frame.scale, fit.x[3] * frame.scale,
+                                                     fit.x[4])),
+                 zmath_errDegenerate);
     result->ellipse = ellipse;
     result->rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;
     result->iterations = fit.iterations;

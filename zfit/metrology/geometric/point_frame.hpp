@@ -44,7 +44,8 @@ zfit_status makeFrame(const zmath_vect* points, int32_t count, Weights weights, 
     double sumX = 0.0, sumY = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         const double w = weights[i];
-        if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(w)) return zmath_errDegenerate;
+        ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(w),
+                     zmath_errDegenerate);
         if (w > 0.0) {
             ++f.positiveCount;
             f.weightSum += w;
@@ -60,8 +61,9 @@ zfit_status makeFrame(const zmath_vect* points, int32_t count, Weights weights, 
         spread += weights[i] * (dx * dx + dy * dy);
     }
     f.scale = std::sqrt(spread / f.weightSum);
-    if (!(f.scale > 0.0) || !std::isfinite(f.scale) || !std::isfinite(f.origin.x) || !std::isfinite(f.origin.y))
-        return zmath_errDegenerate;
+    ZFIT_FAIL_IF(!(f.scale > 0.0) || !std::isfinite(f.scale) || !std::isfinite(f.origin.x) ||
+                     !std::isfinite(f.origin.y),
+                 zmath_errDegenerate);
     f.inverseScale = 1.0 / f.scale;
     frame = f;
     return zfit_ok;

@@ -69,11 +69,6 @@ Pts onCircle(zmath_vect c, double radius, int n, double from = 0, double to = 2 
 }
 
 Pts noisy(zt::Rng& rng, zmath_vect c, double r, double s, int n) { return onCircle(c, r, n, 0, 2 * zt::pi, &rng, s); }
-Pts shifted(Pts points, zmath_vect s)
-{
-    for (zmath_vect& p : points) p = {p.x + s.x, p.y + s.y};
-    return points;
-}
 template <class T>
 std::vector<T> without(std::vector<T> v, long i)
 {
@@ -167,36 +162,6 @@ TEST(CircleSearch, NoDiscardEqualsTheUnitWeightFit)
         << "the fixed radius does not move the centre";
 }
 
-TEST(CircleProperties, NoisyArcsAreRecoveredAlsoFarFromTheOrigin)
-{
-    zt::Rng rng(77);
-    const double sigma = 0.01, radius = 10.0;
-    for (int trial = 0; trial < 30; ++trial) {
-        const double span = trial % 2 == 0 ? zt::pi : zt::pi / 2;  // half and quarter circles
-        const double from = rng.uniform(0, 2 * zt::pi), tolerance = span < 2 ? 0.05 : 0.01;
-        const Pts near = onCircle({}, radius, 120, from, from + span, &rng, sigma), far = shifted(near, {1e4, -1e4});
-        for (Algorithm algorithm : {Algorithm::Weighted, Algorithm::FreeRadius, Algorithm::FixedRadius}) {
-            SCOPED_TRACE(::testing::Message() << "trial " << trial << " span " << span << " " << algorithm);
-            CircleResult a, b;
-            ASSERT_EQ(fit(near, a, algorithm, 0, radius), 0);
-            ASSERT_EQ(fit(far, b, algorithm, 0, radius), 0);
-            const double offCentre = std::hypot(a->centre.x, a->centre.y);
-            EXPECT_NEAR(offCentre, 0.0, tolerance);
-            EXPECT_NEAR(a->radius, radius, tolerance);
-            // With the radius imposed, the algebraic centre's error on a short
-            // arc adds to the residual.
-            EXPECT_NEAR(a->rmsError, sigma, algorithm == Algorithm::FixedRadius ? offCentre + 0.003 : 0.003);
-            // The same circle moved far away fits as well. The weighted fit
-            // sums about its first point and agrees to rounding. The searches
-            // sum about each candidate centre and keep the variant with the
-            // smallest error; candidates from nearly collinear triples lie far
-            // off and cost digits, so they agree within the noise.
-            const double agree = algorithm == Algorithm::Weighted ? 1e-6 : sigma;
-            expectSameFit(a, b, agree, agree * 0.2, {1e4, -1e4});
-        }
-    }
-}
-
 // Measuring the points in another unit (1e-9 to 1e9) and moving them far
 // from the origin (up to 1e5 times the radius) scales and moves the circle
 // of every algorithm (with the fixed radius scaled alike), and the same
@@ -278,8 +243,6 @@ TEST(CircleSearch, ExactFits)
         int32_t mode, numIgnore;
         double fixedRadius, radius, rms;
     } rows[] = {
-        {nine, 1, 0, 2.0, 2.0, 0.0},
-        {nine, 1, 0, 1.0, 1.0, 1.0},
         {nine, 1, 0, 0.0, 0.0, 2.0},
         {nine, 1, 0, 3.5, 3.5, 1.5},
         {nine, 0, 1, 1.0, 2.0, 0.0},
@@ -321,13 +284,9 @@ TEST(CircleSearch, NoCircleToFit)
         int firstMode = 0;
         double fixedRadius = 1.0;
     } rows[] = {
-        {"two points", {{0, 0}, {1, 1}}, 0, false},
-        {"two left of five", five, 3, false},
-        {"one left", five, 4, false},
-        {"more discarded than there are", five, 6, true},
-        {"NaN", {{0, 0}, {1, 0}, {0, 1}, {nan, 1}}, 1, true},
+        {"two points", {{0, 0}, {1, 1}}, 0, false},       {"two left of five", five, 3, false},
+        {"more discarded than there are", five, 6, true}, {"NaN", {{0, 0}, {1, 0}, {0, 1}, {nan, 1}}, 1, true},
         {"NaN fixed radius", five, 0, false, 1, nan},
-        {"infinite fixed radius", five, 0, false, 1, HUGE_VAL},
     };
     for (const Row& row : rows)
         for (int mode = row.firstMode; mode < 2; ++mode) {

@@ -15,7 +15,7 @@ namespace {
 using zfit::EllipseResult;
 using Points = std::vector<zmath_vect>;
 
-zmath_ellipseFitParams params(int32_t numIgnore = 0, double maxRmsError = HUGE_VAL) { return {numIgnore, maxRmsError}; }
+zmath_ellipseFitParams params(int32_t numIgnore = 0) { return {numIgnore, HUGE_VAL}; }
 
 zfit_status fit(const Points& points, EllipseResult& r, zmath_ellipseFitParams p = params())
 {
@@ -210,11 +210,6 @@ TEST(EllipseAlgebraic, TheErrorIsMeasuredAlongTheRayAndTheCentreCountsAsTheMinor
         sum += std::pow(std::hypot(p.x, p.y) * (1.0 - 1.0 / std::hypot(p.x / a, p.y / b)), 2);
     }
     EXPECT_NEAR(rms, std::sqrt(sum / static_cast<double>(points.size())), 1e-12);
-    // Validity is a strict comparison with the limit.
-    ASSERT_EQ(fit(points, r, params(0, rms)), 0);
-    EXPECT_EQ(r->isValid, 0) << "equality is not below the limit";
-    ASSERT_EQ(fit(points, r, params(0, std::nextafter(rms, HUGE_VAL))), 0);
-    EXPECT_EQ(r->isValid, 1) << "the next double up is above the error";
 }
 
 // ---- the subset search -----------------------------------------------------

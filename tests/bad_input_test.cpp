@@ -142,14 +142,12 @@ TEST(BadInput, Line)
     runRows<zmath_lineFitResult>({
         {"NaN x", fit(with(pts, 3, {nan, 1})), degenerate, failed},
         {"NaN y in a search", fit(with(pts, 0, {0, nan}), 2), degenerate, failed},
-        {"infinite x", fit(with(pts, 11, {inf, 1})), degenerate, failed},
         {"infinite in min zone", fit(with(pts, 5, {-inf, 0}), 1, 1), degenerate, failed},
         {"count 0", fit(pts, 0, 0, inf, 0), degenerate, failed},
         {"NULL array, count 0", fit({}, 0, 0, inf, 0), degenerate, failed},
         {"negative count", fit(pts, 0, 0, inf, -3), degenerate, failed},
         {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
         {"numIgnore = n, exhaustive", fit(linePoints(3), 3), degenerate, failed},
-        {"numIgnore > n, min zone", fit(pts, 13, 1), degenerate, failed},
         {"numIgnore INT32_MAX, ranked", fit(pts, int32Max), degenerate, failed},
         {"numIgnore INT32_MAX, min zone", fit(pts, int32Max, 1), degenerate, failed},
         {"bad mode", fit(pts, 0, 2), zmath_errFitBadMode, untouched},
@@ -161,8 +159,6 @@ TEST(BadInput, Line)
         // The difference of the first two points overflows: their direction has no unit normal.
         {"min zone, points near opposite ends of the range", fit({{-1.5e308, 0}, {1.5e308, 1}, {0, 2}}, 0, 1),
          zmath_errZeroLength, failed},
-        {"collinear", fit({{0, 0}, {1, 1}, {2, 2}, {3, 3}}), 0, success},
-        {"duplicated points", fit(dup), 0, success},
         {"duplicated points, exhaustive", fit(dup, 1), 0, success},
         {"coordinates near 1e150", fit(linePoints(12, 1e150)), 0, success},
         {"coordinates near 1e-150", fit(linePoints(12, 1e-150)), 0, success},
@@ -201,7 +197,6 @@ TEST(BadInput, Circle)
         {"infinite y, fixed radius", fit(with(pts, 9, {0, -inf}), 0, 1), degenerate, failedEmptied},
         {"NaN coordinate, weighted", weighted(with(pts, 0, {nan, 1}), ones), degenerate, emptied},
         {"NaN weight", weighted(pts, with(ones, 4, nan)), degenerate, emptied},
-        {"infinite weight", weighted(pts, with(ones, 4, inf)), degenerate, emptied},
         {"negative weight", weighted(pts, with(ones, 7, -1.0)), zmath_errFitWeightNegative, emptied},
         {"all weights 0", weighted(pts, Ws(10, 0.0)), degenerate, emptied},
         {"weight count differs", shortWeights, zmath_errFitWeightCount, untouched},
@@ -215,13 +210,13 @@ TEST(BadInput, Circle)
         {"numIgnore INT32_MAX", fit(pts, int32Max), degenerate, failedEmptied},
         {"bad mode", fit(pts, 0, 3), zmath_errFitBadMode, untouched},
         {"fixedRadius negative", fit(pts, 0, 0, inf, std::nullopt, -1), zmath_errFitFixedRadiusNegative, untouched},
+        {"fixedRadius NaN", fit(pts, 0, 1, inf, std::nullopt, nan), degenerate, failedEmptied},
         {"maxRmsError negative", fit(pts, 0, 0, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError -0.0", fit(pts, 0, 0, -0.0), 0, success},
         {"maxRmsError NaN, weighted", weighted(pts, ones, 0, nan), 0, success},
         {"all points equal", fit(Pts(8, {1, 1}), 1), degenerate, failedEmptied},
         {"collinear", fit(linePoints(8), 0, 1), degenerate, failedEmptied},
         {"collinear, weighted", weighted({{0, 0}, {1, 1}, {2, 2}, {3, 3}}, {1, 1, 1, 1}), degenerate, emptied},
-        {"duplicated points", fit(joined(pts, Pts(pts.begin(), pts.begin() + 4)), 2), 0, success},
         // Cubic moments overflow (1e450) or underflow: refused, not garbage.
         {"coordinates near 1e150, weighted", weighted(circlePoints(10, 1e150), ones), degenerate, emptied},
         {"coordinates near 1e150", fit(circlePoints(10, 1e150), 1), degenerate, failedEmptied},
@@ -256,8 +251,6 @@ TEST(BadInput, Ellipse)
         {"four points", fit(ellipsePoints(4)), degenerate, untouched},
         {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
         {"numIgnore = n", fit(pts, 9), degenerate, untouched},
-        {"numIgnore > n", fit(pts, 10), degenerate, untouched},
-        {"numIgnore INT32_MAX", fit(pts, int32Max), degenerate, untouched},
         // n < numIgnore + 5 would overflow here and let the search run.
         {"numIgnore INT32_MAX - 4", fit(pts, int32Max - 4), degenerate, untouched},
         {"maxRmsError negative", fit(pts, 0, -2.0), zmath_errFitMaxRmsErrorNegative, untouched},
@@ -313,7 +306,6 @@ TEST(BadInput, Parabola)
             {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
             {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
             {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
-            {"infinite weight", fit(pts, with(ones, 3, inf)), degenerate, refused},
             {"negative weight", fit(pts, with(ones, 3, -0.5)), zmath_errFitWeightNegative, refused},
             {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
             {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
@@ -356,22 +348,6 @@ Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
     return p;
 }
 
-// n points spread over a square patch (a golden-angle spiral), each paired
-// with a line through its image under a slight affine distortion, the lines'
-// directions turning from pair to pair.
-Pairs<zmath_shapeFLine> patchPairs(zmath_vect centre, double halfWidth, int n)
-{
-    Pairs<zmath_shapeFLine> p;
-    for (int i = 0; i < n; ++i) {
-        const double r = halfWidth * std::sqrt((i + 0.5) / n), a = 2.39996 * i, angle = 0.7 * i;
-        const zmath_vect q{centre.x + r * std::cos(a), centre.y + r * std::sin(a)};
-        const zmath_vect image{1.01 * q.x + 0.02 * q.y - 3, -0.01 * q.x + 0.99 * q.y + 5};
-        p.a.push_back(q);
-        p.b.push_back(zt::lineThrough(image, angle));
-    }
-    return p;
-}
-
 // Targets made from the sources by a similarity, with a little noise.
 Pairs<zmath_vect> pointPairs(double scale = 1)
 {
@@ -381,15 +357,6 @@ Pairs<zmath_vect> pointPairs(double scale = 1)
         p.b.push_back(s);
         p.a.push_back({0.8 * s.x - 0.6 * s.y + 3 * scale + 0.001 * scale * (i % 2), 0.6 * s.x + 0.8 * s.y - scale});
     }
-    return p;
-}
-
-// pointPairs() with both sets moved `offset` along the diagonal.
-Pairs<zmath_vect> shiftedPairs(double offset)
-{
-    Pairs<zmath_vect> p = pointPairs();
-    for (auto* set : {&p.a, &p.b})
-        for (zmath_vect& q : *set) q = {q.x + offset, q.y + offset};
     return p;
 }
 
@@ -431,7 +398,6 @@ TEST(BadInput, PointToLine)
         {"NaN coordinate", fit(withPoint({nan, 0})), solveFailed, untouched},
         {"infinite coordinate, weighted", fit(withPoint({0, -inf}), ones), solveFailed, untouched},
         {"NaN line distance", fit(withLineD(nan)), solveFailed, untouched},
-        {"infinite line distance", fit(withLineD(inf)), solveFailed, untouched},
         {"NaN weight", fit(good, with(ones, 0, nan)), solveFailed, untouched},
         {"negative weight", fit(good, with(ones, 0, -1.0)), zmath_errFitWeightNegative, untouched},
         {"all weights 0", fit(good, Ws(ones.size(), 0.0)), singular, untouched},
@@ -447,9 +413,6 @@ TEST(BadInput, PointToLine)
         {"coordinates near 1e150", fit(pointLinePairs(1e150)), 0, success},
         {"coordinates near 1e200 (the lines' squares overflow)", fit(pointLinePairs(1e200)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointLinePairs(1e-150)), 0, success},
-        {"40 pairs in a 50-pixel patch at (4000, 4000)", fit(patchPairs({4000, 4000}, 25, 40)), 0, success},
-        {"40 pairs in a 20-pixel patch at (2000, 2000), weighted", fit(patchPairs({2000, 2000}, 10, 40), Ws(40, 0.5)),
-         0, success},
     });
 }
 
@@ -460,7 +423,8 @@ TEST(BadInput, PointToPoint)
     const auto good = pointPairs();
     const Ws ones(good.a.size(), 1.0);
     const auto withSource = [&](size_t i, zmath_vect v) { return Pairs<zmath_vect>{good.a, with(good.b, i, v)}; };
-    const Pairs<zmath_vect> sameSource{good.a, Pts(6, {2, 2})}, lineSource{good.a, collinear(6)};
+    // Points at 0.1 and 0.7 leave rounding noise, not 0, when centred.
+    const Pairs<zmath_vect> sameSource{good.a, Pts(6, {0.1, 0.7})}, lineSource{good.a, collinear(6)};
     // One source fewer than targets, through both vector entries.
     const auto mismatched = [&](bool weightedEntry) {
         return Call<R>{[&, weightedEntry](R* r) {
@@ -476,7 +440,6 @@ TEST(BadInput, PointToPoint)
         {"NaN source", fit(withSource(2, {nan, 0})), solveFailed, untouched},
         {"infinite target, 3 dof", fit({with(good.a, 0, {inf, 0}), good.b}, {}, 3), solveFailed, untouched},
         {"NaN weight, 4 dof", fit(good, with(ones, 1, nan), 4), solveFailed, untouched},
-        {"infinite weight, 5 dof", fit(good, with(ones, 1, inf), 5), solveFailed, untouched},
         {"negative weight", fit(good, with(ones, 3, -2.0)), zmath_errFitWeightNegative, untouched},
         {"all weights 0", fit(good, Ws(6, 0.0), 4), solveFailed, untouched},
         // Mapping it overflows the residual even though its weight is 0.
@@ -485,7 +448,6 @@ TEST(BadInput, PointToPoint)
         {"NULL arrays, count 0", fit({}, {}, 6, inf, 0), solveFailed, untouched},
         {"negative count", fit(good, {}, 4, inf, -9), solveFailed, untouched},
         {"two pairs, 6 dof", fit(good, {}, 6, inf, 2), solveFailed, untouched},
-        {"two pairs, 4 dof", fit(good, {}, 4, inf, 2), 0, success},
         {"bad dof 2", fit(good, {}, 2), zmath_errFitBadMode, untouched},
         {"bad dof 7", fit(good, {}, 7), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(good, {}, 6, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
@@ -493,6 +455,7 @@ TEST(BadInput, PointToPoint)
         {"maxRmsError NaN", fit(good, ones, 3, nan), 0, success},
         {"all sources equal, 4 dof", fit(sameSource, {}, 4), solveFailed, untouched},
         {"all sources equal, 3 dof", fit(sameSource, {}, 3), solveFailed, untouched},
+        {"all targets equal, 3 dof", fit({sameSource.b, good.b}, {}, 3), solveFailed, untouched},
         {"collinear sources, 6 dof", fit(lineSource, {}, 6), solveFailed, untouched},
         {"collinear sources, 5 dof", fit(lineSource, {}, 5), solveFailed, untouched},
         {"collinear sources, 4 dof", fit(lineSource, {}, 4), 0, success},
@@ -500,8 +463,6 @@ TEST(BadInput, PointToPoint)
         {"vectors of different sizes, weighted", mismatched(true), zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointPairs(1e150)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointPairs(1e-150), {}, 4), 0, success},
-        {"unit spread at offset 1e6, 3 dof", fit(shiftedPairs(1e6), {}, 3), 0, success},
-        {"unit spread at offset 1e6, 6 dof, weighted", fit(shiftedPairs(1e6), ones, 6), 0, success},
     });
 }
 

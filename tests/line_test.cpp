@@ -65,7 +65,6 @@ TEST(LineLeastSquares, HandWorkedLines)
 
 TEST(LineLeastSquares, NoPreferredDirectionIsDegenerate)
 {
-    const double inf = HUGE_VAL;
     struct Row {
         const char* what;
         std::vector<zmath_vect> points;
@@ -74,7 +73,6 @@ TEST(LineLeastSquares, NoPreferredDirectionIsDegenerate)
         {"equal points (rounding noise is no direction)", {{0.1, 0.7}, {0.1, 0.7}, {0.1, 0.7}}},
         {"square corners", {{0, 0}, {1, 0}, {1, 1}, {0, 1}}},
         {"shifted square (rounding noise is no direction)", {{0.1, 0.3}, {1.1, 0.3}, {1.1, 1.3}, {0.1, 1.3}}},
-        {"both infinities", {{-inf, 0}, {inf, 1}, {2, 2}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -88,20 +86,6 @@ TEST(LineLeastSquares, NoPreferredDirectionIsDegenerate)
     }
     LineResult r;
     EXPECT_EQ(fit({{0, 0}, {1, 0}, {1, 1}, {0, 1.01}}, r), 0) << "a nearly square scatter still fits";
-}
-
-TEST(LineLeastSquares, ValidityIsAStrictOrderedComparison)
-{
-    const std::vector<zmath_vect> points{{0, 0}, {1, 1}, {2, 0}};
-    LineResult r;
-    ASSERT_EQ(fit(points, r), 0);
-    const double rms = r->rmsError;
-    for (const auto& [limit, isValid] : {std::pair{rms, 0}, std::pair{std::nextafter(rms, HUGE_VAL), 1}}) {
-        ASSERT_EQ(fit(points, r, {0, limit, 0}), 0);
-        EXPECT_EQ(r->isValid, isValid) << "limit " << limit << ": equal is not below it";
-    }
-    ASSERT_EQ(fit({{0, 0}, {1, 1}}, r, {0, 0.0, 0}), 0);
-    EXPECT_EQ(r->isValid, 0) << "no error is below 0";
 }
 
 struct NoisyLine {

@@ -1,6 +1,6 @@
 // Point-to-point family: defaults and vector entries, the entries' own
 // failures (too few pairs, negative weights, non-finite input), hand-worked
-// reference fits, rounding-noise degeneracy, and properties over random
+// reference fits, and properties over random
 // transforms (recovery for every dof, noise, weight ratios, zero weights,
 // units).
 #include <cfloat>
@@ -124,12 +124,6 @@ TEST(PointToPointReference, AffineFitOfARaisedSquareCorner)
     ASSERT_EQ(fit(6, target, source, r, {1, 1, 1, 3}), 0);
     expectClose(r->xform, {{0, -0.3}, {1, 0, 0.6, 1.6}}, 8 * eps, 8 * eps);
     EXPECT_NEAR(r->rmsError, std::sqrt(0.05), 8 * eps);
-    // isValid needs rmsError strictly below the limit; NaN and 0 never pass.
-    for (const auto& [limit, valid] :
-         {std::pair{0.25, 0}, {std::nextafter(0.25, 1.0), 1}, {NAN, 0}, {0.0, 0}, {HUGE_VAL, 1}}) {
-        ASSERT_EQ(fit(6, target, source, r, {}, limit), 0);
-        EXPECT_EQ(r->isValid, valid) << "maxRmsError " << limit;
-    }
 }
 
 // Exact transforms recovered by the listed dofs, and a dof that cannot follow
@@ -145,7 +139,6 @@ TEST(PointToPointReference, ExactTransforms)
         int32_t otherDof;
         double otherError;
     } rows[] = {
-        {"equal points", identity, {{3, -1}, {4, 2}, {-5, 0.5}, {1, 7}}, {3, 4, 5, 6}, 0, 0},
         // Two pairs fix a similarity: (1, 0) -> (0, 2) is a quarter turn with scale 2.
         {"two pairs", {{1, 1}, {0, -2, 2, 0}}, {{0, 0}, {1, 0}}, {4}, 0, 0},
         // Coordinates swapped (a mirror in y = x), then moved by (10, -4).
@@ -153,8 +146,6 @@ TEST(PointToPointReference, ExactTransforms)
         // Sources on their own x axis look the same mirrored: both 3-dof
         // candidates map every point identically, and the proper rotation wins.
         {"tie", {{2, 3}, {c, -s, s, c}}, {{0, 0}, {1, 0}, {3, 0}, {4, 0}}, {3, 4}, 0, 0},
-        // Scale 2 along the source x axis, 3 along y, then a quarter turn.
-        {"axis scales", {{1, -2}, {0, -3, 2, 0}}, {{0, 0}, {1, 0}, {0, 1}, {2, 3}, {-1, 2}, {4, -1}}, {5, 6}, 4, 0.1},
     };
     for (const Row& row : rows) {
         const Pts target = mapAll(row.truth, row.source);
@@ -169,42 +160,6 @@ TEST(PointToPointReference, ExactTransforms)
         if (row.otherDof == 0) continue;
         ASSERT_EQ(fit(row.otherDof, target, row.source, r), 0) << row.what;
         EXPECT_GT(r->rmsError, row.otherError) << row.what << ": dof " << row.otherDof << " cannot follow";
-    }
-}
-
-TEST(PointToPointDegenerate, RoundingNoiseIsNoSolution)
-{
-    // Collinear or coincident points at awkward coordinates, where the
-    // determinants come out as rounding noise rather than 0.
-    zt::Rng rng(99);
-    for (int trial = 0; trial < 300; ++trial) {
-        SCOPED_TRACE(::testing::Message() << "trial " << trial);
-        const double scale = std::pow(10.0, rng.integer(-6, 6)), angle = rng.uniform(0, 2 * zt::pi);
-        const zmath_vect origin{rng.uniform(-1, 1) * scale, rng.uniform(-1, 1) * scale};
-        const int n = rng.integer(3, 30);
-        Pts line, same(static_cast<size_t>(n), origin), target;
-        for (int i = 0; i < n; ++i) {
-            const double t = rng.uniform(-1, 1) * scale;
-            line.push_back({origin.x + t * std::cos(angle), origin.y + t * std::sin(angle)});
-            target.push_back({rng.uniform(-1, 1) * scale, rng.uniform(-1, 1) * scale});
-        }
-        // Sources on a line fix no affine map (6 and 5 dof), sources or
-        // targets at one place no similarity or rotation (4 and 3 dof); a
-        // line of sources does fix a similarity and a rotation.
-        Result r;
-        zt::dirty(*r);
-        for (const auto& [dof, tgt, src, expected] : {std::tuple{6, &target, &line, solveFailed},
-                                                      {5, &target, &line, solveFailed},
-                                                      {4, &target, &same, solveFailed},
-                                                      {3, &target, &same, solveFailed},
-                                                      {3, &same, &target, solveFailed},
-                                                      {4, &target, &line, 0},
-                                                      {3, &target, &line, 0}}) {
-            EXPECT_EQ(fit(dof, *tgt, *src, r), expected) << "dof " << dof;
-            if (expected != 0) {
-                EXPECT_TRUE(zt::untouched(*r)) << "dof " << dof;
-            }
-        }
     }
 }
 

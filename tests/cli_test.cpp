@@ -322,6 +322,44 @@ TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
     }
 }
 
+// The lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// --trace, before or after the subcommand, prints the failing steps of the
+// library ("trace: zfit/line/FILE:LINE: EXPRESSION -> STATUS") before the
+// command's own message; line numbers move as the library is edited, so
+// only the start of the path and the status are checked.
+TEST_F(Cli, TraceShowsTheFailingStepsBeforeTheMessage)
+{
+    const std::string degenerate = "2 2\n2 2\n2 2\n";
+    const auto isStep = [](const std::string& line) {
+        return line.starts_with("trace: zfit/line/") && line.find("-> zmath_errDegenerate") != std::string::npos;
+    };
+    const auto isMessage = [](const std::string& line) {
+        return line.starts_with("zfit: line fit failed: zmath_errDegenerate");
+    };
+    for (const char* args : {"--trace line -", "line - --trace"}) {
+        SCOPED_TRACE(args);
+        const Outcome run = zfit(args, degenerate);
+        EXPECT_EQ(run.code, 3) << run.err;
+        const auto lines = linesOf(run.err);
+        const auto step = std::find_if(lines.begin(), lines.end(), isStep);
+        const auto message = std::find_if(lines.begin(), lines.end(), isMessage);
+        ASSERT_NE(step, lines.end()) << "a failing step of the line fit: " << run.err;
+        ASSERT_NE(message, lines.end()) << "the fit's failure message: " << run.err;
+        EXPECT_LT(step - lines.begin(), message - lines.begin()) << "the steps come before the message: " << run.err;
+    }
+    const Outcome plain = zfit("line -", degenerate);
+    EXPECT_EQ(plain.code, 3) << plain.err;
+    EXPECT_EQ(plain.err.find("trace:"), std::string::npos) << "no trace unless asked: " << plain.err;
+}
+
 // Every input form reads the same points; malformed input is named by file,
 // line and column, and nothing is fitted.
 TEST_F(Cli, InputFormsAndMalformedInput)

@@ -31,7 +31,8 @@ def single_fit(name, args, weights, options):
 def assert_same(got, expected, context):
     assert type(got) is type(expected), context
     if isinstance(expected, zfit.FitError):
-        assert (got.code, got.name) == (expected.code, expected.name), context
+        assert got.code == expected.code, "%s: the code" % context
+        assert got.name == expected.name, "%s: the name" % context
         return
     for key, value in expected.to_dict().items():
         np.testing.assert_array_equal(got.to_dict()[key], value, err_msg="%s: %s" % (context, key))

@@ -27,35 +27,26 @@ def cross_lines(points, dx=0.0, dy=0.0):
 SQUARE_PAIRS = cross_lines([(0, 0), (4, 1), (1, 3)])
 TWO_PAIRS = ([(1, 1), (3, 2)], [(0, 0), (1, 0)])
 CIRCLE = conic((4, -3), (2, 2), 9)
-# (family, arguments, options): each family's data and degenerate sets; a
-# run with no points is added for every family.
+# (family, arguments, options): the edges and failures of each family (the
+# random cases below cover ordinary data); a run with no points is added for
+# every family.
 DATA = [
-    ("line", [[(0, 1), (1, 2), (2, 3)]], {}),
-    ("line", [[(-1, -2), (0, -2), (3, -2)]], {}),
-    ("line", [[(3, 0), (3, 1), (3, 5)]], {"max_rms": 0.05}),
     ("line", [[(0, 0.1), (1, 0.9), (2, 2.2), (3, 2.8), (4, 4.1), (5, 5.3)]], {"max_rms": 0.05}),
     ("line", [[(2, 3)] * 4], {}),
     ("line", [[(0, 0), (1, 1), (2, 2.5)]], {"ignore": 2, "min_zone": True}),
-    ("circle", [CIRCLE], {"max_rms": 1e-3}),
-    ("circle", [CIRCLE], {"fixed_radius": 1.0}),
-    ("circle", [conic((0, 0), (1, 1), 8)], {"ignore": 1}),
     ("circle", [np.insert(CIRCLE, 1, CIRCLE[0], axis=0)], {"ignore": 2}),
     ("circle", [[(0, 0), (1, 2), (2, 4), (3, 6), (-1, -2)]], {}),
     ("circle", [CIRCLE], {"weights": [1, 2, 3, 1, 2, 3, 0.5, 1, 1], "max_rms": 1e-3}),
     ("circle", [CIRCLE], {"weights": [1, 1, -1, 1, 1, 1, 1, 1, 1]}),
     ("ellipse", [conic((1, -1), (3, 2), 5)], {}),
-    ("ellipse", [conic((250, -400), (7, 2), 12, 1.1)], {"max_rms": 1e-3}),
     ("ellipse", [conic((0, 0), (3, 2), 6, 0.5)], {"ignore": 1}),
     ("ellipse", [conic((2, 2), (1, 1), 8)], {}),
     ("ellipse", [[(i, 2 * i) for i in range(7)]], {}),
-    ("parabola", [[(-1, 1), (0, 0), (1, 1), (2, 4)]], {"weights": [1, 2, 1, 3]}),
     ("parabola", [[(i, 3 * i - 1) for i in range(6)]], {}),
     ("parabola", [[(-1, 1), (0, 0), (1, 1), (2, 4)]], {"max_iterations": 0}),
     ("point_to_line", [[(0, 0), (1, 0), (0, 1)], [(0, 0), (0, 1), (1, 0)]], {}),
     ("point_to_line", SQUARE_PAIRS, {"weights": np.zeros(6)}),
-    ("point_to_point", TWO_PAIRS, {"dof": 3}),
     ("point_to_point", TWO_PAIRS, {"dof": 4}),
-    ("point_to_point", TWO_PAIRS, {"dof": 5}),
     ("point_to_point", TWO_PAIRS, {"dof": 6}),
     ("point_to_point", [[(0, 0), (1, 2), (2, 1)], [(0, 0), (1, 1), (2, 2)]], {}),
     ("point_to_point", [[(0, 0), (1, 0), (0, 1)]] * 2, {"dof": 7}),

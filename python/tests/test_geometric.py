@@ -208,12 +208,9 @@ def test_fit_many_refuses_geometric_options_as_the_single_fits_do(rng):
         zfit.fit_many("circle", [points], geometric="yes")
 
 
+# Not converging and max_iterations: test_fit_many_gives_every_item_its_max_iterations.
 @pytest.mark.parametrize("call,error,name", [
     (lambda: zfit.fit_circle([(0, 0), (1, 1), (2, 0)], geometric=True), zfit.DegenerateError, "zmet_errTooFewPoints"),
-    (lambda: zfit.fit_ellipse(arc(np.random.default_rng(1), (0, 0), (9, 4), 0, 0, 3, 20, 0.1), geometric=True,
-                              max_iterations=1), zfit.FitError, "zmet_errNotConverged"),
-    (lambda: zfit.fit_circle([(0, 0), (1, 1), (2, 0), (1, -1)], geometric=True, max_iterations=0),
-     zfit.ParameterError, "zmath_errFitMaxIterations"),
     (lambda: zfit.fit_circle([(0, 0), (1, 1), (2, 0), (1, -1)], geometric=True, weights=[1, 1, 1, 1], ignore=1),
      zfit.ParameterError, "zmath_errFitWeightedIgnore"),
     (lambda: zfit.student_t_quantile(1.5, 3), zfit.ParameterError, "zmet_errOutOfRange"),

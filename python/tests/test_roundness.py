@@ -31,13 +31,10 @@ def test_radii_are_the_extreme_distances_and_contacts_touch_them(rng, method):
     assert d[r.contacts] == pytest.approx(touched, rel=1e-9), "every contact lies on its circle"
 
 
-def test_the_zone_is_the_narrowest_and_the_default(rng):
-    points = lobed(rng)
-    zone = zfit.roundness(points)
+def test_the_zone_is_the_default(rng):
+    zone = zfit.roundness(lobed(rng))
     assert zone.method == "minimum_zone"
     assert zone.contact_on_outer.tolist() in ([True, False, True, False], [False, True, False, True])
-    for method in METHODS[1:]:
-        assert zone.roundness <= zfit.roundness(points, method).roundness
 
 
 def test_array_likes_give_the_same_circle(rng):
@@ -57,13 +54,11 @@ def test_validity_follows_the_limit(rng):
     assert not zfit.roundness(points, max_roundness=roundness).is_valid
 
 
+# The statuses themselves are the C tests'; here, that the method and the
+# timeout reach the library and its refusals come back as exceptions.
 ARC = [(10 * math.cos(t), 10 * math.sin(t)) for t in np.linspace(0, 2, 30)]
 REFUSALS = [
-    (lambda: zfit.roundness([(0, 0), (1, 1), (0, 0)]), zfit.DegenerateError, "zmath_errDegenerate"),
-    (lambda: zfit.roundness([(0, 0), (1, 2), (2, 4), (3, 6)]), zfit.DegenerateError, "zmath_errDegenerate"),
     (lambda: zfit.roundness(ARC, "inscribed"), zfit.DegenerateError, "zmet_errProfileOpen"),
-    (lambda: zfit.roundness([(0, 0), (1, math.nan), (0, 1)]), zfit.ParameterError, "zmet_errNotFinite"),
-    (lambda: zfit.roundness(ARC, max_roundness=-1.0), zfit.ParameterError, "zmet_errMaxRoundnessNegative"),
     (lambda: zfit.roundness(lobed(np.random.default_rng(1), 5000), timeout=0.0), zfit.Cancelled,
      "zsys_errCancelled"),
 ]

@@ -6,7 +6,6 @@ import ctypes
 import os
 import signal
 import threading
-import time
 
 import numpy as np
 import pytest
@@ -28,39 +27,17 @@ def long_search(**options):
     return zfit.fit_circle(POINTS, ignore=3, **options)
 
 
-def test_timeout_raises_cancelled():
-    start = time.monotonic()
-    with pytest.raises(zfit.Cancelled) as raised:
-        long_search(timeout=0.3)
-    assert (raised.value.code, raised.value.name) == (0x80001201 - 2**32, "zsys_errCancelled")
-    assert 0.3 <= time.monotonic() - start < 10
-
-
 @pytest.mark.parametrize("fit,n,ignore", [(zfit.fit_line, 3000, 10), (zfit.fit_circle, 200, 3),
                                           (zfit.fit_ellipse, 400, 3)])
 def test_a_passed_deadline_stops_every_search(fit, n, ignore):
-    start = time.monotonic()
     with pytest.raises(zfit.Cancelled):
         fit(noisy_circle(n), ignore=ignore, timeout=0)
-    assert time.monotonic() - start < 5
-
-
-def test_other_threads_run_while_a_fit_runs():
-    outcome, ticks = [], []
-    worker = threading.Thread(target=lambda: outcome.append(pytest.raises(zfit.Cancelled, long_search, timeout=1.5)))
-    worker.start()
-    while worker.is_alive():
-        ticks.append(time.monotonic())
-        time.sleep(0.01)
-    worker.join()
-    assert len(outcome) == 1, "the fit was cancelled"
-    assert len(ticks) > 50, len(ticks)
-    assert np.diff(ticks).max() < 0.75, np.diff(ticks).max()
 
 
 @contextlib.contextmanager
 def sigint(handler, after=0.2):
-    """SIGINT handled by handler arrives `after` seconds into the block."""
+    """SIGINT handled by handler arrives `after` seconds into the block, sent
+    by a Python thread that can run only while the fit has released the GIL."""
     previous = signal.signal(signal.SIGINT, handler)
     timer = threading.Timer(after, os.kill, (os.getpid(), signal.SIGINT))
     timer.start()
@@ -72,10 +49,8 @@ def sigint(handler, after=0.2):
 
 
 def test_ctrl_c_and_signal_handlers_decide():
-    start = time.monotonic()
     with sigint(signal.default_int_handler), pytest.raises(KeyboardInterrupt):
         long_search(timeout=60)
-    assert time.monotonic() - start < 10
 
     def raising(signum, frame):
         raise LookupError()

@@ -20,8 +20,6 @@ class Input {
 public:
     Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    bool empty() const { return pos_ >= size_; }
-
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
     int32_t smallInt(int32_t lo, int32_t hi)

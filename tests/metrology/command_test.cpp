@@ -1,6 +1,8 @@
-// `zfit roundness` as a user runs it: the same circles as the library, the
-// exit status from --max-roundness, refusals named on standard error, and
-// a picture that is an SVG document.
+// The zfit command's measurements, run as a user runs them: `circle
+// --geometric` and `ellipse --geometric` print the library's numbers, with ±
+// and 95% intervals in the summary and the covariance in the JSON;
+// `roundness` reports the library's circles, takes its exit status from
+// --max-roundness, names refusals on standard error and draws an SVG document.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <zfit/metrology/metrology.h>
 
-#include "support.hpp"
+#include "scatter.hpp"
 
 namespace {
 
@@ -31,7 +33,7 @@ std::string slurp(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class RoundnessCommand : public ::testing::Test {
+class Command : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(mkdtemp(dir.data()), nullptr) << "scratch folder"; }
     void TearDown() override { fs::remove_all(dir); }
@@ -43,8 +45,65 @@ protected:
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir + "/out"), slurp(dir + "/err")};
     }
 
-    std::string dir = (fs::temp_directory_path() / "zfit-roundness-XXXXXX").string();
+    // Writes the points as "x y" lines and returns the file's path.
+    std::string write(const std::vector<zmath_vect>& points)
+    {
+        const std::string path = dir + "/points.txt";
+        std::ofstream out(path);
+        out.precision(17);
+        for (const zmath_vect& p : points) out << p.x << ' ' << p.y << '\n';
+        return path;
+    }
+
+    std::string dir = (fs::temp_directory_path() / "zfit-metrology-cli-XXXXXX").string();
 };
+
+TEST_F(Command, GeometricCircleJsonHoldsTheLibrarysFitAndCovariance)
+{
+    zt::Rng rng(14);
+    const auto points = mt::circleArc(rng, {40, -10}, 31.4, 0.2, 1.2, 25, 0.05);
+    const Ran r = zfit("circle --geometric --json " + write(points));
+    ASSERT_EQ(r.code, 0) << r.out;
+    const auto json = nlohmann::json::parse(r.out)["result"];
+
+    zmet_geometricCircleParams params;
+    zmet_geometricCircleParams_init(&params);
+    zmet_geometricCircleResult expected{};
+    ASSERT_EQ(zmet_geometricCircleFit(points.data(), 25, &params, &expected), zfit_ok);
+    EXPECT_EQ(json["radius"].get<double>(), expected.radius) << "radius";
+    EXPECT_EQ(json["centre"]["x"].get<double>(), expected.centre.x) << "centre x";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(json["std_errors"][i].get<double>(), expected.uncertainty.standardErrors[i]) << "std error " << i;
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(json["covariance"][i][j].get<double>(), expected.uncertainty.covariance[i * 3 + j])
+                << "covariance " << i << ", " << j;
+    }
+}
+
+TEST_F(Command, GeometricSummariesShowTheIntervalAndTheSvgTheGeometricShape)
+{
+    zt::Rng rng(15);
+    const std::string file = write(mt::ellipseArc(rng, {0, 0}, 30, 12, 0.5, 0.0, 2.0, 40, 0.02));
+    const Ran circle = zfit("circle --geometric " + file);
+    EXPECT_EQ(circle.code, 0) << circle.out;
+    EXPECT_NE(circle.out.find("radius          "), std::string::npos) << circle.out;
+    EXPECT_NE(circle.out.find(" ± "), std::string::npos) << circle.out;
+    EXPECT_NE(circle.out.find("(95%: "), std::string::npos) << circle.out;
+
+    const Ran ellipse = zfit("ellipse --geometric --svg " + dir + "/e.svg " + file);
+    EXPECT_EQ(ellipse.code, 0) << ellipse.out;
+    EXPECT_NE(ellipse.out.find("radius1         "), std::string::npos) << ellipse.out;
+    const std::string picture = slurp(dir + "/e.svg");
+    EXPECT_NE(picture.find("<title>Geometric ellipse</title>"), std::string::npos) << "the SVG's title";
+}
+
+TEST_F(Command, GeometricFailuresExitWithTheLibrarysStatus)
+{
+    const std::string file = write({{0, 0}, {1, 1}, {2, 0}});
+    const Ran r = zfit("circle --geometric " + file);
+    EXPECT_EQ(r.code, 3) << "three points";
+    EXPECT_NE(r.err.find("zmet_errTooFewPoints"), std::string::npos) << r.err;
+}
 
 const std::string kBore = std::string(ZFIT_EXAMPLES) + "/bore.csv";
 
@@ -63,7 +122,7 @@ std::vector<zmath_vect> borePoints()
     return points;
 }
 
-TEST_F(RoundnessCommand, ReportsTheLibrarysCircles)
+TEST_F(Command, RoundnessReportsTheLibrarysCircles)
 {
     const std::vector<zmath_vect> points = borePoints();
     ASSERT_EQ(points.size(), 180u) << "rows of the example";
@@ -91,7 +150,7 @@ TEST_F(RoundnessCommand, ReportsTheLibrarysCircles)
     }
 }
 
-TEST_F(RoundnessCommand, ExitStatusFollowsTheLimit)
+TEST_F(Command, RoundnessExitStatusFollowsTheLimit)
 {
     EXPECT_EQ(zfit("roundness --max-roundness 0.02 " + kBore).code, 0) << "roundness 0.011 within 0.02";
     const Ran over = zfit("roundness --max-roundness 0.01 " + kBore);
@@ -99,7 +158,7 @@ TEST_F(RoundnessCommand, ExitStatusFollowsTheLimit)
     EXPECT_NE(over.out.find("valid           no"), std::string::npos) << over.out;
 }
 
-TEST_F(RoundnessCommand, RefusalsAreNamed)
+TEST_F(Command, RoundnessRefusalsAreNamed)
 {
     EXPECT_EQ(zfit("roundness --method oval " + kBore).code, 2) << "unknown method";
     EXPECT_EQ(zfit("roundness --max-roundness -1 " + kBore).code, 3) << "negative limit refused by the library";
@@ -109,7 +168,7 @@ TEST_F(RoundnessCommand, RefusalsAreNamed)
     EXPECT_NE(open.err.find("zmet_errProfileOpen"), std::string::npos) << open.err;
 }
 
-TEST_F(RoundnessCommand, DrawsTheZone)
+TEST_F(Command, RoundnessDrawsTheZone)
 {
     const std::string svg = dir + "/bore.svg";
     ASSERT_EQ(zfit("roundness " + kBore + " --svg " + svg).code, 0) << "run";

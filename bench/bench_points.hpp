@@ -15,6 +15,19 @@
 
 namespace zbench {
 
+// The sizes every outlier search is timed at, and the larger ones of the
+// paths that discard nothing; times in milliseconds.
+inline void searchSizes(benchmark::internal::Benchmark* b)
+{
+    for (int64_t n : {50, 100, 200, 400, 1000}) b->Arg(n);
+    b->ArgName("n")->Unit(benchmark::kMillisecond);
+}
+inline void largeSizes(benchmark::internal::Benchmark* b)
+{
+    for (int64_t n : {1000, 10000, 100000, 1000000}) b->Arg(n);
+    b->ArgName("n")->Unit(benchmark::kMillisecond);
+}
+
 inline std::vector<zmath_vect> noisyLine(int64_t n)
 {
     std::mt19937_64 rng(7);

@@ -81,19 +81,5 @@ BENCHMARK(BM_CircleFitWeighted)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000
 BENCHMARK(BM_CircleFitPlainFreeRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_CircleFitPlainFixedRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 // n = 1000 proposes 1.7e8 candidates: minutes per fit.
-BENCHMARK(BM_CircleFitFreeRadius)
-    ->Arg(50)
-    ->Arg(100)
-    ->Arg(200)
-    ->Arg(400)
-    ->Arg(1000)
-    ->ArgName("n")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CircleFitFixedRadius)
-    ->Arg(50)
-    ->Arg(100)
-    ->Arg(200)
-    ->Arg(400)
-    ->Arg(1000)
-    ->ArgName("n")
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CircleFitFreeRadius)->Apply(searchSizes);
+BENCHMARK(BM_CircleFitFixedRadius)->Apply(searchSizes);

@@ -47,26 +47,7 @@ BENCHMARK(BM_LineExhaustive)
     ->ArgsProduct({{50, 100, 200, 400, 1000}, {1, 2, 3}})
     ->ArgNames({"n", "m"})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineRanked)->Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(1000)->ArgName("n")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineMinZone)
-    ->Arg(50)
-    ->Arg(100)
-    ->Arg(200)
-    ->Arg(400)
-    ->Arg(1000)
-    ->ArgName("n")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineStraightness)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->ArgName("n")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LineLeastSquares)
-    ->Arg(1000)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->ArgName("n")
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LineRanked)->Apply(searchSizes);
+BENCHMARK(BM_LineMinZone)->Apply(searchSizes);
+BENCHMARK(BM_LineStraightness)->Apply(largeSizes);
+BENCHMARK(BM_LineLeastSquares)->Apply(largeSizes);

@@ -363,7 +363,7 @@ private:
         zmath_xformRigid pose{};
         zmath_shapeFLine fline{};
         Mark mark = Mark::kept;
-        std::string css;
+        std::string css{};
     };
     std::string title_;
     bool hideX_ = false, hideY_ = false;

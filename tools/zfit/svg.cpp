@@ -108,11 +108,7 @@ Figure::Figure(std::string title) : title_(std::move(title)) {}
 
 void Figure::point(const zmath_vect& p, Mark mark)
 {
-    Item item{};
-    item.kind = Item::Kind::point;
-    item.a = p;
-    item.mark = mark;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::point, .a = p, .mark = mark});
 }
 
 void Figure::points(const std::vector<zmath_vect>& ps, Mark mark)
@@ -122,78 +118,42 @@ void Figure::points(const std::vector<zmath_vect>& ps, Mark mark)
 
 void Figure::segment(const zmath_vect& a, const zmath_vect& b, const std::string& css)
 {
-    Item item{};
-    item.kind = Item::Kind::segment;
-    item.a = a;
-    item.b = b;
-    item.css = css;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::segment, .a = a, .b = b, .css = css});
 }
 
 void Figure::line(const zmath_shapeFLine& l, const std::string& css)
 {
-    Item item{};
-    item.kind = Item::Kind::line;
-    item.fline = l;
-    item.css = css;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::line, .fline = l, .css = css});
 }
 
 void Figure::strip(const zmath_shapeFLine& l, double halfWidth)
 {
-    Item item{};
-    item.kind = Item::Kind::strip;
-    item.fline = l;
-    item.r1 = halfWidth;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::strip, .r1 = halfWidth, .fline = l});
 }
 
 void Figure::circle(const zmath_vect& centre, double radius)
 {
-    Item item{};
-    item.kind = Item::Kind::circle;
-    item.a = centre;
-    item.r1 = radius;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::circle, .a = centre, .r1 = radius});
 }
 
 void Figure::annulus(const zmath_vect& centre, double inner, double outer)
 {
-    Item item{};
-    item.kind = Item::Kind::annulus;
-    item.a = centre;
-    item.r1 = inner;
-    item.r2 = outer;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::annulus, .a = centre, .r1 = inner, .r2 = outer});
 }
 
 void Figure::ellipse(const zmath_vect& centre, double radius1, double radius2, double angle)
 {
-    Item item{};
-    item.kind = Item::Kind::ellipse;
-    item.a = centre;
-    item.r1 = radius1;
-    item.r2 = radius2;
-    item.angle = angle;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::ellipse, .a = centre, .r1 = radius1, .r2 = radius2, .angle = angle});
 }
 
 void Figure::parabola(const zmath_xformRigid& pose, double coefficient)
 {
-    Item item{};
-    item.kind = Item::Kind::parabola;
-    item.pose = pose;
-    item.r1 = coefficient;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::parabola, .r1 = coefficient, .pose = pose});
 }
 
 void Figure::cross(const zmath_vect& p, const std::string& css)
 {
-    Item item{};
-    item.kind = Item::Kind::cross;
-    item.a = p;
-    item.css = css;
-    items_.push_back(item);
+    items_.push_back(Item{.kind = Item::Kind::cross, .a = p, .css = css});
 }
 
 void Figure::legend(const std::string& text, const std::string& kind) { legend_.emplace_back(text, kind); }

@@ -5,6 +5,12 @@
 
 namespace zmet {
 
+namespace {
+// A centre determinant below this share of the squared spread means the
+// points lie on a line (or too close to one for a centre to mean anything).
+constexpr double kCollinearDeterminant = 1e-12;
+}  // namespace
+
 bool hyperCircle(const CircleMoments& m, CircleParameters& circle)
 {
     const double mz = m.xx + m.yy;
@@ -34,7 +40,7 @@ bool hyperCircle(const CircleMoments& m, CircleParameters& circle)
     // Step 2: the centre; a vanishing determinant means collinear points.
     const double a = m.xx - eta, b = m.yy - eta;
     const double determinant = a * b - m.xy * m.xy;
-    if (!(std::fabs(determinant) > 1e-12 * mz * mz)) return false;
+    if (!(std::fabs(determinant) > kCollinearDeterminant * mz * mz)) return false;
     circle.x = (m.xz * b - m.yz * m.xy) / (2.0 * determinant);
     circle.y = (m.yz * a - m.xz * m.xy) / (2.0 * determinant);
     // Step 3: the radius.

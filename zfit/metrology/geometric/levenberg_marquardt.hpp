@@ -70,6 +70,14 @@ struct LmOutcome {
 };
 
 namespace lm {
+// The first damping: small, since the algebraic start is usually close.
+inline constexpr double kFirstLambda = 1e-3;
+// Damping falls tenfold after a step that lowers the RSS and rises tenfold
+// after one that does not, never below kLeastLambda (Gauss-Newton, give or
+// take the rounding of the diagonal).
+inline constexpr double kLambdaDown = 0.1;
+inline constexpr double kLambdaUp = 10.0;
+inline constexpr double kLeastLambda = 1e-15;
 inline constexpr double kStepInStandardErrors2 = 1e-12;
 inline constexpr double kExactRss = 1e-28;
 inline constexpr double kHopeless = 1e16;
@@ -116,7 +124,7 @@ bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& sta
     out = LmOutcome<P>{};
     out.x = start;
     if (!model.evaluate(out.x, out.normal)) return false;
-    double lambda = 1e-3;
+    double lambda = lm::kFirstLambda;
     while (!stationary(out.normal, model.weightSum(), model.residuals())) {
         if (out.iterations >= maxIterations) return true;
         ++out.iterations;
@@ -134,9 +142,9 @@ bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& sta
         if (improved) {
             out.x = trial;
             out.normal = there;
-            lambda = std::max(lambda * 0.1, 1e-15);
+            lambda = std::max(lambda * lm::kLambdaDown, lm::kLeastLambda);
         } else {
-            lambda *= 10.0;
+            lambda *= lm::kLambdaUp;
             if (lambda > lm::kHopeless) break;
         }
     }

@@ -26,6 +26,16 @@ namespace zmet {
 
 namespace {
 
+// Lentz's guard: a denominator smaller than this is replaced by it, so that
+// the continued fraction never divides by zero.
+constexpr double kLentzTiny = 1e-300;
+// The fraction has converged when a term changes it by less than this (below
+// one unit in the last place of 1).
+constexpr double kFractionConverged = 1e-16;
+// Newton on Q(t) = q stops after a step of at most this share of t: it
+// converges quadratically, so the error left is near its square.
+constexpr double kNewtonStep = 1e-7;
+
 // The correction terms of Stirling's series for ln Gamma(x), x >= 10:
 // ln Gamma(x) = (x - 1/2) ln x - x + ln(2 pi)/2 + stirlingSeries(x).
 double stirlingSeries(double x)
@@ -49,8 +59,7 @@ double logGammaHalfStep(double a)
 // The continued fraction of I_x(a, b), without its prefactor.
 double betaFraction(double a, double b, double x)
 {
-    constexpr double tiny = 1e-300;
-    auto guard = [](double v) { return std::fabs(v) < tiny ? tiny : v; };
+    auto guard = [](double v) { return std::fabs(v) < kLentzTiny ? kLentzTiny : v; };
     double c = 1.0;
     double d = 1.0 / guard(1.0 - (a + b) * x / (a + 1.0));
     double fraction = d;
@@ -65,7 +74,7 @@ double betaFraction(double a, double b, double x)
         c = guard(1.0 + odd / c);
         const double change = d * c;
         fraction *= change;
-        if (std::fabs(change - 1.0) < 1e-16) break;
+        if (std::fabs(change - 1.0) < kFractionConverged) break;
     }
     return fraction;
 }
@@ -133,7 +142,7 @@ double upperQuantile(double q, double nu)
         if (!(next >= 0.0)) next = 0.5 * t;
         const double change = std::fabs(next - t);
         t = next;
-        if (change <= 1e-7 * t) break;
+        if (change <= kNewtonStep * t) break;
     }
     return t;
 }

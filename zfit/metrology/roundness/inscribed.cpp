@@ -51,6 +51,10 @@ namespace {
 
 // Angles within this much (as a cosine) of a right angle count as right.
 constexpr double kRightAngle = 1e-10;
+// The free region's radius is widened by this share of itself, plus an
+// absolute floor, so that rounding in its bound never shuts out a centre.
+constexpr double kRegionSlack = 1e-9;
+constexpr double kRegionFloor = 1e-15;
 
 struct Direction {
     double x, y;
@@ -168,7 +172,7 @@ bool boundFreeRegion(const Profile& profile, const zmath_vect& c0, std::span<int
     if (!(R0 < t2)) return false;
     region->centre = c0;
     region->nearest = r0;
-    region->delta = t1 * (1.0 + 1e-9) + 1e-15;
+    region->delta = t1 * (1.0 + kRegionSlack) + kRegionFloor;
     return region->delta < r0;
 }
 

@@ -47,8 +47,8 @@ TEST(CppApi, EveryStatusHasANameAndAText)
     EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(0x80007777u)), "unknown status") << "a code outside the table";
 }
 
-// A trace installed on the thread is told where a failure came from; without
-// one nothing is reported.
+// A trace installed on the thread is told where a failure came from, and a
+// scoped one puts back the trace it replaced.
 TEST(Trace, AFailingStepReportsItsPlace)
 {
     struct Entry {
@@ -60,9 +60,14 @@ TEST(Trace, AFailingStepReportsItsPlace)
     const auto record = [](void* context, const char* file, int32_t line, const char* expression, zfit_status status) {
         static_cast<std::vector<Entry>*>(context)->push_back({file, expression, line, status});
     };
-    zsys_trace_install(record, &entries);
+    int outerReports = 0;
+    const auto count = [](void* context, const char*, int32_t, const char*, zfit_status) {
+        ++*static_cast<int*>(context);
+    };
+    zfit::ScopedTrace outer(count, &outerReports);
     const zfit_status stop = ZFIT_STATUS_BITS(0x80007777u);
     {
+        zfit::ScopedTrace trace(record, &entries);
         zt::ScopedAttention attention(1, stop);
         std::vector<zmath_vect> points;
         for (int i = 0; i < 12; ++i) points.push_back({std::cos(i * 0.5), std::sin(i * 0.5)});
@@ -72,7 +77,11 @@ TEST(Trace, AFailingStepReportsItsPlace)
         params.numIgnore = 1;
         EXPECT_EQ(zmath_circleFit(points.data(), 12, &params, result.get()), stop) << "the host's status comes back";
     }
-    zsys_trace_install(nullptr, nullptr);
+    zsys_traceFn left = nullptr;
+    void* leftContext = nullptr;
+    zsys_trace_installed(&left, &leftContext);
+    EXPECT_EQ(leftContext, &outerReports) << "the inner scope put the outer trace back";
+    EXPECT_EQ(outerReports, 0) << "the outer trace heard nothing while the inner one was installed";
     ASSERT_FALSE(entries.empty()) << "the failure was traced";
     EXPECT_NE(entries.front().expression.find("zsys_attention_check"), std::string::npos)
         << "the innermost report names the step: " << entries.front().expression;

@@ -8,7 +8,8 @@
 //   zfit::view(v)         a span over any container of the C API;
 //   zfit::ignored(r)      the discarded indices of a result, as a span;
 //   zfit::statusName(s), zfit::statusText(s), zfit::failed(s)
-//                         what a status is called and what it means.
+//                         what a status is called and what it means;
+//   zfit::ScopedTrace     a failure trace installed on the thread for a scope.
 //
 // Construction can fail (out of memory): an owner records the status of its
 // construction, status() reports it, and an owner whose construction failed
@@ -22,6 +23,7 @@
 #include <span>
 
 #include <zfit/frame/status_names.h>
+#include <zfit/frame/trace.h>
 #include <zfit/zfit.h>
 
 namespace zfit {
@@ -39,6 +41,30 @@ inline const char* statusText(zfit_status status)
     const char* text = zfit_statusText(status);
     return text ? text : "unknown status";
 }
+
+// ---- failure trace -------------------------------------------------------------
+
+// Installs a failure trace (zfit/frame/trace.h) on the calling thread for a
+// scope and puts back whatever was installed before, so traces nest:
+//
+//   zfit::ScopedTrace trace(print, &log);   // every failing step goes to print
+//
+// Per thread: a trace installed here says nothing about fits on other threads.
+class ScopedTrace {
+public:
+    ScopedTrace(zsys_traceFn fn, void* context)
+    {
+        zsys_trace_installed(&previousFn_, &previousContext_);
+        zsys_trace_install(fn, context);
+    }
+    ScopedTrace(const ScopedTrace&) = delete;
+    ScopedTrace& operator=(const ScopedTrace&) = delete;
+    ~ScopedTrace() { zsys_trace_install(previousFn_, previousContext_); }
+
+private:
+    zsys_traceFn previousFn_ = nullptr;
+    void* previousContext_ = nullptr;
+};
 
 // ---- containers --------------------------------------------------------------
 

@@ -2,10 +2,10 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
-#include <zfit/frame/trace.h>
 #include <zfit/zfit.hpp>
 
 #include "cli.hpp"
@@ -139,7 +139,8 @@ int main(int argc, char** argv)
         return app.exit(e) == 0 ? 0 : zcli::exitUsage;
     }
 
-    if (trace) zsys_trace_install(printTrace, nullptr);
+    std::optional<zfit::ScopedTrace> tracing;
+    if (trace) tracing.emplace(printTrace, nullptr);
     try {
         if (demo->parsed()) return runDemo(svgDirectory);
         for (auto& [command, action] : registry.actions)

@@ -273,6 +273,32 @@ TEST(RoundnessCovariance, CirclesFollowAMovedTurnedAndScaledProfile)
     }
 }
 
+// On a convex profile the inscribed circle lies inside the zone's outer
+// circle; the zone is the narrowest of the three, the circumscribed circle
+// no larger than the zone's outer one, the inscribed circle no smaller
+// than its inner one.
+TEST(RoundnessRelations, TheThreeCirclesOfAConvexProfileNest)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        zt::Rng rng(seed);
+        const int lobes = rng.integer(2, 5);
+        const Points p = lobedProfile(rng, rng.integer(50, 500), {3, -2}, 10, 10.0 / (4 * lobes * lobes), lobes);
+        zmet_roundnessResult zone, out, in;
+        ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &zone), zfit_ok) << "seed " << seed;
+        ASSERT_EQ(roundness(p, zmet_roundnessCircumscribed, &out), zfit_ok) << "seed " << seed;
+        ASSERT_EQ(roundness(p, zmet_roundnessInscribed, &in), zfit_ok) << "seed " << seed;
+        const double slack = 1e-12 * zone.outerRadius;
+        EXPECT_LE(distance(in.centre, zone.centre) + in.innerRadius, zone.outerRadius + slack)
+            << "inscribed circle inside the zone's outer circle, seed " << seed;
+        EXPECT_LE(zone.roundness, out.roundness + slack)
+            << "zone no wider than about the circumscribed centre, seed " << seed;
+        EXPECT_LE(zone.roundness, in.roundness + slack)
+            << "zone no wider than about the inscribed centre, seed " << seed;
+        EXPECT_LE(out.outerRadius, zone.outerRadius + slack) << "circumscribed radius, seed " << seed;
+        EXPECT_GE(in.innerRadius, zone.innerRadius - slack) << "inscribed radius, seed " << seed;
+    }
+}
+
 // Hand-worked values: a zone fixed by two points at radius 2 and two at 1
 // alternating, with points at 1.5 between them; and four corners of a
 // square, whose inscribed circle only all four corners hold.

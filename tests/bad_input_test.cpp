@@ -348,6 +348,22 @@ Pairs<zmath_shapeFLine> pointLinePairs(double scale = 1)
     return p;
 }
 
+// n points spread over a square patch (a golden-angle spiral), each paired
+// with a line through its image under a slight affine distortion, the lines'
+// directions turning from pair to pair.
+Pairs<zmath_shapeFLine> patchPairs(zmath_vect centre, double halfWidth, int n)
+{
+    Pairs<zmath_shapeFLine> p;
+    for (int i = 0; i < n; ++i) {
+        const double r = halfWidth * std::sqrt((i + 0.5) / n), a = 2.39996 * i, angle = 0.7 * i;
+        const zmath_vect q{centre.x + r * std::cos(a), centre.y + r * std::sin(a)};
+        const zmath_vect image{1.01 * q.x + 0.02 * q.y - 3, -0.01 * q.x + 0.99 * q.y + 5};
+        p.a.push_back(q);
+        p.b.push_back(zt::lineThrough(image, angle));
+    }
+    return p;
+}
+
 // Targets made from the sources by a similarity, with a little noise.
 Pairs<zmath_vect> pointPairs(double scale = 1)
 {
@@ -357,6 +373,15 @@ Pairs<zmath_vect> pointPairs(double scale = 1)
         p.b.push_back(s);
         p.a.push_back({0.8 * s.x - 0.6 * s.y + 3 * scale + 0.001 * scale * (i % 2), 0.6 * s.x + 0.8 * s.y - scale});
     }
+    return p;
+}
+
+// pointPairs() with both sets moved `offset` along the diagonal.
+Pairs<zmath_vect> shiftedPairs(double offset)
+{
+    Pairs<zmath_vect> p = pointPairs();
+    for (auto* set : {&p.a, &p.b})
+        for (zmath_vect& q : *set) q = {q.x + offset, q.y + offset};
     return p;
 }
 
@@ -413,6 +438,9 @@ TEST(BadInput, PointToLine)
         {"coordinates near 1e150", fit(pointLinePairs(1e150)), 0, success},
         {"coordinates near 1e200 (the lines' squares overflow)", fit(pointLinePairs(1e200)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointLinePairs(1e-150)), 0, success},
+        {"40 pairs in a 50-pixel patch at (4000, 4000)", fit(patchPairs({4000, 4000}, 25, 40)), 0, success},
+        {"40 pairs in a 20-pixel patch at (2000, 2000), weighted", fit(patchPairs({2000, 2000}, 10, 40), Ws(40, 0.5)),
+         0, success},
     });
 }
 
@@ -463,6 +491,8 @@ TEST(BadInput, PointToPoint)
         {"vectors of different sizes, weighted", mismatched(true), zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointPairs(1e150)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointPairs(1e-150), {}, 4), 0, success},
+        {"unit spread at offset 1e6, 3 dof", fit(shiftedPairs(1e6), {}, 3), 0, success},
+        {"unit spread at offset 1e6, 6 dof, weighted", fit(shiftedPairs(1e6), ones, 6), 0, success},
     });
 }
 

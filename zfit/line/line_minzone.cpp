@@ -226,7 +226,7 @@ private:
     // The first pair of points, in the order of i, then j, parallel to
     // `along` to within rounding, scored as the pair loop scores it. Every
     // such pair spans a strip as narrow as the edge's, up to rounding, so
-    // among them the spec of ties, first pair first, picks this one.
+    // among them the tie rule, first pair first, picks this one.
     zfit_status firstParallelPair(const zmath_vect& along)
     {
         const double length = zsvc::length(along);

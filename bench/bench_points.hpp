@@ -124,6 +124,35 @@ inline std::vector<zmath_vect> profile(int64_t n)
     return points;
 }
 
+// The weighted least-squares circle with unit weights: the baseline every
+// circle-like measurement is compared with.
+class LeastSquaresCircle {
+public:
+    explicit LeastSquaresCircle(const std::vector<zmath_vect>& points) : points_(points), weights_(points.size(), 1.0)
+    {
+        zmath_circleFitParams_init(&params_);
+    }
+    void fit()
+    {
+        benchmark::DoNotOptimize(zmath_circleFitWeighted(points_.data(), static_cast<int32_t>(points_.size()),
+                                                         weights_.data(), &params_, result_.get()));
+        benchmark::DoNotOptimize(result_->radius);
+    }
+
+private:
+    std::vector<zmath_vect> points_;
+    std::vector<double> weights_;
+    zmath_circleFitParams params_;
+    zfit::Result<zmath_circleFitResult> result_;
+};
+
+inline void timeLeastSquaresCircle(benchmark::State& state, const std::vector<zmath_vect>& points)
+{
+    LeastSquaresCircle circle(points);
+    for (auto _ : state) circle.fit();
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 // The time to read every coordinate once: what any fit of the points costs
 // at the least.
 inline void sumCoordinates(benchmark::State& state, const std::vector<zmath_vect>& points)

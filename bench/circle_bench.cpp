@@ -14,20 +14,7 @@ namespace {
 
 using namespace zbench;
 
-void BM_CircleFitWeighted(benchmark::State& state)
-{
-    const auto points = noisyCircle(state.range(0));
-    const std::vector<double> weights(points.size(), 1.0);
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    zfit::Result<zmath_circleFitResult> result;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
-                                                         weights.data(), &params, result.get()));
-        benchmark::DoNotOptimize(result->rmsError);
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_CircleFitWeighted(benchmark::State& state) { timeLeastSquaresCircle(state, noisyCircle(state.range(0))); }
 
 // The plain fit of the unweighted entry (nothing discarded): the one window
 // of all points, solved once; to be compared with the weighted fit above.

@@ -19,17 +19,7 @@ using namespace zbench;
 
 void BM_CircleAlgebraic(benchmark::State& state)
 {
-    const auto points = arc(state.range(0), static_cast<double>(state.range(1)), false);
-    const std::vector<double> weights(points.size(), 1.0);
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    zfit::Result<zmath_circleFitResult> result;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
-                                                         weights.data(), &params, result.get()));
-        benchmark::DoNotOptimize(result->radius);
-    }
-    state.SetItemsProcessed(state.iterations() * state.range(0));
+    timeLeastSquaresCircle(state, arc(state.range(0), static_cast<double>(state.range(1)), false));
 }
 
 void BM_CircleGeometric(benchmark::State& state)

@@ -24,16 +24,12 @@ double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 // CPU seconds per call of the least-squares circle, over at least 50 ms.
 double leastSquaresSeconds(const std::vector<zmath_vect>& points)
 {
-    const std::vector<double> weights(points.size(), 1.0);
-    zmath_circleFitParams params;
-    zmath_circleFitParams_init(&params);
-    zfit::Result<zmath_circleFitResult> result;
+    LeastSquaresCircle circle(points);
     int64_t calls = 0;
     const double start = cpuSeconds();
     double elapsed = 0.0;
     do {
-        benchmark::DoNotOptimize(zmath_circleFitWeighted(points.data(), static_cast<int32_t>(points.size()),
-                                                         weights.data(), &params, result.get()));
+        circle.fit();
         ++calls;
         elapsed = cpuSeconds() - start;
     } while (elapsed < 0.05);

@@ -2,14 +2,7 @@
 # imports the installed module with nothing of the build tree on any path: it
 # must run a fit with the prefix's own copy of every library it loads that
 # the prefix holds, found through its relative RPATH.
-file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/installed
-                RESULT_VARIABLE r OUTPUT_QUIET)
-if(NOT r EQUAL 0)
-  message(FATAL_ERROR "install failed")
-endif()
-file(RENAME ${WORK_DIR}/installed ${prefix})
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/moved_install.cmake)
 if(IS_ABSOLUTE ${SITE})
   message(STATUS "module installed into ${SITE}: not checked from a scratch prefix")
   return()

@@ -6,14 +6,7 @@
 #   - builds and runs a tiny consumer (a line through zfit::zfit, a geometric
 #     circle through zfit::metrology) twice: through find_package(zfit) and
 #     through pkg-config (zfit and zfit-metrology).
-file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/installed
-                RESULT_VARIABLE r OUTPUT_QUIET)
-if(NOT r EQUAL 0)
-  message(FATAL_ERROR "install failed")
-endif()
-file(RENAME ${WORK_DIR}/installed ${prefix})
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/moved_install.cmake)
 unset(ENV{LD_LIBRARY_PATH})
 
 # Fails unless every library of the prefix that `binary` needs resolves to

@@ -78,14 +78,11 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
                      ? zmath_errFitWeightedIgnore
                      : zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(), &geometric, &r);
     } else {
-        std::vector<zmath_vect> kept = points;
-        if (params.numIgnore != 0) {
-            status = fitInto(search, o.common, circlePlan(params, table.count(), false), [&](auto* found) {
-                return zmath_circleFit(points.data(), table.count(), &params, found);
-            });
-            if (!zfit::failed(status)) ignored = zfit::ignored(*search);
-            kept = keptPoints(points, ignored);
-        }
+        std::vector<zmath_vect> kept;
+        status = keptBySearch(
+            search, o.common, circlePlan(params, table.count(), false), params.numIgnore, points,
+            [&](auto* found) { return zmath_circleFit(points.data(), table.count(), &params, found); }, kept);
+        if (!zfit::failed(status)) ignored = zfit::ignored(*search);
         if (!zfit::failed(status))
             status = zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
     }

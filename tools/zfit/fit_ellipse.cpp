@@ -84,14 +84,11 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
     zmet_geometricEllipseResult r{};
     zfit::EllipseResult search;
     std::span<const int32_t> ignored;
-    std::vector<zmath_vect> kept = points;
-    zfit_status status = zfit_ok;
-    if (params.numIgnore != 0) {
-        status = fitInto(search, o.common, ellipsePlan(params.numIgnore, table.count()),
-                         [&](auto* found) { return zmath_ellipseFit(points.data(), table.count(), &params, found); });
-        if (!zfit::failed(status)) ignored = zfit::ignored(*search);
-        kept = keptPoints(points, ignored);
-    }
+    std::vector<zmath_vect> kept;
+    zfit_status status = keptBySearch(
+        search, o.common, ellipsePlan(params.numIgnore, table.count()), params.numIgnore, points,
+        [&](auto* found) { return zmath_ellipseFit(points.data(), table.count(), &params, found); }, kept);
+    if (!zfit::failed(status)) ignored = zfit::ignored(*search);
     if (!zfit::failed(status))
         status = zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
 

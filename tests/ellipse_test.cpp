@@ -1,6 +1,7 @@
 // Ellipse family: the record state after a failure past the checks, exact
 // recovery of random ellipses, covariance under motion and scale, the radial
-// error, and the subset search.
+// error, and the subset search's polls (its answers are checked in the golden
+// search test).
 //
 // Ellipses are compared geometrically: the centre and M*M^T of the
 // transform that maps the unit circle onto them, so the angle's wrap and
@@ -103,26 +104,14 @@ TEST(EllipseFailures, AFailureAfterTheCountCheckLeavesTheRecordReset)
     ASSERT_EQ(zmath_ellipseFitResult_reset(r.get()), 0);
     EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
     EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
-    // Non-finite points and coordinates whose powers overflow are refused alike
-    // (see the bad input tests).
-    struct Row {
-        const char* what;
-        Points points;
-        int32_t numIgnore;
-    } rows[] = {
-        {"an exact parabola", {{-2, 4}, {-1, 1}, {0, 0}, {1, 1}, {2, 4}, {3, 9}}, 0},
-        {"collinear, every subset skipped", {{0, 0}, {1, 2}, {2, 4}, {3, 6}, {4, 8}, {5, 10}, {6, 12}}, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        fillFromEarlierFit(r);
-        EXPECT_EQ(fit(row.points, r, params(row.numIgnore)), zmath_errDegenerate);
-        EXPECT_EQ(r->isValid, 0) << "reset";
-        EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
-        if (row.numIgnore == 0) {
-            EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
-        }
-    }
+    // An exact parabola passes the count check and is then refused; non-finite
+    // points and coordinates whose powers overflow are refused alike (see the
+    // bad input tests).
+    fillFromEarlierFit(r);
+    EXPECT_EQ(fit({{-2, 4}, {-1, 1}, {0, 0}, {1, 1}, {2, 4}, {3, 9}}, r), zmath_errDegenerate);
+    EXPECT_EQ(r->isValid, 0) << "reset";
+    EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
+    EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
 }
 
 // ---- the algebraic fit -----------------------------------------------------
@@ -214,42 +203,12 @@ TEST(EllipseAlgebraic, TheErrorIsMeasuredAlongTheRayAndTheCentreCountsAsTheMinor
 
 // ---- the subset search -----------------------------------------------------
 
-TEST(EllipseSubsets, StrayPointsAreFoundWhereverTheyAreAndTheFitIsThatOfTheRest)
-{
-    // The strays are pushed out by a fifth to a half, one more point by a
-    // hundredth so that no subset is exact: the search leaves out the
-    // strays, in decreasing order, with the fit of the points it keeps.
-    zt::Rng rng(555);
-    for (int trial = 0; trial < 50; ++trial) {
-        const Truth t = randomTruth(rng);
-        const int k = trial < 40 ? 1 : 3;
-        const int n = k == 1 ? rng.integer(7, 12) : 10;  // with six points every subset of five fits exactly
-        std::vector<int32_t> strays =
-            k == 1 ? std::vector{trial % n} : std::vector{trial % n, (trial + 3) % n, (trial + 7) % n};
-        SCOPED_TRACE(::testing::Message() << "seed 555 trial " << trial << " n " << n << " k " << k);
-        const auto isStray = [&](int i) { return std::ranges::count(strays, i) > 0; };
-        const Points points = spread(
-            rng, t, n, [&](int i) { return isStray(i) ? rng.uniform(0.2, 0.5) : (i == (trial + 1) % n ? 0.01 : 0.0); });
-        Points kept;
-        for (int i = 0; i < n; ++i)
-            if (!isStray(i)) kept.push_back(points[static_cast<size_t>(i)]);
-        EllipseResult r, direct;
-        ASSERT_EQ(fit(points, r, params(k)), 0) << "the search";
-        ASSERT_EQ(fit(kept, direct), 0) << "the points kept";
-        std::ranges::sort(strays, std::greater<>());
-        EXPECT_EQ(zt::indices(r->ignoredIndices), strays);
-        EXPECT_NEAR(r->rmsError, direct->rmsError, 1e-10 * t.size());
-        expectSameEllipse(r->ellipse, direct->ellipse, 1e-9);
-        EXPECT_EQ(r->isValid, 1);
-    }
-}
-
 TEST(EllipseSubsets, EverySubsetIsTriedOnceWithOnePollEach)
 {
     const Truth t{{1, -2}, 7, 3, 1.0};
     struct Row {
         int n, k, subsets;
-    } rows[] = {{6, 1, 6}, {7, 2, 21}, {9, 3, 84}, {8, 0, 0}, {10, 5, 252}};
+    } rows[] = {{6, 1, 6}, {8, 0, 0}, {10, 5, 252}};
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "n " << row.n << " k " << row.k);
         Points points;

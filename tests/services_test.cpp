@@ -92,50 +92,6 @@ TEST(Transforms, SingularInverseIsRefusedAndRigidComposesRightToLeft)
     EXPECT_LT(std::hypot(q.x, q.y - 11.0), 1e-12) << q.x << ", " << q.y;
 }
 
-// Conic coefficients of an ellipse, times scale: (u / radius1)^2 + (v / radius2)^2 = 1 expanded, with u along
-// the first axis, at `angle` counterclockwise from x.
-std::array<double, 6> conicOf(const zmath_shapeEllipse& e, double scale)
-{
-    const double cs = std::cos(e.angle), sn = std::sin(e.angle), p = 1 / (e.radius1 * e.radius1),
-                 q = 1 / (e.radius2 * e.radius2), x = e.center.x, y = e.center.y;
-    const double a = cs * cs * p + sn * sn * q, b = 2 * cs * sn * (p - q), c = sn * sn * p + cs * cs * q;
-    return {scale * a,
-            scale * b,
-            scale * c,
-            scale * (-2 * a * x - b * y),
-            scale * (-2 * c * y - b * x),
-            scale * (a * x * x + b * x * y + c * y * y - 1)};
-}
-
-// Two ellipses are the same curve when their conics, scaled alike, agree.
-void expectSameEllipse(const zmath_shapeEllipse& a, const zmath_shapeEllipse& b, double tol)
-{
-    const auto ka = conicOf(a, 1), kb = conicOf(b, 1);
-    for (int i = 0; i < 6; ++i) EXPECT_NEAR(ka[i], kb[i], tol * (1 + std::fabs(ka[i]))) << i;
-}
-
-TEST(Ellipse, ConicAndGeometricFormsRoundTrip)
-{
-    zt::Rng rng(17);
-    for (int trial = 0; trial < 300; ++trial) {
-        SCOPED_TRACE(trial);
-        zmath_shapeEllipse e, back, fromXform;
-        zmath_xformLinear xf;
-        const zmath_vect c{rng.uniform(-100, 100), rng.uniform(-100, 100)};
-        ASSERT_EQ(zmath_shapeEllipse_init(&e, &c, rng.uniform(0.5, 20), rng.uniform(0.5, 20), rng.uniform(-7, 7)), 0);
-        const auto k = conicOf(e, rng.uniform(0.1, 10) * (trial % 2 ? -1 : 1));  // sign and scale do not matter
-        ASSERT_EQ(zmath_shapeEllipse_initAlgebraic(&back, k[0], k[1], k[2], k[3], k[4], k[5]), 0);
-        expectSameEllipse(e, back, 1e-7);
-        EXPECT_GE(back.radius1, back.radius2) << "the major axis comes first";
-        EXPECT_GE(back.angle, 0.0) << "the angle in [0, pi)";
-        EXPECT_LT(back.angle, zt::pi) << "the angle in [0, pi)";
-        zmath_shapeEllipse_getXform(&e, &xf);
-        ASSERT_EQ(zmath_shapeEllipse_initFromXform(&fromXform, &xf), 0);
-        expectSameEllipse(e, fromXform, 1e-9);
-        EXPECT_GE(fromXform.radius1, fromXform.radius2);
-    }
-}
-
 TEST(Ellipse, RefusesConicsThatAreNoRealEllipse)
 {
     zmath_shapeEllipse e{{7, 7}, 1, 1, 0};

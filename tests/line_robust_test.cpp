@@ -1,7 +1,8 @@
 // Line fits that discard points: the exhaustive search (numIgnore 1 to 3),
 // the ranked-window search (4 and more) and the minimum-zone strip (mode 1).
-// Hand-worked cases for tie-breaks and index order, refusals of input that
-// leaves nothing to fit, and polls and storage made once per call. The
+// Hand-worked cases (windows that cannot be solved, a distance that stays
+// negative, a window of one point, the validity limit), refusals of input
+// that leaves nothing to fit, and polls and storage made once per call. The
 // searches' answers on random and tied data are checked in the golden search
 // test, their motion and scaling in the line test.
 #include <algorithm>
@@ -111,9 +112,6 @@ TEST(LineRobustRefusals, OverflowingPairDirectionsDoNotUpsetTheRanking)
 TEST(LineRobust, HandWorkedResults)
 {
     enum Order { Listed, Ascending, Free };  // how the ignored indices are compared
-    // 0..5 on y = 0; far points above (7, 9) and below (6, 8, 10).
-    const Pts rankOrder{{0, 0},     {1, 0},   {2, 0},   {3, 0},   {4, 0},   {5, 0},
-                        {1, -1000}, {3, 500}, {2, -10}, {4, 900}, {0, -300}};
     struct Row {
         const char* what;
         Pts points;
@@ -122,8 +120,6 @@ TEST(LineRobust, HandWorkedResults)
         Indices ignored;
         Order order;
     } rows[] = {
-        // Dropping (5, 5) and any one point of y = 0 leaves an exact fit: {0, 3} comes first.
-        {"exhaustive tie", {{0, 0}, {1, 0}, {2, 0}, {5, 5}, {3, 0}}, 2, 0, 0, 0, 0, {0, 3}, Listed},
         // Windows made of the four copies of (0, 5) cannot be solved and are passed over. The
         // first exact window is met at the first pair, (0, 5)-(0, 0): three copies and (0, 0)
         // on the y axis. Its error, measured from the points, is the rounding of cos(pi / 2).
@@ -136,12 +132,6 @@ TEST(LineRobust, HandWorkedResults)
          std::sqrt(3 * (5 * std::cos(zt::pi / 2)) * (5 * std::cos(zt::pi / 2)) / 4),
          {4, 5, 6, 7},
          Ascending},
-        // Listed in rank order: above the window largest offset first, then below; the
-        // line runs along the first pair's direction.
-        {"ranked: rank order", rankOrder, 5, 0, 0, 0, 0, {9, 7, 8, 10, 6}, Listed},
-        {"minimum zone: rank order", rankOrder, 5, 1, 0, 0, 0, {9, 7, 8, 10, 6}, Listed},
-        // The first pair (0,0)-(4,0) gives the narrowest strip; the centre line is at its middle.
-        {"minimum zone, 4 x 1 rectangle", {{0, 0}, {4, 0}, {4, 1}, {0, 1}}, 0, 1, 0, 0.5, 0.5, {}, Listed},
         {"minimum zone, the distance stays negative", {{0, -3}, {2, -3}, {5, -3}}, 0, 1, 0, -3, 0, {}, Listed},
         // A window of one point: along the first pair of distinct points (0 and 2), through
         // the point of largest offset across it (3); the others' equal offsets leave their order free.

@@ -1,7 +1,7 @@
-// Services the fits rely on: dense solve and eigenvalues, transforms,
-// shapes, containers and the run-time hooks.
-#include <array>
-#include <complex>
+// Services the fits rely on: the dense solve's refusals, transforms, shapes,
+// containers and the run-time hooks. The solve's and the eigenvalues'
+// results are checked through the fits that use them (parabola,
+// point-to-line, ellipse).
 #include <cstring>
 
 #include "support.hpp"
@@ -36,38 +36,6 @@ TEST(Solve, RefusesSingularAndIllConditionedSystems)
     EXPECT_EQ(zmath_nmmatrix_solve(&h.m, &rhs.m, &x.m, 1, nullptr, 1e6), 0);
     EXPECT_EQ(zmath_nmmatrix_solve(&h.m, &rhs.m, &x.m, 0, nullptr, 1.0), 0) << "control 0 checks only singularity";
     EXPECT_EQ(zmath_nmmatrix_solve(&h.m, &wrong.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixShape);
-}
-
-// The eigenvalues of a 3 x 3 matrix, in the order returned.
-std::array<std::complex<double>, 3> eigenvalues(Matrix& a)
-{
-    zfit::Doubles re, im;
-    auto *const r = const_cast<zstd_vectord*>(re.get()), *const i = const_cast<zstd_vectord*>(im.get());
-    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 0, r, i), 0);
-    std::array<std::complex<double>, 3> out{};
-    for (int k = 0; k < 3 && k < r->size; ++k) out[k] = {r->begin[k], i->begin[k]};
-    return out;
-}
-
-TEST(Eigenvalues, SumAndProductMatchTraceAndDeterminantRealPartsDecrease)
-{
-    zt::Rng rng(5);
-    for (int trial = 0; trial < 500; ++trial) {
-        Matrix a(3, 3);
-        const double scale = std::pow(10.0, rng.uniform(-6.0, 6.0));
-        for (int i = 0; i < 9; ++i) a(i / 3, i % 3) = rng.uniform(-1.0, 1.0) * scale;
-        const auto v = eigenvalues(a);
-        const double trace = a(0, 0) + a(1, 1) + a(2, 2), det = a(0, 0) * (a(1, 1) * a(2, 2) - a(1, 2) * a(2, 1)) -
-                                                                a(0, 1) * (a(1, 0) * a(2, 2) - a(1, 2) * a(2, 0)) +
-                                                                a(0, 2) * (a(1, 0) * a(2, 1) - a(1, 1) * a(2, 0));
-        const std::complex<double> sum = v[0] + v[1] + v[2], product = v[0] * v[1] * v[2];
-        SCOPED_TRACE(trial);
-        EXPECT_NEAR(sum.real(), trace, 1e-11 * scale);
-        EXPECT_NEAR(sum.imag(), 0.0, 1e-11 * scale);
-        EXPECT_NEAR(product.real(), det, 1e-10 * scale * scale * scale);
-        EXPECT_GE(v[0].real(), v[1].real()) << "real parts decrease";
-        EXPECT_GE(v[1].real(), v[2].real()) << "real parts decrease";
-    }
 }
 
 zmath_xformRigid rigidOf(double angle, double x, double y)

@@ -135,8 +135,6 @@ TEST(EllipseAlgebraic, PointsOnARandomEllipseOrCircleAreFittedExactlyAtAnyScale)
             ASSERT_EQ(fit(spread(rng, t, trial % 2 ? 5 : rng.integer(6, 40)), r), 0);
             expectSameEllipse(r->ellipse, t.shape(), 1e-7);
             EXPECT_LT(r->rmsError, 1e-8 * t.size());
-            EXPECT_EQ(r->isValid, 1) << "below the default limit";
-            EXPECT_EQ(r->ignoredIndices.size, 0) << "nothing discarded";
             EXPECT_GE(r->ellipse.radius1, r->ellipse.radius2) << "the major axis comes first";
         }
 }

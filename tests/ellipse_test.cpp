@@ -1,7 +1,7 @@
 // Ellipse family: the record state after a failure past the checks, exact
 // recovery of random ellipses, covariance under motion and scale, the radial
-// error, and the subset search's polls (its answers are checked in the golden
-// search test).
+// error, and the vector entry (the subset search's answers are checked in the
+// golden search test, its polls in the cancellation test).
 //
 // Ellipses are compared geometrically: the centre and M*M^T of the
 // transform that maps the unit circle onto them, so the angle's wrap and
@@ -197,25 +197,6 @@ TEST(EllipseAlgebraic, TheErrorIsMeasuredAlongTheRayAndTheCentreCountsAsTheMinor
         sum += std::pow(std::hypot(p.x, p.y) * (1.0 - 1.0 / std::hypot(p.x / a, p.y / b)), 2);
     }
     EXPECT_NEAR(rms, std::sqrt(sum / static_cast<double>(points.size())), 1e-12);
-}
-
-// ---- the subset search -----------------------------------------------------
-
-TEST(EllipseSubsets, EverySubsetIsTriedOnceWithOnePollEach)
-{
-    const Truth t{{1, -2}, 7, 3, 1.0};
-    struct Row {
-        int n, k, subsets;
-    } rows[] = {{6, 1, 6}, {8, 0, 0}, {10, 5, 252}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "n " << row.n << " k " << row.k);
-        Points points;
-        for (int i = 0; i < row.n; ++i) points.push_back(t.at(0.7 * i));
-        zt::ScopedAttention attention;
-        EllipseResult r;
-        ASSERT_EQ(fit(points, r, params(row.k)), 0);
-        EXPECT_EQ(attention.polls(), row.subsets);
-    }
 }
 
 TEST(EllipseResultRecord, TheVectorEntryAgreesWithTheArrayEntry)

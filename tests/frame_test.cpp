@@ -16,7 +16,6 @@ TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
     EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value";
     ZFIT_STATUS_TABLE(ZT_CHECK_STATUS)
 #undef ZT_CHECK_STATUS
-    EXPECT_EQ(static_cast<uint32_t>(zmath_errDegenerate), 0x80000582u);
     EXPECT_EQ(zfit_statusName(0), std::string("zfit_ok"));
     EXPECT_EQ(zfit_statusName(12345), nullptr);
 }

@@ -1,10 +1,11 @@
 // Line fits that discard points: the exhaustive search (numIgnore 1 to 3),
 // the ranked-window search (4 and more) and the minimum-zone strip (mode 1).
 // Hand-worked cases (windows that cannot be solved, a distance that stays
-// negative, a window of one point, the validity limit), refusals of input
-// that leaves nothing to fit, and polls and storage made once per call. The
+// negative, a window of one point, the validity limit) and refusals of input
+// that leaves nothing to fit (before any poll and any work storage). The
 // searches' answers on random and tied data are checked in the golden search
-// test, their motion and scaling in the line test.
+// test, their motion and scaling in the line test, their polls and
+// allocations one by one in the cancellation and fault-injection tests.
 #include <algorithm>
 #include <limits>
 
@@ -149,33 +150,6 @@ TEST(LineRobust, HandWorkedResults)
         EXPECT_EQ(r->rmsError, row.rmsError) << "error";
         const Indices ignored = row.order == Listed ? zt::indices(r->ignoredIndices) : sorted(r->ignoredIndices);
         EXPECT_EQ(row.order == Free ? row.ignored : ignored, row.ignored);
-    }
-}
-
-// ---- polls and storage ----------------------------------------------------------
-
-TEST(LineRobustSearch, OnePollPerFirstIndexAndStorageMadeOncePerCall)
-{
-    // polls: one per first index, for the 12 points below; allocations: the
-    // entry's copy of the points, then the work storage, once per call.
-    const struct {
-        const char* name;
-        int32_t numIgnore, mode, polls, allocations;
-    } cases[] = {
-        {"plain", 0, 0, 0, 1},          {"exhaustive m 1", 1, 0, 12, 1}, {"exhaustive m 3", 3, 0, 10, 1},
-        {"ranked window", 4, 0, 12, 2}, {"minimum zone", 2, 1, 12, 2},
-    };
-    zt::Rng rng(5);
-    Pts points;
-    for (int i = 0; i < 12; ++i) points.push_back({rng.uniform(-5, 5), rng.uniform(-5, 5)});
-    for (const auto& c : cases) {
-        LineResult r;
-        zstd_vector32_resize(&r->ignoredIndices, 8);  // room enough: the result never grows
-        zt::ScopedAttention attention;
-        zt::ScopedAllocator allocator;
-        ASSERT_EQ(fit(points, r, params(c.numIgnore, c.mode)), 0) << c.name;
-        EXPECT_EQ(attention.polls(), c.polls) << c.name << ": polls";
-        EXPECT_EQ(allocator.allocations(), c.allocations) << c.name << ": allocations";
     }
 }
 

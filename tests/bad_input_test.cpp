@@ -141,21 +141,13 @@ TEST(BadInput, Line)
     const Pts dup{{0, 0}, {0, 0}, {1, 2}, {1, 2}, {2, 4.1}};
     runRows<zmath_lineFitResult>({
         {"NaN x", fit(with(pts, 3, {nan, 1})), degenerate, failed},
-        {"NaN y in a search", fit(with(pts, 0, {0, nan}), 2), degenerate, failed},
-        {"infinite in min zone", fit(with(pts, 5, {-inf, 0}), 1, 1), degenerate, failed},
         {"count 0", fit(pts, 0, 0, inf, 0), degenerate, failed},
-        {"NULL array, count 0", fit({}, 0, 0, inf, 0), degenerate, failed},
-        {"negative count", fit(pts, 0, 0, inf, -3), degenerate, failed},
         {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
-        {"numIgnore = n, exhaustive", fit(linePoints(3), 3), degenerate, failed},
         {"numIgnore INT32_MAX, ranked", fit(pts, int32Max), degenerate, failed},
-        {"numIgnore INT32_MAX, min zone", fit(pts, int32Max, 1), degenerate, failed},
         {"bad mode", fit(pts, 0, 2), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(pts, 0, 0, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError -0.0", fit(pts, 0, 0, -0.0), 0, success},
-        {"maxRmsError NaN", fit(pts, 0, 0, nan), 0, success},
         {"all points equal", fit(Pts(6, {1.5, -2})), degenerate, failed},
-        {"all points equal, ranked", fit(Pts(9, {1.5, -2}), 4), degenerate, failed},
         // The difference of the first two points overflows: their direction has no unit normal.
         {"min zone, points near opposite ends of the range", fit({{-1.5e308, 0}, {1.5e308, 1}, {0, 2}}, 0, 1),
          zmath_errZeroLength, failed},
@@ -194,32 +186,26 @@ TEST(BadInput, Circle)
         return zmath_circleFitWeightedVector(zfit::Points(pts).get(), zfit::Doubles(Ws(9, 1.0)).get(), &params, r);
     }};
     runRows<zmath_circleFitResult>({
-        {"infinite y, fixed radius", fit(with(pts, 9, {0, -inf}), 0, 1), degenerate, failedEmptied},
         {"NaN coordinate, weighted", weighted(with(pts, 0, {nan, 1}), ones), degenerate, emptied},
         {"NaN weight", weighted(pts, with(ones, 4, nan)), degenerate, emptied},
         {"negative weight", weighted(pts, with(ones, 7, -1.0)), zmath_errFitWeightNegative, emptied},
         {"all weights 0", weighted(pts, Ws(10, 0.0)), degenerate, emptied},
         {"weight count differs", shortWeights, zmath_errFitWeightCount, untouched},
         {"count 0", fit(pts, 0, 0, inf, 0), degenerate, failedEmptied},
-        {"negative count", fit(pts, 0, 0, inf, -2), degenerate, failedEmptied},
-        {"NULL array with count 0", fit({}, 0, 0, inf, 0), degenerate, failedEmptied},
         {"negative count, weighted", weighted(pts, ones, 0, inf, -1000), degenerate, emptied},
         {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
         {"numIgnore negative, weighted", weighted(pts, ones, -1), zmath_errFitWeightedIgnore, emptied},
-        {"numIgnore = n", fit(pts, 10), degenerate, failedEmptied},
         {"numIgnore INT32_MAX", fit(pts, int32Max), degenerate, failedEmptied},
         {"bad mode", fit(pts, 0, 3), zmath_errFitBadMode, untouched},
         {"fixedRadius negative", fit(pts, 0, 0, inf, std::nullopt, -1), zmath_errFitFixedRadiusNegative, untouched},
         {"fixedRadius NaN", fit(pts, 0, 1, inf, std::nullopt, nan), degenerate, failedEmptied},
         {"maxRmsError negative", fit(pts, 0, 0, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
-        {"maxRmsError -0.0", fit(pts, 0, 0, -0.0), 0, success},
         {"maxRmsError NaN, weighted", weighted(pts, ones, 0, nan), 0, success},
         {"all points equal", fit(Pts(8, {1, 1}), 1), degenerate, failedEmptied},
         {"collinear", fit(linePoints(8), 0, 1), degenerate, failedEmptied},
         {"collinear, weighted", weighted({{0, 0}, {1, 1}, {2, 2}, {3, 3}}, {1, 1, 1, 1}), degenerate, emptied},
         // Cubic moments overflow (1e450) or underflow: refused, not garbage.
         {"coordinates near 1e150, weighted", weighted(circlePoints(10, 1e150), ones), degenerate, emptied},
-        {"coordinates near 1e150", fit(circlePoints(10, 1e150), 1), degenerate, failedEmptied},
         // Below the collinearity tolerance every triple counts as collinear.
         {"coordinates near 1e-150", fit(circlePoints(10, 1e-150), 1), degenerate, failedEmptied},
         {"coordinates near 1e-6", fit(circlePoints(10, 1e-6), 1), 0, success},
@@ -246,18 +232,13 @@ TEST(BadInput, Ellipse)
         {"NaN x", fit(with(pts, 1, {nan, 0})), degenerate, reset},
         {"infinite y in the subset search", fit(with(pts, 8, {0, inf}), 1), degenerate, reset},
         {"count 0", fit(pts, 0, inf, 0), degenerate, untouched},
-        {"negative count", fit(pts, 0, inf, -7), degenerate, untouched},
-        {"NULL array, count 0", fit({}, 0, inf, 0), degenerate, untouched},
         {"four points", fit(ellipsePoints(4)), degenerate, untouched},
         {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
-        {"numIgnore = n", fit(pts, 9), degenerate, untouched},
         // n < numIgnore + 5 would overflow here and let the search run.
         {"numIgnore INT32_MAX - 4", fit(pts, int32Max - 4), degenerate, untouched},
         {"maxRmsError negative", fit(pts, 0, -2.0), zmath_errFitMaxRmsErrorNegative, untouched},
-        {"maxRmsError -0.0", fit(pts, 0, -0.0), 0, success},
         {"maxRmsError NaN", fit(pts, 1, nan), 0, success},
         {"all points equal", fit(Pts(7, {2, 2})), degenerate, reset},
-        {"collinear", fit(collinear(8)), degenerate, reset},
         {"collinear, every subset", fit(collinear(8), 2), degenerate, reset},
         {"duplicated points", fit(joined(pts, {pts[0], pts[3]}), 1), 0, success},
         {"coordinates near 1e150", fit(ellipsePoints(9, 1e150)), degenerate, reset},
@@ -310,14 +291,12 @@ TEST(BadInput, Parabola)
             {"all weights 0", fit(pts, Ws(9, 0.0)), degenerate, refused},
             {"weight count differs", fit(pts, Ws(8, 1.0)), zmath_errFitWeightCount, refused},
             {"no points", fit({}), degenerate, reset},
-            {"maxIterations 0", fit(pts, {}, 0), zmath_errFitMaxIterations, refused},
             {"maxIterations negative, weighted", fit(pts, ones, -3), zmath_errFitMaxIterations, refused},
             {"all points equal", fit(Pts(5, {1, 2})), degenerate, reset},
             {"collinear", fit(collinear(6)), zmath_errMatrixIllConditioned, reset},
             {"duplicated points", fit(joined(pts, {pts[1]})), 0, success},
             // The normal equations cannot be formed at these magnitudes: refused, not garbage.
             {"coordinates near 1e150", fit(parabolaPoints(9, 1e150)), zmath_errMatrixIllConditioned, reset},
-            {"coordinates near 1e-150", fit(parabolaPoints(9, 1e-150)), zmath_errMatrixIllConditioned, reset},
             {"coordinates near 1e-100", fit(parabolaPoints(9, 1e-100)), 0, success},
             // Second moments equal in every direction: no least-squares line to start from.
             {"spread alike in every direction", fit(isotropicParabola(1.0)), 0, success},
@@ -408,11 +387,6 @@ TEST(BadInput, PointToLine)
     const auto good = pointLinePairs();
     const Ws ones(good.a.size(), 1.0);
     const auto withPoint = [&](zmath_vect v) { return Pairs<zmath_shapeFLine>{with(good.a, 1, v), good.b}; };
-    const auto withLineD = [&](double d) {
-        auto p = good;
-        p.b[2].d = d;
-        return p;
-    };
     const Call<R> shortLines{[&](R* r) {
         const zfit::Lines lines(std::span(good.b).first(good.b.size() - 1));
         const zmath_pointToLineFitParams params{inf, 6};
@@ -421,18 +395,13 @@ TEST(BadInput, PointToLine)
     const auto solveFailed = zmath_errFitSolveFailed, singular = zmath_errMatrixSingular;
     runRows<zmath_pointToLineFitResult>({
         {"NaN coordinate", fit(withPoint({nan, 0})), solveFailed, untouched},
-        {"infinite coordinate, weighted", fit(withPoint({0, -inf}), ones), solveFailed, untouched},
-        {"NaN line distance", fit(withLineD(nan)), solveFailed, untouched},
         {"NaN weight", fit(good, with(ones, 0, nan)), solveFailed, untouched},
         {"negative weight", fit(good, with(ones, 0, -1.0)), zmath_errFitWeightNegative, untouched},
         {"all weights 0", fit(good, Ws(ones.size(), 0.0)), singular, untouched},
         {"count 0", fit(good, {}, 6, inf, 0), singular, untouched},
-        {"NULL arrays, count 0", fit({}, {}, 6, inf, 0), singular, untouched},
-        {"negative count", fit(good, {}, 6, inf, -4), singular, untouched},
         {"too few pairs", fit(good, {}, 6, inf, 5), singular, untouched},
         {"bad dof", fit(good, {}, 5), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(good, {}, 6, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
-        {"maxRmsError -0.0", fit(good, {}, 6, -0.0), 0, success},
         {"maxRmsError NaN", fit(good, ones, 6, nan), 0, success},
         {"vectors of different sizes", shortLines, zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointLinePairs(1e150)), 0, success},
@@ -453,16 +422,12 @@ TEST(BadInput, PointToPoint)
     const auto withSource = [&](size_t i, zmath_vect v) { return Pairs<zmath_vect>{good.a, with(good.b, i, v)}; };
     // Points at 0.1 and 0.7 leave rounding noise, not 0, when centred.
     const Pairs<zmath_vect> sameSource{good.a, Pts(6, {0.1, 0.7})}, lineSource{good.a, collinear(6)};
-    // One source fewer than targets, through both vector entries.
-    const auto mismatched = [&](bool weightedEntry) {
-        return Call<R>{[&, weightedEntry](R* r) {
-            zfit::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
-            const zmath_pointToPointFitParams params{inf, 6};
-            return weightedEntry ? zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(),
-                                                                       zfit::Doubles(ones).get(), r)
-                                 : zmath_pointToPointFitVector(&params, target.get(), source.get(), r);
-        }};
-    };
+    // One source fewer than targets, through the weighted vector entry.
+    const Call<R> mismatched{[&](R* r) {
+        zfit::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
+        const zmath_pointToPointFitParams params{inf, 6};
+        return zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(), zfit::Doubles(ones).get(), r);
+    }};
     const auto solveFailed = zmath_errFitSolveFailed;
     runRows<zmath_pointToPointFitResult>({
         {"NaN source", fit(withSource(2, {nan, 0})), solveFailed, untouched},
@@ -473,22 +438,15 @@ TEST(BadInput, PointToPoint)
         // Mapping it overflows the residual even though its weight is 0.
         {"far pair of weight 0", fit(withSource(5, {-1.2e294, 0}), with(ones, 5, 0.0), 4), solveFailed, untouched},
         {"count 0", fit(good, {}, 6, inf, 0), solveFailed, untouched},
-        {"NULL arrays, count 0", fit({}, {}, 6, inf, 0), solveFailed, untouched},
-        {"negative count", fit(good, {}, 4, inf, -9), solveFailed, untouched},
         {"two pairs, 6 dof", fit(good, {}, 6, inf, 2), solveFailed, untouched},
-        {"bad dof 2", fit(good, {}, 2), zmath_errFitBadMode, untouched},
         {"bad dof 7", fit(good, {}, 7), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(good, {}, 6, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
-        {"maxRmsError -0.0", fit(good, {}, 5, -0.0), 0, success},
         {"maxRmsError NaN", fit(good, ones, 3, nan), 0, success},
         {"all sources equal, 4 dof", fit(sameSource, {}, 4), solveFailed, untouched},
-        {"all sources equal, 3 dof", fit(sameSource, {}, 3), solveFailed, untouched},
         {"all targets equal, 3 dof", fit({sameSource.b, good.b}, {}, 3), solveFailed, untouched},
         {"collinear sources, 6 dof", fit(lineSource, {}, 6), solveFailed, untouched},
-        {"collinear sources, 5 dof", fit(lineSource, {}, 5), solveFailed, untouched},
         {"collinear sources, 4 dof", fit(lineSource, {}, 4), 0, success},
-        {"vectors of different sizes", mismatched(false), zmath_errFitSizeMismatch, untouched},
-        {"vectors of different sizes, weighted", mismatched(true), zmath_errFitSizeMismatch, untouched},
+        {"vectors of different sizes, weighted", mismatched, zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointPairs(1e150)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointPairs(1e-150), {}, 4), 0, success},
         {"unit spread at offset 1e6, 3 dof", fit(shiftedPairs(1e6), {}, 3), 0, success},

@@ -85,7 +85,6 @@ TEST(Trace, AFailingStepReportsItsPlace)
     ASSERT_FALSE(entries.empty()) << "the failure was traced";
     EXPECT_NE(entries.front().expression.find("zsys_attention_check"), std::string::npos)
         << "the innermost report names the step: " << entries.front().expression;
-    EXPECT_EQ(entries.front().status, stop) << "with its status";
     EXPECT_GT(entries.front().line, 0) << "and a line";
     for (const Entry& e : entries) EXPECT_EQ(e.status, stop) << "passed on unchanged at " << e.file << ":" << e.line;
 }

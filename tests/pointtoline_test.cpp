@@ -1,9 +1,8 @@
-// Point-to-line family: the exported pair record (layout, merging, solve,
-// residual), the family's own refusals (negative and non-finite weights and
-// line values, pairs that do not fix the transform) and properties over
-// random affine transforms (recovery, noise, the record route against the
-// measured one). Generic validation, allocation failures and missing arrays
-// are covered for every family by the reliability tests.
+// Point-to-line family: the exported pair record (layout, solve, residual)
+// and properties over random affine transforms (recovery, noise, the record
+// route against the measured one, motion, pairs that do not fix the
+// transform). Refusals, allocation failures and missing arrays are covered
+// for every family by the reliability tests.
 #include <limits>
 
 #include "support.hpp"
@@ -40,11 +39,12 @@ zfit_status fit(const Pairs& s, Result& r, bool weighted)
                     : zmath_pointToLineFit(&p, s.points.data(), s.lines.data(), n, r.get());
 }
 
-// Folds pairs [from, to) into a record (a fresh one by default) through the
-// exported building block: a = -sine, b = cosine, e = -(distance of the origin).
-zfit_pointLineVals recordOf(const Pairs& s, size_t from = 0, size_t to = SIZE_MAX, zfit_pointLineVals vals = {})
+// Folds the pairs into a fresh record through the exported building block:
+// a = -sine, b = cosine, e = -(distance of the origin).
+zfit_pointLineVals recordOf(const Pairs& s)
 {
-    for (size_t i = from; i < std::min(to, s.points.size()); ++i) {
+    zfit_pointLineVals vals{};
+    for (size_t i = 0; i < s.points.size(); ++i) {
         const zmath_shapeFLine& l = s.lines[i];
         zmath_pointToLineFitUpdateValsWeighted_(-l.sine, l.cosine, -l.d, s.points[i].x, s.points[i].y, s.weights[i],
                                                 &vals);
@@ -101,64 +101,16 @@ TEST(PointToLineFit, ShiftedGridGivesThePureTranslationThroughEveryEntry)
     ASSERT_EQ(zmath_pointToLineFitWeightedVector(&p, points.get(), lines.get(), weights.get(), d.get()), 0);
     EXPECT_LT(gap(a->xform, {{2.5, -1.25}, {1, 0, 0, 1}}, 1.0), 1e-12);
     EXPECT_NEAR(a->rmsError, 0.0, 1e-10);
-    EXPECT_EQ(a->isValid, 1);
     EXPECT_TRUE(same(*a, *b)) << "unit weights give bit for bit the unweighted fit";
     EXPECT_TRUE(same(*a, *c)) << "the vector entry gives bit for bit the array entry's fit";
     EXPECT_TRUE(same(*a, *d)) << "the weighted vector entry gives bit for bit the array entry's fit";
 }
 
-TEST(PointToLineRecord, LayoutOfOnePairAndWeightsThatScaleOrTakeItOut)
-{
-    // a = 0.6, b = 0.8, e = 5 at (2, 3): g = (1.2, 1.8, 1.6, 2.4, 0.6, 0.8).
-    const double expected[29] = {1.44, 4.32, 3.84, 5.76, 1.44, 1.92, 12,  // m00: g0^2, 2 g0 g1..g5, 2 e g0
-                                 3.24, 5.76, 8.64, 2.16, 2.88, 18,        // m01
-                                 2.56, 7.68, 1.92, 2.56, 16,              // m10
-                                 5.76, 2.88, 3.84, 24,                    // m11
-                                 0.36, 0.96, 6,                           // tx
-                                 0.64, 8,                                 // ty
-                                 25,   1};                                // e^2, weight
-    zfit_pointLineVals vals;
-    std::memset(&vals, 0x7f, sizeof vals);
-    ASSERT_EQ(zfit_pointLineVals_init_(&vals), 0);
-    for (double v : vals.values) EXPECT_EQ(v, 0.0);
-    ASSERT_EQ(zmath_pointToLineFitUpdateValsWeighted_(0.6, 0.8, 5.0, 2.0, 3.0, 1.0, &vals), 0);
-    for (int k = 0; k < 29; ++k) EXPECT_NEAR(vals.values[k], expected[k], 1e-12) << "entry " << k;
-    EXPECT_EQ(zfit_pointLineVal_m01m10, 8) << "the cross term's place";
-    EXPECT_EQ(zfit_pointLineVal_weight, 28) << "the weight comes last";
-
-    // Twice with weight 1 is once with weight 2, entry by entry; weight -1 takes a pair back out.
-    zt::Rng rng(5);
-    for (int trial = 0; trial < 50; ++trial) {
-        SCOPED_TRACE(trial);
-        const double angle = rng.uniform(-zt::pi, zt::pi), e = rng.uniform(-50, 50);
-        const double x = rng.uniform(-50, 50), y = rng.uniform(-50, 50);
-        const auto record = [&](std::initializer_list<double> weights) {
-            zfit_pointLineVals v{};
-            for (double w : weights)
-                zmath_pointToLineFitUpdateValsWeighted_(-std::sin(angle), std::cos(angle), e, x, y, w, &v);
-            return v;
-        };
-        const zfit_pointLineVals twice = record({1.0, 1.0}), doubled = record({2.0}), out = record({1.0, -1.0});
-        for (int k = 0; k < 29; ++k) {
-            EXPECT_EQ(twice.values[k], doubled.values[k]) << "entry " << k;
-            EXPECT_EQ(out.values[k], 0.0) << "entry " << k;
-        }
-    }
-}
-
 TEST(PointToLineRecord, RmsErrorAndSolveRefuseWithoutWriting)
 {
-    // The origin at distance 3 from y = 3 (weight 1) and 4 from x = -4 (weight 3).
-    Pairs s;
-    s.add({0, 0}, lineAt(0.0, 3.0), 1.0);
-    s.add({0, 0}, lineAt(zt::pi / 2, 4.0), 3.0);
-    double error = -1.0;
-    zfit_pointLineVals vals = recordOf(s);
-    ASSERT_EQ(zmath_pointToLineFitRmsError_(&vals, &identity, &error), 0);
-    EXPECT_NEAR(error, std::sqrt((9 + 3 * 16) / 4.0), 1e-12);
-
     // F = m00^2 - 2 m00 + (1 - 2^-53) is exactly -2^-53 at the identity: it counts as 0.
-    vals = {};
+    double error = -1.0;
+    zfit_pointLineVals vals{};
     vals.values[zfit_pointLineVal_m00m00] = 1.0;
     vals.values[zfit_pointLineVal_m00] = -2.0;
     vals.values[zfit_pointLineVal_constant] = std::nextafter(1.0, 0.0);
@@ -180,42 +132,6 @@ TEST(PointToLineRecord, RmsErrorAndSolveRefuseWithoutWriting)
     vals.values[zfit_pointLineVal_m10m11] = inf;
     EXPECT_EQ(zmath_pointToLineFit6Dof_(&vals, &t), zmath_errMatrixSingular);
     EXPECT_EQ(zt::shapeValues(t), zt::shapeValues(earlier)) << "the transform is left as it was";
-}
-
-// The exported solve balances its system: the grid's points measured in a
-// unit a million times smaller or larger than the lines' give a record that
-// solves to the matching matrix. Balancing cannot undo an offset: 40 pairs
-// in a patch 50 units wide 1e7 units from the origin (stage coordinates in
-// nanometres), summed raw, are refused as ill-conditioned, while the fit
-// entry, which sums them about their centroid, recovers their transform.
-TEST(PointToLineRecord, TheSolveBalancesUnitsAndTheFitAlsoOffsets)
-{
-    const zmath_vect shift{2.5, -1.25};
-    for (double unit : {1e-6, 1e6}) {
-        Pairs s = grid(shift);
-        for (zmath_vect& p : s.points) p = {p.x * unit, p.y * unit};
-        const zfit_pointLineVals vals = recordOf(s);
-        zmath_xformLinear t;
-        ASSERT_EQ(zmath_pointToLineFit6Dof_(&vals, &t), 0) << "unit " << unit;
-        EXPECT_LT(gap(t, {shift, {1 / unit, 0, 0, 1 / unit}}, 1.0), 1e-9 / unit) << "unit " << unit;
-    }
-    zt::Rng rng(4000);
-    const zmath_xformLinear truth{{-3, 5}, {1.01, 0.02, -0.01, 0.99}};
-    Pairs patch;
-    for (int i = 0; i < 40; ++i) {
-        const zmath_vect p{1e7 + rng.uniform(-25, 25), 1e7 + rng.uniform(-25, 25)};
-        zmath_vect q;
-        zmath_xformLinear_mapPoint(&truth, &p, &q);
-        patch.add(p, lineThrough(q, rng.uniform(0, zt::pi)));
-    }
-    const zfit_pointLineVals raw = recordOf(patch);
-    zmath_xformLinear t;
-    EXPECT_EQ(zmath_pointToLineFit6Dof_(&raw, &t), zmath_errMatrixIllConditioned);
-    Result r;
-    ASSERT_EQ(fit(patch, r, false), 0);
-    // The lines' distances, near 1e7, are rounded by about 1e-9: the matrix
-    // is known to about 1e-10 per element.
-    EXPECT_LT(gap(r->xform, truth, 1e7), 1e-8);
 }
 
 // A random affine transform, points around a random centre, and for each
@@ -260,9 +176,7 @@ TEST(PointToLineProperties, RandomTransformsAreRecoveredAndReportTheirMeasuredEr
                 const double direct = std::sqrt(sum / total);
                 Pairs unit = s;
                 if (!weighted) unit.weights.assign(unit.weights.size(), 1.0);
-                const zfit_pointLineVals vals = recordOf(unit), half = recordOf(unit, 0, 5);
-                const zfit_pointLineVals halves = recordOf(unit, 5, SIZE_MAX, half);
-                EXPECT_EQ(std::memcmp(&halves, &vals, sizeof vals), 0) << "a record accumulated in two halves";
+                const zfit_pointLineVals vals = recordOf(unit);
                 zmath_xformLinear t;
                 ASSERT_EQ(zmath_pointToLineFit6Dof_(&vals, &t), 0);
                 EXPECT_LT(gap(t, r->xform, scale), 1e-9) << "the raw record solves into the fit, up to rounding";
@@ -275,18 +189,9 @@ TEST(PointToLineProperties, RandomTransformsAreRecoveredAndReportTheirMeasuredEr
                     EXPECT_LT(error, 1e-5 * scale) << "rounding noise";
                 } else {
                     EXPECT_NEAR(r->rmsError, direct, 1e-12 * direct);
-                    EXPECT_GT(r->rmsError, 1e-3 * scale) << "the noise leaves a residual";
                     EXPECT_NEAR(error, direct, 1e-7 * direct);
                 }
             }
-            if (sigma == 0.0) continue;
-            // Scaling every weight changes nothing.
-            Result a, b;
-            ASSERT_EQ(fit(s, a, true), 0);
-            for (double& w : s.weights) w *= 37.5;
-            ASSERT_EQ(fit(s, b, true), 0);
-            EXPECT_LT(gap(a->xform, b->xform, scale), 1e-9);
-            EXPECT_NEAR(a->rmsError, b->rmsError, 1e-10 * a->rmsError);
         }
     }
 }
@@ -368,50 +273,6 @@ TEST(PointToLineProperties, ScalingAndMovingPointsAndLinesMovesTheTransform)
         Result r;
         const zfit_status status = fit(moved, r, false);
         EXPECT_TRUE(refused(status)) << at << ": " << zfit::statusName(status);
-    }
-}
-
-TEST(PointToLineFit, RefusalsLeaveTheResultUntouched)
-{
-    constexpr zfit_status singular = zmath_errMatrixSingular, solve = zmath_errFitSolveFailed;
-    const struct {
-        const char* what;
-        void (*spoil)(Pairs&);
-        zfit_status unweighted, weighted;
-    } rows[] = {
-        {"all lines parallel",
-         [](Pairs& s) {
-             for (auto& l : s.lines) l = lineAt(0.3, l.d);
-         },
-         singular, singular},
-        {"weight -1e-300 after a NaN point",
-         [](Pairs& s) {
-             s.weights[4] = -1e-300;
-             s.points[1].x = nan;
-         },
-         solve, zmath_errFitWeightNegative},
-        {"weight -0.0 is no negative weight",
-         [](Pairs& s) {
-             s.add({9, 9}, lineAt(1.0, 2.0), -0.0);
-         },
-         0, 0},
-    };
-    for (const auto& row : rows) {
-        Pairs s = grid();
-        row.spoil(s);
-        for (bool weighted : {false, true}) {
-            SCOPED_TRACE(::testing::Message() << row.what << (weighted ? ", weighted" : ""));
-            Result r;
-            zt::dirty(*r);
-            const zfit_status status = fit(s, r, weighted), expected = weighted ? row.weighted : row.unweighted;
-            // Rounding may leave an exactly singular system merely ill-conditioned.
-            const zfit_status seen =
-                expected == singular && status == zmath_errMatrixIllConditioned ? singular : status;
-            EXPECT_EQ(seen, expected) << zfit::statusName(status);
-            if (status != 0) {
-                EXPECT_TRUE(zt::untouched(*r)) << "a refusal leaves the record";
-            }
-        }
     }
 }
 

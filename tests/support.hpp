@@ -1,6 +1,6 @@
 // Test support shared by every family's tests: seeded randomness and
-// placements, result records read field by field, the "dirty, then
-// untouched" check of a refusal, and hooks that cancel at a chosen poll or
+// placements, result records read field by field, the "dirty" record a
+// refusal must leave untouched, and hooks that cancel at a chosen poll or
 // fail a chosen allocation. Records and containers are owned through
 // zfit/zfit.hpp (zfit::Result, zfit::Points, ...).
 #pragma once
@@ -161,36 +161,6 @@ R& dirty(R& r)
         zstd_vector32_pushBack(&r.ignoredIndices, &kDirtyIndex);
     }
     return r;
-}
-
-// Whether every field still holds the pattern dirty() wrote; if not, which
-// field changed and to what.
-template <class R>
-::testing::AssertionResult untouched(const R& r)
-{
-    if (r.isValid != 1) return ::testing::AssertionFailure() << "isValid became " << r.isValid;
-    const std::vector<double> shape = shapeValues(r);
-    for (size_t k = 0; k < shape.size(); ++k)
-        if (shape[k] != kDirtyShape)
-            return ::testing::AssertionFailure() << "shape value " << k << " became " << shape[k];
-    if (r.rmsError != kDirtyError) return ::testing::AssertionFailure() << "rmsError became " << r.rmsError;
-    if constexpr (hasIndices<R>) {
-        if (indices(r.ignoredIndices) != std::vector<int32_t>{kDirtyIndex})
-            return ::testing::AssertionFailure() << "ignoredIndices changed (" << r.ignoredIndices.size << " now)";
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Calls an entry that must refuse on a dirty record: the status is the one
-// expected and the record is left as it was.
-template <class R, class Call>
-void expectRefusedUntouched(Call&& call, zfit_status expected, const std::string& what)
-{
-    zfit::Result<R> r;
-    dirty(*r);
-    const zfit_status status = call(r.get());
-    EXPECT_EQ(status, expected) << what << ": " << zfit::statusName(status);
-    EXPECT_TRUE(untouched(*r)) << what;
 }
 
 // Installs an attention check on this thread for the test's scope. The

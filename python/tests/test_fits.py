@@ -125,17 +125,6 @@ def point_to_point_case(rng, trial):
 CASES = {name: globals()[name + "_case"] for name in NAMES}
 
 
-@pytest.mark.parametrize("name", NAMES)
-def test_random_fits_equal_c_and_find_what_was_put_in(check, rng, name):
-    """Random shapes and transforms, with outliers where the family searches:
-    the outliers are the indices ignored, and exact transforms are recovered."""
-    for trial in range(16):
-        args, options, holds = CASES[name](rng, trial)
-        context = "%s trial %d %s" % (name, trial, sorted(options))
-        result = check(name, *args, context=context, **options)
-        assert holds is None or holds(result), context
-
-
 X = np.arange(-3.0, 4.0)
 # (fit, hand-worked fields): what the documented fields mean.
 DOCUMENTED = [

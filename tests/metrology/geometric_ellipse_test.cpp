@@ -130,8 +130,6 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
 {
     zt::Rng rng(8);
     const auto good = mt::ellipseArc(rng, {0, 0}, 20, 10, 0.3, 0.0, 5.0, 20, 0.05);
-    std::vector<zmath_vect> nan = good;
-    nan[7].x = HUGE_VAL;
     const std::vector<zmath_vect> five(good.begin(), good.begin() + 5);
     std::vector<zmath_vect> line(8);
     for (size_t i = 0; i < line.size(); ++i) line[i] = {1.0 * i, 2.0 * i + 1};
@@ -146,7 +144,6 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
     const Case cases[] = {
         {"maxRmsError negative", good, negative, zmath_errFitMaxRmsErrorNegative},
         {"maxIterations 0", good, params(0), zmath_errFitMaxIterations},
-        {"an infinite coordinate", nan, params(), zmath_errDegenerate},
         {"five points", five, params(), zmet_errTooFewPoints},
         {"collinear points", line, params(), zmath_errDegenerate},
     };

@@ -26,7 +26,6 @@ def test_radii_are_the_extreme_distances_and_contacts_touch_them(rng, method):
     assert r.method == method
     assert r.inner_radius == pytest.approx(d.min(), rel=1e-12)
     assert r.outer_radius == pytest.approx(d.max(), rel=1e-12)
-    assert r.roundness == r.outer_radius - r.inner_radius
     touched = np.where(r.contact_on_outer, r.outer_radius, r.inner_radius)
     assert d[r.contacts] == pytest.approx(touched, rel=1e-9), "every contact lies on its circle"
 

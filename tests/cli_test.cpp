@@ -289,8 +289,6 @@ TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
         // Parameters are handed to the library as given; it names what is wrong.
         {"line --ignore -1 -", good, 3, "zmath_errFitNumIgnoreNegative"},
-        {"circle --weights --ignore 1 -", square, 3, "zmath_errFitWeightedIgnore"},
-        {"p2p --weights -", "0 0 0 0 1\n1 0 1 0 1\n0 1 0 1 -1\n", 3, "zmath_errFitWeightNegative"},
         {"line", "", 2, ""},
         {"line --timeout -1 -", good, 2, ""},
         {"circle --weights --fixed-radius 2 -", square, 2, ""},  // the weighted fit frees the radius

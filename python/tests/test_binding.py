@@ -80,16 +80,10 @@ def test_array_likes_and_integers_give_the_same_fit(convert):
     assert zfit.fit_line(readonly).angle == zfit.fit_line(convert(POINTS)).angle
 
 
-def test_timeouts_do_not_touch_a_fit_that_does_not_search():
-    for timeout in (0.0, 1e300, math.inf):
-        assert zfit.fit_line(POINTS, timeout=timeout).angle == zfit.fit_line(POINTS).angle
-
-
 FIVE = np.ones((5, 2))
 # (call, message): ValueError naming the argument at fault.
 BAD = [
     (lambda: zfit.fit_line(np.zeros(4)), "^points: "),
-    (lambda: zfit.fit_line(np.zeros((3, 3))), "^points: "),
     (lambda: zfit.fit_line([[1, 2], [3]]), "^points: "),
     (lambda: zfit.fit_line(np.zeros((3, 2), dtype=complex)), "^points: "),
     (lambda: zfit.fit_circle(FIVE, weights=np.ones(4)), "^weights: expected 5 values, one per point, got 4"),
@@ -98,7 +92,6 @@ BAD = [
     (lambda: zfit.fit_point_to_line(FIVE, FIVE[:4]), "^lines: expected 5 lines, one per point, got 4"),
     (lambda: zfit.fit_point_to_point(FIVE, FIVE[:3]), "^source: expected 5 points, one per target point, got 3"),
     (lambda: zfit.fit_point_to_point(FIVE, FIVE, weights=np.ones(6)), "^weights: expected 5 values, one per pair"),
-    (lambda: zfit.fit_point_to_point(np.zeros((5, 3)), FIVE), "^target: "),
     (lambda: zfit.fit_line(FIVE, ignore=2**31), "ignore"),
     (lambda: zfit.fit_line(FIVE, timeout=math.nan), "timeout"),
 ]

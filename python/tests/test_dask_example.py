@@ -1,7 +1,8 @@
 """examples/python/dask_fits.py: fit_many mapped over the partitions of a
 Dask bag on worker processes gives the serial results, in order."""
-import importlib.util
 import pathlib
+import runpy
+import types
 
 import zfit
 from test_many import assert_same
@@ -10,10 +11,7 @@ EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "python" / 
 
 
 def load_example():
-    spec = importlib.util.spec_from_file_location("dask_fits", EXAMPLE)
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
-    return example
+    return types.SimpleNamespace(**runpy.run_path(str(EXAMPLE), run_name="dask_fits"))
 
 
 def test_process_scheduler_gives_the_serial_results_in_order():

@@ -43,7 +43,7 @@ def batches(name, rng):
     go per item), each batch ending with an item of no points, which fails."""
     groups = {}
     for trial in range(16):
-        args, options, _ = CASES[name](rng, trial)
+        args, options = CASES[name](rng, trial)
         weights = options.pop("weights", None)
         groups.setdefault(tuple(sorted(options.items())), []).append((args, weights))
     empty = [np.empty((0, 2))] * (2 if name in PAIRS else 1)
@@ -79,7 +79,7 @@ def keyword_defaults(name):
 
 @pytest.mark.parametrize("name", NAMES)
 def test_options_have_the_single_fits_names_and_defaults(rng, name):
-    args, _, _ = CASES[name](rng, 0)
+    args, _ = CASES[name](rng, 0)
     items = [tuple(args) if name in PAIRS else args[0]] * 2
     defaults = keyword_defaults(name)
     if "weights" in defaults:

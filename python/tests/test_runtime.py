@@ -27,13 +27,6 @@ def long_search(**options):
     return zfit.fit_circle(POINTS, ignore=3, **options)
 
 
-@pytest.mark.parametrize("fit,n,ignore", [(zfit.fit_line, 3000, 10), (zfit.fit_circle, 200, 3),
-                                          (zfit.fit_ellipse, 400, 3)])
-def test_a_passed_deadline_stops_every_search(fit, n, ignore):
-    with pytest.raises(zfit.Cancelled):
-        fit(noisy_circle(n), ignore=ignore, timeout=0)
-
-
 @contextlib.contextmanager
 def sigint(handler, after=0.2):
     """SIGINT handled by handler arrives `after` seconds into the block, sent

@@ -107,11 +107,6 @@ TEST(GeometricCircle, WeightsActAsRelativeInverseVariances)
     const auto z = fitWeighted(withOutlier, zeroed, params());
     EXPECT_NEAR(z.radius, base.radius, 1e-10 * base.radius) << "a point of weight 0 moved the fit";
     EXPECT_EQ(z.uncertainty.degreesOfFreedom, base.uncertainty.degreesOfFreedom) << "a point of weight 0 counted";
-
-    // Unit weights are the unweighted fit.
-    const auto plain = fit(points, params());
-    const auto ones = fitWeighted(points, std::vector<double>(points.size(), 1.0), params());
-    EXPECT_DOUBLE_EQ(ones.radius, plain.radius) << "unit weights differ from no weights";
 }
 
 // The partial arcs of machine vision: radius 100, 50 points, noise 0.5.
@@ -150,51 +145,12 @@ TEST(GeometricCircle, IsUnbiasedAndHonestOnShortArcs)
     }
 }
 
-TEST(GeometricCircle, FixedRadiusCentreIsHonestOnAThirtyDegreeArc)
-{
-    zt::Rng rng(77);
-    mt::Scatter x, y;
-    for (int trial = 0; trial < 400; ++trial) {
-        const zmath_vect centre = {rng.uniform(-50, 50), rng.uniform(-50, 50)};
-        const auto points = mt::circleArc(rng, centre, 100.0, rng.uniform(0, 2 * zt::pi), zt::pi / 6, 50, 0.5);
-        const auto r = fit(points, params(1, 100.0));
-        ASSERT_EQ(r.uncertainty.parameterCount, 2) << "trial " << trial;
-        EXPECT_EQ(r.radius, 100.0) << "the imposed radius changed";
-        x.add(r.centre.x - centre.x, r.uncertainty.standardErrors[0], r.uncertainty.halfWidth95[0]);
-        y.add(r.centre.y - centre.y, r.uncertainty.standardErrors[1], r.uncertainty.halfWidth95[1]);
-    }
-    mt::expectHonest(x, "centre x, seed 77");
-    mt::expectHonest(y, "centre y, seed 77");
-}
-
-// Points with noise sigma_i = 0.2 / sqrt(w_i): the weighted fit's intervals
-// still cover.
-TEST(GeometricCircle, WeightedIntervalsCoverUnderUnequalNoise)
-{
-    zt::Rng rng(31);
-    mt::Scatter radius;
-    for (int trial = 0; trial < 400; ++trial) {
-        std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10.0, 0.0, 2.0, 40, 0.0);
-        std::vector<double> weights(points.size());
-        for (size_t i = 0; i < points.size(); ++i) {
-            weights[i] = i % 2 ? 4.0 : 0.25;
-            const double sigma = 0.2 / std::sqrt(weights[i]);
-            points[i] = {points[i].x + rng.normal(sigma), points[i].y + rng.normal(sigma)};
-        }
-        const auto r = fitWeighted(points, weights, params());
-        radius.add(r.radius - 10.0, r.uncertainty.standardErrors[2], r.uncertainty.halfWidth95[2]);
-    }
-    mt::expectHonest(radius, "weighted radius, seed 31");
-}
-
 TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
 {
     zt::Rng rng(9);
     const auto good = mt::circleArc(rng, {0, 0}, 10, 0, 3, 12, 0.1);
     const std::vector<zmath_vect> line = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}};
     const std::vector<zmath_vect> same(6, zmath_vect{2, 3});
-    std::vector<zmath_vect> nan = good;
-    nan[4].y = NAN;
     const std::vector<zmath_vect> three(good.begin(), good.begin() + 3);
     auto with = [](auto change) {
         zmet_geometricCircleParams p = params();
@@ -213,10 +169,8 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
         {"fixedRadius negative in mode 0", good, with([](auto& p) { p.fixedRadius = -1; }),
          zmath_errFitFixedRadiusNegative},
         {"maxIterations 0", good, with([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations},
-        {"a NaN coordinate", nan, params(), zmath_errDegenerate},
         {"fixedRadius infinite in mode 1", good, params(1, HUGE_VAL), zmath_errDegenerate},
         {"three points, free radius", three, params(), zmet_errTooFewPoints},
-        {"no points", {}, params(), zmet_errTooFewPoints},
         {"collinear points", line, params(), zmath_errDegenerate},
         {"coincident points", same, params(1, 5.0), zmath_errDegenerate},
     };

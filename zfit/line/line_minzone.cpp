@@ -306,5 +306,5 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
     ZFIT_TRY(strip.run(&best, &halfWidth));
     *rmsError = halfWidth;
     *line = best;
-    return zfit_ok;
+    return zstd_vector32_resize(ignoredIndices, 0);  // nothing discarded: a reused record drops its old indices
 }

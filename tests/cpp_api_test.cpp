@@ -86,6 +86,9 @@ TEST(Trace, AFailingStepReportsItsPlace)
     EXPECT_NE(entries.front().expression.find("zsys_attention_check"), std::string::npos)
         << "the innermost report names the step: " << entries.front().expression;
     EXPECT_GT(entries.front().line, 0) << "and a line";
+    EXPECT_NE(entries.front().file.find("zfit/circle/"), std::string::npos)
+        << "the source is named from the tree's zfit/ on: " << entries.front().file;
+    EXPECT_NE(entries.front().file.front(), '/') << "not by the absolute path of the build's tree";
     for (const Entry& e : entries) EXPECT_EQ(e.status, stop) << "passed on unchanged at " << e.file << ":" << e.line;
 }
 

@@ -230,8 +230,9 @@ TEST(RobustCircle, FixedRadiusFindsTheCentreOfTheLargerGroup)
     points.insert(points.end(), other.begin(), other.end());
     const zmet_robustParams p = params();
     CircleResult r;
-    ASSERT_EQ(zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 10, &r.r),
-              zfit_ok);
+    ASSERT_EQ(
+        zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 10, &r.r),
+        zfit_ok);
     EXPECT_NEAR(r.r.centre.x, 0, 0.05);
     EXPECT_NEAR(r.r.centre.y, 0, 0.05);
     EXPECT_EQ(r.r.radius, 10) << "the radius is imposed";

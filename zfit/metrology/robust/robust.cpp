@@ -47,7 +47,8 @@ zfit_status spreadIndices(int32_t count, CallerWeights weights, int32_t limit, z
     int32_t rank = 0, j = 0;
     for (int32_t i = 0; i < count && j < size; ++i) {
         if (!(weights[i] > 0.0)) continue;
-        if (rank == static_cast<int32_t>(static_cast<int64_t>(j) * positive / size)) out[static_cast<std::size_t>(j++)] = i;
+        if (rank == static_cast<int32_t>(static_cast<int64_t>(j) * positive / size))
+            out[static_cast<std::size_t>(j++)] = i;
         ++rank;
     }
     return zfit_ok;
@@ -227,7 +228,7 @@ zfit_status zmet_robustParams_init(zmet_robustParams* params, int32_t estimator)
 {
     ZFIT_REQUIRE(params != nullptr);
     params->estimator = estimator;
-    params->clip = estimator == zmet_robustHuber ? 1.345
+    params->clip = estimator == zmet_robustHuber   ? 1.345
                    : estimator == zmet_robustTukey ? 4.685
                    : estimator == zmet_robustClip  ? 3.0
                                                    : 1.0;
@@ -246,8 +247,7 @@ zfit_status zmet_robustParams_validate(const zmet_robustParams* params)
     ZFIT_FAIL_IF(p.estimator != zmet_robustHuber && p.estimator != zmet_robustTukey && p.estimator != zmet_robustClip,
                  zmet_errRobustEstimator);
     ZFIT_FAIL_IF(!(p.clip > 0.0) || !std::isfinite(p.clip), zmet_errRobustClip);
-    ZFIT_FAIL_IF(p.scaleMode != zmet_robustScaleEstimated && p.scaleMode != zmet_robustScaleGiven,
-                 zmath_errFitBadMode);
+    ZFIT_FAIL_IF(p.scaleMode != zmet_robustScaleEstimated && p.scaleMode != zmet_robustScaleGiven, zmath_errFitBadMode);
     ZFIT_FAIL_IF(p.scaleMode == zmet_robustScaleGiven && (!(p.scale > 0.0) || !std::isfinite(p.scale)),
                  zmet_errRobustScale);
     ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
@@ -256,10 +256,10 @@ zfit_status zmet_robustParams_validate(const zmet_robustParams* params)
     return zfit_ok;
 }
 
-#define ZMET_DEFINE_ROBUST_LIFE_CYCLE_(R)                                                                      \
-    zfit_status R##_construct(R* result) { return zmet::robust::construct(result); }                           \
+#define ZMET_DEFINE_ROBUST_LIFE_CYCLE_(R)                                                                             \
+    zfit_status R##_construct(R* result) { return zmet::robust::construct(result); }                                  \
     zfit_status R##_constructCopy(R* result, const R* source) { return zmet::robust::constructCopy(result, source); } \
-    zfit_status R##_assign(R* result, const R* source) { return zmet::robust::assign(result, source); }        \
+    zfit_status R##_assign(R* result, const R* source) { return zmet::robust::assign(result, source); }               \
     zfit_status R##_destruct(R* result) { return zmet::robust::destruct(result); }
 ZMET_DEFINE_ROBUST_LIFE_CYCLE_(zmet_robustLineResult)
 ZMET_DEFINE_ROBUST_LIFE_CYCLE_(zmet_robustCircleResult)

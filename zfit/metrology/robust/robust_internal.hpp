@@ -55,6 +55,11 @@ constexpr double kPlayLimit = 3.0;
 constexpr double kScaleFloor = 1e-12;
 // 1 / Phi^-1(3/4): 1.4826 times the median |r| of normal noise is sigma.
 constexpr double kMadToSigma = 1.482602218505602;
+// The scale's fixed-point steps stop once a step changes it by less than
+// this relative amount, or after this many steps (each one costs a median
+// of at most kScalePoints values; from a fair start three to six suffice).
+constexpr double kScaleSettled = 1e-6;
+constexpr int kScaleSteps = 40;
 // sqrt(2 ln 2): the median length of a 2-D normal residual in units of the
 // per-coordinate sigma.
 constexpr double kRayleighMedian = 1.1774100225154747;
@@ -184,7 +189,8 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
             const int32_t lo = static_cast<int32_t>(static_cast<int64_t>(member) * m / k);
             const int32_t hi = static_cast<int32_t>(static_cast<int64_t>(member + 1) * m / k);
             const int32_t at = lo + slicePosition(j, member, hi - lo);
-            sample[member] = alongExtent ? sorted[static_cast<std::size_t>(at)].index : scoring[static_cast<std::size_t>(at)];
+            sample[member] =
+                alongExtent ? sorted[static_cast<std::size_t>(at)].index : scoring[static_cast<std::size_t>(at)];
         }
         model.candidates(std::span<const int32_t>(sample), [&](const typename Model::Shape& shape) {
             for (int32_t q = 0; q < m; ++q) {
@@ -207,28 +213,44 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
     return zfit_ok;
 }
 
-// The scale from the residuals of the points in play among `sampled`
-// (|r| < limit); zmet_errNoInliers when none is.
+// The scale from the residuals of the points in play among `sampled`:
+// the largest s = 1.4826 median{|r| : |r| < K s} that is not above the
+// median over every point (which clutter inflates, but never deflates).
+// The map s -> 1.4826 median{|r| : |r| < K s} never decreases as s grows,
+// so fixed-point steps from that median descend to the largest solution
+// below it: the inliers' noise, not a smaller scale that a few closely
+// fitted points would also satisfy. zmet_errNoInliers when no point is in
+// play.
 template <bool Planar>
-zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32_t> sampled, double limit,
+zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32_t> sampled, double factor,
                         std::span<double> work, double floor, double& scale)
 {
-    std::size_t inPlay = 0;
-    for (int32_t i : sampled) {
-        const double r = std::fabs(residuals[static_cast<std::size_t>(i)]);
-        if (r < limit) work[inPlay++] = r;
+    std::size_t all = 0;
+    for (int32_t i : sampled) work[all++] = std::fabs(residuals[static_cast<std::size_t>(i)]);
+    const double overall = medianOf(work.first(all));
+    scale = std::max(Planar ? kMadToSigma * overall : overall / kRayleighMedian, floor);
+    for (int step = 0; step < kScaleSteps; ++step) {
+        const double limit = factor * scale;
+        std::size_t inPlay = 0;
+        for (int32_t i : sampled) {
+            const double r = std::fabs(residuals[static_cast<std::size_t>(i)]);
+            if (r < limit) work[inPlay++] = r;
+        }
+        ZFIT_FAIL_IF(inPlay == 0, zmet_errNoInliers);
+        const double median = medianOf(work.first(inPlay));
+        const double next = std::max(Planar ? kMadToSigma * median : median / kRayleighMedian, floor);
+        const bool settled = std::fabs(next - scale) <= kScaleSettled * scale;
+        scale = next;
+        if (settled) break;
     }
-    ZFIT_FAIL_IF(inPlay == 0, zmet_errNoInliers);
-    const double median = medianOf(work.first(inPlay));
-    scale = std::max(Planar ? kMadToSigma * median : median / kRayleighMedian, floor);
     return zfit_ok;
 }
 
 // The whole robust fit of a model over count points: the shape and what
 // the result record reports. The spans of `found` view `arena`'s storage.
 template <class Model>
-zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const Settings& settings,
-                zsvc::Arena& arena, typename Model::Shape& shape, Found& found)
+zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const Settings& settings, zsvc::Arena& arena,
+                typename Model::Shape& shape, Found& found)
 {
     ZFIT_TRY(checkInput(model, count, callerWeights));
     const auto n = static_cast<std::size_t>(count);
@@ -260,7 +282,7 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
     while (true) {
         for (std::size_t i = 0; i < n; ++i) residuals[i] = model.residual(shape, static_cast<int32_t>(i));
         if (!settings.scaleGiven)
-            ZFIT_TRY(scaleInPlay<Model::planar>(residuals, scaleSet, playFactor * scale, work, floor, scale));
+            ZFIT_TRY(scaleInPlay<Model::planar>(residuals, scaleSet, playFactor, work, floor, scale));
         if (havePrevious) {
             double largest = 0.0;
             for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, std::fabs(residuals[i] - previous[i]));

@@ -80,8 +80,8 @@ public:
     {
         zmet_uncertainty u{};
         if (params_.dof != 4 && params_.dof != 6) return u;
-        if (ZFIT_FAILED(zmet_pointToPointFitUncertaintyWeighted(&params_, target_, source_, weights.data(), count_,
-                                                                &t, &u)))
+        if (ZFIT_FAILED(
+                zmet_pointToPointFitUncertaintyWeighted(&params_, target_, source_, weights.data(), count_, &t, &u)))
             return {};
         return u;
     }

@@ -44,8 +44,7 @@ RobustOptions::RobustOptions(const py::object& robustArg, std::optional<double> 
     robust = !robustArg.is_none();
     if (robust && !py::isinstance<py::str>(robustArg)) raiseValue("robust: None, \"huber\", \"tukey\" or \"clip\"");
     if (robust && ignore != 0) raiseValue("ignore: a robust fit finds its outliers itself; give robust or ignore");
-    check(zmet_robustParams_init(&params,
-                                 robust ? estimatorNamed(robustArg.cast<std::string>()) : zmet_robustTukey));
+    check(zmet_robustParams_init(&params, robust ? estimatorNamed(robustArg.cast<std::string>()) : zmet_robustTukey));
     if (clip) params.clip = *clip;
     if (scale) {
         params.scaleMode = zmet_robustScaleGiven;
@@ -62,8 +61,8 @@ RobustOptions readRobustOptions(Keywords& k)
 
 Robust::Robust(const zmet_robustOutcome& o)
     : present_(true), weights_(o.weights.begin, o.weights.begin + o.weights.size),
-      residuals_(o.residuals.begin, o.residuals.begin + o.residuals.size), scale_(o.scale),
-      iterations_(o.iterations), converged_(o.converged != 0)
+      residuals_(o.residuals.begin, o.residuals.begin + o.residuals.size), scale_(o.scale), iterations_(o.iterations),
+      converged_(o.converged != 0)
 {}
 
 std::vector<int32_t> Robust::outliers(const zmet_robustOutcome& o)

@@ -35,18 +35,17 @@ class Keywords;
 RobustOptions readRobustOptions(Keywords& k);
 
 // The names, defaults and help of the keywords, for each fit's m.def.
-#define ZPY_ROBUST_ARGS                                                                                       \
-    py::arg("robust") = py::none(), py::arg("clip") = py::none(), py::arg("scale") = py::none()
-#define ZPY_ROBUST_HELP                                                                                    \
-    "robust        None (least squares), or \"huber\", \"tukey\", \"clip\": iterated\n"                    \
-    "              weights that find the outliers themselves, from a deterministic\n"                      \
-    "              least-median start; the result adds weights, residuals, scale,\n"                       \
-    "              iterations and converged, lists the outliers in ignored and\n"                          \
-    "              the covariance of the final weighted problem\n"                                         \
-    "clip          the clipping factor c in units of the scale (defaults 1.345\n"                          \
-    "              huber, 4.685 tukey, 3 clip); outliers lie beyond c * scale\n"                           \
-    "scale         None: estimated from the residuals of the points in play;\n"                            \
-    "              a number: the noise level in data units\n"                                              \
+#define ZPY_ROBUST_ARGS py::arg("robust") = py::none(), py::arg("clip") = py::none(), py::arg("scale") = py::none()
+#define ZPY_ROBUST_HELP                                                                 \
+    "robust        None (least squares), or \"huber\", \"tukey\", \"clip\": iterated\n" \
+    "              weights that find the outliers themselves, from a deterministic\n"   \
+    "              least-median start; the result adds weights, residuals, scale,\n"    \
+    "              iterations and converged, lists the outliers in ignored and\n"       \
+    "              the covariance of the final weighted problem\n"                      \
+    "clip          the clipping factor c in units of the scale (defaults 1.345\n"       \
+    "              huber, 4.685 tukey, 3 clip); outliers lie beyond c * scale\n"        \
+    "scale         None: estimated from the residuals of the points in play;\n"         \
+    "              a number: the noise level in data units\n"                           \
     "ignore=\"auto\" the robust fit's outlier count handed to the exact search\n"
 
 // An owned robust result record of type R (construct on entry, destruct on
@@ -76,8 +75,8 @@ using RobustCircleRecord =
     RobustRecord<zmet_robustCircleResult, zmet_robustCircleResult_construct, zmet_robustCircleResult_destruct>;
 using RobustEllipseRecord =
     RobustRecord<zmet_robustEllipseResult, zmet_robustEllipseResult_construct, zmet_robustEllipseResult_destruct>;
-using RobustTransformRecord = RobustRecord<zmet_robustTransformResult, zmet_robustTransformResult_construct,
-                                           zmet_robustTransformResult_destruct>;
+using RobustTransformRecord =
+    RobustRecord<zmet_robustTransformResult, zmet_robustTransformResult_construct, zmet_robustTransformResult_destruct>;
 
 // The outlier count of a robust fit, as the exact search's numIgnore.
 inline int32_t outlierCount(const zmet_robustOutcome& o) { return static_cast<int32_t>(o.outliers.size); }
@@ -123,12 +122,12 @@ void defineRobust(py::class_<R>& cls)
 }
 
 // The help text of the five properties, for a result's docstring.
-#define ZPY_ROBUST_DOC                                                              \
-    "weights     robust fits: (n,) final weights (the estimator's times the\n"      \
-    "            caller's), else None\n"                                            \
-    "residuals   robust fits: (n,) orthogonal residuals, else None\n"               \
-    "scale       robust fits: the robust noise level, else None\n"                  \
-    "iterations  robust fits: weighted fits after the start, else None\n"           \
+#define ZPY_ROBUST_DOC                                                         \
+    "weights     robust fits: (n,) final weights (the estimator's times the\n" \
+    "            caller's), else None\n"                                       \
+    "residuals   robust fits: (n,) orthogonal residuals, else None\n"          \
+    "scale       robust fits: the robust noise level, else None\n"             \
+    "iterations  robust fits: weighted fits after the start, else None\n"      \
     "converged   robust fits: whether the residuals settled, else None\n"
 
 }  // namespace zpy

@@ -19,6 +19,8 @@ int32_t estimatorNamed(const std::string& name)
     return -1;
 }
 
+bool isAuto(py::handle ignore) { return py::isinstance<py::str>(ignore) && ignore.cast<std::string>() == "auto"; }
+
 py::array_t<double> arrayOf(const std::vector<double>& values)
 {
     py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
@@ -31,14 +33,13 @@ py::array_t<double> arrayOf(const std::vector<double>& values)
 RobustOptions::RobustOptions(const py::object& robustArg, std::optional<double> clip, std::optional<double> scale,
                              const py::object& ignoreArg)
 {
-    if (py::isinstance<py::str>(ignoreArg)) {
-        if (ignoreArg.cast<std::string>() != "auto") raiseValue("ignore: a count of points, or \"auto\"");
+    if (isAuto(ignoreArg)) {
         autoIgnore = true;
     } else {
         try {
             ignore = toInt32(ignoreArg.cast<int64_t>(), "ignore");
         } catch (const py::cast_error&) {
-            raiseValue("ignore: a count of points, or \"auto\"");
+            throw py::type_error("ignore: a count of points, or \"auto\"");
         }
     }
     robust = !robustArg.is_none();
@@ -55,6 +56,13 @@ RobustOptions::RobustOptions(const py::object& robustArg, std::optional<double> 
 RobustOptions readRobustOptions(Keywords& k)
 {
     py::object robust = k.take("robust"), ignore = k.take("ignore");
+    if (ignore && !isAuto(ignore)) {
+        try {
+            ignore = py::int_(ignore.cast<int64_t>());
+        } catch (const py::cast_error&) {
+            k.refuse("ignore", ignore);
+        }
+    }
     return RobustOptions(robust ? robust : py::none(), k.take<std::optional<double>>("clip", std::nullopt),
                          k.take<std::optional<double>>("scale", std::nullopt), ignore ? ignore : py::int_(0));
 }

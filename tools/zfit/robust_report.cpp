@@ -28,8 +28,7 @@ void RobustChoice::add(CLI::App& command)
 void RobustChoice::addIgnore(CLI::App& command, const std::string& help)
 {
     command
-        .add_option("--ignore", ignore,
-                    help + "; auto: the outlier count of a robust fit (--robust, tukey by default)")
+        .add_option("--ignore", ignore, help + "; auto: the outlier count of a robust fit (--robust, tukey by default)")
         ->type_name("N|auto")
         ->default_str("0");
 }
@@ -50,7 +49,7 @@ int32_t RobustChoice::ignoreCount() const
 
 zmet_robustParams RobustChoice::params(double maxRmsError) const
 {
-    const int32_t chosen = estimator.empty()       ? zmet_robustTukey
+    const int32_t chosen = estimator.empty()      ? zmet_robustTukey
                            : estimator == "huber" ? zmet_robustHuber
                            : estimator == "tukey" ? zmet_robustTukey
                            : estimator == "clip"  ? zmet_robustClip
@@ -82,8 +81,7 @@ std::span<const int32_t> outliersOf(const zmet_robustOutcome& o)
     return {o.outliers.begin, static_cast<std::size_t>(o.outliers.size)};
 }
 
-void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o,
-                    const std::vector<zmath_vect>& points)
+void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points)
 {
     const std::span<const int32_t> outliers = outliersOf(o);
     Json weights = Json::array(), residuals = Json::array();
@@ -99,8 +97,7 @@ void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o,
     out.extra["outliers"] = discardedJson(outliers, points);
     summary.row("scale", fmt(o.scale) + "   (robust noise level)");
     summary.row("inliers", std::to_string(o.inlierCount) + " of " + std::to_string(points.size()));
-    summary.row("iterations",
-                std::to_string(o.iterations) + (o.converged ? "   (converged)" : "   (not converged)"));
+    summary.row("iterations", std::to_string(o.iterations) + (o.converged ? "   (converged)" : "   (not converged)"));
     summary.row("outliers", discardedText(outliers, points));
 }
 

@@ -62,8 +62,8 @@ void BM_RobustLine(benchmark::State& state)
     zmet_robustLineResult result;
     zmet_robustLineResult_construct(&result);
     for (auto _ : state) {
-        if (ZFIT_FAILED(zmet_robustLineFit(points.data(), static_cast<int32_t>(points.size()), nullptr, &params,
-                                           &result)))
+        if (ZFIT_FAILED(
+                zmet_robustLineFit(points.data(), static_cast<int32_t>(points.size()), nullptr, &params, &result)))
             state.SkipWithError("fit failed");
         benchmark::DoNotOptimize(result.rmsError);
     }

@@ -24,7 +24,7 @@
  *      of minimal samples (2 points for the line, 3 for the circle, 2 for
  *      the circle of fixed radius, 5 for the ellipse, 3 pairs for the
  *      transforms, of which dof 4 uses the first 2). The samples
- *      are drawn from up to 1024 points spread evenly over the input order
+ *      are drawn from up to 512 points spread evenly over the input order
  *      (the scoring set), one member from each of the sample's equal
  *      slices of that set: half the samples slice it in input order, half
  *      in order along the points' extent (the line's direction of largest
@@ -41,37 +41,45 @@
  *      of any residual between two iterations is at most tolerance * s.
  *      The weighted fit is the orthogonal least-squares line; for the
  *      circle and the ellipse the algebraic fit (the weighted circle of
- *      libzfit.so, a weighted direct ellipse fit) or the geometric one
- *      (the weighted Levenberg-Marquardt fits of geometric.h), chosen by
- *      `flavour`; the weighted point-to-point fit of libzfit.so for
+ *      libzfit.so, a weighted direct ellipse fit), and with the geometric
+ *      `flavour` then, once the residuals have settled, the geometric one
+ *      (the weighted Levenberg-Marquardt fits of geometric.h) until they
+ *      settle again; the weighted point-to-point fit of libzfit.so for
  *      transforms. Every weight is multiplied by the caller's weight.
- *   3. The scale, unless the caller gives it: 1.4826 times the median
- *      |r_i| of the points still in play (|r_i| < max(c, 3) times the
- *      previous scale) among up to 8192 points spread over the input
- *      order, re-estimated each iteration; for transforms, whose residuals
- *      are 2-D distances, the median distance / 1.1774 (the per-coordinate
- *      sigma of normal noise). A median over every point would be inflated
- *      by the clutter and let it in. The scale never falls below 1e-12
- *      times the points' RMS spread, so exact data do not divide by zero.
+ *   3. The scale, unless the caller gives it, re-estimated each
+ *      iteration from up to 8192 points spread over the input order:
+ *      1.4826 times the median |r_i| of the points still in play, those
+ *      with |r_i| < max(c, 3) times the scale itself. Of the scales that
+ *      satisfy this, the largest one not above 1.4826 times the median
+ *      over every point is taken (fixed-point steps down from there): the
+ *      inliers' noise, not the smaller scale a few closely fitted points
+ *      would also satisfy, and not the median over every point, which the
+ *      clutter inflates (0.885 instead of 0.5 with 35% clutter) so that it
+ *      lets clutter in. For transforms, whose residuals are 2-D distances,
+ *      median / 1.1774 instead (the per-coordinate sigma of normal noise).
+ *      The scale never falls below 1e-12 times the points' RMS spread, so
+ *      exact data do not divide by zero.
  *
  * Breakdown. The least median of squares has a breakdown point of 50%.
  * The start is found as long as one sample holds inliers only; with
  * inliers making up 60% of the points (40% gross outliers), in whatever
  * order and place, a sample pattern blind to the outliers misses every
- * clean sample with probability below (1 - 0.6^k)^K: K = 128 pairs for
- * the line, K = 256 triples for the circle and the transforms, K = 512
- * five-point sets for the ellipse, each below 1e-17. Outliers clustered in
+ * clean sample with probability below (1 - 0.6^k)^K: K = 64 pairs for
+ * the line and the circle of fixed radius (4e-13), K = 128 triples for the
+ * circle and the transforms (3e-14), K = 256 five-point sets for the
+ * ellipse (9e-10). Outliers clustered in
  * the input order (a spur, a neighbouring edge) or in the extent are met by
  * the sliced samples, which take each member from another slice. The
  * guarantee is for 40% gross outliers; beyond 50% the median itself may
  * follow the clutter.
  *
- * Cost, for n points: the start costs K * 1024 residuals, whatever n;
- * each iteration costs two passes over the n points (the ellipse's
- * orthogonal distance solves for its contact point by bisection, some 60
- * steps per point; the geometric flavours run a whole Levenberg-Marquardt
- * fit per iteration) and a median of up to 8192 values. Work storage: four
- * doubles per point, allocated once per call.
+ * Cost, for n points: the start costs K * 512 residuals, whatever n;
+ * each iteration costs three passes over the n points (residuals, weights,
+ * the weighted fit; the ellipse's orthogonal distance solves for its
+ * contact point by bisection, some 60 steps per point; a geometric
+ * iteration runs a whole Levenberg-Marquardt fit) and a sort of up to 8192
+ * residuals for the scale. Typically 5 to 15 iterations. Work storage:
+ * four doubles per point, allocated once per call.
  *
  * Uncertainty: covariance and standard errors of the final weighted
  * least-squares problem, the robust weights held fixed:

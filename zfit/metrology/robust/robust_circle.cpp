@@ -28,7 +28,7 @@ class CircleModel {
 public:
     using Shape = Circle;
     static constexpr int sampleSize = 3;
-    static constexpr int sampleCount = 256;
+    static constexpr int sampleCount = 128;
     static constexpr bool planar = true;
     static constexpr Extent extent = Extent::aroundCentre;
 
@@ -62,11 +62,24 @@ public:
         const double dx = points_[i].x - c.x, dy = points_[i].y - c.y;
         return std::sqrt(dx * dx + dy * dy) - c.radius;
     }
-    double scoreResidual(const Circle& c, int32_t i) const { return residual(c, i); }
+    double scoreSquared(const Circle& c, int32_t i) const
+    {
+        const double r = residual(c, i);
+        return r * r;
+    }
+
+    // The geometric flavour iterates with the algebraic fit until the
+    // residuals settle, then with the geometric one.
+    bool refine()
+    {
+        if (!geometric_ || refining_) return false;
+        refining_ = true;
+        return true;
+    }
 
     zfit_status fit(std::span<const double> weights, Circle& c)
     {
-        if (geometric_) {
+        if (refining_) {
             zmet_geometricCircleResult r{};
             ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &geometricParams_, &r));
             c = {r.centre.x, r.centre.y, r.radius};
@@ -100,6 +113,7 @@ private:
     const zmath_vect* points_;
     int32_t count_;
     bool geometric_;
+    bool refining_ = false;
     zmath_circleFitParams algebraicParams_{};
     zmet_geometricCircleParams geometricParams_{};
     zfit::CircleResult algebraic_;
@@ -110,7 +124,7 @@ class FixedRadiusModel {
 public:
     using Shape = Circle;
     static constexpr int sampleSize = 2;
-    static constexpr int sampleCount = 128;
+    static constexpr int sampleCount = 64;
     static constexpr bool planar = true;
     static constexpr Extent extent = Extent::aroundCentre;
 
@@ -140,7 +154,8 @@ public:
     }
 
     double residual(const Circle& c, int32_t i) const { return circle_.residual(c, i); }
-    double scoreResidual(const Circle& c, int32_t i) const { return circle_.residual(c, i); }
+    double scoreSquared(const Circle& c, int32_t i) const { return circle_.scoreSquared(c, i); }
+    bool refine() { return false; }
 
     zfit_status fit(std::span<const double> weights, Circle& c) const
     {

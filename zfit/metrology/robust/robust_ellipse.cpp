@@ -235,7 +235,7 @@ class EllipseModel {
 public:
     using Shape = Ellipse;
     static constexpr int sampleSize = 5;
-    static constexpr int sampleCount = 512;
+    static constexpr int sampleCount = 256;
     static constexpr bool planar = true;
     static constexpr Extent extent = Extent::aroundCentre;
 
@@ -274,18 +274,29 @@ public:
         return q < 1.0 ? -distance : distance;
     }
 
-    double scoreResidual(const Ellipse& e, int32_t i) const
+    double scoreSquared(const Ellipse& e, int32_t i) const
     {
         const zmath_vect u = local(e, i);
         const double a2 = e.a * e.a, b2 = e.b * e.b;
         const double q = u.x * u.x / a2 + u.y * u.y / b2 - 1.0;
-        const double gradient = 2.0 * std::hypot(u.x / a2, u.y / b2);
-        return gradient > 0.0 ? q / gradient : e.b;
+        const double gx = u.x / a2, gy = u.y / b2;
+        const double gradient2 = 4.0 * (gx * gx + gy * gy);
+        return gradient2 > 0.0 ? q * q / gradient2 : e.b * e.b;
+    }
+
+    // The geometric flavour iterates with the algebraic fit until the
+    // residuals settle, then with the geometric one (a few more iterations
+    // instead of a Levenberg-Marquardt fit in every one).
+    bool refine()
+    {
+        if (!geometric_ || refining_) return false;
+        refining_ = true;
+        return true;
     }
 
     zfit_status fit(std::span<const double> weights, Ellipse& e)
     {
-        if (!geometric_) return directEllipse(points_, count_, zsvc::GivenWeights{weights.data()}, e);
+        if (!refining_) return directEllipse(points_, count_, zsvc::GivenWeights{weights.data()}, e);
         zmet_geometricEllipseResult r{};
         ZFIT_TRY(zmet_geometricEllipseFitWeighted(points_, count_, weights.data(), &params_, &r));
         zmath_vect centre{};
@@ -309,6 +320,7 @@ private:
     const zmath_vect* points_;
     int32_t count_;
     bool geometric_;
+    bool refining_ = false;
     zmet_geometricEllipseParams params_{};
     zmet_uncertainty lastUncertainty_{};
 };

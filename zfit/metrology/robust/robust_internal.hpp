@@ -17,14 +17,20 @@
 //   void candidates(std::span<const int32_t> sample, Sink sink) const;
 //                                            the shapes through a sample,
 //                                            each handed to sink(shape)
-//   double scoreResidual(const Shape&, int32_t i) const;
-//                                            |residual| or a first-order
-//                                            approximation, for the start
+//   double scoreSquared(const Shape&, int32_t i) const;
+//                                            the squared residual or a
+//                                            first-order approximation of
+//                                            it, for the start
 //   double residual(const Shape&, int32_t i) const;
 //   zfit_status fit(std::span<const double> weights, Shape&) const;
 //                                            the weighted fit
 //   zmet_uncertainty uncertainty(const Shape&, std::span<const double> weights,
 //                                std::span<const double> residuals) const;
+//   bool refine();                           called once the residuals have
+//                                            settled: true when the model
+//                                            switched to a finer weighted fit
+//                                            (the geometric flavours iterate
+//                                            with the algebraic fit first)
 #pragma once
 
 #include <algorithm>
@@ -40,10 +46,10 @@
 
 namespace zmet::robust {
 
-// The start scores its candidates on this many points at most: enough for
-// a median to within a few percent, few enough that the start's cost does
-// not grow with n.
-constexpr int32_t kScoringPoints = 1024;
+// The start scores its candidates on this many points at most: enough to
+// tell a clean sample's median from a contaminated one's, few enough that
+// the start's cost does not grow with n.
+constexpr int32_t kScoringPoints = 512;
 // The scale is the median of at most this many residuals (its relative
 // standard error is about 1.1 / sqrt(8192), 1.3%).
 constexpr int32_t kScalePoints = 8192;
@@ -56,8 +62,8 @@ constexpr double kScaleFloor = 1e-12;
 // 1 / Phi^-1(3/4): 1.4826 times the median |r| of normal noise is sigma.
 constexpr double kMadToSigma = 1.482602218505602;
 // The scale's fixed-point steps stop once a step changes it by less than
-// this relative amount, or after this many steps (each one costs a median
-// of at most kScalePoints values; from a fair start three to six suffice).
+// this relative amount, or after this many steps (each one a binary search
+// in the sorted residuals; from a fair start three to six suffice).
 constexpr double kScaleSettled = 1e-6;
 constexpr int kScaleSteps = 40;
 // sqrt(2 ln 2): the median length of a 2-D normal residual in units of the
@@ -193,10 +199,8 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
                 alongExtent ? sorted[static_cast<std::size_t>(at)].index : scoring[static_cast<std::size_t>(at)];
         }
         model.candidates(std::span<const int32_t>(sample), [&](const typename Model::Shape& shape) {
-            for (int32_t q = 0; q < m; ++q) {
-                const double r = model.scoreResidual(shape, scoring[static_cast<std::size_t>(q)]);
-                work[static_cast<std::size_t>(q)] = r * r;
-            }
+            for (int32_t q = 0; q < m; ++q)
+                work[static_cast<std::size_t>(q)] = model.scoreSquared(shape, scoring[static_cast<std::size_t>(q)]);
             const double median = medianOf(work.first(static_cast<std::size_t>(m)));
             if (median < bestMedian) {
                 bestMedian = median;
@@ -225,20 +229,18 @@ template <bool Planar>
 zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32_t> sampled, double factor,
                         std::span<double> work, double floor, double& scale)
 {
+    // Sorted once, the points in play below any limit are a prefix.
     std::size_t all = 0;
     for (int32_t i : sampled) work[all++] = std::fabs(residuals[static_cast<std::size_t>(i)]);
-    const double overall = medianOf(work.first(all));
-    scale = std::max(Planar ? kMadToSigma * overall : overall / kRayleighMedian, floor);
+    const std::span<double> sorted = work.first(all);
+    std::sort(sorted.begin(), sorted.end());
+    const auto sigma = [](double median) { return Planar ? kMadToSigma * median : median / kRayleighMedian; };
+    scale = std::max(sigma(sorted[all / 2]), floor);
     for (int step = 0; step < kScaleSteps; ++step) {
-        const double limit = factor * scale;
-        std::size_t inPlay = 0;
-        for (int32_t i : sampled) {
-            const double r = std::fabs(residuals[static_cast<std::size_t>(i)]);
-            if (r < limit) work[inPlay++] = r;
-        }
+        const auto inPlay =
+            static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), factor * scale) - sorted.begin());
         ZFIT_FAIL_IF(inPlay == 0, zmet_errNoInliers);
-        const double median = medianOf(work.first(inPlay));
-        const double next = std::max(Planar ? kMadToSigma * median : median / kRayleighMedian, floor);
+        const double next = std::max(sigma(sorted[inPlay / 2]), floor);
         const bool settled = std::fabs(next - scale) <= kScaleSettled * scale;
         scale = next;
         if (settled) break;
@@ -286,7 +288,7 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
         if (havePrevious) {
             double largest = 0.0;
             for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, std::fabs(residuals[i] - previous[i]));
-            if (largest <= settings.tolerance * scale) {
+            if (largest <= settings.tolerance * scale && !model.refine()) {
                 found.converged = true;
                 break;
             }

@@ -35,7 +35,7 @@ class LineModel {
 public:
     using Shape = Line;
     static constexpr int sampleSize = 2;
-    static constexpr int sampleCount = 128;
+    static constexpr int sampleCount = 64;
     static constexpr bool planar = true;
     static constexpr Extent extent = Extent::alongAxis;
 
@@ -58,7 +58,12 @@ public:
     }
 
     double residual(const Line& l, int32_t i) const { return -points_[i].x * l.s + points_[i].y * l.c - l.d; }
-    double scoreResidual(const Line& l, int32_t i) const { return residual(l, i); }
+    double scoreSquared(const Line& l, int32_t i) const
+    {
+        const double r = residual(l, i);
+        return r * r;
+    }
+    bool refine() { return false; }
 
     zfit_status fit(std::span<const double> weights, Line& line) const
     {

@@ -15,7 +15,7 @@ class TransformModel {
 public:
     using Shape = zmath_xformLinear;
     static constexpr int sampleSize = 3;
-    static constexpr int sampleCount = 256;
+    static constexpr int sampleCount = 128;
     static constexpr bool planar = false;
     static constexpr Extent extent = Extent::aroundCentre;
 
@@ -62,7 +62,14 @@ public:
         const double y = t.matrix.m10 * p.x + t.matrix.m11 * p.y + t.translation.y;
         return std::hypot(target_[i].x - x, target_[i].y - y);
     }
-    double scoreResidual(const zmath_xformLinear& t, int32_t i) const { return residual(t, i); }
+    double scoreSquared(const zmath_xformLinear& t, int32_t i) const
+    {
+        const zmath_vect p = source_[i];
+        const double dx = target_[i].x - (t.matrix.m00 * p.x + t.matrix.m01 * p.y + t.translation.x);
+        const double dy = target_[i].y - (t.matrix.m10 * p.x + t.matrix.m11 * p.y + t.translation.y);
+        return dx * dx + dy * dy;
+    }
+    bool refine() { return false; }
 
     zfit_status fit(std::span<const double> weights, zmath_xformLinear& t) const
     {

@@ -235,7 +235,7 @@ zfit_status zmet_robustParams_init(zmet_robustParams* params, int32_t estimator)
     params->scaleMode = zmet_robustScaleEstimated;
     params->scale = 1.0;
     params->maxIterations = 50;
-    params->tolerance = 1e-6;
+    params->tolerance = 1e-4;
     params->maxRmsError = HUGE_VAL;
     return zfit_ok;
 }

@@ -124,7 +124,9 @@ typedef struct zmet_robustParams {
     /* The most reweighting iterations (>= 1). Default 50. */
     int32_t maxIterations;
     /* Converged when no residual moved by more than tolerance * scale in
-     * the last iteration (> 0, finite). Default 1e-6. */
+     * the last iteration (> 0, finite). Default 1e-4: the shape then moves
+     * by less than a ten-thousandth of the noise, ten times below its own
+     * standard error even for a million points (sigma / sqrt(n)). */
     double tolerance;
     /* isValid is 1 only when rmsError < maxRmsError (>= 0; NaN and -0.0
      * pass). Default HUGE_VAL. */

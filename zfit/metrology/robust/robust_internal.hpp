@@ -61,9 +61,16 @@ constexpr double kPlayLimit = 3.0;
 constexpr double kScaleFloor = 1e-12;
 // 1 / Phi^-1(3/4): 1.4826 times the median |r| of normal noise is sigma.
 constexpr double kMadToSigma = 1.482602218505602;
+// The start stops early (see leastMedianStart) once a structure of larger
+// support than its best candidate's has been missed with probability below
+// kMissed, after kMinimumSamples at least; the support counts the points
+// within kSupportRadius scales of the candidate.
+constexpr double kMissed = 1e-9;
+constexpr int32_t kMinimumSamples = 16;
+constexpr double kSupportRadius = 2.5;
 // The scale's fixed-point steps stop once a step changes it by less than
-// this relative amount, or after this many steps (each one a binary search
-// in the sorted residuals; from a fair start three to six suffice).
+// this relative amount, or after this many steps (each one a partition and
+// a median of the points in play; from a fair start three to six suffice).
 constexpr double kScaleSettled = 1e-6;
 constexpr int kScaleSteps = 40;
 // sqrt(2 ln 2): the median length of a 2-D normal residual in units of the
@@ -173,7 +180,25 @@ void extentKeys(const Model& model, std::span<const int32_t> indices, std::span<
     }
 }
 
-// The least-median start: the best candidate and its scale.
+// Rousseeuw's small-sample correction of the least-median scale of m
+// points with k-point samples.
+inline double smallSampleCorrection(int32_t m, int k) { return m > k ? 1.0 + 5.0 / (m - k) : 1.0; }
+
+// The samples after which a structure holding a share w of the points, or
+// a larger one, has been missed with probability below kMissed:
+// (1 - w^k)^j < kMissed.
+inline int32_t samplesFor(double share, int k)
+{
+    const double clean = std::pow(share, k);
+    if (!(clean > 0.0)) return INT32_MAX;
+    if (!(clean < 1.0)) return 1;
+    return static_cast<int32_t>(std::ceil(std::log(kMissed) / std::log1p(-clean)));
+}
+
+// The least-median start: the best candidate and its scale. It stops
+// before sampleCount samples once the best candidate's support (its share
+// of the points within 2.5 of its own scales) tells that no structure of
+// larger support can have been missed (samplesFor).
 template <class Model>
 zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scoring, std::span<double> work,
                              typename Model::Shape& best, double& scale, double& spread)
@@ -186,7 +211,12 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
     for (std::size_t q = 0; q < scoring.size(); ++q) sorted[q] = {work[q], scoring[q]};
     sortByKey(sorted.span());
 
-    double bestMedian = HUGE_VAL;
+    // The scale of a median squared residual, corrected for small sets.
+    const auto scaleOf = [m](double median) {
+        const double root = std::sqrt(median) * smallSampleCorrection(m, k);
+        return Model::planar ? kMadToSigma * root : root / kRayleighMedian;
+    };
+    double bestMedian = HUGE_VAL, bestShare = 0.0;
     bool found = false;
     std::array<int32_t, k> sample{};
     for (int32_t j = 0; j < Model::sampleCount; ++j) {
@@ -199,21 +229,32 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
                 alongExtent ? sorted[static_cast<std::size_t>(at)].index : scoring[static_cast<std::size_t>(at)];
         }
         model.candidates(std::span<const int32_t>(sample), [&](const typename Model::Shape& shape) {
-            for (int32_t q = 0; q < m; ++q)
-                work[static_cast<std::size_t>(q)] = model.scoreSquared(shape, scoring[static_cast<std::size_t>(q)]);
+            // The median m2 = sorted[m / 2] beats the best exactly when more
+            // than m / 2 values lie below the best: a candidate that cannot
+            // get there is dropped as soon as too few points are left.
+            int32_t below = 0;
+            for (int32_t q = 0; q < m; ++q) {
+                const double r2 = model.scoreSquared(shape, scoring[static_cast<std::size_t>(q)]);
+                work[static_cast<std::size_t>(q)] = r2;
+                below += r2 < bestMedian ? 1 : 0;
+                if (below + (m - 1 - q) <= m / 2) return;
+            }
             const double median = medianOf(work.first(static_cast<std::size_t>(m)));
             if (median < bestMedian) {
                 bestMedian = median;
                 best = shape;
                 found = true;
+                const double radius = kSupportRadius * scaleOf(bestMedian);
+                const double limit = radius * radius;
+                int32_t support = 0;
+                for (int32_t q = 0; q < m; ++q) support += work[static_cast<std::size_t>(q)] <= limit ? 1 : 0;
+                bestShare = static_cast<double>(support) / m;
             }
         });
+        if (found && j + 1 >= kMinimumSamples && j + 1 >= samplesFor(bestShare, k)) break;
     }
     ZFIT_FAIL_IF(!found, zmath_errDegenerate);
-    // Rousseeuw's small-sample correction of the least-median scale.
-    const double correction = m > k ? 1.0 + 5.0 / (m - k) : 1.0;
-    const double root = std::sqrt(bestMedian) * correction;
-    scale = Model::planar ? kMadToSigma * root : root / kRayleighMedian;
+    scale = scaleOf(bestMedian);
     return zfit_ok;
 }
 
@@ -229,18 +270,21 @@ template <bool Planar>
 zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32_t> sampled, double factor,
                         std::span<double> work, double floor, double& scale)
 {
-    // Sorted once, the points in play below any limit are a prefix.
-    std::size_t all = 0;
-    for (int32_t i : sampled) work[all++] = std::fabs(residuals[static_cast<std::size_t>(i)]);
-    const std::span<double> sorted = work.first(all);
-    std::sort(sorted.begin(), sorted.end());
+    // The limit only falls from step to step, so the points in play are a
+    // shrinking front part of `work`: each step partitions it and takes
+    // the median of what stays.
+    std::size_t inPlay = 0;
+    for (int32_t i : sampled) work[inPlay++] = std::fabs(residuals[static_cast<std::size_t>(i)]);
     const auto sigma = [](double median) { return Planar ? kMadToSigma * median : median / kRayleighMedian; };
-    scale = std::max(sigma(sorted[all / 2]), floor);
+    scale = std::max(sigma(medianOf(work.first(inPlay))), floor);
     for (int step = 0; step < kScaleSteps; ++step) {
-        const auto inPlay =
-            static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), factor * scale) - sorted.begin());
+        const double limit = factor * scale;
+        inPlay =
+            static_cast<std::size_t>(std::partition(work.begin(), work.begin() + static_cast<std::ptrdiff_t>(inPlay),
+                                                    [limit](double r) { return r < limit; }) -
+                                     work.begin());
         ZFIT_FAIL_IF(inPlay == 0, zmet_errNoInliers);
-        const double next = std::max(sigma(sorted[inPlay / 2]), floor);
+        const double next = std::max(sigma(medianOf(work.first(inPlay))), floor);
         const bool settled = std::fabs(next - scale) <= kScaleSettled * scale;
         scale = next;
         if (settled) break;
@@ -282,12 +326,21 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
     found = Found{};
     bool havePrevious = false;
     while (true) {
-        for (std::size_t i = 0; i < n; ++i) residuals[i] = model.residual(shape, static_cast<int32_t>(i));
+        // The residuals, and how far the largest one moved since the last
+        // iteration (nothing to compare with before the first fit).
+        double largest = HUGE_VAL;
+        if (havePrevious) {
+            largest = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                residuals[i] = model.residual(shape, static_cast<int32_t>(i));
+                largest = std::max(largest, std::fabs(residuals[i] - previous[i]));
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i) residuals[i] = model.residual(shape, static_cast<int32_t>(i));
+        }
         if (!settings.scaleGiven)
             ZFIT_TRY(scaleInPlay<Model::planar>(residuals, scaleSet, playFactor, work, floor, scale));
         if (havePrevious) {
-            double largest = 0.0;
-            for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, std::fabs(residuals[i] - previous[i]));
             if (largest <= settings.tolerance * scale && !model.refine()) {
                 found.converged = true;
                 break;

@@ -55,13 +55,7 @@ public:
             sink(r.xform);
     }
 
-    double residual(const zmath_xformLinear& t, int32_t i) const
-    {
-        const zmath_vect p = source_[i];
-        const double x = t.matrix.m00 * p.x + t.matrix.m01 * p.y + t.translation.x;
-        const double y = t.matrix.m10 * p.x + t.matrix.m11 * p.y + t.translation.y;
-        return std::hypot(target_[i].x - x, target_[i].y - y);
-    }
+    double residual(const zmath_xformLinear& t, int32_t i) const { return std::sqrt(scoreSquared(t, i)); }
     double scoreSquared(const zmath_xformLinear& t, int32_t i) const
     {
         const zmath_vect p = source_[i];

@@ -67,13 +67,18 @@
  * clean sample with probability below (1 - 0.6^k)^K: K = 64 pairs for
  * the line and the circle of fixed radius (4e-13), K = 128 triples for the
  * circle and the transforms (3e-14), K = 256 five-point sets for the
- * ellipse (9e-10). Outliers clustered in
+ * ellipse (9e-10). The start stops earlier, after 16 samples at least,
+ * once its best candidate's support (its share w of the points within 2.5
+ * of its scales) makes (1 - w^k)^j fall below 1e-9 after j samples: a
+ * structure holding more of the points than the best candidate would then
+ * have been missed with probability below 1e-9. Outliers clustered in
  * the input order (a spur, a neighbouring edge) or in the extent are met by
  * the sliced samples, which take each member from another slice. The
  * guarantee is for 40% gross outliers; beyond 50% the median itself may
  * follow the clutter.
  *
- * Cost, for n points: the start costs K * 512 residuals, whatever n;
+ * Cost, for n points: the start costs at most K * 512 residuals, whatever
+ * n (a candidate is dropped as soon as its median cannot win);
  * each iteration costs three passes over the n points (residuals, weights,
  * the weighted fit; the ellipse's orthogonal distance solves for its
  * contact point by bisection, some 60 steps per point; a geometric

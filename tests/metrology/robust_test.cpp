@@ -1,6 +1,7 @@
 // The robust fits: shapes recovered through clutter, spurs and 40% gross
 // outliers, the same bits on every call, the outcome's vectors agreeing with
 // each other, the life cycle of the records, and every refusal.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -221,6 +222,23 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
     }
 }
 
+TEST(RobustCircle, SurvivesFortyPercentOutliersOnANeighbouringCircle)
+{
+    // 60% on one circle, 40% on a larger one beside it: only a start from
+    // a clean triple finds the smaller circle.
+    zt::Rng rng(12);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10, 0, 2 * kPi, 150, 0.05);
+    const std::vector<zmath_vect> other = mt::circleArc(rng, {14, 3}, 16, 0, 2 * kPi, 100, 0.05);
+    points.insert(points.end(), other.begin(), other.end());
+    const zmet_robustParams p = params();
+    CircleResult r;
+    ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
+    EXPECT_NEAR(r.r.centre.x, 0, 0.05);
+    EXPECT_NEAR(r.r.centre.y, 0, 0.05);
+    EXPECT_NEAR(r.r.radius, 10, 0.05);
+    EXPECT_LE(r.r.robust.inlierCount, 150 + 4) << "the other circle's points are outliers but where they cross";
+}
+
 TEST(RobustCircle, FixedRadiusFindsTheCentreOfTheLargerGroup)
 {
     // 60% on the circle, 40% on a circle of the same radius beside it.
@@ -296,6 +314,34 @@ TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
         expectConsistent(r.r.robust, p, 200, what);
         EXPECT_EQ(r.r.robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
     }
+}
+
+TEST(RobustLine, ClipWeightsGiveTheCovarianceOfTheInliersLeastSquaresLine)
+{
+    // Clip weighs every inlier 1 and every outlier 0, so the final weighted
+    // problem is the least-squares line of the inliers.
+    zt::Rng rng(6);
+    std::vector<zmath_vect> points = noisyLine(rng, {0, 2}, 0.7, 200, 0.2);
+    addClutter(rng, points, 60, -50, 200);
+    zmet_robustParams p = params(zmet_robustClip);
+    p.maxRmsError = 0.0;
+    LineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    EXPECT_EQ(r.r.isValid, 0) << "a limit of 0 is accepted and no fit is below it";
+    std::vector<zmath_vect> inliers;
+    const std::vector<int32_t> outliers = zt::indices(r.r.robust.outliers);
+    for (size_t i = 0; i < points.size(); ++i)
+        if (!std::binary_search(outliers.begin(), outliers.end(), static_cast<int32_t>(i)))
+            inliers.push_back(points[i]);
+    zmet_uncertainty expected{};
+    ASSERT_EQ(zmet_lineFitUncertainty(inliers.data(), count(inliers), &r.r.line, &expected), zfit_ok);
+    const zmet_uncertainty& u = r.r.robust.uncertainty;
+    ASSERT_EQ(u.parameterCount, 2);
+    EXPECT_NEAR(u.sigma, expected.sigma, 1e-9 * expected.sigma) << "the inliers' noise";
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(u.covariance[k], expected.covariance[k], 1e-6 * std::fabs(expected.covariance[k])) << "entry " << k;
+    EXPECT_EQ(u.covariance[4], 0.0) << "entries past p * p are 0";
+    EXPECT_EQ(u.standardErrors[2], 0.0) << "standard errors past p are 0";
 }
 
 TEST(RobustRecords, CopyIsIndependentAndAssignCopiesEveryField)
@@ -403,6 +449,10 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     const std::vector<zmath_vect> line = noisyLine(rng, {0, 0}, 0.3, 30, 0.0);
     EXPECT_EQ(zmet_robustCircleFit(line.data(), count(line), nullptr, &p, 0, &c.r), zmath_errDegenerate)
         << "collinear points give no circle";
+    zt::ScopedAssertCounter asserts;
+    LineResult l;
+    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, &l.r), zstd_errBrokenPrecondition);
+    EXPECT_EQ(asserts.count(), 1) << "no parameters is a broken precondition";
 }
 
 }  // namespace

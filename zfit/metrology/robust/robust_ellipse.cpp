@@ -64,7 +64,11 @@ bool invert(const Matrix3& m, Matrix3& inverse)
     return true;
 }
 
-// The real roots of x^3 + b x^2 + c x + d, each polished by Newton steps.
+// The real roots of x^3 + b x^2 + c x + d (Viete's trigonometric form for
+// three, Cardano's for one). A root a little off, or the spurious second
+// one Cardano's branch adds, gives a vector that is no eigenvector; it may
+// pass the constraint but never beats the true eigenvector's cost, which
+// is the least over all vectors that pass it.
 int cubicRoots(double b, double c, double d, std::array<double, 3>& roots)
 {
     const double p = c - b * b / 3.0;
@@ -79,16 +83,9 @@ int cubicRoots(double b, double c, double d, std::array<double, 3>& roots)
         const double root = std::sqrt(disc);
         const double t = std::cbrt(-0.5 * q + root) + std::cbrt(-0.5 * q - root);
         roots[count++] = t;
-        roots[count++] = -0.5 * t;  // the double root when disc is 0; harmless otherwise
+        roots[count++] = -0.5 * t;  // the double root when disc is 0
     }
-    for (int k = 0; k < count; ++k) {
-        double x = roots[k] - b / 3.0;
-        for (int step = 0; step < 2; ++step) {
-            const double f = ((x + b) * x + c) * x + d, df = (3.0 * x + 2.0 * b) * x + c;
-            if (df != 0.0) x -= f / df;
-        }
-        roots[k] = x;
-    }
+    for (int k = 0; k < count; ++k) roots[k] -= b / 3.0;
     return count;
 }
 
@@ -255,8 +252,9 @@ public:
         std::array<zmath_vect, sampleSize> chosen;
         for (int k = 0; k < sampleSize; ++k) chosen[static_cast<std::size_t>(k)] = points_[sample[k]];
         Ellipse e;
-        if (ZFIT_FAILED(directEllipse(chosen.data(), sampleSize, zsvc::UnitWeights{}, e)) || !(e.b > 0.0)) return;
-        sink(e);
+        // The shape services refuse point ellipses, so a fitted one has
+        // two positive radii.
+        if (!ZFIT_FAILED(directEllipse(chosen.data(), sampleSize, zsvc::UnitWeights{}, e))) sink(e);
     }
 
     // Point i in the ellipse's frame.

@@ -75,7 +75,8 @@ Robust::Robust(const zmet_robustOutcome& o)
 
 std::vector<int32_t> Robust::outliers(const zmet_robustOutcome& o)
 {
-    return {o.outliers.begin, o.outliers.begin + o.outliers.size};
+    const std::span<const int32_t> found = zfit::outliers(o);
+    return {found.begin(), found.end()};
 }
 
 py::object Robust::weights() const { return present_ ? py::object(arrayOf(weights_)) : py::none(); }

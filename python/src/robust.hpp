@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <zfit/metrology/metrology.h>
+#include <zfit/metrology/metrology.hpp>
 
 #include "binding.hpp"
 
@@ -48,38 +48,14 @@ RobustOptions readRobustOptions(Keywords& k);
     "              a number: the noise level in data units\n"                           \
     "ignore=\"auto\" the robust fit's outlier count handed to the exact search\n"
 
-// An owned robust result record of type R (construct on entry, destruct on
-// exit), as Records<S> holds its members.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class RobustRecord {
-public:
-    RobustRecord() : status_(Construct(&record_)) {}
-    ~RobustRecord()
-    {
-        if (!ZFIT_FAILED(status_)) Destruct(&record_);
-    }
-    RobustRecord(const RobustRecord&) = delete;
-    RobustRecord& operator=(const RobustRecord&) = delete;
-
-    zfit_status status() const { return status_; }
-    R* get() { return &record_; }
-    const R& operator*() const { return record_; }
-
-private:
-    R record_{};
-    zfit_status status_;
-};
-using RobustLineRecord =
-    RobustRecord<zmet_robustLineResult, zmet_robustLineResult_construct, zmet_robustLineResult_destruct>;
-using RobustCircleRecord =
-    RobustRecord<zmet_robustCircleResult, zmet_robustCircleResult_construct, zmet_robustCircleResult_destruct>;
-using RobustEllipseRecord =
-    RobustRecord<zmet_robustEllipseResult, zmet_robustEllipseResult_construct, zmet_robustEllipseResult_destruct>;
-using RobustTransformRecord =
-    RobustRecord<zmet_robustTransformResult, zmet_robustTransformResult_construct, zmet_robustTransformResult_destruct>;
+// The robust result records, owned for a scope.
+using RobustLineRecord = zfit::RobustLineResult;
+using RobustCircleRecord = zfit::RobustCircleResult;
+using RobustEllipseRecord = zfit::RobustEllipseResult;
+using RobustTransformRecord = zfit::RobustTransformResult;
 
 // The outlier count of a robust fit, as the exact search's numIgnore.
-inline int32_t outlierCount(const zmet_robustOutcome& o) { return static_cast<int32_t>(o.outliers.size); }
+inline int32_t outlierCount(const zmet_robustOutcome& o) { return static_cast<int32_t>(zfit::outliers(o).size()); }
 
 // What a robust fit adds to a result object; nothing for the other fits.
 class Robust {

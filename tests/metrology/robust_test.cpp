@@ -5,8 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include <zfit/metrology/metrology.h>
-#include <zfit/zfit.hpp>
+#include <zfit/metrology/metrology.hpp>
 
 #include "scatter.hpp"
 
@@ -21,22 +20,16 @@ zmet_robustParams params(int32_t estimator = zmet_robustTukey)
     return p;
 }
 
-// A result record constructed for a scope.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
+// Result records constructed for a scope; r.r is the record.
+template <class R>
 struct Owned {
-    R r{};
-    Owned() { EXPECT_EQ(Construct(&r), zfit_ok); }
-    ~Owned() { Destruct(&r); }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
+    zfit::Result<R> owner;
+    R& r = *owner;
 };
-using LineResult = Owned<zmet_robustLineResult, zmet_robustLineResult_construct, zmet_robustLineResult_destruct>;
-using CircleResult =
-    Owned<zmet_robustCircleResult, zmet_robustCircleResult_construct, zmet_robustCircleResult_destruct>;
-using EllipseResult =
-    Owned<zmet_robustEllipseResult, zmet_robustEllipseResult_construct, zmet_robustEllipseResult_destruct>;
-using TransformResult =
-    Owned<zmet_robustTransformResult, zmet_robustTransformResult_construct, zmet_robustTransformResult_destruct>;
+using LineResult = Owned<zmet_robustLineResult>;
+using CircleResult = Owned<zmet_robustCircleResult>;
+using EllipseResult = Owned<zmet_robustEllipseResult>;
+using TransformResult = Owned<zmet_robustTransformResult>;
 
 std::vector<double> doubles(const zstd_vectord& v) { return std::vector<double>(v.begin, v.begin + v.size); }
 

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <zfit/metrology/metrology.h>
+#include <zfit/metrology/metrology.hpp>
 #include <zfit/zfit.hpp>
 
 namespace CLI {
@@ -359,40 +359,6 @@ Json robustParamsJson(const zmet_robustParams& p);
 // iterations, converged, outliers, weights, residuals) and its summary rows
 // (scale, inliers, iterations, outliers with their coordinates).
 void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points);
-// The outlier indices of a robust fit.
-std::span<const int32_t> outliersOf(const zmet_robustOutcome& o);
-
-// A robust result record owned for a scope.
-template <class R, zfit_status (*Construct)(R*), zfit_status (*Destruct)(R*)>
-class RobustResult {
-public:
-    RobustResult() : status_(Construct(&record_)) {}
-    ~RobustResult()
-    {
-        if (!zfit::failed(status_)) Destruct(&record_);
-    }
-    RobustResult(const RobustResult&) = delete;
-    RobustResult& operator=(const RobustResult&) = delete;
-    // Runs fit(record) when the record could be constructed.
-    template <class Fit>
-    zfit_status run(Fit&& fit)
-    {
-        return zfit::failed(status_) ? status_ : fit(&record_);
-    }
-    const R& operator*() const { return record_; }
-
-private:
-    R record_{};
-    zfit_status status_;
-};
-using RobustLine = RobustResult<zmet_robustLineResult, zmet_robustLineResult_construct, zmet_robustLineResult_destruct>;
-using RobustCircle =
-    RobustResult<zmet_robustCircleResult, zmet_robustCircleResult_construct, zmet_robustCircleResult_destruct>;
-using RobustEllipse =
-    RobustResult<zmet_robustEllipseResult, zmet_robustEllipseResult_construct, zmet_robustEllipseResult_destruct>;
-using RobustTransform =
-    RobustResult<zmet_robustTransformResult, zmet_robustTransformResult_construct, zmet_robustTransformResult_destruct>;
-
 // ---- SVG figure --------------------------------------------------------------
 
 // A plot in the plane of the points: equal scale on both axes, y upwards,

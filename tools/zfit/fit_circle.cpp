@@ -147,8 +147,9 @@ zfit_status fitRobustCircle(const CircleOptions& o, const Table& table, const st
 int runRobustCircle(const CircleOptions& o, const Table& table, const std::vector<zmath_vect>& points, bool fixed)
 {
     const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
-    RobustCircle result;
-    const zfit_status status = result.run([&](auto* r) { return fitRobustCircle(o, table, points, params, fixed, r); });
+    zfit::RobustCircleResult result;
+    const zfit_status status =
+        fitInto(result, [&](auto* r) { return fitRobustCircle(o, table, points, params, fixed, r); });
     const zmet_robustCircleResult& r = *result;
     Outcome out("circle", o.common, table.rows(), status, r.isValid,
                 Json{{"robust", robustParamsJson(params)},
@@ -178,7 +179,7 @@ int runRobustCircle(const CircleOptions& o, const Table& table, const std::vecto
     return conclude(out, points, describe, [&] {
         Figure f("Robust circle (" + o.robust.estimator + ")");
         f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) + ", scale " + fmt(r.robust.scale));
-        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), outliersOf(r.robust).size(), r.isValid));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
         f.circle(r.centre, r.radius);
         f.cross(r.centre, "centre");
         addWeightedPoints(f, points, r.robust);
@@ -205,16 +206,16 @@ int runCircle(const CircleOptions& o)
     if (fixed) params.mode = 1;
     if (o.robust.autoIgnore()) {
         // The robust fit's outlier count for the exact search.
-        RobustCircle counted;
+        zfit::RobustCircleResult counted;
         const zmet_robustParams robust = o.robust.params(params.maxRmsError);
         const zfit_status status =
-            counted.run([&](auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); });
+            fitInto(counted, [&](auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); });
         if (zfit::failed(status)) {
             Outcome out("circle", o.common, table.rows(), status, 0, Json{{"ignore", "auto"}});
             return conclude(
                 out, points, [](Outcome&) {}, [] { return Figure(""); });
         }
-        params.numIgnore = static_cast<int32_t>(outliersOf((*counted).robust).size());
+        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
     } else {
         params.numIgnore = o.robust.ignoreCount();
     }

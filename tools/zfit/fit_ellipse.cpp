@@ -139,8 +139,8 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
 int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vector<zmath_vect>& points)
 {
     const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
-    RobustEllipse result;
-    const zfit_status status = result.run([&](auto* r) {
+    zfit::RobustEllipseResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
         return zmet_robustEllipseFit(points.data(), table.count(), nullptr, &params,
                                      o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r);
     });
@@ -172,7 +172,7 @@ int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vec
         Figure f("Robust ellipse (" + o.robust.estimator + ")");
         f.note("centre " + fmtPoint(e.centre) + ", radii " + fmt(e.radii[0]) + ", " + fmt(e.radii[1]) + ", scale " +
                fmt(r.robust.scale));
-        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), outliersOf(r.robust).size(), r.isValid));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
         f.ellipse(e.centre, e.radii[0], e.radii[1], e.angle);
         f.cross(e.centre, "centre");
         addWeightedPoints(f, points, r.robust);
@@ -193,9 +193,9 @@ int runEllipse(const EllipseOptions& o)
     zmath_ellipseFitParams params = o.params;
     if (o.robust.autoIgnore()) {
         // The robust fit's outlier count for the exact search.
-        RobustEllipse counted;
+        zfit::RobustEllipseResult counted;
         const zmet_robustParams robust = o.robust.params(params.maxRmsError);
-        const zfit_status status = counted.run([&](auto* r) {
+        const zfit_status status = fitInto(counted, [&](auto* r) {
             return zmet_robustEllipseFit(points.data(), table.count(), nullptr, &robust,
                                          o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r);
         });
@@ -204,7 +204,7 @@ int runEllipse(const EllipseOptions& o)
             return conclude(
                 out, points, [](Outcome&) {}, [] { return Figure(""); });
         }
-        params.numIgnore = static_cast<int32_t>(outliersOf((*counted).robust).size());
+        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
     } else {
         params.numIgnore = o.robust.ignoreCount();
     }

@@ -50,9 +50,9 @@ Json lineJson(const zmath_shapeFLine& line)
 int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zmath_vect>& points)
 {
     const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
-    RobustLine result;
+    zfit::RobustLineResult result;
     const zfit_status status =
-        result.run([&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &params, r); });
+        fitInto(result, [&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &params, r); });
     const zmet_robustLineResult& r = *result;
     Outcome out("line", o.common, table.rows(), status, r.isValid, Json{{"robust", robustParamsJson(params)}});
     const auto describe = [&](Outcome& out) {
@@ -69,7 +69,7 @@ int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zm
     return conclude(out, points, describe, [&] {
         Figure f("Robust line (" + o.robust.estimator + ")");
         f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d) + ", scale " + fmt(r.robust.scale));
-        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), outliersOf(r.robust).size(), r.isValid));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
         f.line(r.line, "fit");
         addWeightedPoints(f, points, r.robust);
         f.legend("fitted line", "fit");
@@ -91,10 +91,10 @@ int runLine(const LineOptions& o)
     if (o.robust.autoIgnore()) {
         // The robust fit's outlier count for the exact search.
         const zmet_robustParams robust = o.robust.params(params.maxRmsError);
-        RobustLine counted;
-        status =
-            counted.run([&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &robust, r); });
-        params.numIgnore = static_cast<int32_t>(outliersOf((*counted).robust).size());
+        zfit::RobustLineResult counted;
+        status = fitInto(
+            counted, [&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &robust, r); });
+        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
     } else {
         params.numIgnore = o.robust.ignoreCount();
     }

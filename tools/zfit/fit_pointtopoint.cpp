@@ -48,8 +48,8 @@ int runRobustPointToPoint(const PointToPointOptions& o, const Table& table, cons
                           const std::vector<zmath_vect>& sources)
 {
     const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
-    RobustTransform result;
-    const zfit_status status = result.run([&](auto* r) {
+    zfit::RobustTransformResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
         const std::vector<double> weights = o.common.weights ? table.column(4) : std::vector<double>{};
         return zmet_robustPointToPointFit(targets.data(), sources.data(), table.count(),
                                           o.common.weights ? weights.data() : nullptr, o.params.dof, &params, r);
@@ -72,7 +72,8 @@ int runRobustPointToPoint(const PointToPointOptions& o, const Table& table, cons
     };
     return conclude(out, targets, describe, [&] {
         Figure f = pointToPointFigure(targets, sources, plain, o.params.dof);
-        for (int32_t i : outliersOf(r.robust)) f.point(targets[static_cast<std::size_t>(i)], Figure::Mark::discarded);
+        for (int32_t i : zfit::outliers(r.robust))
+            f.point(targets[static_cast<std::size_t>(i)], Figure::Mark::discarded);
         f.legend("wrong pairs (outliers)", "discarded");
         return f;
     });

@@ -76,14 +76,9 @@ Json robustParamsJson(const zmet_robustParams& p)
                 {"maxRmsError", number(p.maxRmsError)}};
 }
 
-std::span<const int32_t> outliersOf(const zmet_robustOutcome& o)
-{
-    return {o.outliers.begin, static_cast<std::size_t>(o.outliers.size)};
-}
-
 void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points)
 {
-    const std::span<const int32_t> outliers = outliersOf(o);
+    const std::span<const int32_t> outliers = zfit::outliers(o);
     Json weights = Json::array(), residuals = Json::array();
     for (int32_t i = 0; i < o.weights.size; ++i) weights.push_back(number(o.weights.begin[i]));
     for (int32_t i = 0; i < o.residuals.size; ++i) residuals.push_back(number(o.residuals.begin[i]));

@@ -442,7 +442,7 @@ void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<
 
 void addWeightedPoints(Figure& figure, const std::vector<zmath_vect>& points, const zmet_robustOutcome& o)
 {
-    const std::span<const int32_t> outliers = outliersOf(o);
+    const std::span<const int32_t> outliers = zfit::outliers(o);
     double heaviest = 0.0;
     for (int32_t i = 0; i < o.weights.size; ++i) heaviest = std::max(heaviest, o.weights.begin[i]);
     std::vector<bool> marked(points.size(), false);

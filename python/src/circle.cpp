@@ -37,31 +37,27 @@ struct CircleFit {
     {
         if (r.isRobust) {
             const zmet_robustCircleResult& c = *r.robust;
-            x = c.centre.x;
-            y = c.centre.y;
-            radius = c.radius;
-            rmsError = c.rmsError;
-            isValid = c.isValid != 0;
+            set(c);
             ignored = Robust::outliers(c.robust);
             if (c.robust.uncertainty.parameterCount > 0)
                 uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
             robust = Robust(c.robust);
         } else if (r.isGeometric) {
-            const zmet_geometricCircleResult& g = r.geometric;
-            x = g.centre.x;
-            y = g.centre.y;
-            radius = g.radius;
-            rmsError = g.rmsError;
-            isValid = g.isValid != 0;
-            uncertainty = Uncertainty(g.uncertainty, {x, y, radius});
+            set(r.geometric);
+            uncertainty = Uncertainty(r.geometric.uncertainty, {x, y, radius});
         } else {
-            const zmath_circleFitResult& a = *r.algebraic;
-            x = a.centre.x;
-            y = a.centre.y;
-            radius = a.radius;
-            rmsError = a.rmsError;
-            isValid = a.isValid != 0;
+            set(*r.algebraic);
         }
+    }
+    // The circle, its error and validity from any of the three records.
+    template <class R>
+    void set(const R& record)
+    {
+        x = record.centre.x;
+        y = record.centre.y;
+        radius = record.radius;
+        rmsError = record.rmsError;
+        isValid = record.isValid != 0;
     }
     explicit CircleFit(const State& s)
     {

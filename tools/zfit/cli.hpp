@@ -355,6 +355,26 @@ struct RobustChoice {
 
 // The parameter record as JSON.
 Json robustParamsJson(const zmet_robustParams& p);
+
+// The exact search's count: the number --ignore gives, or with --ignore
+// auto the outlier count of the robust fit that fit(params, record) runs
+// into a record of type R. Returns the robust fit's status.
+template <class R, class Fit>
+zfit_status searchCount(const RobustChoice& choice, double maxRmsError, Fit&& fit, int32_t& numIgnore)
+{
+    if (!choice.autoIgnore()) {
+        numIgnore = choice.ignoreCount();
+        return zfit_ok;
+    }
+    const zmet_robustParams params = choice.params(maxRmsError);
+    zfit::Result<R> counted;
+    const zfit_status status = zfit::failed(counted.status()) ? counted.status() : fit(params, counted.get());
+    if (!zfit::failed(status)) numIgnore = static_cast<int32_t>(zfit::outliers(counted->robust).size());
+    return status;
+}
+// The report of an --ignore auto whose robust fit failed.
+int autoFailed(const std::string& command, const Common& common, const Table& table,
+               const std::vector<zmath_vect>& points, zfit_status status);
 // A robust fit's members of the JSON result (scale, inlierCount,
 // iterations, converged, outliers, weights, residuals) and its summary rows
 // (scale, inliers, iterations, outliers with their coordinates).

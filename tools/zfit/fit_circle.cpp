@@ -204,21 +204,11 @@ int runCircle(const CircleOptions& o)
 
     zmath_circleFitParams params = o.params;
     if (fixed) params.mode = 1;
-    if (o.robust.autoIgnore()) {
-        // The robust fit's outlier count for the exact search.
-        zfit::RobustCircleResult counted;
-        const zmet_robustParams robust = o.robust.params(params.maxRmsError);
-        const zfit_status status =
-            fitInto(counted, [&](auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); });
-        if (zfit::failed(status)) {
-            Outcome out("circle", o.common, table.rows(), status, 0, Json{{"ignore", "auto"}});
-            return conclude(
-                out, points, [](Outcome&) {}, [] { return Figure(""); });
-        }
-        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
-    } else {
-        params.numIgnore = o.robust.ignoreCount();
-    }
+    const zfit_status counted = searchCount<zmet_robustCircleResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("circle", o.common, table, points, counted);
     if (o.geometric) return runGeometricCircle(o, table, points, params);
 
     zfit::CircleResult result;

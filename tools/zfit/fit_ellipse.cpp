@@ -59,6 +59,14 @@ EllipseParts partsOf(const zmath_shapeEllipse& e)
     return p;
 }
 
+Json ellipseJson(const EllipseParts& e)
+{
+    return Json{{"center", vectJson(e.centre)},
+                {"radius1", number(e.radii[0])},
+                {"radius2", number(e.radii[1])},
+                {"angle", number(e.angle)}};
+}
+
 Figure geometricEllipseFigure(const std::vector<zmath_vect>& points, const zmet_geometricEllipseResult& r,
                               std::span<const int32_t> ignored)
 {
@@ -149,13 +157,7 @@ int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vec
                 Json{{"robust", robustParamsJson(params)}, {"geometric", o.geometric}});
     const EllipseParts e = partsOf(r.ellipse);
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid},
-                          {"ellipse",
-                           {{"center", vectJson(e.centre)},
-                            {"radius1", number(e.radii[0])},
-                            {"radius2", number(e.radii[1])},
-                            {"angle", number(e.angle)}}},
-                          {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid}, {"ellipse", ellipseJson(e)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json::object();
         Summary s("robust ellipse fit: " + o.robust.estimator + (o.geometric ? ", geometric, " : ", algebraic, ") +
                   std::to_string(table.rows()) + " points");
@@ -191,23 +193,14 @@ int runEllipse(const EllipseOptions& o)
     if (o.robust.robust()) return runRobustEllipse(o, table, points);
 
     zmath_ellipseFitParams params = o.params;
-    if (o.robust.autoIgnore()) {
-        // The robust fit's outlier count for the exact search.
-        zfit::RobustEllipseResult counted;
-        const zmet_robustParams robust = o.robust.params(params.maxRmsError);
-        const zfit_status status = fitInto(counted, [&](auto* r) {
+    const zfit_status counted = searchCount<zmet_robustEllipseResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) {
             return zmet_robustEllipseFit(points.data(), table.count(), nullptr, &robust,
                                          o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r);
-        });
-        if (zfit::failed(status)) {
-            Outcome out("ellipse", o.common, table.rows(), status, 0, Json{{"ignore", "auto"}});
-            return conclude(
-                out, points, [](Outcome&) {}, [] { return Figure(""); });
-        }
-        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
-    } else {
-        params.numIgnore = o.robust.ignoreCount();
-    }
+        },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("ellipse", o.common, table, points, counted);
     if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
     zfit::EllipseResult result;
@@ -222,11 +215,7 @@ int runEllipse(const EllipseOptions& o)
         const std::span<const int32_t> ignored = zfit::ignored(r);
         const EllipseParts e = partsOf(r.ellipse);
         out.result = Json{{"isValid", r.isValid},
-                          {"ellipse",
-                           {{"center", vectJson(e.centre)},
-                            {"radius1", number(e.radii[0])},
-                            {"radius2", number(e.radii[1])},
-                            {"angle", number(e.angle)}}},
+                          {"ellipse", ellipseJson(e)},
                           {"rmsError", number(r.rmsError)},
                           {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)},

@@ -87,29 +87,23 @@ int runLine(const LineOptions& o)
 
     zmath_lineFitParams params = o.params;
     params.mode = o.minZone ? 1 : 0;
-    zfit_status status = zfit_ok;
-    if (o.robust.autoIgnore()) {
-        // The robust fit's outlier count for the exact search.
-        const zmet_robustParams robust = o.robust.params(params.maxRmsError);
-        zfit::RobustLineResult counted;
-        status = fitInto(
-            counted, [&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &robust, r); });
-        params.numIgnore = static_cast<int32_t>(zfit::outliers((*counted).robust).size());
-    } else {
-        params.numIgnore = o.robust.ignoreCount();
-    }
+    const zfit_status counted = searchCount<zmet_robustLineResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) {
+            return zmet_robustLineFit(points.data(), table.count(), nullptr, &robust, r);
+        },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("line", o.common, table, points, counted);
 
     zfit::LineResult result;
-    if (!zfit::failed(status))
-        status = fitInto(result, o.common, linePlan(params, table.count()),
-                         [&](auto* r) { return zmath_lineFit(points.data(), table.count(), &params, r); });
+    const zfit_status status = fitInto(result, o.common, linePlan(params, table.count()), [&](auto* r) {
+        return zmath_lineFit(points.data(), table.count(), &params, r);
+    });
     const zmath_lineFitResult& r = *result;
 
-    Outcome out("line", o.common, table.rows(), status, r.isValid,
-                Json{{"numIgnore", params.numIgnore},
-                     {"maxRmsError", number(params.maxRmsError)},
-                     {"mode", params.mode},
-                     {"ignore", o.robust.autoIgnore() ? "auto" : "count"}});
+    Outcome out(
+        "line", o.common, table.rows(), status, r.isValid,
+        Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
         out.result = Json{{"isValid", r.isValid},

@@ -76,6 +76,14 @@ Json robustParamsJson(const zmet_robustParams& p)
                 {"maxRmsError", number(p.maxRmsError)}};
 }
 
+int autoFailed(const std::string& command, const Common& common, const Table& table,
+               const std::vector<zmath_vect>& points, zfit_status status)
+{
+    Outcome out(command, common, table.rows(), status, 0, Json{{"ignore", "auto"}});
+    return conclude(
+        out, points, [](Outcome&) {}, [] { return Figure(""); });
+}
+
 void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points)
 {
     const std::span<const int32_t> outliers = zfit::outliers(o);

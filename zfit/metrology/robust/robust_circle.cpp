@@ -33,7 +33,7 @@ public:
     static constexpr Extent extent = Extent::aroundCentre;
 
     CircleModel(const zmath_vect* points, int32_t count, int32_t flavour)
-        : points_(points), count_(count), geometric_(flavour == zmet_robustGeometric)
+        : points_(points), count_(count), stages_(flavour == zmet_robustGeometric)
     {
         zmath_circleFitParams_init(&algebraicParams_);
         zmet_geometricCircleParams_init(&geometricParams_);
@@ -68,18 +68,11 @@ public:
         return r * r;
     }
 
-    // The geometric flavour iterates with the algebraic fit until the
-    // residuals settle, then with the geometric one.
-    bool refine()
-    {
-        if (!geometric_ || refining_) return false;
-        refining_ = true;
-        return true;
-    }
+    bool refine() { return stages_.refine(); }
 
     zfit_status fit(std::span<const double> weights, Circle& c)
     {
-        if (refining_) {
+        if (stages_.geometricNow()) {
             zmet_geometricCircleResult r{};
             ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &geometricParams_, &r));
             c = {r.centre.x, r.centre.y, r.radius};
@@ -112,8 +105,7 @@ public:
 private:
     const zmath_vect* points_;
     int32_t count_;
-    bool geometric_;
-    bool refining_ = false;
+    Stages stages_;
     zmath_circleFitParams algebraicParams_{};
     zmet_geometricCircleParams geometricParams_{};
     zfit::CircleResult algebraic_;

@@ -237,7 +237,7 @@ public:
     static constexpr Extent extent = Extent::aroundCentre;
 
     EllipseModel(const zmath_vect* points, int32_t count, int32_t flavour)
-        : points_(points), count_(count), geometric_(flavour == zmet_robustGeometric)
+        : points_(points), count_(count), stages_(flavour == zmet_robustGeometric)
     {
         zmet_geometricEllipseParams_init(&params_);
     }
@@ -282,19 +282,11 @@ public:
         return gradient2 > 0.0 ? q * q / gradient2 : e.b * e.b;
     }
 
-    // The geometric flavour iterates with the algebraic fit until the
-    // residuals settle, then with the geometric one (a few more iterations
-    // instead of a Levenberg-Marquardt fit in every one).
-    bool refine()
-    {
-        if (!geometric_ || refining_) return false;
-        refining_ = true;
-        return true;
-    }
+    bool refine() { return stages_.refine(); }
 
     zfit_status fit(std::span<const double> weights, Ellipse& e)
     {
-        if (!refining_) return directEllipse(points_, count_, zsvc::GivenWeights{weights.data()}, e);
+        if (!stages_.geometricNow()) return directEllipse(points_, count_, zsvc::GivenWeights{weights.data()}, e);
         zmet_geometricEllipseResult r{};
         ZFIT_TRY(zmet_geometricEllipseFitWeighted(points_, count_, weights.data(), &params_, &r));
         zmath_vect centre{};
@@ -311,14 +303,13 @@ public:
     // problem; the algebraic ellipse reports none.
     zmet_uncertainty uncertainty(const Ellipse&, std::span<const double>, std::span<const double>) const
     {
-        return geometric_ ? lastUncertainty_ : zmet_uncertainty{};
+        return lastUncertainty_;
     }
 
 private:
     const zmath_vect* points_;
     int32_t count_;
-    bool geometric_;
-    bool refining_ = false;
+    Stages stages_;
     zmet_geometricEllipseParams params_{};
     zmet_uncertainty lastUncertainty_{};
 };

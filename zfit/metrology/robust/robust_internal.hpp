@@ -96,6 +96,25 @@ struct Settings {
     double tolerance = 0.0;
 };
 
+// The two stages of a geometric flavour: the algebraic fit until the
+// residuals settle, then the geometric one (a few Levenberg-Marquardt fits
+// in place of one in every iteration). refine() is the model's.
+class Stages {
+public:
+    explicit Stages(bool geometric) : geometric_(geometric) {}
+    bool geometricNow() const { return refining_; }
+    bool refine()
+    {
+        if (!geometric_ || refining_) return false;
+        refining_ = true;
+        return true;
+    }
+
+private:
+    bool geometric_;
+    bool refining_ = false;
+};
+
 // What the driver found, besides the shape.
 struct Found {
     double rmsError = 0.0;

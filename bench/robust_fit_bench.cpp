@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include <zfit/metrology/metrology.h>
+#include <zfit/metrology/metrology.hpp>
 
 #include "bench_points.hpp"
 
@@ -54,64 +54,56 @@ std::vector<zmath_vect> arcWithClutter(int64_t n)
     return points;
 }
 
-void BM_RobustLine(benchmark::State& state)
+// Times fit(points, record) on a record R owned for the run.
+template <class R, class Fit>
+void timeFit(benchmark::State& state, const std::vector<zmath_vect>& points, Fit fit)
 {
-    const std::vector<zmath_vect> points = edgeWithClutter(state.range(0));
+    zfit::Result<R> result;
+    const auto n = static_cast<int32_t>(points.size());
+    for (auto _ : state) {
+        if (ZFIT_FAILED(fit(points.data(), n, result.get()))) state.SkipWithError("fit failed");
+        benchmark::DoNotOptimize(result->rmsError);
+    }
+    if constexpr (requires { result->robust; }) state.counters["iterations"] = result->robust.iterations;
+}
+
+zmet_robustParams tukey()
+{
     zmet_robustParams params;
     zmet_robustParams_init(&params, zmet_robustTukey);
-    zmet_robustLineResult result;
-    zmet_robustLineResult_construct(&result);
-    for (auto _ : state) {
-        if (ZFIT_FAILED(
-                zmet_robustLineFit(points.data(), static_cast<int32_t>(points.size()), nullptr, &params, &result)))
-            state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
-    }
-    state.counters["iterations"] = result.robust.iterations;
-    zmet_robustLineResult_destruct(&result);
+    return params;
+}
+
+void BM_RobustLine(benchmark::State& state)
+{
+    const zmet_robustParams params = tukey();
+    timeFit<zmet_robustLineResult>(state, edgeWithClutter(state.range(0)), [&](auto* p, int32_t n, auto* r) {
+        return zmet_robustLineFit(p, n, nullptr, &params, r);
+    });
 }
 
 void BM_PlainLine(benchmark::State& state)
 {
-    const std::vector<zmath_vect> points = edgeWithClutter(state.range(0));
     zmath_lineFitParams params;
     zmath_lineFitParams_init(&params);
-    zfit::LineResult result;
-    for (auto _ : state) {
-        if (ZFIT_FAILED(zmath_lineFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get())))
-            state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result->rmsError);
-    }
+    timeFit<zmath_lineFitResult>(state, edgeWithClutter(state.range(0)),
+                                 [&](auto* p, int32_t n, auto* r) { return zmath_lineFit(p, n, &params, r); });
 }
 
 void BM_RobustCircle(benchmark::State& state)
 {
-    const std::vector<zmath_vect> points = arcWithClutter(state.range(0));
-    zmet_robustParams params;
-    zmet_robustParams_init(&params, zmet_robustTukey);
-    zmet_robustCircleResult result;
-    zmet_robustCircleResult_construct(&result);
-    for (auto _ : state) {
-        if (ZFIT_FAILED(zmet_robustCircleFit(points.data(), static_cast<int32_t>(points.size()), nullptr, &params,
-                                             zmet_robustAlgebraic, &result)))
-            state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result.rmsError);
-    }
-    state.counters["iterations"] = result.robust.iterations;
-    zmet_robustCircleResult_destruct(&result);
+    const zmet_robustParams params = tukey();
+    timeFit<zmet_robustCircleResult>(state, arcWithClutter(state.range(0)), [&](auto* p, int32_t n, auto* r) {
+        return zmet_robustCircleFit(p, n, nullptr, &params, zmet_robustAlgebraic, r);
+    });
 }
 
 void BM_PlainCircle(benchmark::State& state)
 {
-    const std::vector<zmath_vect> points = arcWithClutter(state.range(0));
     zmath_circleFitParams params;
     zmath_circleFitParams_init(&params);
-    zfit::CircleResult result;
-    for (auto _ : state) {
-        if (ZFIT_FAILED(zmath_circleFit(points.data(), static_cast<int32_t>(points.size()), &params, result.get())))
-            state.SkipWithError("fit failed");
-        benchmark::DoNotOptimize(result->rmsError);
-    }
+    timeFit<zmath_circleFitResult>(state, arcWithClutter(state.range(0)),
+                                   [&](auto* p, int32_t n, auto* r) { return zmath_circleFit(p, n, &params, r); });
 }
 
 void sizes(benchmark::internal::Benchmark* b)

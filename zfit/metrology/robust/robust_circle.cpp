@@ -24,7 +24,7 @@ struct Circle {
 // no circle: the circumcentre would lie beyond 1e12 spreads.
 constexpr double kCollinear = 1e-12;
 
-class CircleModel {
+class CircleModel : public PointSet {
 public:
     using Shape = Circle;
     static constexpr int sampleSize = 3;
@@ -33,7 +33,7 @@ public:
     static constexpr Extent extent = Extent::aroundCentre;
 
     CircleModel(const zmath_vect* points, int32_t count, int32_t flavour)
-        : points_(points), count_(count), stages_(flavour == zmet_robustGeometric)
+        : PointSet(points, count), stages_(flavour == zmet_robustGeometric)
     {
         zmath_circleFitParams_init(&algebraicParams_);
         zmet_geometricCircleParams_init(&geometricParams_);
@@ -41,8 +41,6 @@ public:
 
     zfit_status status() const { return algebraic_.status(); }
     int32_t minimumPoints() const { return 4; }
-    zmath_vect position(int32_t i) const { return points_[i]; }
-    bool finite(int32_t i) const { return std::isfinite(points_[i].x) && std::isfinite(points_[i].y); }
 
     template <class Sink>
     void candidates(std::span<const int32_t> sample, Sink&& sink) const
@@ -103,8 +101,6 @@ public:
     }
 
 private:
-    const zmath_vect* points_;
-    int32_t count_;
     Stages stages_;
     zmath_circleFitParams algebraicParams_{};
     zmet_geometricCircleParams geometricParams_{};
@@ -112,7 +108,7 @@ private:
 };
 
 // The circle of fixed radius: only the centre moves.
-class FixedRadiusModel {
+class FixedRadiusModel : public PointSet {
 public:
     using Shape = Circle;
     static constexpr int sampleSize = 2;
@@ -121,7 +117,7 @@ public:
     static constexpr Extent extent = Extent::aroundCentre;
 
     FixedRadiusModel(const zmath_vect* points, int32_t count, double radius)
-        : circle_(points, count, zmet_robustGeometric), points_(points), count_(count), radius_(radius)
+        : PointSet(points, count), circle_(points, count, zmet_robustGeometric), radius_(radius)
     {
         zmet_geometricCircleParams_init(&params_);
         params_.mode = 1;
@@ -129,8 +125,6 @@ public:
     }
 
     int32_t minimumPoints() const { return 3; }
-    zmath_vect position(int32_t i) const { return points_[i]; }
-    bool finite(int32_t i) const { return circle_.finite(i); }
 
     template <class Sink>
     void candidates(std::span<const int32_t> sample, Sink&& sink) const
@@ -168,8 +162,6 @@ public:
 
 private:
     CircleModel circle_;
-    const zmath_vect* points_;
-    int32_t count_;
     double radius_;
     zmet_geometricCircleParams params_{};
 };

@@ -228,7 +228,7 @@ double contactDistance(double e0, double e1, double y0, double y1)
     return std::fabs(y0 - e0);
 }
 
-class EllipseModel {
+class EllipseModel : public PointSet {
 public:
     using Shape = Ellipse;
     static constexpr int sampleSize = 5;
@@ -237,14 +237,12 @@ public:
     static constexpr Extent extent = Extent::aroundCentre;
 
     EllipseModel(const zmath_vect* points, int32_t count, int32_t flavour)
-        : points_(points), count_(count), stages_(flavour == zmet_robustGeometric)
+        : PointSet(points, count), stages_(flavour == zmet_robustGeometric)
     {
         zmet_geometricEllipseParams_init(&params_);
     }
 
     int32_t minimumPoints() const { return 6; }
-    zmath_vect position(int32_t i) const { return points_[i]; }
-    bool finite(int32_t i) const { return std::isfinite(points_[i].x) && std::isfinite(points_[i].y); }
 
     template <class Sink>
     void candidates(std::span<const int32_t> sample, Sink&& sink) const
@@ -307,8 +305,6 @@ public:
     }
 
 private:
-    const zmath_vect* points_;
-    int32_t count_;
     Stages stages_;
     zmet_geometricEllipseParams params_{};
     zmet_uncertainty lastUncertainty_{};

@@ -96,6 +96,19 @@ struct Settings {
     double tolerance = 0.0;
 };
 
+// What every model of a point set shares: the points, where each lies and
+// whether it is finite.
+class PointSet {
+public:
+    PointSet(const zmath_vect* points, int32_t count) : points_(points), count_(count) {}
+    zmath_vect position(int32_t i) const { return points_[i]; }
+    bool finite(int32_t i) const { return std::isfinite(points_[i].x) && std::isfinite(points_[i].y); }
+
+protected:
+    const zmath_vect* points_;
+    int32_t count_;
+};
+
 // The two stages of a geometric flavour: the algebraic fit until the
 // residuals settle, then the geometric one (a few Levenberg-Marquardt fits
 // in place of one in every iteration). refine() is the model's.

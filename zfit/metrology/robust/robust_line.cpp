@@ -31,7 +31,7 @@ Line lineThrough(const zmath_vect& point, double angle)
     return l;
 }
 
-class LineModel {
+class LineModel : public PointSet {
 public:
     using Shape = Line;
     static constexpr int sampleSize = 2;
@@ -39,14 +39,12 @@ public:
     static constexpr bool planar = true;
     static constexpr Extent extent = Extent::alongAxis;
 
-    LineModel(const zmath_vect* points, int32_t count) : points_(points), count_(count)
+    LineModel(const zmath_vect* points, int32_t count) : PointSet(points, count)
     {
         if (count > 0) reference_ = points[0];
     }
 
     int32_t minimumPoints() const { return 3; }
-    zmath_vect position(int32_t i) const { return points_[i]; }
-    bool finite(int32_t i) const { return std::isfinite(points_[i].x) && std::isfinite(points_[i].y); }
 
     template <class Sink>
     void candidates(std::span<const int32_t> sample, Sink&& sink) const
@@ -95,8 +93,6 @@ public:
     }
 
 private:
-    const zmath_vect* points_;
-    int32_t count_;
     zmath_vect reference_{};
 };
 

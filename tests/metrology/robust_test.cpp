@@ -59,7 +59,8 @@ std::vector<zmath_vect> noisyLine(zt::Rng& rng, zmath_vect from, double angle, i
 
 // Every outcome holds together: outliers ascending and exactly the points
 // at or beyond c * scale, the weights of the estimator, the inlier count.
-void expectConsistent(const zmet_robustOutcome& o, const zmet_robustParams& p, size_t n, const std::string& what)
+void expectConsistent(const zmet_robustOutcome& o, double rmsError, const zmet_robustParams& p, size_t n,
+                      const std::string& what)
 {
     const std::vector<double> residuals = doubles(o.residuals), weights = doubles(o.weights);
     const std::vector<int32_t> outliers = zt::indices(o.outliers);
@@ -70,6 +71,12 @@ void expectConsistent(const zmet_robustOutcome& o, const zmet_robustParams& p, s
         if (!(std::fabs(residuals[i]) < p.clip * o.scale)) beyond.push_back(static_cast<int32_t>(i));
     EXPECT_EQ(outliers, beyond) << what << ": the outliers are the points beyond c * scale, ascending";
     EXPECT_EQ(o.inlierCount, static_cast<int32_t>(n - outliers.size())) << what << ": inliers and outliers";
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        if (!std::binary_search(outliers.begin(), outliers.end(), static_cast<int32_t>(i)))
+            sum += residuals[i] * residuals[i];
+    EXPECT_NEAR(rmsError, std::sqrt(sum / static_cast<double>(o.inlierCount)), 1e-12 * (1 + rmsError))
+        << what << ": rmsError is the inliers' RMS residual";
     for (size_t i = 0; i < n; ++i) {
         const double u = std::fabs(residuals[i]) / (p.clip * o.scale);
         const double expected = p.estimator == zmet_robustTukey  ? (u < 1 ? (1 - u * u) * (1 - u * u) : 0.0)
@@ -101,7 +108,7 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         const std::string what = "estimator " + std::to_string(estimator);
         EXPECT_LT(angleError(r.r.line.angle, angle), 3e-3) << what;
         EXPECT_EQ(r.r.robust.converged, 1) << what;
-        expectConsistent(r.r.robust, p, points.size(), what);
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         // Huber's weights never reach 0: the clutter still pulls, each
         // point by c * scale, so its scale and outliers are not the edge's.
         if (estimator == zmet_robustHuber) continue;
@@ -211,7 +218,7 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
         EXPECT_NEAR(r.r.centre.y, centre.y, 3 * u.standardErrors[1]) << what;
         EXPECT_NEAR(r.r.radius, radius, 3 * u.standardErrors[2]) << what;
         EXPECT_LT(u.standardErrors[2], 0.3) << what << ": of an arc of 300 points";
-        expectConsistent(r.r.robust, p, points.size(), what);
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
     }
 }
 
@@ -251,6 +258,24 @@ TEST(RobustCircle, FixedRadiusFindsTheCentreOfTheLargerGroup)
     EXPECT_EQ(r.r.robust.uncertainty.parameterCount, 2);
 }
 
+TEST(RobustCircle, FixedRadiusStartsExactlyOnTheCircle)
+{
+    // Exact points and a given scale of 1e-6: only a start through two of
+    // the circle's points keeps them inliers.
+    zt::Rng rng(13);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {3, -4}, 7, 0.5, 4, 60, 0.0);
+    addClutter(rng, points, 40, -10, 10);
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 1e-6;
+    CircleResult r;
+    ASSERT_EQ(zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 7, &r.r),
+              zfit_ok);
+    EXPECT_NEAR(r.r.centre.x, 3, 1e-9);
+    EXPECT_NEAR(r.r.centre.y, -4, 1e-9);
+    EXPECT_EQ(r.r.robust.inlierCount, 60) << "every point of the circle, none of the clutter";
+}
+
 TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
 {
     for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {
@@ -272,7 +297,7 @@ TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
         EXPECT_NEAR(radii[1], 20, 0.2) << what;
         EXPECT_NEAR(angle, 0.6, 0.01) << what;
         EXPECT_NEAR(r.r.robust.scale, 0.3, 0.05) << what << ": orthogonal residuals give the noise";
-        expectConsistent(r.r.robust, p, points.size(), what);
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         EXPECT_EQ(r.r.robust.uncertainty.parameterCount, flavour == zmet_robustGeometric ? 5 : 0) << what;
     }
 }
@@ -304,7 +329,7 @@ TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
         EXPECT_NEAR(r.r.xform.matrix.m01, m.m01, 3e-3) << what;
         EXPECT_NEAR(r.r.robust.scale, 0.1, 0.02) << what << ": the per-coordinate noise";
         EXPECT_EQ(r.r.robust.inlierCount, 140) << what << ": the wrong matches are the outliers";
-        expectConsistent(r.r.robust, p, 200, what);
+        expectConsistent(r.r.robust, r.r.rmsError, p, 200, what);
         EXPECT_EQ(r.r.robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
     }
 }
@@ -353,6 +378,7 @@ TEST(RobustRecords, CopyIsIndependentAndAssignCopiesEveryField)
     EXPECT_EQ(doubles(copy.robust.weights).size(), points.size()) << "the copy owns its weights";
     EXPECT_EQ(zt::indices(assigned.r.robust.outliers), std::vector<int32_t>{50}) << "assign copies the outliers";
     EXPECT_EQ(assigned.r.robust.scale, copy.robust.scale) << "and the scale";
+    EXPECT_EQ(doubles(assigned.r.robust.residuals), doubles(copy.robust.residuals)) << "and the residuals";
     EXPECT_EQ(assigned.r.line.angle, copy.line.angle) << "and the shape";
     zmet_robustLineResult_destruct(&copy);
 }
@@ -446,6 +472,9 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     LineResult l;
     EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, &l.r), zstd_errBrokenPrecondition);
     EXPECT_EQ(asserts.count(), 1) << "no parameters is a broken precondition";
+    const zmet_robustParams p2 = params();
+    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, &p2, nullptr), zstd_errBrokenPrecondition);
+    EXPECT_EQ(asserts.count(), 2) << "no result is a broken precondition";
 }
 
 }  // namespace

@@ -97,6 +97,12 @@ constexpr StatusClass kStatusClasses[] = {
     {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness"},
     {zmet_errProfileOpen, Kind::degenerate, nullptr},
     {zmet_errNotCertified, Kind::fit, nullptr},
+    {zmet_errRobustEstimator, Kind::parameter, "robust"},
+    {zmet_errRobustClip, Kind::parameter, "clip"},
+    {zmet_errRobustScale, Kind::parameter, "scale"},
+    {zmet_errRobustTolerance, Kind::parameter, "tolerance"},
+    {zmet_errWeightNotFinite, Kind::parameter, "weights"},
+    {zmet_errNoInliers, Kind::degenerate, "scale"},
 };
 
 // Every code of the status table has its class: a new code fails the build here.

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "many.hpp"
+#include "robust.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
@@ -15,45 +16,58 @@ struct CircleRecords {
     zfit::CircleResult algebraic;
     bool isGeometric = false;
     zmet_geometricCircleResult geometric{};
+    bool isRobust = false;
+    RobustCircleRecord robust;
 
-    zfit_status status() const { return algebraic.status(); }
+    zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
 };
 
 struct CircleFit {
     static constexpr const char* name = "CircleFit";
-    using State = std::tuple<double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State>;
+    using State =
+        std::tuple<double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State, Robust::State>;
 
     double x = 0.0, y = 0.0, radius = 0.0, rmsError = 0.0;
     bool isValid = false;
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
+    Robust robust;
 
     explicit CircleFit(const CircleRecords& r) : ignored(ignoredOf(*r.algebraic))
     {
-        if (r.isGeometric) {
-            const zmet_geometricCircleResult& g = r.geometric;
-            x = g.centre.x;
-            y = g.centre.y;
-            radius = g.radius;
-            rmsError = g.rmsError;
-            isValid = g.isValid != 0;
-            uncertainty = Uncertainty(g.uncertainty, {x, y, radius});
+        if (r.isRobust) {
+            const zmet_robustCircleResult& c = *r.robust;
+            set(c);
+            ignored = Robust::outliers(c.robust);
+            if (c.robust.uncertainty.parameterCount > 0)
+                uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
+            robust = Robust(c.robust);
+        } else if (r.isGeometric) {
+            set(r.geometric);
+            uncertainty = Uncertainty(r.geometric.uncertainty, {x, y, radius});
         } else {
-            const zmath_circleFitResult& a = *r.algebraic;
-            x = a.centre.x;
-            y = a.centre.y;
-            radius = a.radius;
-            rmsError = a.rmsError;
-            isValid = a.isValid != 0;
+            set(*r.algebraic);
         }
+    }
+    // The circle, its error and validity from any of the three records.
+    template <class R>
+    void set(const R& record)
+    {
+        x = record.centre.x;
+        y = record.centre.y;
+        radius = record.radius;
+        rmsError = record.rmsError;
+        isValid = record.isValid != 0;
     }
     explicit CircleFit(const State& s)
     {
         Uncertainty::State u;
-        std::tie(x, y, radius, rmsError, isValid, ignored, u) = s;
+        Robust::State rb;
+        std::tie(x, y, radius, rmsError, isValid, ignored, u, rb) = s;
         uncertainty = Uncertainty(u);
+        robust = Robust(rb);
     }
-    State state() const { return {x, y, radius, rmsError, isValid, ignored, uncertainty.state()}; }
+    State state() const { return {x, y, radius, rmsError, isValid, ignored, uncertainty.state(), robust.state()}; }
 
     py::dict toDict() const
     {
@@ -64,6 +78,7 @@ struct CircleFit {
         d["is_valid"] = isValid;
         d["ignored"] = indexArray(ignored);
         uncertainty.addTo(d);
+        robust.addTo(d);
         return d;
     }
 };
@@ -75,13 +90,16 @@ struct CircleOptions {
     bool fixedRadius = false;
     bool geometric = false;
     zmet_geometricCircleParams geometricParams{};
+    RobustOptions robust;
 
-    CircleOptions(int64_t ignore, std::optional<double> radius, double maxRms, bool isGeometric, int64_t maxIterations)
-        : geometric(isGeometric)
+    CircleOptions(std::optional<double> radius, double maxRms, bool isGeometric, int64_t maxIterations,
+                  RobustOptions robustOptions)
+        : geometric(isGeometric), robust(std::move(robustOptions))
     {
         check(zmath_circleFitParams_init(&params));
-        params.numIgnore = toInt32(ignore, "ignore");
+        params.numIgnore = robust.ignore;
         params.maxRmsError = maxRms;
+        robust.params.maxRmsError = maxRms;
         if (radius) {
             fixedRadius = true;
             params.mode = 1;
@@ -104,6 +122,12 @@ struct CircleInput {
     CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options) : points(pointsArg, "points")
     {
         if (weightsArg.is_none()) return;
+        if (options.robust.autoIgnore)
+            raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
+        if (options.robust.robust) {
+            weights.emplace(weightsArg, "weights", points.size(), "point");
+            return;
+        }
         if (options.geometric) {
             if (options.params.numIgnore != 0) raiseStatus(zmath_errFitWeightedIgnore);
         } else if (options.fixedRadius) {
@@ -123,27 +147,49 @@ struct Circle {
 
     static Options readOptions(Keywords& k)
     {
-        return Options(k.take<int64_t>("ignore", 0), k.take<std::optional<double>>("fixed_radius", std::nullopt),
-                       k.take("max_rms", HUGE_VAL), k.take("geometric", false), k.take<int64_t>("max_iterations", 100));
+        return Options(k.take<std::optional<double>>("fixed_radius", std::nullopt), k.take("max_rms", HUGE_VAL),
+                       k.take("geometric", false), k.take<int64_t>("max_iterations", 100), readRobustOptions(k));
     }
     static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
+
+    // The robust circle of the options' flavour and radius.
+    static zfit_status fitRobust(const Options& o, const Input& in, CircleRecords* r)
+    {
+        const double* weights = in.weights ? in.weights->data() : nullptr;
+        const int32_t flavour = o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic;
+        if (o.fixedRadius)
+            return zmet_robustCircleFitFixedRadius(in.points.data(), in.points.size(), weights, &o.robust.params,
+                                                   flavour, o.params.fixedRadius, r->robust.get());
+        return zmet_robustCircleFit(in.points.data(), in.points.size(), weights, &o.robust.params, flavour,
+                                    r->robust.get());
+    }
+
     static zfit_status fit(const Options& o, const Input& in, CircleRecords* r)
     {
+        zmath_circleFitParams searchParams = o.params;
+        if (o.robust.robust || o.robust.autoIgnore) {
+            const zfit_status robust = fitRobust(o, in, r);
+            if (ZFIT_FAILED(robust) || o.robust.robust) {
+                r->isRobust = true;
+                return robust;
+            }
+            searchParams.numIgnore = outlierCount((*r->robust).robust);
+        }
         if (!o.geometric) {
             if (in.weights)
                 return zmath_circleFitWeightedVector(in.points.vector(), in.weights->vector(), &o.params,
                                                      r->algebraic.get());
-            return zmath_circleFitVector(in.points.vector(), &o.params, r->algebraic.get());
+            return zmath_circleFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         }
         r->isGeometric = true;
         const zmet_geometricCircleParams* params = &o.geometricParams;
         if (in.weights)
             return zmet_geometricCircleFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
                                                    &r->geometric);
-        if (o.params.numIgnore == 0)
+        if (searchParams.numIgnore == 0)
             return zmet_geometricCircleFit(in.points.data(), in.points.size(), params, &r->geometric);
         // The geometric circle of the points the algebraic search keeps.
-        zfit_status status = zmath_circleFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        zfit_status status = zmath_circleFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         if (ZFIT_FAILED(status)) return status;
         std::vector<zmath_vect> kept;
         status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
@@ -152,11 +198,13 @@ struct Circle {
     }
 };
 
-CircleFit fitCircle(const py::object& points, const py::object& weights, int64_t ignore,
+CircleFit fitCircle(const py::object& points, const py::object& weights, const py::object& ignore,
                     std::optional<double> fixedRadius, double maxRms, std::optional<double> timeout, bool geometric,
-                    int64_t maxIterations)
+                    int64_t maxIterations, const py::object& robust, std::optional<double> clip,
+                    std::optional<double> scale)
 {
-    const CircleOptions options(ignore, fixedRadius, maxRms, geometric, maxIterations);
+    const CircleOptions options(fixedRadius, maxRms, geometric, maxIterations,
+                                RobustOptions(robust, clip, scale, ignore));
     return fitOne<Circle>(options, CircleInput(points, weights, options), timeout);
 }
 
@@ -173,17 +221,19 @@ void registerCircle(py::module_& m)
            "           (weighted in the weighted fit)\n"
            "is_valid   rms_error < max_rms\n"
            "ignored    indices of the discarded points (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
-           "           of a geometric fit: x, y, radius (x, y with a fixed radius)");
+           "           of a geometric or robust fit: x, y, radius (x, y with a fixed radius)\n" ZPY_ROBUST_DOC);
     cls.def_property_readonly("centre", [](const CircleFit& r) { return vector2(r.x, r.y); })
         .def_readonly("radius", &CircleFit::radius)
         .def_readonly("rms_error", &CircleFit::rmsError)
         .def_readonly("is_valid", &CircleFit::isValid)
         .def_property_readonly("ignored", [](const CircleFit& r) { return indexArray(r.ignored); });
     defineUncertainty(cls);
+    defineRobust(cls);
 
     m.def("fit_circle", &fitCircle, py::arg("points"), py::kw_only(), py::arg("weights") = py::none(),
           py::arg("ignore") = 0, py::arg("fixed_radius") = py::none(), py::arg("max_rms") = HUGE_VAL,
           py::arg("timeout") = py::none(), py::arg("geometric") = false, py::arg("max_iterations") = 100,
+          ZPY_ROBUST_ARGS,
           "Fits a circle to points, an (n, 2) array-like.\n\n"
           "weights       None, or one weight >= 0 per point: the weighted algebraic\n"
           "              circle (nothing discarded, so ignore must be 0)\n"
@@ -201,7 +251,8 @@ void registerCircle(py::module_& m)
           "              rms_error is then the RMS orthogonal distance. With ignore,\n"
           "              it fits the points the algebraic search keeps\n"
           "max_iterations  the geometric fit's limit of trial steps (FitError\n"
-          "              zmet_errNotConverged beyond it)\n\n"
+          "              zmet_errNotConverged beyond it)\n" ZPY_ROBUST_HELP
+          "              (with robust, geometric picks the fit inside the loop)\n\n"
           "Returns a CircleFit. Raises DegenerateError when fewer than three\n"
           "non-collinear points remain (the geometric fit needs one more than its\n"
           "parameters: four, or three with a fixed radius), ParameterError for negative ignore,\n"

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "many.hpp"
+#include "robust.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
@@ -15,22 +16,34 @@ struct EllipseRecords {
     zfit::EllipseResult algebraic;
     bool isGeometric = false;
     zmet_geometricEllipseResult geometric{};
+    bool isRobust = false;
+    RobustEllipseRecord robust;
 
-    zfit_status status() const { return algebraic.status(); }
+    zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
 };
 
 struct EllipseFit {
     static constexpr const char* name = "EllipseFit";
-    using State =
-        std::tuple<double, double, double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State>;
+    using State = std::tuple<double, double, double, double, double, double, bool, std::vector<int32_t>,
+                             Uncertainty::State, Robust::State>;
 
     double x = 0.0, y = 0.0, radius1 = 0.0, radius2 = 0.0, angle = 0.0, rmsError = 0.0;
     bool isValid = false;
     std::vector<int32_t> ignored;
     Uncertainty uncertainty;
+    Robust robust;
 
     explicit EllipseFit(const EllipseRecords& r) : ignored(ignoredOf(*r.algebraic))
     {
+        if (r.isRobust) {
+            const zmet_robustEllipseResult& e = *r.robust;
+            setShape(e.ellipse, e.rmsError, e.isValid);
+            ignored = Robust::outliers(e.robust);
+            if (e.robust.uncertainty.parameterCount > 0)
+                uncertainty = Uncertainty(e.robust.uncertainty, {x, y, radius1, radius2, angle});
+            robust = Robust(e.robust);
+            return;
+        }
         if (r.isGeometric) {
             const zmet_geometricEllipseResult& g = r.geometric;
             x = g.ellipse.center.x;
@@ -43,26 +56,34 @@ struct EllipseFit {
             uncertainty = Uncertainty(g.uncertainty, {x, y, radius1, radius2, angle});
             return;
         }
-        const zmath_ellipseFitResult& a = *r.algebraic;
+        setShape(r.algebraic->ellipse, r.algebraic->rmsError, r.algebraic->isValid);
+    }
+    void setShape(const zmath_shapeEllipse& ellipse, double rms, int32_t valid)
+    {
         zmath_vect centre;
         double radii[2];
-        check(zmath_shapeEllipse_getCenter(&a.ellipse, &centre));
-        check(zmath_shapeEllipse_getRadii(&a.ellipse, radii));
-        check(zmath_shapeEllipse_getAngle(&a.ellipse, &angle));
+        check(zmath_shapeEllipse_getCenter(&ellipse, &centre));
+        check(zmath_shapeEllipse_getRadii(&ellipse, radii));
+        check(zmath_shapeEllipse_getAngle(&ellipse, &angle));
         x = centre.x;
         y = centre.y;
         radius1 = radii[0];
         radius2 = radii[1];
-        rmsError = a.rmsError;
-        isValid = a.isValid != 0;
+        rmsError = rms;
+        isValid = valid != 0;
     }
     explicit EllipseFit(const State& s)
     {
         Uncertainty::State u;
-        std::tie(x, y, radius1, radius2, angle, rmsError, isValid, ignored, u) = s;
+        Robust::State rb;
+        std::tie(x, y, radius1, radius2, angle, rmsError, isValid, ignored, u, rb) = s;
         uncertainty = Uncertainty(u);
+        robust = Robust(rb);
     }
-    State state() const { return {x, y, radius1, radius2, angle, rmsError, isValid, ignored, uncertainty.state()}; }
+    State state() const
+    {
+        return {x, y, radius1, radius2, angle, rmsError, isValid, ignored, uncertainty.state(), robust.state()};
+    }
 
     py::dict toDict() const
     {
@@ -74,6 +95,7 @@ struct EllipseFit {
         d["is_valid"] = isValid;
         d["ignored"] = indexArray(ignored);
         uncertainty.addTo(d);
+        robust.addTo(d);
         return d;
     }
 };
@@ -84,12 +106,15 @@ struct EllipseOptions {
     zmath_ellipseFitParams params{};
     bool geometric = false;
     zmet_geometricEllipseParams geometricParams{};
+    RobustOptions robust;
 
-    EllipseOptions(int64_t ignore, double maxRms, bool isGeometric, int64_t maxIterations) : geometric(isGeometric)
+    EllipseOptions(double maxRms, bool isGeometric, int64_t maxIterations, RobustOptions robustOptions)
+        : geometric(isGeometric), robust(std::move(robustOptions))
     {
         check(zmath_ellipseFitParams_init(&params));
-        params.numIgnore = toInt32(ignore, "ignore");
+        params.numIgnore = robust.ignore;
         params.maxRmsError = maxRms;
+        robust.params.maxRmsError = maxRms;
         if (!geometric) return;
         check(zmet_geometricEllipseParams_init(&geometricParams));
         geometricParams.maxRmsError = params.maxRmsError;
@@ -106,6 +131,12 @@ struct EllipseInput {
         : points(pointsArg, "points")
     {
         if (weightsArg.is_none()) return;
+        if (options.robust.autoIgnore)
+            raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
+        if (options.robust.robust) {
+            weights.emplace(weightsArg, "weights", points.size(), "point");
+            return;
+        }
         if (!options.geometric) raiseValue("weights: the algebraic ellipse is unweighted; weights need geometric=True");
         if (options.params.numIgnore != 0)
             raiseValue("ignore: a weighted fit discards no points; give weights or ignore");
@@ -123,22 +154,33 @@ struct Ellipse {
 
     static Options readOptions(Keywords& k)
     {
-        return Options(k.take<int64_t>("ignore", 0), k.take("max_rms", HUGE_VAL), k.take("geometric", false),
-                       k.take<int64_t>("max_iterations", 100));
+        return Options(k.take("max_rms", HUGE_VAL), k.take("geometric", false), k.take<int64_t>("max_iterations", 100),
+                       readRobustOptions(k));
     }
     static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
     static zfit_status fit(const Options& o, const Input& in, EllipseRecords* r)
     {
-        if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        zmath_ellipseFitParams searchParams = o.params;
+        if (o.robust.robust || o.robust.autoIgnore) {
+            const zfit_status robust = zmet_robustEllipseFit(
+                in.points.data(), in.points.size(), in.weights ? in.weights->data() : nullptr, &o.robust.params,
+                o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r->robust.get());
+            if (ZFIT_FAILED(robust) || o.robust.robust) {
+                r->isRobust = true;
+                return robust;
+            }
+            searchParams.numIgnore = outlierCount((*r->robust).robust);
+        }
+        if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         r->isGeometric = true;
         const zmet_geometricEllipseParams* params = &o.geometricParams;
         if (in.weights)
             return zmet_geometricEllipseFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
                                                     &r->geometric);
-        if (o.params.numIgnore == 0)
+        if (searchParams.numIgnore == 0)
             return zmet_geometricEllipseFit(in.points.data(), in.points.size(), params, &r->geometric);
         // The geometric ellipse of the points the subset search keeps.
-        zfit_status status = zmath_ellipseFitVector(in.points.vector(), &o.params, r->algebraic.get());
+        zfit_status status = zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         if (ZFIT_FAILED(status)) return status;
         std::vector<zmath_vect> kept;
         status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
@@ -147,10 +189,11 @@ struct Ellipse {
     }
 };
 
-EllipseFit fitEllipse(const py::object& points, int64_t ignore, double maxRms, std::optional<double> timeout,
-                      bool geometric, const py::object& weights, int64_t maxIterations)
+EllipseFit fitEllipse(const py::object& points, const py::object& ignore, double maxRms, std::optional<double> timeout,
+                      bool geometric, const py::object& weights, int64_t maxIterations, const py::object& robust,
+                      std::optional<double> clip, std::optional<double> scale)
 {
-    const EllipseOptions options(ignore, maxRms, geometric, maxIterations);
+    const EllipseOptions options(maxRms, geometric, maxIterations, RobustOptions(robust, clip, scale, ignore));
     return fitOne<Ellipse>(options, EllipseInput(points, weights, options), timeout);
 }
 
@@ -159,16 +202,17 @@ EllipseFit fitEllipse(const py::object& points, int64_t ignore, double maxRms, s
 void registerEllipse(py::module_& m)
 {
     addBatchFamily<Ellipse>();
-    auto cls = defineResult<EllipseFit>(m, "A fitted ellipse.\n\n"
-                                           "centre     (x, y)\n"
-                                           "radii      (radius1, radius2): the semi-axis along `angle`, then the\n"
-                                           "           one at right angles to it (either may be the larger)\n"
-                                           "angle      direction of radius1, radians in [0, pi)\n"
-                                           "rms_error  RMS residual of the points used\n"
-                                           "is_valid   rms_error < max_rms\n"
-                                           "ignored    indices of the points left out, in decreasing order\n"
-                                           "           (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
-                                           "           of a geometric fit: x, y, radius1, radius2, angle");
+    auto cls =
+        defineResult<EllipseFit>(m, "A fitted ellipse.\n\n"
+                                    "centre     (x, y)\n"
+                                    "radii      (radius1, radius2): the semi-axis along `angle`, then the\n"
+                                    "           one at right angles to it (either may be the larger)\n"
+                                    "angle      direction of radius1, radians in [0, pi)\n"
+                                    "rms_error  RMS residual of the points used\n"
+                                    "is_valid   rms_error < max_rms\n"
+                                    "ignored    indices of the points left out, in decreasing order\n"
+                                    "           (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
+                                    "           of a geometric fit: x, y, radius1, radius2, angle\n" ZPY_ROBUST_DOC);
     cls.def_property_readonly("centre", [](const EllipseFit& r) { return vector2(r.x, r.y); })
         .def_property_readonly("radii", [](const EllipseFit& r) { return vector2(r.radius1, r.radius2); })
         .def_readonly("angle", &EllipseFit::angle)
@@ -176,10 +220,11 @@ void registerEllipse(py::module_& m)
         .def_readonly("is_valid", &EllipseFit::isValid)
         .def_property_readonly("ignored", [](const EllipseFit& r) { return indexArray(r.ignored); });
     defineUncertainty(cls);
+    defineRobust(cls);
 
     m.def("fit_ellipse", &fitEllipse, py::arg("points"), py::kw_only(), py::arg("ignore") = 0,
           py::arg("max_rms") = HUGE_VAL, py::arg("timeout") = py::none(), py::arg("geometric") = false,
-          py::arg("weights") = py::none(), py::arg("max_iterations") = 100,
+          py::arg("weights") = py::none(), py::arg("max_iterations") = 100, ZPY_ROBUST_ARGS,
           "Fits an ellipse to points, an (n, 2) array-like: the algebraic least-\n"
           "squares ellipse.\n\n"
           "ignore   how many points to leave out: every subset of that many is\n"
@@ -194,7 +239,7 @@ void registerEllipse(py::module_& m)
           "         RMS orthogonal distance. With ignore, it fits the points the\n"
           "         subset search keeps\n"
           "weights  None, or one weight >= 0 per point (geometric only)\n"
-          "max_iterations  the geometric fit's limit of trial steps\n\n"
+          "max_iterations  the geometric fit's limit of trial steps\n" ZPY_ROBUST_HELP "\n"
           "Returns an EllipseFit. Raises DegenerateError for fewer than ignore + 5\n"
           "points (ignore + 6 when geometric) or points that do not determine an\n"
           "ellipse, ParameterError for negative ignore or max_rms, ValueError for\n"

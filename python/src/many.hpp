@@ -46,6 +46,8 @@ public:
     py::object take(const char* name);
     // Raises TypeError naming every option that nobody took.
     void finish() const;
+    // Raises TypeError: the option's value has the wrong type.
+    [[noreturn]] void refuse(const char* name, py::handle value) const { wrongType(name, value); }
 
 private:
     [[noreturn]] void wrongType(const char* name, py::handle value) const;

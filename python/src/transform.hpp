@@ -3,30 +3,37 @@
 #pragma once
 
 #include "binding.hpp"
+#include "robust.hpp"
 #include "uncertainty.hpp"
 
 namespace zpy {
 
 // A transform fit's result record (R, a zfit::Result) and the uncertainty
-// the companion library reported for it, when it has one.
+// the companion library reported for it, when it has one; or the robust
+// fit (point to point only).
 template <class R>
 struct UncertainTransformRecords {
     R fit;
     bool hasUncertainty = false;
     zmet_uncertainty uncertainty{};
+    bool isRobust = false;
+    RobustTransformRecord robust;
 
-    zfit_status status() const { return fit.status(); }
+    zfit_status status() const { return ZFIT_FAILED(fit.status()) ? fit.status() : robust.status(); }
 };
 
 template <class Tag>
 struct TransformFit {
     static constexpr const char* name = Tag::name;
-    using State = std::tuple<double, double, double, double, double, double, double, bool, Uncertainty::State>;
+    using State = std::tuple<double, double, double, double, double, double, double, bool, Uncertainty::State,
+                             std::vector<int32_t>, Robust::State>;
 
     zmath_xformLinear xform{};
     double rmsError = 0.0;
     bool isValid = false;
-    Uncertainty uncertainty;  // set by the fits that report one
+    Uncertainty uncertainty;       // set by the fits that report one
+    std::vector<int32_t> ignored;  // the outliers of a robust fit
+    Robust robust;
 
     template <class R>
     explicit TransformFit(const R& r) : xform(r.xform), rmsError(r.rmsError), isValid(r.isValid != 0)
@@ -34,28 +41,40 @@ struct TransformFit {
     // The parameters of the uncertainty: with 4 of them tx, ty, a, b of the
     // matrix (a, -b; b, a), with 6 tx, ty, m00, m01, m10, m11.
     template <class R>
-    explicit TransformFit(const UncertainTransformRecords<R>& r) : TransformFit(*r.fit)
+    explicit TransformFit(const UncertainTransformRecords<R>& r)
+        : TransformFit(r.isRobust ? TransformFit(*r.robust) : TransformFit(*r.fit))
     {
-        if (!r.hasUncertainty) return;
+        if (r.isRobust) {
+            ignored = Robust::outliers((*r.robust).robust);
+            robust = Robust((*r.robust).robust);
+            setUncertainty((*r.robust).robust.uncertainty);
+        } else if (r.hasUncertainty) {
+            setUncertainty(r.uncertainty);
+        }
+    }
+    void setUncertainty(const zmet_uncertainty& u)
+    {
+        if (u.parameterCount == 0) return;
         const auto& t = xform.translation;
         const auto& m = xform.matrix;
-        uncertainty = Uncertainty(r.uncertainty, r.uncertainty.parameterCount == 4
-                                                     ? std::vector<double>{t.x, t.y, m.m00, m.m10}
-                                                     : std::vector<double>{t.x, t.y, m.m00, m.m01, m.m10, m.m11});
+        uncertainty = Uncertainty(u, u.parameterCount == 4 ? std::vector<double>{t.x, t.y, m.m00, m.m10}
+                                                           : std::vector<double>{t.x, t.y, m.m00, m.m01, m.m10, m.m11});
     }
     explicit TransformFit(const State& s)
     {
         auto& t = xform.translation;
         auto& m = xform.matrix;
         Uncertainty::State u;
-        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, u) = s;
+        Robust::State rb;
+        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, u, ignored, rb) = s;
         uncertainty = Uncertainty(u);
+        robust = Robust(rb);
     }
     State state() const
     {
         const auto& t = xform.translation;
         const auto& m = xform.matrix;
-        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, uncertainty.state()};
+        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, uncertainty.state(), ignored, robust.state()};
     }
 
     py::array_t<double> matrix() const
@@ -83,6 +102,7 @@ struct TransformFit {
         d["rms_error"] = rmsError;
         d["is_valid"] = isValid;
         uncertainty.addTo(d);
+        robust.addTo(d);
         return d;
     }
 

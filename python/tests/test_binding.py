@@ -29,6 +29,10 @@ CLASSES = {
 CLASSES[zfit.DegenerateError] |= {"zmet_errProfileOpen"}
 CLASSES[zfit.ParameterError] |= {"zmet_errNotFinite", "zmet_errMaxRoundnessNegative"}
 CLASSES[zfit.FitError] |= {"zmet_errNotCertified"}
+# The robust fits.
+CLASSES[zfit.ParameterError] |= {"zmet_errRobustEstimator", "zmet_errRobustClip", "zmet_errRobustScale",
+                                 "zmet_errRobustTolerance", "zmet_errWeightNotFinite"}
+CLASSES[zfit.DegenerateError] |= {"zmet_errNoInliers"}
 
 
 def test_every_status_has_its_class():

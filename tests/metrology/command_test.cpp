@@ -177,4 +177,67 @@ TEST_F(Command, RoundnessDrawsTheZone)
     EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0) << "well-formed SVG";
 }
 
+// ---- robust fits -------------------------------------------------------------
+
+// A circle of 24 points, three of them pushed off it.
+std::vector<zmath_vect> circleWithSpurs()
+{
+    zt::Rng rng(24);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {10, -3}, 5, 0, 2 * 3.14159265358979 * 23 / 24, 24, 0.01);
+    points[3].x += 2;
+    points[11].y += 2;
+    points[19].y -= 3;
+    return points;
+}
+
+TEST_F(Command, RobustCircleJsonListsTheLibrarysOutliersScaleAndWeights)
+{
+    const std::vector<zmath_vect> points = circleWithSpurs();
+    const Ran r = zfit("circle --robust tukey --json --svg " + dir + "/fit.svg " + write(points));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    zmet_robustParams params;
+    zmet_robustParams_init(&params, zmet_robustTukey);
+    zmet_robustCircleResult fit;
+    ASSERT_EQ(zmet_robustCircleResult_construct(&fit), zfit_ok);
+    ASSERT_EQ(zmet_robustCircleFit(points.data(), 24, nullptr, &params, zmet_robustAlgebraic, &fit), zfit_ok);
+    EXPECT_EQ(json["result"]["outliers"].get<std::vector<int32_t>>(), zt::indices(fit.robust.outliers));
+    EXPECT_EQ(json["result"]["scale"].get<double>(), fit.robust.scale) << "the library's scale, every digit";
+    EXPECT_EQ(json["result"]["weights"].size(), 24u) << "a weight per point";
+    EXPECT_EQ(json["params"]["robust"]["estimator"], "tukey");
+    const std::string svg = slurp(dir + "/fit.svg");
+    size_t crosses = 0;
+    for (size_t at = svg.find("class=\"discarded\""); at != std::string::npos;
+         at = svg.find("class=\"discarded\"", at + 1))
+        ++crosses;
+    EXPECT_EQ(crosses, fit.robust.outliers.size + 1) << "each outlier drawn as one, and the legend's swatch";
+    zmet_robustCircleResult_destruct(&fit);
+}
+
+TEST_F(Command, IgnoreAutoRunsTheExactSearchForTheRobustCount)
+{
+    const std::string path = write(circleWithSpurs());
+    const Ran automatic = zfit("circle --ignore auto --json " + path);
+    ASSERT_EQ(automatic.code, 0) << automatic.err;
+    const auto json = nlohmann::json::parse(automatic.out);
+    const int count = json["params"]["numIgnore"].get<int>();
+    EXPECT_GE(count, 3) << "at least the pushed points";
+    const Ran exact = zfit("circle --json --ignore " + std::to_string(count) + " " + path);
+    EXPECT_EQ(json["result"], nlohmann::json::parse(exact.out)["result"]) << "the exact search's own result";
+}
+
+TEST_F(Command, RobustRefusalsNameTheirOption)
+{
+    const std::string path = write(circleWithSpurs());
+    const Ran estimator = zfit("line --robust median " + path);
+    EXPECT_EQ(estimator.code, 3);
+    EXPECT_NE(estimator.err.find("zmet_errRobustEstimator"), std::string::npos) << estimator.err;
+    EXPECT_NE(estimator.err.find("--robust"), std::string::npos) << estimator.err;
+    const Ran scale = zfit("ellipse --robust clip --scale 1e-9 " + path);
+    EXPECT_EQ(scale.code, 3);
+    EXPECT_NE(scale.err.find("zmet_errNoInliers"), std::string::npos) << scale.err;
+    const Ran ignore = zfit("circle --ignore most " + path);
+    EXPECT_EQ(ignore.code, 2) << "a usage error";
+}
+
 }  // namespace

@@ -16,12 +16,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <zfit/metrology/metrology.h>
+#include <zfit/metrology/metrology.hpp>
 #include <zfit/zfit.hpp>
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 struct zmet_roundnessResult;
 
 namespace zcli {
@@ -326,6 +327,58 @@ zfit_status keptBySearch(zfit::Result<R>& search, const Common& common, SearchPl
     return zfit_ok;
 }
 
+// ---- robust fits and --ignore auto -------------------------------------------
+
+// --robust, --clip, --scale and the --ignore N|auto of the families with an
+// exact outlier search.
+struct RobustChoice {
+    std::string estimator;  // "", or huber, tukey, clip
+    double clip = 0.0;
+    const CLI::Option* clipOption = nullptr;
+    double scale = 0.0;
+    const CLI::Option* scaleOption = nullptr;
+    std::string ignore = "0";
+
+    // Adds --robust, --clip and --scale.
+    void add(CLI::App& command);
+    // Adds --ignore N|auto with the family's help.
+    void addIgnore(CLI::App& command, const std::string& help);
+    bool robust() const { return !estimator.empty(); }
+    bool autoIgnore() const { return ignore == "auto"; }
+    // The numeric --ignore (UsageError for anything but a count or "auto").
+    int32_t ignoreCount() const;
+    // The library's parameters: the estimator (Tukey's for --ignore auto
+    // alone; an unknown name is the library's to refuse), its default clip
+    // unless --clip, the given scale with --scale.
+    zmet_robustParams params(double maxRmsError) const;
+};
+
+// The parameter record as JSON.
+Json robustParamsJson(const zmet_robustParams& p);
+
+// The exact search's count: the number --ignore gives, or with --ignore
+// auto the outlier count of the robust fit that fit(params, record) runs
+// into a record of type R. Returns the robust fit's status.
+template <class R, class Fit>
+zfit_status searchCount(const RobustChoice& choice, double maxRmsError, Fit&& fit, int32_t& numIgnore)
+{
+    if (!choice.autoIgnore()) {
+        numIgnore = choice.ignoreCount();
+        return zfit_ok;
+    }
+    const zmet_robustParams params = choice.params(maxRmsError);
+    zfit::Result<R> counted;
+    const zfit_status status = zfit::failed(counted.status()) ? counted.status() : fit(params, counted.get());
+    if (!zfit::failed(status)) numIgnore = static_cast<int32_t>(zfit::outliers(counted->robust).size());
+    return status;
+}
+// The report of an --ignore auto whose robust fit failed.
+int autoFailed(const std::string& command, const Common& common, const Table& table,
+               const std::vector<zmath_vect>& points, zfit_status status);
+// A robust fit's members of the JSON result (scale, inlierCount,
+// iterations, converged, outliers, weights, residuals) and its summary rows
+// (scale, inliers, iterations, outliers with their coordinates).
+void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points);
 // ---- SVG figure --------------------------------------------------------------
 
 // A plot in the plane of the points: equal scale on both axes, y upwards,
@@ -338,7 +391,8 @@ public:
 
     explicit Figure(std::string title);
 
-    void point(const zmath_vect& p, Mark mark);
+    // weight in [0, 1] shades a kept point (a robust fit's final weight).
+    void point(const zmath_vect& p, Mark mark, double weight = 1.0);
     void points(const std::vector<zmath_vect>& ps, Mark mark);
     void segment(const zmath_vect& a, const zmath_vect& b, const std::string& css);
     void line(const zmath_shapeFLine& line, const std::string& css);
@@ -376,6 +430,7 @@ private:
         zmath_xformRigid pose{};
         zmath_shapeFLine fline{};
         Mark mark = Mark::kept;
+        double weight = 1.0;
         std::string css{};
     };
     std::string title_;
@@ -391,6 +446,9 @@ private:
 // The points, those at the given indices marked as discarded, with their
 // legend entries.
 void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
+// The points of a robust fit: its outliers marked as discarded, the others
+// shaded by their final weight, with their legend entries.
+void addWeightedPoints(Figure& figure, const std::vector<zmath_vect>& points, const zmet_robustOutcome& o);
 // The centre of a fitted closed shape marked, the points (discarded ones
 // marked) and the legend: `shape` for the shape drawn with "fit", and the
 // centre.

@@ -17,11 +17,13 @@ struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_i
     const CLI::Option* fixedOption = nullptr;  // --fixed-radius, given or not
     bool geometric = false;
     int32_t maxIterations = 100;
+    RobustChoice robust;
 
     void add(CLI::App& command)
     {
-        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        robust.addIgnore(command, "discard the N points that fit worst (numIgnore)");
         addMaxRms(command, params.maxRmsError);
+        robust.add(command);
         fixedOption = command
                           .add_option("--fixed-radius", params.fixedRadius,
                                       "impose the radius R and fit only the centre (mode 1, fixedRadius)")
@@ -128,16 +130,85 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     return conclude(out, points, describe, [&] { return geometricCircleFigure(points, r, ignored, kind); });
 }
 
+// The robust circle of the options' flavour and radius into r.
+zfit_status fitRobustCircle(const CircleOptions& o, const Table& table, const std::vector<zmath_vect>& points,
+                            const zmet_robustParams& params, bool fixed, zmet_robustCircleResult* r)
+{
+    const std::vector<double> weights = o.common.weights ? table.column(2) : std::vector<double>{};
+    const double* w = o.common.weights ? weights.data() : nullptr;
+    const int32_t flavour = o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic;
+    if (fixed)
+        return zmet_robustCircleFitFixedRadius(points.data(), table.count(), w, &params, flavour, o.params.fixedRadius,
+                                               r);
+    return zmet_robustCircleFit(points.data(), table.count(), w, &params, flavour, r);
+}
+
+// --robust: the robust circle, its weights and outliers.
+int runRobustCircle(const CircleOptions& o, const Table& table, const std::vector<zmath_vect>& points, bool fixed)
+{
+    const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
+    zfit::RobustCircleResult result;
+    const zfit_status status =
+        fitInto(result, [&](auto* r) { return fitRobustCircle(o, table, points, params, fixed, r); });
+    const zmet_robustCircleResult& r = *result;
+    Outcome out("circle", o.common, table.rows(), status, r.isValid,
+                Json{{"robust", robustParamsJson(params)},
+                     {"geometric", o.geometric},
+                     {"fixedRadius", fixed ? number(o.params.fixedRadius) : Json(nullptr)},
+                     {"weighted", o.common.weights}});
+    const auto describe = [&](Outcome& out) {
+        const zmet_uncertainty& u = r.robust.uncertainty;
+        std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
+        names.resize(static_cast<std::size_t>(u.parameterCount));
+        out.result = Json{{"isValid", r.isValid},
+                          {"centre", vectJson(r.centre)},
+                          {"radius", number(r.radius)},
+                          {"rmsError", number(r.rmsError)},
+                          {"std_errors", uncertaintyJson(u, names, {r.centre.x, r.centre.y, r.radius})["std_errors"]}};
+        out.extra = Json::object();
+        Summary s("robust circle fit: " + o.robust.estimator + (o.geometric ? ", geometric" : ", algebraic") +
+                  (fixed ? ", fixed radius, " : ", ") + std::to_string(table.rows()) + " points");
+        s.row("centre x", fmtMeasured(r.centre.x, u, 0));
+        s.row("centre y", fmtMeasured(r.centre.y, u, 1));
+        s.row("radius", fixed ? fmt(r.radius) + "   (imposed)" : fmtMeasured(r.radius, u, 2));
+        s.row("rmsError", fmt(r.rmsError) + "   (RMS orthogonal distance of the inliers)");
+        s.validity(r.isValid, params.maxRmsError);
+        describeRobust(out, s, r.robust, points);
+        out.summary = s.text();
+    };
+    return conclude(out, points, describe, [&] {
+        Figure f("Robust circle (" + o.robust.estimator + ")");
+        f.note("centre " + fmtPoint(r.centre) + ", radius " + fmt(r.radius) + ", scale " + fmt(r.robust.scale));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
+        f.circle(r.centre, r.radius);
+        f.cross(r.centre, "centre");
+        addWeightedPoints(f, points, r.robust);
+        f.legend("fitted circle", "fit");
+        f.legend("centre", "centre");
+        return f;
+    });
+}
+
 int runCircle(const CircleOptions& o)
 {
     const bool fixed = o.fixedOption->count() > 0;
-    if (fixed && o.common.weights && !o.geometric)
+    if (fixed && o.common.weights && !o.geometric && !o.robust.robust())
         throw UsageError("circle: --fixed-radius and --weights cannot be combined (the weighted fit frees the radius)");
+    if (o.robust.robust() && o.robust.ignore != "0")
+        throw UsageError("circle: --robust finds its outliers itself; drop --ignore");
+    if (o.robust.autoIgnore() && o.common.weights)
+        throw UsageError("circle: --ignore auto counts for the unweighted search; drop --weights");
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
+    if (o.robust.robust()) return runRobustCircle(o, table, points, fixed);
 
     zmath_circleFitParams params = o.params;
     if (fixed) params.mode = 1;
+    const zfit_status counted = searchCount<zmet_robustCircleResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("circle", o.common, table, points, counted);
     if (o.geometric) return runGeometricCircle(o, table, points, params);
 
     zfit::CircleResult result;

@@ -17,12 +17,13 @@ namespace {
 struct EllipseOptions : FitOptions<zmath_ellipseFitParams, zmath_ellipseFitParams_init> {
     bool geometric = false;
     int32_t maxIterations = 100;
+    RobustChoice robust;
 
     void add(CLI::App& command)
     {
-        addValue(command, "--ignore", params.numIgnore,
-                 "leave out the N points whose omission fits best (numIgnore; tries every choice)", "N");
+        robust.addIgnore(command, "leave out the N points whose omission fits best (numIgnore; tries every choice)");
         addMaxRms(command, params.maxRmsError);
+        robust.add(command);
         command.add_flag("--geometric", geometric,
                          "fit the orthogonal-distance ellipse (unbiased on partial arcs) and report the uncertainty "
                          "of its parameters: standard errors and 95% intervals; with --ignore, of the points the "
@@ -56,6 +57,14 @@ EllipseParts partsOf(const zmath_shapeEllipse& e)
     zmath_shapeEllipse_getAngle(&e, &p.angle);
     zmath_shapeEllipse_getXform(&e, &p.xform);
     return p;
+}
+
+Json ellipseJson(const EllipseParts& e)
+{
+    return Json{{"center", vectJson(e.centre)},
+                {"radius1", number(e.radii[0])},
+                {"radius2", number(e.radii[1])},
+                {"angle", number(e.angle)}};
 }
 
 Figure geometricEllipseFigure(const std::vector<zmath_vect>& points, const zmet_geometricEllipseResult& r,
@@ -134,12 +143,64 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
     return conclude(out, points, describe, [&] { return geometricEllipseFigure(points, r, ignored); });
 }
 
+// --robust: the robust ellipse, its weights and outliers.
+int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vector<zmath_vect>& points)
+{
+    const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
+    zfit::RobustEllipseResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        return zmet_robustEllipseFit(points.data(), table.count(), nullptr, &params,
+                                     o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r);
+    });
+    const zmet_robustEllipseResult& r = *result;
+    Outcome out("ellipse", o.common, table.rows(), status, r.isValid,
+                Json{{"robust", robustParamsJson(params)}, {"geometric", o.geometric}});
+    const EllipseParts e = partsOf(r.ellipse);
+    const auto describe = [&](Outcome& out) {
+        out.result = Json{{"isValid", r.isValid}, {"ellipse", ellipseJson(e)}, {"rmsError", number(r.rmsError)}};
+        out.extra = Json::object();
+        Summary s("robust ellipse fit: " + o.robust.estimator + (o.geometric ? ", geometric, " : ", algebraic, ") +
+                  std::to_string(table.rows()) + " points");
+        s.row("centre", fmtPoint(e.centre));
+        s.row("radius1", fmt(e.radii[0]) + "   (along the angle)");
+        s.row("radius2", fmt(e.radii[1]) + "   (across it)");
+        s.row("angle", fmtAngle(e.angle));
+        s.row("rmsError", fmt(r.rmsError) + "   (RMS orthogonal distance of the inliers)");
+        s.validity(r.isValid, params.maxRmsError);
+        describeRobust(out, s, r.robust, points);
+        out.summary = s.text();
+    };
+    return conclude(out, points, describe, [&] {
+        Figure f("Robust ellipse (" + o.robust.estimator + ")");
+        f.note("centre " + fmtPoint(e.centre) + ", radii " + fmt(e.radii[0]) + ", " + fmt(e.radii[1]) + ", scale " +
+               fmt(r.robust.scale));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
+        f.ellipse(e.centre, e.radii[0], e.radii[1], e.angle);
+        f.cross(e.centre, "centre");
+        addWeightedPoints(f, points, r.robust);
+        f.legend("fitted ellipse", "fit");
+        f.legend("centre", "centre");
+        return f;
+    });
+}
+
 int runEllipse(const EllipseOptions& o)
 {
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
+    if (o.robust.robust() && o.robust.ignore != "0")
+        throw UsageError("ellipse: --robust finds its outliers itself; drop --ignore");
+    if (o.robust.robust()) return runRobustEllipse(o, table, points);
 
-    const zmath_ellipseFitParams& params = o.params;
+    zmath_ellipseFitParams params = o.params;
+    const zfit_status counted = searchCount<zmet_robustEllipseResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) {
+            return zmet_robustEllipseFit(points.data(), table.count(), nullptr, &robust,
+                                         o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r);
+        },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("ellipse", o.common, table, points, counted);
     if (o.geometric) return runGeometricEllipse(o, table, points, params);
 
     zfit::EllipseResult result;
@@ -154,11 +215,7 @@ int runEllipse(const EllipseOptions& o)
         const std::span<const int32_t> ignored = zfit::ignored(r);
         const EllipseParts e = partsOf(r.ellipse);
         out.result = Json{{"isValid", r.isValid},
-                          {"ellipse",
-                           {{"center", vectJson(e.centre)},
-                            {"radius1", number(e.radii[0])},
-                            {"radius2", number(e.radii[1])},
-                            {"angle", number(e.angle)}}},
+                          {"ellipse", ellipseJson(e)},
                           {"rmsError", number(r.rmsError)},
                           {"ignoredIndices", indicesJson(ignored)}};
         out.extra = Json{{"discarded", discardedJson(ignored, points)},

@@ -15,11 +15,13 @@ namespace {
 
 struct LineOptions : FitOptions<zmath_lineFitParams, zmath_lineFitParams_init> {
     bool minZone = false;
+    RobustChoice robust;
 
     void add(CLI::App& command)
     {
-        addValue(command, "--ignore", params.numIgnore, "discard the N points that fit worst (numIgnore)", "N");
+        robust.addIgnore(command, "discard the N points that fit worst (numIgnore)");
         addMaxRms(command, params.maxRmsError);
+        robust.add(command);
         command.add_flag("--min-zone", minZone,
                          "the centre line of the narrowest strip holding the kept points (mode 1); rmsError is then "
                          "the strip's half-width");
@@ -44,13 +46,54 @@ Json lineJson(const zmath_shapeFLine& line)
                 {"cosine", number(line.cosine)}};
 }
 
+// --robust: the robust line, its weights and outliers.
+int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zmath_vect>& points)
+{
+    const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
+    zfit::RobustLineResult result;
+    const zfit_status status =
+        fitInto(result, [&](auto* r) { return zmet_robustLineFit(points.data(), table.count(), nullptr, &params, r); });
+    const zmet_robustLineResult& r = *result;
+    Outcome out("line", o.common, table.rows(), status, r.isValid, Json{{"robust", robustParamsJson(params)}});
+    const auto describe = [&](Outcome& out) {
+        out.result = Json{{"isValid", r.isValid}, {"line", lineJson(r.line)}, {"rmsError", number(r.rmsError)}};
+        out.extra = Json::object();
+        Summary s("robust line fit: " + o.robust.estimator + ", " + std::to_string(table.rows()) + " points");
+        s.row("angle", fmtAngle(r.line.angle) + "   (direction of the line)");
+        s.row("distance d", fmt(r.line.d) + "   (-x*sin(angle) + y*cos(angle) = d)");
+        s.row("rmsError", fmt(r.rmsError) + "   (RMS distance of the inliers)");
+        s.validity(r.isValid, params.maxRmsError);
+        describeRobust(out, s, r.robust, points);
+        out.summary = s.text();
+    };
+    return conclude(out, points, describe, [&] {
+        Figure f("Robust line (" + o.robust.estimator + ")");
+        f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d) + ", scale " + fmt(r.robust.scale));
+        f.note(errorNote("inlier rmsError", r.rmsError, points.size(), zfit::outliers(r.robust).size(), r.isValid));
+        f.line(r.line, "fit");
+        addWeightedPoints(f, points, r.robust);
+        f.legend("fitted line", "fit");
+        return f;
+    });
+}
+
 int runLine(const LineOptions& o)
 {
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
+    if (o.robust.robust() && (o.minZone || o.robust.ignore != "0"))
+        throw UsageError("line: --robust finds its outliers itself; drop --min-zone and --ignore");
+    if (o.robust.robust()) return runRobustLine(o, table, points);
 
     zmath_lineFitParams params = o.params;
     params.mode = o.minZone ? 1 : 0;
+    const zfit_status counted = searchCount<zmet_robustLineResult>(
+        o.robust, params.maxRmsError,
+        [&](const zmet_robustParams& robust, auto* r) {
+            return zmet_robustLineFit(points.data(), table.count(), nullptr, &robust, r);
+        },
+        params.numIgnore);
+    if (zfit::failed(counted)) return autoFailed("line", o.common, table, points, counted);
 
     zfit::LineResult result;
     const zfit_status status = fitInto(result, o.common, linePlan(params, table.count()), [&](auto* r) {

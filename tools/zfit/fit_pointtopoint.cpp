@@ -13,12 +13,15 @@ namespace zcli {
 namespace {
 
 struct PointToPointOptions : FitOptions<zmath_pointToPointFitParams, zmath_pointToPointFitParams_init> {
+    RobustChoice robust;
+
     void add(CLI::App& command)
     {
         addValue(command, "--dof", params.dof,
                  "degrees of freedom: 3 rotation+translation, 4 with uniform scale, 5 two scales, 6 general (dof)",
                  "N");
         addMaxRms(command, params.maxRmsError);
+        robust.add(command);
     }
 };
 
@@ -40,12 +43,49 @@ zmath_vect mapPoint(const zmath_xformLinear& x, const zmath_vect& p)
     return out;
 }
 
+// --robust: the robust transform; its outliers are the wrong pairs.
+int runRobustPointToPoint(const PointToPointOptions& o, const Table& table, const std::vector<zmath_vect>& targets,
+                          const std::vector<zmath_vect>& sources)
+{
+    const zmet_robustParams params = o.robust.params(o.params.maxRmsError);
+    zfit::RobustTransformResult result;
+    const zfit_status status = fitInto(result, [&](auto* r) {
+        const std::vector<double> weights = o.common.weights ? table.column(4) : std::vector<double>{};
+        return zmet_robustPointToPointFit(targets.data(), sources.data(), table.count(),
+                                          o.common.weights ? weights.data() : nullptr, o.params.dof, &params, r);
+    });
+    const zmet_robustTransformResult& r = *result;
+    Outcome out("p2p", o.common, table.rows(), status, r.isValid,
+                Json{{"robust", robustParamsJson(params)}, {"dof", o.params.dof}, {"weighted", o.common.weights}});
+    const zmath_pointToPointFitResult plain{r.isValid, r.xform, r.rmsError};
+    const auto describe = [&](Outcome& out) {
+        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.extra = Json::object();
+        Summary s("robust point-to-point fit: " + o.robust.estimator + ", " + std::to_string(o.params.dof) +
+                  " degrees of freedom (" + dofMeaning(o.params.dof) + "), " + std::to_string(table.rows()) + " pairs");
+        s.row("matrix M", fmtMatrix(r.xform.matrix));
+        s.row("translation t", fmtPoint(r.xform.translation));
+        s.row("rmsError", fmt(r.rmsError) + "   (RMS distance of the inlier pairs)");
+        s.validity(r.isValid, params.maxRmsError);
+        describeRobust(out, s, r.robust, targets);
+        out.summary = s.text();
+    };
+    return conclude(out, targets, describe, [&] {
+        Figure f = pointToPointFigure(targets, sources, plain, o.params.dof);
+        for (int32_t i : zfit::outliers(r.robust))
+            f.point(targets[static_cast<std::size_t>(i)], Figure::Mark::discarded);
+        f.legend("wrong pairs (outliers)", "discarded");
+        return f;
+    });
+}
+
 int runPointToPoint(const PointToPointOptions& o)
 {
     const Table table =
         readTable(o.common.input, Layout{{"targetX", "targetY", "sourceX", "sourceY"}, o.common.weights, true});
     const std::vector<zmath_vect> targets = table.points(0);
     const std::vector<zmath_vect> sources = table.points(2);
+    if (o.robust.robust()) return runRobustPointToPoint(o, table, targets, sources);
 
     const zmath_pointToPointFitParams& params = o.params;
 

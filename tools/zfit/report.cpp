@@ -72,6 +72,10 @@ const char* optionHint(zfit_status status)
     case zmath_errFitMaxIterations: return "option --max-iterations";
     case zmet_errNotConverged: return "option --max-iterations";
     case zmet_errMaxRoundnessNegative: return "option --max-roundness";
+    case zmet_errRobustEstimator: return "option --robust";
+    case zmet_errRobustClip: return "option --clip";
+    case zmet_errRobustScale: return "option --scale";
+    case zmet_errNoInliers: return "is --scale far below the noise?";
     default: return "";
     }
 }

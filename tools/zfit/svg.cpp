@@ -106,9 +106,9 @@ const char* markClass(Figure::Mark mark)
 
 Figure::Figure(std::string title) : title_(std::move(title)) {}
 
-void Figure::point(const zmath_vect& p, Mark mark)
+void Figure::point(const zmath_vect& p, Mark mark, double weight)
 {
-    items_.push_back(Item{.kind = Item::Kind::point, .a = p, .mark = mark});
+    items_.push_back(Item{.kind = Item::Kind::point, .a = p, .mark = mark, .weight = weight});
 }
 
 void Figure::points(const std::vector<zmath_vect>& ps, Mark mark)
@@ -380,7 +380,9 @@ std::string Figure::svg() const
                          "\"/>\n";
             else
                 marks += "<circle " + style(cls) + " cx=\"" + num(X) + "\" cy=\"" + num(Y) + "\" r=\"" +
-                         (it.mark == Mark::target ? "5" : "3") + "\"/>\n";
+                         (it.mark == Mark::target ? "5" : "3") + "\"" +
+                         // A weight shades the point, never below visibility.
+                         (it.weight < 1.0 ? " fill-opacity=\"" + num(std::max(it.weight, 0.15)) + "\"" : "") + "/>\n";
             break;
         }
         }
@@ -436,6 +438,23 @@ void addPoints(Figure& figure, const std::vector<zmath_vect>& points, std::span<
         figure.point(points[i], marked[i] ? Figure::Mark::discarded : Figure::Mark::kept);
     figure.legend(discarded.empty() ? "points" : "kept points", "kept");
     if (!discarded.empty()) figure.legend("discarded points", "discarded");
+}
+
+void addWeightedPoints(Figure& figure, const std::vector<zmath_vect>& points, const zmet_robustOutcome& o)
+{
+    const std::span<const int32_t> outliers = zfit::outliers(o);
+    double heaviest = 0.0;
+    for (int32_t i = 0; i < o.weights.size; ++i) heaviest = std::max(heaviest, o.weights.begin[i]);
+    std::vector<bool> marked(points.size(), false);
+    for (int32_t i : outliers)
+        if (i >= 0 && static_cast<std::size_t>(i) < points.size()) marked[static_cast<std::size_t>(i)] = true;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double w =
+            i < static_cast<std::size_t>(o.weights.size) && heaviest > 0.0 ? o.weights.begin[i] / heaviest : 1.0;
+        figure.point(points[i], marked[i] ? Figure::Mark::discarded : Figure::Mark::kept, w);
+    }
+    figure.legend("inliers (shaded by weight)", "kept");
+    if (!outliers.empty()) figure.legend("outliers", "discarded");
 }
 
 double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_vect>& to)

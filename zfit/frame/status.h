@@ -55,7 +55,13 @@ typedef int32_t zfit_status;
     X(zmet_errNotFinite, 0x80002141u, "a coordinate is NaN or infinite, or the points spread beyond the doubles") \
     X(zmet_errMaxRoundnessNegative, 0x80002142u, "the roundness limit maxRoundness is below 0") \
     X(zmet_errProfileOpen, 0x80002143u, "the points do not surround an inscribed circle (an open arc, or a gap wider than the part)") \
-    X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold")
+    X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold") \
+    X(zmet_errRobustEstimator, 0x80002261u, "the robust estimator is not one of huber, tukey and clip") \
+    X(zmet_errRobustClip, 0x80002262u, "the clipping factor of a robust fit is not a finite value above 0") \
+    X(zmet_errRobustScale, 0x80002263u, "the given scale of a robust fit is not a finite value above 0") \
+    X(zmet_errRobustTolerance, 0x80002264u, "the convergence tolerance of a robust fit is not a finite value above 0") \
+    X(zmet_errWeightNotFinite, 0x80002265u, "a weight is NaN or infinite") \
+    X(zmet_errNoInliers, 0x80002266u, "the robust fit left too few inliers to fit the shape (is the given scale far below the noise?)")
 /* clang-format on */
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits, text) name = ZFIT_STATUS_BITS(bits),

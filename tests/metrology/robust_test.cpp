@@ -1,0 +1,480 @@
+// The robust fits: shapes recovered through clutter, spurs and 40% gross
+// outliers, the same bits on every call, the outcome's vectors agreeing with
+// each other, the life cycle of the records, and every refusal.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include <zfit/metrology/metrology.hpp>
+
+#include "scatter.hpp"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+zmet_robustParams params(int32_t estimator = zmet_robustTukey)
+{
+    zmet_robustParams p;
+    zmet_robustParams_init(&p, estimator);
+    return p;
+}
+
+// Result records constructed for a scope; r.r is the record.
+template <class R>
+struct Owned {
+    zfit::Result<R> owner;
+    R& r = *owner;
+};
+using LineResult = Owned<zmet_robustLineResult>;
+using CircleResult = Owned<zmet_robustCircleResult>;
+using EllipseResult = Owned<zmet_robustEllipseResult>;
+using TransformResult = Owned<zmet_robustTransformResult>;
+
+std::vector<double> doubles(const zstd_vectord& v) { return std::vector<double>(v.begin, v.begin + v.size); }
+
+int32_t count(const std::vector<zmath_vect>& points) { return static_cast<int32_t>(points.size()); }
+
+// Uniform clutter over the box [lo, hi]^2, appended; returns the index of
+// the first clutter point.
+size_t addClutter(zt::Rng& rng, std::vector<zmath_vect>& points, size_t n, double lo, double hi)
+{
+    const size_t first = points.size();
+    for (size_t k = 0; k < n; ++k) points.push_back({rng.uniform(lo, hi), rng.uniform(lo, hi)});
+    return first;
+}
+
+// Points along the line through `from` at `angle`, spaced 1 apart, with
+// noise sigma across it.
+std::vector<zmath_vect> noisyLine(zt::Rng& rng, zmath_vect from, double angle, int n, double sigma)
+{
+    std::vector<zmath_vect> points;
+    for (int i = 0; i < n; ++i) {
+        const double across = rng.normal(sigma);
+        points.push_back({from.x + i * std::cos(angle) - across * std::sin(angle),
+                          from.y + i * std::sin(angle) + across * std::cos(angle)});
+    }
+    return points;
+}
+
+// Every outcome holds together: outliers ascending and exactly the points
+// at or beyond c * scale, the weights of the estimator, the inlier count.
+void expectConsistent(const zmet_robustOutcome& o, double rmsError, const zmet_robustParams& p, size_t n,
+                      const std::string& what)
+{
+    const std::vector<double> residuals = doubles(o.residuals), weights = doubles(o.weights);
+    const std::vector<int32_t> outliers = zt::indices(o.outliers);
+    ASSERT_EQ(residuals.size(), n) << what << ": a residual per point";
+    ASSERT_EQ(weights.size(), n) << what << ": a weight per point";
+    std::vector<int32_t> beyond;
+    for (size_t i = 0; i < n; ++i)
+        if (!(std::fabs(residuals[i]) < p.clip * o.scale)) beyond.push_back(static_cast<int32_t>(i));
+    EXPECT_EQ(outliers, beyond) << what << ": the outliers are the points beyond c * scale, ascending";
+    EXPECT_EQ(o.inlierCount, static_cast<int32_t>(n - outliers.size())) << what << ": inliers and outliers";
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i)
+        if (!std::binary_search(outliers.begin(), outliers.end(), static_cast<int32_t>(i)))
+            sum += residuals[i] * residuals[i];
+    EXPECT_NEAR(rmsError, std::sqrt(sum / static_cast<double>(o.inlierCount)), 1e-12 * (1 + rmsError))
+        << what << ": rmsError is the inliers' RMS residual";
+    for (size_t i = 0; i < n; ++i) {
+        const double u = std::fabs(residuals[i]) / (p.clip * o.scale);
+        const double expected = p.estimator == zmet_robustTukey  ? (u < 1 ? (1 - u * u) * (1 - u * u) : 0.0)
+                                : p.estimator == zmet_robustClip ? (u < 1 ? 1.0 : 0.0)
+                                                                 : (u < 1 ? 1.0 : 1.0 / u);
+        ASSERT_NEAR(weights[i], expected, 1e-12) << what << ": the weight of point " << i;
+    }
+}
+
+// The angle between two lines' normals, folded to [0, pi/2].
+double angleError(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), kPi);
+    return std::min(d, kPi - d);
+}
+
+TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
+{
+    for (int32_t estimator : {zmet_robustTukey, zmet_robustClip, zmet_robustHuber}) {
+        zt::Rng rng(23 + estimator);
+        const double sigma = 0.5, angle = 0.3;
+        std::vector<zmath_vect> points = noisyLine(rng, {0, 20}, angle, 400, sigma);
+        // A spur: 5% of the points leaving the edge in a clump.
+        for (int i = 0; i < 20; ++i) points.push_back({200 + i * 0.5, 20 + 200 * std::sin(angle) + 15 + i});
+        const size_t clutter = addClutter(rng, points, 180, 0, 400);
+        const zmet_robustParams p = params(estimator);
+        LineResult r;
+        ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+        const std::string what = "estimator " + std::to_string(estimator);
+        EXPECT_LT(angleError(r.r.line.angle, angle), 3e-3) << what;
+        EXPECT_EQ(r.r.robust.converged, 1) << what;
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
+        // Huber's weights never reach 0: the clutter still pulls, each
+        // point by c * scale, so its scale and outliers are not the edge's.
+        if (estimator == zmet_robustHuber) continue;
+        EXPECT_NEAR(r.r.robust.scale, sigma, 0.1 * sigma) << what << ": the scale is the edge's noise";
+        const std::vector<double> residuals = doubles(r.r.robust.residuals);
+        int flaggedInliers = 0, farClutter = 0, farClutterFlagged = 0;
+        for (size_t i = 0; i < points.size(); ++i) {
+            const bool outlier = !(std::fabs(residuals[i]) < p.clip * r.r.robust.scale);
+            if (i < 400) flaggedInliers += outlier ? 1 : 0;
+            if (i >= 400 && std::fabs(zt::offset(zt::lineThrough({0, 20}, angle), points[i])) > 5 * sigma) {
+                ++farClutter;
+                farClutterFlagged += outlier ? 1 : 0;
+            }
+        }
+        EXPECT_LE(flaggedInliers, estimator == zmet_robustTukey ? 4 : 12) << what << ": inliers flagged";
+        EXPECT_EQ(farClutterFlagged, farClutter) << what << ": every point 5 sigma off the edge is an outlier";
+        EXPECT_GT(clutter, 0u);
+    }
+}
+
+TEST(RobustLine, SurvivesFortyPercentOutliersOnAParallelEdge)
+{
+    // 60% of the points on one edge, 40% on a neighbouring edge: the least
+    // squares line runs between them, the robust one on the larger edge.
+    zt::Rng rng(5);
+    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.1, 300, 0.2);
+    const std::vector<zmath_vect> neighbour = noisyLine(rng, {0, 8}, 0.1, 200, 0.2);
+    points.insert(points.end(), neighbour.begin(), neighbour.end());
+    const zmet_robustParams p = params();
+    LineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    EXPECT_LT(angleError(r.r.line.angle, 0.1), 2e-3);
+    EXPECT_LT(std::fabs(zt::offset(r.r.line, {0, 0})), 0.1) << "the fit lies on the larger edge";
+    EXPECT_EQ(r.r.robust.inlierCount, 300) << "exactly the larger edge's points are inliers";
+}
+
+TEST(RobustLine, GivesTheSameBitsOnEveryCallAndMovesWithThePoints)
+{
+    zt::Rng rng(8);
+    std::vector<zmath_vect> points = noisyLine(rng, {3, 4}, 1.1, 500, 0.3);
+    addClutter(rng, points, 200, 0, 300);
+    const zmet_robustParams p = params();
+    LineResult first, second, shifted;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &first.r), zfit_ok);
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &second.r), zfit_ok);
+    EXPECT_EQ(std::memcmp(&first.r.line, &second.r.line, sizeof first.r.line), 0) << "the same line, bit for bit";
+    EXPECT_EQ(doubles(first.r.robust.weights), doubles(second.r.robust.weights)) << "the same weights";
+    std::vector<zmath_vect> moved = points;
+    for (zmath_vect& q : moved) q = {q.x + 1000, q.y - 500};
+    ASSERT_EQ(zmet_robustLineFit(moved.data(), count(moved), nullptr, &p, &shifted.r), zfit_ok);
+    EXPECT_LT(angleError(shifted.r.line.angle, first.r.line.angle), 1e-9) << "a shift keeps the angle";
+    EXPECT_EQ(zt::indices(shifted.r.robust.outliers), zt::indices(first.r.robust.outliers)) << "and the outliers";
+}
+
+TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
+{
+    zt::Rng rng(9);
+    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.5, 100, 0.1);
+    points.push_back({50, -40});
+    std::vector<double> weights(points.size(), 2.0);
+    weights[3] = 0.0;
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 0.5;
+    LineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), weights.data(), &p, &r.r), zfit_ok);
+    EXPECT_EQ(r.r.robust.scale, 0.5) << "the given scale is kept";
+    const std::vector<double> w = doubles(r.r.robust.weights);
+    EXPECT_EQ(w[0], 2.0) << "an inlier's weight is the caller's";
+    EXPECT_EQ(w[3], 0.0) << "a point of weight 0 keeps it";
+    EXPECT_EQ(zt::indices(r.r.robust.outliers), std::vector<int32_t>{100}) << "the far point alone";
+    const zmet_uncertainty& u = r.r.robust.uncertainty;
+    ASSERT_EQ(u.parameterCount, 2);
+    EXPECT_EQ(u.degreesOfFreedom, 99 - 2) << "the points of positive weight less the parameters";
+}
+
+TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
+{
+    for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {
+        zt::Rng rng(40 + flavour);
+        std::vector<zmath_vect> points = mt::circleArc(rng, {50, 60}, 30, 0.2, 2 * kPi / 3, 300, 0.3);
+        // The oracle: the same flavour's fit of the true inliers alone.
+        zmath_vect centre{};
+        double radius = 0;
+        if (flavour == zmet_robustGeometric) {
+            zmet_geometricCircleParams gp;
+            zmet_geometricCircleParams_init(&gp);
+            zmet_geometricCircleResult g{};
+            ASSERT_EQ(zmet_geometricCircleFit(points.data(), count(points), &gp, &g), zfit_ok);
+            centre = g.centre, radius = g.radius;
+        } else {
+            zfit::CircleResult a;
+            zmath_circleFitParams cp;
+            zmath_circleFitParams_init(&cp);
+            ASSERT_EQ(zmath_circleFit(points.data(), count(points), &cp, a.get()), zfit_ok);
+            centre = a->centre, radius = a->radius;
+        }
+        addClutter(rng, points, 200, 0, 110);
+        const zmet_robustParams p = params();
+        CircleResult r;
+        ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, flavour, &r.r), zfit_ok);
+        const std::string what = "flavour " + std::to_string(flavour);
+        const zmet_uncertainty& u = r.r.robust.uncertainty;
+        ASSERT_EQ(u.parameterCount, 3) << what;
+        // Within three of its own standard errors of the oracle.
+        EXPECT_NEAR(r.r.centre.x, centre.x, 3 * u.standardErrors[0]) << what;
+        EXPECT_NEAR(r.r.centre.y, centre.y, 3 * u.standardErrors[1]) << what;
+        EXPECT_NEAR(r.r.radius, radius, 3 * u.standardErrors[2]) << what;
+        EXPECT_LT(u.standardErrors[2], 0.3) << what << ": of an arc of 300 points";
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
+    }
+}
+
+TEST(RobustCircle, SurvivesFortyPercentOutliersOnANeighbouringCircle)
+{
+    // 60% on one circle, 40% on a larger one beside it: only a start from
+    // a clean triple finds the smaller circle.
+    zt::Rng rng(12);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10, 0, 2 * kPi, 150, 0.05);
+    const std::vector<zmath_vect> other = mt::circleArc(rng, {14, 3}, 16, 0, 2 * kPi, 100, 0.05);
+    points.insert(points.end(), other.begin(), other.end());
+    const zmet_robustParams p = params();
+    CircleResult r;
+    ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
+    EXPECT_NEAR(r.r.centre.x, 0, 0.05);
+    EXPECT_NEAR(r.r.centre.y, 0, 0.05);
+    EXPECT_NEAR(r.r.radius, 10, 0.05);
+    EXPECT_LE(r.r.robust.inlierCount, 150 + 4) << "the other circle's points are outliers but where they cross";
+}
+
+TEST(RobustCircle, FixedRadiusFindsTheCentreOfTheLargerGroup)
+{
+    // 60% on the circle, 40% on a circle of the same radius beside it.
+    zt::Rng rng(11);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10, 0, 2 * kPi, 120, 0.05);
+    const std::vector<zmath_vect> other = mt::circleArc(rng, {25, 0}, 10, 0, 2 * kPi, 80, 0.05);
+    points.insert(points.end(), other.begin(), other.end());
+    const zmet_robustParams p = params();
+    CircleResult r;
+    ASSERT_EQ(
+        zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 10, &r.r),
+        zfit_ok);
+    EXPECT_NEAR(r.r.centre.x, 0, 0.05);
+    EXPECT_NEAR(r.r.centre.y, 0, 0.05);
+    EXPECT_EQ(r.r.radius, 10) << "the radius is imposed";
+    EXPECT_EQ(r.r.robust.inlierCount, 120);
+    EXPECT_EQ(r.r.robust.uncertainty.parameterCount, 2);
+}
+
+TEST(RobustCircle, FixedRadiusStartsExactlyOnTheCircle)
+{
+    // Exact points and a given scale of 1e-6: only a start through two of
+    // the circle's points keeps them inliers.
+    zt::Rng rng(13);
+    std::vector<zmath_vect> points = mt::circleArc(rng, {3, -4}, 7, 0.5, 4, 60, 0.0);
+    addClutter(rng, points, 40, -10, 10);
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 1e-6;
+    CircleResult r;
+    ASSERT_EQ(zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 7, &r.r),
+              zfit_ok);
+    EXPECT_NEAR(r.r.centre.x, 3, 1e-9);
+    EXPECT_NEAR(r.r.centre.y, -4, 1e-9);
+    EXPECT_EQ(r.r.robust.inlierCount, 60) << "every point of the circle, none of the clutter";
+}
+
+TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
+{
+    for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {
+        zt::Rng rng(70 + flavour);
+        std::vector<zmath_vect> points = mt::ellipseArc(rng, {5, -3}, 40, 20, 0.6, 0, 2 * kPi, 350, 0.3);
+        addClutter(rng, points, 150, -45, 45);
+        const zmet_robustParams p = params();
+        EllipseResult r;
+        ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, flavour, &r.r), zfit_ok);
+        const std::string what = "flavour " + std::to_string(flavour);
+        zmath_vect centre{};
+        double radii[2] = {0, 0}, angle = 0;
+        zmath_shapeEllipse_getCenter(&r.r.ellipse, &centre);
+        zmath_shapeEllipse_getRadii(&r.r.ellipse, radii);
+        zmath_shapeEllipse_getAngle(&r.r.ellipse, &angle);
+        EXPECT_NEAR(centre.x, 5, 0.2) << what;
+        EXPECT_NEAR(centre.y, -3, 0.2) << what;
+        EXPECT_NEAR(radii[0], 40, 0.2) << what;
+        EXPECT_NEAR(radii[1], 20, 0.2) << what;
+        EXPECT_NEAR(angle, 0.6, 0.01) << what;
+        EXPECT_NEAR(r.r.robust.scale, 0.3, 0.05) << what << ": orthogonal residuals give the noise";
+        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
+        EXPECT_EQ(r.r.robust.uncertainty.parameterCount, flavour == zmet_robustGeometric ? 5 : 0) << what;
+    }
+}
+
+TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
+{
+    for (int32_t dof : {3, 4, 5, 6}) {
+        zt::Rng rng(90 + dof);
+        const double c = std::cos(0.4), s = std::sin(0.4);
+        const double sx = dof >= 5 ? 1.3 : dof == 4 ? 1.2 : 1.0, sy = dof == 5 ? 0.7 : sx;
+        const double shear = dof == 6 ? 0.2 : 0.0;
+        const zmath_matrix m{c * sx, -s * sy + shear, s * sx, c * sy};
+        std::vector<zmath_vect> source, target;
+        for (int i = 0; i < 200; ++i) {
+            const zmath_vect q{rng.uniform(-50, 50), rng.uniform(-50, 50)};
+            source.push_back(q);
+            const bool wrong = i % 10 < 3;
+            target.push_back(wrong ? zmath_vect{rng.uniform(-80, 80), rng.uniform(-80, 80)}
+                                   : zmath_vect{m.m00 * q.x + m.m01 * q.y + 7 + rng.normal(0.1),
+                                                m.m10 * q.x + m.m11 * q.y - 4 + rng.normal(0.1)});
+        }
+        const zmet_robustParams p = params();
+        TransformResult r;
+        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 200, nullptr, dof, &p, &r.r), zfit_ok);
+        const std::string what = "dof " + std::to_string(dof);
+        EXPECT_NEAR(r.r.xform.translation.x, 7, 0.1) << what;
+        EXPECT_NEAR(r.r.xform.translation.y, -4, 0.1) << what;
+        EXPECT_NEAR(r.r.xform.matrix.m00, m.m00, 3e-3) << what;
+        EXPECT_NEAR(r.r.xform.matrix.m01, m.m01, 3e-3) << what;
+        EXPECT_NEAR(r.r.robust.scale, 0.1, 0.02) << what << ": the per-coordinate noise";
+        EXPECT_EQ(r.r.robust.inlierCount, 140) << what << ": the wrong matches are the outliers";
+        expectConsistent(r.r.robust, r.r.rmsError, p, 200, what);
+        EXPECT_EQ(r.r.robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
+    }
+}
+
+TEST(RobustLine, ClipWeightsGiveTheCovarianceOfTheInliersLeastSquaresLine)
+{
+    // Clip weighs every inlier 1 and every outlier 0, so the final weighted
+    // problem is the least-squares line of the inliers.
+    zt::Rng rng(6);
+    std::vector<zmath_vect> points = noisyLine(rng, {0, 2}, 0.7, 200, 0.2);
+    addClutter(rng, points, 60, -50, 200);
+    zmet_robustParams p = params(zmet_robustClip);
+    p.maxRmsError = 0.0;
+    LineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    EXPECT_EQ(r.r.isValid, 0) << "a limit of 0 is accepted and no fit is below it";
+    std::vector<zmath_vect> inliers;
+    const std::vector<int32_t> outliers = zt::indices(r.r.robust.outliers);
+    for (size_t i = 0; i < points.size(); ++i)
+        if (!std::binary_search(outliers.begin(), outliers.end(), static_cast<int32_t>(i)))
+            inliers.push_back(points[i]);
+    zmet_uncertainty expected{};
+    ASSERT_EQ(zmet_lineFitUncertainty(inliers.data(), count(inliers), &r.r.line, &expected), zfit_ok);
+    const zmet_uncertainty& u = r.r.robust.uncertainty;
+    ASSERT_EQ(u.parameterCount, 2);
+    EXPECT_NEAR(u.sigma, expected.sigma, 1e-9 * expected.sigma) << "the inliers' noise";
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(u.covariance[k], expected.covariance[k], 1e-6 * std::fabs(expected.covariance[k])) << "entry " << k;
+    EXPECT_EQ(u.covariance[4], 0.0) << "entries past p * p are 0";
+    EXPECT_EQ(u.standardErrors[2], 0.0) << "standard errors past p are 0";
+}
+
+TEST(RobustRecords, CopyIsIndependentAndAssignCopiesEveryField)
+{
+    zt::Rng rng(3);
+    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.2, 50, 0.1);
+    points.push_back({10, 30});
+    const zmet_robustParams p = params();
+    LineResult r, assigned;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    zmet_robustLineResult copy;
+    ASSERT_EQ(zmet_robustLineResult_constructCopy(&copy, &r.r), zfit_ok);
+    ASSERT_EQ(zmet_robustLineResult_assign(&assigned.r, &r.r), zfit_ok);
+    EXPECT_EQ(zmet_robustLineResult_assign(&assigned.r, &assigned.r), zfit_ok) << "self-assignment";
+    zstd_vectord_resize(&r.r.robust.weights, 0);
+    EXPECT_EQ(doubles(copy.robust.weights).size(), points.size()) << "the copy owns its weights";
+    EXPECT_EQ(zt::indices(assigned.r.robust.outliers), std::vector<int32_t>{50}) << "assign copies the outliers";
+    EXPECT_EQ(assigned.r.robust.scale, copy.robust.scale) << "and the scale";
+    EXPECT_EQ(doubles(assigned.r.robust.residuals), doubles(copy.robust.residuals)) << "and the residuals";
+    EXPECT_EQ(assigned.r.line.angle, copy.line.angle) << "and the shape";
+    zmet_robustLineResult_destruct(&copy);
+}
+
+void recordStatus(void* context, const char*, int32_t, const char*, zfit_status status)
+{
+    static_cast<std::vector<zfit_status>*>(context)->push_back(status);
+}
+
+TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
+{
+    zt::Rng rng(1);
+    const std::vector<zmath_vect> good = noisyLine(rng, {0, 0}, 0.2, 20, 0.1);
+    const auto withParams = [&](const std::function<void(zmet_robustParams&)>& change) {
+        return [&good, change](zmet_robustLineResult* r) {
+            zmet_robustParams p = params();
+            change(p);
+            return zmet_robustLineFit(good.data(), count(good), nullptr, &p, r);
+        };
+    };
+    const auto withPoints = [](std::vector<zmath_vect> points, std::vector<double> weights, zmet_robustParams p) {
+        return [points, weights, p](zmet_robustLineResult* r) {
+            return zmet_robustLineFit(points.data(), count(points), weights.empty() ? nullptr : weights.data(), &p, r);
+        };
+    };
+    zmet_robustParams tinyScale = params();
+    tinyScale.scaleMode = zmet_robustScaleGiven;
+    tinyScale.scale = 1e-9;
+    std::vector<zmath_vect> nan = good, coincident(10, zmath_vect{1, 1});
+    nan[4].y = NAN;
+    std::vector<double> negative(good.size(), 1.0), infinite(good.size(), 1.0), mostlyZero(good.size(), 0.0);
+    negative[2] = -1;
+    infinite[2] = HUGE_VAL;
+    mostlyZero[0] = 1;
+    const struct {
+        const char* what;
+        std::function<zfit_status(zmet_robustLineResult*)> fit;
+        zfit_status expected;
+    } cases[] = {
+        {"estimator 3", withParams([](auto& p) { p.estimator = 3; }), zmet_errRobustEstimator},
+        {"clip 0", withParams([](auto& p) { p.clip = 0; }), zmet_errRobustClip},
+        {"clip NaN", withParams([](auto& p) { p.clip = NAN; }), zmet_errRobustClip},
+        {"scale mode 2", withParams([](auto& p) { p.scaleMode = 2; }), zmath_errFitBadMode},
+        {"given scale -1", withParams([](auto& p) { p.scaleMode = zmet_robustScaleGiven, p.scale = -1; }),
+         zmet_errRobustScale},
+        {"given scale NaN", withParams([](auto& p) { p.scaleMode = zmet_robustScaleGiven, p.scale = NAN; }),
+         zmet_errRobustScale},
+        {"0 iterations", withParams([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations},
+        {"tolerance 0", withParams([](auto& p) { p.tolerance = 0; }), zmet_errRobustTolerance},
+        {"maxRmsError -1", withParams([](auto& p) { p.maxRmsError = -1; }), zmath_errFitMaxRmsErrorNegative},
+        {"a NaN coordinate", withPoints(nan, {}, params()), zmet_errNotFinite},
+        {"a negative weight", withPoints(good, negative, params()), zmath_errFitWeightNegative},
+        {"an infinite weight", withPoints(good, infinite, params()), zmet_errWeightNotFinite},
+        {"one point of positive weight", withPoints(good, mostlyZero, params()), zmet_errTooFewPoints},
+        {"all points at one place", withPoints(coincident, {}, params()), zmath_errDegenerate},
+        {"a given scale far below the noise", withPoints(good, {}, tinyScale), zmet_errNoInliers},
+    };
+    for (const auto& c : cases) {
+        LineResult r;
+        r.r.rmsError = 42;
+        std::vector<zfit_status> traced;
+        {
+            zfit::ScopedTrace trace(recordStatus, &traced);
+            EXPECT_EQ(c.fit(&r.r), c.expected) << c.what;
+        }
+        EXPECT_EQ(r.r.rmsError, 42) << c.what << ": the result is untouched";
+        ASSERT_FALSE(traced.empty()) << c.what << ": the refusal is traced";
+        EXPECT_EQ(traced.front(), c.expected) << c.what << ": the trace starts at the refusal";
+    }
+}
+
+TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
+{
+    zt::Rng rng(2);
+    const std::vector<zmath_vect> arc = mt::circleArc(rng, {0, 0}, 5, 0, kPi, 30, 0.01);
+    const zmet_robustParams p = params();
+    CircleResult c;
+    EllipseResult e;
+    TransformResult t;
+    EXPECT_EQ(zmet_robustCircleFit(arc.data(), count(arc), nullptr, &p, 2, &c.r), zmath_errFitBadMode) << "flavour";
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, -1, &c.r),
+              zmath_errFitFixedRadiusNegative);
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, NAN, &c.r), zmet_errNotFinite);
+    EXPECT_EQ(zmet_robustEllipseFit(arc.data(), 4, nullptr, &p, 0, &e.r), zmet_errTooFewPoints) << "5 points needed";
+    EXPECT_EQ(zmet_robustPointToPointFit(arc.data(), arc.data(), count(arc), nullptr, 7, &p, &t.r),
+              zmath_errFitBadMode);
+    const std::vector<zmath_vect> line = noisyLine(rng, {0, 0}, 0.3, 30, 0.0);
+    EXPECT_EQ(zmet_robustCircleFit(line.data(), count(line), nullptr, &p, 0, &c.r), zmath_errDegenerate)
+        << "collinear points give no circle";
+    zt::ScopedAssertCounter asserts;
+    LineResult l;
+    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, &l.r), zstd_errBrokenPrecondition);
+    EXPECT_EQ(asserts.count(), 1) << "no parameters is a broken precondition";
+    const zmet_robustParams p2 = params();
+    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, &p2, nullptr), zstd_errBrokenPrecondition);
+    EXPECT_EQ(asserts.count(), 2) << "no result is a broken precondition";
+}
+
+}  // namespace

@@ -256,13 +256,14 @@ public:
                 zsvc::distanceKey(xs_[static_cast<size_t>(b)], ys_[static_cast<size_t>(b)], cx, cy), b);
         });
         const std::span<const zmath_vect> best = keptPoints();
-        // In mode 1 the best circle's radius is the imposed one, so solving
-        // the window again about its centre repeats the winning solve's
-        // setting.
-        zfit_circle check;
-        ZFIT_TRY(window_.solvePoints(best, best_.centre, &check));
-        *rmsError_ = zfit_circleRms_(best_, best);
-        *circle = best_;
+        // The winning window solved again from its own points, about the
+        // centre the search found for it: the sums of the search carry the
+        // rounding of every point that passed through them, these only the
+        // window's own.
+        zfit_circle solved;
+        ZFIT_TRY(window_.solvePoints(best, best_.centre, &solved));
+        *rmsError_ = zfit_circleRms_(solved, best);
+        *circle = solved;
         return zfit_ok;
     }
 

@@ -76,7 +76,8 @@ Windows linePairs(const Pts& p, int32_t m, bool unit, Score score)
             if (unit && zmath_vect_getUnit(&pairNormal, &normal) != 0) continue;
             std::vector<double> keys;
             for (const zmath_vect& q : p) keys.push_back(-(q.x * normal.x + q.y * normal.y));
-            slide(keys, m, normal, [&](const Indices& kept) { return score(kept, normal); }, w);
+            slide(
+                keys, m, normal, [&](const Indices& kept) { return score(kept, normal); }, w);
         }
     return w;
 }
@@ -91,7 +92,8 @@ Windows circleTriples(const Pts& p, int32_t m, Score score)
     const size_t n = p.size();
     for (size_t i = 0; i + 2 < n; ++i)
         for (size_t j = i + 1; j + 1 < n; ++j) {
-            const zmath_vect mid1{(p[j].x + p[i].x) * 0.5, (p[j].y + p[i].y) * 0.5}, e1{p[i].y - p[j].y, p[j].x - p[i].x};
+            const zmath_vect mid1{(p[j].x + p[i].x) * 0.5, (p[j].y + p[i].y) * 0.5},
+                e1{p[i].y - p[j].y, p[j].x - p[i].x};
             zmath_vect u{};
             if ((e1.x == 0 && e1.y == 0) || zmath_vect_getUnit(&e1, &u) != 0) continue;
             for (size_t k = j + 1; k < n; ++k) {
@@ -108,7 +110,8 @@ Windows circleTriples(const Pts& p, int32_t m, Score score)
                     const double dx = q.x - centre.x, dy = q.y - centre.y;
                     keys.push_back(dx * dx + dy * dy);
                 }
-                slide(keys, m, centre, [&](const Indices& kept) { return score(kept, centre); }, w);
+                slide(
+                    keys, m, centre, [&](const Indices& kept) { return score(kept, centre); }, w);
             }
         }
     return w;

@@ -230,9 +230,10 @@ TEST(SearchReference, RankedLineIsThePlainLoops)
         const Kind kind = kinds[trial % 5];
         const int m = rng.integer(4, 6), n = rng.integer(m + 1, 14);
         const Pts p = randomCase(rng, kind, n, m, false);
-        SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
-        const plain::Windows w =
-            plain::linePairs(p, m, false, [&](const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); });
+        SCOPED_TRACE(::testing::Message()
+                     << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
+        const plain::Windows w = plain::linePairs(
+            p, m, false, [&](const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); });
         zfit::LineResult r;
         const zmath_lineFitParams params{m, HUGE_VAL, 0};
         const zfit_status status = zmath_lineFit(p.data(), n, &params, r.get());
@@ -258,7 +259,8 @@ TEST(SearchReference, MinimumZoneLineIsThePlainLoops)
         const Kind kind = kinds[trial % 5];
         const int m = rng.integer(0, 4), n = rng.integer(std::max(2, m + 1), 14);
         const Pts p = randomCase(rng, kind, n, m, false);
-        SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
+        SCOPED_TRACE(::testing::Message()
+                     << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
         const plain::Windows w = plain::linePairs(
             p, m, true, [&](const Indices& kept, const zmath_vect& u) { return halfWidth(p, kept, u); });
         zfit::LineResult r;

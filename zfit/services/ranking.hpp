@@ -27,7 +27,7 @@
 #include <span>
 
 #include <zfit/frame/status.hpp>
-#include <zfit/services/containers.h>
+#include <zfit/services/containers.hpp>
 #include <zfit/services/rank_keys.hpp>
 
 namespace zsvc {
@@ -93,16 +93,58 @@ public:
     // them).
     static size_t hitCapacity(size_t count) { return 4 * count + 64; }
 
-    // The storage lives with the caller (made once per call): `first` and
-    // `last` hold R indices each (R <= n); `member`, `inFirst`, `inLast`,
-    // `order` and `values` one entry per point; `lowHits` and `highHits` hitCapacity(R)
-    // entries each. When 2R > n the extremes overlap; every update is then a
-    // fresh sort and there is no middle.
-    RankExtremes(std::span<int32_t> first, std::span<int32_t> last, std::span<uint8_t> member,
-                 std::span<uint64_t> inFirst, std::span<uint64_t> inLast, std::span<int32_t> order,
-                 std::span<double> values, std::span<int32_t> lowHits, std::span<int32_t> highHits)
-        : first_(first), last_(last), member_(member), inFirst_(inFirst), inLast_(inLast), order_(order),
-          values_(values), lowHits_(lowHits), highHits_(highHits), overlapping_(2 * first.size() > member.size())
+    // The work storage of a ranking of n points with extremes of R, made
+    // once per call by the caller: R indices in each list; one entry per
+    // point in `member`, `inFirst`, `inLast`, `order` and `values`;
+    // hitCapacity(R) in each list of hits.
+    struct Storage {
+        std::span<int32_t> first, last;
+        std::span<uint8_t> member;
+        std::span<uint64_t> inFirst, inLast;
+        std::span<int32_t> order;
+        std::span<double> values;
+        std::span<int32_t> lowHits, highHits;
+
+        // Where an Arena will hold it.
+        struct Plan {
+            Arena::Slot first, last, member, inFirst, inLast, order, values, lowHits, highHits;
+        };
+        static Plan reserve(Arena& arena, int64_t n, int64_t count)
+        {
+            const int64_t hits = static_cast<int64_t>(hitCapacity(static_cast<size_t>(count)));
+            return {arena.reserve<int32_t>(count), arena.reserve<int32_t>(count), arena.reserve<uint8_t>(n),
+                    arena.reserve<uint64_t>(n),    arena.reserve<uint64_t>(n),    arena.reserve<int32_t>(n),
+                    arena.reserve<double>(n),      arena.reserve<int32_t>(hits),  arena.reserve<int32_t>(hits)};
+        }
+        static Storage bind(const Arena& arena, const Plan& plan)
+        {
+            return {arena.span<int32_t>(plan.first),   arena.span<int32_t>(plan.last),
+                    arena.span<uint8_t>(plan.member),  arena.span<uint64_t>(plan.inFirst),
+                    arena.span<uint64_t>(plan.inLast), arena.span<int32_t>(plan.order),
+                    arena.span<double>(plan.values),   arena.span<int32_t>(plan.lowHits),
+                    arena.span<int32_t>(plan.highHits)};
+        }
+        // The same storage for a ranking of the first `count` points only.
+        Storage forPoints(size_t count) const
+        {
+            return {first,
+                    last,
+                    member.first(count),
+                    inFirst.first(count),
+                    inLast.first(count),
+                    order.first(count),
+                    values.first(count),
+                    lowHits,
+                    highHits};
+        }
+    };
+
+    // When 2R > n the extremes overlap; every update is then a fresh sort and
+    // there is no middle.
+    explicit RankExtremes(const Storage& storage)
+        : first_(storage.first), last_(storage.last), member_(storage.member), inFirst_(storage.inFirst),
+          inLast_(storage.inLast), order_(storage.order), values_(storage.values), lowHits_(storage.lowHits),
+          highHits_(storage.highHits), overlapping_(2 * storage.first.size() > storage.member.size())
     {
         std::fill(member_.begin(), member_.end(), uint8_t{0});
         std::fill(inFirst_.begin(), inFirst_.end(), uint64_t{0});
@@ -372,6 +414,70 @@ private:
     std::span<int32_t> lowHits_, highHits_;
     bool overlapping_;
     bool populated_ = false;  // the lists hold a ranking (their members are flagged)
+};
+
+// The extremes of a ranking carried from one candidate of a search to the
+// next, for candidates that move a little at a time. A candidate has a
+// position (a unit normal, a centre); when it has moved by d since the last
+// full look at all points, no two keys have moved against each other by
+// more than `reach` * d. While that stays below the gaps the last look
+// measured, no point can have crossed into or out of the extremes and only
+// the extremes' own keys are computed again; while it also stays below the
+// gaps within the lists, not even those. Keys are `scale` times the unit the
+// gaps are kept in; `rounding` is the rounding a key may carry, in that unit.
+class RankRepair {
+public:
+    // With `everyLook`, every full look measures the gaps (see GapMeasuring).
+    explicit RankRepair(bool everyLook = false) : everyLook_(everyLook) {}
+
+    // The next candidate is ranked afresh.
+    void restart() { ranked_ = false; }
+
+    // The extremes for a candidate at `position` (RankExtremes::update for
+    // the arguments).
+    template <class KeyOf, class FillAll, class Hits, class Moved>
+    RankExtremes::Update next(RankExtremes& ranking, double* keys, const zmath_vect& position, double reach,
+                              double scale, double rounding, KeyOf keyOf, FillAll fillAll, Hits hits, Moved&& moved)
+    {
+        const double looked = reach * distance(position, lookedFrom_);
+        const bool keepsMembers = ranked_ && std::isfinite(scale) && looked + rounding < std::min(gapFirst_, gapLast_);
+        if (ranked_) gapMeasuring_.followed(keepsMembers);
+        if (keepsMembers && reach * distance(position, sortedFrom_) + rounding < innerGap_) return {false, false};
+        RankExtremes::Update update{true, true};
+        if (keepsMembers) {
+            update = ranking.refresh(keys, keyOf);
+            sortedFrom_ = position;
+            innerGap_ = update.innerGap / scale;
+            return update;
+        }
+        if (!ranked_) {
+            fillAll();
+            update = ranking.reset(keys);
+            ranked_ = true;
+        } else {
+            const bool measure = everyLook_ || gapMeasuring_.wanted();
+            update = ranking.update(keys, fillAll, hits, moved, measure);
+            gapMeasuring_.looked(measure);
+        }
+        lookedFrom_ = sortedFrom_ = position;
+        gapFirst_ = update.gapFirst / scale;
+        gapLast_ = update.gapLast / scale;
+        innerGap_ = update.innerGap / scale;
+        return update;
+    }
+
+private:
+    static double distance(const zmath_vect& a, const zmath_vect& b)
+    {
+        const double dx = a.x - b.x, dy = a.y - b.y;
+        return std::sqrt(dx * dx + dy * dy);
+    }
+
+    bool everyLook_;
+    bool ranked_ = false;  // the ranking holds the extremes of the last candidate
+    zmath_vect lookedFrom_{}, sortedFrom_{};
+    double gapFirst_ = 0.0, gapLast_ = 0.0, innerGap_ = 0.0;
+    GapMeasuring gapMeasuring_;
 };
 
 // Writes the m points a window of the ranking leaves out into `indices`:

@@ -104,16 +104,21 @@ bool anyCandidate(std::span<const zmath_vect> points)
 
 // A few points kept in full rank order by their squared distance from the
 // candidate centre (equal distances in input order), their coordinates
-// stored in that order: a candidate's keys are computed in rank order, and
+// stored in that order: a candidate's keys are computed in rank order and
 // one pass tells whether any two points changed places; an insertion sort
-// repairs the order when they did. first() and last() are the m + 1 first
-// and last ranks, as zsvc::RankExtremes has them.
+// repairs the order where they did. first() and last() are the m + 1 first
+// and last ranks (point indices), as zsvc::RankExtremes has them.
 class OrderedPoints {
 public:
+    struct Ranked {
+        double key;
+        int32_t id;
+    };
     struct Storage {
         std::span<double> xs, ys, keys;
         std::span<int32_t> ids;
         std::span<uint8_t> regions;
+        std::span<Ranked> pairs;
     };
 
     // The points `ids` (2 * extremes of them at least) from the coordinate
@@ -121,45 +126,60 @@ public:
     OrderedPoints(const Storage& storage, std::span<const int32_t> ids, const double* xs, const double* ys,
                   size_t extremes)
         : xs_(storage.xs.first(ids.size())), ys_(storage.ys.first(ids.size())), keys_(storage.keys.first(ids.size())),
-          ids_(storage.ids.first(ids.size())), regions_(storage.regions.first(ids.size())), extremes_(extremes)
+          ids_(storage.ids.first(ids.size())), regions_(storage.regions.first(ids.size())),
+          pairs_(storage.pairs.first(ids.size())), pointXs_(xs), pointYs_(ys), extremes_(extremes)
     {
-        for (size_t r = 0; r < ids.size(); ++r) {
-            ids_[r] = ids[r];
-            xs_[r] = xs[static_cast<size_t>(ids[r])];
-            ys_[r] = ys[static_cast<size_t>(ids[r])];
-        }
+        std::copy(ids.begin(), ids.end(), ids_.begin());
     }
 
+    // The point indices at ranks 0..m and n-m-1..n-1.
     std::span<const int32_t> first() const { return std::span<const int32_t>(ids_).first(extremes_); }
     std::span<const int32_t> last() const { return std::span<const int32_t>(ids_).last(extremes_); }
+
+    // What a ranking changed: the ranks lowest .. highest (none when
+    // lowest > highest), whether any of the extremes.
+    struct Change {
+        bool fresh, changed;
+        size_t lowest, highest;
+    };
 
     // The ranking for the centre (cx, cy): found afresh, or repaired from
     // the last; moved(index, joined) is told of every point that leaves the
     // middle ranks (joined false) or joins them (true) in a repair.
     template <class Moved>
-    zsvc::RankExtremes::Update rank(double cx, double cy, bool afresh, Moved&& moved)
+    Change rank(double cx, double cy, bool afresh, Moved&& moved)
     {
         const size_t n = ids_.size();
-        zsvc::fillDistanceKeys(xs_.data(), ys_.data(), n, cx, cy, keys_.data());
         if (afresh) {
-            sortAll();
+            for (size_t r = 0; r < n; ++r) keys_[r] = keyOf(ids_[r], cx, cy);
+            sortRanks(0, n);
             for (size_t r = 0; r < n; ++r) regions_[r] = regionAt(r);
-            return {true, true};
+            placeCoordinates(0, n);
+            return {true, true, 0, n - 1};
         }
-        size_t r = 1;
-        while (r < n && keys_[r - 1] < keys_[r]) ++r;  // in order, no tie to look at
-        if (r == n) return {false, false};
+        zsvc::fillDistanceKeys(xs_.data(), ys_.data(), n, cx, cy, keys_.data());
+        size_t r = zsvc::firstOutOfOrder(keys_.data(), n);
+        if (r == n) return {false, false, 1, 0};
         size_t lowest = n, highest = 0;  // the ranks that changed
         for (; r < n; ++r) {
             if (!before(r, r - 1)) continue;
-            const Entry entry = take(r);
+            const double key = keys_[r];
+            const int32_t id = ids_[r];
+            const uint8_t region = regions_[r];
             size_t q = r;
-            for (; q > 0 && before(entry, q - 1); --q) put(q, take(q - 1));
-            put(q, entry);
+            for (; q > 0 && before(key, id, q - 1); --q) {
+                keys_[q] = keys_[q - 1];
+                ids_[q] = ids_[q - 1];
+                regions_[q] = regions_[q - 1];
+            }
+            keys_[q] = key;
+            ids_[q] = id;
+            regions_[q] = region;
             lowest = std::min(lowest, q);
             highest = r;
         }
-        if (lowest > highest) return {false, false};
+        if (lowest > highest) return {false, false, 1, 0};
+        placeCoordinates(lowest, highest + 1);
         for (size_t q = lowest; q <= highest; ++q) {
             const uint8_t region = regionAt(q);
             if (region == regions_[q]) continue;
@@ -168,48 +188,55 @@ public:
             regions_[q] = region;
         }
         // Changes among the middle ranks alone leave the extremes as they were.
-        return {false, lowest < extremes_ || highest >= n - extremes_};
+        return {false, lowest < extremes_ || highest >= n - extremes_, lowest, highest};
     }
 
 private:
     static constexpr uint8_t kFirst = 0, kMiddle = 1, kLast = 2;
 
-    struct Entry {
-        double x, y, key;
-        int32_t id;
-        uint8_t region;
-    };
+    double keyOf(int32_t id, double cx, double cy) const
+    {
+        return zsvc::distanceKey(pointXs_[static_cast<size_t>(id)], pointYs_[static_cast<size_t>(id)], cx, cy);
+    }
+
+    // The keys are never NaN: the points and centres are finite, so a
+    // squared distance is a number or infinity.
+    bool before(double key, int32_t id, size_t r) const { return key < keys_[r] || (key == keys_[r] && id < ids_[r]); }
+    bool before(size_t a, size_t b) const { return before(keys_[a], ids_[a], b); }
 
     uint8_t regionAt(size_t r) const
     {
         if (r < extremes_) return kFirst;
         return r >= ids_.size() - extremes_ ? kLast : kMiddle;
     }
-    Entry take(size_t r) const { return {xs_[r], ys_[r], keys_[r], ids_[r], regions_[r]}; }
-    void put(size_t r, const Entry& e)
-    {
-        xs_[r] = e.x;
-        ys_[r] = e.y;
-        keys_[r] = e.key;
-        ids_[r] = e.id;
-        regions_[r] = e.region;
-    }
-    bool before(const Entry& e, size_t r) const { return zsvc::rankBefore(e.key, e.id, keys_[r], ids_[r]); }
-    bool before(size_t a, size_t b) const { return before(take(a), b); }
 
-    void sortAll()
+    // Sorts ranks from..to-1 (keys and points together).
+    void sortRanks(size_t from, size_t to)
     {
-        for (size_t r = 1; r < ids_.size(); ++r) {
-            const Entry entry = take(r);
-            size_t q = r;
-            for (; q > 0 && before(entry, q - 1); --q) put(q, take(q - 1));
-            put(q, entry);
+        for (size_t r = from; r < to; ++r) pairs_[r] = {keys_[r], ids_[r]};
+        std::sort(pairs_.begin() + static_cast<std::ptrdiff_t>(from), pairs_.begin() + static_cast<std::ptrdiff_t>(to),
+                  [](const Ranked& a, const Ranked& b) { return a.key < b.key || (a.key == b.key && a.id < b.id); });
+        for (size_t r = from; r < to; ++r) {
+            keys_[r] = pairs_[r].key;
+            ids_[r] = pairs_[r].id;
         }
     }
 
-    std::span<double> xs_, ys_, keys_;
+    // The coordinates of ranks from..to-1, from their points.
+    void placeCoordinates(size_t from, size_t to)
+    {
+        for (size_t r = from; r < to; ++r) {
+            xs_[r] = pointXs_[static_cast<size_t>(ids_[r])];
+            ys_[r] = pointYs_[static_cast<size_t>(ids_[r])];
+        }
+    }
+
+    std::span<double> xs_, ys_, keys_;  // in rank order
     std::span<int32_t> ids_;
     std::span<uint8_t> regions_;
+    std::span<Ranked> pairs_;
+    const double* pointXs_;
+    const double* pointYs_;
     size_t extremes_;
 };
 
@@ -246,8 +273,9 @@ public:
         firstSlot_ = arena.reserve<int32_t>(extremes);
         lastSlot_ = arena.reserve<int32_t>(extremes);
         orderedKeysSlot_ = arena.reserve<double>(n);
-        orderSlot_ = arena.reserve<int32_t>(n);
+        idsSlot_ = arena.reserve<int32_t>(n);
         regionSlot_ = arena.reserve<uint8_t>(n);
+        pairsSlot_ = arena.reserve<OrderedPoints::Ranked>(n);
         rankingPlan_ = zsvc::RankExtremes::Storage::reserve(arena, n, extremes);
     }
 
@@ -265,9 +293,9 @@ public:
         keys_ = arena.span<double>(keysSlot_);
         first_ = arena.span<int32_t>(firstSlot_);
         last_ = arena.span<int32_t>(lastSlot_);
-        ordered_ = {arena.span<double>(localXsSlot_), arena.span<double>(localYsSlot_),
-                    arena.span<double>(orderedKeysSlot_), arena.span<int32_t>(orderSlot_),
-                    arena.span<uint8_t>(regionSlot_)};
+        ordered_ = {arena.span<double>(localXsSlot_),     arena.span<double>(localYsSlot_),
+                    arena.span<double>(orderedKeysSlot_), arena.span<int32_t>(idsSlot_),
+                    arena.span<uint8_t>(regionSlot_),     arena.span<OrderedPoints::Ranked>(pairsSlot_)};
         rankingStorage_ = zsvc::RankExtremes::Storage::bind(arena, rankingPlan_);
         low_ = high_ = points.p[0];
         for (const zmath_vect& q : points.p) {
@@ -283,21 +311,33 @@ public:
         const int32_t n = points.n;
         const std::span<int32_t> all = reaching_.first(static_cast<size_t>(n));
         for (int32_t k = 0; k < n; ++k) all[static_cast<size_t>(k)] = k;
+        // One poll per first index, n - 2 in all, spread evenly over the
+        // triples: poll p is due before triple p * triples / (n - 2).
+        const double triples = static_cast<double>(n) * (n - 1) * (n - 2) / 6.0;
+        const int64_t polls = n - 2;
+        int64_t pollsDue = 0;  // polls due before the blocks so far
+        double triplesBefore = 0.0;
         int32_t i = 0, j = 1;
         while (i < n - 2) {
             // A block of pairs, in loop order, whose candidates fit the
-            // storage; each first index whose pass starts in the block has
-            // its poll there, the polls spread evenly over the block's
-            // candidates.
+            // storage.
             size_t count = 0;
-            int64_t polls = 0;
+            double blockTriples = 0.0;
             for (; i < n - 2 && count + static_cast<size_t>(n - 1 - j) <= candidates_.size();) {
-                if (j == i + 1) ++polls;
                 count = gather(i, j, count);
+                blockTriples += n - 1 - j;
                 if (++j == n - 1) j = ++i + 1;
             }
             block_ = order(candidates_.first(count));
-            polls_ = {polls, 0, 0};
+            // The polls due within the block, spread evenly over its
+            // candidates.
+            int64_t due = pollsDue;
+            while (due < polls &&
+                   static_cast<double>(due) * triples / static_cast<double>(polls) < triplesBefore + blockTriples)
+                ++due;
+            polls_ = {due - pollsDue, 0, 0};
+            pollsDue = due;
+            triplesBefore += blockTriples;
             // The candidates on the grid by cells; those beyond it (far from
             // the points, and few) among all points.
             const size_t onGrid =
@@ -327,8 +367,9 @@ private:
     static constexpr uint32_t kBeyond = ~uint32_t{0};
     // A cell is not split further when it holds this few candidates, or this
     // few points per extreme rank can reach its extremes.
-    static constexpr size_t kFewCandidates = 16, kFewPointsPerRank = 3;
-    // Up to this many points, a cell's points are kept in full order.
+    static constexpr size_t kFewCandidates = 64, kFewPointsPerRank = 3;
+    // Up to this many points (and kFewPointsPerRank per extreme rank), a
+    // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
 
     struct Polls {
@@ -502,19 +543,23 @@ private:
             localYs_[q] = points_->ys[index(lines[q])];
         }
         const auto moved = [&](int32_t k, bool joined) { sweep.moved(lines[index(k)], joined); };
-        if (count <= kFewPoints && 2 * extremes_ <= count) {
+        if (count <= kFewPointsPerRank * extremes_ + kFewPoints && 2 * extremes_ <= count) {
             OrderedPoints ranking(ordered_, lines, points_->xs.data(), points_->ys.data(), extremes_);
+            const size_t lastRank = count - extremes_;  // the rank of last()[0]
             for (size_t q = lo; q < hi; ++q) {
-                const zmath_vect centre = block_[q].centre;
-                const zsvc::RankExtremes::Update update =
-                    ranking.rank(centre.x, centre.y, q == lo, [&](int32_t k, bool joined) { sweep.moved(k, joined); });
+                const Candidate& c = block_[q];
+                const OrderedPoints::Change change = ranking.rank(
+                    c.centre.x, c.centre.y, q == lo, [&](int32_t k, bool joined) { sweep.moved(k, joined); });
                 ZFIT_TRY(poll(q));
-                ZFIT_TRY(sweep.offer(zsvc::Candidate<Centre>{{block_[q].i, block_[q].j, block_[q].k, 0},
-                                                             {centre},
-                                                             ranking.first(),
-                                                             ranking.last(),
-                                                             update.fresh,
-                                                             update.changed}));
+                zsvc::Candidate<Centre> offered{{c.i, c.j, c.k, 0}, {c.centre},   ranking.first(),
+                                                ranking.last(),     change.fresh, change.changed};
+                // The positions of the lists among the ranks that changed.
+                const size_t from = change.lowest, to = change.highest + 1;
+                offered.firstFrom = std::min(from, extremes_);
+                offered.firstTo = std::min(to, extremes_);
+                offered.lastFrom = from > lastRank ? from - lastRank : 0;
+                offered.lastTo = to > lastRank ? to - lastRank : 0;
+                ZFIT_TRY(sweep.offer(offered));
             }
             return zfit_ok;
         }
@@ -567,7 +612,7 @@ private:
     std::span<const Candidate> block_;
     Polls polls_{};
     zsvc::Arena::Slot candidatesSlot_, sortedSlot_, countsSlot_, reachingSlot_, valuesSlot_, localXsSlot_, localYsSlot_,
-        keysSlot_, firstSlot_, lastSlot_, orderedKeysSlot_, orderSlot_, regionSlot_;
+        keysSlot_, firstSlot_, lastSlot_, orderedKeysSlot_, idsSlot_, regionSlot_, pairsSlot_;
     zsvc::RankExtremes::Storage::Plan rankingPlan_;
     std::span<Candidate> candidates_, sorted_;
     std::span<uint32_t> counts_;

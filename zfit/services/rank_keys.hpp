@@ -187,6 +187,21 @@ inline void fillDistanceKeys(const double* x, const double* y, size_t n, double 
     for (size_t k = 0; k < n; ++k) keys[k] = distanceKey(x[k], y[k], cx, cy);
 }
 
+// The first r > 0 with keys[r - 1] not below keys[r] (a tie, a NaN or two
+// keys out of order), or n when the keys ascend strictly.
+inline size_t firstOutOfOrder(const double* keys, size_t n)
+{
+    size_t r = 1;
+#if defined(__SSE2__)
+    for (; r + 2 <= n; r += 2) {
+        const __m128d before = _mm_loadu_pd(keys + r - 1), after = _mm_loadu_pd(keys + r);
+        if (_mm_movemask_pd(_mm_cmplt_pd(before, after)) != 3) break;
+    }
+#endif
+    while (r < n && keys[r - 1] < keys[r]) ++r;
+    return r;
+}
+
 // The points whose keys[0..n) reach the bounds.
 inline void keyHits(const double* keys, size_t n, double low, double high, BoundHits& hits)
 {

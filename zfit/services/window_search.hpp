@@ -89,6 +89,10 @@ struct Candidate {
     std::span<const int32_t> first, last;
     bool fresh;    // ranked afresh: no middle changes were reported
     bool changed;  // the extremes differ from the last candidate's
+    // Where they may differ: the positions firstFrom .. firstTo-1 of
+    // `first` and lastFrom .. lastTo-1 of `last` (all, unless the generator
+    // knows better).
+    size_t firstFrom = 0, firstTo = SIZE_MAX, lastFrom = 0, lastTo = SIZE_MAX;
 };
 
 // One window as a policy sees it.
@@ -163,12 +167,16 @@ public:
     static Plan reserve(Arena& arena, int32_t n, int32_t m)
     {
         const int64_t extremes = int64_t{m} + 1;
-        return {arena.reserve<SetHash>(n),           arena.reserve<SetHash>(extremes),
-                arena.reserve<SetHash>(extremes + 1), arena.reserve<SetHash>(extremes + 1),
-                arena.reserve<Sums>(extremes + 1),    arena.reserve<Sums>(extremes + 1),
+        return {arena.reserve<SetHash>(n),
+                arena.reserve<SetHash>(extremes),
+                arena.reserve<SetHash>(extremes + 1),
+                arena.reserve<SetHash>(extremes + 1),
+                arena.reserve<Sums>(extremes + 1),
+                arena.reserve<Sums>(extremes + 1),
                 arena.reserve<SetHash>(seenCapacity(n, m)),
                 arena.reserve<SetHash>(Policy::kScoreOfSet ? kRecentWindows : 1),
-                arena.reserve<uint64_t>(n), arena.reserve<int32_t>(extremes)};
+                arena.reserve<uint64_t>(n),
+                arena.reserve<int32_t>(extremes)};
     }
 
     WindowSweep(const Arena& arena, const Plan& plan, const SearchPoints& points, Policy& policy, double* score,
@@ -181,6 +189,7 @@ public:
           marks_(arena.span<uint64_t>(plan.marks)), pending_(arena.span<int32_t>(plan.pending))
     {
         std::fill(windowHashes_.begin(), windowHashes_.end(), SetHash{});
+        std::fill(firstHashes_.begin(), firstHashes_.end(), SetHash{});
         std::fill(marks_.begin(), marks_.end(), uint64_t{0});
         for (int32_t k = 0; k < points_.n; ++k) {
             hashes_[static_cast<size_t>(k)] = indexHash(k);
@@ -191,7 +200,16 @@ public:
     // A point joined (or left) the middle ranks.
     void moved(int32_t index, bool joined)
     {
-        if constexpr (K > 0) middle_.add(termsOf(index), joined ? 1.0 : -1.0);
+        if constexpr (K > 0) {
+            const Sums terms = termsOf(index);
+            const double sign = joined ? 1.0 : -1.0;
+            double largest = 0.0;
+            for (size_t q = 0; q < K; ++q) {
+                middle_[q] += sign * terms[q];
+                largest = std::max(largest, std::fabs(terms[q]));
+            }
+            passed_ += largest;
+        }
     }
 
     // Scores the windows of one candidate that may change the best.
@@ -231,6 +249,10 @@ private:
     // The windows met most recently, answered from the nearest cache (16
     // bytes each).
     static constexpr int64_t kRecentWindows = 1024;
+    // The middle's sums are formed afresh when the terms that passed through
+    // them since they were formed add up to this many times their own
+    // magnitude: their rounding is then a few parts in 10^11 of it.
+    static constexpr double kPassedLimit = 65536.0;
 
     // Room for the windows of a few thousand candidates before the set of
     // seen windows starts over.
@@ -272,48 +294,63 @@ private:
     }
 
     // The windows of a candidate that differ from the last candidate's and
-    // were not scored before; with the windows of the last candidate, those
-    // that had no solution from the centres met so far.
+    // were not scored before, and those of its windows that had no solution
+    // from the centres met so far.
     template <class Payload>
     zfit_status scoreChanged(const Candidate<Payload>& c)
     {
-        if (!c.fresh && !c.changed) {
-            // The windows of the last candidate: the best one may have been
-            // met here earlier in loop order.
-            const Location at{c.at.i, c.at.j, c.at.k, bestSlot_};
-            if (bestSlot_ >= 0 && at < best_) ZFIT_TRY(relocate(at, c.first, c.last));
-            const size_t pending = std::exchange(pendingCount_, 0);
-            for (size_t q = 0; q < pending; ++q) ZFIT_TRY(scoreWindow(c, pending_[q]));
-            return zfit_ok;
-        }
-        if constexpr (K > 0)
-            if (c.fresh) sumMiddle(c.first, c.last);
-        // Window s discards first[0..s) and last(s..m]: its hash from the
-        // prefix hashes of the two lists.
         const size_t extremes = c.first.size();
-        firstHashes_[0] = {};
-        for (size_t r = 0; r < extremes; ++r) firstHashes_[r + 1] = firstHashes_[r] + hashes_[index(c.first[r])];
-        lastHashes_[extremes] = {};
-        for (size_t r = extremes; r-- > 0;) lastHashes_[r] = lastHashes_[r + 1] + hashes_[index(c.last[r])];
-
-        sumsReady_ = false;
-        pendingCount_ = 0;
-        bestSlot_ = -1;
-        for (int32_t s = 0; s <= points_.m; ++s) {
-            const size_t slot = static_cast<size_t>(s);
-            const SetHash h = firstHashes_[slot] + lastHashes_[slot + 1];
-            if (taken() && h == bestHash_) {
-                bestSlot_ = s;
-                const Location at{c.at.i, c.at.j, c.at.k, s};
-                if (at < best_) ZFIT_TRY(relocate(at, c.first, c.last));
-            }
-            if (h == windowHashes_[slot]) continue;  // the same window as at the last candidate
+        // Window s discards first[0..s) and last(s..m]: it changes with the
+        // prefix of `first` it discards, and with the suffix of `last`.
+        size_t frontFrom = 1, frontTo = 0, backFrom = 1, backTo = 0;  // the windows that changed
+        if (c.fresh || c.changed) {
+            const size_t firstFrom = c.fresh ? 0 : c.firstFrom,
+                         firstTo = c.fresh ? extremes : std::min(c.firstTo, extremes);
+            const size_t lastFrom = c.fresh ? 0 : c.lastFrom,
+                         lastTo = c.fresh ? extremes : std::min(c.lastTo, extremes);
+            if constexpr (K > 0)
+                if (c.fresh) sumMiddle(c.first, c.last);
+            if (c.fresh) bestSlot_ = -1;
+            // Prefix hashes of the two lists, from the first position that
+            // changed.
+            for (size_t r = firstFrom; r < extremes; ++r)
+                firstHashes_[r + 1] = firstHashes_[r] + hashes_[index(c.first[r])];
+            lastHashes_[extremes] = {};
+            for (size_t r = lastTo; r-- > 0;) lastHashes_[r] = lastHashes_[r + 1] + hashes_[index(c.last[r])];
+            frontFrom = firstFrom + 1;
+            frontTo = firstTo;
+            backFrom = lastFrom;
+            backTo = lastTo > 0 ? lastTo - 1 : 0;
+            sumsReady_ = false;
+        }
+        const auto changedWindow = [&](size_t s) {
+            return (s >= frontFrom && s < frontTo) || (s >= backFrom && s < backTo);
+        };
+        // Windows without a solution so far, the same as before: tried again
+        // from this centre.
+        size_t stillPending = 0;
+        const size_t pending = std::exchange(pendingCount_, 0);
+        for (size_t q = 0; q < pending; ++q)
+            if (!changedWindow(index(pending_[q]))) pending_[stillPending++] = pending_[q];
+        for (size_t q = 0; q < stillPending; ++q) ZFIT_TRY(scoreWindow(c, pending_[q]));
+        for (size_t s = std::min(frontFrom, backFrom); s < std::max(frontTo, backTo) && s < extremes; ++s) {
+            if (!changedWindow(s)) continue;
+            const SetHash h = firstHashes_[s] + lastHashes_[s + 1];
+            if (taken() && h == bestHash_)
+                bestSlot_ = static_cast<int32_t>(s);
+            else if (bestSlot_ == static_cast<int32_t>(s))
+                bestSlot_ = -1;
+            if (h == windowHashes_[s]) continue;  // the same window as at the last candidate
             if (seen_.contains(h)) {
-                windowHashes_[slot] = h;
+                windowHashes_[s] = h;
                 continue;
             }
-            ZFIT_TRY(scoreWindow(c, s));
+            ZFIT_TRY(scoreWindow(c, static_cast<int32_t>(s)));
         }
+        // The best window met again earlier in loop order: a plain loop
+        // would have found it here first.
+        const Location at{c.at.i, c.at.j, c.at.k, bestSlot_};
+        if (bestSlot_ >= 0 && at < best_) ZFIT_TRY(relocate(at, c.first, c.last));
         return zfit_ok;
     }
 
@@ -364,13 +401,26 @@ private:
     }
 
     // The middle's sums for a ranking found afresh: all points less the
-    // extremes, in compensated sums.
+    // extremes, the subtraction in compensated sums.
     void sumMiddle(std::span<const int32_t> first, std::span<const int32_t> last)
     {
-        middle_ = total_;
-        if (overlapping(first)) return;
-        for (const int32_t k : first) middle_.add(termsOf(k), -1.0);
-        for (const int32_t k : last) middle_.add(termsOf(k), -1.0);
+        CompensatedSums<K> middle = total_;
+        if (!overlapping(first)) {
+            for (const int32_t k : first) middle.add(termsOf(k), -1.0);
+            for (const int32_t k : last) middle.add(termsOf(k), -1.0);
+        }
+        middle_ = middle.value();
+        passed_ = 0.0;
+    }
+
+    // Whether the terms that passed through the middle's sums since they
+    // were formed are so large against them that their rounding may have
+    // taken digits the sums need.
+    bool middleWornOut() const
+    {
+        double largest = 0.0;
+        for (const double sum : middle_) largest = std::max(largest, std::fabs(sum));
+        return passed_ > kPassedLimit * largest;
     }
 
     bool overlapping(std::span<const int32_t> first) const { return 2 * first.size() > index(points_.n); }
@@ -395,7 +445,10 @@ private:
         Sums sums{};
         if constexpr (K > 0) {
             const size_t slot = index(s);
-            if (!overlapping(c.first)) return middle_.value() + firstSums_[slot] + lastSums_[slot];
+            if (!overlapping(c.first)) {
+                if (middleWornOut()) sumMiddle(c.first, c.last);
+                return middle_ + firstSums_[slot] + lastSums_[slot];
+            }
             // More than half the points discarded: every rank is an extreme
             // one and the window is summed rank by rank.
             const size_t n = index(points_.n), extremes = c.first.size();
@@ -416,7 +469,11 @@ private:
     std::span<int32_t> pending_;  // the slots of windows without a solution so far
     size_t pendingCount_ = 0;
     bool sumsReady_ = false;  // firstSums_ and lastSums_ hold the present extremes' sums
-    CompensatedSums<K> total_, middle_;
+    CompensatedSums<K> total_;
+    // The middle's sums, kept up to date as points join and leave it, and
+    // the largest terms of the points that did so since they were formed.
+    Sums middle_{};
+    double passed_ = 0.0;
 
     Location best_{};
     SetHash bestHash_{};
@@ -433,8 +490,8 @@ private:
 // it; generator.run(points, sweep) offers every candidate, and
 // policy.finish(sweep) writes the caller's shape.
 template <class Generator, class Policy>
-zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, double* score,
-                          zstd_vector32* ignoredIndices, Generator& generator, Policy& policy)
+zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, double* score, zstd_vector32* ignoredIndices,
+                          Generator& generator, Policy& policy)
 {
     *score = HUGE_VAL;
     const std::span<const zmath_vect> p = view(vector);

@@ -59,14 +59,17 @@
 
 ZFIT_EXTERN_C_BEGIN
 
+/* The searches of zmath_circleFit (values of zmath_circleFitParams.mode). */
+enum { zmath_circleFitModeFreeRadius = 0, zmath_circleFitModeFixedRadius = 1 };
+
 typedef struct zmath_circleFitParams {
     /* How many points modes 0 and 1 discard as outliers (>= 0). The weighted
      * fit accepts only 0. Default 0. */
     int32_t numIgnore;
     /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
     double maxRmsError;
-    /* 0: free radius (default); 1: fixed radius. Not read by the weighted
-     * fit. */
+    /* zmath_circleFitModeFreeRadius (0, default) or
+     * zmath_circleFitModeFixedRadius (1). Not read by the weighted fit. */
     int32_t mode;
     /* The radius mode 1 imposes (>= 0, checked whatever the mode). Default
      * 1.0. */

@@ -7,21 +7,20 @@
 // The answers are those of the plain loops (every triple i < j < k in turn,
 // a full sort of the ranking, every window solved and measured); what makes
 // the search fast:
-//   - the candidates of a pair (i, j) lie on its bisector C(t) = mid + t u
-//     and are visited in order of t. Along the bisector a point's squared
-//     distance is |p - mid|^2 - 2 t u.(p - mid) + t^2: a line in t but for
-//     the t^2 that all points share. The m + 1 nearest and farthest ranks
-//     are therefore the lowest and highest levels of an arrangement of n
-//     lines, and over an interval of t only few lines ever reach them: the
-//     m + 1 lines lowest at either end bound the level from above by a
-//     chord, so a line that stays above both chords (with a margin for
-//     rounding) never does. Halving the interval of candidates narrows the
-//     lines that can reach the extremes, until few are left or one
-//     candidate; the candidates of such an interval are ranked among its
-//     few lines only, the extremes repaired from one candidate to the next
-//     (zsvc::RankRepair), by the distances the plain loop computes;
-//   - a window is fixed by the points it leaves out, and one already
-//     scored is not scored again (the engine);
+//   - a window depends only on the m + 1 nearest and m + 1 farthest ranks.
+//     The candidates of a block of pairs are visited in the order of their
+//     centres along a space-filling curve, so that one centre follows
+//     another close by (inlier triples propose nearly the same centre), and
+//     the curve's cells form a quadtree: by the triangle inequality, only a
+//     point within twice a cell's half-diagonal of the (m + 1)-th nearest or
+//     farthest distance from the cell's centre can rank among the extremes
+//     anywhere in the cell. Cells are split while that narrows the points;
+//     the candidates of a cell are ranked among its few points only, kept in
+//     order from one candidate to the next (a pass to check, an insertion
+//     sort to repair), by the distances the plain loop computes;
+//   - a window is fixed by the points it leaves out, and one already scored
+//     is not scored again; only the windows whose points changed are looked
+//     at (the engine);
 //   - the error of a solved window is bounded from below by its algebraic
 //     objective, read from the sums: |d - r| = |d^2 - r^2| / (d + r), and
 //     the sum of (d^2 - r^2)^2 is what the algebraic circle minimises. A
@@ -29,7 +28,7 @@
 //     its points;
 //   - without anything to discard there is no search: every candidate has
 //     the one window of all points, solved once.
-// The attention check is polled once per first index i.
+// The attention check is polled n - 2 times, spread evenly over the triples.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -258,45 +257,33 @@ public:
     void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
         const int64_t n = points.n, extremes = int64_t{points.m} + 1;
-        const int64_t triples = n * (n - 1) * (n - 2) / 6;
+        // Room for a whole pair's candidates, and for the search's at once
+        // when they are few.
+        const int64_t triples = n < 2048 ? n * (n - 1) * (n - 2) / 6 : kBlockCandidates;
         const int64_t capacity = std::max<int64_t>(std::min<int64_t>(triples, kBlockCandidates), n);
-        candidatesSlot_ = arena.reserve<Candidate>(capacity);
-        sortedSlot_ = arena.reserve<Candidate>(capacity);
-        countsSlot_ = arena.reserve<uint32_t>(kDigitValues);
+        arena.reserve(candidates_, capacity);
+        arena.reserve(sorted_, capacity);
+        arena.reserve(counts_, kDigitValues);
         // One list of the points that can reach the extremes per level of
         // cells (a cell's list is never longer than its parent's).
-        reachingSlot_ = arena.reserve<int32_t>((kCellBits + 2) * n);
-        valuesSlot_ = arena.reserve<double>(std::max<int64_t>(2 * n, 512));
-        localXsSlot_ = arena.reserve<double>(n);
-        localYsSlot_ = arena.reserve<double>(n);
-        keysSlot_ = arena.reserve<double>(n);
-        firstSlot_ = arena.reserve<int32_t>(extremes);
-        lastSlot_ = arena.reserve<int32_t>(extremes);
-        orderedKeysSlot_ = arena.reserve<double>(n);
-        idsSlot_ = arena.reserve<int32_t>(n);
-        regionSlot_ = arena.reserve<uint8_t>(n);
-        pairsSlot_ = arena.reserve<OrderedPoints::Ranked>(n);
-        rankingPlan_ = zsvc::RankExtremes::Storage::reserve(arena, n, extremes);
+        arena.reserve(reaching_, (kCellBits + 2) * n);
+        arena.reserve(values_, std::max<int64_t>(2 * n, 512));
+        arena.reserve(keys_, n);
+        arena.reserve(ordered_.xs, n);
+        arena.reserve(ordered_.ys, n);
+        arena.reserve(ordered_.keys, n);
+        arena.reserve(ordered_.ids, n);
+        arena.reserve(ordered_.regions, n);
+        arena.reserve(ordered_.pairs, n);
+        arena.reserve(first_, extremes);
+        arena.reserve(last_, extremes);
+        rankingStorage_.reserve(arena, n, extremes);
     }
 
-    zfit_status begin(const zsvc::Arena& arena, const zsvc::SearchPoints& points)
+    zfit_status begin(const zsvc::SearchPoints& points)
     {
         points_ = &points;
         extremes_ = static_cast<size_t>(points.m) + 1;
-        candidates_ = arena.span<Candidate>(candidatesSlot_);
-        sorted_ = arena.span<Candidate>(sortedSlot_);
-        counts_ = arena.span<uint32_t>(countsSlot_);
-        reaching_ = arena.span<int32_t>(reachingSlot_);
-        values_ = arena.span<double>(valuesSlot_);
-        localXs_ = arena.span<double>(localXsSlot_);
-        localYs_ = arena.span<double>(localYsSlot_);
-        keys_ = arena.span<double>(keysSlot_);
-        first_ = arena.span<int32_t>(firstSlot_);
-        last_ = arena.span<int32_t>(lastSlot_);
-        ordered_ = {arena.span<double>(localXsSlot_),     arena.span<double>(localYsSlot_),
-                    arena.span<double>(orderedKeysSlot_), arena.span<int32_t>(idsSlot_),
-                    arena.span<uint8_t>(regionSlot_),     arena.span<OrderedPoints::Ranked>(pairsSlot_)};
-        rankingStorage_ = zsvc::RankExtremes::Storage::bind(arena, rankingPlan_);
         low_ = high_ = points.p[0];
         for (const zmath_vect& q : points.p) {
             low_ = {std::min(low_.x, q.x), std::min(low_.y, q.y)};
@@ -520,7 +507,7 @@ private:
         const double farthest = std::sqrt(*farAt);
         // Squared distances carry the rounding of the squared reach.
         const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + halfDiagonal;
-        const double rounding = kCircleRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+        const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
         const double nearBound = (nearest + 2.0 * halfDiagonal) * (nearest + 2.0 * halfDiagonal) + rounding;
         const double farReach = std::max(0.0, farthest - 2.0 * halfDiagonal);
         const double farBound = farReach * farReach - rounding;
@@ -538,9 +525,10 @@ private:
     {
         if (lo == hi) return zfit_ok;
         const size_t count = lines.size();
+        const std::span<double> localXs = ordered_.xs, localYs = ordered_.ys;
         for (size_t q = 0; q < count; ++q) {
-            localXs_[q] = points_->xs[index(lines[q])];
-            localYs_[q] = points_->ys[index(lines[q])];
+            localXs[q] = points_->xs[index(lines[q])];
+            localYs[q] = points_->ys[index(lines[q])];
         }
         const auto moved = [&](int32_t k, bool joined) { sweep.moved(lines[index(k)], joined); };
         if (count <= kFewPointsPerRank * extremes_ + kFewPoints && 2 * extremes_ <= count) {
@@ -565,8 +553,8 @@ private:
         }
         zsvc::RankExtremes ranking(rankingStorage_.forPoints(count));
         zsvc::RankRepair repair(true);
-        const double* xs = localXs_.data();
-        const double* ys = localYs_.data();
+        const double* xs = localXs.data();
+        const double* ys = localYs.data();
         for (size_t q = lo; q < hi; ++q) {
             const zmath_vect centre = block_[q].centre;
             const double cx = centre.x, cy = centre.y;
@@ -580,7 +568,7 @@ private:
             // rounding of a few units of the largest key.
             const double reach =
                 std::fabs(cx - points_->origin.x) + std::fabs(cy - points_->origin.y) + points_->diameter;
-            const double rounding = kCircleRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+            const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
             const zsvc::RankExtremes::Update update = repair.next(
                 ranking, keys_.data(), centre, 2.0 * points_->diameter, 1.0, rounding, keyOf, fillAll, hits, moved);
             ZFIT_TRY(offer(q, lines, ranking.first(), ranking.last(), update, sweep));
@@ -611,14 +599,11 @@ private:
     double cellSize_ = 0.0;
     std::span<const Candidate> block_;
     Polls polls_{};
-    zsvc::Arena::Slot candidatesSlot_, sortedSlot_, countsSlot_, reachingSlot_, valuesSlot_, localXsSlot_, localYsSlot_,
-        keysSlot_, firstSlot_, lastSlot_, orderedKeysSlot_, idsSlot_, regionSlot_, pairsSlot_;
-    zsvc::RankExtremes::Storage::Plan rankingPlan_;
     std::span<Candidate> candidates_, sorted_;
     std::span<uint32_t> counts_;
     std::span<int32_t> reaching_, first_, last_;
     OrderedPoints::Storage ordered_;
-    std::span<double> values_, localXs_, localYs_, keys_;
+    std::span<double> values_, keys_;
     zsvc::RankExtremes::Storage rankingStorage_;
 };
 
@@ -690,15 +675,13 @@ public:
 
     void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
-        keptSlot_ = arena.reserve<zmath_vect>(int64_t{points.n} - points.m);
-        excludedSlot_ = arena.reserve<uint64_t>(points.n);
+        arena.reserve(kept_, int64_t{points.n} - points.m);
+        arena.reserve(excluded_, points.n);
     }
 
-    zfit_status begin(const zsvc::Arena& arena, const zsvc::SearchPoints& points)
+    zfit_status begin(const zsvc::SearchPoints& points)
     {
         points_ = &points;
-        kept_ = arena.span<zmath_vect>(keptSlot_);
-        excluded_ = arena.span<uint64_t>(excludedSlot_);
         std::fill(excluded_.begin(), excluded_.end(), uint64_t{0});
         return zfit_ok;
     }
@@ -808,7 +791,6 @@ private:
     Solve solve_;
     zfit_circle* circle_;
     const zsvc::SearchPoints* points_ = nullptr;
-    zsvc::Arena::Slot keptSlot_, excludedSlot_;
     std::span<zmath_vect> kept_;
     std::span<uint64_t> excluded_;  // all bits set for the points a window leaves out
     zfit_circle scored_{};

@@ -80,12 +80,16 @@
 
 ZFIT_EXTERN_C_BEGIN
 
+/* The algorithms (values of zmath_lineFitParams.mode). */
+enum { zmath_lineFitModeLeastSquares = 0, zmath_lineFitModeMinimumZone = 1 };
+
 typedef struct zmath_lineFitParams {
     /* How many points the fit discards as outliers (>= 0). Default 0. */
     int32_t numIgnore;
     /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
     double maxRmsError;
-    /* 0: least squares (default); 1: minimum zone. */
+    /* zmath_lineFitModeLeastSquares (0, default) or
+     * zmath_lineFitModeMinimumZone (1). */
     int32_t mode;
 } zmath_lineFitParams;
 

@@ -49,7 +49,7 @@ public:
     explicit MinZonePolicy(zmath_shapeFLine* line) : line_(line) {}
 
     void reserve(zsvc::Arena&, const zsvc::SearchPoints&) {}
-    zfit_status begin(const zsvc::Arena&, const zsvc::SearchPoints& points)
+    zfit_status begin(const zsvc::SearchPoints& points)
     {
         p_ = points.p.data();
         return zfit_ok;
@@ -164,7 +164,7 @@ public:
         for (int32_t k = 0; k < n_; ++k) scale_ = std::max({scale_, std::fabs(p_[k].x), std::fabs(p_[k].y)});
         // Offsets and widths carry rounding of a few units of the largest
         // coordinate: strips closer than this to the narrowest are ties.
-        rounding_ = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
+        rounding_ = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
 
         const std::span<const int32_t> hull(hull_.data(), static_cast<size_t>(corners));
         const double narrowest = edgeWidths(hull);

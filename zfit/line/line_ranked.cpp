@@ -28,14 +28,10 @@ public:
 
     void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
-        keptSlot_ = arena.reserve<zmath_vect>(int64_t{points.n} - points.m);
+        arena.reserve(kept_, int64_t{points.n} - points.m);
     }
 
-    zfit_status begin(const zsvc::Arena& arena, const zsvc::SearchPoints&)
-    {
-        kept_ = arena.span<zmath_vect>(keptSlot_);
-        return zfit_ok;
-    }
+    zfit_status begin(const zsvc::SearchPoints&) { return zfit_ok; }
 
     std::array<double, kTerms> terms(double dx, double dy) const { return {1.0, dx, dy, dx * dx, dy * dy, dx * dy}; }
 
@@ -71,7 +67,6 @@ public:
 
 private:
     zmath_shapeFLine* line_;
-    zsvc::Arena::Slot keptSlot_;
     std::span<zmath_vect> kept_;
 };
 

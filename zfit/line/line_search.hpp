@@ -53,18 +53,16 @@ public:
     void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
         const int64_t pairs = int64_t{points.n} * (points.n - 1) / 2;
-        keysSlot_ = arena.reserve<double>(points.n);
-        candidatesSlot_ = arena.reserve<PairOrder>(std::max<int64_t>(std::min<int64_t>(pairs, kBlockPairs), points.n));
-        rankingPlan_ = zsvc::RankExtremes::Storage::reserve(arena, points.n, int64_t{points.m} + 1);
+        arena.reserve(keys_, points.n);
+        arena.reserve(candidates_, std::max<int64_t>(std::min<int64_t>(pairs, kBlockPairs), points.n));
+        rankingStorage_.reserve(arena, points.n, int64_t{points.m} + 1);
     }
 
-    zfit_status begin(const zsvc::Arena& arena, const zsvc::SearchPoints& points)
+    zfit_status begin(const zsvc::SearchPoints& points)
     {
-        keys_ = arena.span<double>(keysSlot_);
-        candidates_ = arena.span<PairOrder>(candidatesSlot_);
-        ranking_ = zsvc::RankExtremes(zsvc::RankExtremes::Storage::bind(arena, rankingPlan_));
+        ranking_ = zsvc::RankExtremes(rankingStorage_);
         // A key carries rounding of a few units of the largest coordinate.
-        keyRounding_ = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * points.largest;
+        keyRounding_ = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * points.largest;
         return zfit_ok;
     }
 
@@ -152,10 +150,9 @@ private:
     }
 
     bool unitNormal_;
-    zsvc::Arena::Slot keysSlot_, candidatesSlot_;
-    zsvc::RankExtremes::Storage::Plan rankingPlan_;
     std::span<double> keys_;
     std::span<PairOrder> candidates_;
+    zsvc::RankExtremes::Storage rankingStorage_;
     zsvc::RankExtremes ranking_{zsvc::RankExtremes::Storage{}};
     zsvc::RankRepair repair_{true};
     double keyRounding_ = 0.0;

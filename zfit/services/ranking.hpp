@@ -105,24 +105,19 @@ public:
         std::span<double> values;
         std::span<int32_t> lowHits, highHits;
 
-        // Where an Arena will hold it.
-        struct Plan {
-            Arena::Slot first, last, member, inFirst, inLast, order, values, lowHits, highHits;
-        };
-        static Plan reserve(Arena& arena, int64_t n, int64_t count)
+        // Plans the storage for n points and extremes of R in the arena.
+        void reserve(Arena& arena, int64_t n, int64_t count)
         {
             const int64_t hits = static_cast<int64_t>(hitCapacity(static_cast<size_t>(count)));
-            return {arena.reserve<int32_t>(count), arena.reserve<int32_t>(count), arena.reserve<uint8_t>(n),
-                    arena.reserve<uint64_t>(n),    arena.reserve<uint64_t>(n),    arena.reserve<int32_t>(n),
-                    arena.reserve<double>(n),      arena.reserve<int32_t>(hits),  arena.reserve<int32_t>(hits)};
-        }
-        static Storage bind(const Arena& arena, const Plan& plan)
-        {
-            return {arena.span<int32_t>(plan.first),   arena.span<int32_t>(plan.last),
-                    arena.span<uint8_t>(plan.member),  arena.span<uint64_t>(plan.inFirst),
-                    arena.span<uint64_t>(plan.inLast), arena.span<int32_t>(plan.order),
-                    arena.span<double>(plan.values),   arena.span<int32_t>(plan.lowHits),
-                    arena.span<int32_t>(plan.highHits)};
+            arena.reserve(first, count);
+            arena.reserve(last, count);
+            arena.reserve(member, n);
+            arena.reserve(inFirst, n);
+            arena.reserve(inLast, n);
+            arena.reserve(order, n);
+            arena.reserve(values, n);
+            arena.reserve(lowHits, hits);
+            arena.reserve(highHits, hits);
         }
         // The same storage for a ranking of the first `count` points only.
         Storage forPoints(size_t count) const
@@ -237,7 +232,7 @@ public:
                     return {false, changed, found.aboveLow - low, high - found.belowHigh,
                             changed ? innerGap(keys) : std::min(sortedFirst.gap, sortedLast.gap)};
                 }
-                if (!found.overflowed() && takeInFirst(keys, found, moved) && takeInLast(keys, found, moved))
+                if (!found.overflowed() && takeIn<true>(keys, found, moved) && takeIn<false>(keys, found, moved))
                     return {false, true};
             }
         }
@@ -353,54 +348,36 @@ private:
         return result;
     }
 
-    // Every point at or below the first list's bound that is not in the list
-    // takes its place in it if it ranks before the list's present last
-    // member, which then drops to the middle. False when the extremes would
-    // overlap.
-    template <class Moved>
-    bool takeInFirst(const double* keys, const BoundHits& found, Moved& moved)
+    // Every point at or beyond a list's bound (the first list's: at or
+    // below; the last list's: at or above) that is not in the list takes its
+    // place in it if it ranks beyond the list's present innermost member,
+    // which then drops to the middle. False when the extremes would overlap.
+    template <bool isFirst, class Moved>
+    bool takeIn(const double* keys, const BoundHits& found, Moved& moved)
     {
-        const size_t count = first_.size();
-        for (size_t h = 0; h < found.lowCount; ++h) {
-            const int32_t item = found.low[h];
+        const std::span<int32_t> list = isFirst ? first_ : last_;
+        const std::span<uint64_t> in = isFirst ? inFirst_ : inLast_;
+        const uint8_t mine = isFirst ? kFirst : kLast, other = isFirst ? kLast : kFirst;
+        const std::span<const int32_t> hits = isFirst ? found.low : found.high;
+        const size_t hitCount = isFirst ? found.lowCount : found.highCount, count = list.size();
+        // Positions from the list's outer end (rank 0, or rank n - 1) inward.
+        const auto at = [&](size_t q) -> int32_t& { return isFirst ? list[q] : list[count - 1 - q]; };
+        const auto outer = [&](int32_t a, int32_t b) { return isFirst ? before(keys, a, b) : before(keys, b, a); };
+        for (size_t h = 0; h < hitCount; ++h) {
+            const int32_t item = hits[h];
             const size_t k = static_cast<size_t>(item);
-            if (member_[k] == kFirst) continue;
-            if (!before(keys, item, first_[count - 1])) continue;
-            if (member_[k] == kLast) return false;
-            const int32_t dropped = first_[count - 1];
+            if (member_[k] == mine) continue;
+            if (!outer(item, at(count - 1))) continue;
+            if (member_[k] == other) return false;
+            const int32_t dropped = at(count - 1);
             member_[static_cast<size_t>(dropped)] = 0;
-            inFirst_[static_cast<size_t>(dropped)] = 0;
+            in[static_cast<size_t>(dropped)] = 0;
             moved(dropped, true);
             size_t q = count - 1;
-            for (; q > 0 && before(keys, item, first_[q - 1]); --q) first_[q] = first_[q - 1];
-            first_[q] = item;
-            member_[k] = kFirst;
-            inFirst_[k] = kAll;
-            moved(item, false);
-        }
-        return true;
-    }
-
-    // The same for the last list, mirrored.
-    template <class Moved>
-    bool takeInLast(const double* keys, const BoundHits& found, Moved& moved)
-    {
-        const size_t count = last_.size();
-        for (size_t h = 0; h < found.highCount; ++h) {
-            const int32_t item = found.high[h];
-            const size_t k = static_cast<size_t>(item);
-            if (member_[k] == kLast) continue;
-            if (!before(keys, last_[0], item)) continue;
-            if (member_[k] == kFirst) return false;
-            const int32_t dropped = last_[0];
-            member_[static_cast<size_t>(dropped)] = 0;
-            inLast_[static_cast<size_t>(dropped)] = 0;
-            moved(dropped, true);
-            size_t q = 0;
-            for (; q + 1 < count && before(keys, last_[q + 1], item); ++q) last_[q] = last_[q + 1];
-            last_[q] = item;
-            member_[k] = kLast;
-            inLast_[k] = kAll;
+            for (; q > 0 && outer(item, at(q - 1)); --q) at(q) = at(q - 1);
+            at(q) = item;
+            member_[k] = mine;
+            in[k] = kAll;
             moved(item, false);
         }
         return true;

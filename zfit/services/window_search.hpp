@@ -159,35 +159,30 @@ public:
     static constexpr size_t K = Policy::kTerms;
     using Sums = std::array<double, K>;
 
-    struct Plan {
-        Arena::Slot hashes, windowHashes, firstHashes, lastHashes, firstSums, lastSums, seen, recent, marks, pending;
-    };
+    WindowSweep(const SearchPoints& points, Policy& policy, double* score, zstd_vector32* ignoredIndices)
+        : points_(points), policy_(policy), score_(score), ignoredIndices_(ignoredIndices)
+    {}
 
     // The sweep's storage in the search's arena.
-    static Plan reserve(Arena& arena, int32_t n, int32_t m)
+    void reserve(Arena& arena)
     {
-        const int64_t extremes = int64_t{m} + 1;
-        return {arena.reserve<SetHash>(n),
-                arena.reserve<SetHash>(extremes),
-                arena.reserve<SetHash>(extremes + 1),
-                arena.reserve<SetHash>(extremes + 1),
-                arena.reserve<Sums>(extremes + 1),
-                arena.reserve<Sums>(extremes + 1),
-                arena.reserve<SetHash>(seenCapacity(n, m)),
-                arena.reserve<SetHash>(Policy::kScoreOfSet ? kRecentWindows : 1),
-                arena.reserve<uint64_t>(n),
-                arena.reserve<int32_t>(extremes)};
+        const int64_t n = points_.n, extremes = int64_t{points_.m} + 1;
+        arena.reserve(hashes_, n);
+        arena.reserve(windowHashes_, extremes);
+        arena.reserve(firstHashes_, extremes + 1);
+        arena.reserve(lastHashes_, extremes + 1);
+        arena.reserve(firstSums_, extremes + 1);
+        arena.reserve(lastSums_, extremes + 1);
+        arena.reserve(seenSlots_, seenCapacity(points_.n, points_.m));
+        arena.reserve(recentSlots_, Policy::kScoreOfSet ? kRecentWindows : 1);
+        arena.reserve(marks_, n);
+        arena.reserve(pending_, extremes);
     }
 
-    WindowSweep(const Arena& arena, const Plan& plan, const SearchPoints& points, Policy& policy, double* score,
-                zstd_vector32* ignoredIndices)
-        : points_(points), policy_(policy), score_(score), ignoredIndices_(ignoredIndices),
-          hashes_(arena.span<SetHash>(plan.hashes)), windowHashes_(arena.span<SetHash>(plan.windowHashes)),
-          firstHashes_(arena.span<SetHash>(plan.firstHashes)), lastHashes_(arena.span<SetHash>(plan.lastHashes)),
-          firstSums_(arena.span<Sums>(plan.firstSums)), lastSums_(arena.span<Sums>(plan.lastSums)),
-          seen_(arena.span<SetHash>(plan.seen), arena.span<SetHash>(plan.recent)),
-          marks_(arena.span<uint64_t>(plan.marks)), pending_(arena.span<int32_t>(plan.pending))
+    // Once the storage is made (and the points' arrays filled).
+    void begin()
     {
+        seen_ = SeenSets(seenSlots_, recentSlots_);
         std::fill(windowHashes_.begin(), windowHashes_.end(), SetHash{});
         std::fill(firstHashes_.begin(), firstHashes_.end(), SetHash{});
         std::fill(marks_.begin(), marks_.end(), uint64_t{0});
@@ -462,9 +457,9 @@ private:
     Policy& policy_;
     double* score_;
     zstd_vector32* ignoredIndices_;
-    std::span<SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_;
+    std::span<SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_, seenSlots_, recentSlots_;
     std::span<Sums> firstSums_, lastSums_;
-    SeenSets seen_;
+    SeenSets seen_{{}, {}};
     std::span<uint64_t> marks_;
     std::span<int32_t> pending_;  // the slots of windows without a solution so far
     size_t pendingCount_ = 0;
@@ -486,9 +481,10 @@ private:
 // throughout; the caller's indices keep what they held until a window is
 // found, and the room for their final size is made here, so that no
 // improvement allocates. generator.reserve(arena, points) and
-// policy.reserve(arena, points) plan their storage, begin(arena, points) takes
-// it; generator.run(points, sweep) offers every candidate, and
-// policy.finish(sweep) writes the caller's shape.
+// policy.reserve(arena, points) plan their storage in the search's one
+// allocation, begin(points) prepares it; generator.run(points, sweep)
+// offers every candidate, and policy.finish(sweep) writes the caller's
+// shape.
 template <class Generator, class Policy>
 zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, double* score, zstd_vector32* ignoredIndices,
                           Generator& generator, Policy& policy)
@@ -501,14 +497,17 @@ zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, doubl
     ZFIT_FAIL_IF(n <= m, zmath_errDegenerate);
     ZFIT_FAIL_IF(!allFinite(p), zmath_errDegenerate);
 
-    Arena arena;
-    const Arena::Slot xsSlot = arena.reserve<double>(n), ysSlot = arena.reserve<double>(n),
-                      scratchSlot = arena.reserve<double>(n);
-    const typename WindowSweep<Policy>::Plan plan = WindowSweep<Policy>::reserve(arena, n, m);
     SearchPoints points;
     points.p = p;
     points.n = n;
     points.m = m;
+    WindowSweep<Policy> sweep(points, policy, score, ignoredIndices);
+    Arena arena;
+    std::span<double> xs, ys, scratch;
+    arena.reserve(xs, n);
+    arena.reserve(ys, n);
+    arena.reserve(scratch, n);
+    sweep.reserve(arena);
     generator.reserve(arena, points);
     policy.reserve(arena, points);
     ZFIT_TRY(arena.allocate());
@@ -519,7 +518,6 @@ zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, doubl
         ZFIT_TRY(zstd_vector32_resize(ignoredIndices, previousSize));
     }
 
-    const std::span<double> xs = arena.span<double>(xsSlot), ys = arena.span<double>(ysSlot);
     zmath_vect low = p[0], high = p[0];
     for (size_t k = 0; k < p.size(); ++k) {
         xs[k] = p[k].x;
@@ -533,7 +531,6 @@ zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, doubl
     points.diameter = length(subtract(high, low));
     // The coordinate-wise median lies inside the bulk of the points whatever
     // the outliers, so that the sums of a good window keep their digits.
-    const std::span<double> scratch = arena.span<double>(scratchSlot);
     const auto median = [&](std::span<const double> values) {
         std::copy(values.begin(), values.end(), scratch.begin());
         const auto middle = scratch.begin() + n / 2;
@@ -542,9 +539,9 @@ zfit_status searchWindows(const zstd_vector_zmath_vect* vector, int32_t m, doubl
     };
     points.origin = {median(xs), median(ys)};
 
-    WindowSweep<Policy> sweep(arena, plan, points, policy, score, ignoredIndices);
-    ZFIT_TRY(generator.begin(arena, points));
-    ZFIT_TRY(policy.begin(arena, points));
+    sweep.begin();
+    ZFIT_TRY(generator.begin(points));
+    ZFIT_TRY(policy.begin(points));
     ZFIT_TRY(generator.run(points, sweep));
     // No window was scored, or the best score is NaN: nothing to report.
     ZFIT_FAIL_IF(!sweep.found(), zmath_errDegenerate);

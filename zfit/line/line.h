@@ -63,10 +63,10 @@
  * The searches (numIgnore > 0) poll zsys_attention_check once per first
  * index i, the polls spread evenly over the candidates (which are visited
  * in order of angle, all pairs at once, or blocks of first indices for very
- * many points); the work between two polls is about n candidates, well under
- * a second below 10^4 points. The minimum zone without discarding polls once. The plain
- * least-squares path never polls. Work storage is made once per call and
- * released before it returns.
+ * many points); the work between two polls is about n candidates, well
+ * under a second below 10^4 points. The minimum zone without discarding
+ * polls once. The plain least-squares path never polls. Work storage is
+ * made once per call and released before it returns.
  *
  * The least-squares line is stored with d >= 0: theta lies in [0, pi] when
  * the centroid's offset along the normal is positive and in [pi, 2*pi]

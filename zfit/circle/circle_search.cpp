@@ -160,7 +160,7 @@ public:
         size_t r = zsvc::firstOutOfOrder(keys_.data(), n);
         if (r == n) return {false, false, 1, 0};
         size_t lowest = n, highest = 0;  // the ranks that changed
-        for (; r < n; ++r) {
+        for (; r < n; r += zsvc::firstOutOfOrder(keys_.data() + r, n - r)) {
             if (!before(r, r - 1)) continue;
             const double key = keys_[r];
             const int32_t id = ids_[r];
@@ -350,7 +350,7 @@ private:
     // The grid: this many cells along each axis (a power of two), the
     // digits of the sort by cell, and the key of a centre beyond the grid.
     static constexpr uint32_t kCellBits = 16;
-    static constexpr uint32_t kDigitBits = 11, kDigitValues = uint32_t{1} << kDigitBits;
+    static constexpr uint32_t kDigitBits = 16, kDigitValues = uint32_t{1} << kDigitBits;
     static constexpr uint32_t kBeyond = ~uint32_t{0};
     // A cell is not split further when it holds this few candidates, or this
     // few points per extreme rank can reach its extremes.
@@ -361,20 +361,23 @@ private:
 
     struct Polls {
         int64_t count, done;
-        size_t before;  // candidates offered in the block so far
+        size_t next;  // the candidate of the block before which the next poll is due
     };
 
     static size_t index(int32_t k) { return static_cast<size_t>(k); }
 
-    // The polls due before candidate q of the block.
+    // The polls due before candidate q of the block: poll p before
+    // candidate ceil(p * count / polls).
     zfit_status poll(size_t q)
     {
-        const size_t count = block_.size();
-        while (polls_.done < polls_.count &&
-               static_cast<size_t>(polls_.done) * count <= q * static_cast<size_t>(polls_.count)) {
+        if (q < polls_.next) return zfit_ok;
+        const size_t count = block_.size(), polls = static_cast<size_t>(polls_.count);
+        while (polls_.done < polls_.count && static_cast<size_t>(polls_.done) * count <= q * polls) {
             ZFIT_TRY(zsys_attention_check());
             ++polls_.done;
         }
+        const size_t done = static_cast<size_t>(polls_.done);
+        polls_.next = polls_.done < polls_.count ? (done * count + polls - 1) / polls : SIZE_MAX;
         return zfit_ok;
     }
 

@@ -43,8 +43,9 @@
  * n = 100, numIgnore = 10 (70 ms), 2 microseconds at n = 400, numIgnore = 40
  * (20 s); 1,000 points with 50 discarded take minutes. Work storage: one
  * allocation of up to about 17 MB. The searches poll the attention check
- * (zfit/services/system.h) n - 2 times, spread evenly over the triples: one
- * poll per n (n-1) / 6 candidates, about half a second apart at n = 1,000.
+ * (zfit/services/system.h) 4 (n - 2) times, spread evenly over the
+ * triples: one poll per n (n-1) / 24 candidates, about a tenth of a second
+ * apart at n = 1,000.
  *
  * ignoredIndices after a search: the points the winning window leaves out,
  * by increasing distance from the fitted centre (equal distances in input

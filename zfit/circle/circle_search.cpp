@@ -28,7 +28,8 @@
 //     its points;
 //   - without anything to discard there is no search: every candidate has
 //     the one window of all points, solved once.
-// The attention check is polled n - 2 times, spread evenly over the triples.
+// The attention check is polled 4 (n - 2) times, spread evenly over the
+// triples.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -298,10 +299,10 @@ public:
         const int32_t n = points.n;
         const std::span<int32_t> all = reaching_.first(static_cast<size_t>(n));
         for (int32_t k = 0; k < n; ++k) all[static_cast<size_t>(k)] = k;
-        // One poll per first index, n - 2 in all, spread evenly over the
-        // triples: poll p is due before triple p * triples / (n - 2).
+        // Four polls per first index, 4 (n - 2) in all, spread evenly over
+        // the triples: poll p is due before triple p * triples / polls.
         const double triples = static_cast<double>(n) * (n - 1) * (n - 2) / 6.0;
-        const int64_t polls = n - 2;
+        const int64_t polls = kPollsPerFirstIndex * (n - 2);
         int64_t pollsDue = 0;  // polls due before the blocks so far
         double triplesBefore = 0.0;
         int32_t i = 0, j = 1;
@@ -358,6 +359,10 @@ private:
     // Up to this many points (and kFewPointsPerRank per extreme rank), a
     // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
+
+    // Polls per first index of the triples: a quarter pass of the plain
+    // loop between polls.
+    static constexpr int64_t kPollsPerFirstIndex = 4;
 
     struct Polls {
         int64_t count, done;

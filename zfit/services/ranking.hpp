@@ -418,7 +418,7 @@ public:
     {
         const double looked = reach * distance(position, lookedFrom_);
         const bool keepsMembers = ranked_ && std::isfinite(scale) && looked + rounding < std::min(gapFirst_, gapLast_);
-        if (ranked_) gapMeasuring_.followed(keepsMembers);
+        if (ranked_ && !everyLook_) gapMeasuring_.followed(keepsMembers);
         if (keepsMembers && reach * distance(position, sortedFrom_) + rounding < innerGap_) return {false, false};
         RankExtremes::Update update{true, true};
         if (keepsMembers) {

@@ -385,11 +385,14 @@ private:
     {
         const Sums none{};
         for (int32_t s = 0; s <= points_.m; ++s) {
-            const Location at{c.at.i, c.at.j, c.at.k, s};
             const Window<Payload, K> window{s, c, none, *score_};
-            const Verdict verdict = policy_.score(window);
-            if (verdict.score == HUGE_VAL || !beatenBy(verdict.score, at)) continue;
+            const double score = policy_.score(window).score;
+            // Most windows are behind the best: told apart before anything else.
+            if (score > *score_) continue;
+            const Location at{c.at.i, c.at.j, c.at.k, s};
+            if (score == HUGE_VAL || !beatenBy(score, at)) continue;
             policy_.keep(window);
+            const Verdict verdict{score};
             ZFIT_TRY(take(verdict.score, at, c.first, c.last));
         }
         return zfit_ok;

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -60,6 +61,43 @@ void searchBench(benchmark::State& state, int32_t mode)
 }
 
 void BM_CircleFitFreeRadius(benchmark::State& state) { searchBench(state, 0); }
+
+// The free-radius search at n = 1,000 with 50 outliers, once: its time and
+// the longest time between two of its polls of the attention check (which
+// a host uses to show progress and to stop it).
+void BM_CircleFitPollGaps(benchmark::State& state)
+{
+    struct Gaps {
+        std::chrono::steady_clock::time_point last;
+        double longest = 0.0;
+        int64_t polls = 0;
+        static zfit_status poll(void* context)
+        {
+            Gaps& g = *static_cast<Gaps*>(context);
+            const auto now = std::chrono::steady_clock::now();
+            g.longest = std::max(g.longest, std::chrono::duration<double>(now - g.last).count());
+            g.last = now;
+            ++g.polls;
+            return zfit_ok;
+        }
+    };
+    const int64_t n = state.range(0), m = state.range(1);
+    const zfit::Points points{std::span<const zmath_vect>(noisyCircle(n, m))};
+    zmath_circleFitParams params;
+    zmath_circleFitParams_init(&params);
+    params.numIgnore = static_cast<int32_t>(m);
+    zfit::Result<zmath_circleFitResult> result;
+    Gaps gaps;
+    zsys_attention_install(&Gaps::poll, &gaps);
+    for (auto _ : state) {
+        gaps.last = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(zmath_circleFitVector(points.get(), &params, result.get()));
+        Gaps::poll(&gaps);  // the time after the last poll
+    }
+    zsys_attention_install(nullptr, nullptr);
+    state.counters["longest_poll_gap_s"] = gaps.longest;
+    state.counters["polls"] = static_cast<double>(gaps.polls);
+}
 void BM_CircleFitFixedRadius(benchmark::State& state) { searchBench(state, 1); }
 
 }  // namespace
@@ -70,3 +108,5 @@ BENCHMARK(BM_CircleFitPlainFixedRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg
 // n = 1000 proposes 1.7e8 candidates: minutes per fit.
 BENCHMARK(BM_CircleFitFreeRadius)->Apply(searchSizes);
 BENCHMARK(BM_CircleFitFixedRadius)->Apply(searchSizes);
+// Minutes: run it on its own (--benchmark_filter=PollGaps).
+BENCHMARK(BM_CircleFitPollGaps)->Args({1000, 50})->Iterations(1)->Unit(benchmark::kSecond);

@@ -124,6 +124,33 @@ TEST(CircleProperties, RandomCircles)
     }
 }
 
+// The fixed-radius fit's centre is the algebraic centre of the points it
+// keeps (the weighted fit with unit weights of them), whatever the radius
+// imposed, and the radius is the one imposed.
+TEST(CircleProperties, FixedRadiusCentreIsTheAlgebraicCentreOfTheKeptPoints)
+{
+    zt::Rng rng(31);
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "seed 31 trial " << trial);
+        const zmath_vect c{rng.uniform(-50, 50), rng.uniform(-50, 50)};
+        const double radius = rng.uniform(1, 20), imposed = rng.uniform(0.5, 30), tolerance = 1e-9 * (radius + 50);
+        Pts points = noisy(rng, c, radius, 0.05 * radius, 9);
+        points.push_back({c.x + 3 * radius, c.y - 2 * radius});
+        for (int32_t numIgnore : {0, 1, 2}) {
+            CircleResult fixed, algebraic;
+            ASSERT_EQ(fit(points, fixed, Algorithm::FixedRadius, numIgnore, imposed), 0);
+            Pts kept = points;
+            std::vector<int32_t> ignored = zt::indices(fixed->ignoredIndices);
+            std::sort(ignored.rbegin(), ignored.rend());
+            for (int32_t k : ignored) kept = without(kept, k);
+            ASSERT_EQ(fitWeighted(kept, algebraic), 0);
+            EXPECT_NEAR(fixed->centre.x, algebraic->centre.x, tolerance) << numIgnore << " discarded";
+            EXPECT_NEAR(fixed->centre.y, algebraic->centre.y, tolerance) << numIgnore << " discarded";
+            EXPECT_EQ(fixed->radius, imposed) << numIgnore << " discarded";
+        }
+    }
+}
+
 // Measuring the points in another unit (1e-9 to 1e9) and moving them far
 // from the origin (up to 1e5 times the radius) scales and moves the circle
 // of every algorithm (with the fixed radius scaled alike), and the same
@@ -190,12 +217,48 @@ TEST(CircleSearch, ExactFits)
             EXPECT_EQ(r->radius, row.fixedRadius) << "the radius is the one imposed";
         }
     }
+    // The three points near (4, 5) lie on a circle; each window holding the
+    // far point has no circle from the centre where it is first met, is
+    // tried again from the next centres, and loses to the exact circle.
+    const Pts far{{16819.579304684139, -50997.315503114878},
+                  {5.8328507337879376, 3.8560974274915965},
+                  {6.0312555872783111, 3.5699136686633377},
+                  {3.6495847179357752, 4.8646264705817028}};
+    CircleResult exact;
+    ASSERT_EQ(fit(far, exact, params(0, 1)), 0);
+    EXPECT_EQ(zt::indices(exact->ignoredIndices), std::vector<int32_t>{0}) << "the far point discarded";
+    EXPECT_LT(exact->rmsError, 1e-12) << "the exact circle of the other three";
     // Three collinear points at the origin would score best with the zero
     // circle; a collinear window has no centre, so a true triple wins.
     CircleResult r;
     ASSERT_EQ(fit({{-1e-3, 0}, {0, 0}, {1e-3, 0}, {10, 10}}, r, params(1, 1, 5.0)), 0);
     EXPECT_EQ(r->radius, 5.0) << "the radius imposed";
     EXPECT_GT(std::hypot(r->centre.x, r->centre.y), 1.0) << "not centred on the collinear points";
+}
+
+// A broken precondition (an array missing for a count above 0) goes to the
+// assertion handler and, when that returns, is refused with
+// zstd_errBrokenPrecondition, the trace told the file and the condition.
+TEST(CircleSearch, BrokenPreconditionIsTraced)
+{
+    struct Step {
+        std::string file, expression;
+        zfit_status status;
+    };
+    std::vector<Step> steps;
+    const auto record = [](void* context, const char* file, int32_t, const char* expression, zfit_status status) {
+        static_cast<std::vector<Step>*>(context)->push_back({file, expression, status});
+    };
+    zt::ScopedAssertCounter asserts;
+    zfit::ScopedTrace trace(record, &steps);
+    CircleResult r;
+    const zmath_circleFitParams p = params();
+    EXPECT_EQ(zmath_circleFitWeighted(nullptr, 3, nullptr, &p, r.get()), zstd_errBrokenPrecondition);
+    EXPECT_EQ(asserts.count(), 1) << "reported to the assertion handler";
+    ASSERT_EQ(steps.size(), 1u) << "one step refused";
+    EXPECT_NE(steps[0].file.find("circle_fit.cpp"), std::string::npos) << steps[0].file;
+    EXPECT_NE(steps[0].expression.find("points != nullptr"), std::string::npos) << steps[0].expression;
+    EXPECT_EQ(steps[0].status, zstd_errBrokenPrecondition);
 }
 
 // Fewer than three points left have no circle. More discarded than there
@@ -236,9 +299,8 @@ TEST(CircleSearch, NoCircleToFit)
         }
 }
 
-// One poll per pass of the outer loop (n - 2 passes), a single pass when
-// nothing is discarded, and work storage that does not grow with the
-// candidates.
+// 4 (n - 2) polls (spread over the triples), a single one when nothing is
+// discarded, and work storage that does not grow with the candidates.
 TEST(CircleSearch, PollsAndAllocations)
 {
     for (int mode = 0; mode < 2; ++mode) {
@@ -252,7 +314,7 @@ TEST(CircleSearch, PollsAndAllocations)
                 zt::ScopedAttention attention;
                 zt::ScopedAllocator allocator;
                 ASSERT_EQ(fit(points, r, params(mode, numIgnore, 2.0)), 0);
-                EXPECT_EQ(attention.polls(), numIgnore == 0 ? 1 : n - 2);
+                EXPECT_EQ(attention.polls(), numIgnore == 0 ? 1 : 4 * (n - 2));
                 EXPECT_EQ(allocator.outstanding(), static_cast<size_t>(numIgnore)) << "only the result's indices";
                 allocations[n / 20][numIgnore] = allocator.allocations();
             }

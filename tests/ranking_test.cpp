@@ -19,7 +19,10 @@ struct Storage {
         : first(count), last(count), member(n), inFirst(n), inLast(n), order(n), values(n),
           lowHits(zsvc::RankExtremes::hitCapacity(count)), highHits(zsvc::RankExtremes::hitCapacity(count))
     {}
-    zsvc::RankExtremes ranking() { return {first, last, member, inFirst, inLast, order, values, lowHits, highHits}; }
+    zsvc::RankExtremes ranking()
+    {
+        return zsvc::RankExtremes({first, last, member, inFirst, inLast, order, values, lowHits, highHits});
+    }
     std::vector<int32_t> first, last;
     std::vector<uint8_t> member;
     std::vector<uint64_t> inFirst, inLast;

@@ -36,13 +36,13 @@ struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_i
     }
 };
 
-// The free- and fixed-radius searches poll once per first point of a triple;
-// with nothing to discard they stop after the first pass.
+// The free- and fixed-radius searches poll 4 (n - 2) times, spread evenly
+// over the triples; with nothing to discard they poll once.
 SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weighted)
 {
     if (weighted) return SearchPlan::uniform("circle fit", 0);
     if (params.numIgnore == 0) return SearchPlan::uniform("circle search", 1);
-    return SearchPlan::nested("circle search", n > 2 ? n - 2 : 0, n, 2);
+    return SearchPlan::uniform("circle search", n > 2 ? 4 * (n - 2) : 0);
 }
 
 Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,

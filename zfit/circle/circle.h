@@ -33,15 +33,19 @@
  *                             lying closest to a circle of that radius.
  *
  * Cost of the searches (numIgnore > 0): n (n-1) (n-2) / 6 candidate centres,
- * each ranking the points in time linear in n (the extremes of the ranking
- * are repaired from the candidate before, never sorted afresh); a window is
- * solved once per set of discarded points and measured only when a bound
- * from its moments leaves it a chance to win. About 0.5 microseconds per
- * candidate at n = 100 on a current desktop core: 100 points take a tenth
- * of a second, 400 points about 10 s, 1,000 points minutes. The searches
- * poll the attention check (zfit/services/system.h) once per first point i
- * of the triples; one pass of that loop covers about n^2 / 2 candidates,
- * which at n = 1,000 is about a second.
+ * visited in the order of their position (so that one follows another close
+ * by), each ranked among the few points that can be among its numIgnore + 1
+ * nearest or farthest (a few times numIgnore + 1 of them near the bulk of
+ * the centres, where most lie); a window is solved once per set of
+ * discarded points, only when its points changed from the candidate before,
+ * and measured only when a bound from its moments leaves it a chance to
+ * win. On a current desktop core about 0.4 microseconds per candidate at
+ * n = 100, numIgnore = 10 (70 ms), 2 microseconds at n = 400, numIgnore = 40
+ * (20 s); 1,000 points with 50 discarded take minutes. Work storage: one
+ * allocation of up to about 17 MB. The searches poll the attention check
+ * (zfit/services/system.h) 4 (n - 2) times, spread evenly over the
+ * triples: one poll per n (n-1) / 24 candidates, about a tenth of a second
+ * apart at n = 1,000.
  *
  * ignoredIndices after a search: the points the winning window leaves out,
  * by increasing distance from the fitted centre (equal distances in input
@@ -59,14 +63,17 @@
 
 ZFIT_EXTERN_C_BEGIN
 
+/* The searches of zmath_circleFit (values of zmath_circleFitParams.mode). */
+enum { zmath_circleFitModeFreeRadius = 0, zmath_circleFitModeFixedRadius = 1 };
+
 typedef struct zmath_circleFitParams {
     /* How many points modes 0 and 1 discard as outliers (>= 0). The weighted
      * fit accepts only 0. Default 0. */
     int32_t numIgnore;
     /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
     double maxRmsError;
-    /* 0: free radius (default); 1: fixed radius. Not read by the weighted
-     * fit. */
+    /* zmath_circleFitModeFreeRadius (0, default) or
+     * zmath_circleFitModeFixedRadius (1). Not read by the weighted fit. */
     int32_t mode;
     /* The radius mode 1 imposes (>= 0, checked whatever the mode). Default
      * 1.0. */

@@ -23,6 +23,8 @@ struct zfit::ResultShape<zmath_circleFitResult> {
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_circleFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_circleFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_circleFitResult)
+ZFIT_DEFINE_PARAMS_INIT(zmath_circleFitParams, 0, HUGE_VAL, zmath_circleFitModeFreeRadius, 1.0)
+ZFIT_DEFINE_ARRAY_ENTRY(zmath_circleFit, zmath_circleFitParams, zmath_circleFitResult)
 
 namespace {
 
@@ -44,11 +46,11 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circl
 {
     const int32_t m = params.numIgnore;
     switch (params.mode) {
-    case 0:
+    case zmath_circleFitModeFreeRadius:
         return intoCircle(result, [&](zfit_circle* circle) {
             return zmath_circleFitFreeRadius_(points, m, circle, &result->rmsError, &result->ignoredIndices);
         });
-    case 1:
+    case zmath_circleFitModeFixedRadius:
         return intoCircle(result, [&](zfit_circle* circle) {
             return zmath_circleFitFixedRadius_(points, params.fixedRadius, m, circle, &result->rmsError,
                                                &result->ignoredIndices);
@@ -61,18 +63,13 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circl
 
 extern "C" {
 
-zfit_status zmath_circleFitParams_init(zmath_circleFitParams* params)
-{
-    *params = zmath_circleFitParams{0, HUGE_VAL, 0, 1.0};
-    return zfit_ok;
-}
-
 zfit_status zmath_circleFitParams_validate(const zmath_circleFitParams* params)
 {
     ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
     ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
     ZFIT_FAIL_IF(0.0 > params->fixedRadius, zmath_errFitFixedRadiusNegative);
-    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
+    ZFIT_FAIL_IF(params->mode != zmath_circleFitModeFreeRadius && params->mode != zmath_circleFitModeFixedRadius,
+                 zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -81,18 +78,7 @@ zfit_status zmath_circleFitVector(const zstd_vector_zmath_vect* points, const zm
 {
     ZFIT_TRY(zmath_circleFitParams_validate(params));
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
-    const zfit_status status = runAlgorithm(points, *params, result);
-    ZFIT_TRY(status);
-    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return status;
-}
-
-zfit_status zmath_circleFit(const zmath_vect* points, int32_t count, const zmath_circleFitParams* params,
-                            zmath_circleFitResult* result)
-{
-    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
-        return zmath_circleFitVector(vector, params, result);
-    });
+    return zfit::judged(params->maxRmsError, result, [&] { return runAlgorithm(points, *params, result); });
 }
 
 zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
@@ -103,12 +89,11 @@ zfit_status zmath_circleFitWeighted(const zmath_vect* points, int32_t count, con
     ZFIT_TRY(zstd_vector32_resize(&result->ignoredIndices, 0));
     ZFIT_FAIL_IF(params->numIgnore != 0, zmath_errFitWeightedIgnore);
     for (int32_t i = 0; i < count; ++i) ZFIT_FAIL_IF(0.0 > weights[i], zmath_errFitWeightNegative);
-    const zfit_status status = intoCircle(result, [&](zfit_circle* circle) {
-        return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
+    return zfit::judged(params->maxRmsError, result, [&] {
+        return intoCircle(result, [&](zfit_circle* circle) {
+            return zmath_circleFitWeightedCore_(points, count, weights, circle, &result->rmsError);
+        });
     });
-    ZFIT_TRY(status);
-    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return status;
 }
 
 zfit_status zmath_circleFitWeightedVector(const zstd_vector_zmath_vect* points, const zstd_vectord* weights,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
 
 #include <zfit/circle/circle.h>
@@ -24,9 +25,6 @@ constexpr double kCircleBoundRounding = 1e-10;
 // narrowed, by this relative margin, so that rounding never lets a bound cut
 // off a window that would have won.
 constexpr double kCircleReachMargin = 1e-12;
-// Ranking keys carry the rounding of a few units in the last place of the
-// squared reach: this many machine epsilons of it.
-constexpr double kCircleRoundingUlps = 64.0;
 
 // A circle as the algorithms write it: centre x, centre y, radius. The
 // result record holds the same three doubles as `centre` and `radius`.
@@ -143,33 +141,17 @@ struct zfit_circleFixedRadiusVals {
 
 zfit_status zfit_circleFixedRadiusVals_init_(zfit_circleFixedRadiusVals* sums);
 
+// Adds a point: its offsets dx, dy and q = R^2 - dx^2 - dy^2 enter the sums
+// Sx, Sy, Sxx, Syy, Sxy, Sxq and Syq.
 inline zfit_status zfit_circleFixedRadiusVals_add_(zfit_circleFixedRadiusVals* sums, const zmath_vect& p)
 {
     const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
     const double q = sums->radius * sums->radius - dx * dx - dy * dy;
-    sums->sumX += dx;
-    sums->sumY += dy;
-    sums->sumXY += dx * dy;
-    sums->sumXX += dx * dx;
-    sums->sumYY += dy * dy;
-    sums->sumXQ += dx * q;
-    sums->sumYQ += dy * q;
+    const double terms[] = {dx, dy, dx * dx, dy * dy, dx * dy, dx * q, dy * q};
+    double* const into[] = {&sums->sumX,  &sums->sumY,  &sums->sumXX, &sums->sumYY,
+                            &sums->sumXY, &sums->sumXQ, &sums->sumYQ};
+    for (size_t t = 0; t < std::size(terms); ++t) *into[t] += terms[t];
     sums->count += 1;
-    return zfit_ok;
-}
-
-inline zfit_status zfit_circleFixedRadiusVals_remove_(zfit_circleFixedRadiusVals* sums, const zmath_vect& p)
-{
-    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
-    const double q = sums->radius * sums->radius - dx * dx - dy * dy;
-    sums->sumX -= dx;
-    sums->sumY -= dy;
-    sums->sumXY -= dx * dy;
-    sums->sumXX -= dx * dx;
-    sums->sumYY -= dy * dy;
-    sums->sumXQ -= dx * q;
-    sums->sumYQ -= dy * q;
-    sums->count -= 1;
     return zfit_ok;
 }
 

@@ -1,82 +1,632 @@
 // The outlier searches of modes 0 and 1: candidate centres from point
 // triples, a ranking of all points by distance from each candidate, and a
 // window of n - m consecutive ranks slid over the ranking. The two modes
-// differ only in how a window is solved, so the search is written once over
-// a window solver.
+// differ only in how a window is solved; the windows are swept by the
+// search engine (zfit/services/window_search.hpp).
 //
 // The answers are those of the plain loops (every triple i < j < k in turn,
 // a full sort of the ranking, every window solved and measured); what makes
 // the search fast:
-//   - a window depends only on the m + 1 nearest and m + 1 farthest ranks,
-//     kept by a partial ranking (zsvc::RankExtremes) that is repaired, not
-//     rebuilt, from one candidate to the next: the candidates of a pair
-//     (i, j) lie on one bisector and are visited in order along it, so
-//     consecutive centres are close, and while a centre has moved too little
-//     for any point to change places at the extremes nothing is recomputed;
-//   - a window is fixed by the points it leaves out; one already scored is
-//     not scored again (its score would be the same), and the best window
-//     met again earlier in loop order takes that place, as the plain loop
-//     would have found it there first;
-//   - a window's moment sums are those of the middle ranks (kept up to date
-//     as points join or leave the middle) plus its points among the
-//     extremes, so a far outlier is never added and taken away again;
+//   - a window depends only on the m + 1 nearest and m + 1 farthest ranks.
+//     The candidates of a block of pairs are visited in the order of their
+//     centres along a space-filling curve, so that one centre follows
+//     another close by (inlier triples propose nearly the same centre), and
+//     the curve's cells form a quadtree: by the triangle inequality, only a
+//     point within twice a cell's half-diagonal of the (m + 1)-th nearest or
+//     farthest distance from the cell's centre can rank among the extremes
+//     anywhere in the cell. Cells are split while that narrows the points;
+//     the candidates of a cell are ranked among its few points only, kept in
+//     order from one candidate to the next (a pass to check, an insertion
+//     sort to repair), by the distances the plain loop computes;
+//   - a window is fixed by the points it leaves out, and one already scored
+//     is not scored again; only the windows whose points changed are looked
+//     at (the engine);
 //   - the error of a solved window is bounded from below by its algebraic
 //     objective, read from the sums: |d - r| = |d^2 - r^2| / (d + r), and
 //     the sum of (d^2 - r^2)^2 is what the algebraic circle minimises. A
 //     window whose bound reaches the best error so far needs no pass over
 //     its points;
-//   - only without anything to discard is the search not needed at all:
-//     every candidate then has the one window of all points, solved once.
-// The attention check is polled once per first index i.
+//   - without anything to discard there is no search: every candidate has
+//     the one window of all points, solved once.
+// The attention check is polled 4 (n - 2) times, spread evenly over the
+// triples.
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <zfit/circle/circle_internal.hpp>
 #include <zfit/services/containers.hpp>
 #include <zfit/services/ranking.hpp>
-#include <zfit/services/seen_sets.hpp>
 #include <zfit/services/system.h>
+#include <zfit/services/window_search.hpp>
 
 namespace {
 
-// Moment sums of offsets from a fixed origin: everything both window solves
-// and the bound on a window's error need.
-struct Moments {
-    double w = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0, sxr = 0.0, syr = 0.0, sr4 = 0.0;
+// ---- the candidate centres ------------------------------------------------------
 
-    void add(double dx, double dy, double sign = 1.0)
-    {
-        const double r2 = dx * dx + dy * dy;
-        w += sign;
-        sx += sign * dx;
-        sy += sign * dy;
-        sxx += sign * dx * dx;
-        syy += sign * dy * dy;
-        sxy += sign * dx * dy;
-        sxr += sign * dx * r2;
-        syr += sign * dy * r2;
-        sr4 += sign * r2 * r2;
-    }
-    friend Moments operator+(const Moments& a, const Moments& b)
-    {
-        return {a.w + b.w,     a.sx + b.sx,   a.sy + b.sy,   a.sxx + b.sxx, a.syy + b.syy,
-                a.sxy + b.sxy, a.sxr + b.sxr, a.syr + b.syr, a.sr4 + b.sr4};
-    }
+// What a window policy sees of a candidate.
+struct Centre {
+    zmath_vect at;
 };
 
-// Free radius: the algebraic circle of the window.
-class FreeRadiusWindow {
+// The bisector of p[i] and p[j], as the plain loop forms it.
+struct Bisector {
+    zmath_vect mid, e, unit;
+};
+
+// The bisector of the pair (i, j); false when the points are equal.
+zfit_status bisector(const zmath_vect* p, int32_t i, int32_t j, Bisector* b, bool* exists)
+{
+    const zmath_vect d1 = zsvc::subtract(p[j], p[i]);
+    b->mid = {(p[j].x + p[i].x) * 0.5, (p[j].y + p[i].y) * 0.5};
+    b->e = {-d1.y, d1.x};
+    *exists = !(b->e.x == 0.0 && b->e.y == 0.0);
+    if (!*exists) return zfit_ok;
+    return zmath_vect_getUnit(&b->e, &b->unit);
+}
+
+zmath_vect along(const Bisector& b, double t) { return {b.mid.x + t * b.unit.x, b.mid.y + t * b.unit.y}; }
+
+// The candidate centre of (i, j, k) along the bisector of (i, j), or false
+// when the triple proposes none: k equal to i or j, the three collinear, or
+// a centre that overflowed.
+bool candidateAlong(const zmath_vect* p, int32_t i, int32_t k, const Bisector& b, double* t)
+{
+    const zmath_vect mid2{(p[k].x + p[i].x) * 0.5, (p[k].y + p[i].y) * 0.5};
+    const zmath_vect d2 = zsvc::subtract(p[k], p[i]);
+    const zmath_vect e2{-d2.y, d2.x};
+    if (e2.x == 0.0 && e2.y == 0.0) return false;      // p[k] equals p[i]
+    if (e2.x == b.e.x && e2.y == b.e.y) return false;  // p[k] equals p[j]
+    const double c = zsvc::dot(b.unit, d2);
+    if (zsvc::doubleEqual(c, 0.0)) return false;  // collinear: the bisectors are parallel
+    *t = zsvc::dot(zsvc::subtract(mid2, b.mid), d2) / c;
+    const zmath_vect centre = along(b, *t);
+    return std::isfinite(centre.x) && std::isfinite(centre.y);
+}
+
+// Whether the first pair of distinct points has a candidate centre.
+bool anyCandidate(std::span<const zmath_vect> points)
+{
+    const zmath_vect* p = points.data();
+    const int32_t n = zsvc::size32(points);
+    for (int32_t j = 1; j < n - 1; ++j) {
+        Bisector b;
+        bool exists = false;
+        if (zfit::failed(bisector(p, 0, j, &b, &exists)) || !exists) continue;
+        double t = 0.0;
+        for (int32_t k = j + 1; k < n; ++k)
+            if (candidateAlong(p, 0, k, b, &t)) return true;
+        return false;
+    }
+    return false;
+}
+
+// A few points kept in full rank order by their squared distance from the
+// candidate centre (equal distances in input order), their coordinates
+// stored in that order: a candidate's keys are computed in rank order and
+// one pass tells whether any two points changed places; an insertion sort
+// repairs the order where they did. first() and last() are the m + 1 first
+// and last ranks (point indices), as zsvc::RankExtremes has them.
+class OrderedPoints {
 public:
+    struct Ranked {
+        double key;
+        int32_t id;
+    };
+    struct Storage {
+        std::span<double> xs, ys, keys;
+        std::span<int32_t> ids;
+        std::span<uint8_t> regions;
+        std::span<Ranked> pairs;
+    };
+
+    // The points `ids` (2 * extremes of them at least) from the coordinate
+    // arrays, in no order yet.
+    OrderedPoints(const Storage& storage, std::span<const int32_t> ids, const double* xs, const double* ys,
+                  size_t extremes)
+        : xs_(storage.xs.first(ids.size())), ys_(storage.ys.first(ids.size())), keys_(storage.keys.first(ids.size())),
+          ids_(storage.ids.first(ids.size())), regions_(storage.regions.first(ids.size())),
+          pairs_(storage.pairs.first(ids.size())), pointXs_(xs), pointYs_(ys), extremes_(extremes)
+    {
+        std::copy(ids.begin(), ids.end(), ids_.begin());
+    }
+
+    // The point indices at ranks 0..m and n-m-1..n-1.
+    std::span<const int32_t> first() const { return std::span<const int32_t>(ids_).first(extremes_); }
+    std::span<const int32_t> last() const { return std::span<const int32_t>(ids_).last(extremes_); }
+
+    // What a ranking changed: the ranks lowest .. highest (none when
+    // lowest > highest), whether any of the extremes.
+    struct Change {
+        bool fresh, changed;
+        size_t lowest, highest;
+    };
+
+    // The ranking for the centre (cx, cy): found afresh, or repaired from
+    // the last; moved(index, joined) is told of every point that leaves the
+    // middle ranks (joined false) or joins them (true) in a repair.
+    template <class Moved>
+    Change rank(double cx, double cy, bool afresh, Moved&& moved)
+    {
+        const size_t n = ids_.size();
+        if (afresh) {
+            for (size_t r = 0; r < n; ++r) keys_[r] = keyOf(ids_[r], cx, cy);
+            sortRanks(0, n);
+            for (size_t r = 0; r < n; ++r) regions_[r] = regionAt(r);
+            placeCoordinates(0, n);
+            return {true, true, 0, n - 1};
+        }
+        zsvc::fillDistanceKeys(xs_.data(), ys_.data(), n, cx, cy, keys_.data());
+        size_t r = zsvc::firstOutOfOrder(keys_.data(), n);
+        if (r == n) return {false, false, 1, 0};
+        size_t lowest = n, highest = 0;  // the ranks that changed
+        for (; r < n; r += zsvc::firstOutOfOrder(keys_.data() + r, n - r)) {
+            if (!before(r, r - 1)) continue;
+            const double key = keys_[r];
+            const int32_t id = ids_[r];
+            const uint8_t region = regions_[r];
+            size_t q = r;
+            for (; q > 0 && before(key, id, q - 1); --q) {
+                keys_[q] = keys_[q - 1];
+                ids_[q] = ids_[q - 1];
+                regions_[q] = regions_[q - 1];
+            }
+            keys_[q] = key;
+            ids_[q] = id;
+            regions_[q] = region;
+            lowest = std::min(lowest, q);
+            highest = r;
+        }
+        if (lowest > highest) return {false, false, 1, 0};
+        placeCoordinates(lowest, highest + 1);
+        for (size_t q = lowest; q <= highest; ++q) {
+            const uint8_t region = regionAt(q);
+            if (region == regions_[q]) continue;
+            if (regions_[q] == kMiddle) moved(ids_[q], false);
+            if (region == kMiddle) moved(ids_[q], true);
+            regions_[q] = region;
+        }
+        // Changes among the middle ranks alone leave the extremes as they were.
+        return {false, lowest < extremes_ || highest >= n - extremes_, lowest, highest};
+    }
+
+private:
+    static constexpr uint8_t kFirst = 0, kMiddle = 1, kLast = 2;
+
+    double keyOf(int32_t id, double cx, double cy) const
+    {
+        return zsvc::distanceKey(pointXs_[static_cast<size_t>(id)], pointYs_[static_cast<size_t>(id)], cx, cy);
+    }
+
+    // The keys are never NaN: the points and centres are finite, so a
+    // squared distance is a number or infinity.
+    bool before(double key, int32_t id, size_t r) const { return key < keys_[r] || (key == keys_[r] && id < ids_[r]); }
+    bool before(size_t a, size_t b) const { return before(keys_[a], ids_[a], b); }
+
+    uint8_t regionAt(size_t r) const
+    {
+        if (r < extremes_) return kFirst;
+        return r >= ids_.size() - extremes_ ? kLast : kMiddle;
+    }
+
+    // Sorts ranks from..to-1 (keys and points together).
+    void sortRanks(size_t from, size_t to)
+    {
+        for (size_t r = from; r < to; ++r) pairs_[r] = {keys_[r], ids_[r]};
+        std::sort(pairs_.begin() + static_cast<std::ptrdiff_t>(from), pairs_.begin() + static_cast<std::ptrdiff_t>(to),
+                  [](const Ranked& a, const Ranked& b) { return a.key < b.key || (a.key == b.key && a.id < b.id); });
+        for (size_t r = from; r < to; ++r) {
+            keys_[r] = pairs_[r].key;
+            ids_[r] = pairs_[r].id;
+        }
+    }
+
+    // The coordinates of ranks from..to-1, from their points.
+    void placeCoordinates(size_t from, size_t to)
+    {
+        for (size_t r = from; r < to; ++r) {
+            xs_[r] = pointXs_[static_cast<size_t>(ids_[r])];
+            ys_[r] = pointYs_[static_cast<size_t>(ids_[r])];
+        }
+    }
+
+    std::span<double> xs_, ys_, keys_;  // in rank order
+    std::span<int32_t> ids_;
+    std::span<uint8_t> regions_;
+    std::span<Ranked> pairs_;
+    const double* pointXs_;
+    const double* pointYs_;
+    size_t extremes_;
+};
+
+// Every triple (i, j, k) proposes the centre of the circle through it. The
+// candidates of a block of pairs (i, j) (in loop order) are sorted along a
+// space-filling curve over a grid of centres, which makes the grid's cells
+// a quadtree: a cell is a run of the sorted candidates. A cell narrows the
+// points that can rank among the m + 1 nearest or farthest from any centre
+// in it: with the cell's centre C0 and half-diagonal h, a point at distance
+// d from C0 is between d - h and d + h from every centre of the cell, so
+// only a point within 2h of the (m + 1)-th nearest (or farthest) distance
+// from C0 can ever be among the extremes there. Cells are split while that
+// narrows the points; the candidates of a cell are then ranked among its
+// few points only, in curve order, so that from one candidate to the next
+// the centre moves little and the extremes are repaired rather than found
+// afresh (zsvc::RankRepair), by the distances the plain loop computes.
+class TripleCentres {
+public:
+    void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
+    {
+        const int64_t n = points.n, extremes = int64_t{points.m} + 1;
+        // Room for a whole pair's candidates, and for the search's at once
+        // when they are few.
+        const int64_t triples = n < 2048 ? n * (n - 1) * (n - 2) / 6 : kBlockCandidates;
+        const int64_t capacity = std::max<int64_t>(std::min<int64_t>(triples, kBlockCandidates), n);
+        arena.reserve(candidates_, capacity);
+        arena.reserve(sorted_, capacity);
+        arena.reserve(counts_, kDigitValues);
+        // One list of the points that can reach the extremes per level of
+        // cells (a cell's list is never longer than its parent's).
+        arena.reserve(reaching_, (kCellBits + 2) * n);
+        arena.reserve(values_, std::max<int64_t>(2 * n, 512));
+        arena.reserve(keys_, n);
+        arena.reserve(ordered_.xs, n);
+        arena.reserve(ordered_.ys, n);
+        arena.reserve(ordered_.keys, n);
+        arena.reserve(ordered_.ids, n);
+        arena.reserve(ordered_.regions, n);
+        arena.reserve(ordered_.pairs, n);
+        arena.reserve(first_, extremes);
+        arena.reserve(last_, extremes);
+        rankingStorage_.reserve(arena, n, extremes);
+    }
+
+    zfit_status begin(const zsvc::SearchPoints& points)
+    {
+        points_ = &points;
+        extremes_ = static_cast<size_t>(points.m) + 1;
+        low_ = high_ = points.p[0];
+        for (const zmath_vect& q : points.p) {
+            low_ = {std::min(low_.x, q.x), std::min(low_.y, q.y)};
+            high_ = {std::max(high_.x, q.x), std::max(high_.y, q.y)};
+        }
+        return zfit_ok;
+    }
+
+    template <class Sweep>
+    zfit_status run(const zsvc::SearchPoints& points, Sweep& sweep)
+    {
+        const int32_t n = points.n;
+        const std::span<int32_t> all = reaching_.first(static_cast<size_t>(n));
+        for (int32_t k = 0; k < n; ++k) all[static_cast<size_t>(k)] = k;
+        // Four polls per first index, 4 (n - 2) in all, spread evenly over
+        // the triples: poll p is due before triple p * triples / polls.
+        const double triples = static_cast<double>(n) * (n - 1) * (n - 2) / 6.0;
+        const int64_t polls = kPollsPerFirstIndex * (n - 2);
+        int64_t pollsDue = 0;  // polls due before the blocks so far
+        double triplesBefore = 0.0;
+        int32_t i = 0, j = 1;
+        while (i < n - 2) {
+            // A block of pairs, in loop order, whose candidates fit the
+            // storage.
+            size_t count = 0;
+            double blockTriples = 0.0;
+            for (; i < n - 2 && count + static_cast<size_t>(n - 1 - j) <= candidates_.size();) {
+                count = gather(i, j, count);
+                blockTriples += n - 1 - j;
+                if (++j == n - 1) j = ++i + 1;
+            }
+            block_ = order(candidates_.first(count));
+            // The polls due within the block, spread evenly over its
+            // candidates.
+            int64_t due = pollsDue;
+            while (due < polls &&
+                   static_cast<double>(due) * triples / static_cast<double>(polls) < triplesBefore + blockTriples)
+                ++due;
+            polls_ = {due - pollsDue, 0, 0};
+            pollsDue = due;
+            triplesBefore += blockTriples;
+            // The candidates on the grid by cells; those beyond it (far from
+            // the points, and few) among all points.
+            const size_t onGrid =
+                static_cast<size_t>(std::partition_point(block_.begin(), block_.end(),
+                                                         [](const Candidate& c) { return c.key != kBeyond; }) -
+                                    block_.begin());
+            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, sweep));
+            ZFIT_TRY(rankAmong(all, onGrid, block_.size(), sweep));
+            ZFIT_TRY(poll(block_.size()));
+        }
+        return zfit_ok;
+    }
+
+private:
+    struct Candidate {
+        zmath_vect centre;
+        int32_t i, j, k;
+        uint32_t key;  // the centre's cell, in curve order (kBeyond: off the grid)
+    };
+
+    // The most candidates gathered at a time (32 bytes each, twice).
+    static constexpr int64_t kBlockCandidates = int64_t{1} << 18;
+    // The grid: this many cells along each axis (a power of two), the
+    // digits of the sort by cell, and the key of a centre beyond the grid.
+    static constexpr uint32_t kCellBits = 16;
+    static constexpr uint32_t kDigitBits = 16, kDigitValues = uint32_t{1} << kDigitBits;
+    static constexpr uint32_t kBeyond = ~uint32_t{0};
+    // A cell is not split further when it holds this few candidates, or this
+    // few points per extreme rank can reach its extremes.
+    static constexpr size_t kFewCandidates = 64, kFewPointsPerRank = 3;
+    // Up to this many points (and kFewPointsPerRank per extreme rank), a
+    // cell's points are kept in full order.
+    static constexpr size_t kFewPoints = 64;
+
+    // Polls per first index of the triples: a quarter pass of the plain
+    // loop between polls.
+    static constexpr int64_t kPollsPerFirstIndex = 4;
+
+    struct Polls {
+        int64_t count, done;
+        size_t next;  // the candidate of the block before which the next poll is due
+    };
+
+    static size_t index(int32_t k) { return static_cast<size_t>(k); }
+
+    // The polls due before candidate q of the block: poll p before
+    // candidate ceil(p * count / polls).
+    zfit_status poll(size_t q)
+    {
+        if (q < polls_.next) return zfit_ok;
+        const size_t count = block_.size(), polls = static_cast<size_t>(polls_.count);
+        while (polls_.done < polls_.count && static_cast<size_t>(polls_.done) * count <= q * polls) {
+            ZFIT_TRY(zsys_attention_check());
+            ++polls_.done;
+        }
+        const size_t done = static_cast<size_t>(polls_.done);
+        polls_.next = polls_.done < polls_.count ? (done * count + polls - 1) / polls : SIZE_MAX;
+        return zfit_ok;
+    }
+
+    // Appends the candidates of the pair (i, j) at `count`; returns the new
+    // count.
+    size_t gather(int32_t i, int32_t j, size_t count)
+    {
+        const zmath_vect* p = points_->p.data();
+        Bisector b;
+        bool exists = false;
+        if (zfit::failed(bisector(p, i, j, &b, &exists)) || !exists) return count;
+        for (int32_t k = j + 1; k < points_->n; ++k) {
+            double t = 0.0;
+            if (candidateAlong(p, i, k, b, &t)) candidates_[count++] = {along(b, t), i, j, k, 0};
+        }
+        return count;
+    }
+
+    // The candidates sorted by cell, equal cells in loop order, those
+    // beyond the grid last. The grid is centred on the middle of the centres
+    // (the coordinate-wise median of a sample of them) and reaches twice the
+    // points' diameter from it: inlier triples put their centres close
+    // together near the middle, the rest scatter.
+    std::span<const Candidate> order(std::span<Candidate> block)
+    {
+        if (block.empty()) return block;
+        const size_t step = std::max<size_t>(1, block.size() / 255), samples = (block.size() + step - 1) / step;
+        const std::span<double> xs = values_.first(samples), ys = values_.subspan(samples, samples);
+        for (size_t q = 0; q < samples; ++q) {
+            xs[q] = block[q * step].centre.x;
+            ys[q] = block[q * step].centre.y;
+        }
+        std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(samples / 2), xs.end());
+        std::nth_element(ys.begin(), ys.begin() + static_cast<std::ptrdiff_t>(samples / 2), ys.end());
+        const double reach = 2.0 * points_->diameter;
+        gridLow_ = {xs[samples / 2] - reach, ys[samples / 2] - reach};
+        const double cells = static_cast<double>(uint32_t{1} << kCellBits);
+        cellSize_ = std::max(2.0 * reach / cells, std::numeric_limits<double>::min());
+        const double scale = 1.0 / cellSize_;
+        for (Candidate& c : block) {
+            const double x = (c.centre.x - gridLow_.x) * scale, y = (c.centre.y - gridLow_.y) * scale;
+            c.key = x >= 0.0 && x < cells && y >= 0.0 && y < cells
+                        ? interleave(static_cast<uint32_t>(x), static_cast<uint32_t>(y))
+                        : kBeyond;
+        }
+        // The centres on the grid first, in loop order, then by cell: least
+        // significant digit first, each pass stable.
+        const auto onGrid =
+            std::stable_partition(block.begin(), block.end(), [](const Candidate& c) { return c.key != kBeyond; });
+        const size_t count = static_cast<size_t>(onGrid - block.begin());
+        std::span<Candidate> from = block.first(count), to = sorted_.first(count);
+        for (uint32_t shift = 0; shift < 2 * kCellBits; shift += kDigitBits) {
+            std::fill(counts_.begin(), counts_.end(), 0u);
+            for (const Candidate& c : from) ++counts_[(c.key >> shift) & (kDigitValues - 1)];
+            uint32_t sum = 0;
+            for (uint32_t& n : counts_) sum += std::exchange(n, sum);
+            for (const Candidate& c : from) to[counts_[(c.key >> shift) & (kDigitValues - 1)]++] = c;
+            std::swap(from, to);
+        }
+        if (from.data() != block.data()) std::copy(from.begin(), from.end(), block.begin());
+        return block;
+    }
+
+    // The Morton code of a cell: the bits of x and y interleaved.
+    static uint32_t interleave(uint32_t x, uint32_t y)
+    {
+        const auto spread = [](uint32_t v) {
+            v = (v | (v << 8)) & 0x00ff00ffu;
+            v = (v | (v << 4)) & 0x0f0f0f0fu;
+            v = (v | (v << 2)) & 0x33333333u;
+            return (v | (v << 1)) & 0x55555555u;
+        };
+        return spread(x) | (spread(y) << 1);
+    }
+
+    // The cell at `level` (0: the whole grid) with corner (x, y) in cells of
+    // that level, holding the sorted candidates lo..hi-1; `lines` holds the
+    // points that can reach the extremes in its parent, at the start of the
+    // storage the lists of its descendants use.
+    template <class Sweep>
+    zfit_status cell(std::span<const int32_t> lines, size_t lo, size_t hi, uint32_t level, uint32_t x, uint32_t y,
+                     Sweep& sweep)
+    {
+        const double size = cellSize_ * static_cast<double>(uint32_t{1} << (kCellBits - level));
+        const zmath_vect centre{gridLow_.x + (x + 0.5) * size, gridLow_.y + (y + 0.5) * size};
+        // Half the diagonal, widened for the rounding of the cell a centre
+        // was put in.
+        const double halfDiagonal = size * (0.5 * std::sqrt(2.0) + 1e-6);
+        const std::span<int32_t> rest =
+            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
+        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest));
+        if (hi - lo <= kFewCandidates || reaching.size() <= kFewPointsPerRank * extremes_ || level == kCellBits)
+            return rankAmong(reaching, lo, hi, sweep);
+        // The four quarters, in curve order: the next two bits of the key.
+        const uint32_t shift = 2 * (kCellBits - level - 1);
+        size_t from = lo;
+        for (uint32_t quarter = 0; quarter < 4; ++quarter) {
+            const auto end = std::partition_point(
+                block_.begin() + static_cast<std::ptrdiff_t>(from), block_.begin() + static_cast<std::ptrdiff_t>(hi),
+                [&](const Candidate& c) { return ((c.key >> shift) & 3u) <= quarter; });
+            const size_t to = static_cast<size_t>(end - block_.begin());
+            if (to > from)
+                ZFIT_TRY(cell(reaching, from, to, level + 1, 2 * x + (quarter & 1u), 2 * y + (quarter >> 1), sweep));
+            from = to;
+        }
+        return zfit_ok;
+    }
+
+    // Writes to `out` the points of `lines` that can be among the m + 1
+    // nearest or farthest from a centre within `halfDiagonal` of `centre`;
+    // returns their number.
+    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out)
+    {
+        const size_t count = lines.size();
+        if (2 * extremes_ > static_cast<size_t>(points_->n)) {  // the extremes hold every point
+            std::copy(lines.begin(), lines.end(), out.begin());
+            return count;
+        }
+        const std::span<double> distances = values_.first(count), scratch = values_.subspan(count, count);
+        const double* xs = points_->xs.data();
+        const double* ys = points_->ys.data();
+        for (size_t q = 0; q < count; ++q)
+            distances[q] = zsvc::distanceKey(xs[index(lines[q])], ys[index(lines[q])], centre.x, centre.y);
+        std::copy(distances.begin(), distances.end(), scratch.begin());
+        const auto nearAt = scratch.begin() + static_cast<std::ptrdiff_t>(extremes_) - 1;
+        std::nth_element(scratch.begin(), nearAt, scratch.end());
+        const double nearest = std::sqrt(*nearAt);
+        const auto farAt = scratch.end() - static_cast<std::ptrdiff_t>(extremes_);
+        std::nth_element(nearAt + 1, farAt, scratch.end());
+        const double farthest = std::sqrt(*farAt);
+        // Squared distances carry the rounding of the squared reach.
+        const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + halfDiagonal;
+        const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+        const double nearBound = (nearest + 2.0 * halfDiagonal) * (nearest + 2.0 * halfDiagonal) + rounding;
+        const double farReach = std::max(0.0, farthest - 2.0 * halfDiagonal);
+        const double farBound = farReach * farReach - rounding;
+        size_t kept = 0;
+        for (size_t q = 0; q < count; ++q)
+            if (distances[q] <= nearBound || distances[q] >= farBound) out[kept++] = lines[q];
+        return kept;
+    }
+
+    // The candidates lo..hi-1 of the block ranked among `lines` (all points
+    // that can reach the extremes there), each offered to the sweep: a few
+    // points kept in full order, many by their extremes only.
+    template <class Sweep>
+    zfit_status rankAmong(std::span<const int32_t> lines, size_t lo, size_t hi, Sweep& sweep)
+    {
+        if (lo == hi) return zfit_ok;
+        const size_t count = lines.size();
+        const std::span<double> localXs = ordered_.xs, localYs = ordered_.ys;
+        for (size_t q = 0; q < count; ++q) {
+            localXs[q] = points_->xs[index(lines[q])];
+            localYs[q] = points_->ys[index(lines[q])];
+        }
+        const auto moved = [&](int32_t k, bool joined) { sweep.moved(lines[index(k)], joined); };
+        if (count <= kFewPointsPerRank * extremes_ + kFewPoints && 2 * extremes_ <= count) {
+            OrderedPoints ranking(ordered_, lines, points_->xs.data(), points_->ys.data(), extremes_);
+            const size_t lastRank = count - extremes_;  // the rank of last()[0]
+            for (size_t q = lo; q < hi; ++q) {
+                const Candidate& c = block_[q];
+                const OrderedPoints::Change change = ranking.rank(
+                    c.centre.x, c.centre.y, q == lo, [&](int32_t k, bool joined) { sweep.moved(k, joined); });
+                ZFIT_TRY(poll(q));
+                zsvc::Candidate<Centre> offered{{c.i, c.j, c.k, 0}, {c.centre},   ranking.first(),
+                                                ranking.last(),     change.fresh, change.changed};
+                // The positions of the lists among the ranks that changed.
+                const size_t from = change.lowest, to = change.highest + 1;
+                offered.firstFrom = std::min(from, extremes_);
+                offered.firstTo = std::min(to, extremes_);
+                offered.lastFrom = from > lastRank ? from - lastRank : 0;
+                offered.lastTo = to > lastRank ? to - lastRank : 0;
+                ZFIT_TRY(sweep.offer(offered));
+            }
+            return zfit_ok;
+        }
+        zsvc::RankExtremes ranking(rankingStorage_.forPoints(count));
+        zsvc::RankRepair repair(true);
+        const double* xs = localXs.data();
+        const double* ys = localYs.data();
+        for (size_t q = lo; q < hi; ++q) {
+            const zmath_vect centre = block_[q].centre;
+            const double cx = centre.x, cy = centre.y;
+            const auto keyOf = [&](int32_t k) { return zsvc::distanceKey(xs[index(k)], ys[index(k)], cx, cy); };
+            const auto fillAll = [&] { zsvc::fillDistanceKeys(xs, ys, count, cx, cy, keys_.data()); };
+            const auto hits = [&](double low, double high, zsvc::BoundHits& found) {
+                zsvc::keyHits(keys_.data(), count, low, high, found);
+            };
+            // Two points' squared distances move against each other by at
+            // most twice the diameter times the centre's step; a key carries
+            // rounding of a few units of the largest key.
+            const double reach =
+                std::fabs(cx - points_->origin.x) + std::fabs(cy - points_->origin.y) + points_->diameter;
+            const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+            const zsvc::RankExtremes::Update update = repair.next(
+                ranking, keys_.data(), centre, 2.0 * points_->diameter, 1.0, rounding, keyOf, fillAll, hits, moved);
+            ZFIT_TRY(offer(q, lines, ranking.first(), ranking.last(), update, sweep));
+        }
+        return zfit_ok;
+    }
+
+    // Offers candidate q of the block, its extremes given among `lines`.
+    template <class Sweep>
+    zfit_status offer(size_t q, std::span<const int32_t> lines, std::span<const int32_t> first,
+                      std::span<const int32_t> last, const zsvc::RankExtremes::Update& update, Sweep& sweep)
+    {
+        ZFIT_TRY(poll(q));
+        if (update.fresh || update.changed)
+            for (size_t r = 0; r < extremes_; ++r) {
+                first_[r] = lines[index(first[r])];
+                last_[r] = lines[index(last[r])];
+            }
+        const Candidate& c = block_[q];
+        return sweep.offer(
+            zsvc::Candidate<Centre>{{c.i, c.j, c.k, 0}, {c.centre}, first_, last_, update.fresh, update.changed});
+    }
+
+    const zsvc::SearchPoints* points_ = nullptr;
+    size_t extremes_ = 0;
+    zmath_vect low_{}, high_{};  // the points' bounding box
+    zmath_vect gridLow_{};
+    double cellSize_ = 0.0;
+    std::span<const Candidate> block_;
+    Polls polls_{};
+    std::span<Candidate> candidates_, sorted_;
+    std::span<uint32_t> counts_;
+    std::span<int32_t> reaching_, first_, last_;
+    OrderedPoints::Storage ordered_;
+    std::span<double> values_, keys_;
+    zsvc::RankExtremes::Storage rankingStorage_;
+};
+
+// ---- the windows ------------------------------------------------------------------
+
+// Free radius: the algebraic circle of the window.
+struct FreeRadius {
     // The circle of the sums (about `origin`), judged degenerate against the
     // given spread; false when the window has no circle.
-    bool solve(const Moments& m, const zmath_vect& origin, double spread, zfit_circle* circle) const
+    bool fromSums(const zfit_circleVals& sums, double spread, zfit_circle* circle) const
     {
-        const zfit_circleVals sums{origin, m.w, m.sx, m.sy, m.sxx, m.syy, m.sxy, m.sxr, m.syr};
         return zfit_circleVals_solveWithin_(&sums, spread, circle) == zfit_ok;
     }
     // The plain solve about an origin, as the weighted fit forms it.
-    zfit_status solvePoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
+    zfit_status fromPoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
     {
         zfit_circleVals sums;
         ZFIT_TRY(zfit_circleVals_init_(&sums));
@@ -87,552 +637,206 @@ public:
 };
 
 // Fixed radius: the window's algebraic centre with the imposed radius.
-class FixedRadiusWindow {
-public:
-    explicit FixedRadiusWindow(double radius) : radius_(radius) {}
+struct FixedRadius {
+    double radius;
 
-    bool solve(const Moments& m, const zmath_vect& origin, double spread, zfit_circle* circle) const
+    bool fromSums(const zfit_circleVals& s, double spread, zfit_circle* circle) const
     {
         // q = R^2 - dx^2 - dy^2, so S dx q = R^2 Sx - S dx r2.
-        const double rr = radius_ * radius_;
-        zfit_circleFixedRadiusVals sums{
-            static_cast<int32_t>(m.w), m.sx,   m.sy,   m.sxx, m.syy, m.sxy, rr * m.sx - m.sxr, 0.0,
-            rr * m.sy - m.syr,         origin, radius_};
+        const double rr = radius * radius;
+        zfit_circleFixedRadiusVals sums{static_cast<int32_t>(s.weightSum),
+                                        s.sumX,
+                                        s.sumY,
+                                        s.sumXX,
+                                        s.sumYY,
+                                        s.sumXY,
+                                        rr * s.sumX - s.sumXR,
+                                        0.0,
+                                        rr * s.sumY - s.sumYR,
+                                        s.origin,
+                                        radius};
         return zfit_circleFixedRadiusVals_solveWithin_(&sums, spread, circle) == zfit_ok;
     }
-    zfit_status solvePoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
+    zfit_status fromPoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
     {
         zfit_circleFixedRadiusVals sums;
         ZFIT_TRY(zfit_circleFixedRadiusVals_init_(&sums));
         sums.origin = origin;
-        sums.radius = radius_;
+        sums.radius = radius;
         for (const zmath_vect& p : points) zfit_circleFixedRadiusVals_add_(&sums, p);
         return zfit_circleFixedRadiusVals_solve_(&sums, circle);
     }
-
-private:
-    double radius_;
 };
 
-// A lower bound on the RMS of |p - centre| - r over the window's points,
-// from its sums about `origin`: the algebraic objective A = S (d^2 - r^2)^2
-// (d the distance from the centre) less a generous allowance for its
-// rounding, over w, divided by the largest d + r. farthest bounds d from
-// above.
-double errorBound(const Moments& m, const zmath_vect& origin, const zfit_circle& circle, double farthest)
-{
-    const double cx = circle.centre.x - origin.x, cy = circle.centre.y - origin.y, r = circle.radius;
-    // d^2 - r^2 = r2 + D dx + E dy + F in origin offsets.
-    const double D = -2.0 * cx, E = -2.0 * cy, F = cx * cx + cy * cy - r * r;
-    const double spread = m.sxx + m.syy;
-    const double A = m.sr4 + D * D * m.sxx + E * E * m.syy + F * F * m.w + 2.0 * D * m.sxr + 2.0 * E * m.syr +
-                     2.0 * F * spread + 2.0 * D * E * m.sxy + 2.0 * D * F * m.sx + 2.0 * E * F * m.sy;
-    const double magnitude = m.sr4 + D * D * m.sxx + E * E * m.syy + F * F * m.w + std::fabs(2.0 * D * m.sxr) +
-                             std::fabs(2.0 * E * m.syr) + std::fabs(2.0 * F * spread) + std::fabs(2.0 * D * E * m.sxy) +
-                             std::fabs(2.0 * D * F * m.sx) + std::fabs(2.0 * E * F * m.sy);
-    const double lower = A - kCircleBoundRounding * magnitude;
-    const double reach = (farthest + r) * (1.0 + kCircleReachMargin);
-    if (!(lower > 0.0) || !(reach > 0.0)) return 0.0;
-    return std::sqrt(lower / m.w) / reach * (1.0 - kCircleReachMargin);
-}
-
-// Where a window was found, in the order the plain loops visit windows.
-struct Location {
-    int32_t i = INT32_MAX, j = INT32_MAX, k = INT32_MAX, s = INT32_MAX;
-    friend auto operator<=>(const Location&, const Location&) = default;
-};
-
-// One candidate centre of a pair's bisector.
-struct AlongBisector {
-    double t;
-    int32_t k;
-};
-
-// The state of one search: the input, the work storage and the caller's
-// outputs.
-template <class Window>
-class Search {
+// A window is solved from its sums, bounded from below, and only then
+// measured from its points.
+template <class Solve>
+class CircleWindows {
 public:
-    Search(Window window, std::span<const zmath_vect> points, int32_t numIgnore, double* rmsError,
-           zstd_vector32* ignoredIndices)
-        : window_(window), p_(points), n_(static_cast<int32_t>(points.size())), m_(numIgnore), L_(n_ - numIgnore),
-          rmsError_(rmsError), ignoredIndices_(ignoredIndices)
-    {}
+    // w, S dx, S dy, S dx^2, S dy^2, S dx dy, S dx r2, S dy r2, S r2^2 about
+    // the search's origin (r2 = dx^2 + dy^2).
+    static constexpr size_t kTerms = 9;
+    static constexpr bool kScoreOfSet = true;
+    using Window = zsvc::Window<Centre, kTerms>;
 
-    // Work storage, made once in one allocation; the caller's index vector
-    // is grown to its final size here too (and emptied again), so the
-    // candidate loops never allocate.
-    zfit_status prepare()
+    CircleWindows(Solve solve, zfit_circle* circle) : solve_(solve), circle_(circle) {}
+
+    void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
-        const int64_t n = n_, extremes = int64_t{m_} + 1;
-        const int64_t hitCapacity =
-            static_cast<int64_t>(zsvc::RankExtremes::hitCapacity(static_cast<size_t>(extremes)));
-        zsvc::Arena& arena = arena_;
-        const auto xs = arena.reserve<double>(n), ys = arena.reserve<double>(n), keys = arena.reserve<double>(n);
-        const auto first = arena.reserve<int32_t>(extremes), last = arena.reserve<int32_t>(extremes);
-        const auto member = arena.reserve<uint8_t>(n);
-        const auto inFirst = arena.reserve<uint64_t>(n), inLast = arena.reserve<uint64_t>(n);
-        const auto excluded = arena.reserve<uint64_t>(n);
-        const auto order = arena.reserve<int32_t>(n);
-        const auto values = arena.reserve<double>(n);
-        const auto lowHits = arena.reserve<int32_t>(hitCapacity), highHits = arena.reserve<int32_t>(hitCapacity);
-        const auto candidates = arena.reserve<AlongBisector>(n);
-        const auto hashes = arena.reserve<zsvc::SetHash>(n), windowHashes = arena.reserve<zsvc::SetHash>(extremes);
-        const auto firstHashes = arena.reserve<zsvc::SetHash>(extremes + 1);
-        const auto lastHashes = arena.reserve<zsvc::SetHash>(extremes + 1);
-        const auto firstSums = arena.reserve<Moments>(extremes + 1), lastSums = arena.reserve<Moments>(extremes + 1);
-        const auto seen = arena.reserve<zsvc::SetHash>(seenCapacity());
-        const auto recent = arena.reserve<zsvc::SetHash>(kRecentWindows);
-        const auto kept = arena.reserve<zmath_vect>(L_);
-        ZFIT_TRY(arena.allocate());
-        xs_ = arena.span<double>(xs);
-        ys_ = arena.span<double>(ys);
-        keys_ = arena.span<double>(keys);
-        excluded_ = arena.span<uint64_t>(excluded);
-        candidates_ = arena.span<AlongBisector>(candidates);
-        hashes_ = arena.span<zsvc::SetHash>(hashes);
-        windowHashes_ = arena.span<zsvc::SetHash>(windowHashes);
-        firstHashes_ = arena.span<zsvc::SetHash>(firstHashes);
-        lastHashes_ = arena.span<zsvc::SetHash>(lastHashes);
-        firstSums_ = arena.span<Moments>(firstSums);
-        lastSums_ = arena.span<Moments>(lastSums);
-        kept_ = arena.span<zmath_vect>(kept);
-        seen_ = zsvc::SeenSets(arena.span<zsvc::SetHash>(seen), arena.span<zsvc::SetHash>(recent));
-        ranking_ =
-            zsvc::RankExtremes(arena.span<int32_t>(first), arena.span<int32_t>(last), arena.span<uint8_t>(member),
-                               arena.span<uint64_t>(inFirst), arena.span<uint64_t>(inLast), arena.span<int32_t>(order),
-                               arena.span<double>(values), arena.span<int32_t>(lowHits), arena.span<int32_t>(highHits));
-        ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, m_));
-        ZFIT_TRY(zstd_vector32_resize(ignoredIndices_, 0));
+        arena.reserve(kept_, int64_t{points.n} - points.m);
+        arena.reserve(excluded_, points.n);
+    }
 
-        zmath_vect low = p_[0], high = p_[0];
-        for (int32_t q = 0; q < n_; ++q) {
-            const size_t slot = static_cast<size_t>(q);
-            xs_[slot] = p_[slot].x;
-            ys_[slot] = p_[slot].y;
-            hashes_[slot] = zsvc::indexHash(q);
-            excluded_[slot] = 0;
-            low = {std::min(low.x, p_[slot].x), std::min(low.y, p_[slot].y)};
-            high = {std::max(high.x, p_[slot].x), std::max(high.y, p_[slot].y)};
-        }
-        diameter_ = zsvc::length(zsvc::subtract(high, low));
-        // The origin of the moment sums: the coordinate-wise median, inside
-        // the bulk of the points whatever the outliers, so that the sums of
-        // a good window keep their digits.
-        const auto median = [&](std::span<const double> values) {
-            std::copy(values.begin(), values.end(), keys_.begin());
-            const auto middle = keys_.begin() + n_ / 2;
-            std::nth_element(keys_.begin(), middle, keys_.end());
-            return *middle;
-        };
-        origin_ = {median(xs_), median(ys_)};
-        std::fill(windowHashes_.begin(), windowHashes_.end(), zsvc::SetHash{});
+    zfit_status begin(const zsvc::SearchPoints& points)
+    {
+        points_ = &points;
+        std::fill(excluded_.begin(), excluded_.end(), uint64_t{0});
         return zfit_ok;
     }
 
-    // Every triple (i, j, k) proposes the centre of the circle through it.
-    zfit_status searchCandidates()
+    std::array<double, kTerms> terms(double dx, double dy) const
     {
-        for (int32_t i = 0; i < n_ - 2; ++i) {
-            ZFIT_TRY(zsys_attention_check());
-            for (int32_t j = i + 1; j < n_ - 1; ++j) ZFIT_TRY(searchPair(i, j));
-        }
-        return zfit_ok;
+        const double r2 = dx * dx + dy * dy;
+        return {1.0, dx, dy, dx * dx, dy * dy, dx * dy, dx * r2, dy * r2, r2 * r2};
     }
 
-    // The best window found, checked once more, becomes the result. Its
-    // discarded points are listed by distance from the circle's centre,
+    zsvc::Verdict score(const Window& window)
+    {
+        const auto& [w, sx, sy, sxx, syy, sxy, sxr, syr, sr4] = window.sums;
+        const zmath_vect origin = points_->origin, centre = window.candidate.payload.at;
+        // The window's spread about the candidate centre judges whether it
+        // has a circle, as it would with its sums taken about it.
+        const double ox = centre.x - origin.x, oy = centre.y - origin.y;
+        const double spread = sxx + syy - 2.0 * (ox * sx + oy * sy) + w * (ox * ox + oy * oy);
+        // A window without a circle here may have one from another centre:
+        // it is not remembered.
+        if (!solve_.fromSums({origin, w, sx, sy, sxx, syy, sxy, sxr, syr}, spread, &scored_)) return {HUGE_VAL, false};
+        // The farthest window point lies at rank s + L - 1, last[s].
+        const int32_t far = window.candidate.last[static_cast<size_t>(window.s)];
+        const double farthest =
+            std::sqrt(zsvc::distanceKey(points_->xs[static_cast<size_t>(far)], points_->ys[static_cast<size_t>(far)],
+                                        centre.x, centre.y)) *
+                (1.0 + kCircleReachMargin) +
+            zsvc::length(zsvc::subtract(centre, scored_.centre)) * (1.0 + kCircleReachMargin);
+        if (errorBound(window.sums, origin, scored_, farthest) >= window.best) return {};
+        return {windowRms(window)};
+    }
+
+    void keep(const Window&) {}
+
+    // The winner solved again from its own points, about their centroid:
+    // the sums of the search carry the rounding of every point that passed
+    // through them, these only the window's own, and sums about the
+    // centroid keep the most digits.
+    // Its discarded points are listed by distance from the circle's centre,
     // nearest first (those inside the kept points' ring, then those outside
     // it): the ranking of any candidate centre that proposed the window,
     // made independent of which of them was met first.
-    zfit_status finish(zfit_circle* circle)
+    template <class Sweep>
+    zfit_status finish(Sweep& sweep)
     {
-        ZFIT_FAIL_IF(!(*rmsError_ < HUGE_VAL) && !(*rmsError_ > HUGE_VAL), zmath_errDegenerate);
-        int32_t* ignored = ignoredIndices_->begin;
-        const double cx = best_.centre.x, cy = best_.centre.y;
-        std::sort(ignored, ignored + m_, [&](int32_t a, int32_t b) {
-            return zsvc::rankBefore(
-                zsvc::distanceKey(xs_[static_cast<size_t>(a)], ys_[static_cast<size_t>(a)], cx, cy), a,
-                zsvc::distanceKey(xs_[static_cast<size_t>(b)], ys_[static_cast<size_t>(b)], cx, cy), b);
-        });
-        const std::span<const zmath_vect> best = keptPoints();
-        // In mode 1 the best circle's radius is the imposed one, so solving
-        // the window again about its centre repeats the winning solve's
-        // setting.
-        zfit_circle check;
-        ZFIT_TRY(window_.solvePoints(best, best_.centre, &check));
-        *rmsError_ = zfit_circleRms_(best_, best);
-        *circle = best_;
-        return zfit_ok;
-    }
-
-    // Without anything to discard every candidate has the one window of all
-    // points: a circle exists when the first pair of distinct points has a
-    // candidate centre, and it is the window's circle, solved once about
-    // the first point as the weighted fit solves it.
-    zfit_status fitAll(zfit_circle* circle)
-    {
-        ZFIT_TRY(zsys_attention_check());
-        ZFIT_FAIL_IF(!anyCandidate(), zmath_errDegenerate);
+        const std::span<const zmath_vect> kept = sweep.keptPoints(kept_);
+        zmath_vect centroid{0.0, 0.0};
+        for (const zmath_vect& q : kept) centroid = zsvc::add(centroid, q);
+        const double count = static_cast<double>(kept.size());
         zfit_circle solved;
-        ZFIT_TRY(window_.solvePoints(p_, p_[0], &solved));
-        zfit_circle check;
-        ZFIT_TRY(window_.solvePoints(p_, solved.centre, &check));
-        *rmsError_ = zfit_circleRms_(solved, p_);
-        *circle = solved;
+        ZFIT_TRY(solve_.fromPoints(kept, {centroid.x / count, centroid.y / count}, &solved));
+        int32_t* ignored = sweep.ignoredIndices()->begin;
+        const double* xs = points_->xs.data();
+        const double* ys = points_->ys.data();
+        const double cx = solved.centre.x, cy = solved.centre.y;
+        std::sort(ignored, ignored + points_->m, [&](int32_t a, int32_t b) {
+            return zsvc::rankBefore(zsvc::distanceKey(xs[a], ys[a], cx, cy), a, zsvc::distanceKey(xs[b], ys[b], cx, cy),
+                                    b);
+        });
+        *sweep.score() = zfit_circleRms_(solved, kept);
+        *circle_ = solved;
         return zfit_ok;
     }
 
 private:
-    // The windows met most recently, answered from the nearest cache (16
-    // bytes each).
-    static constexpr int64_t kRecentWindows = 1024;
-
-    // Room for the windows of a few thousand candidates before the set of
-    // seen windows starts over.
-    int64_t seenCapacity() const
+    // A lower bound on the RMS of |p - centre| - r over the window's points,
+    // from its sums about `origin`: the algebraic objective
+    // A = S (d^2 - r^2)^2 (d the distance from the centre) less a generous
+    // allowance for its rounding, over w, divided by the largest d + r.
+    // farthest bounds d from above.
+    static double errorBound(const std::array<double, kTerms>& m, const zmath_vect& origin, const zfit_circle& circle,
+                             double farthest)
     {
-        int64_t capacity = 1024;
-        while (capacity < 16 * (int64_t{m_} + 1) * n_ && capacity < (int64_t{1} << 16)) capacity *= 2;
-        return capacity;
-    }
-
-    // The bisector of p[i] and p[j], as the plain loop forms it.
-    struct Bisector {
-        zmath_vect mid, e, unit;
-    };
-
-    // The candidate centre of (i, j, k) along the bisector, or false when the
-    // triple proposes none: k equal to i or j, the three collinear, or a
-    // centre that overflowed.
-    bool candidateAlong(int32_t i, int32_t k, const Bisector& b, double* t) const
-    {
-        const zmath_vect mid2{(p_[k].x + p_[i].x) * 0.5, (p_[k].y + p_[i].y) * 0.5};
-        const zmath_vect d2 = zsvc::subtract(p_[k], p_[i]);
-        const zmath_vect e2{-d2.y, d2.x};
-        if (e2.x == 0.0 && e2.y == 0.0) return false;      // p[k] equals p[i]
-        if (e2.x == b.e.x && e2.y == b.e.y) return false;  // p[k] equals p[j]
-        const double c = zsvc::dot(b.unit, d2);
-        if (zmath_double_equal(c, 0.0)) return false;  // collinear: the bisectors are parallel
-        *t = zsvc::dot(zsvc::subtract(mid2, b.mid), d2) / c;
-        const zmath_vect centre = along(b, *t);
-        return std::isfinite(centre.x) && std::isfinite(centre.y);
-    }
-
-    static zmath_vect along(const Bisector& b, double t) { return {b.mid.x + t * b.unit.x, b.mid.y + t * b.unit.y}; }
-
-    // The bisector of the pair (i, j), or false when the points are equal.
-    zfit_status bisector(int32_t i, int32_t j, Bisector* b, bool* exists) const
-    {
-        const zmath_vect d1 = zsvc::subtract(p_[j], p_[i]);
-        b->mid = {(p_[j].x + p_[i].x) * 0.5, (p_[j].y + p_[i].y) * 0.5};
-        b->e = {-d1.y, d1.x};
-        *exists = !(b->e.x == 0.0 && b->e.y == 0.0);
-        if (!*exists) return zfit_ok;
-        return zmath_vect_getUnit(&b->e, &b->unit);
-    }
-
-    // Whether the first pair of distinct points has a candidate centre.
-    bool anyCandidate() const
-    {
-        for (int32_t j = 1; j < n_ - 1; ++j) {
-            Bisector b;
-            bool exists = false;
-            if (zfit::failed(bisector(0, j, &b, &exists)) || !exists) continue;
-            double t = 0.0;
-            for (int32_t k = j + 1; k < n_; ++k)
-                if (candidateAlong(0, k, b, &t)) return true;
-            return false;
-        }
-        return false;
-    }
-
-    // The candidates of one pair, visited in order along its bisector.
-    zfit_status searchPair(int32_t i, int32_t j)
-    {
-        Bisector b;
-        bool exists = false;
-        ZFIT_TRY(bisector(i, j, &b, &exists));
-        if (!exists) return zfit_ok;
-        int32_t pending = 0;
-        for (int32_t k = j + 1; k < n_; ++k) {
-            double t = 0.0;
-            if (candidateAlong(i, k, b, &t)) candidates_[static_cast<size_t>(pending++)] = {t, k};
-        }
-        std::sort(
-            candidates_.begin(), candidates_.begin() + pending,
-            [](const AlongBisector& a, const AlongBisector& c) { return a.t < c.t || (a.t == c.t && a.k < c.k); });
-        for (int32_t q = 0; q < pending; ++q) {
-            const AlongBisector& candidate = candidates_[static_cast<size_t>(q)];
-            ZFIT_TRY(evaluate(along(b, candidate.t), Location{i, j, candidate.k, 0}, q == 0));
-        }
-        return zfit_ok;
-    }
-
-    // Ranks the points by distance from the candidate centre (repairing the
-    // last ranking where it can) and scores its windows.
-    zfit_status evaluate(const zmath_vect& centre, const Location& at, bool firstOfPair)
-    {
-        const double cx = centre.x, cy = centre.y;
-        const size_t count = static_cast<size_t>(n_);
-        const auto keyOf = [&](int32_t k) {
-            return zsvc::distanceKey(xs_[static_cast<size_t>(k)], ys_[static_cast<size_t>(k)], cx, cy);
-        };
-        const auto hits = [&](double low, double high, zsvc::BoundHits& found) {
-            zsvc::keyHits(keys_.data(), count, low, high, found);
-        };
-        const auto fillAll = [&] { zsvc::fillDistanceKeys(xs_.data(), ys_.data(), count, cx, cy, keys_.data()); };
-        // Two points' squared distances move against each other by at most
-        // twice the diameter times the centre's step; a key carries rounding
-        // of a few units of the largest key.
-        const double reach = distance(centre, origin_) + diameter_;
-        const double keyRounding = kCircleRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
-        const double moved = 2.0 * diameter_ * distance(centre, lookedFrom_);
-        const double reordered = 2.0 * diameter_ * distance(centre, sortedFrom_);
-        zsvc::RankExtremes::Update update{true, true};
-        const bool keepsMembers = ranked_ && moved + keyRounding < std::min(gapFirst_, gapLast_);
-        if (ranked_) gapMeasuring_.followed(keepsMembers);
-        if (keepsMembers && reordered + keyRounding < innerGap_) {
-            update = {false, false};
-        } else if (keepsMembers) {
-            update = ranking_.refresh(keys_.data(), keyOf);
-            sortedFrom_ = centre;
-            innerGap_ = update.innerGap;
-        } else {
-            if (!ranked_) {
-                fillAll();
-                update = ranking_.reset(keys_.data());
-                ranked_ = true;
-            } else {
-                const bool measure = gapMeasuring_.wanted();
-                update = ranking_.update(
-                    keys_.data(), fillAll, hits,
-                    [&](int32_t index, bool joined) { middle_.add(dx(index), dy(index), joined ? 1.0 : -1.0); },
-                    measure);
-                gapMeasuring_.looked(measure);
-            }
-            lookedFrom_ = sortedFrom_ = centre;
-            gapFirst_ = update.gapFirst;
-            gapLast_ = update.gapLast;
-            innerGap_ = update.innerGap;
-        }
-        // The middle's sums follow the ranking by single points; summed
-        // afresh for every pair, they never carry more than one pair's
-        // rounding.
-        if (update.fresh || firstOfPair) sumMiddle();
-        return scoreWindows(centre, at, update.changed);
-    }
-
-    // Plain Euclidean distance: the arguments are finite centres and points
-    // whose differences cannot overflow the square.
-    static double distance(const zmath_vect& a, const zmath_vect& b)
-    {
-        const zmath_vect d = zsvc::subtract(a, b);
-        return std::sqrt(zsvc::dot(d, d));
-    }
-
-    double dx(int32_t k) const { return xs_[static_cast<size_t>(k)] - origin_.x; }
-    double dy(int32_t k) const { return ys_[static_cast<size_t>(k)] - origin_.y; }
-
-    void sumMiddle()
-    {
-        middle_ = {};
-        for (int32_t k = 0; k < n_; ++k)
-            if (ranking_.inMiddle(k)) middle_.add(dx(k), dy(k));
-    }
-
-    // Window s keeps ranks s .. s + L - 1 and leaves out first[0..s) and
-    // last(s..m].
-    zfit_status scoreWindows(const zmath_vect& centre, const Location& candidate, bool changed)
-    {
-        const std::span<const int32_t> first = ranking_.first(), last = ranking_.last();
-        if (!changed) {
-            // The windows of the last candidate: the best one may have been
-            // met here earlier in loop order.
-            const Location at{candidate.i, candidate.j, candidate.k, bestSlot_};
-            if (bestSlot_ >= 0 && at < best_at_) ZFIT_TRY(relocate(at, first, last));
-            return zfit_ok;
-        }
-        const size_t extremes = static_cast<size_t>(m_) + 1;
-        firstHashes_[0] = {};
-        for (size_t r = 0; r < extremes; ++r)
-            firstHashes_[r + 1] = firstHashes_[r] + hashes_[static_cast<size_t>(first[r])];
-        lastHashes_[extremes] = {};
-        for (size_t r = extremes; r-- > 0;) lastHashes_[r] = lastHashes_[r + 1] + hashes_[static_cast<size_t>(last[r])];
-
-        bool sumsReady = false;
-        bestSlot_ = -1;
-        for (int32_t s = 0; s <= m_; ++s) {
-            const size_t slot = static_cast<size_t>(s);
-            const Location at{candidate.i, candidate.j, candidate.k, s};
-            const zsvc::SetHash h = firstHashes_[slot] + lastHashes_[slot + 1];
-            if (h == bestHash_) {
-                bestSlot_ = s;
-                if (at < best_at_) ZFIT_TRY(relocate(at, first, last));
-            }
-            if (h == windowHashes_[slot]) continue;  // the same window as at the last candidate
-            if (seen_.contains(h)) {
-                windowHashes_[slot] = h;
-                continue;
-            }
-            if (!sumsReady) {
-                boundarySums(first, last);
-                sumsReady = true;
-            }
-            const Moments sums = windowSums(s);
-            // The window's spread about the candidate centre judges whether
-            // it has a circle, as it would with its sums taken about it.
-            const double ox = centre.x - origin_.x, oy = centre.y - origin_.y;
-            const double spread =
-                sums.sxx + sums.syy - 2.0 * (ox * sums.sx + oy * sums.sy) + sums.w * (ox * ox + oy * oy);
-            zfit_circle local;
-            // A window without a circle here may have one from another
-            // centre: it is neither recorded nor remembered.
-            if (!window_.solve(sums, origin_, spread, &local)) continue;
-            seen_.insert(h);
-            windowHashes_[slot] = h;
-            // The farthest window point lies at rank s + L - 1, last[s].
-            const double farthest = std::sqrt(keys_[static_cast<size_t>(last[slot])]) * (1.0 + kCircleReachMargin) +
-                                    zsvc::length(zsvc::subtract(centre, local.centre)) * (1.0 + kCircleReachMargin);
-            if (errorBound(sums, origin_, local, farthest) >= *rmsError_) continue;
-            const double rms = windowRms(local, first, last, s);
-            if (!beatenBy(rms, at)) continue;
-            *rmsError_ = rms;
-            best_ = local;
-            best_at_ = at;
-            bestHash_ = h;
-            bestSlot_ = s;
-            ZFIT_TRY(recordIgnored(s, first, last));
-        }
-        return zfit_ok;
-    }
-
-    // A strictly smaller error (or NaN on either side, as a plain comparison
-    // loop would have it), or the same error found earlier in loop order.
-    bool beatenBy(double rms, const Location& at) const
-    {
-        if (!(rms >= *rmsError_)) return true;
-        return rms == *rmsError_ && at < best_at_ && best_at_.i != INT32_MAX;
-    }
-
-    zfit_status relocate(const Location& at, std::span<const int32_t> first, std::span<const int32_t> last)
-    {
-        best_at_ = at;
-        return recordIgnored(at.s, first, last);
-    }
-
-    // firstSums_[s] = ranks s..m, lastSums_[s] = ranks L-1 .. L-1+s.
-    void boundarySums(std::span<const int32_t> first, std::span<const int32_t> last)
-    {
-        const size_t extremes = static_cast<size_t>(m_) + 1;
-        firstSums_[extremes] = {};
-        for (size_t r = extremes; r-- > 0;) {
-            Moments sums = firstSums_[r + 1];
-            sums.add(dx(first[r]), dy(first[r]));
-            firstSums_[r] = sums;
-        }
-        Moments sums{};
-        for (size_t r = 0; r < extremes; ++r) {
-            sums.add(dx(last[r]), dy(last[r]));
-            lastSums_[r] = sums;
-        }
-    }
-
-    Moments windowSums(int32_t s) const
-    {
-        if (!ranking_.overlapping())
-            return middle_ + firstSums_[static_cast<size_t>(s)] + lastSums_[static_cast<size_t>(s)];
-        // More than half the points discarded: every rank is an extreme one
-        // and the window is summed rank by rank.
-        Moments sums{};
-        for (int32_t r = s; r < s + L_; ++r) {
-            const int32_t k = ranking_.atRank(static_cast<size_t>(r));
-            sums.add(dx(k), dy(k));
-        }
-        return sums;
+        const auto& [w, sx, sy, sxx, syy, sxy, sxr, syr, sr4] = m;
+        const double cx = circle.centre.x - origin.x, cy = circle.centre.y - origin.y, r = circle.radius;
+        // d^2 - r^2 = r2 + D dx + E dy + F in origin offsets.
+        const double D = -2.0 * cx, E = -2.0 * cy, F = cx * cx + cy * cy - r * r;
+        const double spread = sxx + syy;
+        const double A = sr4 + D * D * sxx + E * E * syy + F * F * w + 2.0 * D * sxr + 2.0 * E * syr +
+                         2.0 * F * spread + 2.0 * D * E * sxy + 2.0 * D * F * sx + 2.0 * E * F * sy;
+        const double magnitude = sr4 + D * D * sxx + E * E * syy + F * F * w + std::fabs(2.0 * D * sxr) +
+                                 std::fabs(2.0 * E * syr) + std::fabs(2.0 * F * spread) + std::fabs(2.0 * D * E * sxy) +
+                                 std::fabs(2.0 * D * F * sx) + std::fabs(2.0 * E * F * sy);
+        const double lower = A - kCircleBoundRounding * magnitude;
+        const double reach = (farthest + r) * (1.0 + kCircleReachMargin);
+        if (!(lower > 0.0) || !(reach > 0.0)) return 0.0;
+        return std::sqrt(lower / w) / reach * (1.0 - kCircleReachMargin);
     }
 
     // The window's RMS radial residual, measured from its points.
-    double windowRms(const zfit_circle& circle, std::span<const int32_t> first, std::span<const int32_t> last,
-                     int32_t s)
+    double windowRms(const Window& window) const
     {
+        const std::span<uint64_t> excluded = excluded_;
+        const std::span<const int32_t> first = window.candidate.first, last = window.candidate.last;
+        const int32_t s = window.s, m = points_->m;
         const auto mark = [&](uint64_t value) {
-            for (int32_t r = 0; r < s; ++r) excluded_[static_cast<size_t>(first[static_cast<size_t>(r)])] = value;
-            for (int32_t r = s + 1; r <= m_; ++r) excluded_[static_cast<size_t>(last[static_cast<size_t>(r)])] = value;
+            for (int32_t r = 0; r < s; ++r) excluded[static_cast<size_t>(first[static_cast<size_t>(r)])] = value;
+            for (int32_t r = s + 1; r <= m; ++r) excluded[static_cast<size_t>(last[static_cast<size_t>(r)])] = value;
         };
         mark(~uint64_t{0});
-        const double sum = zfit_circleRadialSquares_(xs_.data(), ys_.data(), excluded_.data(), xs_.size(), circle);
+        const double sum = zfit_circleRadialSquares_(points_->xs.data(), points_->ys.data(), excluded.data(),
+                                                     points_->xs.size(), scored_);
         mark(0);
-        return std::sqrt(sum / static_cast<double>(L_));
+        return std::sqrt(sum / static_cast<double>(points_->n - m));
     }
 
-    // The s nearest points, nearest first, then the m - s farthest, nearest
-    // first. The vector's storage was grown in prepare().
-    zfit_status recordIgnored(int32_t s, std::span<const int32_t> first, std::span<const int32_t> last)
-    {
-        return zsvc::writeLeftOut(ignoredIndices_, m_, s, first, last);
-    }
-
-    // The best window's points, in input order.
-    std::span<const zmath_vect> keptPoints()
-    {
-        const int32_t* ignored = ignoredIndices_->begin;
-        for (int32_t r = 0; r < m_; ++r) excluded_[static_cast<size_t>(ignored[r])] = 1;
-        size_t kept = 0;
-        for (size_t q = 0; q < p_.size(); ++q)
-            if (!excluded_[q]) kept_[kept++] = p_[q];
-        for (int32_t r = 0; r < m_; ++r) excluded_[static_cast<size_t>(ignored[r])] = 0;
-        return {kept_.data(), kept};
-    }
-
-    Window window_;
-    std::span<const zmath_vect> p_;
-    int32_t n_, m_, L_;
-    double* rmsError_;
-    zstd_vector32* ignoredIndices_;
-
-    zsvc::Arena arena_;
-    std::span<double> xs_, ys_, keys_;
-    std::span<uint64_t> excluded_;
-    std::span<AlongBisector> candidates_;
-    std::span<zsvc::SetHash> hashes_, windowHashes_, firstHashes_, lastHashes_;
-    std::span<Moments> firstSums_, lastSums_;
+    Solve solve_;
+    zfit_circle* circle_;
+    const zsvc::SearchPoints* points_ = nullptr;
     std::span<zmath_vect> kept_;
-    zsvc::SeenSets seen_{{}, {}};
-    zsvc::RankExtremes ranking_{{}, {}, {}, {}, {}, {}, {}, {}, {}};
-
-    zmath_vect origin_{};
-    double diameter_ = 0.0;
-    Moments middle_{};
-    zmath_vect lookedFrom_{}, sortedFrom_{};
-    double gapFirst_ = 0.0, gapLast_ = 0.0, innerGap_ = 0.0;
-    zsvc::GapMeasuring gapMeasuring_;
-    bool ranked_ = false;  // the ranking holds the extremes of the last candidate
-
-    zfit_circle best_{};
-    Location best_at_{};
-    zsvc::SetHash bestHash_{};
-    int32_t bestSlot_ = -1;
+    std::span<uint64_t> excluded_;  // all bits set for the points a window leaves out
+    zfit_circle scored_{};
 };
 
-template <class Window>
-zfit_status searchCircle(const zstd_vector_zmath_vect* points, Window window, bool fitsAtAll, int32_t numIgnore,
+// Without anything to discard every candidate has the one window of all
+// points: a circle exists when the first pair of distinct points has a
+// candidate centre, and it is the window's circle, solved once about the
+// first point as the weighted fit solves it.
+template <class Solve>
+zfit_status fitAll(std::span<const zmath_vect> points, const Solve& solve, zfit_circle* circle, double* rmsError)
+{
+    ZFIT_TRY(zsys_attention_check());
+    ZFIT_FAIL_IF(!anyCandidate(points), zmath_errDegenerate);
+    zfit_circle solved;
+    ZFIT_TRY(solve.fromPoints(points, points[0], &solved));
+    zfit_circle check;
+    ZFIT_TRY(solve.fromPoints(points, solved.centre, &check));
+    *rmsError = zfit_circleRms_(solved, points);
+    *circle = solved;
+    return zfit_ok;
+}
+
+template <class Solve>
+zfit_status searchCircle(const zstd_vector_zmath_vect* points, Solve solve, bool fitsAtAll, int32_t numIgnore,
                          zfit_circle* circle, double* rmsError, zstd_vector32* ignoredIndices)
 {
     *rmsError = HUGE_VAL;
     const std::span<const zmath_vect> all = zsvc::view(points);
-    const int32_t n = zsvc::size32(all);
     // No window to fit: numIgnore takes all points, or more than there are.
-    ZFIT_FAIL_IF(n - numIgnore <= 0, zmath_errDegenerate);
+    ZFIT_FAIL_IF(zsvc::size32(all) - numIgnore <= 0, zmath_errDegenerate);
     // Refused before any ranking: a NaN distance would leave it without an
     // order.
     ZFIT_FAIL_IF(!fitsAtAll || !zsvc::allFinite(all), zmath_errDegenerate);
-
-    Search<Window> search(window, all, numIgnore, rmsError, ignoredIndices);
-    if (numIgnore == 0) return search.fitAll(circle);
-    ZFIT_TRY(search.prepare());
-    ZFIT_TRY(search.searchCandidates());
-    return search.finish(circle);
+    if (numIgnore == 0) return fitAll(all, solve, circle, rmsError);
+    TripleCentres centres;
+    CircleWindows<Solve> windows(solve, circle);
+    return zsvc::searchWindows(points, numIgnore, rmsError, ignoredIndices, centres, windows);
 }
 
 }  // namespace
@@ -640,13 +844,13 @@ zfit_status searchCircle(const zstd_vector_zmath_vect* points, Window window, bo
 zfit_status zmath_circleFitFreeRadius_(const zstd_vector_zmath_vect* points, int32_t numIgnore, zfit_circle* circle,
                                        double* rmsError, zstd_vector32* ignoredIndices)
 {
-    return searchCircle(points, FreeRadiusWindow{}, true, numIgnore, circle, rmsError, ignoredIndices);
+    return searchCircle(points, FreeRadius{}, true, numIgnore, circle, rmsError, ignoredIndices);
 }
 
 zfit_status zmath_circleFitFixedRadius_(const zstd_vector_zmath_vect* points, double fixedRadius, int32_t numIgnore,
                                         zfit_circle* circle, double* rmsError, zstd_vector32* ignoredIndices)
 {
     // No circle has a NaN or infinite radius.
-    return searchCircle(points, FixedRadiusWindow{fixedRadius}, std::isfinite(fixedRadius), numIgnore, circle, rmsError,
+    return searchCircle(points, FixedRadius{fixedRadius}, std::isfinite(fixedRadius), numIgnore, circle, rmsError,
                         ignoredIndices);
 }

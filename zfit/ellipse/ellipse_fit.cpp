@@ -21,6 +21,8 @@ struct zfit::ResultShape<zmath_ellipseFitResult> {
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_ellipseFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_ellipseFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_ellipseFitResult)
+ZFIT_DEFINE_PARAMS_INIT(zmath_ellipseFitParams, 0, HUGE_VAL)
+ZFIT_DEFINE_ARRAY_ENTRY(zmath_ellipseFit, zmath_ellipseFitParams, zmath_ellipseFitResult)
 
 namespace {
 
@@ -37,12 +39,6 @@ zfit_status fitAll(std::span<const zmath_vect> points, zmath_ellipseFitResult* r
 }  // namespace
 
 extern "C" {
-
-zfit_status zmath_ellipseFitParams_init(zmath_ellipseFitParams* params)
-{
-    *params = zmath_ellipseFitParams{0, HUGE_VAL};
-    return zfit_ok;
-}
 
 zfit_status zmath_ellipseFitParams_validate(const zmath_ellipseFitParams* params)
 {
@@ -73,14 +69,6 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
     }
     result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
     return zfit_ok;
-}
-
-zfit_status zmath_ellipseFit(const zmath_vect* points, int32_t count, const zmath_ellipseFitParams* params,
-                             zmath_ellipseFitResult* result)
-{
-    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
-        return zmath_ellipseFitVector(vector, params, result);
-    });
 }
 
 }  // extern "C"

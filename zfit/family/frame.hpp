@@ -21,6 +21,17 @@ namespace zfit {
 // isValid after a successful fit: strict and ordered, so equality and NaN give 0.
 constexpr int32_t validity(double maxRmsError, double rmsError) { return maxRmsError > rmsError ? 1 : 0; }
 
+// Runs a fit into the result record and judges its error against the
+// limit: isValid is set after a success and left as it was after a failure.
+template <class R, class Fit>
+zfit_status judged(double maxRmsError, R* result, Fit&& fit)
+{
+    const zfit_status status = fit();
+    ZFIT_TRY(status);
+    result->isValid = validity(maxRmsError, result->rmsError);
+    return status;
+}
+
 // The C-array entry: copies count points into a temporary vector and runs
 // the family's vector entry on it. A negative count is taken as 0, so the
 // vector entry validates first and then fails as on no points.
@@ -132,6 +143,24 @@ zfit_status resultConstructCopy(R* result, const R* source)
     {                                                                                                                  \
         return zfit::resultConstructCopy<T, zsys_typeCheck_##T, zsys_typeCheckFunc_##T, T##_destruct>(result, source); \
     }                                                                                                                  \
+    }
+
+// Defines the parameter record's init: every field's default, in the
+// record's order.
+#define ZFIT_DEFINE_PARAMS_INIT(T, ...)        \
+    extern "C" zfit_status T##_init(T* params) \
+    {                                          \
+        *params = T{__VA_ARGS__};              \
+        return zfit_ok;                        \
+    }
+
+// Defines the C-array entry `name` over the vector entry `name`Vector.
+#define ZFIT_DEFINE_ARRAY_ENTRY(name, Params, Result)                                                          \
+    extern "C" zfit_status name(const zmath_vect* points, int32_t count, const Params* params, Result* result) \
+    {                                                                                                          \
+        return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {                \
+            return name##Vector(vector, params, result);                                                       \
+        });                                                                                                    \
     }
 
 // Defines reset, for the families that offer it.

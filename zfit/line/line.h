@@ -63,10 +63,10 @@
  * The searches (numIgnore > 0) poll zsys_attention_check once per first
  * index i, the polls spread evenly over the candidates (which are visited
  * in order of angle, all pairs at once, or blocks of first indices for very
- * many points); the work between two polls is about n candidates, well under
- * a second below 10^4 points. The minimum zone without discarding polls once. The plain
- * least-squares path never polls. Work storage is made once per call and
- * released before it returns.
+ * many points); the work between two polls is about n candidates, well
+ * under a second below 10^4 points. The minimum zone without discarding
+ * polls once. The plain least-squares path never polls. Work storage is
+ * made once per call and released before it returns.
  *
  * The least-squares line is stored with d >= 0: theta lies in [0, pi] when
  * the centroid's offset along the normal is positive and in [pi, 2*pi]
@@ -80,12 +80,16 @@
 
 ZFIT_EXTERN_C_BEGIN
 
+/* The algorithms (values of zmath_lineFitParams.mode). */
+enum { zmath_lineFitModeLeastSquares = 0, zmath_lineFitModeMinimumZone = 1 };
+
 typedef struct zmath_lineFitParams {
     /* How many points the fit discards as outliers (>= 0). Default 0. */
     int32_t numIgnore;
     /* isValid is 1 only when rmsError < maxRmsError (>= 0). Default +inf. */
     double maxRmsError;
-    /* 0: least squares (default); 1: minimum zone. */
+    /* zmath_lineFitModeLeastSquares (0, default) or
+     * zmath_lineFitModeMinimumZone (1). */
     int32_t mode;
 } zmath_lineFitParams;
 

@@ -14,6 +14,8 @@ struct zfit::ResultShape<zmath_lineFitResult> {
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_lineFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_lineFitResult)
+ZFIT_DEFINE_PARAMS_INIT(zmath_lineFitParams, 0, HUGE_VAL, zmath_lineFitModeLeastSquares)
+ZFIT_DEFINE_ARRAY_ENTRY(zmath_lineFit, zmath_lineFitParams, zmath_lineFitResult)
 
 namespace {
 
@@ -22,10 +24,11 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_lineF
 {
     const int32_t m = params.numIgnore;
     switch (params.mode) {
-    case 0:
+    case zmath_lineFitModeLeastSquares:
         if (m >= 4) return zmath_lineFitRanked_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
         return zmath_lineFitExhaustive_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
-    case 1: return zmath_lineFitMinZone_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
+    case zmath_lineFitModeMinimumZone:
+        return zmath_lineFitMinZone_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);
     default: return zmath_errFitBadMode;
     }
 }
@@ -34,17 +37,12 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_lineF
 
 extern "C" {
 
-zfit_status zmath_lineFitParams_init(zmath_lineFitParams* params)
-{
-    *params = zmath_lineFitParams{0, HUGE_VAL, 0};
-    return zfit_ok;
-}
-
 zfit_status zmath_lineFitParams_validate(const zmath_lineFitParams* params)
 {
     ZFIT_FAIL_IF(0.0 > params->maxRmsError, zmath_errFitMaxRmsErrorNegative);
     ZFIT_FAIL_IF(params->numIgnore < 0, zmath_errFitNumIgnoreNegative);
-    ZFIT_FAIL_IF(params->mode != 0 && params->mode != 1, zmath_errFitBadMode);
+    ZFIT_FAIL_IF(params->mode != zmath_lineFitModeLeastSquares && params->mode != zmath_lineFitModeMinimumZone,
+                 zmath_errFitBadMode);
     return zfit_ok;
 }
 
@@ -52,18 +50,7 @@ zfit_status zmath_lineFitVector(const zstd_vector_zmath_vect* points, const zmat
                                 zmath_lineFitResult* result)
 {
     ZFIT_TRY(zmath_lineFitParams_validate(params));
-    const zfit_status status = runAlgorithm(points, *params, result);
-    ZFIT_TRY(status);
-    result->isValid = zfit::validity(params->maxRmsError, result->rmsError);
-    return status;
-}
-
-zfit_status zmath_lineFit(const zmath_vect* points, int32_t count, const zmath_lineFitParams* params,
-                          zmath_lineFitResult* result)
-{
-    return zfit::withPointVector(points, count, [&](const zstd_vector_zmath_vect* vector) {
-        return zmath_lineFitVector(vector, params, result);
-    });
+    return zfit::judged(params->maxRmsError, result, [&] { return runAlgorithm(points, *params, result); });
 }
 
 }  // extern "C"

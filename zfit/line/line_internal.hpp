@@ -28,9 +28,6 @@ constexpr double kLineBehindMargin = 1e-12;
 // the coordinates' rounding) tie for the minimum zone; so do directions
 // whose cross product is below this fraction of their lengths' product.
 constexpr double kLineZoneTie = 1e-12;
-// Offsets, widths and ranking keys carry the rounding of a few units in the
-// last place of the largest coordinate: this many machine epsilons of it.
-constexpr double kLineRoundingUlps = 64.0;
 
 // The moment sums of a set of points. Removing a point subtracts exactly the
 // terms adding it added, so a record can be taken down to a subset and built

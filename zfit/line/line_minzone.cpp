@@ -37,55 +37,61 @@ namespace {
 // ---- with points to discard: the pair-direction search -----------------------
 
 // Ranks on the unit normal, so offsets are distances, and scores a window by
-// half the spread of its offsets. The candidate runs along the pair's
-// direction, midway between the window's extreme offsets; its distance is
-// kept as computed and may be negative.
+// half the spread of its offsets, read off the ranking; the score depends on
+// the direction as well as on the window's points. The candidate runs along
+// the pair's direction, midway between the window's extreme offsets; its
+// distance is kept as computed and may be negative.
 class MinZonePolicy {
 public:
-    void reserve(zsvc::Arena&, int32_t, int32_t) {}
+    static constexpr size_t kTerms = 0;
+    static constexpr bool kScoreOfSet = false;
 
-    zfit_status begin(const zsvc::Arena&, const zfit::line::PairSearch& search)
+    explicit MinZonePolicy(zmath_shapeFLine* line) : line_(line) {}
+
+    void reserve(zsvc::Arena&, const zsvc::SearchPoints&) {}
+    zfit_status begin(const zsvc::SearchPoints& points)
     {
-        m_ = search.m;
+        p_ = points.p.data();
         return zfit_ok;
     }
+    std::array<double, kTerms> terms(double, double) const { return {}; }
 
-    bool unitNormal() const { return true; }
-    void moved(int32_t, bool) {}
+    using Window = zsvc::Window<zfit::line::Direction, kTerms>;
 
-    zfit_status candidate(const zfit::line::PairSearch& search, const zfit::line::Candidate& c)
-    {
-        const std::span<const int32_t> first = c.extremes->first(), last = c.extremes->last();
-        zfit::line::Incumbent& incumbent = *search.incumbent;
-        const auto offset = [&](int32_t k) { return zsvc::dot(search.p[k], c.normal); };
-        for (int32_t s = 0; s <= m_; ++s) {
-            const double top = offset(first[static_cast<size_t>(s)]);
-            const double bottom = offset(last[static_cast<size_t>(s)]);
-            const double halfWidth = std::fabs(top - bottom) * 0.5;
-            const zfit::line::Location at{c.first.i, c.first.j, s};
-            if (!incumbent.beatenBy(halfWidth, at)) continue;
-            ZFIT_TRY(incumbent.take(halfWidth, at, first, last));
-            bestDirection_ = c.direction;
-            bestDistance_ = (top + bottom) * 0.5;
-        }
-        return zfit_ok;
-    }
+    // The window's extreme offsets: its first and its last rank.
+    double top(const Window& window) const { return offset(window, window.candidate.first); }
+    double bottom(const Window& window) const { return offset(window, window.candidate.last); }
 
-    zfit_status finish(const zfit::line::PairSearch&, zmath_shapeFLine* line, double*)
+    zsvc::Verdict score(const Window& window) const { return {std::fabs(top(window) - bottom(window)) * 0.5}; }
+
+    void keep(const Window& window) { best_ = {window.candidate.payload.along, (top(window) + bottom(window)) * 0.5}; }
+
+    template <class Sweep>
+    zfit_status finish(Sweep&)
     {
         double angle = 0.0;
-        ZFIT_TRY(zmath_vect_getDirection(&bestDirection_, &angle));
+        ZFIT_TRY(zmath_vect_getDirection(&best_.along, &angle));
         zmath_shapeFLine best{};
         ZFIT_TRY(zmath_shapeFLine_setAngle(&best, &angle));
-        best.d = bestDistance_;
-        *line = best;
+        best.d = best_.distance;
+        *line_ = best;
         return zfit_ok;
     }
 
 private:
-    int32_t m_ = 0;
-    zmath_vect bestDirection_{};
-    double bestDistance_ = 0.0;
+    struct Strip {
+        zmath_vect along;
+        double distance;
+    };
+
+    double offset(const Window& window, std::span<const int32_t> list) const
+    {
+        return zsvc::dot(p_[list[static_cast<size_t>(window.s)]], window.candidate.payload.normal);
+    }
+
+    zmath_shapeFLine* line_;
+    const zmath_vect* p_ = nullptr;
+    Strip best_{};
 };
 
 // ---- without points to discard: hull, calipers and parallel pairs -------------
@@ -158,7 +164,7 @@ public:
         for (int32_t k = 0; k < n_; ++k) scale_ = std::max({scale_, std::fabs(p_[k].x), std::fabs(p_[k].y)});
         // Offsets and widths carry rounding of a few units of the largest
         // coordinate: strips closer than this to the narrowest are ties.
-        rounding_ = kLineRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
+        rounding_ = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * scale_;
 
         const std::span<const int32_t> hull(hull_.data(), static_cast<size_t>(corners));
         const double narrowest = edgeWidths(hull);
@@ -287,8 +293,9 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
                                   double* rmsError, zstd_vector32* ignoredIndices)
 {
     if (numIgnore > 0) {
-        MinZonePolicy policy;
-        return zfit::line::searchPairDirections(points, numIgnore, line, rmsError, ignoredIndices, policy);
+        zfit::line::PairDirections directions(true);
+        MinZonePolicy policy(line);
+        return zsvc::searchWindows(points, numIgnore, rmsError, ignoredIndices, directions, policy);
     }
     *rmsError = HUGE_VAL;
     const std::span<const zmath_vect> all = zsvc::view(points);

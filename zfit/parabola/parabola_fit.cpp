@@ -18,6 +18,7 @@ struct zfit::ResultShape<zmath_parabolaFitResult> {
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_parabolaFitResult)
 ZFIT_DEFINE_RESULT_RESET(zmath_parabolaFitResult)
+ZFIT_DEFINE_PARAMS_INIT(zmath_parabolaFitParams, 1)
 
 namespace {
 
@@ -50,12 +51,6 @@ zfit_status checkWeights(const zstd_vector_zmath_vect* points, const zstd_vector
 }  // namespace
 
 extern "C" {
-
-zfit_status zmath_parabolaFitParams_init(zmath_parabolaFitParams* params)
-{
-    *params = zmath_parabolaFitParams{1};
-    return zfit_ok;
-}
 
 zfit_status zmath_parabolaFitParams_validate(const zmath_parabolaFitParams* params)
 {

@@ -70,13 +70,9 @@ zfit_status fitPairs(const zmath_pointToLineFitParams* params, const zmath_vect*
 
 }  // namespace
 
-extern "C" {
+ZFIT_DEFINE_PARAMS_INIT(zmath_pointToLineFitParams, HUGE_VAL, kDof)
 
-zfit_status zmath_pointToLineFitParams_init(zmath_pointToLineFitParams* params)
-{
-    *params = zmath_pointToLineFitParams{HUGE_VAL, kDof};
-    return zfit_ok;
-}
+extern "C" {
 
 zfit_status zmath_pointToLineFitParams_validate(const zmath_pointToLineFitParams* params)
 {

@@ -17,6 +17,7 @@ struct zfit::ResultShape<zmath_pointToPointFitResult> {
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToPointFitResult)
+ZFIT_DEFINE_PARAMS_INIT(zmath_pointToPointFitParams, HUGE_VAL, 6)
 
 namespace {
 
@@ -95,12 +96,6 @@ zfit_status fitPairs(const zmath_pointToPointFitParams* params, const zmath_vect
 }  // namespace
 
 extern "C" {
-
-zfit_status zmath_pointToPointFitParams_init(zmath_pointToPointFitParams* params)
-{
-    *params = zmath_pointToPointFitParams{HUGE_VAL, 6};
-    return zfit_ok;
-}
 
 zfit_status zmath_pointToPointFitParams_validate(const zmath_pointToPointFitParams* params)
 {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 #include <zfit/frame/status.hpp>
 #include <zfit/services/containers.h>
@@ -106,37 +107,52 @@ private:
 };
 
 // Work storage for one call in a single allocation: arrays of several
-// trivially copyable types laid out one after another. Plan every array
-// with reserve(), allocate() once, then view each with span().
+// trivially copyable types laid out one after another. Each array is
+// planned with reserve(span, count); allocate() makes the block and points
+// every planned span at its array, so the spans must stay where they are in
+// between (members of an object that lives through the call).
 class Arena {
 public:
-    struct Slot {
-        size_t offset = 0, count = 0;
-    };
-
     template <class T>
-    Slot reserve(int64_t count)
+    void reserve(std::span<T>& target, int64_t count)
     {
-        static_assert(alignof(T) <= alignof(std::max_align_t));
+        static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= alignof(std::max_align_t));
         size_ = (size_ + alignof(T) - 1) / alignof(T) * alignof(T);
-        const Slot slot{size_, static_cast<size_t>(count)};
-        size_ += slot.count * sizeof(T);
-        return slot;
+        if (planned_ < kMostArrays) arrays_[planned_] = {size_, static_cast<size_t>(count), &target, &point<T>};
+        ++planned_;
+        size_ += static_cast<size_t>(count) * sizeof(T);
     }
 
+    // zstd_errBrokenPrecondition when more arrays were planned than an
+    // Arena keeps track of (a programming error).
     zfit_status allocate()
     {
-        return block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)));
-    }
-
-    template <class T>
-    std::span<T> span(const Slot& slot) const
-    {
-        return {reinterpret_cast<T*>(reinterpret_cast<std::byte*>(block_.data()) + slot.offset), slot.count};
+        if (planned_ > kMostArrays) return zstd_errBrokenPrecondition;
+        ZFIT_TRY(
+            block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t))));
+        std::byte* base = reinterpret_cast<std::byte*>(block_.data());
+        for (size_t a = 0; a < planned_; ++a)
+            arrays_[a].point(arrays_[a].target, base + arrays_[a].offset, arrays_[a].count);
+        return zfit_ok;
     }
 
 private:
-    size_t size_ = 0;
+    static constexpr size_t kMostArrays = 64;
+
+    struct Planned {
+        size_t offset, count;
+        void* target;
+        void (*point)(void* target, std::byte* at, size_t count);
+    };
+
+    template <class T>
+    static void point(void* target, std::byte* at, size_t count)
+    {
+        *static_cast<std::span<T>*>(target) = std::span<T>(reinterpret_cast<T*>(at), count);
+    }
+
+    size_t size_ = 0, planned_ = 0;
+    Planned arrays_[kMostArrays];
     Scratch<std::max_align_t> block_;
 };
 

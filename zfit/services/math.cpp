@@ -52,11 +52,7 @@ zfit_status zmath_vect_getDirection(const zmath_vect* in, double* out)
     return zfit_ok;
 }
 
-int zmath_double_equal(double a, double b)
-{
-    const double scale = std::max({1.0, std::fabs(a), std::fabs(b)});
-    return std::fabs(a - b) <= zsvc::kEqualRelative * scale;
-}
+int zmath_double_equal(double a, double b) { return zsvc::doubleEqual(a, b); }
 
 int zmath_double_epsilonEqual(double a, double b, double eps) { return std::fabs(a - b) <= eps; }
 

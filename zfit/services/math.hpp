@@ -6,6 +6,7 @@
 // call per point.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <span>
@@ -19,6 +20,13 @@ namespace zsvc {
 // fraction of the larger magnitude (or of 1, near zero), four orders above
 // the rounding of a short chain of operations.
 constexpr double kEqualRelative = 1e-12;
+
+// zmath_double_equal.
+inline bool doubleEqual(double a, double b)
+{
+    const double scale = std::max({1.0, std::fabs(a), std::fabs(b)});
+    return std::fabs(a - b) <= kEqualRelative * scale;
+}
 
 inline zmath_vect add(const zmath_vect& a, const zmath_vect& b) { return {a.x + b.x, a.y + b.y}; }
 inline zmath_vect subtract(const zmath_vect& a, const zmath_vect& b) { return {a.x - b.x, a.y - b.y}; }

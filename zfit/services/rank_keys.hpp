@@ -3,10 +3,10 @@
 //
 // These passes run once per candidate over all n points and dominate the
 // searches, so they are written over coordinate arrays: with AVX2 where the
-// processor has it (four points per instruction, chosen at run time), SSE2
-// where the compiler offers it (two) and as plain loops elsewhere. Every
-// form computes each key with the same operations in the same order as the
-// scalar formula, so the keys agree to the last bit.
+// processor has it (four points per instruction, chosen at run time) and as
+// plain loops elsewhere. Either form computes each key with the same
+// operations in the same order as the scalar formula, so the keys agree to
+// the last bit.
 #pragma once
 
 #include <cmath>
@@ -23,6 +23,12 @@
 #endif
 
 namespace zsvc {
+
+// Ranking keys (offsets, squared distances), and the bounds and gaps formed
+// from them, carry the rounding of a few units in the last place of their
+// reach (the largest coordinate, the squared reach of the points from a
+// centre): this many machine epsilons of it.
+constexpr double kKeyRoundingUlps = 64.0;
 
 // The key of a point for a direction: minus its offset along the normal,
 // -(x * nx + y * ny), so that ascending keys rank the largest offset first.
@@ -69,43 +75,6 @@ inline void hitsScalar(const double* keys, size_t from, size_t n, double low, do
         if (key < high && key > hits.belowHigh) hits.belowHigh = key;
     }
 }
-
-#if defined(__SSE2__)
-template <bool measureGaps>
-void hitsPaired(const double* keys, size_t n, double low, double high, BoundHits& hits)
-{
-    const __m128d lowV = _mm_set1_pd(low), highV = _mm_set1_pd(high);
-    const __m128d infinity = _mm_set1_pd(HUGE_VAL), minusInfinity = _mm_set1_pd(-HUGE_VAL);
-    __m128d aboveLow = infinity, belowHigh = minusInfinity;
-    size_t k = 0;
-    for (; k + 2 <= n; k += 2) {
-        const __m128d key = _mm_loadu_pd(keys + k);
-        const __m128d skipLow = _mm_loadu_pd(reinterpret_cast<const double*>(hits.skipLow + k));
-        const __m128d skipHigh = _mm_loadu_pd(reinterpret_cast<const double*>(hits.skipHigh + k));
-        const __m128d atLow = _mm_andnot_pd(skipLow, _mm_cmple_pd(key, lowV));
-        const __m128d atHigh = _mm_andnot_pd(skipHigh, _mm_cmpnlt_pd(key, highV));
-        if constexpr (measureGaps) {
-            // Keys strictly between the bounds (never NaN) bring the nearest
-            // outsiders closer.
-            const __m128d above = _mm_cmpgt_pd(key, lowV), below = _mm_cmplt_pd(key, highV);
-            aboveLow = _mm_min_pd(aboveLow, _mm_or_pd(_mm_and_pd(above, key), _mm_andnot_pd(above, infinity)));
-            belowHigh = _mm_max_pd(belowHigh, _mm_or_pd(_mm_and_pd(below, key), _mm_andnot_pd(below, minusInfinity)));
-        }
-        if (_mm_movemask_pd(_mm_or_pd(atLow, atHigh)) == 0) continue;
-        const int lowMask = _mm_movemask_pd(atLow), highMask = _mm_movemask_pd(atHigh);
-        hits.note(k, lowMask & 1, highMask & 1);
-        hits.note(k + 1, lowMask & 2, highMask & 2);
-    }
-    if constexpr (measureGaps) {
-        alignas(16) double lanes[2];
-        _mm_store_pd(lanes, aboveLow);
-        hits.aboveLow = lanes[0] < lanes[1] ? lanes[0] : lanes[1];
-        _mm_store_pd(lanes, belowHigh);
-        hits.belowHigh = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
-    }
-    hitsScalar(keys, k, n, low, high, hits);
-}
-#endif
 
 #if defined(ZSVC_RANK_KEYS_AVX2)
 template <bool measureGaps>
@@ -187,6 +156,21 @@ inline void fillDistanceKeys(const double* x, const double* y, size_t n, double 
     for (size_t k = 0; k < n; ++k) keys[k] = distanceKey(x[k], y[k], cx, cy);
 }
 
+// The first r > 0 with keys[r - 1] not below keys[r] (a tie, a NaN or two
+// keys out of order), or n when the keys ascend strictly.
+inline size_t firstOutOfOrder(const double* keys, size_t n)
+{
+    size_t r = 1;
+#if defined(__SSE2__)
+    for (; r + 2 <= n; r += 2) {
+        const __m128d before = _mm_loadu_pd(keys + r - 1), after = _mm_loadu_pd(keys + r);
+        if (_mm_movemask_pd(_mm_cmplt_pd(before, after)) != 3) break;
+    }
+#endif
+    while (r < n && keys[r - 1] < keys[r]) ++r;
+    return r;
+}
+
 // The points whose keys[0..n) reach the bounds.
 inline void keyHits(const double* keys, size_t n, double low, double high, BoundHits& hits)
 {
@@ -196,12 +180,7 @@ inline void keyHits(const double* keys, size_t n, double low, double high, Bound
         return detail::hitsQuad<false>(keys, n, low, high, hits);
     }
 #endif
-#if defined(__SSE2__)
-    if (hits.measureGaps) return detail::hitsPaired<true>(keys, n, low, high, hits);
-    return detail::hitsPaired<false>(keys, n, low, high, hits);
-#else
     detail::hitsScalar(keys, 0, n, low, high, hits);
-#endif
 }
 
 }  // namespace zsvc

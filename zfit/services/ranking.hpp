@@ -27,7 +27,7 @@
 #include <span>
 
 #include <zfit/frame/status.hpp>
-#include <zfit/services/containers.h>
+#include <zfit/services/containers.hpp>
 #include <zfit/services/rank_keys.hpp>
 
 namespace zsvc {
@@ -93,16 +93,53 @@ public:
     // them).
     static size_t hitCapacity(size_t count) { return 4 * count + 64; }
 
-    // The storage lives with the caller (made once per call): `first` and
-    // `last` hold R indices each (R <= n); `member`, `inFirst`, `inLast`,
-    // `order` and `values` one entry per point; `lowHits` and `highHits` hitCapacity(R)
-    // entries each. When 2R > n the extremes overlap; every update is then a
-    // fresh sort and there is no middle.
-    RankExtremes(std::span<int32_t> first, std::span<int32_t> last, std::span<uint8_t> member,
-                 std::span<uint64_t> inFirst, std::span<uint64_t> inLast, std::span<int32_t> order,
-                 std::span<double> values, std::span<int32_t> lowHits, std::span<int32_t> highHits)
-        : first_(first), last_(last), member_(member), inFirst_(inFirst), inLast_(inLast), order_(order),
-          values_(values), lowHits_(lowHits), highHits_(highHits), overlapping_(2 * first.size() > member.size())
+    // The work storage of a ranking of n points with extremes of R, made
+    // once per call by the caller: R indices in each list; one entry per
+    // point in `member`, `inFirst`, `inLast`, `order` and `values`;
+    // hitCapacity(R) in each list of hits.
+    struct Storage {
+        std::span<int32_t> first, last;
+        std::span<uint8_t> member;
+        std::span<uint64_t> inFirst, inLast;
+        std::span<int32_t> order;
+        std::span<double> values;
+        std::span<int32_t> lowHits, highHits;
+
+        // Plans the storage for n points and extremes of R in the arena.
+        void reserve(Arena& arena, int64_t n, int64_t count)
+        {
+            const int64_t hits = static_cast<int64_t>(hitCapacity(static_cast<size_t>(count)));
+            arena.reserve(first, count);
+            arena.reserve(last, count);
+            arena.reserve(member, n);
+            arena.reserve(inFirst, n);
+            arena.reserve(inLast, n);
+            arena.reserve(order, n);
+            arena.reserve(values, n);
+            arena.reserve(lowHits, hits);
+            arena.reserve(highHits, hits);
+        }
+        // The same storage for a ranking of the first `count` points only.
+        Storage forPoints(size_t count) const
+        {
+            return {first,
+                    last,
+                    member.first(count),
+                    inFirst.first(count),
+                    inLast.first(count),
+                    order.first(count),
+                    values.first(count),
+                    lowHits,
+                    highHits};
+        }
+    };
+
+    // When 2R > n the extremes overlap; every update is then a fresh sort and
+    // there is no middle.
+    explicit RankExtremes(const Storage& storage)
+        : first_(storage.first), last_(storage.last), member_(storage.member), inFirst_(storage.inFirst),
+          inLast_(storage.inLast), order_(storage.order), values_(storage.values), lowHits_(storage.lowHits),
+          highHits_(storage.highHits), overlapping_(2 * storage.first.size() > storage.member.size())
     {
         std::fill(member_.begin(), member_.end(), uint8_t{0});
         std::fill(inFirst_.begin(), inFirst_.end(), uint64_t{0});
@@ -195,7 +232,7 @@ public:
                     return {false, changed, found.aboveLow - low, high - found.belowHigh,
                             changed ? innerGap(keys) : std::min(sortedFirst.gap, sortedLast.gap)};
                 }
-                if (!found.overflowed() && takeInFirst(keys, found, moved) && takeInLast(keys, found, moved))
+                if (!found.overflowed() && takeIn<true>(keys, found, moved) && takeIn<false>(keys, found, moved))
                     return {false, true};
             }
         }
@@ -311,54 +348,36 @@ private:
         return result;
     }
 
-    // Every point at or below the first list's bound that is not in the list
-    // takes its place in it if it ranks before the list's present last
-    // member, which then drops to the middle. False when the extremes would
-    // overlap.
-    template <class Moved>
-    bool takeInFirst(const double* keys, const BoundHits& found, Moved& moved)
+    // Every point at or beyond a list's bound (the first list's: at or
+    // below; the last list's: at or above) that is not in the list takes its
+    // place in it if it ranks beyond the list's present innermost member,
+    // which then drops to the middle. False when the extremes would overlap.
+    template <bool isFirst, class Moved>
+    bool takeIn(const double* keys, const BoundHits& found, Moved& moved)
     {
-        const size_t count = first_.size();
-        for (size_t h = 0; h < found.lowCount; ++h) {
-            const int32_t item = found.low[h];
+        const std::span<int32_t> list = isFirst ? first_ : last_;
+        const std::span<uint64_t> in = isFirst ? inFirst_ : inLast_;
+        const uint8_t mine = isFirst ? kFirst : kLast, other = isFirst ? kLast : kFirst;
+        const std::span<const int32_t> hits = isFirst ? found.low : found.high;
+        const size_t hitCount = isFirst ? found.lowCount : found.highCount, count = list.size();
+        // Positions from the list's outer end (rank 0, or rank n - 1) inward.
+        const auto at = [&](size_t q) -> int32_t& { return isFirst ? list[q] : list[count - 1 - q]; };
+        const auto outer = [&](int32_t a, int32_t b) { return isFirst ? before(keys, a, b) : before(keys, b, a); };
+        for (size_t h = 0; h < hitCount; ++h) {
+            const int32_t item = hits[h];
             const size_t k = static_cast<size_t>(item);
-            if (member_[k] == kFirst) continue;
-            if (!before(keys, item, first_[count - 1])) continue;
-            if (member_[k] == kLast) return false;
-            const int32_t dropped = first_[count - 1];
+            if (member_[k] == mine) continue;
+            if (!outer(item, at(count - 1))) continue;
+            if (member_[k] == other) return false;
+            const int32_t dropped = at(count - 1);
             member_[static_cast<size_t>(dropped)] = 0;
-            inFirst_[static_cast<size_t>(dropped)] = 0;
+            in[static_cast<size_t>(dropped)] = 0;
             moved(dropped, true);
             size_t q = count - 1;
-            for (; q > 0 && before(keys, item, first_[q - 1]); --q) first_[q] = first_[q - 1];
-            first_[q] = item;
-            member_[k] = kFirst;
-            inFirst_[k] = kAll;
-            moved(item, false);
-        }
-        return true;
-    }
-
-    // The same for the last list, mirrored.
-    template <class Moved>
-    bool takeInLast(const double* keys, const BoundHits& found, Moved& moved)
-    {
-        const size_t count = last_.size();
-        for (size_t h = 0; h < found.highCount; ++h) {
-            const int32_t item = found.high[h];
-            const size_t k = static_cast<size_t>(item);
-            if (member_[k] == kLast) continue;
-            if (!before(keys, last_[0], item)) continue;
-            if (member_[k] == kFirst) return false;
-            const int32_t dropped = last_[0];
-            member_[static_cast<size_t>(dropped)] = 0;
-            inLast_[static_cast<size_t>(dropped)] = 0;
-            moved(dropped, true);
-            size_t q = 0;
-            for (; q + 1 < count && before(keys, last_[q + 1], item); ++q) last_[q] = last_[q + 1];
-            last_[q] = item;
-            member_[k] = kLast;
-            inLast_[k] = kAll;
+            for (; q > 0 && outer(item, at(q - 1)); --q) at(q) = at(q - 1);
+            at(q) = item;
+            member_[k] = mine;
+            in[k] = kAll;
             moved(item, false);
         }
         return true;
@@ -372,6 +391,70 @@ private:
     std::span<int32_t> lowHits_, highHits_;
     bool overlapping_;
     bool populated_ = false;  // the lists hold a ranking (their members are flagged)
+};
+
+// The extremes of a ranking carried from one candidate of a search to the
+// next, for candidates that move a little at a time. A candidate has a
+// position (a unit normal, a centre); when it has moved by d since the last
+// full look at all points, no two keys have moved against each other by
+// more than `reach` * d. While that stays below the gaps the last look
+// measured, no point can have crossed into or out of the extremes and only
+// the extremes' own keys are computed again; while it also stays below the
+// gaps within the lists, not even those. Keys are `scale` times the unit the
+// gaps are kept in; `rounding` is the rounding a key may carry, in that unit.
+class RankRepair {
+public:
+    // With `everyLook`, every full look measures the gaps (see GapMeasuring).
+    explicit RankRepair(bool everyLook = false) : everyLook_(everyLook) {}
+
+    // The next candidate is ranked afresh.
+    void restart() { ranked_ = false; }
+
+    // The extremes for a candidate at `position` (RankExtremes::update for
+    // the arguments).
+    template <class KeyOf, class FillAll, class Hits, class Moved>
+    RankExtremes::Update next(RankExtremes& ranking, double* keys, const zmath_vect& position, double reach,
+                              double scale, double rounding, KeyOf keyOf, FillAll fillAll, Hits hits, Moved&& moved)
+    {
+        const double looked = reach * distance(position, lookedFrom_);
+        const bool keepsMembers = ranked_ && std::isfinite(scale) && looked + rounding < std::min(gapFirst_, gapLast_);
+        if (ranked_ && !everyLook_) gapMeasuring_.followed(keepsMembers);
+        if (keepsMembers && reach * distance(position, sortedFrom_) + rounding < innerGap_) return {false, false};
+        RankExtremes::Update update{true, true};
+        if (keepsMembers) {
+            update = ranking.refresh(keys, keyOf);
+            sortedFrom_ = position;
+            innerGap_ = update.innerGap / scale;
+            return update;
+        }
+        if (!ranked_) {
+            fillAll();
+            update = ranking.reset(keys);
+            ranked_ = true;
+        } else {
+            const bool measure = everyLook_ || gapMeasuring_.wanted();
+            update = ranking.update(keys, fillAll, hits, moved, measure);
+            gapMeasuring_.looked(measure);
+        }
+        lookedFrom_ = sortedFrom_ = position;
+        gapFirst_ = update.gapFirst / scale;
+        gapLast_ = update.gapLast / scale;
+        innerGap_ = update.innerGap / scale;
+        return update;
+    }
+
+private:
+    static double distance(const zmath_vect& a, const zmath_vect& b)
+    {
+        const double dx = a.x - b.x, dy = a.y - b.y;
+        return std::sqrt(dx * dx + dy * dy);
+    }
+
+    bool everyLook_;
+    bool ranked_ = false;  // the ranking holds the extremes of the last candidate
+    zmath_vect lookedFrom_{}, sortedFrom_{};
+    double gapFirst_ = 0.0, gapLast_ = 0.0, innerGap_ = 0.0;
+    GapMeasuring gapMeasuring_;
 };
 
 // Writes the m points a window of the ranking leaves out into `indices`:

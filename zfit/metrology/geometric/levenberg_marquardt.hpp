@@ -21,7 +21,7 @@
 //   4. Once the promised decrease is below the rounding of RSS, RSS can no
 //      longer judge a step, but the gradient still points the way: the
 //      steps are Gauss-Newton steps, each taken unless it raises RSS beyond
-//      its rounding (or above the start's RSS). The iteration ends at the
+//      its rounding (or the start's RSS beyond that one's). The iteration ends at the
 //      first one that does, or that is not shorter than the one before by a
 //      tenth (the steps have reached the rounding noise of the gradient).
 //      A step whose successor the observed rate of convergence (its size
@@ -168,7 +168,7 @@ bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& sta
     out = LmOutcome<P>{};
     out.x = start;
     if (!model.evaluate(out.x, out.normal)) return false;
-    const double startRss = out.normal.rss;
+    const Normal<P> first = out.normal;
     // Gauss-Newton first: the algebraic start is usually close.
     double lambda = lm::kLeastLambda;
     double lastStep = HUGE_VAL;  // the relative size of the last step taken
@@ -202,9 +202,9 @@ bool levenbergMarquardt(const Model& model, const Vector<Model::parameters>& sta
         }
         Normal<P> there;
         const bool admitted = factored && model.evaluate(trial, there);
-        const bool taken =
-            admitted && (fine ? there.rss <= out.normal.rss + out.normal.rounding && there.rss <= startRss
-                              : there.rss < out.normal.rss);
+        const bool taken = admitted && (fine ? there.rss <= out.normal.rss + out.normal.rounding &&
+                                                   there.rss <= first.rss + first.rounding
+                                             : there.rss < out.normal.rss);
         if (taken) {
             out.x = trial;
             out.normal = there;

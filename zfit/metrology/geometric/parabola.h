@@ -47,12 +47,14 @@ typedef struct zmet_parabolaResult {
     /* sqrt(sum w r^2 / sum w), the RMS vertical residual in the parabola's
      * frame. */
     double rmsError;
-    /* 1 when the axis angle is converged: the next Gauss-Newton step would
-     * move it by no more than its rounding (32 units in its last place, of
-     * 1 for angles below 1 rad), or promises a decrease of the sum of
-     * squares below that sum's rounding. 0 when maxRefinements ran out, or
-     * the sum of squares has no minimum in the angle there (a flat or
-     * ill-posed fit). */
+    /* 1 when the axis angle is converged: the refinement ended where its
+     * next step would move the angle by no more than its rounding (32 units
+     * in its last place, of 1 for angles below 1 rad), or where the sum of
+     * squares could no longer judge a step and the steps stopped shrinking
+     * (the rounding noise of its gradient). With maxRefinements 0, 1 only
+     * when the next step would be at the angle's rounding. 0 when
+     * maxRefinements ran out, or the sum of squares has no minimum in the
+     * angle there (a flat or ill-posed fit). */
     int32_t converged;
     /* Gauss-Newton steps taken. */
     int32_t refinements;

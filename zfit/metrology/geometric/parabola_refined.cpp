@@ -21,9 +21,10 @@
 //      S w d^2 - sum_k (S w d p_k)^2 / S w p_k^2;
 //   4. the step -F' / F'' is taken while it lowers F; once the decrease it
 //      promises is below the rounding of F, it is taken unless it raises F
-//      beyond that rounding, and the refinement ends when a step is at the
-//      angle's rounding, stops shrinking, or raises F after all (as the
-//      geometric fits end, levenberg_marquardt.hpp).
+//      beyond that rounding (at the current angle or at the start), and the
+//      refinement ends when a step is at the angle's rounding, stops
+//      shrinking, or raises F after all (as the geometric fits end,
+//      levenberg_marquardt.hpp).
 // Then a >= 0 by a half turn where needed (as libzfit reports it), the
 // vertex (-b / 2a, c - b^2 / 4a) is carried back to the plane, and the
 // lengths are scaled back.
@@ -125,7 +126,7 @@ public:
             d0 += w * d;
             d1 += w * d * p1;
             dp2 += w * d * p2;
-            magnitude = std::fmax(magnitude, std::fabs(t.y) + std::fabs(t.x));
+            if (w > 0.0) magnitude = std::fmax(magnitude, std::fabs(t.y) + std::fabs(t.x));
         }
         out.curvature = 2.0 * (d2 - d0 * d0 / total - d1 * d1 / n1 - dp2 * dp2 / n2);
         out.rounding = kRoundingUlps * (2.0 * magnitude * std::sqrt(total * out.rss) + out.rss);
@@ -160,7 +161,7 @@ Refined refine(const TurnedPoints<Weights>& turned, const AtAngle& start, int32_
         double step = -here.gradient / here.curvature;
         const double size = std::fabs(step) / std::fmax(std::fabs(here.theta), 1.0);
         const bool fine = 0.5 * here.gradient * here.gradient / here.curvature <= here.rounding;
-        if (size <= kRoundingStep || (fine && maxSteps == 0)) {
+        if (size <= kRoundingStep) {
             out.converged = true;
             return out;
         }
@@ -168,7 +169,7 @@ Refined refine(const TurnedPoints<Weights>& turned, const AtAngle& start, int32_
         ++out.steps;
         AtAngle there = turned.at(here.theta + step);
         if (fine) {
-            if (!there.solved || there.rss > here.rss + here.rounding || there.rss > start.rss) {
+            if (!there.solved || there.rss > here.rss + here.rounding || there.rss > start.rss + start.rounding) {
                 out.converged = true;
                 return out;
             }

@@ -97,6 +97,7 @@ constexpr StatusClass kStatusClasses[] = {
     {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness"},
     {zmet_errProfileOpen, Kind::degenerate, nullptr},
     {zmet_errNotCertified, Kind::fit, nullptr},
+    {zmet_errSearchBudget, Kind::fit, nullptr},
 };
 
 // Every code of the status table has its class: a new code fails the build here.

@@ -210,6 +210,35 @@ TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
     }
 }
 
+// Small profiles of every kind a minimum zone may be asked for: arcs of 10
+// to 360 degrees with form errors up to the radius, and random clouds. The
+// zone must be the global one: the narrowest over every centre that two
+// outer and two inner contacts, or three contacts on one circle, define.
+TEST(RoundnessReference, TheMinimumZoneIsTheGlobalOne)
+{
+    for (uint64_t seed = 1; seed <= 600; ++seed) {
+        zt::Rng rng(seed);
+        const int n = rng.integer(5, 13);
+        Points p;
+        if (seed % 4 == 0) {
+            for (int k = 0; k < n; ++k) p.push_back({rng.uniform(-1, 1), rng.uniform(-1, 1)});
+        } else {
+            const double r0 = std::pow(10.0, rng.uniform(-2, 2)), arc = rng.uniform(10, 360) * zt::pi / 180;
+            const double error = r0 * std::pow(10.0, rng.uniform(-4, 0)), start = rng.uniform(0, 2 * zt::pi);
+            const zmath_vect centre{rng.uniform(-10, 10) * r0, rng.uniform(-10, 10) * r0};
+            for (int k = 0; k < n; ++k) {
+                const double t = start + arc * rng.uniform(0, 1), r = r0 + error * rng.uniform(-0.5, 0.5);
+                p.push_back({centre.x + r * std::cos(t), centre.y + r * std::sin(t)});
+            }
+        }
+        const Reference ref = exhaustive(p);
+        const double scale = spreadAbout(p, p[0]).farthest;
+        zmet_roundnessResult r;
+        ASSERT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zfit_ok) << "seed " << seed;
+        EXPECT_NEAR(r.roundness, ref.zone, 1e-9 * scale) << "seed " << seed << ", " << n << " points";
+    }
+}
+
 // Digitised outlines (boundary pixels of lobed shapes, on whole and on
 // quarter pixels) are full of exact ties: every method still certifies.
 TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
@@ -364,13 +393,22 @@ TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
 
 // Six grid points whose narrowest zone (about (1.5, 1.5)) rests on three
 // rays, each holding an outer and an inner contact: no four directions
-// alternate, so the zone is not certified.
-TEST(RoundnessRefusals, AZoneOnSharedRaysIsNotCertified)
+// alternate, yet the search over all centres proves it global, and the
+// contacts are reported as they touch, both circles among them.
+TEST(RoundnessCertificate, AZoneOnSharedRaysIsProvedByTheSearch)
 {
     const Points grid{{0, 0}, {0, 3}, {1, 1}, {1, 2}, {2, 2}, {3, 3}};
-    zmet_roundnessResult r = marked();
-    EXPECT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zmet_errNotCertified) << "minimum zone";
-    EXPECT_TRUE(unchanged(r)) << "result untouched";
+    zmet_roundnessResult r;
+    ASSERT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zfit_ok) << "minimum zone";
+    EXPECT_NEAR(r.roundness, exhaustive(grid).zone, 1e-12) << "the narrowest zone";
+    int outer = 0;
+    for (int k = 0; k < r.contactCount; ++k) {
+        const double d = distance(grid[static_cast<size_t>(r.contacts[k])], r.centre);
+        EXPECT_NEAR(d, r.contactOnOuter[k] ? r.outerRadius : r.innerRadius, 1e-12) << "contact " << k;
+        outer += r.contactOnOuter[k];
+    }
+    EXPECT_GT(outer, 0) << "an outer contact";
+    EXPECT_LT(outer, r.contactCount) << "an inner contact";
 }
 
 // An arc of less than a half circle has no inscribed circle; its zone and

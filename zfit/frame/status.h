@@ -55,7 +55,8 @@ typedef int32_t zfit_status;
     X(zmet_errNotFinite, 0x80002141u, "a coordinate is NaN or infinite, or the points spread beyond the doubles") \
     X(zmet_errMaxRoundnessNegative, 0x80002142u, "the roundness limit maxRoundness is below 0") \
     X(zmet_errProfileOpen, 0x80002143u, "the points do not surround an inscribed circle (an open arc, or a gap wider than the part)") \
-    X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold")
+    X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold") \
+    X(zmet_errSearchBudget, 0x80002145u, "proving the minimum zone global would examine more centres than its budget allows")
 /* clang-format on */
 
 #define ZFIT_STATUS_ENUMERATOR_(name, bits, text) name = ZFIT_STATUS_BITS(bits),

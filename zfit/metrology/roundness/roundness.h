@@ -51,7 +51,9 @@
  * a box yields a narrower zone from which the exchange descends again. Full
  * profiles, open arcs of any length and scattered clouds alike: the
  * result's roundness is within 1e-12 of the profile's extent of the
- * narrowest zone over all centres.
+ * narrowest zone over all centres (over centres so far from the points that
+ * the zone about them rounds by more, within that rounding; centres more
+ * than 65536 times the extent away are not taken).
  *
  * Contacts and tolerance. A point is a contact when its distance lies
  * within 1e-10 * outerRadius of the circle it touches. The certificates
@@ -63,7 +65,8 @@
  * exchange of a contact and per relinearisation, typically 10 to 20 passes
  * in all, and one pass per box of its proof: a few dozen on a full profile,
  * up to some thousands on a short arc with a form error comparable to its
- * sagitta, at most 65536 (then zmet_errSearchBudget); the inscribed circle
+ * sagitta; at most 2^28 distances in all, about a second (then
+ * zmet_errSearchBudget); the inscribed circle
  * takes O(n log n) for a Delaunay triangulation, of a fraction of the points
  * for a dense profile (the minimum zone sorts the points too when they
  * surround no centre: an open arc). Work storage: about 52 bytes per point
@@ -142,8 +145,9 @@ ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* p
  *                          relative tolerance); a negative count counts as
  *                          0; minimum zone: no circle's zone is narrower
  *                          than the narrowest straight strip that holds the
- *                          points (the zone only narrows as its centre
- *                          recedes; not met on points in general position);
+ *                          points by more than 2^-30 of their extent (the
+ *                          zone narrows as its centre recedes, as four
+ *                          points two by two on two parallel lines give);
  *   zmet_errProfileOpen    inscribed circle only: the points do not
  *                          surround their least-squares centre (an open
  *                          arc of less than a half circle), or no empty
@@ -154,8 +158,8 @@ ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* p
  *                          condition within the tolerance (not met in
  *                          practice);
  *   zmet_errSearchBudget   minimum zone only: proving the zone global would
- *                          take more than 65536 boxes of centres. No zone
- *                          is claimed;
+ *                          evaluate more than 2^28 distances (boxes of
+ *                          centres times points). No zone is claimed;
  *   zsys_errCancelled (or the host's status)   the attention check stopped
  *                          the search;
  *   zstd_errOutOfMemory, zstd_errBadCount   work storage could not be had.

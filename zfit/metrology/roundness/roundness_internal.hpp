@@ -106,9 +106,9 @@ zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, L
 // The global minimum zone from the local optimum in *candidate (replaced
 // when a narrower zone turns up): a branch and bound over the centres,
 // zone_global.cpp. `scratch` holds zoneStorage(n) indices.
-// zmet_errSearchBudget when it would examine more than its 65536 boxes of
-// centres; zmath_errDegenerate when no circle's zone is narrower than the
-// narrowest straight strip that holds the points.
+// zmet_errSearchBudget when it would evaluate more than 2^28 distances;
+// zmath_errDegenerate when no circle's zone is narrower than the narrowest
+// straight strip that holds the points.
 int64_t zoneStorage(int32_t n);
 zfit_status proveMinimumZone(const Profile& profile, Linearisation& lin, std::span<int32_t> scratch,
                              Candidate* candidate);

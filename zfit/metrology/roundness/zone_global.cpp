@@ -29,15 +29,21 @@
 //      h(D) = max over a, b of (u_b - u_a) . D >= kappa s, and kappa > 0
 //      exactly because the roles alternate. No centre within
 //      s = 2 kappa r / (1 + 2 kappa) of c0 beats U.
-//   3. boxes: about a box of centre m and half-diagonal delta every distance
+//   3. boxes, in squares about g growing fourfold from 2 rho until one
+//      holds the region (so that narrow zones near the points, which shrink
+//      the region, are met before the far part of it is searched): about a
+//      box of centre m and half-diagonal delta every distance
 //      moves by at most delta, so w >= w(m) - 2 delta on the box (less the
-//      rounding of w(m)). A box whose bound reaches U, or that lies in the
-//      disc, is done; one whose centre is narrower than U starts a new
-//      descent; the others are cut in four. A box smaller than the
-//      tolerance is always done, so the search ends.
+//      rounding of w(m)); a sharper bound comes from the two farthest and
+//      two nearest points (lowerBound). A box whose bound reaches U, or that
+//      lies in the disc, is done; one whose centre is narrower than U starts
+//      a new descent; the others are cut in four, the one of least bound
+//      first, so that narrow zones are met early and far boxes are settled
+//      by the best width. A box smaller than the tolerance is always done,
+//      so the search ends.
 // The result is the global minimum zone up to kTolerance of the profile's
 // extent (normalised to about 1). Each box is one pass over the points;
-// at most kMaxBoxes are examined, else zmet_errSearchBudget.
+// at most 2^28 distances are evaluated in all, else zmet_errSearchBudget.
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -51,13 +57,22 @@ namespace {
 // No centre gives a zone narrower than the result's by more than this (in
 // the normalised units, where the profile spans 1 to 2).
 constexpr double kTolerance = 0x1p-40;
-// The rounding of a zone width computed from distances below 2: a few units
-// in the last place of 2.
+// The rounding of a zone width: a few units in the last place of the
+// distances it is computed from.
 constexpr double kWidthRounding = 16.0 * 0x1p-52;
-// Boxes examined at most, each one pass over the points.
-constexpr int32_t kMaxBoxes = 1 << 16;
-// The far centres that bend the narrowest strip: at rho * 2^k, k below this.
-constexpr int kStripSeeds = 40;
+// Distances the search over boxes may evaluate at most (each box takes one
+// per point): about a second's work.
+constexpr int64_t kMaxWork = int64_t{1} << 28;
+// The far centres that bend the narrowest strip: at rho * 2^k, k below
+// this (beyond, the zone's rounding grows past the bending's gain).
+constexpr int kStripSeeds = 10;
+// A zone no narrower than the narrowest strip by this much is the strip's
+// (its centre recedes for ever, or bending it gains less than rounding).
+constexpr double kStripMargin = 0x1p-30;
+// Centres farther than this from the points (in the normalised units) are
+// not taken: the zone about them is computed from distances whose rounding
+// approaches the margin above.
+constexpr double kFarthestCentre = 0x1p16;
 
 double distance(const zmath_vect& a, const zmath_vect& b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
@@ -252,13 +267,15 @@ double leastOverSquare(const double (&c)[4], const zmath_vect (&w)[4], double ha
 // - (u_a - u_b) . D are least somewhere on the square (leastOverSquare):
 // where their directions nearly agree (a short arc seen from afar) that is
 // far sharper than w(c) - 2 delta, which also holds (every distance moves
-// by at most delta). The larger of the two, less the rounding of w(c).
+// by at most delta). The larger of the two: the rounding of w(c) itself
+// (a few units in the last place of the distances) is not taken off, so
+// that far from the points, where it exceeds the tolerance, a box is
+// still settled against what can be computed there.
 double lowerBound(const Profile& profile, const Extremes& e, const zmath_vect& c, double half)
 {
     const double delta = half * std::numbers::sqrt2;
-    const double rounding = kWidthRounding * e.farthest[0];
     const double lipschitz = e.width() - 2.0 * delta * (1.0 + 0x1p-50);
-    if (!(e.nearest[0] > delta) || !(e.farthest[1] > 0.0)) return lipschitz - rounding;
+    if (!(e.nearest[0] > delta) || !(e.farthest[1] > 0.0)) return lipschitz;
     const auto unit = [&](int32_t k, double d) {
         const zmath_vect& p = profile.points[static_cast<std::size_t>(k)];
         return zmath_vect{(p.x - c.x) / d, (p.y - c.y) / d};
@@ -274,7 +291,7 @@ double lowerBound(const Profile& profile, const Extremes& e, const zmath_vect& c
     const double curve = delta * delta / (2.0 * (e.nearest[0] - delta));
     // The planes' least is found to rounding of the slopes times delta.
     const double paired = leastOverSquare(planes, slopes, half) - curve * (1.0 + 0x1p-40) - 0x1p-48 * delta;
-    return std::fmax(lipschitz, paired) - rounding;
+    return std::fmax(lipschitz, paired);
 }
 
 struct Box {
@@ -295,7 +312,7 @@ zfit_status descendFrom(const Profile& profile, Linearisation& lin, const zmath_
     Candidate found;
     ZFIT_TRY(searchMinimumZone(profile, start, lin, &found));
     const Radii radii = radiiAbout(profile, found.centre);
-    if (!(radii.width() < best->radii.width())) return zfit_ok;
+    if (!(radii.width() < best->radii.width()) || !(radii.farthest <= kFarthestCentre)) return zfit_ok;
     best->candidate = found;
     best->radii = radii;
     best->shutOut = shutOutRadius(profile, found, radii);
@@ -327,35 +344,69 @@ zfit_status stripSeeds(const Profile& profile, Linearisation& lin, const Strip& 
     return descendFrom(profile, lin, seed, best);
 }
 
-// Step 3 over the square `root`.
-zfit_status searchBoxes(const Profile& profile, Linearisation& lin, const Box& root, Best* best)
+// Where a narrower zone's centre can lie (step 1): within reach(U) of g.
+struct Region {
+    zmath_vect g{};
+    double rho = 0.0, narrowest = 0.0;
+    double reach(double width) const { return rho + rho * rho / (2.0 * (narrowest - width)); }
+};
+
+// Step 3 over the square `root`, less the square about g of half side
+// `searched` (done before), depth first. A box is settled once its bound
+// reaches the best width or it lies beyond the region that width leaves,
+// both of which tighten as narrower zones are met; of the four parts of a
+// box cut, the one of the narrowest zone at its centre comes next, so that
+// the search runs down the valleys of the zone to the narrow ones.
+zfit_status searchBoxes(const Profile& profile, Linearisation& lin, const Region& region, const Box& root,
+                        double searched, Best* best, int64_t* work)
 {
-    // Depth first; a box is cut in four, so the stack holds at most three
-    // boxes per level, and the levels from the root to the tolerance fit.
-    constexpr int kStack = 3 * 128 + 1;
-    Box stack[kStack];
-    int depth = 0;
-    stack[depth++] = root;
-    int32_t examined = 0;
-    while (depth > 0) {
-        const Box box = stack[--depth];
-        const double delta = box.half * std::numbers::sqrt2;
-        if (distance(box.centre, best->candidate.centre) + delta <= best->shutOut) continue;
+    const auto settled = [&](const Box& box, double bound) {
+        const double delta = box.half * std::numbers::sqrt2, width = best->radii.width();
+        const bool done = std::fabs(box.centre.x - region.g.x) + box.half <= searched &&
+                          std::fabs(box.centre.y - region.g.y) + box.half <= searched;
+        return done || bound >= width - kTolerance ||
+               distance(box.centre, best->candidate.centre) + delta <= best->shutOut ||
+               distance(box.centre, region.g) - delta > region.reach(width) * (1.0 + 0x1p-40);
+    };
+    struct Open {
+        Box box;
+        double width, bound;
+    };
+    // A narrower zone at the box's centre starts a descent (narrower by half
+    // the tolerance, so that a box too small to cut is always settled:
+    // either this, or its bound reaches within the tolerance).
+    const auto examine = [&](const Box& box, Open* open) -> zfit_status {
         ZFIT_TRY(zsys_attention_check());
-        ZFIT_FAIL_IF(++examined > kMaxBoxes, zmet_errSearchBudget);
+        *work += static_cast<int64_t>(profile.points.size());
+        ZFIT_FAIL_IF(*work > kMaxWork, zmet_errSearchBudget);
         const Extremes extremes = extremesAbout(profile, box.centre);
-        // Narrower by half the tolerance starts a descent, so that a box too
-        // small to cut is always settled: either this, or its bound reaches
-        // within the tolerance.
         if (extremes.width() < best->radii.width() - 0.5 * kTolerance)
             ZFIT_TRY(descendFrom(profile, lin, box.centre, best));
-        if (lowerBound(profile, extremes, box.centre, box.half) >= best->radii.width() - kTolerance) continue;
-        // Too many levels mean a box that the bound cannot decide.
+        *open = {box, extremes.width(), lowerBound(profile, extremes, box.centre, box.half)};
+        return zfit_ok;
+    };
+    // Each box cut leaves three parts on the stack: three per level, and the
+    // levels from a square of the region's size to the tolerance fit.
+    constexpr int kStack = 3 * 128 + 1;
+    Open stack[kStack];
+    int depth = 0;
+    if (!settled(root, -HUGE_VAL)) ZFIT_TRY(examine(root, &stack[depth++]));
+    while (depth > 0) {
+        const Open open = stack[--depth];
+        if (settled(open.box, open.bound)) continue;
         ZFIT_FAIL_IF(depth + 4 > kStack, zmet_errSearchBudget);
-        const double quarter = 0.5 * box.half;
+        Open parts[4];
+        int count = 0;
+        const double quarter = 0.5 * open.box.half;
         for (const double sx : {-1.0, 1.0})
-            for (const double sy : {-1.0, 1.0})
-                stack[depth++] = {{box.centre.x + sx * quarter, box.centre.y + sy * quarter}, quarter};
+            for (const double sy : {-1.0, 1.0}) {
+                const Box part{{open.box.centre.x + sx * quarter, open.box.centre.y + sy * quarter}, quarter};
+                if (!settled(part, -HUGE_VAL)) ZFIT_TRY(examine(part, &parts[count++]));
+            }
+        // Widest first onto the stack, so the narrowest is taken next.
+        for (int k = 1; k < count; ++k)
+            for (int j = k; j > 0 && parts[j].width > parts[j - 1].width; --j) std::swap(parts[j], parts[j - 1]);
+        for (int k = 0; k < count; ++k) stack[depth++] = parts[k];
     }
     return zfit_ok;
 }
@@ -371,7 +422,6 @@ zfit_status proveMinimumZone(const Profile& profile, Linearisation& lin, std::sp
     Best best;
     best.candidate = *candidate;
     best.radii = radiiAbout(profile, candidate->centre);
-    best.shutOut = shutOutRadius(profile, *candidate, best.radii);
 
     // Step 1: the region, about the centroid.
     zmath_vect g{0.0, 0.0};
@@ -381,6 +431,14 @@ zfit_status proveMinimumZone(const Profile& profile, Linearisation& lin, std::sp
     for (const zmath_vect& p : profile.points)
         rho2 = std::fmax(rho2, (p.x - g.x) * (p.x - g.x) + (p.y - g.y) * (p.y - g.y));
     const double rho = std::sqrt(rho2) * (1.0 + 0x1p-48);
+    // A local optimum that ran off far (points nearly on a line) starts
+    // from the centroid instead.
+    if (!(best.radii.farthest <= kFarthestCentre)) {
+        best.candidate = Candidate{};
+        best.candidate.centre = g;
+        best.radii = radiiAbout(profile, g);
+    }
+    best.shutOut = shutOutRadius(profile, best.candidate, best.radii);
     // A lower bound on the minimum width in one pass: seen from the best
     // centre every direction has a point within half the widest gap G of
     // it, no nearer than the inner radius r, so the points reach at least
@@ -389,19 +447,27 @@ zfit_status proveMinimumZone(const Profile& profile, Linearisation& lin, std::sp
     const Surround seen = surroundAbout(profile, best.candidate.centre, scratch.first(std::max<std::size_t>(n / 4, 1)));
     double narrowest = seen.widestGap < std::numbers::pi ? 2.0 * seen.nearest * std::cos(0.5 * seen.widestGap) : 0.0;
     narrowest = narrowest * (1.0 - 0x1p-48) - kWidthRounding;
-    if (!(best.radii.width() < narrowest - kTolerance)) {
+    if (!(best.radii.width() < narrowest - kStripMargin)) {
         const Strip strip = narrowestStrip(profile, scratch.first(n), scratch.subspan(n, 2 * n));
         // The width, rounded down: a wider one would shrink the region wrongly.
         narrowest = strip.width * (1.0 - 0x1p-48) - kWidthRounding;
-        if (!(best.radii.width() < narrowest - kTolerance) && std::isfinite(strip.width))
+        if (!(best.radii.width() < narrowest - kStripMargin) && std::isfinite(strip.width))
             ZFIT_TRY(stripSeeds(profile, lin, strip, rho, &best));
     }
     // Points whose narrowest zone is no narrower than their narrowest strip
     // have no minimum-zone circle: the zone only narrows as its centre
     // recedes.
-    ZFIT_FAIL_IF(!(best.radii.width() < narrowest - kTolerance), zmath_errDegenerate);
-    const double reach = rho + rho * rho / (2.0 * (narrowest - best.radii.width()));
-    ZFIT_TRY(searchBoxes(profile, lin, {g, reach * (1.0 + 0x1p-40)}, &best));
+    ZFIT_FAIL_IF(!(best.radii.width() < narrowest - kStripMargin), zmath_errDegenerate);
+    // Squares about g growing fourfold from twice rho, each searched less
+    // the one before, until one holds the region: narrow zones near the
+    // points are met before the far region is searched, and shrink it.
+    const Region region{g, rho, narrowest};
+    int64_t work = 0;
+    for (double searched = 0.0, half = 2.0 * rho; searched < region.reach(best.radii.width()); half *= 4.0) {
+        half = std::fmin(half, region.reach(best.radii.width()) * (1.0 + 0x1p-40));
+        ZFIT_TRY(searchBoxes(profile, lin, region, {g, half}, searched, &best, &work));
+        searched = half;
+    }
     *candidate = best.candidate;
     return zfit_ok;
 }

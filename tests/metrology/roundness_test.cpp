@@ -9,6 +9,7 @@
 
 #include <zfit/metrology/metrology.h>
 
+#include "roundness_internal.hpp"
 #include "support.hpp"
 
 namespace {
@@ -210,6 +211,35 @@ TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
     }
 }
 
+// The exchange alone, before the proof over all centres, reaches the
+// narrowest zone of a profile that surrounds its centre with a small form
+// error: about such a centre the zone is all but convex in it, with one
+// minimum, so the local optimum the exchange certifies is the global one.
+TEST(RoundnessExchange, ReachesTheNarrowestZoneOfRoundProfiles)
+{
+    namespace rd = zmet::roundness;
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+        zt::Rng rng(seed);
+        const Points p = randomProfile(rng, rng.integer(5, 15), 0.05);
+        const auto n = static_cast<int32_t>(p.size());
+        rd::Owned<zstd_vector_zmath_vect> moved;
+        rd::Profile profile;
+        ASSERT_EQ(rd::normaliseProfile(p.data(), n, moved, &profile), zfit_ok) << "seed " << seed;
+        rd::Owned<zstd_vectord> storage;
+        std::span<double> scratch;
+        ASSERT_EQ(rd::makeScratch(storage, 3 * n, &scratch), zfit_ok) << "seed " << seed;
+        zmath_vect start;
+        ASSERT_EQ(rd::leastSquaresCentre(profile, scratch.first(static_cast<size_t>(n)), &start), zfit_ok);
+        rd::Linearisation lin = rd::linearisationIn(scratch, n);
+        rd::Candidate found;
+        ASSERT_EQ(rd::searchMinimumZone(profile, start, lin, &found), zfit_ok) << "seed " << seed;
+        EXPECT_TRUE(rd::certifiedByOwnPoints(zmet_roundnessMinimumZone, profile, found))
+            << "its own four points alternate, seed " << seed;
+        const double width = rd::radiiAbout(profile, found.centre).width() * profile.scale;
+        EXPECT_NEAR(width, exhaustive(p).zone, 1e-9 * spreadAbout(p, p[0]).farthest) << "seed " << seed;
+    }
+}
+
 // The width of the narrowest straight strip that holds the points: its
 // direction is that of two of them (an edge of their hull).
 double narrowestStrip(const Points& p)
@@ -286,6 +316,60 @@ TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
                 p.push_back(q);
         }
         expectEveryMethodCertified(p, seed);
+    }
+}
+
+// The largest empty circle held by the points on it: over the circumcentre
+// of every triple, with every point touching the circle as a contact, held
+// when no gap between the contacts' directions reaches a half turn (a right
+// triangle holds its circle only with a fourth point across the hypotenuse).
+double largestHeldEmptyCircle(const Points& p)
+{
+    double largest = -1;
+    const size_t n = p.size();
+    zmath_vect o;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j)
+            for (size_t k = j + 1; k < n; ++k) {
+                if (!circumcentre(p[i], p[j], p[k], &o)) continue;
+                const double r = distance(p[i], o);
+                if (!(r > largest) || spreadAbout(p, o).nearest < r * (1 - 1e-12)) continue;
+                std::vector<double> angles;
+                for (const zmath_vect& q : p)
+                    if (std::fabs(distance(q, o) - r) <= 1e-9 * r) angles.push_back(std::atan2(q.y - o.y, q.x - o.x));
+                std::sort(angles.begin(), angles.end());
+                double gap = angles.front() + 2 * zt::pi - angles.back();
+                for (size_t m = 1; m < angles.size(); ++m) gap = std::max(gap, angles[m] - angles[m - 1]);
+                if (gap < zt::pi - 1e-9) largest = r;
+            }
+    return largest;
+}
+
+// Small digitised outlines, where right angles and cocircular points are
+// the rule: the inscribed circle is the largest one they hold, in whatever
+// order the points come.
+TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        zt::Rng rng(seed);
+        const double r0 = rng.uniform(2, 5), amplitude = r0 * rng.uniform(0, 0.15), phase = rng.uniform(0, 6.3);
+        const int lobes = rng.integer(2, 5), steps = 40 * static_cast<int>(r0);
+        Points p;
+        for (int k = 0; k < steps; ++k) {
+            const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
+            const zmath_vect q{std::round(r * std::cos(t)), std::round(r * std::sin(t))};
+            if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
+                p.push_back(q);
+        }
+        // In every order of the points: the triangulation, and with it which
+        // corner of a triangle holds a right angle, follows the order.
+        const double largest = largestHeldEmptyCircle(p);
+        for (int order = 0; order < 8; ++order) {
+            std::shuffle(p.begin(), p.end(), rng.engine);
+            zmet_roundnessResult r;
+            ASSERT_EQ(roundness(p, zmet_roundnessInscribed, &r), zfit_ok) << "seed " << seed << ", order " << order;
+            EXPECT_NEAR(r.innerRadius, largest, 1e-9 * r0) << "seed " << seed << ", order " << order;
+        }
     }
 }
 

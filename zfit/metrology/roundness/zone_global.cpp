@@ -32,18 +32,22 @@
 //   3. boxes, in squares about g growing fourfold from 2 rho until one
 //      holds the region (so that narrow zones near the points, which shrink
 //      the region, are met before the far part of it is searched): about a
-//      box of centre m and half-diagonal delta every distance
-//      moves by at most delta, so w >= w(m) - 2 delta on the box (less the
-//      rounding of w(m)); a sharper bound comes from the two farthest and
-//      two nearest points (lowerBound). A box whose bound reaches U, or that
-//      lies in the disc, is done; one whose centre is narrower than U starts
-//      a new descent; the others are cut in four, the one of least bound
-//      first, so that narrow zones are met early and far boxes are settled
-//      by the best width. A box smaller than the tolerance is always done,
-//      so the search ends.
+//      box of centre m and half-diagonal delta every distance moves by at
+//      most delta, so w >= w(m) - 2 delta on the box; a sharper bound comes
+//      from the two farthest and two nearest points (lowerBound). A box
+//      whose bound reaches U, that lies in the disc or beyond the region,
+//      is done; one whose centre is narrower than U starts a new descent;
+//      the others are cut in four, depth first, the part of the narrowest
+//      zone at its centre next, so that the search runs down the valleys of
+//      the zone to the narrow ones. A box smaller than the tolerance is
+//      always done, so the search ends.
 // The result is the global minimum zone up to kTolerance of the profile's
-// extent (normalised to about 1). Each box is one pass over the points;
-// at most 2^28 distances are evaluated in all, else zmet_errSearchBudget.
+// extent (normalised to about 1), or up to the rounding of the zone about
+// centres so far off that it exceeds that. Each box is one pass over the
+// points; at most 2^28 distances are evaluated in all, else
+// zmet_errSearchBudget. A local optimum farther than kFarthestCentre from
+// the points is not taken (the zone about it is mostly rounding); points
+// whose zones only narrow as the centre recedes are zmath_errDegenerate.
 #include <algorithm>
 #include <cmath>
 #include <numbers>

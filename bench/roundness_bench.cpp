@@ -55,6 +55,25 @@ void roundnessBench(benchmark::State& state, int32_t method)
 }
 
 void BM_RoundnessMinimumZone(benchmark::State& state) { roundnessBench(state, zmet_roundnessMinimumZone); }
+
+// A 30-degree arc of radius 100 with noise of 0.5 (the geometric fits'
+// arc): the proof that its zone is global searches the long valley of
+// centres along the arc's axis.
+void BM_RoundnessMinimumZoneArc(benchmark::State& state)
+{
+    const auto points = arc(state.range(0), 30.0, false);
+    const double baseline = leastSquaresSeconds(points);
+    zmet_roundnessParams params;
+    zmet_roundnessParams_init(&params);
+    zmet_roundnessResult result;
+    const double start = cpuSeconds();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zmet_roundness(points.data(), static_cast<int32_t>(points.size()), &params, &result));
+        benchmark::DoNotOptimize(result.roundness);
+    }
+    const double perCall = (cpuSeconds() - start) / static_cast<double>(state.iterations());
+    state.counters["x_least_squares"] = perCall / baseline;
+}
 void BM_RoundnessCircumscribed(benchmark::State& state) { roundnessBench(state, zmet_roundnessCircumscribed); }
 void BM_RoundnessInscribed(benchmark::State& state) { roundnessBench(state, zmet_roundnessInscribed); }
 
@@ -67,5 +86,6 @@ void sizes(benchmark::internal::Benchmark* b)
 }  // namespace
 
 BENCHMARK(BM_RoundnessMinimumZone)->Apply(sizes);
+BENCHMARK(BM_RoundnessMinimumZoneArc)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoundnessCircumscribed)->Apply(sizes);
 BENCHMARK(BM_RoundnessInscribed)->Apply(sizes);

@@ -279,6 +279,28 @@ TEST_F(Cli, JsonEqualsTheLibraryOnTheExamples)
     EXPECT_NE(zfit("p2l --json @point_lines.csv").out, zfit("p2l --degrees --json @point_lines.csv").out);
 }
 
+// By default the parabola's axis is converged to rounding (the library's
+// search, refined) and the command says so; with --max-iterations the search
+// stands as the library left it, a step of 1e-7 rad short of converged.
+TEST_F(Cli, TheParabolaConvergesUnlessPassesAreGiven)
+{
+    const Outcome converged = zfit("parabola --weights --json @arc.csv");
+    const Outcome searched = zfit("parabola --weights --max-iterations 50 --json @arc.csv");
+    ASSERT_EQ(converged.code, 0) << converged.err;
+    ASSERT_EQ(searched.code, 0) << searched.err;
+    const json c = json::parse(converged.out), s = json::parse(searched.out);
+    EXPECT_EQ(c.at("/converged"_json_pointer), true) << "converged by default";
+    EXPECT_EQ(s.at("/converged"_json_pointer), false) << "the search alone";
+    EXPECT_EQ(s.at("/params/maxRefinements"_json_pointer), 0) << "no refinement with --max-iterations";
+    const double a = c.at("/result/parabola/coefficient"_json_pointer),
+                 b = s.at("/result/parabola/coefficient"_json_pointer);
+    EXPECT_NEAR(a, b, 1e-6 * a) << "the same parabola";
+    EXPECT_LE(c.at("/result/rmsError"_json_pointer).get<double>(),
+              s.at("/result/rmsError"_json_pointer).get<double>() * (1 + 1e-12))
+        << "no worse than the search, up to rounding";
+    EXPECT_NE(zfit("parabola --weights @arc.csv").out.find("converged       yes"), std::string::npos) << "summary";
+}
+
 TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
 {
     const std::string good = "0 1\n1 2.01\n2 2.99\n3 4\n", square = "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n";

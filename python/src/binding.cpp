@@ -97,6 +97,7 @@ constexpr StatusClass kStatusClasses[] = {
     {zmet_errMaxRoundnessNegative, Kind::parameter, "max_roundness"},
     {zmet_errProfileOpen, Kind::degenerate, nullptr},
     {zmet_errNotCertified, Kind::fit, nullptr},
+    {zmet_errSearchBudget, Kind::fit, nullptr},
     {zmet_errRobustEstimator, Kind::parameter, "robust"},
     {zmet_errRobustClip, Kind::parameter, "clip"},
     {zmet_errRobustScale, Kind::parameter, "scale"},

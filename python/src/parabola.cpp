@@ -1,26 +1,40 @@
-// zfit.fit_parabola and its result, ParabolaFit.
+// zfit.fit_parabola and its result, ParabolaFit: by default the parabola
+// with its axis converged to rounding (the companion library's
+// zmet_parabolaFit), else libzfit's search with the passes given.
+#include <zfit/metrology/metrology.h>
+
 #include "many.hpp"
 
 namespace zpy {
 
 namespace {
 
+// The parabola record, offered as a zfit::Result is (it needs no life cycle).
+struct ParabolaRecords {
+    zmet_parabolaResult result{};
+    zfit_status status() const { return zfit_ok; }
+};
+
 struct ParabolaFit {
     static constexpr const char* name = "ParabolaFit";
-    using State = std::tuple<double, double, double, double, double, double, double, bool>;
+    using State = std::tuple<double, double, double, double, double, double, double, bool, bool>;
 
     double angle = 0.0, cosine = 1.0, sine = 0.0, tx = 0.0, ty = 0.0, coefficient = 0.0, rmsError = 0.0;
-    bool isValid = false;
+    bool isValid = false, converged = false;
 
-    explicit ParabolaFit(const zmath_parabolaFitResult& r)
+    explicit ParabolaFit(const ParabolaRecords& records) : ParabolaFit(records.result) {}
+    explicit ParabolaFit(const zmet_parabolaResult& r)
         : cosine(r.parabola.pose.cosine), sine(r.parabola.pose.sine), tx(r.parabola.pose.translation.x),
           ty(r.parabola.pose.translation.y), coefficient(r.parabola.coefficient), rmsError(r.rmsError),
-          isValid(r.isValid != 0)
+          isValid(r.isValid != 0), converged(r.converged != 0)
     {
         check(zmath_xformRigid_getAngle(&r.parabola.pose, &angle));
     }
-    explicit ParabolaFit(const State& s) { std::tie(angle, cosine, sine, tx, ty, coefficient, rmsError, isValid) = s; }
-    State state() const { return {angle, cosine, sine, tx, ty, coefficient, rmsError, isValid}; }
+    explicit ParabolaFit(const State& s)
+    {
+        std::tie(angle, cosine, sine, tx, ty, coefficient, rmsError, isValid, converged) = s;
+    }
+    State state() const { return {angle, cosine, sine, tx, ty, coefficient, rmsError, isValid, converged}; }
 
     py::array_t<double> pose() const
     {
@@ -41,18 +55,24 @@ struct ParabolaFit {
         d["coefficient"] = coefficient;
         d["rms_error"] = rmsError;
         d["is_valid"] = isValid;
+        d["converged"] = converged;
         return d;
     }
 };
 
-// fit_parabola's options as the library's parameter record.
+// fit_parabola's options as the companion library's parameter record: no
+// max_iterations converges the axis (its default search, then refined to
+// rounding); a number of passes gives libzfit's search as it stands, and
+// `converged` tells whether it is.
 struct ParabolaOptions {
-    zmath_parabolaFitParams params{};
+    zmet_parabolaParams params{};
 
-    explicit ParabolaOptions(int64_t maxIterations)
+    explicit ParabolaOptions(std::optional<int64_t> maxIterations)
     {
-        check(zmath_parabolaFitParams_init(&params));
-        params.maxIterations = toInt32(maxIterations, "max_iterations");
+        check(zmet_parabolaParams_init(&params));
+        if (!maxIterations) return;
+        params.maxIterations = toInt32(*maxIterations, "max_iterations");
+        params.maxRefinements = 0;
     }
 };
 
@@ -72,25 +92,24 @@ struct Parabola {
     static constexpr bool weighted = true;
     using Options = ParabolaOptions;
     using Input = ParabolaInput;
-    using Record = zfit::ParabolaResult;
+    using Record = Records<ParabolaRecords>;
     using Result = ParabolaFit;
 
     static Options readOptions(Keywords& k)
     {
-        zmath_parabolaFitParams defaults;
-        zmath_parabolaFitParams_init(&defaults);
-        return Options(k.take<int64_t>("max_iterations", defaults.maxIterations));
+        return Options(k.take<std::optional<int64_t>>("max_iterations", std::nullopt));
     }
     static Input input(py::handle item, py::handle weights, const Options&) { return Input(item, weights); }
-    static zfit_status fit(const Options& o, const Input& in, zmath_parabolaFitResult* result)
+    static zfit_status fit(const Options& o, const Input& in, ParabolaRecords* r)
     {
         if (in.weights)
-            return zmath_parabolaFitWeightedVector(in.points.vector(), in.weights->vector(), &o.params, result);
-        return zmath_parabolaFitVector(in.points.vector(), &o.params, result);
+            return zmet_parabolaFitWeighted(in.points.data(), in.points.size(), in.weights->data(), &o.params,
+                                            &r->result);
+        return zmet_parabolaFit(in.points.data(), in.points.size(), &o.params, &r->result);
     }
 };
 
-ParabolaFit fitParabola(const py::object& points, const py::object& weights, int64_t maxIterations)
+ParabolaFit fitParabola(const py::object& points, const py::object& weights, std::optional<int64_t> maxIterations)
 {
     const ParabolaInput input(points, weights);
     return fitOne<Parabola>(ParabolaOptions(maxIterations), input);
@@ -110,23 +129,30 @@ void registerParabola(py::module_& m)
                                  "vertex       the vertex (x, y) in the plane\n"
                                  "coefficient  a of y = a*x**2 in the parabola's frame\n"
                                  "rms_error    RMS residual (weighted in the weighted fit)\n"
-                                 "is_valid     True after a successful fit")
+                                 "is_valid     True after a successful fit\n"
+                                 "converged    True when the axis angle is converged to rounding (a\n"
+                                 "             further step would not move it, or could not lower\n"
+                                 "             the sum of squares)")
         .def_property_readonly("pose", &ParabolaFit::pose)
         .def_readonly("angle", &ParabolaFit::angle)
         .def_property_readonly("vertex", [](const ParabolaFit& r) { return vector2(r.tx, r.ty); })
         .def_readonly("coefficient", &ParabolaFit::coefficient)
         .def_readonly("rms_error", &ParabolaFit::rmsError)
-        .def_readonly("is_valid", &ParabolaFit::isValid);
+        .def_readonly("is_valid", &ParabolaFit::isValid)
+        .def_readonly("converged", &ParabolaFit::converged);
 
-    zmath_parabolaFitParams defaults;
-    zmath_parabolaFitParams_init(&defaults);
     m.def("fit_parabola", &fitParabola, py::arg("points"), py::kw_only(), py::arg("weights") = py::none(),
-          py::arg("max_iterations") = defaults.maxIterations,
+          py::arg("max_iterations") = py::none(),
           "Fits a parabola in any orientation to points, an (n, 2) array-like.\n\n"
           "weights         None, or one weight >= 0 per point\n"
-          "max_iterations  passes of the search over the axis direction from each\n"
-          "                of its two starting directions (>= 1); with 1 the axis\n"
-          "                stays at a starting direction, more passes refine it\n\n"
+          "max_iterations  None (the default): the axis converged to rounding, the\n"
+          "                library's search over its direction followed by\n"
+          "                Gauss-Newton steps on the angle; or the passes (>= 1)\n"
+          "                of that search from each of its two starting\n"
+          "                directions, as the C library runs it (with 1 the axis\n"
+          "                stays at a starting direction; the search stops at a\n"
+          "                step of 1e-7 rad), and `converged` tells whether the\n"
+          "                result is converged anyway\n\n"
           "Returns a ParabolaFit. Raises DegenerateError for fewer than two points\n"
           "or points without a preferred direction, and for equations the solve\n"
           "judges singular (all points on one line); ParameterError for\n"

@@ -28,7 +28,7 @@ CLASSES = {
 # The roundness measurements of the companion library.
 CLASSES[zfit.DegenerateError] |= {"zmet_errProfileOpen"}
 CLASSES[zfit.ParameterError] |= {"zmet_errNotFinite", "zmet_errMaxRoundnessNegative"}
-CLASSES[zfit.FitError] |= {"zmet_errNotCertified"}
+CLASSES[zfit.FitError] |= {"zmet_errNotCertified", "zmet_errSearchBudget"}
 # The robust fits.
 CLASSES[zfit.ParameterError] |= {"zmet_errRobustEstimator", "zmet_errRobustClip", "zmet_errRobustScale",
                                  "zmet_errRobustTolerance", "zmet_errWeightNotFinite"}

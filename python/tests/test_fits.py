@@ -148,3 +148,35 @@ def test_documented_values(fit, fields):
     assert result.is_valid
     for key, value in fields.items():
         np.testing.assert_allclose(getattr(result, key), value, rtol=0, atol=1e-9, err_msg=key)
+
+
+def turned_parabola(rng, n, noise):
+    """Points of y = a x^2 turned and moved at random, with vertical noise."""
+    x, a, turn = rng.uniform(-4, 4, n), rng.uniform(0.2, 2), rng.uniform(0, 2 * math.pi)
+    local = np.column_stack([x, a * x**2 + rng.normal(0, noise, n)])
+    c, s = math.cos(turn), math.sin(turn)
+    return local @ np.array([[c, s], [-s, c]]) + rng.uniform(-20, 20, 2)
+
+
+def test_parabola_converges_by_default(rng, clib):
+    """Without max_iterations the axis is converged: the C library's search
+    (to about 1e-7 rad) refined until a further step would not move it. On
+    points of an exact parabola that recovers the curve to rounding, where
+    the search alone keeps about seven digits."""
+    for trial in range(10):
+        points = turned_parabola(rng, 12 + trial, 0.0)
+        fit = zfit.fit_parabola(points, weights=rng.uniform(0.5, 2, len(points)) if trial % 2 else None)
+        assert fit.converged, trial
+        assert fit.rms_error < 1e-12, trial
+        searched = clib.fit("parabola", points, max_iterations=100)
+        assert abs(searched["angle"] - fit.angle) < 1e-6, trial
+        assert abs(searched["angle"] - fit.angle) > 1e-14 or searched["rms_error"] < 1e-12, trial
+
+
+def test_parabola_with_passes_is_the_c_search(rng, check):
+    """With max_iterations the fit is the C library's search as it stands,
+    and `converged` says that a search stopped at 1e-7 rad is not."""
+    points = turned_parabola(rng, 20, 0.01)
+    fit = check("parabola", points, max_iterations=100)
+    assert not fit.converged
+    assert zfit.fit_parabola(points).converged

@@ -9,6 +9,7 @@
 
 #include <zfit/metrology/metrology.h>
 
+#include "roundness_internal.hpp"
 #include "support.hpp"
 
 namespace {
@@ -210,6 +211,94 @@ TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
     }
 }
 
+// The exchange alone, before the proof over all centres, reaches the
+// narrowest zone of a profile that surrounds its centre with a small form
+// error: about such a centre the zone is all but convex in it, with one
+// minimum, so the local optimum the exchange certifies is the global one.
+TEST(RoundnessExchange, ReachesTheNarrowestZoneOfRoundProfiles)
+{
+    namespace rd = zmet::roundness;
+    for (uint64_t seed = 1; seed <= 150; ++seed) {
+        zt::Rng rng(seed);
+        const Points p = randomProfile(rng, rng.integer(5, 15), 0.05);
+        const auto n = static_cast<int32_t>(p.size());
+        rd::Owned<zstd_vector_zmath_vect> moved;
+        rd::Profile profile;
+        ASSERT_EQ(rd::normaliseProfile(p.data(), n, moved, &profile), zfit_ok) << "seed " << seed;
+        rd::Owned<zstd_vectord> storage;
+        std::span<double> scratch;
+        ASSERT_EQ(rd::makeScratch(storage, 3 * n, &scratch), zfit_ok) << "seed " << seed;
+        zmath_vect start;
+        ASSERT_EQ(rd::leastSquaresCentre(profile, scratch.first(static_cast<size_t>(n)), &start), zfit_ok);
+        rd::Linearisation lin = rd::linearisationIn(scratch, n);
+        rd::Candidate found;
+        ASSERT_EQ(rd::searchMinimumZone(profile, start, lin, &found), zfit_ok) << "seed " << seed;
+        EXPECT_TRUE(rd::certifiedByOwnPoints(zmet_roundnessMinimumZone, profile, found))
+            << "its own four points alternate, seed " << seed;
+        const double width = rd::radiiAbout(profile, found.centre).width() * profile.scale;
+        EXPECT_NEAR(width, exhaustive(p).zone, 1e-9 * spreadAbout(p, p[0]).farthest) << "seed " << seed;
+    }
+}
+
+// The width of the narrowest straight strip that holds the points: its
+// direction is that of two of them (an edge of their hull).
+double narrowestStrip(const Points& p)
+{
+    double narrowest = HUGE_VAL;
+    for (size_t i = 0; i < p.size(); ++i)
+        for (size_t j = i + 1; j < p.size(); ++j) {
+            const double length = distance(p[i], p[j]);
+            if (length == 0) continue;
+            const double nx = -(p[j].y - p[i].y) / length, ny = (p[j].x - p[i].x) / length;
+            double low = HUGE_VAL, high = -HUGE_VAL;
+            for (const zmath_vect& q : p) {
+                low = std::min(low, nx * (q.x - p[i].x) + ny * (q.y - p[i].y));
+                high = std::max(high, nx * (q.x - p[i].x) + ny * (q.y - p[i].y));
+            }
+            narrowest = std::min(narrowest, high - low);
+        }
+    return narrowest;
+}
+
+// Small profiles of every kind a minimum zone may be asked for: arcs of 10
+// to 360 degrees with form errors up to the radius, random clouds, and
+// clouds of grid points (full of ties). The zone must be the global one:
+// the narrowest over every centre that two outer and two inner contacts, or
+// three contacts on one circle, define. Points that no circle holds more
+// narrowly than a straight strip have none.
+TEST(RoundnessReference, TheMinimumZoneIsTheGlobalOne)
+{
+    for (uint64_t seed = 1; seed <= 600; ++seed) {
+        zt::Rng rng(seed);
+        const int n = rng.integer(5, 13);
+        Points p;
+        if (seed % 6 == 0) {
+            for (int k = 0; k < n; ++k) p.push_back({rng.uniform(-1, 1), rng.uniform(-1, 1)});
+        } else if (seed % 6 == 1) {
+            for (int k = 0; k < n; ++k) p.push_back({1.0 * rng.integer(0, 6), 1.0 * rng.integer(0, 6)});
+        } else {
+            const double r0 = std::pow(10.0, rng.uniform(-2, 2)), arc = rng.uniform(10, 360) * zt::pi / 180;
+            const double error = r0 * std::pow(10.0, rng.uniform(-4, 0)), start = rng.uniform(0, 2 * zt::pi);
+            const zmath_vect centre{rng.uniform(-10, 10) * r0, rng.uniform(-10, 10) * r0};
+            for (int k = 0; k < n; ++k) {
+                const double t = start + arc * rng.uniform(0, 1), r = r0 + error * rng.uniform(-0.5, 0.5);
+                p.push_back({centre.x + r * std::cos(t), centre.y + r * std::sin(t)});
+            }
+        }
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << ", " << n << " points");
+        const Reference ref = exhaustive(p);
+        const double scale = spreadAbout(p, p[0]).farthest;
+        zmet_roundnessResult r;
+        const zfit_status status = roundness(p, zmet_roundnessMinimumZone, &r);
+        if (status == zmath_errDegenerate) {
+            EXPECT_GE(ref.zone, narrowestStrip(p) * (1 - 1e-9)) << "no circle narrower than the strip";
+            continue;
+        }
+        ASSERT_EQ(status, zfit_ok);
+        EXPECT_NEAR(r.roundness, ref.zone, 1e-9 * scale) << "the narrowest zone";
+    }
+}
+
 // Digitised outlines (boundary pixels of lobed shapes, on whole and on
 // quarter pixels) are full of exact ties: every method still certifies.
 TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
@@ -227,6 +316,60 @@ TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
                 p.push_back(q);
         }
         expectEveryMethodCertified(p, seed);
+    }
+}
+
+// The largest empty circle held by the points on it: over the circumcentre
+// of every triple, with every point touching the circle as a contact, held
+// when no gap between the contacts' directions reaches a half turn (a right
+// triangle holds its circle only with a fourth point across the hypotenuse).
+double largestHeldEmptyCircle(const Points& p)
+{
+    double largest = -1;
+    const size_t n = p.size();
+    zmath_vect o;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j)
+            for (size_t k = j + 1; k < n; ++k) {
+                if (!circumcentre(p[i], p[j], p[k], &o)) continue;
+                const double r = distance(p[i], o);
+                if (!(r > largest) || spreadAbout(p, o).nearest < r * (1 - 1e-12)) continue;
+                std::vector<double> angles;
+                for (const zmath_vect& q : p)
+                    if (std::fabs(distance(q, o) - r) <= 1e-9 * r) angles.push_back(std::atan2(q.y - o.y, q.x - o.x));
+                std::sort(angles.begin(), angles.end());
+                double gap = angles.front() + 2 * zt::pi - angles.back();
+                for (size_t m = 1; m < angles.size(); ++m) gap = std::max(gap, angles[m] - angles[m - 1]);
+                if (gap < zt::pi - 1e-9) largest = r;
+            }
+    return largest;
+}
+
+// Small digitised outlines, where right angles and cocircular points are
+// the rule: the inscribed circle is the largest one they hold, in whatever
+// order the points come.
+TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
+{
+    for (uint64_t seed = 1; seed <= 30; ++seed) {
+        zt::Rng rng(seed);
+        const double r0 = rng.uniform(2, 5), amplitude = r0 * rng.uniform(0, 0.15), phase = rng.uniform(0, 6.3);
+        const int lobes = rng.integer(2, 5), steps = 40 * static_cast<int>(r0);
+        Points p;
+        for (int k = 0; k < steps; ++k) {
+            const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
+            const zmath_vect q{std::round(r * std::cos(t)), std::round(r * std::sin(t))};
+            if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
+                p.push_back(q);
+        }
+        // In every order of the points: the triangulation, and with it which
+        // corner of a triangle holds a right angle, follows the order.
+        const double largest = largestHeldEmptyCircle(p);
+        for (int order = 0; order < 8; ++order) {
+            std::shuffle(p.begin(), p.end(), rng.engine);
+            zmet_roundnessResult r;
+            ASSERT_EQ(roundness(p, zmet_roundnessInscribed, &r), zfit_ok) << "seed " << seed << ", order " << order;
+            EXPECT_NEAR(r.innerRadius, largest, 1e-9 * r0) << "seed " << seed << ", order " << order;
+        }
     }
 }
 
@@ -364,12 +507,33 @@ TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
 
 // Six grid points whose narrowest zone (about (1.5, 1.5)) rests on three
 // rays, each holding an outer and an inner contact: no four directions
-// alternate, so the zone is not certified.
-TEST(RoundnessRefusals, AZoneOnSharedRaysIsNotCertified)
+// alternate, yet the search over all centres proves it global, and the
+// contacts are reported as they touch, both circles among them.
+TEST(RoundnessCertificate, AZoneOnSharedRaysIsProvedByTheSearch)
 {
     const Points grid{{0, 0}, {0, 3}, {1, 1}, {1, 2}, {2, 2}, {3, 3}};
+    zmet_roundnessResult r;
+    ASSERT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zfit_ok) << "minimum zone";
+    EXPECT_NEAR(r.roundness, exhaustive(grid).zone, 1e-12) << "the narrowest zone";
+    int outer = 0;
+    for (int k = 0; k < r.contactCount; ++k) {
+        const double d = distance(grid[static_cast<size_t>(r.contacts[k])], r.centre);
+        EXPECT_NEAR(d, r.contactOnOuter[k] ? r.outerRadius : r.innerRadius, 1e-12) << "contact " << k;
+        outer += r.contactOnOuter[k];
+    }
+    EXPECT_GT(outer, 0) << "an outer contact";
+    EXPECT_LT(outer, r.contactCount) << "an inner contact";
+}
+
+// Four points two by two on two parallel lines: every circle's zone is
+// wider than the strip between the lines, and narrows towards it as the
+// centre recedes along their normal. There is no minimum-zone circle.
+TEST(RoundnessRefusals, AZoneThatOnlyNarrowsAsItRecedesHasNoCentre)
+{
+    const Points p{{6, 5}, {4, 4}, {4, 3}, {0, 0}};
+    EXPECT_GT(exhaustive(p).zone, narrowestStrip(p)) << "every candidate centre is wider than the strip";
     zmet_roundnessResult r = marked();
-    EXPECT_EQ(roundness(grid, zmet_roundnessMinimumZone, &r), zmet_errNotCertified) << "minimum zone";
+    EXPECT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zmath_errDegenerate) << "minimum zone";
     EXPECT_TRUE(unchanged(r)) << "result untouched";
 }
 

@@ -1,11 +1,13 @@
 // `zfit parabola`: the parabola in any orientation through points,
-// unweighted or weighted.
+// unweighted or weighted; by default with its axis converged to rounding
+// (the companion library's zmet_parabolaFit), with --max-iterations the
+// fitting library's search as it stands.
 #include <cmath>
 #include <memory>
 #include <numbers>
 
 #include <CLI/CLI.hpp>
-#include <zfit/parabola/parabola.h>
+#include <zfit/metrology/metrology.h>
 
 #include "cli.hpp"
 
@@ -13,11 +15,16 @@ namespace zcli {
 
 namespace {
 
-struct ParabolaOptions : FitOptions<zmath_parabolaFitParams, zmath_parabolaFitParams_init> {
+struct ParabolaOptions : FitOptions<zmet_parabolaParams, zmet_parabolaParams_init> {
+    const CLI::Option* passesOption = nullptr;  // --max-iterations, given or not
+
     void add(CLI::App& command)
     {
         addValue(command, "--max-iterations", params.maxIterations,
-                 "refine the axis angle in at most N passes per starting direction (maxIterations)", "N");
+                 "search the axis angle in at most N passes per starting direction and report that search as it "
+                 "stands (maxIterations); without it the axis is converged to rounding",
+                 "N");
+        passesOption = command.get_option("--max-iterations");
     }
 };
 
@@ -34,22 +41,21 @@ int runParabola(const ParabolaOptions& o)
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
-    const zmath_parabolaFitParams& params = o.params;
-
-    zfit::ParabolaResult result;
-    const zfit_status status = fitInto(result, [&](auto* r) {
-        const zfit::Points pointVector{std::span<const zmath_vect>(points)};
-        if (zfit::failed(pointVector.status())) return pointVector.status();
-        if (!o.common.weights) return zmath_parabolaFitVector(pointVector.get(), &params, r);
-        const std::vector<double> weights = table.column(2);
-        const zfit::Doubles weightVector{std::span<const double>(weights)};
-        if (zfit::failed(weightVector.status())) return weightVector.status();
-        return zmath_parabolaFitWeightedVector(pointVector.get(), weightVector.get(), &params, r);
-    });
-    const zmath_parabolaFitResult& r = *result;
+    zmet_parabolaParams params = o.params;
+    if (o.passesOption->count() > 0) params.maxRefinements = 0;  // the search as it stands
+    zmet_parabolaResult fitted{};
+    std::vector<double> weights;
+    if (o.common.weights) weights = table.column(2);
+    const zfit_status status =
+        o.common.weights ? zmet_parabolaFitWeighted(points.data(), table.count(), weights.data(), &params, &fitted)
+                         : zmet_parabolaFit(points.data(), table.count(), &params, &fitted);
+    // The fitting library's result record, which the picture draws.
+    const zmath_parabolaFitResult r{fitted.isValid, fitted.parabola, fitted.rmsError};
 
     Outcome out("parabola", o.common, table.rows(), status, r.isValid,
-                Json{{"maxIterations", params.maxIterations}, {"weighted", o.common.weights}});
+                Json{{"maxIterations", params.maxIterations},
+                     {"maxRefinements", params.maxRefinements},
+                     {"weighted", o.common.weights}});
     const auto describe = [&](Outcome& out) {
         const zmath_xformRigid& pose = r.parabola.pose;
         const double a = r.parabola.coefficient;
@@ -59,7 +65,9 @@ int runParabola(const ParabolaOptions& o)
                           {"rmsError", number(r.rmsError)}};
         out.extra = Json{{"vertex", vectJson(pose.translation)},
                          {"angleDegrees", number(pose.angle * 180.0 / std::numbers::pi)},
-                         {"axis", vectJson(axis)}};
+                         {"axis", vectJson(axis)},
+                         {"converged", fitted.converged != 0},
+                         {"refinements", fitted.refinements}};
         Summary s("parabola fit: " + std::string(o.common.weights ? "weighted, " : "") + std::to_string(table.rows()) +
                   " points");
         s.row("curve", "y' = a*x'^2 in the frame placed by the pose (vertex at its origin)");
@@ -68,6 +76,8 @@ int runParabola(const ParabolaOptions& o)
         s.row("pose angle", fmtAngle(pose.angle) + "   (rotation of the frame)");
         s.row("axis", fmtPoint(axis) + (a >= 0 ? "   (opens this way)" : "   (opens the other way)"));
         s.row("rmsError", fmt(r.rmsError));
+        s.row("converged", fitted.converged ? "yes   (the axis angle to rounding)"
+                                            : "no   (a further step would still move the axis angle)");
         s.row("valid", r.isValid ? "yes" : "no");
         out.summary = s.text();
     };

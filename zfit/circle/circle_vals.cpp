@@ -32,6 +32,25 @@ bool finite(const zfit_circle& c)
     return std::isfinite(c.centre.x) && std::isfinite(c.centre.y) && std::isfinite(c.radius);
 }
 
+// Where the weighted fit sums from: the weighted centroid, about which the
+// normal equations come apart (Sx = Sy = 0 but for rounding) and no sum is
+// inflated by the points' distance from their origin (on a short arc the
+// first point lies half the arc's chord from the rest). The first point
+// when the weights sum to zero, which the solve then refuses.
+zmath_vect weightedCentroid(const zmath_vect* points, int32_t count, const double* weights)
+{
+    double total = 0.0, sx = 0.0, sy = 0.0;
+    for (int32_t i = 0; i < count; ++i) total += weights[i];
+    if (!(total > 0.0)) return points[0];
+    // About the first point, so that the sums of far-off points (1e6 from the
+    // origin) keep the digits of their spread.
+    for (int32_t i = 0; i < count; ++i) {
+        sx += weights[i] * (points[i].x - points[0].x);
+        sy += weights[i] * (points[i].y - points[0].y);
+    }
+    return {points[0].x + sx / total, points[0].y + sy / total};
+}
+
 }  // namespace
 
 zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
@@ -129,7 +148,7 @@ zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count
     for (int32_t i = 0; i < count; ++i)
         ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]),
                      zmath_errDegenerate);
-    sums.origin = points[0];
+    sums.origin = weightedCentroid(points, count, weights);
     for (int32_t i = 0; i < count; ++i) zfit_circleVals_addWeighted_(&sums, points[i], weights[i]);
     zfit_circle solved;
     ZFIT_TRY(zfit_circleVals_solve_(&sums, &solved));

@@ -56,6 +56,7 @@ typedef int32_t zfit_status;
     X(zmet_errMaxRoundnessNegative, 0x80002142u, "the roundness limit maxRoundness is below 0") \
     X(zmet_errProfileOpen, 0x80002143u, "the points do not surround an inscribed circle (an open arc, or a gap wider than the part)") \
     X(zmet_errNotCertified, 0x80002144u, "the search ended where the optimality condition of the reference circle does not hold") \
+    X(zmet_errSearchBudget, 0x80002145u, "proving the minimum zone global would examine more centres than its budget allows") \
     X(zmet_errRobustEstimator, 0x80002261u, "the robust estimator is not one of huber, tukey and clip") \
     X(zmet_errRobustClip, 0x80002262u, "the clipping factor of a robust fit is not a finite value above 0") \
     X(zmet_errRobustScale, 0x80002263u, "the given scale of a robust fit is not a finite value above 0") \

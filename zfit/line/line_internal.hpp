@@ -29,45 +29,59 @@ constexpr double kLineBehindMargin = 1e-12;
 // whose cross product is below this fraction of their lengths' product.
 constexpr double kLineZoneTie = 1e-12;
 
-// The moment sums of a set of points. Removing a point subtracts exactly the
-// terms adding it added, so a record can be taken down to a subset and built
-// up again without another pass over the points.
+// The moment sums of a set of points, taken about the first point added
+// (`origin`): about a point of their own the sums keep the digits of the
+// points' spread, wherever the points lie (a pixel row at y = 240, a part
+// 1e6 from the origin), and the solve centres them without cancelling more
+// than the points' distance from that first point costs. Removing a point
+// subtracts exactly the terms adding it added, so a record can be taken down
+// to a subset and built up again without another pass over the points.
 struct zfit_lineVals {
     int32_t count;
-    double sumX, sumY;
+    double sumX, sumY;  // S dx, S dy with (dx, dy) = p - origin
     double sumXX, sumYY;
     double sumXY;
+    zmath_vect origin;  // set by the first point added after init
+    bool anchored;      // origin set
 };
 
 inline zfit_status zfit_lineVals_init_(zfit_lineVals* sums)
 {
-    *sums = zfit_lineVals{0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    *sums = zfit_lineVals{0, 0.0, 0.0, 0.0, 0.0, 0.0, {0.0, 0.0}, false};
     return zfit_ok;
 }
 
 inline zfit_status zfit_lineVals_add_(zfit_lineVals* sums, const zmath_vect& p)
 {
-    sums->sumX += p.x;
-    sums->sumY += p.y;
-    sums->sumXX += p.x * p.x;
-    sums->sumYY += p.y * p.y;
-    sums->sumXY += p.x * p.y;
+    if (!sums->anchored) {
+        sums->origin = p;
+        sums->anchored = true;
+    }
+    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
+    sums->sumX += dx;
+    sums->sumY += dy;
+    sums->sumXX += dx * dx;
+    sums->sumYY += dy * dy;
+    sums->sumXY += dx * dy;
     sums->count += 1;
     return zfit_ok;
 }
 
 inline zfit_status zfit_lineVals_remove_(zfit_lineVals* sums, const zmath_vect& p)
 {
-    sums->sumX -= p.x;
-    sums->sumY -= p.y;
-    sums->sumXX -= p.x * p.x;
-    sums->sumYY -= p.y * p.y;
-    sums->sumXY -= p.x * p.y;
+    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
+    sums->sumX -= dx;
+    sums->sumY -= dy;
+    sums->sumXX -= dx * dx;
+    sums->sumYY -= dy * dy;
+    sums->sumXY -= dx * dy;
     sums->count -= 1;
     return zfit_ok;
 }
 
-// The orthogonal least-squares line of the summed points, stored with d >= 0.
+// The orthogonal least-squares line of the summed points, in the
+// coordinates of the points added, stored with d >= 0 (theta in [0, pi),
+// turned by pi where the centroid's offset along the normal is negative).
 // zmath_errDegenerate for fewer than two points, for a scatter without a
 // preferred direction (its anisotropy within the rounding floor of the sums)
 // and for non-finite sums.
@@ -80,8 +94,9 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
 // preferred direction.
 zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line);
 
-// *out = sum of squared distances of the summed points from the line, read
-// back from the moments (cheap, but loses digits far from the origin).
+// *out = sum of squared distances of the summed points from the line (in
+// the coordinates of the points added), read back from the moments about
+// the record's origin.
 zfit_status zfit_lineVals_sumSquares_(const zfit_lineVals* sums, const zmath_shapeFLine* line, double* out);
 
 // The RMS distance of the points from the line, measured from the points

@@ -3,12 +3,14 @@
 //
 // Method: orthogonal (total) least squares, the line of closest fit of
 // Pearson (1901). The line through the centroid (mx, my) at angle theta
-// leaves the sum of squared distances a sin^2 - b sin cos + c cos^2 for the
-// centred moments a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my): the
-// smaller eigenvalue (a + c - r) / 2 of the scatter matrix, r =
-// hypot(b, a - c), at theta = atan2(b, a - c) / 2, the direction of its
-// larger eigenvalue's eigenvector (formed below by the half-angle formulas,
-// and turned by a half turn where that makes d >= 0).
+// leaves the sum of squared distances a sin^2 - 2 sxy sin cos + c cos^2 for
+// the centred moments a = S(x-mx)^2, c = S(y-my)^2, sxy = S(x-mx)(y-my):
+// least at theta = atan2(2 sxy, a - c) / 2, the direction of the scatter
+// matrix's larger eigenvector, where it is its smaller eigenvalue
+// (a + c - hypot(2 sxy, a - c)) / 2. The angle comes straight from atan2,
+// which keeps its relative precision for small angles and near the axes
+// (the half-angle formulas sqrt((1 -+ cos 2 theta) / 2) cancel there), and
+// the line is turned by a half turn where that makes d >= 0.
 #include <cmath>
 #include <numbers>
 #include <span>
@@ -19,17 +21,19 @@
 
 namespace {
 
-// The line through (mx, my) along the axis of largest spread of the centred
-// second moments a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my), with
-// r = hypot(b, a - c) > 0; stored with d >= 0.
-zfit_status lineAlongAxis(double mx, double my, double a, double b, double c, double r, zmath_shapeFLine* line)
+// The line through `centroid` along the axis of largest spread of the
+// centred second moments a = S(x-mx)^2, c = S(y-my)^2, sxy =
+// S(x-mx)(y-my): theta in [0, pi), stored with d >= 0. Without a cross
+// moment (of either sign) the line lies along an axis, theta 0 or pi/2, and
+// d is the centroid's coordinate across it, exactly.
+zfit_status lineAlongAxis(const zmath_vect& centroid, double a, double c, double sxy, zmath_shapeFLine* line)
 {
-    const double k = (a - c) / r;  // cos(2 theta)
-    const double s = std::sqrt(std::fmax(0.0, (1.0 - k) / 2.0));
-    double co = std::sqrt(std::fmax(0.0, (1.0 + k) / 2.0));
-    if (b < 0.0) co = -co;
-    const double d = -mx * s + my * co;  // the centroid's offset along the normal (-s, co)
-    const double theta = std::atan2(s, co);
+    double theta = 0.0, d = centroid.y;
+    if (sxy != 0.0 || a < c) {
+        theta = 0.5 * std::atan2(sxy == 0.0 ? 0.0 : 2.0 * sxy, a - c);
+        if (theta < 0.0) theta += std::numbers::pi;
+        d = sxy == 0.0 ? -centroid.x : -centroid.x * std::sin(theta) + centroid.y * std::cos(theta);
+    }
     if (d < 0.0) {
         const double turned = theta + std::numbers::pi;
         return zmath_shapeFLine_initAngleDistance(line, &turned, -d);
@@ -43,17 +47,17 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
 {
     ZFIT_FAIL_IF(sums->count < 2, zmath_errDegenerate);
     const double n = static_cast<double>(sums->count);
-    const double mx = sums->sumX / n, my = sums->sumY / n;
-    // Centred second moments: a = S(x-mx)^2, c = S(y-my)^2, b = 2 S(x-mx)(y-my).
+    const double mx = sums->sumX / n, my = sums->sumY / n;  // from the record's origin
     const double a = sums->sumXX - sums->sumX * mx;
     const double c = sums->sumYY - sums->sumY * my;
-    const double b = 2.0 * (sums->sumXY - sums->sumX * my);
-    // r measures how much the spread depends on direction. Below the rounding
-    // floor of the uncentred sums any direction "found" would be noise; an
-    // ordered comparison also sends NaN (non-finite input) this way.
-    const double r = std::hypot(b, a - c);
+    const double sxy = sums->sumXY - sums->sumX * my;
+    // hypot(2 sxy, a - c) measures how much the spread depends on direction.
+    // Below the rounding floor of the sums any direction "found" would be
+    // noise; an ordered comparison also sends NaN (non-finite input) this
+    // way.
+    const double r = std::hypot(2.0 * sxy, a - c);
     ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
-    return lineAlongAxis(mx, my, a, b, c, r, line);
+    return lineAlongAxis({sums->origin.x + mx, sums->origin.y + my}, a, c, sxy, line);
 }
 
 zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line)
@@ -74,19 +78,19 @@ zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shape
         c += dy * dy;
         sxy += dx * dy;
     }
-    const double b = 2.0 * sxy;
-    const double r = std::hypot(b, a - c);
+    const double r = std::hypot(2.0 * sxy, a - c);
     ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (a + c)), zmath_errDegenerate);
-    return lineAlongAxis(mx, my, a, b, c, r, line);
+    return lineAlongAxis({mx, my}, a, c, sxy, line);
 }
 
 zfit_status zfit_lineVals_sumSquares_(const zfit_lineVals* sums, const zmath_shapeFLine* line, double* out)
 {
-    const double d = line->d;
     double co = 0.0, s = 0.0;
     ZFIT_TRY(zmath_shapeFLine_getCosine(line, &co));
     ZFIT_TRY(zmath_shapeFLine_getSine(line, &s));
-    // S(x s - y co + d)^2 expanded over the moments.
+    // S(x s - y co + d)^2 expanded over the moments of (dx, dy) = (x, y) -
+    // origin: d becomes the signed distance of the origin from the line.
+    const double d = sums->origin.x * s - sums->origin.y * co + line->d;
     *out = sums->count * d * d + 2.0 * d * (s * sums->sumX - co * sums->sumY) + s * s * sums->sumXX +
            co * co * sums->sumYY - 2.0 * s * co * sums->sumXY;
     return zfit_ok;

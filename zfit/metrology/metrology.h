@@ -13,6 +13,7 @@
 #include <zfit/zfit.h>
 
 #include <zfit/metrology/geometric/geometric.h>
+#include <zfit/metrology/geometric/parabola.h>
 #include <zfit/metrology/robust/robust.h>
 #include <zfit/metrology/roundness/roundness.h>
 

@@ -36,7 +36,6 @@ public:
     {}
 
     double weightSum() const { return frame_.weightSum; }
-    int32_t residuals() const { return frame_.positiveCount; }
     double radius(const Vector<P>& x) const
     {
         if constexpr (P == 3) return x[2];
@@ -64,6 +63,9 @@ public:
             n.add(row, distance - r, w);
         }
         n.mirror();
+        // A residual is the difference of a distance near r and r, formed from
+        // points about as far from the frame's origin as the centre and r.
+        n.boundRounding(2.0 * (std::fabs(r) + std::fabs(x[0]) + std::fabs(x[1])), frame_.weightSum);
         return std::isfinite(n.rss);
     }
 

@@ -27,6 +27,7 @@
 // (a = b = r, alpha = 0). At the end the axes are ordered so that a is the
 // semi-major one (turning alpha by pi/2 when they swap) and alpha is
 // brought into [0, pi).
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -57,7 +58,6 @@ public:
     {}
 
     double weightSum() const { return frame_.weightSum; }
-    int32_t residuals() const { return frame_.positiveCount; }
 
     bool evaluate(const EllipseVector& x, Normal<kEllipseParameters>& n) const
     {
@@ -82,6 +82,9 @@ public:
             n.add(row, c.t * norm, w);
         }
         n.mirror();
+        // A distance is the difference of a point's and its contact point's
+        // coordinates, about as large as the centre's offset and the major axis.
+        n.boundRounding(2.0 * (std::max(a, b) + std::fabs(x[0]) + std::fabs(x[1])), frame_.weightSum);
         return std::isfinite(n.rss);
     }
 

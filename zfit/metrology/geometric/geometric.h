@@ -26,12 +26,15 @@
  * result, bit for bit.
  *
  * Convergence. An iteration costs one pass over the points (for the ellipse,
- * with a few Newton steps per point for its contact point). The fit has
- * converged when the Gauss-Newton step from the current shape would move
- * its parameters by less than 1e-6 of their standard errors, when the RMS
- * distance falls below 1e-14 of the points' spread (exact data), or when no
- * step, however short, lowers the sum of squares any more. It is stopped
- * after maxIterations trial steps.
+ * with a few Newton steps per point for its contact point). The fit
+ * iterates until its next step would move no parameter by more than the
+ * rounding of that parameter (32 units in its last place, in coordinates
+ * scaled to unit spread), or the sum of squares stops decreasing in its last
+ * bits: its parameters then keep every digit the data determine, not just
+ * the few that statistics would ask for. It also ends when the RMS distance
+ * falls below 1e-14 of the points' spread (exact data), or when no step,
+ * however short, lowers the sum of squares. It is stopped after
+ * maxIterations trial steps.
  *
  * Uncertainty: see uncertainty.h. Every successful fit fills `uncertainty`
  * with the covariance sigma^2 (J^T W J)^-1 at the solution, sigma^2 =

@@ -14,7 +14,11 @@
 //                  the outer and the inner circle, so every move takes an
 //                  outer one farther or brings an inner one nearer at a
 //                  rate in proportion to the move; or every point lies on
-//                  one circle within the tolerance.
+//                  one circle within the tolerance. The zone is proved
+//                  global by the search over all centres before it comes
+//                  here; where its contacts share rays (an outer and an
+//                  inner one in one direction, as a few grid points give)
+//                  they are reported as they touch.
 //
 // The search's own points are tried first (two to four of them, no
 // storage); only when they fail is every contact gathered, sorted by angle
@@ -39,27 +43,11 @@ struct Contact {
     int32_t outer;
 };
 
-struct Radii {
-    double nearest = HUGE_VAL, farthest = 0.0;
-};
-
 double distance(const Profile& profile, const zmath_vect& centre, int32_t k)
 {
     const zmath_vect& p = profile.points[static_cast<std::size_t>(k)];
     const double dx = p.x - centre.x, dy = p.y - centre.y;
     return std::sqrt(dx * dx + dy * dy);
-}
-
-Radii radiiAbout(const Profile& profile, const zmath_vect& centre)
-{
-    Radii r;
-    const auto n = static_cast<int32_t>(profile.points.size());
-    for (int32_t k = 0; k < n; ++k) {
-        const double d = distance(profile, centre, k);
-        r.nearest = d < r.nearest ? d : r.nearest;
-        r.farthest = d > r.farthest ? d : r.farthest;
-    }
-    return r;
 }
 
 Contact contactOf(const Profile& profile, const zmath_vect& centre, int32_t k, int32_t outer)
@@ -201,6 +189,31 @@ bool chooseSpread(std::span<const Contact> sorted, Contact* chosen, int32_t* cou
     return true;
 }
 
+// Up to four contacts spread around the centre, each with its own role,
+// both roles among them when both touch.
+bool chooseTouching(std::span<const Contact> sorted, Contact* chosen, int32_t* count)
+{
+    const std::size_t n = sorted.size();
+    if (n == 0) return false;
+    const std::size_t take = std::min<std::size_t>(n, 4);
+    for (std::size_t r = 0; r < take; ++r) chosen[r] = sorted[r * n / take];
+    const auto hasRole = [&](int32_t role) {
+        for (std::size_t r = 0; r < take; ++r)
+            if (chosen[r].outer == role) return true;
+        return false;
+    };
+    for (const int32_t role : {0, 1})
+        if (!hasRole(role))
+            for (const Contact& c : sorted)
+                if (c.outer == role) {
+                    chosen[take - 1] = c;
+                    break;
+                }
+    sortFewByAngle(chosen, static_cast<int32_t>(take));
+    *count = static_cast<int32_t>(take);
+    return true;
+}
+
 struct Condition {
     int32_t method;
     bool zeroZone;
@@ -319,7 +332,12 @@ zfit_status certify(int32_t method, const Profile& profile, const Candidate& can
     std::span<Contact> contacts;
     ZFIT_TRY(allContacts(profile, candidate.centre, touch, condition, storage, &contacts));
     sortByAngle(contacts);
-    if (!choose(condition, contacts, chosen, &count))
+    // A minimum zone arrives here proved global by the search over all
+    // centres (zone_global.cpp); where its contacts share rays and so
+    // cannot alternate in four distinct directions, they are reported as
+    // they touch.
+    if (!choose(condition, contacts, chosen, &count) &&
+        !(method == zmet_roundnessMinimumZone && chooseTouching(contacts, chosen, &count)))
         return method == zmet_roundnessInscribed ? zmet_errProfileOpen : zmet_errNotCertified;
     write(profile, candidate.centre, radii, chosen, count, result);
     return zfit_ok;

@@ -115,22 +115,6 @@ bool surroundsStart(const Profile& profile, const zmath_vect& centre)
     return s.hasLeft && s.hasRight && (s.straightBack || cross(s.left, s.right) > 0.0);
 }
 
-// A monotone stand-in for the angle of (dx, dy), in [0, 1]; it turns at
-// most 8 radians per unit.
-double pseudoAngle(double dx, double dy)
-{
-    const double sum = std::fabs(dx) + std::fabs(dy);
-    const double p = sum > 0.0 ? dx / sum : 0.0;
-    return (dy > 0.0 ? 3.0 - p : 1.0 + p) / 4.0;
-}
-constexpr double kRadiansPerPseudo = 8.0;
-
-int32_t bucketOf(const zmath_vect& p, const zmath_vect& centre, int32_t buckets)
-{
-    const auto b = static_cast<int32_t>(pseudoAngle(p.x - centre.x, p.y - centre.y) * buckets);
-    return b < 0 ? 0 : b >= buckets ? buckets - 1 : b;
-}
-
 double distance(const zmath_vect& a, const zmath_vect& b)
 {
     const double dx = a.x - b.x, dy = a.y - b.y;
@@ -148,22 +132,8 @@ struct FreeRegion {
 // `marks` is scratch of one entry per point.
 bool boundFreeRegion(const Profile& profile, const zmath_vect& c0, std::span<int32_t> marks, FreeRegion* region)
 {
-    const auto buckets = static_cast<int32_t>(marks.size());
-    std::fill(marks.begin(), marks.end(), 0);
-    double r0 = HUGE_VAL, R0 = 0.0;
-    for (const zmath_vect& p : profile.points) {
-        const double d = distance(p, c0);
-        r0 = d < r0 ? d : r0;
-        R0 = d > R0 ? d : R0;
-        marks[static_cast<std::size_t>(bucketOf(p, c0, buckets))] = 1;
-    }
-    // The longest run of empty buckets, around the turn.
-    int32_t longest = 0, run = 0;
-    for (int32_t b = 0; b < 2 * buckets && longest < buckets; ++b) {
-        run = marks[static_cast<std::size_t>(b % buckets)] != 0 ? 0 : run + 1;
-        longest = run > longest ? run : longest;
-    }
-    const double halfGap = 0.5 * kRadiansPerPseudo * (longest + 2) / buckets;
+    const Surround seen = surroundAbout(profile, c0, marks);
+    const double r0 = seen.nearest, R0 = seen.farthest, halfGap = 0.5 * seen.widestGap;
     if (!(halfGap < 0.5)) return false;
     const double cosine = std::cos(halfGap), sine = std::sin(halfGap);
     const double reach2 = r0 * r0 - R0 * R0 * sine * sine;

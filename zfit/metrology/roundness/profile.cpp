@@ -1,6 +1,7 @@
 // The profile as the searches see it: normalised points, the
 // least-squares starting centre, and the linearisation of the distances
 // about a centre.
+#include <algorithm>
 #include <cmath>
 
 #include "roundness_internal.hpp"
@@ -68,6 +69,65 @@ zfit_status leastSquaresCentre(const Profile& profile, std::span<double> ones, z
                                      &params, fit.get()));
     *centre = fit.get()->centre;
     return zfit_ok;
+}
+
+Radii radiiAbout(const Profile& profile, const zmath_vect& centre)
+{
+    // Squared distances: one square root for each extreme instead of one per
+    // point (the square root is monotone, so the extremes are the same).
+    double nearest2 = HUGE_VAL, farthest2 = 0.0;
+    for (const zmath_vect& p : profile.points) {
+        const double dx = p.x - centre.x, dy = p.y - centre.y, d2 = dx * dx + dy * dy;
+        nearest2 = d2 < nearest2 ? d2 : nearest2;
+        farthest2 = d2 > farthest2 ? d2 : farthest2;
+    }
+    return {std::sqrt(nearest2), std::sqrt(farthest2)};
+}
+
+namespace {
+
+// A monotone stand-in for the angle of (dx, dy), in [0, 1]; it turns at
+// most 8 radians per unit.
+double pseudoAngle(double dx, double dy)
+{
+    const double sum = std::fabs(dx) + std::fabs(dy);
+    const double p = sum > 0.0 ? dx / sum : 0.0;
+    return (dy > 0.0 ? 3.0 - p : 1.0 + p) / 4.0;
+}
+constexpr double kRadiansPerPseudo = 8.0;
+
+}  // namespace
+
+int32_t bucketOf(const zmath_vect& p, const zmath_vect& centre, int32_t buckets)
+{
+    const auto b = static_cast<int32_t>(pseudoAngle(p.x - centre.x, p.y - centre.y) * buckets);
+    return b < 0 ? 0 : b >= buckets ? buckets - 1 : b;
+}
+
+Surround surroundAbout(const Profile& profile, const zmath_vect& centre, std::span<int32_t> marks)
+{
+    const auto buckets = static_cast<int32_t>(marks.size());
+    std::fill(marks.begin(), marks.end(), 0);
+    Surround s;
+    double nearest2 = HUGE_VAL, farthest2 = 0.0;
+    for (const zmath_vect& p : profile.points) {
+        const double dx = p.x - centre.x, dy = p.y - centre.y, d2 = dx * dx + dy * dy;
+        nearest2 = d2 < nearest2 ? d2 : nearest2;
+        farthest2 = d2 > farthest2 ? d2 : farthest2;
+        marks[static_cast<std::size_t>(bucketOf(p, centre, buckets))] = 1;
+    }
+    s.nearest = std::sqrt(nearest2);
+    s.farthest = std::sqrt(farthest2);
+    // The longest run of empty buckets, around the turn: two points in
+    // buckets with k empty ones between them are at most k + 2 buckets
+    // apart.
+    int32_t longest = 0, run = 0;
+    for (int32_t b = 0; b < 2 * buckets && longest < buckets; ++b) {
+        run = marks[static_cast<std::size_t>(b % buckets)] != 0 ? 0 : run + 1;
+        longest = run > longest ? run : longest;
+    }
+    s.widestGap = kRadiansPerPseudo * (longest + 2) / buckets;
+    return s;
 }
 
 Linearisation linearisationIn(std::span<double> scratch, int32_t n)

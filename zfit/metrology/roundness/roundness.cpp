@@ -65,6 +65,10 @@ zfit_status evaluate(int32_t method, const zmath_vect* points, int32_t count, zm
     if (method == zmet_roundnessMinimumZone) {
         Linearisation lin = linearisationIn(scratch, count);
         ZFIT_TRY(searchMinimumZone(profile, start, lin, &candidate));
+        Owned<zstd_vector32> proofStorage;
+        std::span<int32_t> proofScratch;
+        ZFIT_TRY(makeIndices(proofStorage, zoneStorage(count), &proofScratch));
+        ZFIT_TRY(proveMinimumZone(profile, lin, proofScratch, &candidate));
     } else if (method == zmet_roundnessCircumscribed) {
         ZFIT_TRY(circumscribedWithStorage(profile, &candidate));
     } else {

@@ -21,7 +21,10 @@
  *       and the inner circle (outer, inner, outer, inner), so that every
  *       move of the centre widens the zone. The degenerate case of every
  *       point on one circle (roundness zero within the tolerance below) is
- *       reported with three or four points spread around it as contacts.
+ *       reported with three or four points spread around it as contacts;
+ *       a zone whose contacts share rays (an outer and an inner one in the
+ *       same direction, as a few grid points give) with the points that
+ *       touch it.
  *   zmet_roundnessCircumscribed (1)   the smallest circle that holds every
  *       point; its radius is outerRadius. Two or three contacts lie on it
  *       and surround the centre (two at the ends of a diameter, or three
@@ -33,19 +36,24 @@
  *       points must surround their least-squares centre (it lies inside
  *       their convex hull); an open arc has no inscribed circle.
  *
- * Guarantees. The circumscribed circle is unique and the result is the
- * global optimum (Welzl's algorithm). The inscribed circle is the global
- * optimum among the empty circles held by their contacts (the largest
- * circumcircle of a Delaunay triangle that holds its own centre). The
- * minimum zone is searched from the least-squares centre
- * (zmath_circleFitWeighted with unit weights) by an exchange of contacts
- * that stops only where the optimality condition above holds: the result is
- * a certified local optimum. For a profile that surrounds its centre with a
- * form error small against its radius (every practical roundness profile)
- * it is the global one: about such a centre the distance of each point is a
- * linear function of the centre's offset up to a term of order offset^2 /
- * radius, and with linear distances the zone width is a convex function of
- * the centre, with one minimum only.
+ * Guarantees. Every result is the global optimum of its method. The
+ * circumscribed circle is unique (Welzl's algorithm). The inscribed circle
+ * is the global optimum among the empty circles held by their contacts (the
+ * largest circumcircle of a Delaunay triangle that holds its own centre).
+ * The minimum zone is found by an exchange of contacts from the
+ * least-squares centre (zmath_circleFitWeighted with unit weights), which
+ * stops only where the optimality condition above holds, and then proved
+ * global by a branch and bound over all centres: every centre that could
+ * give a narrower zone lies within a bounded region (seen from far off the
+ * zone tends to the width of a straight strip), a disc about the found
+ * centre is shut out by its alternating contacts, and the rest is cut into
+ * boxes until a lower bound on each box's zones reaches the found width, or
+ * a box yields a narrower zone from which the exchange descends again. Full
+ * profiles, open arcs of any length and scattered clouds alike: the
+ * result's roundness is within 1e-12 of the profile's extent of the
+ * narrowest zone over all centres (over centres so far from the points that
+ * the zone about them rounds by more, within that rounding; centres more
+ * than 65536 times the extent away are not taken).
  *
  * Contacts and tolerance. A point is a contact when its distance lies
  * within 1e-10 * outerRadius of the circle it touches. The certificates
@@ -55,13 +63,18 @@
  * Cost, for n points: the circumscribed circle takes expected linear time
  * (a few passes over a shuffled copy); the minimum zone takes one pass per
  * exchange of a contact and per relinearisation, typically 10 to 20 passes
- * in all; the inscribed circle takes O(n log n) for a Delaunay
- * triangulation, of a fraction of the points for a dense profile. Work
- * storage: about 40 bytes per point for the minimum zone, 30 for the
- * circumscribed circle and 120 for the inscribed one, allocated once per
- * call. The searches poll zsys_attention_check (zfit/services/system.h)
- * once per exchange and relinearisation, once per 4096 points of the
- * triangulation, and whenever the circumscribed circle is rebuilt.
+ * in all, and one pass per box of its proof: a few dozen on a full profile,
+ * up to some thousands on a short arc with a form error comparable to its
+ * sagitta; at most 2^28 distances in all, about a second (then
+ * zmet_errSearchBudget); the inscribed circle
+ * takes O(n log n) for a Delaunay triangulation, of a fraction of the points
+ * for a dense profile (the minimum zone sorts the points too when they
+ * surround no centre: an open arc). Work storage: about 52 bytes per point
+ * for the minimum zone, 30 for the circumscribed circle and 120 for the
+ * inscribed one, allocated once per call. The searches poll
+ * zsys_attention_check (zfit/services/system.h) once per exchange,
+ * relinearisation and box, once per 4096 points of the triangulation, and
+ * whenever the circumscribed circle is rebuilt.
  *
  * Compiles as C11 and as C++. */
 #ifndef ZFIT_METROLOGY_ROUNDNESS_ROUNDNESS_H
@@ -130,20 +143,23 @@ ZFIT_API zfit_status zmet_roundnessParams_validate(const zmet_roundnessParams* p
  *   zmath_errDegenerate    fewer than 3 distinct points, or all points on
  *                          one line (within the least-squares circle's
  *                          relative tolerance); a negative count counts as
- *                          0;
+ *                          0; minimum zone: no circle's zone is narrower
+ *                          than the narrowest straight strip that holds the
+ *                          points by more than 2^-30 of their extent (the
+ *                          zone narrows as its centre recedes, as four
+ *                          points two by two on two parallel lines give);
  *   zmet_errProfileOpen    inscribed circle only: the points do not
  *                          surround their least-squares centre (an open
  *                          arc of less than a half circle), or no empty
  *                          circle is held by contacts all around it. No
  *                          inscribed circle is defined;
- *   zmet_errNotCertified   minimum zone only: the search ended at a
- *                          centre whose contacts do not meet the
- *                          optimality condition within the tolerance.
- *                          Possible for point sets far from a roundness
- *                          profile (scattered clouds, a handful of grid
- *                          points whose outer and inner contacts share
- *                          rays); not met on roundness profiles, pixel
- *                          grids included;
+ *   zmet_errNotCertified   circumscribed circle only: the search ended at a
+ *                          centre whose contacts do not meet the optimality
+ *                          condition within the tolerance (not met in
+ *                          practice);
+ *   zmet_errSearchBudget   minimum zone only: proving the zone global would
+ *                          evaluate more than 2^28 distances (boxes of
+ *                          centres times points). No zone is claimed;
  *   zsys_errCancelled (or the host's status)   the attention check stopped
  *                          the search;
  *   zstd_errOutOfMemory, zstd_errBadCount   work storage could not be had.

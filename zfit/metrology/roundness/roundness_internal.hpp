@@ -3,6 +3,7 @@
 // centre, and the candidate circle each search hands to the certificate.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -50,6 +51,25 @@ zfit_status normaliseProfile(const zmath_vect* points, int32_t count, Owned<zstd
 // double per point.
 zfit_status leastSquaresCentre(const Profile& profile, std::span<double> ones, zmath_vect* centre);
 
+// The smallest and largest distance of a point from a centre: the radii of
+// the zone about it. One pass.
+struct Radii {
+    double nearest = HUGE_VAL, farthest = 0.0;
+    double width() const { return farthest - nearest; }
+};
+Radii radiiAbout(const Profile& profile, const zmath_vect& centre);
+
+// How the points surround a centre: their nearest and farthest distance,
+// and a bound on the widest angle between the directions of two points next
+// to each other around it (from buckets of a monotone stand-in for the
+// angle: `marks` is scratch of one entry per bucket). One pass.
+struct Surround {
+    double nearest = 0.0, farthest = 0.0, widestGap = 0.0;
+};
+Surround surroundAbout(const Profile& profile, const zmath_vect& centre, std::span<int32_t> marks);
+// The bucket of p's direction from `centre`, of `buckets` around it.
+int32_t bucketOf(const zmath_vect& p, const zmath_vect& centre, int32_t buckets);
+
 // ---- linearisation about a centre ---------------------------------------------
 
 // Distance rho and unit direction u of every point from a centre c. About
@@ -79,10 +99,19 @@ struct Candidate {
     int32_t outer[4] = {0, 0, 0, 0};
 };
 
-// The minimum zone: an exchange from `start` (the least-squares centre) in
-// `lin`.
+// The minimum zone: a local optimum, by an exchange from `start` (the
+// least-squares centre) in `lin`.
 zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, Linearisation& lin,
                               Candidate* candidate);
+// The global minimum zone from the local optimum in *candidate (replaced
+// when a narrower zone turns up): a branch and bound over the centres,
+// zone_global.cpp. `scratch` holds zoneStorage(n) indices.
+// zmet_errSearchBudget when it would evaluate more than 2^28 distances;
+// zmath_errDegenerate when no circle's zone is narrower than the narrowest
+// straight strip that holds the points.
+int64_t zoneStorage(int32_t n);
+zfit_status proveMinimumZone(const Profile& profile, Linearisation& lin, std::span<int32_t> scratch,
+                             Candidate* candidate);
 // The inscribed circle: zmet_errProfileOpen unless the points surround
 // `start`; `sorted` (one record per point, delaunay.hpp) and `work`
 // (inscribedStorage(n) indices) are its storage.

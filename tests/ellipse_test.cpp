@@ -196,8 +196,8 @@ TEST(EllipseSubsets, FindTheBestOfEverySubsetWithOutliersAtEitherEnd)
             return (i == 0 && trial % 3 != 1) || (i == last && trial % 3 != 0) ? 0.3 : rng.normal(0.002);
         };
         const Points points = spread(rng, t, n, stray);
-        SCOPED_TRACE(::testing::Message() << "seed 2611 trial " << trial << ", " << n << " points, numIgnore "
-                                          << numIgnore);
+        SCOPED_TRACE(::testing::Message()
+                     << "seed 2611 trial " << trial << ", " << n << " points, numIgnore " << numIgnore);
         // The oracle: left-out sets as bit masks, the best and the runner-up error.
         double best = HUGE_VAL, runnerUp = HUGE_VAL;
         std::vector<int32_t> bestLeftOut;
@@ -205,9 +205,12 @@ TEST(EllipseSubsets, FindTheBestOfEverySubsetWithOutliersAtEitherEnd)
             if (std::popcount(mask) != numIgnore) continue;
             Points kept;
             std::vector<int32_t> leftOut;
-            for (int i = last; i >= 0; --i) {
-                if (mask & (1u << i)) leftOut.push_back(i);
-                else kept.insert(kept.begin(), points[static_cast<size_t>(i)]);
+            for (int i = 0; i < n; ++i) {
+                if (mask & (1u << i)) {
+                    leftOut.insert(leftOut.begin(), i);  // decreasing
+                    continue;
+                }
+                kept.push_back(points[static_cast<size_t>(i)]);
             }
             EllipseResult plain;
             if (fit(kept, plain) != 0) continue;

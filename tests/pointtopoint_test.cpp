@@ -165,7 +165,8 @@ TEST(PointToPointProperties, TwoPairsFixASimilarityAndATieKeepsTheRotation)
         Result r;
         ASSERT_EQ(fit(4, mapAll(similarity, two), two, r), 0) << "two pairs for 4 dof";
         expectClose(r->xform, similarity, 1e4 * eps, 1e7 * eps);
-        for (int32_t dof : {3, 5, 6}) EXPECT_EQ(fit(dof, mapAll(similarity, two), two, r), solveFailed) << "dof " << dof;
+        for (int32_t dof : {3, 5, 6})
+            EXPECT_EQ(fit(dof, mapAll(similarity, two), two, r), solveFailed) << "dof " << dof;
 
         Pts onAxis = randomSources(rng, rng.integer(3, 12));
         for (zmath_vect& p : onAxis) p.y = 0.0;

@@ -513,14 +513,12 @@ TEST_F(Cli, TransformPicturesDrawTheMappedPointsWhereTheFitPutsThem)
         }
         ASSERT_EQ(anchorPixels.size(), rows.size()) << "one anchor per pair";
         ASSERT_EQ(shownPixels.size(), rows.size()) << "one mapped point per pair";
-        // The plot maps (x, y) to (a + s x, b - s y).
-        std::size_t far = 1;
-        for (std::size_t i = 1; i < anchors.size(); ++i)
-            if (std::hypot(anchors[i].x - anchors[0].x, anchors[i].y - anchors[0].y) >
-                std::hypot(anchors[far].x - anchors[0].x, anchors[far].y - anchors[0].y))
-                far = i;
-        const double s = std::hypot(anchorPixels[far].x - anchorPixels[0].x, anchorPixels[far].y - anchorPixels[0].y) /
-                         std::hypot(anchors[far].x - anchors[0].x, anchors[far].y - anchors[0].y);
+        // The plot maps (x, y) to (a + s x, b - s y); the first and the last
+        // anchor lie far apart.
+        const std::size_t last = rows.size() - 1;
+        const double s =
+            std::hypot(anchorPixels[last].x - anchorPixels[0].x, anchorPixels[last].y - anchorPixels[0].y) /
+            std::hypot(anchors[last].x - anchors[0].x, anchors[last].y - anchors[0].y);
         const double a = anchorPixels[0].x - s * anchors[0].x, b = anchorPixels[0].y + s * anchors[0].y;
         double largest = 0.0, x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
         for (std::size_t i = 0; i < rows.size(); ++i) {

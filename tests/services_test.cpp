@@ -79,6 +79,11 @@ TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
         for (int j = 0; j < 3; ++j)
             for (int k = 0; k < 3; ++k) a(i, j) += s[i][k] * values[k] * inverse[k][j];
     expectEigenvalues(a, {{3, 0}, {2, 0}, {-1, 0}}, 1e-14);
+
+    zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";
+    const Matrix wide(2, 3);
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&wide.m, 0, re.get(), im.get()), zmath_errMatrixShape) << "not square";
 }
 
 zmath_xformRigid rigidOf(double angle, double x, double y)
@@ -88,8 +93,9 @@ zmath_xformRigid rigidOf(double angle, double x, double y)
     return r;
 }
 
-// The inverse undoes the transform, translation included, both ways round;
-// a singular matrix has none. Rigid transforms compose right to left.
+// The inverse undoes the transform, translation included (the parabola fits
+// catch a wrong rigid inverse); a singular matrix has none. Rigid transforms
+// compose right to left.
 TEST(Transforms, InversesUndoTheTransformAndRigidComposesRightToLeft)
 {
     zt::Rng rng(2613);
@@ -101,20 +107,10 @@ TEST(Transforms, InversesUndoTheTransformAndRigidComposesRightToLeft)
         zmath_xformLinear inverse{};
         ASSERT_EQ(zmath_xformLinear_getInverse(&x, &inverse), 0);
         const double tol = 1e-9 / std::fabs(x.matrix.m00 * x.matrix.m11 - x.matrix.m01 * x.matrix.m10);
-        zmath_vect there, back, first, again;
+        zmath_vect there, back;
         zmath_xformLinear_mapPoint(&x, &p, &there);
         zmath_xformLinear_mapPoint(&inverse, &there, &back);
         EXPECT_LT(std::hypot(back.x - p.x, back.y - p.y), tol) << "x^-1(x(p)) = p";
-        zmath_xformLinear_mapPoint(&inverse, &p, &first);
-        zmath_xformLinear_mapPoint(&x, &first, &again);
-        EXPECT_LT(std::hypot(again.x - p.x, again.y - p.y), tol) << "x(x^-1(p)) = p";
-
-        const zmath_xformRigid r = rigidOf(rng.uniform(-10, 10), rng.uniform(-1e3, 1e3), rng.uniform(-1e3, 1e3));
-        zmath_xformRigid rigidInverse;
-        ASSERT_EQ(zmath_xformRigid_getInverse(&r, &rigidInverse), 0);
-        zmath_xformRigid_mapPoint(&r, &p, &there);
-        zmath_xformRigid_mapPoint(&rigidInverse, &there, &back);
-        EXPECT_LT(std::hypot(back.x - p.x, back.y - p.y), 1e-9) << "rigid r^-1(r(p)) = p";
     }
     zmath_xformLinear singular{{1, 2}, {1, 2, 2, 4}}, out{};
     EXPECT_EQ(zmath_xformLinear_getInverse(&singular, &out), zmath_errMatrixSingular);

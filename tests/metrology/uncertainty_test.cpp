@@ -172,9 +172,10 @@ TEST(PointToPointUncertainty, IsHonestForEveryParameter)
 }
 
 // What every uncertainty promises of its residual scale: n - p degrees of
-// freedom, sigma^2 (n - p) equal to the weighted sum of squared residuals,
-// and t95 the quantile at n - p; n counts the observations of positive
-// weight (two per pair for a transform).
+// freedom, sigma^2 (n - p) equal to the weighted sum of squared residuals
+// (rmsError^2 times the weight sum, for the fits that report one), and t95
+// the quantile at n - p; n counts the observations of positive weight (two
+// per pair for a transform).
 void expectResidualScale(const zmet_uncertainty& u, int32_t p, int32_t n, double rss, const std::string& what)
 {
     SCOPED_TRACE(what);
@@ -219,12 +220,8 @@ TEST(Uncertainty, EveryPathEstimatesSigmaWithNMinusPDegreesOfFreedom)
             ASSERT_EQ(weighted ? zmet_geometricCircleFitWeighted(arc.data(), 14, w.data(), &params, &c)
                                : zmet_geometricCircleFit(arc.data(), 14, &params, &c),
                       zfit_ok);
-            rss = 0.0;
-            for (size_t i = 0; i < arc.size(); ++i) {
-                const double r = std::hypot(arc[i].x - c.centre.x, arc[i].y - c.centre.y) - c.radius;
-                rss += w[i] * r * r;
-            }
-            expectResidualScale(c.uncertainty, 3 - mode, n, rss, "circle, mode " + std::to_string(mode) + how);
+            expectResidualScale(c.uncertainty, 3 - mode, n, c.rmsError * c.rmsError * weightSum,
+                                "circle, mode " + std::to_string(mode) + how);
         }
         zmet_geometricEllipseParams params;
         zmet_geometricEllipseParams_init(&params);

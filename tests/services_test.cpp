@@ -1,8 +1,7 @@
-// Services the fits rely on: the dense solve's refusals, eigenvalues of
-// matrices that need the exceptional shift or the balancing, transforms and
-// their inverses, ellipses from a transform and from a conic, containers and
-// the run-time hooks. The solve's results are checked through the fits that
-// use it (parabola, point-to-line).
+// Services the fits rely on: the dense solve with several right-hand sides
+// and its refusals, eigenvalues of matrices that need the exceptional shift
+// or the balancing, transforms and their inverses, ellipses from a transform
+// and from a conic, containers and the run-time hooks.
 #include <complex>
 #include <cstring>
 
@@ -24,9 +23,17 @@ struct Matrix {
     zmath_nmmatrix m{};
 };
 
-TEST(Solve, RefusesSingularAndIllConditionedSystems)
+TEST(Solve, SolvesEveryColumnAndRefusesSingularAndIllConditionedSystems)
 {
-    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), b(3, 1), x(0, 0);
+    Matrix a(3, 3, {2, 1, 0, 1, 3, 1, 0, 1, 4}), solution(3, 2, {1, 2, -1, 0, 3, -2}), b(3, 2), found(0, 0);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 2; ++j)
+            for (int k = 0; k < 3; ++k) b(i, j) += a(i, k) * solution(k, j);
+    ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &found.m, 1, nullptr, 1e12), 0);
+    ASSERT_EQ(found.m.numCols, 2) << "one column per right-hand side";
+    for (int k = 0; k < 6; ++k) EXPECT_NEAR(found(k / 2, k % 2), solution(k / 2, k % 2), 1e-14) << "element " << k;
+
+    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), x(0, 0);
     EXPECT_EQ(zmath_nmmatrix_solve(&singular.m, &b.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixSingular);
     EXPECT_EQ(x.m.numRows, 0) << "X untouched on failure";
     // The 5x5 Hilbert matrix has a 1-norm condition number near 9.4e5.

@@ -25,10 +25,12 @@ struct Matrix {
 
 TEST(Solve, SolvesEveryColumnAndRefusesSingularAndIllConditionedSystems)
 {
-    Matrix a(3, 3, {2, 1, 0, 1, 3, 1, 0, 1, 4}), solution(3, 2, {1, 2, -1, 0, 3, -2}), b(3, 2), found(0, 0);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 2; ++j)
-            for (int k = 0; k < 3; ++k) b(i, j) += a(i, k) * solution(k, j);
+    // B = A X by either product (A (X^T)^T the second time); solving gives X back.
+    Matrix a(3, 3, {2, 1, 0, 1, 3, 1, 0, 1, 4}), solution(3, 2, {1, 2, -1, 0, 3, -2});
+    Matrix transposed(2, 3, {1, -1, 3, 2, 0, -2}), b(0, 0), bt(0, 0), found(0, 0);
+    ASSERT_EQ(zmath_nmmatrix_multiply(&a.m, &solution.m, &b.m), 0);
+    ASSERT_EQ(zmath_nmmatrix_multiplyT(&a.m, &transposed.m, &bt.m), 0);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(bt(k / 2, k % 2), b(k / 2, k % 2)) << "A X, element " << k;
     ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &found.m, 1, nullptr, 1e12), 0);
     ASSERT_EQ(found.m.numCols, 2) << "one column per right-hand side";
     for (int k = 0; k < 6; ++k) EXPECT_NEAR(found(k / 2, k % 2), solution(k / 2, k % 2), 1e-14) << "element " << k;

@@ -23,20 +23,30 @@ struct Matrix {
     zmath_nmmatrix m{};
 };
 
+// Systems beyond the stack buffer (12 x 12, with two right-hand sides): B =
+// A X by either product (the second from X^T), and solving gives X back.
 TEST(Solve, SolvesEveryColumnAndRefusesSingularAndIllConditionedSystems)
 {
-    // B = A X by either product (A (X^T)^T the second time); solving gives X back.
-    Matrix a(3, 3, {2, 1, 0, 1, 3, 1, 0, 1, 4}), solution(3, 2, {1, 2, -1, 0, 3, -2});
-    Matrix transposed(2, 3, {1, -1, 3, 2, 0, -2}), b(0, 0), bt(0, 0), found(0, 0);
+    const int32_t n = 12;
+    Matrix a(n, n), solution(n, 2), transposed(2, n), b(0, 0), bt(0, 0), found(0, 0), square(2, 2);
+    for (int32_t i = 0; i < n; ++i) {
+        a(i, i) = 4;
+        if (i > 0) a(i, i - 1) = a(i - 1, i) = -1;
+        solution(i, 0) = transposed(0, i) = i + 1;
+        solution(i, 1) = transposed(1, i) = i % 3 - 1;
+    }
     ASSERT_EQ(zmath_nmmatrix_multiply(&a.m, &solution.m, &b.m), 0);
     ASSERT_EQ(zmath_nmmatrix_multiplyT(&a.m, &transposed.m, &bt.m), 0);
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(bt(k / 2, k % 2), b(k / 2, k % 2)) << "A X, element " << k;
+    for (int32_t k = 0; k < 2 * n; ++k) EXPECT_EQ(bt(k / 2, k % 2), b(k / 2, k % 2)) << "A X, element " << k;
     ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &found.m, 1, nullptr, 1e12), 0);
     ASSERT_EQ(found.m.numCols, 2) << "one column per right-hand side";
-    for (int k = 0; k < 6; ++k) EXPECT_NEAR(found(k / 2, k % 2), solution(k / 2, k % 2), 1e-14) << "element " << k;
+    for (int32_t k = 0; k < 2 * n; ++k)
+        EXPECT_NEAR(found(k / 2, k % 2), solution(k / 2, k % 2), 1e-13) << "element " << k;
+    EXPECT_EQ(zmath_nmmatrix_multiply(&a.m, &square.m, &found.m), zmath_errMatrixShape);
+    EXPECT_EQ(zmath_nmmatrix_multiplyT(&a.m, &square.m, &found.m), zmath_errMatrixShape);
 
-    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), x(0, 0);
-    EXPECT_EQ(zmath_nmmatrix_solve(&singular.m, &b.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixSingular);
+    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), column(3, 1), x(0, 0);
+    EXPECT_EQ(zmath_nmmatrix_solve(&singular.m, &column.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixSingular);
     EXPECT_EQ(x.m.numRows, 0) << "X untouched on failure";
     // The 5x5 Hilbert matrix has a 1-norm condition number near 9.4e5.
     Matrix h(5, 5), rhs(5, 1), wrong(4, 1);
@@ -88,6 +98,16 @@ TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
         for (int j = 0; j < 3; ++j)
             for (int k = 0; k < 3; ++k) a(i, j) += s[i][k] * values[k] * inverse[k][j];
     expectEigenvalues(a, {{3, 0}, {2, 0}, {-1, 0}}, 1e-14);
+    // Beyond the stack buffer: the 8 x 8 second difference (2 on the
+    // diagonal, -1 beside it), eigenvalues 2 - 2 cos(k pi / 9).
+    Matrix laplacian(8, 8);
+    std::vector<std::complex<double>> expected;
+    for (int32_t i = 0; i < 8; ++i) {
+        laplacian(i, i) = 2;
+        if (i > 0) laplacian(i, i - 1) = laplacian(i - 1, i) = -1;
+        expected.emplace_back(2 - 2 * std::cos((8 - i) * zt::pi / 9), 0);
+    }
+    expectEigenvalues(laplacian, expected, 1e-14);
 
     zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";
@@ -231,6 +251,16 @@ TEST(Conventions, LineNormalFormAndTolerances)
     const double a = 0.01, b = 2 * zt::pi - 0.01, eps = 0.03, tight = 0.01;
     EXPECT_TRUE(zmath_radian_epsilonEqual(&a, &b, &eps)) << "compared modulo 2 pi";
     EXPECT_FALSE(zmath_radian_epsilonEqual(&a, &b, &tight)) << "0.02 apart modulo 2 pi";
+}
+
+// The zero vector has no direction (the fits reach the 2-D refusal through
+// the minimum-zone line, and the values through every fit).
+TEST(Vectors, TheZeroVectorHasNoUnitVector)
+{
+    zmath_vect3 unit{7, 7, 7};
+    const zmath_vect3 zero{0, 0, 0};
+    EXPECT_EQ(zmath_vect3_getUnit(&zero, &unit), zmath_errZeroLength);
+    EXPECT_EQ(unit.x, 7.0) << "untouched";
 }
 
 TEST(Containers, CountsAreChecked)

@@ -438,7 +438,6 @@ TEST(BadInput, PointToPoint)
         // Mapping it overflows the residual even though its weight is 0.
         {"far pair of weight 0", fit(withSource(5, {-1.2e294, 0}), with(ones, 5, 0.0), 4), solveFailed, untouched},
         {"count 0", fit(good, {}, 6, inf, 0), solveFailed, untouched},
-        {"two pairs, 6 dof", fit(good, {}, 6, inf, 2), solveFailed, untouched},
         {"bad dof 7", fit(good, {}, 7), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(good, {}, 6, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError NaN", fit(good, ones, 3, nan), 0, success},

@@ -90,14 +90,6 @@ TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
     // take them for zero.
     const double t = 0x1p30, r2 = std::sqrt(2.0);
     expectEigenvalues(Matrix(3, 3, {1, t, 0, 1 / t, 1, t, 0, 1 / t, 1}), {{1 + r2, 0}, {1, 0}, {1 - r2, 0}}, 1e-14);
-    // S diag(3, 2, -1) S^-1 with det S = 1, a dense matrix of integers.
-    const double s[3][3] = {{1, 2, 1}, {0, 1, 1}, {1, 1, 1}}, inverse[3][3] = {{0, -1, 1}, {1, 0, -1}, {-1, 1, 1}};
-    const double values[3] = {3, 2, -1};
-    Matrix a(3, 3);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) a(i, j) += s[i][k] * values[k] * inverse[k][j];
-    expectEigenvalues(a, {{3, 0}, {2, 0}, {-1, 0}}, 1e-14);
     // Beyond the stack buffer: the 8 x 8 second difference (2 on the
     // diagonal, -1 beside it), eigenvalues 2 - 2 cos(k pi / 9).
     Matrix laplacian(8, 8);
@@ -110,7 +102,7 @@ TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
     expectEigenvalues(laplacian, expected, 1e-14);
 
     zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
-    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&laplacian.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";
     const Matrix wide(2, 3);
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&wide.m, 0, re.get(), im.get()), zmath_errMatrixShape) << "not square";
 }

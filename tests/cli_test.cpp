@@ -8,8 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -441,19 +439,19 @@ TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
         EXPECT_EQ(run("xmllint --noout " + dir + "/demo/" + family + ".svg").code, 0) << family;
 }
 
-// The numeric attributes of every <tag class="cls" ...> drawn in the plot
-// (the legend's swatches left out), in document order.
-std::vector<std::map<std::string, double>> drawn(const std::string& svg, const std::string& tag, const std::string& cls)
+// The points (the xName and yName attributes) of every <tag class="cls" ...>
+// drawn in the plot (the legend's swatches left out), in document order.
+std::vector<zmath_vect> drawn(const std::string& svg, const std::string& tag, const std::string& cls,
+                              const std::string& xName, const std::string& yName)
 {
-    const std::string plot = svg.substr(0, svg.find("<g id=\"legend\">"));
-    const std::regex element("<" + tag + " class=\"" + cls + "\"([^>]*)>"), attribute("([a-z0-9]+)=\"(-?[0-9.]+)\"");
-    std::vector<std::map<std::string, double>> out;
-    for (auto e = std::sregex_iterator(plot.begin(), plot.end(), element); e != std::sregex_iterator(); ++e) {
-        const std::string attributes = (*e)[1];
-        std::map<std::string, double>& values = out.emplace_back();
-        for (auto a = std::sregex_iterator(attributes.begin(), attributes.end(), attribute);
-             a != std::sregex_iterator(); ++a)
-            values[(*a)[1]] = std::stod((*a)[2]);
+    const std::string plot = svg.substr(0, svg.find("<g id=\"legend\">")), start = "<" + tag + " class=\"" + cls + "\"";
+    const auto value = [](const std::string& element, const std::string& name) {
+        return std::stod(element.substr(element.find(" " + name + "=\"") + name.size() + 3));
+    };
+    std::vector<zmath_vect> out;
+    for (std::size_t at = plot.find(start); at != std::string::npos; at = plot.find(start, at + 1)) {
+        const std::string element = plot.substr(at, plot.find('>', at) - at);
+        out.push_back({value(element, xName), value(element, yName)});
     }
     return out;
 }
@@ -499,18 +497,13 @@ TEST_F(Cli, TransformPicturesDrawTheMappedPointsWhereTheFitPutsThem)
                       .code,
                   0);
         const std::string picture = slurp(svg);
-        std::smatch stated;
-        ASSERT_TRUE(std::regex_search(picture, stated, std::regex("residuals drawn ([0-9.e+]+) times enlarged")))
-            << "the enlargement is stated";
-        const double k = std::stod(stated[1]);
-
-        std::vector<zmath_vect> anchorPixels, shownPixels;
-        for (const auto& c : drawn(picture, "circle", "mapped")) shownPixels.push_back({c.at("cx"), c.at("cy")});
-        if (toLines) {
-            for (const auto& l : drawn(picture, "line", "residual")) anchorPixels.push_back({l.at("x1"), l.at("y1")});
-        } else {
-            for (const auto& c : drawn(picture, "circle", "target")) anchorPixels.push_back({c.at("cx"), c.at("cy")});
-        }
+        const std::string says = "residuals drawn ";  // "... 1000 times enlarged"
+        const std::size_t stated = picture.find(says);
+        ASSERT_NE(stated, std::string::npos) << "the enlargement is stated";
+        const double k = std::stod(picture.substr(stated + says.size()));
+        const std::vector<zmath_vect> shownPixels = drawn(picture, "circle", "mapped", "cx", "cy");
+        const std::vector<zmath_vect> anchorPixels =
+            toLines ? drawn(picture, "line", "residual", "x1", "y1") : drawn(picture, "circle", "target", "cx", "cy");
         ASSERT_EQ(anchorPixels.size(), rows.size()) << "one anchor per pair";
         ASSERT_EQ(shownPixels.size(), rows.size()) << "one mapped point per pair";
         // The plot maps (x, y) to (a + s x, b - s y); the first and the last

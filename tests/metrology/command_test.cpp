@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -182,10 +181,11 @@ TEST_F(Command, RoundnessShowsEveryContactOnce)
         const std::string svg = dir + "/contacts.svg", run = "roundness --method " + std::string(option) + " ";
         const Ran text = zfit(run + "--svg " + svg + " " + kBore);
         ASSERT_EQ(text.code, 0) << text.err;
-        std::vector<std::string> listed;
-        const std::regex contact("#([0-9]+) \\([^)]*\\) on the (outer|inner) circle");
-        for (auto m = std::sregex_iterator(text.out.begin(), text.out.end(), contact); m != std::sregex_iterator(); ++m)
-            listed.push_back(contactName(std::stoi((*m)[1]), (*m)[2] == "outer"));
+        std::vector<std::string> listed;  // "#172 (52.22043, 28.2532) on the outer circle"
+        for (std::size_t at = text.out.find('#'); at != std::string::npos; at = text.out.find('#', at + 1)) {
+            const std::size_t on = text.out.find(" on the ", at) + 8;
+            listed.push_back(contactName(std::stoi(text.out.substr(at + 1)), text.out.compare(on, 5, "outer") == 0));
+        }
         EXPECT_EQ(listed, expected) << "the summary's contacts";
 
         const nlohmann::json json = nlohmann::json::parse(zfit(run + "--json " + kBore).out)["contactPoints"];

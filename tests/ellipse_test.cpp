@@ -228,6 +228,17 @@ TEST(EllipseSubsets, FindTheBestOfEverySubsetWithOutliersAtEitherEnd)
         EXPECT_EQ(zt::indices(r->ignoredIndices), bestLeftOut) << "the oracle's left-out points, decreasing";
         EXPECT_NEAR(r->rmsError, best, 1e-9 * t.size()) << "the oracle's error";
     }
+    // Five points of an ellipse and a copy of the first: leaving out either
+    // copy keeps the same points in the same order, an exact tie for the
+    // best subset (any other keeps four distinct points, which fit far
+    // worse), which the first subset wins.
+    for (int trial = 0; trial < 4; ++trial) {
+        Points copies = spread(rng, randomTruth(rng), 5);
+        copies.push_back(copies.front());
+        EllipseResult tie;
+        ASSERT_EQ(fit(copies, tie, params(1)), 0);
+        EXPECT_EQ(zt::indices(tie->ignoredIndices), std::vector<int32_t>{0}) << "the first of two equal subsets";
+    }
 }
 
 TEST(EllipseResultRecord, TheVectorEntryAgreesWithTheArrayEntry)

@@ -461,6 +461,96 @@ TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
         EXPECT_EQ(run("xmllint --noout " + dir + "/demo/" + family + ".svg").code, 0) << family;
 }
 
+// The points (the xName and yName attributes) of every <tag class="cls" ...>
+// drawn in the plot (the legend's swatches left out), in document order.
+std::vector<zmath_vect> drawn(const std::string& svg, const std::string& tag, const std::string& cls,
+                              const std::string& xName, const std::string& yName)
+{
+    const std::string plot = svg.substr(0, svg.find("<g id=\"legend\">")), start = "<" + tag + " class=\"" + cls + "\"";
+    const auto value = [](const std::string& element, const std::string& name) {
+        return std::stod(element.substr(element.find(" " + name + "=\"") + name.size() + 3));
+    };
+    std::vector<zmath_vect> out;
+    for (std::size_t at = plot.find(start); at != std::string::npos; at = plot.find(start, at + 1)) {
+        const std::string element = plot.substr(at, plot.find('>', at) - at);
+        out.push_back({value(element, xName), value(element, yName)});
+    }
+    return out;
+}
+
+// The transform pictures draw each point as the library's transform maps it,
+// its residual enlarged by the factor the picture states: from its target
+// point (p2p) or from its foot on its line (p2l). Enlarged, the largest
+// residual shows (at least 1/40 of the extent of the targets or feet) and
+// stays within a quarter of it. The plot's scale and offset are read from
+// the targets or feet themselves.
+TEST_F(Cli, TransformPicturesDrawTheMappedPointsWhereTheFitPutsThem)
+{
+    for (const bool toLines : {false, true}) {
+        SCOPED_TRACE(toLines ? "p2l" : "p2p");
+        const Rows rows = rowsOf(toLines ? "point_lines.csv" : "pairs.csv");
+        const std::vector<zmath_vect> points = pointsOf(rows), sources = pointsOf(rows, 2);
+        zfit::Result<zmath_pointToLineFitResult> p2l;
+        zfit::Result<zmath_pointToPointFitResult> p2p;
+        std::vector<zmath_shapeFLine> lines(rows.size());
+        if (toLines) {
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                const double angle = rows[i][2] * zt::pi / 180.0;
+                zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
+            }
+            const auto p = defaults(zmath_pointToLineFitParams_init);
+            ASSERT_EQ(zmath_pointToLineFit(&p, points.data(), lines.data(), count32(points), p2l.get()), 0);
+        } else {
+            const zmath_pointToPointFitParams p{HUGE_VAL, 4};
+            ASSERT_EQ(zmath_pointToPointFit(&p, points.data(), sources.data(), count32(points), p2p.get()), 0);
+        }
+        // Anchors: the targets, or the feet of the mapped points on their lines.
+        std::vector<zmath_vect> anchors, mapped;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            zmath_vect m;
+            zmath_xformLinear_mapPoint(toLines ? &p2l->xform : &p2p->xform, toLines ? &points[i] : &sources[i], &m);
+            mapped.push_back(m);
+            const double off = toLines ? zt::offset(lines[i], m) : 0.0;
+            anchors.push_back(toLines ? zmath_vect{m.x + off * lines[i].sine, m.y - off * lines[i].cosine} : points[i]);
+        }
+        const std::string svg = dir + "/transform.svg";
+        ASSERT_EQ(zfit(std::string(toLines ? "p2l --degrees" : "p2p --dof 4") + " --svg " + svg + " @" +
+                       (toLines ? "point_lines.csv" : "pairs.csv"))
+                      .code,
+                  0);
+        const std::string picture = slurp(svg);
+        const std::string says = "residuals drawn ";  // "... 1000 times enlarged"
+        const std::size_t stated = picture.find(says);
+        ASSERT_NE(stated, std::string::npos) << "the enlargement is stated";
+        const double k = std::stod(picture.substr(stated + says.size()));
+        const std::vector<zmath_vect> shownPixels = drawn(picture, "circle", "mapped", "cx", "cy");
+        const std::vector<zmath_vect> anchorPixels =
+            toLines ? drawn(picture, "line", "residual", "x1", "y1") : drawn(picture, "circle", "target", "cx", "cy");
+        ASSERT_EQ(anchorPixels.size(), rows.size()) << "one anchor per pair";
+        ASSERT_EQ(shownPixels.size(), rows.size()) << "one mapped point per pair";
+        // The plot maps (x, y) to (a + s x, b - s y); the first and the last
+        // anchor lie far apart.
+        const std::size_t last = rows.size() - 1;
+        const double s =
+            std::hypot(anchorPixels[last].x - anchorPixels[0].x, anchorPixels[last].y - anchorPixels[0].y) /
+            std::hypot(anchors[last].x - anchors[0].x, anchors[last].y - anchors[0].y);
+        const double a = anchorPixels[0].x - s * anchors[0].x, b = anchorPixels[0].y + s * anchors[0].y;
+        double largest = 0.0, x0 = HUGE_VAL, x1 = -HUGE_VAL, y0 = HUGE_VAL, y1 = -HUGE_VAL;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const zmath_vect shown{anchors[i].x + k * (mapped[i].x - anchors[i].x),
+                                   anchors[i].y + k * (mapped[i].y - anchors[i].y)};
+            EXPECT_NEAR(shownPixels[i].x, a + s * shown.x, 0.05) << "pair " << i;
+            EXPECT_NEAR(shownPixels[i].y, b - s * shown.y, 0.05) << "pair " << i;
+            largest = std::max(largest, std::hypot(mapped[i].x - anchors[i].x, mapped[i].y - anchors[i].y));
+            x0 = std::min(x0, anchors[i].x), x1 = std::max(x1, anchors[i].x);
+            y0 = std::min(y0, anchors[i].y), y1 = std::max(y1, anchors[i].y);
+        }
+        const double extent = std::max(x1 - x0, y1 - y0);
+        EXPECT_GE(k * largest, extent / 40) << "the largest residual shows";
+        EXPECT_LT(k * largest, extent / 4) << "and stays within the picture";
+    }
+}
+
 // A search that would run for many seconds, in passes of a few hundredths:
 // the timeout stops it at a pass and the command reports it as cancelled;
 // the progress shows after a second unless asked for quiet.

@@ -1,13 +1,14 @@
 // Ellipse family: the record state after a failure past the checks, exact
-// recovery of random ellipses, covariance under motion and scale, and the
-// vector entry (the subset search's answers are checked in the
-// golden search test, its polls in the cancellation test).
+// recovery of random ellipses, covariance under motion and scale, the subset
+// search against a brute-force oracle and the vector entry (the search's
+// polls are checked in the cancellation test).
 //
 // Ellipses are compared geometrically: the centre and M*M^T of the
 // transform that maps the unit circle onto them, so the angle's wrap and
 // a swap of the axes do not matter.
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "support.hpp"
 
@@ -176,6 +177,67 @@ TEST(EllipseAlgebraic, ScalingAndMovingThePointsScalesAndMovesTheEllipse)
     for (const zt::Placement& at : zt::placements(rng, 2.0)) {
         EllipseResult r;
         EXPECT_EQ(fit(at(line), r), zmath_errDegenerate) << at;
+    }
+}
+
+// The subset search against a brute-force oracle: every choice of numIgnore
+// points to leave out, the kept points fitted by the plain fit. The search
+// must find the oracle's best subset, with the planted outliers at the first
+// and at the last index, where an enumeration that starts or stops one
+// place off would miss them.
+TEST(EllipseSubsets, FindTheBestOfEverySubsetWithOutliersAtEitherEnd)
+{
+    zt::Rng rng(2611);
+    for (int trial = 0; trial < 12; ++trial) {
+        const Truth t = randomTruth(rng);
+        const int n = rng.integer(8, 10), last = n - 1;
+        const int32_t numIgnore = trial % 3 == 2 ? 2 : 1;
+        const auto stray = [&](int i) {
+            return (i == 0 && trial % 3 != 1) || (i == last && trial % 3 != 0) ? 0.3 : rng.normal(0.002);
+        };
+        const Points points = spread(rng, t, n, stray);
+        SCOPED_TRACE(::testing::Message()
+                     << "seed 2611 trial " << trial << ", " << n << " points, numIgnore " << numIgnore);
+        // The oracle: left-out sets as bit masks, the best and the runner-up error.
+        double best = HUGE_VAL, runnerUp = HUGE_VAL;
+        std::vector<int32_t> bestLeftOut;
+        for (unsigned mask = 0; mask < (1u << n); ++mask) {
+            if (std::popcount(mask) != numIgnore) continue;
+            Points kept;
+            std::vector<int32_t> leftOut;
+            for (int i = 0; i < n; ++i) {
+                if (mask & (1u << i)) {
+                    leftOut.insert(leftOut.begin(), i);  // decreasing
+                    continue;
+                }
+                kept.push_back(points[static_cast<size_t>(i)]);
+            }
+            EllipseResult plain;
+            if (fit(kept, plain) != 0) continue;
+            if (plain->rmsError < best) {
+                runnerUp = best;
+                best = plain->rmsError;
+                bestLeftOut = leftOut;
+            } else {
+                runnerUp = std::min(runnerUp, plain->rmsError);
+            }
+        }
+        ASSERT_GT(runnerUp, 2 * best) << "the oracle's best subset stands out";
+        EllipseResult r;
+        ASSERT_EQ(fit(points, r, params(numIgnore)), 0);
+        EXPECT_EQ(zt::indices(r->ignoredIndices), bestLeftOut) << "the oracle's left-out points, decreasing";
+        EXPECT_NEAR(r->rmsError, best, 1e-9 * t.size()) << "the oracle's error";
+    }
+    // Five points of an ellipse and a copy of the first: leaving out either
+    // copy keeps the same points in the same order, an exact tie for the
+    // best subset (any other keeps four distinct points, which fit far
+    // worse), which the first subset wins.
+    for (int trial = 0; trial < 4; ++trial) {
+        Points copies = spread(rng, randomTruth(rng), 5);
+        copies.push_back(copies.front());
+        EllipseResult tie;
+        ASSERT_EQ(fit(copies, tie, params(1)), 0);
+        EXPECT_EQ(zt::indices(tie->ignoredIndices), std::vector<int32_t>{0}) << "the first of two equal subsets";
     }
 }
 

@@ -1,6 +1,7 @@
-// The frame every family shares: the status table and the result-record
-// life cycle (shown on the line record; every family's record is built from
-// the same templates), and the reuse of one record for many fits.
+// The frame every family shares: the status table (names and texts through
+// the C and the C++ layer), the result-record life cycle (shown on the line
+// record; every family's record is built from the same templates), and the
+// reuse of one record for many fits.
 #include <functional>
 #include <map>
 
@@ -8,17 +9,23 @@
 
 namespace {
 
-TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueAndName)
+// Names and texts also through the C++ layer, which names a code outside
+// the table "unknown status".
+TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueNameAndText)
 {
     std::map<int32_t, std::string> seen;
 #define ZT_CHECK_STATUS(name, bits, text)                                         \
     EXPECT_TRUE(ZFIT_FAILED(name)) << #name << " is a failure";                   \
     EXPECT_EQ(static_cast<uint32_t>(name), static_cast<uint32_t>(bits)) << #name; \
-    EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value";
+    EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value"; \
+    EXPECT_STREQ(zfit::statusName(name), #name) << "the name of " #name;          \
+    EXPECT_STREQ(zfit::statusText(name), text) << "the text of " #name;
     ZFIT_STATUS_TABLE(ZT_CHECK_STATUS)
 #undef ZT_CHECK_STATUS
     EXPECT_EQ(zfit_statusName(0), std::string("zfit_ok"));
     EXPECT_EQ(zfit_statusName(12345), nullptr);
+    EXPECT_STREQ(zfit::statusText(zfit_ok), "success") << "success has a text too";
+    EXPECT_STREQ(zfit::statusName(ZFIT_STATUS_BITS(0x80007777u)), "unknown status") << "a code outside the table";
 }
 
 zfit::LineResult& fill(zfit::LineResult& r)

@@ -209,6 +209,39 @@ TEST(Parabola, RandomParabolas)
     }
 }
 
+// On noisy points the error is smooth in the axis angle, and the parabolic
+// steps of a longer search end at its minimiser: within 1e-8 rad of the one
+// a golden-section search of the reference finds (bracketing steps alone
+// stop near 1e-7 rad, where the search gives up).
+TEST(Parabola, ALongerSearchEndsAtTheMinimiserOfTheError)
+{
+    zt::Rng rng(2616);
+    for (int trial = 0; trial < 20; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "seed 2616 trial " << trial);
+        Truth t = randomParabola(rng, 40);
+        zmath_vect mean{0, 0};
+        for (zmath_vect& p : t.points) {
+            p = {p.x + rng.normal(0.03 * t.halfWidth), p.y + rng.normal(0.03 * t.halfWidth)};
+            mean = {mean.x + p.x / 40, mean.y + p.y / 40};
+        }
+        ParabolaResult r;
+        ASSERT_EQ(fit(t.points, r, 100), 0);
+        std::vector<zmath_vect> centred;
+        for (const zmath_vect& p : t.points) centred.push_back({p.x - mean.x, p.y - mean.y});
+        const std::vector<double> ones(40, 1.0);
+        double lo = r->parabola.pose.angle - 0.01, hi = r->parabola.pose.angle + 0.01;
+        const double golden = (std::sqrt(5.0) - 1) / 2;
+        while (hi - lo > 1e-12) {
+            const double x1 = hi - golden * (hi - lo), x2 = lo + golden * (hi - lo);
+            if (referenceAtAngle(centred, ones, x1).rms < referenceAtAngle(centred, ones, x2).rms)
+                hi = x2;
+            else
+                lo = x1;
+        }
+        EXPECT_NEAR(r->parabola.pose.angle, (lo + hi) / 2, 1e-8);
+    }
+}
+
 // Measuring the points in another unit (1e-9 to 1e9) and moving them far
 // from the origin (up to 1e5 times the arc's half-width) scales and moves the
 // parabola, weighted or not, with the fits at the starting angles and after

@@ -1,8 +1,7 @@
-// Point-to-point family: defaults and vector entries, the entries' own
-// failures (too few pairs, negative weights, non-finite input) and
-// properties over random
-// transforms (recovery for every dof, noise, weight ratios, zero weights,
-// units).
+// Point-to-point family: defaults and vector entries, and properties over
+// random transforms (recovery for every dof, the fewest pairs and the tie
+// rule, noise, weight ratios, zero weights, units). The entries' own
+// failures are rows of the bad input test.
 #include <cfloat>
 
 #include "support.hpp"
@@ -150,6 +149,37 @@ TEST(PointToPointProperties, ExactTransformsAreRecoveredForEveryDof)
             ASSERT_EQ(fit(dof, target, source, w, weights), 0) << "weighted";
             for (Result* x : {&r, &six, &w}) expectClose((*x)->xform, truth, tol, tol * dataScale);
         }
+}
+
+// The boundaries the header draws. Two pairs fix a similarity (4 dof) and
+// are too few for every other dof. Sources on the x axis fit a rotation and
+// its reflection in that axis equally well, to the last bit: the tie keeps
+// the rotation.
+TEST(PointToPointProperties, TwoPairsFixASimilarityAndATieKeepsTheRotation)
+{
+    zt::Rng rng(2626);
+    for (int trial = 0; trial < 20; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "seed 2626 trial " << trial);
+        const zmath_xformLinear similarity = randomTransform(rng, 4);
+        const Pts two = randomSources(rng, 2);
+        Result r;
+        ASSERT_EQ(fit(4, mapAll(similarity, two), two, r), 0) << "two pairs for 4 dof";
+        expectClose(r->xform, similarity, 1e4 * eps, 1e7 * eps);
+        for (int32_t dof : {3, 5, 6})
+            EXPECT_EQ(fit(dof, mapAll(similarity, two), two, r), solveFailed) << "dof " << dof;
+
+        Pts onAxis = randomSources(rng, rng.integer(3, 12));
+        for (zmath_vect& p : onAxis) p.y = 0.0;
+        Pts target = mapAll(randomTransform(rng, 4), onAxis);
+        for (zmath_vect& p : target) p = {p.x + rng.normal(0.5), p.y + rng.normal(0.5)};
+        W weights(onAxis.size());
+        for (double& w : weights) w = rng.uniform(0.1, 10);
+        Result unweighted, weighted;
+        ASSERT_EQ(fit(3, target, onAxis, unweighted), 0);
+        ASSERT_EQ(fit(3, target, onAxis, weighted, weights), 0);
+        EXPECT_GT(det(unweighted->xform.matrix), 0.0) << "the rotation";
+        EXPECT_GT(det(weighted->xform.matrix), 0.0) << "the rotation, weighted";
+    }
 }
 
 TEST(PointToPointProperties, NoisyFits)

@@ -1,7 +1,8 @@
-// Services the fits rely on: the dense solve's refusals, transforms, shapes,
-// containers and the run-time hooks. The solve's and the eigenvalues'
-// results are checked through the fits that use them (parabola,
-// point-to-line, ellipse).
+// Services the fits rely on: the dense solve with several right-hand sides
+// and its refusals, eigenvalues of matrices that need the exceptional shift
+// or the balancing, transforms and their inverses, ellipses from a transform
+// and from a conic, containers and the run-time hooks.
+#include <complex>
 #include <cstring>
 
 #include "support.hpp"
@@ -22,10 +23,30 @@ struct Matrix {
     zmath_nmmatrix m{};
 };
 
-TEST(Solve, RefusesSingularAndIllConditionedSystems)
+// Systems beyond the stack buffer (12 x 12, with two right-hand sides): B =
+// A X by either product (the second from X^T), and solving gives X back.
+TEST(Solve, SolvesEveryColumnAndRefusesSingularAndIllConditionedSystems)
 {
-    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), b(3, 1), x(0, 0);
-    EXPECT_EQ(zmath_nmmatrix_solve(&singular.m, &b.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixSingular);
+    const int32_t n = 12;
+    Matrix a(n, n), solution(n, 2), transposed(2, n), b(0, 0), bt(0, 0), found(0, 0), square(2, 2);
+    for (int32_t i = 0; i < n; ++i) {
+        a(i, i) = 4;
+        if (i > 0) a(i, i - 1) = a(i - 1, i) = -1;
+        solution(i, 0) = transposed(0, i) = i + 1;
+        solution(i, 1) = transposed(1, i) = i % 3 - 1;
+    }
+    ASSERT_EQ(zmath_nmmatrix_multiply(&a.m, &solution.m, &b.m), 0);
+    ASSERT_EQ(zmath_nmmatrix_multiplyT(&a.m, &transposed.m, &bt.m), 0);
+    for (int32_t k = 0; k < 2 * n; ++k) EXPECT_EQ(bt(k / 2, k % 2), b(k / 2, k % 2)) << "A X, element " << k;
+    ASSERT_EQ(zmath_nmmatrix_solve(&a.m, &b.m, &found.m, 1, nullptr, 1e12), 0);
+    ASSERT_EQ(found.m.numCols, 2) << "one column per right-hand side";
+    for (int32_t k = 0; k < 2 * n; ++k)
+        EXPECT_NEAR(found(k / 2, k % 2), solution(k / 2, k % 2), 1e-13) << "element " << k;
+    EXPECT_EQ(zmath_nmmatrix_multiply(&a.m, &square.m, &found.m), zmath_errMatrixShape);
+    EXPECT_EQ(zmath_nmmatrix_multiplyT(&a.m, &square.m, &found.m), zmath_errMatrixShape);
+
+    Matrix singular(3, 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}), column(3, 1), x(0, 0);
+    EXPECT_EQ(zmath_nmmatrix_solve(&singular.m, &column.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixSingular);
     EXPECT_EQ(x.m.numRows, 0) << "X untouched on failure";
     // The 5x5 Hilbert matrix has a 1-norm condition number near 9.4e5.
     Matrix h(5, 5), rhs(5, 1), wrong(4, 1);
@@ -38,6 +59,54 @@ TEST(Solve, RefusesSingularAndIllConditionedSystems)
     EXPECT_EQ(zmath_nmmatrix_solve(&h.m, &wrong.m, &x.m, 1, nullptr, 1e12), zmath_errMatrixShape);
 }
 
+std::vector<std::complex<double>> eigenvaluesOf(const Matrix& a)
+{
+    zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&a.m, 0, re.get(), im.get()), 0);
+    std::vector<std::complex<double>> values;
+    for (int32_t k = 0; k < re.get()->size; ++k) values.emplace_back(re.get()->begin[k], im.get()->begin[k]);
+    return values;
+}
+
+void expectEigenvalues(const Matrix& a, const std::vector<std::complex<double>>& expected, double tol)
+{
+    const std::vector<std::complex<double>> got = eigenvaluesOf(a);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t k = 0; k < got.size(); ++k) EXPECT_LE(std::abs(got[k] - expected[k]), tol) << "eigenvalue " << k;
+}
+
+// In decreasing order of the real part, a conjugate pair with its positive
+// imaginary part first.
+TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
+{
+    // A cyclic permutation is a fixed point of the QR step with the shift of
+    // its trailing block (0): only the exceptional shift moves it. Its
+    // eigenvalues are the cube roots of unity.
+    const double h = std::sqrt(3.0) / 2;
+    expectEigenvalues(Matrix(3, 3, {0, 0, 1, 1, 0, 0, 0, 1, 0}), {{1, 0}, {-0.5, h}, {-0.5, -h}}, 1e-14);
+    // D T D^-1 for T = (1 1 0; 1 1 1; 0 1 1) and D = diag(1, 2^-30, 2^-60),
+    // with T's eigenvalues 1 + sqrt 2, 1, 1 - sqrt 2. Unbalanced, the entries
+    // of 2^-30 fall below the rounding of those of 2^30 and the QR steps
+    // take them for zero.
+    const double t = 0x1p30, r2 = std::sqrt(2.0);
+    expectEigenvalues(Matrix(3, 3, {1, t, 0, 1 / t, 1, t, 0, 1 / t, 1}), {{1 + r2, 0}, {1, 0}, {1 - r2, 0}}, 1e-14);
+    // Beyond the stack buffer: the 8 x 8 second difference (2 on the
+    // diagonal, -1 beside it), eigenvalues 2 - 2 cos(k pi / 9).
+    Matrix laplacian(8, 8);
+    std::vector<std::complex<double>> expected;
+    for (int32_t i = 0; i < 8; ++i) {
+        laplacian(i, i) = 2;
+        if (i > 0) laplacian(i, i - 1) = laplacian(i - 1, i) = -1;
+        expected.emplace_back(2 - 2 * std::cos((8 - i) * zt::pi / 9), 0);
+    }
+    expectEigenvalues(laplacian, expected, 1e-14);
+
+    zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&laplacian.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";
+    const Matrix wide(2, 3);
+    EXPECT_EQ(zmath_nmmatrix_eigenvalues(&wide.m, 0, re.get(), im.get()), zmath_errMatrixShape) << "not square";
+}
+
 zmath_xformRigid rigidOf(double angle, double x, double y)
 {
     zmath_xformRigid r;
@@ -45,10 +114,25 @@ zmath_xformRigid rigidOf(double angle, double x, double y)
     return r;
 }
 
-// The fits' recovery tests catch a wrong inverse or composition; here the
-// singular refusal and the order of composition.
-TEST(Transforms, SingularInverseIsRefusedAndRigidComposesRightToLeft)
+// The inverse undoes the transform, translation included (the parabola fits
+// catch a wrong rigid inverse); a singular matrix has none. Rigid transforms
+// compose right to left.
+TEST(Transforms, InversesUndoTheTransformAndRigidComposesRightToLeft)
 {
+    zt::Rng rng(2613);
+    for (int trial = 0; trial < 50; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "seed 2613 trial " << trial);
+        const zmath_vect p{rng.uniform(-100, 100), rng.uniform(-100, 100)};
+        const zmath_xformLinear x{{rng.uniform(-1e3, 1e3), rng.uniform(-1e3, 1e3)},
+                                  {rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2), rng.uniform(-2, 2)}};
+        zmath_xformLinear inverse{};
+        ASSERT_EQ(zmath_xformLinear_getInverse(&x, &inverse), 0);
+        const double tol = 1e-9 / std::fabs(x.matrix.m00 * x.matrix.m11 - x.matrix.m01 * x.matrix.m10);
+        zmath_vect there, back;
+        zmath_xformLinear_mapPoint(&x, &p, &there);
+        zmath_xformLinear_mapPoint(&inverse, &there, &back);
+        EXPECT_LT(std::hypot(back.x - p.x, back.y - p.y), tol) << "x^-1(x(p)) = p";
+    }
     zmath_xformLinear singular{{1, 2}, {1, 2, 2, 4}}, out{};
     EXPECT_EQ(zmath_xformLinear_getInverse(&singular, &out), zmath_errMatrixSingular);
     // Shift by (10, 0), then turn a quarter counterclockwise: (1, 0) -> (0, 11).
@@ -58,6 +142,62 @@ TEST(Transforms, SingularInverseIsRefusedAndRigidComposesRightToLeft)
     zmath_vect p{1.0, 0.0}, q;
     zmath_xformRigid_mapPoint(&both, &p, &q);
     EXPECT_LT(std::hypot(q.x, q.y - 11.0), 1e-12) << q.x << ", " << q.y;
+}
+
+// The ellipse about a random centre with semi-axes major > minor, the major
+// one along `angle`.
+struct Axes {
+    zmath_vect centre;
+    double major, minor, angle;
+};
+
+// Lengths within tol of the major axis.
+void expectEllipse(const zmath_shapeEllipse& e, const Axes& want, double tol, const char* from)
+{
+    EXPECT_NEAR(e.center.x, want.centre.x, tol * want.major) << from;
+    EXPECT_NEAR(e.center.y, want.centre.y, tol * want.major) << from;
+    EXPECT_NEAR(e.radius1, want.major, tol * want.major) << from << ": the major axis first";
+    EXPECT_NEAR(e.radius2, want.minor, tol * want.major) << from << ": then the minor one";
+    EXPECT_GE(e.angle, 0.0) << from;
+    EXPECT_LT(e.angle, zt::pi) << from;
+    EXPECT_NEAR(std::remainder(e.angle - want.angle, zt::pi), 0.0, 1e-9) << from << ": the major axis' direction";
+}
+
+// An ellipse comes back from the transform that maps the unit circle onto
+// it, whatever turn or mirroring of the circle precedes it, and from its
+// conic, whatever the conic's scale and sign.
+TEST(Ellipse, ComesBackFromItsTransformAndFromItsConic)
+{
+    zt::Rng rng(2614);
+    for (int trial = 0; trial < 100; ++trial) {
+        SCOPED_TRACE(::testing::Message() << "seed 2614 trial " << trial);
+        const double major = rng.uniform(1, 50);
+        const Axes want{{rng.uniform(-100, 100), rng.uniform(-100, 100)},
+                        major,
+                        major * rng.uniform(0.05, 0.95),
+                        rng.uniform(0, zt::pi)};
+        const double c = std::cos(want.angle), s = std::sin(want.angle);
+        // M = R(angle) diag(major, +-minor) R(turn).
+        const double turn = rng.uniform(-zt::pi, zt::pi), ct = std::cos(turn), st = std::sin(turn);
+        const double minor = trial % 2 ? -want.minor : want.minor;
+        const zmath_xformLinear x{want.centre,
+                                  {major * c * ct - minor * s * st, -major * c * st - minor * s * ct,
+                                   major * s * ct + minor * c * st, -major * s * st + minor * c * ct}};
+        zmath_shapeEllipse e;
+        ASSERT_EQ(zmath_shapeEllipse_initFromXform(&e, &x), 0);
+        expectEllipse(e, want, 1e-12, "from the transform");
+        // (u / major)^2 + (v / minor)^2 = 1 with (u, v) the point about the
+        // centre turned by -angle, times k; the constant term loses digits
+        // when the centre lies far out.
+        const double k = rng.uniform(-10, 10), p = 1 / (major * major), q = 1 / (want.minor * want.minor);
+        const double a = c * c * p + s * s * q, b = 2 * c * s * (p - q), cc = s * s * p + c * c * q;
+        const double x0 = want.centre.x, y0 = want.centre.y;
+        ASSERT_EQ(zmath_shapeEllipse_initAlgebraic(&e, k * a, k * b, k * cc, k * (-2 * a * x0 - b * y0),
+                                                   k * (-b * x0 - 2 * cc * y0),
+                                                   k * (a * x0 * x0 + b * x0 * y0 + cc * y0 * y0 - 1)),
+                  0);
+        expectEllipse(e, want, 1e-7, "from the conic");
+    }
 }
 
 TEST(Ellipse, RefusesConicsThatAreNoRealEllipse)
@@ -105,6 +245,16 @@ TEST(Conventions, LineNormalFormAndTolerances)
     EXPECT_FALSE(zmath_radian_epsilonEqual(&a, &b, &tight)) << "0.02 apart modulo 2 pi";
 }
 
+// The zero vector has no direction (the fits reach the 2-D refusal through
+// the minimum-zone line, and the values through every fit).
+TEST(Vectors, TheZeroVectorHasNoUnitVector)
+{
+    zmath_vect3 unit{7, 7, 7};
+    const zmath_vect3 zero{0, 0, 0};
+    EXPECT_EQ(zmath_vect3_getUnit(&zero, &unit), zmath_errZeroLength);
+    EXPECT_EQ(unit.x, 7.0) << "untouched";
+}
+
 TEST(Containers, CountsAreChecked)
 {
     zstd_vector32 v;
@@ -112,6 +262,22 @@ TEST(Containers, CountsAreChecked)
         EXPECT_EQ(zstd_vector32_construct(&v, count), zstd_errBadCount) << count;
         EXPECT_EQ(zstd_vector32_destruct(&v), 0) << "a failed construct leaves a destructible vector";
     }
+}
+
+// Growing keeps the leading elements and zeroes the new ones, where a shrink
+// left old values in the storage and where new storage is likely to be a
+// block just released with other values in it.
+TEST(Containers, ResizeKeepsTheLeadingElementsAndZeroesTheNewOnes)
+{
+    zfit::Doubles v(std::vector<double>{1, 2, 3, 4, 5, 6});
+    ASSERT_EQ(zstd_vectord_resize(v.get(), 2), 0);
+    ASSERT_EQ(zstd_vectord_resize(v.get(), 5), 0);
+    (void)zfit::Doubles(std::vector<double>(40, 7.0));  // released at once
+    ASSERT_EQ(zstd_vectord_resize(v.get(), 40), 0);
+    const double* begin = v.get()->begin;
+    EXPECT_EQ(begin[0], 1.0) << "kept";
+    EXPECT_EQ(begin[1], 2.0) << "kept";
+    for (int i = 2; i < 40; ++i) EXPECT_EQ(begin[i], 0.0) << "element " << i;
 }
 
 TEST(Containers, CopiesAreIndependentAndPushBackMayReferToItself)

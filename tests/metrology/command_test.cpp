@@ -150,6 +150,58 @@ TEST_F(Command, RoundnessReportsTheLibrarysCircles)
     }
 }
 
+std::string contactName(int32_t index, bool outer)
+{
+    std::ostringstream name;
+    name << '#' << index << " on the " << (outer ? "outer" : "inner") << " circle";
+    return name.str();
+}
+
+// The summary, the JSON's contact points and the picture show each contact
+// the library reports, once and in its order, on its circle; the
+// circumscribed and inscribed circles of the bore have three contacts, the
+// zone four.
+TEST_F(Command, RoundnessShowsEveryContactOnce)
+{
+    const std::vector<zmath_vect> points = borePoints();
+    for (const auto& [option, method] :
+         std::initializer_list<std::pair<const char*, int32_t>>{{"zone", zmet_roundnessMinimumZone},
+                                                                {"circumscribed", zmet_roundnessCircumscribed},
+                                                                {"inscribed", zmet_roundnessInscribed}}) {
+        SCOPED_TRACE(option);
+        zmet_roundnessParams params;
+        zmet_roundnessParams_init(&params);
+        params.method = method;
+        zmet_roundnessResult library;
+        ASSERT_EQ(zmet_roundness(points.data(), 180, &params, &library), zfit_ok);
+        std::vector<std::string> expected;
+        for (int k = 0; k < library.contactCount; ++k)
+            expected.push_back(contactName(library.contacts[k], library.contactOnOuter[k] != 0));
+
+        const std::string svg = dir + "/contacts.svg", run = "roundness --method " + std::string(option) + " ";
+        const Ran text = zfit(run + "--svg " + svg + " " + kBore);
+        ASSERT_EQ(text.code, 0) << text.err;
+        std::vector<std::string> listed;  // "#172 (52.22043, 28.2532) on the outer circle"
+        for (std::size_t at = text.out.find('#'); at != std::string::npos; at = text.out.find('#', at + 1)) {
+            const std::size_t on = text.out.find(" on the ", at) + 8;
+            listed.push_back(contactName(std::stoi(text.out.substr(at + 1)), text.out.compare(on, 5, "outer") == 0));
+        }
+        EXPECT_EQ(listed, expected) << "the summary's contacts";
+
+        const nlohmann::json json = nlohmann::json::parse(zfit(run + "--json " + kBore).out)["contactPoints"];
+        std::vector<std::string> inJson;
+        for (const auto& c : json) inJson.push_back(contactName(c["index"].get<int32_t>(), c["circle"] == "outer"));
+        EXPECT_EQ(inJson, expected) << "the JSON's contact points";
+
+        const std::string picture = slurp(svg), plot = picture.substr(0, picture.find("<g id=\"legend\">"));
+        int marked = 0;
+        for (std::size_t at = plot.find("class=\"target\""); at != std::string::npos;
+             at = plot.find("class=\"target\"", at + 1))
+            ++marked;
+        EXPECT_EQ(marked, library.contactCount) << "the picture's contacts";
+    }
+}
+
 TEST_F(Command, RoundnessExitStatusFollowsTheLimit)
 {
     EXPECT_EQ(zfit("roundness --max-roundness 0.02 " + kBore).code, 0) << "roundness 0.011 within 0.02";

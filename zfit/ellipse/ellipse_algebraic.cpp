@@ -124,7 +124,7 @@ zfit_status zmath_ellipseFitConic_(const zfit_ellipseVals* sums, Work& work, Con
     zfit_matrixMultiply_(s2, s3inv, &x);
     zfit_matrixMultiply_(x, s2t, &m);
     zfit_matrixSubtract_(s1, m, &m);
-    if (!allFinite(m) || !allFinite(x)) return zmath_errDegenerate;
+    if (!allFinite(m)) return zmath_errDegenerate;  // a non-finite X leaves M non-finite too
 
     // A diagonal M couples none of x^2, xy, y^2 and holds no ellipse. M
     // scales with the fourth power of the points' spread, so "diagonal" is

@@ -191,7 +191,7 @@ zfit_status zmath_parabolaFitSearchAngle_(Work<Weights>& work, int32_t maxIterat
         const double fm = minus.rms, fp = plus.rms;
 
         if ((fp < f0 && fp < fm) || (fm < f0 && fm < fp)) {
-            const bool forward = fp < f0 && fp < fm;
+            const bool forward = fp < fm;  // the better neighbour; it beats the centre too
             *theta = forward ? thetaPlus : thetaMinus;
             pending = forward ? plus : minus;
             pendingAngle = *theta;

@@ -332,15 +332,12 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
 {
     ZFIT_TRY(checkInput(model, count, callerWeights));
     const auto n = static_cast<std::size_t>(count);
-    const auto residualSlot = arena.reserve<double>(count);
-    const auto previousSlot = arena.reserve<double>(count);
-    const auto weightSlot = arena.reserve<double>(count);
-    const auto workSlot = arena.reserve<double>(std::max(kScoringPoints, kScalePoints));
+    std::span<double> residuals, previous, weights, work;
+    arena.reserve(residuals, count);
+    arena.reserve(previous, count);
+    arena.reserve(weights, count);
+    arena.reserve(work, std::max(kScoringPoints, kScalePoints));
     ZFIT_TRY(arena.allocate());
-    std::span<double> residuals = arena.span<double>(residualSlot);
-    std::span<double> previous = arena.span<double>(previousSlot);
-    const std::span<double> weights = arena.span<double>(weightSlot);
-    const std::span<double> work = arena.span<double>(workSlot);
 
     zsvc::Scratch<int32_t> scoring, sampled;
     int32_t scoringSize = 0, sampledSize = 0;

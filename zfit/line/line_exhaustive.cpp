@@ -3,8 +3,7 @@
 //
 // Points far from the origin of the coordinates compared with their spread
 // (a 50-pixel edge at (4000, 4000) of a large image, a part 1e5 of its sizes
-// off) are summed about one of their own, and the lines solved from those
-// sums are moved back.
+// off) are summed about the first of them, which keeps their spread's digits.
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -16,45 +15,40 @@
 
 namespace {
 
-// Where the points are summed from: the origin of the coordinates, unless
-// the sums about it have lost too many digits to the points' distance from
-// it, their centred second moments being below a millionth of the raw ones
-// (the points lie more than about a thousand times their spread away): a
-// direction read from them would keep fewer than ten digits, and further
-// out none. Then the first point. So is it when only the raw sums' total
-// overflows (points near 1e154 that spread as widely); sums that overflowed
-// themselves, or are NaN, keep the origin and are refused by the solve.
-zmath_vect summingOrigin(const zfit_lineVals& s, const zmath_vect* p)
+// The sums of points 0 .. n-1, about the first of them as the record takes
+// them (so far-off points keep the digits of their spread), in one pass
+// without the record's per-point anchoring test. A point's (dx, dy) is one
+// pair of lanes, and even and odd points go to two partial sums, so the pass
+// does not wait on one long addition chain.
+zfit_lineVals sumsOf(const zmath_vect* p, int32_t n)
 {
-    if (s.count < 2) return {0.0, 0.0};
-    const double n = static_cast<double>(s.count);
-    const double centred = (s.sumXX - s.sumX * (s.sumX / n)) + (s.sumYY - s.sumY * (s.sumY / n));
-    return centred < kLineCentredFloor * (s.sumXX + s.sumYY) ? p[0] : zmath_vect{0.0, 0.0};
-}
-
-bool isOrigin(const zmath_vect& v) { return v.x == 0.0 && v.y == 0.0; }
-
-// *line, solved from sums of points measured from `origin`, in the caller's
-// coordinates: the same direction through the summed points' centroid,
-// stored with d >= 0 as the solve stores it (a negative d turns the line by
-// a half turn).
-zfit_status moveBack(const zfit_lineVals& sums, const zmath_vect& origin, zmath_shapeFLine* line)
-{
-    const double n = static_cast<double>(sums.count);
-    const zmath_vect centroid{origin.x + sums.sumX / n, origin.y + sums.sumY / n};
-    const double d = -centroid.x * line->sine + centroid.y * line->cosine, angle = line->angle;
-    if (!(d < 0.0)) return zmath_shapeFLine_initAngleDistance(line, &angle, d);
-    double turned = angle + std::numbers::pi;
-    if (turned >= 2.0 * std::numbers::pi) turned -= 2.0 * std::numbers::pi;
-    return zmath_shapeFLine_initAngleDistance(line, &turned, -d);
-}
-
-// The sums of points 0 .. n-1 measured from `origin`.
-zfit_lineVals sumsFrom(const zmath_vect* p, int32_t n, const zmath_vect& origin)
-{
+    using Pair = double __attribute__((vector_size(16)));
     zfit_lineVals sums;
     zfit_lineVals_init_(&sums);
-    for (int32_t i = 0; i < n; ++i) zfit_lineVals_add_(&sums, zsvc::subtract(p[i], origin));
+    if (n == 0) return sums;
+    zfit_lineVals_add_(&sums, p[0]);
+    const Pair origin = {p[0].x, p[0].y};
+    Pair first[2] = {}, second[2] = {}, cross[2] = {};  // S d, S d*d, S dx*dy (in both lanes)
+    const auto add = [&](int lane, const zmath_vect& q) {
+        const Pair d = Pair{q.x, q.y} - origin;
+        const Pair swapped = {d[1], d[0]};
+        first[lane] += d;
+        second[lane] += d * d;
+        cross[lane] += d * swapped;
+    };
+    int32_t i = 1;
+    for (; i + 2 <= n; i += 2) {
+        add(0, p[i]);
+        add(1, p[i + 1]);
+    }
+    if (i < n) add(0, p[i]);
+    const Pair s1 = first[0] + first[1], s2 = second[0] + second[1], s3 = cross[0] + cross[1];
+    sums.sumX = s1[0];
+    sums.sumY = s1[1];
+    sums.sumXX = s2[0];
+    sums.sumYY = s2[1];
+    sums.sumXY = s3[0];
+    sums.count = n;
     return sums;
 }
 
@@ -65,17 +59,8 @@ zfit_status fitAll(const zstd_vector_zmath_vect* points, zmath_shapeFLine* line,
     const std::span<const zmath_vect> all = zsvc::view(points);
     const zmath_vect* p = all.data();
     const int32_t n = zsvc::size32(all);
-    zfit_lineVals sums = sumsFrom(p, n, {0.0, 0.0});
-    const zmath_vect origin = summingOrigin(sums, p);
-    if (isOrigin(origin)) {
-        ZFIT_TRY(zfit_lineVals_solve_(&sums, line));
-    } else {
-        sums = sumsFrom(p, n, origin);
-        zmath_shapeFLine local;
-        ZFIT_TRY(zfit_lineVals_solve_(&sums, &local));
-        ZFIT_TRY(moveBack(sums, origin, &local));
-        *line = local;
-    }
+    const zfit_lineVals sums = sumsOf(p, n);
+    ZFIT_TRY(zfit_lineVals_solve_(&sums, line));
     // Measured from the points: the moment read-back loses the digits that
     // matter when the points lie far from the origin.
     ZFIT_TRY(zmath_lineFitRmsError_(line, points, rmsError));
@@ -92,14 +77,11 @@ constexpr int32_t maxDiscarded = 3;
 template <int32_t M>
 class Discarding {
 public:
-    // The summing origin is chosen once, from all points (n >= 1: the entry
-    // refuses fewer points than are discarded).
+    // The sums of all points, about the first; every candidate keeps that
+    // origin (n >= 1: the entry refuses fewer points than are discarded).
     Discarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line, double* rmsError)
-        : p_(p), n_(n), line_(line), rmsError_(rmsError)
+        : p_(p), n_(n), line_(line), rmsError_(rmsError), sums_(sumsOf(p, n))
     {
-        sums_ = sumsFrom(p, n, origin_);
-        origin_ = summingOrigin(sums_, p);
-        if (!isOrigin(origin_)) sums_ = sumsFrom(p, n, origin_);
     }
 
     zfit_status run() { return choose<0>(0); }
@@ -108,9 +90,6 @@ public:
     const std::array<int32_t, maxDiscarded>& best() const { return best_; }
 
 private:
-    // Point k as summed (exact when the origin is that of the coordinates).
-    zmath_vect local(int32_t k) const { return zsvc::subtract(p_[k], origin_); }
-
     // Chooses the discarded index number Depth; it runs up to n - M + Depth
     // so that the later ones still find room.
     template <int32_t Depth>
@@ -118,13 +97,13 @@ private:
     {
         for (int32_t index = from; index <= n_ - M + Depth; ++index) {
             if constexpr (Depth == 0) ZFIT_TRY(zsys_attention_check());
-            zfit_lineVals_remove_(&sums_, local(index));
+            zfit_lineVals_remove_(&sums_, p_[index]);
             current_[Depth] = index;
             if constexpr (Depth + 1 == M)
                 ZFIT_TRY(evaluate());
             else
                 ZFIT_TRY(choose<Depth + 1>(index + 1));
-            zfit_lineVals_add_(&sums_, local(index));
+            zfit_lineVals_add_(&sums_, p_[index]);
         }
         return zfit_ok;
     }
@@ -141,11 +120,8 @@ private:
         ZFIT_TRY(zfit_lineVals_sumSquares_(&sums_, &candidate_, &sumSquares));
         const double rms = std::sqrt(std::fabs(sumSquares) / static_cast<double>(n_ - M));
         if (rms >= *rmsError_) return zfit_ok;  // the earlier candidate stays; NaN replaces
-        // Scored as summed; the winner goes to the caller's coordinates.
-        zmath_shapeFLine moved = candidate_;
-        if (!isOrigin(origin_)) ZFIT_TRY(moveBack(sums_, origin_, &moved));
         *rmsError_ = rms;
-        *line_ = moved;
+        *line_ = candidate_;
         best_ = current_;
         return zfit_ok;
     }
@@ -172,7 +148,6 @@ private:
 
     const zmath_vect* p_;
     int32_t n_;
-    zmath_vect origin_{0.0, 0.0};
     zmath_shapeFLine* line_;
     double* rmsError_;
     zfit_lineVals sums_{};

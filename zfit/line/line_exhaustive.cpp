@@ -81,8 +81,7 @@ public:
     // origin (n >= 1: the entry refuses fewer points than are discarded).
     Discarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line, double* rmsError)
         : p_(p), n_(n), line_(line), rmsError_(rmsError), sums_(sumsOf(p, n))
-    {
-    }
+    {}
 
     zfit_status run() { return choose<0>(0); }
 

@@ -112,7 +112,7 @@ json indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.be
 template <class R>
 json common(const R& r)
 {
-    json f = {{"/result/isValid", r.isValid}, {"/result/rmsError", r.rmsError}};
+    json f = {{"/result/isValid", r.isValid != 0}, {"/result/rmsError", r.rmsError}};
     if constexpr (requires { r.ignoredIndices; }) f["/result/ignoredIndices"] = indices(r.ignoredIndices);
     if constexpr (requires { r.xform; }) {
         const zmath_xformLinear& x = r.xform;
@@ -301,29 +301,81 @@ TEST_F(Cli, TheParabolaConvergesUnlessPassesAreGiven)
     EXPECT_NE(zfit("parabola --weights @arc.csv").out.find("converged       yes"), std::string::npos) << "summary";
 }
 
-TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
+// One row per kind of outcome: a valid and a not valid fit, data the fit
+// cannot use (3), and every kind of refused option (2). A refusal comes
+// before any fit, says on one short line which option is wrong and what it
+// accepts, and prints no limit in full.
+TEST_F(Cli, ExitStatusTable)
 {
     const std::string good = "0 1\n1 2.01\n2 2.99\n3 4\n", square = "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n";
-    const std::tuple<const char*, std::string, int, const char*> cases[] = {
-        // says: on standard output or error
+    std::string ring;  // 200 points on a circle
+    for (int k = 0; k < 200; ++k)
+        ring += std::to_string(std::cos(k * 0.0314)) + " " + std::to_string(std::sin(k * 0.0314)) + "\n";
+    const std::tuple<const char*, std::string, int, const char*> rows[] = {
+        // input, exit status, says (on standard output or error)
         {"line -", good, 0, "valid           yes"},
         {"line --max-rms 0 -", good, 1, "valid           no"},  // rmsError is never below 0
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
-        // Parameters are handed to the library as given; it names what is wrong.
-        {"line --ignore -1 -", good, 3, "zmath_errFitNumIgnoreNegative"},
-        {"line", "", 2, ""},
-        {"line --timeout -1 -", good, 2, ""},
-        {"circle --weights --fixed-radius 2 -", square, 2, ""},  // the weighted fit frees the radius
+        {"circle --ignore 198 --timeout 5 -", ring, 3, "zmath_errDegenerate"},  // two left: at once
+        // Library parameters, refused before the fit.
+        {"line --ignore -1 -", good, 2, "line: --ignore must be a count of 0 or more points"},
+        {"ellipse --max-rms -1 -", good, 2, "ellipse: --max-rms must be a limit of 0 or more"},
+        {"p2p --dof 7 -", good, 2, "p2p: --dof must be 3, 4, 5 or 6 (zmath_errFitBadMode)"},
+        {"p2l --dof 5 -", good, 2, "p2l: --dof must be 6 (zmath_errFitBadMode)"},
+        {"circle --fixed-radius -1 -", good, 2, "--fixed-radius must be a radius of 0 or more"},
+        {"circle --weights --ignore 1 -", square, 2, "--ignore must be 0 with --weights"},
+        {"roundness --max-roundness -1 -", good, 2, "--max-roundness must be a limit of 0 or more"},
+        {"line --robust median -", good, 2, "--robust must be huber, tukey or clip"},
+        {"circle --robust huber --clip 0 -", good, 2, "--clip must be a finite factor above 0"},
+        {"parabola --max-iterations 0 -", good, 2, "--max-iterations must be 1 or more"},
+        // The command's own checks.
+        {"line --timeout -1 -", good, 2, "--timeout: must be 0 (no limit) or more seconds"},
+        {"parabola --timeout 5 -", good, 2, "--timeout"},  // nothing to time: no search
+        {"line --ignore 2.5 -", good, 2, "--ignore: a count of points or \"auto\", not \"2.5\""},
+        {"line --max-rms abc -", good, 2, "--max-rms"},
+        {"roundness --method oval -", good, 2, "--method must be zone (or minimum_zone)"},
+        {"circle --weights --fixed-radius 2 -", square, 2, "cannot be combined"},  // the weighted fit frees the radius
+        {"line --frobnicate -", good, 2, "--frobnicate"},
+        {"circel -", good, 2, "unknown command \"circel\"; did you mean circle?"},
+        {"line", "", 2, "file is required"},
         {"line @absent.csv", "", 2, "cannot read"},
-        {"line --svg @no/such/dir.svg -", good, 2, ""},
-        {"--help", "", 0, ""},
+        {"line --svg @no/such/dir.svg -", good, 2, "cannot write"},
+        {"--help", "", 0, "Exit status:"},
     };
-    for (const auto& [args, input, code, says] : cases) {
+    for (const auto& [args, input, code, says] : rows) {
         SCOPED_TRACE(args);
         const Outcome run = zfit(args, input);
         EXPECT_EQ(run.code, code) << run.err;
         EXPECT_NE((run.out + run.err).find(says), std::string::npos) << run.out << run.err;
+        if (code != 2) continue;
+        EXPECT_EQ(run.out, "") << "nothing fitted";
+        EXPECT_EQ(run.err.rfind("zfit: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        EXPECT_LT(run.err.size(), 200u) << "short: " << run.err;
+        EXPECT_EQ(run.err.find("1797693"), std::string::npos) << "no limit in full: " << run.err;
     }
+}
+
+// --timeout and the progress are offered where a search runs; the help of
+// each command names its own validity limit.
+TEST_F(Cli, HelpOffersWhatEachCommandHas)
+{
+    const std::tuple<const char*, bool, const char*> commands[] = {
+        {"line", true, "--max-rms"},       {"circle", true, "--max-rms"},   {"ellipse", true, "--max-rms"},
+        {"roundness", true, "--max-roundness"}, {"parabola", false, nullptr}, {"p2p", false, "--max-rms"},
+        {"p2l", false, "--max-rms"},
+    };
+    for (const auto& [command, searches, limit] : commands) {
+        SCOPED_TRACE(command);
+        const Outcome help = zfit(std::string(command) + " --help");
+        EXPECT_EQ(help.code, 0) << help.err;
+        EXPECT_EQ(help.out.find("--timeout") != std::string::npos, searches) << "--timeout offered";
+        EXPECT_EQ(help.out.find("cancelled by --timeout") != std::string::npos, searches) << "exit status 4";
+        EXPECT_NE(help.out.find("--y-down"), std::string::npos) << "every picture can be drawn y down";
+        const std::string zero = limit ? std::string("valid (below the limit of ") + limit + ")" : "the fit succeeded\n";
+        EXPECT_NE(help.out.find(zero), std::string::npos) << "exit status 0";
+    }
+    EXPECT_EQ(zfit("roundness --help").out.find("--max-rms"), std::string::npos) << "roundness has no --max-rms";
 }
 
 // The lines of a text, without their line ends.

@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <zfit/family/search_plan.hpp>
+
 #include "cli.hpp"
 
 namespace zcli {
@@ -28,14 +30,14 @@ struct LineOptions : FitOptions<zmath_lineFitParams, zmath_lineFitParams_init> {
     }
 };
 
-// The outer passes of the search that the parameters select.
+// The plan of the search that the parameters select.
 SearchPlan linePlan(const zmath_lineFitParams& params, int64_t n)
 {
-    if (params.mode == 1) return SearchPlan::nested("minimum-zone search", n, n, 1);
-    if (params.numIgnore >= 4) return SearchPlan::nested("ranked search", n, n, 1);
-    if (params.numIgnore >= 1 && n >= params.numIgnore)
-        return SearchPlan::nested("outlier search", n - params.numIgnore + 1, n, params.numIgnore - 1);
-    return SearchPlan::uniform("line fit", 0);
+    const int64_t m = params.numIgnore;
+    const int32_t mode = params.mode;
+    const char* label = mode == 1 ? "minimum-zone search" : m >= 4 ? "ranked search" : "outlier search";
+    return {m == 0 && mode == 0 ? "line fit" : label, zfit::plan::linePolls(n, m, mode),
+            [n, m, mode](int64_t done) { return zfit::plan::lineShareDone(n, m, mode, done); }};
 }
 
 Json lineJson(const zmath_shapeFLine& line)
@@ -56,7 +58,7 @@ int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zm
     const zmet_robustLineResult& r = *result;
     Outcome out("line", o.common, table.rows(), status, r.isValid, Json{{"robust", robustParamsJson(params)}});
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid}, {"line", lineJson(r.line)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"line", lineJson(r.line)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json::object();
         Summary s("robust line fit: " + o.robust.estimator + ", " + std::to_string(table.rows()) + " points");
         s.row("angle", fmtAngle(r.line.angle) + "   (direction of the line)");
@@ -79,14 +81,16 @@ int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zm
 
 int runLine(const LineOptions& o)
 {
+    zmath_lineFitParams params = o.params;
+    params.mode = o.minZone ? 1 : 0;
+    if (!o.robust.autoIgnore()) params.numIgnore = o.robust.ignoreCount();
+    refuseParams("line", zmath_lineFitParams_validate(&params));
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
     if (o.robust.robust() && (o.minZone || o.robust.ignore != "0"))
         throw UsageError("line: --robust finds its outliers itself; drop --min-zone and --ignore");
     if (o.robust.robust()) return runRobustLine(o, table, points);
 
-    zmath_lineFitParams params = o.params;
-    params.mode = o.minZone ? 1 : 0;
     const zfit_status counted = searchCount<zmet_robustLineResult>(
         o.robust, params.maxRmsError,
         [&](const zmet_robustParams& robust, auto* r) {
@@ -106,7 +110,7 @@ int runLine(const LineOptions& o)
         Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"line", lineJson(r.line)},
                           {"rmsError", number(r.rmsError)},
                           {"ignoredIndices", indicesJson(ignored)}};
@@ -175,7 +179,8 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 
 void addLineCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", false, runLine);
+    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", Offers{.search = true},
+                  runLine);
 }
 
 }  // namespace zcli

@@ -116,8 +116,8 @@ TEST(SearchPlan, TooFewToKeepIsAnsweredAtOnceAndTheRestPollsAsPlanned)
             for (int n = 0; n <= 11; ++n) {
                 const Pts points = nearEllipse(rng, n, at);
                 for (int32_t m = 1; m <= std::min(n + 1, search.largestIgnore); ++m) {
-                    SCOPED_TRACE(::testing::Message() << search.name << ", n " << n << ", m " << m << ", at ("
-                                                      << at.x << ", " << at.y << ")");
+                    SCOPED_TRACE(::testing::Message() << search.name << ", n " << n << ", m " << m << ", at (" << at.x
+                                                      << ", " << at.y << ")");
                     const Outcome out = search.fit(points, m);
                     if (search.keepsTooFew(n, m)) {
                         EXPECT_EQ(out.status, zmath_errDegenerate) << zfit::statusName(out.status);

@@ -395,10 +395,10 @@ int autoFailed(const std::string& command, const Common& common, const Table& ta
 void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points);
 // ---- SVG figure --------------------------------------------------------------
 
-// A plot in the plane of the points: equal scale on both axes, y upwards,
-// grid, axes with labelled ticks, a legend. Bounded items (points, circles,
-// ellipses, segments) set the extent; lines, strips and parabolas are drawn
-// across it.
+// A plot in the plane of the points: equal scale on both axes, y upwards
+// (or downwards from the top left, as images count, with yDown), grid, axes
+// with labelled ticks, a legend. Bounded items (points, circles, ellipses,
+// segments) set the extent; lines, strips and parabolas are drawn across it.
 class Figure {
 public:
     enum class Mark { kept, discarded, target, source, mapped };
@@ -426,11 +426,14 @@ public:
     // Leaves out the tick labels of an axis whose coordinates the figure
     // does not show true (a magnified direction).
     void hideTickLabels(bool x, bool y) { hideX_ = x, hideY_ = y; }
-    // Labels the axis across a line drawn with its deviations magnified
-    // `magnify` times by the true deviation from the line (y for a line
-    // flatter than 45 degrees, else x), measured where the line meets the
-    // plot's left (bottom) edge, in place of the coordinates.
-    void residualAxis(const zmath_shapeFLine& line, double magnify);
+    // Names the axes in place of x and y: a plot in a frame of its own (a
+    // line's: along it and across it).
+    void axisNames(std::string x, std::string y) { xName_ = std::move(x), yName_ = std::move(y); }
+    // The y coordinates are drawn `magnify` times enlarged: the tick labels
+    // give them divided by it, as they are.
+    void yMagnified(double magnify) { yMagnify_ = magnify; }
+    // Image coordinates: y grows downwards, the origin at the top left.
+    void yDown(bool down) { yDown_ = down; }
 
     std::string svg() const;
     // Writes the figure; throws UsageError when the file cannot be written.
@@ -449,9 +452,9 @@ private:
     };
     std::string title_;
     bool hideX_ = false, hideY_ = false;
-    bool residual_ = false;
-    zmath_shapeFLine residualLine_{};
-    double magnify_ = 1.0;
+    std::string xName_ = "x", yName_ = "y";
+    double yMagnify_ = 1.0;
+    bool yDown_ = false;
     std::vector<std::string> notes_;
     std::vector<std::pair<std::string, std::string>> legend_;
     std::vector<Item> items_;

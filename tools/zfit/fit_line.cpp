@@ -142,36 +142,45 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
     f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
     f.note(errorNote(mode == 1 ? "zone half-width" : "rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
 
+    // A point's position along the line (from the line's point nearest the
+    // origin, in the line's direction) and its deviation from it (positive
+    // on the side of the normal).
+    const zmath_shapeFLine& line = r.line;
+    const auto along = [&](const zmath_vect& p) { return p.x * line.cosine + p.y * line.sine; };
+    const auto deviation = [&](const zmath_vect& p) { return -p.x * line.sine + p.y * line.cosine - line.d; };
     // Deviations of a straight edge are often far below the edge's length:
     // magnify them across the line (by 10, 100, ...) until they show.
     double lo = HUGE_VAL, hi = -HUGE_VAL, spread = 0.0;
-    for (const zmath_vect& p : points) {
-        const double along = p.x * r.line.cosine + p.y * r.line.sine;
-        lo = std::min(lo, along), hi = std::max(hi, along);
-    }
+    for (const zmath_vect& p : points) lo = std::min(lo, along(p)), hi = std::max(hi, along(p));
     const double extent = hi - lo;
     for (std::size_t i = 0; i < points.size(); ++i)
         if (std::find(ignored.begin(), ignored.end(), static_cast<int32_t>(i)) == ignored.end())
-            spread = std::max(spread, std::abs(-points[i].x * r.line.sine + points[i].y * r.line.cosine - r.line.d));
+            spread = std::max(spread, std::abs(deviation(points[i])));
     double magnify = 1.0;
     while (spread > 0.0 && spread * magnify * 40.0 < extent && magnify < 1e6) magnify *= 10.0;
-    std::vector<zmath_vect> shown = points;
-    if (magnify > 1.0) {
-        // Kept points stay within a quarter of the extent; a far discarded
-        // point is held at half of it.
+    if (magnify == 1.0) {
+        if (mode == 1) f.strip(line, r.rmsError);
+        f.line(line, "fit");
+        addPoints(f, points, ignored);
+    } else {
+        // Drawn in the line's own frame, whatever its angle: along the line
+        // to the right, the deviation across it, enlarged; the tick labels
+        // give both as they are. Kept points stay within a quarter of the
+        // extent; a far discarded point is held at half of it.
+        f.note("drawn along the line, deviations " + fmt(magnify) + " times enlarged");
+        f.axisNames("position along the line", "deviation from the line");
+        f.yMagnified(magnify);
         const double reach = 0.5 * extent;
-        for (zmath_vect& p : shown) {
-            const double off = -p.x * r.line.sine + p.y * r.line.cosine - r.line.d;
-            const double moved = std::clamp(off * magnify, -reach, reach) - off;
-            p.x += moved * -r.line.sine;
-            p.y += moved * r.line.cosine;
-        }
-        f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
-        f.residualAxis(r.line, magnify);
+        std::vector<zmath_vect> shown;
+        for (const zmath_vect& p : points)
+            shown.push_back({along(p), std::clamp(deviation(p) * magnify, -reach, reach)});
+        zmath_shapeFLine axis{};
+        const double flat = 0.0;
+        zmath_shapeFLine_initAngleDistance(&axis, &flat, 0.0);
+        if (mode == 1) f.strip(axis, r.rmsError * magnify);
+        f.line(axis, "fit");
+        addPoints(f, shown, ignored);
     }
-    if (mode == 1) f.strip(r.line, r.rmsError * magnify);
-    f.line(r.line, "fit");
-    addPoints(f, shown, ignored);
     f.legend(mode == 1 ? "centre line of the zone" : "fitted line", "fit");
     if (mode == 1) f.legend("zone holding the kept points", "strip");
     return f;

@@ -94,15 +94,14 @@ int runRoundness(const RoundnessOptions& o)
     const auto describe = [&](Outcome& out) {
         Json onOuter = Json::array();
         for (int k = 0; k < r.contactCount; ++k) onOuter.push_back(r.contactOnOuter[k] != 0);
-        out.result =
-            Json{{"isValid", r.isValid != 0},
-                 {"centre", vectJson(r.centre)},
-                 {"innerRadius", number(r.innerRadius)},
-                 {"outerRadius", number(r.outerRadius)},
-                 {"roundness", number(r.roundness)},
-                 {"contactCount", r.contactCount},
-                 {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
-                 {"contactOnOuter", onOuter}};
+        out.result = Json{{"isValid", r.isValid != 0},
+                          {"centre", vectJson(r.centre)},
+                          {"innerRadius", number(r.innerRadius)},
+                          {"outerRadius", number(r.outerRadius)},
+                          {"roundness", number(r.roundness)},
+                          {"contactCount", r.contactCount},
+                          {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
+                          {"contactOnOuter", onOuter}};
         out.extra = Json{{"contactPoints", contactsJson(r, points)}};
         Summary s("roundness: " + std::string(method.name) + ", " + std::to_string(table.rows()) + " points");
         s.row("centre", fmtPoint(r.centre));

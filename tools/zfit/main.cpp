@@ -72,12 +72,14 @@ std::string exitStatusHelp(const Offers* offers)
     text += limit ? "  0  the fit succeeded and is valid (below the limit of " + std::string(limit) + ")\n"
                   : "  0  the fit succeeded\n";
     text += "  1  the fit succeeded but is not valid\n"
-                       "  2  a refused option (the message names it and what it accepts), unreadable or malformed "
-                       "input, or an output file that cannot be written\n"
-                       "  3  the fit failed on this data: the library's status name is printed on standard error\n";
+            "  2  a refused option (the message names it and what it accepts), unreadable or malformed "
+            "input, or an output file that cannot be written\n"
+            "  3  the fit failed on this data: the library's status name is printed on standard error\n";
     if (!offers || offers->search)
-        text += std::string("  4  the search was cancelled by --timeout") + (offers ? "" : " (line, circle, "
-                                                                                         "ellipse, roundness)") +
+        text += std::string("  4  the search was cancelled by --timeout") +
+                (offers ? ""
+                        : " (line, circle, "
+                          "ellipse, roundness)") +
                 "\n";
     return text;
 }

@@ -217,8 +217,11 @@ int conclude(Outcome& out, const std::vector<zmath_vect>& points, const Describe
 {
     const bool failed = zfit::failed(out.status);
     if (!failed) describe(out);
-    if (!out.common->svg.empty())
-        (failed ? failureFigure(out.command, points, out.status) : draw()).write(out.common->svg);
+    if (!out.common->svg.empty()) {
+        Figure figure = failed ? failureFigure(out.command, points, out.status) : draw();
+        figure.yDown(out.common->yDown);
+        figure.write(out.common->svg);
+    }
     return finish(out);
 }
 

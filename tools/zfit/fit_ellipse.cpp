@@ -254,8 +254,10 @@ Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseF
 
 void addEllipseCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", Offers{.search = true},
-                  runEllipse);
+    addFitCommand(
+        app, registry, "ellipse",
+        "fit an ellipse to points (columns: x, y); radius1 >= radius2, angle (of radius1, radians) in [0, pi)",
+        Offers{.search = true}, runEllipse);
 }
 
 }  // namespace zcli

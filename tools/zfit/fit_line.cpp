@@ -188,8 +188,11 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 
 void addLineCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", Offers{.search = true},
-                  runLine);
+    addFitCommand(app, registry, "line",
+                  "fit a straight line to points (columns: x, y). The line is -x*sin(angle) + y*cos(angle) = d, angle "
+                  "in radians: in [0, 2pi) with d >= 0; with --min-zone in (-pi, pi], d of either sign; with "
+                  "--robust in (-pi/2, 3pi/2] with d >= 0",
+                  Offers{.search = true}, runLine);
 }
 
 }  // namespace zcli

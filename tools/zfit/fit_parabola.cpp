@@ -112,7 +112,9 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 
 void addParabolaCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])",
+    addFitCommand(app, registry, "parabola",
+                  "fit a parabola in any orientation to points (columns: x, y [, weight]); pose angle (radians, the "
+                  "direction of the frame's x axis, the parabola opening towards its +y) in (-pi, pi]",
                   Offers{.weights = true, .limit = nullptr}, runParabola);
 }
 

@@ -112,7 +112,7 @@ json indices(const zstd_vector32& v) { return std::vector<int32_t>(v.begin, v.be
 template <class R>
 json common(const R& r)
 {
-    json f = {{"/result/isValid", r.isValid}, {"/result/rmsError", r.rmsError}};
+    json f = {{"/result/isValid", r.isValid != 0}, {"/result/rmsError", r.rmsError}};
     if constexpr (requires { r.ignoredIndices; }) f["/result/ignoredIndices"] = indices(r.ignoredIndices);
     if constexpr (requires { r.xform; }) {
         const zmath_xformLinear& x = r.xform;
@@ -301,29 +301,83 @@ TEST_F(Cli, TheParabolaConvergesUnlessPassesAreGiven)
     EXPECT_NE(zfit("parabola --weights @arc.csv").out.find("converged       yes"), std::string::npos) << "summary";
 }
 
-TEST_F(Cli, ExitStatusTellsValidNotValidFailedAndUsage)
+// One row per kind of outcome: a valid and a not valid fit, data the fit
+// cannot use (3), and every kind of refused option (2). A refusal comes
+// before any fit, says on one short line which option is wrong and what it
+// accepts, and prints no limit in full.
+TEST_F(Cli, ExitStatusTable)
 {
     const std::string good = "0 1\n1 2.01\n2 2.99\n3 4\n", square = "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n";
-    const std::tuple<const char*, std::string, int, const char*> cases[] = {
-        // says: on standard output or error
+    std::string ring;  // 200 points on a circle
+    for (int k = 0; k < 200; ++k)
+        ring += std::to_string(std::cos(k * 0.0314)) + " " + std::to_string(std::sin(k * 0.0314)) + "\n";
+    const std::tuple<const char*, std::string, int, const char*> rows[] = {
+        // input, exit status, says (on standard output or error)
         {"line -", good, 0, "valid           yes"},
         {"line --max-rms 0 -", good, 1, "valid           no"},  // rmsError is never below 0
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
-        // Parameters are handed to the library as given; it names what is wrong.
-        {"line --ignore -1 -", good, 3, "zmath_errFitNumIgnoreNegative"},
-        {"line", "", 2, ""},
-        {"line --timeout -1 -", good, 2, ""},
-        {"circle --weights --fixed-radius 2 -", square, 2, ""},  // the weighted fit frees the radius
+        {"circle --ignore 198 --timeout 5 -", ring, 3, "zmath_errDegenerate"},  // two left: at once
+        // Library parameters, refused before the fit.
+        {"line --ignore -1 -", good, 2, "line: --ignore must be a count of 0 or more points"},
+        {"ellipse --max-rms -1 -", good, 2, "ellipse: --max-rms must be a limit of 0 or more"},
+        {"p2p --dof 7 -", good, 2, "p2p: --dof must be 3, 4, 5 or 6 (zmath_errFitBadMode)"},
+        {"p2l --dof 5 -", good, 2, "p2l: --dof must be 6 (zmath_errFitBadMode)"},
+        {"circle --fixed-radius -1 -", good, 2, "--fixed-radius must be a radius of 0 or more"},
+        {"circle --weights --ignore 1 -", square, 2, "--ignore must be 0 with --weights"},
+        {"roundness --max-roundness -1 -", good, 2, "--max-roundness must be a limit of 0 or more"},
+        {"line --robust median -", good, 2, "--robust must be huber, tukey or clip"},
+        {"circle --robust huber --clip 0 -", good, 2, "--clip must be a finite factor above 0"},
+        {"parabola --max-iterations 0 -", good, 2, "--max-iterations must be 1 or more"},
+        // The command's own checks.
+        {"line --timeout -1 -", good, 2, "--timeout: must be 0 (no limit) or more seconds"},
+        {"parabola --timeout 5 -", good, 2, "--timeout"},  // nothing to time: no search
+        {"line --ignore 2.5 -", good, 2, "--ignore: a count of points or \"auto\", not \"2.5\""},
+        {"line --max-rms abc -", good, 2, "--max-rms"},
+        {"roundness --method oval -", good, 2, "--method must be zone (or minimum_zone)"},
+        {"circle --weights --fixed-radius 2 -", square, 2, "cannot be combined"},  // the weighted fit frees the radius
+        {"line --frobnicate -", good, 2, "--frobnicate"},
+        {"circel -", good, 2, "unknown command \"circel\"; did you mean circle?"},
+        {"line", "", 2, "file is required"},
         {"line @absent.csv", "", 2, "cannot read"},
-        {"line --svg @no/such/dir.svg -", good, 2, ""},
-        {"--help", "", 0, ""},
+        {"line --svg @no/such/dir.svg -", good, 2, "cannot write"},
+        {"--help", "", 0, "Exit status:"},
     };
-    for (const auto& [args, input, code, says] : cases) {
+    for (const auto& [args, input, code, says] : rows) {
         SCOPED_TRACE(args);
         const Outcome run = zfit(args, input);
         EXPECT_EQ(run.code, code) << run.err;
         EXPECT_NE((run.out + run.err).find(says), std::string::npos) << run.out << run.err;
+        if (code != 2) continue;
+        EXPECT_EQ(run.out, "") << "nothing fitted";
+        EXPECT_EQ(run.err.rfind("zfit: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        EXPECT_LT(run.err.size(), 200u) << "short: " << run.err;
+        EXPECT_EQ(run.err.find("1797693"), std::string::npos) << "no limit in full: " << run.err;
     }
+}
+
+// --timeout and the progress are offered where a search runs; the help of
+// each command names its own validity limit.
+TEST_F(Cli, HelpOffersWhatEachCommandHas)
+{
+    const std::tuple<const char*, bool, const char*> commands[] = {
+        {"line", true, "--max-rms"},    {"circle", true, "--max-rms"},
+        {"ellipse", true, "--max-rms"}, {"roundness", true, "--max-roundness"},
+        {"parabola", false, nullptr},   {"p2p", false, "--max-rms"},
+        {"p2l", false, "--max-rms"},
+    };
+    for (const auto& [command, searches, limit] : commands) {
+        SCOPED_TRACE(command);
+        const Outcome help = zfit(std::string(command) + " --help");
+        EXPECT_EQ(help.code, 0) << help.err;
+        EXPECT_EQ(help.out.find("--timeout") != std::string::npos, searches) << "--timeout offered";
+        EXPECT_EQ(help.out.find("cancelled by --timeout") != std::string::npos, searches) << "exit status 4";
+        EXPECT_NE(help.out.find("--y-down"), std::string::npos) << "every picture can be drawn y down";
+        const std::string zero =
+            limit ? std::string("valid (below the limit of ") + limit + ")" : "the fit succeeded\n";
+        EXPECT_NE(help.out.find(zero), std::string::npos) << "exit status 0";
+    }
+    EXPECT_EQ(zfit("roundness --help").out.find("--max-rms"), std::string::npos) << "roundness has no --max-rms";
 }
 
 // The lines of a text, without their line ends.
@@ -476,6 +530,116 @@ std::vector<zmath_vect> drawn(const std::string& svg, const std::string& tag, co
         out.push_back({value(element, xName), value(element, yName)});
     }
     return out;
+}
+
+// The tick labels of one axis ("x-tick" or "y-tick") as (pixel, value),
+// by pixel (left to right, top to bottom); a y label sits 4 pixels below
+// its grid line.
+std::vector<std::pair<double, double>> ticks(const std::string& svg, const std::string& cls)
+{
+    std::vector<std::pair<double, double>> out;
+    const std::string start = "<text class=\"" + cls + "\"", coordinate = cls == "x-tick" ? " x=\"" : " y=\"";
+    for (std::size_t at = svg.find(start); at != std::string::npos; at = svg.find(start, at + 1)) {
+        const double pixel = std::stod(svg.substr(svg.find(coordinate, at) + coordinate.size()));
+        const double value = std::stod(svg.substr(svg.find('>', at) + 1));
+        out.emplace_back(cls == "x-tick" ? pixel : pixel - 4.0, value);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The value at a pixel, by the line through the first and the last tick.
+double valueAt(const std::vector<std::pair<double, double>>& t, double pixel)
+{
+    const auto& [p0, v0] = t.front();
+    const auto& [p1, v1] = t.back();
+    return v0 + (pixel - p0) * (v1 - v0) / (p1 - p0);
+}
+
+// A straight edge drawn with its deviations enlarged is drawn in the line's
+// own frame, whatever its angle: the fitted line is level, the labels along
+// it increase to the right, the deviation labels the way y grows (up, or
+// down with --y-down), and every point sits where the labels put its true
+// position along the line and its true deviation from it.
+TEST_F(Cli, LinePicturesLabelTheirAxesTruthfullyAtAnyAngle)
+{
+    zt::Rng rng(80);
+    for (const double degrees : {80.0, 135.0, 10.0})
+        for (const char* options : {"", " --y-down", " --min-zone"}) {
+            SCOPED_TRACE(::testing::Message() << degrees << " degrees" << options);
+            const double angle = degrees * zt::pi / 180.0;
+            std::vector<zmath_vect> points;
+            std::string text;
+            for (int k = 0; k < 30; ++k) {
+                const double u = 0.5 * k, v = rng.normal(0.01);
+                points.push_back(
+                    {2 + u * std::cos(angle) - v * std::sin(angle), 1 + u * std::sin(angle) + v * std::cos(angle)});
+                text += std::to_string(points.back().x) + " " + std::to_string(points.back().y) + "\n";
+            }
+            const std::string svg = dir + "/line.svg";
+            const Outcome run = zfit(std::string("line --json --svg ") + svg + options + " " + write("edge.txt", text));
+            ASSERT_EQ(run.code, 0) << run.err;
+            const json line = json::parse(run.out)["result"]["line"];
+            const double c = line["cosine"], s = line["sine"], d = line["d"];
+            const std::string picture = slurp(svg);
+            EXPECT_NE(picture.find("deviations 100 times enlarged"), std::string::npos) << "enlarged";
+            const auto x = ticks(picture, "x-tick"), y = ticks(picture, "y-tick");
+            ASSERT_GE(x.size(), 3u) << "labels along the line";
+            ASSERT_GE(y.size(), 2u) << "labels across it";
+            for (std::size_t k = 1; k < x.size(); ++k)
+                EXPECT_GT(x[k].second, x[k - 1].second) << "along: increasing to the right";
+            const bool down = std::string(options) == " --y-down";
+            for (std::size_t k = 1; k < y.size(); ++k)
+                EXPECT_EQ(y[k].second > y[k - 1].second, down) << "deviation: growing downwards only with --y-down";
+            const std::vector<zmath_vect> fit = drawn(picture, "line", "fit", "y1", "y2");
+            ASSERT_EQ(fit.size(), 1u) << "the fitted line";
+            EXPECT_EQ(fit[0].x, fit[0].y) << "level";
+            EXPECT_NEAR(valueAt(y, fit[0].x), 0.0, 1e-4) << "at deviation 0";
+            const std::vector<zmath_vect> kept = drawn(picture, "circle", "kept", "cx", "cy");
+            ASSERT_EQ(kept.size(), points.size()) << "every point";
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                const zmath_vect& p = points[i];
+                EXPECT_NEAR(valueAt(x, kept[i].x), p.x * c + p.y * s, 0.01) << "position along, point " << i;
+                EXPECT_NEAR(valueAt(y, kept[i].y), -p.x * s + p.y * c - d, 1e-4) << "deviation, point " << i;
+            }
+        }
+}
+
+// --y-down draws every family's picture in image coordinates: each point at
+// the mirror image, about the plot's middle, of where it is drawn y up, the
+// y labels growing downwards, an ellipse turned the other way.
+TEST_F(Cli, YDownDrawsEveryPictureInImageCoordinates)
+{
+    const char* commands[] = {"line @profile.csv",      "circle --ignore 2 @edge_points.csv",
+                              "ellipse @marks.txt",     "parabola --weights @arc.csv",
+                              "p2p --dof 4 @pairs.csv", "p2l --degrees @point_lines.csv",
+                              "roundness @bore.csv"};
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        std::string picture[2];
+        for (int down = 0; down < 2; ++down) {
+            const std::string svg = dir + "/" + std::to_string(down) + ".svg";
+            ASSERT_LT(zfit(std::string(command) + " --svg " + svg + (down ? " --y-down" : "")).code, 2);
+            picture[down] = slurp(svg);
+        }
+        for (const char* cls : {"kept", "target", "mapped"}) {
+            const auto up = drawn(picture[0], "circle", cls, "cx", "cy"),
+                       down = drawn(picture[1], "circle", cls, "cx", "cy");
+            ASSERT_EQ(up.size(), down.size()) << cls;
+            for (std::size_t i = 0; i < up.size(); ++i) {
+                EXPECT_EQ(up[i].x, down[i].x) << cls << " " << i << ": x as it was";
+                EXPECT_NEAR(up[i].y + down[i].y, up[0].y + down[0].y, 0.02) << cls << " " << i << ": y mirrored";
+            }
+        }
+        const auto y = ticks(picture[1], "y-tick");
+        for (std::size_t k = 1; k < y.size(); ++k) EXPECT_GT(y[k].second, y[k - 1].second) << "y grows downwards";
+        const std::size_t up = picture[0].find("rotate("), down = picture[1].find("rotate(");
+        if (std::string(command).starts_with("ellipse")) {
+            ASSERT_NE(up, std::string::npos) << "the ellipse";
+            EXPECT_DOUBLE_EQ(std::stod(picture[0].substr(up + 7)), -std::stod(picture[1].substr(down + 7)))
+                << "turned the other way";
+        }
+    }
 }
 
 // The transform pictures draw each point as the library's transform maps it,

@@ -89,13 +89,25 @@ struct Common {
     std::string input;
     bool json = false;
     std::string svg;
+    bool yDown = false;    // the picture in image coordinates
     double timeout = 0.0;  // seconds; 0 = none
     bool quiet = false;    // no progress on standard error
     bool weights = false;  // only where the family offers weights
 };
 
-// Adds FILE, --json, --svg, --timeout, --quiet (and --weights when offered).
-void addCommonOptions(CLI::App& command, Common& common, bool offerWeights);
+// What a fitting subcommand offers besides its own options.
+struct Offers {
+    bool weights = false;             // --weights: the family has a weighted fit
+    bool search = false;              // --timeout and --quiet: a search runs that may take long
+    const char* limit = "--max-rms";  // the option the validity is judged by (nullptr: none)
+};
+
+// Adds FILE, --json, --svg, --y-down (and --weights, --timeout and --quiet
+// when offered).
+void addCommonOptions(CLI::App& command, Common& common, const Offers& offers);
+// The exit statuses, for the help of the command (offers null) or of a
+// subcommand.
+std::string exitStatusHelp(const Offers* offers);
 
 // A subcommand registers what runs when it was chosen.
 using Action = std::function<int()>;
@@ -126,17 +138,17 @@ struct FitOptions {
 // Adds a fitting subcommand: the family's own options (added by `options`),
 // then the shared ones; `action` runs when it was chosen.
 CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
-                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options,
+                        Common& common, const Offers& offers, const std::function<void(CLI::App&)>& options,
                         Action action);
 // The same for a family's options O (a FitOptions with add()): run(o) runs
 // when the subcommand was chosen.
 template <class O>
 CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
-                        bool offerWeights, int (*run)(const O&))
+                        const Offers& offers, int (*run)(const O&))
 {
     auto o = std::make_shared<O>();
     return addFitCommand(
-        app, registry, name, description, o->common, offerWeights, [&o](CLI::App& command) { o->add(command); },
+        app, registry, name, description, o->common, offers, [&o](CLI::App& command) { o->add(command); },
         [o, run] { return run(*o); });
 }
 // An option taking a value, its default shown in --help.
@@ -151,18 +163,14 @@ void addMaxRms(CLI::App& command, double& maxRmsError);
 
 // ---- progress and timeout --------------------------------------------------
 
-// How a search polls the attention check: `passes` polls in all, and the
-// share of the work done after `done` polls (for the progress estimate).
+// How a search polls the attention check: `passes` polls in all (the
+// library's plan, zfit/family/search_plan.hpp; negative when no count is
+// known beforehand), and the share of the work done after `done` polls (for
+// the progress estimate).
 struct SearchPlan {
-    std::string label;  // "line search"
+    std::string label;  // "ranked search"
     int64_t passes = 0;
     std::function<double(int64_t done)> fraction;
-
-    // Pass i costs C(n - 1 - i, order) units, i = 0 .. n - 1: the outer loop
-    // of a search over pairs (order 1) or triples (order 2) of n points.
-    static SearchPlan nested(std::string label, int64_t polls, int64_t n, int order);
-    // Every poll costs the same.
-    static SearchPlan uniform(std::string label, int64_t polls);
 };
 
 // Installs the attention check on this thread for its lifetime: counts the
@@ -205,6 +213,12 @@ std::string statusText(zfit_status status);
 // What a failure means for people: the status table's text, with the
 // option behind it when there is one.
 std::string failureText(zfit_status status);
+// Throws UsageError when the library's check of a parameter record (its
+// status `validated`) refused it, before any fit: "line: --max-rms must be
+// a limit of 0 or more (zmath_errFitMaxRmsErrorNegative)".
+void refuseParams(const std::string& command, zfit_status validated);
+// The same for a limit of iterations below 1.
+void refuseIterations(const std::string& command, int32_t maxIterations);
 // A double for JSON: non-finite values become null.
 Json number(double value);
 Json vectJson(const zmath_vect& v);
@@ -381,10 +395,10 @@ int autoFailed(const std::string& command, const Common& common, const Table& ta
 void describeRobust(Outcome& out, Summary& summary, const zmet_robustOutcome& o, const std::vector<zmath_vect>& points);
 // ---- SVG figure --------------------------------------------------------------
 
-// A plot in the plane of the points: equal scale on both axes, y upwards,
-// grid, axes with labelled ticks, a legend. Bounded items (points, circles,
-// ellipses, segments) set the extent; lines, strips and parabolas are drawn
-// across it.
+// A plot in the plane of the points: equal scale on both axes, y upwards
+// (or downwards from the top left, as images count, with yDown), grid, axes
+// with labelled ticks, a legend. Bounded items (points, circles, ellipses,
+// segments) set the extent; lines, strips and parabolas are drawn across it.
 class Figure {
 public:
     enum class Mark { kept, discarded, target, source, mapped };
@@ -412,11 +426,14 @@ public:
     // Leaves out the tick labels of an axis whose coordinates the figure
     // does not show true (a magnified direction).
     void hideTickLabels(bool x, bool y) { hideX_ = x, hideY_ = y; }
-    // Labels the axis across a line drawn with its deviations magnified
-    // `magnify` times by the true deviation from the line (y for a line
-    // flatter than 45 degrees, else x), measured where the line meets the
-    // plot's left (bottom) edge, in place of the coordinates.
-    void residualAxis(const zmath_shapeFLine& line, double magnify);
+    // Names the axes in place of x and y: a plot in a frame of its own (a
+    // line's: along it and across it).
+    void axisNames(std::string x, std::string y) { xName_ = std::move(x), yName_ = std::move(y); }
+    // The y coordinates are drawn `magnify` times enlarged: the tick labels
+    // give them divided by it, as they are.
+    void yMagnified(double magnify) { yMagnify_ = magnify; }
+    // Image coordinates: y grows downwards, the origin at the top left.
+    void yDown(bool down) { yDown_ = down; }
 
     std::string svg() const;
     // Writes the figure; throws UsageError when the file cannot be written.
@@ -435,9 +452,9 @@ private:
     };
     std::string title_;
     bool hideX_ = false, hideY_ = false;
-    bool residual_ = false;
-    zmath_shapeFLine residualLine_{};
-    double magnify_ = 1.0;
+    std::string xName_ = "x", yName_ = "y";
+    double yMagnify_ = 1.0;
+    bool yDown_ = false;
     std::vector<std::string> notes_;
     std::vector<std::pair<std::string, std::string>> legend_;
     std::vector<Item> items_;

@@ -7,6 +7,8 @@
 #include <CLI/CLI.hpp>
 #include <zfit/circle/circle.h>
 
+#include <zfit/family/search_plan.hpp>
+
 #include "cli.hpp"
 
 namespace zcli {
@@ -36,13 +38,14 @@ struct CircleOptions : FitOptions<zmath_circleFitParams, zmath_circleFitParams_i
     }
 };
 
-// The free- and fixed-radius searches poll 4 (n - 2) times, spread evenly
-// over the triples; with nothing to discard they poll once.
+// The plan of the free- and fixed-radius searches; the weighted fit does
+// not search.
 SearchPlan circlePlan(const zmath_circleFitParams& params, int64_t n, bool weighted)
 {
-    if (weighted) return SearchPlan::uniform("circle fit", 0);
-    if (params.numIgnore == 0) return SearchPlan::uniform("circle search", 1);
-    return SearchPlan::uniform("circle search", n > 2 ? 4 * (n - 2) : 0);
+    if (weighted) return {"circle fit", 0, {}};
+    const int64_t m = params.numIgnore;
+    return {"circle search", zfit::plan::circlePolls(n, m),
+            [n, m](int64_t done) { return zfit::plan::circleShareDone(n, m, done); }};
 }
 
 Figure geometricCircleFigure(const std::vector<zmath_vect>& points, const zmet_geometricCircleResult& r,
@@ -76,9 +79,7 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     zfit_status status = zfit_ok;
     if (o.common.weights) {
         const std::vector<double> weights = table.column(2);
-        status = params.numIgnore != 0
-                     ? zmath_errFitWeightedIgnore
-                     : zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(), &geometric, &r);
+        status = zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(), &geometric, &r);
     } else {
         std::vector<zmath_vect> kept;
         status = keptBySearch(
@@ -104,7 +105,7 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
         std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
         names.resize(static_cast<std::size_t>(u.parameterCount));
         const Json uncertainty = uncertaintyJson(u, names, {r.centre.x, r.centre.y, r.radius});
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"centre", vectJson(r.centre)},
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
@@ -160,7 +161,7 @@ int runRobustCircle(const CircleOptions& o, const Table& table, const std::vecto
         const zmet_uncertainty& u = r.robust.uncertainty;
         std::vector<std::string> names = {"centre.x", "centre.y", "radius"};
         names.resize(static_cast<std::size_t>(u.parameterCount));
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"centre", vectJson(r.centre)},
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
@@ -198,12 +199,16 @@ int runCircle(const CircleOptions& o)
         throw UsageError("circle: --robust finds its outliers itself; drop --ignore");
     if (o.robust.autoIgnore() && o.common.weights)
         throw UsageError("circle: --ignore auto counts for the unweighted search; drop --weights");
+    zmath_circleFitParams params = o.params;
+    if (fixed) params.mode = 1;
+    if (!o.robust.autoIgnore()) params.numIgnore = o.robust.ignoreCount();
+    refuseParams("circle", zmath_circleFitParams_validate(&params));
+    if (o.common.weights && params.numIgnore != 0) refuseParams("circle", zmath_errFitWeightedIgnore);
+    if (o.geometric) refuseIterations("circle", o.maxIterations);
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
     if (o.robust.robust()) return runRobustCircle(o, table, points, fixed);
 
-    zmath_circleFitParams params = o.params;
-    if (fixed) params.mode = 1;
     const zfit_status counted = searchCount<zmet_robustCircleResult>(
         o.robust, params.maxRmsError,
         [&](const zmet_robustParams& robust, auto* r) { return fitRobustCircle(o, table, points, robust, fixed, r); },
@@ -229,7 +234,7 @@ int runCircle(const CircleOptions& o)
     const std::string kind = o.common.weights ? "weighted" : params.mode == 1 ? "fixed radius" : "free radius";
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"centre", vectJson(r.centre)},
                           {"radius", number(r.radius)},
                           {"rmsError", number(r.rmsError)},
@@ -260,7 +265,8 @@ Figure circleFigure(const std::vector<zmath_vect>& points, const zmath_circleFit
 
 void addCircleCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])", true, runCircle);
+    addFitCommand(app, registry, "circle", "fit a circle to points (columns: x, y [, weight])",
+                  Offers{.weights = true, .search = true}, runCircle);
 }
 
 }  // namespace zcli

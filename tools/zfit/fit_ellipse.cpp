@@ -8,6 +8,8 @@
 #include <CLI/CLI.hpp>
 #include <zfit/ellipse/ellipse.h>
 
+#include <zfit/family/search_plan.hpp>
+
 #include "cli.hpp"
 
 namespace zcli {
@@ -32,14 +34,11 @@ struct EllipseOptions : FitOptions<zmath_ellipseFitParams, zmath_ellipseFitParam
     }
 };
 
-// One poll per subset of k points left out: C(n, k) of them.
+// The plan of the subset search.
 SearchPlan ellipsePlan(int32_t k, int64_t n)
 {
-    if (k <= 0 || n < k + 5) return SearchPlan::uniform("ellipse fit", 0);
-    double subsets = 1.0;
-    for (int32_t i = 0; i < k; ++i) subsets = subsets * static_cast<double>(n - i) / static_cast<double>(i + 1);
-    const auto polls = subsets < 9e18 ? static_cast<int64_t>(std::llround(subsets)) : INT64_MAX;
-    return SearchPlan::uniform("ellipse search", polls);
+    return {k > 0 ? "ellipse search" : "ellipse fit", zfit::plan::ellipsePolls(n, k),
+            [n, k](int64_t done) { return zfit::plan::ellipseShareDone(n, k, done); }};
 }
 
 struct EllipseParts {
@@ -111,7 +110,7 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
         const zmet_uncertainty& u = r.uncertainty;
         const Json uncertainty = uncertaintyJson(u, {"center.x", "center.y", "radius1", "radius2", "angle"},
                                                  {e.center.x, e.center.y, e.radius1, e.radius2, e.angle});
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"ellipse",
                            {{"center", vectJson(e.center)},
                             {"radius1", number(e.radius1)},
@@ -157,7 +156,7 @@ int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vec
                 Json{{"robust", robustParamsJson(params)}, {"geometric", o.geometric}});
     const EllipseParts e = partsOf(r.ellipse);
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid}, {"ellipse", ellipseJson(e)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"ellipse", ellipseJson(e)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json::object();
         Summary s("robust ellipse fit: " + o.robust.estimator + (o.geometric ? ", geometric, " : ", algebraic, ") +
                   std::to_string(table.rows()) + " points");
@@ -186,13 +185,16 @@ int runRobustEllipse(const EllipseOptions& o, const Table& table, const std::vec
 
 int runEllipse(const EllipseOptions& o)
 {
+    zmath_ellipseFitParams params = o.params;
+    if (!o.robust.autoIgnore()) params.numIgnore = o.robust.ignoreCount();
+    refuseParams("ellipse", zmath_ellipseFitParams_validate(&params));
+    if (o.geometric) refuseIterations("ellipse", o.maxIterations);
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
     if (o.robust.robust() && o.robust.ignore != "0")
         throw UsageError("ellipse: --robust finds its outliers itself; drop --ignore");
     if (o.robust.robust()) return runRobustEllipse(o, table, points);
 
-    zmath_ellipseFitParams params = o.params;
     const zfit_status counted = searchCount<zmet_robustEllipseResult>(
         o.robust, params.maxRmsError,
         [&](const zmet_robustParams& robust, auto* r) {
@@ -214,7 +216,7 @@ int runEllipse(const EllipseOptions& o)
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
         const EllipseParts e = partsOf(r.ellipse);
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"ellipse", ellipseJson(e)},
                           {"rmsError", number(r.rmsError)},
                           {"ignoredIndices", indicesJson(ignored)}};
@@ -252,7 +254,10 @@ Figure ellipseFigure(const std::vector<zmath_vect>& points, const zmath_ellipseF
 
 void addEllipseCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "ellipse", "fit an ellipse to points (columns: x, y)", false, runEllipse);
+    addFitCommand(
+        app, registry, "ellipse",
+        "fit an ellipse to points (columns: x, y); radius1 >= radius2, angle (of radius1, radians) in [0, pi)",
+        Offers{.search = true}, runEllipse);
 }
 
 }  // namespace zcli

@@ -7,6 +7,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <zfit/family/search_plan.hpp>
+
 #include "cli.hpp"
 
 namespace zcli {
@@ -28,14 +30,14 @@ struct LineOptions : FitOptions<zmath_lineFitParams, zmath_lineFitParams_init> {
     }
 };
 
-// The outer passes of the search that the parameters select.
+// The plan of the search that the parameters select.
 SearchPlan linePlan(const zmath_lineFitParams& params, int64_t n)
 {
-    if (params.mode == 1) return SearchPlan::nested("minimum-zone search", n, n, 1);
-    if (params.numIgnore >= 4) return SearchPlan::nested("ranked search", n, n, 1);
-    if (params.numIgnore >= 1 && n >= params.numIgnore)
-        return SearchPlan::nested("outlier search", n - params.numIgnore + 1, n, params.numIgnore - 1);
-    return SearchPlan::uniform("line fit", 0);
+    const int64_t m = params.numIgnore;
+    const int32_t mode = params.mode;
+    const char* label = mode == 1 ? "minimum-zone search" : m >= 4 ? "ranked search" : "outlier search";
+    return {m == 0 && mode == 0 ? "line fit" : label, zfit::plan::linePolls(n, m, mode),
+            [n, m, mode](int64_t done) { return zfit::plan::lineShareDone(n, m, mode, done); }};
 }
 
 Json lineJson(const zmath_shapeFLine& line)
@@ -56,7 +58,7 @@ int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zm
     const zmet_robustLineResult& r = *result;
     Outcome out("line", o.common, table.rows(), status, r.isValid, Json{{"robust", robustParamsJson(params)}});
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid}, {"line", lineJson(r.line)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"line", lineJson(r.line)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json::object();
         Summary s("robust line fit: " + o.robust.estimator + ", " + std::to_string(table.rows()) + " points");
         s.row("angle", fmtAngle(r.line.angle) + "   (direction of the line)");
@@ -79,14 +81,16 @@ int runRobustLine(const LineOptions& o, const Table& table, const std::vector<zm
 
 int runLine(const LineOptions& o)
 {
+    zmath_lineFitParams params = o.params;
+    params.mode = o.minZone ? 1 : 0;
+    if (!o.robust.autoIgnore()) params.numIgnore = o.robust.ignoreCount();
+    refuseParams("line", zmath_lineFitParams_validate(&params));
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
     if (o.robust.robust() && (o.minZone || o.robust.ignore != "0"))
         throw UsageError("line: --robust finds its outliers itself; drop --min-zone and --ignore");
     if (o.robust.robust()) return runRobustLine(o, table, points);
 
-    zmath_lineFitParams params = o.params;
-    params.mode = o.minZone ? 1 : 0;
     const zfit_status counted = searchCount<zmet_robustLineResult>(
         o.robust, params.maxRmsError,
         [&](const zmet_robustParams& robust, auto* r) {
@@ -106,7 +110,7 @@ int runLine(const LineOptions& o)
         Json{{"numIgnore", params.numIgnore}, {"maxRmsError", number(params.maxRmsError)}, {"mode", params.mode}});
     const auto describe = [&](Outcome& out) {
         const std::span<const int32_t> ignored = zfit::ignored(r);
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"line", lineJson(r.line)},
                           {"rmsError", number(r.rmsError)},
                           {"ignoredIndices", indicesJson(ignored)}};
@@ -138,36 +142,45 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
     f.note("angle " + fmtAngle(r.line.angle) + ", d " + fmt(r.line.d));
     f.note(errorNote(mode == 1 ? "zone half-width" : "rmsError", r.rmsError, points.size(), ignored.size(), r.isValid));
 
+    // A point's position along the line (from the line's point nearest the
+    // origin, in the line's direction) and its deviation from it (positive
+    // on the side of the normal).
+    const zmath_shapeFLine& line = r.line;
+    const auto along = [&](const zmath_vect& p) { return p.x * line.cosine + p.y * line.sine; };
+    const auto deviation = [&](const zmath_vect& p) { return -p.x * line.sine + p.y * line.cosine - line.d; };
     // Deviations of a straight edge are often far below the edge's length:
     // magnify them across the line (by 10, 100, ...) until they show.
     double lo = HUGE_VAL, hi = -HUGE_VAL, spread = 0.0;
-    for (const zmath_vect& p : points) {
-        const double along = p.x * r.line.cosine + p.y * r.line.sine;
-        lo = std::min(lo, along), hi = std::max(hi, along);
-    }
+    for (const zmath_vect& p : points) lo = std::min(lo, along(p)), hi = std::max(hi, along(p));
     const double extent = hi - lo;
     for (std::size_t i = 0; i < points.size(); ++i)
         if (std::find(ignored.begin(), ignored.end(), static_cast<int32_t>(i)) == ignored.end())
-            spread = std::max(spread, std::abs(-points[i].x * r.line.sine + points[i].y * r.line.cosine - r.line.d));
+            spread = std::max(spread, std::abs(deviation(points[i])));
     double magnify = 1.0;
     while (spread > 0.0 && spread * magnify * 40.0 < extent && magnify < 1e6) magnify *= 10.0;
-    std::vector<zmath_vect> shown = points;
-    if (magnify > 1.0) {
-        // Kept points stay within a quarter of the extent; a far discarded
-        // point is held at half of it.
+    if (magnify == 1.0) {
+        if (mode == 1) f.strip(line, r.rmsError);
+        f.line(line, "fit");
+        addPoints(f, points, ignored);
+    } else {
+        // Drawn in the line's own frame, whatever its angle: along the line
+        // to the right, the deviation across it, enlarged; the tick labels
+        // give both as they are. Kept points stay within a quarter of the
+        // extent; a far discarded point is held at half of it.
+        f.note("drawn along the line, deviations " + fmt(magnify) + " times enlarged");
+        f.axisNames("position along the line", "deviation from the line");
+        f.yMagnified(magnify);
         const double reach = 0.5 * extent;
-        for (zmath_vect& p : shown) {
-            const double off = -p.x * r.line.sine + p.y * r.line.cosine - r.line.d;
-            const double moved = std::clamp(off * magnify, -reach, reach) - off;
-            p.x += moved * -r.line.sine;
-            p.y += moved * r.line.cosine;
-        }
-        f.note("deviations from the line drawn " + fmt(magnify) + " times enlarged");
-        f.residualAxis(r.line, magnify);
+        std::vector<zmath_vect> shown;
+        for (const zmath_vect& p : points)
+            shown.push_back({along(p), std::clamp(deviation(p) * magnify, -reach, reach)});
+        zmath_shapeFLine axis{};
+        const double flat = 0.0;
+        zmath_shapeFLine_initAngleDistance(&axis, &flat, 0.0);
+        if (mode == 1) f.strip(axis, r.rmsError * magnify);
+        f.line(axis, "fit");
+        addPoints(f, shown, ignored);
     }
-    if (mode == 1) f.strip(r.line, r.rmsError * magnify);
-    f.line(r.line, "fit");
-    addPoints(f, shown, ignored);
     f.legend(mode == 1 ? "centre line of the zone" : "fitted line", "fit");
     if (mode == 1) f.legend("zone holding the kept points", "strip");
     return f;
@@ -175,7 +188,11 @@ Figure lineFigure(const std::vector<zmath_vect>& points, const zmath_lineFitResu
 
 void addLineCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "line", "fit a straight line to points (columns: x, y)", false, runLine);
+    addFitCommand(app, registry, "line",
+                  "fit a straight line to points (columns: x, y). The line is -x*sin(angle) + y*cos(angle) = d, angle "
+                  "in radians: in [0, 2pi) with d >= 0; with --min-zone in (-pi, pi], d of either sign; with "
+                  "--robust in (-pi/2, 3pi/2] with d >= 0",
+                  Offers{.search = true}, runLine);
 }
 
 }  // namespace zcli

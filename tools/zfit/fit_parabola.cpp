@@ -38,6 +38,7 @@ Json poseJson(const zmath_xformRigid& pose)
 
 int runParabola(const ParabolaOptions& o)
 {
+    refuseIterations("parabola", o.params.maxIterations);
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points();
 
@@ -60,7 +61,7 @@ int runParabola(const ParabolaOptions& o)
         const zmath_xformRigid& pose = r.parabola.pose;
         const double a = r.parabola.coefficient;
         const zmath_vect axis{-pose.sine, pose.cosine};  // the frame's y axis: the axis of symmetry
-        out.result = Json{{"isValid", r.isValid},
+        out.result = Json{{"isValid", r.isValid != 0},
                           {"parabola", {{"pose", poseJson(pose)}, {"coefficient", number(a)}}},
                           {"rmsError", number(r.rmsError)}};
         out.extra = Json{{"vertex", vectJson(pose.translation)},
@@ -111,8 +112,10 @@ Figure parabolaFigure(const std::vector<zmath_vect>& points, const zmath_parabol
 
 void addParabolaCommand(CLI::App& app, Registry& registry)
 {
-    addFitCommand(app, registry, "parabola", "fit a parabola in any orientation to points (columns: x, y [, weight])",
-                  true, runParabola);
+    addFitCommand(app, registry, "parabola",
+                  "fit a parabola in any orientation to points (columns: x, y [, weight]); pose angle (radians, the "
+                  "direction of the frame's x axis, the parabola opening towards its +y) in (-pi, pi]",
+                  Offers{.weights = true, .limit = nullptr}, runParabola);
 }
 
 }  // namespace zcli

@@ -40,6 +40,7 @@ zmath_vect footOn(const zmath_shapeFLine& line, const zmath_vect& p)
 
 int runPointToLine(const PointToLineOptions& o)
 {
+    refuseParams("p2l", zmath_pointToLineFitParams_validate(&o.params));
     const Table table = readTable(o.common.input, Layout{{"x", "y", "angle", "distance"}, o.common.weights, true});
     const std::vector<zmath_vect> points = table.points(0);
     std::vector<zmath_shapeFLine> lines(table.rows());
@@ -67,7 +68,7 @@ int runPointToLine(const PointToLineOptions& o)
             const zmath_vect foot = footOn(lines[i], mapped);
             residuals.push_back(number(std::hypot(mapped.x - foot.x, mapped.y - foot.y)));
         }
-        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json{{"residuals", residuals}};
         Summary s("point-to-line fit: " + std::to_string(params.dof) + " degrees of freedom, " +
                   std::to_string(table.rows()) + " pairs" + (o.common.weights ? ", weighted" : ""));
@@ -113,7 +114,7 @@ void addPointToLineCommand(CLI::App& app, Registry& registry)
     addFitCommand(app, registry, "p2l",
                   "fit the transform that moves points onto lines (columns: x, y, line angle, line distance [, "
                   "weight]; the line is -x*sin(angle) + y*cos(angle) = distance)",
-                  true, runPointToLine)
+                  Offers{.weights = true}, runPointToLine)
         ->alias("point-to-line");
 }
 

@@ -59,7 +59,7 @@ int runRobustPointToPoint(const PointToPointOptions& o, const Table& table, cons
                 Json{{"robust", robustParamsJson(params)}, {"dof", o.params.dof}, {"weighted", o.common.weights}});
     const zmath_pointToPointFitResult plain{r.isValid, r.xform, r.rmsError};
     const auto describe = [&](Outcome& out) {
-        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json::object();
         Summary s("robust point-to-point fit: " + o.robust.estimator + ", " + std::to_string(o.params.dof) +
                   " degrees of freedom (" + dofMeaning(o.params.dof) + "), " + std::to_string(table.rows()) + " pairs");
@@ -81,6 +81,7 @@ int runRobustPointToPoint(const PointToPointOptions& o, const Table& table, cons
 
 int runPointToPoint(const PointToPointOptions& o)
 {
+    refuseParams("p2p", zmath_pointToPointFitParams_validate(&o.params));
     const Table table =
         readTable(o.common.input, Layout{{"targetX", "targetY", "sourceX", "sourceY"}, o.common.weights, true});
     const std::vector<zmath_vect> targets = table.points(0);
@@ -107,7 +108,7 @@ int runPointToPoint(const PointToPointOptions& o)
             const zmath_vect mapped = mapPoint(r.xform, sources[i]);
             residuals.push_back(number(std::hypot(mapped.x - targets[i].x, mapped.y - targets[i].y)));
         }
-        out.result = Json{{"isValid", r.isValid}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
+        out.result = Json{{"isValid", r.isValid != 0}, {"xform", xformJson(r.xform)}, {"rmsError", number(r.rmsError)}};
         out.extra = Json{{"rotationDegrees", number(std::atan2(m.m10, m.m00) * 180.0 / std::numbers::pi)},
                          {"scales", {number(std::hypot(m.m00, m.m10)), number(std::hypot(m.m01, m.m11))}},
                          {"reflection", det < 0.0},
@@ -158,7 +159,7 @@ void addPointToPointCommand(CLI::App& app, Registry& registry)
     addFitCommand(app, registry, "p2p",
                   "fit the transform that maps source points onto target points (columns: target x, y, source x, "
                   "y [, weight])",
-                  true, runPointToPoint)
+                  Offers{.weights = true}, runPointToPoint)
         ->alias("point-to-point");
 }
 

@@ -19,31 +19,33 @@ struct RoundnessOptions : FitOptions<zmet_roundnessParams, zmet_roundnessParams_
     void add(CLI::App& command)
     {
         addValue(command, "--method", method,
-                 "zone: the two concentric circles closest together that hold every point (default); "
-                 "circumscribed: the smallest circle around the points; inscribed: the largest circle inside them",
-                 "zone|circumscribed|inscribed");
+                 "zone (or minimum_zone): the two concentric circles closest together that hold every point "
+                 "(default); circumscribed: the smallest circle around the points; inscribed: the largest circle "
+                 "inside them",
+                 "zone|minimum_zone|circumscribed|inscribed");
         addValue(command, "--max-roundness", params.maxRoundness,
                  "the profile is valid only when its roundness is below T", "T");
     }
 };
 
 struct Method {
-    const char* option;  // --method
-    const char* name;    // in the summary and the JSON
+    const char* option;  // --method, as the JSON's params give it
+    const char* alias;   // the same method under the binding's name
+    const char* name;    // in the summary
     int32_t value;
 };
 
 constexpr Method kMethods[] = {
-    {"zone", "minimum zone", zmet_roundnessMinimumZone},
-    {"circumscribed", "circumscribed", zmet_roundnessCircumscribed},
-    {"inscribed", "inscribed", zmet_roundnessInscribed},
+    {"zone", "minimum_zone", "minimum zone", zmet_roundnessMinimumZone},
+    {"circumscribed", "circumscribed", "circumscribed", zmet_roundnessCircumscribed},
+    {"inscribed", "inscribed", "inscribed", zmet_roundnessInscribed},
 };
 
 const Method& methodOf(const std::string& option)
 {
     for (const Method& m : kMethods)
-        if (option == m.option) return m;
-    throw UsageError("roundness: --method must be zone, circumscribed or inscribed");
+        if (option == m.option || option == m.alias) return m;
+    throw UsageError("roundness: --method must be zone (or minimum_zone), circumscribed or inscribed");
 }
 
 const char* circleOf(const zmet_roundnessResult& r, int k) { return r.contactOnOuter[k] ? "outer" : "inner"; }
@@ -73,30 +75,33 @@ std::string contactsText(const zmet_roundnessResult& r, const std::vector<zmath_
 int runRoundness(const RoundnessOptions& o)
 {
     const Method& method = methodOf(o.method);
+    zmet_roundnessParams params = o.params;
+    params.method = method.value;
+    refuseParams("roundness", zmet_roundnessParams_validate(&params));
     const Table table = readTable(o.common.input, Layout{{"x", "y"}, false, false});
     const std::vector<zmath_vect> points = table.points();
 
-    zmet_roundnessParams params = o.params;
-    params.method = method.value;
     zmet_roundnessResult r{};
     zfit_status status;
     {
-        Watch watch(o.common, SearchPlan::uniform("roundness search", 0));
+        // Its passes depend on the profile: no count is known beforehand.
+        Watch watch(o.common, SearchPlan{"roundness search", -1, {}});
         status = zmet_roundness(points.data(), table.count(), &params, &r);
     }
 
     Outcome out("roundness", o.common, table.rows(), status, r.isValid,
                 Json{{"method", method.option}, {"maxRoundness", number(params.maxRoundness)}});
     const auto describe = [&](Outcome& out) {
-        out.result =
-            Json{{"isValid", r.isValid},
-                 {"centre", vectJson(r.centre)},
-                 {"innerRadius", number(r.innerRadius)},
-                 {"outerRadius", number(r.outerRadius)},
-                 {"roundness", number(r.roundness)},
-                 {"contactCount", r.contactCount},
-                 {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
-                 {"contactOnOuter", std::vector<int32_t>(r.contactOnOuter, r.contactOnOuter + r.contactCount)}};
+        Json onOuter = Json::array();
+        for (int k = 0; k < r.contactCount; ++k) onOuter.push_back(r.contactOnOuter[k] != 0);
+        out.result = Json{{"isValid", r.isValid != 0},
+                          {"centre", vectJson(r.centre)},
+                          {"innerRadius", number(r.innerRadius)},
+                          {"outerRadius", number(r.outerRadius)},
+                          {"roundness", number(r.roundness)},
+                          {"contactCount", r.contactCount},
+                          {"contacts", std::vector<int32_t>(r.contacts, r.contacts + r.contactCount)},
+                          {"contactOnOuter", onOuter}};
         out.extra = Json{{"contactPoints", contactsJson(r, points)}};
         Summary s("roundness: " + std::string(method.name) + ", " + std::to_string(table.rows()) + " points");
         s.row("centre", fmtPoint(r.centre));
@@ -154,7 +159,7 @@ Figure roundnessFigure(const std::vector<zmath_vect>& points, const zmet_roundne
 void addRoundnessCommand(CLI::App& app, Registry& registry)
 {
     addFitCommand(app, registry, "roundness", "the roundness of a profile about its reference circle (columns: x, y)",
-                  false, runRoundness);
+                  Offers{.search = true, .limit = "--max-roundness"}, runRoundness);
 }
 
 }  // namespace zcli

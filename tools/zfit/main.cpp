@@ -1,9 +1,11 @@
 // The zfit command: fits point files with the library and reports the result.
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <new>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <zfit/zfit.hpp>
@@ -13,7 +15,30 @@
 
 namespace zcli {
 
-void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
+namespace {
+
+// Refuses a number below `least` (or one that is not a number) with what the
+// option accepts, so that no limit is printed in full.
+CLI::Validator atLeast(double least, const std::string& accepts)
+{
+    return CLI::Validator(
+        [least, accepts](std::string& text) -> std::string {
+            std::size_t used = 0;
+            double value = 0.0;
+            try {
+                value = std::stod(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != text.size() || !(value >= least)) return "must be " + accepts;
+            return "";
+        },
+        "");
+}
+
+}  // namespace
+
+void addCommonOptions(CLI::App& command, Common& common, const Offers& offers)
 {
     command
         .add_option("file", common.input,
@@ -22,27 +47,51 @@ void addCommonOptions(CLI::App& command, Common& common, bool offerWeights)
                     "- reads standard input")
         ->required()
         ->type_name("FILE");
-    if (offerWeights)
+    if (offers.weights)
         command.add_flag("--weights", common.weights,
                          "read a weight per row from the column after the coordinates (the weighted fit)");
     command.add_flag("--json", common.json,
                      "print every field of the result record, the status code and its name as JSON");
     command.add_option("--svg", common.svg, "draw the points and the fitted shape into an SVG file")->type_name("FILE");
+    command.add_flag("--y-down", common.yDown,
+                     "draw the picture in image coordinates: y grows downwards from the origin at the top left");
+    if (!offers.search) return;
     command
         .add_option("--timeout", common.timeout,
                     "stop a long search after SECONDS (at its next pass) and report it as cancelled; "
                     "0, the default, sets no limit")
-        ->check(CLI::NonNegativeNumber)
+        ->check(atLeast(0.0, "0 (no limit) or more seconds"))
         ->type_name("SECONDS");
-    command.add_flag("--quiet,-q", common.quiet, "show no progress on standard error");
+    command.add_flag("--quiet,-q", common.quiet, "show no progress of a long search on standard error");
+}
+
+std::string exitStatusHelp(const Offers* offers)
+{
+    const char* limit = offers ? offers->limit : "--max-rms, or --max-roundness";
+    std::string text = "Exit status:\n";
+    text += limit ? "  0  the fit succeeded and is valid (below the limit of " + std::string(limit) + ")\n"
+                  : "  0  the fit succeeded\n";
+    text += "  1  the fit succeeded but is not valid\n"
+            "  2  a refused option (the message names it and what it accepts), unreadable or malformed "
+            "input, or an output file that cannot be written\n"
+            "  3  the fit failed on this data: the library's status name is printed on standard error\n";
+    if (!offers || offers->search)
+        text += std::string("  4  the search was cancelled by --timeout") +
+                (offers ? ""
+                        : " (line, circle, "
+                          "ellipse, roundness)") +
+                "\n";
+    return text;
 }
 
 CLI::App* addFitCommand(CLI::App& app, Registry& registry, const std::string& name, const std::string& description,
-                        Common& common, bool offerWeights, const std::function<void(CLI::App&)>& options, Action action)
+                        Common& common, const Offers& offers, const std::function<void(CLI::App&)>& options,
+                        Action action)
 {
     CLI::App* command = app.add_subcommand(name, description);
     options(*command);
-    addCommonOptions(*command, common, offerWeights);
+    addCommonOptions(*command, common, offers);
+    command->footer(exitStatusHelp(&offers));
     registry.add(command, std::move(action));
     return command;
 }
@@ -95,14 +144,52 @@ void printTrace(void*, const char* file, int32_t line, const char* expression, z
     std::cerr << "trace: " << path << ':' << line << ": " << expression << " -> " << zfit::statusName(status) << "\n";
 }
 
-constexpr const char* kFooter = R"(Exit status:
-  0  the fit succeeded and is valid (its error is below --max-rms)
-  1  the fit succeeded but is not valid
-  2  bad usage, unreadable or malformed input, or an output file that cannot be written
-  3  the fit failed: the library's status name is printed on standard error
-  4  the search was cancelled by --timeout
+// Levenshtein's edit distance of two names.
+std::size_t editDistance(const std::string& a, const std::string& b)
+{
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
 
-Run 'zfit COMMAND --help' for the options of a command.)";
+// The first argument that is not an option names the subcommand (the
+// command's own options take no values).
+std::string commandName(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-') return argv[i];
+    return "";
+}
+
+// When the name is no subcommand's: "unknown command", the closest name when
+// it is a likely slip, and the list.
+std::optional<std::string> unknownCommand(CLI::App& app, const std::string& given)
+{
+    if (given.empty()) return std::nullopt;
+    std::string closest, all;
+    std::size_t best = SIZE_MAX;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+        std::vector<std::string> names = command->get_aliases();
+        names.push_back(command->get_name());
+        for (const std::string& name : names) {
+            if (name == given) return std::nullopt;
+            if (const std::size_t d = editDistance(given, name); d < best) best = d, closest = command->get_name();
+        }
+        all += (all.empty() ? "" : ", ") + command->get_name();
+    }
+    std::string message = "unknown command \"" + given + "\"";
+    if (best <= std::max<std::size_t>(2, given.size() / 3)) message += "; did you mean " + closest + "?";
+    return message + " (commands: " + all + ")";
+}
 
 }  // namespace
 
@@ -111,7 +198,7 @@ int main(int argc, char** argv)
     CLI::App app{"Fits lines, circles, ellipses, parabolas and point transforms to point files.", "zfit"};
     app.set_version_flag("--version", std::string("zfit ") + ZFIT_VERSION);
     app.require_subcommand(1);
-    app.footer(kFooter);
+    app.footer(zcli::exitStatusHelp(nullptr) + "\nRun 'zfit COMMAND --help' for the options of a command.");
     // Options of the command itself may also follow the subcommand.
     app.fallthrough();
     bool trace = false;
@@ -133,10 +220,20 @@ int main(int argc, char** argv)
     demo->add_option("--svg", svgDirectory, "also draw one picture per family into DIR (created when missing)")
         ->type_name("DIR");
 
+    const std::string command = commandName(argc, argv);
+    if (const std::optional<std::string> unknown = unknownCommand(app, command)) {
+        std::cerr << "zfit: " << *unknown << "\n";
+        return zcli::exitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : zcli::exitUsage;
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        // One line: what was refused and what is accepted.
+        std::string what = e.what();
+        std::replace(what.begin(), what.end(), '\n', ' ');
+        std::cerr << "zfit: " << what << " (see zfit " << (command.empty() ? "" : command + " ") << "--help)\n";
+        return zcli::exitUsage;
     }
 
     std::optional<zfit::ScopedTrace> tracing;

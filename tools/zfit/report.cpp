@@ -2,6 +2,7 @@
 // and the exit status.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <numbers>
 
@@ -60,21 +61,44 @@ std::string statusText(zfit_status status)
 
 namespace {
 
-// The option of the command behind a refused parameter, or "".
-const char* optionHint(zfit_status status)
+// The parameters the library's checks refuse: the option of the command
+// behind each, and what it accepts.
+struct Refusal {
+    zfit_status status;
+    const char* option;
+    const char* accepts;
+    const char* command = nullptr;  // only for this subcommand (nullptr: any)
+};
+
+constexpr Refusal kRefusals[] = {
+    {zmath_errFitMaxRmsErrorNegative, "--max-rms", "a limit of 0 or more"},
+    {zmath_errFitNumIgnoreNegative, "--ignore", "a count of 0 or more points, or auto"},
+    {zmath_errFitWeightedIgnore, "--ignore", "0 with --weights: the weighted fit discards nothing"},
+    {zmath_errFitBadMode, "--dof", "3, 4, 5 or 6", "p2p"},
+    {zmath_errFitBadMode, "--dof", "6", "p2l"},
+    {zmath_errFitFixedRadiusNegative, "--fixed-radius", "a radius of 0 or more"},
+    {zmath_errFitMaxIterations, "--max-iterations", "1 or more"},
+    {zmet_errMaxRoundnessNegative, "--max-roundness", "a limit of 0 or more"},
+    {zmet_errRobustEstimator, "--robust", "huber, tukey or clip"},
+    {zmet_errRobustClip, "--clip", "a finite factor above 0"},
+    {zmet_errRobustScale, "--scale", "a finite noise level above 0"},
+};
+
+// The first refusal of the status for the command (any command: nullptr).
+const Refusal* refusalOf(zfit_status status, const char* command = nullptr)
 {
+    for (const Refusal& r : kRefusals)
+        if (r.status == status && (!command || !r.command || std::strcmp(command, r.command) == 0)) return &r;
+    return nullptr;
+}
+
+// The option of the command behind a failure, or "".
+std::string optionHint(zfit_status status)
+{
+    if (status == zmath_errFitWeightedIgnore) return "drop --ignore or --weights";
+    if (const Refusal* r = refusalOf(status)) return std::string("option ") + r->option;
     switch (status) {
-    case zmath_errFitMaxRmsErrorNegative: return "option --max-rms";
-    case zmath_errFitNumIgnoreNegative: return "option --ignore";
-    case zmath_errFitWeightedIgnore: return "drop --ignore or --weights";
-    case zmath_errFitBadMode: return "option --dof";
-    case zmath_errFitFixedRadiusNegative: return "option --fixed-radius";
-    case zmath_errFitMaxIterations: return "option --max-iterations";
     case zmet_errNotConverged: return "option --max-iterations";
-    case zmet_errMaxRoundnessNegative: return "option --max-roundness";
-    case zmet_errRobustEstimator: return "option --robust";
-    case zmet_errRobustClip: return "option --clip";
-    case zmet_errRobustScale: return "option --scale";
     case zmet_errNoInliers: return "is --scale far below the noise?";
     default: return "";
     }
@@ -85,8 +109,21 @@ const char* optionHint(zfit_status status)
 std::string failureText(zfit_status status)
 {
     std::string text = zfit::statusText(status);
-    if (const char* option = optionHint(status); *option) text += std::string(" (") + option + ")";
+    if (const std::string option = optionHint(status); !option.empty()) text += " (" + option + ")";
     return text;
+}
+
+void refuseParams(const std::string& command, zfit_status validated)
+{
+    if (!zfit::failed(validated)) return;
+    const Refusal* r = refusalOf(validated, command.c_str());
+    if (!r) throw UsageError(command + ": the parameters are refused: " + statusText(validated));
+    throw UsageError(command + ": " + r->option + " must be " + r->accepts + " (" + zfit::statusName(validated) + ")");
+}
+
+void refuseIterations(const std::string& command, int32_t maxIterations)
+{
+    refuseParams(command, maxIterations >= 1 ? zfit_ok : zmath_errFitMaxIterations);
 }
 
 Summary& Summary::row(const std::string& label, const std::string& value)
@@ -180,8 +217,11 @@ int conclude(Outcome& out, const std::vector<zmath_vect>& points, const Describe
 {
     const bool failed = zfit::failed(out.status);
     if (!failed) describe(out);
-    if (!out.common->svg.empty())
-        (failed ? failureFigure(out.command, points, out.status) : draw()).write(out.common->svg);
+    if (!out.common->svg.empty()) {
+        Figure figure = failed ? failureFigure(out.command, points, out.status) : draw();
+        figure.yDown(out.common->yDown);
+        figure.write(out.common->svg);
+    }
     return finish(out);
 }
 

@@ -62,6 +62,7 @@ zmet_robustParams RobustChoice::params(double maxRmsError) const
         p.scale = scale;
     }
     p.maxRmsError = maxRmsError;
+    refuseParams("robust fit", zmet_robustParams_validate(&p));
     return p;
 }
 

@@ -217,7 +217,7 @@ std::string Figure::svg() const
     const double legendTop = top + plotH + kAxisLabels;
     const double height = legendTop + kLegendRow * static_cast<double>(legend_.size()) + 10.0;
     auto px = [&](double x) { return kLeft + (x - x0) * scale; };
-    auto py = [&](double y) { return top + (y1 - y) * scale; };
+    auto py = [&](double y) { return yDown_ ? top + (y - y0) * scale : top + (y1 - y) * scale; };
 
     std::string out;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -240,15 +240,16 @@ std::string Figure::svg() const
         out += "<line " + style("grid") + " x1=\"" + num(px(gx)) + "\" y1=\"" + num(top) + "\" x2=\"" + num(px(gx)) +
                "\" y2=\"" + num(top + plotH) + "\"/>\n";
         if (!hideX_)
-            out += "<text x=\"" + num(px(gx)) + "\" y=\"" + num(top + plotH + 16) +
+            out += "<text class=\"x-tick\" x=\"" + num(px(gx)) + "\" y=\"" + num(top + plotH + 16) +
                    "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(gx, step) + "</text>\n";
     }
     for (double gy = std::ceil(y0 / step) * step; gy <= y1; gy += step) {
         out += "<line " + style("grid") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(gy)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(gy)) + "\"/>\n";
         if (!hideY_)
-            out += "<text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
-                   "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(gy, step) + "</text>\n";
+            out += "<text class=\"y-tick\" x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(gy) + 4) +
+                   "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" +
+                   tickLabel(gy / yMagnify_, step / yMagnify_) + "</text>\n";
     }
     if (x0 <= 0 && 0 <= x1 && !hideX_)
         out += "<line " + style("axis") + " x1=\"" + num(px(0)) + "\" y1=\"" + num(top) + "\" x2=\"" + num(px(0)) +
@@ -257,35 +258,12 @@ std::string Figure::svg() const
         out += "<line " + style("axis") + " x1=\"" + num(kLeft) + "\" y1=\"" + num(py(0)) + "\" x2=\"" +
                num(kLeft + plotW) + "\" y2=\"" + num(py(0)) + "\"/>\n";
     out += "<text x=\"" + num(kLeft + plotW) + "\" y=\"" + num(top + plotH + 30) +
-           "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">x (grid " + tickLabel(step, step) + ")</text>\n";
-    out += "<text x=\"14\" y=\"" + num(top + 10) + "\" font-size=\"11\" fill=\"#333333\">y</text>\n";
-    if (residual_) {
-        // Deviation r from the line is drawn at r * magnify_ across it: along
-        // the left edge that is a height of r * magnify_ / cos above the line
-        // (a flat line), along the bottom edge -r * magnify_ / sin beside it.
-        const double c = residualLine_.cosine, s = residualLine_.sine, d = residualLine_.d;
-        const bool flat = std::abs(c) >= std::abs(s);
-        const double per = (flat ? c : -s) / magnify_;                   // deviation per unit of the axis
-        const double base = flat ? (d + x0 * s) / c : (y0 * c - d) / s;  // the line on that edge
-        const double a0 = ((flat ? y0 : x0) - base) * per, a1 = ((flat ? y1 : x1) - base) * per;
-        const double lo = std::min(a0, a1), hi = std::max(a0, a1), rstep = niceStep(hi - lo);
-        for (double r = std::ceil(lo / rstep) * rstep; r <= hi; r += rstep) {
-            const double at = base + r / per;
-            if (flat)
-                out += "<line " + style("axis") + " x1=\"" + num(kLeft - 4) + "\" y1=\"" + num(py(at)) + "\" x2=\"" +
-                       num(kLeft) + "\" y2=\"" + num(py(at)) + "\"/>\n<text class=\"residual-tick\" x=\"" +
-                       num(kLeft - 6) + "\" y=\"" + num(py(at) + 4) +
-                       "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + tickLabel(r, rstep) + "</text>\n";
-            else
-                out += "<line " + style("axis") + " x1=\"" + num(px(at)) + "\" y1=\"" + num(top + plotH) + "\" x2=\"" +
-                       num(px(at)) + "\" y2=\"" + num(top + plotH + 4) + "\"/>\n<text class=\"residual-tick\" x=\"" +
-                       num(px(at)) + "\" y=\"" + num(top + plotH + 16) +
-                       "\" font-size=\"11\" text-anchor=\"middle\" fill=\"#333333\">" + tickLabel(r, rstep) +
-                       "</text>\n";
-        }
-        out += "<text x=\"" + num(kLeft) + "\" y=\"" + num(top + plotH + 30) + "\" font-size=\"11\" fill=\"#333333\">" +
-               (flat ? "y" : "x") + " labels: deviation from the line</text>\n";
-    }
+           "\" font-size=\"11\" text-anchor=\"end\" fill=\"#333333\">" + escape(xName_) + " (grid " +
+           tickLabel(step, step) + ")</text>\n";
+    // The y axis's name along its side from the top, read the way y grows.
+    out += "<text x=\"14\" y=\"" + num(top) + "\" font-size=\"11\" fill=\"#333333\" transform=\"rotate(" +
+           (yDown_ ? "90" : "-90") + " 14 " + num(top) + ")\" text-anchor=\"" + (yDown_ ? "start" : "end") + "\">" +
+           escape(yName_) + (yDown_ ? " (downwards)" : "") + "</text>\n";
     out += "</g>\n";
 
     // The items, shapes under points, clipped to the plot.
@@ -338,8 +316,8 @@ std::string Figure::svg() const
         case Item::Kind::ellipse:
             shapes += "<ellipse " + style("fit") + " cx=\"" + num(px(it.a.x)) + "\" cy=\"" + num(py(it.a.y)) +
                       "\" rx=\"" + num(it.r1 * scale) + "\" ry=\"" + num(it.r2 * scale) + "\" transform=\"rotate(" +
-                      num(-it.angle * 180.0 / std::numbers::pi) + " " + num(px(it.a.x)) + " " + num(py(it.a.y)) +
-                      ")\"/>\n";
+                      num((yDown_ ? 1.0 : -1.0) * it.angle * 180.0 / std::numbers::pi) + " " + num(px(it.a.x)) + " " +
+                      num(py(it.a.y)) + ")\"/>\n";
             break;
         case Item::Kind::parabola: {
             // Sample the curve over the part of its own x range that the view covers.
@@ -470,15 +448,6 @@ double enlargement(const std::vector<zmath_vect>& from, const std::vector<zmath_
     if (!(largest > 0.0) || !std::isfinite(extent)) return factor;
     while (largest * factor * 40.0 < extent && factor < 1e6) factor *= 10.0;
     return factor;
-}
-
-void Figure::residualAxis(const zmath_shapeFLine& line, double magnify)
-{
-    const bool flat = std::abs(line.cosine) >= std::abs(line.sine);
-    hideTickLabels(!flat, flat);
-    residual_ = magnify > 0.0 && std::isfinite(magnify);
-    residualLine_ = line;
-    magnify_ = magnify;
 }
 
 void addCentred(Figure& figure, const zmath_vect& centre, const std::vector<zmath_vect>& points,

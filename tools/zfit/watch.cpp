@@ -1,6 +1,6 @@
 // The attention check of the command: progress on standard error and
-// --timeout. The searching fits poll the check once per pass of their outer
-// loop; the watch counts the polls against the search's plan.
+// --timeout. The searching fits poll the check as their plans say; the watch
+// counts the polls against the plan.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -22,41 +22,7 @@ int64_t nowNs()
         .count();
 }
 
-// C(n, k) as a double, for k up to 3.
-double choose(double n, int k)
-{
-    if (n < k) return 0.0;
-    double c = 1.0;
-    for (int i = 0; i < k; ++i) c = c * (n - i) / (i + 1);
-    return c;
-}
-
 }  // namespace
-
-SearchPlan SearchPlan::nested(std::string label, int64_t polls, int64_t n, int order)
-{
-    SearchPlan plan;
-    plan.label = std::move(label);
-    plan.passes = polls;
-    // Work of passes 0 .. done-1: sum of C(n-1-i, order) = C(n, order+1) - C(n-done, order+1).
-    const double total = choose(static_cast<double>(n), order + 1);
-    plan.fraction = [n, order, total](int64_t done) {
-        if (total <= 0.0) return 0.0;
-        return 1.0 - choose(static_cast<double>(n - done), order + 1) / total;
-    };
-    return plan;
-}
-
-SearchPlan SearchPlan::uniform(std::string label, int64_t polls)
-{
-    SearchPlan plan;
-    plan.label = std::move(label);
-    plan.passes = polls;
-    plan.fraction = [polls](int64_t done) {
-        return polls > 0 ? static_cast<double>(done) / static_cast<double>(polls) : 0.0;
-    };
-    return plan;
-}
 
 Watch::Watch(const Common& common, SearchPlan plan)
     : plan_(std::move(plan)), quiet_(common.quiet), terminal_(isatty(STDERR_FILENO) != 0), timed_(common.timeout > 0.0)
@@ -101,16 +67,25 @@ void Watch::draw(bool final)
     const int64_t done = polls_ > 0 ? polls_ - 1 : 0;  // a poll opens a pass
     if (final) {
         if (terminal_) std::fputs("\r\033[K", stderr);
-        if (cancelled_)
+        if (cancelled_ && plan_.passes < 0)
+            std::fprintf(stderr, "zfit: %s stopped after %.1f s (pass %lld)\n", plan_.label.c_str(), seconds,
+                         static_cast<long long>(polls_));
+        else if (cancelled_)
             std::fprintf(stderr, "zfit: %s stopped after %.1f s (pass %lld of %lld)\n", plan_.label.c_str(), seconds,
                          static_cast<long long>(polls_), static_cast<long long>(plan_.passes));
         std::fflush(stderr);
         return;
     }
-    const double share = plan_.fraction ? plan_.fraction(done) : 0.0;
-    std::fprintf(stderr, "%szfit: %s %3.0f%% (pass %lld of %lld), %.1f s%s", terminal_ ? "\r\033[K" : "",
-                 plan_.label.c_str(), std::floor(100.0 * share), static_cast<long long>(polls_),
-                 static_cast<long long>(plan_.passes), seconds, terminal_ ? "" : "\n");
+    if (plan_.passes < 0) {
+        // No count of passes is known: how far, not how much is left.
+        std::fprintf(stderr, "%szfit: %s, pass %lld, %.1f s%s", terminal_ ? "\r\033[K" : "", plan_.label.c_str(),
+                     static_cast<long long>(polls_), seconds, terminal_ ? "" : "\n");
+    } else {
+        const double share = plan_.fraction ? plan_.fraction(done) : 0.0;
+        std::fprintf(stderr, "%szfit: %s %3.0f%% (pass %lld of %lld), %.1f s%s", terminal_ ? "\r\033[K" : "",
+                     plan_.label.c_str(), std::floor(100.0 * share), static_cast<long long>(polls_),
+                     static_cast<long long>(plan_.passes), seconds, terminal_ ? "" : "\n");
+    }
     std::fflush(stderr);
     drawn_ = true;
 }

@@ -45,7 +45,8 @@
  * allocation of up to about 17 MB. The searches poll the attention check
  * (zfit/services/system.h) 4 (n - 2) times, spread evenly over the
  * triples: one poll per n (n-1) / 24 candidates, about a tenth of a second
- * apart at n = 1,000.
+ * apart at n = 1,000. Without anything to discard a fit polls once; with
+ * fewer than three points to keep it does not search and never polls.
  *
  * ignoredIndices after a search: the points the winning window leaves out,
  * by increasing distance from the fitted centre (equal distances in input
@@ -121,11 +122,16 @@ ZFIT_API zfit_status zmath_circleFitResult_reset(zmath_circleFitResult* result);
  *   zmath_errFitNumIgnoreNegative, zmath_errFitMaxRmsErrorNegative,
  *   zmath_errFitFixedRadiusNegative, zmath_errFitBadMode
  *                         the parameters (result untouched);
- *   zmath_errDegenerate   no circle: numIgnore not below the number of
- *                         points, fewer than three points left to fit, all
- *                         points collinear or coincident, a coordinate (or
- *                         in mode 1 fixedRadius) that is NaN or infinite, or
- *                         no window of any candidate could be solved;
+ *   zmath_errDegenerate   no circle: fewer than three points left to fit
+ *                         (numIgnore >= 1 and n - numIgnore < 3: answered
+ *                         at once, before any poll or work storage, with
+ *                         rmsError HUGE_VAL, no index and the circle as
+ *                         before the call, as the search would end: a
+ *                         window of one or two points has no circle), fewer
+ *                         than three points at all, all points collinear or
+ *                         coincident, a coordinate (or in mode 1
+ *                         fixedRadius) that is NaN or infinite, or no
+ *                         window of any candidate could be solved;
  *   zsys_errCancelled (or the host's status)  the attention check stopped
  *                         the search;
  *   zstd_errOutOfMemory   work storage could not be had;

@@ -4,6 +4,7 @@
 
 #include <zfit/circle/circle_internal.hpp>
 #include <zfit/family/frame.hpp>
+#include <zfit/family/search_plan.hpp>
 
 template <>
 struct zfit::ResultShape<zmath_circleFitResult> {
@@ -45,6 +46,12 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_circl
                          zmath_circleFitResult* result)
 {
     const int32_t m = params.numIgnore;
+    // Too few points to keep for a circle: the search's own answer (no
+    // window solved, nothing discarded, the circle as before), without the
+    // search.
+    const bool keepsTooFew = zfit::plan::circleKeepsTooFew(zsvc::size32(zsvc::view(points)), m);
+    if (keepsTooFew) result->rmsError = HUGE_VAL;
+    ZFIT_FAIL_IF(keepsTooFew, zmath_errDegenerate);
     switch (params.mode) {
     case zmath_circleFitModeFreeRadius:
         return intoCircle(result, [&](zfit_circle* circle) {

@@ -21,7 +21,7 @@
  *           errors the subset that comes first (left-out sets in
  *           lexicographic order of their increasing index lists). Subsets
  *           whose points give no ellipse are skipped. The attention check is
- *           polled once per subset.
+ *           polled once per subset, C(n, k) times; never with k = 0.
  * At least k + 5 points are needed. */
 #ifndef ZFIT_ELLIPSE_ELLIPSE_H
 #define ZFIT_ELLIPSE_ELLIPSE_H
@@ -76,8 +76,12 @@ ZFIT_API zfit_status zmath_ellipseFitResult_reset(zmath_ellipseFitResult* result
  * Returns 0, or the first failure:
  *   zmath_errFitNumIgnoreNegative, zmath_errFitMaxRmsErrorNegative
  *                         the parameters (result untouched);
- *   zmath_errDegenerate   fewer than numIgnore + 5 points (result
- *                         untouched); or, after the result was reset: a
+ *   zmath_errDegenerate   fewer than numIgnore + 5 points: no subset
+ *                         keeps the five points an ellipse needs, so the
+ *                         fit is refused before any search, poll or work
+ *                         storage, the result untouched (rmsError and
+ *                         ignoredIndices included); or, after the result
+ *                         was reset: a
  *                         coordinate that is NaN or infinite, points that
  *                         determine no ellipse (collinear, on a parabola,
  *                         hyperbola or line pair, values beyond the range of

@@ -4,6 +4,7 @@
 
 #include <zfit/ellipse/ellipse_internal.hpp>
 #include <zfit/family/frame.hpp>
+#include <zfit/family/search_plan.hpp>
 #include <zfit/services/math.hpp>
 
 template <>
@@ -53,10 +54,10 @@ zfit_status zmath_ellipseFitVector(const zstd_vector_zmath_vect* points, const z
     ZFIT_TRY(zmath_ellipseFitParams_validate(params));
     const std::span<const zmath_vect> list = zsvc::view(points);
     const int32_t n = zsvc::size32(list);
-    // Five points more than are left out; written so that no numIgnore can
-    // overflow the comparison (both sides are >= 0 here, n - 5 >= -5).
+    // Five points more than are left out, or no subset has an ellipse:
+    // refused before the search, the record untouched.
     const int32_t numIgnore = params->numIgnore;
-    ZFIT_FAIL_IF(n - 5 < numIgnore, zmath_errDegenerate);
+    ZFIT_FAIL_IF(zfit::plan::ellipseKeepsTooFew(n, numIgnore), zmath_errDegenerate);
 
     // From here on every fit starts from a reset record.
     ZFIT_TRY(zmath_ellipseFitResult_reset(result));

@@ -61,11 +61,13 @@
  *                   pairs parallel to such an edge the first in pair order
  *                   gives the line. O(n log n): 10^5 points in milliseconds.
  * The searches (numIgnore > 0) poll zsys_attention_check once per first
- * index i, the polls spread evenly over the candidates (which are visited
- * in order of angle, all pairs at once, or blocks of first indices for very
- * many points); the work between two polls is about n candidates, well
- * under a second below 10^4 points. The minimum zone without discarding
- * polls once. The plain least-squares path never polls. Work storage is
+ * index i: n - numIgnore + 1 times for the exhaustive search, n times for
+ * the pair-direction searches, their polls spread evenly over the
+ * candidates (which are visited in order of angle, all pairs at once, or
+ * blocks of first indices for very many points); the work between two
+ * polls is about n candidates, well under a second below 10^4 points. The
+ * minimum zone without discarding polls once. The plain least-squares path,
+ * and a search with too few points to keep, never poll. Work storage is
  * made once per call and released before it returns.
  *
  * The least-squares line is stored with d >= 0: theta lies in [0, pi] when
@@ -135,14 +137,17 @@ ZFIT_API zfit_status zmath_lineFitResult_reset(zmath_lineFitResult* result);
  *                         before any search); fewer than two points, or no
  *                         preferred direction (all points equal, or spread
  *                         equal in every direction: a square's corners);
- *                         exhaustive: fewer points than numIgnore, or a
- *                         candidate whose kept points have no preferred
- *                         direction (the search ends there: with n <=
- *                         numIgnore + 1 every candidate keeps fewer than two
- *                         points); ranked window and minimum zone: n <=
- *                         numIgnore (refused before any storage is made), or
- *                         no window could be scored (all points equal,
- *                         windows of a single point in mode 0);
+ *                         too few points to keep for any window, answered
+ *                         at once, before any poll or work storage, with
+ *                         rmsError HUGE_VAL and the line and ignoredIndices
+ *                         as before the call, as the search would end: with
+ *                         numIgnore >= 1, n <= numIgnore + 1 in mode 0 (a
+ *                         line needs two kept points) and n <= numIgnore in
+ *                         mode 1 (the minimum zone keeps one);
+ *                         exhaustive: a candidate whose kept points have no
+ *                         preferred direction (the search ends there);
+ *                         ranked window and minimum zone: no window could
+ *                         be scored (all points equal);
  *   zmath_errZeroLength   minimum zone: the difference of two points
  *                         overflows (coordinates of opposite sign near the
  *                         top of the range), so their direction has no

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <zfit/family/frame.hpp>
+#include <zfit/family/search_plan.hpp>
 #include <zfit/line/line_internal.hpp>
 
 template <>
@@ -23,6 +24,12 @@ zfit_status runAlgorithm(const zstd_vector_zmath_vect* points, const zmath_lineF
                          zmath_lineFitResult* result)
 {
     const int32_t m = params.numIgnore;
+    // Too few points to keep for any window: the search's own answer
+    // (nothing scored, the line and the indices as before), without the
+    // search.
+    const bool keepsTooFew = zfit::plan::lineKeepsTooFew(zsvc::size32(zsvc::view(points)), m, params.mode);
+    if (keepsTooFew) result->rmsError = HUGE_VAL;
+    ZFIT_FAIL_IF(keepsTooFew, zmath_errDegenerate);
     switch (params.mode) {
     case zmath_lineFitModeLeastSquares:
         if (m >= 4) return zmath_lineFitRanked_(points, m, &result->line, &result->rmsError, &result->ignoredIndices);

@@ -293,7 +293,7 @@ zfit_status zmath_lineFitMinZone_(const zstd_vector_zmath_vect* points, int32_t 
                                   double* rmsError, zstd_vector32* ignoredIndices)
 {
     if (numIgnore > 0) {
-        zfit::line::PairDirections directions(true);
+        zfit::line::PairDirections directions(zmath_lineFitModeMinimumZone);
         MinZonePolicy policy(line);
         return zsvc::searchWindows(points, numIgnore, rmsError, ignoredIndices, directions, policy);
     }

@@ -75,7 +75,7 @@ private:
 zfit_status zmath_lineFitRanked_(const zstd_vector_zmath_vect* points, int32_t numIgnore, zmath_shapeFLine* line,
                                  double* rmsError, zstd_vector32* ignoredIndices)
 {
-    zfit::line::PairDirections directions(false);
+    zfit::line::PairDirections directions(zmath_lineFitModeLeastSquares);
     RankedPolicy policy(line);
     return zsvc::searchWindows(points, numIgnore, rmsError, ignoredIndices, directions, policy);
 }

@@ -11,8 +11,9 @@
 // the normal has turned too little for any point to cross into or out of
 // the extremes, only the extremes' own offsets are computed again. The
 // offsets are computed over coordinate arrays, exactly as the dot product
-// of each point with the normal. The attention check is polled once per
-// first index: the polls of a block are spread evenly over its candidates,
+// of each point with the normal. The attention check is polled as the
+// search's plan says (zfit/family/search_plan.hpp: once per first index),
+// the polls of a block of first indices spread evenly over its candidates,
 // the first before any of them.
 #pragma once
 
@@ -22,6 +23,7 @@
 #include <limits>
 #include <span>
 
+#include <zfit/family/search_plan.hpp>
 #include <zfit/line/line_internal.hpp>
 #include <zfit/services/ranking.hpp>
 #include <zfit/services/system.h>
@@ -47,8 +49,9 @@ inline double pseudoAngle(const zmath_vect& v)
 
 class PairDirections {
 public:
-    // Ranked on the unit normal (true) or on the pair's own normal (-dy, dx).
-    explicit PairDirections(bool unitNormal) : unitNormal_(unitNormal) {}
+    // The minimum zone ranks on the unit normal, the least-squares search on
+    // the pair's own normal (-dy, dx).
+    explicit PairDirections(int32_t mode) : mode_(mode), unitNormal_(mode == zmath_lineFitModeMinimumZone) {}
 
     void reserve(zsvc::Arena& arena, const zsvc::SearchPoints& points)
     {
@@ -72,6 +75,9 @@ public:
         const int32_t n = points.n;
         const zmath_vect* p = points.p.data();
         const int64_t blockCapacity = static_cast<int64_t>(candidates_.size());
+        // The polls due before first index i: polls * i / n.
+        const int64_t polls = zfit::plan::linePolls(n, points.m, mode_);
+        int64_t pollsDone = 0;
         for (int32_t blockStart = 0; blockStart < n;) {
             // A block of first indices whose pairs fit the storage.
             int64_t pending = 0;
@@ -87,18 +93,19 @@ public:
                 if (a.angle != b.angle) return a.angle < b.angle;
                 return a.i < b.i || (a.i == b.i && a.j < b.j);
             });
-            // One poll per first index of the block, spread evenly over its
-            // candidates, the first before any of them.
-            const int64_t polls = blockEnd - blockStart;
-            int64_t pollsDone = 0;
+            // The block's polls, spread evenly over its candidates, the first
+            // before any of them.
+            const int64_t blockPolls = polls * blockEnd / n - pollsDone;
+            int64_t blockPollsDone = 0;
             for (int64_t q = 0; q <= pending; ++q) {
-                while (pollsDone < polls && pollsDone * pending <= q * polls) {
+                while (blockPollsDone < blockPolls && blockPollsDone * pending <= q * blockPolls) {
                     ZFIT_TRY(zsys_attention_check());
-                    ++pollsDone;
+                    ++blockPollsDone;
                 }
                 if (q == pending) break;
                 ZFIT_TRY(offer(points, candidates_[static_cast<size_t>(q)], sweep));
             }
+            pollsDone += blockPolls;
             blockStart = blockEnd;
         }
         return zfit_ok;
@@ -149,6 +156,7 @@ private:
             {pair.i, pair.j, 0, 0}, {dir, normal}, ranking_.first(), ranking_.last(), update.fresh, update.changed});
     }
 
+    int32_t mode_;
     bool unitNormal_;
     std::span<double> keys_;
     std::span<PairOrder> candidates_;

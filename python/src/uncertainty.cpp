@@ -14,41 +14,15 @@ Uncertainty::Uncertainty(const zmet_uncertainty& u, std::vector<double> values) 
     values_.resize(p);
 }
 
-py::object Uncertainty::covariance() const
+std::vector<double> Uncertainty::intervals() const
 {
-    if (values_.empty()) return py::none();
-    const auto p = static_cast<py::ssize_t>(values_.size());
-    py::array_t<double> out({p, p});
-    std::copy(covariance_.begin(), covariance_.end(), out.mutable_data());
-    return out;
-}
-
-py::object Uncertainty::stdErrors() const
-{
-    if (values_.empty()) return py::none();
-    py::array_t<double> out(static_cast<py::ssize_t>(stdErrors_.size()));
-    std::copy(stdErrors_.begin(), stdErrors_.end(), out.mutable_data());
-    return out;
-}
-
-py::object Uncertainty::intervals() const
-{
-    if (values_.empty()) return py::none();
-    py::array_t<double> out({static_cast<py::ssize_t>(values_.size()), py::ssize_t{2}});
-    double* row = out.mutable_data();
-    for (size_t k = 0; k < values_.size(); ++k, row += 2) {
-        row[0] = values_[k] - halfWidths_[k];
-        row[1] = values_[k] + halfWidths_[k];
+    std::vector<double> out;
+    out.reserve(2 * values_.size());
+    for (size_t k = 0; k < values_.size(); ++k) {
+        out.push_back(values_[k] - halfWidths_[k]);
+        out.push_back(values_[k] + halfWidths_[k]);
     }
     return out;
-}
-
-void Uncertainty::addTo(py::dict& d) const
-{
-    if (values_.empty()) return;
-    d["covariance"] = covariance();
-    d["std_errors"] = stdErrors();
-    d["intervals"] = intervals();
 }
 
 zfit_status keptPoints(const Points& points, const zstd_vector32& discarded, std::vector<zmath_vect>& kept)

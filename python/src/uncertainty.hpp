@@ -5,53 +5,59 @@
 // 3- and 5-dof transforms).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <zfit/metrology/metrology.h>
 
 #include "binding.hpp"
+#include "fields.hpp"
 
 namespace zpy {
 
 class Uncertainty {
 public:
-    using State = std::tuple<std::vector<double>, std::vector<double>, std::vector<double>, std::vector<double>>;
-
     Uncertainty() = default;
     // The library's record for parameters with the given values (in its
     // documented order).
     Uncertainty(const zmet_uncertainty& u, std::vector<double> values);
-    explicit Uncertainty(const State& s) { std::tie(values_, covariance_, stdErrors_, halfWidths_) = s; }
-    State state() const { return {values_, covariance_, stdErrors_, halfWidths_}; }
 
-    // (p, p) covariance, (p,) standard errors, (p, 2) intervals
-    // value -+ half-width; None without an uncertainty.
-    py::object covariance() const;
-    py::object stdErrors() const;
-    py::object intervals() const;
-    // Adds covariance, std_errors and intervals to a result's to_dict(),
-    // when there is an uncertainty (the dicts of the other fits stay as
-    // they were).
-    void addTo(py::dict& d) const;
+    bool present() const { return !values_.empty(); }
+    int32_t parameters() const { return static_cast<int32_t>(values_.size()); }
+    const std::vector<double>& covariance() const { return covariance_; }
+    const std::vector<double>& stdErrors() const { return stdErrors_; }
+    // (low, high) of each parameter's 95% interval, row after row.
+    std::vector<double> intervals() const;
 
 private:
     std::vector<double> values_, covariance_, stdErrors_, halfWidths_;
 };
 
-// The three properties on a result class R with a member `uncertainty`.
+// The three fields of a result R with a member `uncertainty`: (p, p)
+// covariance, (p,) standard errors, (p, 2) intervals value -+ half-width;
+// None without an uncertainty. `parameters` says which fits have one and
+// the order of their parameters.
 template <class R>
-void defineUncertainty(py::class_<R>& cls)
+void addUncertaintyFields(Fields<R>& fields, const char* parameters)
 {
-    cls.def_property_readonly("covariance", [](const R& r) { return r.uncertainty.covariance(); })
-        .def_property_readonly("std_errors", [](const R& r) { return r.uncertainty.stdErrors(); })
-        .def_property_readonly("intervals", [](const R& r) { return r.uncertainty.intervals(); });
+    static std::string covarianceDoc;
+    covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
+    fields.push_back({"covariance", Element::real, matrix(kVaries, kVaries), covarianceDoc.c_str(),
+                      [](const R& r, Sink& s) {
+                          const int32_t p = r.uncertainty.parameters();
+                          r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
+                      }});
+    fields.push_back({"std_errors", Element::real, vector(kVaries), "(p,) their standard errors, or None",
+                      [](const R& r, Sink& s) {
+                          r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
+                                                  : s.none();
+                      }});
+    fields.push_back({"intervals", Element::real, matrix(kVaries, 2),
+                      "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
+                          r.uncertainty.present() ? s.reals(r.uncertainty.intervals(), {r.uncertainty.parameters()})
+                                                  : s.none();
+                      }});
 }
-
-// The help text of the three properties, for a result's docstring.
-#define ZPY_UNCERTAINTY_DOC                                                    \
-    "covariance  (p, p) covariance of the parameters (order below), or None\n" \
-    "std_errors  (p,) their standard errors, or None\n"                        \
-    "intervals   (p, 2) their 95% confidence intervals (low, high), or None\n"
 
 // The points not listed in `discarded` (a result record's ignoredIndices):
 // what a geometric fit or the line's uncertainty takes after an outlier

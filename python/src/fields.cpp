@@ -51,8 +51,13 @@ double paddingOf(Element element)
     return std::numeric_limits<double>::quiet_NaN();
 }
 
-// A read-only array of the element type, shape `dims`, from doubles.
-py::array readOnlyArray(Element element, std::vector<py::ssize_t> dims, std::span<const double> values)
+// Clears the array's writeable flag: a result's own values, which no caller
+// changes through its arrays. (The flag is set directly: through the
+// Python attribute it would cost more than making the array.)
+void makeReadOnly(py::array& a) { py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_; }
+
+// An array of the element type, shape `dims`, from doubles.
+py::array arrayOf(Element element, const std::vector<py::ssize_t>& dims, std::span<const double> values)
 {
     py::array out(dtypeOf(element), dims);
     switch (element) {
@@ -69,8 +74,6 @@ py::array readOnlyArray(Element element, std::vector<py::ssize_t> dims, std::spa
     case Element::real:
     case Element::text: std::copy(values.begin(), values.end(), static_cast<double*>(out.mutable_data())); break;
     }
-    // The result's own values: no caller changes a result through its arrays.
-    out.attr("flags").attr("writeable") = false;
     return out;
 }
 
@@ -127,13 +130,29 @@ void ObjectSink::none() { value_ = py::none(); }
 
 void ObjectSink::reals(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
-    value_ = readOnlyArray(element_, dimsOf(shape_, varying), values);
+    py::array out = arrayOf(element_, dimsOf(shape_, varying), values);
+    makeReadOnly(out);
+    value_ = std::move(out);
 }
 
 void ObjectSink::integers(std::span<const int32_t> values)
 {
-    const std::vector<double> asReal(values.begin(), values.end());
-    value_ = readOnlyArray(element_, {static_cast<py::ssize_t>(values.size())}, asReal);
+    py::array_t<int64_t> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    makeReadOnly(out);
+    value_ = std::move(out);
+}
+
+py::object makeResult(py::handle cls, py::tuple values)
+{
+    // As cls(values) would, without running __init__ in the interpreter:
+    // a bare instance with its one slot set.
+    static const py::str slot("_values");
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    py::object result = py::reinterpret_steal<py::object>(type->tp_alloc(type, 0));
+    if (!result || PyObject_GenericSetAttr(result.ptr(), slot.ptr(), values.ptr()) != 0)
+        throw py::error_already_set();
+    return result;
 }
 
 // ---- columns -------------------------------------------------------------------
@@ -225,9 +244,7 @@ py::array Column::finish()
         const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
         for (size_t k = 0; k < v.size(); ++k) padded[i * rows * cols + (k / width) * cols + k % width] = v[k];
     }
-    py::array out = readOnlyArray(element_, dims, padded);
-    out.attr("flags").attr("writeable") = true;
-    return out;
+    return arrayOf(element_, dims, padded);
 }
 
 }  // namespace zpy

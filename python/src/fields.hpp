@@ -84,11 +84,16 @@ py::handle resultClass(const char* name);
 template <class R>
 py::tuple fieldValues(const R& result);
 
-// The object of one result: its Python class called with the field values.
+// An instance of a result class holding `values` (the class's __init__
+// would check their count, which the table fixes).
+py::object makeResult(py::handle cls, py::tuple values);
+
+// The object of one result: its Python class with the field values.
 template <class R>
 py::object resultObject(const R& result)
 {
-    return resultClass(R::name)(fieldValues(result));
+    static const py::handle cls = resultClass(R::name);
+    return makeResult(cls, fieldValues(result));
 }
 
 // Adds R's table to the list zfit/__init__.py reads: (class name, class doc,
@@ -126,7 +131,7 @@ private:
 template <class R>
 py::tuple fieldValues(const R& result)
 {
-    static const Fields<R> fields = R::fields();
+    const Fields<R>& fields = R::fields();
     py::tuple values(fields.size());
     for (size_t k = 0; k < fields.size(); ++k) {
         ObjectSink sink(fields[k].shape, fields[k].element);

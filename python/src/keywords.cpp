@@ -1,6 +1,7 @@
 // Signatures and keyword options (keywords.hpp).
 #include "keywords.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -28,11 +29,18 @@ py::object Signature::fallback(const char* name) const
         // math.inf there, as the signature line shows it).
         py::dict scope;
         scope["inf"] = py::float_(HUGE_VAL);
-        for (const Keyword& k : keywords_) fallbacks_.push_back(py::eval(k.fallback, scope));
+        for (const Keyword& k : keywords_) fallbacks_.push_back(py::eval(k.fallback, scope).release());
     }
-    for (size_t i = 0; i < keywords_.size(); ++i)
-        if (std::strcmp(keywords_[i].name, name) == 0) return fallbacks_[i];
-    return py::object();
+    int index = -1;
+    const auto seen = std::find_if(known_.begin(), known_.end(), [name](const auto& k) { return k.first == name; });
+    if (seen != known_.end()) {
+        index = seen->second;
+    } else {
+        for (size_t i = 0; i < keywords_.size() && index < 0; ++i)
+            if (std::strcmp(keywords_[i].name, name) == 0) index = static_cast<int>(i);
+        known_.emplace_back(name, index);
+    }
+    return index < 0 ? py::object() : py::reinterpret_borrow<py::object>(fallbacks_[static_cast<size_t>(index)]);
 }
 
 std::string Signature::signatureLine() const
@@ -94,7 +102,11 @@ Keywords::Keywords(const py::dict& given, const Signature& signature, std::strin
 
 py::object Keywords::take(const char* name)
 {
-    if (left_.contains(name)) return left_.attr("pop")(name);
+    if (PyObject* given = PyDict_GetItemString(left_.ptr(), name)) {
+        py::object value = py::reinterpret_borrow<py::object>(given);
+        PyDict_DelItemString(left_.ptr(), name);
+        return value;
+    }
     py::object fallback = signature_.fallback(name);
     if (!fallback) throw std::logic_error(std::string(signature_.function()) + " has no keyword " + name);
     return fallback;

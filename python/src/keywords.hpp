@@ -42,7 +42,13 @@ private:
     std::vector<const char*> items_;
     std::vector<Keyword> keywords_;
     size_t positionalKeywords_;
-    mutable std::vector<py::object> fallbacks_;
+    // Owned for the process's life: a signature lives in a static, which
+    // is destroyed after the interpreter.
+    mutable std::vector<py::handle> fallbacks_;
+    // The names asked for so far (their pointers) and their keyword's index,
+    // or -1 for a name the table does not hold: every call asks for the
+    // same few literals, so this spares comparing the strings again.
+    mutable std::vector<std::pair<const char*, int>> known_;
 };
 
 // The keywords of the robust fits, shared by every family that has them.

@@ -125,7 +125,7 @@ void Keywords::refuse(const char* name, py::handle value, const char* expected) 
     // One line: the value's type, and the value itself only when it is short.
     std::string shown = py::isinstance<py::str>(value) || PyNumber_Check(value.ptr()) ? std::string(py::repr(value))
                                                                                         : std::string();
-    if (shown.size() > 40) shown.clear();
+    if (shown.size() > 40 || shown.find('\n') != std::string::npos) shown.clear();
     const std::string type = py::str(py::type::of(value).attr("__name__"));
     throw py::type_error(caller_ + ": " + name + " must be " + expected + ", got " +
                          (shown.empty() ? "a " + type : shown + " (" + type + ")"));

@@ -31,9 +31,13 @@ RobustOptions readRobustOptions(Keywords& k)
         o.autoIgnore = true;
     } else {
         // Any integer, Python's or numpy's; a float, even 2.0, is refused.
-        if (py::isinstance<py::bool_>(ignore) || !PyIndex_Check(ignore.ptr()))
+        const auto count = py::reinterpret_steal<py::object>(
+            py::isinstance<py::bool_>(ignore) ? nullptr : PyNumber_Index(ignore.ptr()));
+        if (!count) {
+            PyErr_Clear();
             k.refuse("ignore", ignore, "a whole number of points or \"auto\"");
-        o.ignore = toInt32(py::int_(ignore).cast<int64_t>(), "ignore");
+        }
+        o.ignore = toInt32(count.cast<int64_t>(), "ignore");
     }
     o.robust = !robust.is_none();
     if (o.robust && !py::isinstance<py::str>(robust)) raiseValue("robust: None, \"huber\", \"tukey\" or \"clip\"");

@@ -161,7 +161,12 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
     : name_(name), element_(element), shape_(shape), count_(count)
 {
     if (!shape.fixed()) {
-        values_.resize(count);
+        if (shape.bound > 0) {
+            slots_.resize(count * static_cast<size_t>(shape.bound));
+            sizes_.resize(count);
+        } else {
+            values_.resize(count);
+        }
         dims_.resize(count);
         return;
     }
@@ -197,11 +202,23 @@ void Column::ItemSink::integers(std::span<const int32_t> values)
     column_.dims_[item_] = {static_cast<int32_t>(values.size()), 0};
 }
 
+std::span<const double> Column::itemValues(size_t item) const
+{
+    if (shape_.bound == 0) return values_[item];
+    return {slots_.data() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
+}
+
 void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
     Column& c = column_;
     if (!c.data_) {
-        c.values_[item_].assign(values.begin(), values.end());
+        if (c.shape_.bound > 0) {
+            const size_t n = std::min(values.size(), static_cast<size_t>(c.shape_.bound));
+            std::copy_n(values.begin(), n, c.slots_.begin() + static_cast<std::ptrdiff_t>(item_ * c.shape_.bound));
+            c.sizes_[item_] = static_cast<int32_t>(n);
+        } else {
+            c.values_[item_].assign(values.begin(), values.end());
+        }
         const std::vector<py::ssize_t> dims = dimsOf(c.shape_, varying);
         c.dims_[item_] = {dims.empty() ? 0 : static_cast<int32_t>(dims[0]),
                           dims.size() > 1 ? static_cast<int32_t>(dims[1]) : 0};
@@ -239,7 +256,7 @@ py::array Column::finish()
     const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
     std::vector<double> padded(count_ * rows * cols, paddingOf(element_));
     for (size_t i = 0; i < count_; ++i) {
-        const auto& v = values_[i];
+        const std::span<const double> v = itemValues(i);
         // Each item's own width: its second dimension as written, else the field's.
         const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
         for (size_t k = 0; k < v.size(); ++k) padded[i * rows * cols + (k / width) * cols + k % width] = v[k];

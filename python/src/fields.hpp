@@ -31,6 +31,8 @@ constexpr int32_t kVaries = -1;
 struct Shape {
     int32_t rank = 0;
     std::array<int32_t, 2> dims{};
+    // For a varying shape: the most values an item can have (0: no bound).
+    int32_t bound = 0;
 
     bool fixed() const { return (rank < 1 || dims[0] != kVaries) && (rank < 2 || dims[1] != kVaries); }
     int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
@@ -69,6 +71,12 @@ struct Field {
 constexpr Shape scalar() { return {}; }
 constexpr Shape vector(int32_t n) { return {1, {n, 0}}; }
 constexpr Shape matrix(int32_t rows, int32_t cols) { return {2, {rows, cols}}; }
+// A varying shape that never holds more than `most` values.
+constexpr Shape bounded(Shape shape, int32_t most)
+{
+    shape.bound = most;
+    return shape;
+}
 
 // The fields of a result class R, in order: R::fields() returns them.
 template <class R>
@@ -146,8 +154,9 @@ py::tuple fieldValues(const R& result)
 // One field's values over a batch of `count` items: a column of shape
 // (count, ...). A column of fixed shape is a numpy array allocated before
 // the workers start, which they fill in place; one whose shape varies keeps
-// each item's values until every item is in and is padded to the longest
-// (NaN, -1, False). Items that failed keep the padding. put() runs on the
+// each item's values (in a slot of `bound` values per item when its shape
+// has a bound, so that no item allocates) until every item is in, and is
+// padded to the longest (NaN, -1, False). Items that failed keep the padding. put() runs on the
 // worker threads and touches no Python object; each item is written by one
 // thread only.
 class Column {
@@ -172,7 +181,11 @@ private:
     void* data_ = nullptr;
     // Varying shape: each item's values and dimensions.
     std::vector<std::vector<double>> values_;
+    std::vector<double> slots_;  // with a bound: `bound` values per item
+    std::vector<int32_t> sizes_;  // with a bound: how many each item wrote
     std::vector<std::array<int32_t, 2>> dims_;
+
+    std::span<const double> itemValues(size_t item) const;
 };
 
 class Column::ItemSink final : public Sink {

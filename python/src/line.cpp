@@ -161,13 +161,18 @@ struct Line {
         }
         const zfit_status status = zmath_lineFitVector(points.vector(), &params, r->line.get());
         if (ZFIT_FAILED(status) || o.params.mode != 0) return status;
-        // The least-squares line's uncertainty from the points it kept; none
-        // when they are too few to estimate the noise.
+        // The least-squares line's uncertainty from the points it kept (all
+        // of them, without a copy, when none was discarded); none when they
+        // are too few to estimate the noise.
         std::vector<zmath_vect> kept;
-        const zfit_status copied = keptPoints(points, r->line->ignoredIndices, kept);
-        if (ZFIT_FAILED(copied)) return copied;
+        std::span<const zmath_vect> used(points.data(), static_cast<size_t>(points.size()));
+        if (r->line->ignoredIndices.size > 0) {
+            const zfit_status copied = keptPoints(points, r->line->ignoredIndices, kept);
+            if (ZFIT_FAILED(copied)) return copied;
+            used = kept;
+        }
         r->hasUncertainty = !ZFIT_FAILED(
-            zmet_lineFitUncertainty(kept.data(), static_cast<int32_t>(kept.size()), &r->line->line, &r->uncertainty));
+            zmet_lineFitUncertainty(used.data(), static_cast<int32_t>(used.size()), &r->line->line, &r->uncertainty));
         return status;
     }
 };

@@ -1,26 +1,24 @@
 // Results' uncertainty as numpy arrays, and zfit.student_t_quantile.
 #include "uncertainty.hpp"
 
+#include <algorithm>
 #include <new>
 
 namespace zpy {
 
-Uncertainty::Uncertainty(const zmet_uncertainty& u, std::vector<double> values) : values_(std::move(values))
+Uncertainty::Uncertainty(const zmet_uncertainty& u, std::span<const double> values) : record_(u)
 {
-    const auto p = static_cast<size_t>(u.parameterCount);
-    covariance_.assign(u.covariance, u.covariance + p * p);
-    stdErrors_.assign(u.standardErrors, u.standardErrors + p);
-    halfWidths_.assign(u.halfWidth95, u.halfWidth95 + p);
-    values_.resize(p);
+    const auto p = static_cast<size_t>(std::clamp(u.parameterCount, 0, ZMET_MAX_PARAMETERS));
+    record_.parameterCount = static_cast<int32_t>(std::min(p, values.size()));
+    std::copy_n(values.begin(), record_.parameterCount, values_.begin());
 }
 
-std::vector<double> Uncertainty::intervals() const
+std::array<double, 2 * ZMET_MAX_PARAMETERS> Uncertainty::intervals() const
 {
-    std::vector<double> out;
-    out.reserve(2 * values_.size());
-    for (size_t k = 0; k < values_.size(); ++k) {
-        out.push_back(values_[k] - halfWidths_[k]);
-        out.push_back(values_[k] + halfWidths_[k]);
+    std::array<double, 2 * ZMET_MAX_PARAMETERS> out{};
+    for (int32_t k = 0; k < parameters(); ++k) {
+        out[static_cast<size_t>(2 * k)] = values_[static_cast<size_t>(k)] - record_.halfWidth95[k];
+        out[static_cast<size_t>(2 * k + 1)] = values_[static_cast<size_t>(k)] + record_.halfWidth95[k];
     }
     return out;
 }

@@ -5,6 +5,9 @@
 // 3- and 5-dof transforms).
 #pragma once
 
+#include <array>
+#include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,46 +18,60 @@
 
 namespace zpy {
 
+// Held by value (the library's record is of fixed size), so a result
+// carries it without allocating.
 class Uncertainty {
 public:
     Uncertainty() = default;
     // The library's record for parameters with the given values (in its
-    // documented order).
-    Uncertainty(const zmet_uncertainty& u, std::vector<double> values);
+    // documented order, at least as many as the record has).
+    Uncertainty(const zmet_uncertainty& u, std::span<const double> values);
+    Uncertainty(const zmet_uncertainty& u, std::initializer_list<double> values)
+        : Uncertainty(u, std::span<const double>(values.begin(), values.size()))
+    {}
 
-    bool present() const { return !values_.empty(); }
-    int32_t parameters() const { return static_cast<int32_t>(values_.size()); }
-    const std::vector<double>& covariance() const { return covariance_; }
-    const std::vector<double>& stdErrors() const { return stdErrors_; }
-    // (low, high) of each parameter's 95% interval, row after row.
-    std::vector<double> intervals() const;
+    bool present() const { return record_.parameterCount > 0; }
+    int32_t parameters() const { return record_.parameterCount; }
+    std::span<const double> covariance() const
+    {
+        return {record_.covariance, static_cast<size_t>(parameters() * parameters())};
+    }
+    std::span<const double> stdErrors() const { return {record_.standardErrors, static_cast<size_t>(parameters())}; }
+    // (low, high) of each parameter's 95% interval, row after row: the first
+    // 2p entries.
+    std::array<double, 2 * ZMET_MAX_PARAMETERS> intervals() const;
 
 private:
-    std::vector<double> values_, covariance_, stdErrors_, halfWidths_;
+    zmet_uncertainty record_{};
+    std::array<double, ZMET_MAX_PARAMETERS> values_{};
 };
 
 // The three fields of a result R with a member `uncertainty`: (p, p)
 // covariance, (p,) standard errors, (p, 2) intervals value -+ half-width;
 // None without an uncertainty. `parameters` says which fits have one and
 // the order of their parameters.
+constexpr int32_t kMaxCovariance = ZMET_MAX_PARAMETERS * ZMET_MAX_PARAMETERS;
+
 template <class R>
 void addUncertaintyFields(Fields<R>& fields, const char* parameters)
 {
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
-    fields.push_back({"covariance", Element::real, matrix(kVaries, kVaries), covarianceDoc.c_str(),
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), kMaxCovariance), covarianceDoc.c_str(),
                       [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
-    fields.push_back({"std_errors", Element::real, vector(kVaries), "(p,) their standard errors, or None",
+    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), ZMET_MAX_PARAMETERS), "(p,) their standard errors, or None",
                       [](const R& r, Sink& s) {
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
-    fields.push_back({"intervals", Element::real, matrix(kVaries, 2),
+    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * ZMET_MAX_PARAMETERS),
                       "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
-                          r.uncertainty.present() ? s.reals(r.uncertainty.intervals(), {r.uncertainty.parameters()})
+                          const int32_t p = r.uncertainty.parameters();
+                          const auto both = r.uncertainty.intervals();
+                          r.uncertainty.present() ? s.reals(std::span(both).first(static_cast<size_t>(2 * p)), {p})
                                                   : s.none();
                       }});
 }

@@ -12,7 +12,7 @@ namespace {
 
 struct ResultTable {
     std::string name, doc;
-    std::vector<std::pair<const char*, const char*>> fields;
+    std::vector<FieldInfo> fields;
 };
 
 std::vector<ResultTable>& resultTables()
@@ -51,11 +51,6 @@ double paddingOf(Element element)
     return std::numeric_limits<double>::quiet_NaN();
 }
 
-// Clears the array's writeable flag: a result's own values, which no caller
-// changes through its arrays. (The flag is set directly: through the
-// Python attribute it would cost more than making the array.)
-void makeReadOnly(py::array& a) { py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_; }
-
 // An array of the element type, shape `dims`, from doubles.
 py::array arrayOf(Element element, const std::vector<py::ssize_t>& dims, std::span<const double> values)
 {
@@ -90,7 +85,7 @@ std::vector<py::ssize_t> dimsOf(const Shape& shape, std::initializer_list<int32_
 
 }  // namespace
 
-void addResultTable(const char* name, const char* doc, std::vector<std::pair<const char*, const char*>> fields)
+void addResultTable(const char* name, const char* doc, std::vector<FieldInfo> fields)
 {
     resultTables().push_back({name, doc, std::move(fields)});
 }
@@ -108,10 +103,22 @@ void registerResultTables(py::module_& m)
         "_result_tables",
         [] {
             py::list tables;
-            for (const ResultTable& t : resultTables()) tables.append(py::make_tuple(t.name, t.doc, t.fields));
+            for (const ResultTable& t : resultTables()) {
+                py::list fields;
+                for (const FieldInfo& f : t.fields) {
+                    py::object shape = py::none();
+                    if (f.shape.rank > 0) {
+                        py::list dims;
+                        for (int32_t k = 0; k < f.shape.rank; ++k) dims.append(f.shape.dims[static_cast<size_t>(k)]);
+                        shape = py::tuple(dims);
+                    }
+                    fields.append(py::make_tuple(f.name, dtypeOf(f.element), shape, f.doc));
+                }
+                tables.append(py::make_tuple(t.name, t.doc, fields));
+            }
             return tables;
         },
-        "The result classes to make: (name, doc, [(field, doc), ...]).");
+        "The result classes to make: (name, doc, [(field, dtype, shape, doc), ...]).");
     m.def(
         "_bind_results",
         [](const py::dict& classes) {
@@ -128,19 +135,30 @@ void ObjectSink::integer(int64_t value) { value_ = py::int_(value); }
 void ObjectSink::text(const std::string& value) { value_ = py::str(value); }
 void ObjectSink::none() { value_ = py::none(); }
 
-void ObjectSink::reals(std::span<const double> values, std::initializer_list<int32_t> varying)
+void ObjectSink::reals(std::span<const double> values, std::initializer_list<int32_t>)
 {
-    py::array out = arrayOf(element_, dimsOf(shape_, varying), values);
-    makeReadOnly(out);
-    value_ = std::move(out);
+    switch (element_) {
+    case Element::flag: {
+        std::string bytes(values.size(), '\0');
+        for (size_t k = 0; k < values.size(); ++k) bytes[k] = values[k] != 0.0 ? 1 : 0;
+        value_ = py::bytes(bytes);
+        return;
+    }
+    case Element::integer: {
+        std::vector<int64_t> wide(values.begin(), values.end());
+        value_ = py::bytes(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(int64_t));
+        return;
+    }
+    case Element::real:
+    case Element::text: break;
+    }
+    value_ = py::bytes(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double));
 }
 
 void ObjectSink::integers(std::span<const int32_t> values)
 {
-    py::array_t<int64_t> out(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), out.mutable_data());
-    makeReadOnly(out);
-    value_ = std::move(out);
+    std::vector<int64_t> wide(values.begin(), values.end());
+    value_ = py::bytes(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(int64_t));
 }
 
 py::object makeResult(py::handle cls, py::tuple values)

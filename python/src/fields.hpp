@@ -104,22 +104,33 @@ py::object resultObject(const R& result)
     return makeResult(cls, fieldValues(result));
 }
 
+// What zfit/__init__.py needs of a field to make its attribute.
+struct FieldInfo {
+    const char* name;
+    Element element;
+    Shape shape;
+    const char* doc;
+};
+
 // Adds R's table to the list zfit/__init__.py reads: (class name, class doc,
-// [(field name, field doc), ...]).
-void addResultTable(const char* name, const char* doc, std::vector<std::pair<const char*, const char*>> fields);
+// [(field name, dtype name, shape (-1: varies; None: a scalar), doc), ...]).
+void addResultTable(const char* name, const char* doc, std::vector<FieldInfo> fields);
 
 template <class R>
 void addResultTable(const char* doc)
 {
-    std::vector<std::pair<const char*, const char*>> rows;
-    for (const Field<R>& f : R::fields()) rows.emplace_back(f.name, f.doc);
+    std::vector<FieldInfo> rows;
+    for (const Field<R>& f : R::fields()) rows.push_back({f.name, f.element, f.shape, f.doc});
     addResultTable(R::name, doc, std::move(rows));
 }
 
-// The value of one field in a Python object (with the GIL).
+// The value of one field in a Python object (with the GIL): a scalar as
+// itself, an array as the bytes of its values, which the result class
+// shows as a read-only numpy array of the field's type and shape when the
+// field is read (making the array there spares a fit that nobody reads).
 class ObjectSink final : public Sink {
 public:
-    explicit ObjectSink(Shape shape, Element element) : shape_(shape), element_(element) {}
+    explicit ObjectSink(Element element) : element_(element) {}
     void real(double value) override;
     void flag(bool value) override;
     void integer(int64_t value) override;
@@ -131,7 +142,6 @@ public:
     py::object take() { return std::move(value_); }
 
 private:
-    Shape shape_;
     Element element_;
     py::object value_;
 };
@@ -142,7 +152,7 @@ py::tuple fieldValues(const R& result)
     const Fields<R>& fields = R::fields();
     py::tuple values(fields.size());
     for (size_t k = 0; k < fields.size(); ++k) {
-        ObjectSink sink(fields[k].shape, fields[k].element);
+        ObjectSink sink(fields[k].element);
         fields[k].write(result, sink);
         values[k] = sink.take();
     }

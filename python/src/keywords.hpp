@@ -138,6 +138,15 @@ void defineFit(py::module_& m, const std::string& doc)
         [](const py::args& args, const py::kwargs& kwargs) {
             const Signature& sig = F::signature();
             const Call call = splitCall(sig, args, kwargs);
+            if (call.keywords.empty()) {
+                // Every option at its default: read once, the first time.
+                static const typename F::Options defaults = [&sig] {
+                    Keywords k(py::dict(), sig, sig.function());
+                    return F::readOptions(k);
+                }();
+                const typename F::Input input = F::input(F::item(call.items), py::none(), defaults);
+                return resultObject(fitOne<F>(defaults, input));
+            }
             Keywords k(call.keywords, sig, sig.function());
             const auto timeout = sig.fallback("timeout") ? k.take<std::optional<double>>("timeout") : std::nullopt;
             const py::object weights = sig.fallback("weights") ? k.take("weights") : py::none();

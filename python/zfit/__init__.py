@@ -14,6 +14,10 @@ fit that succeeds with rms_error not below max_rms returns normally with
 is_valid False. The GIL is released while a fit runs; fit_many fits many
 point sets in one call on native threads, as result objects or as columns.
 """
+import math
+
+import numpy as _np
+
 from . import _zfit
 from ._zfit import (STATUS_NAMES, __version__, error_for_status, fit_circle, fit_ellipse, fit_line, fit_parabola,
                     fit_point_to_line, fit_point_to_point, roundness, student_t_quantile)
@@ -77,7 +81,8 @@ def _format(value):
 
 class _Result:
     """What every result class shares: read-only fields, to_dict, repr and
-    pickling by the class's name with the field values."""
+    pickling by the class's name with the field values (an array field as
+    the bytes of its values, shown as a read-only array when read)."""
 
     __slots__ = ("_values",)
     _fields = ()
@@ -93,7 +98,7 @@ class _Result:
     def to_dict(self):
         """The result's fields as a dict of floats, bools and numpy arrays
         (the fields this fit has no value for are left out)."""
-        return {name: value for name, value in zip(self._fields, self._values) if value is not None}
+        return {name: getattr(self, name) for name, value in zip(self._fields, self._values) if value is not None}
 
     def __repr__(self):
         return "%s(%s)" % (type(self).__name__,
@@ -112,19 +117,37 @@ class _Transform(_Result):
         return _zfit._map_points(self.matrix, self.translation, points)
 
 
-def _field(index, doc):
-    return property(lambda self: self._values[index], doc=doc)
+def _field(index, dtype, shape, doc):
+    """The attribute of field `index`: a scalar as stored; an array from
+    the bytes of its values, of the field's dtype and shape (-1: a count
+    that varies, found from the number of values)."""
+    if shape is None:
+        return property(lambda self: self._values[index], doc=doc)
+    fixed = math.prod(d for d in shape if d >= 0)
+    varying = shape.count(-1)
+
+    def read(self):
+        raw = self._values[index]
+        if raw is None:
+            return None
+        values = _np.frombuffer(raw, dtype)
+        count = len(values) // fixed
+        if varying == 2:
+            count = math.isqrt(count)
+        return values.reshape(tuple(count if d < 0 else d for d in shape))
+
+    return property(read, doc=doc)
 
 
 def _result_class(name, doc, fields):
-    width = max(len(field) for field, _ in fields) + 2
+    width = max(len(field[0]) for field in fields) + 2
     lines = [doc, ""]
-    for field, text in fields:
+    for field, _, _, text in fields:
         lines.append(field.ljust(width) + text.replace("\n", "\n" + " " * width))
     namespace = {"__slots__": (), "__doc__": "\n".join(lines), "__module__": __name__,
-                 "_fields": tuple(field for field, _ in fields)}
-    for index, (field, text) in enumerate(fields):
-        namespace[field] = _field(index, text)
+                 "_fields": tuple(field[0] for field in fields)}
+    for index, (field, dtype, shape, text) in enumerate(fields):
+        namespace[field] = _field(index, dtype, shape, text)
     base = _Transform if name in ("PointToPointFit", "PointToLineFit") else _Result
     return type(name, (base,), namespace)
 

@@ -1,8 +1,9 @@
 """Builds the wheel of the Python module through the project's CMake.
 
-The module and the project's shared libraries it loads come from the CMake
-install component python_wheel (python/wheel.cmake): the module at the top
-of the wheel, the libraries in zfit.libs/ beside it.
+The package and the project's shared libraries it loads come from the CMake
+install component python_wheel (python/wheel.cmake): the package zfit/
+(__init__.py and the compiled zfit._zfit) at the top of the wheel, the
+libraries in zfit.libs/ beside it.
 
 Environment:
   ZFIT_CMAKE_BUILD_DIR  a CMake build tree already configured for this
@@ -53,7 +54,7 @@ class CMakeBuild(build_ext):
         subprocess.run(["cmake", "--build", build_dir, "--target", "zfit_python", *jobs], check=True)
 
         module = os.path.abspath(self.get_ext_fullpath(ext.name))
-        staging = os.path.dirname(module)
+        staging = os.path.dirname(os.path.dirname(module))
         shutil.rmtree(os.path.join(staging, "zfit.libs"), ignore_errors=True)
         subprocess.run(["cmake", "--install", build_dir, "--component", "python_wheel", "--prefix", staging],
                        check=True)
@@ -79,7 +80,7 @@ os.makedirs(build_base, exist_ok=True)
 
 setup(
     version=project_version(),
-    ext_modules=[Extension("zfit", sources=[])],
+    ext_modules=[Extension("zfit._zfit", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     options={"build": {"build_base": build_base}, "egg_info": {"egg_base": build_base}},
 )

@@ -1,13 +1,17 @@
 """zfit.fit_many against a Python loop of single fits, on the same contours.
 
     PYTHONPATH=build/release/python python3 bench/fit_many_bench.py
-    PYTHONPATH=build/release/python python3 bench/fit_many_bench.py --families line ellipse --count 20000
+    PYTHONPATH=build/release/python python3 bench/fit_many_bench.py --families line circle --count 20000
 
 For each family it times, best of --repeat runs, the loop
-[fit_<family>(c) for c in contours] and fit_many with 1, 2, ... threads up
-to the cores of the machine, and prints each as a speed-up over the loop.
-Only the ratios of one run mean anything: absolute times on a shared
-machine are noise, and threads scale only as far as the cores are free.
+[fit_<family>(c) for c in contours], fit_many returning result objects and
+fit_many(..., columns=True) returning arrays, each with 1 and 2 threads (and
+all cores, when there are more), and prints each as a speed-up over the
+loop, then the columns' speed-up from 1 to 2 threads. A small batch (24
+contours) shows the cost of a call that starts no thread. Only the ratios of
+one run mean anything: absolute times on a shared machine are noise, and
+threads scale only as far as the cores are free, so the load average is
+printed before and after.
 """
 import argparse
 import os
@@ -17,13 +21,13 @@ import numpy as np
 
 import zfit
 
-# family: how its items are fitted alone, and the options both ways use.
+# family: whether its items carry weights.
 FAMILIES = {
-    "line": {},
-    "circle": {},
-    "weighted circle": {"weights": True},
-    "ellipse": {},
-    "parabola": {},
+    "line": False,
+    "circle": False,
+    "weighted circle": True,
+    "ellipse": False,
+    "parabola": False,
 }
 
 
@@ -50,32 +54,47 @@ def best_time(run, repeat):
     return best
 
 
+def measure(family, sets, weights, threads, repeat):
+    """Seconds of the loop and of fit_many per (mode, threads)."""
+    single = getattr(zfit, "fit_" + family)
+    given = {"weights": weights} if weights is not None else {}
+    if weights is not None:
+        loop = best_time(lambda: [single(p, weights=w) for p, w in zip(sets, weights)], repeat)
+    else:
+        loop = best_time(lambda: [single(p) for p in sets], repeat)
+    many = {(columns, t): best_time(lambda: zfit.fit_many(family, sets, t, columns=columns, **given), repeat)
+            for columns in (False, True) for t in threads}
+    return loop, many
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--count", type=int, default=10000, help="contours per family")
     parser.add_argument("--points", type=int, default=50, help="points per contour")
-    parser.add_argument("--repeat", type=int, default=3, help="runs of each, the best counts")
+    parser.add_argument("--repeat", type=int, default=5, help="runs of each, the best counts")
     parser.add_argument("--families", nargs="+", default=list(FAMILIES), choices=list(FAMILIES))
     args = parser.parse_args()
 
     sets = contours(args.count, args.points)
-    weights = [np.ones(args.points)] * args.count
     cores = os.cpu_count() or 1
-    threads = sorted({1, 2, cores} & set(range(1, cores + 1)))
-    print("%d contours of %d points; %d cores, load average %.1f" % (args.count, args.points, cores, os.getloadavg()[0]))
-    print("%-16s %12s  %s" % ("family", "loop, us/fit", "  ".join("threads=%d" % t for t in threads)))
+    threads = sorted({1, 2, cores})
+    print("%d contours of %d points; %d cores, load average %.1f"
+          % (args.count, args.points, cores, os.getloadavg()[0]))
+    heads = ["objects t=%d" % t for t in threads] + ["columns t=%d" % t for t in threads]
+    print("%-16s %8s  %s  %s" % ("family", "loop us", "  ".join("%12s" % h for h in heads), "columns 2t/1t"))
     for label in args.families:
         family = label.split()[-1]
-        single = getattr(zfit, "fit_" + family)
-        weighted = FAMILIES[label].get("weights", False)
-        if weighted:
-            loop = best_time(lambda: [single(p, weights=w) for p, w in zip(sets, weights)], args.repeat)
-            many = {t: best_time(lambda: zfit.fit_many(family, sets, t, weights=weights), args.repeat) for t in threads}
-        else:
-            loop = best_time(lambda: [single(p) for p in sets], args.repeat)
-            many = {t: best_time(lambda: zfit.fit_many(family, sets, t), args.repeat) for t in threads}
-        ratios = "  ".join("%8.2fx" % (loop / many[t]) for t in threads)
-        print("%-16s %12.2f  %s" % (label, loop / args.count * 1e6, ratios))
+        weights = [np.ones(args.points)] * args.count if FAMILIES[label] else None
+        loop, many = measure(family, sets, weights, threads, args.repeat)
+        ratios = [loop / many[(False, t)] for t in threads] + [loop / many[(True, t)] for t in threads]
+        print("%-16s %8.2f  %s  %12.2fx" % (label, loop / args.count * 1e6,
+                                             "  ".join("%11.2fx" % r for r in ratios),
+                                             many[(True, 1)] / many[(True, 2)]))
+    small = sets[:24]
+    loop, many = measure("line", small, None, [0], args.repeat * 20)
+    print("24 lines: fit_many (objects) %.2fx, (columns) %.2fx the loop"
+          % (loop / many[(False, 0)], loop / many[(True, 0)]))
+    print("load average %.1f" % os.getloadavg()[0])
 
 
 if __name__ == "__main__":

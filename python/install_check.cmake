@@ -1,5 +1,5 @@
 # Installs the build into a scratch prefix, moves the prefix elsewhere and
-# imports the installed module with nothing of the build tree on any path: it
+# imports the installed package with nothing of the build tree on any path: it
 # must run a fit with the prefix's own copy of every library it loads that
 # the prefix holds, found through its relative RPATH.
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/moved_install.cmake)
@@ -13,6 +13,9 @@ site, libdir = sys.argv[1:3]
 sys.path.insert(0, site)
 import zfit
 assert zfit.__file__.startswith(site), zfit.__file__
+# The package: __init__.py and the compiled zfit._zfit side by side.
+assert os.path.dirname(zfit._zfit.__file__) == os.path.dirname(zfit.__file__) == os.path.join(site, "zfit"), \
+    (zfit.__file__, zfit._zfit.__file__)
 r = zfit.fit_line([[0, 1], [1, 2], [2, 3]])
 assert abs(r.distance - 0.5 ** 0.5) < 1e-12, r
 shipped = {name for name in os.listdir(libdir) if ".so" in name}

@@ -28,6 +28,11 @@ venv = os.path.realpath(sys.argv[1])
 import zfit
 site = os.path.realpath(sysconfig.get_path("platlib"))
 assert os.path.realpath(zfit.__file__).startswith(site + os.sep), (zfit.__file__, site)
+# The package: __init__.py and the compiled zfit._zfit side by side.
+assert os.path.dirname(zfit._zfit.__file__) == os.path.dirname(zfit.__file__) == os.path.join(site, "zfit"), \
+    (zfit.__file__, zfit._zfit.__file__)
+columns = zfit.fit_many("circle", [[[1, 0], [0, 1], [-1, 0], [0, -1]]] * 2, columns=True)
+assert columns["radius"].tolist() == [1.0, 1.0], columns
 fits = zfit.fit_many("line", [[[0, 1], [1, 2], [2, 3]]] * 3)
 assert all(abs(r.distance - 0.5 ** 0.5) < 1e-12 for r in fits), fits
 mapped = {os.path.realpath(line.split()[-1]) for line in open("/proc/self/maps") if ".so" in line}

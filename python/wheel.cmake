@@ -1,11 +1,13 @@
 # What the wheel of `pip install .` holds (setup.py installs this component
-# into the wheel's staging folder): the module at the top and, in zfit.libs/
-# beside it, every shared library of this project that the module loads,
-# directly or through another one. The module looks there first (its
-# INSTALL_RPATH); each library finds the others beside itself ($ORIGIN).
+# into the wheel's staging folder): the package zfit/ (__init__.py and the
+# compiled _zfit) and, in zfit.libs/ beside it, every shared library of this
+# project that _zfit loads, directly or through another one. _zfit looks
+# there first (its INSTALL_RPATH); each library finds the others beside
+# itself ($ORIGIN).
 # The list of libraries is read from the targets the module links, once the
 # directory has been read to its end, so a library linked later is carried too.
-install(TARGETS zfit_python LIBRARY DESTINATION . COMPONENT python_wheel EXCLUDE_FROM_ALL)
+install(TARGETS zfit_python LIBRARY DESTINATION zfit COMPONENT python_wheel EXCLUDE_FROM_ALL)
+install(FILES zfit/__init__.py DESTINATION zfit COMPONENT python_wheel EXCLUDE_FROM_ALL)
 
 # The project's own (not imported) shared libraries that `target` links,
 # directly or through the targets it links.

@@ -18,44 +18,6 @@ namespace {
 
 // ---- errors ----------------------------------------------------------------
 
-// The exception classes, defined in Python so that they pickle, print and
-// subclass like any other exception. args = (code, name, message).
-constexpr const char* kErrorClasses = R"PY(
-class FitError(Exception):
-    """A fit failed.
-
-    code    the library's status code (a negative int, e.g. -2147482238)
-    name    its name in the library's status table (e.g. "zmath_errDegenerate")
-    message what went wrong, in words
-    """
-
-    def __init__(self, code, name, message):
-        super().__init__(code, name, message)
-        self.code = code
-        self.name = name
-        self.message = message
-
-    def __str__(self):
-        return "%s (%s, 0x%08x)" % (self.message, self.name, self.code & 0xFFFFFFFF)
-
-
-class DegenerateError(FitError):
-    """The data do not determine the shape or transform: too few points,
-    points all alike or in a configuration with no unique solution, or an
-    outlier search that found no candidate it could solve."""
-
-
-class ParameterError(FitError, ValueError):
-    """The library refused a parameter or an input: a negative limit or
-    count, an unknown mode or number of degrees of freedom, a negative
-    weight, inputs of different lengths."""
-
-
-class Cancelled(FitError):
-    """A search was stopped before it finished: its timeout passed, or an
-    attention check the host installed asked it to stop."""
-)PY";
-
 enum class Kind { fit, degenerate, parameter, cancelled };
 
 // The exception class of each failure status and, for a refused parameter,
@@ -165,33 +127,20 @@ int64_t monotonicNs()
 // How often the main thread looks for a pending signal while a search runs.
 constexpr int64_t kSignalPollNs = 10'000'000;
 
+std::string numberText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+std::string pointText(const zmath_vect& p) { return "(" + numberText(p.x) + ", " + numberText(p.y) + ")"; }
+
 std::string shapeText(const py::array& a)
 {
     std::string s = "(";
     for (py::ssize_t i = 0; i < a.ndim(); ++i) s += (i ? ", " : "") + std::to_string(a.shape(i));
     return s + (a.ndim() == 1 ? ",)" : ")");
-}
-
-std::string formatValue(py::handle value)
-{
-    if (py::isinstance<py::bool_>(value)) return value.cast<bool>() ? "True" : "False";
-    if (py::isinstance<py::int_>(value)) return py::str(value);
-    if (py::isinstance<py::float_>(value)) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%.6g", value.cast<double>());
-        return text;
-    }
-    if (py::isinstance<py::array>(value)) return formatValue(value.attr("tolist")());
-    if (py::isinstance<py::list>(value)) {
-        std::string s = "[";
-        bool first = true;
-        for (py::handle item : value) {
-            s += (first ? "" : ", ") + formatValue(item);
-            first = false;
-        }
-        return s + "]";
-    }
-    return py::repr(value);
 }
 
 }  // namespace
@@ -200,12 +149,13 @@ std::string formatValue(py::handle value)
 
 void registerRuntime(py::module_& m)
 {
-    py::exec(kErrorClasses, m.attr("__dict__"));
-    ErrorClasses& c = errorClasses();
-    c.fit = py::object(m.attr("FitError")).release();
-    c.degenerate = py::object(m.attr("DegenerateError")).release();
-    c.parameter = py::object(m.attr("ParameterError")).release();
-    c.cancelled = py::object(m.attr("Cancelled")).release();
+    m.def(
+        "_bind_errors",
+        [](py::handle fit, py::handle degenerate, py::handle parameter, py::handle cancelled) {
+            // Owned for the process's life, as the module is.
+            errorClasses() = {fit.inc_ref(), degenerate.inc_ref(), parameter.inc_ref(), cancelled.inc_ref()};
+        },
+        "Hands over the exception classes zfit/__init__.py defines.");
 
     py::dict names;
 #define ZPY_STATUS_NAME_(name, bits, text) names[py::int_(ZFIT_STATUS_BITS(bits))] = #name;
@@ -274,7 +224,7 @@ py::array asFloat64(py::handle object, const char* name)
     return numpy.attr("require")(array, numpy.attr("float64"), "CA");
 }
 
-Points::Points(py::handle object, const char* name) : array_(asFloat64(object, name))
+Points::Points(py::handle object, const char* name) : array_(asFloat64(object, name)), name_(name)
 {
     if (array_.ndim() != 2 || array_.shape(1) != 2)
         raiseValue(std::string(name) + ": expected shape (n, 2), got " + shapeText(array_));
@@ -283,6 +233,19 @@ Points::Points(py::handle object, const char* name) : array_(asFloat64(object, n
     view_.size = static_cast<int32_t>(array_.shape(0));
     view_.capacity = view_.size;
     view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
+    for (int32_t i = 0; i < view_.size; ++i)
+        if (!std::isfinite(view_.begin[i].x) || !std::isfinite(view_.begin[i].y))
+            raiseStatus(zmet_errNotFinite, std::string(name) + " row " + std::to_string(i) + " is " +
+                                               pointText(view_.begin[i]));
+}
+
+void Points::checkRange(double limit) const
+{
+    for (int32_t i = 0; i < view_.size; ++i)
+        if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit))
+            raiseStatus(zmet_errOutOfRange, std::string(name_) + " row " + std::to_string(i) + " is " +
+                                                pointText(view_.begin[i]) + "; this fit takes coordinates up to " +
+                                                numberText(limit) + " in magnitude");
 }
 
 Weights::Weights(py::handle object, const char* name, int32_t expected, const char* perWhat)
@@ -295,6 +258,10 @@ Weights::Weights(py::handle object, const char* name, int32_t expected, const ch
     view_.size = expected;
     view_.capacity = expected;
     view_.begin = expected ? const_cast<double*>(static_cast<const double*>(array_.data())) : nullptr;
+    for (int32_t i = 0; i < expected; ++i)
+        if (!std::isfinite(view_.begin[i]))
+            raiseStatus(zmet_errWeightNotFinite,
+                        std::string(name) + " row " + std::to_string(i) + " is " + numberText(view_.begin[i]));
 }
 
 int32_t toInt32(int64_t value, const char* name)
@@ -387,47 +354,6 @@ void FitScope::finish(zfit_status status)
             raiseStatus(status, "reported at line " + std::to_string(brokenLine_));
         raiseStatus(status);
     }
-}
-
-// ---- results -------------------------------------------------------------------
-
-py::array_t<double> vector2(double x, double y)
-{
-    py::array_t<double> a(2);
-    auto v = a.mutable_unchecked<1>();
-    v(0) = x;
-    v(1) = y;
-    return a;
-}
-
-py::array_t<double> matrix2(double m00, double m01, double m10, double m11)
-{
-    py::array_t<double> a({2, 2});
-    auto v = a.mutable_unchecked<2>();
-    v(0, 0) = m00;
-    v(0, 1) = m01;
-    v(1, 0) = m10;
-    v(1, 1) = m11;
-    return a;
-}
-
-py::array_t<int64_t> indexArray(const std::vector<int32_t>& indices)
-{
-    py::array_t<int64_t> a(static_cast<py::ssize_t>(indices.size()));
-    auto v = a.mutable_unchecked<1>();
-    for (size_t i = 0; i < indices.size(); ++i) v(static_cast<py::ssize_t>(i)) = indices[i];
-    return a;
-}
-
-std::string formatRepr(const char* name, const py::dict& fields)
-{
-    std::string s = std::string(name) + "(";
-    bool first = true;
-    for (auto [key, value] : fields) {
-        s += (first ? "" : ", ") + std::string(py::str(key)) + "=" + formatValue(value);
-        first = false;
-    }
-    return s + ")";
 }
 
 }  // namespace zpy

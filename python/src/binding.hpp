@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -27,9 +26,10 @@ namespace py = pybind11;
 
 // ---- errors ----------------------------------------------------------------
 
-// Creates FitError, DegenerateError, ParameterError and Cancelled in the
-// module and the status helpers that go with them, and notes which thread
-// is Python's main thread (the one that receives signals).
+// Defines _bind_errors (zfit/__init__.py hands over FitError,
+// DegenerateError, ParameterError and Cancelled, its own Python classes),
+// STATUS_NAMES and error_for_status, and notes which thread is Python's main
+// thread (the one that receives signals).
 void registerRuntime(py::module_& m);
 
 // Raises the exception of a failure status (FitError or one of its classes);
@@ -57,11 +57,30 @@ py::handle fitErrorClass();
 // object is not numeric or not convertible.
 py::array asFloat64(py::handle object, const char* name);
 
+// The largest coordinate magnitude each fit takes. The library's sums run
+// over powers of the coordinates: squares for the line, the transforms onto
+// lines, the parabola and the geometric fits (which centre and scale the
+// points before they iterate); fourth powers for the algebraic circle and
+// the point-to-point transform; eighth for the algebraic ellipse. Beyond
+// these limits (found by scaling a fit up until it failed, at 40 and 4,000
+// points, and lowered for sums of up to 2**31 terms) the sums overflow and
+// the fit would report the points degenerate, or return nonsense.
+namespace limit {
+constexpr double squares = 1e145;
+constexpr double fourthPowers = 1e55;
+constexpr double eighthPowers = 1e35;
+}  // namespace limit
+
 // An (n, 2) array-like of points, viewed as the library's point vector
-// without copying when the caller's array allows it.
+// without copying when the caller's array allows it. Every coordinate must
+// be finite (else ParameterError zmet_errNotFinite naming the row).
 class Points {
 public:
     Points(py::handle object, const char* name);
+
+    // ParameterError zmet_errOutOfRange naming the first row with a
+    // coordinate beyond `limit` in magnitude.
+    void checkRange(double limit) const;
 
     int32_t size() const { return view_.size; }
     // Read only: the vector borrows the array's memory and is never handed
@@ -74,9 +93,11 @@ public:
 private:
     py::array array_;
     zstd_vector_zmath_vect view_{};
+    const char* name_;
 };
 
-// An (n,) array-like of weights, one per point of `points`.
+// An (n,) array-like of weights, one per point of `points`, each finite
+// (else ParameterError zmet_errWeightNotFinite naming the row).
 class Weights {
 public:
     Weights(py::handle object, const char* name, int32_t expected, const char* perWhat);
@@ -206,42 +227,14 @@ std::vector<int32_t> ignoredOf(const R& record)
     return {ignored.begin(), ignored.end()};
 }
 
-// ---- result objects ------------------------------------------------------------
-
-// Fresh numpy arrays for the result properties (the result object keeps
-// plain numbers, so no caller can change a result through an array).
-py::array_t<double> vector2(double x, double y);
-py::array_t<double> matrix2(double m00, double m01, double m10, double m11);
-py::array_t<int64_t> indexArray(const std::vector<int32_t>& indices);
-
-// "Name(key=value, ...)" over the entries of to_dict(), numbers to six
-// significant digits.
-std::string formatRepr(const char* name, const py::dict& fields);
-
-// The protocol every result class shares. R provides
-//   static constexpr const char* name;
-//   using State = std::tuple<...>;  State state() const;  explicit R(const State&);
-//   py::dict toDict() const;
-// and gets to_dict, __repr__ and pickling (so results travel between
-// processes, as batch schedulers send them).
-template <class R>
-py::class_<R> defineResult(py::module_& m, const char* doc)
-{
-    py::class_<R> cls(m, R::name, doc);
-    cls.def("to_dict", &R::toDict, "The result's fields as a dict of floats, bools and numpy arrays.")
-        .def("__repr__", [](const R& r) { return formatRepr(R::name, r.toDict()); })
-        .def(py::pickle([](const R& r) { return py::tuple(py::cast(r.state())); },
-                        [](const py::tuple& state) { return R(state.cast<typename R::State>()); }));
-    return cls;
-}
-
 // ---- one fit, alone or in a batch ------------------------------------------------
 
 // fit_<family> and every item of fit_many run the same family type F:
 //   F::Options  the keyword options, checked and converted (with the GIL)
 //   F::Input    one item's arrays viewed as the library's vectors (with the GIL)
 //   F::Record   the library's result record (a zfit::Result or Records)
-//   F::Result   the result object, made from the filled record (with the GIL)
+//   F::Result   the result (fields.hpp), made from the filled record; the
+//               table of its fields makes the Python object or the columns
 //   static zfit_status fit(const Options&, const Input&, <record>*)
 //               the library call alone: it touches no Python object, so it
 //               runs with the GIL released, on any thread
@@ -270,6 +263,8 @@ void registerPointToPoint(py::module_& m);
 void registerPointToLine(py::module_& m);
 // zfit.fit_many over the families registered with it (many.hpp).
 void registerFitMany(py::module_& m);
+// _result_tables and _bind_results (fields.hpp).
+void registerResultTables(py::module_& m);
 // zfit.roundness: the reference circles of form measurement.
 void registerRoundness(py::module_& m);
 

@@ -1,6 +1,8 @@
 // zfit.fit_circle and its result, CircleFit.
 #include <cmath>
 
+#include "fields.hpp"
+#include "keywords.hpp"
 #include "many.hpp"
 #include "robust.hpp"
 #include "uncertainty.hpp"
@@ -22,10 +24,9 @@ struct CircleRecords {
     zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
 };
 
+// The circle, its error and validity, and what the fit added.
 struct CircleFit {
     static constexpr const char* name = "CircleFit";
-    using State =
-        std::tuple<double, double, double, double, bool, std::vector<int32_t>, Uncertainty::State, Robust::State>;
 
     double x = 0.0, y = 0.0, radius = 0.0, rmsError = 0.0;
     bool isValid = false;
@@ -59,27 +60,30 @@ struct CircleFit {
         rmsError = record.rmsError;
         isValid = record.isValid != 0;
     }
-    explicit CircleFit(const State& s)
-    {
-        Uncertainty::State u;
-        Robust::State rb;
-        std::tie(x, y, radius, rmsError, isValid, ignored, u, rb) = s;
-        uncertainty = Uncertainty(u);
-        robust = Robust(rb);
-    }
-    State state() const { return {x, y, radius, rmsError, isValid, ignored, uncertainty.state(), robust.state()}; }
 
-    py::dict toDict() const
+    static const Fields<CircleFit>& fields()
     {
-        py::dict d;
-        d["centre"] = vector2(x, y);
-        d["radius"] = radius;
-        d["rms_error"] = rmsError;
-        d["is_valid"] = isValid;
-        d["ignored"] = indexArray(ignored);
-        uncertainty.addTo(d);
-        robust.addTo(d);
-        return d;
+        static const Fields<CircleFit> table = [] {
+            Fields<CircleFit> f = {
+                {"centre", Element::real, vector(2), "(x, y)",
+                 [](const CircleFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                {"radius", Element::real, scalar(), "the fitted radius (fixed_radius when one was imposed)",
+                 [](const CircleFit& r, Sink& s) { s.real(r.radius); }},
+                {"rms_error", Element::real, scalar(),
+                 "RMS radial residual |p - centre| - radius of the points used\n"
+                 "(weighted in the weighted fit)",
+                 [](const CircleFit& r, Sink& s) { s.real(r.rmsError); }},
+                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
+                 [](const CircleFit& r, Sink& s) { s.flag(r.isValid); }},
+                {"ignored", Element::integer, vector(kVaries), "indices of the discarded points",
+                 [](const CircleFit& r, Sink& s) { s.integers(r.ignored); }},
+            };
+            addUncertaintyFields(f, "of a geometric or robust fit: x, y, radius\n"
+                                    "(x, y with a fixed radius)");
+            addRobustFields(f);
+            return f;
+        }();
+        return table;
     }
 };
 
@@ -121,6 +125,12 @@ struct CircleInput {
 
     CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options) : points(pointsArg, "points")
     {
+        // The geometric fit centres and scales the points; every other
+        // circle, and the search in front of a geometric fit, sums fourth
+        // powers of the coordinates.
+        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
+                                 !options.robust.autoIgnore;
+        points.checkRange(squaresOnly ? limit::squares : limit::fourthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
             raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
@@ -137,6 +147,21 @@ struct CircleInput {
     }
 };
 
+// The geometric circle of the points the algebraic search keeps when it
+// discards `searchParams.numIgnore` of them: the outlier search, then the
+// geometric fit of the rest (the search's record lists the discarded points).
+zfit_status searchThenGeometric(const CircleOptions& o, const zmath_circleFitParams& searchParams, const Points& points,
+                                CircleRecords* r)
+{
+    zfit_status status = zmath_circleFitVector(points.vector(), &searchParams, r->algebraic.get());
+    if (ZFIT_FAILED(status)) return status;
+    std::vector<zmath_vect> kept;
+    status = keptPoints(points, r->algebraic->ignoredIndices, kept);
+    if (ZFIT_FAILED(status)) return status;
+    return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
+                                   &r->geometric);
+}
+
 struct Circle {
     static constexpr const char* name = "circle";
     static constexpr bool weighted = true;
@@ -145,10 +170,44 @@ struct Circle {
     using Record = Records<CircleRecords>;
     using Result = CircleFit;
 
+    static const Signature& signature()
+    {
+        static const Signature s(
+            "fit_circle", {"points"},
+            joined({{{"weights", "None",
+                      "None, or one weight >= 0 per point: the weighted algebraic\n"
+                      "circle (nothing discarded, so ignore must be 0)"},
+                     {"ignore", "0",
+                      "how many points to discard as outliers: every triple of\n"
+                      "points proposes a centre and the best window of ranked\n"
+                      "points wins (cubic in the number of points)" ZPY_AUTO_IGNORE_HELP},
+                     {"fixed_radius", "None",
+                      "None: the radius is fitted; a number: the circle has this\n"
+                      "radius and only the centre is fitted (not with weights,\n"
+                      "unless geometric)"},
+                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
+                     {"timeout", "None", "seconds after which the search stops with Cancelled"},
+                     {"geometric", "False",
+                      "False: the algebraic circle; True: the orthogonal-distance\n"
+                      "circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
+                      "on short arcs, with covariance, std_errors and intervals;\n"
+                      "rms_error is then the RMS orthogonal distance. With ignore,\n"
+                      "it fits the points the algebraic search keeps; with robust,\n"
+                      "it picks the fit inside the robust loop"},
+                     {"max_iterations", "100",
+                      "the geometric fit's limit of trial steps (FitError\n"
+                      "zmet_errNotConverged beyond it)"}},
+                    robustKeywords()}));
+        return s;
+    }
+    static py::object item(const py::tuple& items) { return items[0]; }
     static Options readOptions(Keywords& k)
     {
-        return Options(k.take<std::optional<double>>("fixed_radius", std::nullopt), k.take("max_rms", HUGE_VAL),
-                       k.take("geometric", false), k.take<int64_t>("max_iterations", 100), readRobustOptions(k));
+        const auto fixedRadius = k.take<std::optional<double>>("fixed_radius");
+        const double maxRms = k.take<double>("max_rms");
+        const bool geometric = k.take<bool>("geometric");
+        const auto maxIterations = k.take<int64_t>("max_iterations");
+        return Options(fixedRadius, maxRms, geometric, maxIterations, readRobustOptions(k));
     }
     static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
 
@@ -188,76 +247,24 @@ struct Circle {
                                                    &r->geometric);
         if (searchParams.numIgnore == 0)
             return zmet_geometricCircleFit(in.points.data(), in.points.size(), params, &r->geometric);
-        // The geometric circle of the points the algebraic search keeps.
-        zfit_status status = zmath_circleFitVector(in.points.vector(), &searchParams, r->algebraic.get());
-        if (ZFIT_FAILED(status)) return status;
-        std::vector<zmath_vect> kept;
-        status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
-        if (ZFIT_FAILED(status)) return status;
-        return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), params, &r->geometric);
+        return searchThenGeometric(o, searchParams, in.points, r);
     }
 };
-
-CircleFit fitCircle(const py::object& points, const py::object& weights, const py::object& ignore,
-                    std::optional<double> fixedRadius, double maxRms, std::optional<double> timeout, bool geometric,
-                    int64_t maxIterations, const py::object& robust, std::optional<double> clip,
-                    std::optional<double> scale)
-{
-    const CircleOptions options(fixedRadius, maxRms, geometric, maxIterations,
-                                RobustOptions(robust, clip, scale, ignore));
-    return fitOne<Circle>(options, CircleInput(points, weights, options), timeout);
-}
 
 }  // namespace
 
 void registerCircle(py::module_& m)
 {
     addBatchFamily<Circle>();
-    auto cls = defineResult<CircleFit>(
-        m, "A fitted circle.\n\n"
-           "centre     (x, y)\n"
-           "radius     the fitted radius (fixed_radius when one was imposed)\n"
-           "rms_error  RMS radial residual |p - centre| - radius of the points used\n"
-           "           (weighted in the weighted fit)\n"
-           "is_valid   rms_error < max_rms\n"
-           "ignored    indices of the discarded points (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
-           "           of a geometric or robust fit: x, y, radius (x, y with a fixed radius)\n" ZPY_ROBUST_DOC);
-    cls.def_property_readonly("centre", [](const CircleFit& r) { return vector2(r.x, r.y); })
-        .def_readonly("radius", &CircleFit::radius)
-        .def_readonly("rms_error", &CircleFit::rmsError)
-        .def_readonly("is_valid", &CircleFit::isValid)
-        .def_property_readonly("ignored", [](const CircleFit& r) { return indexArray(r.ignored); });
-    defineUncertainty(cls);
-    defineRobust(cls);
-
-    m.def("fit_circle", &fitCircle, py::arg("points"), py::kw_only(), py::arg("weights") = py::none(),
-          py::arg("ignore") = 0, py::arg("fixed_radius") = py::none(), py::arg("max_rms") = HUGE_VAL,
-          py::arg("timeout") = py::none(), py::arg("geometric") = false, py::arg("max_iterations") = 100,
-          ZPY_ROBUST_ARGS,
-          "Fits a circle to points, an (n, 2) array-like.\n\n"
-          "weights       None, or one weight >= 0 per point: the weighted algebraic\n"
-          "              circle (nothing discarded, so ignore must be 0)\n"
-          "ignore        how many points to discard as outliers: every triple of\n"
-          "              points proposes a centre and the best window of ranked\n"
-          "              points wins (cubic in the number of points)\n"
-          "fixed_radius  None: the radius is fitted; a number: the circle has this\n"
-          "              radius and only the centre is fitted (not with weights,\n"
-          "              unless geometric)\n"
-          "max_rms       is_valid is True only when rms_error < max_rms\n"
-          "timeout       seconds after which the search stops with Cancelled\n"
-          "geometric     False: the algebraic circle; True: the orthogonal-distance\n"
-          "              circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
-          "              on short arcs, with covariance, std_errors and intervals;\n"
-          "              rms_error is then the RMS orthogonal distance. With ignore,\n"
-          "              it fits the points the algebraic search keeps\n"
-          "max_iterations  the geometric fit's limit of trial steps (FitError\n"
-          "              zmet_errNotConverged beyond it)\n" ZPY_ROBUST_HELP
-          "              (with robust, geometric picks the fit inside the loop)\n\n"
-          "Returns a CircleFit. Raises DegenerateError when fewer than three\n"
-          "non-collinear points remain (the geometric fit needs one more than its\n"
-          "parameters: four, or three with a fixed radius), ParameterError for negative ignore,\n"
-          "max_rms, fixed_radius or weights, ValueError for input of the wrong\n"
-          "shape or length.");
+    addResultTable<CircleFit>("A fitted circle.");
+    defineFit<Circle>(m, "Fits a circle to points, an (n, 2) array-like.\n\n"
+                         "Returns a CircleFit. Raises DegenerateError when fewer than three\n"
+                         "non-collinear points remain (the geometric fit needs one more than its\n"
+                         "parameters: four, or three with a fixed radius), ParameterError for\n"
+                         "negative ignore, max_rms, fixed_radius or weights and for coordinates\n"
+                         "that are not finite or beyond 1e55 in magnitude (1e145 for the\n"
+                         "geometric fit without ignore or robust), ValueError for input of the\n"
+                         "wrong shape or length.");
 }
 
 }  // namespace zpy

@@ -1,6 +1,8 @@
 // zfit.fit_ellipse and its result, EllipseFit.
 #include <cmath>
 
+#include "fields.hpp"
+#include "keywords.hpp"
 #include "many.hpp"
 #include "robust.hpp"
 #include "uncertainty.hpp"
@@ -22,10 +24,9 @@ struct EllipseRecords {
     zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
 };
 
+// The ellipse, its error and validity, and what the fit added.
 struct EllipseFit {
     static constexpr const char* name = "EllipseFit";
-    using State = std::tuple<double, double, double, double, double, double, bool, std::vector<int32_t>,
-                             Uncertainty::State, Robust::State>;
 
     double x = 0.0, y = 0.0, radius1 = 0.0, radius2 = 0.0, angle = 0.0, rmsError = 0.0;
     bool isValid = false;
@@ -58,13 +59,14 @@ struct EllipseFit {
         }
         setShape(r.algebraic->ellipse, r.algebraic->rmsError, r.algebraic->isValid);
     }
+    // The getters of an ellipse the fit filled cannot fail.
     void setShape(const zmath_shapeEllipse& ellipse, double rms, int32_t valid)
     {
-        zmath_vect centre;
-        double radii[2];
-        check(zmath_shapeEllipse_getCenter(&ellipse, &centre));
-        check(zmath_shapeEllipse_getRadii(&ellipse, radii));
-        check(zmath_shapeEllipse_getAngle(&ellipse, &angle));
+        zmath_vect centre{};
+        double radii[2] = {};
+        (void)zmath_shapeEllipse_getCenter(&ellipse, &centre);
+        (void)zmath_shapeEllipse_getRadii(&ellipse, radii);
+        (void)zmath_shapeEllipse_getAngle(&ellipse, &angle);
         x = centre.x;
         y = centre.y;
         radius1 = radii[0];
@@ -72,31 +74,31 @@ struct EllipseFit {
         rmsError = rms;
         isValid = valid != 0;
     }
-    explicit EllipseFit(const State& s)
-    {
-        Uncertainty::State u;
-        Robust::State rb;
-        std::tie(x, y, radius1, radius2, angle, rmsError, isValid, ignored, u, rb) = s;
-        uncertainty = Uncertainty(u);
-        robust = Robust(rb);
-    }
-    State state() const
-    {
-        return {x, y, radius1, radius2, angle, rmsError, isValid, ignored, uncertainty.state(), robust.state()};
-    }
 
-    py::dict toDict() const
+    static const Fields<EllipseFit>& fields()
     {
-        py::dict d;
-        d["centre"] = vector2(x, y);
-        d["radii"] = vector2(radius1, radius2);
-        d["angle"] = angle;
-        d["rms_error"] = rmsError;
-        d["is_valid"] = isValid;
-        d["ignored"] = indexArray(ignored);
-        uncertainty.addTo(d);
-        robust.addTo(d);
-        return d;
+        static const Fields<EllipseFit> table = [] {
+            Fields<EllipseFit> f = {
+                {"centre", Element::real, vector(2), "(x, y)",
+                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                {"radii", Element::real, vector(2),
+                 "(radius1, radius2): the semi-axis along `angle`, then the\n"
+                 "one at right angles to it (either may be the larger)",
+                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.radius1, r.radius2}); }},
+                {"angle", Element::real, scalar(), "direction of radius1, radians in [0, pi)",
+                 [](const EllipseFit& r, Sink& s) { s.real(r.angle); }},
+                {"rms_error", Element::real, scalar(), "RMS residual of the points used",
+                 [](const EllipseFit& r, Sink& s) { s.real(r.rmsError); }},
+                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
+                 [](const EllipseFit& r, Sink& s) { s.flag(r.isValid); }},
+                {"ignored", Element::integer, vector(kVaries), "indices of the points left out, in decreasing order",
+                 [](const EllipseFit& r, Sink& s) { s.integers(r.ignored); }},
+            };
+            addUncertaintyFields(f, "of a geometric fit: x, y, radius1, radius2,\nangle");
+            addRobustFields(f);
+            return f;
+        }();
+        return table;
     }
 };
 
@@ -130,6 +132,12 @@ struct EllipseInput {
     EllipseInput(py::handle pointsArg, py::handle weightsArg, const EllipseOptions& options)
         : points(pointsArg, "points")
     {
+        // The geometric fit centres and scales the points; the algebraic
+        // ellipse, and the search in front of a geometric fit, sums eighth
+        // powers of the coordinates.
+        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
+                                 !options.robust.autoIgnore;
+        points.checkRange(squaresOnly ? limit::squares : limit::eighthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
             raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
@@ -144,6 +152,21 @@ struct EllipseInput {
     }
 };
 
+// The geometric ellipse of the points the subset search keeps when it
+// leaves out `searchParams.numIgnore` of them: the search, then the
+// geometric fit of the rest (the search's record lists the points left out).
+zfit_status searchThenGeometric(const EllipseOptions& o, const zmath_ellipseFitParams& searchParams,
+                                const Points& points, EllipseRecords* r)
+{
+    zfit_status status = zmath_ellipseFitVector(points.vector(), &searchParams, r->algebraic.get());
+    if (ZFIT_FAILED(status)) return status;
+    std::vector<zmath_vect> kept;
+    status = keptPoints(points, r->algebraic->ignoredIndices, kept);
+    if (ZFIT_FAILED(status)) return status;
+    return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
+                                    &r->geometric);
+}
+
 struct Ellipse {
     static constexpr const char* name = "ellipse";
     static constexpr bool weighted = true;
@@ -152,10 +175,35 @@ struct Ellipse {
     using Record = Records<EllipseRecords>;
     using Result = EllipseFit;
 
+    static const Signature& signature()
+    {
+        static const Signature s(
+            "fit_ellipse", {"points"},
+            joined({{{"ignore", "0",
+                      "how many points to leave out: every subset of that many is\n"
+                      "tried and the fit of the rest with the smallest RMS wins\n"
+                      "(the number of subsets grows as n**ignore)" ZPY_AUTO_IGNORE_HELP},
+                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
+                     {"timeout", "None", "seconds after which the subset search stops with Cancelled"},
+                     {"geometric", "False",
+                      "False: the algebraic ellipse; True: the orthogonal-distance\n"
+                      "ellipse (Levenberg-Marquardt with the contact point of every\n"
+                      "point), unbiased on partial arcs, with covariance, std_errors\n"
+                      "and intervals; radius1 is then the semi-major axis and\n"
+                      "rms_error the RMS orthogonal distance. With ignore, it fits\n"
+                      "the points the subset search keeps"},
+                     {"weights", "None", "None, or one weight >= 0 per point (geometric only)"},
+                     {"max_iterations", "100", "the geometric fit's limit of trial steps"}},
+                    robustKeywords()}));
+        return s;
+    }
+    static py::object item(const py::tuple& items) { return items[0]; }
     static Options readOptions(Keywords& k)
     {
-        return Options(k.take("max_rms", HUGE_VAL), k.take("geometric", false), k.take<int64_t>("max_iterations", 100),
-                       readRobustOptions(k));
+        const double maxRms = k.take<double>("max_rms");
+        const bool geometric = k.take<bool>("geometric");
+        const auto maxIterations = k.take<int64_t>("max_iterations");
+        return Options(maxRms, geometric, maxIterations, readRobustOptions(k));
     }
     static Input input(py::handle item, py::handle weights, const Options& o) { return Input(item, weights, o); }
     static zfit_status fit(const Options& o, const Input& in, EllipseRecords* r)
@@ -179,71 +227,24 @@ struct Ellipse {
                                                     &r->geometric);
         if (searchParams.numIgnore == 0)
             return zmet_geometricEllipseFit(in.points.data(), in.points.size(), params, &r->geometric);
-        // The geometric ellipse of the points the subset search keeps.
-        zfit_status status = zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());
-        if (ZFIT_FAILED(status)) return status;
-        std::vector<zmath_vect> kept;
-        status = keptPoints(in.points, r->algebraic->ignoredIndices, kept);
-        if (ZFIT_FAILED(status)) return status;
-        return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), params, &r->geometric);
+        return searchThenGeometric(o, searchParams, in.points, r);
     }
 };
-
-EllipseFit fitEllipse(const py::object& points, const py::object& ignore, double maxRms, std::optional<double> timeout,
-                      bool geometric, const py::object& weights, int64_t maxIterations, const py::object& robust,
-                      std::optional<double> clip, std::optional<double> scale)
-{
-    const EllipseOptions options(maxRms, geometric, maxIterations, RobustOptions(robust, clip, scale, ignore));
-    return fitOne<Ellipse>(options, EllipseInput(points, weights, options), timeout);
-}
 
 }  // namespace
 
 void registerEllipse(py::module_& m)
 {
     addBatchFamily<Ellipse>();
-    auto cls =
-        defineResult<EllipseFit>(m, "A fitted ellipse.\n\n"
-                                    "centre     (x, y)\n"
-                                    "radii      (radius1, radius2): the semi-axis along `angle`, then the\n"
-                                    "           one at right angles to it (either may be the larger)\n"
-                                    "angle      direction of radius1, radians in [0, pi)\n"
-                                    "rms_error  RMS residual of the points used\n"
-                                    "is_valid   rms_error < max_rms\n"
-                                    "ignored    indices of the points left out, in decreasing order\n"
-                                    "           (np.ndarray of int)\n" ZPY_UNCERTAINTY_DOC
-                                    "           of a geometric fit: x, y, radius1, radius2, angle\n" ZPY_ROBUST_DOC);
-    cls.def_property_readonly("centre", [](const EllipseFit& r) { return vector2(r.x, r.y); })
-        .def_property_readonly("radii", [](const EllipseFit& r) { return vector2(r.radius1, r.radius2); })
-        .def_readonly("angle", &EllipseFit::angle)
-        .def_readonly("rms_error", &EllipseFit::rmsError)
-        .def_readonly("is_valid", &EllipseFit::isValid)
-        .def_property_readonly("ignored", [](const EllipseFit& r) { return indexArray(r.ignored); });
-    defineUncertainty(cls);
-    defineRobust(cls);
-
-    m.def("fit_ellipse", &fitEllipse, py::arg("points"), py::kw_only(), py::arg("ignore") = 0,
-          py::arg("max_rms") = HUGE_VAL, py::arg("timeout") = py::none(), py::arg("geometric") = false,
-          py::arg("weights") = py::none(), py::arg("max_iterations") = 100, ZPY_ROBUST_ARGS,
-          "Fits an ellipse to points, an (n, 2) array-like: the algebraic least-\n"
-          "squares ellipse.\n\n"
-          "ignore   how many points to leave out: every subset of that many is\n"
-          "         tried and the fit of the rest with the smallest RMS wins\n"
-          "         (the number of subsets grows as n**ignore)\n"
-          "max_rms  is_valid is True only when rms_error < max_rms\n"
-          "timeout  seconds after which the subset search stops with Cancelled\n"
-          "geometric  False: the algebraic ellipse; True: the orthogonal-distance\n"
-          "         ellipse (Levenberg-Marquardt with the contact point of every\n"
-          "         point), unbiased on partial arcs, with covariance, std_errors and\n"
-          "         intervals; radius1 is then the semi-major axis and rms_error the\n"
-          "         RMS orthogonal distance. With ignore, it fits the points the\n"
-          "         subset search keeps\n"
-          "weights  None, or one weight >= 0 per point (geometric only)\n"
-          "max_iterations  the geometric fit's limit of trial steps\n" ZPY_ROBUST_HELP "\n"
-          "Returns an EllipseFit. Raises DegenerateError for fewer than ignore + 5\n"
-          "points (ignore + 6 when geometric) or points that do not determine an\n"
-          "ellipse, ParameterError for negative ignore or max_rms, ValueError for\n"
-          "input of the wrong shape.");
+    addResultTable<EllipseFit>("A fitted ellipse.");
+    defineFit<Ellipse>(m, "Fits an ellipse to points, an (n, 2) array-like: the algebraic least-\n"
+                          "squares ellipse.\n\n"
+                          "Returns an EllipseFit. Raises DegenerateError for fewer than ignore + 5\n"
+                          "points (ignore + 6 when geometric) or points that do not determine an\n"
+                          "ellipse, ParameterError for negative ignore or max_rms and for\n"
+                          "coordinates that are not finite or beyond 1e35 in magnitude (1e145 for\n"
+                          "the geometric fit without ignore or robust), ValueError for input of\n"
+                          "the wrong shape.");
 }
 
 }  // namespace zpy

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -15,9 +16,13 @@ namespace zpy {
 
 namespace {
 
-// How often the calling thread, while the workers fit, looks for a signal and
+// How often the calling thread, while the batch runs, looks for a signal and
 // asks the host's attention check.
 constexpr auto kCallerPoll = std::chrono::milliseconds(10);
+// How long the calling thread fits alone before it starts the pool: about
+// what starting and joining two threads costs, so that a batch this small
+// is done before threads would have paid off.
+constexpr auto kInlineBudget = std::chrono::microseconds(100);
 
 // The items of one batch and what its workers share.
 class Batch {
@@ -61,6 +66,40 @@ public:
         finished_.notify_all();
     }
 
+    // The calling thread fits items itself until the budget is spent, all are
+    // done or the batch stops; True when items are left for a pool. Searches
+    // ask `poll` (with the batch's stop) through the attention check
+    // installed meanwhile, and it is asked between items every `every`.
+    template <class Poll>
+    bool workInline(std::chrono::microseconds budget, std::chrono::milliseconds every, Poll& poll)
+    {
+        using Clock = std::chrono::steady_clock;
+        const auto start = Clock::now();
+        auto nextPoll = start + every;
+        InlineCheck<Poll> check{this, &poll, every, nextPoll};
+        zsys_attentionFn previous = nullptr;
+        void* previousContext = nullptr;
+        zsys_attention_installed(&previous, &previousContext);
+        zsys_attention_install(&InlineCheck<Poll>::attention, &check);
+        zstd_assert_installed(&previousAssert_, &previousAssertContext_);
+        zstd_assert_install(&Batch::brokenPrecondition, nullptr);
+        bool left = false;
+        while (!ZFIT_FAILED(check.attention(&check))) {
+            const std::size_t i = next_.load(std::memory_order_relaxed);
+            if (i >= count_) break;
+            if (Clock::now() - start > budget) {
+                left = true;
+                break;
+            }
+            next_.store(i + 1, std::memory_order_relaxed);
+            statuses_[i] = fit_(i);
+        }
+        zsys_attention_install(previous, previousContext);
+        zstd_assert_install(previousAssert_, previousAssertContext_);
+        return left;
+    }
+    std::size_t remaining() const { return count_ - std::min(count_, next_.load()); }
+
     // Stops the batch for `reason`; the first reason given stays.
     void stop(zfit_status reason)
     {
@@ -91,6 +130,27 @@ public:
     BatchOutcome outcome() { return {std::move(statuses_), stop_.load()}; }
 
 private:
+    // The attention check of the calling thread while it fits: the batch's
+    // stop, then every `every` the caller's poll.
+    template <class Poll>
+    struct InlineCheck {
+        Batch* batch;
+        Poll* poll;
+        std::chrono::milliseconds every;
+        std::chrono::steady_clock::time_point next;
+
+        static zfit_status attention(void* context)
+        {
+            auto& c = *static_cast<InlineCheck*>(context);
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= c.next) {
+                c.next = now + c.every;
+                (*c.poll)();
+            }
+            return c.batch->stopped();
+        }
+    };
+
     static zfit_status attention(void* batch) { return static_cast<Batch*>(batch)->stopped(); }
     // The library then returns zstd_errBrokenPrecondition for the item.
     static void brokenPrecondition(void*, int32_t) {}
@@ -105,6 +165,8 @@ private:
     std::mutex mutex_;
     std::condition_variable finished_;
     std::size_t running_ = 0;  // guarded by mutex_
+    zsys_assertFn previousAssert_ = nullptr;
+    void* previousAssertContext_ = nullptr;
 };
 
 // An exception a signal handler raised, held while the workers wind down.
@@ -154,68 +216,7 @@ std::vector<std::pair<std::string, BatchFn>>& batchFamilies()
     return families;
 }
 
-constexpr const char* kFitManyDoc = R"(Fits every item of point_sets with one family, on a pool of native threads.
-
-family      "line", "circle", "ellipse", "parabola": each item is an (n, 2)
-            array-like of points;
-            "point_to_point": each item is a pair (target, source);
-            "point_to_line": each item is a pair (points, lines)
-point_sets  a sequence (list, tuple, or an array whose first axis runs over
-            the items)
-threads     how many threads fit the items: 0 (the default) one per core,
-            never more than there are items. The GIL is released while they
-            run, so other Python threads go on meanwhile.
-options     the keyword options of fit_<family>, with its defaults, applied
-            to every item, and:
-  weights   for the families that take weights: one entry per item, None or
-            that item's weights (as fit_<family>'s weights=)
-  timeout   seconds for the whole batch, for every family (see below)
-
-Returns a list in the order of point_sets. Each entry is the result object
-fit_<family> returns for the item (the same values: both run the same call),
-or, when the item failed, the FitError instance that fit_<family> would have
-raised (DegenerateError, ParameterError, ...): a failing item does not stop
-the batch. Raises ValueError naming the item for an item of the wrong shape,
-and TypeError for an option that fit_<family> does not take.
-
-Timeout: once `timeout` seconds have passed, no further item starts and the
-outlier searches that are running stop at their next poll. Items finished
-before then keep their results; every other item holds a Cancelled instance.
-A fit that does not search (least squares, parabola, transforms) is not
-interrupted once started, so it finishes and keeps its result. With
-timeout=0 no item is fitted. An attention check the host installed on the
-calling thread is asked every 10 ms; the failure it reports stops the batch
-in the same way, the items not fitted holding that status.
-
-Ctrl-C (a signal handler that raises) on the main thread stops the batch as
-the timeout does; once every worker has stopped, fit_many raises the
-handler's exception (KeyboardInterrupt). No thread outlives the call.)";
-
 }  // namespace
-
-// ---- keywords -----------------------------------------------------------------
-
-Keywords::Keywords(const py::kwargs& given, const char* family) : left_(py::dict(given)), family_(family) {}
-
-py::object Keywords::take(const char* name)
-{
-    if (!left_.contains(name)) return py::object();
-    return left_.attr("pop")(name);
-}
-
-void Keywords::finish() const
-{
-    if (left_.empty()) return;
-    std::string names;
-    for (auto item : left_) names += (names.empty() ? "" : ", ") + std::string(py::str(item.first));
-    throw py::type_error(std::string("fit_many: fit_") + family_ + " takes no option " + names);
-}
-
-void Keywords::wrongType(const char* name, py::handle value) const
-{
-    throw py::type_error(std::string("fit_many: option ") + name + " of fit_" + family_ + " cannot be " +
-                         std::string(py::str(py::type::of(value).attr("__name__"))));
-}
 
 // ---- items --------------------------------------------------------------------
 
@@ -265,36 +266,41 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
     const bool watchSignals = onMainThread();
     PendingSignal signal;
     bool noThread = false;
+    // What the calling thread asks while the batch runs: the host's check
+    // and, on the main thread, the signal handlers.
+    zsys_attentionFn hostCheck = nullptr;
+    void* hostContext = nullptr;
+    zsys_attention_installed(&hostCheck, &hostContext);
+    const auto poll = [&] {
+        if (hostCheck) {
+            const zfit_status status = hostCheck(hostContext);
+            if (ZFIT_FAILED(status)) batch.stop(status);
+        }
+        if (watchSignals) {
+            py::gil_scoped_acquire gil;
+            if (signal.check()) batch.stop(zsys_errCancelled);
+        }
+    };
     {
         py::gil_scoped_release released;
-        const std::size_t wanted = poolSize(threads, count);
-        std::vector<std::thread> pool;
-        pool.reserve(wanted);
-        for (std::size_t t = 0; t < wanted; ++t) {
-            batch.workerStarting();
-            try {
-                pool.emplace_back([&batch] { batch.work(); });
-            } catch (const std::system_error&) {
-                // The system has no more threads to give: fewer do the work.
-                batch.workerFailedToStart();
-                break;
+        if (batch.workInline(kInlineBudget, kCallerPoll, poll)) {
+            const std::size_t wanted = poolSize(threads, batch.remaining());
+            std::vector<std::thread> pool;
+            pool.reserve(wanted);
+            for (std::size_t t = 0; t < wanted; ++t) {
+                batch.workerStarting();
+                try {
+                    pool.emplace_back([&batch] { batch.work(); });
+                } catch (const std::system_error&) {
+                    // The system has no more threads to give: fewer do the work.
+                    batch.workerFailedToStart();
+                    break;
+                }
             }
+            noThread = pool.empty();
+            batch.waitForWorkers(poll);
+            for (std::thread& worker : pool) worker.join();
         }
-        noThread = pool.empty();
-        batch.waitForWorkers([&] {
-            zsys_attentionFn hostCheck = nullptr;
-            void* hostContext = nullptr;
-            zsys_attention_installed(&hostCheck, &hostContext);
-            if (hostCheck) {
-                const zfit_status status = hostCheck(hostContext);
-                if (ZFIT_FAILED(status)) batch.stop(status);
-            }
-            if (watchSignals) {
-                py::gil_scoped_acquire gil;
-                if (signal.check()) batch.stop(zsys_errCancelled);
-            }
-        });
-        for (std::thread& worker : pool) worker.join();
     }
     signal.raiseIfAny();
     if (noThread) throw std::runtime_error("fit_many: the system could not start a thread");
@@ -303,30 +309,43 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
 
 void addBatchFamily(const char* name, BatchFn fit) { batchFamilies().emplace_back(name, fit); }
 
+const Signature& batchSignature(const Signature& family)
+{
+    // One per family, made the first time (with the GIL).
+    static std::vector<std::pair<const Signature*, std::unique_ptr<Signature>>> made;
+    for (const auto& [of, signature] : made)
+        if (of == &family) return *signature;
+    std::vector<Keyword> keywords = family.keywords();
+    if (!family.fallback("timeout")) keywords.push_back({"timeout", "None", "seconds for the whole batch"});
+    made.emplace_back(&family, std::make_unique<Signature>(family.function(), family.items(), keywords));
+    return *made.back().second;
+}
+
+py::dict columnDict(std::vector<Column>& columns, const std::vector<zfit_status>& statuses)
+{
+    py::dict out;
+    py::array_t<int32_t> status(static_cast<py::ssize_t>(statuses.size()));
+    std::copy(statuses.begin(), statuses.end(), status.mutable_data());
+    out["status"] = status;
+    for (Column& column : columns) out[column.name()] = column.finish();
+    return out;
+}
+
 void registerFitMany(py::module_& m)
 {
     m.def(
         "_fit_many",
-        [](const std::string& family, py::handle pointSets, int64_t threads, const py::kwargs& options) {
+        [](const std::string& family, py::handle pointSets, int64_t threads, bool columns, const py::dict& options) {
             if (threads < 0) raiseValue("threads must be >= 0 (0: one per core), got " + std::to_string(threads));
             std::string known;
             for (const auto& [name, fitMany] : batchFamilies()) {
-                if (name == family) return fitMany(pointSets, options, static_cast<std::size_t>(threads));
+                if (name == family) return fitMany(pointSets, options, static_cast<std::size_t>(threads), columns);
                 known += (known.empty() ? "" : ", ") + name;
             }
             raiseValue("family must be one of " + known + ", got " + std::string(py::repr(py::str(family))));
         },
-        py::arg("family"), py::arg("point_sets"), py::arg("threads") = 0, "zfit.fit_many without its name.");
-    // A Python function, because the functions of an extension module do not
-    // pickle and fit_many is what a scheduler sends to its worker processes
-    // (functools.partial(zfit.fit_many, "circle")); a Python function pickles
-    // by its name.
-    py::exec(R"PY(
-def fit_many(family, point_sets, threads=0, **options):
-    return _fit_many(family, point_sets, threads, **options)
-)PY",
-             m.attr("__dict__"));
-    m.attr("fit_many").attr("__doc__") = kFitManyDoc;
+        py::arg("family"), py::arg("point_sets"), py::arg("threads"), py::arg("columns"), py::arg("options"),
+        "zfit.fit_many without its name (zfit/__init__.py).");
 }
 
 }  // namespace zpy

@@ -3,11 +3,14 @@
 // (binding.hpp), the very call its fit_<family> makes, so an item's result
 // is the single fit's.
 //
+// With columns=True the workers also turn each record into its result and
+// write the fields into numpy arrays allocated before they start (fields.hpp):
+// no Python object is made per item.
+//
 // A family takes part by providing, beside the members binding.hpp lists,
 //   static constexpr const char* name;      // "circle": fit_many's family word
-//   static constexpr bool weighted;         // whether it takes weights
-//   static Options readOptions(Keywords&);  // fit_many's keywords, with the
-//                                           // names and defaults of fit_<family>
+//   static const Signature& signature();    // fit_<family>'s keywords (keywords.hpp)
+//   static Options readOptions(Keywords&);  // the options read through it
 //   static Input input(py::handle item, py::handle weights, const Options&);
 //                                           // one entry of point_sets
 // and calling addBatchFamily<F>() from its register function.
@@ -20,41 +23,10 @@
 #include <vector>
 
 #include "binding.hpp"
+#include "fields.hpp"
+#include "keywords.hpp"
 
 namespace zpy {
-
-// fit_many's keyword options, read by a family. An option of the wrong type,
-// or one that no reader took, is a TypeError naming it.
-class Keywords {
-public:
-    Keywords(const py::kwargs& given, const char* family);
-
-    // The option converted as fit_<family> converts its argument, or
-    // `fallback` (fit_<family>'s default) when it was not given.
-    template <class T>
-    T take(const char* name, T fallback)
-    {
-        const py::object value = take(name);
-        if (!value) return fallback;
-        try {
-            return value.cast<T>();
-        } catch (const py::cast_error&) {
-            wrongType(name, value);
-        }
-    }
-    // The option's value, or a null object when it was not given.
-    py::object take(const char* name);
-    // Raises TypeError naming every option that nobody took.
-    void finish() const;
-    // Raises TypeError: the option's value has the wrong type.
-    [[noreturn]] void refuse(const char* name, py::handle value) const { wrongType(name, value); }
-
-private:
-    [[noreturn]] void wrongType(const char* name, py::handle value) const;
-
-    py::dict left_;
-    const char* family_;
-};
 
 // An item of the pair families: a sequence of two array-likes.
 std::pair<py::object, py::object> pairOf(py::handle item, const char* what);
@@ -67,14 +39,18 @@ struct BatchOutcome {
     zfit_status stop = zfit_ok;
 };
 
-// Runs fit(i) for every i < count on a pool of `threads` native threads
-// (0: one per core; never more than there are items) with the GIL released;
-// every thread is joined before it returns. The timeout covers the whole
-// batch: once it passes, searches stop at their next poll and no further
-// item starts. While the workers run, the calling thread polls every few
-// milliseconds the attention check the host installed on it and, on the main
-// thread, pending signals: a signal handler that raises (Ctrl-C) stops the
-// batch, and its exception is raised once the workers are joined.
+// Runs fit(i) for every i < count with the GIL released. The calling thread
+// fits the first items itself; only when items remain after a tenth of a
+// millisecond does it start a pool of `threads` native threads for the rest
+// (0: one per core; never more than there are items left) and wait for
+// them, so a small batch starts no thread. Every thread is joined before it
+// returns. The timeout covers the whole batch: once it passes, searches stop
+// at their next poll and no further item starts. The attention check the
+// host installed on the calling thread is asked, and on the main thread
+// pending signals are looked for, every few milliseconds: a failure it
+// reports, or a signal handler that raises (Ctrl-C), stops the batch, and
+// the handler's exception is raised once the workers are joined. An item's
+// result never depends on the thread that fitted it.
 BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout,
                       const std::function<zfit_status(std::size_t)>& fit);
 
@@ -86,15 +62,23 @@ void readItem(std::size_t index, py::object& refused, const std::function<void()
 // weights); n Nones when the option was not given.
 py::list weightsPerItem(const py::object& weights, std::size_t n);
 
-using BatchFn = py::list (*)(py::handle pointSets, const py::kwargs& options, std::size_t threads);
+// fit_many's own keywords beside the family's: timeout, for every family.
+const Signature& batchSignature(const Signature& family);
+
+// The columns as fit_many returns them: a dict of the fields' arrays and
+// `status`, each item's status (0 for a result).
+py::dict columnDict(std::vector<Column>& columns, const std::vector<zfit_status>& statuses);
+
+using BatchFn = py::object (*)(py::handle pointSets, const py::dict& options, std::size_t threads, bool columns);
 void addBatchFamily(const char* name, BatchFn fit);
 
 template <class F>
-py::list fitManyOf(py::handle pointSets, const py::kwargs& options, std::size_t threads)
+py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t threads, bool asColumns)
 {
-    Keywords keywords(options, F::name);
-    const auto timeout = keywords.take<std::optional<double>>("timeout", std::nullopt);
-    const py::object weights = F::weighted ? keywords.take("weights") : py::object();
+    Keywords keywords(options, batchSignature(F::signature()), "fit_many");
+    const auto timeout = keywords.take<std::optional<double>>("timeout");
+    const py::object weights =
+        F::signature().fallback("weights") ? keywords.take("weights") : py::object(py::none());
     const typename F::Options familyOptions = F::readOptions(keywords);
     keywords.finish();
 
@@ -109,6 +93,26 @@ py::list fitManyOf(py::handle pointSets, const py::kwargs& options, std::size_t 
         if (inputs[i]) toFit.push_back(i);
     }
 
+    if (asColumns) {
+        std::vector<Column> columns = columnsOf<typename F::Result>(n);
+        const auto& fields = F::Result::fields();
+        const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
+            typename F::Record record;
+            zfit_status status = constructed(record);
+            if (ZFIT_FAILED(status)) return status;
+            status = F::fit(familyOptions, *inputs[toFit[k]], record.get());
+            if (ZFIT_FAILED(status)) return status;
+            const typename F::Result result(*record);
+            for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(toFit[k], fields[f], result);
+            return status;
+        });
+        std::vector<zfit_status> statuses(n, zfit_ok);
+        for (std::size_t i = 0; i < n; ++i)
+            if (refused[i]) statuses[i] = refused[i].attr("code").cast<zfit_status>();
+        for (std::size_t k = 0; k < toFit.size(); ++k) statuses[toFit[k]] = outcome.statuses[k].value_or(outcome.stop);
+        return columnDict(columns, statuses);
+    }
+
     std::vector<typename F::Record> records(toFit.size());
     for (const typename F::Record& record : records) check(constructed(record));
     const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
@@ -120,7 +124,8 @@ py::list fitManyOf(py::handle pointSets, const py::kwargs& options, std::size_t 
         if (refused[i]) results[i] = refused[i];
     for (std::size_t k = 0; k < toFit.size(); ++k) {
         const zfit_status status = outcome.statuses[k].value_or(outcome.stop);
-        results[toFit[k]] = ZFIT_FAILED(status) ? errorInstance(status) : py::cast(typename F::Result(*records[k]));
+        results[toFit[k]] =
+            ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[k]));
     }
     return results;
 }

@@ -1,6 +1,8 @@
 // zfit.fit_point_to_line and its result, PointToLineFit.
 #include <cmath>
 
+#include "fields.hpp"
+#include "keywords.hpp"
 #include "many.hpp"
 #include "transform.hpp"
 
@@ -10,6 +12,10 @@ namespace {
 
 struct PointToLineTag {
     static constexpr const char* name = "PointToLineFit";
+    static constexpr bool robust = false;
+    static constexpr const char* rmsDoc = "RMS distance of the mapped points from their lines\n"
+                                          "(weighted when weights were given)";
+    static constexpr const char* uncertaintyDoc = "the transform onto lines has none";
 };
 using PointToLineFit = TransformFit<PointToLineTag>;
 
@@ -19,6 +25,7 @@ public:
     Lines(py::handle object, int32_t expected)
     {
         const Points rows(object, "lines");
+        rows.checkRange(limit::squares);
         if (rows.size() != expected)
             raiseValue("lines: expected " + std::to_string(expected) + " lines, one per point, got " +
                        std::to_string(rows.size()));
@@ -74,11 +81,21 @@ struct PointToLine {
     using Record = zfit::PointToLineResult;
     using Result = PointToLineFit;
 
-    static Options readOptions(Keywords& k) { return Options(k.take("max_rms", HUGE_VAL)); }
+    static const Signature& signature()
+    {
+        static const Signature s("fit_point_to_line", {"points", "lines"},
+                                 {{"weights", "None", "None, or one weight per pair"},
+                                  {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"}});
+        return s;
+    }
+    static py::object item(const py::tuple& items) { return items; }
+    static Options readOptions(Keywords& k) { return Options(k.take<double>("max_rms")); }
     static Input input(py::handle item, py::handle weights, const Options&)
     {
         const auto [points, lines] = pairOf(item, "(points, lines)");
-        return Input(points, lines, weights);
+        Input in(points, lines, weights);
+        in.points.checkRange(limit::squares);
+        return in;
     }
     static zfit_status fit(const Options& o, const Input& in, zmath_pointToLineFitResult* result)
     {
@@ -89,40 +106,22 @@ struct PointToLine {
     }
 };
 
-PointToLineFit fitPointToLine(const py::object& points, const py::object& lines, const py::object& weights,
-                              double maxRms)
-{
-    const PointToLineInput input(points, lines, weights);
-    return fitOne<PointToLine>(PointToLineOptions(maxRms), input);
-}
-
 }  // namespace
 
 void registerPointToLine(py::module_& m)
 {
     addBatchFamily<PointToLine>();
-    PointToLineFit::define(m, "The fitted affine transform p -> matrix @ p + translation that moves\n"
-                              "the points onto their lines.\n\n"
-                              "matrix       2x2 array\n"
-                              "translation  (tx, ty)\n"
-                              "rms_error    RMS distance of the mapped points from their lines\n"
-                              "             (weighted when weights were given)\n"
-                              "is_valid     rms_error < max_rms\n"
-                              "apply(pts)   the transform applied to an (n, 2) array-like");
-
-    m.def("fit_point_to_line", &fitPointToLine, py::arg("points"), py::arg("lines"), py::kw_only(),
-          py::arg("weights") = py::none(), py::arg("max_rms") = HUGE_VAL,
-          "Fits the six-parameter affine transform that moves points[i] onto\n"
-          "line i in the least-squares sense.\n\n"
-          "points   (n, 2) array-like\n"
-          "lines    (n, 2) array-like of (angle, distance): the line\n"
-          "         -x*sin(angle) + y*cos(angle) = distance\n"
-          "weights  None, or one weight per pair\n"
-          "max_rms  is_valid is True only when rms_error < max_rms\n\n"
-          "Returns a PointToLineFit. Raises DegenerateError (or FitError with the\n"
-          "solver's status) when the lines do not pin down all six parameters,\n"
-          "ParameterError for negative max_rms, ValueError for inputs of the\n"
-          "wrong shape or length.");
+    addResultTable<PointToLineFit>("The fitted affine transform p -> matrix @ p + translation that moves\n"
+                                   "the points onto their lines; apply(points) maps points.");
+    defineFit<PointToLine>(m, "Fits the six-parameter affine transform that moves points[i] onto\n"
+                              "line i in the least-squares sense. points: (n, 2) array-like; lines:\n"
+                              "(n, 2) array-like of (angle, distance), the line\n"
+                              "-x*sin(angle) + y*cos(angle) = distance.\n\n"
+                              "Returns a PointToLineFit. Raises DegenerateError (or FitError with the\n"
+                              "solver's status) when the lines do not pin down all six parameters,\n"
+                              "ParameterError for negative max_rms and for coordinates or distances\n"
+                              "that are not finite or beyond 1e145 in magnitude, ValueError for\n"
+                              "inputs of the wrong shape or length.");
 }
 
 }  // namespace zpy

@@ -1,6 +1,8 @@
 // zfit.fit_point_to_point and its result, PointToPointFit.
 #include <cmath>
 
+#include "fields.hpp"
+#include "keywords.hpp"
 #include "many.hpp"
 #include "transform.hpp"
 
@@ -10,6 +12,11 @@ namespace {
 
 struct PointToPointTag {
     static constexpr const char* name = "PointToPointFit";
+    static constexpr bool robust = true;
+    static constexpr const char* rmsDoc = "RMS distance between mapped source and target points\n"
+                                          "(weighted when weights were given)";
+    static constexpr const char* uncertaintyDoc = "with dof 4: tx, ty, a, b of matrix (a, -b; b, a);\n"
+                                                  "with dof 6: tx, ty, m00, m01, m10, m11";
 };
 using PointToPointFit = TransformFit<PointToPointTag>;
 
@@ -49,6 +56,9 @@ struct PointToPointInput {
     }
 };
 
+// The library's default degrees of freedom (checked at registration).
+constexpr const char* kDefaultDof = "6";
+
 struct PointToPoint {
     static constexpr const char* name = "point_to_point";
     static constexpr bool weighted = true;
@@ -57,16 +67,33 @@ struct PointToPoint {
     using Record = Records<PointToPointRecords>;
     using Result = PointToPointFit;
 
+    static const Signature& signature()
+    {
+        static const Signature s(
+            "fit_point_to_point", {"target", "source"},
+            joined({{{"dof", kDefaultDof,
+                      "degrees of freedom: 3 rotation (or reflection) and translation,\n"
+                      "4 rotation, uniform scale and translation, 5 a matrix with\n"
+                      "orthogonal columns and translation, 6 a general affine map"},
+                     {"weights", "None", "None, or one weight >= 0 per pair"},
+                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"}},
+                    robustKeywords()}));
+        return s;
+    }
+    static py::object item(const py::tuple& items) { return items; }
     static Options readOptions(Keywords& k)
     {
-        zmath_pointToPointFitParams defaults;
-        zmath_pointToPointFitParams_init(&defaults);
-        return Options(k.take<int64_t>("dof", defaults.dof), k.take("max_rms", HUGE_VAL), readRobustOptions(k));
+        const auto dof = k.take<int64_t>("dof");
+        const double maxRms = k.take<double>("max_rms");
+        return Options(dof, maxRms, readRobustOptions(k));
     }
     static Input input(py::handle item, py::handle weights, const Options&)
     {
         const auto [target, source] = pairOf(item, "(target, source)");
-        return Input(target, source, weights);
+        Input in(target, source, weights);
+        in.target.checkRange(limit::fourthPowers);
+        in.source.checkRange(limit::fourthPowers);
+        return in;
     }
     static zfit_status fit(const Options& o, const Input& in, PointToPointRecords* r)
     {
@@ -93,52 +120,49 @@ struct PointToPoint {
     }
 };
 
-PointToPointFit fitPointToPoint(const py::object& target, const py::object& source, int64_t dof,
-                                const py::object& weights, double maxRms, const py::object& robust,
-                                std::optional<double> clip, std::optional<double> scale)
-{
-    const PointToPointInput input(target, source, weights);
-    return fitOne<PointToPoint>(PointToPointOptions(dof, maxRms, RobustOptions(robust, clip, scale, py::int_(0))),
-                                input);
-}
-
 }  // namespace
 
 void registerPointToPoint(py::module_& m)
 {
-    addBatchFamily<PointToPoint>();
-    auto cls = PointToPointFit::define(
-        m, "The fitted transform p -> matrix @ p + translation that maps the\n"
-           "source points onto the target points.\n\n"
-           "matrix       2x2 array\n"
-           "translation  (tx, ty)\n"
-           "rms_error    RMS distance between mapped source and target points\n"
-           "             (weighted when weights were given)\n"
-           "is_valid     rms_error < max_rms\n"
-           "apply(pts)   the transform applied to an (n, 2) array-like\n" ZPY_UNCERTAINTY_DOC
-           "             with dof 4: tx, ty, a, b of matrix (a, -b; b, a); with dof 6:\n"
-           "             tx, ty, m00, m01, m10, m11\n"
-           "ignored      robust fits: the indices of the wrong pairs, else empty\n" ZPY_ROBUST_DOC);
-    cls.def_property_readonly("ignored", [](const PointToPointFit& r) { return indexArray(r.ignored); });
-    defineRobust(cls);
-
     zmath_pointToPointFitParams defaults;
     zmath_pointToPointFitParams_init(&defaults);
-    m.def("fit_point_to_point", &fitPointToPoint, py::arg("target"), py::arg("source"), py::kw_only(),
-          py::arg("dof") = defaults.dof, py::arg("weights") = py::none(), py::arg("max_rms") = HUGE_VAL,
-          ZPY_ROBUST_ARGS,
-          "Fits the transform that maps source[i] onto target[i] (both (n, 2)\n"
-          "array-likes) in the least-squares sense.\n\n"
-          "dof      degrees of freedom: 3 rotation (or reflection) and translation,\n"
-          "         4 rotation, uniform scale and translation, 5 a matrix with\n"
-          "         orthogonal columns and translation, 6 a general affine map\n"
-          "weights  None, or one weight >= 0 per pair\n"
-          "max_rms  is_valid is True only when rms_error < max_rms\n"
-          "robust, clip, scale  as for fit_line: the wrong pairs are the outliers\n\n"
-          "Returns a PointToPointFit. Raises DegenerateError when the pairs do\n"
-          "not determine the transform (too few, sources on one line, ...),\n"
-          "ParameterError for an unknown dof, negative max_rms or weights,\n"
-          "ValueError for inputs of the wrong shape or length.");
+    if (std::to_string(defaults.dof) != kDefaultDof)
+        throw std::logic_error("fit_point_to_point: the library's default dof is " + std::to_string(defaults.dof));
+    addBatchFamily<PointToPoint>();
+    addResultTable<PointToPointFit>("The fitted transform p -> matrix @ p + translation that maps the\n"
+                                    "source points onto the target points; apply(points) maps points.");
+    defineFit<PointToPoint>(m, "Fits the transform that maps source[i] onto target[i] (both (n, 2)\n"
+                               "array-likes) in the least-squares sense; robust, clip and scale as for\n"
+                               "fit_line (the wrong pairs are the outliers).\n\n"
+                               "Returns a PointToPointFit. Raises DegenerateError when the pairs do\n"
+                               "not determine the transform (too few, sources on one line, ...),\n"
+                               "ParameterError for an unknown dof, negative max_rms or weights and\n"
+                               "for coordinates that are not finite or beyond 1e55 in magnitude,\n"
+                               "ValueError for inputs of the wrong shape or length.");
+}
+
+}  // namespace zpy
+
+namespace zpy {
+
+void registerMapPoints(py::module_& m)
+{
+    m.def(
+        "_map_points",
+        [](const py::object& matrix, const py::object& translation, const py::object& points) {
+            const py::array_t<double> mat = asFloat64(matrix, "matrix");
+            const py::array_t<double> shift = asFloat64(translation, "translation");
+            zmath_xformLinear xform{};
+            xform.matrix = {mat.at(0, 0), mat.at(0, 1), mat.at(1, 0), mat.at(1, 1)};
+            xform.translation = {shift.at(0), shift.at(1)};
+            const Points pts(points, "points");
+            py::array_t<double> out({static_cast<py::ssize_t>(pts.size()), py::ssize_t{2}});
+            auto* mapped = reinterpret_cast<zmath_vect*>(out.mutable_data());
+            for (int32_t i = 0; i < pts.size(); ++i) check(zmath_xformLinear_mapPoint(&xform, pts.data() + i, mapped + i));
+            return out;
+        },
+        py::arg("matrix"), py::arg("translation"), py::arg("points"),
+        "The points mapped by matrix @ p + translation, by the library's own mapping.");
 }
 
 }  // namespace zpy

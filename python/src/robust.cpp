@@ -3,7 +3,6 @@
 
 #include <cmath>
 
-#include "many.hpp"
 
 namespace zpy {
 
@@ -21,78 +20,48 @@ int32_t estimatorNamed(const std::string& name)
 
 bool isAuto(py::handle ignore) { return py::isinstance<py::str>(ignore) && ignore.cast<std::string>() == "auto"; }
 
-py::array_t<double> arrayOf(const std::vector<double>& values)
-{
-    py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), out.mutable_data());
-    return out;
-}
-
 }  // namespace
-
-RobustOptions::RobustOptions(const py::object& robustArg, std::optional<double> clip, std::optional<double> scale,
-                             const py::object& ignoreArg)
-{
-    if (isAuto(ignoreArg)) {
-        autoIgnore = true;
-    } else {
-        try {
-            ignore = toInt32(ignoreArg.cast<int64_t>(), "ignore");
-        } catch (const py::cast_error&) {
-            throw py::type_error("ignore: a count of points, or \"auto\"");
-        }
-    }
-    robust = !robustArg.is_none();
-    if (robust && !py::isinstance<py::str>(robustArg)) raiseValue("robust: None, \"huber\", \"tukey\" or \"clip\"");
-    if (robust && ignore != 0) raiseValue("ignore: a robust fit finds its outliers itself; give robust or ignore");
-    check(zmet_robustParams_init(&params, robust ? estimatorNamed(robustArg.cast<std::string>()) : zmet_robustTukey));
-    if (clip) params.clip = *clip;
-    if (scale) {
-        params.scaleMode = zmet_robustScaleGiven;
-        params.scale = *scale;
-    }
-}
 
 RobustOptions readRobustOptions(Keywords& k)
 {
-    py::object robust = k.take("robust"), ignore = k.take("ignore");
-    if (ignore && !isAuto(ignore)) {
-        try {
-            ignore = py::int_(ignore.cast<int64_t>());
-        } catch (const py::cast_error&) {
-            k.refuse("ignore", ignore);
+    RobustOptions o;
+    const py::object robust = k.take("robust");
+    const py::object ignore = k.has("ignore") ? k.take("ignore") : py::int_(0);
+    if (isAuto(ignore)) {
+        o.autoIgnore = true;
+    } else {
+        // Any integer, Python's or numpy's; a float, even 2.0, is refused.
+        const auto count = py::reinterpret_steal<py::object>(
+            py::isinstance<py::bool_>(ignore) ? nullptr : PyNumber_Index(ignore.ptr()));
+        if (!count) {
+            PyErr_Clear();
+            k.refuse("ignore", ignore, "a whole number of points or \"auto\"");
         }
+        o.ignore = toInt32(count.cast<int64_t>(), "ignore");
     }
-    return RobustOptions(robust ? robust : py::none(), k.take<std::optional<double>>("clip", std::nullopt),
-                         k.take<std::optional<double>>("scale", std::nullopt), ignore ? ignore : py::int_(0));
+    o.robust = !robust.is_none();
+    if (o.robust && !py::isinstance<py::str>(robust)) raiseValue("robust: None, \"huber\", \"tukey\" or \"clip\"");
+    if (o.robust && o.ignore != 0) raiseValue("ignore: a robust fit finds its outliers itself; give robust or ignore");
+    check(zmet_robustParams_init(&o.params,
+                                 o.robust ? estimatorNamed(robust.cast<std::string>()) : zmet_robustTukey));
+    if (const auto clip = k.take<std::optional<double>>("clip")) o.params.clip = *clip;
+    if (const auto scale = k.take<std::optional<double>>("scale")) {
+        o.params.scaleMode = zmet_robustScaleGiven;
+        o.params.scale = *scale;
+    }
+    return o;
 }
 
 Robust::Robust(const zmet_robustOutcome& o)
-    : present_(true), weights_(o.weights.begin, o.weights.begin + o.weights.size),
-      residuals_(o.residuals.begin, o.residuals.begin + o.residuals.size), scale_(o.scale), iterations_(o.iterations),
-      converged_(o.converged != 0)
+    : present(true), weights(o.weights.begin, o.weights.begin + o.weights.size),
+      residuals(o.residuals.begin, o.residuals.begin + o.residuals.size), scale(o.scale), iterations(o.iterations),
+      converged(o.converged != 0)
 {}
 
 std::vector<int32_t> Robust::outliers(const zmet_robustOutcome& o)
 {
     const std::span<const int32_t> found = zfit::outliers(o);
     return {found.begin(), found.end()};
-}
-
-py::object Robust::weights() const { return present_ ? py::object(arrayOf(weights_)) : py::none(); }
-py::object Robust::residuals() const { return present_ ? py::object(arrayOf(residuals_)) : py::none(); }
-py::object Robust::scale() const { return present_ ? py::object(py::float_(scale_)) : py::none(); }
-py::object Robust::iterations() const { return present_ ? py::object(py::int_(iterations_)) : py::none(); }
-py::object Robust::converged() const { return present_ ? py::object(py::bool_(converged_)) : py::none(); }
-
-void Robust::addTo(py::dict& d) const
-{
-    if (!present_) return;
-    d["weights"] = weights();
-    d["residuals"] = residuals();
-    d["scale"] = scale();
-    d["iterations"] = iterations();
-    d["converged"] = converged();
 }
 
 }  // namespace zpy

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "binding.hpp"
+#include "fields.hpp"
 #include "robust.hpp"
 #include "uncertainty.hpp"
 
@@ -22,11 +23,11 @@ struct UncertainTransformRecords {
     zfit_status status() const { return ZFIT_FAILED(fit.status()) ? fit.status() : robust.status(); }
 };
 
+// Tag gives the class name and whether the fit can be robust (the
+// point-to-point fit: its outliers are the wrong pairs).
 template <class Tag>
 struct TransformFit {
     static constexpr const char* name = Tag::name;
-    using State = std::tuple<double, double, double, double, double, double, double, bool, Uncertainty::State,
-                             std::vector<int32_t>, Robust::State>;
 
     zmath_xformLinear xform{};
     double rmsError = 0.0;
@@ -60,65 +61,40 @@ struct TransformFit {
         uncertainty = Uncertainty(u, u.parameterCount == 4 ? std::vector<double>{t.x, t.y, m.m00, m.m10}
                                                            : std::vector<double>{t.x, t.y, m.m00, m.m01, m.m10, m.m11});
     }
-    explicit TransformFit(const State& s)
-    {
-        auto& t = xform.translation;
-        auto& m = xform.matrix;
-        Uncertainty::State u;
-        Robust::State rb;
-        std::tie(t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, u, ignored, rb) = s;
-        uncertainty = Uncertainty(u);
-        robust = Robust(rb);
-    }
-    State state() const
-    {
-        const auto& t = xform.translation;
-        const auto& m = xform.matrix;
-        return {t.x, t.y, m.m00, m.m01, m.m10, m.m11, rmsError, isValid, uncertainty.state(), ignored, robust.state()};
-    }
 
-    py::array_t<double> matrix() const
+    static const Fields<TransformFit>& fields()
     {
-        const auto& m = xform.matrix;
-        return matrix2(m.m00, m.m01, m.m10, m.m11);
-    }
-    py::array_t<double> translation() const { return vector2(xform.translation.x, xform.translation.y); }
-
-    // The transform applied to (n, 2) points by the library's own mapping.
-    py::array_t<double> apply(const py::object& points) const
-    {
-        const Points pts(points, "points");
-        py::array_t<double> out({static_cast<py::ssize_t>(pts.size()), py::ssize_t{2}});
-        auto* mapped = reinterpret_cast<zmath_vect*>(out.mutable_data());
-        for (int32_t i = 0; i < pts.size(); ++i) check(zmath_xformLinear_mapPoint(&xform, pts.data() + i, mapped + i));
-        return out;
-    }
-
-    py::dict toDict() const
-    {
-        py::dict d;
-        d["matrix"] = matrix();
-        d["translation"] = translation();
-        d["rms_error"] = rmsError;
-        d["is_valid"] = isValid;
-        uncertainty.addTo(d);
-        robust.addTo(d);
-        return d;
-    }
-
-    static py::class_<TransformFit> define(py::module_& m, const char* doc)
-    {
-        auto cls = defineResult<TransformFit>(m, doc);
-        cls.def_property_readonly("matrix", &TransformFit::matrix)
-            .def_property_readonly("translation", &TransformFit::translation)
-            .def_readonly("rms_error", &TransformFit::rmsError)
-            .def_readonly("is_valid", &TransformFit::isValid)
-            .def("apply", &TransformFit::apply, py::arg("points"),
-                 "The transform applied to points, an (n, 2) array-like: an (n, 2)\n"
-                 "array of matrix @ p + translation.");
-        defineUncertainty(cls);
-        return cls;
+        static const Fields<TransformFit> table = [] {
+            Fields<TransformFit> f = {
+                {"matrix", Element::real, matrix(2, 2), "2x2 array",
+                 [](const TransformFit& r, Sink& s) {
+                     const auto& m = r.xform.matrix;
+                     s.reals(std::array{m.m00, m.m01, m.m10, m.m11});
+                 }},
+                {"translation", Element::real, vector(2), "(tx, ty)",
+                 [](const TransformFit& r, Sink& s) {
+                     s.reals(std::array{r.xform.translation.x, r.xform.translation.y});
+                 }},
+                {"rms_error", Element::real, scalar(), Tag::rmsDoc,
+                 [](const TransformFit& r, Sink& s) { s.real(r.rmsError); }},
+                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
+                 [](const TransformFit& r, Sink& s) { s.flag(r.isValid); }},
+            };
+            addUncertaintyFields(f, Tag::uncertaintyDoc);
+            if constexpr (Tag::robust) {
+                f.push_back({"ignored", Element::integer, vector(kVaries),
+                             "robust fits: the indices of the wrong pairs, else empty",
+                             [](const TransformFit& r, Sink& s) { s.integers(r.ignored); }});
+                addRobustFields(f);
+            }
+            return f;
+        }();
+        return table;
     }
 };
+
+// zfit._map_points: the transform of a result applied to points by the
+// library's own mapping (the results' apply()).
+void registerMapPoints(py::module_& m);
 
 }  // namespace zpy

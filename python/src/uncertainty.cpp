@@ -1,54 +1,26 @@
 // Results' uncertainty as numpy arrays, and zfit.student_t_quantile.
 #include "uncertainty.hpp"
 
+#include <algorithm>
 #include <new>
 
 namespace zpy {
 
-Uncertainty::Uncertainty(const zmet_uncertainty& u, std::vector<double> values) : values_(std::move(values))
+Uncertainty::Uncertainty(const zmet_uncertainty& u, std::span<const double> values) : record_(u)
 {
-    const auto p = static_cast<size_t>(u.parameterCount);
-    covariance_.assign(u.covariance, u.covariance + p * p);
-    stdErrors_.assign(u.standardErrors, u.standardErrors + p);
-    halfWidths_.assign(u.halfWidth95, u.halfWidth95 + p);
-    values_.resize(p);
+    const auto p = static_cast<size_t>(std::clamp(u.parameterCount, 0, ZMET_MAX_PARAMETERS));
+    record_.parameterCount = static_cast<int32_t>(std::min(p, values.size()));
+    std::copy_n(values.begin(), record_.parameterCount, values_.begin());
 }
 
-py::object Uncertainty::covariance() const
+std::array<double, 2 * ZMET_MAX_PARAMETERS> Uncertainty::intervals() const
 {
-    if (values_.empty()) return py::none();
-    const auto p = static_cast<py::ssize_t>(values_.size());
-    py::array_t<double> out({p, p});
-    std::copy(covariance_.begin(), covariance_.end(), out.mutable_data());
-    return out;
-}
-
-py::object Uncertainty::stdErrors() const
-{
-    if (values_.empty()) return py::none();
-    py::array_t<double> out(static_cast<py::ssize_t>(stdErrors_.size()));
-    std::copy(stdErrors_.begin(), stdErrors_.end(), out.mutable_data());
-    return out;
-}
-
-py::object Uncertainty::intervals() const
-{
-    if (values_.empty()) return py::none();
-    py::array_t<double> out({static_cast<py::ssize_t>(values_.size()), py::ssize_t{2}});
-    double* row = out.mutable_data();
-    for (size_t k = 0; k < values_.size(); ++k, row += 2) {
-        row[0] = values_[k] - halfWidths_[k];
-        row[1] = values_[k] + halfWidths_[k];
+    std::array<double, 2 * ZMET_MAX_PARAMETERS> out{};
+    for (int32_t k = 0; k < parameters(); ++k) {
+        out[static_cast<size_t>(2 * k)] = values_[static_cast<size_t>(k)] - record_.halfWidth95[k];
+        out[static_cast<size_t>(2 * k + 1)] = values_[static_cast<size_t>(k)] + record_.halfWidth95[k];
     }
     return out;
-}
-
-void Uncertainty::addTo(py::dict& d) const
-{
-    if (values_.empty()) return;
-    d["covariance"] = covariance();
-    d["std_errors"] = stdErrors();
-    d["intervals"] = intervals();
 }
 
 zfit_status keptPoints(const Points& points, const zstd_vector32& discarded, std::vector<zmath_vect>& kept)

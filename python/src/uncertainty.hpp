@@ -5,53 +5,76 @@
 // 3- and 5-dof transforms).
 #pragma once
 
+#include <array>
+#include <initializer_list>
+#include <span>
+#include <string>
 #include <vector>
 
 #include <zfit/metrology/metrology.h>
 
 #include "binding.hpp"
+#include "fields.hpp"
 
 namespace zpy {
 
+// Held by value (the library's record is of fixed size), so a result
+// carries it without allocating.
 class Uncertainty {
 public:
-    using State = std::tuple<std::vector<double>, std::vector<double>, std::vector<double>, std::vector<double>>;
-
     Uncertainty() = default;
     // The library's record for parameters with the given values (in its
-    // documented order).
-    Uncertainty(const zmet_uncertainty& u, std::vector<double> values);
-    explicit Uncertainty(const State& s) { std::tie(values_, covariance_, stdErrors_, halfWidths_) = s; }
-    State state() const { return {values_, covariance_, stdErrors_, halfWidths_}; }
+    // documented order, at least as many as the record has).
+    Uncertainty(const zmet_uncertainty& u, std::span<const double> values);
+    Uncertainty(const zmet_uncertainty& u, std::initializer_list<double> values)
+        : Uncertainty(u, std::span<const double>(values.begin(), values.size()))
+    {}
 
-    // (p, p) covariance, (p,) standard errors, (p, 2) intervals
-    // value -+ half-width; None without an uncertainty.
-    py::object covariance() const;
-    py::object stdErrors() const;
-    py::object intervals() const;
-    // Adds covariance, std_errors and intervals to a result's to_dict(),
-    // when there is an uncertainty (the dicts of the other fits stay as
-    // they were).
-    void addTo(py::dict& d) const;
+    bool present() const { return record_.parameterCount > 0; }
+    int32_t parameters() const { return record_.parameterCount; }
+    std::span<const double> covariance() const
+    {
+        return {record_.covariance, static_cast<size_t>(parameters() * parameters())};
+    }
+    std::span<const double> stdErrors() const { return {record_.standardErrors, static_cast<size_t>(parameters())}; }
+    // (low, high) of each parameter's 95% interval, row after row: the first
+    // 2p entries.
+    std::array<double, 2 * ZMET_MAX_PARAMETERS> intervals() const;
 
 private:
-    std::vector<double> values_, covariance_, stdErrors_, halfWidths_;
+    zmet_uncertainty record_{};
+    std::array<double, ZMET_MAX_PARAMETERS> values_{};
 };
 
-// The three properties on a result class R with a member `uncertainty`.
-template <class R>
-void defineUncertainty(py::class_<R>& cls)
-{
-    cls.def_property_readonly("covariance", [](const R& r) { return r.uncertainty.covariance(); })
-        .def_property_readonly("std_errors", [](const R& r) { return r.uncertainty.stdErrors(); })
-        .def_property_readonly("intervals", [](const R& r) { return r.uncertainty.intervals(); });
-}
+// The three fields of a result R with a member `uncertainty`: (p, p)
+// covariance, (p,) standard errors, (p, 2) intervals value -+ half-width;
+// None without an uncertainty. `parameters` says which fits have one and
+// the order of their parameters.
+constexpr int32_t kMaxCovariance = ZMET_MAX_PARAMETERS * ZMET_MAX_PARAMETERS;
 
-// The help text of the three properties, for a result's docstring.
-#define ZPY_UNCERTAINTY_DOC                                                    \
-    "covariance  (p, p) covariance of the parameters (order below), or None\n" \
-    "std_errors  (p,) their standard errors, or None\n"                        \
-    "intervals   (p, 2) their 95% confidence intervals (low, high), or None\n"
+template <class R>
+void addUncertaintyFields(Fields<R>& fields, const char* parameters)
+{
+    static std::string covarianceDoc;
+    covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), kMaxCovariance), covarianceDoc.c_str(),
+                      [](const R& r, Sink& s) {
+                          const int32_t p = r.uncertainty.parameters();
+                          r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
+                      }});
+    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), ZMET_MAX_PARAMETERS), "(p,) their standard errors, or None",
+                      [](const R& r, Sink& s) {
+                          r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
+                                                  : s.none();
+                      }});
+    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * ZMET_MAX_PARAMETERS),
+                      "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
+                          const int32_t p = r.uncertainty.parameters();
+                          const auto both = r.uncertainty.intervals();
+                          r.uncertainty.present() ? s.reals(std::span(both).first(static_cast<size_t>(2 * p)), {p})
+                                                  : s.none();
+                      }});
+}
 
 // The points not listed in `discarded` (a result record's ignoredIndices):
 // what a geometric fit or the line's uncertainty takes after an outlier

@@ -50,21 +50,73 @@ def batches(name, rng):
     return [(dict(options), items + [(empty, None)]) for options, items in groups.items()]
 
 
-@pytest.mark.parametrize("threads", [1, 3, 64])
+def assert_row(columns, i, expected, context):
+    """Row i of fit_many's columns holds the single fit (or its status)."""
+    if isinstance(expected, zfit.FitError):
+        assert columns["status"][i] == expected.code, context
+        return
+    assert columns["status"][i] == 0, context
+    for key in expected._fields:
+        value = getattr(expected, key)
+        if value is None:
+            continue
+        value = np.asarray(value)
+        # A field that varies in length is padded to the longest item.
+        got = columns[key][i][tuple(slice(0, d) for d in value.shape)]
+        np.testing.assert_array_equal(got, value, err_msg="%s: %s" % (context, key))
+        assert got.dtype == value.dtype, "%s: %s" % (context, key)
+
+
+@pytest.mark.parametrize("threads", [1, 2, 8])
 @pytest.mark.parametrize("name", NAMES)
-def test_every_item_equals_its_single_fit(rng, name, threads):
+def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
     for options, items in batches(name, rng):
         point_sets = [tuple(args) if name in PAIRS else args[0] for args, _ in items]
         weights = [w for _, w in items]
         given = {"weights": weights} if any(w is not None for w in weights) else {}
         results = zfit.fit_many(name, point_sets, threads, **given, **options)
+        columns = zfit.fit_many(name, point_sets, threads, columns=True, **given, **options)
         assert len(results) == len(items), options
+        for key, column in columns.items():
+            assert len(column) == len(items), "%s: one row per item" % key
         assert isinstance(results[-1], zfit.FitError), "%s: an item of no points fails" % options
         travelled = pickle.loads(pickle.dumps(results))  # as a process scheduler sends them
         for i, (args, w) in enumerate(items):
             expected = single_fit(name, args, w, options)
-            assert_same(results[i], expected, "%s item %d %s" % (name, i, options))
-            assert_same(travelled[i], expected, "%s item %d %s, pickled" % (name, i, options))
+            context = "%s item %d %s" % (name, i, options)
+            assert_same(results[i], expected, context)
+            assert_same(travelled[i], expected, context + ", pickled")
+            assert_row(columns, i, expected, context + ", columns")
+
+
+def test_columns_pad_what_an_item_lacks_and_count_failures():
+    sets = [noisy_circle(12), np.ones((5, 2)), noisy_circle(30)[[0, 5, 10, 15, 20, 25]] + 0.5]
+    sets[2][0] = (np.nan, 0)
+    columns = zfit.fit_many("line", sets, columns=True, ignore=1)
+    assert columns["status"][0] == 0, "a result"
+    assert isinstance(zfit.error_for_status(columns["status"][1]), zfit.DegenerateError), "five equal points"
+    assert zfit.STATUS_NAMES[columns["status"][2]] == "zmet_errNotFinite", "a NaN item fails alone"
+    assert columns["ignored"].shape == (3, 1), "one discarded point each"
+    assert columns["ignored"][1:].tolist() == [[-1], [-1]], "failed items hold -1"
+    assert np.isnan(columns["angle"][1:]).all(), "and NaN"
+    assert columns["scale"].dtype == float and np.isnan(columns["scale"]).all(), "no robust fit: NaN"
+    assert columns["iterations"].tolist() == [-1] * 3, "no robust fit: -1"
+    objects = zfit.fit_many("line", sets, ignore=1)
+    assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
+
+
+def test_a_batch_of_one_runs_on_the_calling_thread(clib):
+    counts = []
+    check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)
+    before = task_count()
+    clib.lib.zsys_attention_install(check, None)
+    try:
+        result = zfit.fit_many("circle", [LONG], threads=2, ignore=3, timeout=0.3)
+    finally:
+        clib.lib.zsys_attention_install(None, None)
+    assert isinstance(result[0], zfit.Cancelled), repr(result[0])
+    assert counts, "the host's check was asked while the search ran"
+    assert set(counts) == {before}, "no thread was started"
 
 
 def keyword_defaults(name):
@@ -104,7 +156,8 @@ REFUSED = [
     (lambda: zfit.fit_many("hexagon", [FIVE]), ValueError, "^family must be one of line, circle, ellipse, parabola"),
     (lambda: zfit.fit_many("line", [FIVE], threads=-1), ValueError, "^threads must be >= 0"),
     (lambda: zfit.fit_many("line", [FIVE], timeout=-1.0), ValueError, "^timeout must be"),
-    (lambda: zfit.fit_many("line", [FIVE], ignore="2"), TypeError, "option ignore of fit_line cannot be str"),
+    (lambda: zfit.fit_many("line", [FIVE], ignore="2"), TypeError,
+     "^fit_many: ignore must be a whole number of points or \"auto\", got '2' \\(str\\)$"),
     (lambda: zfit.fit_many("line", [FIVE], weights=[None]), TypeError, "fit_line takes no option weights"),
     (lambda: zfit.fit_many("line", 5), TypeError, "not iterable"),
 ]

@@ -1,8 +1,7 @@
 """zfit.roundness: the three reference circles measured back with numpy,
-the exceptions it raises, and the result protocol (to_dict, pickling,
-repr)."""
+the method's names and the exceptions it raises (the result protocol is
+every result class's: test_binding)."""
 import math
-import pickle
 
 import numpy as np
 import pytest
@@ -30,9 +29,15 @@ def test_radii_are_the_extreme_distances_and_contacts_touch_them(rng, method):
     assert d[r.contacts] == pytest.approx(touched, rel=1e-9), "every contact lies on its circle"
 
 
-def test_the_zone_is_the_default(rng):
-    zone = zfit.roundness(lobed(rng))
+def test_the_zone_is_the_default_under_either_name(rng):
+    points = lobed(rng)
+    zone = zfit.roundness(points)
     assert zone.method == "minimum_zone"
+    for name in ("zone", "minimum_zone"):
+        other = zfit.roundness(points, name)
+        assert other.method == "minimum_zone", "%s reports the one name" % name
+        assert other.centre.tolist() == zone.centre.tolist(), name
+        assert other.roundness == zone.roundness, name
 
 
 def test_validity_follows_the_limit(rng):
@@ -63,12 +68,3 @@ def test_refusals_raise_their_status(call, error, name):
 def test_bad_arguments_are_value_errors(call):
     with pytest.raises(ValueError):
         call()
-
-
-def test_results_pickle_and_print(rng):
-    r = zfit.roundness(lobed(rng), "circumscribed")
-    copy = pickle.loads(pickle.dumps(r))
-    assert copy.to_dict().keys() == r.to_dict().keys()
-    assert copy.centre.tolist() == r.centre.tolist()
-    assert copy.contacts.tolist() == r.contacts.tolist()
-    assert repr(r).startswith("Roundness(method='circumscribed', centre=")

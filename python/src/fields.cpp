@@ -1,0 +1,285 @@
+// Result objects and columns from the field tables (fields.hpp).
+#include "fields.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace zpy {
+
+namespace {
+
+struct ResultTable {
+    std::string name, doc;
+    std::vector<FieldInfo> fields;
+};
+
+std::vector<ResultTable>& resultTables()
+{
+    static std::vector<ResultTable> tables;
+    return tables;
+}
+
+// The classes zfit/__init__.py made, by name (owned for the process's life).
+std::map<std::string, py::handle, std::less<>>& resultClasses()
+{
+    static std::map<std::string, py::handle, std::less<>> classes;
+    return classes;
+}
+
+py::dtype dtypeOf(Element element)
+{
+    switch (element) {
+    case Element::flag: return py::dtype::of<bool>();
+    case Element::integer: return py::dtype::of<int64_t>();
+    case Element::real:
+    case Element::text: break;
+    }
+    return py::dtype::of<double>();
+}
+
+// The padding of a column: what an item without the value holds.
+double paddingOf(Element element)
+{
+    switch (element) {
+    case Element::flag: return 0.0;
+    case Element::integer: return -1.0;
+    case Element::real:
+    case Element::text: break;
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+// An array of the element type, shape `dims`, from doubles.
+py::array arrayOf(Element element, const std::vector<py::ssize_t>& dims, std::span<const double> values)
+{
+    py::array out(dtypeOf(element), dims);
+    switch (element) {
+    case Element::flag: {
+        auto* data = static_cast<bool*>(out.mutable_data());
+        for (size_t k = 0; k < values.size(); ++k) data[k] = values[k] != 0.0;
+        break;
+    }
+    case Element::integer: {
+        auto* data = static_cast<int64_t*>(out.mutable_data());
+        for (size_t k = 0; k < values.size(); ++k) data[k] = static_cast<int64_t>(values[k]);
+        break;
+    }
+    case Element::real:
+    case Element::text: std::copy(values.begin(), values.end(), static_cast<double*>(out.mutable_data())); break;
+    }
+    return out;
+}
+
+std::vector<py::ssize_t> dimsOf(const Shape& shape, std::initializer_list<int32_t> varying)
+{
+    std::vector<py::ssize_t> dims;
+    auto next = varying.begin();
+    for (int32_t k = 0; k < shape.rank; ++k) {
+        const int32_t d = shape.dims[static_cast<size_t>(k)];
+        dims.push_back(d == kVaries ? *next++ : d);
+    }
+    return dims;
+}
+
+}  // namespace
+
+void addResultTable(const char* name, const char* doc, std::vector<FieldInfo> fields)
+{
+    resultTables().push_back({name, doc, std::move(fields)});
+}
+
+py::handle resultClass(const char* name)
+{
+    const auto found = resultClasses().find(name);
+    if (found == resultClasses().end()) throw std::logic_error(std::string("zfit: no result class ") + name);
+    return found->second;
+}
+
+void registerResultTables(py::module_& m)
+{
+    m.def(
+        "_result_tables",
+        [] {
+            py::list tables;
+            for (const ResultTable& t : resultTables()) {
+                py::list fields;
+                for (const FieldInfo& f : t.fields) {
+                    py::object shape = py::none();
+                    if (f.shape.rank > 0) {
+                        py::list dims;
+                        for (int32_t k = 0; k < f.shape.rank; ++k) dims.append(f.shape.dims[static_cast<size_t>(k)]);
+                        shape = py::tuple(dims);
+                    }
+                    fields.append(py::make_tuple(f.name, dtypeOf(f.element), shape, f.doc));
+                }
+                tables.append(py::make_tuple(t.name, t.doc, fields));
+            }
+            return tables;
+        },
+        "The result classes to make: (name, doc, [(field, dtype, shape, doc), ...]).");
+    m.def(
+        "_bind_results",
+        [](const py::dict& classes) {
+            for (auto [name, cls] : classes) resultClasses()[name.cast<std::string>()] = cls.inc_ref();
+        },
+        "Hands over the result classes made from _result_tables().");
+}
+
+// ---- objects -------------------------------------------------------------------
+
+void ObjectSink::real(double value) { value_ = py::float_(value); }
+void ObjectSink::flag(bool value) { value_ = py::bool_(value); }
+void ObjectSink::integer(int64_t value) { value_ = py::int_(value); }
+void ObjectSink::text(const std::string& value) { value_ = py::str(value); }
+void ObjectSink::none() { value_ = py::none(); }
+
+void ObjectSink::reals(std::span<const double> values, std::initializer_list<int32_t>)
+{
+    switch (element_) {
+    case Element::flag: {
+        std::string bytes(values.size(), '\0');
+        for (size_t k = 0; k < values.size(); ++k) bytes[k] = values[k] != 0.0 ? 1 : 0;
+        value_ = py::bytes(bytes);
+        return;
+    }
+    case Element::integer: {
+        std::vector<int64_t> wide(values.begin(), values.end());
+        value_ = py::bytes(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(int64_t));
+        return;
+    }
+    case Element::real:
+    case Element::text: break;
+    }
+    value_ = py::bytes(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double));
+}
+
+void ObjectSink::integers(std::span<const int32_t> values)
+{
+    std::vector<int64_t> wide(values.begin(), values.end());
+    value_ = py::bytes(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(int64_t));
+}
+
+py::object makeResult(py::handle cls, py::tuple values)
+{
+    // As cls(values) would, without running __init__ in the interpreter:
+    // a bare instance with its one slot set.
+    static const py::str slot("_values");
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    py::object result = py::reinterpret_steal<py::object>(type->tp_alloc(type, 0));
+    if (!result || PyObject_GenericSetAttr(result.ptr(), slot.ptr(), values.ptr()) != 0)
+        throw py::error_already_set();
+    return result;
+}
+
+// ---- columns -------------------------------------------------------------------
+
+Column::Column(const char* name, Element element, Shape shape, size_t count)
+    : name_(name), element_(element), shape_(shape), count_(count)
+{
+    if (!shape.fixed()) {
+        if (shape.bound > 0) {
+            slots_.resize(count * static_cast<size_t>(shape.bound));
+            sizes_.resize(count);
+        } else {
+            values_.resize(count);
+        }
+        dims_.resize(count);
+        return;
+    }
+    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count)};
+    for (py::ssize_t d : dimsOf(shape, {})) dims.push_back(d);
+    array_ = py::array(dtypeOf(element), dims);
+    data_ = array_.mutable_data();
+    const size_t size = count * static_cast<size_t>(shape.fixedSize());
+    const double pad = paddingOf(element);
+    switch (element) {
+    case Element::flag: std::fill_n(static_cast<bool*>(data_), size, false); break;
+    case Element::integer: std::fill_n(static_cast<int64_t*>(data_), size, int64_t{-1}); break;
+    case Element::real:
+    case Element::text: std::fill_n(static_cast<double*>(data_), size, pad); break;
+    }
+}
+
+void Column::ItemSink::flag(bool value)
+{
+    const double v = value ? 1.0 : 0.0;
+    store({&v, 1}, {});
+}
+
+void Column::ItemSink::integer(int64_t value)
+{
+    const auto v = static_cast<double>(value);
+    store({&v, 1}, {});
+}
+
+void Column::ItemSink::integers(std::span<const int32_t> values)
+{
+    column_.values_[item_].assign(values.begin(), values.end());
+    column_.dims_[item_] = {static_cast<int32_t>(values.size()), 0};
+}
+
+std::span<const double> Column::itemValues(size_t item) const
+{
+    if (shape_.bound == 0) return values_[item];
+    return {slots_.data() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
+}
+
+void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
+{
+    Column& c = column_;
+    if (!c.data_) {
+        if (c.shape_.bound > 0) {
+            const size_t n = std::min(values.size(), static_cast<size_t>(c.shape_.bound));
+            std::copy_n(values.begin(), n, c.slots_.begin() + static_cast<std::ptrdiff_t>(item_ * c.shape_.bound));
+            c.sizes_[item_] = static_cast<int32_t>(n);
+        } else {
+            c.values_[item_].assign(values.begin(), values.end());
+        }
+        const std::vector<py::ssize_t> dims = dimsOf(c.shape_, varying);
+        c.dims_[item_] = {dims.empty() ? 0 : static_cast<int32_t>(dims[0]),
+                          dims.size() > 1 ? static_cast<int32_t>(dims[1]) : 0};
+        return;
+    }
+    const size_t at = item_ * static_cast<size_t>(c.shape_.fixedSize());
+    switch (c.element_) {
+    case Element::flag:
+        for (size_t k = 0; k < values.size(); ++k) static_cast<bool*>(c.data_)[at + k] = values[k] != 0.0;
+        break;
+    case Element::integer:
+        for (size_t k = 0; k < values.size(); ++k)
+            static_cast<int64_t*>(c.data_)[at + k] = static_cast<int64_t>(values[k]);
+        break;
+    case Element::real:
+    case Element::text: std::copy(values.begin(), values.end(), static_cast<double*>(c.data_) + at); break;
+    }
+}
+
+py::array Column::finish()
+{
+    if (data_) return array_;
+    // Padded to the longest item in each varying dimension.
+    std::array<int32_t, 2> longest{};
+    for (const auto& d : dims_) {
+        longest[0] = std::max(longest[0], d[0]);
+        longest[1] = std::max(longest[1], d[1]);
+    }
+    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count_)};
+    for (int32_t k = 0; k < shape_.rank; ++k) {
+        const int32_t d = shape_.dims[static_cast<size_t>(k)];
+        dims.push_back(d == kVaries ? longest[static_cast<size_t>(k)] : d);
+    }
+    const size_t rows = shape_.rank > 0 ? static_cast<size_t>(dims[1]) : 1;
+    const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
+    std::vector<double> padded(count_ * rows * cols, paddingOf(element_));
+    for (size_t i = 0; i < count_; ++i) {
+        const std::span<const double> v = itemValues(i);
+        // Each item's own width: its second dimension as written, else the field's.
+        const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
+        for (size_t k = 0; k < v.size(); ++k) padded[i * rows * cols + (k / width) * cols + k % width] = v[k];
+    }
+    return arrayOf(element_, dims, padded);
+}
+
+}  // namespace zpy

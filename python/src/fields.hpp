@@ -1,0 +1,238 @@
+// The fields of the result classes, each written once in its family's table:
+// a row gives the field's Python name, the type and shape of its values, its
+// help text and the writer that reads it from the family's result (a plain
+// C++ struct filled from the library's records). The same table makes
+//   - the result object of a single fit or of fit_many's list: a tuple of
+//     the values, handed to the Python class zfit/__init__.py generates from
+//     the table (attributes, repr, to_dict, pickling and the docstring);
+//   - the columns of fit_many(..., columns=True): one numpy array per field,
+//     filled by the worker threads without touching a Python object.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "binding.hpp"
+
+namespace zpy {
+
+// The type of a field's values: float64, bool, int64 (indices and counts)
+// or, for the objects only, str.
+enum class Element : uint8_t { real, flag, integer, text };
+
+// A field's shape after the item axis: rank 0 (a scalar), 1 or 2; a
+// dimension of kVaries is a count that changes from fit to fit (the
+// discarded points, the parameters of an uncertainty).
+constexpr int32_t kVaries = -1;
+struct Shape {
+    int32_t rank = 0;
+    std::array<int32_t, 2> dims{};
+    // For a varying shape: the most values an item can have (0: no bound).
+    int32_t bound = 0;
+
+    bool fixed() const { return (rank < 1 || dims[0] != kVaries) && (rank < 2 || dims[1] != kVaries); }
+    int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
+};
+
+// Where a writer puts one field's value of one result. The shape of every
+// call matches the field's row (the varying dimensions given).
+class Sink {
+public:
+    virtual void real(double value) = 0;
+    virtual void flag(bool value) = 0;
+    virtual void integer(int64_t value) = 0;
+    virtual void text(const std::string& value) = 0;
+    // A real array of the field's shape, row-major; `varying` gives the
+    // varying dimensions in order.
+    virtual void reals(std::span<const double> values, std::initializer_list<int32_t> varying = {}) = 0;
+    // Indices or counts: a rank-1 field of varying length.
+    virtual void integers(std::span<const int32_t> values) = 0;
+    // The fit has no such value (None in an object; NaN, -1 or False in a column).
+    virtual void none() = 0;
+
+protected:
+    ~Sink() = default;
+};
+
+template <class R>
+struct Field {
+    const char* name;
+    Element element;
+    Shape shape;
+    const char* doc;
+    void (*write)(const R&, Sink&);
+};
+
+// Shorthands for the rows' shapes.
+constexpr Shape scalar() { return {}; }
+constexpr Shape vector(int32_t n) { return {1, {n, 0}}; }
+constexpr Shape matrix(int32_t rows, int32_t cols) { return {2, {rows, cols}}; }
+// A varying shape that never holds more than `most` values.
+constexpr Shape bounded(Shape shape, int32_t most)
+{
+    shape.bound = most;
+    return shape;
+}
+
+// The fields of a result class R, in order: R::fields() returns them.
+template <class R>
+using Fields = std::vector<Field<R>>;
+
+// ---- objects -------------------------------------------------------------------
+
+// The Python class of each result (zfit/__init__.py makes them from the
+// tables and hands them over at import).
+py::handle resultClass(const char* name);
+
+// The values of one result as the tuple its Python class is made from.
+template <class R>
+py::tuple fieldValues(const R& result);
+
+// An instance of a result class holding `values` (the class's __init__
+// would check their count, which the table fixes).
+py::object makeResult(py::handle cls, py::tuple values);
+
+// The object of one result: its Python class with the field values.
+template <class R>
+py::object resultObject(const R& result)
+{
+    static const py::handle cls = resultClass(R::name);
+    return makeResult(cls, fieldValues(result));
+}
+
+// What zfit/__init__.py needs of a field to make its attribute.
+struct FieldInfo {
+    const char* name;
+    Element element;
+    Shape shape;
+    const char* doc;
+};
+
+// Adds R's table to the list zfit/__init__.py reads: (class name, class doc,
+// [(field name, dtype name, shape (-1: varies; None: a scalar), doc), ...]).
+void addResultTable(const char* name, const char* doc, std::vector<FieldInfo> fields);
+
+template <class R>
+void addResultTable(const char* doc)
+{
+    std::vector<FieldInfo> rows;
+    for (const Field<R>& f : R::fields()) rows.push_back({f.name, f.element, f.shape, f.doc});
+    addResultTable(R::name, doc, std::move(rows));
+}
+
+// The value of one field in a Python object (with the GIL): a scalar as
+// itself, an array as the bytes of its values, which the result class
+// shows as a read-only numpy array of the field's type and shape when the
+// field is read (making the array there spares a fit that nobody reads).
+class ObjectSink final : public Sink {
+public:
+    explicit ObjectSink(Element element) : element_(element) {}
+    void real(double value) override;
+    void flag(bool value) override;
+    void integer(int64_t value) override;
+    void text(const std::string& value) override;
+    void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override;
+    void integers(std::span<const int32_t> values) override;
+    void none() override;
+
+    py::object take() { return std::move(value_); }
+
+private:
+    Element element_;
+    py::object value_;
+};
+
+template <class R>
+py::tuple fieldValues(const R& result)
+{
+    const Fields<R>& fields = R::fields();
+    py::tuple values(fields.size());
+    for (size_t k = 0; k < fields.size(); ++k) {
+        ObjectSink sink(fields[k].element);
+        fields[k].write(result, sink);
+        values[k] = sink.take();
+    }
+    return values;
+}
+
+// ---- columns -------------------------------------------------------------------
+
+// One field's values over a batch of `count` items: a column of shape
+// (count, ...). A column of fixed shape is a numpy array allocated before
+// the workers start, which they fill in place; one whose shape varies keeps
+// each item's values (in a slot of `bound` values per item when its shape
+// has a bound, so that no item allocates) until every item is in, and is
+// padded to the longest (NaN, -1, False). Items that failed keep the padding. put() runs on the
+// worker threads and touches no Python object; each item is written by one
+// thread only.
+class Column {
+public:
+    Column(const char* name, Element element, Shape shape, size_t count);
+
+    template <class R>
+    void put(size_t item, const Field<R>& field, const R& result);
+
+    // The finished column (with the GIL).
+    py::array finish();
+    const char* name() const { return name_; }
+
+private:
+    class ItemSink;
+
+    const char* name_;
+    Element element_;
+    Shape shape_;
+    size_t count_;
+    py::array array_;  // the fixed-shape column
+    void* data_ = nullptr;
+    // Varying shape: each item's values and dimensions.
+    std::vector<std::vector<double>> values_;
+    std::vector<double> slots_;  // with a bound: `bound` values per item
+    std::vector<int32_t> sizes_;  // with a bound: how many each item wrote
+    std::vector<std::array<int32_t, 2>> dims_;
+
+    std::span<const double> itemValues(size_t item) const;
+};
+
+class Column::ItemSink final : public Sink {
+public:
+    ItemSink(Column& column, size_t item) : column_(column), item_(item) {}
+    void real(double value) override { store({&value, 1}, {}); }
+    void flag(bool value) override;
+    void integer(int64_t value) override;
+    void text(const std::string&) override {}
+    void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override
+    {
+        store(values, varying);
+    }
+    void integers(std::span<const int32_t> values) override;
+    void none() override {}
+
+private:
+    void store(std::span<const double> values, std::initializer_list<int32_t> varying);
+
+    Column& column_;
+    size_t item_;
+};
+
+template <class R>
+void Column::put(size_t item, const Field<R>& field, const R& result)
+{
+    ItemSink sink(*this, item);
+    field.write(result, sink);
+}
+
+// The columns of every field of R over `count` items.
+template <class R>
+std::vector<Column> columnsOf(size_t count)
+{
+    std::vector<Column> columns;
+    for (const Field<R>& f : R::fields()) columns.emplace_back(f.name, f.element, f.shape, count);
+    return columns;
+}
+
+}  // namespace zpy

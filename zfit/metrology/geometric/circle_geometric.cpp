@@ -16,6 +16,7 @@
 
 #include <zfit/metrology/geometric/geometric.h>
 
+#include "geometric_params.hpp"
 #include "hyper_circle.hpp"
 #include "levenberg_marquardt.hpp"
 #include "point_frame.hpp"
@@ -87,15 +88,6 @@ Vector<2> fixedRadiusStart(const CircleParameters& hyper, const CircleMoments& m
     return {hyper.x / length * h, hyper.y / length * h};
 }
 
-zfit_status validate(const zmet_geometricCircleParams& p)
-{
-    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
-    ZFIT_FAIL_IF(p.mode != 0 && p.mode != 1, zmath_errFitBadMode);
-    ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
-    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
-    return zfit_ok;
-}
-
 template <int P, class Weights>
 zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights weights,
                               const zmet_geometricCircleParams& params, zmet_geometricCircleResult& result)
@@ -140,7 +132,8 @@ zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
     ZFIT_REQUIRE(params != nullptr && result != nullptr);
     ZFIT_REQUIRE(count == 0 || points != nullptr);
     if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
-    ZFIT_TRY(validate(*params));
+    ZFIT_TRY(checkParams(*params));
+    ZFIT_FAIL_IF(params->numIgnore != 0, zmet_errOutOfRange);
     ZFIT_TRY(zsvc::refuseNegative(weights, count));
     if (params->mode == 0) return fitWithParameters<3>(points, count, weights, *params, *result);
     ZFIT_FAIL_IF(!std::isfinite(params->fixedRadius), zmath_errDegenerate);
@@ -148,6 +141,16 @@ zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
 }
 
 }  // namespace
+
+zfit_status checkParams(const zmet_geometricCircleParams& p)
+{
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.mode != 0 && p.mode != 1, zmath_errFitBadMode);
+    ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
+    ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    return zfit_ok;
+}
 
 }  // namespace zmet
 
@@ -160,6 +163,7 @@ zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params)
     params->mode = 0;
     params->fixedRadius = 1.0;
     params->maxIterations = 100;
+    params->numIgnore = 0;
     return zfit_ok;
 }
 

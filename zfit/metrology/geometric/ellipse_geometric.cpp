@@ -36,6 +36,7 @@
 #include <zfit/metrology/geometric/geometric.h>
 
 #include "ellipse_contact.hpp"
+#include "geometric_params.hpp"
 #include "hyper_circle.hpp"
 #include "levenberg_marquardt.hpp"
 #include "point_frame.hpp"
@@ -200,13 +201,6 @@ void orderAxes(EllipseVector& x, zmet_uncertainty& u)
     if (x[4] >= std::numbers::pi) x[4] = 0.0;
 }
 
-zfit_status validate(const zmet_geometricEllipseParams& p)
-{
-    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
-    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
-    return zfit_ok;
-}
-
 template <class Weights>
 zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
                        const zmet_geometricEllipseParams* params, zmet_geometricEllipseResult* result)
@@ -215,7 +209,8 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
     ZFIT_REQUIRE(params != nullptr && result != nullptr);
     ZFIT_REQUIRE(count == 0 || points != nullptr);
     if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
-    ZFIT_TRY(validate(*params));
+    ZFIT_TRY(checkParams(*params));
+    ZFIT_FAIL_IF(params->numIgnore != 0, zmet_errOutOfRange);
     ZFIT_TRY(zsvc::refuseNegative(weights, count));
     Frame frame;
     ZFIT_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
@@ -246,6 +241,14 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
 
 }  // namespace
 
+zfit_status checkParams(const zmet_geometricEllipseParams& p)
+{
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
+    ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    return zfit_ok;
+}
+
 }  // namespace zmet
 
 extern "C" {
@@ -255,6 +258,7 @@ zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params
     ZFIT_REQUIRE(params != nullptr);
     params->maxRmsError = HUGE_VAL;
     params->maxIterations = 100;
+    params->numIgnore = 0;
     return zfit_ok;
 }
 

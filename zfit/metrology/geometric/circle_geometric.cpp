@@ -94,16 +94,23 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
 {
     Frame frame;
     ZFIT_TRY(makeFrame(points, count, weights, P + 1, frame));
-    const CircleMoments moments = circleMoments(points, count, weights, frame);
-    CircleParameters hyper;
-    ZFIT_FAIL_IF(!hyperCircle(moments, hyper), zmath_errDegenerate);
-
     const double fixedRadius = params.fixedRadius * frame.inverseScale;
     Vector<P> start;
-    if constexpr (P == 3)
-        start = {hyper.x, hyper.y, hyper.radius};
-    else
-        start = fixedRadiusStart(hyper, moments, fixedRadius);
+    if (params.useStart) {
+        const zmath_vect centre = frame.toFrame(params.startCentre);
+        if constexpr (P == 3)
+            start = {centre.x, centre.y, params.startRadius * frame.inverseScale};
+        else
+            start = {centre.x, centre.y};
+    } else {
+        const CircleMoments moments = circleMoments(points, count, weights, frame);
+        CircleParameters hyper;
+        ZFIT_FAIL_IF(!hyperCircle(moments, hyper), zmath_errDegenerate);
+        if constexpr (P == 3)
+            start = {hyper.x, hyper.y, hyper.radius};
+        else
+            start = fixedRadiusStart(hyper, moments, fixedRadius);
+    }
     const CircleModel<Weights, P> model(points, count, weights, frame, fixedRadius);
     LmOutcome<P> fit;
     ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params.maxIterations, fit), zmath_errDegenerate);
@@ -149,6 +156,10 @@ zfit_status checkParams(const zmet_geometricCircleParams& p)
     ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
     ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
     ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(p.useStart != 0 && p.useStart != 1, zmath_errFitBadMode);
+    const bool finiteStart = std::isfinite(p.startCentre.x) && std::isfinite(p.startCentre.y) &&
+                             (p.mode == 1 || (std::isfinite(p.startRadius) && p.startRadius > 0.0));
+    ZFIT_FAIL_IF(p.useStart == 1 && !finiteStart, zmet_errOutOfRange);
     return zfit_ok;
 }
 
@@ -164,6 +175,9 @@ zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params)
     params->fixedRadius = 1.0;
     params->maxIterations = 100;
     params->numIgnore = 0;
+    params->useStart = 0;
+    params->startCentre = {0.0, 0.0};
+    params->startRadius = 1.0;
     return zfit_ok;
 }
 

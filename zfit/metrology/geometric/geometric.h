@@ -66,6 +66,16 @@ typedef struct zmet_geometricCircleParams {
      * geometric fit (>= 0). Default 0. The plain entries discard nothing and
      * accept only 0. */
     int32_t numIgnore;
+    /* 0 (default): Levenberg-Marquardt starts from the Hyper circle of the
+     * points; 1: from startCentre and startRadius (in mode 1 from
+     * startCentre alone), which must then be finite, the radius above 0.
+     * A start near the answer, such as the last fit of a loop that
+     * reweights the same points, saves the algebraic start's pass and most
+     * iterations; from a start far off the fit may end in another local
+     * minimum than from the Hyper circle. */
+    int32_t useStart;
+    zmath_vect startCentre;
+    double startRadius;
 } zmet_geometricCircleParams;
 
 /* The result of a geometric circle fit, fields in this order. Plain data:
@@ -87,7 +97,8 @@ typedef struct zmet_geometricCircleResult {
 } zmet_geometricCircleResult;
 
 /* Defaults: maxRmsError HUGE_VAL, mode 0, fixedRadius 1.0, maxIterations
- * 100, numIgnore 0. Returns 0. */
+ * 100, numIgnore 0, useStart 0 (startCentre (0, 0), startRadius 1.0).
+ * Returns 0. */
 ZFIT_API zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params);
 
 /* The geometric circle of count points: free radius (mode 0) or fixed radius
@@ -101,7 +112,10 @@ ZFIT_API zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams*
  *   zmath_errFitFixedRadiusNegative  fixedRadius < 0;
  *   zmath_errFitMaxIterations  maxIterations < 1;
  *   zmath_errFitNumIgnoreNegative  numIgnore < 0;
- *   zmet_errOutOfRange    numIgnore > 0: this entry discards nothing (see
+ *   zmath_errFitBadMode   useStart neither 0 nor 1;
+ *   zmet_errOutOfRange    with useStart 1 a start that is not finite or
+ *                         (mode 0) a startRadius not above 0; then
+ *                         numIgnore > 0: this entry discards nothing (see
  *                         zmet_geometricCircleFitIgnoring);
  *   zmath_errDegenerate   a coordinate (or in mode 1 fixedRadius) that is NaN
  *                         or infinite; all points at one place; points that

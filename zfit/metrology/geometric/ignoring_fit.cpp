@@ -176,7 +176,7 @@ zfit_status zmet_geometricEllipseFitIgnoring(const zmath_vect* points, int32_t c
     return zmet::fitIgnoring<zmet::EllipseShape>(points, count, weights, params, result);
 }
 
-#define ZMET_DEFINE_IGNORING_LIFE_CYCLE_(R)                                                                    \
+#define ZMET_DEFINE_IGNORING_LIFE_CYCLE_(R)                                                                   \
     zfit_status R##_construct(R* result) { return zmet::construct(result); }                                  \
     zfit_status R##_constructCopy(R* result, const R* source) { return zmet::constructCopy(result, source); } \
     zfit_status R##_assign(R* result, const R* source) { return zmet::assign(result, source); }               \

@@ -37,6 +37,8 @@ public:
     {
         zmath_circleFitParams_init(&algebraicParams_);
         zmet_geometricCircleParams_init(&geometricParams_);
+        // Each reweighted fit starts from the last shape, close by.
+        geometricParams_.useStart = 1;
     }
 
     zfit_status status() const { return algebraic_.status(); }
@@ -72,6 +74,8 @@ public:
     {
         if (stages_.geometricNow()) {
             zmet_geometricCircleResult r{};
+            geometricParams_.startCentre = {c.x, c.y};
+            geometricParams_.startRadius = c.radius;
             ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &geometricParams_, &r));
             c = {r.centre.x, r.centre.y, r.radius};
             return zfit_ok;
@@ -122,6 +126,7 @@ public:
         zmet_geometricCircleParams_init(&params_);
         params_.mode = 1;
         params_.fixedRadius = radius;
+        params_.useStart = 1;
     }
 
     int32_t minimumPoints() const { return 3; }
@@ -143,9 +148,10 @@ public:
     double scoreSquared(const Circle& c, int32_t i) const { return circle_.scoreSquared(c, i); }
     bool refine() { return false; }
 
-    zfit_status fit(std::span<const double> weights, Circle& c) const
+    zfit_status fit(std::span<const double> weights, Circle& c)
     {
         zmet_geometricCircleResult r{};
+        params_.startCentre = {c.x, c.y};
         ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &params_, &r));
         c = {r.centre.x, r.centre.y, radius_};
         return zfit_ok;

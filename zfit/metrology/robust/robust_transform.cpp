@@ -27,7 +27,7 @@ public:
     }
 
     int32_t minimumPoints() const { return params_.dof <= 4 ? 3 : 4; }
-    int32_t samplePairs() const { return params_.dof == 4 ? 2 : 3; }
+    int membersUsed() const { return params_.dof == 4 ? 2 : 3; }
     zmath_vect position(int32_t i) const { return source_[i]; }
     bool finite(int32_t i) const
     {
@@ -40,7 +40,7 @@ public:
     {
         // dof 4 needs two pairs: the first two members; the third then only
         // spreads the sample.
-        const int used = samplePairs();
+        const int used = membersUsed();
         zmath_vect target[sampleSize], source[sampleSize];
         for (int k = 0; k < used; ++k) {
             target[k] = target_[sample[k]];

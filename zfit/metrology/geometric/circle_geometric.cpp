@@ -16,10 +16,8 @@
 
 #include <zfit/metrology/geometric/geometric.h>
 
-#include "geometric_params.hpp"
+#include "geometric_entry.hpp"
 #include "hyper_circle.hpp"
-#include "levenberg_marquardt.hpp"
-#include "point_frame.hpp"
 #include "uncertainty_record.hpp"
 
 namespace zmet {
@@ -124,24 +122,14 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
     }
     result.centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
     result.radius = P == 3 ? fit.x[P - 1] * frame.scale : params.fixedRadius;
-    result.rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;
-    result.iterations = fit.iterations;
-    result.uncertainty = uncertainty;
-    result.isValid = fit.converged ? validity(params.maxRmsError, result.rmsError) : 0;
-    return fit.converged ? zfit_ok : zmet_errNotConverged;
+    return closeResult(fit, frame, uncertainty, params.maxRmsError, result);
 }
 
 template <class Weights>
 zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
                       const zmet_geometricCircleParams* params, zmet_geometricCircleResult* result)
 {
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
-    ZFIT_TRY(checkParams(*params));
-    ZFIT_FAIL_IF(params->numIgnore != 0, zmet_errOutOfRange);
-    ZFIT_TRY(zsvc::refuseNegative(weights, count));
+    ZFIT_TRY(checkCall(points, count, weights, params, result));
     if (params->mode == 0) return fitWithParameters<3>(points, count, weights, *params, *result);
     ZFIT_FAIL_IF(!std::isfinite(params->fixedRadius), zmath_errDegenerate);
     return fitWithParameters<2>(points, count, weights, *params, *result);

@@ -11,7 +11,7 @@
 #include <zfit/services/require.hpp>
 #include <zfit/zfit.hpp>
 
-#include "geometric_params.hpp"
+#include "geometric_entry.hpp"
 
 namespace zmet {
 

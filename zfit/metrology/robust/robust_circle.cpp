@@ -172,26 +172,16 @@ private:
     zmet_geometricCircleParams params_{};
 };
 
-zfit_status checkFlavour(int32_t flavour)
-{
-    ZFIT_FAIL_IF(flavour != zmet_robustAlgebraic && flavour != zmet_robustGeometric, zmath_errFitBadMode);
-    return zfit_ok;
-}
-
 template <class Model>
 zfit_status fitCircle(Model& model, int32_t count, const double* weights, const zmet_robustParams& params,
                       zmet_robustCircleResult& result)
 {
-    zsvc::Arena arena;
-    Circle circle;
-    Found found;
-    ZFIT_TRY(run(model, count, CallerWeights{weights}, settingsOf(params), arena, circle, found));
-    ZFIT_TRY(publish(found, result.robust));
-    result.centre = {circle.x, circle.y};
-    result.radius = circle.radius;
-    result.rmsError = found.rmsError;
-    result.isValid = validity(params.maxRmsError, found.rmsError);
-    return zfit_ok;
+    Fitted<Model> fitted;
+    ZFIT_TRY(fitted.run(model, count, weights, params));
+    return fitted.conclude(params, result, [&](zmet_robustCircleResult& r) {
+        r.centre = {fitted.shape.x, fitted.shape.y};
+        r.radius = fitted.shape.radius;
+    });
 }
 
 }  // namespace
@@ -204,10 +194,7 @@ zfit_status zmet_robustCircleFit(const zmath_vect* points, int32_t count, const 
                                  const zmet_robustParams* params, int32_t flavour, zmet_robustCircleResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
     ZFIT_TRY(checkFlavour(flavour));
     CircleModel model(points, count, flavour);
     ZFIT_TRY(model.status());
@@ -219,10 +206,7 @@ zfit_status zmet_robustCircleFitFixedRadius(const zmath_vect* points, int32_t co
                                             zmet_robustCircleResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
     ZFIT_TRY(checkFlavour(flavour));
     ZFIT_FAIL_IF(radius < 0.0, zmath_errFitFixedRadiusNegative);
     ZFIT_FAIL_IF(!std::isfinite(radius), zmet_errNotFinite);

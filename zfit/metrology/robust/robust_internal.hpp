@@ -473,6 +473,50 @@ zfit_status publish(const Found& found, zmet_robustOutcome& outcome);
 // isValid: strict and ordered, so equality and NaN give 0.
 constexpr int32_t validity(double maxRmsError, double rmsError) { return maxRmsError > rmsError ? 1 : 0; }
 
+// The flavour of a circle or ellipse: zmath_errFitBadMode unless one of
+// the two.
+inline zfit_status checkFlavour(int32_t flavour)
+{
+    ZFIT_FAIL_IF(flavour != zmet_robustAlgebraic && flavour != zmet_robustGeometric, zmath_errFitBadMode);
+    return zfit_ok;
+}
+
+// The checks every entry makes first: a negative count counts as 0, then
+// the preconditions and the parameters.
+inline zfit_status checkEntry(int32_t& count, bool pointsGiven, const zmet_robustParams* params, const void* result)
+{
+    if (count < 0) count = 0;
+    ZFIT_REQUIRE(params != nullptr && result != nullptr);
+    ZFIT_REQUIRE(count == 0 || pointsGiven);
+    return zmet_robustParams_validate(params);
+}
+
+// One robust fit of a model into its result record: run() finds the shape
+// and what the record reports (the spans of `found` view `arena`), and
+// conclude() writes the record: the outcome first, the only step that can
+// fail, then the shape (write(record)), the RMS and isValid.
+template <class Model>
+struct Fitted {
+    zsvc::Arena arena;
+    typename Model::Shape shape{};
+    Found found;
+
+    zfit_status run(Model& model, int32_t count, const double* weights, const zmet_robustParams& params)
+    {
+        return robust::run(model, count, CallerWeights{weights}, settingsOf(params), arena, shape, found);
+    }
+
+    template <class R, class Write>
+    zfit_status conclude(const zmet_robustParams& params, R& result, Write write) const
+    {
+        ZFIT_TRY(publish(found, result.robust));
+        write(result);
+        result.rmsError = found.rmsError;
+        result.isValid = validity(params.maxRmsError, found.rmsError);
+        return zfit_ok;
+    }
+};
+
 // The record for the covariance of P parameters (row-major, P * P values)
 // with `dof` degrees of freedom and residual standard deviation sigma.
 zmet_uncertainty uncertaintyRecord(int P, const double* covariance, int32_t dof, double sigma);

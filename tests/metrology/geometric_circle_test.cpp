@@ -173,6 +173,11 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
         {"three points, free radius", three, params(), zmet_errTooFewPoints},
         {"collinear points", line, params(), zmath_errDegenerate},
         {"coincident points", same, params(1, 5.0), zmath_errDegenerate},
+        {"useStart 2", good, with([](auto& p) { p.useStart = 2; }), zmath_errFitBadMode},
+        {"start radius 0", good, with([](auto& p) { p.useStart = 1, p.startRadius = 0.0; }), zmet_errOutOfRange},
+        {"start centre NaN", good, with([](auto& p) { p.useStart = 1, p.startCentre.y = NAN; }), zmet_errOutOfRange},
+        {"start radius infinite", good, with([](auto& p) { p.useStart = 1, p.startRadius = HUGE_VAL; }),
+         zmet_errOutOfRange},
     };
     for (const Case& c : cases) {
         zmet_geometricCircleResult r;
@@ -195,6 +200,30 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
     const double oneZero[] = {1, 0, 1, 1};
     EXPECT_EQ(zmet_geometricCircleFitWeighted(good.data(), 4, oneZero, &p, &r), zmet_errTooFewPoints)
         << "a point of weight 0 counted towards the four needed";
+}
+
+TEST(GeometricCircle, AStartNearTheAnswerReachesTheSameCircleSooner)
+{
+    zt::Rng rng(21);
+    const auto points = mt::circleArc(rng, {40, -7}, 100, 0.4, zt::pi / 3, 60, 0.5);
+    for (int32_t mode : {0, 1}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        const auto p = params(mode, 100.0);
+        const auto hyper = fit(points, p);
+        auto near = p;
+        near.useStart = 1;
+        near.startCentre = {hyper.centre.x + 0.3, hyper.centre.y - 0.2};
+        near.startRadius = mode == 0 ? hyper.radius + 0.25 : -1.0;  // read in mode 0 only
+        const auto started = fit(points, near);
+        EXPECT_NEAR(started.centre.x, hyper.centre.x, 1e-9) << "centre x";
+        EXPECT_NEAR(started.centre.y, hyper.centre.y, 1e-9) << "centre y";
+        EXPECT_NEAR(started.radius, hyper.radius, 1e-9) << "radius";
+        EXPECT_NEAR(started.uncertainty.standardErrors[0], hyper.uncertainty.standardErrors[0], 1e-9)
+            << "standard error";
+        near.startCentre = hyper.centre;
+        near.startRadius = mode == 0 ? hyper.radius : -1.0;
+        EXPECT_LE(fit(points, near).iterations, 2) << "from the answer itself";
+    }
 }
 
 TEST(GeometricCircle, StopsAtTheIterationLimitWithABetterCircleThanItsStart)

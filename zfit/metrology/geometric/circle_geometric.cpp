@@ -16,9 +16,8 @@
 
 #include <zfit/metrology/geometric/geometric.h>
 
+#include "geometric_entry.hpp"
 #include "hyper_circle.hpp"
-#include "levenberg_marquardt.hpp"
-#include "point_frame.hpp"
 #include "uncertainty_record.hpp"
 
 namespace zmet {
@@ -87,31 +86,29 @@ Vector<2> fixedRadiusStart(const CircleParameters& hyper, const CircleMoments& m
     return {hyper.x / length * h, hyper.y / length * h};
 }
 
-zfit_status validate(const zmet_geometricCircleParams& p)
-{
-    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
-    ZFIT_FAIL_IF(p.mode != 0 && p.mode != 1, zmath_errFitBadMode);
-    ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
-    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
-    return zfit_ok;
-}
-
 template <int P, class Weights>
 zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights weights,
                               const zmet_geometricCircleParams& params, zmet_geometricCircleResult& result)
 {
     Frame frame;
     ZFIT_TRY(makeFrame(points, count, weights, P + 1, frame));
-    const CircleMoments moments = circleMoments(points, count, weights, frame);
-    CircleParameters hyper;
-    ZFIT_FAIL_IF(!hyperCircle(moments, hyper), zmath_errDegenerate);
-
     const double fixedRadius = params.fixedRadius * frame.inverseScale;
     Vector<P> start;
-    if constexpr (P == 3)
-        start = {hyper.x, hyper.y, hyper.radius};
-    else
-        start = fixedRadiusStart(hyper, moments, fixedRadius);
+    if (params.useStart) {
+        const zmath_vect centre = frame.toFrame(params.startCentre);
+        if constexpr (P == 3)
+            start = {centre.x, centre.y, params.startRadius * frame.inverseScale};
+        else
+            start = {centre.x, centre.y};
+    } else {
+        const CircleMoments moments = circleMoments(points, count, weights, frame);
+        CircleParameters hyper;
+        ZFIT_FAIL_IF(!hyperCircle(moments, hyper), zmath_errDegenerate);
+        if constexpr (P == 3)
+            start = {hyper.x, hyper.y, hyper.radius};
+        else
+            start = fixedRadiusStart(hyper, moments, fixedRadius);
+    }
     const CircleModel<Weights, P> model(points, count, weights, frame, fixedRadius);
     LmOutcome<P> fit;
     ZFIT_FAIL_IF(!levenbergMarquardt(model, start, params.maxIterations, fit), zmath_errDegenerate);
@@ -125,29 +122,34 @@ zfit_status fitWithParameters(const zmath_vect* points, int32_t count, Weights w
     }
     result.centre = {fit.x[0] * frame.scale + frame.origin.x, fit.x[1] * frame.scale + frame.origin.y};
     result.radius = P == 3 ? fit.x[P - 1] * frame.scale : params.fixedRadius;
-    result.rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;
-    result.iterations = fit.iterations;
-    result.uncertainty = uncertainty;
-    result.isValid = fit.converged ? validity(params.maxRmsError, result.rmsError) : 0;
-    return fit.converged ? zfit_ok : zmet_errNotConverged;
+    return closeResult(fit, frame, uncertainty, params.maxRmsError, result);
 }
 
 template <class Weights>
 zfit_status fitCircle(const zmath_vect* points, int32_t count, Weights weights,
                       const zmet_geometricCircleParams* params, zmet_geometricCircleResult* result)
 {
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
-    ZFIT_TRY(validate(*params));
-    ZFIT_TRY(zsvc::refuseNegative(weights, count));
+    ZFIT_TRY(checkCall(points, count, weights, params, result));
     if (params->mode == 0) return fitWithParameters<3>(points, count, weights, *params, *result);
     ZFIT_FAIL_IF(!std::isfinite(params->fixedRadius), zmath_errDegenerate);
     return fitWithParameters<2>(points, count, weights, *params, *result);
 }
 
 }  // namespace
+
+zfit_status checkParams(const zmet_geometricCircleParams& p)
+{
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.mode != 0 && p.mode != 1, zmath_errFitBadMode);
+    ZFIT_FAIL_IF(0.0 > p.fixedRadius, zmath_errFitFixedRadiusNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
+    ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(p.useStart != 0 && p.useStart != 1, zmath_errFitBadMode);
+    const bool finiteStart = std::isfinite(p.startCentre.x) && std::isfinite(p.startCentre.y) &&
+                             (p.mode == 1 || (std::isfinite(p.startRadius) && p.startRadius > 0.0));
+    ZFIT_FAIL_IF(p.useStart == 1 && !finiteStart, zmet_errOutOfRange);
+    return zfit_ok;
+}
 
 }  // namespace zmet
 
@@ -160,6 +162,10 @@ zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params)
     params->mode = 0;
     params->fixedRadius = 1.0;
     params->maxIterations = 100;
+    params->numIgnore = 0;
+    params->useStart = 0;
+    params->startCentre = {0.0, 0.0};
+    params->startRadius = 1.0;
     return zfit_ok;
 }
 

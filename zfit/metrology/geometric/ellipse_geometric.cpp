@@ -34,11 +34,11 @@
 #include <utility>
 
 #include <zfit/metrology/geometric/geometric.h>
+#include <zfit/zfit.hpp>
 
 #include "ellipse_contact.hpp"
+#include "geometric_entry.hpp"
 #include "hyper_circle.hpp"
-#include "levenberg_marquardt.hpp"
-#include "point_frame.hpp"
 #include "uncertainty_record.hpp"
 
 namespace zmet {
@@ -95,44 +95,6 @@ private:
     Frame frame_;
 };
 
-// A result record of the algebraic ellipse, destructed on every path.
-class AlgebraicEllipse {
-public:
-    AlgebraicEllipse() : status_(zmath_ellipseFitResult_construct(&record_)) {}
-    ~AlgebraicEllipse()
-    {
-        if (!ZFIT_FAILED(status_)) zmath_ellipseFitResult_destruct(&record_);
-    }
-    AlgebraicEllipse(const AlgebraicEllipse&) = delete;
-    AlgebraicEllipse& operator=(const AlgebraicEllipse&) = delete;
-
-    zfit_status status() const { return status_; }
-    zmath_ellipseFitResult* get() { return &record_; }
-
-private:
-    zmath_ellipseFitResult record_{};
-    zfit_status status_;
-};
-
-// A point vector constructed empty and destructed on every path.
-class PointVector {
-public:
-    PointVector() : status_(zstd_vector_zmath_vect_construct(&vector_, 0)) {}
-    ~PointVector()
-    {
-        if (!ZFIT_FAILED(status_)) zstd_vector_zmath_vect_destruct(&vector_);
-    }
-    PointVector(const PointVector&) = delete;
-    PointVector& operator=(const PointVector&) = delete;
-
-    zfit_status status() const { return status_; }
-    zstd_vector_zmath_vect* get() { return &vector_; }
-
-private:
-    zstd_vector_zmath_vect vector_{};
-    zfit_status status_;
-};
-
 // libzfit.so's algebraic ellipse of the points of positive weight into
 // *ellipse. Returns a container failure as it is; any other failure means
 // only that the points gave no algebraic ellipse (found = false).
@@ -142,11 +104,11 @@ zfit_status algebraicEllipse(const zmath_vect* points, int32_t count, Weights we
 {
     zmath_ellipseFitParams params;
     ZFIT_TRY(zmath_ellipseFitParams_init(&params));
-    AlgebraicEllipse result;
+    zfit::EllipseResult result;
     ZFIT_TRY(result.status());
     zfit_status status;
     if constexpr (Weights::weighted) {
-        PointVector kept;
+        zfit::Points kept;
         ZFIT_TRY(kept.status());
         for (int32_t i = 0; i < count; ++i)
             if (weights[i] > 0.0) ZFIT_TRY(zstd_vector_zmath_vect_pushBack(kept.get(), &points[i]));
@@ -200,23 +162,11 @@ void orderAxes(EllipseVector& x, zmet_uncertainty& u)
     if (x[4] >= std::numbers::pi) x[4] = 0.0;
 }
 
-zfit_status validate(const zmet_geometricEllipseParams& p)
-{
-    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
-    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
-    return zfit_ok;
-}
-
 template <class Weights>
 zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
                        const zmet_geometricEllipseParams* params, zmet_geometricEllipseResult* result)
 {
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    if constexpr (Weights::weighted) ZFIT_REQUIRE(count == 0 || weights.values != nullptr);
-    ZFIT_TRY(validate(*params));
-    ZFIT_TRY(zsvc::refuseNegative(weights, count));
+    ZFIT_TRY(checkCall(points, count, weights, params, result));
     Frame frame;
     ZFIT_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
     EllipseVector start;
@@ -237,14 +187,18 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
                                                      fit.x[4])),
                  zmath_errDegenerate);
     result->ellipse = ellipse;
-    result->rmsError = std::sqrt(fit.normal.rss / frame.weightSum) * frame.scale;
-    result->iterations = fit.iterations;
-    result->uncertainty = uncertainty;
-    result->isValid = fit.converged ? validity(params->maxRmsError, result->rmsError) : 0;
-    return fit.converged ? zfit_ok : zmet_errNotConverged;
+    return closeResult(fit, frame, uncertainty, params->maxRmsError, *result);
 }
 
 }  // namespace
+
+zfit_status checkParams(const zmet_geometricEllipseParams& p)
+{
+    ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
+    ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
+    ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    return zfit_ok;
+}
 
 }  // namespace zmet
 
@@ -255,6 +209,7 @@ zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params
     ZFIT_REQUIRE(params != nullptr);
     params->maxRmsError = HUGE_VAL;
     params->maxIterations = 100;
+    params->numIgnore = 0;
     return zfit_ok;
 }
 

@@ -70,18 +70,48 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
     return linearUncertainty<2>(normal, g, count, out) ? zfit_ok : zmath_errDegenerate;
 }
 
-// The Jacobian rows of one pair in centred source coordinates (u', v').
-template <int P>
-void addPair(Normal<P>& normal, double u, double v, double rx, double ry, double w)
-{
-    if constexpr (P == 4) {
-        normal.add({1.0, 0.0, u, -v}, rx, w);
-        normal.add({0.0, 1.0, v, u}, ry, w);
-    } else {
-        normal.add({1.0, 0.0, u, v, 0.0, 0.0}, rx, w);
-        normal.add({0.0, 1.0, 0.0, 0.0, u, v}, ry, w);
+// J^T W J of the pairs from their weighted moments in centred source
+// coordinates (u', v'): the rows above hold only 1, u' and v', so five sums
+// give every entry.
+struct PairMoments {
+    double w = 0.0, u = 0.0, v = 0.0, uu = 0.0, uv = 0.0, vv = 0.0, rss = 0.0;
+
+    void add(double pu, double pv, double rx, double ry, double weight)
+    {
+        w += weight;
+        u += weight * pu;
+        v += weight * pv;
+        uu += weight * pu * pu;
+        uv += weight * pu * pv;
+        vv += weight * pv * pv;
+        rss += weight * (rx * rx + ry * ry);
     }
-}
+
+    // The lower triangle of J^T W J, and the RSS.
+    template <int P>
+    Normal<P> normal() const
+    {
+        Normal<P> n;
+        n.rss = rss;
+        auto& a = n.jtj;
+        a[0][0] = a[1][1] = w;
+        a[2][0] = u;
+        if constexpr (P == 4) {  // x: (1, 0, u', -v')   y: (0, 1, v', u')
+            a[2][1] = v;
+            a[3][0] = -v;
+            a[3][1] = u;
+            a[2][2] = a[3][3] = uu + vv;
+        } else {  // x: (1, 0, u', v', 0, 0)   y: (0, 1, 0, 0, u', v')
+            a[3][0] = v;
+            a[4][1] = u;
+            a[5][1] = v;
+            a[2][2] = a[4][4] = uu;
+            a[3][2] = a[5][4] = uv;
+            a[3][3] = a[5][5] = vv;
+        }
+        return n;
+    }
+};
 
 // G for t = t' - M m.
 template <int P>
@@ -127,17 +157,18 @@ zfit_status transformUncertainty(const zmath_vect* target, const zmath_vect* sou
     for (double value : {xf.translation.x, xf.translation.y, m.m00, m.m01, m.m10, m.m11})
         ZFIT_FAIL_IF(!std::isfinite(value), zmath_errFitSolveFailed);
     const zmath_vect centroid = {sumU / weightSum, sumV / weightSum};
-    Normal<P> normal;
+    PairMoments moments;
     for (int32_t i = 0; i < count; ++i) {
         const double w = weights[i];
         if (w == 0.0) continue;
         const zmath_vect& p = source[i];
         const double rx = target[i].x - (m.m00 * p.x + m.m01 * p.y + xf.translation.x);
         const double ry = target[i].y - (m.m10 * p.x + m.m11 * p.y + xf.translation.y);
-        addPair<P>(normal, p.x - centroid.x, p.y - centroid.y, rx, ry, w);
+        moments.add(p.x - centroid.x, p.y - centroid.y, rx, ry, w);
     }
-    return linearUncertainty<P>(normal, translationChange<P>(centroid), observations, out) ? zfit_ok
-                                                                                           : zmath_errFitSolveFailed;
+    return linearUncertainty<P>(moments.normal<P>(), translationChange<P>(centroid), observations, out)
+               ? zfit_ok
+               : zmath_errFitSolveFailed;
 }
 
 template <class Weights>

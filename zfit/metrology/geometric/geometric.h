@@ -62,6 +62,20 @@ typedef struct zmet_geometricCircleParams {
     double fixedRadius;
     /* The most Levenberg-Marquardt trial steps (>= 1). Default 100. */
     int32_t maxIterations;
+    /* How many points zmet_geometricCircleFitIgnoring discards before the
+     * geometric fit (>= 0). Default 0. The plain entries discard nothing and
+     * accept only 0. */
+    int32_t numIgnore;
+    /* 0 (default): Levenberg-Marquardt starts from the Hyper circle of the
+     * points; 1: from startCentre and startRadius (in mode 1 from
+     * startCentre alone), which must then be finite, the radius above 0.
+     * A start near the answer, such as the last fit of a loop that
+     * reweights the same points, saves the algebraic start's pass and most
+     * iterations; from a start far off the fit may end in another local
+     * minimum than from the Hyper circle. */
+    int32_t useStart;
+    zmath_vect startCentre;
+    double startRadius;
 } zmet_geometricCircleParams;
 
 /* The result of a geometric circle fit, fields in this order. Plain data:
@@ -83,7 +97,8 @@ typedef struct zmet_geometricCircleResult {
 } zmet_geometricCircleResult;
 
 /* Defaults: maxRmsError HUGE_VAL, mode 0, fixedRadius 1.0, maxIterations
- * 100. Returns 0. */
+ * 100, numIgnore 0, useStart 0 (startCentre (0, 0), startRadius 1.0).
+ * Returns 0. */
 ZFIT_API zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams* params);
 
 /* The geometric circle of count points: free radius (mode 0) or fixed radius
@@ -96,6 +111,12 @@ ZFIT_API zfit_status zmet_geometricCircleParams_init(zmet_geometricCircleParams*
  *   zmath_errFitBadMode   mode neither 0 nor 1;
  *   zmath_errFitFixedRadiusNegative  fixedRadius < 0;
  *   zmath_errFitMaxIterations  maxIterations < 1;
+ *   zmath_errFitNumIgnoreNegative  numIgnore < 0;
+ *   zmath_errFitBadMode   useStart neither 0 nor 1;
+ *   zmet_errOutOfRange    with useStart 1 a start that is not finite or
+ *                         (mode 0) a startRadius not above 0; then
+ *                         numIgnore > 0: this entry discards nothing (see
+ *                         zmet_geometricCircleFitIgnoring);
  *   zmath_errDegenerate   a coordinate (or in mode 1 fixedRadius) that is NaN
  *                         or infinite; all points at one place; points that
  *                         lie on a line (no algebraic start) or that
@@ -133,6 +154,10 @@ typedef struct zmet_geometricEllipseParams {
     double maxRmsError;
     /* The most Levenberg-Marquardt trial steps (>= 1). Default 100. */
     int32_t maxIterations;
+    /* How many points zmet_geometricEllipseFitIgnoring discards before the
+     * geometric fit (>= 0). Default 0. The plain entries discard nothing and
+     * accept only 0. */
+    int32_t numIgnore;
 } zmet_geometricEllipseParams;
 
 /* The result of a geometric ellipse fit, fields in this order. Plain data:
@@ -154,7 +179,8 @@ typedef struct zmet_geometricEllipseResult {
     zmet_uncertainty uncertainty;
 } zmet_geometricEllipseResult;
 
-/* Defaults: maxRmsError HUGE_VAL, maxIterations 100. Returns 0. */
+/* Defaults: maxRmsError HUGE_VAL, maxIterations 100, numIgnore 0. Returns
+ * 0. */
 ZFIT_API zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params);
 
 /* The geometric ellipse of count points. Every iteration solves the contact
@@ -167,6 +193,9 @@ ZFIT_API zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParam
  * Returns 0, or the first failure:
  *   zmath_errFitMaxRmsErrorNegative  maxRmsError < 0 (NaN and -0.0 pass);
  *   zmath_errFitMaxIterations  maxIterations < 1;
+ *   zmath_errFitNumIgnoreNegative  numIgnore < 0;
+ *   zmet_errOutOfRange    numIgnore > 0: this entry discards nothing (see
+ *                         zmet_geometricEllipseFitIgnoring);
  *   zmath_errDegenerate   a coordinate that is NaN or infinite; all points at
  *                         one place or on a line; no ellipse at the solution
  *                         (singular normal equations other than the angle of
@@ -190,6 +219,103 @@ ZFIT_API zfit_status zmet_geometricEllipseFit(const zmath_vect* points, int32_t 
 ZFIT_API zfit_status zmet_geometricEllipseFitWeighted(const zmath_vect* points, int32_t count, const double* weights,
                                                       const zmet_geometricEllipseParams* params,
                                                       zmet_geometricEllipseResult* result);
+
+/* ---- outlier search, then the geometric fit of the kept points -------- */
+
+/* The result of a fit that discards points first, fields in this order. It
+ * owns `ignoredIndices`: construct it before the first fit and destruct it
+ * after the last (life cycle below). */
+typedef struct zmet_geometricCircleIgnoringResult {
+    /* The geometric fit of the kept points (every point when numIgnore is
+     * 0): rmsError and uncertainty are those of the kept points, with
+     * n = count - numIgnore. The covariance treats the kept set as chosen
+     * before the fit; the search picked it to fit well, so the true spread
+     * is somewhat larger than it says. */
+    zmet_geometricCircleResult fit;
+    /* The discarded points' 0-based indices, ascending: exactly numIgnore
+     * of them after a fit that reached the geometric stage. */
+    zstd_vector32 ignoredIndices;
+} zmet_geometricCircleIgnoringResult;
+
+typedef struct zmet_geometricEllipseIgnoringResult {
+    /* As for the circle: the geometric ellipse of the kept points. */
+    zmet_geometricEllipseResult fit;
+    /* The discarded points' 0-based indices, ascending. */
+    zstd_vector32 ignoredIndices;
+} zmet_geometricEllipseIgnoringResult;
+
+/* The life cycle of each result type R above:
+ *   R_construct(result)              an empty index list, the fit zeroed;
+ *   R_constructCopy(result, source)  an independent copy; on failure the
+ *                                    result is left unconstructed;
+ *   R_assign(result, source)         copies every field (self-assignment
+ *                                    does nothing);
+ *   R_destruct(result)               releases the index list.
+ * They return 0, or zstd_errOutOfMemory when the list could not be had.
+ * NULL is a broken precondition. */
+#define ZMET_DECLARE_IGNORING_LIFE_CYCLE_(R)                            \
+    ZFIT_API zfit_status R##_construct(R* result);                      \
+    ZFIT_API zfit_status R##_constructCopy(R* result, const R* source); \
+    ZFIT_API zfit_status R##_assign(R* result, const R* source);        \
+    ZFIT_API zfit_status R##_destruct(R* result);
+ZMET_DECLARE_IGNORING_LIFE_CYCLE_(zmet_geometricCircleIgnoringResult)
+ZMET_DECLARE_IGNORING_LIFE_CYCLE_(zmet_geometricEllipseIgnoringResult)
+#undef ZMET_DECLARE_IGNORING_LIFE_CYCLE_
+
+/* The geometric circle of the points that libzfit.so's outlier search
+ * keeps: zmath_circleFit with params->numIgnore, mode and fixedRadius
+ * discards the numIgnore points that fit worst, then
+ * zmet_geometricCircleFit fits the others. With numIgnore 0 no search
+ * runs: the plain geometric fit of every point, weighted when `weights` is
+ * not NULL.
+ *
+ * Weights. `weights` is NULL (unit weights) or count weights >= 0, one per
+ * point. The search has no weighted form, so weights together with a
+ * numIgnore above 0 are refused (zmath_errFitWeightedIgnore), as by
+ * libzfit.so's weighted circle; a weight of 0 is the way to leave a known
+ * point out of a weighted fit.
+ *
+ * Cost: the search's with numIgnore > 0 (n (n-1) (n-2) / 6 candidate
+ * centres; circle.h gives its cost and its poll schedule: it polls
+ * zsys_attention_check 4 (n - 2) times and stops with the poll's failure),
+ * then the geometric fit's, which does not poll; one allocation of the kept
+ * points.
+ *
+ * Returns 0, or the first failure. These checks leave *result untouched:
+ *   the parameter statuses of zmet_geometricCircleFit (all but its
+ *   numIgnore > 0 refusal);
+ *   zmath_errFitWeightedIgnore  weights given and numIgnore > 0;
+ *   and with numIgnore > 0, before any search:
+ *   zmet_errTooFewPoints  fewer than p + 1 points to keep (4 in mode 0, 3
+ *                         in mode 1; also numIgnore > count);
+ *   zmath_errDegenerate   a coordinate that is NaN or infinite.
+ * Past them ignoredIndices is emptied, then
+ *   numIgnore 0: the plain fit (zmet_geometricCircleFitWeighted when
+ *   weights are given) writes fit, with its statuses and its state of fit
+ *   after each;
+ *   numIgnore > 0: a failure of the search (zmath_errDegenerate when no
+ *   window of the kept size determines a circle, the attention poll's
+ *   failure, zstd_errOutOfMemory) leaves fit untouched; after its success
+ *   ignoredIndices holds its discards and the geometric fit of the kept
+ *   points writes fit, with the statuses and the state of fit that
+ *   zmet_geometricCircleFit gives (the last iterate after
+ *   zmet_errNotConverged).
+ * NULL params or result, or NULL points with count > 0, are broken
+ * preconditions. */
+ZFIT_API zfit_status zmet_geometricCircleFitIgnoring(const zmath_vect* points, int32_t count, const double* weights,
+                                                     const zmet_geometricCircleParams* params,
+                                                     zmet_geometricCircleIgnoringResult* result);
+
+/* The geometric ellipse of the points that libzfit.so's subset search
+ * keeps: zmath_ellipseFit with params->numIgnore tries every choice of
+ * numIgnore points to leave out (C(n, numIgnore) algebraic fits; see
+ * ellipse.h), then zmet_geometricEllipseFit fits the others. Weights, the
+ * statuses and the result after each are as for
+ * zmet_geometricCircleFitIgnoring, with 6 points to keep; the subset
+ * search polls zsys_attention_check once per subset. */
+ZFIT_API zfit_status zmet_geometricEllipseFitIgnoring(const zmath_vect* points, int32_t count, const double* weights,
+                                                      const zmet_geometricEllipseParams* params,
+                                                      zmet_geometricEllipseIgnoringResult* result);
 
 ZFIT_EXTERN_C_END
 

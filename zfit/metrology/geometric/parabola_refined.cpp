@@ -32,7 +32,6 @@
 #include <numbers>
 
 #include <zfit/metrology/geometric/parabola.h>
-#include <zfit/services/containers.hpp>
 #include <zfit/services/math.hpp>
 #include <zfit/zfit.hpp>
 
@@ -210,25 +209,6 @@ zmath_shapeParabola parabolaOf(const AtAngle& fit, const Frame& frame)
     return zmath_shapeParabola{zsvc::rigid(zsvc::foldAngle(theta), vertex.x, vertex.y), a * frame.inverseScale};
 }
 
-// A point vector, and a weight vector, owned for the call.
-zfit_status copyPoints(const zmath_vect* points, int32_t count, zsvc::Owned<zstd_vector_zmath_vect>& vector)
-{
-    ZFIT_TRY(vector.construct(zstd_vector_zmath_vect_construct, static_cast<int64_t>(count)));
-    zmath_vect* begin = nullptr;
-    ZFIT_TRY(zstd_vector_zmath_vect_getBegin(vector.get(), &begin));
-    for (int32_t i = 0; i < count; ++i) begin[i] = points[i];
-    return zfit_ok;
-}
-
-zfit_status copyWeights(const double* weights, int32_t count, zsvc::Owned<zstd_vectord>& vector)
-{
-    ZFIT_TRY(vector.construct(zstd_vectord_construct, static_cast<int64_t>(count)));
-    double* begin = nullptr;
-    ZFIT_TRY(zstd_vectord_getBegin(vector.get(), &begin));
-    for (int32_t i = 0; i < count; ++i) begin[i] = weights[i];
-    return zfit_ok;
-}
-
 // libzfit's fit of the points.
 template <class Weights>
 zfit_status searchedFit(const zmath_vect* points, int32_t count, Weights weights, int32_t maxIterations,
@@ -237,11 +217,12 @@ zfit_status searchedFit(const zmath_vect* points, int32_t count, Weights weights
     zmath_parabolaFitParams params;
     ZFIT_TRY(zmath_parabolaFitParams_init(&params));
     params.maxIterations = maxIterations;
-    zsvc::Owned<zstd_vector_zmath_vect> pointVector;
-    ZFIT_TRY(copyPoints(points, count, pointVector));
+    const auto n = static_cast<std::size_t>(count);
+    zfit::Points pointVector(std::span(points, n));
+    ZFIT_TRY(pointVector.status());
     if constexpr (Weights::weighted) {
-        zsvc::Owned<zstd_vectord> weightVector;
-        ZFIT_TRY(copyWeights(weights.values, count, weightVector));
+        zfit::Doubles weightVector(std::span(weights.values, n));
+        ZFIT_TRY(weightVector.status());
         return zmath_parabolaFitWeightedVector(pointVector.get(), weightVector.get(), &params, searched);
     } else {
         return zmath_parabolaFitVector(pointVector.get(), &params, searched);

@@ -21,20 +21,6 @@ Settings settingsOf(const zmet_robustParams& params)
     return s;
 }
 
-double weightOf(int32_t estimator, double u)
-{
-    const double a = std::fabs(u);
-    if (!(a < 1.0)) {
-        // Huber's weight keeps falling as 1 / |u|; the others are 0 here.
-        return estimator == zmet_robustHuber && std::isfinite(a) ? 1.0 / a : 0.0;
-    }
-    if (estimator == zmet_robustTukey) {
-        const double t = 1.0 - a * a;
-        return t * t;
-    }
-    return 1.0;
-}
-
 zfit_status spreadIndices(int32_t count, CallerWeights weights, int32_t limit, zsvc::Scratch<int32_t>& out,
                           int32_t& size)
 {

@@ -42,9 +42,10 @@
  *      The weighted fit is the orthogonal least-squares line; for the
  *      circle and the ellipse the algebraic fit (the weighted circle of
  *      libzfit.so, a weighted direct ellipse fit), and with the geometric
- *      `flavour` then, once the residuals have settled, the geometric one
- *      (the weighted Levenberg-Marquardt fits of geometric.h) until they
- *      settle again; the weighted point-to-point fit of libzfit.so for
+ *      `flavour` then, once no residual moves by more than a hundredth
+ *      of s, the geometric one (the weighted Levenberg-Marquardt fits of
+ *      geometric.h, each started from the last shape) until they settle;
+ *      the weighted point-to-point fit of libzfit.so for
  *      transforms. Every weight is multiplied by the caller's weight.
  *   3. The scale, unless the caller gives it, re-estimated each
  *      iteration from up to 8192 points spread over the input order:
@@ -66,7 +67,8 @@
  * order and place, a sample pattern blind to the outliers misses every
  * clean sample with probability below (1 - 0.6^k)^K: K = 64 pairs for
  * the line and the circle of fixed radius (4e-13), K = 128 triples for the
- * circle and the transforms (3e-14), K = 256 five-point sets for the
+ * circle and the transforms (3e-14; for dof 4, whose candidates are made
+ * of two pairs, k = 2 and 1e-25), K = 256 five-point sets for the
  * ellipse (9e-10). The start stops earlier, after 16 samples at least,
  * once its best candidate's support (its share w of the points within 2.5
  * of its scales) makes (1 - w^k)^j fall below 1e-9 after j samples: a

@@ -37,6 +37,8 @@ public:
     {
         zmath_circleFitParams_init(&algebraicParams_);
         zmet_geometricCircleParams_init(&geometricParams_);
+        // Each reweighted fit starts from the last shape, close by.
+        geometricParams_.useStart = 1;
     }
 
     zfit_status status() const { return algebraic_.status(); }
@@ -72,6 +74,8 @@ public:
     {
         if (stages_.geometricNow()) {
             zmet_geometricCircleResult r{};
+            geometricParams_.startCentre = {c.x, c.y};
+            geometricParams_.startRadius = c.radius;
             ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &geometricParams_, &r));
             c = {r.centre.x, r.centre.y, r.radius};
             return zfit_ok;
@@ -122,6 +126,7 @@ public:
         zmet_geometricCircleParams_init(&params_);
         params_.mode = 1;
         params_.fixedRadius = radius;
+        params_.useStart = 1;
     }
 
     int32_t minimumPoints() const { return 3; }
@@ -143,9 +148,10 @@ public:
     double scoreSquared(const Circle& c, int32_t i) const { return circle_.scoreSquared(c, i); }
     bool refine() { return false; }
 
-    zfit_status fit(std::span<const double> weights, Circle& c) const
+    zfit_status fit(std::span<const double> weights, Circle& c)
     {
         zmet_geometricCircleResult r{};
+        params_.startCentre = {c.x, c.y};
         ZFIT_TRY(zmet_geometricCircleFitWeighted(points_, count_, weights.data(), &params_, &r));
         c = {r.centre.x, r.centre.y, radius_};
         return zfit_ok;
@@ -166,26 +172,16 @@ private:
     zmet_geometricCircleParams params_{};
 };
 
-zfit_status checkFlavour(int32_t flavour)
-{
-    ZFIT_FAIL_IF(flavour != zmet_robustAlgebraic && flavour != zmet_robustGeometric, zmath_errFitBadMode);
-    return zfit_ok;
-}
-
 template <class Model>
 zfit_status fitCircle(Model& model, int32_t count, const double* weights, const zmet_robustParams& params,
                       zmet_robustCircleResult& result)
 {
-    zsvc::Arena arena;
-    Circle circle;
-    Found found;
-    ZFIT_TRY(run(model, count, CallerWeights{weights}, settingsOf(params), arena, circle, found));
-    ZFIT_TRY(publish(found, result.robust));
-    result.centre = {circle.x, circle.y};
-    result.radius = circle.radius;
-    result.rmsError = found.rmsError;
-    result.isValid = validity(params.maxRmsError, found.rmsError);
-    return zfit_ok;
+    Fitted<Model> fitted;
+    ZFIT_TRY(fitted.run(model, count, weights, params));
+    return fitted.conclude(params, result, [&](zmet_robustCircleResult& r) {
+        r.centre = {fitted.shape.x, fitted.shape.y};
+        r.radius = fitted.shape.radius;
+    });
 }
 
 }  // namespace
@@ -198,10 +194,7 @@ zfit_status zmet_robustCircleFit(const zmath_vect* points, int32_t count, const 
                                  const zmet_robustParams* params, int32_t flavour, zmet_robustCircleResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
     ZFIT_TRY(checkFlavour(flavour));
     CircleModel model(points, count, flavour);
     ZFIT_TRY(model.status());
@@ -213,10 +206,7 @@ zfit_status zmet_robustCircleFitFixedRadius(const zmath_vect* points, int32_t co
                                             zmet_robustCircleResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
     ZFIT_TRY(checkFlavour(flavour));
     ZFIT_FAIL_IF(radius < 0.0, zmath_errFitFixedRadiusNegative);
     ZFIT_FAIL_IF(!std::isfinite(radius), zmet_errNotFinite);

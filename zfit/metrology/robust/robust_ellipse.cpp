@@ -319,22 +319,14 @@ extern "C" zfit_status zmet_robustEllipseFit(const zmath_vect* points, int32_t c
                                              zmet_robustEllipseResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
-    ZFIT_FAIL_IF(flavour != zmet_robustAlgebraic && flavour != zmet_robustGeometric, zmath_errFitBadMode);
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
+    ZFIT_TRY(checkFlavour(flavour));
     EllipseModel model(points, count, flavour);
-    zsvc::Arena arena;
-    Ellipse ellipse;
-    Found found;
-    ZFIT_TRY(run(model, count, CallerWeights{weights}, settingsOf(*params), arena, ellipse, found));
-    const zmath_vect centre{ellipse.x, ellipse.y};
+    Fitted<EllipseModel> fitted;
+    ZFIT_TRY(fitted.run(model, count, weights, *params));
+    const Ellipse& e = fitted.shape;
+    const zmath_vect centre{e.x, e.y};
     zmath_shapeEllipse shape;
-    ZFIT_TRY(zmath_shapeEllipse_init(&shape, &centre, ellipse.a, ellipse.b, ellipse.angle));
-    ZFIT_TRY(publish(found, result->robust));
-    result->ellipse = shape;
-    result->rmsError = found.rmsError;
-    result->isValid = validity(params->maxRmsError, found.rmsError);
-    return zfit_ok;
+    ZFIT_TRY(zmath_shapeEllipse_init(&shape, &centre, e.a, e.b, e.angle));
+    return fitted.conclude(*params, *result, [&](zmet_robustEllipseResult& r) { r.ellipse = shape; });
 }

@@ -4,6 +4,9 @@
 //
 //   using Shape;                             the fitted shape
 //   static constexpr int sampleSize;         points of a minimal sample
+//   int membersUsed() const;                 optional: how many of them a
+//                                            candidate depends on (else
+//                                            sampleSize)
 //   static constexpr int sampleCount;        samples tried by the start
 //   static constexpr bool planar;            1-D residuals (false: 2-D
 //                                            distances of a transform)
@@ -73,6 +76,10 @@ constexpr double kSupportRadius = 2.5;
 // a median of the points in play; from a fair start three to six suffice).
 constexpr double kScaleSettled = 1e-6;
 constexpr int kScaleSteps = 40;
+// The algebraic stage of a geometric flavour ends once no residual moved
+// by more than this many scales: the geometric fits then start within a
+// hundredth of the noise of where the algebraic loop would settle.
+constexpr double kStageSettled = 1e-2;
 // sqrt(2 ln 2): the median length of a 2-D normal residual in units of the
 // per-coordinate sigma.
 constexpr double kRayleighMedian = 1.1774100225154747;
@@ -143,7 +150,20 @@ struct Found {
 Settings settingsOf(const zmet_robustParams& params);
 
 // The estimator's weight of a residual at u = r / (c s); NaN gives 0.
-double weightOf(int32_t estimator, double u);
+// Inline: the loop asks for one per point and iteration.
+inline double weightOf(int32_t estimator, double u)
+{
+    const double a = std::fabs(u);
+    if (!(a < 1.0)) {
+        // Huber's weight keeps falling as 1 / |u|; the others are 0 here.
+        return estimator == zmet_robustHuber && std::isfinite(a) ? 1.0 / a : 0.0;
+    }
+    if (estimator == zmet_robustTukey) {
+        const double t = 1.0 - a * a;
+        return t * t;
+    }
+    return 1.0;
+}
 
 // The checks of every entry, in order: points, weights, their count.
 template <class Model>
@@ -184,6 +204,17 @@ struct KeyedIndex {
 // Orders the entries by key (ties by index, so the order is unique).
 void sortByKey(std::span<KeyedIndex> entries);
 
+// A key that orders directions as atan2(dy, dx) does, in (-2, 2], at the
+// cost of one division: -dx / (|dx| + |dy|) moves monotonically with the
+// angle within each half plane.
+inline double pseudoAngle(double dx, double dy)
+{
+    const double sum = std::fabs(dx) + std::fabs(dy);
+    if (!(sum > 0.0)) return 0.0;
+    const double p = dx / sum;
+    return dy < 0.0 ? p - 1.0 : 1.0 - p;
+}
+
 // The keys of the extent order of `indices` for the positions.
 template <class Model>
 void extentKeys(const Model& model, std::span<const int32_t> indices, std::span<double> keys, double& spread)
@@ -208,7 +239,7 @@ void extentKeys(const Model& model, std::span<const int32_t> indices, std::span<
     const double c = std::cos(axis), s = std::sin(axis);
     for (std::size_t k = 0; k < indices.size(); ++k) {
         const double dx = model.position(indices[k]).x - mx, dy = model.position(indices[k]).y - my;
-        keys[k] = Model::extent == Extent::alongAxis ? dx * c + dy * s : std::atan2(dy, dx);
+        keys[k] = Model::extent == Extent::alongAxis ? dx * c + dy * s : pseudoAngle(dx, dy);
     }
 }
 
@@ -236,6 +267,11 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
                              typename Model::Shape& best, double& scale, double& spread)
 {
     constexpr int k = Model::sampleSize;
+    // The members a candidate is made of: fewer than drawn when the model
+    // uses only the first ones (a transform of two pairs); the odds of a
+    // clean sample follow them.
+    int used = k;
+    if constexpr (requires { model.membersUsed(); }) used = model.membersUsed();
     const int32_t m = static_cast<int32_t>(scoring.size());
     zsvc::Scratch<KeyedIndex> sorted;
     ZFIT_TRY(sorted.allocate(m));
@@ -244,8 +280,8 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
     sortByKey(sorted.span());
 
     // The scale of a median squared residual, corrected for small sets.
-    const auto scaleOf = [m](double median) {
-        const double root = std::sqrt(median) * smallSampleCorrection(m, k);
+    const auto scaleOf = [m, used](double median) {
+        const double root = std::sqrt(median) * smallSampleCorrection(m, used);
         return Model::planar ? kMadToSigma * root : root / kRayleighMedian;
     };
     double bestMedian = HUGE_VAL, bestShare = 0.0;
@@ -283,7 +319,7 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
                 bestShare = static_cast<double>(support) / m;
             }
         });
-        if (found && j + 1 >= kMinimumSamples && j + 1 >= samplesFor(bestShare, k)) break;
+        if (found && j + 1 >= kMinimumSamples && j + 1 >= samplesFor(bestShare, used)) break;
     }
     ZFIT_FAIL_IF(!found, zmath_errDegenerate);
     scale = scaleOf(bestMedian);
@@ -307,16 +343,31 @@ zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32
     // the median of what stays.
     std::size_t inPlay = 0;
     for (int32_t i : sampled) work[inPlay++] = std::fabs(residuals[static_cast<std::size_t>(i)]);
+    // work[0, smallest) holds the smallest values in play, in no order: the
+    // next median lies among them (the points in play only get fewer), and
+    // a limit above the median keeps them all in play, so each step
+    // partitions and selects in about half of what is in play.
+    std::size_t smallest = inPlay;
+    const auto at = [&work](std::size_t k) { return work.begin() + static_cast<std::ptrdiff_t>(k); };
+    const auto medianInPlay = [&] {
+        const std::size_t middle = inPlay / 2;
+        std::nth_element(work.begin(), at(middle), at(smallest));
+        smallest = middle + 1;
+        return work[middle];
+    };
     const auto sigma = [](double median) { return Planar ? kMadToSigma * median : median / kRayleighMedian; };
-    scale = std::max(sigma(medianOf(work.first(inPlay))), floor);
+    double median = medianInPlay();
+    scale = std::max(sigma(median), floor);
     for (int step = 0; step < kScaleSteps; ++step) {
         const double limit = factor * scale;
-        inPlay =
-            static_cast<std::size_t>(std::partition(work.begin(), work.begin() + static_cast<std::ptrdiff_t>(inPlay),
-                                                    [limit](double r) { return r < limit; }) -
-                                     work.begin());
+        const bool smallestStay = median < limit;
+        if (!smallestStay) smallest = 0;
+        inPlay = static_cast<std::size_t>(
+            std::partition(at(smallest), at(inPlay), [limit](double r) { return r < limit; }) - work.begin());
+        if (!smallestStay) smallest = inPlay;
         ZFIT_FAIL_IF(inPlay == 0, zmet_errNoInliers);
-        const double next = std::max(sigma(medianOf(work.first(inPlay))), floor);
+        median = medianInPlay();
+        const double next = std::max(sigma(median), floor);
         const bool settled = std::fabs(next - scale) <= kScaleSettled * scale;
         scale = next;
         if (settled) break;
@@ -370,16 +421,21 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
         if (!settings.scaleGiven)
             ZFIT_TRY(scaleInPlay<Model::planar>(residuals, scaleSet, playFactor, work, floor, scale));
         if (havePrevious) {
-            if (largest <= settings.tolerance * scale && !model.refine()) {
+            // A geometric flavour leaves the algebraic fit once its residuals
+            // move by less than kStageSettled scales: the algebraic fixed
+            // point is not the answer, so settling it further is wasted.
+            const bool stageSettled = largest <= std::max(settings.tolerance, kStageSettled) * scale;
+            if (!(stageSettled && model.refine()) && largest <= settings.tolerance * scale) {
                 found.converged = true;
                 break;
             }
         }
         if (found.iterations == settings.maxIterations) break;
         int32_t positive = 0;
+        const double inverseThreshold = 1.0 / (settings.clip * scale);
         for (std::size_t i = 0; i < n; ++i) {
             const auto index = static_cast<int32_t>(i);
-            weights[i] = weightOf(settings.estimator, residuals[i] / (settings.clip * scale)) * callerWeights[index];
+            weights[i] = weightOf(settings.estimator, residuals[i] * inverseThreshold) * callerWeights[index];
             positive += weights[i] > 0.0 ? 1 : 0;
         }
         ZFIT_FAIL_IF(positive < model.minimumPoints(), zmet_errNoInliers);
@@ -416,6 +472,50 @@ zfit_status publish(const Found& found, zmet_robustOutcome& outcome);
 
 // isValid: strict and ordered, so equality and NaN give 0.
 constexpr int32_t validity(double maxRmsError, double rmsError) { return maxRmsError > rmsError ? 1 : 0; }
+
+// The flavour of a circle or ellipse: zmath_errFitBadMode unless one of
+// the two.
+inline zfit_status checkFlavour(int32_t flavour)
+{
+    ZFIT_FAIL_IF(flavour != zmet_robustAlgebraic && flavour != zmet_robustGeometric, zmath_errFitBadMode);
+    return zfit_ok;
+}
+
+// The checks every entry makes first: a negative count counts as 0, then
+// the preconditions and the parameters.
+inline zfit_status checkEntry(int32_t& count, bool pointsGiven, const zmet_robustParams* params, const void* result)
+{
+    if (count < 0) count = 0;
+    ZFIT_REQUIRE(params != nullptr && result != nullptr);
+    ZFIT_REQUIRE(count == 0 || pointsGiven);
+    return zmet_robustParams_validate(params);
+}
+
+// One robust fit of a model into its result record: run() finds the shape
+// and what the record reports (the spans of `found` view `arena`), and
+// conclude() writes the record: the outcome first, the only step that can
+// fail, then the shape (write(record)), the RMS and isValid.
+template <class Model>
+struct Fitted {
+    zsvc::Arena arena;
+    typename Model::Shape shape{};
+    Found found;
+
+    zfit_status run(Model& model, int32_t count, const double* weights, const zmet_robustParams& params)
+    {
+        return robust::run(model, count, CallerWeights{weights}, settingsOf(params), arena, shape, found);
+    }
+
+    template <class R, class Write>
+    zfit_status conclude(const zmet_robustParams& params, R& result, Write write) const
+    {
+        ZFIT_TRY(publish(found, result.robust));
+        write(result);
+        result.rmsError = found.rmsError;
+        result.isValid = validity(params.maxRmsError, found.rmsError);
+        return zfit_ok;
+    }
+};
 
 // The record for the covariance of P parameters (row-major, P * P values)
 // with `dof` degrees of freedom and residual standard deviation sigma.

@@ -104,20 +104,11 @@ extern "C" zfit_status zmet_robustLineFit(const zmath_vect* points, int32_t coun
                                           const zmet_robustParams* params, zmet_robustLineResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || points != nullptr);
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, points != nullptr, params, result));
     LineModel model(points, count);
-    zsvc::Arena arena;
-    Line line;
-    Found found;
-    ZFIT_TRY(run(model, count, CallerWeights{weights}, settingsOf(*params), arena, line, found));
+    Fitted<LineModel> fitted;
+    ZFIT_TRY(fitted.run(model, count, weights, *params));
     zmath_shapeFLine shape;
-    ZFIT_TRY(zmath_shapeFLine_initAngleDistance(&shape, &line.angle, line.d));
-    ZFIT_TRY(publish(found, result->robust));
-    result->line = shape;
-    result->rmsError = found.rmsError;
-    result->isValid = validity(params->maxRmsError, found.rmsError);
-    return zfit_ok;
+    ZFIT_TRY(zmath_shapeFLine_initAngleDistance(&shape, &fitted.shape.angle, fitted.shape.d));
+    return fitted.conclude(*params, *result, [&](zmet_robustLineResult& r) { r.line = shape; });
 }

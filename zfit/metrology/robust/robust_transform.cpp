@@ -27,7 +27,7 @@ public:
     }
 
     int32_t minimumPoints() const { return params_.dof <= 4 ? 3 : 4; }
-    int32_t samplePairs() const { return params_.dof == 4 ? 2 : 3; }
+    int membersUsed() const { return params_.dof == 4 ? 2 : 3; }
     zmath_vect position(int32_t i) const { return source_[i]; }
     bool finite(int32_t i) const
     {
@@ -40,7 +40,7 @@ public:
     {
         // dof 4 needs two pairs: the first two members; the third then only
         // spreads the sample.
-        const int used = samplePairs();
+        const int used = membersUsed();
         zmath_vect target[sampleSize], source[sampleSize];
         for (int k = 0; k < used; ++k) {
             target[k] = target_[sample[k]];
@@ -103,19 +103,10 @@ extern "C" zfit_status zmet_robustPointToPointFit(const zmath_vect* target, cons
                                                   zmet_robustTransformResult* result)
 {
     using namespace zmet::robust;
-    if (count < 0) count = 0;
-    ZFIT_REQUIRE(params != nullptr && result != nullptr);
-    ZFIT_REQUIRE(count == 0 || (target != nullptr && source != nullptr));
-    ZFIT_TRY(zmet_robustParams_validate(params));
+    ZFIT_TRY(checkEntry(count, target != nullptr && source != nullptr, params, result));
     ZFIT_FAIL_IF(dof < 3 || dof > 6, zmath_errFitBadMode);
     TransformModel model(target, source, count, dof);
-    zsvc::Arena arena;
-    zmath_xformLinear xform;
-    Found found;
-    ZFIT_TRY(run(model, count, CallerWeights{weights}, settingsOf(*params), arena, xform, found));
-    ZFIT_TRY(publish(found, result->robust));
-    result->xform = xform;
-    result->rmsError = found.rmsError;
-    result->isValid = validity(params->maxRmsError, found.rmsError);
-    return zfit_ok;
+    Fitted<TransformModel> fitted;
+    ZFIT_TRY(fitted.run(model, count, weights, *params));
+    return fitted.conclude(*params, *result, [&](zmet_robustTransformResult& r) { r.xform = fitted.shape; });
 }

@@ -17,11 +17,16 @@ namespace {
 struct CircleRecords {
     zfit::CircleResult algebraic;
     bool isGeometric = false;
-    zmet_geometricCircleResult geometric{};
+    zfit::GeometricCircleIgnoringResult geometric;
     bool isRobust = false;
     RobustCircleRecord robust;
 
-    zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
+    zfit_status status() const
+    {
+        for (const zfit_status s : {algebraic.status(), geometric.status()})
+            if (ZFIT_FAILED(s)) return s;
+        return robust.status();
+    }
 };
 
 // The circle, its error and validity, and what the fit added.
@@ -44,8 +49,9 @@ struct CircleFit {
                 uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
             robust = Robust(c.robust);
         } else if (r.isGeometric) {
-            set(r.geometric);
-            uncertainty = Uncertainty(r.geometric.uncertainty, {x, y, radius});
+            set(r.geometric->fit);
+            ignored = ignoredOf(*r.geometric);
+            uncertainty = Uncertainty(r.geometric->fit.uncertainty, {x, y, radius});
         } else {
             set(*r.algebraic);
         }
@@ -66,7 +72,9 @@ struct CircleFit {
         static const Fields<CircleFit> table = [] {
             Fields<CircleFit> f = {
                 {"centre", Element::real, vector(2), "(x, y)",
-                 [](const CircleFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                 [](const CircleFit& r, Sink& s) {
+                     s.reals(std::array{r.x, r.y});
+                 }},
                 {"radius", Element::real, scalar(), "the fitted radius (fixed_radius when one was imposed)",
                  [](const CircleFit& r, Sink& s) { s.real(r.radius); }},
                 {"rms_error", Element::real, scalar(),
@@ -128,8 +136,8 @@ struct CircleInput {
         // The geometric fit centres and scales the points; every other
         // circle, and the search in front of a geometric fit, sums fourth
         // powers of the coordinates.
-        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
-                                 !options.robust.autoIgnore;
+        const bool squaresOnly =
+            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
         points.checkRange(squaresOnly ? limit::squares : limit::fourthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
@@ -147,21 +155,6 @@ struct CircleInput {
     }
 };
 
-// The geometric circle of the points the algebraic search keeps when it
-// discards `searchParams.numIgnore` of them: the outlier search, then the
-// geometric fit of the rest (the search's record lists the discarded points).
-zfit_status searchThenGeometric(const CircleOptions& o, const zmath_circleFitParams& searchParams, const Points& points,
-                                CircleRecords* r)
-{
-    zfit_status status = zmath_circleFitVector(points.vector(), &searchParams, r->algebraic.get());
-    if (ZFIT_FAILED(status)) return status;
-    std::vector<zmath_vect> kept;
-    status = keptPoints(points, r->algebraic->ignoredIndices, kept);
-    if (ZFIT_FAILED(status)) return status;
-    return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
-                                   &r->geometric);
-}
-
 struct Circle {
     static constexpr const char* name = "circle";
     static constexpr bool weighted = true;
@@ -172,32 +165,31 @@ struct Circle {
 
     static const Signature& signature()
     {
-        static const Signature s(
-            "fit_circle", {"points"},
-            joined({{{"weights", "None",
-                      "None, or one weight >= 0 per point: the weighted algebraic\n"
-                      "circle (nothing discarded, so ignore must be 0)"},
-                     {"ignore", "0",
-                      "how many points to discard as outliers: every triple of\n"
-                      "points proposes a centre and the best window of ranked\n"
-                      "points wins (cubic in the number of points)" ZPY_AUTO_IGNORE_HELP},
-                     {"fixed_radius", "None",
-                      "None: the radius is fitted; a number: the circle has this\n"
-                      "radius and only the centre is fitted (not with weights,\n"
-                      "unless geometric)"},
-                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
-                     {"timeout", "None", "seconds after which the search stops with Cancelled"},
-                     {"geometric", "False",
-                      "False: the algebraic circle; True: the orthogonal-distance\n"
-                      "circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
-                      "on short arcs, with covariance, std_errors and intervals;\n"
-                      "rms_error is then the RMS orthogonal distance. With ignore,\n"
-                      "it fits the points the algebraic search keeps; with robust,\n"
-                      "it picks the fit inside the robust loop"},
-                     {"max_iterations", "100",
-                      "the geometric fit's limit of trial steps (FitError\n"
-                      "zmet_errNotConverged beyond it)"}},
-                    robustKeywords()}));
+        static const Signature s("fit_circle", {"points"},
+                                 joined({{{"weights", "None",
+                                           "None, or one weight >= 0 per point: the weighted algebraic\n"
+                                           "circle (nothing discarded, so ignore must be 0)"},
+                                          {"ignore", "0",
+                                           "how many points to discard as outliers: every triple of\n"
+                                           "points proposes a centre and the best window of ranked\n"
+                                           "points wins (cubic in the number of points)" ZPY_AUTO_IGNORE_HELP},
+                                          {"fixed_radius", "None",
+                                           "None: the radius is fitted; a number: the circle has this\n"
+                                           "radius and only the centre is fitted (not with weights,\n"
+                                           "unless geometric)"},
+                                          {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
+                                          {"timeout", "None", "seconds after which the search stops with Cancelled"},
+                                          {"geometric", "False",
+                                           "False: the algebraic circle; True: the orthogonal-distance\n"
+                                           "circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
+                                           "on short arcs, with covariance, std_errors and intervals;\n"
+                                           "rms_error is then the RMS orthogonal distance. With ignore,\n"
+                                           "it fits the points the algebraic search keeps; with robust,\n"
+                                           "it picks the fit inside the robust loop"},
+                                          {"max_iterations", "100",
+                                           "the geometric fit's limit of trial steps (FitError\n"
+                                           "zmet_errNotConverged beyond it)"}},
+                                         robustKeywords()}));
         return s;
     }
     static py::object item(const py::tuple& items) { return items[0]; }
@@ -240,14 +232,13 @@ struct Circle {
                                                      r->algebraic.get());
             return zmath_circleFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         }
+        // The outlier search (when it discards any), then the geometric fit
+        // of the kept points.
         r->isGeometric = true;
-        const zmet_geometricCircleParams* params = &o.geometricParams;
-        if (in.weights)
-            return zmet_geometricCircleFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
-                                                   &r->geometric);
-        if (searchParams.numIgnore == 0)
-            return zmet_geometricCircleFit(in.points.data(), in.points.size(), params, &r->geometric);
-        return searchThenGeometric(o, searchParams, in.points, r);
+        zmet_geometricCircleParams params = o.geometricParams;
+        params.numIgnore = searchParams.numIgnore;
+        return zmet_geometricCircleFitIgnoring(in.points.data(), in.points.size(),
+                                               in.weights ? in.weights->data() : nullptr, &params, r->geometric.get());
     }
 };
 

@@ -17,11 +17,16 @@ namespace {
 struct EllipseRecords {
     zfit::EllipseResult algebraic;
     bool isGeometric = false;
-    zmet_geometricEllipseResult geometric{};
+    zfit::GeometricEllipseIgnoringResult geometric;
     bool isRobust = false;
     RobustEllipseRecord robust;
 
-    zfit_status status() const { return ZFIT_FAILED(algebraic.status()) ? algebraic.status() : robust.status(); }
+    zfit_status status() const
+    {
+        for (const zfit_status s : {algebraic.status(), geometric.status()})
+            if (ZFIT_FAILED(s)) return s;
+        return robust.status();
+    }
 };
 
 // The ellipse, its error and validity, and what the fit added.
@@ -46,7 +51,8 @@ struct EllipseFit {
             return;
         }
         if (r.isGeometric) {
-            const zmet_geometricEllipseResult& g = r.geometric;
+            const zmet_geometricEllipseResult& g = r.geometric->fit;
+            ignored = ignoredOf(*r.geometric);
             x = g.ellipse.center.x;
             y = g.ellipse.center.y;
             radius1 = g.ellipse.radius1;
@@ -80,11 +86,15 @@ struct EllipseFit {
         static const Fields<EllipseFit> table = [] {
             Fields<EllipseFit> f = {
                 {"centre", Element::real, vector(2), "(x, y)",
-                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                 [](const EllipseFit& r, Sink& s) {
+                     s.reals(std::array{r.x, r.y});
+                 }},
                 {"radii", Element::real, vector(2),
                  "(radius1, radius2): the semi-axis along `angle`, then the\n"
                  "one at right angles to it (either may be the larger)",
-                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.radius1, r.radius2}); }},
+                 [](const EllipseFit& r, Sink& s) {
+                     s.reals(std::array{r.radius1, r.radius2});
+                 }},
                 {"angle", Element::real, scalar(), "direction of radius1, radians in [0, pi)",
                  [](const EllipseFit& r, Sink& s) { s.real(r.angle); }},
                 {"rms_error", Element::real, scalar(), "RMS residual of the points used",
@@ -135,8 +145,8 @@ struct EllipseInput {
         // The geometric fit centres and scales the points; the algebraic
         // ellipse, and the search in front of a geometric fit, sums eighth
         // powers of the coordinates.
-        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
-                                 !options.robust.autoIgnore;
+        const bool squaresOnly =
+            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
         points.checkRange(squaresOnly ? limit::squares : limit::eighthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
@@ -151,21 +161,6 @@ struct EllipseInput {
         weights.emplace(weightsArg, "weights", points.size(), "point");
     }
 };
-
-// The geometric ellipse of the points the subset search keeps when it
-// leaves out `searchParams.numIgnore` of them: the search, then the
-// geometric fit of the rest (the search's record lists the points left out).
-zfit_status searchThenGeometric(const EllipseOptions& o, const zmath_ellipseFitParams& searchParams,
-                                const Points& points, EllipseRecords* r)
-{
-    zfit_status status = zmath_ellipseFitVector(points.vector(), &searchParams, r->algebraic.get());
-    if (ZFIT_FAILED(status)) return status;
-    std::vector<zmath_vect> kept;
-    status = keptPoints(points, r->algebraic->ignoredIndices, kept);
-    if (ZFIT_FAILED(status)) return status;
-    return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
-                                    &r->geometric);
-}
 
 struct Ellipse {
     static constexpr const char* name = "ellipse";
@@ -220,14 +215,13 @@ struct Ellipse {
             searchParams.numIgnore = outlierCount((*r->robust).robust);
         }
         if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());
+        // The subset search (when it leaves any out), then the geometric fit
+        // of the kept points.
         r->isGeometric = true;
-        const zmet_geometricEllipseParams* params = &o.geometricParams;
-        if (in.weights)
-            return zmet_geometricEllipseFitWeighted(in.points.data(), in.points.size(), in.weights->data(), params,
-                                                    &r->geometric);
-        if (searchParams.numIgnore == 0)
-            return zmet_geometricEllipseFit(in.points.data(), in.points.size(), params, &r->geometric);
-        return searchThenGeometric(o, searchParams, in.points, r);
+        zmet_geometricEllipseParams params = o.geometricParams;
+        params.numIgnore = searchParams.numIgnore;
+        return zmet_geometricEllipseFitIgnoring(in.points.data(), in.points.size(),
+                                                in.weights ? in.weights->data() : nullptr, &params, r->geometric.get());
     }
 };
 

@@ -168,8 +168,7 @@ py::object makeResult(py::handle cls, py::tuple values)
     static const py::str slot("_values");
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     py::object result = py::reinterpret_steal<py::object>(type->tp_alloc(type, 0));
-    if (!result || PyObject_GenericSetAttr(result.ptr(), slot.ptr(), values.ptr()) != 0)
-        throw py::error_already_set();
+    if (!result || PyObject_GenericSetAttr(result.ptr(), slot.ptr(), values.ptr()) != 0) throw py::error_already_set();
     return result;
 }
 

@@ -191,7 +191,7 @@ private:
     void* data_ = nullptr;
     // Varying shape: each item's values and dimensions.
     std::vector<std::vector<double>> values_;
-    std::vector<double> slots_;  // with a bound: `bound` values per item
+    std::vector<double> slots_;   // with a bound: `bound` values per item
     std::vector<int32_t> sizes_;  // with a bound: how many each item wrote
     std::vector<std::array<int32_t, 2>> dims_;
 

@@ -72,9 +72,13 @@ struct LineFit {
                 {"distance", Element::real, scalar(), "the line's distance from the origin",
                  [](const LineFit& r, Sink& s) { s.real(r.distance); }},
                 {"direction", Element::real, vector(2), "(cos(angle), sin(angle))",
-                 [](const LineFit& r, Sink& s) { s.reals(std::array{r.cosine, r.sine}); }},
+                 [](const LineFit& r, Sink& s) {
+                     s.reals(std::array{r.cosine, r.sine});
+                 }},
                 {"normal", Element::real, vector(2), "(-sin(angle), cos(angle))",
-                 [](const LineFit& r, Sink& s) { s.reals(std::array{-r.sine, r.cosine}); }},
+                 [](const LineFit& r, Sink& s) {
+                     s.reals(std::array{-r.sine, r.cosine});
+                 }},
                 {"rms_error", Element::real, scalar(),
                  "least squares: RMS perpendicular distance of the kept points;\n"
                  "minimum zone: the strip's half-width",

@@ -324,23 +324,6 @@ Json uncertaintyJson(const zmet_uncertainty& u, const std::vector<std::string>& 
                      const std::vector<double>& values);
 // "0.0184   (117 degrees of freedom, t = 1.98)".
 std::string sigmaText(const zmet_uncertainty& u);
-// The points whose indices are not listed: what a geometric fit takes after
-// an outlier search.
-std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, std::span<const int32_t> discarded);
-// The points the outlier search fit(record) keeps, the search run under the
-// watch; all the points, and no search, when it would discard none.
-template <class R, class Fit>
-zfit_status keptBySearch(zfit::Result<R>& search, const Common& common, SearchPlan plan, int32_t numIgnore,
-                         const std::vector<zmath_vect>& points, Fit&& fit, std::vector<zmath_vect>& kept)
-{
-    kept = points;
-    if (numIgnore == 0) return zfit_ok;
-    const zfit_status status = fitInto(search, common, std::move(plan), std::forward<Fit>(fit));
-    if (zfit::failed(status)) return status;
-    kept = keptPoints(points, zfit::ignored(*search));
-    return zfit_ok;
-}
-
 // ---- robust fits and --ignore auto -------------------------------------------
 
 // --robust, --clip, --scale and the --ignore N|auto of the families with an

@@ -73,22 +73,15 @@ int runGeometricCircle(const CircleOptions& o, const Table& table, const std::ve
     geometric.mode = params.mode;
     geometric.fixedRadius = params.fixedRadius;
     geometric.maxIterations = o.maxIterations;
-    zmet_geometricCircleResult r{};
-    zfit::CircleResult search;
-    std::span<const int32_t> ignored;
-    zfit_status status = zfit_ok;
-    if (o.common.weights) {
-        const std::vector<double> weights = table.column(2);
-        status = zmet_geometricCircleFitWeighted(points.data(), table.count(), weights.data(), &geometric, &r);
-    } else {
-        std::vector<zmath_vect> kept;
-        status = keptBySearch(
-            search, o.common, circlePlan(params, table.count(), false), params.numIgnore, points,
-            [&](auto* found) { return zmath_circleFit(points.data(), table.count(), &params, found); }, kept);
-        if (!zfit::failed(status)) ignored = zfit::ignored(*search);
-        if (!zfit::failed(status))
-            status = zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
-    }
+    geometric.numIgnore = params.numIgnore;
+    const std::vector<double> weights = o.common.weights ? table.column(2) : std::vector<double>{};
+    zfit::GeometricCircleIgnoringResult found;
+    const zfit_status status = fitInto(found, o.common, circlePlan(params, table.count(), false), [&](auto* result) {
+        return zmet_geometricCircleFitIgnoring(points.data(), table.count(),
+                                               o.common.weights ? weights.data() : nullptr, &geometric, result);
+    });
+    const zmet_geometricCircleResult r = zfit::failed(found.status()) ? zmet_geometricCircleResult{} : found->fit;
+    const std::span<const int32_t> ignored = zfit::failed(status) ? std::span<const int32_t>{} : zfit::ignored(*found);
 
     Outcome out("circle", o.common, table.rows(), status, r.isValid,
                 Json{{"numIgnore", params.numIgnore},

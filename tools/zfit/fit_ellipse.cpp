@@ -89,16 +89,14 @@ int runGeometricEllipse(const EllipseOptions& o, const Table& table, const std::
     zmet_geometricEllipseParams_init(&geometric);
     geometric.maxRmsError = params.maxRmsError;
     geometric.maxIterations = o.maxIterations;
-    zmet_geometricEllipseResult r{};
-    zfit::EllipseResult search;
-    std::span<const int32_t> ignored;
-    std::vector<zmath_vect> kept;
-    zfit_status status = keptBySearch(
-        search, o.common, ellipsePlan(params.numIgnore, table.count()), params.numIgnore, points,
-        [&](auto* found) { return zmath_ellipseFit(points.data(), table.count(), &params, found); }, kept);
-    if (!zfit::failed(status)) ignored = zfit::ignored(*search);
-    if (!zfit::failed(status))
-        status = zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &geometric, &r);
+    geometric.numIgnore = params.numIgnore;
+    zfit::GeometricEllipseIgnoringResult found;
+    const zfit_status status =
+        fitInto(found, o.common, ellipsePlan(params.numIgnore, table.count()), [&](auto* result) {
+            return zmet_geometricEllipseFitIgnoring(points.data(), table.count(), nullptr, &geometric, result);
+        });
+    const zmet_geometricEllipseResult r = zfit::failed(found.status()) ? zmet_geometricEllipseResult{} : found->fit;
+    const std::span<const int32_t> ignored = zfit::failed(status) ? std::span<const int32_t>{} : zfit::ignored(*found);
 
     Outcome out("ellipse", o.common, table.rows(), status, r.isValid,
                 Json{{"numIgnore", params.numIgnore},

@@ -37,14 +37,4 @@ std::string sigmaText(const zmet_uncertainty& u)
     return fmt(u.sigma) + "   (" + std::to_string(u.degreesOfFreedom) + " degrees of freedom, t = " + fmt(u.t95) + ")";
 }
 
-std::vector<zmath_vect> keptPoints(const std::vector<zmath_vect>& points, std::span<const int32_t> discarded)
-{
-    std::vector<bool> drop(points.size(), false);
-    for (int32_t i : discarded) drop[static_cast<std::size_t>(i)] = true;
-    std::vector<zmath_vect> kept;
-    for (std::size_t i = 0; i < points.size(); ++i)
-        if (!drop[i]) kept.push_back(points[i]);
-    return kept;
-}
-
 }  // namespace zcli

@@ -31,8 +31,10 @@
 // The attention check is polled 4 (n - 2) times, spread evenly over the
 // triples.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include <zfit/circle/circle_internal.hpp>
@@ -240,6 +242,115 @@ private:
     size_t extremes_;
 };
 
+// ---- a lower bound on the error of any circle -----------------------------------
+
+// The moments of a set of points kept by every window of a cell of centres,
+// with offsets X, Y from the search's origin and Z = X^2 + Y^2: the sums of
+// z_a z_b for z = (Z, X, Y, 1), the sums of their magnitudes (for their
+// rounding), and the set's bounding box.
+//
+// They bound the error of every circle from below. A circle of centre c and
+// radius r is the vector A = (a, D, E, F) = (1, -2 c, |c|^2 - r^2) / (2 r)
+// in offsets from the origin, with A^T N A = D^2 + E^2 - 4 a F = 1; its value
+// at a point, A.z = (d^2 - r^2) / (2 r) = (d - r) (d + r) / (2 r), d the
+// point's distance from c, is its radial error scaled by (d + r) / (2 r).
+// Where M - eta N is positive definite (M the sum of z z^T), every such A
+// has A^T M A > eta A^T N A = eta: the scaled squared errors of every circle
+// add up to more than eta.
+class KeptMoments {
+public:
+    void add(double X, double Y)
+    {
+        const std::array<double, 4> z = terms(X, Y);
+        for (size_t q = 0; q < kEntries; ++q) {
+            const double v = z[kRow[q]] * z[kColumn[q]];
+            sums_[q] += v;
+            magnitudes_[q] += std::fabs(v);
+        }
+        ++count_;
+        low_ = {std::min(low_.x, X), std::min(low_.y, Y)};
+        high_ = {std::max(high_.x, X), std::max(high_.y, Y)};
+    }
+
+    double count() const { return count_; }
+
+    // A lower bound on the set's diameter: the longer side of its box.
+    double diameterBelow() const { return count_ > 0 ? std::max(high_.x - low_.x, high_.y - low_.y) : 0.0; }
+
+    // Whether every circle's scaled squared errors over the set (and the
+    // point (X, Y) as well, when `withPoint`) add up to more than eta. The
+    // test allows for the rounding of the sums and of its own steps: it
+    // answers true only where the exact sums would.
+    bool allAbove(double eta, bool withPoint, double X, double Y) const
+    {
+        std::array<double, kEntries> sums = sums_, errors;
+        const double rounding = 4.0 * (count_ + 16.0) * std::numeric_limits<double>::epsilon();
+        const std::array<double, 4> z = terms(X, Y);
+        for (size_t q = 0; q < kEntries; ++q) {
+            const double v = withPoint ? z[kRow[q]] * z[kColumn[q]] : 0.0;
+            sums[q] += v;
+            errors[q] = rounding * (magnitudes_[q] + std::fabs(v));
+        }
+        // M - eta N: N has 1 at (X, X) and (Y, Y), -2 at (Z, 1) and (1, Z).
+        sums[kXX] -= eta;
+        sums[kYY] -= eta;
+        sums[kZ1] += 2.0 * eta;
+        errors[kXX] += rounding * eta;
+        errors[kYY] += rounding * eta;
+        errors[kZ1] += rounding * eta;
+        // Scaled to a unit diagonal (a congruence: definiteness is kept),
+        // the errors of the entries (Gershgorin) and those of a Cholesky
+        // factorisation of a 4 x 4 matrix with unit diagonal (far below
+        // kShift) are taken off the diagonal first.
+        std::array<double, 4> scale;
+        for (size_t a = 0; a < 4; ++a) {
+            const double diagonal = sums[kDiagonal[a]];
+            if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return false;
+            scale[a] = 1.0 / std::sqrt(diagonal);
+        }
+        double k[4][4];
+        std::array<double, 4> slack{};
+        for (size_t q = 0; q < kEntries; ++q) {
+            const size_t a = kRow[q], b = kColumn[q];
+            const double value = sums[q] * scale[a] * scale[b];
+            const double error = errors[q] * scale[a] * scale[b] + rounding * std::fabs(value);
+            k[a][b] = k[b][a] = value;
+            slack[a] += error;
+            if (a != b) slack[b] += error;
+        }
+        for (size_t a = 0; a < 4; ++a) k[a][a] -= slack[a] + kShift;
+        for (size_t a = 0; a < 4; ++a) {
+            for (size_t b = 0; b < a; ++b) {
+                double v = k[a][b];
+                for (size_t c = 0; c < b; ++c) v -= k[a][c] * k[b][c];
+                k[a][b] = v / k[b][b];
+            }
+            double pivot = k[a][a];
+            for (size_t c = 0; c < a; ++c) pivot -= k[a][c] * k[a][c];
+            if (!(pivot > 0.0)) return false;
+            k[a][a] = std::sqrt(pivot);
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kEntries = 10;
+    // The entries (row, column) of the symmetric 4 x 4 sum, in z order Z, X, Y, 1.
+    static constexpr size_t kRow[kEntries] = {0, 0, 0, 0, 1, 1, 1, 2, 2, 3};
+    static constexpr size_t kColumn[kEntries] = {0, 1, 2, 3, 1, 2, 3, 2, 3, 3};
+    static constexpr size_t kDiagonal[4] = {0, 4, 7, 9};
+    static constexpr size_t kXX = 4, kYY = 7, kZ1 = 3;
+    // Taken off the unit diagonal: far more than the rounding of the
+    // factorisation.
+    static constexpr double kShift = 1e-11;
+
+    static std::array<double, 4> terms(double X, double Y) { return {X * X + Y * Y, X, Y, 1.0}; }
+
+    std::array<double, kEntries> sums_{}, magnitudes_{};
+    double count_ = 0.0;
+    zmath_vect low_{HUGE_VAL, HUGE_VAL}, high_{-HUGE_VAL, -HUGE_VAL};
+};
+
 // Every triple (i, j, k) proposes the centre of the circle through it. The
 // candidates of a block of pairs (i, j) (in loop order) are sorted along a
 // space-filling curve over a grid of centres, which makes the grid's cells
@@ -285,6 +396,8 @@ public:
     {
         points_ = &points;
         extremes_ = static_cast<size_t>(points.m) + 1;
+        bounding_ = 2 * extremes_ <= static_cast<size_t>(points.n) && points.largest < kBoundedCoordinates;
+        boundScale_ = points.largest + points.diameter;
         low_ = high_ = points.p[0];
         for (const zmath_vect& q : points.p) {
             low_ = {std::min(low_.x, q.x), std::min(low_.y, q.y)};
@@ -332,7 +445,7 @@ public:
                 static_cast<size_t>(std::partition_point(block_.begin(), block_.end(),
                                                          [](const Candidate& c) { return c.key != kBeyond; }) -
                                     block_.begin());
-            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, sweep));
+            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, KeptMoments{}, Judged{}, sweep));
             ZFIT_TRY(rankAmong(all, onGrid, block_.size(), sweep));
             ZFIT_TRY(poll(block_.size()));
         }
@@ -340,6 +453,14 @@ public:
     }
 
 private:
+    // The last judgement that left a cell open: its level, the number of
+    // points that reached its extremes, the best error then.
+    struct Judged {
+        uint32_t level = 0;
+        size_t reaching = SIZE_MAX;
+        double best = HUGE_VAL;
+    };
+
     struct Candidate {
         zmath_vect centre;
         int32_t i, j, k;
@@ -359,6 +480,16 @@ private:
     // Up to this many points (and kFewPointsPerRank per extreme rank), a
     // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
+
+    // Cells with this many candidates are judged before they are ranked.
+    static constexpr size_t kJudgedCandidates = 64;
+    // The relative margin by which a bound on a window's error must exceed
+    // the best error so far (and the best error is widened): far more than
+    // the rounding of either.
+    static constexpr double kBoundMargin = 1e-6;
+    // Beyond this magnitude of the coordinates no bound is trusted: the
+    // fourth powers of the offsets would overflow.
+    static constexpr double kBoundedCoordinates = 1e50;
 
     // Polls per first index of the triples: a quarter pass of the plain
     // loop between polls.
@@ -464,7 +595,7 @@ private:
     // storage the lists of its descendants use.
     template <class Sweep>
     zfit_status cell(std::span<const int32_t> lines, size_t lo, size_t hi, uint32_t level, uint32_t x, uint32_t y,
-                     Sweep& sweep)
+                     KeptMoments kept, Judged judged, Sweep& sweep)
     {
         const double size = cellSize_ * static_cast<double>(uint32_t{1} << (kCellBits - level));
         const zmath_vect centre{gridLow_.x + (x + 0.5) * size, gridLow_.y + (y + 0.5) * size};
@@ -473,7 +604,17 @@ private:
         const double halfDiagonal = size * (0.5 * std::sqrt(2.0) + 1e-6);
         const std::span<int32_t> rest =
             reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
-        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest));
+        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest, kept));
+        // A cell left open is judged again two levels down, or once fewer
+        // points reach its extremes or the best error has changed.
+        const double best = *sweep.score();
+        if (hi - lo >= kJudgedCandidates &&
+            (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best))) {
+            const CellVerdict verdict = judge(reaching, centre, halfDiagonal, kept, best);
+            if (verdict == CellVerdict::noneCanWin) return zfit_ok;
+            if (verdict == CellVerdict::sameWindows) return offerFirst(reaching, lo, hi, sweep);
+            judged = {level, reaching.size(), best};
+        }
         if (hi - lo <= kFewCandidates || reaching.size() <= kFewPointsPerRank * extremes_ || level == kCellBits)
             return rankAmong(reaching, lo, hi, sweep);
         // The four quarters, in curve order: the next two bits of the key.
@@ -485,16 +626,136 @@ private:
                 [&](const Candidate& c) { return ((c.key >> shift) & 3u) <= quarter; });
             const size_t to = static_cast<size_t>(end - block_.begin());
             if (to > from)
-                ZFIT_TRY(cell(reaching, from, to, level + 1, 2 * x + (quarter & 1u), 2 * y + (quarter >> 1), sweep));
+                ZFIT_TRY(cell(reaching, from, to, level + 1, 2 * x + (quarter & 1u), 2 * y + (quarter >> 1), kept,
+                              judged, sweep));
             from = to;
         }
         return zfit_ok;
     }
 
+    // What the candidates of a cell can add to the search.
+    enum class CellVerdict {
+        open,         // they have to be ranked one by one
+        noneCanWin,   // no window of theirs can tie or beat the best so far
+        sameWindows,  // every window that can is the same set at all of them
+    };
+
+    // The verdict on the cell of `centre` with half-diagonal h, whose
+    // windows all keep the points `kept` and can leave out only points of
+    // `reaching`, against the best error so far.
+    //
+    // Window s keeps ranks s .. s + n - m - 1. Its nearest point, at rank s,
+    // has fewer than m points before it when s < m; its farthest, at rank
+    // n - m - 1 + s, fewer than m after it when s > 0. A point that has at
+    // least m points before it (after it) wherever the centre lies in the
+    // cell can be neither, so every window s < m (s > 0) keeps `kept` and
+    // one of the few other points. A window whose every circle errs more
+    // than the best so far (KeptMoments) can neither beat it nor tie with
+    // it. And where the s nearest and the m - s farthest are the same
+    // points across the cell, window s is the same set at every candidate:
+    // the first of them in loop order is the one that matters.
+    CellVerdict judge(std::span<const int32_t> reaching, const zmath_vect& centre, double h, const KeptMoments& kept,
+                      double best) const
+    {
+        const size_t count = reaching.size(), m = extremes_ - 1;
+        if (!bounding_ || !(best < HUGE_VAL) || count < 2 * extremes_ || kept.count() < 3) return CellVerdict::open;
+        // A window of L points with an error of at most E' has every point
+        // within sqrt(L) E' of its circle, so that the circle's radius is at
+        // least rLow, and (d + r) / (2 r) is at most 1 / f at every point:
+        // its scaled squared errors add up to at most eta.
+        const double kept_ = static_cast<double>(points_->n - points_->m);
+        const double allowed = best * (1.0 + kBoundMargin) + kBoundMargin * 1e-6 * boundScale_;
+        const double spread = std::sqrt(kept_) * allowed;
+        const double rLow = 0.5 * kept.diameterBelow() * (1.0 - kBoundMargin) - spread;
+        if (!(rLow > 0.0)) return CellVerdict::open;
+        const double f = 1.0 / (1.0 + spread / (2.0 * rLow));
+        const double eta = kept_ * allowed * allowed / (f * f) * (1.0 + kBoundMargin);
+        if (kept.allAbove(eta, false, 0.0, 0.0)) return CellVerdict::noneCanWin;
+
+        // The reaching points by distance from the cell's centre.
+        const std::span<OrderedPoints::Ranked> sorted = ordered_.pairs.first(count);
+        const double* xs = points_->xs.data();
+        const double* ys = points_->ys.data();
+        for (size_t q = 0; q < count; ++q) {
+            const size_t k = index(reaching[q]);
+            sorted[q] = {zsvc::distanceKey(xs[k], ys[k], centre.x, centre.y), reaching[q]};
+        }
+        std::sort(sorted.begin(), sorted.end(), [](const OrderedPoints::Ranked& a, const OrderedPoints::Ranked& b) {
+            return zsvc::rankBefore(a.key, a.id, b.key, b.id);
+        });
+        // a stays before b wherever the centre lies in the cell: each
+        // distance moves by at most h, and a key carries the rounding of the
+        // squared reach.
+        const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + h;
+        const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+        const auto above = [&](size_t q) { return std::sqrt(sorted[q].key + rounding); };
+        const auto below = [&](size_t q) { return std::sqrt(std::max(0.0, sorted[q].key - rounding)); };
+        const auto staysBefore = [&](size_t a, size_t b) { return above(a) + 2.0 * h < below(b); };
+        // Ranks among the reaching points are ranks among all points at the
+        // extremes. Window s is the same set across the cell when ranks s - 1
+        // and s (s > 0) and ranks n - m - 1 + s and n - m + s (s < m) never
+        // change places.
+        const auto same = [&](size_t s) {
+            return (s == 0 || staysBefore(s - 1, s)) &&
+                   (s == m || staysBefore(count - extremes_ + s, count - extremes_ + s + 1));
+        };
+        // The points that can be at a rank below m: those with fewer than m
+        // points staying before them (a prefix of the order), and those that
+        // can be at a rank above n - m - 1 (a suffix).
+        size_t nearEnd = 0;
+        for (size_t before = 0; nearEnd < count; ++nearEnd) {
+            while (before < nearEnd && staysBefore(before, nearEnd)) ++before;
+            if (before >= m) break;
+        }
+        size_t farBegin = count;
+        for (size_t after = count; farBegin > 0; --farBegin) {
+            while (after > farBegin && staysBefore(farBegin - 1, after - 1)) --after;
+            if (count - after >= m) break;
+        }
+        const auto allFail = [&](size_t from, size_t to) {
+            for (size_t q = from; q < to; ++q) {
+                const size_t k = index(sorted[q].id);
+                if (!kept.allAbove(eta, true, xs[k] - points_->origin.x, ys[k] - points_->origin.y)) return false;
+            }
+            return true;
+        };
+        int nearFails = -1, farFails = -1;  // unknown yet
+        bool anySame = false;
+        for (size_t s = 0; s <= m; ++s) {
+            if (s > 0 && farFails < 0) farFails = allFail(farBegin, count);
+            if (s > 0 && farFails) continue;
+            if (s < m && nearFails < 0) nearFails = allFail(0, nearEnd);
+            if (s < m && nearFails) continue;
+            if (!same(s)) return CellVerdict::open;
+            anySame = true;
+        }
+        return anySame ? CellVerdict::sameWindows : CellVerdict::noneCanWin;
+    }
+
+    // The candidates lo..hi-1 of a cell where every window that can win is
+    // the same set at each of them: only the first in loop order is
+    // offered, unless some of its windows have no solution from its centre
+    // (another centre may give them one).
+    template <class Sweep>
+    zfit_status offerFirst(std::span<const int32_t> reaching, size_t lo, size_t hi, Sweep& sweep)
+    {
+        size_t first = lo;
+        for (size_t q = lo + 1; q < hi; ++q) {
+            const Candidate& a = block_[q];
+            const Candidate& b = block_[first];
+            if (std::tie(a.i, a.j, a.k) < std::tie(b.i, b.j, b.k)) first = q;
+        }
+        ZFIT_TRY(rankAmong(reaching, first, first + 1, sweep));
+        if (sweep.pending()) return rankAmong(reaching, lo, hi, sweep);
+        return zfit_ok;
+    }
+
     // Writes to `out` the points of `lines` that can be among the m + 1
     // nearest or farthest from a centre within `halfDiagonal` of `centre`;
-    // returns their number.
-    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out)
+    // returns their number. The others, kept by every window there, join
+    // `kept`.
+    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out,
+                  KeptMoments& kept)
     {
         const size_t count = lines.size();
         if (2 * extremes_ > static_cast<size_t>(points_->n)) {  // the extremes hold every point
@@ -519,10 +780,16 @@ private:
         const double nearBound = (nearest + 2.0 * halfDiagonal) * (nearest + 2.0 * halfDiagonal) + rounding;
         const double farReach = std::max(0.0, farthest - 2.0 * halfDiagonal);
         const double farBound = farReach * farReach - rounding;
-        size_t kept = 0;
-        for (size_t q = 0; q < count; ++q)
-            if (distances[q] <= nearBound || distances[q] >= farBound) out[kept++] = lines[q];
-        return kept;
+        size_t reaching = 0;
+        for (size_t q = 0; q < count; ++q) {
+            if (distances[q] <= nearBound || distances[q] >= farBound) {
+                out[reaching++] = lines[q];
+            } else {
+                const size_t k = index(lines[q]);
+                kept.add(xs[k] - points_->origin.x, ys[k] - points_->origin.y);
+            }
+        }
+        return reaching;
     }
 
     // The candidates lo..hi-1 of the block ranked among `lines` (all points
@@ -602,6 +869,8 @@ private:
 
     const zsvc::SearchPoints* points_ = nullptr;
     size_t extremes_ = 0;
+    bool bounding_ = false;      // cells may be judged by bounds on their windows' errors
+    double boundScale_ = 0.0;    // the size of the coordinates
     zmath_vect low_{}, high_{};  // the points' bounding box
     zmath_vect gridLow_{};
     double cellSize_ = 0.0;

@@ -481,7 +481,8 @@ private:
     // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
 
-    // Cells with this many candidates are judged before they are ranked.
+    // Cells with this many candidates are judged before they are ranked,
+    // and cells of fewer where many points can reach the extremes.
     static constexpr size_t kJudgedCandidates = 64;
     // The relative margin by which a bound on a window's error must exceed
     // the best error so far (and the best error is widened): far more than
@@ -608,14 +609,20 @@ private:
         // A cell left open is judged again two levels down, or once fewer
         // points reach its extremes or the best error has changed.
         const double best = *sweep.score();
-        if (hi - lo >= kJudgedCandidates &&
-            (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best))) {
+        const bool worthJudging = hi - lo >= kJudgedCandidates || reaching.size() > 4 * extremes_;
+        if (worthJudging && (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best)) &&
+            judging_.wanted()) {
             const CellVerdict verdict = judge(reaching, centre, halfDiagonal, kept, best);
             if (verdict == CellVerdict::noneCanWin) return zfit_ok;
             if (verdict == CellVerdict::sameWindows) return offerFirst(reaching, lo, hi, sweep);
             judged = {level, reaching.size(), best};
         }
-        if (hi - lo <= kFewCandidates || reaching.size() <= kFewPointsPerRank * extremes_ || level == kCellBits)
+        // A cell of few candidates is ranked as it is, unless many points
+        // reach its extremes while judgements pay: its quarters narrow them,
+        // and may be judged.
+        const bool manyReaching = reaching.size() > 4 * extremes_ && hi - lo > 1 && judging_.paying();
+        if ((hi - lo <= kFewCandidates && !manyReaching) || reaching.size() <= kFewPointsPerRank * extremes_ ||
+            level == kCellBits)
             return rankAmong(reaching, lo, hi, sweep);
         // The four quarters, in curve order: the next two bits of the key.
         const uint32_t shift = 2 * (kCellBits - level - 1);
@@ -632,6 +639,21 @@ private:
         }
         return zfit_ok;
     }
+
+    // Judgements cost a sort of the points that reach a cell's extremes and
+    // a few factorisations. Where they keep leaving cells open (points about
+    // a curve whose windows all err alike) they are made only now and then.
+    class Judging {
+    public:
+        bool wanted() { return credit_ > 0 || ++passed_ % kRetry == 0; }
+        bool paying() const { return credit_ > 0; }
+        void judged(bool decided) { credit_ = decided ? std::min(credit_ + kGain, kMost) : credit_ - 1; }
+
+    private:
+        static constexpr int64_t kGain = 16, kMost = 4096, kRetry = 64;
+        int64_t credit_ = 256;
+        uint64_t passed_ = 0;
+    };
 
     // What the candidates of a cell can add to the search.
     enum class CellVerdict {
@@ -655,10 +677,19 @@ private:
     // points across the cell, window s is the same set at every candidate:
     // the first of them in loop order is the one that matters.
     CellVerdict judge(std::span<const int32_t> reaching, const zmath_vect& centre, double h, const KeptMoments& kept,
-                      double best) const
+                      double best)
+    {
+        if (!bounding_ || !(best < HUGE_VAL) || reaching.size() < 2 * extremes_ || kept.count() < 3)
+            return CellVerdict::open;
+        const CellVerdict verdict = judgeByBounds(reaching, centre, h, kept, best);
+        judging_.judged(verdict != CellVerdict::open);
+        return verdict;
+    }
+
+    CellVerdict judgeByBounds(std::span<const int32_t> reaching, const zmath_vect& centre, double h,
+                              const KeptMoments& kept, double best) const
     {
         const size_t count = reaching.size(), m = extremes_ - 1;
-        if (!bounding_ || !(best < HUGE_VAL) || count < 2 * extremes_ || kept.count() < 3) return CellVerdict::open;
         // A window of L points with an error of at most E' has every point
         // within sqrt(L) E' of its circle, so that the circle's radius is at
         // least rLow, and (d + r) / (2 r) is at most 1 / f at every point:
@@ -870,6 +901,7 @@ private:
     const zsvc::SearchPoints* points_ = nullptr;
     size_t extremes_ = 0;
     bool bounding_ = false;      // cells may be judged by bounds on their windows' errors
+    Judging judging_;
     double boundScale_ = 0.0;    // the size of the coordinates
     zmath_vect low_{}, high_{};  // the points' bounding box
     zmath_vect gridLow_{};

@@ -541,6 +541,12 @@ private:
     std::span<const Candidate> order(std::span<Candidate> block)
     {
         if (block.empty()) return block;
+        return order(block, middleOf(block), 2.0 * points_->diameter);
+    }
+
+    // The coordinate-wise median of a sample of the centres.
+    zmath_vect middleOf(std::span<const Candidate> block)
+    {
         const size_t step = std::max<size_t>(1, block.size() / 255), samples = (block.size() + step - 1) / step;
         const std::span<double> xs = values_.first(samples), ys = values_.subspan(samples, samples);
         for (size_t q = 0; q < samples; ++q) {
@@ -549,8 +555,14 @@ private:
         }
         std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(samples / 2), xs.end());
         std::nth_element(ys.begin(), ys.begin() + static_cast<std::ptrdiff_t>(samples / 2), ys.end());
-        const double reach = 2.0 * points_->diameter;
-        gridLow_ = {xs[samples / 2] - reach, ys[samples / 2] - reach};
+        return {xs[samples / 2], ys[samples / 2]};
+    }
+
+    // The candidates sorted by their cell on the grid about `middle` that
+    // reaches `reach` from it, those beyond it last.
+    std::span<const Candidate> order(std::span<Candidate> block, const zmath_vect& middle, double reach)
+    {
+        gridLow_ = {middle.x - reach, middle.y - reach};
         const double cells = static_cast<double>(uint32_t{1} << kCellBits);
         cellSize_ = std::max(2.0 * reach / cells, std::numeric_limits<double>::min());
         const double scale = 1.0 / cellSize_;
@@ -606,6 +618,8 @@ private:
         const std::span<int32_t> rest =
             reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
         const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest, kept));
+        if (hi - lo == 1 && reaching.size() > 4 * extremes_ && level < kCellBits && judging_.paying())
+            return lone(reaching, lo, kept, sweep);
         // A cell left open is judged again two levels down, or once fewer
         // points reach its extremes or the best error has changed.
         const double best = *sweep.score();
@@ -655,6 +669,21 @@ private:
         uint64_t passed_ = 0;
     };
 
+    // A lone candidate of a cell that many points reach: narrowed to the
+    // points of its own extremes (a cell of no size), judged, and ranked
+    // among them.
+    template <class Sweep>
+    zfit_status lone(std::span<const int32_t> lines, size_t q, KeptMoments kept, Sweep& sweep)
+    {
+        const zmath_vect centre = block_[q].centre;
+        const std::span<int32_t> rest =
+            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
+        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, 0.0, rest, kept));
+        if (judging_.wanted() && judge(reaching, centre, 0.0, kept, *sweep.score()) == CellVerdict::noneCanWin)
+            return zfit_ok;
+        return rankAmong(reaching, q, q + 1, sweep);
+    }
+
     // What the candidates of a cell can add to the search.
     enum class CellVerdict {
         open,         // they have to be ranked one by one
@@ -682,7 +711,9 @@ private:
         if (!bounding_ || !(best < HUGE_VAL) || reaching.size() < 2 * extremes_ || kept.count() < 3)
             return CellVerdict::open;
         const CellVerdict verdict = judgeByBounds(reaching, centre, h, kept, best);
-        judging_.judged(verdict != CellVerdict::open);
+        // A cell of no size has the same windows all over: only a cell
+        // passed over pays there.
+        judging_.judged(h > 0.0 ? verdict != CellVerdict::open : verdict == CellVerdict::noneCanWin);
         return verdict;
     }
 

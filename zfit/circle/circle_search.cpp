@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -829,13 +830,8 @@ private:
         const double* ys = points_->ys.data();
         for (size_t q = 0; q < count; ++q)
             distances[q] = zsvc::distanceKey(xs[index(lines[q])], ys[index(lines[q])], centre.x, centre.y);
-        std::copy(distances.begin(), distances.end(), scratch.begin());
-        const auto nearAt = scratch.begin() + static_cast<std::ptrdiff_t>(extremes_) - 1;
-        std::nth_element(scratch.begin(), nearAt, scratch.end());
-        const double nearest = std::sqrt(*nearAt);
-        const auto farAt = scratch.end() - static_cast<std::ptrdiff_t>(extremes_);
-        std::nth_element(nearAt + 1, farAt, scratch.end());
-        const double farthest = std::sqrt(*farAt);
+        const auto [nearKey, farKey] = kthFromEnds(distances, extremes_, scratch);
+        const double nearest = std::sqrt(nearKey), farthest = std::sqrt(farKey);
         // Squared distances carry the rounding of the squared reach.
         const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + halfDiagonal;
         const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
@@ -852,6 +848,32 @@ private:
             }
         }
         return reaching;
+    }
+
+    // The k-th smallest and the k-th largest of `values` (2 k of them at
+    // least), from two heaps of k values each in `heaps`: most values pass
+    // both heaps after one comparison each.
+    static std::pair<double, double> kthFromEnds(std::span<const double> values, size_t k, std::span<double> heaps)
+    {
+        const std::span<double> low = heaps.first(k), high = heaps.subspan(k, k);
+        std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), low.begin());
+        std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), high.begin());
+        std::make_heap(low.begin(), low.end());
+        std::make_heap(high.begin(), high.end(), std::greater<>());
+        for (size_t q = k; q < values.size(); ++q) {
+            const double v = values[q];
+            if (v < low[0]) {
+                std::pop_heap(low.begin(), low.end());
+                low[k - 1] = v;
+                std::push_heap(low.begin(), low.end());
+            }
+            if (v > high[0]) {
+                std::pop_heap(high.begin(), high.end(), std::greater<>());
+                high[k - 1] = v;
+                std::push_heap(high.begin(), high.end(), std::greater<>());
+            }
+        }
+        return {low[0], high[0]};
     }
 
     // The candidates lo..hi-1 of the block ranked among `lines` (all points

@@ -632,12 +632,7 @@ private:
             if (verdict == CellVerdict::sameWindows) return offerFirst(reaching, lo, hi, sweep);
             judged = {level, reaching.size(), best};
         }
-        // A cell of few candidates is ranked as it is, unless many points
-        // reach its extremes while judgements pay: its quarters narrow them,
-        // and may be judged.
-        const bool manyReaching = reaching.size() > 4 * extremes_ && hi - lo > 1 && judging_.paying();
-        if ((hi - lo <= kFewCandidates && !manyReaching) || reaching.size() <= kFewPointsPerRank * extremes_ ||
-            level == kCellBits)
+        if (hi - lo <= kFewCandidates || reaching.size() <= kFewPointsPerRank * extremes_ || level == kCellBits)
             return rankAmong(reaching, lo, hi, sweep);
         // The four quarters, in curve order: the next two bits of the key.
         const uint32_t shift = 2 * (kCellBits - level - 1);

@@ -482,6 +482,10 @@ private:
     // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
 
+    // The grid reaches this many diameters of the points from the middle of
+    // the centres: far enough that the few centres beyond it are rarely
+    // worth a cell, near enough that its finest cells stay small.
+    static constexpr double kGridReach = 8.0;
     // Cells with this many candidates are judged before they are ranked,
     // and cells of fewer where many points can reach the extremes.
     static constexpr size_t kJudgedCandidates = 64;
@@ -536,13 +540,13 @@ private:
 
     // The candidates sorted by cell, equal cells in loop order, those
     // beyond the grid last. The grid is centred on the middle of the centres
-    // (the coordinate-wise median of a sample of them) and reaches twice the
-    // points' diameter from it: inlier triples put their centres close
+    // (the coordinate-wise median of a sample of them) and reaches kGridReach
+    // times the points' diameter from it: inlier triples put their centres close
     // together near the middle, the rest scatter.
     std::span<const Candidate> order(std::span<Candidate> block)
     {
         if (block.empty()) return block;
-        return order(block, middleOf(block), 2.0 * points_->diameter);
+        return order(block, middleOf(block), kGridReach * points_->diameter);
     }
 
     // The coordinate-wise median of a sample of the centres.
@@ -625,7 +629,8 @@ private:
         // points reach its extremes or the best error has changed.
         const double best = *sweep.score();
         const bool worthJudging = hi - lo >= kJudgedCandidates || reaching.size() > 4 * extremes_;
-        if (worthJudging && (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best)) &&
+        if (worthJudging &&
+            (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best)) &&
             judging_.wanted()) {
             const CellVerdict verdict = judge(reaching, centre, halfDiagonal, kept, best);
             if (verdict == CellVerdict::noneCanWin) return zfit_ok;
@@ -948,7 +953,7 @@ private:
 
     const zsvc::SearchPoints* points_ = nullptr;
     size_t extremes_ = 0;
-    bool bounding_ = false;      // cells may be judged by bounds on their windows' errors
+    bool bounding_ = false;  // cells may be judged by bounds on their windows' errors
     Judging judging_;
     double boundScale_ = 0.0;    // the size of the coordinates
     zmath_vect low_{}, high_{};  // the points' bounding box

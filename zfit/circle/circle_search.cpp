@@ -243,115 +243,6 @@ private:
     size_t extremes_;
 };
 
-// ---- a lower bound on the error of any circle -----------------------------------
-
-// The moments of a set of points kept by every window of a cell of centres,
-// with offsets X, Y from the search's origin and Z = X^2 + Y^2: the sums of
-// z_a z_b for z = (Z, X, Y, 1), the sums of their magnitudes (for their
-// rounding), and the set's bounding box.
-//
-// They bound the error of every circle from below. A circle of centre c and
-// radius r is the vector A = (a, D, E, F) = (1, -2 c, |c|^2 - r^2) / (2 r)
-// in offsets from the origin, with A^T N A = D^2 + E^2 - 4 a F = 1; its value
-// at a point, A.z = (d^2 - r^2) / (2 r) = (d - r) (d + r) / (2 r), d the
-// point's distance from c, is its radial error scaled by (d + r) / (2 r).
-// Where M - eta N is positive definite (M the sum of z z^T), every such A
-// has A^T M A > eta A^T N A = eta: the scaled squared errors of every circle
-// add up to more than eta.
-class KeptMoments {
-public:
-    void add(double X, double Y)
-    {
-        const std::array<double, 4> z = terms(X, Y);
-        for (size_t q = 0; q < kEntries; ++q) {
-            const double v = z[kRow[q]] * z[kColumn[q]];
-            sums_[q] += v;
-            magnitudes_[q] += std::fabs(v);
-        }
-        ++count_;
-        low_ = {std::min(low_.x, X), std::min(low_.y, Y)};
-        high_ = {std::max(high_.x, X), std::max(high_.y, Y)};
-    }
-
-    double count() const { return count_; }
-
-    // A lower bound on the set's diameter: the longer side of its box.
-    double diameterBelow() const { return count_ > 0 ? std::max(high_.x - low_.x, high_.y - low_.y) : 0.0; }
-
-    // Whether every circle's scaled squared errors over the set (and the
-    // point (X, Y) as well, when `withPoint`) add up to more than eta. The
-    // test allows for the rounding of the sums and of its own steps: it
-    // answers true only where the exact sums would.
-    bool allAbove(double eta, bool withPoint, double X, double Y) const
-    {
-        std::array<double, kEntries> sums = sums_, errors;
-        const double rounding = 4.0 * (count_ + 16.0) * std::numeric_limits<double>::epsilon();
-        const std::array<double, 4> z = terms(X, Y);
-        for (size_t q = 0; q < kEntries; ++q) {
-            const double v = withPoint ? z[kRow[q]] * z[kColumn[q]] : 0.0;
-            sums[q] += v;
-            errors[q] = rounding * (magnitudes_[q] + std::fabs(v));
-        }
-        // M - eta N: N has 1 at (X, X) and (Y, Y), -2 at (Z, 1) and (1, Z).
-        sums[kXX] -= eta;
-        sums[kYY] -= eta;
-        sums[kZ1] += 2.0 * eta;
-        errors[kXX] += rounding * eta;
-        errors[kYY] += rounding * eta;
-        errors[kZ1] += rounding * eta;
-        // Scaled to a unit diagonal (a congruence: definiteness is kept),
-        // the errors of the entries (Gershgorin) and those of a Cholesky
-        // factorisation of a 4 x 4 matrix with unit diagonal (far below
-        // kShift) are taken off the diagonal first.
-        std::array<double, 4> scale;
-        for (size_t a = 0; a < 4; ++a) {
-            const double diagonal = sums[kDiagonal[a]];
-            if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return false;
-            scale[a] = 1.0 / std::sqrt(diagonal);
-        }
-        double k[4][4];
-        std::array<double, 4> slack{};
-        for (size_t q = 0; q < kEntries; ++q) {
-            const size_t a = kRow[q], b = kColumn[q];
-            const double value = sums[q] * scale[a] * scale[b];
-            const double error = errors[q] * scale[a] * scale[b] + rounding * std::fabs(value);
-            k[a][b] = k[b][a] = value;
-            slack[a] += error;
-            if (a != b) slack[b] += error;
-        }
-        for (size_t a = 0; a < 4; ++a) k[a][a] -= slack[a] + kShift;
-        for (size_t a = 0; a < 4; ++a) {
-            for (size_t b = 0; b < a; ++b) {
-                double v = k[a][b];
-                for (size_t c = 0; c < b; ++c) v -= k[a][c] * k[b][c];
-                k[a][b] = v / k[b][b];
-            }
-            double pivot = k[a][a];
-            for (size_t c = 0; c < a; ++c) pivot -= k[a][c] * k[a][c];
-            if (!(pivot > 0.0)) return false;
-            k[a][a] = std::sqrt(pivot);
-        }
-        return true;
-    }
-
-private:
-    static constexpr size_t kEntries = 10;
-    // The entries (row, column) of the symmetric 4 x 4 sum, in z order Z, X, Y, 1.
-    static constexpr size_t kRow[kEntries] = {0, 0, 0, 0, 1, 1, 1, 2, 2, 3};
-    static constexpr size_t kColumn[kEntries] = {0, 1, 2, 3, 1, 2, 3, 2, 3, 3};
-    static constexpr size_t kDiagonal[4] = {0, 4, 7, 9};
-    static constexpr size_t kXX = 4, kYY = 7, kZ1 = 3;
-    // Taken off the unit diagonal: far more than the rounding of the
-    // factorisation.
-    static constexpr double kShift = 1e-11;
-
-    static std::array<double, 4> terms(double X, double Y) { return {X * X + Y * Y, X, Y, 1.0}; }
-
-    std::array<double, kEntries> sums_{}, magnitudes_{};
-    double count_ = 0.0;
-    zmath_vect low_{HUGE_VAL, HUGE_VAL}, high_{-HUGE_VAL, -HUGE_VAL};
-};
-
 // Every triple (i, j, k) proposes the centre of the circle through it. The
 // candidates of a block of pairs (i, j) (in loop order) are sorted along a
 // space-filling curve over a grid of centres, which makes the grid's cells
@@ -446,7 +337,7 @@ public:
                 static_cast<size_t>(std::partition_point(block_.begin(), block_.end(),
                                                          [](const Candidate& c) { return c.key != kBeyond; }) -
                                     block_.begin());
-            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, KeptMoments{}, Judged{}, sweep));
+            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, zfit_circleKeptMoments{}, Judged{}, sweep));
             ZFIT_TRY(rankAmong(all, onGrid, block_.size(), sweep));
             ZFIT_TRY(poll(block_.size()));
         }
@@ -489,10 +380,6 @@ private:
     // Cells with this many candidates are judged before they are ranked,
     // and cells of fewer where many points can reach the extremes.
     static constexpr size_t kJudgedCandidates = 64;
-    // The relative margin by which a bound on a window's error must exceed
-    // the best error so far (and the best error is widened): far more than
-    // the rounding of either.
-    static constexpr double kBoundMargin = 1e-6;
     // Beyond this magnitude of the coordinates no bound is trusted: the
     // fourth powers of the offsets would overflow.
     static constexpr double kBoundedCoordinates = 1e50;
@@ -613,7 +500,7 @@ private:
     // storage the lists of its descendants use.
     template <class Sweep>
     zfit_status cell(std::span<const int32_t> lines, size_t lo, size_t hi, uint32_t level, uint32_t x, uint32_t y,
-                     KeptMoments kept, Judged judged, Sweep& sweep)
+                     zfit_circleKeptMoments kept, Judged judged, Sweep& sweep)
     {
         const double size = cellSize_ * static_cast<double>(uint32_t{1} << (kCellBits - level));
         const zmath_vect centre{gridLow_.x + (x + 0.5) * size, gridLow_.y + (y + 0.5) * size};
@@ -674,7 +561,7 @@ private:
     // points of its own extremes (a cell of no size), judged, and ranked
     // among them.
     template <class Sweep>
-    zfit_status lone(std::span<const int32_t> lines, size_t q, KeptMoments kept, Sweep& sweep)
+    zfit_status lone(std::span<const int32_t> lines, size_t q, zfit_circleKeptMoments kept, Sweep& sweep)
     {
         const zmath_vect centre = block_[q].centre;
         const std::span<int32_t> rest =
@@ -702,12 +589,12 @@ private:
     // least m points before it (after it) wherever the centre lies in the
     // cell can be neither, so every window s < m (s > 0) keeps `kept` and
     // one of the few other points. A window whose every circle errs more
-    // than the best so far (KeptMoments) can neither beat it nor tie with
+    // than the best so far (zfit_circleKeptMoments) can neither beat it nor tie with
     // it. And where the s nearest and the m - s farthest are the same
     // points across the cell, window s is the same set at every candidate:
     // the first of them in loop order is the one that matters.
-    CellVerdict judge(std::span<const int32_t> reaching, const zmath_vect& centre, double h, const KeptMoments& kept,
-                      double best)
+    CellVerdict judge(std::span<const int32_t> reaching, const zmath_vect& centre, double h,
+                      const zfit_circleKeptMoments& kept, double best)
     {
         if (!bounding_ || !(best < HUGE_VAL) || reaching.size() < 2 * extremes_ || kept.count() < 3)
             return CellVerdict::open;
@@ -719,20 +606,14 @@ private:
     }
 
     CellVerdict judgeByBounds(std::span<const int32_t> reaching, const zmath_vect& centre, double h,
-                              const KeptMoments& kept, double best) const
+                              const zfit_circleKeptMoments& kept, double best) const
     {
         const size_t count = reaching.size(), m = extremes_ - 1;
-        // A window of L points with an error of at most E' has every point
-        // within sqrt(L) E' of its circle, so that the circle's radius is at
-        // least rLow, and (d + r) / (2 r) is at most 1 / f at every point:
-        // its scaled squared errors add up to at most eta.
-        const double kept_ = static_cast<double>(points_->n - points_->m);
-        const double allowed = best * (1.0 + kBoundMargin) + kBoundMargin * 1e-6 * boundScale_;
-        const double spread = std::sqrt(kept_) * allowed;
-        const double rLow = 0.5 * kept.diameterBelow() * (1.0 - kBoundMargin) - spread;
-        if (!(rLow > 0.0)) return CellVerdict::open;
-        const double f = 1.0 / (1.0 + spread / (2.0 * rLow));
-        const double eta = kept_ * allowed * allowed / (f * f) * (1.0 + kBoundMargin);
+        // The best error widened by far more than its rounding: windows that
+        // err less than this are looked at.
+        const double allowed = best * (1.0 + kCircleBoundMargin) + kCircleBoundMargin * 1e-6 * boundScale_;
+        const double eta = kept.threshold(static_cast<double>(points_->n - points_->m), allowed);
+        if (!(eta > 0.0)) return CellVerdict::open;
         if (kept.allAbove(eta, false, 0.0, 0.0)) return CellVerdict::noneCanWin;
 
         // The reaching points by distance from the cell's centre.
@@ -818,7 +699,7 @@ private:
     // returns their number. The others, kept by every window there, join
     // `kept`.
     size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out,
-                  KeptMoments& kept)
+                  zfit_circleKeptMoments& kept)
     {
         const size_t count = lines.size();
         if (2 * extremes_ > static_cast<size_t>(points_->n)) {  // the extremes hold every point

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <limits>
 
+#include <zfit/circle/circle_internal.hpp>
+
 #include "support.hpp"
 
 namespace {
@@ -323,6 +325,85 @@ TEST(CircleSearch, PollsAndAllocations)
             << "mode " << mode << ", nothing discarded: storage independent of n";
         EXPECT_EQ(allocations[0][1], allocations[1][1])
             << "mode " << mode << ", one discarded: storage independent of n";
+    }
+}
+
+// ---- the searches' lower bound on the error of every circle ---------------------
+
+// The moments of `kept` (indices into p) about `origin`.
+zfit_circleKeptMoments momentsOf(const Pts& p, const std::vector<int>& kept, zmath_vect origin)
+{
+    zfit_circleKeptMoments moments;
+    for (int k : kept) moments.add(p[k].x - origin.x, p[k].y - origin.y);
+    return moments;
+}
+
+// A window whose circle errs by sigma (RMS) cannot be ruled out at an
+// error of sigma or more, whatever part of it the bound sees, with or
+// without one more of its points; and the bound does rule out errors well
+// below sigma where the points lie about a circle. The windows are random
+// noisy circles (some with points moved off, kept in the window) and
+// scored by the free-radius fit of the window.
+TEST(CircleSearch, ErrorBoundNeverRulesOutAWindowThatReachesIt)
+{
+    zt::Rng rng(77);
+    int ruledOutBelow = 0, clean = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        const int n = rng.integer(8, 40);
+        const double radius = rng.uniform(0.5, 50), sigma = radius * std::pow(10.0, rng.uniform(-4, -1));
+        const zmath_vect centre{rng.uniform(-100, 100), rng.uniform(-100, 100)};
+        Pts w = noisy(rng, centre, radius, sigma, n);
+        const int moved = trial % 3 == 0 ? rng.integer(1, 3) : 0;
+        for (int k = 0; k < moved; ++k)
+            w[k] = {centre.x + (w[k].x - centre.x) * 1.3, centre.y + (w[k].y - centre.y) * 1.3};
+        CircleResult r;
+        ASSERT_EQ(fit(w, r), 0);
+        const double error = r->rmsError;
+        // The bound sees all but a few of the window's points, about an
+        // origin off the points.
+        std::vector<int> kept(w.size());
+        for (int k = 0; k < n; ++k) kept[k] = k;
+        std::shuffle(kept.begin(), kept.end(), rng.engine);
+        const int unseen = rng.integer(0, 3);
+        const int extra = kept.back();
+        kept.resize(kept.size() - static_cast<size_t>(unseen));
+        const zmath_vect origin{centre.x + rng.uniform(-radius, radius), centre.y + rng.uniform(-radius, radius)};
+        const zfit_circleKeptMoments moments = momentsOf(w, kept, origin);
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << ", n " << n << ", error " << error);
+        for (const double reached : {error, error * (1 + 1e-9), 2 * error}) {
+            const double eta = moments.threshold(n, reached);
+            EXPECT_FALSE(eta > 0 && moments.allAbove(eta, false, 0, 0)) << "the window itself errs by " << reached;
+            if (unseen > 0) {
+                EXPECT_FALSE(eta > 0 && moments.allAbove(eta, true, w[extra].x - origin.x, w[extra].y - origin.y))
+                    << "with one more of its points";
+            }
+        }
+        if (moved == 0 && unseen <= 1) {
+            ++clean;
+            const double eta = moments.threshold(n, 0.5 * error);
+            ruledOutBelow += eta > 0 && moments.allAbove(eta, false, 0, 0);
+        }
+    }
+    EXPECT_EQ(ruledOutBelow, clean) << "half the error of a clean window is ruled out";
+}
+
+// A far point that the bound knows every window keeps rules out the error
+// of the clean window, which the points without it cannot rule out.
+TEST(CircleSearch, ErrorBoundSeesTheOnePointAWindowMustKeep)
+{
+    zt::Rng rng(78);
+    for (int trial = 0; trial < 50; ++trial) {
+        const int n = rng.integer(10, 40);
+        const Pts w = noisy(rng, {3, -2}, 10, 0.01, n);
+        CircleResult r;
+        ASSERT_EQ(fit(w, r), 0);
+        std::vector<int> kept(w.size());
+        for (int k = 0; k < n; ++k) kept[k] = k;
+        const zfit_circleKeptMoments moments = momentsOf(w, kept, {3, -2});
+        const double eta = moments.threshold(n + 1, r->rmsError);
+        EXPECT_FALSE(moments.allAbove(eta, false, 0, 0)) << "trial " << trial << ": the clean points reach it";
+        EXPECT_TRUE(moments.allAbove(eta, true, 13 * std::cos(0.1 * trial), 13 * std::sin(0.1 * trial)))
+            << "trial " << trial << ": with a point 3 off the circle";
     }
 }
 

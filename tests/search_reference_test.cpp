@@ -326,4 +326,96 @@ void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
 TEST(SearchReference, FreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2403); }
 TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2404); }
 
+// ---- larger circle cases: whole cells of centres passed over ------------------------
+
+// With a few dozen points the circle search judges cells of candidate
+// centres by a lower bound on the error of every window they can offer,
+// and passes over those that cannot tie or beat the best so far. Cases where
+// that bound is close to the best error or ties are exact: mild outliers
+// (moved out or in by 10 to 50 percent), rings of pixels (every window errs
+// about alike), two concentric rings of integer points with their mirror
+// images (many windows tie exactly), far outliers.
+enum class Larger { Mild, PixelRing, IntegerRings, Far };
+constexpr Larger largerKinds[] = {Larger::Mild, Larger::PixelRing, Larger::IntegerRings, Larger::Far};
+const char* const largerNames[] = {"mild outliers", "pixel ring", "integer rings", "far outliers"};
+
+Pts largerCase(zt::Rng& rng, Larger kind, int n, int m)
+{
+    Pts p;
+    if (kind == Larger::IntegerRings) {
+        // The integer points at distance 5 and sqrt(65) from the origin,
+        // then mirror pairs of points inside, all shifted by one integer
+        // offset.
+        const int rings[][2] = {{3, 4}, {5, 0}, {1, 8}, {4, 7}};
+        const zmath_vect shift{double(rng.integer(-3, 3)), double(rng.integer(-3, 3))};
+        for (const auto& r : rings)
+            for (int flip = 0; flip < 8; ++flip) {
+                const double a = (flip & 4) ? r[1] : r[0], b = (flip & 4) ? r[0] : r[1];
+                const zmath_vect q{(flip & 1) ? -a : a, (flip & 2) ? -b : b};
+                if (std::find_if(p.begin(), p.end(), [&](const zmath_vect& o) { return o.x == q.x && o.y == q.y; }) ==
+                    p.end())
+                    p.push_back(q);
+            }
+        p.resize(static_cast<size_t>(std::min<int>(n, static_cast<int>(p.size()))));
+        while (static_cast<int>(p.size()) + 1 < n) {
+            const zmath_vect q{double(rng.integer(-2, 2)), double(rng.integer(-2, 2))};
+            p.push_back(q);
+            p.push_back({-q.x, -q.y});
+        }
+        for (zmath_vect& q : p) q = {q.x + shift.x, q.y + shift.y};
+    } else {
+        const double radius = kind == Larger::PixelRing ? 6.0 : 4.0;
+        for (int k = 0; k < n; ++k) {
+            const double t = rng.uniform(0, 2 * zt::pi), r = radius + rng.normal(kind == Larger::Mild ? 0.02 : 0.0);
+            zmath_vect q{3 + r * std::cos(t), 1 + r * std::sin(t)};
+            if (k < m && kind == Larger::Mild) {
+                const double f = rng.integer(0, 1) ? rng.uniform(1.1, 1.5) : rng.uniform(0.5, 0.9);
+                q = {3 + (q.x - 3) * f, 1 + (q.y - 1) * f};
+            }
+            if (k < m && kind == Larger::Far) {
+                const double reach = std::pow(10.0, rng.uniform(2, 5));
+                q = {reach * std::cos(t), reach * std::sin(t)};
+            }
+            if (kind == Larger::PixelRing) q = {std::round(q.x), std::round(q.y)};
+            p.push_back(q);
+        }
+    }
+    std::shuffle(p.begin(), p.end(), rng.engine);
+    return p;
+}
+
+void expectLargerCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
+{
+    zt::Rng rng(seed);
+    int nearTies = 0;
+    constexpr int kLargerTrials = 32;
+    for (int trial = 0; trial < kLargerTrials; ++trial) {
+        const Larger kind = largerKinds[trial % 4];
+        const int m = rng.integer(1, 3), n = rng.integer(16, 22);
+        const Pts p = largerCase(rng, kind, n, m);
+        const double fixedRadius = mode == 1 ? rng.uniform(3, 7) : 1.0;
+        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 4]
+                                          << ", n " << p.size() << ", m " << m);
+        const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
+            std::optional<Circle> c = algebraic(p, kept, centre);
+            if (c && mode == 1) c->radius = fixedRadius;
+            return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
+        });
+        zfit::Result<zmath_circleFitResult> r;
+        const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
+        const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
+        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
+        const double rounding = roundingOf(p, kept);
+        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
+        if (!seen) continue;
+        const Circle c = *algebraic(p, kept, seen->candidate);
+        EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
+        EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
+    }
+    EXPECT_LE(nearTies, kLargerTrials / 3);
+}
+
+TEST(SearchReference, LargerFreeRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(0, 2405); }
+TEST(SearchReference, LargerFixedRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(1, 2406); }
+
 }  // namespace

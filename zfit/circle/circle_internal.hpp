@@ -3,9 +3,13 @@
 // outlier searches and the algorithms behind the entries. Not exported.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <span>
 
 #include <zfit/circle/circle.h>
@@ -25,6 +29,10 @@ constexpr double kCircleBoundRounding = 1e-10;
 // narrowed, by this relative margin, so that rounding never lets a bound cut
 // off a window that would have won.
 constexpr double kCircleReachMargin = 1e-12;
+// A bound that passes over windows must exceed the best error so far by this
+// relative margin (and the best error is widened by it): far more than the
+// rounding of either.
+constexpr double kCircleBoundMargin = 1e-6;
 
 // A circle as the algorithms write it: centre x, centre y, radius. The
 // result record holds the same three doubles as `centre` and `radius`.
@@ -162,6 +170,130 @@ inline zfit_status zfit_circleFixedRadiusVals_add_(zfit_circleFixedRadiusVals* s
 zfit_status zfit_circleFixedRadiusVals_solve_(zfit_circleFixedRadiusVals* sums, zfit_circle* circle);
 zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* sums, double spread,
                                                     zfit_circle* circle);
+
+// ---- a lower bound on the error of every circle ----------------------------
+
+// The moments of a set of points kept by every window of a cell of centres,
+// with offsets X, Y from the search's origin and Z = X^2 + Y^2: the sums of
+// z_a z_b for z = (Z, X, Y, 1), the sums of their magnitudes (for their
+// rounding), and the set's bounding box.
+//
+// They bound the error of every circle from below. A circle of centre c and
+// radius r is the vector A = (a, D, E, F) = (1, -2 c, |c|^2 - r^2) / (2 r)
+// in offsets from the origin, with A^T N A = D^2 + E^2 - 4 a F = 1; its value
+// at a point, A.z = (d^2 - r^2) / (2 r) = (d - r) (d + r) / (2 r), d the
+// point's distance from c, is its radial error scaled by (d + r) / (2 r).
+// Where M - eta N is positive definite (M the sum of z z^T), every such A
+// has A^T M A > eta A^T N A = eta: the scaled squared errors of every circle
+// add up to more than eta.
+class zfit_circleKeptMoments {
+public:
+    void add(double X, double Y)
+    {
+        const std::array<double, 4> z = terms(X, Y);
+        for (size_t q = 0; q < kEntries; ++q) {
+            const double v = z[kRow[q]] * z[kColumn[q]];
+            sums_[q] += v;
+            magnitudes_[q] += std::fabs(v);
+        }
+        ++count_;
+        low_ = {std::min(low_.x, X), std::min(low_.y, Y)};
+        high_ = {std::max(high_.x, X), std::max(high_.y, Y)};
+    }
+
+    double count() const { return count_; }
+
+    // The sum of scaled squared errors beyond which no window of
+    // `windowSize` points that keeps this set can have an RMS error of
+    // `error` or less against any circle; 0 when the set is too small for
+    // a bound. Such a window has every point within sqrt(windowSize) error
+    // of its circle, so the circle's radius is at least half the set's
+    // diameter less that, and (d + r) / (2 r) at most 1 / f at every point.
+    double threshold(double windowSize, double error) const
+    {
+        const double spread = std::sqrt(windowSize) * error;
+        const double rLow = 0.5 * diameterBelow() * (1.0 - kCircleBoundMargin) - spread;
+        if (!(rLow > 0.0) || !std::isfinite(spread)) return 0.0;
+        const double f = 1.0 / (1.0 + spread / (2.0 * rLow));
+        return windowSize * error * error / (f * f) * (1.0 + kCircleBoundMargin);
+    }
+
+    // A lower bound on the set's diameter: the longer side of its box.
+    double diameterBelow() const { return count_ > 0 ? std::max(high_.x - low_.x, high_.y - low_.y) : 0.0; }
+
+    // Whether every circle's scaled squared errors over the set (and the
+    // point (X, Y) as well, when `withPoint`) add up to more than eta. The
+    // test allows for the rounding of the sums and of its own steps: it
+    // answers true only where the exact sums would.
+    bool allAbove(double eta, bool withPoint, double X, double Y) const
+    {
+        std::array<double, kEntries> sums = sums_, errors;
+        const double rounding = 4.0 * (count_ + 16.0) * std::numeric_limits<double>::epsilon();
+        const std::array<double, 4> z = terms(X, Y);
+        for (size_t q = 0; q < kEntries; ++q) {
+            const double v = withPoint ? z[kRow[q]] * z[kColumn[q]] : 0.0;
+            sums[q] += v;
+            errors[q] = rounding * (magnitudes_[q] + std::fabs(v));
+        }
+        // M - eta N: N has 1 at (X, X) and (Y, Y), -2 at (Z, 1) and (1, Z).
+        sums[kXX] -= eta;
+        sums[kYY] -= eta;
+        sums[kZ1] += 2.0 * eta;
+        errors[kXX] += rounding * eta;
+        errors[kYY] += rounding * eta;
+        errors[kZ1] += rounding * eta;
+        // Scaled to a unit diagonal (a congruence: definiteness is kept),
+        // the errors of the entries (Gershgorin) and those of a Cholesky
+        // factorisation of a 4 x 4 matrix with unit diagonal (far below
+        // kShift) are taken off the diagonal first.
+        std::array<double, 4> scale;
+        for (size_t a = 0; a < 4; ++a) {
+            const double diagonal = sums[kDiagonal[a]];
+            if (!(diagonal > 0.0) || !std::isfinite(diagonal)) return false;
+            scale[a] = 1.0 / std::sqrt(diagonal);
+        }
+        double k[4][4];
+        std::array<double, 4> slack{};
+        for (size_t q = 0; q < kEntries; ++q) {
+            const size_t a = kRow[q], b = kColumn[q];
+            const double value = sums[q] * scale[a] * scale[b];
+            const double error = errors[q] * scale[a] * scale[b] + rounding * std::fabs(value);
+            k[a][b] = k[b][a] = value;
+            slack[a] += error;
+            if (a != b) slack[b] += error;
+        }
+        for (size_t a = 0; a < 4; ++a) k[a][a] -= slack[a] + kShift;
+        for (size_t a = 0; a < 4; ++a) {
+            for (size_t b = 0; b < a; ++b) {
+                double v = k[a][b];
+                for (size_t c = 0; c < b; ++c) v -= k[a][c] * k[b][c];
+                k[a][b] = v / k[b][b];
+            }
+            double pivot = k[a][a];
+            for (size_t c = 0; c < a; ++c) pivot -= k[a][c] * k[a][c];
+            if (!(pivot > 0.0)) return false;
+            k[a][a] = std::sqrt(pivot);
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kEntries = 10;
+    // The entries (row, column) of the symmetric 4 x 4 sum, in z order Z, X, Y, 1.
+    static constexpr size_t kRow[kEntries] = {0, 0, 0, 0, 1, 1, 1, 2, 2, 3};
+    static constexpr size_t kColumn[kEntries] = {0, 1, 2, 3, 1, 2, 3, 2, 3, 3};
+    static constexpr size_t kDiagonal[4] = {0, 4, 7, 9};
+    static constexpr size_t kXX = 4, kYY = 7, kZ1 = 3;
+    // Taken off the unit diagonal: far more than the rounding of the
+    // factorisation.
+    static constexpr double kShift = 1e-11;
+
+    static std::array<double, 4> terms(double X, double Y) { return {X * X + Y * Y, X, Y, 1.0}; }
+
+    std::array<double, kEntries> sums_{}, magnitudes_{};
+    double count_ = 0.0;
+    zmath_vect low_{HUGE_VAL, HUGE_VAL}, high_{-HUGE_VAL, -HUGE_VAL};
+};
 
 // ---- the outlier searches ---------------------------------------------------
 

@@ -31,8 +31,11 @@
 // The attention check is polled 4 (n - 2) times, spread evenly over the
 // triples.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include <zfit/circle/circle_internal.hpp>
@@ -285,6 +288,8 @@ public:
     {
         points_ = &points;
         extremes_ = static_cast<size_t>(points.m) + 1;
+        bounding_ = 2 * extremes_ <= static_cast<size_t>(points.n) && points.largest < kBoundedCoordinates;
+        boundScale_ = points.largest + points.diameter;
         low_ = high_ = points.p[0];
         for (const zmath_vect& q : points.p) {
             low_ = {std::min(low_.x, q.x), std::min(low_.y, q.y)};
@@ -332,7 +337,7 @@ public:
                 static_cast<size_t>(std::partition_point(block_.begin(), block_.end(),
                                                          [](const Candidate& c) { return c.key != kBeyond; }) -
                                     block_.begin());
-            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, sweep));
+            if (onGrid > 0) ZFIT_TRY(cell(all, 0, onGrid, 0, 0, 0, zfit_circleKeptMoments{}, Judged{}, sweep));
             ZFIT_TRY(rankAmong(all, onGrid, block_.size(), sweep));
             ZFIT_TRY(poll(block_.size()));
         }
@@ -340,6 +345,14 @@ public:
     }
 
 private:
+    // The last judgement that left a cell open: its level, the number of
+    // points that reached its extremes, the best error then.
+    struct Judged {
+        uint32_t level = 0;
+        size_t reaching = SIZE_MAX;
+        double best = HUGE_VAL;
+    };
+
     struct Candidate {
         zmath_vect centre;
         int32_t i, j, k;
@@ -359,6 +372,17 @@ private:
     // Up to this many points (and kFewPointsPerRank per extreme rank), a
     // cell's points are kept in full order.
     static constexpr size_t kFewPoints = 64;
+
+    // The grid reaches this many diameters of the points from the middle of
+    // the centres: far enough that the few centres beyond it are rarely
+    // worth a cell, near enough that its finest cells stay small.
+    static constexpr double kGridReach = 8.0;
+    // Cells with this many candidates are judged before they are ranked,
+    // and cells of fewer where many points can reach the extremes.
+    static constexpr size_t kJudgedCandidates = 64;
+    // Beyond this magnitude of the coordinates no bound is trusted: the
+    // fourth powers of the offsets would overflow.
+    static constexpr double kBoundedCoordinates = 1e50;
 
     // Polls per first index of the triples: a quarter pass of the plain
     // loop between polls.
@@ -403,12 +427,18 @@ private:
 
     // The candidates sorted by cell, equal cells in loop order, those
     // beyond the grid last. The grid is centred on the middle of the centres
-    // (the coordinate-wise median of a sample of them) and reaches twice the
-    // points' diameter from it: inlier triples put their centres close
+    // (the coordinate-wise median of a sample of them) and reaches kGridReach
+    // times the points' diameter from it: inlier triples put their centres close
     // together near the middle, the rest scatter.
     std::span<const Candidate> order(std::span<Candidate> block)
     {
         if (block.empty()) return block;
+        return order(block, middleOf(block), kGridReach * points_->diameter);
+    }
+
+    // The coordinate-wise median of a sample of the centres.
+    zmath_vect middleOf(std::span<const Candidate> block)
+    {
         const size_t step = std::max<size_t>(1, block.size() / 255), samples = (block.size() + step - 1) / step;
         const std::span<double> xs = values_.first(samples), ys = values_.subspan(samples, samples);
         for (size_t q = 0; q < samples; ++q) {
@@ -417,8 +447,14 @@ private:
         }
         std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(samples / 2), xs.end());
         std::nth_element(ys.begin(), ys.begin() + static_cast<std::ptrdiff_t>(samples / 2), ys.end());
-        const double reach = 2.0 * points_->diameter;
-        gridLow_ = {xs[samples / 2] - reach, ys[samples / 2] - reach};
+        return {xs[samples / 2], ys[samples / 2]};
+    }
+
+    // The candidates sorted by their cell on the grid about `middle` that
+    // reaches `reach` from it, those beyond it last.
+    std::span<const Candidate> order(std::span<Candidate> block, const zmath_vect& middle, double reach)
+    {
+        gridLow_ = {middle.x - reach, middle.y - reach};
         const double cells = static_cast<double>(uint32_t{1} << kCellBits);
         cellSize_ = std::max(2.0 * reach / cells, std::numeric_limits<double>::min());
         const double scale = 1.0 / cellSize_;
@@ -464,7 +500,7 @@ private:
     // storage the lists of its descendants use.
     template <class Sweep>
     zfit_status cell(std::span<const int32_t> lines, size_t lo, size_t hi, uint32_t level, uint32_t x, uint32_t y,
-                     Sweep& sweep)
+                     zfit_circleKeptMoments kept, Judged judged, Sweep& sweep)
     {
         const double size = cellSize_ * static_cast<double>(uint32_t{1} << (kCellBits - level));
         const zmath_vect centre{gridLow_.x + (x + 0.5) * size, gridLow_.y + (y + 0.5) * size};
@@ -473,7 +509,21 @@ private:
         const double halfDiagonal = size * (0.5 * std::sqrt(2.0) + 1e-6);
         const std::span<int32_t> rest =
             reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
-        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest));
+        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest, kept));
+        if (hi - lo == 1 && reaching.size() > 4 * extremes_ && level < kCellBits && judging_.paying())
+            return lone(reaching, lo, kept, sweep);
+        // A cell left open is judged again two levels down, or once fewer
+        // points reach its extremes or the best error has changed.
+        const double best = *sweep.score();
+        const bool worthJudging = hi - lo >= kJudgedCandidates || reaching.size() > 4 * extremes_;
+        if (worthJudging &&
+            (level >= judged.level + 2 || reaching.size() < judged.reaching || !(best == judged.best)) &&
+            judging_.wanted()) {
+            const CellVerdict verdict = judge(reaching, centre, halfDiagonal, kept, best);
+            if (verdict == CellVerdict::noneCanWin) return zfit_ok;
+            if (verdict == CellVerdict::sameWindows) return offerFirst(reaching, lo, hi, sweep);
+            judged = {level, reaching.size(), best};
+        }
         if (hi - lo <= kFewCandidates || reaching.size() <= kFewPointsPerRank * extremes_ || level == kCellBits)
             return rankAmong(reaching, lo, hi, sweep);
         // The four quarters, in curve order: the next two bits of the key.
@@ -485,16 +535,171 @@ private:
                 [&](const Candidate& c) { return ((c.key >> shift) & 3u) <= quarter; });
             const size_t to = static_cast<size_t>(end - block_.begin());
             if (to > from)
-                ZFIT_TRY(cell(reaching, from, to, level + 1, 2 * x + (quarter & 1u), 2 * y + (quarter >> 1), sweep));
+                ZFIT_TRY(cell(reaching, from, to, level + 1, 2 * x + (quarter & 1u), 2 * y + (quarter >> 1), kept,
+                              judged, sweep));
             from = to;
         }
         return zfit_ok;
     }
 
+    // Judgements cost a sort of the points that reach a cell's extremes and
+    // a few factorisations. Where they keep leaving cells open (points about
+    // a curve whose windows all err alike) they are made only now and then.
+    class Judging {
+    public:
+        bool wanted() { return credit_ > 0 || ++passed_ % kRetry == 0; }
+        bool paying() const { return credit_ > 0; }
+        void judged(bool decided) { credit_ = decided ? std::min(credit_ + kGain, kMost) : credit_ - 1; }
+
+    private:
+        static constexpr int64_t kGain = 16, kMost = 4096, kRetry = 64;
+        int64_t credit_ = 256;
+        uint64_t passed_ = 0;
+    };
+
+    // A lone candidate of a cell that many points reach: narrowed to the
+    // points of its own extremes (a cell of no size), judged, and ranked
+    // among them.
+    template <class Sweep>
+    zfit_status lone(std::span<const int32_t> lines, size_t q, zfit_circleKeptMoments kept, Sweep& sweep)
+    {
+        const zmath_vect centre = block_[q].centre;
+        const std::span<int32_t> rest =
+            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
+        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, 0.0, rest, kept));
+        if (judging_.wanted() && judge(reaching, centre, 0.0, kept, *sweep.score()) == CellVerdict::noneCanWin)
+            return zfit_ok;
+        return rankAmong(reaching, q, q + 1, sweep);
+    }
+
+    // What the candidates of a cell can add to the search.
+    enum class CellVerdict {
+        open,         // they have to be ranked one by one
+        noneCanWin,   // no window of theirs can tie or beat the best so far
+        sameWindows,  // every window that can is the same set at all of them
+    };
+
+    // The verdict on the cell of `centre` with half-diagonal h, whose
+    // windows all keep the points `kept` and can leave out only points of
+    // `reaching`, against the best error so far.
+    //
+    // Window s keeps ranks s .. s + n - m - 1. Its nearest point, at rank s,
+    // has fewer than m points before it when s < m; its farthest, at rank
+    // n - m - 1 + s, fewer than m after it when s > 0. A point that has at
+    // least m points before it (after it) wherever the centre lies in the
+    // cell can be neither, so every window s < m (s > 0) keeps `kept` and
+    // one of the few other points. A window whose every circle errs more
+    // than the best so far (zfit_circleKeptMoments) can neither beat it nor tie with
+    // it. And where the s nearest and the m - s farthest are the same
+    // points across the cell, window s is the same set at every candidate:
+    // the first of them in loop order is the one that matters.
+    CellVerdict judge(std::span<const int32_t> reaching, const zmath_vect& centre, double h,
+                      const zfit_circleKeptMoments& kept, double best)
+    {
+        if (!bounding_ || !(best < HUGE_VAL) || reaching.size() < 2 * extremes_ || kept.count() < 3)
+            return CellVerdict::open;
+        const CellVerdict verdict = judgeByBounds(reaching, centre, h, kept, best);
+        // A cell of no size has the same windows all over: only a cell
+        // passed over pays there.
+        judging_.judged(h > 0.0 ? verdict != CellVerdict::open : verdict == CellVerdict::noneCanWin);
+        return verdict;
+    }
+
+    CellVerdict judgeByBounds(std::span<const int32_t> reaching, const zmath_vect& centre, double h,
+                              const zfit_circleKeptMoments& kept, double best) const
+    {
+        const size_t count = reaching.size(), m = extremes_ - 1;
+        // The best error widened by far more than its rounding: windows that
+        // err less than this are looked at.
+        const double allowed = best * (1.0 + kCircleBoundMargin) + kCircleBoundMargin * 1e-6 * boundScale_;
+        const double eta = kept.threshold(static_cast<double>(points_->n - points_->m), allowed);
+        if (!(eta > 0.0)) return CellVerdict::open;
+        if (kept.allAbove(eta, false, 0.0, 0.0)) return CellVerdict::noneCanWin;
+
+        // The reaching points by distance from the cell's centre.
+        const std::span<OrderedPoints::Ranked> sorted = ordered_.pairs.first(count);
+        const double* xs = points_->xs.data();
+        const double* ys = points_->ys.data();
+        for (size_t q = 0; q < count; ++q) {
+            const size_t k = index(reaching[q]);
+            sorted[q] = {zsvc::distanceKey(xs[k], ys[k], centre.x, centre.y), reaching[q]};
+        }
+        std::sort(sorted.begin(), sorted.end(), [](const OrderedPoints::Ranked& a, const OrderedPoints::Ranked& b) {
+            return zsvc::rankBefore(a.key, a.id, b.key, b.id);
+        });
+        // a stays before b wherever the centre lies in the cell: each
+        // distance moves by at most h, and a key carries the rounding of the
+        // squared reach.
+        const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + h;
+        const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
+        const auto above = [&](size_t q) { return std::sqrt(sorted[q].key + rounding); };
+        const auto below = [&](size_t q) { return std::sqrt(std::max(0.0, sorted[q].key - rounding)); };
+        const auto staysBefore = [&](size_t a, size_t b) { return above(a) + 2.0 * h < below(b); };
+        // Ranks among the reaching points are ranks among all points at the
+        // extremes. Window s is the same set across the cell when ranks s - 1
+        // and s (s > 0) and ranks n - m - 1 + s and n - m + s (s < m) never
+        // change places.
+        const auto same = [&](size_t s) {
+            return (s == 0 || staysBefore(s - 1, s)) &&
+                   (s == m || staysBefore(count - extremes_ + s, count - extremes_ + s + 1));
+        };
+        // The points that can be at a rank below m: those with fewer than m
+        // points staying before them (a prefix of the order), and those that
+        // can be at a rank above n - m - 1 (a suffix).
+        size_t nearEnd = 0;
+        for (size_t before = 0; nearEnd < count; ++nearEnd) {
+            while (before < nearEnd && staysBefore(before, nearEnd)) ++before;
+            if (before >= m) break;
+        }
+        size_t farBegin = count;
+        for (size_t after = count; farBegin > 0; --farBegin) {
+            while (after > farBegin && staysBefore(farBegin - 1, after - 1)) --after;
+            if (count - after >= m) break;
+        }
+        const auto allFail = [&](size_t from, size_t to) {
+            for (size_t q = from; q < to; ++q) {
+                const size_t k = index(sorted[q].id);
+                if (!kept.allAbove(eta, true, xs[k] - points_->origin.x, ys[k] - points_->origin.y)) return false;
+            }
+            return true;
+        };
+        int nearFails = -1, farFails = -1;  // unknown yet
+        bool anySame = false;
+        for (size_t s = 0; s <= m; ++s) {
+            if (s > 0 && farFails < 0) farFails = allFail(farBegin, count);
+            if (s > 0 && farFails) continue;
+            if (s < m && nearFails < 0) nearFails = allFail(0, nearEnd);
+            if (s < m && nearFails) continue;
+            if (!same(s)) return CellVerdict::open;
+            anySame = true;
+        }
+        return anySame ? CellVerdict::sameWindows : CellVerdict::noneCanWin;
+    }
+
+    // The candidates lo..hi-1 of a cell where every window that can win is
+    // the same set at each of them: only the first in loop order is
+    // offered, unless some of its windows have no solution from its centre
+    // (another centre may give them one).
+    template <class Sweep>
+    zfit_status offerFirst(std::span<const int32_t> reaching, size_t lo, size_t hi, Sweep& sweep)
+    {
+        size_t first = lo;
+        for (size_t q = lo + 1; q < hi; ++q) {
+            const Candidate& a = block_[q];
+            const Candidate& b = block_[first];
+            if (std::tie(a.i, a.j, a.k) < std::tie(b.i, b.j, b.k)) first = q;
+        }
+        ZFIT_TRY(rankAmong(reaching, first, first + 1, sweep));
+        if (sweep.pending()) return rankAmong(reaching, lo, hi, sweep);
+        return zfit_ok;
+    }
+
     // Writes to `out` the points of `lines` that can be among the m + 1
     // nearest or farthest from a centre within `halfDiagonal` of `centre`;
-    // returns their number.
-    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out)
+    // returns their number. The others, kept by every window there, join
+    // `kept`.
+    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out,
+                  zfit_circleKeptMoments& kept)
     {
         const size_t count = lines.size();
         if (2 * extremes_ > static_cast<size_t>(points_->n)) {  // the extremes hold every point
@@ -506,23 +711,50 @@ private:
         const double* ys = points_->ys.data();
         for (size_t q = 0; q < count; ++q)
             distances[q] = zsvc::distanceKey(xs[index(lines[q])], ys[index(lines[q])], centre.x, centre.y);
-        std::copy(distances.begin(), distances.end(), scratch.begin());
-        const auto nearAt = scratch.begin() + static_cast<std::ptrdiff_t>(extremes_) - 1;
-        std::nth_element(scratch.begin(), nearAt, scratch.end());
-        const double nearest = std::sqrt(*nearAt);
-        const auto farAt = scratch.end() - static_cast<std::ptrdiff_t>(extremes_);
-        std::nth_element(nearAt + 1, farAt, scratch.end());
-        const double farthest = std::sqrt(*farAt);
+        const auto [nearKey, farKey] = kthFromEnds(distances, extremes_, scratch);
+        const double nearest = std::sqrt(nearKey), farthest = std::sqrt(farKey);
         // Squared distances carry the rounding of the squared reach.
         const double reach = zsvc::length(zsvc::subtract(centre, points_->origin)) + points_->diameter + halfDiagonal;
         const double rounding = zsvc::kKeyRoundingUlps * std::numeric_limits<double>::epsilon() * reach * reach;
         const double nearBound = (nearest + 2.0 * halfDiagonal) * (nearest + 2.0 * halfDiagonal) + rounding;
         const double farReach = std::max(0.0, farthest - 2.0 * halfDiagonal);
         const double farBound = farReach * farReach - rounding;
-        size_t kept = 0;
-        for (size_t q = 0; q < count; ++q)
-            if (distances[q] <= nearBound || distances[q] >= farBound) out[kept++] = lines[q];
-        return kept;
+        size_t reaching = 0;
+        for (size_t q = 0; q < count; ++q) {
+            if (distances[q] <= nearBound || distances[q] >= farBound) {
+                out[reaching++] = lines[q];
+            } else {
+                const size_t k = index(lines[q]);
+                kept.add(xs[k] - points_->origin.x, ys[k] - points_->origin.y);
+            }
+        }
+        return reaching;
+    }
+
+    // The k-th smallest and the k-th largest of `values` (2 k of them at
+    // least), from two heaps of k values each in `heaps`: most values pass
+    // both heaps after one comparison each.
+    static std::pair<double, double> kthFromEnds(std::span<const double> values, size_t k, std::span<double> heaps)
+    {
+        const std::span<double> low = heaps.first(k), high = heaps.subspan(k, k);
+        std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), low.begin());
+        std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), high.begin());
+        std::make_heap(low.begin(), low.end());
+        std::make_heap(high.begin(), high.end(), std::greater<>());
+        for (size_t q = k; q < values.size(); ++q) {
+            const double v = values[q];
+            if (v < low[0]) {
+                std::pop_heap(low.begin(), low.end());
+                low[k - 1] = v;
+                std::push_heap(low.begin(), low.end());
+            }
+            if (v > high[0]) {
+                std::pop_heap(high.begin(), high.end(), std::greater<>());
+                high[k - 1] = v;
+                std::push_heap(high.begin(), high.end(), std::greater<>());
+            }
+        }
+        return {low[0], high[0]};
     }
 
     // The candidates lo..hi-1 of the block ranked among `lines` (all points
@@ -602,6 +834,9 @@ private:
 
     const zsvc::SearchPoints* points_ = nullptr;
     size_t extremes_ = 0;
+    bool bounding_ = false;  // cells may be judged by bounds on their windows' errors
+    Judging judging_;
+    double boundScale_ = 0.0;    // the size of the coordinates
     zmath_vect low_{}, high_{};  // the points' bounding box
     zmath_vect gridLow_{};
     double cellSize_ = 0.0;

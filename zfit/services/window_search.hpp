@@ -236,6 +236,10 @@ public:
     // writes the final one.
     double* score() const { return score_; }
 
+    // Whether some windows of the last candidate had no solution from its
+    // centre (they are tried again at the next candidate offered).
+    bool pending() const { return pendingCount_ > 0; }
+
     // The caller's indices: the best window's discarded points, in rank
     // order.
     zstd_vector32* ignoredIndices() const { return ignoredIndices_; }

@@ -298,7 +298,12 @@ TEST(RoundnessReference, TheMinimumZoneIsTheGlobalOne)
         const Reference ref = exhaustive(p);
         const double scale = spreadAbout(p, p[0]).farthest;
         zmet_roundnessResult r;
+        zt::ScopedAttention counting;
         const zfit_status status = roundness(p, zmet_roundnessMinimumZone, &r);
+        // What it costs, in polls (about one per box or exchange step): the
+        // dearest of these takes some 300 000, a start from wrongly merged
+        // directions up to 70 million.
+        EXPECT_LT(counting.polls(), 1000000) << "polls";
         if (status == zmath_errDegenerate) {
             EXPECT_GE(ref.zone, narrowestStrip(p) * (1 - 1e-9)) << "no circle narrower than the strip";
             continue;

@@ -137,6 +137,9 @@ TEST(LineRobust, HandWorkedResults)
         // A window of one point: along the first pair of distinct points (0 and 2), through
         // the point of largest offset across it (3); the others' equal offsets leave their order free.
         {"minimum zone, one point kept", {{1, 1}, {1, 1}, {3, 1}, {2, 4}}, 3, 1, 0, 4, 0, {}, Free},
+        // A square: its strips across and along tie, and the first pair in index order, (0, 1),
+        // sets the direction whichever side of the hull is met first.
+        {"minimum zone, a tie of two sides", {{0, 0}, {0, 1}, {1, 1}, {1, 0}}, 0, 1, zt::pi / 2, -0.5, 0.5, {}, Listed},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

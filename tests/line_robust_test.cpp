@@ -156,4 +156,20 @@ TEST(LineRobust, HandWorkedResults)
     }
 }
 
+// More points than the pair directions the search holds at once (about
+// 2^21 pairs, some 2050 points): the ranked search takes the first indices
+// in blocks, and still leaves out the planted outliers.
+TEST(LineRobust, BlocksOfFirstIndicesFindWhatOnePassFinds)
+{
+    zt::Rng rng(2100);
+    Pts points;
+    for (int i = 0; i < 2100; ++i) points.push_back({0.01 * i, 0.5 * 0.01 * i + 1 + rng.uniform(-1e-3, 1e-3)});
+    const Indices outliers{7, 700, 1400, 2099};
+    for (const int32_t k : outliers) points[static_cast<size_t>(k)].y += 5;
+    LineResult r;
+    ASSERT_EQ(fit(points, r, params(4)), 0);
+    EXPECT_EQ(sorted(r->ignoredIndices), outliers) << "the outliers left out";
+    EXPECT_NEAR(std::tan(r->line.angle), 0.5, 1e-4) << "the slope";
+}
+
 }  // namespace

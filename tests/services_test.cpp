@@ -1,7 +1,7 @@
 // Services the fits rely on: the dense solve with several right-hand sides
 // and its refusals, eigenvalues of matrices that need the exceptional shift
-// or the balancing, transforms and their inverses, ellipses from a transform
-// and from a conic, containers and the run-time hooks.
+// or the balancing or that split, transforms and their inverses, ellipses
+// from a transform and from a conic, containers and the run-time hooks.
 #include <complex>
 #include <cstring>
 

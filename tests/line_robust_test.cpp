@@ -137,6 +137,9 @@ TEST(LineRobust, HandWorkedResults)
         // A window of one point: along the first pair of distinct points (0 and 2), through
         // the point of largest offset across it (3); the others' equal offsets leave their order free.
         {"minimum zone, one point kept", {{1, 1}, {1, 1}, {3, 1}, {2, 4}}, 3, 1, 0, 4, 0, {}, Free},
+        // A square: its strips across and along tie, and the first pair in index order, (0, 1),
+        // sets the direction whichever side of the hull is met first.
+        {"minimum zone, a tie of two sides", {{0, 0}, {0, 1}, {1, 1}, {1, 0}}, 0, 1, zt::pi / 2, -0.5, 0.5, {}, Listed},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -151,6 +154,22 @@ TEST(LineRobust, HandWorkedResults)
         const Indices ignored = row.order == Listed ? zt::indices(r->ignoredIndices) : sorted(r->ignoredIndices);
         EXPECT_EQ(row.order == Free ? row.ignored : ignored, row.ignored);
     }
+}
+
+// More points than the pair directions the search holds at once (about
+// 2^21 pairs, some 2050 points): the ranked search takes the first indices
+// in blocks, and still leaves out the planted outliers.
+TEST(LineRobust, BlocksOfFirstIndicesFindWhatOnePassFinds)
+{
+    zt::Rng rng(2100);
+    Pts points;
+    for (int i = 0; i < 2100; ++i) points.push_back({0.01 * i, 0.5 * 0.01 * i + 1 + rng.uniform(-1e-3, 1e-3)});
+    const Indices outliers{7, 700, 1400, 2099};
+    for (const int32_t k : outliers) points[static_cast<size_t>(k)].y += 5;
+    LineResult r;
+    ASSERT_EQ(fit(points, r, params(4)), 0);
+    EXPECT_EQ(sorted(r->ignoredIndices), outliers) << "the outliers left out";
+    EXPECT_NEAR(std::tan(r->line.angle), 0.5, 1e-4) << "the slope";
 }
 
 }  // namespace

@@ -60,6 +60,25 @@ TEST(LineLeastSquares, NoPreferredDirectionIsDegenerate)
     EXPECT_EQ(fit({{0, 0}, {1, 0}, {1, 1}, {0, 1.01}}, r), 0) << "a nearly square scatter still fits";
 }
 
+// Over a million points, one of them far off the rest: the sums about the
+// first point no longer hold the spread's digits, so the fit sums again
+// about that point and moves the line back, and two half turns meet there.
+// The line keeps the convention all the same: d >= 0, the angle in [0, 2 pi].
+TEST(LineLeastSquares, SumsTakenAboutTheFirstPointKeepTheConvention)
+{
+    std::vector<zmath_vect> points(2000000);
+    points[0] = {0, 1e4 + 20};
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double t = static_cast<double>(i % 1000) * 1e-3 - 0.5;
+        points[i] = {t, 20 + 0.3 * t + 1e-4 * static_cast<double>(static_cast<int>(i % 7) - 3)};
+    }
+    LineResult r;
+    ASSERT_EQ(fit(points, r), 0);
+    EXPECT_GE(r->line.d, 0.0) << "d >= 0";
+    EXPECT_GE(r->line.angle, 0.0) << "the angle in [0, 2 pi]";
+    EXPECT_LE(r->line.angle, 2 * zt::pi) << "the angle in [0, 2 pi]";
+}
+
 struct NoisyLine {
     std::vector<zmath_vect> points;
     double angle, d, sigma;

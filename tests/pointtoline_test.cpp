@@ -83,7 +83,9 @@ double gap(const zmath_xformLinear& a, const zmath_xformLinear& b, double scale)
            (std::fabs(a.translation.x - b.translation.x) + std::fabs(a.translation.y - b.translation.y)) / scale;
 }
 
-TEST(PointToLineFit, ShiftedGridGivesThePureTranslationThroughEveryEntry)
+// (The vector entries hand their elements to the array entries; the bad
+// input rows and the binding run them.)
+TEST(PointToLineFit, ShiftedGridGivesThePureTranslationWeightedOrNot)
 {
     zmath_pointToLineFitParams p;
     zmath_pointToLineFitParams_init(&p);
@@ -91,19 +93,12 @@ TEST(PointToLineFit, ShiftedGridGivesThePureTranslationThroughEveryEntry)
     EXPECT_EQ(p.dof, 6) << "the general affine transform by default";
     EXPECT_TRUE(same(*Result(), {0, identity, 0.0})) << "a fresh record holds the identity";
     const Pairs s = grid({2.5, -1.25});
-    zfit::Points points(s.points);
-    zfit::Lines lines(s.lines);
-    zfit::Doubles weights(s.weights);
-    Result a, b, c, d;
+    Result a, b;
     ASSERT_EQ(fit(s, a, false), 0);
     ASSERT_EQ(fit(s, b, true), 0);
-    ASSERT_EQ(zmath_pointToLineFitVector(&p, points.get(), lines.get(), c.get()), 0);
-    ASSERT_EQ(zmath_pointToLineFitWeightedVector(&p, points.get(), lines.get(), weights.get(), d.get()), 0);
     EXPECT_LT(gap(a->xform, {{2.5, -1.25}, {1, 0, 0, 1}}, 1.0), 1e-12);
     EXPECT_NEAR(a->rmsError, 0.0, 1e-10);
     EXPECT_TRUE(same(*a, *b)) << "unit weights give bit for bit the unweighted fit";
-    EXPECT_TRUE(same(*a, *c)) << "the vector entry gives bit for bit the array entry's fit";
-    EXPECT_TRUE(same(*a, *d)) << "the weighted vector entry gives bit for bit the array entry's fit";
 }
 
 TEST(PointToLineRecord, RmsErrorAndSolveRefuseWithoutWriting)

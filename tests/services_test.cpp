@@ -1,7 +1,7 @@
 // Services the fits rely on: the dense solve with several right-hand sides
 // and its refusals, eigenvalues of matrices that need the exceptional shift
-// or the balancing, transforms and their inverses, ellipses from a transform
-// and from a conic, containers and the run-time hooks.
+// or the balancing or that split, transforms and their inverses, ellipses
+// from a transform and from a conic, containers and the run-time hooks.
 #include <complex>
 #include <cstring>
 
@@ -77,7 +77,7 @@ void expectEigenvalues(const Matrix& a, const std::vector<std::complex<double>>&
 
 // In decreasing order of the real part, a conjugate pair with its positive
 // imaginary part first.
-TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
+TEST(Eigenvalues, NeedTheExceptionalShiftTheBalancingAndTheSplit)
 {
     // A cyclic permutation is a fixed point of the QR step with the shift of
     // its trailing block (0): only the exceptional shift moves it. Its
@@ -100,6 +100,10 @@ TEST(Eigenvalues, NeedTheExceptionalShiftOrTheBalancing)
         expected.emplace_back(2 - 2 * std::cos((8 - i) * zt::pi / 9), 0);
     }
     expectEigenvalues(laplacian, expected, 1e-14);
+    // Two blocks that never couple: the steps run on the lower one alone
+    // (rows 2 and 3), rotating its own rows and columns.
+    const Matrix blocks(4, 4, {2, 1, 0, 0, 1, 2, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0});
+    expectEigenvalues(blocks, {{3, 0}, {1, 0}, {0, 1}, {0, -1}}, 1e-14);
 
     zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&laplacian.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";

@@ -1,6 +1,6 @@
 // The robust fits of the companion library beside the plain least-squares
 // fits of the same points, n = 10^3 .. 10^6: the start costs the same at
-// every n (it scores its samples on at most 1024 points), so the ratio of
+// every n (it scores its samples on at most 512 points), so the ratio of
 // the two times shows the cost per iteration over the plain fit's pass.
 //   - line: y = 0.3 x + 5 with noise 0.5 across, 30% uniform clutter over
 //     the bounding box and a 5% spur;

@@ -103,6 +103,25 @@ TEST(GeometricEllipse, IsUnbiasedAndHonestOnAQuarterArc)
     mt::expectHonest(angle, "angle, seed 90");
 }
 
+TEST(GeometricEllipse, AStartNearTheAnswerReachesTheSameEllipse)
+{
+    zt::Rng rng(5);
+    const auto points = mt::ellipseArc(rng, {30, -12}, 80, 35, 0.7, 0.2, 4.0, 80, 0.2);
+    const auto plain = fit(points);
+    zmet_geometricEllipseParams p = params();
+    p.useStart = 1;
+    const zmath_shapeEllipse& e = plain.ellipse;
+    // The axes swapped (the angle turned with them) and moved a little.
+    p.start = {{e.center.x + 0.4, e.center.y - 0.3}, e.radius2 + 0.2, e.radius1 - 0.3, e.angle + 1.5707963267948966};
+    zmet_geometricEllipseResult r{};
+    ASSERT_EQ(zmet_geometricEllipseFit(points.data(), static_cast<int32_t>(points.size()), &p, &r), zfit_ok);
+    EXPECT_NEAR(r.ellipse.center.x, e.center.x, 1e-8) << "centre x";
+    EXPECT_NEAR(r.ellipse.center.y, e.center.y, 1e-8) << "centre y";
+    EXPECT_NEAR(r.ellipse.radius1, e.radius1, 1e-8) << "semi-major axis first";
+    EXPECT_NEAR(r.ellipse.radius2, e.radius2, 1e-8) << "semi-minor axis";
+    EXPECT_NEAR(r.ellipse.angle, e.angle, 1e-9) << "angle";
+}
+
 TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
 {
     zt::Rng rng(8);
@@ -112,6 +131,11 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
     for (size_t i = 0; i < line.size(); ++i) line[i] = {1.0 * i, 2.0 * i + 1};
     zmet_geometricEllipseParams negative = params();
     negative.maxRmsError = -0.5;
+    zmet_geometricEllipseParams badStart = params(), flatStart = params(), nanStart = params();
+    badStart.useStart = -1;
+    flatStart.useStart = nanStart.useStart = 1;
+    flatStart.start.radius2 = 0.0;
+    nanStart.start.angle = NAN;
     struct Case {
         const char* name;
         std::vector<zmath_vect> points;
@@ -123,6 +147,9 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
         {"maxIterations 0", good, params(0), zmath_errFitMaxIterations},
         {"five points", five, params(), zmet_errTooFewPoints},
         {"collinear points", line, params(), zmath_errDegenerate},
+        {"useStart -1", good, badStart, zmath_errFitBadMode},
+        {"start radius 0", good, flatStart, zmet_errOutOfRange},
+        {"start angle NaN", good, nanStart, zmet_errOutOfRange},
     };
     for (const Case& c : cases) {
         zmet_geometricEllipseResult r;

@@ -170,7 +170,14 @@ zfit_status fitEllipse(const zmath_vect* points, int32_t count, Weights weights,
     Frame frame;
     ZFIT_TRY(makeFrame(points, count, weights, kEllipseParameters + 1, frame));
     EllipseVector start;
-    ZFIT_TRY(ellipseStart(points, count, weights, frame, start));
+    if (params->useStart) {
+        const zmath_shapeEllipse& given = params->start;
+        const zmath_vect centre = frame.toFrame(given.center);
+        start = {centre.x, centre.y, given.radius1 * frame.inverseScale, given.radius2 * frame.inverseScale,
+                 given.angle};
+    } else {
+        ZFIT_TRY(ellipseStart(points, count, weights, frame, start));
+    }
 
     const EllipseModel<Weights> model(points, count, weights, frame);
     LmOutcome<kEllipseParameters> fit;
@@ -197,6 +204,11 @@ zfit_status checkParams(const zmet_geometricEllipseParams& p)
     ZFIT_FAIL_IF(0.0 > p.maxRmsError, zmath_errFitMaxRmsErrorNegative);
     ZFIT_FAIL_IF(p.maxIterations < 1, zmath_errFitMaxIterations);
     ZFIT_FAIL_IF(p.numIgnore < 0, zmath_errFitNumIgnoreNegative);
+    ZFIT_FAIL_IF(p.useStart != 0 && p.useStart != 1, zmath_errFitBadMode);
+    const zmath_shapeEllipse& e = p.start;
+    const bool finiteStart = std::isfinite(e.center.x) && std::isfinite(e.center.y) && std::isfinite(e.angle) &&
+                             std::isfinite(e.radius1) && std::isfinite(e.radius2) && e.radius1 > 0.0 && e.radius2 > 0.0;
+    ZFIT_FAIL_IF(p.useStart == 1 && !finiteStart, zmet_errOutOfRange);
     return zfit_ok;
 }
 
@@ -210,6 +222,8 @@ zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params
     params->maxRmsError = HUGE_VAL;
     params->maxIterations = 100;
     params->numIgnore = 0;
+    params->useStart = 0;
+    params->start = {{0.0, 0.0}, 1.0, 1.0, 0.0};
     return zfit_ok;
 }
 

@@ -158,6 +158,11 @@ typedef struct zmet_geometricEllipseParams {
      * geometric fit (>= 0). Default 0. The plain entries discard nothing and
      * accept only 0. */
     int32_t numIgnore;
+    /* 0 (default): Levenberg-Marquardt starts from libzfit.so's algebraic
+     * ellipse of the points; 1: from `start` (finite, both radii above 0;
+     * either may be the larger), as for the circle. */
+    int32_t useStart;
+    zmath_shapeEllipse start;
 } zmet_geometricEllipseParams;
 
 /* The result of a geometric ellipse fit, fields in this order. Plain data:
@@ -179,8 +184,8 @@ typedef struct zmet_geometricEllipseResult {
     zmet_uncertainty uncertainty;
 } zmet_geometricEllipseResult;
 
-/* Defaults: maxRmsError HUGE_VAL, maxIterations 100, numIgnore 0. Returns
- * 0. */
+/* Defaults: maxRmsError HUGE_VAL, maxIterations 100, numIgnore 0,
+ * useStart 0 (start the unit circle about the origin). Returns 0. */
 ZFIT_API zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParams* params);
 
 /* The geometric ellipse of count points. Every iteration solves the contact
@@ -188,13 +193,16 @@ ZFIT_API zfit_status zmet_geometricEllipseParams_init(zmet_geometricEllipseParam
  * Lagrange multiplier of the nearest-point problem, at most 100 steps per
  * point, usually 3 to 6). Needs 6 points. Cost: O(n) per iteration, at most
  * maxIterations + 3 passes; the start (libzfit.so's algebraic ellipse)
- * allocates once.
+ * allocates once, a given start (useStart) does not.
  *
  * Returns 0, or the first failure:
  *   zmath_errFitMaxRmsErrorNegative  maxRmsError < 0 (NaN and -0.0 pass);
  *   zmath_errFitMaxIterations  maxIterations < 1;
  *   zmath_errFitNumIgnoreNegative  numIgnore < 0;
- *   zmet_errOutOfRange    numIgnore > 0: this entry discards nothing (see
+ *   zmath_errFitBadMode   useStart neither 0 nor 1;
+ *   zmet_errOutOfRange    with useStart 1 a start that is not finite or a
+ *                         radius not above 0; then numIgnore > 0: this
+ *                         entry discards nothing (see
  *                         zmet_geometricEllipseFitIgnoring);
  *   zmath_errDegenerate   a coordinate that is NaN or infinite; all points at
  *                         one place or on a line; no ellipse at the solution

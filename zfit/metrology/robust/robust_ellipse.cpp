@@ -240,6 +240,8 @@ public:
         : PointSet(points, count), stages_(flavour == zmet_robustGeometric)
     {
         zmet_geometricEllipseParams_init(&params_);
+        // Each reweighted fit starts from the last shape, close by.
+        params_.useStart = 1;
     }
 
     int32_t minimumPoints() const { return 6; }
@@ -286,6 +288,7 @@ public:
     {
         if (!stages_.geometricNow()) return directEllipse(points_, count_, zsvc::GivenWeights{weights.data()}, e);
         zmet_geometricEllipseResult r{};
+        params_.start = {{e.x, e.y}, e.a, e.b, e.angle};
         ZFIT_TRY(zmet_geometricEllipseFitWeighted(points_, count_, weights.data(), &params_, &r));
         zmath_vect centre{};
         double radii[2] = {0.0, 0.0}, angle = 0.0;

@@ -120,6 +120,14 @@ TEST(GeometricEllipse, AStartNearTheAnswerReachesTheSameEllipse)
     EXPECT_NEAR(r.ellipse.radius1, e.radius1, 1e-8) << "semi-major axis first";
     EXPECT_NEAR(r.ellipse.radius2, e.radius2, 1e-8) << "semi-minor axis";
     EXPECT_NEAR(r.ellipse.angle, e.angle, 1e-9) << "angle";
+    // The fit ended with the axes the other way round and ordered them: the
+    // covariance follows, row and column.
+    ASSERT_EQ(r.uncertainty.parameterCount, 5);
+    for (int k = 0; k < 25; ++k)
+        EXPECT_NEAR(r.uncertainty.covariance[k], plain.uncertainty.covariance[k],
+                    1e-6 * std::fabs(plain.uncertainty.covariance[k]) + 1e-15)
+            << "covariance entry " << k;
+    EXPECT_NEAR(r.uncertainty.halfWidth95[3], plain.uncertainty.halfWidth95[3], 1e-9) << "interval of radius2";
 }
 
 TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)

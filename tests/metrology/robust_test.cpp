@@ -462,6 +462,12 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, -1, &c.r),
               zmath_errFitFixedRadiusNegative);
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, NAN, &c.r), zmet_errNotFinite);
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 2, 5, &c.r), zmath_errFitBadMode)
+        << "fixed radius, flavour";
+    zmet_robustParams noClip = p;
+    noClip.clip = 0.0;
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &noClip, 0, 5, &c.r), zmet_errRobustClip)
+        << "fixed radius, parameters";
     EXPECT_EQ(zmet_robustEllipseFit(arc.data(), 4, nullptr, &p, 0, &e.r), zmet_errTooFewPoints) << "5 points needed";
     EXPECT_EQ(zmet_robustPointToPointFit(arc.data(), arc.data(), count(arc), nullptr, 7, &p, &t.r),
               zmath_errFitBadMode);

@@ -32,7 +32,7 @@ typedef int32_t zfit_status;
     X(zmath_errServiceDegenerateB, 0x80000924u, "the fitted conic is an imaginary or a point ellipse") \
     X(zmath_errFitMaxRmsErrorNegative, 0x80000b21u, "the error limit maxRmsError is below 0") \
     X(zmath_errFitNumIgnoreNegative, 0x80000b22u, "the number of points to discard, numIgnore, is below 0") \
-    X(zmath_errFitWeightedIgnore, 0x80000b23u, "a weighted circle fit discards no points: numIgnore must be 0") \
+    X(zmath_errFitWeightedIgnore, 0x80000b23u, "a weighted fit discards no points: numIgnore must be 0") \
     X(zmath_errFitWeightCount, 0x80000b24u, "the number of weights differs from the number of points") \
     X(zmath_errFitWeightNegative, 0x80000b25u, "a weight is below 0") \
     X(zmath_errFitBadMode, 0x80000b26u, "the fit does not offer this mode or number of degrees of freedom") \

@@ -235,8 +235,8 @@ Points::Points(py::handle object, const char* name) : array_(asFloat64(object, n
     view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
     for (int32_t i = 0; i < view_.size; ++i)
         if (!std::isfinite(view_.begin[i].x) || !std::isfinite(view_.begin[i].y))
-            raiseStatus(zmet_errNotFinite, std::string(name) + " row " + std::to_string(i) + " is " +
-                                               pointText(view_.begin[i]));
+            raiseStatus(zmet_errNotFinite,
+                        std::string(name) + " row " + std::to_string(i) + " is " + pointText(view_.begin[i]));
 }
 
 void Points::checkRange(double limit) const

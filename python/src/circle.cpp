@@ -40,8 +40,7 @@ struct CircleFit {
             const zmet_robustCircleResult& c = *r.robust;
             set(c);
             ignored = Robust::outliers(c.robust);
-            if (c.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
+            uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
             robust = Robust(c.robust);
         } else if (r.isGeometric) {
             set(r.geometric);
@@ -66,7 +65,9 @@ struct CircleFit {
         static const Fields<CircleFit> table = [] {
             Fields<CircleFit> f = {
                 {"centre", Element::real, vector(2), "(x, y)",
-                 [](const CircleFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                 [](const CircleFit& r, Sink& s) {
+                     s.reals(std::array{r.x, r.y});
+                 }},
                 {"radius", Element::real, scalar(), "the fitted radius (fixed_radius when one was imposed)",
                  [](const CircleFit& r, Sink& s) { s.real(r.radius); }},
                 {"rms_error", Element::real, scalar(),
@@ -128,8 +129,8 @@ struct CircleInput {
         // The geometric fit centres and scales the points; every other
         // circle, and the search in front of a geometric fit, sums fourth
         // powers of the coordinates.
-        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
-                                 !options.robust.autoIgnore;
+        const bool squaresOnly =
+            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
         points.checkRange(squaresOnly ? limit::squares : limit::fourthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
@@ -158,8 +159,7 @@ zfit_status searchThenGeometric(const CircleOptions& o, const zmath_circleFitPar
     std::vector<zmath_vect> kept;
     status = keptPoints(points, r->algebraic->ignoredIndices, kept);
     if (ZFIT_FAILED(status)) return status;
-    return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
-                                   &r->geometric);
+    return zmet_geometricCircleFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams, &r->geometric);
 }
 
 struct Circle {
@@ -172,32 +172,31 @@ struct Circle {
 
     static const Signature& signature()
     {
-        static const Signature s(
-            "fit_circle", {"points"},
-            joined({{{"weights", "None",
-                      "None, or one weight >= 0 per point: the weighted algebraic\n"
-                      "circle (nothing discarded, so ignore must be 0)"},
-                     {"ignore", "0",
-                      "how many points to discard as outliers: every triple of\n"
-                      "points proposes a centre and the best window of ranked\n"
-                      "points wins (cubic in the number of points)" ZPY_AUTO_IGNORE_HELP},
-                     {"fixed_radius", "None",
-                      "None: the radius is fitted; a number: the circle has this\n"
-                      "radius and only the centre is fitted (not with weights,\n"
-                      "unless geometric)"},
-                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
-                     {"timeout", "None", "seconds after which the search stops with Cancelled"},
-                     {"geometric", "False",
-                      "False: the algebraic circle; True: the orthogonal-distance\n"
-                      "circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
-                      "on short arcs, with covariance, std_errors and intervals;\n"
-                      "rms_error is then the RMS orthogonal distance. With ignore,\n"
-                      "it fits the points the algebraic search keeps; with robust,\n"
-                      "it picks the fit inside the robust loop"},
-                     {"max_iterations", "100",
-                      "the geometric fit's limit of trial steps (FitError\n"
-                      "zmet_errNotConverged beyond it)"}},
-                    robustKeywords()}));
+        static const Signature s("fit_circle", {"points"},
+                                 joined({{{"weights", "None",
+                                           "None, or one weight >= 0 per point: the weighted algebraic\n"
+                                           "circle (nothing discarded, so ignore must be 0)"},
+                                          {"ignore", "0",
+                                           "how many points to discard as outliers: every triple of\n"
+                                           "points proposes a centre and the best window of ranked\n"
+                                           "points wins (cubic in the number of points)" ZPY_AUTO_IGNORE_HELP},
+                                          {"fixed_radius", "None",
+                                           "None: the radius is fitted; a number: the circle has this\n"
+                                           "radius and only the centre is fitted (not with weights,\n"
+                                           "unless geometric)"},
+                                          {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"},
+                                          {"timeout", "None", "seconds after which the search stops with Cancelled"},
+                                          {"geometric", "False",
+                                           "False: the algebraic circle; True: the orthogonal-distance\n"
+                                           "circle (Levenberg-Marquardt from the Hyper circle), unbiased\n"
+                                           "on short arcs, with covariance, std_errors and intervals;\n"
+                                           "rms_error is then the RMS orthogonal distance. With ignore,\n"
+                                           "it fits the points the algebraic search keeps; with robust,\n"
+                                           "it picks the fit inside the robust loop"},
+                                          {"max_iterations", "100",
+                                           "the geometric fit's limit of trial steps (FitError\n"
+                                           "zmet_errNotConverged beyond it)"}},
+                                         robustKeywords()}));
         return s;
     }
     static py::object item(const py::tuple& items) { return items[0]; }

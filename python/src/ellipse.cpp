@@ -40,8 +40,7 @@ struct EllipseFit {
             const zmet_robustEllipseResult& e = *r.robust;
             setShape(e.ellipse, e.rmsError, e.isValid);
             ignored = Robust::outliers(e.robust);
-            if (e.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(e.robust.uncertainty, {x, y, radius1, radius2, angle});
+            uncertainty = Uncertainty(e.robust.uncertainty, {x, y, radius1, radius2, angle});
             robust = Robust(e.robust);
             return;
         }
@@ -80,11 +79,15 @@ struct EllipseFit {
         static const Fields<EllipseFit> table = [] {
             Fields<EllipseFit> f = {
                 {"centre", Element::real, vector(2), "(x, y)",
-                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+                 [](const EllipseFit& r, Sink& s) {
+                     s.reals(std::array{r.x, r.y});
+                 }},
                 {"radii", Element::real, vector(2),
                  "(radius1, radius2): the semi-axis along `angle`, then the\n"
                  "one at right angles to it (either may be the larger)",
-                 [](const EllipseFit& r, Sink& s) { s.reals(std::array{r.radius1, r.radius2}); }},
+                 [](const EllipseFit& r, Sink& s) {
+                     s.reals(std::array{r.radius1, r.radius2});
+                 }},
                 {"angle", Element::real, scalar(), "direction of radius1, radians in [0, pi)",
                  [](const EllipseFit& r, Sink& s) { s.real(r.angle); }},
                 {"rms_error", Element::real, scalar(), "RMS residual of the points used",
@@ -135,8 +138,8 @@ struct EllipseInput {
         // The geometric fit centres and scales the points; the algebraic
         // ellipse, and the search in front of a geometric fit, sums eighth
         // powers of the coordinates.
-        const bool squaresOnly = options.geometric && !options.robust.robust && options.params.numIgnore == 0 &&
-                                 !options.robust.autoIgnore;
+        const bool squaresOnly =
+            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
         points.checkRange(squaresOnly ? limit::squares : limit::eighthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
@@ -163,8 +166,7 @@ zfit_status searchThenGeometric(const EllipseOptions& o, const zmath_ellipseFitP
     std::vector<zmath_vect> kept;
     status = keptPoints(points, r->algebraic->ignoredIndices, kept);
     if (ZFIT_FAILED(status)) return status;
-    return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams,
-                                    &r->geometric);
+    return zmet_geometricEllipseFit(kept.data(), static_cast<int32_t>(kept.size()), &o.geometricParams, &r->geometric);
 }
 
 struct Ellipse {

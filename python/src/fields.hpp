@@ -9,6 +9,7 @@
 //     filled by the worker threads without touching a Python object.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -34,7 +35,7 @@ struct Shape {
     // For a varying shape: the most values an item can have (0: no bound).
     int32_t bound = 0;
 
-    bool fixed() const { return (rank < 1 || dims[0] != kVaries) && (rank < 2 || dims[1] != kVaries); }
+    bool fixed() const { return std::find(dims.begin(), dims.begin() + rank, kVaries) == dims.begin() + rank; }
     int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
 };
 
@@ -191,7 +192,7 @@ private:
     void* data_ = nullptr;
     // Varying shape: each item's values and dimensions.
     std::vector<std::vector<double>> values_;
-    std::vector<double> slots_;  // with a bound: `bound` values per item
+    std::vector<double> slots_;   // with a bound: `bound` values per item
     std::vector<int32_t> sizes_;  // with a bound: how many each item wrote
     std::vector<std::array<int32_t, 2>> dims_;
 

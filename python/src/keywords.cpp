@@ -62,9 +62,9 @@ std::string Signature::keywordHelp() const
         name.resize(std::max(name.size() + 1, kHelpColumn), ' ');
         std::string text = k.help;
         // Every further line of the help starts at the help's column.
-        for (size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size(); at = text.find('\n', at + 1))
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
             text.insert(at + 1, std::string(kHelpColumn, ' '));
-        help += name + text + (text.empty() || text.back() != '\n' ? "\n" : "");
+        help += name + text + "\n";
     }
     return help;
 }
@@ -123,8 +123,8 @@ void Keywords::finish() const
 void Keywords::refuse(const char* name, py::handle value, const char* expected) const
 {
     // One line: the value's type, and the value itself only when it is short.
-    std::string shown = py::isinstance<py::str>(value) || PyNumber_Check(value.ptr()) ? std::string(py::repr(value))
-                                                                                        : std::string();
+    std::string shown =
+        py::isinstance<py::str>(value) || PyNumber_Check(value.ptr()) ? std::string(py::repr(value)) : std::string();
     if (shown.size() > 40 || shown.find('\n') != std::string::npos) shown.clear();
     const std::string type = py::str(py::type::of(value).attr("__name__"));
     throw py::type_error(caller_ + ": " + name + " must be " + expected + ", got " +
@@ -153,8 +153,7 @@ Call splitCall(const Signature& s, const py::args& args, const py::kwargs& kwarg
     }
     for (size_t i = items; i < args.size(); ++i) {
         const char* name = s.keywords()[i - items].name;
-        if (call.keywords.contains(name))
-            throw py::type_error(std::string(s.function()) + " got " + name + " twice");
+        if (call.keywords.contains(name)) throw py::type_error(std::string(s.function()) + " got " + name + " twice");
         call.keywords[name] = args[i];
     }
     return call;

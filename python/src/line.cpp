@@ -41,8 +41,7 @@ struct LineFit {
             const zmet_robustLineResult& r = *records.robust;
             setLine(r.line, r.rmsError, r.isValid);
             ignored = Robust::outliers(r.robust);
-            if (r.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(r.robust.uncertainty, {angle, distance});
+            uncertainty = Uncertainty(r.robust.uncertainty, {angle, distance});
             robust = Robust(r.robust);
             return;
         }
@@ -72,9 +71,13 @@ struct LineFit {
                 {"distance", Element::real, scalar(), "the line's distance from the origin",
                  [](const LineFit& r, Sink& s) { s.real(r.distance); }},
                 {"direction", Element::real, vector(2), "(cos(angle), sin(angle))",
-                 [](const LineFit& r, Sink& s) { s.reals(std::array{r.cosine, r.sine}); }},
+                 [](const LineFit& r, Sink& s) {
+                     s.reals(std::array{r.cosine, r.sine});
+                 }},
                 {"normal", Element::real, vector(2), "(-sin(angle), cos(angle))",
-                 [](const LineFit& r, Sink& s) { s.reals(std::array{-r.sine, r.cosine}); }},
+                 [](const LineFit& r, Sink& s) {
+                     s.reals(std::array{-r.sine, r.cosine});
+                 }},
                 {"rms_error", Element::real, scalar(),
                  "least squares: RMS perpendicular distance of the kept points;\n"
                  "minimum zone: the strip's half-width",

@@ -77,8 +77,7 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
 {
     Keywords keywords(options, batchSignature(F::signature()), "fit_many");
     const auto timeout = keywords.take<std::optional<double>>("timeout");
-    const py::object weights =
-        F::signature().fallback("weights") ? keywords.take("weights") : py::object(py::none());
+    const py::object weights = F::signature().fallback("weights") ? keywords.take("weights") : py::object(py::none());
     const typename F::Options familyOptions = F::readOptions(keywords);
     keywords.finish();
 
@@ -124,8 +123,7 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         if (refused[i]) results[i] = refused[i];
     for (std::size_t k = 0; k < toFit.size(); ++k) {
         const zfit_status status = outcome.statuses[k].value_or(outcome.stop);
-        results[toFit[k]] =
-            ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[k]));
+        results[toFit[k]] = ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[k]));
     }
     return results;
 }

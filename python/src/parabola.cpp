@@ -45,7 +45,9 @@ struct ParabolaFit {
             {"angle", Element::real, scalar(), "the pose's rotation, radians",
              [](const ParabolaFit& r, Sink& s) { s.real(r.angle); }},
             {"vertex", Element::real, vector(2), "the vertex (x, y) in the plane",
-             [](const ParabolaFit& r, Sink& s) { s.reals(std::array{r.tx, r.ty}); }},
+             [](const ParabolaFit& r, Sink& s) {
+                 s.reals(std::array{r.tx, r.ty});
+             }},
             {"coefficient", Element::real, scalar(), "a of y = a*x**2 in the parabola's frame",
              [](const ParabolaFit& r, Sink& s) { s.real(r.coefficient); }},
             {"rms_error", Element::real, scalar(), "RMS residual (weighted in the weighted fit)",
@@ -99,18 +101,17 @@ struct Parabola {
 
     static const Signature& signature()
     {
-        static const Signature s(
-            "fit_parabola", {"points"},
-            {{"weights", "None", "None, or one weight >= 0 per point"},
-             {"max_iterations", "None",
-              "None (the default): the axis converged to rounding, the\n"
-              "library's search over its direction followed by\n"
-              "Gauss-Newton steps on the angle; or the passes (>= 1)\n"
-              "of that search from each of its two starting\n"
-              "directions, as the C library runs it (with 1 the axis\n"
-              "stays at a starting direction; the search stops at a\n"
-              "step of 1e-7 rad), and `converged` tells whether the\n"
-              "result is converged anyway"}});
+        static const Signature s("fit_parabola", {"points"},
+                                 {{"weights", "None", "None, or one weight >= 0 per point"},
+                                  {"max_iterations", "None",
+                                   "None (the default): the axis converged to rounding, the\n"
+                                   "library's search over its direction followed by\n"
+                                   "Gauss-Newton steps on the angle; or the passes (>= 1)\n"
+                                   "of that search from each of its two starting\n"
+                                   "directions, as the C library runs it (with 1 the axis\n"
+                                   "stays at a starting direction; the search stops at a\n"
+                                   "step of 1e-7 rad), and `converged` tells whether the\n"
+                                   "result is converged anyway"}});
         return s;
     }
     static py::object item(const py::tuple& items) { return items[0]; }

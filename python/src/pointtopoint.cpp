@@ -69,15 +69,14 @@ struct PointToPoint {
 
     static const Signature& signature()
     {
-        static const Signature s(
-            "fit_point_to_point", {"target", "source"},
-            joined({{{"dof", kDefaultDof,
-                      "degrees of freedom: 3 rotation (or reflection) and translation,\n"
-                      "4 rotation, uniform scale and translation, 5 a matrix with\n"
-                      "orthogonal columns and translation, 6 a general affine map"},
-                     {"weights", "None", "None, or one weight >= 0 per pair"},
-                     {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"}},
-                    robustKeywords()}));
+        static const Signature s("fit_point_to_point", {"target", "source"},
+                                 joined({{{"dof", kDefaultDof,
+                                           "degrees of freedom: 3 rotation (or reflection) and translation,\n"
+                                           "4 rotation, uniform scale and translation, 5 a matrix with\n"
+                                           "orthogonal columns and translation, 6 a general affine map"},
+                                          {"weights", "None", "None, or one weight >= 0 per pair"},
+                                          {"max_rms", "inf", "is_valid is True only when rms_error < max_rms"}},
+                                         robustKeywords()}));
         return s;
     }
     static py::object item(const py::tuple& items) { return items; }
@@ -158,7 +157,8 @@ void registerMapPoints(py::module_& m)
             const Points pts(points, "points");
             py::array_t<double> out({static_cast<py::ssize_t>(pts.size()), py::ssize_t{2}});
             auto* mapped = reinterpret_cast<zmath_vect*>(out.mutable_data());
-            for (int32_t i = 0; i < pts.size(); ++i) check(zmath_xformLinear_mapPoint(&xform, pts.data() + i, mapped + i));
+            for (int32_t i = 0; i < pts.size(); ++i)
+                check(zmath_xformLinear_mapPoint(&xform, pts.data() + i, mapped + i));
             return out;
         },
         py::arg("matrix"), py::arg("translation"), py::arg("points"),

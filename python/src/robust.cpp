@@ -3,7 +3,6 @@
 
 #include <cmath>
 
-
 namespace zpy {
 
 namespace {
@@ -42,8 +41,7 @@ RobustOptions readRobustOptions(Keywords& k)
     o.robust = !robust.is_none();
     if (o.robust && !py::isinstance<py::str>(robust)) raiseValue("robust: None, \"huber\", \"tukey\" or \"clip\"");
     if (o.robust && o.ignore != 0) raiseValue("ignore: a robust fit finds its outliers itself; give robust or ignore");
-    check(zmet_robustParams_init(&o.params,
-                                 o.robust ? estimatorNamed(robust.cast<std::string>()) : zmet_robustTukey));
+    check(zmet_robustParams_init(&o.params, o.robust ? estimatorNamed(robust.cast<std::string>()) : zmet_robustTukey));
     if (const auto clip = k.take<std::optional<double>>("clip")) o.params.clip = *clip;
     if (const auto scale = k.take<std::optional<double>>("scale")) {
         o.params.scaleMode = zmet_robustScaleGiven;

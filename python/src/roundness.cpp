@@ -67,7 +67,9 @@ struct Roundness {
             {"method", Element::text, scalar(), "'minimum_zone', 'circumscribed' or 'inscribed'",
              [](const Roundness& r, Sink& s) { s.text(nameOf(r.method)); }},
             {"centre", Element::real, vector(2), "(x, y) of the reference circle",
-             [](const Roundness& r, Sink& s) { s.reals(std::array{r.x, r.y}); }},
+             [](const Roundness& r, Sink& s) {
+                 s.reals(std::array{r.x, r.y});
+             }},
             {"inner_radius", Element::real, scalar(), "the smallest distance of a point from the centre",
              [](const Roundness& r, Sink& s) { s.real(r.innerRadius); }},
             {"outer_radius", Element::real, scalar(), "the largest distance of a point from the centre",
@@ -94,16 +96,15 @@ struct RoundnessFamily {
 
     static const Signature& signature()
     {
-        static const Signature s(
-            "roundness", {"points"},
-            {{"method", "'minimum_zone'",
-              "'minimum_zone' (or 'zone'): the two concentric circles closest\n"
-              "together that hold every point (four contacts alternate\n"
-              "between them); 'circumscribed': the smallest circle around\n"
-              "the points; 'inscribed': the largest empty circle the points hold"},
-             {"max_roundness", "inf", "is_valid is True only when roundness < max_roundness"},
-             {"timeout", "None", "seconds after which the search stops with Cancelled"}},
-            1);
+        static const Signature s("roundness", {"points"},
+                                 {{"method", "'minimum_zone'",
+                                   "'minimum_zone' (or 'zone'): the two concentric circles closest\n"
+                                   "together that hold every point (four contacts alternate\n"
+                                   "between them); 'circumscribed': the smallest circle around\n"
+                                   "the points; 'inscribed': the largest empty circle the points hold"},
+                                  {"max_roundness", "inf", "is_valid is True only when roundness < max_roundness"},
+                                  {"timeout", "None", "seconds after which the search stops with Cancelled"}},
+                                 1);
         return s;
     }
     static py::object item(const py::tuple& items) { return items[0]; }
@@ -128,15 +129,14 @@ struct RoundnessFamily {
 void registerRoundness(py::module_& m)
 {
     addResultTable<Roundness>("The roundness of a profile about its reference circle.");
-    defineFit<RoundnessFamily>(
-        m, "The roundness of a profile, an (n, 2) array-like of points, about its\n"
-           "reference circle.\n\n"
-           "For every method inner_radius and outer_radius are the smallest and\n"
-           "largest distance of a point from the centre. Returns a Roundness.\n"
-           "Raises DegenerateError for fewer than three distinct points, points on\n"
-           "one line, or (inscribed) points that do not surround their centre;\n"
-           "ParameterError for a negative max_roundness or non-finite coordinates;\n"
-           "ValueError for an unknown method or input of the wrong shape.");
+    defineFit<RoundnessFamily>(m, "The roundness of a profile, an (n, 2) array-like of points, about its\n"
+                                  "reference circle.\n\n"
+                                  "For every method inner_radius and outer_radius are the smallest and\n"
+                                  "largest distance of a point from the centre. Returns a Roundness.\n"
+                                  "Raises DegenerateError for fewer than three distinct points, points on\n"
+                                  "one line, or (inscribed) points that do not surround their centre;\n"
+                                  "ParameterError for a negative max_roundness or non-finite coordinates;\n"
+                                  "ValueError for an unknown method or input of the wrong shape.");
 }
 
 }  // namespace zpy

@@ -57,13 +57,13 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters)
 {
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
-    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), kMaxCovariance), covarianceDoc.c_str(),
-                      [](const R& r, Sink& s) {
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), kMaxCovariance),
+                      covarianceDoc.c_str(), [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
-    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), ZMET_MAX_PARAMETERS), "(p,) their standard errors, or None",
-                      [](const R& r, Sink& s) {
+    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), ZMET_MAX_PARAMETERS),
+                      "(p,) their standard errors, or None", [](const R& r, Sink& s) {
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});

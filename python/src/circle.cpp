@@ -45,8 +45,7 @@ struct CircleFit {
             const zmet_robustCircleResult& c = *r.robust;
             set(c);
             ignored = Robust::outliers(c.robust);
-            if (c.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
+            uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
             robust = Robust(c.robust);
         } else if (r.isGeometric) {
             set(r.geometric->fit);

@@ -45,8 +45,7 @@ struct EllipseFit {
             const zmet_robustEllipseResult& e = *r.robust;
             setShape(e.ellipse, e.rmsError, e.isValid);
             ignored = Robust::outliers(e.robust);
-            if (e.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(e.robust.uncertainty, {x, y, radius1, radius2, angle});
+            uncertainty = Uncertainty(e.robust.uncertainty, {x, y, radius1, radius2, angle});
             robust = Robust(e.robust);
             return;
         }

@@ -51,24 +51,30 @@ double paddingOf(Element element)
     return std::numeric_limits<double>::quiet_NaN();
 }
 
+// Writes `values` as T from `data[at]` on.
+template <class T>
+void fill(void* data, size_t at, std::span<const double> values)
+{
+    std::transform(values.begin(), values.end(), static_cast<T*>(data) + at,
+                   [](double v) { return static_cast<T>(v); });
+}
+
+void fillElements(Element element, void* data, size_t at, std::span<const double> values)
+{
+    switch (element) {
+    case Element::flag: fill<bool>(data, at, values); return;
+    case Element::integer: fill<int64_t>(data, at, values); return;
+    case Element::real:
+    case Element::text: break;
+    }
+    fill<double>(data, at, values);
+}
+
 // An array of the element type, shape `dims`, from doubles.
 py::array arrayOf(Element element, const std::vector<py::ssize_t>& dims, std::span<const double> values)
 {
     py::array out(dtypeOf(element), dims);
-    switch (element) {
-    case Element::flag: {
-        auto* data = static_cast<bool*>(out.mutable_data());
-        for (size_t k = 0; k < values.size(); ++k) data[k] = values[k] != 0.0;
-        break;
-    }
-    case Element::integer: {
-        auto* data = static_cast<int64_t*>(out.mutable_data());
-        for (size_t k = 0; k < values.size(); ++k) data[k] = static_cast<int64_t>(values[k]);
-        break;
-    }
-    case Element::real:
-    case Element::text: std::copy(values.begin(), values.end(), static_cast<double*>(out.mutable_data())); break;
-    }
+    fillElements(element, out.mutable_data(), 0, values);
     return out;
 }
 
@@ -241,18 +247,7 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
                           dims.size() > 1 ? static_cast<int32_t>(dims[1]) : 0};
         return;
     }
-    const size_t at = item_ * static_cast<size_t>(c.shape_.fixedSize());
-    switch (c.element_) {
-    case Element::flag:
-        for (size_t k = 0; k < values.size(); ++k) static_cast<bool*>(c.data_)[at + k] = values[k] != 0.0;
-        break;
-    case Element::integer:
-        for (size_t k = 0; k < values.size(); ++k)
-            static_cast<int64_t*>(c.data_)[at + k] = static_cast<int64_t>(values[k]);
-        break;
-    case Element::real:
-    case Element::text: std::copy(values.begin(), values.end(), static_cast<double*>(c.data_) + at); break;
-    }
+    fillElements(c.element_, c.data_, item_ * static_cast<size_t>(c.shape_.fixedSize()), values);
 }
 
 py::array Column::finish()

@@ -9,6 +9,7 @@
 //     filled by the worker threads without touching a Python object.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -34,7 +35,7 @@ struct Shape {
     // For a varying shape: the most values an item can have (0: no bound).
     int32_t bound = 0;
 
-    bool fixed() const { return (rank < 1 || dims[0] != kVaries) && (rank < 2 || dims[1] != kVaries); }
+    bool fixed() const { return std::find(dims.begin(), dims.begin() + rank, kVaries) == dims.begin() + rank; }
     int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
 };
 

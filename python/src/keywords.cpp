@@ -62,9 +62,9 @@ std::string Signature::keywordHelp() const
         name.resize(std::max(name.size() + 1, kHelpColumn), ' ');
         std::string text = k.help;
         // Every further line of the help starts at the help's column.
-        for (size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size(); at = text.find('\n', at + 1))
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
             text.insert(at + 1, std::string(kHelpColumn, ' '));
-        help += name + text + (text.empty() || text.back() != '\n' ? "\n" : "");
+        help += name + text + "\n";
     }
     return help;
 }

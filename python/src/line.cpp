@@ -41,8 +41,7 @@ struct LineFit {
             const zmet_robustLineResult& r = *records.robust;
             setLine(r.line, r.rmsError, r.isValid);
             ignored = Robust::outliers(r.robust);
-            if (r.robust.uncertainty.parameterCount > 0)
-                uncertainty = Uncertainty(r.robust.uncertainty, {angle, distance});
+            uncertainty = Uncertainty(r.robust.uncertainty, {angle, distance});
             robust = Robust(r.robust);
             return;
         }

@@ -135,6 +135,9 @@ BAD_INPUT = [
     (lambda: zfit.fit_circle(np.zeros((10**5, 2)), ignore=np.ones(1000)), TypeError, None,
      r"^fit_circle: ignore must be a whole number of points or \"auto\", got a ndarray$"),
     (lambda: zfit.fit_line(FIVE, max_rms="0.1"), TypeError, None, r"^fit_line: max_rms must be a number, got '0.1'"),
+    # The largest count a 32-bit record holds reaches the library (which
+    # finds too few points left), one more is refused before it.
+    (lambda: zfit.fit_line(FIVE, ignore=2**31 - 1), zfit.DegenerateError, "zmath_errDegenerate", ""),
 ]
 
 
@@ -210,3 +213,10 @@ def test_threads_fit_independently(rng):
     for i, (a, b) in enumerate(zip(serial, parallel)):
         for key in a:
             np.testing.assert_array_equal(a[key], b[key], err_msg="set %d %s" % (i, key))
+
+
+def test_a_transform_applies_its_matrix_and_translation(rng):
+    source = rng.normal(size=(7, 2))
+    fit = zfit.fit_point_to_point(source @ [[1.2, 0.4], [-0.3, 0.9]] + [3, -1], source, dof=6)
+    for r in (fit, pickle.loads(pickle.dumps(fit))):
+        np.testing.assert_allclose(r.apply(source), source @ r.matrix.T + r.translation, rtol=1e-13, atol=1e-13)

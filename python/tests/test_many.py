@@ -17,6 +17,7 @@ from test_fits import CASES, NAMES
 from test_runtime import noisy_circle, sigint
 
 PAIRS = {"point_to_point", "point_to_line"}
+LONG = noisy_circle(800)  # with ignore=3, a search of about a minute
 
 
 def single_fit(name, args, weights, options):
@@ -105,18 +106,27 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
 
 
-def test_a_batch_of_one_runs_on_the_calling_thread(clib):
+# (items, threads, threads started): a batch of one runs on the calling thread;
+# a longer one starts the threads asked for once the caller's first tenth of a
+# millisecond is spent.
+STARTED = [([LONG], 2, 0), ([noisy_circle(12)] * 200 + [LONG] * 3, 1, 1),
+           ([noisy_circle(12)] * 200 + [LONG] * 3, 2, 2)]
+
+
+@pytest.mark.parametrize("items,threads,started", STARTED, ids=["one item", "threads=1", "threads=2"])
+def test_threads_are_started_only_as_asked(clib, items, threads, started):
     counts = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)
     before = task_count()
     clib.lib.zsys_attention_install(check, None)
     try:
-        result = zfit.fit_many("circle", [LONG], threads=2, ignore=3, timeout=0.3)
+        results = zfit.fit_many("circle", items, threads=threads, ignore=3, timeout=0.3)
     finally:
         clib.lib.zsys_attention_install(None, None)
-    assert isinstance(result[0], zfit.Cancelled), repr(result[0])
-    assert counts, "the host's check was asked while the search ran"
-    assert set(counts) == {before}, "no thread was started"
+    assert isinstance(results[-1], zfit.Cancelled), repr(results[-1])
+    assert counts, "the host's check was asked while the searches ran"
+    assert max(counts) == before + started, "threads started"
+    assert task_count() == before, "every thread was joined"
 
 
 def keyword_defaults(name):
@@ -126,7 +136,7 @@ def keyword_defaults(name):
     keywords = signature.split("*, ", 1)[1].rsplit(")", 1)[0]
     values = {"None": None, "inf": math.inf, "False": False, "True": True}
     return {key: values[text] if text in values else int(text)
-            for key, text in re.findall(r"(\w+): [^=]+? = ([^,]+)", keywords)}
+            for key, text in re.findall(r"(\w+)=([^,]+)", keywords)}
 
 
 @pytest.mark.parametrize("name", NAMES)
@@ -134,6 +144,7 @@ def test_options_have_the_single_fits_names_and_defaults(rng, name):
     args, _ = CASES[name](rng, 0)
     items = [tuple(args) if name in PAIRS else args[0]] * 2
     defaults = keyword_defaults(name)
+    assert defaults, "the signature line lists the keywords"
     if "weights" in defaults:
         defaults["weights"] = [None, None]
     expected = single_fit(name, args, None, {})
@@ -142,6 +153,15 @@ def test_options_have_the_single_fits_names_and_defaults(rng, name):
             assert_same(got, expected, "%s with %s" % (name, given))
     with pytest.raises(TypeError, match="takes no option bogus"):
         zfit.fit_many(name, items, bogus=1)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_the_help_lists_every_keyword_in_its_column(name):
+    help = getattr(zfit, "fit_" + name).__doc__.split("\n\n")[-1].splitlines()
+    named = [line[:14].strip() for line in help if not line.startswith(" ")]
+    assert named == list(keyword_defaults(name)), "one entry per keyword, in the signature's order"
+    for line in help:
+        assert not line.startswith(" ") or line.startswith(" " * 14) and line[14] != " ", repr(line)
 
 
 FIVE = np.ones((5, 2))
@@ -176,7 +196,6 @@ def test_an_empty_batch_and_an_array_of_sets():
         assert_same(got, zfit.fit_circle(points), "a (2, 12, 2) array")
 
 
-LONG = noisy_circle(800)  # with ignore=3, a search of about a minute
 
 
 def test_timeout_keeps_what_finished_and_cancels_the_rest():

@@ -105,8 +105,9 @@ void BM_CircleFitFixedRadius(benchmark::State& state) { searchBench(state, 1); }
 BENCHMARK(BM_CircleFitWeighted)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_CircleFitPlainFreeRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_CircleFitPlainFixedRadius)->Arg(1000)->Arg(20000)->Arg(100000)->Arg(1000000);
-// n = 1000 proposes 1.7e8 candidates: minutes per fit.
+// n = 1000 proposes 1.7e8 candidates: most are passed over by cells, about
+// a minute per fit.
 BENCHMARK(BM_CircleFitFreeRadius)->Apply(searchSizes);
 BENCHMARK(BM_CircleFitFixedRadius)->Apply(searchSizes);
-// Minutes: run it on its own (--benchmark_filter=PollGaps).
+// About a minute: run it on its own (--benchmark_filter=PollGaps).
 BENCHMARK(BM_CircleFitPollGaps)->Args({1000, 50})->Iterations(1)->Unit(benchmark::kSecond);

@@ -334,10 +334,15 @@ TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsTh
 // that bound is close to the best error or ties are exact: mild outliers
 // (moved out or in by 10 to 50 percent), rings of pixels (every window errs
 // about alike), two concentric rings of integer points with their mirror
-// images (many windows tie exactly), far outliers.
-enum class Larger { Mild, PixelRing, IntegerRings, Far };
-constexpr Larger largerKinds[] = {Larger::Mild, Larger::PixelRing, Larger::IntegerRings, Larger::Far};
-const char* const largerNames[] = {"mild outliers", "pixel ring", "integer rings", "far outliers"};
+// images (many windows tie exactly), far outliers, and a quarter arc with
+// mild outliers (its centre far from the middle of the points, about which
+// the search takes its sums), and outliers all moved inwards (the winning
+// window leaves out the nearest points).
+enum class Larger { Mild, PixelRing, IntegerRings, Far, Arc, Inner };
+constexpr Larger largerKinds[] = {Larger::Mild, Larger::PixelRing, Larger::IntegerRings,
+                                  Larger::Far,  Larger::Arc,       Larger::Inner};
+const char* const largerNames[] = {"mild outliers", "pixel ring",  "integer rings",
+                                   "far outliers",  "quarter arc", "inner outliers"};
 
 Pts largerCase(zt::Rng& rng, Larger kind, int n, int m)
 {
@@ -365,10 +370,13 @@ Pts largerCase(zt::Rng& rng, Larger kind, int n, int m)
         for (zmath_vect& q : p) q = {q.x + shift.x, q.y + shift.y};
     } else {
         const double radius = kind == Larger::PixelRing ? 6.0 : 4.0;
+        const bool mild = kind == Larger::Mild || kind == Larger::Arc;
         for (int k = 0; k < n; ++k) {
-            const double t = rng.uniform(0, 2 * zt::pi), r = radius + rng.normal(kind == Larger::Mild ? 0.02 : 0.0);
+            const double t = rng.uniform(0, kind == Larger::Arc ? 0.5 * zt::pi : 2 * zt::pi),
+                         r = radius + rng.normal(mild ? 0.02 : 0.0);
             zmath_vect q{3 + r * std::cos(t), 1 + r * std::sin(t)};
-            if (k < m && kind == Larger::Mild) {
+            if (k < m && kind == Larger::Inner) q = {3 + (q.x - 3) * 0.6, 1 + (q.y - 1) * 0.6};
+            if (k < m && mild) {
                 const double f = rng.integer(0, 1) ? rng.uniform(1.1, 1.5) : rng.uniform(0.5, 0.9);
                 q = {3 + (q.x - 3) * f, 1 + (q.y - 1) * f};
             }
@@ -388,13 +396,13 @@ void expectLargerCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
 {
     zt::Rng rng(seed);
     int nearTies = 0;
-    constexpr int kLargerTrials = 32;
+    constexpr int kLargerTrials = 48;
     for (int trial = 0; trial < kLargerTrials; ++trial) {
-        const Larger kind = largerKinds[trial % 4];
-        const int m = rng.integer(1, 3), n = rng.integer(16, 22);
+        const Larger kind = largerKinds[trial % 6];
+        const int m = rng.integer(1, 3), n = rng.integer(16, kind == Larger::Inner ? 26 : 22);
         const Pts p = largerCase(rng, kind, n, m);
         const double fixedRadius = mode == 1 ? rng.uniform(3, 7) : 1.0;
-        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 4]
+        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 6]
                                           << ", n " << p.size() << ", m " << m);
         const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
             std::optional<Circle> c = algebraic(p, kept, centre);

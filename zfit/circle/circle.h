@@ -33,20 +33,28 @@
  *                             lying closest to a circle of that radius.
  *
  * Cost of the searches (numIgnore > 0): n (n-1) (n-2) / 6 candidate centres,
- * visited in the order of their position (so that one follows another close
- * by), each ranked among the few points that can be among its numIgnore + 1
- * nearest or farthest (a few times numIgnore + 1 of them near the bulk of
- * the centres, where most lie); a window is solved once per set of
- * discarded points, only when its points changed from the candidate before,
- * and measured only when a bound from its moments leaves it a chance to
- * win. On a current desktop core about 0.4 microseconds per candidate at
- * n = 100, numIgnore = 10 (70 ms), 2 microseconds at n = 400, numIgnore = 40
- * (20 s); 1,000 points with 50 discarded take minutes. Work storage: one
- * allocation of up to about 17 MB. The searches poll the attention check
+ * sorted into cells of a grid (so that one follows another close by). A
+ * cell is first judged by a lower bound on the error of every circle over
+ * the points all its windows keep: a cell none of whose windows can tie or
+ * beat the best error so far is passed over, one whose every window that
+ * can is the same set at all its candidates offers only the first of them
+ * in loop order, and the others are ranked candidate by candidate among the
+ * few points that can be among their numIgnore + 1 nearest or farthest; a
+ * window is solved once per set of discarded points and measured only when
+ * a bound from its moments leaves it a chance to win. Points about a circle
+ * with outliers leave few cells to rank: on a current desktop core about
+ * 30 ms at n = 100, numIgnore = 10, and under a minute at n = 1,000,
+ * numIgnore = 50. Points about which every window errs alike (a pixel
+ * contour) leave most cells to rank, at about 0.2 microseconds per
+ * candidate (0.4 s at n = 226, numIgnore = 5). Work storage: one allocation
+ * of up to about 17 MB. The searches poll the attention check
  * (zfit/services/system.h) 4 (n - 2) times, spread evenly over the
- * triples: one poll per n (n-1) / 24 candidates, about a tenth of a second
- * apart at n = 1,000. Without anything to discard a fit polls once; with
- * fewer than three points to keep it does not search and never polls.
+ * triples: one poll per n (n-1) / 24 candidates; the polls due within
+ * cells passed over are made at the next candidate ranked, or at the end of
+ * the block of candidates sorted together (at most 2^18). At n = 1,000 no
+ * two polls lie more than about a fifth of a second apart. Without
+ * anything to discard a fit polls once; with fewer than three points to
+ * keep it does not search and never polls.
  *
  * ignoredIndices after a search: the points the winning window leaves out,
  * by increasing distance from the fitted centre (equal distances in input

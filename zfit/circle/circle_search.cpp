@@ -18,6 +18,14 @@
 //     the candidates of a cell are ranked among its few points only, kept in
 //     order from one candidate to the next (a pass to check, an insertion
 //     sort to repair), by the distances the plain loop computes;
+//   - before its candidates are ranked, a cell is judged: every window
+//     there keeps the points that can reach no extreme in it, and one of
+//     the few that can be its nearest (or farthest) point. A lower bound on
+//     the error of every circle over such points (zfit_circleKeptMoments)
+//     tells the windows that can neither beat nor tie the best error so far;
+//     where none is left the cell is passed over, and where the others are
+//     the same sets at every candidate of the cell only the first of them
+//     in loop order is offered;
 //   - a window is fixed by the points it leaves out, and one already scored
 //     is not scored again; only the windows whose points changed are looked
 //     at (the engine);
@@ -29,7 +37,8 @@
 //   - without anything to discard there is no search: every candidate has
 //     the one window of all points, solved once.
 // The attention check is polled 4 (n - 2) times, spread evenly over the
-// triples.
+// triples; the polls due within a cell passed over are made at the next
+// candidate ranked or at the end of the block.
 #include <algorithm>
 #include <array>
 #include <cmath>

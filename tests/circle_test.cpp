@@ -208,6 +208,9 @@ TEST(CircleSearch, ExactFits)
         {nine, 0, 1, 1.0, 2.0, 0.0},
         {duplicated, 0, 2, 1.0, 2.0, 0.0},
         {onCircle({4, -3}, 0.005, 10), 1, 0, 0.005, 0.005, 0.0},
+        // 455 candidates, sorted in one block from a sample of 255 of them
+        // (a sample of every one overran the work storage).
+        {onCircle({4, -3}, 2, 15), 0, 1, 1.0, 2.0, 0.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::Message() << "mode " << row.mode << " numIgnore " << row.numIgnore << " fixed radius "

@@ -48,6 +48,7 @@
 #include <utility>
 
 #include <zfit/circle/circle_internal.hpp>
+#include <zfit/family/search_plan.hpp>
 #include <zfit/services/containers.hpp>
 #include <zfit/services/ranking.hpp>
 #include <zfit/services/system.h>
@@ -313,10 +314,10 @@ public:
         const int32_t n = points.n;
         const std::span<int32_t> all = reaching_.first(static_cast<size_t>(n));
         for (int32_t k = 0; k < n; ++k) all[static_cast<size_t>(k)] = k;
-        // Four polls per first index, 4 (n - 2) in all, spread evenly over
-        // the triples: poll p is due before triple p * triples / polls.
+        // The plan's polls (four per first index), spread evenly over the
+        // triples: poll p is due before triple p * triples / polls.
         const double triples = static_cast<double>(n) * (n - 1) * (n - 2) / 6.0;
-        const int64_t polls = kPollsPerFirstIndex * (n - 2);
+        const int64_t polls = zfit::plan::circlePolls(n, points.m);
         int64_t pollsDue = 0;  // polls due before the blocks so far
         double triplesBefore = 0.0;
         int32_t i = 0, j = 1;
@@ -393,10 +394,6 @@ private:
     // fourth powers of the offsets would overflow.
     static constexpr double kBoundedCoordinates = 1e50;
 
-    // Polls per first index of the triples: a quarter pass of the plain
-    // loop between polls.
-    static constexpr int64_t kPollsPerFirstIndex = 4;
-
     struct Polls {
         int64_t count, done;
         size_t next;  // the candidate of the block before which the next poll is due
@@ -448,7 +445,8 @@ private:
     // The coordinate-wise median of a sample of the centres.
     zmath_vect middleOf(std::span<const Candidate> block)
     {
-        const size_t step = std::max<size_t>(1, block.size() / 255), samples = (block.size() + step - 1) / step;
+        // At most 255 samples: both halves of them fit the values' 512.
+        const size_t step = (block.size() + 254) / 255, samples = (block.size() + step - 1) / step;
         const std::span<double> xs = values_.first(samples), ys = values_.subspan(samples, samples);
         for (size_t q = 0; q < samples; ++q) {
             xs[q] = block[q * step].centre.x;

@@ -314,7 +314,8 @@ TEST_F(Cli, ExitStatusTable)
     const std::tuple<const char*, std::string, int, const char*> rows[] = {
         // input, exit status, says (on standard output or error)
         {"line -", good, 0, "valid           yes"},
-        {"line --max-rms 0 -", good, 1, "valid           no"},  // rmsError is never below 0
+        {"line --max-rms 0 -", good, 1, "valid           no"},        // rmsError is never below 0
+        {"circle --fixed-radius 0 -", good, 0, "radius          0"},  // a radius of 0 is no refusal
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
         {"circle --ignore 198 --timeout 5 -", ring, 3, "zmath_errDegenerate"},  // two left: at once
         // Library parameters, refused before the fit.
@@ -457,6 +458,7 @@ TEST_F(Cli, InputFormsAndMalformedInput)
          ":1:1048583: syntax error while parsing value - invalid string: missing closing quote; last read: "
          "\"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
         {std::string(kBinary, sizeof kBinary - 1), ":2:1: not a number: \"\\x1B[31m\\x00\\x9B\\xFF\""},
+        {"1 2\x7f\n", ":1:3: not a number: \"2\\x7F\""},  // DEL is a control byte too
     };
     for (const auto& [text, wrong] : cases) {
         SCOPED_TRACE(text.substr(0, 80));

@@ -53,7 +53,7 @@ zmet_geometricEllipseParams ellipseParams(int32_t numIgnore)
     return p;
 }
 
-// The specified search's discards, ascending.
+// The outlier search's discards, ascending.
 std::vector<int32_t> circleSearch(const std::vector<zmath_vect>& points, const zmet_geometricCircleParams& g)
 {
     zmath_circleFitParams p;

@@ -405,7 +405,6 @@ TEST(BadInput, PointToLine)
         {"negative weight", fit(good, with(ones, 0, -1.0)), zmath_errFitWeightNegative, untouched},
         {"all weights 0", fit(good, Ws(ones.size(), 0.0)), singular, untouched},
         {"count 0", fit(good, {}, 6, inf, 0), singular, untouched},
-        {"too few pairs", fit(good, {}, 6, inf, 5), singular, untouched},
         {"bad dof", fit(good, {}, 5), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(good, {}, 6, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError NaN", fit(good, ones, 6, nan), 0, success},

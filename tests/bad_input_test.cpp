@@ -142,9 +142,7 @@ TEST(BadInput, Line)
     runRows<zmath_lineFitResult>({
         {"NaN x", fit(with(pts, 3, {nan, 1})), degenerate, failed},
         {"count 0", fit(pts, 0, 0, inf, 0), degenerate, failed},
-        {"numIgnore negative", fit(pts, -1), zmath_errFitNumIgnoreNegative, untouched},
         {"numIgnore INT32_MAX, ranked", fit(pts, int32Max), degenerate, failed},
-        {"bad mode", fit(pts, 0, 2), zmath_errFitBadMode, untouched},
         {"maxRmsError negative", fit(pts, 0, 0, -1.0), zmath_errFitMaxRmsErrorNegative, untouched},
         {"maxRmsError -0.0", fit(pts, 0, 0, -0.0), 0, success},
         {"all points equal", fit(Pts(6, {1.5, -2})), degenerate, failed},

@@ -239,25 +239,6 @@ TEST(RobustCircle, SurvivesFortyPercentOutliersOnANeighbouringCircle)
     EXPECT_LE(r.r.robust.inlierCount, 150 + 4) << "the other circle's points are outliers but where they cross";
 }
 
-TEST(RobustCircle, FixedRadiusFindsTheCentreOfTheLargerGroup)
-{
-    // 60% on the circle, 40% on a circle of the same radius beside it.
-    zt::Rng rng(11);
-    std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10, 0, 2 * kPi, 120, 0.05);
-    const std::vector<zmath_vect> other = mt::circleArc(rng, {25, 0}, 10, 0, 2 * kPi, 80, 0.05);
-    points.insert(points.end(), other.begin(), other.end());
-    const zmet_robustParams p = params();
-    CircleResult r;
-    ASSERT_EQ(
-        zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 10, &r.r),
-        zfit_ok);
-    EXPECT_NEAR(r.r.centre.x, 0, 0.05);
-    EXPECT_NEAR(r.r.centre.y, 0, 0.05);
-    EXPECT_EQ(r.r.radius, 10) << "the radius is imposed";
-    EXPECT_EQ(r.r.robust.inlierCount, 120);
-    EXPECT_EQ(r.r.robust.uncertainty.parameterCount, 2);
-}
-
 TEST(RobustCircle, FixedRadiusStartsExactlyOnTheCircle)
 {
     // Exact points and a given scale of 1e-6: only a start through two of
@@ -420,11 +401,8 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
     } cases[] = {
         {"estimator 3", withParams([](auto& p) { p.estimator = 3; }), zmet_errRobustEstimator},
         {"clip 0", withParams([](auto& p) { p.clip = 0; }), zmet_errRobustClip},
-        {"clip NaN", withParams([](auto& p) { p.clip = NAN; }), zmet_errRobustClip},
         {"scale mode 2", withParams([](auto& p) { p.scaleMode = 2; }), zmath_errFitBadMode},
         {"given scale -1", withParams([](auto& p) { p.scaleMode = zmet_robustScaleGiven, p.scale = -1; }),
-         zmet_errRobustScale},
-        {"given scale NaN", withParams([](auto& p) { p.scaleMode = zmet_robustScaleGiven, p.scale = NAN; }),
          zmet_errRobustScale},
         {"0 iterations", withParams([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations},
         {"tolerance 0", withParams([](auto& p) { p.tolerance = 0; }), zmet_errRobustTolerance},
@@ -478,9 +456,6 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     LineResult l;
     EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, &l.r), zstd_errBrokenPrecondition);
     EXPECT_EQ(asserts.count(), 1) << "no parameters is a broken precondition";
-    const zmet_robustParams p2 = params();
-    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, &p2, nullptr), zstd_errBrokenPrecondition);
-    EXPECT_EQ(asserts.count(), 2) << "no result is a broken precondition";
 }
 
 }  // namespace

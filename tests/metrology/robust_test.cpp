@@ -35,13 +35,10 @@ std::vector<double> doubles(const zstd_vectord& v) { return std::vector<double>(
 
 int32_t count(const std::vector<zmath_vect>& points) { return static_cast<int32_t>(points.size()); }
 
-// Uniform clutter over the box [lo, hi]^2, appended; returns the index of
-// the first clutter point.
-size_t addClutter(zt::Rng& rng, std::vector<zmath_vect>& points, size_t n, double lo, double hi)
+// Uniform clutter over the box [lo, hi]^2, appended.
+void addClutter(zt::Rng& rng, std::vector<zmath_vect>& points, size_t n, double lo, double hi)
 {
-    const size_t first = points.size();
     for (size_t k = 0; k < n; ++k) points.push_back({rng.uniform(lo, hi), rng.uniform(lo, hi)});
-    return first;
 }
 
 // Points along the line through `from` at `angle`, spaced 1 apart, with
@@ -101,7 +98,7 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         std::vector<zmath_vect> points = noisyLine(rng, {0, 20}, angle, 400, sigma);
         // A spur: 5% of the points leaving the edge in a clump.
         for (int i = 0; i < 20; ++i) points.push_back({200 + i * 0.5, 20 + 200 * std::sin(angle) + 15 + i});
-        const size_t clutter = addClutter(rng, points, 180, 0, 400);
+        addClutter(rng, points, 180, 0, 400);
         const zmet_robustParams p = params(estimator);
         LineResult r;
         ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
@@ -125,7 +122,6 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         }
         EXPECT_LE(flaggedInliers, estimator == zmet_robustTukey ? 4 : 12) << what << ": inliers flagged";
         EXPECT_EQ(farClutterFlagged, farClutter) << what << ": every point 5 sigma off the edge is an outlier";
-        EXPECT_GT(clutter, 0u);
     }
 }
 

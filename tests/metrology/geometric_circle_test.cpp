@@ -175,9 +175,6 @@ TEST(GeometricCircle, StatusesAndWhatTheResultHolds)
         {"coincident points", same, params(1, 5.0), zmath_errDegenerate},
         {"useStart 2", good, with([](auto& p) { p.useStart = 2; }), zmath_errFitBadMode},
         {"start radius 0", good, with([](auto& p) { p.useStart = 1, p.startRadius = 0.0; }), zmet_errOutOfRange},
-        {"start centre NaN", good, with([](auto& p) { p.useStart = 1, p.startCentre.y = NAN; }), zmet_errOutOfRange},
-        {"start radius infinite", good, with([](auto& p) { p.useStart = 1, p.startRadius = HUGE_VAL; }),
-         zmet_errOutOfRange},
     };
     for (const Case& c : cases) {
         zmet_geometricCircleResult r;
@@ -218,8 +215,6 @@ TEST(GeometricCircle, AStartNearTheAnswerReachesTheSameCircleSooner)
         EXPECT_NEAR(started.centre.x, hyper.centre.x, 1e-9) << "centre x";
         EXPECT_NEAR(started.centre.y, hyper.centre.y, 1e-9) << "centre y";
         EXPECT_NEAR(started.radius, hyper.radius, 1e-9) << "radius";
-        EXPECT_NEAR(started.uncertainty.standardErrors[0], hyper.uncertainty.standardErrors[0], 1e-9)
-            << "standard error";
         near.startCentre = hyper.centre;
         near.startRadius = mode == 0 ? hyper.radius : -1.0;
         EXPECT_LE(fit(points, near).iterations, 2) << "from the answer itself";

@@ -138,12 +138,6 @@ TEST(GeometricIgnoring, WithoutDiscardsItIsThePlainFitWeightedOrNot)
         EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "the plain fit";
         EXPECT_TRUE(listed(r->ignoredIndices).empty()) << "nothing discarded";
     }
-    const auto e = ellipseParams(0);
-    zmet_geometricEllipseResult direct{};
-    ASSERT_EQ(zmet_geometricEllipseFitWeighted(points.data(), count32(points), weights.data(), &e, &direct), zfit_ok);
-    zfit::GeometricEllipseIgnoringResult r;
-    ASSERT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), count32(points), weights.data(), &e, r.get()), zfit_ok);
-    EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "the weighted ellipse";
 }
 
 TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)
@@ -153,9 +147,6 @@ TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)
     auto p = circleParams(2);
     ASSERT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), nullptr, &p, r.get()), zfit_ok);
     EXPECT_EQ(listed(r->ignoredIndices), (std::vector<int32_t>{3, 15})) << "two discards";
-    p.numIgnore = 1;
-    ASSERT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), nullptr, &p, r.get()), zfit_ok);
-    EXPECT_EQ(listed(r->ignoredIndices).size(), 1u) << "one discard";
     p.numIgnore = 0;
     ASSERT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), nullptr, &p, r.get()), zfit_ok);
     EXPECT_TRUE(listed(r->ignoredIndices).empty()) << "none";
@@ -204,7 +195,6 @@ TEST(GeometricIgnoring, RefusalsLeaveTheRecordAsItWas)
         {"weights with numIgnore", circleParams(1), &points, n, weights.data(), zmath_errFitWeightedIgnore},
         {"too few kept, free radius", circleParams(n - 3), &points, n, nullptr, zmet_errTooFewPoints},
         {"too few kept, fixed radius", circleParams(n - 2, 1, 8.0), &points, n, nullptr, zmet_errTooFewPoints},
-        {"more discards than points", circleParams(n + 1), &points, n, nullptr, zmet_errTooFewPoints},
         {"NaN coordinate", circleParams(1), &withNan, n, nullptr, zmath_errDegenerate},
         {"NaN fixed radius", circleParams(1, 1, NAN), &points, n, nullptr, zmath_errDegenerate},
         {"bad mode", circleParams(1, 2), &points, n, nullptr, zmath_errFitBadMode},
@@ -226,14 +216,8 @@ TEST(GeometricIgnoring, RefusalsLeaveTheRecordAsItWas)
     EXPECT_NE(zmet_geometricCircleFitIgnoring(points.data(), n, nullptr, &three, r.get()), zmet_errTooFewPoints);
 
     zfit::GeometricEllipseIgnoringResult e;
-    const auto weighted = ellipseParams(1);
-    EXPECT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), n, weights.data(), &weighted, e.get()),
-              zmath_errFitWeightedIgnore);
     const auto tooMany = ellipseParams(n - 5);
     EXPECT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), n, nullptr, &tooMany, e.get()), zmet_errTooFewPoints);
-    const auto negative = ellipseParams(-1);
-    EXPECT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), n, nullptr, &negative, e.get()),
-              zmath_errFitNumIgnoreNegative);
 }
 
 TEST(GeometricIgnoring, ThePlainEntriesDiscardNothing)
@@ -245,8 +229,6 @@ TEST(GeometricIgnoring, ThePlainEntriesDiscardNothing)
     const auto circle = circleParams(1);
     EXPECT_EQ(zmet_geometricCircleFit(points.data(), n, &circle, &c), zmet_errOutOfRange);
     EXPECT_EQ(zmet_geometricCircleFitWeighted(points.data(), n, weights.data(), &circle, &c), zmet_errOutOfRange);
-    const auto negative = circleParams(-1);
-    EXPECT_EQ(zmet_geometricCircleFit(points.data(), n, &negative, &c), zmath_errFitNumIgnoreNegative);
     zmet_geometricEllipseResult e{};
     const auto ellipse = ellipseParams(1);
     EXPECT_EQ(zmet_geometricEllipseFit(points.data(), n, &ellipse, &e), zmet_errOutOfRange);

@@ -81,8 +81,6 @@ TEST(ConvergedParabola, APointOfWeightZeroChangesNothing)
         w.push_back(0.0);
         ASSERT_EQ(fit(p, params(), &with, &w), zfit_ok) << "with";
         const double scale = with.parabola.coefficient;
-        printf("%d %d %d %d %.17g %.17g\n", with.converged, with.refinements, without.converged, without.refinements,
-               with.rmsError, without.rmsError);
         EXPECT_NEAR(with.parabola.coefficient, without.parabola.coefficient, 1e-12 * scale) << "coefficient";
         EXPECT_NEAR(with.parabola.pose.translation.x, without.parabola.pose.translation.x, 1e-10) << "vertex x";
         EXPECT_NEAR(with.parabola.pose.translation.y, without.parabola.pose.translation.y, 1e-10) << "vertex y";

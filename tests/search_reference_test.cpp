@@ -219,71 +219,97 @@ Pts randomCase(zt::Rng& rng, Kind kind, int n, int m, bool circle)
 
 // ---- the searches ---------------------------------------------------------------------
 
-// Least squares with 4 and more discarded: the ranked window. The line is
-// the least-squares line of the kept points: through their centroid along
-// their axis of largest spread.
-TEST(SearchReference, RankedLineIsThePlainLoops)
+// Random line cases, m from `fewest` to `most` discarded, through the line
+// search (`zone` 1: the minimum zone) and the plain loops scoring each
+// window by `score`; `check` looks further at every window the loops agree
+// with.
+template <class Score, class Check>
+void expectLineSearchIsThePlainLoops(uint64_t seed, int32_t zone, int fewest, int most, Score score, Check check)
 {
-    zt::Rng rng(2401);
+    zt::Rng rng(seed);
     int nearTies = 0;
     for (int trial = 0; trial < kTrials; ++trial) {
         const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(4, 6), n = rng.integer(m + 1, 14);
+        const int m = rng.integer(fewest, most), n = rng.integer(std::max(2, m + 1), 14);
         const Pts p = randomCase(rng, kind, n, m, false);
         SCOPED_TRACE(::testing::Message()
                      << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
         const plain::Windows w = plain::linePairs(
-            p, m, false, [&](const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); });
+            p, m, zone == 1, [&](const Indices& kept, const zmath_vect& u) { return score(p, kept, u); });
         zfit::LineResult r;
-        const zmath_lineFitParams params{m, HUGE_VAL, 0};
+        const zmath_lineFitParams params{m, HUGE_VAL, zone};
         const zfit_status status = zmath_lineFit(p.data(), n, &params, r.get());
         const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
         const double rounding = roundingOf(p, kept);
         const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
         if (!seen) continue;
         EXPECT_EQ(ignored, seen->order) << "discarded in the rank order of the first window that scored them";
-        const Scatter s = scatter(p, kept);
-        EXPECT_NEAR(zt::offset(r->line, s.centroid), 0.0, rounding) << "through the centroid";
-        EXPECT_NEAR(std::sin(2 * r->line.angle - std::atan2(s.b, s.a - s.c)), 0.0, 1e-7) << "along the axis";
+        check(p, *r, kept, rounding, *seen);
     }
     EXPECT_LE(nearTies, kNearTiesAllowed);
+}
+
+// Least squares with 4 and more discarded: the ranked window. The line is
+// the least-squares line of the kept points: through their centroid along
+// their axis of largest spread.
+TEST(SearchReference, RankedLineIsThePlainLoops)
+{
+    expectLineSearchIsThePlainLoops(
+        2401, 0, 4, 6, [](const Pts& p, const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); },
+        [](const Pts& p, const zmath_lineFitResult& r, const Indices& kept, double rounding,
+           const plain::Windows::Seen&) {
+            const Scatter s = scatter(p, kept);
+            EXPECT_NEAR(zt::offset(r.line, s.centroid), 0.0, rounding) << "through the centroid";
+            EXPECT_NEAR(std::sin(2 * r.line.angle - std::atan2(s.b, s.a - s.c)), 0.0, 1e-7) << "along the axis";
+        });
 }
 
 // The minimum zone (0 to 4 discarded). The line runs along the winning
 // pair, midway between the extreme offsets of the kept points.
 TEST(SearchReference, MinimumZoneLineIsThePlainLoops)
 {
-    zt::Rng rng(2402);
-    int nearTies = 0;
-    for (int trial = 0; trial < kTrials; ++trial) {
-        const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(0, 4), n = rng.integer(std::max(2, m + 1), 14);
-        const Pts p = randomCase(rng, kind, n, m, false);
-        SCOPED_TRACE(::testing::Message()
-                     << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
-        const plain::Windows w = plain::linePairs(
-            p, m, true, [&](const Indices& kept, const zmath_vect& u) { return halfWidth(p, kept, u); });
-        zfit::LineResult r;
-        const zmath_lineFitParams params{m, HUGE_VAL, 1};
-        const zfit_status status = zmath_lineFit(p.data(), n, &params, r.get());
-        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-        const double rounding = roundingOf(p, kept);
-        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-        if (!seen) continue;
-        EXPECT_EQ(ignored, seen->order) << "discarded in the rank order of the winning window";
-        double above = -HUGE_VAL, below = HUGE_VAL;
-        for (int32_t k : kept) {
-            above = std::max(above, zt::offset(r->line, p[k]));
-            below = std::min(below, zt::offset(r->line, p[k]));
-        }
-        EXPECT_NEAR(above, r->rmsError, rounding) << "the strip's upper edge";
-        EXPECT_NEAR(below, -r->rmsError, rounding) << "the strip's lower edge";
-        if (r->rmsError == seen->score) {  // not a tie decided by rounding
-            EXPECT_NEAR(-r->line.sine, seen->candidate.x, 1e-12) << "along the winning pair";
-            EXPECT_NEAR(r->line.cosine, seen->candidate.y, 1e-12) << "along the winning pair";
-        }
-    }
-    EXPECT_LE(nearTies, kNearTiesAllowed);
+    expectLineSearchIsThePlainLoops(2402, 1, 0, 4, halfWidth,
+                                    [](const Pts& p, const zmath_lineFitResult& r, const Indices& kept, double rounding,
+                                       const plain::Windows::Seen& seen) {
+                                        double above = -HUGE_VAL, below = HUGE_VAL;
+                                        for (int32_t k : kept) {
+                                            above = std::max(above, zt::offset(r.line, p[k]));
+                                            below = std::min(below, zt::offset(r.line, p[k]));
+                                        }
+                                        EXPECT_NEAR(above, r.rmsError, rounding) << "the strip's upper edge";
+                                        EXPECT_NEAR(below, -r.rmsError, rounding) << "the strip's lower edge";
+                                        if (r.rmsError == seen.score) {  // not a tie decided by rounding
+                                            EXPECT_NEAR(-r.line.sine, seen.candidate.x, 1e-12)
+                                                << "along the winning pair";
+                                            EXPECT_NEAR(r.line.cosine, seen.candidate.y, 1e-12)
+                                                << "along the winning pair";
+                                        }
+                                    });
+}
+
+// Fits `p` by the circle search (mode 1: radius `fixedRadius`) and checks
+// the answer against the plain loops and the winning window's algebraic
+// centre; returns the kept points' circle and the discarded indices.
+std::optional<std::pair<Circle, Indices>> expectCircleIsThePlainLoops(const Pts& p, int m, int32_t mode,
+                                                                      double fixedRadius, int& nearTies)
+{
+    const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
+        std::optional<Circle> c = algebraic(p, kept, centre);
+        if (c && mode == 1) c->radius = fixedRadius;
+        return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
+    });
+    zfit::Result<zmath_circleFitResult> r;
+    const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
+    const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
+    const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
+    const double rounding = roundingOf(p, kept);
+    const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
+    if (!seen) return {};
+    const Circle c = *algebraic(p, kept, seen->candidate);
+    EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
+    EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
+    EXPECT_NEAR(r->radius, mode == 1 ? fixedRadius : c.radius, rounding) << "radius";
+    return std::pair{c, ignored};
 }
 
 // The free- and fixed-radius circles (0 to 4 discarded). The circle is the
@@ -300,22 +326,10 @@ void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
         const double fixedRadius = mode == 1 ? rng.uniform(2, 6) : 1.0;
         SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << kindNames[trial % 5]
                                           << ", n " << n << ", m " << m);
-        const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
-            std::optional<Circle> c = algebraic(p, kept, centre);
-            if (c && mode == 1) c->radius = fixedRadius;
-            return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
-        });
-        zfit::Result<zmath_circleFitResult> r;
-        const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
-        const zfit_status status = zmath_circleFit(p.data(), n, &params, r.get());
-        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-        const double rounding = roundingOf(p, kept);
-        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-        if (!seen) continue;
-        const Circle c = *algebraic(p, kept, seen->candidate);
-        EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
-        EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
-        EXPECT_NEAR(r->radius, mode == 1 ? fixedRadius : c.radius, rounding) << "radius";
+        const auto answer = expectCircleIsThePlainLoops(p, m, mode, fixedRadius, nearTies);
+        if (!answer) continue;
+        const auto& [c, ignored] = *answer;
+        const double rounding = roundingOf(p, keptBy(p.size(), ignored));
         const auto distance = [&](int32_t k) { return std::hypot(p[k].x - c.centre.x, p[k].y - c.centre.y); };
         for (size_t q = 1; q < ignored.size(); ++q)
             EXPECT_LE(distance(ignored[q - 1]), distance(ignored[q]) + rounding) << "nearest first, at " << q;
@@ -404,21 +418,7 @@ void expectLargerCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
         const double fixedRadius = mode == 1 ? rng.uniform(3, 7) : 1.0;
         SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 6]
                                           << ", n " << p.size() << ", m " << m);
-        const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
-            std::optional<Circle> c = algebraic(p, kept, centre);
-            if (c && mode == 1) c->radius = fixedRadius;
-            return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
-        });
-        zfit::Result<zmath_circleFitResult> r;
-        const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
-        const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
-        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-        const double rounding = roundingOf(p, kept);
-        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-        if (!seen) continue;
-        const Circle c = *algebraic(p, kept, seen->candidate);
-        EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
-        EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
+        expectCircleIsThePlainLoops(p, m, mode, fixedRadius, nearTies);
     }
     EXPECT_LE(nearTies, kLargerTrials / 3);
 }

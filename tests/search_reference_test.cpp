@@ -166,7 +166,7 @@ const plain::Windows::Seen* expectLoopsWindow(const plain::Windows& w, zfit_stat
 // Of 300 cases, a third at most may be decided by rounding rather than by
 // the loops' order (collinear windows all score 0; mirrored windows score
 // alike).
-constexpr int kTrials = 300, kNearTiesAllowed = 100;
+constexpr int kTrials = 300, kNearTiesAllowed = kTrials / 3;
 
 // ---- random cases -------------------------------------------------------------------
 
@@ -287,58 +287,66 @@ TEST(SearchReference, MinimumZoneLineIsThePlainLoops)
                                     });
 }
 
-// Fits `p` by the circle search (mode 1: radius `fixedRadius`) and checks
-// the answer against the plain loops and the winning window's algebraic
-// centre; returns the kept points' circle and the discarded indices.
-std::optional<std::pair<Circle, Indices>> expectCircleIsThePlainLoops(const Pts& p, int m, int32_t mode,
-                                                                      double fixedRadius, int& nearTies)
-{
-    const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
-        std::optional<Circle> c = algebraic(p, kept, centre);
-        if (c && mode == 1) c->radius = fixedRadius;
-        return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
-    });
-    zfit::Result<zmath_circleFitResult> r;
-    const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
-    const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
-    const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-    const double rounding = roundingOf(p, kept);
-    const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-    if (!seen) return {};
-    const Circle c = *algebraic(p, kept, seen->candidate);
-    EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
-    EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
-    EXPECT_NEAR(r->radius, mode == 1 ? fixedRadius : c.radius, rounding) << "radius";
-    return std::pair{c, ignored};
-}
+// A circle case: its points, how many to discard and the kind of case.
+struct CircleCase {
+    Pts p;
+    int m;
+    const char* kind;
+};
 
-// The free- and fixed-radius circles (0 to 4 discarded). The circle is the
-// kept points' algebraic circle (its centre with the imposed radius in mode
-// 1); the discarded points are listed by their distance from its centre.
-void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
+struct CircleCases {
+    int trials;
+    double minRadius, maxRadius;  // of the fixed radius
+    CircleCase (*make)(zt::Rng&, int trial);
+};
+
+// The free- and fixed-radius circles (mode 1: a radius drawn from
+// `cases`) of random cases. The circle is the kept points' algebraic
+// circle (its centre with the imposed radius in mode 1); the discarded
+// points are listed by their distance from its centre.
+
+void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed, const CircleCases& cases)
 {
     zt::Rng rng(seed);
     int nearTies = 0;
-    for (int trial = 0; trial < kTrials; ++trial) {
-        const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(0, 4), n = rng.integer(std::max(3, m + 1), 12);
-        const Pts p = randomCase(rng, kind, n, m, true);
-        const double fixedRadius = mode == 1 ? rng.uniform(2, 6) : 1.0;
-        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << kindNames[trial % 5]
-                                          << ", n " << n << ", m " << m);
-        const auto answer = expectCircleIsThePlainLoops(p, m, mode, fixedRadius, nearTies);
-        if (!answer) continue;
-        const auto& [c, ignored] = *answer;
-        const double rounding = roundingOf(p, keptBy(p.size(), ignored));
+    for (int trial = 0; trial < cases.trials; ++trial) {
+        const auto [p, m, kind] = cases.make(rng, trial);
+        const double fixedRadius = mode == 1 ? rng.uniform(cases.minRadius, cases.maxRadius) : 1.0;
+        SCOPED_TRACE(::testing::Message()
+                     << "mode " << mode << " trial " << trial << ", " << kind << ", n " << p.size() << ", m " << m);
+        const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
+            std::optional<Circle> c = algebraic(p, kept, centre);
+            if (c && mode == 1) c->radius = fixedRadius;
+            return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
+        });
+        zfit::Result<zmath_circleFitResult> r;
+        const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
+        const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
+        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
+        const double rounding = roundingOf(p, kept);
+        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
+        if (!seen) continue;
+        const Circle c = *algebraic(p, kept, seen->candidate);
+        EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
+        EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
+        EXPECT_NEAR(r->radius, mode == 1 ? fixedRadius : c.radius, rounding) << "radius";
         const auto distance = [&](int32_t k) { return std::hypot(p[k].x - c.centre.x, p[k].y - c.centre.y); };
         for (size_t q = 1; q < ignored.size(); ++q)
             EXPECT_LE(distance(ignored[q - 1]), distance(ignored[q]) + rounding) << "nearest first, at " << q;
     }
-    EXPECT_LE(nearTies, kNearTiesAllowed);
+    EXPECT_LE(nearTies, cases.trials / 3);
 }
 
-TEST(SearchReference, FreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2403); }
-TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2404); }
+// 0 to 4 discarded of at most 12 points.
+CircleCase smallCircleCase(zt::Rng& rng, int trial)
+{
+    const int m = rng.integer(0, 4), n = rng.integer(std::max(3, m + 1), 12);
+    return {randomCase(rng, kinds[trial % 5], n, m, true), m, kindNames[trial % 5]};
+}
+
+const CircleCases smallCircles{kTrials, 2, 6, smallCircleCase};
+TEST(SearchReference, FreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2403, smallCircles); }
+TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2404, smallCircles); }
 
 // ---- larger circle cases: whole cells of centres passed over ------------------------
 
@@ -406,24 +414,16 @@ Pts largerCase(zt::Rng& rng, Larger kind, int n, int m)
     return p;
 }
 
-void expectLargerCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
+// 1 to 3 discarded of 16 to 25 points.
+CircleCase largerCircleCase(zt::Rng& rng, int trial)
 {
-    zt::Rng rng(seed);
-    int nearTies = 0;
-    constexpr int kLargerTrials = 48;
-    for (int trial = 0; trial < kLargerTrials; ++trial) {
-        const Larger kind = largerKinds[trial % 6];
-        const int m = rng.integer(1, 3), n = rng.integer(16, kind == Larger::Inner ? 26 : 22);
-        const Pts p = largerCase(rng, kind, n, m);
-        const double fixedRadius = mode == 1 ? rng.uniform(3, 7) : 1.0;
-        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 6]
-                                          << ", n " << p.size() << ", m " << m);
-        expectCircleIsThePlainLoops(p, m, mode, fixedRadius, nearTies);
-    }
-    EXPECT_LE(nearTies, kLargerTrials / 3);
+    const Larger kind = largerKinds[trial % 6];
+    const int m = rng.integer(1, 3), n = rng.integer(16, kind == Larger::Inner ? 26 : 22);
+    return {largerCase(rng, kind, n, m), m, largerNames[trial % 6]};
 }
 
-TEST(SearchReference, LargerFreeRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(0, 2405); }
-TEST(SearchReference, LargerFixedRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(1, 2406); }
+const CircleCases larger{48, 3, 7, largerCircleCase};
+TEST(SearchReference, LargerFreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2405, larger); }
+TEST(SearchReference, LargerFixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2406, larger); }
 
 }  // namespace

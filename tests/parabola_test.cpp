@@ -188,16 +188,13 @@ TEST(Parabola, RandomParabolas)
         const Truth t = randomParabola(rng, rng.integer(6, exact ? 200 : 60), exact ? 0.0 : 0.1);
         SCOPED_TRACE(::testing::Message() << "trial " << trial << " angle " << t.angle << " a " << t.a);
         const std::vector<double> ones(t.points.size(), 1.0);
-        ParabolaResult once, longer, onceWeighted, longerWeighted;
+        ParabolaResult once, longer, onceWeighted;
         ASSERT_EQ(fit(t.points, once, 1), 0);
         ASSERT_EQ(fit(t.points, longer, 50), 0);
         ASSERT_EQ(fit(t.points, onceWeighted, 1, ones), 0);
-        ASSERT_EQ(fit(t.points, longerWeighted, 50, ones), 0);
         expectBetterStart(t.points, ones, *once);
         EXPECT_LE(longer->rmsError, once->rmsError * (1 + 1e-12)) << "more passes can only improve";
-        // Unit weights give exactly the unweighted fit.
-        expectSameRecord(*once, *onceWeighted, "one pass");
-        expectSameRecord(*longer, *longerWeighted, "a longer search");
+        expectSameRecord(*once, *onceWeighted, "unit weights give exactly the unweighted fit");
         if (exact) {  // recovered by the longer search, which stops once its step is below 1e-7 rad
             const double L = t.halfWidth;
             EXPECT_LT(longer->rmsError, 1e-6 * L);

@@ -166,7 +166,7 @@ const plain::Windows::Seen* expectLoopsWindow(const plain::Windows& w, zfit_stat
 // Of 300 cases, a third at most may be decided by rounding rather than by
 // the loops' order (collinear windows all score 0; mirrored windows score
 // alike).
-constexpr int kTrials = 300, kNearTiesAllowed = 100;
+constexpr int kTrials = 300, kNearTiesAllowed = kTrials / 3;
 
 // ---- random cases -------------------------------------------------------------------
 
@@ -219,87 +219,101 @@ Pts randomCase(zt::Rng& rng, Kind kind, int n, int m, bool circle)
 
 // ---- the searches ---------------------------------------------------------------------
 
-// Least squares with 4 and more discarded: the ranked window. The line is
-// the least-squares line of the kept points: through their centroid along
-// their axis of largest spread.
-TEST(SearchReference, RankedLineIsThePlainLoops)
+// Random line cases, m from `fewest` to `most` discarded, through the line
+// search (`zone` 1: the minimum zone) and the plain loops scoring each
+// window by `score`; `check` looks further at every window the loops agree
+// with.
+template <class Score, class Check>
+void expectLineSearchIsThePlainLoops(uint64_t seed, int32_t zone, int fewest, int most, Score score, Check check)
 {
-    zt::Rng rng(2401);
+    zt::Rng rng(seed);
     int nearTies = 0;
     for (int trial = 0; trial < kTrials; ++trial) {
         const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(4, 6), n = rng.integer(m + 1, 14);
+        const int m = rng.integer(fewest, most), n = rng.integer(std::max(2, m + 1), 14);
         const Pts p = randomCase(rng, kind, n, m, false);
         SCOPED_TRACE(::testing::Message()
                      << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
         const plain::Windows w = plain::linePairs(
-            p, m, false, [&](const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); });
+            p, m, zone == 1, [&](const Indices& kept, const zmath_vect& u) { return score(p, kept, u); });
         zfit::LineResult r;
-        const zmath_lineFitParams params{m, HUGE_VAL, 0};
+        const zmath_lineFitParams params{m, HUGE_VAL, zone};
         const zfit_status status = zmath_lineFit(p.data(), n, &params, r.get());
         const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
         const double rounding = roundingOf(p, kept);
         const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
         if (!seen) continue;
         EXPECT_EQ(ignored, seen->order) << "discarded in the rank order of the first window that scored them";
-        const Scatter s = scatter(p, kept);
-        EXPECT_NEAR(zt::offset(r->line, s.centroid), 0.0, rounding) << "through the centroid";
-        EXPECT_NEAR(std::sin(2 * r->line.angle - std::atan2(s.b, s.a - s.c)), 0.0, 1e-7) << "along the axis";
+        check(p, *r, kept, rounding, *seen);
     }
     EXPECT_LE(nearTies, kNearTiesAllowed);
+}
+
+// Least squares with 4 and more discarded: the ranked window. The line is
+// the least-squares line of the kept points: through their centroid along
+// their axis of largest spread.
+TEST(SearchReference, RankedLineIsThePlainLoops)
+{
+    expectLineSearchIsThePlainLoops(
+        2401, 0, 4, 6, [](const Pts& p, const Indices& kept, const zmath_vect&) { return leastSquaresRms(p, kept); },
+        [](const Pts& p, const zmath_lineFitResult& r, const Indices& kept, double rounding,
+           const plain::Windows::Seen&) {
+            const Scatter s = scatter(p, kept);
+            EXPECT_NEAR(zt::offset(r.line, s.centroid), 0.0, rounding) << "through the centroid";
+            EXPECT_NEAR(std::sin(2 * r.line.angle - std::atan2(s.b, s.a - s.c)), 0.0, 1e-7) << "along the axis";
+        });
 }
 
 // The minimum zone (0 to 4 discarded). The line runs along the winning
 // pair, midway between the extreme offsets of the kept points.
 TEST(SearchReference, MinimumZoneLineIsThePlainLoops)
 {
-    zt::Rng rng(2402);
-    int nearTies = 0;
-    for (int trial = 0; trial < kTrials; ++trial) {
-        const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(0, 4), n = rng.integer(std::max(2, m + 1), 14);
-        const Pts p = randomCase(rng, kind, n, m, false);
-        SCOPED_TRACE(::testing::Message()
-                     << "trial " << trial << ", " << kindNames[trial % 5] << ", n " << n << ", m " << m);
-        const plain::Windows w = plain::linePairs(
-            p, m, true, [&](const Indices& kept, const zmath_vect& u) { return halfWidth(p, kept, u); });
-        zfit::LineResult r;
-        const zmath_lineFitParams params{m, HUGE_VAL, 1};
-        const zfit_status status = zmath_lineFit(p.data(), n, &params, r.get());
-        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-        const double rounding = roundingOf(p, kept);
-        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-        if (!seen) continue;
-        EXPECT_EQ(ignored, seen->order) << "discarded in the rank order of the winning window";
-        double above = -HUGE_VAL, below = HUGE_VAL;
-        for (int32_t k : kept) {
-            above = std::max(above, zt::offset(r->line, p[k]));
-            below = std::min(below, zt::offset(r->line, p[k]));
-        }
-        EXPECT_NEAR(above, r->rmsError, rounding) << "the strip's upper edge";
-        EXPECT_NEAR(below, -r->rmsError, rounding) << "the strip's lower edge";
-        if (r->rmsError == seen->score) {  // not a tie decided by rounding
-            EXPECT_NEAR(-r->line.sine, seen->candidate.x, 1e-12) << "along the winning pair";
-            EXPECT_NEAR(r->line.cosine, seen->candidate.y, 1e-12) << "along the winning pair";
-        }
-    }
-    EXPECT_LE(nearTies, kNearTiesAllowed);
+    expectLineSearchIsThePlainLoops(2402, 1, 0, 4, halfWidth,
+                                    [](const Pts& p, const zmath_lineFitResult& r, const Indices& kept, double rounding,
+                                       const plain::Windows::Seen& seen) {
+                                        double above = -HUGE_VAL, below = HUGE_VAL;
+                                        for (int32_t k : kept) {
+                                            above = std::max(above, zt::offset(r.line, p[k]));
+                                            below = std::min(below, zt::offset(r.line, p[k]));
+                                        }
+                                        EXPECT_NEAR(above, r.rmsError, rounding) << "the strip's upper edge";
+                                        EXPECT_NEAR(below, -r.rmsError, rounding) << "the strip's lower edge";
+                                        if (r.rmsError == seen.score) {  // not a tie decided by rounding
+                                            EXPECT_NEAR(-r.line.sine, seen.candidate.x, 1e-12)
+                                                << "along the winning pair";
+                                            EXPECT_NEAR(r.line.cosine, seen.candidate.y, 1e-12)
+                                                << "along the winning pair";
+                                        }
+                                    });
 }
 
-// The free- and fixed-radius circles (0 to 4 discarded). The circle is the
-// kept points' algebraic circle (its centre with the imposed radius in mode
-// 1); the discarded points are listed by their distance from its centre.
-void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
+// A circle case: its points, how many to discard and the kind of case.
+struct CircleCase {
+    Pts p;
+    int m;
+    const char* kind;
+};
+
+struct CircleCases {
+    int trials;
+    double minRadius, maxRadius;  // of the fixed radius
+    CircleCase (*make)(zt::Rng&, int trial);
+};
+
+// The free- and fixed-radius circles (mode 1: a radius drawn from
+// `cases`) of random cases. The circle is the kept points' algebraic
+// circle (its centre with the imposed radius in mode 1); the discarded
+// points are listed by their distance from its centre.
+
+void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed, const CircleCases& cases)
 {
     zt::Rng rng(seed);
     int nearTies = 0;
-    for (int trial = 0; trial < kTrials; ++trial) {
-        const Kind kind = kinds[trial % 5];
-        const int m = rng.integer(0, 4), n = rng.integer(std::max(3, m + 1), 12);
-        const Pts p = randomCase(rng, kind, n, m, true);
-        const double fixedRadius = mode == 1 ? rng.uniform(2, 6) : 1.0;
-        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << kindNames[trial % 5]
-                                          << ", n " << n << ", m " << m);
+    for (int trial = 0; trial < cases.trials; ++trial) {
+        const auto [p, m, kind] = cases.make(rng, trial);
+        const double fixedRadius = mode == 1 ? rng.uniform(cases.minRadius, cases.maxRadius) : 1.0;
+        SCOPED_TRACE(::testing::Message()
+                     << "mode " << mode << " trial " << trial << ", " << kind << ", n " << p.size() << ", m " << m);
         const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
             std::optional<Circle> c = algebraic(p, kept, centre);
             if (c && mode == 1) c->radius = fixedRadius;
@@ -307,7 +321,7 @@ void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
         });
         zfit::Result<zmath_circleFitResult> r;
         const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
-        const zfit_status status = zmath_circleFit(p.data(), n, &params, r.get());
+        const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
         const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
         const double rounding = roundingOf(p, kept);
         const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
@@ -320,11 +334,19 @@ void expectCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
         for (size_t q = 1; q < ignored.size(); ++q)
             EXPECT_LE(distance(ignored[q - 1]), distance(ignored[q]) + rounding) << "nearest first, at " << q;
     }
-    EXPECT_LE(nearTies, kNearTiesAllowed);
+    EXPECT_LE(nearTies, cases.trials / 3);
 }
 
-TEST(SearchReference, FreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2403); }
-TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2404); }
+// 0 to 4 discarded of at most 12 points.
+CircleCase smallCircleCase(zt::Rng& rng, int trial)
+{
+    const int m = rng.integer(0, 4), n = rng.integer(std::max(3, m + 1), 12);
+    return {randomCase(rng, kinds[trial % 5], n, m, true), m, kindNames[trial % 5]};
+}
+
+const CircleCases smallCircles{kTrials, 2, 6, smallCircleCase};
+TEST(SearchReference, FreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2403, smallCircles); }
+TEST(SearchReference, FixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2404, smallCircles); }
 
 // ---- larger circle cases: whole cells of centres passed over ------------------------
 
@@ -392,38 +414,16 @@ Pts largerCase(zt::Rng& rng, Larger kind, int n, int m)
     return p;
 }
 
-void expectLargerCircleSearchIsThePlainLoops(int32_t mode, uint64_t seed)
+// 1 to 3 discarded of 16 to 25 points.
+CircleCase largerCircleCase(zt::Rng& rng, int trial)
 {
-    zt::Rng rng(seed);
-    int nearTies = 0;
-    constexpr int kLargerTrials = 48;
-    for (int trial = 0; trial < kLargerTrials; ++trial) {
-        const Larger kind = largerKinds[trial % 6];
-        const int m = rng.integer(1, 3), n = rng.integer(16, kind == Larger::Inner ? 26 : 22);
-        const Pts p = largerCase(rng, kind, n, m);
-        const double fixedRadius = mode == 1 ? rng.uniform(3, 7) : 1.0;
-        SCOPED_TRACE(::testing::Message() << "mode " << mode << " trial " << trial << ", " << largerNames[trial % 6]
-                                          << ", n " << p.size() << ", m " << m);
-        const plain::Windows w = plain::circleTriples(p, m, [&](const Indices& kept, const zmath_vect& centre) {
-            std::optional<Circle> c = algebraic(p, kept, centre);
-            if (c && mode == 1) c->radius = fixedRadius;
-            return c ? std::optional<double>(radialRms(p, kept, *c)) : std::nullopt;
-        });
-        zfit::Result<zmath_circleFitResult> r;
-        const zmath_circleFitParams params{m, HUGE_VAL, mode, fixedRadius};
-        const zfit_status status = zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r.get());
-        const Indices ignored = zt::indices(r->ignoredIndices), kept = keptBy(p.size(), ignored);
-        const double rounding = roundingOf(p, kept);
-        const plain::Windows::Seen* seen = expectLoopsWindow(w, status, r->rmsError, ignored, rounding, nearTies);
-        if (!seen) continue;
-        const Circle c = *algebraic(p, kept, seen->candidate);
-        EXPECT_NEAR(r->centre.x, c.centre.x, rounding) << "centre x";
-        EXPECT_NEAR(r->centre.y, c.centre.y, rounding) << "centre y";
-    }
-    EXPECT_LE(nearTies, kLargerTrials / 3);
+    const Larger kind = largerKinds[trial % 6];
+    const int m = rng.integer(1, 3), n = rng.integer(16, kind == Larger::Inner ? 26 : 22);
+    return {largerCase(rng, kind, n, m), m, largerNames[trial % 6]};
 }
 
-TEST(SearchReference, LargerFreeRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(0, 2405); }
-TEST(SearchReference, LargerFixedRadiusCircleIsThePlainLoops) { expectLargerCircleSearchIsThePlainLoops(1, 2406); }
+const CircleCases larger{48, 3, 7, largerCircleCase};
+TEST(SearchReference, LargerFreeRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(0, 2405, larger); }
+TEST(SearchReference, LargerFixedRadiusCircleIsThePlainLoops) { expectCircleSearchIsThePlainLoops(1, 2406, larger); }
 
 }  // namespace

@@ -76,10 +76,12 @@ struct Fitted {
     std::vector<double> values;
 };
 
-std::vector<double> transformValues(const zmath_xformLinear& t)
+// A transform fit's status and its matrix and translation, read after the
+// fit has run (the status is the fit's call).
+Fitted transformFitted(zfit_status status, const zmath_xformLinear& t)
 {
     const zmath_matrix& m = t.matrix;
-    return {m.m00, m.m01, m.m10, m.m11, t.translation.x, t.translation.y};
+    return {status, {m.m00, m.m01, m.m10, m.m11, t.translation.x, t.translation.y}};
 }
 
 std::vector<double> ellipseValues(const zmath_shapeEllipse& e)
@@ -111,12 +113,10 @@ Fitted fitPointToPoint(const CertifiedSet& set, int32_t dof, bool weighted)
     zmath_pointToPointFitParams_init(&params);
     params.dof = dof;
     zfit::PointToPointResult r;
-    Fitted out;
-    out.status =
+    return transformFitted(
         weighted ? zmath_pointToPointFitWeighted(&params, target.data(), source.data(), set.weights, set.count, r.get())
-                 : zmath_pointToPointFit(&params, target.data(), source.data(), set.count, r.get());
-    out.values = transformValues(r->xform);
-    return out;
+                 : zmath_pointToPointFit(&params, target.data(), source.data(), set.count, r.get()),
+        r->xform);
 }
 
 Fitted fitPointToLine(const CertifiedSet& set, bool weighted)
@@ -127,12 +127,10 @@ Fitted fitPointToLine(const CertifiedSet& set, bool weighted)
     zmath_pointToLineFitParams params;
     zmath_pointToLineFitParams_init(&params);
     zfit::PointToLineResult r;
-    Fitted out;
-    out.status =
+    return transformFitted(
         weighted ? zmath_pointToLineFitWeighted(&params, points.data(), lines.data(), set.weights, set.count, r.get())
-                 : zmath_pointToLineFit(&params, points.data(), lines.data(), set.count, r.get());
-    out.values = transformValues(r->xform);
-    return out;
+                 : zmath_pointToLineFit(&params, points.data(), lines.data(), set.count, r.get()),
+        r->xform);
 }
 
 Fitted run(Fit fit, const CertifiedSet& set)

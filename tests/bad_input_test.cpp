@@ -184,6 +184,7 @@ TEST(BadInput, Circle)
         return zmath_circleFitWeightedVector(zfit::Points(pts).get(), zfit::Doubles(Ws(9, 1.0)).get(), &params, r);
     }};
     runRows<zmath_circleFitResult>({
+        {"NaN coordinate, fixed radius", fit(with(pts, 3, {1, nan}), 1, 1), degenerate, failedEmptied},
         {"NaN coordinate, weighted", weighted(with(pts, 0, {nan, 1}), ones), degenerate, emptied},
         {"NaN weight", weighted(pts, with(ones, 4, nan)), degenerate, emptied},
         {"negative weight", weighted(pts, with(ones, 7, -1.0)), zmath_errFitWeightNegative, emptied},

@@ -16,7 +16,6 @@ TEST(StatusTable, EveryCodeIsAFailureWithAUniqueValueNameAndText)
     std::map<int32_t, std::string> seen;
 #define ZT_CHECK_STATUS(name, bits, text)                                         \
     EXPECT_TRUE(ZFIT_FAILED(name)) << #name << " is a failure";                   \
-    EXPECT_EQ(static_cast<uint32_t>(name), static_cast<uint32_t>(bits)) << #name; \
     EXPECT_TRUE(seen.emplace(name, #name).second) << #name << " repeats a value"; \
     EXPECT_STREQ(zfit::statusName(name), #name) << "the name of " #name;          \
     EXPECT_STREQ(zfit::statusText(name), text) << "the text of " #name;
@@ -139,10 +138,7 @@ TEST(ResultReuse, EveryLineModeReportsOnlyItsOwnDiscards)
     const auto line = [&](int n, int32_t mode, int32_t numIgnore) {
         const std::vector<zmath_vect> p = roughLine(n);
         fits.push_back({label(mode, numIgnore, n), [p, mode, numIgnore](zmath_lineFitResult* r) {
-                            zmath_lineFitParams params;
-                            zmath_lineFitParams_init(&params);
-                            params.mode = mode;
-                            params.numIgnore = numIgnore;
+                            const zmath_lineFitParams params{numIgnore, HUGE_VAL, mode};
                             return zmath_lineFit(p.data(), static_cast<int32_t>(p.size()), &params, r);
                         }});
     };
@@ -164,11 +160,7 @@ TEST(ResultReuse, EveryCircleModeReportsOnlyItsOwnDiscards)
     const auto circle = [&](int n, int32_t mode, int32_t numIgnore) {
         const std::vector<zmath_vect> p = roughCircle(n);
         fits.push_back({label(mode, numIgnore, n), [p, mode, numIgnore](zmath_circleFitResult* r) {
-                            zmath_circleFitParams params;
-                            zmath_circleFitParams_init(&params);
-                            params.mode = mode;
-                            params.numIgnore = numIgnore;
-                            params.fixedRadius = 4.5;
+                            const zmath_circleFitParams params{numIgnore, HUGE_VAL, mode, 4.5};
                             return zmath_circleFit(p.data(), static_cast<int32_t>(p.size()), &params, r);
                         }});
     };
@@ -181,31 +173,10 @@ TEST(ResultReuse, EveryCircleModeReportsOnlyItsOwnDiscards)
     circle(24, 0, 3);
     const std::vector<zmath_vect> p = roughCircle(8);
     fits.push_back({"weighted", [p](zmath_circleFitResult* r) {
-                        zmath_circleFitParams params;
-                        zmath_circleFitParams_init(&params);
+                        const zmath_circleFitParams params{0, HUGE_VAL, 0, 1.0};
                         const std::vector<double> w(p.size(), 2.0);
                         return zmath_circleFitWeighted(p.data(), static_cast<int32_t>(p.size()), w.data(), &params, r);
                     }});
-    expectReuseEqualsFresh(fits);
-}
-
-TEST(ResultReuse, EllipseFitsReportOnlyTheirOwnDiscards)
-{
-    std::vector<Fit<zmath_ellipseFitResult>> fits;
-    const auto ellipse = [&](int n, int32_t numIgnore) {
-        const std::vector<zmath_vect> p = roughCircle(n);
-        fits.push_back({"numIgnore " + std::to_string(numIgnore) + ", n " + std::to_string(n),
-                        [p, numIgnore](zmath_ellipseFitResult* r) {
-                            zmath_ellipseFitParams params;
-                            zmath_ellipseFitParams_init(&params);
-                            params.numIgnore = numIgnore;
-                            return zmath_ellipseFit(p.data(), static_cast<int32_t>(p.size()), &params, r);
-                        }});
-    };
-    ellipse(16, 2);
-    ellipse(9, 0);
-    ellipse(16, 2);
-    ellipse(9, 1);
     expectReuseEqualsFresh(fits);
 }
 

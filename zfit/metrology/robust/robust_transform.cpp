@@ -67,6 +67,7 @@ public:
 
     zfit_status fit(std::span<const double> weights, zmath_xformLinear& t) const
     {
+        if ((params_.dof == 4 || params_.dof == 6) && closedForm(weights, t)) return zfit_ok;
         zmath_pointToPointFitResult r;
         ZFIT_TRY(zmath_pointToPointFitResult_construct(&r));
         ZFIT_TRY(zmath_pointToPointFitWeighted(&params_, target_, source_, weights.data(), count_, &r));
@@ -88,6 +89,71 @@ public:
     }
 
 private:
+    // The weighted least-squares similarity (dof 4) or affine map (dof 6)
+    // in closed form from one pass of moments about the first pair of
+    // positive weight: libzfit.so's weighted fit solves the same problem
+    // but adds a pass for an RMS the loop does not use. False when the
+    // sources lie too close to one point (dof 4) or one line (dof 6) for
+    // the closed form to be trusted by a wide margin; the loop then leaves
+    // that fit, and its status, to libzfit.so.
+    bool closedForm(std::span<const double> weights, zmath_xformLinear& t) const
+    {
+        std::size_t first = 0;
+        while (first < weights.size() && !(weights[first] > 0.0)) ++first;
+        if (first == weights.size()) return false;
+        const zmath_vect targetOrigin = target_[first], sourceOrigin = source_[first];
+        double w = 0, x = 0, y = 0, u = 0, v = 0, uu = 0, vv = 0, uv = 0, xu = 0, xv = 0, yu = 0, yv = 0;
+        for (std::size_t i = first; i < weights.size(); ++i) {
+            const double wi = weights[i];
+            const double px = target_[i].x - targetOrigin.x, py = target_[i].y - targetOrigin.y;
+            const double qu = source_[i].x - sourceOrigin.x, qv = source_[i].y - sourceOrigin.y;
+            const double wu = wi * qu, wv = wi * qv;
+            w += wi;
+            x += wi * px;
+            y += wi * py;
+            u += wu;
+            v += wv;
+            uu += wu * qu;
+            vv += wv * qv;
+            uv += wu * qv;
+            xu += wu * px;
+            xv += wv * px;
+            yu += wu * py;
+            yv += wv * py;
+        }
+        // The moments about the weighted centroids.
+        const double cx = x / w, cy = y / w, cu = u / w, cv = v / w;
+        const double Suu = uu - u * cu, Svv = vv - v * cv, Suv = uv - u * cv;
+        const double Sxu = xu - x * cu, Sxv = xv - x * cv, Syu = yu - y * cu, Syv = yv - y * cv;
+        const double spread = Suu + Svv;
+        if (!(spread > kTrusted * (uu + vv))) return false;
+        zmath_matrix m;
+        if (params_.dof == 4) {
+            const double a = (Sxu + Syv) / spread, b = (Syu - Sxv) / spread;
+            m = {a, -b, b, a};
+        } else {
+            const double d = Suu * Svv - Suv * Suv;
+            if (!(d > kTrusted * Suu * Svv)) return false;
+            m = {(Svv * Sxu - Suv * Sxv) / d, (Suu * Sxv - Suv * Sxu) / d, (Svv * Syu - Suv * Syv) / d,
+                 (Suu * Syv - Suv * Syu) / d};
+        }
+        // The translation maps the sources' centroid onto the targets'.
+        const double su = sourceOrigin.x + cu, sv = sourceOrigin.y + cv;
+        const zmath_xformLinear out{
+            {targetOrigin.x + cx - (m.m00 * su + m.m01 * sv), targetOrigin.y + cy - (m.m10 * su + m.m11 * sv)}, m};
+        const double all[] = {out.matrix.m00, out.matrix.m01,    out.matrix.m10,
+                              out.matrix.m11, out.translation.x, out.translation.y};
+        for (const double value : all)
+            if (!std::isfinite(value)) return false;
+        t = out;
+        return true;
+    }
+
+    // How far from a point or a line the sources must be, relative to
+    // their spread, for the closed form: a millionth of libzfit.so's own
+    // rounding floor, so that it decides every doubtful case.
+    static constexpr double kTrusted = 1e-6;
+
     const zmath_vect* target_;
     const zmath_vect* source_;
     int32_t count_;

@@ -3,6 +3,7 @@
 // 3-degree solver needs 3); inside the loop its weighted fit. The residual
 // is the distance |target - T(source)|, a 2-D quantity, so the scale is
 // the per-coordinate sigma (median distance / sqrt(2 ln 2)).
+#include <array>
 #include <cmath>
 
 #include "robust_internal.hpp"
@@ -10,6 +11,13 @@
 namespace zmet::robust {
 
 namespace {
+
+bool finite(const zmath_xformLinear& t)
+{
+    const zmath_matrix& m = t.matrix;
+    return std::isfinite(m.m00) && std::isfinite(m.m01) && std::isfinite(m.m10) && std::isfinite(m.m11) &&
+           std::isfinite(t.translation.x) && std::isfinite(t.translation.y);
+}
 
 class TransformModel {
 public:
@@ -49,10 +57,7 @@ public:
         zmath_pointToPointFitResult r;
         if (ZFIT_FAILED(zmath_pointToPointFitResult_construct(&r))) return;
         if (ZFIT_FAILED(zmath_pointToPointFit(&params_, target, source, used, &r))) return;
-        if (std::isfinite(r.xform.matrix.m00) && std::isfinite(r.xform.matrix.m01) &&
-            std::isfinite(r.xform.matrix.m10) && std::isfinite(r.xform.matrix.m11) &&
-            std::isfinite(r.xform.translation.x) && std::isfinite(r.xform.translation.y))
-            sink(r.xform);
+        if (robust::finite(r.xform)) sink(r.xform);
     }
 
     double residual(const zmath_xformLinear& t, int32_t i) const { return std::sqrt(scoreSquared(t, i)); }
@@ -102,31 +107,26 @@ private:
         while (first < weights.size() && !(weights[first] > 0.0)) ++first;
         if (first == weights.size()) return false;
         const zmath_vect targetOrigin = target_[first], sourceOrigin = source_[first];
-        double w = 0, x = 0, y = 0, u = 0, v = 0, uu = 0, vv = 0, uv = 0, xu = 0, xv = 0, yu = 0, yv = 0;
+        // The sums of w, w p and w q (p a target, q a source, each about its
+        // origin) and of the products w q q and w p q, named as below.
+        enum { W, X, Y, U, V, UU, VV, UV, XU, XV, YU, YV, kSums };
+        std::array<double, kSums> sum{};
         for (std::size_t i = first; i < weights.size(); ++i) {
-            const double wi = weights[i];
+            const double w = weights[i];
             const double px = target_[i].x - targetOrigin.x, py = target_[i].y - targetOrigin.y;
             const double qu = source_[i].x - sourceOrigin.x, qv = source_[i].y - sourceOrigin.y;
-            const double wu = wi * qu, wv = wi * qv;
-            w += wi;
-            x += wi * px;
-            y += wi * py;
-            u += wu;
-            v += wv;
-            uu += wu * qu;
-            vv += wv * qv;
-            uv += wu * qv;
-            xu += wu * px;
-            xv += wv * px;
-            yu += wu * py;
-            yv += wv * py;
+            const double wu = w * qu, wv = w * qv;
+            const std::array<double, kSums> term{w,       w * px,  w * py,  wu,      wv,      wu * qu,
+                                                 wv * qv, wu * qv, wu * px, wv * px, wu * py, wv * py};
+            for (int k = 0; k < kSums; ++k) sum[k] += term[k];
         }
         // The moments about the weighted centroids.
-        const double cx = x / w, cy = y / w, cu = u / w, cv = v / w;
-        const double Suu = uu - u * cu, Svv = vv - v * cv, Suv = uv - u * cv;
-        const double Sxu = xu - x * cu, Sxv = xv - x * cv, Syu = yu - y * cu, Syv = yv - y * cv;
+        const double cx = sum[X] / sum[W], cy = sum[Y] / sum[W], cu = sum[U] / sum[W], cv = sum[V] / sum[W];
+        const double Suu = sum[UU] - sum[U] * cu, Svv = sum[VV] - sum[V] * cv, Suv = sum[UV] - sum[U] * cv;
+        const double Sxu = sum[XU] - sum[X] * cu, Sxv = sum[XV] - sum[X] * cv;
+        const double Syu = sum[YU] - sum[Y] * cu, Syv = sum[YV] - sum[Y] * cv;
         const double spread = Suu + Svv;
-        if (!(spread > kTrusted * (uu + vv))) return false;
+        if (!(spread > kTrusted * (sum[UU] + sum[VV]))) return false;
         zmath_matrix m;
         if (params_.dof == 4) {
             const double a = (Sxu + Syv) / spread, b = (Syu - Sxv) / spread;
@@ -141,17 +141,16 @@ private:
         const double su = sourceOrigin.x + cu, sv = sourceOrigin.y + cv;
         const zmath_xformLinear out{
             {targetOrigin.x + cx - (m.m00 * su + m.m01 * sv), targetOrigin.y + cy - (m.m10 * su + m.m11 * sv)}, m};
-        const double all[] = {out.matrix.m00, out.matrix.m01,    out.matrix.m10,
-                              out.matrix.m11, out.translation.x, out.translation.y};
-        for (const double value : all)
-            if (!std::isfinite(value)) return false;
+        if (!robust::finite(out)) return false;
         t = out;
         return true;
     }
 
     // How far from a point or a line the sources must be, relative to
-    // their spread, for the closed form: a millionth of libzfit.so's own
-    // rounding floor, so that it decides every doubtful case.
+    // their spread, for the closed form: a million times the floor below
+    // which libzfit.so calls them degenerate (1e-12), so that libzfit.so
+    // decides every doubtful case; above it the closed form loses at most
+    // some 1e-10 of the matrix to rounding.
     static constexpr double kTrusted = 1e-6;
 
     const zmath_vect* target_;

@@ -61,6 +61,26 @@ int32_t slicePosition(int32_t j, int k, int32_t length)
     return std::min(static_cast<int32_t>(fraction * length), length - 1);
 }
 
+namespace {
+
+double medianOfThree(double a, double b, double c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+// A pivot near the middle of the range: the median of three values, or for
+// a longer range the median of three such medians (Tukey's ninther), which
+// splits it more evenly.
+double pivotOf(std::span<const double> range)
+{
+    const std::size_t n = range.size();
+    if (n < 128) return medianOfThree(range[0], range[n / 2], range[n - 1]);
+    const std::size_t step = n / 8;
+    const auto three = [&range, step](std::size_t at) {
+        return medianOfThree(range[at - step], range[at], range[at + step]);
+    };
+    return medianOfThree(three(step), three(n / 2), three(n - 1 - step));
+}
+
+}  // namespace
+
 void selectNth(std::span<double> values, std::size_t k)
 {
     // Ranges this short, and ranges a pivot fails to split (many equal
@@ -70,8 +90,7 @@ void selectNth(std::span<double> values, std::size_t k)
     std::size_t lo = 0, hi = values.size();
     int poor = 0;
     while (hi - lo > kShortRange) {
-        const double a = values[lo], b = values[lo + (hi - lo) / 2], c = values[hi - 1];
-        const double pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+        const double pivot = pivotOf(values.subspan(lo, hi - lo));
         // Keeps [lo, below) < pivot <= [below, i): every value is swapped
         // into place and the boundary moves by the comparison's outcome,
         // so no branch depends on the data.

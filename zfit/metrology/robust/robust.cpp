@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "robust_internal.hpp"
+#include <zfit/metrology/life_cycle.hpp>
 
 namespace zmet::robust {
 
@@ -249,13 +250,7 @@ zfit_status assign(R* result, const R* source)
 template <class R>
 zfit_status constructCopy(R* result, const R* source)
 {
-    ZFIT_REQUIRE(result != nullptr && source != nullptr);
-    ZFIT_TRY(construct(result));
-    if (const zfit_status status = assign(result, source); ZFIT_FAILED(status)) {
-        destructOutcome(result->robust);
-        return status;
-    }
-    return zfit_ok;
+    return constructCopyOf(result, source, construct<R>, assign<R>, [](R* r) { destructOutcome(r->robust); });
 }
 
 template <class R>

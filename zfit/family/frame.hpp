@@ -60,6 +60,16 @@ zfit_status withPointVector(const zmath_vect* points, int32_t count, VectorEntry
 template <class R>
 struct ResultShape;
 
+// The ResultShape of a record whose shape is the one field `field`, reset by
+// the services' initialiser `init` (for instance zmath_shapeFLine_init).
+// Used at namespace scope.
+#define ZFIT_DEFINE_RESULT_SHAPE(R, field, init)                               \
+    template <>                                                                \
+    struct zfit::ResultShape<R> {                                              \
+        static zfit_status reset(R& r) { return init(&r.field); }              \
+        static void copyShape(R& to, const R& from) { to.field = from.field; } \
+    };
+
 template <class R>
 concept OwnsIndices = requires(R r)
 {

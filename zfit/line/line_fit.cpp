@@ -6,11 +6,7 @@
 #include <zfit/family/search_plan.hpp>
 #include <zfit/line/line_internal.hpp>
 
-template <>
-struct zfit::ResultShape<zmath_lineFitResult> {
-    static zfit_status reset(zmath_lineFitResult& r) { return zmath_shapeFLine_init(&r.line); }
-    static void copyShape(zmath_lineFitResult& to, const zmath_lineFitResult& from) { to.line = from.line; }
-};
+ZFIT_DEFINE_RESULT_SHAPE(zmath_lineFitResult, line, zmath_shapeFLine_init)
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_lineFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_lineFitResult)

@@ -6,14 +6,7 @@
 #include <zfit/parabola/parabola_internal.hpp>
 #include <zfit/services/math.hpp>
 
-template <>
-struct zfit::ResultShape<zmath_parabolaFitResult> {
-    static zfit_status reset(zmath_parabolaFitResult& r) { return zmath_shapeParabola_init(&r.parabola); }
-    static void copyShape(zmath_parabolaFitResult& to, const zmath_parabolaFitResult& from)
-    {
-        to.parabola = from.parabola;
-    }
-};
+ZFIT_DEFINE_RESULT_SHAPE(zmath_parabolaFitResult, parabola, zmath_shapeParabola_init)
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_parabolaFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_parabolaFitResult)

@@ -6,14 +6,7 @@
 #include <zfit/family/frame.hpp>
 #include <zfit/pointtoline/pointtoline_internal.hpp>
 
-template <>
-struct zfit::ResultShape<zmath_pointToLineFitResult> {
-    static zfit_status reset(zmath_pointToLineFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copyShape(zmath_pointToLineFitResult& to, const zmath_pointToLineFitResult& from)
-    {
-        to.xform = from.xform;
-    }
-};
+ZFIT_DEFINE_RESULT_SHAPE(zmath_pointToLineFitResult, xform, zmath_xformLinear_initIdentity)
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToLineFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToLineFitResult)

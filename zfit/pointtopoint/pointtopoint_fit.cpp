@@ -6,14 +6,7 @@
 #include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
 
-template <>
-struct zfit::ResultShape<zmath_pointToPointFitResult> {
-    static zfit_status reset(zmath_pointToPointFitResult& r) { return zmath_xformLinear_initIdentity(&r.xform); }
-    static void copyShape(zmath_pointToPointFitResult& to, const zmath_pointToPointFitResult& from)
-    {
-        to.xform = from.xform;
-    }
-};
+ZFIT_DEFINE_RESULT_SHAPE(zmath_pointToPointFitResult, xform, zmath_xformLinear_initIdentity)
 
 ZFIT_DEFINE_TYPE_CHECK_HOOKS(zmath_pointToPointFitResult)
 ZFIT_DEFINE_RESULT_LIFE_CYCLE(zmath_pointToPointFitResult)

@@ -12,6 +12,7 @@
 #include <zfit/zfit.hpp>
 
 #include "geometric_entry.hpp"
+#include <zfit/metrology/life_cycle.hpp>
 
 namespace zmet {
 
@@ -140,13 +141,8 @@ zfit_status assign(R* result, const R* source)
 template <class R>
 zfit_status constructCopy(R* result, const R* source)
 {
-    ZFIT_REQUIRE(result != nullptr && source != nullptr);
-    ZFIT_TRY(construct(result));
-    if (const zfit_status status = assign(result, source); ZFIT_FAILED(status)) {
-        zstd_vector32_destruct(&result->ignoredIndices);
-        return status;
-    }
-    return zfit_ok;
+    return constructCopyOf(result, source, construct<R>, assign<R>,
+                           [](R* r) { zstd_vector32_destruct(&r->ignoredIndices); });
 }
 
 template <class R>

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "robust_internal.hpp"
+#include <zfit/metrology/life_cycle.hpp>
 
 namespace zmet::robust {
 
@@ -28,13 +29,23 @@ zfit_status spreadIndices(int32_t count, CallerWeights weights, int32_t limit, z
     for (int32_t i = 0; i < count; ++i) positive += weights[i] > 0.0 ? 1 : 0;
     size = std::min(positive, limit);
     ZFIT_TRY(out.allocate(size));
+    if (size == count) {
+        // Every point: the identity, without the search for ranks below.
+        for (int32_t i = 0; i < count; ++i) out[static_cast<std::size_t>(i)] = i;
+        return zfit_ok;
+    }
     // Entry j is the point of rank floor(j * positive / size) among those of
     // positive weight.
-    int32_t rank = 0, j = 0;
+    const auto rankOf = [positive, size](int32_t j) {
+        return static_cast<int32_t>(static_cast<int64_t>(j) * positive / size);
+    };
+    int32_t rank = 0, j = 0, wanted = 0;
     for (int32_t i = 0; i < count && j < size; ++i) {
         if (!(weights[i] > 0.0)) continue;
-        if (rank == static_cast<int32_t>(static_cast<int64_t>(j) * positive / size))
+        if (rank == wanted) {
             out[static_cast<std::size_t>(j++)] = i;
+            wanted = rankOf(j);
+        }
         ++rank;
     }
     return zfit_ok;
@@ -51,11 +62,62 @@ int32_t slicePosition(int32_t j, int k, int32_t length)
     return std::min(static_cast<int32_t>(fraction * length), length - 1);
 }
 
+namespace {
+
+double medianOfThree(double a, double b, double c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+// A pivot near the middle of the range: the median of three values, or for
+// a longer range the median of three such medians (Tukey's ninther), which
+// splits it more evenly.
+double pivotOf(std::span<const double> range)
+{
+    const std::size_t n = range.size();
+    if (n < 128) return medianOfThree(range[0], range[n / 2], range[n - 1]);
+    const std::size_t step = n / 8;
+    const auto three = [&range, step](std::size_t at) {
+        return medianOfThree(range[at - step], range[at], range[at + step]);
+    };
+    return medianOfThree(three(step), three(n / 2), three(n - 1 - step));
+}
+
+}  // namespace
+
+void selectNth(std::span<double> values, std::size_t k)
+{
+    // Ranges this short, and ranges a pivot fails to split (many equal
+    // values), go to std::nth_element.
+    constexpr std::size_t kShortRange = 32;
+    constexpr int kPoorSplits = 3;
+    std::size_t lo = 0, hi = values.size();
+    int poor = 0;
+    while (hi - lo > kShortRange) {
+        const double pivot = pivotOf(values.subspan(lo, hi - lo));
+        // Keeps [lo, below) < pivot <= [below, i): every value is swapped
+        // into place and the boundary moves by the comparison's outcome,
+        // so no branch depends on the data.
+        std::size_t below = lo;
+        for (std::size_t i = lo; i < hi; ++i) {
+            const double x = values[i];
+            values[i] = values[below];
+            values[below] = x;
+            below += x < pivot ? 1 : 0;
+        }
+        const std::size_t before = hi - lo;
+        if (k < below)
+            hi = below;
+        else
+            lo = below;
+        if ((hi - lo) * 4 > before * 3 && ++poor > kPoorSplits) break;
+    }
+    const auto at = [&values](std::size_t i) { return values.begin() + static_cast<std::ptrdiff_t>(i); };
+    std::nth_element(at(lo), at(k), at(hi));
+}
+
 double medianOf(std::span<double> values)
 {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
+    const std::size_t middle = values.size() / 2;
+    selectNth(values, middle);
+    return values[middle];
 }
 
 void sortByKey(std::span<KeyedIndex> entries)
@@ -188,13 +250,7 @@ zfit_status assign(R* result, const R* source)
 template <class R>
 zfit_status constructCopy(R* result, const R* source)
 {
-    ZFIT_REQUIRE(result != nullptr && source != nullptr);
-    ZFIT_TRY(construct(result));
-    if (const zfit_status status = assign(result, source); ZFIT_FAILED(status)) {
-        destructOutcome(result->robust);
-        return status;
-    }
-    return zfit_ok;
+    return constructCopyOf(result, source, construct<R>, assign<R>, [](R* r) { destructOutcome(r->robust); });
 }
 
 template <class R>

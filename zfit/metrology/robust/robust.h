@@ -24,7 +24,7 @@
  *      of minimal samples (2 points for the line, 3 for the circle, 2 for
  *      the circle of fixed radius, 5 for the ellipse, 3 pairs for the
  *      transforms, of which dof 4 uses the first 2). The samples
- *      are drawn from up to 512 points spread evenly over the input order
+ *      are drawn from up to 256 points spread evenly over the input order
  *      (the scoring set), one member from each of the sample's equal
  *      slices of that set: half the samples slice it in input order, half
  *      in order along the points' extent (the line's direction of largest
@@ -45,8 +45,11 @@
  *      `flavour` then, once no residual moves by more than a hundredth
  *      of s, the geometric one (the weighted Levenberg-Marquardt fits of
  *      geometric.h, each started from the last shape) until they settle;
- *      the weighted point-to-point fit of libzfit.so for
- *      transforms. Every weight is multiplied by the caller's weight.
+ *      for transforms the weighted least-squares similarity (dof 4) and
+ *      affine map (dof 6) in closed form, the same problem libzfit.so's
+ *      weighted point-to-point fit solves (which takes dof 3 and 5, and
+ *      the sources that lie nearly on a point or a line). Every weight is
+ *      multiplied by the caller's weight.
  *   3. The scale, unless the caller gives it, re-estimated each
  *      iteration from up to 8192 points spread over the input order:
  *      1.4826 times the median |r_i| of the points still in play, those
@@ -71,15 +74,15 @@
  * of two pairs, k = 2 and 1e-25), K = 256 five-point sets for the
  * ellipse (9e-10). The start stops earlier, after 16 samples at least,
  * once its best candidate's support (its share w of the points within 2.5
- * of its scales) makes (1 - w^k)^j fall below 1e-9 after j samples: a
+ * of its scales) makes (1 - w^k)^j fall below 1e-6 after j samples: a
  * structure holding more of the points than the best candidate would then
- * have been missed with probability below 1e-9. Outliers clustered in
+ * have been missed with probability below 1e-6. Outliers clustered in
  * the input order (a spur, a neighbouring edge) or in the extent are met by
  * the sliced samples, which take each member from another slice. The
  * guarantee is for 40% gross outliers; beyond 50% the median itself may
  * follow the clutter.
  *
- * Cost, for n points: the start costs at most K * 512 residuals, whatever
+ * Cost, for n points: the start costs at most K * 256 residuals, whatever
  * n (a candidate is dropped as soon as its median cannot win);
  * each iteration costs three passes over the n points (residuals, weights,
  * the weighted fit; the ellipse's orthogonal distance solves for its

@@ -68,7 +68,7 @@ constexpr double kMadToSigma = 1.482602218505602;
 // support than its best candidate's has been missed with probability below
 // kMissed, after kMinimumSamples at least; the support counts the points
 // within kSupportRadius scales of the candidate.
-constexpr double kMissed = 1e-9;
+constexpr double kMissed = 1e-6;
 constexpr int32_t kMinimumSamples = 16;
 constexpr double kSupportRadius = 2.5;
 // The scale's fixed-point steps stop once a step changes it by less than
@@ -191,6 +191,12 @@ zfit_status spreadIndices(int32_t count, CallerWeights weights, int32_t limit, z
 // The position of the k-th member of sample j inside its slice of `length`
 // entries: an additive sequence with an irrational step per member.
 int32_t slicePosition(int32_t j, int k, int32_t length);
+
+// Reorders values so that values[k] is the k-th smallest, those before it
+// no larger and those after it no smaller, as std::nth_element does, but
+// with partition steps free of data-dependent branches: a residual's side
+// of the pivot is a coin toss that a branch mispredicts half the time.
+void selectNth(std::span<double> values, std::size_t k);
 
 // The median of values (reordered), the upper one of an even count.
 double medianOf(std::span<double> values);
@@ -351,7 +357,7 @@ zfit_status scaleInPlay(std::span<const double> residuals, std::span<const int32
     const auto at = [&work](std::size_t k) { return work.begin() + static_cast<std::ptrdiff_t>(k); };
     const auto medianInPlay = [&] {
         const std::size_t middle = inPlay / 2;
-        std::nth_element(work.begin(), at(middle), at(smallest));
+        selectNth(work.first(smallest), middle);
         smallest = middle + 1;
         return work[middle];
     };
@@ -387,7 +393,10 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
     arena.reserve(residuals, count);
     arena.reserve(previous, count);
     arena.reserve(weights, count);
-    arena.reserve(work, std::max(kScoringPoints, kScalePoints));
+    // The start scores at most kScoringPoints and the scale takes at most
+    // kScalePoints residuals, never more than there are points.
+    static_assert(kScoringPoints <= kScalePoints);
+    arena.reserve(work, std::min(count, kScalePoints));
     ZFIT_TRY(arena.allocate());
 
     zsvc::Scratch<int32_t> scoring, sampled;

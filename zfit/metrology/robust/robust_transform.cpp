@@ -3,6 +3,7 @@
 // 3-degree solver needs 3); inside the loop its weighted fit. The residual
 // is the distance |target - T(source)|, a 2-D quantity, so the scale is
 // the per-coordinate sigma (median distance / sqrt(2 ln 2)).
+#include <array>
 #include <cmath>
 
 #include "robust_internal.hpp"
@@ -10,6 +11,13 @@
 namespace zmet::robust {
 
 namespace {
+
+bool finite(const zmath_xformLinear& t)
+{
+    const zmath_matrix& m = t.matrix;
+    return std::isfinite(m.m00) && std::isfinite(m.m01) && std::isfinite(m.m10) && std::isfinite(m.m11) &&
+           std::isfinite(t.translation.x) && std::isfinite(t.translation.y);
+}
 
 class TransformModel {
 public:
@@ -49,10 +57,7 @@ public:
         zmath_pointToPointFitResult r;
         if (ZFIT_FAILED(zmath_pointToPointFitResult_construct(&r))) return;
         if (ZFIT_FAILED(zmath_pointToPointFit(&params_, target, source, used, &r))) return;
-        if (std::isfinite(r.xform.matrix.m00) && std::isfinite(r.xform.matrix.m01) &&
-            std::isfinite(r.xform.matrix.m10) && std::isfinite(r.xform.matrix.m11) &&
-            std::isfinite(r.xform.translation.x) && std::isfinite(r.xform.translation.y))
-            sink(r.xform);
+        if (robust::finite(r.xform)) sink(r.xform);
     }
 
     double residual(const zmath_xformLinear& t, int32_t i) const { return std::sqrt(scoreSquared(t, i)); }
@@ -67,6 +72,7 @@ public:
 
     zfit_status fit(std::span<const double> weights, zmath_xformLinear& t) const
     {
+        if ((params_.dof == 4 || params_.dof == 6) && closedForm(weights, t)) return zfit_ok;
         zmath_pointToPointFitResult r;
         ZFIT_TRY(zmath_pointToPointFitResult_construct(&r));
         ZFIT_TRY(zmath_pointToPointFitWeighted(&params_, target_, source_, weights.data(), count_, &r));
@@ -88,6 +94,65 @@ public:
     }
 
 private:
+    // The weighted least-squares similarity (dof 4) or affine map (dof 6)
+    // in closed form from one pass of moments about the first pair of
+    // positive weight: libzfit.so's weighted fit solves the same problem
+    // but adds a pass for an RMS the loop does not use. False when the
+    // sources lie too close to one point (dof 4) or one line (dof 6) for
+    // the closed form to be trusted by a wide margin; the loop then leaves
+    // that fit, and its status, to libzfit.so.
+    bool closedForm(std::span<const double> weights, zmath_xformLinear& t) const
+    {
+        std::size_t first = 0;
+        while (first < weights.size() && !(weights[first] > 0.0)) ++first;
+        if (first == weights.size()) return false;
+        const zmath_vect targetOrigin = target_[first], sourceOrigin = source_[first];
+        // The sums of w, w p and w q (p a target, q a source, each about its
+        // origin) and of the products w q q and w p q, named as below.
+        enum { W, X, Y, U, V, UU, VV, UV, XU, XV, YU, YV, kSums };
+        std::array<double, kSums> sum{};
+        for (std::size_t i = first; i < weights.size(); ++i) {
+            const double w = weights[i];
+            const double px = target_[i].x - targetOrigin.x, py = target_[i].y - targetOrigin.y;
+            const double qu = source_[i].x - sourceOrigin.x, qv = source_[i].y - sourceOrigin.y;
+            const double wu = w * qu, wv = w * qv;
+            const std::array<double, kSums> term{w,       w * px,  w * py,  wu,      wv,      wu * qu,
+                                                 wv * qv, wu * qv, wu * px, wv * px, wu * py, wv * py};
+            for (int k = 0; k < kSums; ++k) sum[k] += term[k];
+        }
+        // The moments about the weighted centroids.
+        const double cx = sum[X] / sum[W], cy = sum[Y] / sum[W], cu = sum[U] / sum[W], cv = sum[V] / sum[W];
+        const double Suu = sum[UU] - sum[U] * cu, Svv = sum[VV] - sum[V] * cv, Suv = sum[UV] - sum[U] * cv;
+        const double Sxu = sum[XU] - sum[X] * cu, Sxv = sum[XV] - sum[X] * cv;
+        const double Syu = sum[YU] - sum[Y] * cu, Syv = sum[YV] - sum[Y] * cv;
+        const double spread = Suu + Svv;
+        if (!(spread > kTrusted * (sum[UU] + sum[VV]))) return false;
+        zmath_matrix m;
+        if (params_.dof == 4) {
+            const double a = (Sxu + Syv) / spread, b = (Syu - Sxv) / spread;
+            m = {a, -b, b, a};
+        } else {
+            const double d = Suu * Svv - Suv * Suv;
+            if (!(d > kTrusted * Suu * Svv)) return false;
+            m = {(Svv * Sxu - Suv * Sxv) / d, (Suu * Sxv - Suv * Sxu) / d, (Svv * Syu - Suv * Syv) / d,
+                 (Suu * Syv - Suv * Syu) / d};
+        }
+        // The translation maps the sources' centroid onto the targets'.
+        const double su = sourceOrigin.x + cu, sv = sourceOrigin.y + cv;
+        const zmath_xformLinear out{
+            {targetOrigin.x + cx - (m.m00 * su + m.m01 * sv), targetOrigin.y + cy - (m.m10 * su + m.m11 * sv)}, m};
+        if (!robust::finite(out)) return false;
+        t = out;
+        return true;
+    }
+
+    // How far from a point or a line the sources must be, relative to
+    // their spread, for the closed form: a million times the floor below
+    // which libzfit.so calls them degenerate (1e-12), so that libzfit.so
+    // decides every doubtful case; above it the closed form loses at most
+    // some 1e-10 of the matrix to rounding.
+    static constexpr double kTrusted = 1e-6;
+
     const zmath_vect* target_;
     const zmath_vect* source_;
     int32_t count_;

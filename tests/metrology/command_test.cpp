@@ -1,8 +1,8 @@
 // The zfit command's measurements, run as a user runs them: `circle
 // --geometric` and `ellipse --geometric` print the library's numbers, with ±
 // and 95% intervals in the summary and the covariance in the JSON;
-// `roundness` reports the library's circles, takes its exit status from
-// --max-roundness, names refusals on standard error and draws an SVG document.
+// `roundness` reports the library's circles and their contacts in the summary,
+// the JSON and the picture, and takes its exit status from --max-roundness.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,38 +112,6 @@ std::vector<zmath_vect> borePoints()
     return points;
 }
 
-TEST_F(Command, RoundnessReportsTheLibrarysCircles)
-{
-    const std::vector<zmath_vect> points = borePoints();
-    ASSERT_EQ(points.size(), 180u) << "rows of the example";
-    // The minimum zone under both its names: the command's and the binding's.
-    // (Which method each name selects is checked by the contacts below.)
-    const std::pair<const char*, int32_t> methods[] = {{"zone", zmet_roundnessMinimumZone},
-                                                       {"minimum_zone", zmet_roundnessMinimumZone}};
-    for (const auto& [option, method] : methods) {
-        SCOPED_TRACE(option);
-        zmet_roundnessParams params;
-        zmet_roundnessParams_init(&params);
-        params.method = method;
-        zmet_roundnessResult expected;
-        ASSERT_EQ(zmet_roundness(points.data(), 180, &params, &expected), zfit_ok) << "library";
-        const Ran run = zfit("roundness --method " + std::string(option) + " --json " + kBore);
-        ASSERT_EQ(run.code, 0) << run.err;
-        const nlohmann::json r = nlohmann::json::parse(run.out)["result"];
-        EXPECT_DOUBLE_EQ(r["centre"]["x"].get<double>(), expected.centre.x) << "centre x";
-        EXPECT_DOUBLE_EQ(r["centre"]["y"].get<double>(), expected.centre.y) << "centre y";
-        EXPECT_DOUBLE_EQ(r["innerRadius"].get<double>(), expected.innerRadius) << "inner radius";
-        EXPECT_DOUBLE_EQ(r["outerRadius"].get<double>(), expected.outerRadius) << "outer radius";
-        EXPECT_DOUBLE_EQ(r["roundness"].get<double>(), expected.roundness) << "roundness";
-        EXPECT_EQ(r["contacts"].get<std::vector<int32_t>>(),
-                  std::vector<int32_t>(expected.contacts, expected.contacts + expected.contactCount))
-            << "contacts";
-        for (int k = 0; k < expected.contactCount; ++k)
-            EXPECT_EQ(r["contactOnOuter"][k], expected.contactOnOuter[k] != 0) << "a boolean per contact " << k;
-        EXPECT_EQ(r["isValid"], true) << "a boolean";
-    }
-}
-
 std::string contactName(int32_t index, bool outer)
 {
     std::ostringstream name;
@@ -151,15 +119,18 @@ std::string contactName(int32_t index, bool outer)
     return name.str();
 }
 
-// The summary, the JSON's contact points and the picture show each contact
-// the library reports, once and in its order, on its circle; the
-// circumscribed and inscribed circles of the bore have three contacts, the
-// zone four.
-TEST_F(Command, RoundnessShowsEveryContactOnce)
+// Each method, the minimum zone under both its names (the command's and the
+// binding's): the JSON holds the library's circles, and the summary, the
+// JSON's contact points and the picture show each contact the library
+// reports, once and in its order, on its circle. The circumscribed and
+// inscribed circles of the bore have three contacts, the zone four.
+TEST_F(Command, RoundnessReportsTheLibrarysCirclesAndEveryContactOnce)
 {
     const std::vector<zmath_vect> points = borePoints();
+    ASSERT_EQ(points.size(), 180u) << "rows of the example";
     for (const auto& [option, method] :
          std::initializer_list<std::pair<const char*, int32_t>>{{"zone", zmet_roundnessMinimumZone},
+                                                                {"minimum_zone", zmet_roundnessMinimumZone},
                                                                 {"circumscribed", zmet_roundnessCircumscribed},
                                                                 {"inscribed", zmet_roundnessInscribed}}) {
         SCOPED_TRACE(option);
@@ -167,7 +138,7 @@ TEST_F(Command, RoundnessShowsEveryContactOnce)
         zmet_roundnessParams_init(&params);
         params.method = method;
         zmet_roundnessResult library;
-        ASSERT_EQ(zmet_roundness(points.data(), 180, &params, &library), zfit_ok);
+        ASSERT_EQ(zmet_roundness(points.data(), 180, &params, &library), zfit_ok) << "library";
         std::vector<std::string> expected;
         for (int k = 0; k < library.contactCount; ++k)
             expected.push_back(contactName(library.contacts[k], library.contactOnOuter[k] != 0));
@@ -182,9 +153,23 @@ TEST_F(Command, RoundnessShowsEveryContactOnce)
         }
         EXPECT_EQ(listed, expected) << "the summary's contacts";
 
-        const nlohmann::json json = nlohmann::json::parse(zfit(run + "--json " + kBore).out)["contactPoints"];
+        const Ran json = zfit(run + "--json " + kBore);
+        ASSERT_EQ(json.code, 0) << json.err;
+        const nlohmann::json parsed = nlohmann::json::parse(json.out), r = parsed["result"];
+        EXPECT_DOUBLE_EQ(r["centre"]["x"].get<double>(), library.centre.x) << "centre x";
+        EXPECT_DOUBLE_EQ(r["centre"]["y"].get<double>(), library.centre.y) << "centre y";
+        EXPECT_DOUBLE_EQ(r["innerRadius"].get<double>(), library.innerRadius) << "inner radius";
+        EXPECT_DOUBLE_EQ(r["outerRadius"].get<double>(), library.outerRadius) << "outer radius";
+        EXPECT_DOUBLE_EQ(r["roundness"].get<double>(), library.roundness) << "roundness";
+        EXPECT_EQ(r["contacts"].get<std::vector<int32_t>>(),
+                  std::vector<int32_t>(library.contacts, library.contacts + library.contactCount))
+            << "contacts";
+        for (int k = 0; k < library.contactCount; ++k)
+            EXPECT_EQ(r["contactOnOuter"][k], library.contactOnOuter[k] != 0) << "a boolean per contact " << k;
+        EXPECT_EQ(r["isValid"], true) << "a boolean";
         std::vector<std::string> inJson;
-        for (const auto& c : json) inJson.push_back(contactName(c["index"].get<int32_t>(), c["circle"] == "outer"));
+        for (const auto& c : parsed["contactPoints"])
+            inJson.push_back(contactName(c["index"].get<int32_t>(), c["circle"] == "outer"));
         EXPECT_EQ(inJson, expected) << "the JSON's contact points";
 
         const std::string picture = slurp(svg), plot = picture.substr(0, picture.find("<g id=\"legend\">"));
@@ -193,6 +178,7 @@ TEST_F(Command, RoundnessShowsEveryContactOnce)
              at = plot.find("class=\"target\"", at + 1))
             ++marked;
         EXPECT_EQ(marked, library.contactCount) << "the picture's contacts";
+        EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0) << "well-formed SVG";
     }
 }
 
@@ -202,24 +188,6 @@ TEST_F(Command, RoundnessExitStatusFollowsTheLimit)
     const Ran over = zfit("roundness --max-roundness 0.01 " + kBore);
     EXPECT_EQ(over.code, 1) << "roundness 0.011 over 0.01";
     EXPECT_NE(over.out.find("valid           no"), std::string::npos) << over.out;
-}
-
-TEST_F(Command, RoundnessRefusalsAreNamed)
-{
-    std::ofstream(dir + "/arc.csv") << "10,0\n9.8,1.99\n9.2,3.9\n8.25,5.65\n6.97,7.17\n5.4,8.42\n";
-    const Ran open = zfit("roundness --method inscribed " + dir + "/arc.csv");
-    EXPECT_EQ(open.code, 3) << "an arc has no inscribed circle";
-    EXPECT_NE(open.err.find("zmet_errProfileOpen"), std::string::npos) << open.err;
-}
-
-TEST_F(Command, RoundnessDrawsTheZone)
-{
-    const std::string svg = dir + "/bore.svg";
-    ASSERT_EQ(zfit("roundness " + kBore + " --svg " + svg).code, 0) << "run";
-    const std::string text = slurp(svg);
-    EXPECT_NE(text.find("fill-rule=\"evenodd\""), std::string::npos) << "the zone as a ring";
-    EXPECT_NE(text.find("100 times enlarged"), std::string::npos) << "the enlargement is stated";
-    EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0) << "well-formed SVG";
 }
 
 // ---- robust fits -------------------------------------------------------------

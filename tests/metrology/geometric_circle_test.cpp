@@ -1,6 +1,6 @@
-// The geometric circle: exact shapes recovered, the fit moving and scaling
-// with the points, weights acting as relative inverse variances, unbiased
-// and honestly uncertain on short arcs, and every failure status.
+// The geometric circle: exact shapes recovered, weights acting as relative
+// inverse variances, unbiased and honestly uncertain on short arcs, and every
+// failure status.
 #include <cstring>
 
 #include <zfit/metrology/metrology.h>
@@ -57,37 +57,10 @@ TEST(GeometricCircle, RecoversExactCirclesOnAnyArcToRounding)
     }
 }
 
-TEST(GeometricCircle, MovesWithTheFrameAndScalesItsCovariance)
-{
-    for (uint64_t seed = 1; seed <= 10; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        zt::Rng rng(seed);
-        const auto points = mt::circleArc(rng, {3, 4}, 20, rng.uniform(0, 6), 1.5, 30, 0.2);
-        const double k = rng.uniform(0.01, 100.0);
-        const zmath_vect shift = {rng.uniform(-1e5, 1e5), rng.uniform(-1e5, 1e5)};
-        std::vector<zmath_vect> moved = points;
-        for (zmath_vect& p : moved) p = {k * p.x + shift.x, k * p.y + shift.y};
-        for (int32_t mode : {0, 1}) {
-            const auto r = fit(points, params(mode, 20.0));
-            const auto m = fit(moved, params(mode, 20.0 * k));
-            EXPECT_NEAR(m.centre.x, k * r.centre.x + shift.x, 1e-8 * k * 20) << "mode " << mode;
-            EXPECT_NEAR(m.centre.y, k * r.centre.y + shift.y, 1e-8 * k * 20) << "mode " << mode;
-            EXPECT_NEAR(m.radius, k * r.radius, 1e-8 * k * 20) << "mode " << mode;
-            EXPECT_NEAR(m.rmsError, k * r.rmsError, 1e-8 * k * r.rmsError) << "mode " << mode;
-            const int p = r.uncertainty.parameterCount;
-            EXPECT_EQ(m.uncertainty.parameterCount, p) << "mode " << mode;
-            for (int i = 0; i < p * p; ++i)
-                EXPECT_NEAR(m.uncertainty.covariance[i], k * k * r.uncertainty.covariance[i],
-                            1e-6 * k * k * r.uncertainty.covariance[0])
-                    << "covariance entry " << i << ", mode " << mode;
-        }
-    }
-}
-
 TEST(GeometricCircle, WeightsActAsRelativeInverseVariances)
 {
     zt::Rng rng(5);
-    auto points = mt::circleArc(rng, {-2, 7}, 15, 0.3, 2.0, 25, 0.3);
+    const auto points = mt::circleArc(rng, {-2, 7}, 15, 0.3, 2.0, 25, 0.3);
     std::vector<double> weights(points.size());
     for (double& w : weights) w = rng.uniform(0.5, 3.0);
     const auto base = fitWeighted(points, weights, params());
@@ -98,15 +71,6 @@ TEST(GeometricCircle, WeightsActAsRelativeInverseVariances)
     EXPECT_NEAR(s.radius, base.radius, 1e-10 * base.radius) << "scaled weights move the radius";
     EXPECT_NEAR(s.uncertainty.covariance[8], base.uncertainty.covariance[8], 1e-8 * base.uncertainty.covariance[8])
         << "scaled weights change the radius variance";
-
-    // A far outlier of weight 0 is the same as no outlier at all.
-    std::vector<zmath_vect> withOutlier = points;
-    withOutlier.insert(withOutlier.begin() + 3, {500, -500});
-    std::vector<double> zeroed = weights;
-    zeroed.insert(zeroed.begin() + 3, 0.0);
-    const auto z = fitWeighted(withOutlier, zeroed, params());
-    EXPECT_NEAR(z.radius, base.radius, 1e-10 * base.radius) << "a point of weight 0 moved the fit";
-    EXPECT_EQ(z.uncertainty.degreesOfFreedom, base.uncertainty.degreesOfFreedom) << "a point of weight 0 counted";
 }
 
 // The partial arcs of machine vision: radius 100, 50 points, noise 0.5.

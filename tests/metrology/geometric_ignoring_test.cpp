@@ -121,25 +121,6 @@ TEST(GeometricIgnoring, EllipseIsTheGeometricFitOfTheKeptPoints)
     EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "bit for bit the kept points' fit";
 }
 
-TEST(GeometricIgnoring, WithoutDiscardsItIsThePlainFitWeightedOrNot)
-{
-    const auto points = arcWithOutliers(3, 20, {});
-    std::vector<double> weights(points.size());
-    for (size_t i = 0; i < weights.size(); ++i) weights[i] = 0.5 + static_cast<double>(i % 3);
-    const auto p = circleParams(0);
-    for (const double* w : {static_cast<const double*>(nullptr), static_cast<const double*>(weights.data())}) {
-        SCOPED_TRACE(w ? "weighted" : "unweighted");
-        zmet_geometricCircleResult direct{};
-        ASSERT_EQ(w ? zmet_geometricCircleFitWeighted(points.data(), count32(points), w, &p, &direct)
-                    : zmet_geometricCircleFit(points.data(), count32(points), &p, &direct),
-                  zfit_ok);
-        zfit::GeometricCircleIgnoringResult r;
-        ASSERT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), w, &p, r.get()), zfit_ok);
-        EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "the plain fit";
-        EXPECT_TRUE(listed(r->ignoredIndices).empty()) << "nothing discarded";
-    }
-}
-
 TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)
 {
     const auto points = arcWithOutliers(4, 20, {3, 15}, 8.0);

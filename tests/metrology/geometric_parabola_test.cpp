@@ -1,7 +1,7 @@
 // The converged parabola: the fitting library's search refined to rounding
-// (its accuracy against certified references is in tests/certified), the
-// search as it stands when no refinement is asked for, weights, and every
-// refusal.
+// (its accuracy against certified references is in tests/certified; the
+// search as it stands, without refinement, is checked against libzfit by the
+// binding's tests), weights, and every refusal.
 #include <cstring>
 
 #include <zfit/metrology/metrology.h>
@@ -40,28 +40,6 @@ Points turnedParabola(zt::Rng& rng, int n, double a, double turn, zmath_vect ver
         p.push_back({vertex.x + c * x - s * y, vertex.y + s * x + c * y});
     }
     return p;
-}
-
-TEST(ConvergedParabola, WithoutRefinementItIsTheLibrarySearchAndNotConverged)
-{
-    zt::Rng rng(3);
-    const Points p = turnedParabola(rng, 30, 0.7, 2.0, {4, -1}, 0.01);
-    const zfit::Points vector{std::span<const zmath_vect>(p)};
-    zmath_parabolaFitParams libraryParams;
-    zmath_parabolaFitParams_init(&libraryParams);
-    libraryParams.maxIterations = 40;
-    zfit::ParabolaResult library;
-    ASSERT_EQ(zmath_parabolaFitVector(vector.get(), &libraryParams, library.get()), zfit_ok) << "library";
-    zmet_parabolaResult searched{}, refined{};
-    ASSERT_EQ(fit(p, params(40, 0), &searched), zfit_ok) << "no refinement";
-    EXPECT_EQ(std::memcmp(&searched.parabola, &library->parabola, sizeof searched.parabola), 0) << "the same parabola";
-    EXPECT_EQ(searched.rmsError, library->rmsError) << "the same error";
-    EXPECT_EQ(searched.converged, 0) << "a search stopped at 1e-7 rad has not converged";
-    EXPECT_EQ(searched.refinements, 0) << "refinements";
-    ASSERT_EQ(fit(p, params(40), &refined), zfit_ok) << "refined";
-    EXPECT_EQ(refined.converged, 1) << "converged";
-    EXPECT_GT(refined.refinements, 0) << "refinements";
-    EXPECT_NEAR(refined.parabola.coefficient, searched.parabola.coefficient, 1e-6) << "the same parabola, refined";
 }
 
 // A point of weight 0 takes no part: once refined, the fit equals the fit

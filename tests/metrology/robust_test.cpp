@@ -2,6 +2,7 @@
 // outliers, the fit moving with the points, the outcome's vectors agreeing
 // with each other, the life cycle of the records, and every refusal.
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include <zfit/metrology/metrology.hpp>
@@ -271,6 +272,102 @@ TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
         EXPECT_EQ(r.r.robust.inlierCount, 140) << what << ": the wrong matches are the outliers";
         expectConsistent(r.r.robust, r.r.rmsError, p, 200, what);
         EXPECT_EQ(r.r.robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
+    }
+}
+
+namespace {
+
+// The scale the fits report, recomputed by brute force from their final
+// residuals: toSigma(upper median of every |r|), then fixed-point steps
+// s <- toSigma(upper median of {|r| : |r| < play * s}) until a step moves s
+// by at most a millionth (the same arithmetic, over a sorted copy).
+double bruteForceScale(const std::vector<double>& residuals, const std::function<double(double)>& toSigma, double play)
+{
+    std::vector<double> sorted;
+    for (double r : residuals) sorted.push_back(std::fabs(r));
+    std::sort(sorted.begin(), sorted.end());
+    double s = toSigma(sorted[sorted.size() / 2]);
+    for (int step = 0; step < 40; ++step) {
+        const auto inPlay =
+            static_cast<size_t>(std::lower_bound(sorted.begin(), sorted.end(), play * s) - sorted.begin());
+        const double next = toSigma(sorted[inPlay / 2]);
+        const bool settled = std::fabs(next - s) <= 1e-6 * s;
+        s = next;
+        if (settled) break;
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(RobustScale, IsTheFixedPointOfTheMedianInPlayOverTheFinalResiduals)
+{
+    // Pixel-grid points repeat their residuals many times over: the medians
+    // must be exact whatever the ties.
+    const auto madSigma = [](double median) { return 1.482602218505602 * median; };
+    const auto pairSigma = [](double median) { return median / 1.1774100225154747; };
+    for (int n : {7, 40, 257, 1000, 3001}) {
+        for (bool grid : {false, true}) {
+            zt::Rng rng(static_cast<uint64_t>(n) * 2 + grid);
+            std::vector<zmath_vect> points;
+            for (int i = 0; i < n; ++i) {
+                zmath_vect p{rng.uniform(0, 400), 0.25 * i + rng.normal(1.0)};
+                if (i % 5 == 0) p.y += rng.uniform(-60, 60);
+                if (grid) p = {std::round(p.x), std::round(p.y)};
+                points.push_back(p);
+            }
+            const std::string what = "n " + std::to_string(n) + (grid ? ", on the pixel grid" : "");
+            const zmet_robustParams p = params();
+            LineResult line;
+            ASSERT_EQ(zmet_robustLineFit(points.data(), n, nullptr, &p, &line.r), zfit_ok) << what;
+            EXPECT_EQ(line.r.robust.scale, bruteForceScale(doubles(line.r.robust.residuals), madSigma, p.clip))
+                << what << ": the line's scale";
+            if (n < 40) continue;  // too few pairs for a transform through this much clutter
+            std::vector<zmath_vect> source(points.begin(), points.end());
+            for (zmath_vect& q : source) q = {q.y, q.x};
+            TransformResult transform;
+            ASSERT_EQ(zmet_robustPointToPointFit(points.data(), source.data(), n, nullptr, 4, &p, &transform.r),
+                      zfit_ok)
+                << what;
+            EXPECT_EQ(transform.r.robust.scale,
+                      bruteForceScale(doubles(transform.r.robust.residuals), pairSigma, p.clip))
+                << what << ": the transform's scale, from 2-D distances";
+        }
+    }
+}
+
+TEST(RobustTransform, WithEveryWeightOneTheLoopSolvesThePlainLeastSquares)
+{
+    // Clip with a scale far above the noise keeps every pair at weight 1:
+    // the loop's weighted fit is then the plain least-squares transform.
+    for (int32_t dof : {4, 6}) {
+        zt::Rng rng(40 + dof);
+        std::vector<zmath_vect> source, target;
+        for (int i = 0; i < 300; ++i) {
+            const zmath_vect q{rng.uniform(1e4, 1e4 + 80), rng.uniform(-5e3, -5e3 + 60)};
+            source.push_back(q);
+            target.push_back(
+                {0.9 * q.x - 0.3 * q.y + 11 + rng.normal(0.2), 0.35 * q.x + 1.1 * q.y - 2 + rng.normal(0.2)});
+        }
+        zmet_robustParams p = params(zmet_robustClip);
+        p.scaleMode = zmet_robustScaleGiven;
+        p.scale = 1e6;
+        TransformResult robust;
+        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 300, nullptr, dof, &p, &robust.r), zfit_ok);
+        zmath_pointToPointFitParams plainParams;
+        zmath_pointToPointFitParams_init(&plainParams);
+        plainParams.dof = dof;
+        zfit::Result<zmath_pointToPointFitResult> plain;
+        ASSERT_EQ(zmath_pointToPointFit(&plainParams, target.data(), source.data(), 300, plain.get()), zfit_ok);
+        const zmath_xformLinear &a = robust.r.xform, &b = plain->xform;
+        const std::string what = "dof " + std::to_string(dof);
+        EXPECT_NEAR(a.matrix.m00, b.matrix.m00, 1e-11) << what;
+        EXPECT_NEAR(a.matrix.m01, b.matrix.m01, 1e-11) << what;
+        EXPECT_NEAR(a.matrix.m10, b.matrix.m10, 1e-11) << what;
+        EXPECT_NEAR(a.matrix.m11, b.matrix.m11, 1e-11) << what;
+        EXPECT_NEAR(a.translation.x, b.translation.x, 1e-7) << what << " (sources 1e4 from the origin)";
+        EXPECT_NEAR(a.translation.y, b.translation.y, 1e-7) << what;
+        EXPECT_EQ(robust.r.robust.inlierCount, 300) << what;
     }
 }
 

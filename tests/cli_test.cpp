@@ -10,7 +10,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -545,14 +544,15 @@ double valueAt(const std::vector<std::pair<double, double>>& t, double pixel)
 // The numeric attributes of each <tag ...> element of the text, in order.
 std::vector<std::map<std::string, double>> elements(const std::string& text, const std::string& tag)
 {
-    static const std::regex attribute(R"re(([\w-]+)="(-?[0-9.]+)")re");
     std::vector<std::map<std::string, double>> out;
-    for (std::size_t at = text.find("<" + tag + " "); at != std::string::npos;
-         at = text.find("<" + tag + " ", at + 1)) {
-        const std::string element = text.substr(at, text.find('>', at) - at);
+    const std::string start = "<" + tag + " ";
+    for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        std::istringstream element(text.substr(at + start.size(), text.find('>', at) - at - start.size()));
         auto& values = out.emplace_back();
-        for (std::sregex_iterator m(element.begin(), element.end(), attribute), end; m != end; ++m)
-            values[(*m)[1]] = std::stod((*m)[2]);
+        for (std::string name, value;
+             std::getline(element >> std::ws, name, '=') && std::getline(element.ignore(1), value, '"');)
+            if (!value.empty() && value.find_first_not_of("-.0123456789") == std::string::npos)
+                values[name] = std::stod(value);
     }
     return out;
 }

@@ -10,14 +10,12 @@ Run from a build tree:
 scikit-image (python3-skimage) adds its CircleModel when installed.
 """
 import math
-import pathlib
 import sys
 
 import numpy as np
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "python" / "tests"))
-import zfit  # noqa: E402
-from references import arc, scipy_circle, scipy_ellipse  # noqa: E402
+import zfit
+from references import arc, scipy_circle, scipy_ellipse
 
 try:
     from skimage.measure import CircleModel

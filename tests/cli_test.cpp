@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -149,15 +151,11 @@ zfit_status lineFit(int mode, int ignore, double maxRms, const Rows& rows, json&
     return s;
 }
 
-zfit_status circleFit(int ignore, double fixedRadius, bool weighted, const Rows& rows, json& f)
+zfit_status circleFit(int ignore, bool weighted, const Rows& rows, json& f)
 {
     const auto points = pointsOf(rows);
     auto p = defaults(zmath_circleFitParams_init);
     p.numIgnore = ignore;
-    if (fixedRadius > 0) {
-        p.mode = 1;
-        p.fixedRadius = fixedRadius;
-    }
     zfit::Result<zmath_circleFitResult> r;
     const zfit_status s =
         weighted ? zmath_circleFitWeighted(points.data(), count32(points), columnOf(rows, 2).data(), &p, r.get())
@@ -248,9 +246,9 @@ TEST_F(Cli, JsonEqualsTheLibraryOnTheExamples)
         {"line --min-zone --ignore 1 --max-rms 0.05", "profile.csv", std::bind_front(lineFit, 1, 1, 0.05), {}},
         {"circle --ignore 2",
          "edge_points.csv",
-         std::bind_front(circleFit, 2, 0, false),
+         std::bind_front(circleFit, 2, false),
          {{"/discarded/1/index", {29, 0}}, {"/discarded/1/x", {104.8, 0}}, {"/discarded/1/y", {131.3, 0}}}},
-        {"circle --weights", "arc.csv", std::bind_front(circleFit, 0, 0, true), {}},
+        {"circle --weights", "arc.csv", std::bind_front(circleFit, 0, true), {}},
         {"ellipse --ignore 1", "marks.txt", ellipseFit, {}},
         {"parabola --weights --max-iterations 50",
          "arc.csv",
@@ -279,22 +277,63 @@ TEST_F(Cli, JsonEqualsTheLibraryOnTheExamples)
 
 // By default the parabola's axis is converged to rounding (the library's
 // search, refined) and the command says so; with --max-iterations the search
-// stands as the library left it, a step of 1e-7 rad short of converged.
+// stands as the library left it (its fields: the JSON test above), a step of
+// 1e-7 rad short of converged.
 TEST_F(Cli, TheParabolaConvergesUnlessPassesAreGiven)
 {
     const Outcome converged = zfit("parabola --weights --json @arc.csv");
     const Outcome searched = zfit("parabola --weights --max-iterations 50 --json @arc.csv");
     ASSERT_EQ(converged.code, 0) << converged.err;
     ASSERT_EQ(searched.code, 0) << searched.err;
-    const json c = json::parse(converged.out), s = json::parse(searched.out);
-    EXPECT_EQ(c.at("/converged"_json_pointer), true) << "converged by default";
-    EXPECT_EQ(s.at("/converged"_json_pointer), false) << "the search alone";
-    const double a = c.at("/result/parabola/coefficient"_json_pointer),
-                 b = s.at("/result/parabola/coefficient"_json_pointer);
-    EXPECT_NEAR(a, b, 1e-6 * a) << "the same parabola";
-    EXPECT_LE(c.at("/result/rmsError"_json_pointer).get<double>(),
-              s.at("/result/rmsError"_json_pointer).get<double>() * (1 + 1e-12))
-        << "no worse than the search, up to rounding";
+    EXPECT_EQ(json::parse(converged.out).at("/converged"_json_pointer), true) << "converged by default";
+    EXPECT_EQ(json::parse(searched.out).at("/converged"_json_pointer), false) << "the search alone";
+}
+
+// A reflection is told by the sign of the matrix's determinant, in the JSON
+// and in the summary: exact pairs under matrices whose determinant's two
+// products compete.
+TEST_F(Cli, PointToPointTellsAReflectionByTheDeterminant)
+{
+    const double c = std::cos(80 * zt::pi / 180), s = std::sin(80 * zt::pi / 180);
+    const std::pair<zmath_matrix, bool> cases[] = {
+        {{c, -s, s, c}, false}, {{0.5, 1, 0.5, 0.5}, true}, {{1, 2, 0.25, 1}, false}};
+    for (const auto& [m, reflection] : cases) {
+        SCOPED_TRACE(::testing::Message() << "[" << m.m00 << " " << m.m01 << "; " << m.m10 << " " << m.m11 << "]");
+        std::ostringstream pairs;
+        pairs.precision(17);
+        for (const zmath_vect p : {zmath_vect{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, -1}})
+            pairs << m.m00 * p.x + m.m01 * p.y + 3 << " " << m.m10 * p.x + m.m11 * p.y - 2 << " " << p.x << " " << p.y
+                  << "\n";
+        const std::string file = write("pairs.txt", pairs.str());
+        const Outcome run = zfit("p2p --dof 6 --json " + file), summary = zfit("p2p --dof 6 " + file);
+        ASSERT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(json::parse(run.out).at("/reflection"_json_pointer), reflection) << "the JSON";
+        EXPECT_EQ(summary.out.find("(with a reflection)") != std::string::npos, reflection) << summary.out;
+    }
+}
+
+// The geometric circle's summary gives the diameter: twice the radius, its
+// standard error and its 95% interval.
+TEST_F(Cli, GeometricCircleSummaryDoublesTheRadiusForTheDiameter)
+{
+    const Outcome run = zfit("circle --geometric --json @edge_points.csv"),
+                  summary = zfit("circle --geometric @edge_points.csv");
+    ASSERT_EQ(run.code, 0) << run.err;
+    const json out = json::parse(run.out);
+    const std::size_t row = summary.out.find("  diameter ");
+    ASSERT_NE(row, std::string::npos) << summary.out;
+    double diameter, error, low, high;
+    ASSERT_EQ(std::sscanf(summary.out.c_str() + row, " diameter %lf ± %lf (95%%: %lf .. %lf)", &diameter, &error, &low,
+                          &high),
+              4)
+        << summary.out;
+    const double radius = out.at("/result/radius"_json_pointer),
+                 deviation = out.at("/result/std_errors/2"_json_pointer);
+    const json interval = out.at("/uncertainty/intervals95/2"_json_pointer);
+    EXPECT_NEAR(diameter, 2 * radius, 1e-6 * radius) << "twice the radius";
+    EXPECT_NEAR(error, 2 * deviation, 1e-6 * deviation) << "twice its standard error";
+    EXPECT_NEAR(low, 2 * interval[0].get<double>(), 1e-6 * radius) << "twice the interval's lower end";
+    EXPECT_NEAR(high, 2 * interval[1].get<double>(), 1e-6 * radius) << "twice the interval's upper end";
 }
 
 // One row per kind of outcome: a valid and a not valid fit, data the fit
@@ -332,7 +371,13 @@ TEST_F(Cli, ExitStatusTable)
         {"roundness --method oval -", good, 2, "--method must be zone (or minimum_zone)"},
         {"circle --weights --fixed-radius 2 -", square, 2, "cannot be combined"},  // the weighted fit frees the radius
         {"line --frobnicate -", good, 2, "--frobnicate"},
+        // The closest name is offered within two edits (a third of a longer name).
         {"circel -", good, 2, "unknown command \"circel\"; did you mean circle?"},
+        {"circlexx -", good, 2, "did you mean circle?"},
+        {"crle -", good, 2, "did you mean circle?"},
+        {"roundnssxx -", good, 2, "did you mean roundness?"},
+        {"cle -", good, 2, "unknown command \"cle\" (commands: "},
+        {"xy -", good, 2, "unknown command \"xy\" (commands: "},
         {"line", "", 2, "file is required"},
         {"line @absent.csv", "", 2, "cannot read"},
         {"line --svg @no/such/dir.svg -", good, 2, "cannot write"},
@@ -455,39 +500,6 @@ TEST_F(Cli, InputFormsAndMalformedInput)
     EXPECT_NE(zfit("parabola @arc.csv").err.find("use --weights"), std::string::npos);
 }
 
-TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
-{
-    const std::string svg = dir + "/picture.svg";
-    const std::tuple<const char*, std::string, int, std::vector<std::string>> pictures[] = {
-        // XPath truths
-        // Every point and its legend swatch; the line and its swatch.
-        {"line @profile.csv",
-         "",
-         0,
-         {"count(//*[@class='kept'])=32", "count(//*[@class='fit'])=2", "count(//*[@class='grid'])>=4"}},
-        // A failed fit still draws the points, and the picture says why.
-        {"line -", "1 1\n1 1\n", 3, {"count(//*[@class='kept'])=3", "contains(string(/), 'zmath_errDegenerate')"}},
-        {"circle --ignore 2 @edge_points.csv",
-         "",
-         0,
-         {"count(//*[@class='kept'])=37", "count(//*[@class='discarded'])=3",
-          "count(//*[local-name()='circle'][@class='fit'])=1"}},
-        {"p2l --degrees @point_lines.csv", "", 0, {"count(//*[@class='given'])=11", "count(//*[@class='mapped'])=11"}},
-    };
-    for (const auto& [args, input, code, truths] : pictures) {
-        SCOPED_TRACE(args);
-        fs::remove(svg);
-        EXPECT_EQ(zfit(std::string(args) + " --svg " + svg, input).code, code);
-        EXPECT_EQ(run("xmllint --noout " + svg).code, 0);
-        for (const std::string& truth : truths)
-            EXPECT_EQ(run("xmllint --xpath \"" + truth + "\" " + svg).out, "true\n") << truth;
-    }
-    // The demo draws one picture per family.
-    ASSERT_EQ(zfit("demo --svg " + dir + "/demo").code, 0);
-    for (const char* family : {"line", "circle", "ellipse", "parabola", "pointtoline", "pointtopoint"})
-        EXPECT_EQ(run("xmllint --noout " + dir + "/demo/" + family + ".svg").code, 0) << family;
-}
-
 // The points (the xName and yName attributes) of every <tag class="cls" ...>
 // drawn in the plot (the legend's swatches left out), in document order.
 std::vector<zmath_vect> drawn(const std::string& svg, const std::string& tag, const std::string& cls,
@@ -527,6 +539,119 @@ double valueAt(const std::vector<std::pair<double, double>>& t, double pixel)
     const auto& [p0, v0] = t.front();
     const auto& [p1, v1] = t.back();
     return v0 + (pixel - p0) * (v1 - v0) / (p1 - p0);
+}
+
+// The numeric attributes of each <tag ...> element of the text, in order.
+std::vector<std::map<std::string, double>> elements(const std::string& text, const std::string& tag)
+{
+    std::vector<std::map<std::string, double>> out;
+    const std::string start = "<" + tag + " ";
+    for (std::size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        std::istringstream element(text.substr(at + start.size(), text.find('>', at) - at - start.size()));
+        auto& values = out.emplace_back();
+        for (std::string name, value;
+             std::getline(element >> std::ws, name, '=') && std::getline(element.ignore(1), value, '"');)
+            if (!value.empty() && value.find_first_not_of("-.0123456789") == std::string::npos)
+                values[name] = std::stod(value);
+    }
+    return out;
+}
+
+struct Box {
+    double left, top, right, bottom;
+};
+
+// Whether (x, y) lies in the box, up to the rounding of the picture's numbers.
+bool inside(double x, double y, const Box& box)
+{
+    const double slack = 0.01;
+    return x >= box.left - slack && x <= box.right + slack && y >= box.top - slack && y <= box.bottom + slack;
+}
+
+// A picture's layout: the plot's frame on the page, the title and the notes
+// above it, the legend below it, the grid, the axes and the points inside it,
+// every label on the page.
+void expectLaidOut(const std::string& svg)
+{
+    const auto part = [&](const std::string& from, const std::string& to) {
+        const std::size_t at = std::min(svg.find(from), svg.size());
+        return svg.substr(at, svg.find(to, at) - at);
+    };
+    const auto page = elements(svg, "svg").at(0), frame = elements(part("<rect class=\"frame\"", ">"), "rect").at(0);
+    const Box onPage{0, 0, page.at("width"), page.at("height")};
+    const Box plot{frame.at("x"), frame.at("y"), frame.at("x") + frame.at("width"), frame.at("y") + frame.at("height")};
+    EXPECT_TRUE(inside(plot.right, plot.bottom, onPage)) << "the plot on the page";
+    for (const auto& text : elements(part("<title>", "<g id=\"grid\">"), "text"))
+        EXPECT_LT(text.at("y"), plot.top) << "the title and the notes above the plot";
+    for (const auto& text : elements(part("<g id=\"legend\">", "</svg>"), "text"))
+        EXPECT_TRUE(inside(text.at("x"), text.at("y"), {0, plot.bottom, onPage.right, onPage.bottom})) << "the legend";
+    const std::string grid = part("<g id=\"grid\">", "<g id=\"shapes\"");
+    for (const auto& text : elements(grid, "text"))
+        EXPECT_TRUE(inside(text.at("x"), text.at("y"), onPage)) << "a label on the page";
+    for (const auto& line : elements(grid, "line")) {
+        EXPECT_TRUE(inside(line.at("x1"), line.at("y1"), plot)) << "a grid line or an axis in the plot";
+        EXPECT_TRUE(inside(line.at("x2"), line.at("y2"), plot)) << "a grid line or an axis in the plot";
+    }
+    for (const char* cls : {"kept", "target", "mapped"})
+        for (const zmath_vect& p : drawn(svg, "circle", cls, "cx", "cy"))
+            EXPECT_TRUE(inside(p.x, p.y, plot)) << cls << ": a point in the plot";
+    for (const char* cls : {"fit", "given"}) {  // straight lines cross the whole plot
+        const std::vector<zmath_vect> from = drawn(svg, "line", cls, "x1", "y1"),
+                                      to = drawn(svg, "line", cls, "x2", "y2");
+        for (std::size_t i = 0; i < from.size(); ++i) {
+            EXPECT_FALSE(inside(from[i].x, from[i].y, plot)) << cls << " " << i << ": its start beyond the plot";
+            EXPECT_FALSE(inside(to[i].x, to[i].y, plot)) << cls << " " << i << ": its end beyond the plot";
+            EXPECT_TRUE(inside((from[i].x + to[i].x) / 2, (from[i].y + to[i].y) / 2, plot))
+                << cls << " " << i << ": its middle in it";
+        }
+    }
+    // A curve is drawn through its points.
+    const std::string curve = part("<polyline class=\"fit\"", "/>"), vertices = " points=\"";
+    std::istringstream samples(curve.empty() ? "" : curve.substr(curve.find(vertices) + vertices.size()));
+    std::vector<zmath_vect> polyline;
+    for (zmath_vect v; samples >> v.x && samples.ignore(1) && samples >> v.y;) polyline.push_back(v);
+    if (polyline.empty()) return;
+    for (const zmath_vect& p : drawn(svg, "circle", "kept", "cx", "cy")) {
+        double nearest = HUGE_VAL;
+        for (const zmath_vect& v : polyline) nearest = std::min(nearest, std::hypot(v.x - p.x, v.y - p.y));
+        EXPECT_LT(nearest, 6.0) << "a point beside the curve";
+    }
+}
+
+TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
+{
+    const std::string svg = dir + "/picture.svg";
+    const std::tuple<const char*, std::string, int, std::vector<std::string>> pictures[] = {
+        // XPath truths
+        // Every point and its legend swatch; the line and its swatch.
+        {"line @profile.csv",
+         "",
+         0,
+         {"count(//*[@class='kept'])=32", "count(//*[@class='fit'])=2", "count(//*[@class='grid'])>=4"}},
+        // A failed fit still draws the points, and the picture says why.
+        {"line -", "1 1\n1 1\n", 3, {"count(//*[@class='kept'])=3", "contains(string(/), 'zmath_errDegenerate')"}},
+        {"circle --ignore 2 @edge_points.csv",
+         "",
+         0,
+         {"count(//*[@class='kept'])=37", "count(//*[@class='discarded'])=3",
+          "count(//*[local-name()='circle'][@class='fit'])=1"}},
+        {"p2l --degrees @point_lines.csv", "", 0, {"count(//*[@class='given'])=11", "count(//*[@class='mapped'])=11"}},
+    };
+    for (const auto& [args, input, code, truths] : pictures) {
+        SCOPED_TRACE(args);
+        fs::remove(svg);
+        EXPECT_EQ(zfit(std::string(args) + " --svg " + svg, input).code, code);
+        EXPECT_EQ(run("xmllint --noout " + svg).code, 0);
+        for (const std::string& truth : truths)
+            EXPECT_EQ(run("xmllint --xpath \"" + truth + "\" " + svg).out, "true\n") << truth;
+    }
+    // The demo draws one picture per family, each laid out on its page.
+    ASSERT_EQ(zfit("demo --svg " + dir + "/demo").code, 0);
+    for (const char* family : {"line", "circle", "ellipse", "parabola", "pointtoline", "pointtopoint"}) {
+        SCOPED_TRACE(family);
+        EXPECT_EQ(run("xmllint --noout " + dir + "/demo/" + family + ".svg").code, 0) << "well-formed";
+        expectLaidOut(slurp(dir + "/demo/" + family + ".svg"));
+    }
 }
 
 // A straight edge drawn with its deviations enlarged is drawn in the line's

@@ -155,15 +155,6 @@ def test_options_have_the_single_fits_names_and_defaults(rng, name):
         zfit.fit_many(name, items, bogus=1)
 
 
-@pytest.mark.parametrize("name", NAMES)
-def test_the_help_lists_every_keyword_in_its_column(name):
-    help = getattr(zfit, "fit_" + name).__doc__.split("\n\n")[-1].splitlines()
-    named = [line[:14].strip() for line in help if not line.startswith(" ")]
-    assert named == list(keyword_defaults(name)), "one entry per keyword, in the signature's order"
-    for line in help:
-        assert not line.startswith(" ") or line.startswith(" " * 14) and line[14] != " ", repr(line)
-
-
 FIVE = np.ones((5, 2))
 # (call, exception, message): the whole call is refused, naming what is wrong (an
 # item's own refusals are the single fits', with its index as in the first row).
@@ -194,8 +185,6 @@ def test_an_empty_batch_and_an_array_of_sets():
     stacked = np.stack([noisy_circle(12), noisy_circle(12) * 2])
     for got, points in zip(zfit.fit_many("circle", stacked), stacked):
         assert_same(got, zfit.fit_circle(points), "a (2, 12, 2) array")
-
-
 
 
 def test_timeout_keeps_what_finished_and_cancels_the_rest():

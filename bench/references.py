@@ -1,6 +1,5 @@
-"""Orthogonal-distance references built on scipy, for the tests of the
-geometric fits and for bench/geometric_compare.py: the same seeded arcs,
-fitted by general-purpose least squares."""
+"""Orthogonal-distance references built on scipy, for geometric_compare.py:
+seeded arcs, fitted by general-purpose least squares."""
 import math
 
 import numpy as np

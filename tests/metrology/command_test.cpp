@@ -164,6 +164,8 @@ TEST_F(Command, RoundnessReportsTheLibrarysCirclesAndEveryContactOnce)
         EXPECT_EQ(r["contacts"].get<std::vector<int32_t>>(),
                   std::vector<int32_t>(library.contacts, library.contacts + library.contactCount))
             << "contacts";
+        ASSERT_EQ(r["contactOnOuter"].size(), static_cast<std::size_t>(library.contactCount))
+            << "one flag per contact, none past them";
         for (int k = 0; k < library.contactCount; ++k)
             EXPECT_EQ(r["contactOnOuter"][k], library.contactOnOuter[k] != 0) << "a boolean per contact " << k;
         EXPECT_EQ(r["isValid"], true) << "a boolean";

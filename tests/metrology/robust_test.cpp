@@ -199,22 +199,29 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
     }
 }
 
-TEST(RobustCircle, FixedRadiusStartsExactlyOnTheCircle)
+TEST(RobustCircle, StartsExactlyOnTheCircleWithFreeOrFixedRadius)
 {
-    // Exact points and a given scale of 1e-6: only a start through two of
-    // the circle's points keeps them inliers.
+    // Exact points and a given scale of 1e-6: only a start through points
+    // of the circle (three, or two with the radius given) keeps them inliers.
     zt::Rng rng(13);
     std::vector<zmath_vect> points = mt::circleArc(rng, {3, -4}, 7, 0.5, 4, 60, 0.0);
     addClutter(rng, points, 40, -10, 10);
     zmet_robustParams p = params(zmet_robustClip);
     p.scaleMode = zmet_robustScaleGiven;
     p.scale = 1e-6;
-    CircleResult r;
-    ASSERT_EQ(zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, 7, &r.r),
-              zfit_ok);
-    EXPECT_NEAR(r.r.centre.x, 3, 1e-9);
-    EXPECT_NEAR(r.r.centre.y, -4, 1e-9);
-    EXPECT_EQ(r.r.robust.inlierCount, 60) << "every point of the circle, none of the clutter";
+    for (bool fixed : {false, true}) {
+        const std::string what = fixed ? "fixed radius" : "free radius";
+        CircleResult r;
+        ASSERT_EQ(fixed ? zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p,
+                                                          zmet_robustAlgebraic, 7, &r.r)
+                        : zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r),
+                  zfit_ok)
+            << what;
+        EXPECT_NEAR(r.r.centre.x, 3, 1e-9) << what;
+        EXPECT_NEAR(r.r.centre.y, -4, 1e-9) << what;
+        EXPECT_NEAR(r.r.radius, 7, 1e-9) << what;
+        EXPECT_EQ(r.r.robust.inlierCount, 60) << what << ": every point of the circle, none of the clutter";
+    }
 }
 
 TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)

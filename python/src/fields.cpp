@@ -70,16 +70,16 @@ void fillElements(Element element, void* data, size_t at, std::span<const double
     fill<double>(data, at, values);
 }
 
-// Writes the padding into `count` elements from `data[at]` on.
-void padElements(Element element, void* data, size_t at, size_t count)
+// Fills the `count` elements of `data` with the padding.
+void padElements(Element element, void* data, size_t count)
 {
     switch (element) {
-    case Element::flag: std::fill_n(static_cast<bool*>(data) + at, count, false); return;
-    case Element::integer: std::fill_n(static_cast<int64_t*>(data) + at, count, int64_t{-1}); return;
+    case Element::flag: std::fill_n(static_cast<bool*>(data), count, false); return;
+    case Element::integer: std::fill_n(static_cast<int64_t*>(data), count, int64_t{-1}); return;
     case Element::real:
     case Element::text: break;
     }
-    std::fill_n(static_cast<double*>(data) + at, count, paddingOf(element));
+    std::fill_n(static_cast<double*>(data), count, paddingOf(element));
 }
 
 // The dimensions of one value: the field's, with the varying ones given in
@@ -202,7 +202,7 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
     for (int32_t k = 0; k < shape.rank; ++k) dims.push_back(shape.dims[static_cast<size_t>(k)]);
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
-    padElements(element, data_, 0, count * static_cast<size_t>(shape.fixedSize()));
+    padElements(element, data_, count * static_cast<size_t>(shape.fixedSize()));
 }
 
 void Column::ItemSink::flag(bool value)
@@ -264,7 +264,7 @@ py::array Column::finish()
     const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
     py::array out(dtypeOf(element_), dims);
     void* data = out.mutable_data();
-    padElements(element_, data, 0, count_ * rows * cols);
+    padElements(element_, data, count_ * rows * cols);
     for (size_t i = 0; i < count_; ++i) {
         const std::span<const double> v = itemValues(i);
         const size_t at = i * rows * cols;

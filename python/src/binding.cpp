@@ -224,7 +224,7 @@ py::array asFloat64(py::handle object, const char* name)
     return numpy.attr("require")(array, numpy.attr("float64"), "CA");
 }
 
-Points::Points(py::handle object, const char* name) : array_(asFloat64(object, name)), name_(name)
+Points::Points(py::handle object, const char* name, double limit) : array_(asFloat64(object, name)), name_(name)
 {
     if (array_.ndim() != 2 || array_.shape(1) != 2)
         raiseValue(std::string(name) + ": expected shape (n, 2), got " + shapeText(array_));
@@ -233,14 +233,25 @@ Points::Points(py::handle object, const char* name) : array_(asFloat64(object, n
     view_.size = static_cast<int32_t>(array_.shape(0));
     view_.capacity = view_.size;
     view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
+    if (allWithin(limit)) return;
+    // The first non-finite row is named before any row out of range.
     for (int32_t i = 0; i < view_.size; ++i)
         if (!std::isfinite(view_.begin[i].x) || !std::isfinite(view_.begin[i].y))
             raiseStatus(zmet_errNotFinite,
                         std::string(name) + " row " + std::to_string(i) + " is " + pointText(view_.begin[i]));
+    checkRange(limit);
+}
+
+bool Points::allWithin(double limit) const
+{
+    for (int32_t i = 0; i < view_.size; ++i)
+        if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit)) return false;
+    return true;
 }
 
 void Points::checkRange(double limit) const
 {
+    if (allWithin(limit)) return;
     for (int32_t i = 0; i < view_.size; ++i)
         if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit))
             raiseStatus(zmet_errOutOfRange, std::string(name_) + " row " + std::to_string(i) + " is " +

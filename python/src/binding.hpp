@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,10 +74,11 @@ constexpr double eighthPowers = 1e35;
 
 // An (n, 2) array-like of points, viewed as the library's point vector
 // without copying when the caller's array allows it. Every coordinate must
-// be finite (else ParameterError zmet_errNotFinite naming the row).
+// be finite (else ParameterError zmet_errNotFinite naming the row) and, when
+// a fit's limit is given, as checkRange(limit) says.
 class Points {
 public:
-    Points(py::handle object, const char* name);
+    Points(py::handle object, const char* name, double limit = std::numeric_limits<double>::max());
 
     // ParameterError zmet_errOutOfRange naming the first row with a
     // coordinate beyond `limit` in magnitude.
@@ -91,6 +93,11 @@ public:
     const py::array& array() const { return array_; }
 
 private:
+    // Whether every coordinate is at most `limit` in magnitude (so finite):
+    // one pass that stops at the first that is not, before any row is
+    // looked for.
+    bool allWithin(double limit) const;
+
     py::array array_;
     zstd_vector_zmath_vect view_{};
     const char* name_;
@@ -218,6 +225,42 @@ zfit_status constructed(const Records<S>& records)
 {
     return records->status();
 }
+
+// A record that only some fits fill (the geometric fit after a search, a
+// robust fit): made when the fit first needs it, so that the others pay
+// neither its construction nor its destruction.
+template <class R>
+class OnDemand {
+public:
+    // Makes the record (once); a failure is its construction's (out of memory).
+    zfit_status make()
+    {
+        if (!record_) record_.emplace();
+        return record_->status();
+    }
+    bool made() const { return record_.has_value(); }
+    R* get() { return record_->get(); }
+    const R& operator*() const { return **record_; }
+    const R* operator->() const { return record_->get(); }
+
+private:
+    std::optional<zfit::Result<R>> record_;
+};
+
+// What one circle or ellipse fit leaves: the algebraic record (the whole
+// fit, or the outlier search in front of a geometric fit, which then lists
+// the discarded points); with geometric=True the geometric fit of the kept
+// points; and the robust fit, which is the answer with robust= and hands
+// its outlier count to the search with ignore="auto".
+template <class Algebraic, class Geometric, class Robust>
+struct ShapeRecords {
+    zfit::Result<Algebraic> algebraic;
+    OnDemand<Geometric> geometric;
+    OnDemand<Robust> robust;
+    bool isRobust = false;  // the robust fit is the answer
+
+    zfit_status status() const { return algebraic.status(); }
+};
 
 // The indices of the points a fit discarded, copied out of its record.
 template <class R>

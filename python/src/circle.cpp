@@ -11,23 +11,7 @@ namespace zpy {
 
 namespace {
 
-// What one circle fit leaves: the algebraic record (the whole fit, or the
-// outlier search in front of a geometric fit, which then lists the
-// discarded points) and, with geometric=True, the geometric fit.
-struct CircleRecords {
-    zfit::CircleResult algebraic;
-    bool isGeometric = false;
-    zfit::GeometricCircleIgnoringResult geometric;
-    bool isRobust = false;
-    RobustCircleRecord robust;
-
-    zfit_status status() const
-    {
-        for (const zfit_status s : {algebraic.status(), geometric.status()})
-            if (ZFIT_FAILED(s)) return s;
-        return robust.status();
-    }
-};
+using CircleRecords = ShapeRecords<zmath_circleFitResult, zmet_geometricCircleIgnoringResult, zmet_robustCircleResult>;
 
 // The circle, its error and validity, and what the fit added.
 struct CircleFit {
@@ -47,7 +31,7 @@ struct CircleFit {
             ignored = Robust::outliers(c.robust);
             uncertainty = Uncertainty(c.robust.uncertainty, {x, y, radius});
             robust = Robust(c.robust);
-        } else if (r.isGeometric) {
+        } else if (r.geometric.made()) {
             set(r.geometric->fit);
             ignored = ignoredOf(*r.geometric);
             uncertainty = Uncertainty(r.geometric->fit.uncertainty, {x, y, radius});
@@ -85,8 +69,10 @@ struct CircleFit {
                 {"ignored", Element::integer, vector(kVaries), "indices of the discarded points",
                  [](const CircleFit& r, Sink& s) { s.integers(r.ignored); }},
             };
-            addUncertaintyFields(f, "of a geometric or robust fit: x, y, radius\n"
-                                    "(x, y with a fixed radius)");
+            addUncertaintyFields(f,
+                                 "of a geometric or robust fit: x, y, radius\n"
+                                 "(x, y with a fixed radius)",
+                                 3);
             addRobustFields(f);
             return f;
         }();
@@ -102,6 +88,10 @@ struct CircleOptions {
     bool geometric = false;
     zmet_geometricCircleParams geometricParams{};
     RobustOptions robust;
+    // The largest coordinate magnitude: the geometric fit alone centres and
+    // scales the points; every other circle, and the search in front of a
+    // geometric fit, sums fourth powers of the coordinates.
+    double coordinateLimit = limit::fourthPowers;
 
     CircleOptions(std::optional<double> radius, double maxRms, bool isGeometric, int64_t maxIterations,
                   RobustOptions robustOptions)
@@ -109,6 +99,7 @@ struct CircleOptions {
     {
         check(zmath_circleFitParams_init(&params));
         params.numIgnore = robust.ignore;
+        if (geometric && !robust.robust && robust.ignore == 0 && !robust.autoIgnore) coordinateLimit = limit::squares;
         params.maxRmsError = maxRms;
         robust.params.maxRmsError = maxRms;
         if (radius) {
@@ -130,14 +121,9 @@ struct CircleInput {
     Points points;
     std::optional<Weights> weights;
 
-    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options) : points(pointsArg, "points")
+    CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options)
+        : points(pointsArg, "points", options.coordinateLimit)
     {
-        // The geometric fit centres and scales the points; every other
-        // circle, and the search in front of a geometric fit, sums fourth
-        // powers of the coordinates.
-        const bool squaresOnly =
-            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
-        points.checkRange(squaresOnly ? limit::squares : limit::fourthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
             raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
@@ -205,6 +191,7 @@ struct Circle {
     // The robust circle of the options' flavour and radius.
     static zfit_status fitRobust(const Options& o, const Input& in, CircleRecords* r)
     {
+        if (const zfit_status made = r->robust.make(); ZFIT_FAILED(made)) return made;
         const double* weights = in.weights ? in.weights->data() : nullptr;
         const int32_t flavour = o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic;
         if (o.fixedRadius)
@@ -233,7 +220,7 @@ struct Circle {
         }
         // The outlier search (when it discards any), then the geometric fit
         // of the kept points.
-        r->isGeometric = true;
+        if (const zfit_status made = r->geometric.make(); ZFIT_FAILED(made)) return made;
         zmet_geometricCircleParams params = o.geometricParams;
         params.numIgnore = searchParams.numIgnore;
         return zmet_geometricCircleFitIgnoring(in.points.data(), in.points.size(),

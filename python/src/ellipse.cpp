@@ -11,23 +11,8 @@ namespace zpy {
 
 namespace {
 
-// What one ellipse fit leaves: the algebraic record (the whole fit, or the
-// subset search in front of a geometric fit, which then lists the points
-// left out) and, with geometric=True, the geometric fit.
-struct EllipseRecords {
-    zfit::EllipseResult algebraic;
-    bool isGeometric = false;
-    zfit::GeometricEllipseIgnoringResult geometric;
-    bool isRobust = false;
-    RobustEllipseRecord robust;
-
-    zfit_status status() const
-    {
-        for (const zfit_status s : {algebraic.status(), geometric.status()})
-            if (ZFIT_FAILED(s)) return s;
-        return robust.status();
-    }
-};
+using EllipseRecords =
+    ShapeRecords<zmath_ellipseFitResult, zmet_geometricEllipseIgnoringResult, zmet_robustEllipseResult>;
 
 // The ellipse, its error and validity, and what the fit added.
 struct EllipseFit {
@@ -49,7 +34,7 @@ struct EllipseFit {
             robust = Robust(e.robust);
             return;
         }
-        if (r.isGeometric) {
+        if (r.geometric.made()) {
             const zmet_geometricEllipseResult& g = r.geometric->fit;
             ignored = ignoredOf(*r.geometric);
             x = g.ellipse.center.x;
@@ -103,7 +88,7 @@ struct EllipseFit {
                 {"ignored", Element::integer, vector(kVaries), "indices of the points left out, in decreasing order",
                  [](const EllipseFit& r, Sink& s) { s.integers(r.ignored); }},
             };
-            addUncertaintyFields(f, "of a geometric fit: x, y, radius1, radius2,\nangle");
+            addUncertaintyFields(f, "of a geometric fit: x, y, radius1, radius2,\nangle", 5);
             addRobustFields(f);
             return f;
         }();
@@ -118,12 +103,17 @@ struct EllipseOptions {
     bool geometric = false;
     zmet_geometricEllipseParams geometricParams{};
     RobustOptions robust;
+    // The largest coordinate magnitude: the geometric fit alone centres and
+    // scales the points; the algebraic ellipse, and the search in front of
+    // a geometric fit, sums eighth powers of the coordinates.
+    double coordinateLimit = limit::eighthPowers;
 
     EllipseOptions(double maxRms, bool isGeometric, int64_t maxIterations, RobustOptions robustOptions)
         : geometric(isGeometric), robust(std::move(robustOptions))
     {
         check(zmath_ellipseFitParams_init(&params));
         params.numIgnore = robust.ignore;
+        if (geometric && !robust.robust && robust.ignore == 0 && !robust.autoIgnore) coordinateLimit = limit::squares;
         params.maxRmsError = maxRms;
         robust.params.maxRmsError = maxRms;
         if (!geometric) return;
@@ -139,14 +129,8 @@ struct EllipseInput {
     std::optional<Weights> weights;
 
     EllipseInput(py::handle pointsArg, py::handle weightsArg, const EllipseOptions& options)
-        : points(pointsArg, "points")
+        : points(pointsArg, "points", options.coordinateLimit)
     {
-        // The geometric fit centres and scales the points; the algebraic
-        // ellipse, and the search in front of a geometric fit, sums eighth
-        // powers of the coordinates.
-        const bool squaresOnly =
-            options.geometric && !options.robust.robust && options.params.numIgnore == 0 && !options.robust.autoIgnore;
-        points.checkRange(squaresOnly ? limit::squares : limit::eighthPowers);
         if (weightsArg.is_none()) return;
         if (options.robust.autoIgnore)
             raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
@@ -204,6 +188,7 @@ struct Ellipse {
     {
         zmath_ellipseFitParams searchParams = o.params;
         if (o.robust.robust || o.robust.autoIgnore) {
+            if (const zfit_status made = r->robust.make(); ZFIT_FAILED(made)) return made;
             const zfit_status robust = zmet_robustEllipseFit(
                 in.points.data(), in.points.size(), in.weights ? in.weights->data() : nullptr, &o.robust.params,
                 o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r->robust.get());
@@ -216,7 +201,7 @@ struct Ellipse {
         if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());
         // The subset search (when it leaves any out), then the geometric fit
         // of the kept points.
-        r->isGeometric = true;
+        if (const zfit_status made = r->geometric.make(); ZFIT_FAILED(made)) return made;
         zmet_geometricEllipseParams params = o.geometricParams;
         params.numIgnore = searchParams.numIgnore;
         return zmet_geometricEllipseFitIgnoring(in.points.data(), in.points.size(),

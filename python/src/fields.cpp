@@ -70,22 +70,26 @@ void fillElements(Element element, void* data, size_t at, std::span<const double
     fill<double>(data, at, values);
 }
 
-// An array of the element type, shape `dims`, from doubles.
-py::array arrayOf(Element element, const std::vector<py::ssize_t>& dims, std::span<const double> values)
+// Fills the `count` elements of `data` with the padding.
+void padElements(Element element, void* data, size_t count)
 {
-    py::array out(dtypeOf(element), dims);
-    fillElements(element, out.mutable_data(), 0, values);
-    return out;
+    switch (element) {
+    case Element::flag: std::fill_n(static_cast<bool*>(data), count, false); return;
+    case Element::integer: std::fill_n(static_cast<int64_t*>(data), count, int64_t{-1}); return;
+    case Element::real:
+    case Element::text: break;
+    }
+    std::fill_n(static_cast<double*>(data), count, paddingOf(element));
 }
 
-std::vector<py::ssize_t> dimsOf(const Shape& shape, std::initializer_list<int32_t> varying)
+// The dimensions of one value: the field's, with the varying ones given in
+// order (0 past the rank).
+std::array<int32_t, 2> valueDims(const Shape& shape, std::initializer_list<int32_t> varying)
 {
-    std::vector<py::ssize_t> dims;
+    std::array<int32_t, 2> dims{};
     auto next = varying.begin();
-    for (int32_t k = 0; k < shape.rank; ++k) {
-        const int32_t d = shape.dims[static_cast<size_t>(k)];
-        dims.push_back(d == kVaries ? *next++ : d);
-    }
+    for (size_t k = 0; k < static_cast<size_t>(shape.rank); ++k)
+        dims[k] = shape.dims[k] == kVaries ? *next++ : shape.dims[k];
     return dims;
 }
 
@@ -185,7 +189,8 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
 {
     if (!shape.fixed()) {
         if (shape.bound > 0) {
-            slots_.resize(count * static_cast<size_t>(shape.bound));
+            // Left unwritten: an item's slot is read only as far as it wrote.
+            slots_ = std::make_unique_for_overwrite<double[]>(count * static_cast<size_t>(shape.bound));
             sizes_.resize(count);
         } else {
             values_.resize(count);
@@ -194,17 +199,10 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
         return;
     }
     std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count)};
-    for (py::ssize_t d : dimsOf(shape, {})) dims.push_back(d);
+    for (int32_t k = 0; k < shape.rank; ++k) dims.push_back(shape.dims[static_cast<size_t>(k)]);
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
-    const size_t size = count * static_cast<size_t>(shape.fixedSize());
-    const double pad = paddingOf(element);
-    switch (element) {
-    case Element::flag: std::fill_n(static_cast<bool*>(data_), size, false); break;
-    case Element::integer: std::fill_n(static_cast<int64_t*>(data_), size, int64_t{-1}); break;
-    case Element::real:
-    case Element::text: std::fill_n(static_cast<double*>(data_), size, pad); break;
-    }
+    padElements(element, data_, count * static_cast<size_t>(shape.fixedSize()));
 }
 
 void Column::ItemSink::flag(bool value)
@@ -228,7 +226,7 @@ void Column::ItemSink::integers(std::span<const int32_t> values)
 std::span<const double> Column::itemValues(size_t item) const
 {
     if (shape_.bound == 0) return values_[item];
-    return {slots_.data() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
+    return {slots_.get() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
 }
 
 void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
@@ -237,14 +235,12 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
     if (!c.data_) {
         if (c.shape_.bound > 0) {
             const size_t n = std::min(values.size(), static_cast<size_t>(c.shape_.bound));
-            std::copy_n(values.begin(), n, c.slots_.begin() + static_cast<std::ptrdiff_t>(item_ * c.shape_.bound));
+            std::copy_n(values.begin(), n, c.slots_.get() + item_ * static_cast<size_t>(c.shape_.bound));
             c.sizes_[item_] = static_cast<int32_t>(n);
         } else {
             c.values_[item_].assign(values.begin(), values.end());
         }
-        const std::vector<py::ssize_t> dims = dimsOf(c.shape_, varying);
-        c.dims_[item_] = {dims.empty() ? 0 : static_cast<int32_t>(dims[0]),
-                          dims.size() > 1 ? static_cast<int32_t>(dims[1]) : 0};
+        c.dims_[item_] = valueDims(c.shape_, varying);
         return;
     }
     fillElements(c.element_, c.data_, item_ * static_cast<size_t>(c.shape_.fixedSize()), values);
@@ -266,14 +262,23 @@ py::array Column::finish()
     }
     const size_t rows = shape_.rank > 0 ? static_cast<size_t>(dims[1]) : 1;
     const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
-    std::vector<double> padded(count_ * rows * cols, paddingOf(element_));
+    py::array out(dtypeOf(element_), dims);
+    void* data = out.mutable_data();
+    padElements(element_, data, count_ * rows * cols);
     for (size_t i = 0; i < count_; ++i) {
         const std::span<const double> v = itemValues(i);
-        // Each item's own width: its second dimension as written, else the field's.
+        const size_t at = i * rows * cols;
+        // The item's own width: its second dimension as written, else the
+        // field's. Rows narrower than the column's go one by one.
         const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
-        for (size_t k = 0; k < v.size(); ++k) padded[i * rows * cols + (k / width) * cols + k % width] = v[k];
+        if (width == cols) {
+            fillElements(element_, data, at, v);
+            continue;
+        }
+        for (size_t k = 0; k < v.size(); k += width)
+            fillElements(element_, data, at + (k / width) * cols, v.subspan(k, std::min(width, v.size() - k)));
     }
-    return arrayOf(element_, dims, padded);
+    return out;
 }
 
 }  // namespace zpy

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -167,9 +168,9 @@ py::tuple fieldValues(const R& result)
 // the workers start, which they fill in place; one whose shape varies keeps
 // each item's values (in a slot of `bound` values per item when its shape
 // has a bound, so that no item allocates) until every item is in, and is
-// padded to the longest (NaN, -1, False). Items that failed keep the padding. put() runs on the
-// worker threads and touches no Python object; each item is written by one
-// thread only.
+// then padded to the longest (NaN, -1, False). Items that failed keep the
+// padding. put() runs on the worker threads and touches no Python object;
+// each item is written by one thread only.
 class Column {
 public:
     Column(const char* name, Element element, Shape shape, size_t count);
@@ -192,8 +193,8 @@ private:
     void* data_ = nullptr;
     // Varying shape: each item's values and dimensions.
     std::vector<std::vector<double>> values_;
-    std::vector<double> slots_;   // with a bound: `bound` values per item
-    std::vector<int32_t> sizes_;  // with a bound: how many each item wrote
+    std::unique_ptr<double[]> slots_;  // with a bound: `bound` values per item
+    std::vector<int32_t> sizes_;       // with a bound: how many each item wrote
     std::vector<std::array<int32_t, 2>> dims_;
 
     std::span<const double> itemValues(size_t item) const;

@@ -18,10 +18,10 @@ struct LineRecords {
     zfit::LineResult line;
     bool hasUncertainty = false;
     zmet_uncertainty uncertainty{};
-    bool isRobust = false;
-    RobustLineRecord robust;
+    bool isRobust = false;  // the robust fit is the answer
+    OnDemand<zmet_robustLineResult> robust;
 
-    zfit_status status() const { return ZFIT_FAILED(line.status()) ? line.status() : robust.status(); }
+    zfit_status status() const { return line.status(); }
 };
 
 // The line, its error and validity, and what the fit added (discarded
@@ -87,8 +87,10 @@ struct LineFit {
                 {"ignored", Element::integer, vector(kVaries), "indices of the discarded points",
                  [](const LineFit& r, Sink& s) { s.integers(r.ignored); }},
             };
-            addUncertaintyFields(f, "of a least-squares line with at least three\n"
-                                    "kept points: angle, distance");
+            addUncertaintyFields(f,
+                                 "of a least-squares line with at least three\n"
+                                 "kept points: angle, distance",
+                                 2);
             addRobustFields(f);
             return f;
         }();
@@ -144,16 +146,12 @@ struct Line {
         const double maxRms = k.take<double>("max_rms");
         return Options(minZone, maxRms, readRobustOptions(k));
     }
-    static Input input(py::handle item, py::handle, const Options&)
-    {
-        Points points(item, "points");
-        points.checkRange(limit::squares);
-        return points;
-    }
+    static Input input(py::handle item, py::handle, const Options&) { return Points(item, "points", limit::squares); }
     static zfit_status fit(const Options& o, const Input& points, LineRecords* r)
     {
         zmath_lineFitParams params = o.params;
         if (o.robust.robust || o.robust.autoIgnore) {
+            if (const zfit_status made = r->robust.make(); ZFIT_FAILED(made)) return made;
             const zfit_status robust =
                 zmet_robustLineFit(points.data(), points.size(), nullptr, &o.robust.params, r->robust.get());
             if (ZFIT_FAILED(robust) || o.robust.robust) {

@@ -23,6 +23,10 @@ constexpr auto kCallerPoll = std::chrono::milliseconds(10);
 // what starting and joining two threads costs, so that a batch this small
 // is done before threads would have paid off.
 constexpr auto kInlineBudget = std::chrono::microseconds(100);
+// The most items a worker takes at once. Items next to each other share the
+// cache lines of every column (eight scalars to a line), so a worker that
+// owns a run of them writes lines no other thread touches.
+constexpr std::size_t kLongestRun = 32;
 
 // The items of one batch and what its workers share.
 class Batch {
@@ -46,16 +50,16 @@ public:
         --running_;
     }
 
-    // A worker's life: it takes the next item until none is left or the
-    // batch stops. Searches on its thread stop when the batch does.
-    void work()
+    // A worker's life: it takes the next run of items until none is left or
+    // the batch stops. Searches on its thread stop when the batch does.
+    void work(std::size_t workers)
     {
         zsys_attention_install(&Batch::attention, this);
         zstd_assert_install(&Batch::brokenPrecondition, nullptr);
-        while (!ZFIT_FAILED(stopped())) {
-            const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
-            if (i >= count_) break;
-            statuses_[i] = fit_(i);
+        for (;;) {
+            const auto [first, end] = takeRun(workers);
+            if (first == end) break;
+            for (std::size_t i = first; i < end && !ZFIT_FAILED(stopped()); ++i) statuses_[i] = fit_(i);
         }
         zsys_attention_install(nullptr, nullptr);
         zstd_assert_install(nullptr, nullptr);
@@ -150,6 +154,21 @@ private:
             return c.batch->stopped();
         }
     };
+
+    // The next items [first, end) for one of `workers` threads: runs of up to
+    // kLongestRun that shrink towards the end, a quarter of each worker's
+    // share of what is left, so that the workers finish together. Empty when
+    // the batch is done or has stopped.
+    std::pair<std::size_t, std::size_t> takeRun(std::size_t workers)
+    {
+        std::size_t first = next_.load(std::memory_order_relaxed);
+        std::size_t size = 0;
+        do {
+            if (first >= count_ || ZFIT_FAILED(stopped())) return {0, 0};
+            size = std::clamp<std::size_t>((count_ - first) / (4 * workers), 1, kLongestRun);
+        } while (!next_.compare_exchange_weak(first, first + size, std::memory_order_relaxed));
+        return {first, first + size};
+    }
 
     static zfit_status attention(void* batch) { return static_cast<Batch*>(batch)->stopped(); }
     // The library then returns zstd_errBrokenPrecondition for the item.
@@ -290,7 +309,7 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
             for (std::size_t t = 0; t < wanted; ++t) {
                 batch.workerStarting();
                 try {
-                    pool.emplace_back([&batch] { batch.work(); });
+                    pool.emplace_back([&batch, wanted] { batch.work(wanted); });
                 } catch (const std::system_error&) {
                     // The system has no more threads to give: fewer do the work.
                     batch.workerFailedToStart();

@@ -49,25 +49,24 @@ private:
 // The three fields of a result R with a member `uncertainty`: (p, p)
 // covariance, (p,) standard errors, (p, 2) intervals value -+ half-width;
 // None without an uncertainty. `parameters` says which fits have one and
-// the order of their parameters.
-constexpr int32_t kMaxCovariance = ZMET_MAX_PARAMETERS * ZMET_MAX_PARAMETERS;
-
+// the order of their parameters; `most` is the largest p they have, which
+// bounds what a column keeps per item.
 template <class R>
-void addUncertaintyFields(Fields<R>& fields, const char* parameters)
+void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t most = ZMET_MAX_PARAMETERS)
 {
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
-    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), kMaxCovariance),
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most * most),
                       covarianceDoc.c_str(), [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
-    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), ZMET_MAX_PARAMETERS),
+    fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), most),
                       "(p,) their standard errors, or None", [](const R& r, Sink& s) {
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
-    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * ZMET_MAX_PARAMETERS),
+    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * most),
                       "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           const auto both = r.uncertainty.intervals();

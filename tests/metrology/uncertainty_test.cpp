@@ -37,6 +37,18 @@ TEST(StudentQuantile, MatchesExactValues)
     EXPECT_EQ(t, 42.0) << "written on failure";
 }
 
+// The 95% quantile is looked up for whole degrees of freedom; the lower
+// quantile at 1 - 0.975 computes the same tail.
+TEST(StudentQuantile, LookUpIsTheComputation)
+{
+    for (int dof = 1; dof <= 300; ++dof) {
+        double upper = 0.0, lower = 0.0;
+        ASSERT_EQ(zmet_studentTQuantile(0.975, dof, &upper), zfit_ok) << "dof " << dof;
+        ASSERT_EQ(zmet_studentTQuantile(1.0 - 0.975, dof, &lower), zfit_ok) << "dof " << dof;
+        EXPECT_EQ(upper, -lower) << "dof " << dof;
+    }
+}
+
 // Points on the line -x sin(theta) + y cos(theta) = d with perpendicular
 // noise.
 std::vector<zmath_vect> noisyLine(zt::Rng& rng, double theta, double d, int n, double sigma)

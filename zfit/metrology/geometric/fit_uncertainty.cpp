@@ -60,12 +60,21 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
         meanAlong += points[i].x * cosine + points[i].y * sine;
     }
     meanAlong /= count;
-    Normal<2> normal;
+    // The rows (-s', -1) give J^T J = [[sum s'^2, sum s'], [sum s', n]]
+    // (the signs cancel exactly), summed in scalars that stay in registers.
+    double rss = 0.0, alongSquares = 0.0, alongSum = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         const double along = points[i].x * cosine + points[i].y * sine - meanAlong;
         const double residual = -points[i].x * sine + points[i].y * cosine - d;
-        normal.add({-along, -1.0}, residual, 1.0);
+        rss += residual * residual;
+        alongSquares += along * along;
+        alongSum += along;
     }
+    Normal<2> normal;
+    normal.rss = rss;
+    normal.jtj[0][0] = alongSquares;
+    normal.jtj[1][0] = alongSum;
+    normal.jtj[1][1] = count;
     const Matrix<2> g = {{{1.0, 0.0}, {-meanAlong, 1.0}}};
     return linearUncertainty<2>(normal, g, count, out) ? zfit_ok : zmath_errDegenerate;
 }

@@ -34,10 +34,7 @@ RobustOptions readRobustOptions(Keywords& k);
 // The help of ignore="auto", for the families whose ignore takes it.
 #define ZPY_AUTO_IGNORE_HELP "; \"auto\": the robust fit's outlier count handed to the search"
 
-// The robust result records, owned for a scope.
-using RobustLineRecord = zfit::RobustLineResult;
-using RobustCircleRecord = zfit::RobustCircleResult;
-using RobustEllipseRecord = zfit::RobustEllipseResult;
+// The robust transform's result record, owned for a scope.
 using RobustTransformRecord = zfit::RobustTransformResult;
 
 // The outlier count of a robust fit, as the exact search's numIgnore.

@@ -250,6 +250,56 @@ TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
     }
 }
 
+namespace {
+
+// The distance from (u, v) to the ellipse x^2/a^2 + y^2/b^2 = 1 by brute
+// force: the nearest of 20,000 points of the curve, then a ternary search
+// about it; negative inside.
+double bruteForceEllipseDistance(double a, double b, double u, double v)
+{
+    const auto distance = [&](double t) { return std::hypot(u - a * std::cos(t), v - b * std::sin(t)); };
+    const int steps = 20000;
+    int best = 0;
+    for (int k = 1; k < steps; ++k)
+        if (distance(2 * kPi * k / steps) < distance(2 * kPi * best / steps)) best = k;
+    double lo = 2 * kPi * (best - 1) / steps, hi = 2 * kPi * (best + 1) / steps;
+    for (int k = 0; k < 100; ++k) {
+        const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+        if (distance(m1) < distance(m2))
+            hi = m2;
+        else
+            lo = m1;
+    }
+    const bool inside = u * u / (a * a) + v * v / (b * b) < 1.0;
+    return inside ? -distance(lo) : distance(lo);
+}
+
+}  // namespace
+
+TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
+{
+    // An exact ellipse and a given scale of 1e-6: the extra points are the
+    // outliers, and each one's residual is its signed distance to the curve,
+    // on the axes too (inside, a point on the major axis has two nearest
+    // points off the axis; on the minor axis, the vertex).
+    std::vector<zmath_vect> points;
+    for (int k = 0; k < 60; ++k) points.push_back({2 * std::cos(2 * kPi * k / 60), std::sin(2 * kPi * k / 60)});
+    const std::vector<zmath_vect> extra{{0.5, 0}, {-0.5, 0},   {0.5, 1e-17}, {0.5, -1e-13}, {0.5, 1e-9},
+                                        {1.9, 0}, {3, 0},      {0, 0.5},     {0, -2},       {0.3, 0.2},
+                                        {1, 1},   {-2.5, 0.7}, {1.5, -0.2},  {0, 0},        {-0.1, 3}};
+    points.insert(points.end(), extra.begin(), extra.end());
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 1e-6;
+    EllipseResult r;
+    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
+    ASSERT_EQ(r.r.robust.inlierCount, 60) << "the curve's points, none of the extra ones";
+    const std::vector<double> residuals = doubles(r.r.robust.residuals);
+    for (size_t k = 0; k < extra.size(); ++k)
+        EXPECT_NEAR(residuals[60 + k], bruteForceEllipseDistance(2, 1, extra[k].x, extra[k].y), 1e-9)
+            << "point (" << extra[k].x << ", " << extra[k].y << ")";
+}
+
 TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
 {
     for (int32_t dof : {3, 4, 5, 6}) {

@@ -201,22 +201,24 @@ double contactDistance(double e0, double e1, double y0, double y1)
         double g = z0 * z0 + z1 * z1 - 1.0;
         if (g == 0.0) return 0.0;
         // The multiplier s of the contact point (r0 y0 / (s + r0), y1 / (s + 1)),
-        // bracketed and bisected.
-        const double r0 = (e0 / e1) * (e0 / e1), n0 = r0 * z0;
-        double lo = z1 - 1.0, hi = g < 0.0 ? 0.0 : std::hypot(n0, z1) - 1.0, s = 0.0;
+        // bracketed and bisected as sigma = s + 1: next to the major axis s
+        // nears -1, and s + 1 taken from s would keep none of the digits
+        // that y1 / (s + 1) needs (the contact point lies off the axis).
+        const double r0 = (e0 / e1) * (e0 / e1), n0 = r0 * z0, shift = r0 - 1.0;
+        double lo = z1, hi = g < 0.0 ? 1.0 : std::hypot(n0, z1), sigma = 1.0;
         for (int step = 0; step < kBisectionSteps; ++step) {
-            s = 0.5 * (lo + hi);
-            if (s == lo || s == hi) break;
-            const double a = n0 / (s + r0), b = z1 / (s + 1.0);
+            sigma = 0.5 * (lo + hi);
+            if (sigma == lo || sigma == hi) break;
+            const double a = n0 / (sigma + shift), b = z1 / sigma;
             g = a * a + b * b - 1.0;
             if (g > 0.0)
-                lo = s;
+                lo = sigma;
             else if (g < 0.0)
-                hi = s;
+                hi = sigma;
             else
                 break;
         }
-        return std::hypot(r0 * y0 / (s + r0) - y0, y1 / (s + 1.0) - y1);
+        return std::hypot(r0 * y0 / (sigma + shift) - y0, y1 / sigma - y1);
     }
     // On the major axis: inside the evolute's reach the contact point lies
     // off the axis.

@@ -1,6 +1,7 @@
 // The geometric ellipse: exact shapes recovered, unbiased and honestly
 // uncertain on a quarter arc, a start from either axis, and every failure
 // status.
+#include <cmath>
 #include <cstring>
 
 #include <zfit/metrology/metrology.h>
@@ -97,6 +98,30 @@ TEST(GeometricEllipse, AStartNearTheAnswerReachesTheSameEllipse)
                     1e-6 * std::fabs(plain.uncertainty.covariance[k]) + 1e-15)
             << "covariance entry " << k;
     EXPECT_NEAR(r.uncertainty.halfWidth95[3], plain.uncertainty.halfWidth95[3], 1e-9) << "interval of radius2";
+}
+
+// A point inside, on or next to the major axis has two nearest points of
+// the curve, off the axis; moving it by 1e-13 or less moves the fit by as
+// little, however near the axis it comes (the contact's multiplier is then
+// close to -b^2 and must keep its digits).
+TEST(GeometricEllipse, APointOnTheMajorAxisInsideMovesTheFitContinuously)
+{
+    const auto withInside = [](double off) {
+        std::vector<zmath_vect> points;
+        for (int k = 0; k < 60; ++k) points.push_back({2 * std::cos(zt::pi * k / 30), std::sin(zt::pi * k / 30)});
+        points.push_back({0.5, off});
+        return fit(points);
+    };
+    const zmet_geometricEllipseResult reference = withInside(1e-13);
+    for (double off : {0.0, 1e-17, -1e-17, 1e-15}) {
+        const zmet_geometricEllipseResult r = withInside(off);
+        double radii[2] = {0, 0}, expected[2] = {0, 0};
+        zmath_shapeEllipse_getRadii(&r.ellipse, radii);
+        zmath_shapeEllipse_getRadii(&reference.ellipse, expected);
+        EXPECT_NEAR(r.rmsError, reference.rmsError, 1e-12) << "offset " << off;
+        EXPECT_NEAR(radii[0], expected[0], 1e-12) << "offset " << off;
+        EXPECT_NEAR(radii[1], expected[1], 1e-12) << "offset " << off;
+    }
 }
 
 TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)

@@ -14,17 +14,23 @@ EllipseContact firstQuadrant(double a, double b, double u, double v)
 {
     const double a2 = a * a, b2 = b * b;
     if (v > 0.0 && u > 0.0) {
-        double t = std::max(a * u - a2, b * v - b2);
+        // Newton's method on s = t + shift. Next to the major axis, inside
+        // the evolute, t nears -b^2, and y = b^2 v / (t + b^2) would divide
+        // by little more than the rounding of t + b^2: there the iteration
+        // runs on s = t + b^2 itself (shift = b^2), elsewhere on t.
+        const double shift = std::max(a * u - (a2 - b2), b * v) < 0.5 * b2 ? b2 : 0.0;
+        const double toA = a2 - shift, toB = b2 - shift;  // s + toA = t + a^2, s + toB = t + b^2
+        double s = std::max(a * u - toA, b * v - toB);
         for (int i = 0; i < 100; ++i) {
-            const double p = a * u / (t + a2), q = b * v / (t + b2);
+            const double p = a * u / (s + toA), q = b * v / (s + toB);
             const double g = p * p + q * q - 1.0;
             if (!(g > 0.0)) break;
-            const double slope = -2.0 * (p * p / (t + a2) + q * q / (t + b2));
-            const double next = t - g / slope;
-            if (!(next > t)) break;
-            t = next;
+            const double slope = -2.0 * (p * p / (s + toA) + q * q / (s + toB));
+            const double next = s - g / slope;
+            if (!(next > s)) break;
+            s = next;
         }
-        return {a2 * u / (t + a2), b2 * v / (t + b2), t};
+        return {a2 * u / (s + toA), b2 * v / (s + toB), s - shift};
     }
     if (u == 0.0) return {0.0, b, b * (v - b)};
     if (a * u < a2 - b2) {

@@ -9,7 +9,9 @@
 // For a >= b and u, v > 0 (the other quadrants follow by symmetry), g falls
 // strictly and is convex on t > -b^2, so Newton's method started at
 // t0 = max(a u - a^2, b v - b^2), where g(t0) >= 0, climbs to the root
-// monotonically and quadratically. On the axes the contact point is known in
+// monotonically and quadratically (next to the major axis inside the
+// evolute, where t nears -b^2, it runs on t + b^2 instead, so that y keeps its
+// digits). On the axes the contact point is known in
 // closed form: on the minor axis it is the end of the minor axis; on the
 // major axis it is the end of the major axis, unless the point lies inside
 // the evolute (a u < a^2 - b^2), where x = a^2 u / (a^2 - b^2).

@@ -86,7 +86,7 @@
  * n (a candidate is dropped as soon as its median cannot win);
  * each iteration costs three passes over the n points (residuals, weights,
  * the weighted fit; the ellipse's orthogonal distance solves for its
- * contact point by bisection, some 60 steps per point; a geometric
+ * contact point by Newton's method, 3 to 6 steps per point; a geometric
  * iteration runs a whole Levenberg-Marquardt fit) and a sort of up to 8192
  * residuals for the scale. Typically 5 to 15 iterations. Work storage:
  * four doubles per point, allocated once per call.

@@ -15,15 +15,16 @@
 //      cost a1^T M a1 / (4ac - b^2) wins, and the linear part is T a1;
 //   5. the conic back to centre, radii and angle (the shape services), then
 //      to the caller's frame.
-// The residual is the signed orthogonal distance: the contact point on the
-// ellipse solved by bisection on the Lagrange multiplier of the
-// nearest-point problem (Eberly's formulation), positive outside. The
+// The residual is the signed orthogonal distance, positive outside, from the
+// contact point the geometric ellipse uses (Newton's method on the Lagrange
+// multiplier of the nearest-point problem, ellipse_contact.hpp). The
 // start scores its candidates by the first-order (Sampson) distance
 // Q / |grad Q| of the normalised conic Q = u^2/a^2 + v^2/b^2 - 1, which
 // costs no iteration.
 #include <array>
 #include <cmath>
 
+#include <zfit/metrology/geometric/ellipse_contact.hpp>
 #include <zfit/metrology/geometric/geometric.h>
 #include <zfit/services/weights.hpp>
 
@@ -36,10 +37,6 @@ namespace {
 // The scatter's linear block is taken as singular below this determinant,
 // relative to its diagonal's product (points all on one line).
 constexpr double kSingular = 1e-12;
-// The bisection for the contact point stops once its bracket no longer
-// shrinks; this many steps bound it (a double's bracket halves at most
-// about 1100 times, it never takes more than about 100 here).
-constexpr int kBisectionSteps = 200;
 
 struct Ellipse {
     double x = 0.0, y = 0.0, a = 1.0, b = 1.0, angle = 0.0, c = 1.0, s = 0.0;
@@ -191,45 +188,6 @@ zfit_status directEllipse(const zmath_vect* points, int32_t count, Weights weigh
     return zfit_ok;
 }
 
-// The distance from (y0, y1), both >= 0, to the ellipse of semi-axes
-// e0 >= e1 > 0 along x and y.
-double contactDistance(double e0, double e1, double y0, double y1)
-{
-    if (y1 > 0.0) {
-        if (!(y0 > 0.0)) return std::fabs(y1 - e1);
-        const double z0 = y0 / e0, z1 = y1 / e1;
-        double g = z0 * z0 + z1 * z1 - 1.0;
-        if (g == 0.0) return 0.0;
-        // The multiplier s of the contact point (r0 y0 / (s + r0), y1 / (s + 1)),
-        // bracketed and bisected as sigma = s + 1: next to the major axis s
-        // nears -1, and s + 1 taken from s would keep none of the digits
-        // that y1 / (s + 1) needs (the contact point lies off the axis).
-        const double r0 = (e0 / e1) * (e0 / e1), n0 = r0 * z0, shift = r0 - 1.0;
-        double lo = z1, hi = g < 0.0 ? 1.0 : std::hypot(n0, z1), sigma = 1.0;
-        for (int step = 0; step < kBisectionSteps; ++step) {
-            sigma = 0.5 * (lo + hi);
-            if (sigma == lo || sigma == hi) break;
-            const double a = n0 / (sigma + shift), b = z1 / sigma;
-            g = a * a + b * b - 1.0;
-            if (g > 0.0)
-                lo = sigma;
-            else if (g < 0.0)
-                hi = sigma;
-            else
-                break;
-        }
-        return std::hypot(r0 * y0 / (sigma + shift) - y0, y1 / sigma - y1);
-    }
-    // On the major axis: inside the evolute's reach the contact point lies
-    // off the axis.
-    const double numerator = e0 * y0, denominator = e0 * e0 - e1 * e1;
-    if (numerator < denominator) {
-        const double xde0 = numerator / denominator;
-        return std::hypot(e0 * xde0 - y0, e1 * std::sqrt(1.0 - xde0 * xde0));
-    }
-    return std::fabs(y0 - e0);
-}
-
 class EllipseModel : public PointSet {
 public:
     using Shape = Ellipse;
@@ -269,9 +227,8 @@ public:
     double residual(const Ellipse& e, int32_t i) const
     {
         const zmath_vect u = local(e, i);
-        const double distance = contactDistance(e.a, e.b, std::fabs(u.x), std::fabs(u.y));
-        const double q = (u.x / e.a) * (u.x / e.a) + (u.y / e.b) * (u.y / e.b);
-        return q < 1.0 ? -distance : distance;
+        const EllipseContact c = ellipseContact(e.a, e.b, u.x, u.y);
+        return c.t * std::hypot(c.x / (e.a * e.a), c.y / (e.b * e.b));
     }
 
     double scoreSquared(const Ellipse& e, int32_t i) const

@@ -2,6 +2,7 @@
 // outliers, the fit moving with the points, the outcome's vectors agreeing
 // with each other, the life cycle of the records, and every refusal.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -298,6 +299,65 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
     for (size_t k = 0; k < extra.size(); ++k)
         EXPECT_NEAR(residuals[60 + k], bruteForceEllipseDistance(2, 1, extra[k].x, extra[k].y), 1e-9)
             << "point (" << extra[k].x << ", " << extra[k].y << ")";
+}
+
+TEST(RobustEllipse, APointExactlyOnTheMajorAxisInsideTheEvoluteHasItsDistance)
+{
+    // Integer points of x^2/100 + y^2/25 = 1, symmetric about both axes: the
+    // fit is axis-aligned to the bit, so (3, 0) lies exactly on the major
+    // axis; its nearest points are (4, +-sqrt 21), sqrt 22 away.
+    std::vector<zmath_vect> points;
+    for (const zmath_vect q : {zmath_vect{6, 4}, {8, 3}, {10, 0}, {0, 5}})
+        for (const double sx : {1.0, -1.0})
+            for (const double sy : {1.0, -1.0}) points.push_back({sx * q.x, sy * q.y});
+    points.push_back({3, 0});
+    points.push_back({-3, 0});
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 1e-6;
+    EllipseResult r;
+    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
+    const std::vector<double> residuals = doubles(r.r.robust.residuals);
+    const size_t n = points.size();
+    EXPECT_NEAR(residuals[n - 2], -std::sqrt(22.0), 1e-12) << "(3, 0), on the major axis";
+    EXPECT_NEAR(residuals[n - 1], -std::sqrt(22.0), 1e-12) << "(-3, 0), on the major axis";
+}
+
+TEST(RobustEllipse, WithEveryWeightOneTheLoopMinimisesTheDirectFitsCost)
+{
+    // Heavy noise on a short arc, every weight 1: the ellipse minimises
+    // sum Q(p)^2 / (4AC - B^2) over conics Q = Ax^2 + Bxy + Cy^2 + ...; in
+    // the ellipse's own parameters that is sum F(p)^2 r1^2 r2^2 / 4, F the
+    // ellipse's normalised equation, and no step in any parameter lowers it.
+    zt::Rng rng(91);
+    const std::vector<zmath_vect> points = mt::ellipseArc(rng, {1, 2}, 3, 2, 0.4, 0, 2.5, 40, 0.25);
+    zmet_robustParams p = params(zmet_robustClip);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = 1e6;
+    EllipseResult r;
+    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
+    zmath_vect centre{};
+    double radii[2] = {0, 0}, angle = 0;
+    zmath_shapeEllipse_getCenter(&r.r.ellipse, &centre);
+    zmath_shapeEllipse_getRadii(&r.r.ellipse, radii);
+    zmath_shapeEllipse_getAngle(&r.r.ellipse, &angle);
+    const auto cost = [&](const std::array<double, 5>& e) {
+        const double c = std::cos(e[4]), s = std::sin(e[4]);
+        double sum = 0;
+        for (const zmath_vect& q : points) {
+            const double dx = q.x - e[0], dy = q.y - e[1], u = c * dx + s * dy, v = -s * dx + c * dy;
+            const double f = u * u / (e[2] * e[2]) + v * v / (e[3] * e[3]) - 1;
+            sum += f * f;
+        }
+        return sum * e[2] * e[2] * e[3] * e[3] / 4;
+    };
+    const std::array<double, 5> best{centre.x, centre.y, radii[0], radii[1], angle};
+    for (int k = 0; k < 5; ++k)
+        for (const double h : {-1e-4, 1e-4}) {
+            std::array<double, 5> moved = best;
+            moved[k] += h;
+            EXPECT_GE(cost(moved), cost(best) * (1 - 1e-12)) << "parameter " << k << " moved by " << h;
+        }
 }
 
 TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)

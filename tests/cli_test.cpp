@@ -475,6 +475,11 @@ TEST_F(Cli, InputFormsAndMalformedInput)
          "\"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
         {std::string(kBinary, sizeof kBinary - 1), ":2:1: not a number: \"\\x1B[31m\\x00\\x9B\\xFF\""},
         {"1 2\x7f\n", ":1:3: not a number: \"2\\x7F\""},  // DEL is a control byte too
+        // Printable UTF-8 as it is, up to the end of its sequence; the least
+        // and greatest code points of a length kept, beyond them escaped.
+        {"1 \xC3\xA9z\n", ":1:3: not a number: \"\xC3\xA9z\""},
+        {"1 \xE0\xA0\x80\xF4\x8F\xBF\xBF\n", ":1:3: not a number: \"\xE0\xA0\x80\xF4\x8F\xBF\xBF\""},
+        {"1 \xE0\x9F\xBF\xF4\x90\x80\x80\n", ":1:3: not a number: \"\\xE0\\x9F\\xBF\\xF4\\x90\\x80\\x80\""},
     };
     for (const auto& [text, wrong] : cases) {
         SCOPED_TRACE(text.substr(0, 80));
@@ -811,6 +816,66 @@ TEST_F(Cli, TransformPicturesDrawTheMappedPointsWhereTheFitPutsThem)
         EXPECT_GE(k * largest, extent / 40) << "the largest residual shows";
         EXPECT_LT(k * largest, extent / 4) << "and stays within the picture";
     }
+}
+
+// Moving every pair by the same vector moves the picture, not the residuals:
+// the stated enlargement stays.
+TEST_F(Cli, TheTransformPicturesEnlargementIgnoresWhereThePointsLie)
+{
+    const auto stated = [&](double shift) {
+        std::string text;
+        for (const auto& row : rowsOf("pairs.csv"))
+            text += std::to_string(row[0] + shift) + " " + std::to_string(row[1] + shift) + " " +
+                    std::to_string(row[2] + shift) + " " + std::to_string(row[3] + shift) + "\n";
+        const std::string svg = dir + "/moved.svg";
+        EXPECT_EQ(zfit("p2p --dof 4 --svg " + svg + " " + write("moved.txt", text)).code, 0);
+        const std::string picture = slurp(svg), says = "residuals drawn ";
+        const std::size_t at = picture.find(says);
+        return at == std::string::npos ? -1.0 : std::stod(picture.substr(at + says.size()));
+    };
+    const double here = stated(0.0);
+    EXPECT_GT(here, 1.0) << "the residuals are enlarged";
+    EXPECT_EQ(stated(5000.0), here) << "moved 5000 up and right";
+}
+
+// A parabola's picture marks its vertex when it lies among the points, not
+// when it lies far off; the curve is sampled where the view shows it, none
+// of its samples far outside the plot.
+TEST_F(Cli, ParabolaPicturesMarkANearVertexAndSampleTheCurveInView)
+{
+    const auto picture = [&](const std::function<double(double)>& curve, double from, double to) {
+        std::string text;
+        for (int k = 0; k <= 20; ++k) {
+            const double x = from + (to - from) * k / 20;
+            text += std::to_string(x) + " " + std::to_string(curve(x)) + "\n";
+        }
+        const std::string svg = dir + "/parabola.svg";
+        EXPECT_EQ(zfit("parabola --svg " + svg + " " + write("arc.txt", text)).code, 0);
+        return slurp(svg);
+    };
+    const auto crosses = [](const std::string& svg) {
+        const std::string plot = svg.substr(0, svg.find("<g id=\"legend\">")), cross = "<path class=\"centre\"";
+        int n = 0;
+        for (std::size_t at = plot.find(cross); at != std::string::npos; at = plot.find(cross, at + 1)) ++n;
+        return n;
+    };
+    const std::string steep = picture([](double x) { return 20 * x * x; }, -1, 1);
+    EXPECT_EQ(crosses(steep), 1) << "the vertex amid the points is marked";
+    const std::string plot = steep.substr(steep.find("<clipPath id=\"plot\"><rect"));
+    const auto attribute = [&](const std::string& name) {
+        return std::stod(plot.substr(plot.find(" " + name + "=\"") + name.size() + 3));
+    };
+    const double top = attribute("y"), height = attribute("height");
+    const std::size_t at = steep.find("points=\"", steep.find("<polyline class=\"fit\"")) + 8;
+    std::string samples = steep.substr(at, steep.find('"', at) - at);
+    std::replace(samples.begin(), samples.end(), ',', ' ');
+    std::istringstream in(samples);
+    int count = 0, far = 0;
+    for (double x, y; in >> x >> y; ++count) far += y < top - height || y > top + 2 * height;
+    EXPECT_GT(count, 100) << "the curve's samples";
+    EXPECT_EQ(far, 0) << "samples more than the plot's height above or below it";
+    const std::string flat = picture([](double x) { return 0.001 * (x - 100) * (x - 100); }, 0, 10);
+    EXPECT_EQ(crosses(flat), 0) << "a vertex 90 away from an arc 10 long";
 }
 
 // A search that would run for many seconds, in passes of a few hundredths:

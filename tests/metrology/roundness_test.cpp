@@ -265,6 +265,45 @@ TEST(RoundnessExchange, ReachesTheNarrowestZoneOfRoundProfiles)
     }
 }
 
+// The branch and bound settles a box whose lower bound reaches the best
+// zone, so the least of the planes' envelope over the square must never
+// exceed its true least: a brute-force grid bounds it from both sides.
+TEST(RoundnessBound, TheLeastOverTheSquareIsTheEnvelopesMinimum)
+{
+    namespace rd = zmet::roundness;
+    // Two planes -y +- x meet on x = 0, least at the middle of the top edge;
+    // the same turned a quarter, least at the middle of the right edge.
+    const double flat[4] = {0, 0, 0, 0};
+    const zmath_vect crease[4] = {{-1, 1}, {1, 1}, {-1, 1}, {1, 1}}, turned[4] = {{1, -1}, {1, 1}, {1, -1}, {1, 1}};
+    EXPECT_EQ(rd::leastOverSquare(flat, crease, 0.5), -0.5) << "a crease meeting the top edge";
+    EXPECT_EQ(rd::leastOverSquare(flat, turned, 0.5), -0.5) << "a crease meeting the right edge";
+    zt::Rng rng(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        double c[4];
+        zmath_vect w[4];
+        double steepest = 0;
+        for (int k = 0; k < 4; ++k) {
+            c[k] = rng.uniform(-1, 1);
+            w[k] = {rng.uniform(-1, 1), rng.uniform(-1, 1)};
+            steepest = std::max(steepest, std::hypot(w[k].x, w[k].y));
+        }
+        const double half = rng.uniform(0.1, 2);
+        constexpr int kSteps = 100;
+        double grid = HUGE_VAL;
+        for (int i = 0; i <= kSteps; ++i)
+            for (int j = 0; j <= kSteps; ++j) {
+                const double x = half * (2.0 * i / kSteps - 1), y = half * (2.0 * j / kSteps - 1);
+                double most = -HUGE_VAL;
+                for (int k = 0; k < 4; ++k) most = std::max(most, c[k] - w[k].x * x - w[k].y * y);
+                grid = std::min(grid, most);
+            }
+        const double least = rd::leastOverSquare(c, w, half);
+        EXPECT_LE(least, grid + 1e-12) << "no point of the grid lies lower, trial " << trial;
+        EXPECT_GE(least, grid - steepest * 2 * half / kSteps)
+            << "within a grid step of the grid's least, trial " << trial;
+    }
+}
+
 // The width of the narrowest straight strip that holds the points: its
 // direction is that of two of them (an edge of their hull).
 double narrowestStrip(const Points& p)

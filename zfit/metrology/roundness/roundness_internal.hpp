@@ -103,6 +103,10 @@ struct Candidate {
 // least-squares centre) in `lin`.
 zfit_status searchMinimumZone(const Profile& profile, const zmath_vect& start, Linearisation& lin,
                               Candidate* candidate);
+// The least over the square |D.x|, |D.y| <= half of max_k (c_k - w_k . D):
+// the minimum of four planes' upper envelope, exact up to rounding; the branch
+// and bound's lower bound rests on it (zone_global.cpp).
+double leastOverSquare(const double (&c)[4], const zmath_vect (&w)[4], double half);
 // The global minimum zone from the local optimum in *candidate (replaced
 // when a narrower zone turns up): a branch and bound over the centres,
 // zone_global.cpp. `scratch` holds zoneStorage(n) indices.

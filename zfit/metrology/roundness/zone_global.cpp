@@ -216,6 +216,8 @@ Extremes extremesAbout(const Profile& profile, const zmath_vect& c)
     return e;
 }
 
+}  // namespace
+
 // The least over the square |D.x|, |D.y| <= half of max_k (c_k - w_k . D),
 // four planes: at a corner of the square, where two planes meet on its
 // edge, or where the lines on which planes meet cross inside it.
@@ -260,6 +262,8 @@ double leastOverSquare(const double (&c)[4], const zmath_vect (&w)[4], double ha
     }
     return least;
 }
+
+namespace {
 
 // A lower bound on the zone about every centre c + D in the square of
 // half-side `half` about c. For outer points a and inner points b,

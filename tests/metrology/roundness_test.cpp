@@ -508,6 +508,36 @@ TEST(RoundnessCertificate, AZoneOnSharedRaysIsProvedByTheSearch)
     EXPECT_LT(outer, r.contactCount) << "an inner contact";
 }
 
+// An outer and an inner contact a hair apart on one ray (within the angular
+// tolerance, so one direction), the outer one first: the other four still
+// alternate in distinct directions, and those four certify the zone about a
+// centre that comes without contacts of its own (as the search over all
+// centres leaves it).
+TEST(RoundnessCertificate, ContactsSharingARayStillLeaveFourAlternating)
+{
+    namespace rd = zmet::roundness;
+    const auto at = [](double radius, double angle) {
+        return zmath_vect{radius * std::cos(angle), radius * std::sin(angle)};
+    };
+    // The shared ray first by angle from -pi, the roles then alternating.
+    const double ray = 0.1 - zt::pi;
+    const Points p{at(2, ray), at(1, ray + 5e-10), at(2, ray + zt::pi / 2), at(1, ray + zt::pi),
+                   at(2, ray + 1.5 * zt::pi)};
+    rd::Owned<zstd_vector_zmath_vect> moved;
+    rd::Profile profile;
+    ASSERT_EQ(rd::normaliseProfile(p.data(), 5, moved, &profile), zfit_ok);
+    rd::Candidate origin;
+    origin.centre = {-profile.origin.x / profile.scale, -profile.origin.y / profile.scale};
+    zmet_roundnessResult r;
+    ASSERT_EQ(rd::certify(zmet_roundnessMinimumZone, profile, origin, &r), zfit_ok) << "certified";
+    EXPECT_NEAR(r.roundness, 1.0, 1e-12) << "between radii 1 and 2 about the origin";
+    ASSERT_EQ(r.contactCount, 4) << "four contacts";
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NE(r.contacts[k], 0) << "not the outer contact on the shared ray, contact " << k;
+        EXPECT_NE(r.contactOnOuter[k], r.contactOnOuter[(k + 1) % 4]) << "roles alternate at contact " << k;
+    }
+}
+
 // Four points two by two on two parallel lines: every circle's zone is
 // wider than the strip between the lines, and narrows towards it as the
 // centre recedes along their normal. There is no minimum-zone circle.

@@ -110,8 +110,8 @@ TEST(Eigenvalues, NeedTheExceptionalShiftTheBalancingAndTheSplit)
     for (int k = 1; k <= 58; k += 3) {
         SCOPED_TRACE(::testing::Message() << "t = 1e-" << k);
         const double t = std::pow(10.0, -k);
-        expectEigenvalues(Matrix(4, 4, {t, 0, 0, 0, 0, 0, 0, 1, 0, -2, 1, 2, 0, -2, -2, 5}), {{3, 0}, {2, 0}, {1, 0}, {t, 0}},
-                          1e-14);
+        expectEigenvalues(Matrix(4, 4, {t, 0, 0, 0, 0, 0, 0, 1, 0, -2, 1, 2, 0, -2, -2, 5}),
+                          {{3, 0}, {2, 0}, {1, 0}, {t, 0}}, 1e-14);
     }
 
     zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});

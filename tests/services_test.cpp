@@ -104,6 +104,15 @@ TEST(Eigenvalues, NeedTheExceptionalShiftTheBalancingAndTheSplit)
     // (rows 2 and 3), rotating its own rows and columns.
     const Matrix blocks(4, 4, {2, 1, 0, 0, 1, 2, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0});
     expectEigenvalues(blocks, {{3, 0}, {1, 0}, {0, 1}, {0, -1}}, 1e-14);
+    // A tiny eigenvalue t of its own beside P diag(3, 2, 1) P^-1 (P = LU, L
+    // and U triangles of ones): balancing weighs each row by its own
+    // entries, and t must not drag the others' scale down to underflow.
+    for (int k = 1; k <= 58; k += 3) {
+        SCOPED_TRACE(::testing::Message() << "t = 1e-" << k);
+        const double t = std::pow(10.0, -k);
+        expectEigenvalues(Matrix(4, 4, {t, 0, 0, 0, 0, 0, 0, 1, 0, -2, 1, 2, 0, -2, -2, 5}),
+                          {{3, 0}, {2, 0}, {1, 0}, {t, 0}}, 1e-14);
+    }
 
     zfit::Doubles re(std::vector<double>{}), im(std::vector<double>{});
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&laplacian.m, 1, re.get(), im.get()), zmath_errMatrixShape) << "control 1";

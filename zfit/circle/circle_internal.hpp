@@ -88,22 +88,6 @@ inline zfit_status zfit_circleVals_add_(zfit_circleVals* sums, const zmath_vect&
     return zfit_ok;
 }
 
-// Subtracts exactly the terms zfit_circleVals_add_ adds for the point.
-inline zfit_status zfit_circleVals_remove_(zfit_circleVals* sums, const zmath_vect& p)
-{
-    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
-    const double r2 = dx * dx + dy * dy;
-    sums->sumX -= dx;
-    sums->sumY -= dy;
-    sums->sumXX -= dx * dx;
-    sums->sumYY -= dy * dy;
-    sums->sumXY -= dx * dy;
-    sums->sumXR -= dx * r2;
-    sums->sumYR -= dy * r2;
-    sums->weightSum -= 1.0;
-    return zfit_ok;
-}
-
 // The algebraic circle of the summed points by Cramer's rule, or
 // zmath_errDegenerate (circle untouched) when the weight sum is 0, the
 // determinant lies within kCircleDeterminantFloor * (Sxx + Syy)^2 of 0 or is NaN, or the

@@ -54,20 +54,13 @@ struct CircleFit {
     {
         static const Fields<CircleFit> table = [] {
             Fields<CircleFit> f = {
-                {"centre", Element::real, vector(2), "(x, y)",
-                 [](const CircleFit& r, Sink& s) {
-                     s.reals(std::array{r.x, r.y});
-                 }},
+                centreField<CircleFit>(),
                 {"radius", Element::real, scalar(), "the fitted radius (fixed_radius when one was imposed)",
                  [](const CircleFit& r, Sink& s) { s.real(r.radius); }},
-                {"rms_error", Element::real, scalar(),
-                 "RMS radial residual |p - centre| - radius of the points used\n"
-                 "(weighted in the weighted fit)",
-                 [](const CircleFit& r, Sink& s) { s.real(r.rmsError); }},
-                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
-                 [](const CircleFit& r, Sink& s) { s.flag(r.isValid); }},
-                {"ignored", Element::integer, vector(kVaries), "indices of the discarded points",
-                 [](const CircleFit& r, Sink& s) { s.integers(r.ignored); }},
+                rmsErrorField<CircleFit>("RMS radial residual |p - centre| - radius of the points used\n"
+                                         "(weighted in the weighted fit)"),
+                isValidField<CircleFit>(),
+                ignoredField<CircleFit>("indices of the discarded points"),
             };
             addUncertaintyFields(f,
                                  "of a geometric or robust fit: x, y, radius\n"
@@ -124,13 +117,7 @@ struct CircleInput {
     CircleInput(py::handle pointsArg, py::handle weightsArg, const CircleOptions& options)
         : points(pointsArg, "points", options.coordinateLimit)
     {
-        if (weightsArg.is_none()) return;
-        if (options.robust.autoIgnore)
-            raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
-        if (options.robust.robust) {
-            weights.emplace(weightsArg, "weights", points.size(), "point");
-            return;
-        }
+        if (!weightsLeftToTheFit(weightsArg, options.robust, points, weights)) return;
         if (options.geometric) {
             if (options.params.numIgnore != 0) raiseStatus(zmath_errFitWeightedIgnore);
         } else if (options.fixedRadius) {

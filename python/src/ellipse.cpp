@@ -69,10 +69,7 @@ struct EllipseFit {
     {
         static const Fields<EllipseFit> table = [] {
             Fields<EllipseFit> f = {
-                {"centre", Element::real, vector(2), "(x, y)",
-                 [](const EllipseFit& r, Sink& s) {
-                     s.reals(std::array{r.x, r.y});
-                 }},
+                centreField<EllipseFit>(),
                 {"radii", Element::real, vector(2),
                  "(radius1, radius2): the semi-axis along `angle`, then the\n"
                  "one at right angles to it (either may be the larger)",
@@ -81,12 +78,9 @@ struct EllipseFit {
                  }},
                 {"angle", Element::real, scalar(), "direction of radius1, radians in [0, pi)",
                  [](const EllipseFit& r, Sink& s) { s.real(r.angle); }},
-                {"rms_error", Element::real, scalar(), "RMS residual of the points used",
-                 [](const EllipseFit& r, Sink& s) { s.real(r.rmsError); }},
-                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
-                 [](const EllipseFit& r, Sink& s) { s.flag(r.isValid); }},
-                {"ignored", Element::integer, vector(kVaries), "indices of the points left out, in decreasing order",
-                 [](const EllipseFit& r, Sink& s) { s.integers(r.ignored); }},
+                rmsErrorField<EllipseFit>("RMS residual of the points used"),
+                isValidField<EllipseFit>(),
+                ignoredField<EllipseFit>("indices of the points left out, in decreasing order"),
             };
             addUncertaintyFields(f, "of a geometric fit: x, y, radius1, radius2,\nangle", 5);
             addRobustFields(f);
@@ -131,13 +125,7 @@ struct EllipseInput {
     EllipseInput(py::handle pointsArg, py::handle weightsArg, const EllipseOptions& options)
         : points(pointsArg, "points", options.coordinateLimit)
     {
-        if (weightsArg.is_none()) return;
-        if (options.robust.autoIgnore)
-            raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
-        if (options.robust.robust) {
-            weights.emplace(weightsArg, "weights", points.size(), "point");
-            return;
-        }
+        if (!weightsLeftToTheFit(weightsArg, options.robust, points, weights)) return;
         if (!options.geometric) raiseValue("weights: the algebraic ellipse is unweighted; weights need geometric=True");
         if (options.params.numIgnore != 0)
             raiseValue("ignore: a weighted fit discards no points; give weights or ignore");

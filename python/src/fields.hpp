@@ -84,6 +84,29 @@ constexpr Shape bounded(Shape shape, int32_t most)
 template <class R>
 using Fields = std::vector<Field<R>>;
 
+// Rows most result classes share, read from R's members of the same name:
+// the centre (x, y), rmsError, isValid and the ignored indices.
+template <class R>
+Field<R> centreField(const char* doc = "(x, y)")
+{
+    return {"centre", Element::real, vector(2), doc, [](const R& r, Sink& s) { s.reals(std::array{r.x, r.y}); }};
+}
+template <class R>
+Field<R> rmsErrorField(const char* doc)
+{
+    return {"rms_error", Element::real, scalar(), doc, [](const R& r, Sink& s) { s.real(r.rmsError); }};
+}
+template <class R>
+Field<R> isValidField(const char* doc = "rms_error < max_rms")
+{
+    return {"is_valid", Element::flag, scalar(), doc, [](const R& r, Sink& s) { s.flag(r.isValid); }};
+}
+template <class R>
+Field<R> ignoredField(const char* doc)
+{
+    return {"ignored", Element::integer, vector(kVaries), doc, [](const R& r, Sink& s) { s.integers(r.ignored); }};
+}
+
 // ---- objects -------------------------------------------------------------------
 
 // The Python class of each result (zfit/__init__.py makes them from the

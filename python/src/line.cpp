@@ -78,14 +78,10 @@ struct LineFit {
                  [](const LineFit& r, Sink& s) {
                      s.reals(std::array{-r.sine, r.cosine});
                  }},
-                {"rms_error", Element::real, scalar(),
-                 "least squares: RMS perpendicular distance of the kept points;\n"
-                 "minimum zone: the strip's half-width",
-                 [](const LineFit& r, Sink& s) { s.real(r.rmsError); }},
-                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
-                 [](const LineFit& r, Sink& s) { s.flag(r.isValid); }},
-                {"ignored", Element::integer, vector(kVaries), "indices of the discarded points",
-                 [](const LineFit& r, Sink& s) { s.integers(r.ignored); }},
+                rmsErrorField<LineFit>("least squares: RMS perpendicular distance of the kept points;\n"
+                                       "minimum zone: the strip's half-width"),
+                isValidField<LineFit>(),
+                ignoredField<LineFit>("indices of the discarded points"),
             };
             addUncertaintyFields(f,
                                  "of a least-squares line with at least three\n"

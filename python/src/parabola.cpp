@@ -50,10 +50,8 @@ struct ParabolaFit {
              }},
             {"coefficient", Element::real, scalar(), "a of y = a*x**2 in the parabola's frame",
              [](const ParabolaFit& r, Sink& s) { s.real(r.coefficient); }},
-            {"rms_error", Element::real, scalar(), "RMS residual (weighted in the weighted fit)",
-             [](const ParabolaFit& r, Sink& s) { s.real(r.rmsError); }},
-            {"is_valid", Element::flag, scalar(), "True after a successful fit",
-             [](const ParabolaFit& r, Sink& s) { s.flag(r.isValid); }},
+            rmsErrorField<ParabolaFit>("RMS residual (weighted in the weighted fit)"),
+            isValidField<ParabolaFit>("True after a successful fit"),
             {"converged", Element::flag, scalar(),
              "True when the axis angle is converged to rounding (a\n"
              "further step would not move it, or could not lower\n"

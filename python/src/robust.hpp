@@ -37,6 +37,20 @@ RobustOptions readRobustOptions(Keywords& k);
 // The robust transform's result record, owned for a scope.
 using RobustTransformRecord = zfit::RobustTransformResult;
 
+// The weights of a shape that has a robust mode: none given leaves
+// `weights` empty; with ignore="auto" they are refused; a robust fit takes
+// them as they are. Returns true when the shape's own fit is still to judge
+// them (and then emplace them itself).
+inline bool weightsLeftToTheFit(py::handle weightsArg, const RobustOptions& robust, const Points& points,
+                                std::optional<Weights>& weights)
+{
+    if (weightsArg.is_none()) return false;
+    if (robust.autoIgnore) raiseValue("ignore: \"auto\" counts for the unweighted search; give weights or it");
+    if (!robust.robust) return true;
+    weights.emplace(weightsArg, "weights", points.size(), "point");
+    return false;
+}
+
 // The outlier count of a robust fit, as the exact search's numIgnore.
 inline int32_t outlierCount(const zmet_robustOutcome& o) { return static_cast<int32_t>(zfit::outliers(o).size()); }
 

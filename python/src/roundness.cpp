@@ -66,18 +66,14 @@ struct Roundness {
         static const Fields<Roundness> table = {
             {"method", Element::text, scalar(), "'minimum_zone', 'circumscribed' or 'inscribed'",
              [](const Roundness& r, Sink& s) { s.text(nameOf(r.method)); }},
-            {"centre", Element::real, vector(2), "(x, y) of the reference circle",
-             [](const Roundness& r, Sink& s) {
-                 s.reals(std::array{r.x, r.y});
-             }},
+            centreField<Roundness>("(x, y) of the reference circle"),
             {"inner_radius", Element::real, scalar(), "the smallest distance of a point from the centre",
              [](const Roundness& r, Sink& s) { s.real(r.innerRadius); }},
             {"outer_radius", Element::real, scalar(), "the largest distance of a point from the centre",
              [](const Roundness& r, Sink& s) { s.real(r.outerRadius); }},
             {"roundness", Element::real, scalar(), "outer_radius - inner_radius",
              [](const Roundness& r, Sink& s) { s.real(r.outerRadius - r.innerRadius); }},
-            {"is_valid", Element::flag, scalar(), "roundness < max_roundness",
-             [](const Roundness& r, Sink& s) { s.flag(r.isValid); }},
+            isValidField<Roundness>("roundness < max_roundness"),
             {"contacts", Element::integer, vector(kVaries),
              "indices of the points that fix the circle, counterclockwise",
              [](const Roundness& r, Sink& s) { s.integers(r.contacts); }},

@@ -75,16 +75,12 @@ struct TransformFit {
                  [](const TransformFit& r, Sink& s) {
                      s.reals(std::array{r.xform.translation.x, r.xform.translation.y});
                  }},
-                {"rms_error", Element::real, scalar(), Tag::rmsDoc,
-                 [](const TransformFit& r, Sink& s) { s.real(r.rmsError); }},
-                {"is_valid", Element::flag, scalar(), "rms_error < max_rms",
-                 [](const TransformFit& r, Sink& s) { s.flag(r.isValid); }},
+                rmsErrorField<TransformFit>(Tag::rmsDoc),
+                isValidField<TransformFit>(),
             };
             addUncertaintyFields(f, Tag::uncertaintyDoc);
             if constexpr (Tag::robust) {
-                f.push_back({"ignored", Element::integer, vector(kVaries),
-                             "robust fits: the indices of the wrong pairs, else empty",
-                             [](const TransformFit& r, Sink& s) { s.integers(r.ignored); }});
+                f.push_back(ignoredField<TransformFit>("robust fits: the indices of the wrong pairs, else empty"));
                 addRobustFields(f);
             }
             return f;

@@ -106,6 +106,9 @@ BAD_INPUT = [
     (lambda: zfit.roundness(NAN_ROW), zfit.ParameterError, "zmet_errNotFinite", "points row 2"),
     (lambda: zfit.fit_circle(BIG), zfit.ParameterError, "zmet_errOutOfRange",
      r"points row 1 is \(1e\+60, 0\); this fit takes coordinates up to 1e\+55 in magnitude"),
+    # A row exactly at the limit is within it: the row named is the one beyond.
+    (lambda: zfit.fit_circle([(0, 0), (1e55, 0), (1e60, 0), (0, 1)]), zfit.ParameterError, "zmet_errOutOfRange",
+     r"points row 2 is \(1e\+60, 0\)"),
     (lambda: zfit.fit_point_to_line(FIVE, LINES), zfit.ParameterError, "zmet_errOutOfRange",
      r"lines row 3 is \(0, 1e\+150\)"),
     (lambda: zfit.fit_line(FIVE, ignore=2.5), TypeError, None,
@@ -116,6 +119,8 @@ BAD_INPUT = [
     # The largest count a 32-bit record holds reaches the library (which
     # finds too few points left), one more is refused before it.
     (lambda: zfit.fit_line(FIVE, ignore=2**31 - 1), zfit.DegenerateError, "zmath_errDegenerate", ""),
+    # The smallest 32-bit count, likewise, reaches the library, which refuses it.
+    (lambda: zfit.fit_parabola(FIVE, max_iterations=-2**31), zfit.ParameterError, "zmath_errFitMaxIterations", ""),
 ]
 
 

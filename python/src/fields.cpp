@@ -154,11 +154,7 @@ void ObjectSink::reals(std::span<const double> values, std::initializer_list<int
         value_ = py::bytes(bytes);
         return;
     }
-    case Element::integer: {
-        std::vector<int64_t> wide(values.begin(), values.end());
-        value_ = py::bytes(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(int64_t));
-        return;
-    }
+    case Element::integer:  // integer fields write through integers()
     case Element::real:
     case Element::text: break;
     }

@@ -116,6 +116,7 @@ BAD_INPUT = [
     (lambda: zfit.fit_circle(np.zeros((10**5, 2)), ignore=np.ones(1000)), TypeError, None,
      r"^fit_circle: ignore must be a whole number of points or \"auto\", got a ndarray$"),
     (lambda: zfit.fit_line(FIVE, max_rms="0.1"), TypeError, None, r"^fit_line: max_rms must be a number, got '0.1'"),
+    (lambda: zfit.fit_line(FIVE, max_rms="x" * 50), TypeError, None, r"^fit_line: max_rms must be a number, got a str$"),
     # The largest count a 32-bit record holds reaches the library (which
     # finds too few points left), one more is refused before it.
     (lambda: zfit.fit_line(FIVE, ignore=2**31 - 1), zfit.DegenerateError, "zmath_errDegenerate", ""),

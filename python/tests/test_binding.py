@@ -107,7 +107,7 @@ BAD_INPUT = [
     (lambda: zfit.fit_circle(BIG), zfit.ParameterError, "zmet_errOutOfRange",
      r"points row 1 is \(1e\+60, 0\); this fit takes coordinates up to 1e\+55 in magnitude"),
     # A row exactly at the limit is within it: the row named is the one beyond.
-    (lambda: zfit.fit_circle([(0, 0), (1e55, 0), (1e60, 0), (0, 1)]), zfit.ParameterError, "zmet_errOutOfRange",
+    (lambda: zfit.fit_circle([(0, 0), (1e55, -1e55), (1e60, 0), (0, 1)]), zfit.ParameterError, "zmet_errOutOfRange",
      r"points row 2 is \(1e\+60, 0\)"),
     (lambda: zfit.fit_point_to_line(FIVE, LINES), zfit.ParameterError, "zmet_errOutOfRange",
      r"lines row 3 is \(0, 1e\+150\)"),

@@ -149,6 +149,33 @@ TEST(CircleProperties, ScalingAndMovingThePointsScalesAndMovesTheFit)
     }
 }
 
+// The imposed radius never moves the centre of a given set of points, even
+// when it dwarfs them; the RMS is then close to the radius and finite, also
+// past 1e154 where its square overflows (the search's window scores are sums
+// of squares, so only the fit without discarding reaches that far).
+TEST(CircleProperties, AHugeFixedRadiusLeavesTheCentreOfTheKeptPoints)
+{
+    const Pts points{{20.5, 0}, {0, 20.5}, {-0.25, 20.5}, {20.5, 20.5}, {-0.25, 20.5}, {20.5, 20.5}, {20.5, 0}};
+    for (const int32_t numIgnore : {0, 1, 2}) {
+        for (const double radius : {1e10, 1e40, 1.6e87, 1e150, 1e200}) {
+            if (numIgnore > 0 && radius > 1e154) continue;
+            SCOPED_TRACE(::testing::Message() << numIgnore << " discarded, radius " << radius);
+            CircleResult huge;
+            ASSERT_EQ(fit(points, huge, Algorithm::FixedRadius, numIgnore, radius), 0);
+            Pts kept;
+            const std::vector<int32_t> ignored = zt::indices(huge->ignoredIndices);
+            for (int32_t i = 0; i < static_cast<int32_t>(points.size()); ++i)
+                if (std::find(ignored.begin(), ignored.end(), i) == ignored.end()) kept.push_back(points[size_t(i)]);
+            CircleResult small;
+            ASSERT_EQ(fit(kept, small, Algorithm::FixedRadius, 0, 4.0), 0);
+            EXPECT_NEAR(huge->centre.x, small->centre.x, 1e-9) << "centre x of the kept points";
+            EXPECT_NEAR(huge->centre.y, small->centre.y, 1e-9) << "centre y of the kept points";
+            EXPECT_EQ(huge->radius, radius) << "the imposed radius";
+            EXPECT_NEAR(huge->rmsError / radius, 1.0, 1e-6) << "the RMS is about the radius";
+        }
+    }
+}
+
 // Hand-worked searches that meet windows without a circle.
 TEST(CircleSearch, ExactFits)
 {

@@ -122,13 +122,24 @@ zfit_status zmath_circleFitRmsErrorWeighted_(const zfit_circle* circle, const zm
 double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> points)
 {
     const double cx = circle.centre.x, cy = circle.centre.y, r = circle.radius;
+    const double count = static_cast<double>(static_cast<int32_t>(points.size()));
     double sum = 0.0;
     for (const zmath_vect& p : points) {
         const double dx = p.x - cx, dy = p.y - cy;
         const double d = std::sqrt(dx * dx + dy * dy) - r;
         sum += d * d;
     }
-    return std::sqrt(sum / static_cast<double>(static_cast<int32_t>(points.size())));
+    if (std::isfinite(sum)) return std::sqrt(sum / count);
+    // Squares beyond the double range (an imposed radius near 1e154 or
+    // more): the same sum scaled by the largest residual.
+    double largest = 0.0;
+    for (const zmath_vect& p : points) largest = std::fmax(largest, std::fabs(std::hypot(p.x - cx, p.y - cy) - r));
+    double scaled = 0.0;
+    for (const zmath_vect& p : points) {
+        const double d = (std::hypot(p.x - cx, p.y - cy) - r) / largest;
+        scaled += d * d;
+    }
+    return largest * std::sqrt(scaled / count);
 }
 
 zfit_status zmath_circleFitRmsError_(const zfit_circle* circle, const zstd_vector_zmath_vect* points, double* out)

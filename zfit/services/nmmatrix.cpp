@@ -240,6 +240,24 @@ zfit_status hessenbergEigenvalues(Complex* h, int32_t n, Complex* values)
     return zfit_ok;
 }
 
+// out = a b, or a b^T when bTransposed: the same loop reading b by rows or
+// by columns.
+template <bool bTransposed>
+zfit_status multiplyInto(const zmath_nmmatrix* a, const zmath_nmmatrix* b, zmath_nmmatrix* out)
+{
+    const int32_t inner = bTransposed ? b->numCols : b->numRows;
+    const int32_t columns = bTransposed ? b->numRows : b->numCols;
+    ZFIT_FAIL_IF(a->numCols != inner, zmath_errMatrixShape);
+    ZFIT_TRY(zmath_nmmatrix_resize(out, a->numRows, columns));
+    for (int32_t i = 0; i < a->numRows; ++i)
+        for (int32_t j = 0; j < columns; ++j) {
+            double sum = 0.0;
+            for (int32_t k = 0; k < inner; ++k) sum += a->rows[i][k] * (bTransposed ? b->rows[j][k] : b->rows[k][j]);
+            out->rows[i][j] = sum;
+        }
+    return zfit_ok;
+}
+
 }  // namespace
 
 extern "C" {
@@ -283,28 +301,12 @@ zfit_status zmath_nmmatrix_destruct(zmath_nmmatrix* m)
 
 zfit_status zmath_nmmatrix_multiply(const zmath_nmmatrix* a, const zmath_nmmatrix* b, zmath_nmmatrix* out)
 {
-    ZFIT_FAIL_IF(a->numCols != b->numRows, zmath_errMatrixShape);
-    ZFIT_TRY(zmath_nmmatrix_resize(out, a->numRows, b->numCols));
-    for (int32_t i = 0; i < a->numRows; ++i)
-        for (int32_t j = 0; j < b->numCols; ++j) {
-            double sum = 0.0;
-            for (int32_t k = 0; k < a->numCols; ++k) sum += a->rows[i][k] * b->rows[k][j];
-            out->rows[i][j] = sum;
-        }
-    return zfit_ok;
+    return multiplyInto<false>(a, b, out);
 }
 
 zfit_status zmath_nmmatrix_multiplyT(const zmath_nmmatrix* a, const zmath_nmmatrix* b, zmath_nmmatrix* out)
 {
-    ZFIT_FAIL_IF(a->numCols != b->numCols, zmath_errMatrixShape);
-    ZFIT_TRY(zmath_nmmatrix_resize(out, a->numRows, b->numRows));
-    for (int32_t i = 0; i < a->numRows; ++i)
-        for (int32_t j = 0; j < b->numRows; ++j) {
-            double sum = 0.0;
-            for (int32_t k = 0; k < a->numCols; ++k) sum += a->rows[i][k] * b->rows[j][k];
-            out->rows[i][j] = sum;
-        }
-    return zfit_ok;
+    return multiplyInto<true>(a, b, out);
 }
 
 zfit_status zmath_nmmatrix_solve(const zmath_nmmatrix* A, const zmath_nmmatrix* B, zmath_nmmatrix* X, int32_t control,

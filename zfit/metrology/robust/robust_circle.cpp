@@ -27,10 +27,7 @@ constexpr double kCollinear = 1e-12;
 class CircleModel : public PointSet {
 public:
     using Shape = Circle;
-    static constexpr int sampleSize = 3;
-    static constexpr int sampleCount = 128;
-    static constexpr bool planar = true;
-    static constexpr Extent extent = Extent::aroundCentre;
+    static constexpr Sampling sampling{3, 128, true, Extent::aroundCentre};
 
     CircleModel(const zmath_vect* points, int32_t count, int32_t flavour)
         : PointSet(points, count), stages_(flavour == zmet_robustGeometric)
@@ -115,10 +112,7 @@ private:
 class FixedRadiusModel : public PointSet {
 public:
     using Shape = Circle;
-    static constexpr int sampleSize = 2;
-    static constexpr int sampleCount = 64;
-    static constexpr bool planar = true;
-    static constexpr Extent extent = Extent::aroundCentre;
+    static constexpr Sampling sampling{2, 64, true, Extent::aroundCentre};
 
     FixedRadiusModel(const zmath_vect* points, int32_t count, double radius)
         : PointSet(points, count), circle_(points, count, zmet_robustGeometric), radius_(radius)

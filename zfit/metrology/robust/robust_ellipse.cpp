@@ -191,10 +191,7 @@ zfit_status directEllipse(const zmath_vect* points, int32_t count, Weights weigh
 class EllipseModel : public PointSet {
 public:
     using Shape = Ellipse;
-    static constexpr int sampleSize = 5;
-    static constexpr int sampleCount = 256;
-    static constexpr bool planar = true;
-    static constexpr Extent extent = Extent::aroundCentre;
+    static constexpr Sampling sampling{5, 256, true, Extent::aroundCentre};
 
     EllipseModel(const zmath_vect* points, int32_t count, int32_t flavour)
         : PointSet(points, count), stages_(flavour == zmet_robustGeometric)
@@ -209,12 +206,12 @@ public:
     template <class Sink>
     void candidates(std::span<const int32_t> sample, Sink&& sink) const
     {
-        std::array<zmath_vect, sampleSize> chosen;
-        for (int k = 0; k < sampleSize; ++k) chosen[static_cast<std::size_t>(k)] = points_[sample[k]];
+        std::array<zmath_vect, sampling.size> chosen;
+        for (int k = 0; k < sampling.size; ++k) chosen[static_cast<std::size_t>(k)] = points_[sample[k]];
         Ellipse e;
         // The shape services refuse point ellipses, so a fitted one has
         // two positive radii.
-        if (!ZFIT_FAILED(directEllipse(chosen.data(), sampleSize, zsvc::UnitWeights{}, e))) sink(e);
+        if (!ZFIT_FAILED(directEllipse(chosen.data(), sampling.size, zsvc::UnitWeights{}, e))) sink(e);
     }
 
     // Point i in the ellipse's frame.

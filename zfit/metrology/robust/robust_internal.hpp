@@ -3,14 +3,10 @@
 // scale and the result record. Each shape brings a model:
 //
 //   using Shape;                             the fitted shape
-//   static constexpr int sampleSize;         points of a minimal sample
-//   int membersUsed() const;                 optional: how many of them a
-//                                            candidate depends on (else
-//                                            sampleSize)
-//   static constexpr int sampleCount;        samples tried by the start
-//   static constexpr bool planar;            1-D residuals (false: 2-D
-//                                            distances of a transform)
-//   static constexpr Extent extent;          how the start orders the extent
+//   static constexpr Sampling sampling;      how the start samples it (below)
+//   int membersUsed() const;                 optional: how many points of a
+//                                            sample a candidate depends on
+//                                            (else sampling.size)
 //   int32_t minimumPoints() const;           points of positive weight the
 //                                            loop needs: one more than a
 //                                            minimal sample's worth, so that
@@ -86,6 +82,14 @@ constexpr double kRayleighMedian = 1.1774100225154747;
 
 // How the start orders the points along their extent.
 enum class Extent { alongAxis, aroundCentre };
+
+// How the start samples a model.
+struct Sampling {
+    int size;       // points of a minimal sample
+    int count;      // samples tried
+    bool planar;    // 1-D residuals (false: 2-D distances of a transform)
+    Extent extent;  // how the samples spread over the points' extent
+};
 
 // The caller's weights: none (every point weighs 1) or one per point.
 struct CallerWeights {
@@ -179,7 +183,7 @@ zfit_status checkInput(const Model& model, int32_t count, CallerWeights weights)
             positive += weights[i] > 0.0 ? 1 : 0;
         }
     }
-    ZFIT_FAIL_IF(positive < std::max(Model::sampleSize, model.minimumPoints()), zmet_errTooFewPoints);
+    ZFIT_FAIL_IF(positive < std::max(Model::sampling.size, model.minimumPoints()), zmet_errTooFewPoints);
     return zfit_ok;
 }
 
@@ -245,7 +249,7 @@ void extentKeys(const Model& model, std::span<const int32_t> indices, std::span<
     const double c = std::cos(axis), s = std::sin(axis);
     for (std::size_t k = 0; k < indices.size(); ++k) {
         const double dx = model.position(indices[k]).x - mx, dy = model.position(indices[k]).y - my;
-        keys[k] = Model::extent == Extent::alongAxis ? dx * c + dy * s : pseudoAngle(dx, dy);
+        keys[k] = Model::sampling.extent == Extent::alongAxis ? dx * c + dy * s : pseudoAngle(dx, dy);
     }
 }
 
@@ -265,14 +269,14 @@ inline int32_t samplesFor(double share, int k)
 }
 
 // The least-median start: the best candidate and its scale. It stops
-// before sampleCount samples once the best candidate's support (its share
+// before sampling.count samples once the best candidate's support (its share
 // of the points within 2.5 of its own scales) tells that no structure of
 // larger support can have been missed (samplesFor).
 template <class Model>
 zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scoring, std::span<double> work,
                              typename Model::Shape& best, double& scale, double& spread)
 {
-    constexpr int k = Model::sampleSize;
+    constexpr int k = Model::sampling.size;
     // The members a candidate is made of: fewer than drawn when the model
     // uses only the first ones (a transform of two pairs); the odds of a
     // clean sample follow them.
@@ -288,12 +292,12 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
     // The scale of a median squared residual, corrected for small sets.
     const auto scaleOf = [m, used](double median) {
         const double root = std::sqrt(median) * smallSampleCorrection(m, used);
-        return Model::planar ? kMadToSigma * root : root / kRayleighMedian;
+        return Model::sampling.planar ? kMadToSigma * root : root / kRayleighMedian;
     };
     double bestMedian = HUGE_VAL, bestShare = 0.0;
     bool found = false;
     std::array<int32_t, k> sample{};
-    for (int32_t j = 0; j < Model::sampleCount; ++j) {
+    for (int32_t j = 0; j < Model::sampling.count; ++j) {
         const bool alongExtent = j % 2 == 1;
         for (int member = 0; member < k; ++member) {
             const int32_t lo = static_cast<int32_t>(static_cast<int64_t>(member) * m / k);
@@ -428,7 +432,7 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
             for (std::size_t i = 0; i < n; ++i) residuals[i] = model.residual(shape, static_cast<int32_t>(i));
         }
         if (!settings.scaleGiven)
-            ZFIT_TRY(scaleInPlay<Model::planar>(residuals, scaleSet, playFactor, work, floor, scale));
+            ZFIT_TRY(scaleInPlay<Model::sampling.planar>(residuals, scaleSet, playFactor, work, floor, scale));
         if (havePrevious) {
             // A geometric flavour leaves the algebraic fit once its residuals
             // move by less than kStageSettled scales: the algebraic fixed

@@ -34,10 +34,7 @@ Line lineThrough(const zmath_vect& point, double angle)
 class LineModel : public PointSet {
 public:
     using Shape = Line;
-    static constexpr int sampleSize = 2;
-    static constexpr int sampleCount = 64;
-    static constexpr bool planar = true;
-    static constexpr Extent extent = Extent::alongAxis;
+    static constexpr Sampling sampling{2, 64, true, Extent::alongAxis};
 
     LineModel(const zmath_vect* points, int32_t count) : PointSet(points, count)
     {

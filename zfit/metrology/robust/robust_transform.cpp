@@ -22,10 +22,7 @@ bool finite(const zmath_xformLinear& t)
 class TransformModel {
 public:
     using Shape = zmath_xformLinear;
-    static constexpr int sampleSize = 3;
-    static constexpr int sampleCount = 128;
-    static constexpr bool planar = false;
-    static constexpr Extent extent = Extent::aroundCentre;
+    static constexpr Sampling sampling{3, 128, false, Extent::aroundCentre};
 
     TransformModel(const zmath_vect* target, const zmath_vect* source, int32_t count, int32_t dof)
         : target_(target), source_(source), count_(count)
@@ -49,7 +46,7 @@ public:
         // dof 4 needs two pairs: the first two members; the third then only
         // spreads the sample.
         const int used = membersUsed();
-        zmath_vect target[sampleSize], source[sampleSize];
+        zmath_vect target[sampling.size], source[sampling.size];
         for (int k = 0; k < used; ++k) {
             target[k] = target_[sample[k]];
             source[k] = source_[sample[k]];

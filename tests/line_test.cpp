@@ -1,8 +1,8 @@
-// Line family, least-squares path: validation order, hand-worked lines and
-// their documented conventions, scatter without a preferred direction, the
-// validity rule, and properties over random lines (recovery, d >= 0, and
-// covariance under motion, which holds the error to the points also far
-// from the origin).
+// Line family, least-squares path: validation order, scatter without a
+// preferred direction, the convention kept where the sums are taken again,
+// and covariance under motion, which holds the error to the points also far
+// from the origin. The plain line's values are checked digit by digit in
+// the certified test.
 #include <algorithm>
 #include <utility>
 
@@ -19,13 +19,8 @@ zfit_status fit(const std::vector<zmath_vect>& points, LineResult& r, zmath_line
 
 using zt::offset;
 
-TEST(LineParams, DefaultsAndValidationInTheDocumentedOrder)
+TEST(LineParams, ValidationInTheDocumentedOrder)
 {
-    zmath_lineFitParams defaults;
-    ASSERT_EQ(zmath_lineFitParams_init(&defaults), 0);
-    EXPECT_EQ(defaults.numIgnore, 0) << "nothing discarded by default";
-    EXPECT_EQ(defaults.maxRmsError, HUGE_VAL) << "no limit by default";
-    EXPECT_EQ(defaults.mode, 0) << "least squares by default";
     const zmath_lineFitParams bothBad{-1, -1.0, 0}, ignoreAndModeBad{-1, 1.0, 7};
     EXPECT_EQ(zmath_lineFitParams_validate(&bothBad), zmath_errFitMaxRmsErrorNegative);
     EXPECT_EQ(zmath_lineFitParams_validate(&ignoreAndModeBad), zmath_errFitNumIgnoreNegative);
@@ -95,28 +90,13 @@ NoisyLine randomLine(zt::Rng& rng, int n, double sigma)
     return l;
 }
 
-TEST(LineProperties, NoisyLinesAreRecoveredAndTheErrorMatchesTheNoise)
-{
-    zt::Rng rng(2024);
-    for (int trial = 0; trial < 200; ++trial) {
-        const NoisyLine truth = randomLine(rng, 400, 0.05);
-        LineResult r;
-        ASSERT_EQ(fit(truth.points, r), 0);
-        SCOPED_TRACE(::testing::Message() << "trial " << trial << " angle " << truth.angle << " d " << truth.d);
-        EXPECT_GE(r->line.d, 0.0);
-        // Same line: the direction agrees up to sign and d follows the normal's sign.
-        EXPECT_NEAR(std::sin(r->line.angle - truth.angle), 0.0, 1e-3);
-        EXPECT_NEAR(r->line.d, std::cos(r->line.angle - truth.angle) > 0 ? truth.d : -truth.d, 0.05);
-        EXPECT_NEAR(r->rmsError, truth.sigma, 0.01);
-    }
-}
-
 // Turning the points, measuring them in another unit (1e-9 to 1e9) and
 // moving them far from the origin (up to 1e5 times their spread) turns,
 // scales and moves the least-squares, exhaustive and minimum-zone lines:
 // points of the first line, moved alike, lie on the second within 1e-7 of
 // the points' scaled spread, the error scales with the points and the same
-// outliers (two, planted far off) are discarded.
+// outliers (two, planted far off) are discarded. The least-squares lines
+// keep their convention wherever the points lie: d >= 0, the angle >= 0.
 TEST(LineProperties, MovingAndScalingThePointsMovesAndScalesTheLine)
 {
     const struct {
@@ -150,6 +130,10 @@ TEST(LineProperties, MovingAndScalingThePointsMovesAndScalesTheLine)
                 EXPECT_NEAR(b->rmsError, at.scale * a->rmsError, 1e-7 * at.scale * a->rmsError);
                 EXPECT_NEAR(offset(b->line, move(foot)), 0.0, 1e-7 * at.scale * spread);
                 EXPECT_NEAR(offset(b->line, move(along)), 0.0, 1e-7 * at.scale * spread);
+                if (params.mode == 0) {  // the minimum zone runs along its pair, d of either sign
+                    EXPECT_GE(b->line.d, 0.0) << "d >= 0";
+                    EXPECT_GE(b->line.angle, 0.0) << "the angle in [0, 2 pi]";
+                }
                 std::vector<int32_t> same = zt::indices(b->ignoredIndices);
                 std::sort(same.begin(), same.end());
                 EXPECT_EQ(same, discarded);

@@ -118,11 +118,11 @@ def test_threads_are_started_only_as_asked(clib, items, threads, started):
     counts = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)
     before = task_count()
-    clib.lib.zsys_attention_install(check, None)
+    clib.zsys_attention_install(check, None)
     try:
         results = zfit.fit_many("circle", items, threads=threads, ignore=3, timeout=0.3)
     finally:
-        clib.lib.zsys_attention_install(None, None)
+        clib.zsys_attention_install(None, None)
     assert isinstance(results[-1], zfit.Cancelled), repr(results[-1])
     assert counts, "the host's check was asked while the searches ran"
     assert max(counts) == before + started, "threads started"
@@ -211,10 +211,10 @@ def test_ctrl_c_stops_the_batch_and_no_thread_outlives_it():
 def test_the_hosts_attention_check_stops_the_batch(clib):
     asked = threading.Event()
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: asked.set() or -5)
-    clib.lib.zsys_attention_install(check, None)
+    clib.zsys_attention_install(check, None)
     try:
         results = zfit.fit_many("circle", [LONG] * 3, threads=2, ignore=3)
     finally:
-        clib.lib.zsys_attention_install(None, None)
+        clib.zsys_attention_install(None, None)
     assert asked.is_set(), "the check was asked on the calling thread"
     assert [r.code for r in results] == [-5] * 3, "every item holds the check's status"

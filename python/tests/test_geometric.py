@@ -47,28 +47,6 @@ def test_fits_without_an_uncertainty_say_so(rng):
         assert result.intervals is None, repr(result)
 
 
-def test_a_robust_search_hands_its_kept_points_to_the_geometric_fit(rng):
-    points = arc(rng, (1, 2), (30, 30), 0.0, 0.0, 2.5, 30, 0.05)
-    points[[4, 17]] += [[6.0, -5.0], [-8.0, 4.0]]
-    robust = zfit.fit_circle(points, geometric=True, ignore=2)
-    assert sorted(robust.ignored.tolist()) == [4, 17]
-    kept = zfit.fit_circle(np.delete(points, [4, 17], axis=0), geometric=True)
-    assert robust.radius == kept.radius
-    assert robust.rms_error == kept.rms_error
-
-
-def test_weights_reach_the_geometric_fits(rng):
-    points = arc(rng, (1, 2), (30, 18), 0.3, 0.0, 3.0, 30, 0.05)
-    weights = np.ones(30)
-    weights[5] = 0.0
-    moved = points.copy()
-    moved[5] += 40.0
-    for fit in (zfit.fit_circle, zfit.fit_ellipse):
-        with_zero = fit(moved, geometric=True, weights=weights)
-        without = fit(np.delete(points, 5, axis=0), geometric=True)
-        np.testing.assert_allclose(with_zero.std_errors, without.std_errors, rtol=1e-9, err_msg=fit.__name__)
-
-
 def test_fit_many_refuses_geometric_options_as_the_single_fits_do(rng):
     points = arc(rng, (0, 0), (10, 6), 0.2, 0.0, 3.0, 20, 0.05)
     with pytest.raises(ValueError, match=r"^point_sets\[0\]: weights: the algebraic ellipse is unweighted"):

@@ -337,20 +337,28 @@ TEST_F(Cli, GeometricCircleSummaryDoublesTheRadiusForTheDiameter)
 }
 
 // One row per kind of outcome: a valid and a not valid fit, data the fit
-// cannot use (3), and every kind of refused option (2). A refusal comes
-// before any fit, says on one short line which option is wrong and what it
-// accepts, and prints no limit in full.
+// cannot use (3), every kind of refused option and of malformed input (2).
+// A refusal comes before any fit, says on one short line without control
+// bytes which option or input is wrong and what it accepts, and prints no
+// limit in full.
 TEST_F(Cli, ExitStatusTable)
 {
     const std::string good = "0 1\n1 2.01\n2 2.99\n3 4\n", square = "0 1 1\n1 0 1\n0 -1 1\n-1 0 1\n";
     std::string ring;  // 200 points on a circle
     for (int k = 0; k < 200; ++k)
         ring += std::to_string(std::cos(k * 0.0314)) + " " + std::to_string(std::sin(k * 0.0314)) + "\n";
-    const std::tuple<const char*, std::string, int, const char*> rows[] = {
+    // The start of a binary file: a first line taken for a header, then an
+    // escape sequence, a NUL and bytes that are not UTF-8.
+    const char kBinary[] = "\x7f"
+                           "ELF\x02\x01\n\x1b[31m\x00\x9b\xff\t1\n";
+    const std::string malformed = write("data.csv", "x,y\n1,2\n3,4x\n");
+    const std::tuple<std::string, std::string, int, std::string> rows[] = {
         // input, exit status, says (on standard output or error)
         {"line -", good, 0, "valid           yes"},
-        {"line --max-rms 0 -", good, 1, "valid           no"},        // rmsError is never below 0
-        {"circle --fixed-radius 0 -", good, 0, "radius          0"},  // a radius of 0 is no refusal
+        {"line --max-rms 0 -", good, 1, "valid           no"},                       // rmsError is never below 0
+        {"circle --fixed-radius 0 -", good, 0, "radius          0"},                 // a radius of 0 is no refusal
+        {"roundness --max-roundness 0.02 @bore.csv", "", 0, "valid           yes"},  // roundness 0.011
+        {"roundness --max-roundness 0.01 @bore.csv", "", 1, "valid           no"},
         {"line -", "2 2\n2 2\n2 2\n", 3, "zmath_errDegenerate (0x80000582)"},
         {"circle --ignore 198 --timeout 5 -", ring, 3, "zmath_errDegenerate"},  // two left: at once
         // Library parameters, refused before the fit.
@@ -377,14 +385,45 @@ TEST_F(Cli, ExitStatusTable)
         {"crle -", good, 2, "did you mean circle?"},
         {"roundnssxx -", good, 2, "did you mean roundness?"},
         {"cle -", good, 2, "unknown command \"cle\" (commands: "},
-        {"xy -", good, 2, "unknown command \"xy\" (commands: "},
+        // Malformed input, named by file, line and column.
+        {"line --json " + malformed, "", 2, "zfit: " + malformed + ":3:3: not a number: \"4x\""},
+        {"parabola @arc.csv", "", 2, "use --weights"},  // a weight column not asked for
+        {"line --json -", "1 2\n3 4 5\n", 2, "zfit: <stdin>:2:5: expected 2 columns (x, y), found 3"},
+        {"line --json -", "", 2, "zfit: <stdin>: no data rows"},
+        {"line --json -", "x,y\n", 2, "zfit: <stdin>: a header but no data rows"},
+        {"line --json -", "1,,2\n", 2, "zfit: <stdin>:1:3: empty field"},
+        {"line --json -", "1 inf\n", 2, "zfit: <stdin>:1:3: not a finite number: \"inf\""},
+        {"line --json -", "[[1, 2],\n [3, \"a\"]]", 2, "zfit: <stdin>:2:6: expected a number, found a string"},
+        {"line --json -", "[[1, 2], [3, 4, 5]]", 2, "zfit: <stdin>:1:17: expected 2 columns (x, y), found 3"},
+        {"line --json -", "[{\"x\": 1, \"z\": 2}]", 2, "zfit: <stdin>:1:11: unknown key \"z\" (expected x, y)"},
+        {"line --json -", "[{\"x\": 1}]", 2, "zfit: <stdin>:1:2: missing \"y\""},
+        {"line --json -", "[[1, 2], [3, 4]", 2, "zfit: <stdin>:1:16: syntax error"},
+        {"line --json -", "[1, 2]", 2, "zfit: <stdin>:1:2: expected a row (an array or an object), found a number"},
+        // Hostile input: a token is quoted short, its control bytes escaped.
+        {"line --json -", "1," + std::string(1 << 20, '7') + "x\n", 2,
+         "zfit: <stdin>:1:3: not a number: \"7777777777777777777777777777777777777...\" (1048577 bytes)"},
+        {"line --json -", "[{\"x\": 1, \"" + std::string(100000, 'k') + "\": 2}]", 2,
+         "zfit: <stdin>:1:11: unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
+        {"line --json -", "[[1, \"" + std::string(1 << 20, 'a'), 2,
+         "zfit: <stdin>:1:1048583: syntax error while parsing value - invalid string: missing closing quote; last "
+         "read: \"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
+        {"line --json -", std::string(kBinary, sizeof kBinary - 1), 2,
+         "zfit: <stdin>:2:1: not a number: \"\\x1B[31m\\x00\\x9B\\xFF\""},
+        {"line --json -", "1 2\x7f\n", 2, "zfit: <stdin>:1:3: not a number: \"2\\x7F\""},  // DEL is a control byte too
+        // Printable UTF-8 as it is, up to the end of its sequence; the least
+        // and greatest code points of a length kept, beyond them escaped.
+        {"line --json -", "1 \xC3\xA9z\n", 2, "zfit: <stdin>:1:3: not a number: \"\xC3\xA9z\""},
+        {"line --json -", "1 \xE0\xA0\x80\xF4\x8F\xBF\xBF\n", 2,
+         "zfit: <stdin>:1:3: not a number: \"\xE0\xA0\x80\xF4\x8F\xBF\xBF\""},
+        {"line --json -", "1 \xE0\x9F\xBF\xF4\x90\x80\x80\n", 2,
+         "zfit: <stdin>:1:3: not a number: \"\\xE0\\x9F\\xBF\\xF4\\x90\\x80\\x80\""},
         {"line", "", 2, "file is required"},
         {"line @absent.csv", "", 2, "cannot read"},
         {"line --svg @no/such/dir.svg -", good, 2, "cannot write"},
         {"--help", "", 0, "Exit status:"},
     };
     for (const auto& [args, input, code, says] : rows) {
-        SCOPED_TRACE(args);
+        SCOPED_TRACE(args + " < " + input.substr(0, 40));
         const Outcome run = zfit(args, input);
         EXPECT_EQ(run.code, code) << run.err;
         EXPECT_NE((run.out + run.err).find(says), std::string::npos) << run.out << run.err;
@@ -394,6 +433,9 @@ TEST_F(Cli, ExitStatusTable)
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
         EXPECT_LT(run.err.size(), 200u) << "short: " << run.err;
         EXPECT_EQ(run.err.find("1797693"), std::string::npos) << "no limit in full: " << run.err;
+        const std::string line = run.err.substr(0, run.err.find('\n'));
+        EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
+            << "a control byte in the message";
     }
 }
 
@@ -435,74 +477,25 @@ TEST_F(Cli, TraceShowsTheFailingStepsBeforeTheMessage)
     EXPECT_EQ(plain.err.find("trace:"), std::string::npos) << "no trace unless asked: " << plain.err;
 }
 
-// Every input form reads the same points; malformed input is named by file,
-// line and column, and nothing is fitted.
-TEST_F(Cli, InputFormsAndMalformedInput)
+// Every input form reads the same points (malformed input: the exit status
+// table).
+TEST_F(Cli, EveryInputFormReadsTheSamePoints)
 {
     const std::string plain = "x,y\n0.5,1.25\n1.5,2.0\n2.5,3.5\n3.5,4.0\n4.5,5.75\n";
-    // The start of a binary file: a first line taken for a header, then an
-    // escape sequence, a NUL and bytes that are not UTF-8.
-    const char kBinary[] = "\x7f"
-                           "ELF\x02\x01\n\x1b[31m\x00\x9b\xff\t1\n";
     const json expected = json::parse(zfit("line --json -", plain).out)["result"];
-    const std::pair<std::string, const char*> cases[] = {
-        // text, and what is wrong after "zfit: <stdin>"
-        {"# x y\n\n0.5 1.25\n1.5\t2.0   # tab\n  2.5 3.5\n3.5 4.0\r\n4.5 5.75", nullptr},
-        {"x;y\n0.5;1.25\n1.5;2.0\n2.5;3.5\n3.5;4.0\n4.5;5.75\n", nullptr},
-        {"[[0.5, 1.25], [1.5, 2.0], [2.5, 3.5], [3.5, 4.0], [4.5, 5.75]]", nullptr},
-        {"[{\"x\": 0.5, \"y\": 1.25}, {\"y\": 2.0, \"x\": 1.5}, {\"x\": 2.5, \"y\": 3.5},\n"
-         " {\"x\": 3.5, \"y\": 4.0}, {\"x\": 4.5, \"y\": 5.75}]",
-         nullptr},
-        {"x,y\n1,2\n3,4x\n", ":3:3: not a number: \"4x\""},
-        {"1 2\n3 4 5\n", ":2:5: expected 2 columns (x, y), found 3"},
-        {"", ": no data rows"},
-        {"x,y\n", ": a header but no data rows"},
-        {"1,,2\n", ":1:3: empty field"},
-        {"1 inf\n", ":1:3: not a finite number: \"inf\""},
-        {"[[1, 2],\n [3, \"a\"]]", ":2:6: expected a number, found a string"},
-        {"[[1, 2], [3, 4, 5]]", ":1:17: expected 2 columns (x, y), found 3"},
-        {"[{\"x\": 1, \"z\": 2}]", ":1:11: unknown key \"z\" (expected x, y)"},
-        {"[{\"x\": 1}]", ":1:2: missing \"y\""},
-        {"[[1, 2], [3, 4]", ":1:16: syntax error"},
-        {"[1, 2]", ":1:2: expected a row (an array or an object), found a number"},
-        // Hostile input: a token is quoted short, its control bytes escaped.
-        {"1," + std::string(1 << 20, '7') + "x\n",
-         ":1:3: not a number: \"7777777777777777777777777777777777777...\" (1048577 bytes)"},
-        {"[{\"x\": 1, \"" + std::string(100000, 'k') + "\": 2}]",
-         ":1:11: unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
-        {"[[1, \"" + std::string(1 << 20, 'a'),
-         ":1:1048583: syntax error while parsing value - invalid string: missing closing quote; last read: "
-         "\"\\\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" (1048577 bytes)"},
-        {std::string(kBinary, sizeof kBinary - 1), ":2:1: not a number: \"\\x1B[31m\\x00\\x9B\\xFF\""},
-        {"1 2\x7f\n", ":1:3: not a number: \"2\\x7F\""},  // DEL is a control byte too
-        // Printable UTF-8 as it is, up to the end of its sequence; the least
-        // and greatest code points of a length kept, beyond them escaped.
-        {"1 \xC3\xA9z\n", ":1:3: not a number: \"\xC3\xA9z\""},
-        {"1 \xE0\xA0\x80\xF4\x8F\xBF\xBF\n", ":1:3: not a number: \"\xE0\xA0\x80\xF4\x8F\xBF\xBF\""},
-        {"1 \xE0\x9F\xBF\xF4\x90\x80\x80\n", ":1:3: not a number: \"\\xE0\\x9F\\xBF\\xF4\\x90\\x80\\x80\""},
+    const std::string forms[] = {
+        "# x y\n\n0.5 1.25\n1.5\t2.0   # tab\n  2.5 3.5\n3.5 4.0\r\n4.5 5.75",
+        "x;y\n0.5;1.25\n1.5;2.0\n2.5;3.5\n3.5;4.0\n4.5;5.75\n",
+        "[[0.5, 1.25], [1.5, 2.0], [2.5, 3.5], [3.5, 4.0], [4.5, 5.75]]",
+        "[{\"x\": 0.5, \"y\": 1.25}, {\"y\": 2.0, \"x\": 1.5}, {\"x\": 2.5, \"y\": 3.5},\n"
+        " {\"x\": 3.5, \"y\": 4.0}, {\"x\": 4.5, \"y\": 5.75}]",
     };
-    for (const auto& [text, wrong] : cases) {
-        SCOPED_TRACE(text.substr(0, 80));
+    for (const std::string& text : forms) {
+        SCOPED_TRACE(text);
         const Outcome run = zfit("line --json -", text);
-        if (!wrong) {
-            ASSERT_EQ(run.code, 0) << run.err;
-            EXPECT_EQ(json::parse(run.out)["result"], expected);
-            continue;
-        }
-        EXPECT_EQ(run.code, 2);
-        EXPECT_NE(run.err.find(std::string("zfit: <stdin>") + wrong), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
-        // Whatever the input, the message is one short line without control bytes.
-        const std::string line = run.err.substr(0, run.err.find('\n'));
-        EXPECT_EQ(line.size() + 1, run.err.size()) << "one line ending the message";
-        EXPECT_LT(line.size(), 200u) << "a message of " << line.size() << " bytes";
-        EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
-            << "a control byte in the message";
+        ASSERT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(json::parse(run.out)["result"], expected) << "the points of the plain CSV";
     }
-    // A file is named by its path; a weight column not asked for is pointed out.
-    const std::string file = write("data.csv", "x,y\n1,2\n3,4x\n");
-    EXPECT_NE(zfit("line " + file).err.find("zfit: " + file + ":3:3: not a number"), std::string::npos);
-    EXPECT_NE(zfit("parabola @arc.csv").err.find("use --weights"), std::string::npos);
 }
 
 // The points (the xName and yName attributes) of every <tag class="cls" ...>

@@ -2,10 +2,8 @@
 alike), options carry the single fits' names and defaults, and a timeout,
 the host's attention check or Ctrl-C stops the whole batch."""
 import ctypes
-import math
 import os
 import pickle
-import re
 import signal
 import threading
 
@@ -13,7 +11,7 @@ import numpy as np
 import pytest
 
 import zfit
-from test_fits import CASES, NAMES
+from test_fits import KINDS, NAMES, noisy
 from test_runtime import noisy_circle, sigint
 
 PAIRS = {"point_to_point", "point_to_line"}
@@ -40,15 +38,15 @@ def assert_same(got, expected, context):
 
 
 def batches(name, rng):
-    """test_fits' random cases of a family, grouped by their options (weights
-    go per item), each batch ending with an item of no points, which fails."""
-    groups = {}
-    for trial in range(16):
-        args, options = CASES[name](rng, trial)
-        weights = options.pop("weights", None)
-        groups.setdefault(tuple(sorted(options.items())), []).append((args, weights))
+    """Batches of three noisy items of each kind of fit of the family
+    (test_fits' KINDS), each ending with an item of no points, which fails."""
     empty = [np.empty((0, 2))] * (2 if name in PAIRS else 1)
-    return [(dict(options), items + [(empty, None)]) for options, items in groups.items()]
+    for options in KINDS[name][1]:
+        items = []
+        for _ in range(3):
+            args = noisy(rng, name)
+            items.append((args, rng.uniform(0.5, 2, len(args[0])) if options.get("weights") else None))
+        yield {key: value for key, value in options.items() if key != "weights"}, items + [(empty, None)]
 
 
 def assert_row(columns, i, expected, context):
@@ -118,41 +116,15 @@ def test_threads_are_started_only_as_asked(clib, items, threads, started):
     counts = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)
     before = task_count()
-    clib.lib.zsys_attention_install(check, None)
+    clib.zsys_attention_install(check, None)
     try:
         results = zfit.fit_many("circle", items, threads=threads, ignore=3, timeout=0.3)
     finally:
-        clib.lib.zsys_attention_install(None, None)
+        clib.zsys_attention_install(None, None)
     assert isinstance(results[-1], zfit.Cancelled), repr(results[-1])
     assert counts, "the host's check was asked while the searches ran"
     assert max(counts) == before + started, "threads started"
     assert task_count() == before, "every thread was joined"
-
-
-def keyword_defaults(name):
-    """The keyword-only options of fit_<name> and their defaults, read from
-    its signature line."""
-    signature = getattr(zfit, "fit_" + name).__doc__.splitlines()[0]
-    keywords = signature.split("*, ", 1)[1].rsplit(")", 1)[0]
-    values = {"None": None, "inf": math.inf, "False": False, "True": True}
-    return {key: values[text] if text in values else int(text)
-            for key, text in re.findall(r"(\w+)=([^,]+)", keywords)}
-
-
-@pytest.mark.parametrize("name", NAMES)
-def test_options_have_the_single_fits_names_and_defaults(rng, name):
-    args, _ = CASES[name](rng, 0)
-    items = [tuple(args) if name in PAIRS else args[0]] * 2
-    defaults = keyword_defaults(name)
-    assert defaults, "the signature line lists the keywords"
-    if "weights" in defaults:
-        defaults["weights"] = [None, None]
-    expected = single_fit(name, args, None, {})
-    for given in [{}] + [{key: value} for key, value in defaults.items()]:
-        for got in zfit.fit_many(name, items, **given):
-            assert_same(got, expected, "%s with %s" % (name, given))
-    with pytest.raises(TypeError, match="takes no option bogus"):
-        zfit.fit_many(name, items, bogus=1)
 
 
 FIVE = np.ones((5, 2))
@@ -163,7 +135,6 @@ REFUSED = [
     (lambda: zfit.fit_many("point_to_point", [(FIVE, FIVE), FIVE[:3]]), ValueError,
      r"^point_sets\[1\]: expected a pair \(target, source\)"),
     (lambda: zfit.fit_many("circle", [FIVE], weights=[None, None]), ValueError, "^weights: expected 1 entries"),
-    (lambda: zfit.fit_many("circle", [FIVE], weights=[np.ones(5)], fixed_radius=1.0), ValueError, "fixed_radius"),
     (lambda: zfit.fit_many("hexagon", [FIVE]), ValueError, "^family must be one of line, circle, ellipse, parabola"),
     (lambda: zfit.fit_many("line", [FIVE], threads=-1), ValueError, "^threads must be >= 0"),
     (lambda: zfit.fit_many("line", [FIVE], timeout=-1.0), ValueError, "^timeout must be"),
@@ -171,6 +142,7 @@ REFUSED = [
      "^fit_many: ignore must be a whole number of points or \"auto\", got '2' \\(str\\)$"),
     (lambda: zfit.fit_many("line", [FIVE], weights=[None]), TypeError, "fit_line takes no option weights"),
     (lambda: zfit.fit_many("line", 5), TypeError, "not iterable"),
+    (lambda: zfit.fit_many("ellipse", [FIVE], bogus=1), TypeError, "fit_ellipse takes no option bogus"),
 ]
 
 
@@ -211,10 +183,10 @@ def test_ctrl_c_stops_the_batch_and_no_thread_outlives_it():
 def test_the_hosts_attention_check_stops_the_batch(clib):
     asked = threading.Event()
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: asked.set() or -5)
-    clib.lib.zsys_attention_install(check, None)
+    clib.zsys_attention_install(check, None)
     try:
         results = zfit.fit_many("circle", [LONG] * 3, threads=2, ignore=3)
     finally:
-        clib.lib.zsys_attention_install(None, None)
+        clib.zsys_attention_install(None, None)
     assert asked.is_set(), "the check was asked on the calling thread"
     assert [r.code for r in results] == [-5] * 3, "every item holds the check's status"

@@ -60,15 +60,15 @@ def test_the_hosts_attention_check_is_kept_and_obeyed(clib):
     calls = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: calls.append(context) or
                                                               (-5 if len(calls) >= 3 else 0))
-    clib.lib.zsys_attention_install(check, ctypes.c_void_p(1234))
+    clib.zsys_attention_install(check, ctypes.c_void_p(1234))
     try:
         with pytest.raises(zfit.FitError) as raised:
             long_search(timeout=60)
         assert raised.value.code == -5, "the check's status comes back"
         assert calls == [1234] * 3, "called with its context until it stopped the search"
         fn, context = ctypes.c_void_p(), ctypes.c_void_p()
-        clib.lib.zsys_attention_installed(ctypes.byref(fn), ctypes.byref(context))
+        clib.zsys_attention_installed(ctypes.byref(fn), ctypes.byref(context))
         assert fn.value == ctypes.cast(check, ctypes.c_void_p).value, "the host's check is still installed"
         assert context.value == 1234, "with its context"
     finally:
-        clib.lib.zsys_attention_install(None, None)
+        clib.zsys_attention_install(None, None)

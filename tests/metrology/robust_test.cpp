@@ -126,25 +126,10 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
     }
 }
 
-TEST(RobustLine, MovesWithThePoints)
-{
-    zt::Rng rng(8);
-    std::vector<zmath_vect> points = noisyLine(rng, {3, 4}, 1.1, 500, 0.3);
-    addClutter(rng, points, 200, 0, 300);
-    const zmet_robustParams p = params();
-    LineResult first, shifted;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &first.r), zfit_ok);
-    std::vector<zmath_vect> moved = points;
-    for (zmath_vect& q : moved) q = {q.x + 1000, q.y - 500};
-    ASSERT_EQ(zmet_robustLineFit(moved.data(), count(moved), nullptr, &p, &shifted.r), zfit_ok);
-    EXPECT_LT(angleError(shifted.r.line.angle, first.r.line.angle), 1e-9) << "a shift keeps the angle";
-    EXPECT_EQ(zt::indices(shifted.r.robust.outliers), zt::indices(first.r.robust.outliers)) << "and the outliers";
-}
-
 TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
 {
     zt::Rng rng(9);
-    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.5, 100, 0.1);
+    std::vector<zmath_vect> points = noisyLine(rng, {500, -300}, 0.5, 100, 0.1);
     points.push_back({50, -40});
     std::vector<double> weights(points.size(), 2.0);
     weights[3] = 0.0;
@@ -282,9 +267,15 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
     // An exact ellipse and a given scale of 1e-6: the extra points are the
     // outliers, and each one's residual is its signed distance to the curve,
     // on the axes too (inside, a point on the major axis has two nearest
-    // points off the axis; on the minor axis, the vertex).
+    // points off the axis; on the minor axis, the vertex). The curve's points
+    // are mirrored about both axes to the bit, so the fit is axis-aligned to
+    // the bit and (+-0.5, 0) lie exactly on its major axis.
     std::vector<zmath_vect> points;
-    for (int k = 0; k < 60; ++k) points.push_back({2 * std::cos(2 * kPi * k / 60), std::sin(2 * kPi * k / 60)});
+    for (int k = 0; k <= 15; ++k)
+        for (const double sx : {1.0, -1.0})
+            for (const double sy : {1.0, -1.0})
+                points.push_back({sx * 2 * std::cos(2 * kPi * k / 60), sy * std::sin(2 * kPi * k / 60)});
+    const size_t onCurve = points.size();
     const std::vector<zmath_vect> extra{{0.5, 0}, {-0.5, 0},   {0.5, 1e-17}, {0.5, -1e-13}, {0.5, 1e-9},
                                         {1.9, 0}, {3, 0},      {0, 0.5},     {0, -2},       {0.3, 0.2},
                                         {1, 1},   {-2.5, 0.7}, {1.5, -0.2},  {0, 0},        {-0.1, 3}};
@@ -294,33 +285,11 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
     p.scale = 1e-6;
     EllipseResult r;
     ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    ASSERT_EQ(r.r.robust.inlierCount, 60) << "the curve's points, none of the extra ones";
+    ASSERT_EQ(r.r.robust.inlierCount, static_cast<int32_t>(onCurve)) << "the curve's points, none of the extra ones";
     const std::vector<double> residuals = doubles(r.r.robust.residuals);
     for (size_t k = 0; k < extra.size(); ++k)
-        EXPECT_NEAR(residuals[60 + k], bruteForceEllipseDistance(2, 1, extra[k].x, extra[k].y), 1e-9)
+        EXPECT_NEAR(residuals[onCurve + k], bruteForceEllipseDistance(2, 1, extra[k].x, extra[k].y), 1e-9)
             << "point (" << extra[k].x << ", " << extra[k].y << ")";
-}
-
-TEST(RobustEllipse, APointExactlyOnTheMajorAxisInsideTheEvoluteHasItsDistance)
-{
-    // Integer points of x^2/100 + y^2/25 = 1, symmetric about both axes: the
-    // fit is axis-aligned to the bit, so (3, 0) lies exactly on the major
-    // axis; its nearest points are (4, +-sqrt 21), sqrt 22 away.
-    std::vector<zmath_vect> points;
-    for (const zmath_vect q : {zmath_vect{6, 4}, {8, 3}, {10, 0}, {0, 5}})
-        for (const double sx : {1.0, -1.0})
-            for (const double sy : {1.0, -1.0}) points.push_back({sx * q.x, sy * q.y});
-    points.push_back({3, 0});
-    points.push_back({-3, 0});
-    zmet_robustParams p = params(zmet_robustClip);
-    p.scaleMode = zmet_robustScaleGiven;
-    p.scale = 1e-6;
-    EllipseResult r;
-    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    const std::vector<double> residuals = doubles(r.r.robust.residuals);
-    const size_t n = points.size();
-    EXPECT_NEAR(residuals[n - 2], -std::sqrt(22.0), 1e-12) << "(3, 0), on the major axis";
-    EXPECT_NEAR(residuals[n - 1], -std::sqrt(22.0), 1e-12) << "(-3, 0), on the major axis";
 }
 
 TEST(RobustEllipse, WithEveryWeightOneTheLoopMinimisesTheDirectFitsCost)

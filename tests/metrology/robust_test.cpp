@@ -21,6 +21,15 @@ zmet_robustParams params(int32_t estimator = zmet_robustTukey)
     return p;
 }
 
+// Clip (or the estimator given) about a scale the caller gives.
+zmet_robustParams givenScale(double scale, int32_t estimator = zmet_robustClip)
+{
+    zmet_robustParams p = params(estimator);
+    p.scaleMode = zmet_robustScaleGiven;
+    p.scale = scale;
+    return p;
+}
+
 // Result records constructed for a scope; r.r is the record.
 template <class R>
 struct Owned {
@@ -133,9 +142,7 @@ TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
     points.push_back({50, -40});
     std::vector<double> weights(points.size(), 2.0);
     weights[3] = 0.0;
-    zmet_robustParams p = params(zmet_robustClip);
-    p.scaleMode = zmet_robustScaleGiven;
-    p.scale = 0.5;
+    const zmet_robustParams p = givenScale(0.5);
     LineResult r;
     ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), weights.data(), &p, &r.r), zfit_ok);
     EXPECT_EQ(r.r.robust.scale, 0.5) << "the given scale is kept";
@@ -192,9 +199,7 @@ TEST(RobustCircle, StartsExactlyOnTheCircleWithFreeOrFixedRadius)
     zt::Rng rng(13);
     std::vector<zmath_vect> points = mt::circleArc(rng, {3, -4}, 7, 0.5, 4, 60, 0.0);
     addClutter(rng, points, 40, -10, 10);
-    zmet_robustParams p = params(zmet_robustClip);
-    p.scaleMode = zmet_robustScaleGiven;
-    p.scale = 1e-6;
+    const zmet_robustParams p = givenScale(1e-6);
     for (bool fixed : {false, true}) {
         const std::string what = fixed ? "fixed radius" : "free radius";
         CircleResult r;
@@ -220,16 +225,12 @@ TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
         EllipseResult r;
         ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, flavour, &r.r), zfit_ok);
         const std::string what = "flavour " + std::to_string(flavour);
-        zmath_vect centre{};
-        double radii[2] = {0, 0}, angle = 0;
-        zmath_shapeEllipse_getCenter(&r.r.ellipse, &centre);
-        zmath_shapeEllipse_getRadii(&r.r.ellipse, radii);
-        zmath_shapeEllipse_getAngle(&r.r.ellipse, &angle);
-        EXPECT_NEAR(centre.x, 5, 0.2) << what;
-        EXPECT_NEAR(centre.y, -3, 0.2) << what;
-        EXPECT_NEAR(radii[0], 40, 0.2) << what;
-        EXPECT_NEAR(radii[1], 20, 0.2) << what;
-        EXPECT_NEAR(angle, 0.6, 0.01) << what;
+        const zmath_shapeEllipse& e = r.r.ellipse;
+        EXPECT_NEAR(e.center.x, 5, 0.2) << what;
+        EXPECT_NEAR(e.center.y, -3, 0.2) << what;
+        EXPECT_NEAR(e.radius1, 40, 0.2) << what;
+        EXPECT_NEAR(e.radius2, 20, 0.2) << what;
+        EXPECT_NEAR(e.angle, 0.6, 0.01) << what;
         EXPECT_NEAR(r.r.robust.scale, 0.3, 0.05) << what << ": orthogonal residuals give the noise";
         expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         EXPECT_EQ(r.r.robust.uncertainty.parameterCount, flavour == zmet_robustGeometric ? 5 : 0) << what;
@@ -280,9 +281,7 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
                                         {1.9, 0}, {3, 0},      {0, 0.5},     {0, -2},       {0.3, 0.2},
                                         {1, 1},   {-2.5, 0.7}, {1.5, -0.2},  {0, 0},        {-0.1, 3}};
     points.insert(points.end(), extra.begin(), extra.end());
-    zmet_robustParams p = params(zmet_robustClip);
-    p.scaleMode = zmet_robustScaleGiven;
-    p.scale = 1e-6;
+    const zmet_robustParams p = givenScale(1e-6);
     EllipseResult r;
     ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
     ASSERT_EQ(r.r.robust.inlierCount, static_cast<int32_t>(onCurve)) << "the curve's points, none of the extra ones";
@@ -300,16 +299,10 @@ TEST(RobustEllipse, WithEveryWeightOneTheLoopMinimisesTheDirectFitsCost)
     // ellipse's normalised equation, and no step in any parameter lowers it.
     zt::Rng rng(91);
     const std::vector<zmath_vect> points = mt::ellipseArc(rng, {1, 2}, 3, 2, 0.4, 0, 2.5, 40, 0.25);
-    zmet_robustParams p = params(zmet_robustClip);
-    p.scaleMode = zmet_robustScaleGiven;
-    p.scale = 1e6;
+    const zmet_robustParams p = givenScale(1e6);
     EllipseResult r;
     ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    zmath_vect centre{};
-    double radii[2] = {0, 0}, angle = 0;
-    zmath_shapeEllipse_getCenter(&r.r.ellipse, &centre);
-    zmath_shapeEllipse_getRadii(&r.r.ellipse, radii);
-    zmath_shapeEllipse_getAngle(&r.r.ellipse, &angle);
+    const zmath_shapeEllipse& fitted = r.r.ellipse;
     const auto cost = [&](const std::array<double, 5>& e) {
         const double c = std::cos(e[4]), s = std::sin(e[4]);
         double sum = 0;
@@ -320,7 +313,7 @@ TEST(RobustEllipse, WithEveryWeightOneTheLoopMinimisesTheDirectFitsCost)
         }
         return sum * e[2] * e[2] * e[3] * e[3] / 4;
     };
-    const std::array<double, 5> best{centre.x, centre.y, radii[0], radii[1], angle};
+    const std::array<double, 5> best{fitted.center.x, fitted.center.y, fitted.radius1, fitted.radius2, fitted.angle};
     for (int k = 0; k < 5; ++k)
         for (const double h : {-1e-4, 1e-4}) {
             std::array<double, 5> moved = best;
@@ -435,9 +428,7 @@ TEST(RobustTransform, WithEveryWeightOneTheLoopSolvesThePlainLeastSquares)
             target.push_back(
                 {0.9 * q.x - 0.3 * q.y + 11 + rng.normal(0.2), 0.35 * q.x + 1.1 * q.y - 2 + rng.normal(0.2)});
         }
-        zmet_robustParams p = params(zmet_robustClip);
-        p.scaleMode = zmet_robustScaleGiven;
-        p.scale = 1e6;
+        const zmet_robustParams p = givenScale(1e6);
         TransformResult robust;
         ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 300, nullptr, dof, &p, &robust.r), zfit_ok);
         zmath_pointToPointFitParams plainParams;
@@ -527,9 +518,7 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
             return zmet_robustLineFit(points.data(), count(points), weights.empty() ? nullptr : weights.data(), &p, r);
         };
     };
-    zmet_robustParams tinyScale = params();
-    tinyScale.scaleMode = zmet_robustScaleGiven;
-    tinyScale.scale = 1e-9;
+    const zmet_robustParams tinyScale = givenScale(1e-9, zmet_robustTukey);
     std::vector<zmath_vect> nan = good, coincident(10, zmath_vect{1, 1});
     nan[4].y = NAN;
     std::vector<double> negative(good.size(), 1.0), infinite(good.size(), 1.0), mostlyZero(good.size(), 0.0);

@@ -2,14 +2,13 @@
 // small lobed profiles, their certificates checked independently on pixel
 // grids, and every refusal, cancellation and failed allocation.
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <string>
 
 #include <zfit/metrology/metrology.h>
 
 #include "roundness_internal.hpp"
-#include "support.hpp"
+#include "scatter.hpp"
 
 namespace {
 
@@ -405,20 +404,8 @@ TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
 
 // ---- refusals --------------------------------------------------------------------
 
-// A result record with a marker in every field, to see that a failure
-// leaves it as it was.
-zmet_roundnessResult marked()
-{
-    zmet_roundnessResult r;
-    std::memset(&r, 0x5a, sizeof r);
-    return r;
-}
-
-bool unchanged(const zmet_roundnessResult& r)
-{
-    const zmet_roundnessResult m = marked();
-    return std::memcmp(&r, &m, sizeof r) == 0;
-}
+using mt::unchanged;
+zmet_roundnessResult marked() { return mt::marked<zmet_roundnessResult>(); }
 
 TEST(RoundnessRefusals, ParametersAreCheckedFirst)
 {

@@ -2,7 +2,6 @@
 // uncertain on a quarter arc, a start from either axis, and every failure
 // status.
 #include <cmath>
-#include <cstring>
 
 #include <zfit/metrology/metrology.h>
 
@@ -154,13 +153,11 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
         {"start angle NaN", good, nanStart, zmet_errOutOfRange},
     };
     for (const Case& c : cases) {
-        zmet_geometricEllipseResult r;
-        std::memset(&r, 0x3c, sizeof r);
-        const zmet_geometricEllipseResult before = r;
+        auto r = mt::marked<zmet_geometricEllipseResult>();
         EXPECT_EQ(zmet_geometricEllipseFit(c.points.data(), static_cast<int32_t>(c.points.size()), &c.p, &r),
                   c.expected)
             << c.name;
-        EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << c.name << ": the result was written";
+        EXPECT_TRUE(mt::unchanged(r)) << c.name << ": the result was written";
     }
     const std::vector<double> weights = {1, 1, 1, -1, 1, 1};
     const auto p = params();
@@ -173,7 +170,6 @@ TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)
               zmet_errNotConverged)
         << "one step";
     EXPECT_EQ(r.uncertainty.parameterCount, 0) << "an uncertainty without a solution";
-    EXPECT_EQ(r.isValid, 0) << "isValid after no convergence";
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 // (its accuracy against certified references is in tests/certified; the
 // search as it stands, without refinement, is checked against libzfit by the
 // binding's tests), weights, and every refusal.
-#include <cstring>
-
 #include <zfit/metrology/metrology.h>
 
-#include "support.hpp"
+#include "scatter.hpp"
 
 namespace {
 
@@ -85,11 +83,9 @@ TEST(ConvergedParabola, RefusalsLeaveTheResultUntouched)
         {"a negative weight", good, params(), &negative, zmath_errFitWeightNegative},
     };
     for (const Row& row : rows) {
-        zmet_parabolaResult r;
-        std::memset(&r, 0x5a, sizeof r);
-        const zmet_parabolaResult before = r;
+        auto r = mt::marked<zmet_parabolaResult>();
         EXPECT_EQ(fit(row.points, row.p, &r, row.weights), row.expected) << row.what;
-        EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0) << "result untouched: " << row.what;
+        EXPECT_TRUE(mt::unchanged(r)) << "result untouched: " << row.what;
     }
 }
 

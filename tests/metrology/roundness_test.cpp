@@ -2,14 +2,13 @@
 // small lobed profiles, their certificates checked independently on pixel
 // grids, and every refusal, cancellation and failed allocation.
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <string>
 
 #include <zfit/metrology/metrology.h>
 
 #include "roundness_internal.hpp"
-#include "support.hpp"
+#include "scatter.hpp"
 
 namespace {
 
@@ -63,6 +62,20 @@ Spread spreadAbout(const Points& p, const zmath_vect& c)
         s.farthest = std::max(s.farthest, distance(q, c));
     }
     return s;
+}
+
+// The boundary pixels of a lobed shape about the origin, on a grid of the
+// given step, each once.
+Points pixelOutline(double r0, double amplitude, int lobes, double phase, int steps, double grid)
+{
+    Points p;
+    for (int k = 0; k < steps; ++k) {
+        const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
+        const zmath_vect q{std::round(r * std::cos(t)) * grid, std::round(r * std::sin(t)) * grid};
+        if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
+            p.push_back(q);
+    }
+    return p;
 }
 
 // ---- the exhaustive references ------------------------------------------------
@@ -211,22 +224,6 @@ void expectEveryMethodCertified(const Points& p, uint64_t seed)
 
 // ---- tests --------------------------------------------------------------------------
 
-TEST(RoundnessReference, SmallLobedProfilesMatchTheExhaustiveSearch)
-{
-    for (uint64_t seed = 1; seed <= 150; ++seed) {
-        zt::Rng rng(seed);
-        const Points p = randomProfile(rng, rng.integer(5, 15), seed % 3 == 0 ? 0.3 : 0.05);
-        const double scale = spreadAbout(p, p[0]).farthest;
-        zmet_roundnessResult outer, inner;
-        ASSERT_EQ(roundness(p, zmet_roundnessCircumscribed, &outer), zfit_ok) << "circumscribed, seed " << seed;
-        ASSERT_EQ(roundness(p, zmet_roundnessInscribed, &inner), zfit_ok) << "inscribed, seed " << seed;
-        EXPECT_NEAR(outer.outerRadius, exhaustive(p).circumscribed, 1e-9 * scale)
-            << "smallest enclosing circle, seed " << seed;
-        EXPECT_NEAR(inner.innerRadius, largestHeldEmptyCircle(p), 1e-9 * scale)
-            << "largest held empty circle, seed " << seed;
-    }
-}
-
 // The exchange alone, before the proof over all centres, reaches the
 // narrowest zone of a profile that surrounds its centre with a small form
 // error: about such a centre the zone is all but convex in it, with one
@@ -329,7 +326,8 @@ double narrowestStrip(const Points& p)
 // clouds of grid points (full of ties). The zone must be the global one:
 // the narrowest over every centre that two outer and two inner contacts, or
 // three contacts on one circle, define. Points that no circle holds more
-// narrowly than a straight strip have none.
+// narrowly than a straight strip have none. The smallest enclosing circle
+// is the least over the same centres.
 TEST(RoundnessReference, TheMinimumZoneIsTheGlobalOne)
 {
     for (uint64_t seed = 1; seed <= 600; ++seed) {
@@ -365,6 +363,8 @@ TEST(RoundnessReference, TheMinimumZoneIsTheGlobalOne)
         }
         ASSERT_EQ(status, zfit_ok);
         EXPECT_NEAR(r.roundness, ref.zone, 1e-9 * scale) << "the narrowest zone";
+        ASSERT_EQ(roundness(p, zmet_roundnessCircumscribed, &r), zfit_ok) << "circumscribed";
+        EXPECT_NEAR(r.outerRadius, ref.circumscribed, 1e-9 * scale) << "the smallest enclosing circle";
     }
 }
 
@@ -376,15 +376,7 @@ TEST(RoundnessCertificate, PixelGridProfilesWithTiesAreCertified)
         zt::Rng rng(seed);
         const double r0 = rng.uniform(2, 60), amplitude = r0 * rng.uniform(0, 0.1), phase = rng.uniform(0, 6.3);
         const int lobes = rng.integer(2, 6), steps = 60 * static_cast<int>(r0) + 16;
-        const double grid = seed % 3 == 0 ? 0.25 : 1.0;
-        Points p;
-        for (int k = 0; k < steps; ++k) {
-            const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
-            const zmath_vect q{std::round(r * std::cos(t)) * grid, std::round(r * std::sin(t)) * grid};
-            if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
-                p.push_back(q);
-        }
-        expectEveryMethodCertified(p, seed);
+        expectEveryMethodCertified(pixelOutline(r0, amplitude, lobes, phase, steps, seed % 3 == 0 ? 0.25 : 1.0), seed);
     }
 }
 
@@ -396,14 +388,8 @@ TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
     for (uint64_t seed = 1; seed <= 30; ++seed) {
         zt::Rng rng(seed);
         const double r0 = rng.uniform(2, 5), amplitude = r0 * rng.uniform(0, 0.15), phase = rng.uniform(0, 6.3);
-        const int lobes = rng.integer(2, 5), steps = 40 * static_cast<int>(r0);
-        Points p;
-        for (int k = 0; k < steps; ++k) {
-            const double t = 2 * zt::pi * k / steps, r = r0 + amplitude * std::cos(lobes * t + phase);
-            const zmath_vect q{std::round(r * std::cos(t)), std::round(r * std::sin(t))};
-            if (std::none_of(p.begin(), p.end(), [&](const zmath_vect& s) { return s.x == q.x && s.y == q.y; }))
-                p.push_back(q);
-        }
+        const int lobes = rng.integer(2, 5);
+        Points p = pixelOutline(r0, amplitude, lobes, phase, 40 * static_cast<int>(r0), 1.0);
         // In every order of the points: the triangulation, and with it which
         // corner of a triangle holds a right angle, follows the order.
         const double largest = largestHeldEmptyCircle(p);
@@ -418,27 +404,13 @@ TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
 
 // ---- refusals --------------------------------------------------------------------
 
-// A result record with a marker in every field, to see that a failure
-// leaves it as it was.
-zmet_roundnessResult marked()
-{
-    zmet_roundnessResult r;
-    std::memset(&r, 0x5a, sizeof r);
-    return r;
-}
-
-bool unchanged(const zmet_roundnessResult& r)
-{
-    const zmet_roundnessResult m = marked();
-    return std::memcmp(&r, &m, sizeof r) == 0;
-}
+using mt::unchanged;
+zmet_roundnessResult marked() { return mt::marked<zmet_roundnessResult>(); }
 
 TEST(RoundnessRefusals, ParametersAreCheckedFirst)
 {
     zmet_roundnessParams params;
-    ASSERT_EQ(zmet_roundnessParams_init(&params), zfit_ok) << "init";
-    EXPECT_EQ(params.method, zmet_roundnessMinimumZone) << "default method";
-    EXPECT_EQ(params.maxRoundness, HUGE_VAL) << "default limit";
+    zmet_roundnessParams_init(&params);
     struct Row {
         int32_t method;
         double maxRoundness;
@@ -460,31 +432,43 @@ TEST(RoundnessRefusals, ParametersAreCheckedFirst)
     }
 }
 
+// Points that determine no circle for a method: every method, or the one
+// named. An arc of less than a half circle holds no inscribed circle. Four
+// points two by two on two parallel lines have no minimum zone: every
+// circle's zone is wider than the strip between the lines, and narrows
+// towards it as the centre recedes along their normal.
 TEST(RoundnessRefusals, PointsThatDetermineNoCircle)
 {
     const double big = 1e308;
+    zt::Rng rng(3);
+    Points arc;
+    for (int k = 0; k < 60; ++k) {
+        const double t = 2.0 * k / 59, r = 10 + rng.normal(0.01);
+        arc.push_back({r * std::cos(t), r * std::sin(t)});
+    }
+    const Points parallel{{6, 5}, {4, 4}, {4, 3}, {0, 0}};
+    EXPECT_GT(exhaustive(parallel).zone, narrowestStrip(parallel)) << "every candidate centre is wider than the strip";
+    const std::vector<int32_t> every(std::begin(kMethods), std::end(kMethods));
     struct Row {
         const char* what;
         Points points;
-        int32_t count;
+        std::vector<int32_t> methods;
         zfit_status expected;
     };
     const Row rows[] = {
-        {"no points", {}, 0, zmath_errDegenerate},
-        {"two distinct points", {{0, 0}, {1, 1}, {0, 0}, {1, 1}}, 4, zmath_errDegenerate},
-        {"collinear points", {{0, 0}, {1, 2}, {2, 4}, {-3, -6}}, 4, zmath_errDegenerate},
-        {"a NaN", {{0, 0}, {1, NAN}, {0, 1}}, 3, zmet_errNotFinite},
-        {"an extent beyond the doubles", {{-big, 0}, {big, 0}, {0, big}}, 3, zmet_errNotFinite},
+        {"no points", {}, every, zmath_errDegenerate},
+        {"two distinct points", {{0, 0}, {1, 1}, {0, 0}, {1, 1}}, every, zmath_errDegenerate},
+        {"collinear points", {{0, 0}, {1, 2}, {2, 4}, {-3, -6}}, every, zmath_errDegenerate},
+        {"a NaN", {{0, 0}, {1, NAN}, {0, 1}}, every, zmet_errNotFinite},
+        {"an extent beyond the doubles", {{-big, 0}, {big, 0}, {0, big}}, every, zmet_errNotFinite},
+        {"two by two on parallel lines", parallel, {zmet_roundnessMinimumZone}, zmath_errDegenerate},
+        {"an open arc", arc, {zmet_roundnessInscribed}, zmet_errProfileOpen},
     };
     for (const Row& row : rows)
-        for (int m = 0; m < 3; ++m) {
-            zmet_roundnessParams params;
-            zmet_roundnessParams_init(&params);
-            params.method = kMethods[m];
+        for (const int32_t method : row.methods) {
             zmet_roundnessResult r = marked();
-            EXPECT_EQ(zmet_roundness(row.points.data(), row.count, &params, &r), row.expected)
-                << row.what << ", " << kNames[m];
-            EXPECT_TRUE(unchanged(r)) << "result untouched: " << row.what << ", " << kNames[m];
+            EXPECT_EQ(roundness(row.points, method, &r), row.expected) << row.what << ", method " << method;
+            EXPECT_TRUE(unchanged(r)) << "result untouched: " << row.what << ", method " << method;
         }
 }
 
@@ -536,33 +520,6 @@ TEST(RoundnessCertificate, ContactsSharingARayStillLeaveFourAlternating)
         EXPECT_NE(r.contacts[k], 0) << "not the outer contact on the shared ray, contact " << k;
         EXPECT_NE(r.contactOnOuter[k], r.contactOnOuter[(k + 1) % 4]) << "roles alternate at contact " << k;
     }
-}
-
-// Four points two by two on two parallel lines: every circle's zone is
-// wider than the strip between the lines, and narrows towards it as the
-// centre recedes along their normal. There is no minimum-zone circle.
-TEST(RoundnessRefusals, AZoneThatOnlyNarrowsAsItRecedesHasNoCentre)
-{
-    const Points p{{6, 5}, {4, 4}, {4, 3}, {0, 0}};
-    EXPECT_GT(exhaustive(p).zone, narrowestStrip(p)) << "every candidate centre is wider than the strip";
-    zmet_roundnessResult r = marked();
-    EXPECT_EQ(roundness(p, zmet_roundnessMinimumZone, &r), zmath_errDegenerate) << "minimum zone";
-    EXPECT_TRUE(unchanged(r)) << "result untouched";
-}
-
-// An arc of less than a half circle has no inscribed circle; its zone and
-// circumscribed circle are well defined.
-TEST(RoundnessRefusals, AnOpenArcHasNoInscribedCircle)
-{
-    zt::Rng rng(3);
-    Points arc;
-    for (int k = 0; k < 60; ++k) {
-        const double t = 2.0 * k / 59, r = 10 + rng.normal(0.01);
-        arc.push_back({r * std::cos(t), r * std::sin(t)});
-    }
-    zmet_roundnessResult r = marked();
-    EXPECT_EQ(roundness(arc, zmet_roundnessInscribed, &r), zmet_errProfileOpen) << "inscribed";
-    EXPECT_TRUE(unchanged(r)) << "result untouched";
 }
 
 TEST(RoundnessRefusals, MissingRecordsAreBrokenPreconditions)

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,23 @@ inline void expectHonest(const Scatter& s, const std::string& what)
     EXPECT_LE(s.standardErrorRatio(), 1.15) << what << ": " << s.describe();
     EXPECT_GE(s.coverage(), 0.92) << what << ": " << s.describe();
     EXPECT_LE(s.coverage(), 0.98) << what << ": " << s.describe();
+}
+
+// A result record with a marker in every byte, to see that a failure
+// leaves it as it was.
+template <class R>
+R marked()
+{
+    R r;
+    std::memset(&r, 0x5a, sizeof r);
+    return r;
+}
+
+template <class R>
+bool unchanged(const R& r)
+{
+    const R m = marked<R>();
+    return std::memcmp(&r, &m, sizeof r) == 0;
 }
 
 // The orthogonal RMS distance of points from a circle.

@@ -25,9 +25,6 @@ TEST(StudentQuantile, MatchesExactValues)
         double t = 0.0;
         ASSERT_EQ(zmet_studentTQuantile(c.probability, c.dof, &t), zfit_ok) << c.probability << ", " << c.dof;
         EXPECT_NEAR(t, c.expected, 1e-11 * c.expected) << c.probability << " with " << c.dof << " dof";
-        double lower = 0.0;
-        ASSERT_EQ(zmet_studentTQuantile(1.0 - c.probability, c.dof, &lower), zfit_ok);
-        EXPECT_NEAR(lower, -c.expected, 1e-11 * c.expected) << "symmetry at " << c.dof << " dof";
     }
     double t = 42.0;
     for (const double probability : {0.0, 1.0, -0.5, std::nan("")})
@@ -149,13 +146,12 @@ TEST(PointToPointUncertainty, IsHonestForEveryParameter)
         const std::vector<zmath_vect> sources = plate(rng, 6);
         for (int trial = 0; trial < 400; ++trial) {
             const Pairs p = noisyPairs(rng, sources, truth, 0.01);
-            zmath_pointToPointFitResult fit;
-            zmath_pointToPointFitResult_construct(&fit);
+            zfit::PointToPointResult fit;
             zmet_uncertainty u{};
-            ASSERT_EQ(zmath_pointToPointFit(&params, p.target.data(), p.source.data(), 6, &fit), zfit_ok);
-            ASSERT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 6, &fit.xform, &u),
+            ASSERT_EQ(zmath_pointToPointFit(&params, p.target.data(), p.source.data(), 6, fit.get()), zfit_ok);
+            ASSERT_EQ(zmet_pointToPointFitUncertainty(&params, p.target.data(), p.source.data(), 6, &fit->xform, &u),
                       zfit_ok);
-            const auto fitted = parametersOf(fit.xform, dof), expected = parametersOf(truth, dof);
+            const auto fitted = parametersOf(fit->xform, dof), expected = parametersOf(truth, dof);
             for (int k = 0; k < dof; ++k)
                 scatter[static_cast<size_t>(k)].add(fitted[static_cast<size_t>(k)] - expected[static_cast<size_t>(k)],
                                                     u.standardErrors[k], u.halfWidth95[k]);

@@ -90,6 +90,37 @@ NoisyLine randomLine(zt::Rng& rng, int n, double sigma)
     return l;
 }
 
+// Discarding one to three points far off (1e3 to 1e5 times the spread of
+// the rest) leaves the least-squares line of the points kept, to rounding:
+// the search's running sums lose the digits a far point took out of them.
+TEST(LineSearch, ThePointsKeptAfterFarOutliersGiveTheirOwnLine)
+{
+    zt::Rng rng(77);
+    for (int trial = 0; trial < 60; ++trial) {
+        const int32_t m = 1 + trial % 3;
+        NoisyLine l = randomLine(rng, 16, 0.05);
+        const double far = std::pow(10.0, 3 + trial % 3) * 100;
+        for (int32_t k = 0; k < m; ++k) {
+            const double angle = rng.uniform(0, 2 * zt::pi);
+            l.points.insert(l.points.begin() + rng.integer(0, static_cast<int>(l.points.size())),
+                            {far * std::cos(angle), far * std::sin(angle)});
+        }
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << m << " discarded " << far << " away");
+        LineResult searched;
+        ASSERT_EQ(fit(l.points, searched, {m, HUGE_VAL, 0}), 0);
+        std::vector<zmath_vect> kept;
+        const std::vector<int32_t> ignored = zt::indices(searched->ignoredIndices);
+        for (int32_t i = 0; i < static_cast<int32_t>(l.points.size()); ++i)
+            if (std::find(ignored.begin(), ignored.end(), i) == ignored.end()) kept.push_back(l.points[size_t(i)]);
+        ASSERT_EQ(kept.size(), size_t{16}) << "the far points discarded";
+        LineResult plain;
+        ASSERT_EQ(fit(kept, plain), 0);
+        EXPECT_NEAR(searched->line.angle, plain->line.angle, 1e-12) << "the kept points' angle";
+        EXPECT_NEAR(searched->line.d, plain->line.d, 1e-10) << "the kept points' d";
+        EXPECT_NEAR(searched->rmsError, plain->rmsError, 1e-12) << "the kept points' error";
+    }
+}
+
 // Turning the points, measuring them in another unit (1e-9 to 1e9) and
 // moving them far from the origin (up to 1e5 times their spread) turns,
 // scales and moves the least-squares, exhaustive and minimum-zone lines:

@@ -183,6 +183,14 @@ zfit_status fitDiscarding(const zmath_vect* p, int32_t n, zmath_shapeFLine* line
     // Only a candidate whose error overflowed to infinity can fail to win;
     // then no line was found.
     ZFIT_FAIL_IF(best[0] < 0, zmath_errDegenerate);
+    // The winner's line fitted again from its own points, about their
+    // centroid: the search's sums carry the rounding of every point removed
+    // and added back, which a discarded point far away makes large. Where
+    // that fit finds no direction the search's line stands.
+    zmath_shapeFLine refitted;
+    if (!zfit::failed(zfit_lineFitCentred_(std::span<const zmath_vect>(p, static_cast<size_t>(n)), &refitted,
+                                           std::span<const int32_t>(best.data(), M))))
+        *line = refitted;
     *rmsError = keptRmsError(*line, p, n, best, M);
     ZFIT_TRY(zstd_vector32_resize(ignoredIndices, 0));
     for (int32_t slot = 0; slot < M; ++slot) ZFIT_TRY(zstd_vector32_pushBack(ignoredIndices, &best[slot]));

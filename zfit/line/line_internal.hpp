@@ -91,8 +91,10 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
 // zfit_lineVals_solve_ stores it, but formed from moments about the points'
 // centroid, so that coordinates far from the origin keep their digits.
 // zmath_errDegenerate for fewer than two points and for a scatter without a
-// preferred direction.
-zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line);
+// preferred direction. The points whose indices `left` lists (ascending)
+// are left out.
+zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line,
+                                 std::span<const int32_t> left = {});
 
 // *out = sum of squared distances of the summed points from the line (in
 // the coordinates of the points added), read back from the moments about

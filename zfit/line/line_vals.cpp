@@ -60,24 +60,37 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
     return lineAlongAxis({sums->origin.x + mx, sums->origin.y + my}, a, c, sxy, line);
 }
 
-zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line)
+zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shapeFLine* line,
+                                 std::span<const int32_t> left)
 {
-    const double n = static_cast<double>(points.size());
-    ZFIT_FAIL_IF(points.size() < 2, zmath_errDegenerate);
+    const size_t count = points.size() - left.size();
+    ZFIT_FAIL_IF(count < 2, zmath_errDegenerate);
+    // Calls f on every point kept, in order.
+    const auto eachKept = [&](auto&& f) {
+        size_t next = 0;
+        for (size_t k = 0; k < points.size(); ++k) {
+            if (next < left.size() && static_cast<size_t>(left[next]) == k) {
+                ++next;
+                continue;
+            }
+            f(points[k]);
+        }
+    };
+    const double n = static_cast<double>(count);
     double mx = 0.0, my = 0.0;
-    for (const zmath_vect& q : points) {
+    eachKept([&](const zmath_vect& q) {
         mx += q.x;
         my += q.y;
-    }
+    });
     mx /= n;
     my /= n;
     double a = 0.0, c = 0.0, sxy = 0.0;
-    for (const zmath_vect& q : points) {
+    eachKept([&](const zmath_vect& q) {
         const double dx = q.x - mx, dy = q.y - my;
         a += dx * dx;
         c += dy * dy;
         sxy += dx * dy;
-    }
+    });
     const double r = std::hypot(2.0 * sxy, a - c);
     ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (a + c)), zmath_errDegenerate);
     return lineAlongAxis({mx, my}, a, c, sxy, line);

@@ -349,15 +349,6 @@ Pairs<zmath_vect> pointPairs(double scale = 1)
     return p;
 }
 
-// pointPairs() with both sets moved `offset` along the diagonal.
-Pairs<zmath_vect> shiftedPairs(double offset)
-{
-    Pairs<zmath_vect> p = pointPairs();
-    for (auto* set : {&p.a, &p.b})
-        for (zmath_vect& q : *set) q = {q.x + offset, q.y + offset};
-    return p;
-}
-
 // The array entries of a pair family; an empty weight list calls the unweighted one.
 template <class P, class B, class R>
 auto pairFit(zfit_status (*plain)(const P*, const zmath_vect*, const B*, int32_t, R*),
@@ -421,6 +412,8 @@ TEST(BadInput, PointToPoint)
         return zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(), zfit::Doubles(ones).get(), r);
     }};
     const auto solveFailed = zmath_errFitSolveFailed;
+    const zt::Placement far{1, {1e6, 1e6}};  // both sets moved along the diagonal
+    const Pairs<zmath_vect> shifted{far(good.a), far(good.b)};
     runRows<zmath_pointToPointFitResult>({
         {"NaN source", fit(withSource(2, {nan, 0})), solveFailed, untouched},
         {"infinite target, 3 dof", fit({with(good.a, 0, {inf, 0}), good.b}, {}, 3), solveFailed, untouched},
@@ -440,8 +433,8 @@ TEST(BadInput, PointToPoint)
         {"vectors of different sizes, weighted", mismatched, zmath_errFitSizeMismatch, untouched},
         {"coordinates near 1e150", fit(pointPairs(1e150)), solveFailed, untouched},
         {"coordinates near 1e-150", fit(pointPairs(1e-150), {}, 4), 0, success},
-        {"unit spread at offset 1e6, 3 dof", fit(shiftedPairs(1e6), {}, 3), 0, success},
-        {"unit spread at offset 1e6, 6 dof, weighted", fit(shiftedPairs(1e6), ones, 6), 0, success},
+        {"unit spread at offset 1e6, 3 dof", fit(shifted, {}, 3), 0, success},
+        {"unit spread at offset 1e6, 6 dof, weighted", fit(shifted, ones, 6), 0, success},
     });
 }
 

@@ -84,16 +84,6 @@ void cancelAtEveryPoll(const Search& search)
     }
 }
 
-// Points on a slanted line with a few far points.
-std::vector<zmath_vect> lineWithOutliers(int n, int outliers)
-{
-    zt::Rng rng(4);
-    std::vector<zmath_vect> p;
-    for (int i = 0; i < n; ++i) p.push_back({double(i), 0.25 * i + 3 + rng.normal(0.02)});
-    for (int k = 0; k < outliers; ++k) p[(k * 5 + 2) % n].y += (k % 2 ? -10.0 : 10.0);
-    return p;
-}
-
 // Points on an ellipse about (2, -1) turned by 0.3 (a circle when r1 == r2)
 // with a few far points.
 std::vector<zmath_vect> ringWithOutliers(int n, int outliers, double r1, double r2)
@@ -110,7 +100,7 @@ std::vector<zmath_vect> ringWithOutliers(int n, int outliers, double r1, double 
 
 Search lineSearch(const char* name, int32_t mode, int32_t numIgnore, int n)
 {
-    const std::vector<zmath_vect> points = lineWithOutliers(n, numIgnore);
+    const std::vector<zmath_vect> points = ringWithOutliers(n, numIgnore, 8, 0.5);  // a long thin ring
     const zmath_lineFitParams params{numIgnore, HUGE_VAL, mode};
     return {name, numIgnore,
             onDirty<zmath_lineFitResult>(

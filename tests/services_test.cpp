@@ -120,13 +120,6 @@ TEST(Eigenvalues, NeedTheExceptionalShiftTheBalancingAndTheSplit)
     EXPECT_EQ(zmath_nmmatrix_eigenvalues(&wide.m, 0, re.get(), im.get()), zmath_errMatrixShape) << "not square";
 }
 
-zmath_xformRigid rigidOf(double angle, double x, double y)
-{
-    zmath_xformRigid r;
-    zmath_xformRigid_initAngleTransElements(&r, &angle, x, y);
-    return r;
-}
-
 // The inverse undoes the transform, translation included: p -> M p + t with
 // M = (2 1; 1 1) and t = (3, -2) has M^-1 = (1 -1; -1 2) and the translation
 // -M^-1 t = (-5, 7), exactly (the parabola fits catch a wrong rigid
@@ -141,8 +134,10 @@ TEST(Transforms, InversesUndoTheTransformAndRigidComposesRightToLeft)
     zmath_xformLinear singular{{1, 2}, {1, 2, 2, 4}}, out{};
     EXPECT_EQ(zmath_xformLinear_getInverse(&singular, &out), zmath_errMatrixSingular);
     // Shift by (10, 0), then turn a quarter counterclockwise: (1, 0) -> (0, 11).
-    const zmath_xformRigid turn = rigidOf(zt::pi / 2, 0, 0), shift = rigidOf(0, 10, 0);
-    zmath_xformRigid both;
+    const double quarter = zt::pi / 2, none = 0;
+    zmath_xformRigid turn, shift, both;
+    zmath_xformRigid_initAngleTransElements(&turn, &quarter, 0, 0);
+    zmath_xformRigid_initAngleTransElements(&shift, &none, 10, 0);
     zmath_xformRigid_initCompose(&both, &turn, &shift);
     zmath_vect p{1.0, 0.0}, q;
     zmath_xformRigid_mapPoint(&both, &p, &q);

@@ -1,6 +1,6 @@
 // Allocation failures: every fitting algorithm and the record's copies are
-// run with their k-th allocation failing, for k = 1, 2, ... until the call
-// succeeds. Each time the call must return exactly the container's
+// run with their k-th allocation failing (alone, and with every later one),
+// for k = 1, 2, ... until the call succeeds. Each time the call must return exactly the container's
 // exhaustion status, leave nothing allocated once its records are
 // destructed, and leave records that can still be destructed. An array
 // entry copies its points and runs the vector entry, so the array entries
@@ -18,10 +18,22 @@ struct Case {
     std::function<zfit_status()> call;  // makes and releases its own records
 };
 
+// With the k-th allocation failing alone, where the later ones would have
+// hidden a status that was dropped, the call still fails with exhaustion
+// (if it made k allocations).
 void runUntilSuccess(const Case& c)
 {
     SCOPED_TRACE(c.name);
     for (int k = 1; k <= 10000; ++k) {
+        {
+            zt::ScopedAllocator alone(k, true);
+            const zfit_status status = c.call();
+            EXPECT_EQ(alone.outstanding(), 0u) << "leak with allocation " << k << " failing alone";
+            if (alone.allocations() >= k) {
+                EXPECT_EQ(status, zstd_errOutOfMemory)
+                    << "allocation " << k << " failing alone gave " << zfit::statusName(status);
+            }
+        }
         zt::ScopedAllocator allocator(k);
         const zfit_status status = c.call();
         EXPECT_EQ(allocator.outstanding(), 0u) << "leak with allocation " << k << " failing";

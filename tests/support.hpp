@@ -190,11 +190,12 @@ private:
 };
 
 // Installs an allocator on this thread for the test's scope that fails the
-// allocation number `failAt` (1-based; 0 never fails) and every later one,
-// and keeps track of the blocks still outstanding.
+// allocation number `failAt` (1-based; 0 never fails) and every later one
+// (or, with `onlyThat`, that one alone), and keeps track of the blocks still
+// outstanding.
 class ScopedAllocator {
 public:
-    explicit ScopedAllocator(int failAt = 0) : failAt_(failAt)
+    explicit ScopedAllocator(int failAt = 0, bool onlyThat = false) : failAt_(failAt), onlyThat_(onlyThat)
     {
         const zsys_allocator a{&ScopedAllocator::allocate, &ScopedAllocator::release, this};
         zsys_memory_install(&a);
@@ -210,7 +211,8 @@ private:
     {
         auto* self = static_cast<ScopedAllocator*>(context);
         ++self->count_;
-        if (self->failAt_ > 0 && self->count_ >= self->failAt_) return nullptr;
+        if (self->failAt_ > 0 && (self->onlyThat_ ? self->count_ == self->failAt_ : self->count_ >= self->failAt_))
+            return nullptr;
         void* block = std::malloc(bytes);
         self->live_.insert(block);
         return block;
@@ -221,6 +223,7 @@ private:
         std::free(block);
     }
     int failAt_;
+    bool onlyThat_;
     int count_ = 0;
     std::set<void*> live_;
 };

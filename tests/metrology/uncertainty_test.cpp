@@ -161,6 +161,75 @@ TEST(PointToPointUncertainty, IsHonestForEveryParameter)
     }
 }
 
+// The inverse of a small symmetric positive definite matrix, by
+// Gauss-Jordan elimination (no pivoting needed).
+std::vector<std::vector<double>> inverse(std::vector<std::vector<double>> a)
+{
+    const size_t n = a.size();
+    std::vector<std::vector<double>> inv(n, std::vector<double>(n, 0.0));
+    for (size_t i = 0; i < n; ++i) inv[i][i] = 1.0;
+    for (size_t c = 0; c < n; ++c) {
+        const double pivot = a[c][c];
+        for (size_t k = 0; k < n; ++k) {
+            a[c][k] /= pivot;
+            inv[c][k] /= pivot;
+        }
+        for (size_t r = 0; r < n; ++r) {
+            if (r == c) continue;
+            const double f = a[r][c];
+            for (size_t k = 0; k < n; ++k) {
+                a[r][k] -= f * a[c][k];
+                inv[r][k] -= f * inv[c][k];
+            }
+        }
+    }
+    return inv;
+}
+
+// Every entry of the transform's covariance is sigma^2 (J^T W J)^-1 with
+// J the derivatives of the mapped sources by the parameters in their
+// documented order, formed here entry by entry in plain coordinates.
+TEST(PointToPointUncertainty, IsTheInverseOfTheNormalMatrix)
+{
+    zt::Rng rng(31);
+    const zmath_xformLinear truth = {{12, -7}, {0.8, -0.5, 0.6, 0.9}};
+    const Pairs pairs = noisyPairs(rng, plate(rng, 9), truth, 0.05);
+    std::vector<double> w(9);
+    for (double& x : w) x = rng.uniform(0.5, 2);
+    for (const int32_t dof : {4, 6}) {
+        SCOPED_TRACE("dof " + std::to_string(dof));
+        const zmath_pointToPointFitParams params{HUGE_VAL, dof};
+        zfit::PointToPointResult fit;
+        ASSERT_EQ(
+            zmath_pointToPointFitWeighted(&params, pairs.target.data(), pairs.source.data(), w.data(), 9, fit.get()),
+            zfit_ok);
+        zmet_uncertainty u{};
+        ASSERT_EQ(zmet_pointToPointFitUncertaintyWeighted(&params, pairs.target.data(), pairs.source.data(), w.data(),
+                                                          9, &fit->xform, &u),
+                  zfit_ok);
+        const auto p = static_cast<size_t>(dof);
+        std::vector<std::vector<double>> normal(p, std::vector<double>(p, 0.0));
+        for (size_t i = 0; i < 9; ++i) {
+            const double su = pairs.source[i].x, sv = pairs.source[i].y;
+            // d(x, y)/d(tx, ty, m00, m10) with m01 = -m10, m11 = m00; or
+            // d(x, y)/d(tx, ty, m00, m01, m10, m11).
+            const std::vector<double> dx =
+                dof == 4 ? std::vector<double>{1, 0, su, -sv} : std::vector<double>{1, 0, su, sv, 0, 0};
+            const std::vector<double> dy =
+                dof == 4 ? std::vector<double>{0, 1, sv, su} : std::vector<double>{0, 1, 0, 0, su, sv};
+            for (size_t a = 0; a < p; ++a)
+                for (size_t b = 0; b < p; ++b) normal[a][b] += w[i] * (dx[a] * dx[b] + dy[a] * dy[b]);
+        }
+        const std::vector<std::vector<double>> covariance = inverse(normal);
+        for (size_t a = 0; a < p; ++a)
+            for (size_t b = 0; b < p; ++b) {
+                const double expected = u.sigma * u.sigma * covariance[a][b];
+                const double size = u.sigma * u.sigma * std::sqrt(covariance[a][a] * covariance[b][b]);
+                EXPECT_NEAR(u.covariance[a * p + b], expected, 1e-9 * size) << "covariance " << a << ", " << b;
+            }
+    }
+}
+
 // What every uncertainty promises of its residual scale: n - p degrees of
 // freedom, sigma^2 (n - p) equal to the weighted sum of squared residuals
 // (rmsError^2 times the weight sum, for the fits that report one), and t95

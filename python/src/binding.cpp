@@ -251,7 +251,6 @@ bool Points::allWithin(double limit) const
 
 void Points::checkRange(double limit) const
 {
-    if (allWithin(limit)) return;
     for (int32_t i = 0; i < view_.size; ++i)
         if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit))
             raiseStatus(zmet_errOutOfRange, std::string(name_) + " row " + std::to_string(i) + " is " +

@@ -137,6 +137,26 @@ TEST(EllipseAlgebraic, PointsOnARandomEllipseOrCircleAreFittedExactlyAtAnyScale)
         }
 }
 
+// Points at the ends of the axes of an axis-aligned ellipse map onto the
+// axes of the unit circle (exactly, where the fitted centre and angle come
+// out exact): their error is as small as the others'.
+TEST(EllipseAlgebraic, PointsAtTheEndsOfTheAxesCountLikeAnyOther)
+{
+    const struct {
+        double a, b, cx, cy;
+    } ellipses[] = {{3, 2, 5, -7}, {3, 2, 5, 7}, {4, 2, 3, 5}, {2, 1, 1, 1}};
+    for (const auto& [a, b, cx, cy] : ellipses) {
+        std::vector<zmath_vect> points;
+        for (int k = 0; k < 8; ++k) {
+            const double t = k * zt::pi / 4;
+            points.push_back({k % 4 == 2 ? cx : cx + a * std::cos(t), k % 4 == 0 ? cy : cy + b * std::sin(t)});
+        }
+        EllipseResult r;
+        ASSERT_EQ(fit(points, r), 0);
+        EXPECT_LT(r->rmsError, 1e-12) << "every point on the fitted ellipse, centre " << cx << ", " << cy;
+    }
+}
+
 // Measuring the points in another unit (1e-9 to 1e9) and moving them far
 // from the origin (up to 1e5 times the ellipse's size) scales and moves the
 // ellipse within 1e-7 of its scaled size, with or without leaving out a

@@ -14,6 +14,20 @@
 #include <zfit/services/containers.h>
 #include <zfit/services/nmmatrix.h>
 
+// Under AddressSanitizer the arrays of an Arena are kept apart by poisoned
+// gaps, so that running past the end of one is reported rather than
+// landing in the next.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZSVC_ARENA_GAPS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZSVC_ARENA_GAPS 1
+#endif
+#endif
+#ifdef ZSVC_ARENA_GAPS
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace zsvc {
 
 // The C operations of each container type, found by overload.
@@ -113,14 +127,25 @@ private:
 // between (members of an object that lives through the call).
 class Arena {
 public:
+    Arena() = default;
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+#ifdef ZSVC_ARENA_GAPS
+    ~Arena()
+    {
+        if (block_.data() != nullptr) ASAN_UNPOISON_MEMORY_REGION(block_.data(), size_);
+    }
+#endif
+
     template <class T>
     void reserve(std::span<T>& target, int64_t count)
     {
         static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= alignof(std::max_align_t));
         size_ = (size_ + alignof(T) - 1) / alignof(T) * alignof(T);
-        if (planned_ < kMostArrays) arrays_[planned_] = {size_, static_cast<size_t>(count), &target, &point<T>};
+        const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+        if (planned_ < kMostArrays) arrays_[planned_] = {size_, static_cast<size_t>(count), bytes, &target, &point<T>};
         ++planned_;
-        size_ += static_cast<size_t>(count) * sizeof(T);
+        size_ += bytes + kGap;
     }
 
     // zstd_errBrokenPrecondition when more arrays were planned than an
@@ -131,16 +156,25 @@ public:
         ZFIT_TRY(
             block_.allocate(static_cast<int64_t>((size_ + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t))));
         std::byte* base = reinterpret_cast<std::byte*>(block_.data());
-        for (size_t a = 0; a < planned_; ++a)
+        for (size_t a = 0; a < planned_; ++a) {
             arrays_[a].point(arrays_[a].target, base + arrays_[a].offset, arrays_[a].count);
+#ifdef ZSVC_ARENA_GAPS
+            ASAN_POISON_MEMORY_REGION(base + arrays_[a].offset + arrays_[a].bytes, kGap);
+#endif
+        }
         return zfit_ok;
     }
 
 private:
     static constexpr size_t kMostArrays = 64;
+#ifdef ZSVC_ARENA_GAPS
+    static constexpr size_t kGap = 16;
+#else
+    static constexpr size_t kGap = 0;
+#endif
 
     struct Planned {
-        size_t offset, count;
+        size_t offset, count, bytes;
         void* target;
         void (*point)(void* target, std::byte* at, size_t count);
     };

@@ -886,6 +886,13 @@ TEST_F(Cli, TimeoutCancelsALongSearchAndProgressShows)
     EXPECT_EQ(json::parse(run.out)["status"]["name"], "zsys_errCancelled");
     for (const char* says : {"cancelled", "outlier search", "% (pass "})
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    // The progress line ends in the time the search has run: past the quiet
+    // first second, within the timeout and some.
+    const size_t unit = run.err.find(" s\n"), number = run.err.rfind(", ", unit);
+    ASSERT_NE(unit, std::string::npos) << run.err;
+    const double seconds = std::stod(run.err.substr(number + 2, unit - number - 2));
+    EXPECT_GE(seconds, 1.0) << run.err;
+    EXPECT_LE(seconds, 30.0) << run.err;
     const Outcome quiet = zfit("line --ignore 3 --timeout 1.2 --quiet " + file);
     EXPECT_EQ(quiet.code, 4);
     EXPECT_EQ(quiet.err.find("% (pass "), std::string::npos) << quiet.err;

@@ -246,6 +246,22 @@ TEST(PointToPointProperties, ScalingAndMovingThePointsMovesTheTransform)
         Result r;
         EXPECT_EQ(fit(6, at(target), at(onLine), r), solveFailed) << at;
     }
+    // Sources on a line along an axis, half of them off it by a unit in the
+    // last place: the determinant of their moments is rounding noise,
+    // whichever axis they spread along.
+    const double onAxis = 0x1.5de6a853bbe91p+5, offAxis = 0x1.5de6a853bbe92p+5;
+    const zmath_vect spreadAlong[] = {{onAxis, 0x1.ab37fe2b81f4ap+3},  {offAxis, 0x1.ab309e073289dp+3},
+                                      {offAxis, 0x1.ab292a954de2fp+3}, {onAxis, 0x1.ab33c0a690ff4p+3},
+                                      {onAxis, 0x1.ab348f2ac8f24p+3},  {offAxis, 0x1.ab28e361511adp+3}};
+    for (const bool vertical : {true, false}) {
+        Pts nearAxis;
+        for (const zmath_vect& p : spreadAlong) nearAxis.push_back(vertical ? p : zmath_vect{p.y, p.x});
+        for (const int32_t dof : {5, 6}) {
+            Result r;
+            EXPECT_EQ(fit(dof, mapAll(randomTransform(rng, 3), nearAxis), nearAxis, r), solveFailed)
+                << "dof " << dof << (vertical ? ", vertical" : ", horizontal");
+        }
+    }
 }
 
 }  // namespace

@@ -168,12 +168,10 @@ def fit_many(family, point_sets, threads=0, *, columns=False, **options):
     point_sets  a sequence (list, tuple, or an array whose first axis runs over
                 the items)
     threads     how many threads fit the items: 0 (the default) one per core,
-                never more than there are items. The calling thread reads
-                the items while the threads fit those it has read (with
-                threads=1, it reads them all first). It fits a batch that
-                takes less than about a tenth of a millisecond alone,
-                starting no thread. The GIL is released while the fits run,
-                so other Python threads go on meanwhile.
+                never more than there are items. The calling thread fits a
+                batch that takes less than about a tenth of a millisecond
+                alone, starting no thread. The GIL is released while they
+                run, so other Python threads go on meanwhile.
     columns     False: a list of result objects; True: a dict of numpy arrays
                 (below)
     options     the keyword options of fit_<family>, with its defaults, applied

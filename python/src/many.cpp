@@ -27,34 +27,14 @@ constexpr auto kInlineBudget = std::chrono::microseconds(100);
 // cache lines of every column (eight scalars to a line), so a worker that
 // owns a run of them writes lines no other thread touches.
 constexpr std::size_t kLongestRun = 32;
-// The longest a worker sleeps waiting for items still being read.
-constexpr auto kReadWait = std::chrono::milliseconds(1);
 
 // The items of one batch and what its workers share.
 class Batch {
 public:
-    // Room for `most` items to fit; none is ready until publish() says so.
-    Batch(std::size_t most, std::optional<double> timeout, const std::function<zfit_status(std::size_t)>& fit)
-        : fit_(fit), most_(most), statuses_(most)
+    Batch(std::size_t count, std::optional<double> timeout, const std::function<zfit_status(std::size_t)>& fit)
+        : fit_(fit), count_(count), statuses_(count)
     {
         hasDeadline_ = deadlineFrom(timeout, deadline_);
-    }
-
-    // The first `ready` items may be fitted. Workers waiting for items are
-    // woken every run's worth, and at the end of the reading.
-    void publish(std::size_t ready)
-    {
-        ready_.store(ready, std::memory_order_release);
-        if (ready % kLongestRun == 0) moreReady_.notify_all();
-    }
-    // No item will be published after these.
-    void readingDone()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            reading_ = false;
-        }
-        moreReady_.notify_all();
     }
 
     // Called before a worker thread starts, and again if it could not (the
@@ -110,7 +90,7 @@ public:
         bool left = false;
         while (!ZFIT_FAILED(check.attention(&check))) {
             const std::size_t i = next_.load(std::memory_order_relaxed);
-            if (i >= ready_.load(std::memory_order_acquire)) break;
+            if (i >= count_) break;
             if (Clock::now() - start > budget) {
                 left = true;
                 break;
@@ -122,12 +102,7 @@ public:
         zstd_assert_install(previousAssert_, previousAssertContext_);
         return left;
     }
-    // Items published and not yet taken.
-    std::size_t remaining() const
-    {
-        const std::size_t ready = ready_.load(std::memory_order_acquire);
-        return ready - std::min(ready, next_.load());
-    }
+    std::size_t remaining() const { return count_ - std::min(count_, next_.load()); }
 
     // Stops the batch for `reason`; the first reason given stays.
     void stop(zfit_status reason)
@@ -156,12 +131,7 @@ public:
         }
     }
 
-    // One status per item published.
-    BatchOutcome outcome()
-    {
-        statuses_.resize(ready_.load());
-        return {std::move(statuses_), stop_.load()};
-    }
+    BatchOutcome outcome() { return {std::move(statuses_), stop_.load()}; }
 
 private:
     // The attention check of the calling thread while it fits: the batch's
@@ -187,36 +157,17 @@ private:
 
     // The next items [first, end) for one of `workers` threads: runs of up to
     // kLongestRun that shrink towards the end, a quarter of each worker's
-    // share of what is left, so that the workers finish together; while
-    // items are still being read, it waits for them. Empty when the batch is
-    // done or has stopped.
+    // share of what is left, so that the workers finish together. Empty when
+    // the batch is done or has stopped.
     std::pair<std::size_t, std::size_t> takeRun(std::size_t workers)
     {
         std::size_t first = next_.load(std::memory_order_relaxed);
-        for (;;) {
-            if (ZFIT_FAILED(stopped())) return {0, 0};
-            const std::size_t ready = ready_.load(std::memory_order_acquire);
-            if (first >= ready) {
-                if (!waitForItems(first)) return {0, 0};
-                first = next_.load(std::memory_order_relaxed);
-                continue;
-            }
-            const std::size_t size =
-                std::min(std::clamp<std::size_t>((most_ - first) / (4 * workers), 1, kLongestRun), ready - first);
-            if (next_.compare_exchange_weak(first, first + size, std::memory_order_relaxed))
-                return {first, first + size};
-        }
-    }
-
-    // Waits until an item beyond `taken` is published; false once none will
-    // be. The timeout only bounds a wake-up missed between the test and the
-    // wait.
-    bool waitForItems(std::size_t taken)
-    {
-        std::unique_lock lock(mutex_);
-        moreReady_.wait_for(lock, kReadWait,
-                            [&] { return !reading_ || ready_.load(std::memory_order_acquire) > taken; });
-        return reading_ || ready_.load(std::memory_order_acquire) > taken;
+        std::size_t size = 0;
+        do {
+            if (first >= count_ || ZFIT_FAILED(stopped())) return {0, 0};
+            size = std::clamp<std::size_t>((count_ - first) / (4 * workers), 1, kLongestRun);
+        } while (!next_.compare_exchange_weak(first, first + size, std::memory_order_relaxed));
+        return {first, first + size};
     }
 
     static zfit_status attention(void* batch) { return static_cast<Batch*>(batch)->stopped(); }
@@ -224,17 +175,15 @@ private:
     static void brokenPrecondition(void*, int32_t) {}
 
     const std::function<zfit_status(std::size_t)>& fit_;
-    const std::size_t most_;
+    const std::size_t count_;
     std::vector<std::optional<zfit_status>> statuses_;
-    std::atomic<std::size_t> ready_{0};
     std::atomic<std::size_t> next_{0};
     std::atomic<zfit_status> stop_{zfit_ok};
     bool hasDeadline_ = false;
     zsys_deadline deadline_{};
     std::mutex mutex_;
-    std::condition_variable finished_, moreReady_;
+    std::condition_variable finished_;
     std::size_t running_ = 0;  // guarded by mutex_
-    bool reading_ = true;      // guarded by mutex_
     zsys_assertFn previousAssert_ = nullptr;
     void* previousAssertContext_ = nullptr;
 };
@@ -279,49 +228,6 @@ std::size_t poolSize(std::size_t threads, std::size_t count)
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     return std::min(threads, count);
 }
-
-// The worker threads of a batch, joined at the latest when it goes.
-class Pool {
-public:
-    explicit Pool(Batch& batch) : batch_(batch) {}
-    Pool(const Pool&) = delete;
-    Pool& operator=(const Pool&) = delete;
-    ~Pool() { join(); }
-
-    void start(std::size_t wanted)
-    {
-        started_ = true;
-        threads_.reserve(wanted);
-        for (std::size_t t = 0; t < wanted; ++t) {
-            batch_.workerStarting();
-            try {
-                threads_.emplace_back([this, wanted] { batch_.work(wanted); });
-            } catch (const std::system_error&) {
-                // The system has no more threads to give: fewer do the work.
-                batch_.workerFailedToStart();
-                break;
-            }
-        }
-        if (threads_.empty()) {
-            // Nobody would fit the items: the batch stops.
-            failed_ = true;
-            batch_.stop(zsys_errCancelled);
-        }
-    }
-    bool started() const { return started_ && !threads_.empty(); }
-    bool failed() const { return failed_; }
-
-    void join()
-    {
-        for (std::thread& worker : threads_)
-            if (worker.joinable()) worker.join();
-    }
-
-private:
-    Batch& batch_;
-    std::vector<std::thread> threads_;
-    bool started_ = false, failed_ = false;
-};
 
 std::vector<std::pair<std::string, BatchFn>>& batchFamilies()
 {
@@ -372,12 +278,13 @@ py::list weightsPerItem(const py::object& weights, std::size_t n)
 // ---- the pool -------------------------------------------------------------------
 
 BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout,
-                      const std::function<bool(std::size_t)>& read, const std::function<zfit_status(std::size_t)>& fit)
+                      const std::function<zfit_status(std::size_t)>& fit)
 {
-    using Clock = std::chrono::steady_clock;
     Batch batch(count, timeout, fit);
+    if (count == 0) return batch.outcome();
     const bool watchSignals = onMainThread();
     PendingSignal signal;
+    bool noThread = false;
     // What the calling thread asks while the batch runs: the host's check
     // and, on the main thread, the signal handlers.
     zsys_attentionFn hostCheck = nullptr;
@@ -393,36 +300,29 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
             if (signal.check()) batch.stop(zsys_errCancelled);
         }
     };
-    Pool pool(batch);
-    std::size_t item = 0, toFit = 0;
-    const auto readNext = [&] {
-        if (read(item++)) batch.publish(++toFit);
-    };
-    // A batch read within the inline budget is fitted as a small one; a
-    // longer one is fitted by the pool while the rest is read.
-    const auto readingEnds = Clock::now() + kInlineBudget;
-    while (item < count && (threads == 1 || Clock::now() < readingEnds)) readNext();
-    if (item < count) {
-        pool.start(poolSize(threads, count - item));
-        try {
-            while (item < count) readNext();
-        } catch (...) {
-            batch.stop(zsys_errCancelled);
-            batch.readingDone();
-            pool.join();
-            throw;
-        }
-    }
-    batch.readingDone();
     {
         py::gil_scoped_release released;
-        if (!pool.started() && batch.workInline(kInlineBudget, kCallerPoll, poll))
-            pool.start(poolSize(threads, batch.remaining()));
-        if (pool.started()) batch.waitForWorkers(poll);
-        pool.join();
+        if (batch.workInline(kInlineBudget, kCallerPoll, poll)) {
+            const std::size_t wanted = poolSize(threads, batch.remaining());
+            std::vector<std::thread> pool;
+            pool.reserve(wanted);
+            for (std::size_t t = 0; t < wanted; ++t) {
+                batch.workerStarting();
+                try {
+                    pool.emplace_back([&batch, wanted] { batch.work(wanted); });
+                } catch (const std::system_error&) {
+                    // The system has no more threads to give: fewer do the work.
+                    batch.workerFailedToStart();
+                    break;
+                }
+            }
+            noThread = pool.empty();
+            batch.waitForWorkers(poll);
+            for (std::thread& worker : pool) worker.join();
+        }
     }
     signal.raiseIfAny();
-    if (pool.failed()) throw std::runtime_error("fit_many: the system could not start a thread");
+    if (noThread) throw std::runtime_error("fit_many: the system could not start a thread");
     return batch.outcome();
 }
 

@@ -39,27 +39,20 @@ struct BatchOutcome {
     zfit_status stop = zfit_ok;
 };
 
-// Reads the items 0..count-1 in order on the calling thread, with the GIL
-// (read(i) is true for an item to fit), and runs fit(k) for the k-th item
-// to fit, with the GIL released. A batch read within a tenth of a
-// millisecond is small: the calling thread fits its first items itself, and
-// only when items remain after another tenth of a millisecond does it start
-// a pool of `threads` native threads for the rest (0: one per core; never
-// more than there are items left), so a small batch starts no thread. In a
-// larger batch the pool starts at once (with `threads` 1, once every item
-// is read) and fits the items read so far while the calling thread reads
-// the rest. The calling thread then waits for the pool; every thread is
-// joined before it returns, also when read() throws, which stops the batch
-// and is thrown again. The timeout covers the whole batch: once it passes,
-// searches stop at their next poll and no further item starts. The
-// attention check the host installed on the calling thread is asked, and
-// on the main thread pending signals are looked for, every few milliseconds
-// after the reading: a failure it reports, or a signal handler that raises
-// (Ctrl-C), stops the batch, and the handler's exception is raised once the
-// workers are joined. An item's result never depends on the thread that
-// fitted it. The outcome has one status per item to fit.
+// Runs fit(i) for every i < count with the GIL released. The calling thread
+// fits the first items itself; only when items remain after a tenth of a
+// millisecond does it start a pool of `threads` native threads for the rest
+// (0: one per core; never more than there are items left) and wait for
+// them, so a small batch starts no thread. Every thread is joined before it
+// returns. The timeout covers the whole batch: once it passes, searches stop
+// at their next poll and no further item starts. The attention check the
+// host installed on the calling thread is asked, and on the main thread
+// pending signals are looked for, every few milliseconds: a failure it
+// reports, or a signal handler that raises (Ctrl-C), stops the batch, and
+// the handler's exception is raised once the workers are joined. An item's
+// result never depends on the thread that fitted it.
 BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout,
-                      const std::function<bool(std::size_t)>& read, const std::function<zfit_status(std::size_t)>& fit);
+                      const std::function<zfit_status(std::size_t)>& fit);
 
 // Reads item `index` with `read`. A FitError it raises becomes the item's
 // outcome (`refused`); a ValueError is raised again naming the item.
@@ -93,30 +86,16 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
     const py::list itemWeights = weightsPerItem(weights, n);
     std::vector<std::optional<typename F::Input>> inputs(n);
     std::vector<py::object> refused(n);
-    // The items to fit, in the order read: the first `reading` are written
-    // (the workers read only those the batch has published).
-    std::vector<std::size_t> toFit(n);
-    std::size_t reading = 0;
-    // Item i read into inputs[i] (or refused[i]); true when it is to be fitted.
-    const auto read = [&](std::size_t i) {
+    std::vector<std::size_t> toFit;
+    for (std::size_t i = 0; i < n; ++i) {
         readItem(i, refused[i], [&] { inputs[i].emplace(F::input(items[i], itemWeights[i], familyOptions)); });
-        if (inputs[i]) toFit[reading++] = i;
-        return inputs[i].has_value();
-    };
-    // Each item's status (0 for a result), once the batch has run.
-    const auto statusesOf = [&](const BatchOutcome& outcome) {
-        std::vector<zfit_status> statuses(n, zfit_ok);
-        for (std::size_t i = 0; i < n; ++i)
-            if (refused[i]) statuses[i] = refused[i].attr("code").cast<zfit_status>();
-        for (std::size_t k = 0; k < outcome.statuses.size(); ++k)
-            statuses[toFit[k]] = outcome.statuses[k].value_or(outcome.stop);
-        return statuses;
-    };
+        if (inputs[i]) toFit.push_back(i);
+    }
 
     if (asColumns) {
         std::vector<Column> columns = columnsOf<typename F::Result>(n);
         const auto& fields = F::Result::fields();
-        const BatchOutcome outcome = runBatch(n, threads, timeout, read, [&](std::size_t k) {
+        const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
             typename F::Record record;
             zfit_status status = constructed(record);
             if (ZFIT_FAILED(status)) return status;
@@ -126,25 +105,25 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
             for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(toFit[k], fields[f], result);
             return status;
         });
-        return columnDict(columns, statusesOf(outcome));
+        std::vector<zfit_status> statuses(n, zfit_ok);
+        for (std::size_t i = 0; i < n; ++i)
+            if (refused[i]) statuses[i] = refused[i].attr("code").cast<zfit_status>();
+        for (std::size_t k = 0; k < toFit.size(); ++k) statuses[toFit[k]] = outcome.statuses[k].value_or(outcome.stop);
+        return columnDict(columns, statuses);
     }
 
-    // One record per item, made where it is fitted.
-    std::vector<std::optional<typename F::Record>> records(n);
-    const BatchOutcome outcome = runBatch(n, threads, timeout, read, [&](std::size_t k) {
-        const typename F::Record& record = records[k].emplace();
-        const zfit_status status = constructed(record);
-        return ZFIT_FAILED(status) ? status : F::fit(familyOptions, *inputs[toFit[k]], records[k]->get());
+    std::vector<typename F::Record> records(toFit.size());
+    for (const typename F::Record& record : records) check(constructed(record));
+    const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
+        return F::fit(familyOptions, *inputs[toFit[k]], records[k].get());
     });
 
-    const std::vector<zfit_status> statuses = statusesOf(outcome);
     py::list results(n);
     for (std::size_t i = 0; i < n; ++i)
         if (refused[i]) results[i] = refused[i];
-    for (std::size_t k = 0; k < outcome.statuses.size(); ++k) {
-        const std::size_t i = toFit[k];
-        results[i] =
-            ZFIT_FAILED(statuses[i]) ? errorInstance(statuses[i]) : resultObject(typename F::Result(**records[k]));
+    for (std::size_t k = 0; k < toFit.size(); ++k) {
+        const zfit_status status = outcome.statuses[k].value_or(outcome.stop);
+        results[toFit[k]] = ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[k]));
     }
     return results;
 }

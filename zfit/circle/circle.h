@@ -139,7 +139,10 @@ ZFIT_API zfit_status zmath_circleFitResult_reset(zmath_circleFitResult* result);
  *                         than three points at all, all points collinear or
  *                         coincident, a coordinate (or in mode 1
  *                         fixedRadius) that is NaN or infinite, or no
- *                         window of any candidate could be solved;
+ *                         window of any candidate could be solved (in
+ *                         mode 1 with numIgnore >= 1 also a fixedRadius
+ *                         beyond about 1e154, whose windows' squared
+ *                         errors overflow);
  *   zsys_errCancelled (or the host's status)  the attention check stopped
  *                         the search;
  *   zstd_errOutOfMemory   work storage could not be had;

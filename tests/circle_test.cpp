@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include <zfit/circle/circle_internal.hpp>
+#include <zfit/circle/ordered_points.hpp>
+#include <zfit/services/rank_keys.hpp>
 
 #include "support.hpp"
 
@@ -178,6 +180,50 @@ TEST(CircleProperties, AHugeFixedRadiusLeavesTheCentreOfTheKeptPoints)
 
 // Work storage that does not grow with the candidates (the polls of these
 // counts are rows of the search plan test).
+// The ranking repaired from centre to centre holds the extremes a full sort
+// by (distance, index) gives, on a pixel grid where distances tie often:
+// small steps (repairs), jumps across the points and centres on grid
+// points (many equal distances).
+TEST(CircleRanking, RepairedExtremesAreThoseOfAFullSort)
+{
+    zt::Rng rng(217);
+    std::vector<double> xs, ys;
+    for (int i = 0; i < 36; ++i) {
+        xs.push_back(rng.integer(0, 8));
+        ys.push_back(rng.integer(0, 8));
+    }
+    const size_t n = xs.size(), extremes = 4;
+    std::vector<double> storedX(n), storedY(n), keys(n);
+    std::vector<int32_t> ids(n), all(n);
+    std::vector<uint8_t> regions(n);
+    std::vector<zfit::circle::OrderedPoints::Ranked> pairs(n);
+    for (size_t k = 0; k < n; ++k) all[k] = static_cast<int32_t>(k);
+    zfit::circle::OrderedPoints ranking({storedX, storedY, keys, ids, regions, pairs}, all, xs.data(), ys.data(),
+                                        extremes);
+    double cx = 4, cy = 4;
+    for (int step = 0; step < 3000; ++step) {
+        if (step % 50 == 0) {
+            cx = rng.integer(-4, 12);
+            cy = rng.integer(-4, 12);
+        } else {
+            cx += rng.uniform(-0.3, 0.3);
+            cy += rng.uniform(-0.3, 0.3);
+        }
+        ranking.rank(cx, cy, step == 0, [](int32_t, bool) {});
+        std::vector<std::pair<double, int32_t>> sorted;
+        for (size_t k = 0; k < n; ++k) sorted.emplace_back(zsvc::distanceKey(xs[k], ys[k], cx, cy), int32_t(k));
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<int32_t> nearest, farthest;
+        for (size_t r = 0; r < extremes; ++r) {
+            nearest.push_back(sorted[r].second);
+            farthest.push_back(sorted[n - extremes + r].second);
+        }
+        const auto first = ranking.first(), last = ranking.last();
+        ASSERT_EQ(std::vector<int32_t>(first.begin(), first.end()), nearest) << "the nearest, step " << step;
+        ASSERT_EQ(std::vector<int32_t>(last.begin(), last.end()), farthest) << "the farthest, step " << step;
+    }
+}
+
 TEST(CircleSearch, WorkStorageDoesNotGrowWithThePoints)
 {
     for (int mode = 0; mode < 2; ++mode) {

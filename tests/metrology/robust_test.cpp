@@ -571,6 +571,8 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, -1, &c.r),
               zmath_errFitFixedRadiusNegative);
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, NAN, &c.r), zmet_errNotFinite);
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, 0.0, &c.r), zmath_errDegenerate)
+        << "radius 0 is a radius, but no circle of it passes through two points";
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 2, 5, &c.r), zmath_errFitBadMode)
         << "fixed radius, flavour";
     zmet_robustParams noClip = p;

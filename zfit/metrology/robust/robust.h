@@ -280,7 +280,9 @@ ZFIT_API zfit_status zmet_robustCircleFit(const zmath_vect* points, int32_t coun
  * There is no algebraic circle of fixed radius, so both flavours run the
  * geometric fixed-radius fit in the loop (flavour is still checked). A
  * radius below 0 is refused with zmath_errFitFixedRadiusNegative, a NaN or
- * infinite one with zmet_errNotFinite. Needs 3 points. Uncertainty p = 2:
+ * infinite one with zmet_errNotFinite; radius 0 passes, but no circle of
+ * it passes through two distinct points (zmath_errDegenerate). Needs 3
+ * points. Uncertainty p = 2:
  * centre x, centre y. */
 ZFIT_API zfit_status zmet_robustCircleFitFixedRadius(const zmath_vect* points, int32_t count, const double* weights,
                                                      const zmet_robustParams* params, int32_t flavour, double radius,

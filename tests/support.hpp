@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <numbers>
 #include <ostream>
 #include <random>
@@ -227,6 +228,36 @@ private:
     int count_ = 0;
     std::set<void*> live_;
 };
+
+// Runs `call` (which makes and releases its own records) with its k-th
+// allocation failing alone, then with every allocation from the k-th on, for
+// k = 1, 2, ... until it succeeds. Every failure must be exhaustion (with the
+// k-th failing alone, whenever the call made k allocations: a dropped status
+// would otherwise be hidden by the next allocation failing), and nothing may
+// stay allocated. Returns how many runs with every later allocation failing
+// failed.
+inline int failEachAllocation(const std::function<zfit_status()>& call)
+{
+    for (int k = 1; k <= 10000; ++k) {
+        {
+            ScopedAllocator alone(k, true);
+            const zfit_status status = call();
+            EXPECT_EQ(alone.outstanding(), 0u) << "leak with allocation " << k << " failing alone";
+            if (alone.allocations() >= k) {
+                EXPECT_EQ(status, zstd_errOutOfMemory)
+                    << "allocation " << k << " failing alone gave " << zfit::statusName(status);
+            }
+        }
+        ScopedAllocator allocator(k);
+        const zfit_status status = call();
+        EXPECT_EQ(allocator.outstanding(), 0u) << "leak with allocation " << k << " failing";
+        if (status == zfit_ok) return k - 1;
+        EXPECT_EQ(status, zstd_errOutOfMemory) << "allocation " << k << " failing gave " << zfit::statusName(status);
+        if (status != zstd_errOutOfMemory) return k;
+    }
+    ADD_FAILURE() << "never succeeded";
+    return 0;
+}
 
 // Makes broken preconditions observable without stopping the process.
 class ScopedAssertCounter {

@@ -120,8 +120,11 @@ zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count
 
 // ---- the fixed-radius centre ----------------------------------------------
 
-// Unit-weight moment sums with q = R^2 - dx^2 - dy^2. `origin` and `radius`
-// are set before the first point is added. sumQ is written by the solve.
+// Unit-weight moment sums with q = -dx^2 - dy^2. The centre does not depend
+// on the radius R, so R stays out of the sums: with R^2 in every q a large
+// radius would cancel every digit of the centre. `origin` is set before the
+// first point is added; `radius` is the radius the solve writes. sumQ is
+// written by the solve.
 struct zfit_circleFixedRadiusVals {
     int32_t count;
     double sumX, sumY;
@@ -133,12 +136,12 @@ struct zfit_circleFixedRadiusVals {
 
 zfit_status zfit_circleFixedRadiusVals_init_(zfit_circleFixedRadiusVals* sums);
 
-// Adds a point: its offsets dx, dy and q = R^2 - dx^2 - dy^2 enter the sums
+// Adds a point: its offsets dx, dy and q = -dx^2 - dy^2 enter the sums
 // Sx, Sy, Sxx, Syy, Sxy, Sxq and Syq.
 inline zfit_status zfit_circleFixedRadiusVals_add_(zfit_circleFixedRadiusVals* sums, const zmath_vect& p)
 {
     const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
-    const double q = sums->radius * sums->radius - dx * dx - dy * dy;
+    const double q = -dx * dx - dy * dy;
     const double terms[] = {dx, dy, dx * dx, dy * dy, dx * dy, dx * q, dy * q};
     double* const into[] = {&sums->sumX,  &sums->sumY,  &sums->sumXX, &sums->sumYY,
                             &sums->sumXY, &sums->sumXQ, &sums->sumYQ};

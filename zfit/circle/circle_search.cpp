@@ -743,16 +743,13 @@ struct FreeRadius {
     }
 };
 
-// Fixed radius: the window's algebraic centre with the imposed radius. The
-// centre does not depend on R, so it is solved with R = 0 and the radius put
-// back afterwards: with R^2 in the sums a large radius cancels every digit
-// of the centre (R = 1e40 about points 20 apart moved it by 1e62).
+// Fixed radius: the window's algebraic centre with the imposed radius.
 struct FixedRadius {
     double radius;
 
     bool fromSums(const zfit_circleVals& s, double spread, zfit_circle* circle) const
     {
-        // With R = 0, q = -dx^2 - dy^2, so S dx q = -S dx r2.
+        // q = -dx^2 - dy^2, so S dx q = -S dx r2.
         zfit_circleFixedRadiusVals sums{static_cast<int32_t>(s.weightSum),
                                         s.sumX,
                                         s.sumY,
@@ -763,20 +760,17 @@ struct FixedRadius {
                                         0.0,
                                         -s.sumYR,
                                         s.origin,
-                                        0.0};
-        if (zfit_circleFixedRadiusVals_solveWithin_(&sums, spread, circle) != zfit_ok) return false;
-        circle->radius = radius;
-        return true;
+                                        radius};
+        return zfit_circleFixedRadiusVals_solveWithin_(&sums, spread, circle) == zfit_ok;
     }
     zfit_status fromPoints(std::span<const zmath_vect> points, const zmath_vect& origin, zfit_circle* circle) const
     {
         zfit_circleFixedRadiusVals sums;
         ZFIT_TRY(zfit_circleFixedRadiusVals_init_(&sums));
         sums.origin = origin;
+        sums.radius = radius;
         for (const zmath_vect& p : points) zfit_circleFixedRadiusVals_add_(&sums, p);
-        ZFIT_TRY(zfit_circleFixedRadiusVals_solve_(&sums, circle));
-        circle->radius = radius;
-        return zfit_ok;
+        return zfit_circleFixedRadiusVals_solve_(&sums, circle);
     }
 };
 

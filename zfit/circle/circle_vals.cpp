@@ -191,7 +191,7 @@ zfit_status zfit_circleFixedRadiusVals_solveWithin_(zfit_circleFixedRadiusVals* 
     const double Sx = sums->sumX, Sy = sums->sumY;
     const double Sxx = sums->sumXX, Syy = sums->sumYY, Sxy = sums->sumXY;
     const double Sxq = sums->sumXQ, Syq = sums->sumYQ, R = sums->radius;
-    const double Sq = R * R * n - Sxx - Syy;
+    const double Sq = -Sxx - Syy;
     sums->sumQ = Sq;
 
     // G is -4 times the determinant of the free-radius normal matrix (W = n);

@@ -4,7 +4,10 @@
 // input shared by every family, allocation failures, the record life cycle
 // and cancellation at every poll are covered by the cross-family tests.
 #include <algorithm>
+#include <array>
+#include <cmath>
 
+#include <zfit/circle/cell_bounds.hpp>
 #include <zfit/circle/circle_internal.hpp>
 #include <zfit/circle/ordered_points.hpp>
 #include <zfit/services/rank_keys.hpp>
@@ -222,6 +225,105 @@ TEST(CircleRanking, RepairedExtremesAreThoseOfAFullSort)
         ASSERT_EQ(std::vector<int32_t>(first.begin(), first.end()), nearest) << "the nearest, step " << step;
         ASSERT_EQ(std::vector<int32_t>(last.begin(), last.end()), farthest) << "the farthest, step " << step;
     }
+}
+
+// A cell's bounds against every centre of a grid over the cell: a point the
+// narrowing keeps is never among the extremes there; where no window can
+// win, every window errs more than the best so far; where the windows that
+// can win are said to be the same sets, each is the same at every centre.
+TEST(CircleCells, VerdictsHoldAtEveryCentreOfTheCell)
+{
+    using zfit::circle::CellVerdict;
+    zt::Rng rng(661);
+    std::array<int, 3> verdicts{};
+    for (int trial = 0; trial < 1500; ++trial) {
+        const int n = rng.integer(16, 32), m = rng.integer(1, 3);
+        const bool pixels = trial % 2 == 0;
+        Pts p;
+        for (int k = 0; k < n; ++k) {
+            const double angle = rng.uniform(0, 2 * M_PI), radius = k < m ? rng.uniform(4, 14) : 8 + rng.normal(0.05);
+            const zmath_vect q{radius * std::cos(angle), radius * std::sin(angle)};
+            p.push_back(pixels ? zmath_vect{std::round(q.x), std::round(q.y)} : q);
+        }
+        zsvc::SearchPoints points;
+        points.p = p;
+        points.n = n;
+        points.m = m;
+        std::vector<double> xs, ys, values(2 * p.size() + 512);
+        zmath_vect low = p[0], high = p[0];
+        for (const zmath_vect& q : p) {
+            xs.push_back(q.x);
+            ys.push_back(q.y);
+            points.largest = std::max({points.largest, std::fabs(q.x), std::fabs(q.y)});
+            low = {std::min(low.x, q.x), std::min(low.y, q.y)};
+            high = {std::max(high.x, q.x), std::max(high.y, q.y)};
+        }
+        points.xs = xs;
+        points.ys = ys;
+        points.diameter = std::hypot(high.x - low.x, high.y - low.y);
+        std::vector<zfit::circle::OrderedPoints::Ranked> sorted(p.size());
+        const zfit::circle::CellBounds bounds(points, {values, sorted});
+        const zmath_vect centre{rng.uniform(-0.3, 0.3), rng.uniform(-0.3, 0.3)};
+        const double h = rng.uniform(0, trial % 2 ? 0.05 : 0.2), halfSide = h / std::sqrt(2.0);
+        std::vector<int32_t> all(p.size()), reaching(p.size());
+        for (int k = 0; k < n; ++k) all[size_t(k)] = k;
+        zfit_circleKeptMoments kept;
+        reaching.resize(bounds.narrow(all, centre, h, reaching, kept));
+
+        // Each window's discarded points and error (that of its algebraic
+        // circle) at every centre of a 7 x 7 grid over the cell, a square of
+        // half-diagonal h.
+        std::vector<std::vector<std::vector<int32_t>>> discarded(size_t(m) + 1);
+        std::vector<std::vector<double>> errors(size_t(m) + 1);
+        for (int gx = 0; gx < 7; ++gx)
+            for (int gy = 0; gy < 7; ++gy) {
+                const double cx = centre.x + halfSide * (gx / 3.0 - 1.0), cy = centre.y + halfSide * (gy / 3.0 - 1.0);
+                std::vector<std::pair<double, int32_t>> ranks;
+                for (int k = 0; k < n; ++k)
+                    ranks.emplace_back(zsvc::distanceKey(xs[size_t(k)], ys[size_t(k)], cx, cy), k);
+                std::sort(ranks.begin(), ranks.end());
+                for (int r = 0; r <= m; ++r)
+                    for (const int32_t k : {ranks[size_t(r)].second, ranks[size_t(n - 1 - r)].second}) {
+                        const bool narrowedAway = std::find(reaching.begin(), reaching.end(), k) == reaching.end();
+                        ASSERT_FALSE(narrowedAway) << "point " << k << " reaches the extremes at (" << cx << ", " << cy
+                                                   << "), trial " << trial;
+                    }
+                for (int s = 0; s <= m; ++s) {
+                    std::vector<int32_t> out;
+                    Pts window;
+                    for (int r = 0; r < n; ++r) {
+                        const int32_t k = ranks[size_t(r)].second;
+                        if (r < s || r >= s + n - m)
+                            out.push_back(k);
+                        else
+                            window.push_back(p[size_t(k)]);
+                    }
+                    std::sort(out.begin(), out.end());
+                    CircleResult fitted;
+                    discarded[size_t(s)].push_back(out);
+                    errors[size_t(s)].push_back(fit(window, fitted) == zfit_ok ? fitted->rmsError : HUGE_VAL);
+                }
+            }
+        double least = HUGE_VAL;
+        for (const auto& e : errors) least = std::min(least, *std::min_element(e.begin(), e.end()));
+        // A best so far below every window's error, or above some.
+        const double best = least * (trial % 3 == 0 ? rng.uniform(0.3, 1.0) : rng.uniform(1.0, 2.0));
+        const CellVerdict verdict = bounds.judge(reaching, centre, h, kept, best);
+        ++verdicts[size_t(verdict)];
+        for (int s = 0; s <= m; ++s) {
+            const auto& e = errors[size_t(s)];
+            const bool canWin = *std::min_element(e.begin(), e.end()) <= best;
+            if (verdict == CellVerdict::noneCanWin) {
+                EXPECT_FALSE(canWin) << "window " << s << " wins in a cell passed over, trial " << trial;
+            }
+            if (verdict != CellVerdict::sameWindows || !canWin) continue;
+            for (const auto& set : discarded[size_t(s)])
+                EXPECT_EQ(set, discarded[size_t(s)][0])
+                    << "window " << s << " changes across the cell, trial " << trial;
+        }
+    }
+    EXPECT_GT(verdicts[size_t(CellVerdict::noneCanWin)], 20) << "cells passed over";
+    EXPECT_GT(verdicts[size_t(CellVerdict::sameWindows)], 20) << "cells of the same windows";
 }
 
 TEST(CircleSearch, WorkStorageDoesNotGrowWithThePoints)

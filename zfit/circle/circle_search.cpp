@@ -18,7 +18,8 @@
 //     the candidates of a cell are ranked among its few points only, kept in
 //     order from one candidate to the next (a pass to check, an insertion
 //     sort to repair), by the distances the plain loop computes;
-//   - before its candidates are ranked, a cell is judged: every window
+//   - before its candidates are ranked, a cell is judged
+//     (zfit/circle/cell_bounds.hpp): every window
 //     there keeps the points that can reach no extreme in it, and one of
 //     the few that can be its nearest (or farthest) point. A lower bound on
 //     the error of every circle over such points (zfit_circleKeptMoments)

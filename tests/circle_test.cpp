@@ -1,9 +1,9 @@
 // Circle family: the weighted algebraic circle, the free- and fixed-radius
 // outlier searches (discarded indices and their order, windows without a
 // circle, the ranking and the bounds of a cell of centres, polls and work
-// storage) and properties over random circles. Bad
-// input shared by every family, allocation failures, the record life cycle
-// and cancellation at every poll are covered by the cross-family tests.
+// storage) and properties over random circles. Bad input shared by every
+// family, allocation failures, the record life cycle and cancellation at
+// every poll are covered by the cross-family tests.
 #include <algorithm>
 #include <array>
 #include <cmath>

@@ -19,9 +19,9 @@
 //     order from one candidate to the next (a pass to check, an insertion
 //     sort to repair), by the distances the plain loop computes;
 //   - before its candidates are ranked, a cell is judged
-//     (zfit/circle/cell_bounds.hpp): every window
-//     there keeps the points that can reach no extreme in it, and one of
-//     the few that can be its nearest (or farthest) point. A lower bound on
+//     (zfit/circle/cell_bounds.hpp): every window there keeps the points
+//     that can reach no extreme in it, and one of the few that can be its
+//     nearest (or farthest) point. A lower bound on
 //     the error of every circle over such points (zfit_circleKeptMoments)
 //     tells the windows that can neither beat nor tie the best error so far;
 //     where none is left the cell is passed over, and where the others are

@@ -242,7 +242,11 @@ TEST(CircleCells, VerdictsHoldAtEveryCentreOfTheCell)
         const bool pixels = trial % 2 == 0;
         Pts p;
         for (int k = 0; k < n; ++k) {
-            const double angle = rng.uniform(0, 2 * M_PI), radius = k < m ? rng.uniform(4, 14) : 8 + rng.normal(0.05);
+            // The first m points are outliers: far, or (every other trial) just
+            // inside or outside the ring, where their ranks are in doubt.
+            const double outlier =
+                trial % 4 < 2 ? rng.uniform(4, 14) : 8 + (trial % 4 == 2 ? -1 : 1) * rng.uniform(0.1, 0.5);
+            const double angle = rng.uniform(0, 2 * M_PI), radius = k < m ? outlier : 8 + rng.normal(0.05);
             const zmath_vect q{radius * std::cos(angle), radius * std::sin(angle)};
             p.push_back(pixels ? zmath_vect{std::round(q.x), std::round(q.y)} : q);
         }
@@ -265,7 +269,8 @@ TEST(CircleCells, VerdictsHoldAtEveryCentreOfTheCell)
         std::vector<zfit::circle::OrderedPoints::Ranked> sorted(p.size());
         const zfit::circle::CellBounds bounds(points, {values, sorted});
         const zmath_vect centre{rng.uniform(-0.3, 0.3), rng.uniform(-0.3, 0.3)};
-        const double h = rng.uniform(0, trial % 2 ? 0.05 : 0.2), halfSide = h / std::sqrt(2.0);
+        const double h = trial % 5 == 4 ? rng.uniform(1, 12) : rng.uniform(0, trial % 2 ? 0.05 : 0.2);
+        const double halfSide = h / std::sqrt(2.0);
         std::vector<int32_t> all(p.size()), reaching(p.size());
         for (int k = 0; k < n; ++k) all[size_t(k)] = k;
         zfit_circleKeptMoments kept;

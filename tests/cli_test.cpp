@@ -642,6 +642,7 @@ TEST_F(Cli, PicturesAreWellFormedAndHoldThePointsAndTheFit)
         EXPECT_EQ(run("xmllint --noout " + svg).code, 0);
         for (const std::string& truth : truths)
             EXPECT_EQ(run("xmllint --xpath \"" + truth + "\" " + svg).out, "true\n") << truth;
+        expectLaidOut(slurp(svg));
     }
     // The demo draws one picture per family, each laid out on its page.
     ASSERT_EQ(zfit("demo --svg " + dir + "/demo").code, 0);

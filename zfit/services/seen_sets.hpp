@@ -25,7 +25,6 @@ struct SetHash {
     uint64_t b = 0;
 
     friend SetHash operator+(SetHash x, SetHash y) { return {x.a + y.a, x.b + y.b}; }
-    friend SetHash operator-(SetHash x, SetHash y) { return {x.a - y.a, x.b - y.b}; }
     friend bool operator==(SetHash x, SetHash y) = default;
 };
 

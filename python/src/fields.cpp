@@ -70,16 +70,16 @@ void fillElements(Element element, void* data, size_t at, std::span<const double
     fill<double>(data, at, values);
 }
 
-// Fills the `count` elements of `data` with the padding.
-void padElements(Element element, void* data, size_t count)
+// Fills `count` elements of `data` from `data[at]` on with the padding.
+void padElements(Element element, void* data, size_t at, size_t count)
 {
     switch (element) {
-    case Element::flag: std::fill_n(static_cast<bool*>(data), count, false); return;
-    case Element::integer: std::fill_n(static_cast<int64_t*>(data), count, int64_t{-1}); return;
+    case Element::flag: std::fill_n(static_cast<bool*>(data) + at, count, false); return;
+    case Element::integer: std::fill_n(static_cast<int64_t*>(data) + at, count, int64_t{-1}); return;
     case Element::real:
     case Element::text: break;
     }
-    std::fill_n(static_cast<double*>(data), count, paddingOf(element));
+    std::fill_n(static_cast<double*>(data) + at, count, paddingOf(element));
 }
 
 // The dimensions of one value: the field's, with the varying ones given in
@@ -183,22 +183,32 @@ py::object makeResult(py::handle cls, py::tuple values)
 Column::Column(const char* name, Element element, Shape shape, size_t count)
     : name_(name), element_(element), shape_(shape), count_(count)
 {
-    if (!shape.fixed()) {
-        if (shape.bound > 0) {
-            // Left unwritten: an item's slot is read only as far as it wrote.
-            slots_ = std::make_unique_for_overwrite<double[]>(count * static_cast<size_t>(shape.bound));
-            sizes_.resize(count);
-        } else {
-            values_.resize(count);
-        }
-        dims_.resize(count);
+    if (!shape.fixed()) dims_.resize(count);
+    if (!shape.fixed() && shape.most == 0) {
+        values_.resize(count);
         return;
     }
     std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count)};
-    for (int32_t k = 0; k < shape.rank; ++k) dims.push_back(shape.dims[static_cast<size_t>(k)]);
+    for (size_t k = 0; k < static_cast<size_t>(shape.rank); ++k)
+        dims.push_back(shape.dims[k] == kVaries ? shape.most : shape.dims[k]);
+    if (shape.rank > 0) row_.rows = static_cast<size_t>(dims[1]);
+    if (shape.rank > 1) row_.cols = static_cast<size_t>(dims[2]);
+    // Unwritten: the workers write every row, so that the pages are first
+    // touched on their threads, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
-    padElements(element, data_, count * static_cast<size_t>(shape.fixedSize()));
+}
+
+void Column::padRow(void* data, size_t item, Block row) const
+{
+    const size_t size = row.rows * row.cols;
+    padElements(element_, data, item * size, size);
+}
+
+void Column::pad(size_t item)
+{
+    // A varying row left unwritten is padded when the column is finished.
+    if (data_ && shape_.fixed()) padRow(data_, item, row_);
 }
 
 void Column::ItemSink::flag(bool value)
@@ -215,66 +225,82 @@ void Column::ItemSink::integer(int64_t value)
 
 void Column::ItemSink::integers(std::span<const int32_t> values)
 {
-    column_.values_[item_].assign(values.begin(), values.end());
-    column_.dims_[item_] = {static_cast<int32_t>(values.size()), 0};
-}
-
-std::span<const double> Column::itemValues(size_t item) const
-{
-    if (shape_.bound == 0) return values_[item];
-    return {slots_.get() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
+    const std::vector<double> wide(values.begin(), values.end());
+    store(wide, {static_cast<int32_t>(values.size())});
 }
 
 void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
     Column& c = column_;
-    if (!c.data_) {
-        if (c.shape_.bound > 0) {
-            const size_t n = std::min(values.size(), static_cast<size_t>(c.shape_.bound));
-            std::copy_n(values.begin(), n, c.slots_.get() + item_ * static_cast<size_t>(c.shape_.bound));
-            c.sizes_[item_] = static_cast<int32_t>(n);
-        } else {
-            c.values_[item_].assign(values.begin(), values.end());
-        }
-        c.dims_[item_] = valueDims(c.shape_, varying);
+    if (c.shape_.fixed()) {
+        fillElements(c.element_, c.data_, item_ * c.row_.rows * c.row_.cols, values);
         return;
     }
-    fillElements(c.element_, c.data_, item_ * static_cast<size_t>(c.shape_.fixedSize()), values);
+    std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
+    if (!c.data_) {
+        c.values_[item_].assign(values.begin(), values.end());
+        c.dims_[item_] = dims;
+        return;
+    }
+    // Within the bound: the value's block at the top left of the item's row,
+    // the padding around it.
+    dims[0] = std::min(dims[0], static_cast<int32_t>(c.row_.rows));
+    dims[1] = std::min(dims[1], static_cast<int32_t>(c.row_.cols));
+    const size_t rows = static_cast<size_t>(dims[0]);
+    const size_t cols = c.shape_.rank > 1 ? static_cast<size_t>(dims[1]) : 1;
+    c.padRow(c.data_, item_, c.row_);
+    const size_t at = item_ * c.row_.rows * c.row_.cols;
+    for (size_t r = 0; r < rows && r * cols < values.size(); ++r)
+        fillElements(c.element_, c.data_, at + r * c.row_.cols,
+                     values.subspan(r * cols, std::min(cols, values.size() - r * cols)));
+    c.dims_[item_] = dims;
+}
+
+py::array Column::copyUsed(Block used) const
+{
+    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count_)};
+    if (shape_.rank > 0) dims.push_back(static_cast<py::ssize_t>(used.rows));
+    if (shape_.rank > 1) dims.push_back(static_cast<py::ssize_t>(used.cols));
+    py::array out(dtypeOf(element_), dims);
+    auto* data = static_cast<char*>(out.mutable_data());
+    const size_t width = static_cast<size_t>(out.itemsize());
+    for (size_t i = 0; i < count_; ++i) {
+        padRow(data, i, used);
+        const size_t rows = static_cast<size_t>(dims_[i][0]);
+        const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims_[i][1]) : 1;
+        const size_t to = i * used.rows * used.cols;
+        if (data_) {  // the rows in place: the element type already
+            const auto* from = static_cast<const char*>(data_) + i * row_.rows * row_.cols * width;
+            for (size_t r = 0; r < rows; ++r)
+                std::copy_n(from + r * row_.cols * width, cols * width, data + (to + r * used.cols) * width);
+            continue;
+        }
+        const std::span<const double> v = values_[i];
+        for (size_t r = 0; r < rows && r * cols < v.size(); ++r)
+            fillElements(element_, data, to + r * used.cols, v.subspan(r * cols, std::min(cols, v.size() - r * cols)));
+    }
+    return out;
 }
 
 py::array Column::finish()
 {
-    if (data_) return array_;
-    // Padded to the longest item in each varying dimension.
+    if (shape_.fixed()) return array_;
+    // Each varying dimension as long as the longest item's.
     std::array<int32_t, 2> longest{};
     for (const auto& d : dims_) {
         longest[0] = std::max(longest[0], d[0]);
         longest[1] = std::max(longest[1], d[1]);
     }
-    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count_)};
-    for (int32_t k = 0; k < shape_.rank; ++k) {
-        const int32_t d = shape_.dims[static_cast<size_t>(k)];
-        dims.push_back(d == kVaries ? longest[static_cast<size_t>(k)] : d);
-    }
-    const size_t rows = shape_.rank > 0 ? static_cast<size_t>(dims[1]) : 1;
-    const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
-    py::array out(dtypeOf(element_), dims);
-    void* data = out.mutable_data();
-    padElements(element_, data, count_ * rows * cols);
-    for (size_t i = 0; i < count_; ++i) {
-        const std::span<const double> v = itemValues(i);
-        const size_t at = i * rows * cols;
-        // The item's own width: its second dimension as written, else the
-        // field's. Rows narrower than the column's go one by one.
-        const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
-        if (width == cols) {
-            fillElements(element_, data, at, v);
-            continue;
-        }
-        for (size_t k = 0; k < v.size(); k += width)
-            fillElements(element_, data, at + (k / width) * cols, v.subspan(k, std::min(width, v.size() - k)));
-    }
-    return out;
+    const auto used = [&](size_t k) {
+        return static_cast<size_t>(shape_.dims[k] == kVaries ? longest[k] : shape_.dims[k]);
+    };
+    Block block;
+    if (shape_.rank > 0) block.rows = used(0);
+    if (shape_.rank > 1) block.cols = used(1);
+    if (!data_ || block.rows != row_.rows || block.cols != row_.cols) return copyUsed(block);
+    for (size_t i = 0; i < count_; ++i)
+        if (dims_[i][0] == 0) padRow(data_, i, row_);
+    return array_;
 }
 
 }  // namespace zpy

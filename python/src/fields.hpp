@@ -33,8 +33,9 @@ constexpr int32_t kVaries = -1;
 struct Shape {
     int32_t rank = 0;
     std::array<int32_t, 2> dims{};
-    // For a varying shape: the most values an item can have (0: no bound).
-    int32_t bound = 0;
+    // For a varying shape: the most each varying dimension can be (0: no
+    // bound).
+    int32_t most = 0;
 
     bool fixed() const { return std::find(dims.begin(), dims.begin() + rank, kVaries) == dims.begin() + rank; }
     int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
@@ -73,10 +74,10 @@ struct Field {
 constexpr Shape scalar() { return {}; }
 constexpr Shape vector(int32_t n) { return {1, {n, 0}}; }
 constexpr Shape matrix(int32_t rows, int32_t cols) { return {2, {rows, cols}}; }
-// A varying shape that never holds more than `most` values.
+// A varying shape whose varying dimensions are never more than `most`.
 constexpr Shape bounded(Shape shape, int32_t most)
 {
-    shape.bound = most;
+    shape.most = most;
     return shape;
 }
 
@@ -187,19 +188,23 @@ py::tuple fieldValues(const R& result)
 // ---- columns -------------------------------------------------------------------
 
 // One field's values over a batch of `count` items: a column of shape
-// (count, ...). A column of fixed shape is a numpy array allocated before
-// the workers start, which they fill in place; one whose shape varies keeps
-// each item's values (in a slot of `bound` values per item when its shape
-// has a bound, so that no item allocates) until every item is in, and is
-// then padded to the longest (NaN, -1, False). Items that failed keep the
-// padding. put() runs on the worker threads and touches no Python object;
-// each item is written by one thread only.
+// (count, ...), which the worker threads fill item by item, each item by
+// one thread only; put() and pad() touch no Python object. A column of fixed
+// shape, or of a varying one with a bound, is a numpy array allocated
+// (unwritten) before the workers start, with every varying dimension at its
+// bound, and each item's row is written in place: its values and the
+// padding around them (NaN, -1, False). A column whose shape varies without
+// a bound keeps each item's values until every item is in. finish() then
+// makes the column padded to the longest item: the array itself when some
+// item reached the bound, else a copy of the part that is used.
 class Column {
 public:
     Column(const char* name, Element element, Shape shape, size_t count);
 
     template <class R>
     void put(size_t item, const Field<R>& field, const R& result);
+    // The item has no value (it failed, or was never fitted).
+    void pad(size_t item);
 
     // The finished column (with the GIL).
     py::array finish();
@@ -208,19 +213,26 @@ public:
 private:
     class ItemSink;
 
+    // An item's value as a (rows, cols) block of elements (a scalar is 1 by
+    // 1, a vector a column).
+    struct Block {
+        size_t rows = 1, cols = 1;
+    };
+
+    void padRow(void* data, size_t item, Block row) const;
+    py::array copyUsed(Block used) const;
+
     const char* name_;
     Element element_;
     Shape shape_;
     size_t count_;
-    py::array array_;  // the fixed-shape column
+    py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
-    // Varying shape: each item's values and dimensions.
-    std::vector<std::vector<double>> values_;
-    std::unique_ptr<double[]> slots_;  // with a bound: `bound` values per item
-    std::vector<int32_t> sizes_;       // with a bound: how many each item wrote
+    Block row_;  // an item's row in array_
+    // Varying shape: each item's dimensions ({0, 0}: nothing written) and,
+    // without a bound, its values.
     std::vector<std::array<int32_t, 2>> dims_;
-
-    std::span<const double> itemValues(size_t item) const;
+    std::vector<std::vector<double>> values_;
 };
 
 class Column::ItemSink final : public Sink {
@@ -229,13 +241,13 @@ public:
     void real(double value) override { store({&value, 1}, {}); }
     void flag(bool value) override;
     void integer(int64_t value) override;
-    void text(const std::string&) override {}
+    void text(const std::string&) override { column_.pad(item_); }
     void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override
     {
         store(values, varying);
     }
     void integers(std::span<const int32_t> values) override;
-    void none() override {}
+    void none() override { column_.pad(item_); }
 
 private:
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);

@@ -39,7 +39,13 @@ struct BatchOutcome {
     zfit_status stop = zfit_ok;
 };
 
-// Runs fit(i) for every i < count with the GIL released. The calling thread
+// What runBatch runs for each item: fit(item, worker) fits item < count on
+// worker, 0 for the calling thread and 1, 2, ... for the pool's threads; a
+// worker fits one item at a time, so what it keeps between items (a result
+// record) needs no lock.
+using BatchFit = std::function<zfit_status(std::size_t item, std::size_t worker)>;
+
+// Runs fit for every item < count with the GIL released. The calling thread
 // fits the first items itself; only when items remain after a tenth of a
 // millisecond does it start a pool of `threads` native threads for the rest
 // (0: one per core; never more than there are items left) and wait for
@@ -51,8 +57,11 @@ struct BatchOutcome {
 // reports, or a signal handler that raises (Ctrl-C), stops the batch, and
 // the handler's exception is raised once the workers are joined. An item's
 // result never depends on the thread that fitted it.
-BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout,
-                      const std::function<zfit_status(std::size_t)>& fit);
+BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit);
+
+// How many workers runBatch(count, threads, ...) may use at most: the
+// calling thread and the pool.
+std::size_t batchWorkers(std::size_t count, std::size_t threads);
 
 // Reads item `index` with `read`. A FitError it raises becomes the item's
 // outcome (`refused`); a ValueError is raised again naming the item.
@@ -68,6 +77,12 @@ const Signature& batchSignature(const Signature& family);
 // The columns as fit_many returns them: a dict of the fields' arrays and
 // `status`, each item's status (0 for a result).
 py::dict columnDict(std::vector<Column>& columns, const std::vector<zfit_status>& statuses);
+
+// What one worker keeps from item to item, on cache lines of its own.
+template <class T>
+struct alignas(64) WorkerSlot {
+    std::optional<T> value;
+};
 
 using BatchFn = py::object (*)(py::handle pointSets, const py::dict& options, std::size_t threads, bool columns);
 void addBatchFamily(const char* name, BatchFn fit);
@@ -95,26 +110,44 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
     if (asColumns) {
         std::vector<Column> columns = columnsOf<typename F::Result>(n);
         const auto& fields = F::Result::fields();
-        const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
-            typename F::Record record;
-            zfit_status status = constructed(record);
-            if (ZFIT_FAILED(status)) return status;
-            status = F::fit(familyOptions, *inputs[toFit[k]], record.get());
-            if (ZFIT_FAILED(status)) return status;
-            const typename F::Result result(*record);
-            for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(toFit[k], fields[f], result);
+        // One record per worker, made on its thread for its first item and
+        // reused for the next: every fit writes all that its result reads.
+        std::vector<WorkerSlot<typename F::Record>> records(batchWorkers(toFit.size(), threads));
+        const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k, std::size_t worker) {
+            const std::size_t item = toFit[k];
+            std::optional<typename F::Record>& record = records[worker].value;
+            if (!record) record.emplace();
+            zfit_status status = constructed(*record);
+            if (!ZFIT_FAILED(status)) status = F::fit(familyOptions, *inputs[item], record->get());
+            if (ZFIT_FAILED(status)) {
+                // A record that could not be made is made again for the next item.
+                if (ZFIT_FAILED(constructed(*record))) record.reset();
+                for (Column& column : columns) column.pad(item);
+                return status;
+            }
+            const typename F::Result result(**record);
+            for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(item, fields[f], result);
             return status;
         });
+        // The rows of the items refused before the batch and of those it
+        // stopped before are padded here; the workers padded those that failed.
         std::vector<zfit_status> statuses(n, zfit_ok);
-        for (std::size_t i = 0; i < n; ++i)
-            if (refused[i]) statuses[i] = refused[i].attr("code").cast<zfit_status>();
-        for (std::size_t k = 0; k < toFit.size(); ++k) statuses[toFit[k]] = outcome.statuses[k].value_or(outcome.stop);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (!refused[i]) continue;
+            statuses[i] = refused[i].attr("code").cast<zfit_status>();
+            for (Column& column : columns) column.pad(i);
+        }
+        for (std::size_t k = 0; k < toFit.size(); ++k) {
+            statuses[toFit[k]] = outcome.statuses[k].value_or(outcome.stop);
+            if (outcome.statuses[k]) continue;
+            for (Column& column : columns) column.pad(toFit[k]);
+        }
         return columnDict(columns, statuses);
     }
 
     std::vector<typename F::Record> records(toFit.size());
     for (const typename F::Record& record : records) check(constructed(record));
-    const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k) {
+    const BatchOutcome outcome = runBatch(toFit.size(), threads, timeout, [&](std::size_t k, std::size_t) {
         return F::fit(familyOptions, *inputs[toFit[k]], records[k].get());
     });
 

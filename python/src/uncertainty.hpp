@@ -56,8 +56,8 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t mos
 {
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
-    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most * most),
-                      covarianceDoc.c_str(), [](const R& r, Sink& s) {
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most), covarianceDoc.c_str(),
+                      [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
@@ -66,7 +66,7 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t mos
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
-    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * most),
+    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), most),
                       "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           const auto both = r.uncertainty.intervals();

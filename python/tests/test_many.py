@@ -37,16 +37,23 @@ def assert_same(got, expected, context):
         np.testing.assert_array_equal(got.to_dict()[key], value, err_msg="%s: %s" % (context, key))
 
 
+# Where batches() puts its failing item: a worker reuses its result record
+# for the items after it.
+FAILING = 1
+
+
 def batches(name, rng):
     """Batches of three noisy items of each kind of fit of the family
-    (test_fits' KINDS), each ending with an item of no points, which fails."""
+    (test_fits' KINDS), with an item of no points, which fails, after the
+    first."""
     empty = [np.empty((0, 2))] * (2 if name in PAIRS else 1)
     for options in KINDS[name][1]:
         items = []
         for _ in range(3):
             args = noisy(rng, name)
             items.append((args, rng.uniform(0.5, 2, len(args[0])) if options.get("weights") else None))
-        yield {key: value for key, value in options.items() if key != "weights"}, items + [(empty, None)]
+        items.insert(FAILING, (empty, None))
+        yield {key: value for key, value in options.items() if key != "weights"}, items
 
 
 def assert_row(columns, i, expected, context):
@@ -78,7 +85,7 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
         assert len(results) == len(items), options
         for key, column in columns.items():
             assert len(column) == len(items), "%s: one row per item" % key
-        assert isinstance(results[-1], zfit.FitError), "%s: an item of no points fails" % options
+        assert isinstance(results[FAILING], zfit.FitError), "%s: an item of no points fails" % options
         travelled = pickle.loads(pickle.dumps(results))  # as a process scheduler sends them
         for i, (args, w) in enumerate(items):
             expected = single_fit(name, args, w, options)
@@ -86,6 +93,17 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
             assert_same(results[i], expected, context)
             assert_same(travelled[i], expected, context + ", pickled")
             assert_row(columns, i, expected, context + ", columns")
+
+
+@pytest.mark.parametrize("name", ["line", "circle", "ellipse"])
+def test_a_row_after_a_failed_robust_count_is_its_own_fit(rng, name):
+    """With ignore="auto" an item whose robust fit fails makes the robust
+    record the answer; the item after it, on the same thread, takes the
+    count to the search again."""
+    items = [noisy(rng, name)[0], np.empty((0, 2)), noisy(rng, name)[0]]
+    columns = zfit.fit_many(name, items, 1, columns=True, ignore="auto")
+    for i, points in enumerate(items):
+        assert_row(columns, i, single_fit(name, [points], None, {"ignore": "auto"}), "%s item %d" % (name, i))
 
 
 def test_columns_pad_what_an_item_lacks_and_count_failures():
@@ -100,6 +118,14 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     assert np.isnan(columns["angle"][1:]).all(), "and NaN"
     assert columns["scale"].dtype == float and np.isnan(columns["scale"]).all(), "no robust fit: NaN"
     assert columns["iterations"].tolist() == [-1] * 3, "no robust fit: -1"
+    assert columns["covariance"].shape == (3, 2, 2), "angle and distance"
+    assert np.isnan(columns["covariance"][1:]).all(), "failed items hold NaN in every place"
+    # Two of the three parameters a circle's uncertainty can have.
+    circles = zfit.fit_many("circle", [np.ones((5, 2)), noisy_circle(12)], columns=True, geometric=True,
+                            fixed_radius=5.0)
+    assert circles["intervals"].shape == (2, 2, 2), "x and y: as long as the longest item"
+    assert np.isnan(circles["intervals"][0]).all(), "a failed item holds NaN in every place"
+    assert not np.isnan(circles["intervals"][1]).any(), "the item's intervals"
     objects = zfit.fit_many("line", sets, ignore=1)
     assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
 

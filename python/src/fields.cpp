@@ -183,11 +183,8 @@ py::object makeResult(py::handle cls, py::tuple values)
 Column::Column(const char* name, Element element, Shape shape, size_t count)
     : name_(name), element_(element), shape_(shape), count_(count)
 {
-    if (!shape.fixed()) dims_.resize(count);
-    if (!shape.fixed() && shape.most == 0) {
-        values_.resize(count);
-        return;
-    }
+    if (!shape.fixed()) varying_ = std::make_unique<Varying>();
+    if (!shape.fixed() && shape.most == 0) return;
     std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count)};
     for (size_t k = 0; k < static_cast<size_t>(shape.rank); ++k)
         dims.push_back(shape.dims[k] == kVaries ? shape.most : shape.dims[k]);
@@ -197,6 +194,7 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
     // touched on their threads, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
+    if (varying_) varying_->written.resize(count);
 }
 
 void Column::padRow(void* data, size_t item, Block row) const
@@ -208,7 +206,7 @@ void Column::padRow(void* data, size_t item, Block row) const
 void Column::pad(size_t item)
 {
     // A varying row left unwritten is padded when the column is finished.
-    if (data_ && shape_.fixed()) padRow(data_, item, row_);
+    if (!varying_) padRow(data_, item, row_);
 }
 
 void Column::ItemSink::flag(bool value)
@@ -225,35 +223,50 @@ void Column::ItemSink::integer(int64_t value)
 
 void Column::ItemSink::integers(std::span<const int32_t> values)
 {
+    if (values.empty()) return;
     const std::vector<double> wide(values.begin(), values.end());
     store(wide, {static_cast<int32_t>(values.size())});
 }
 
+namespace {
+
+void raiseTo(std::atomic<size_t>& longest, size_t value)
+{
+    size_t seen = longest.load(std::memory_order_relaxed);
+    while (value > seen && !longest.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {}
+}
+
+}  // namespace
+
 void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
     Column& c = column_;
-    if (c.shape_.fixed()) {
+    if (!c.varying_) {
         fillElements(c.element_, c.data_, item_ * c.row_.rows * c.row_.cols, values);
         return;
     }
-    std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
+    const std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
+    Block block{static_cast<size_t>(std::max(dims[0], 0)),
+                c.shape_.rank > 1 ? static_cast<size_t>(std::max(dims[1], 0)) : 1};
+    if (block.rows * block.cols == 0) return;  // as no value
+    Varying& v = *c.varying_;
     if (!c.data_) {
-        c.values_[item_].assign(values.begin(), values.end());
-        c.dims_[item_] = dims;
+        std::lock_guard lock(v.mutex);
+        v.items.push_back({item_, block, {values.begin(), values.end()}});
         return;
     }
     // Within the bound: the value's block at the top left of the item's row,
     // the padding around it.
-    dims[0] = std::min(dims[0], static_cast<int32_t>(c.row_.rows));
-    dims[1] = std::min(dims[1], static_cast<int32_t>(c.row_.cols));
-    const size_t rows = static_cast<size_t>(dims[0]);
-    const size_t cols = c.shape_.rank > 1 ? static_cast<size_t>(dims[1]) : 1;
+    block.rows = std::min(block.rows, c.row_.rows);
+    block.cols = std::min(block.cols, c.row_.cols);
     c.padRow(c.data_, item_, c.row_);
     const size_t at = item_ * c.row_.rows * c.row_.cols;
-    for (size_t r = 0; r < rows && r * cols < values.size(); ++r)
+    for (size_t r = 0; r < block.rows && r * block.cols < values.size(); ++r)
         fillElements(c.element_, c.data_, at + r * c.row_.cols,
-                     values.subspan(r * cols, std::min(cols, values.size() - r * cols)));
-    c.dims_[item_] = dims;
+                     values.subspan(r * block.cols, std::min(block.cols, values.size() - r * block.cols)));
+    v.written[item_] = 1;
+    raiseTo(v.longest[0], block.rows);
+    raiseTo(v.longest[1], block.cols);
 }
 
 py::array Column::copyUsed(Block used) const
@@ -263,43 +276,50 @@ py::array Column::copyUsed(Block used) const
     if (shape_.rank > 1) dims.push_back(static_cast<py::ssize_t>(used.cols));
     py::array out(dtypeOf(element_), dims);
     auto* data = static_cast<char*>(out.mutable_data());
+    const size_t size = used.rows * used.cols;
     const size_t width = static_cast<size_t>(out.itemsize());
+    if (!data_) {
+        padElements(element_, data, 0, count_ * size);
+        for (const ItemValues& item : varying_->items) {
+            const std::span<const double> v = item.values;
+            const Block& b = item.block;
+            for (size_t r = 0; r < b.rows && r * b.cols < v.size(); ++r)
+                fillElements(element_, data, item.item * size + r * used.cols,
+                             v.subspan(r * b.cols, std::min(b.cols, v.size() - r * b.cols)));
+        }
+        return out;
+    }
+    // The top left of each row written (the padding of a shorter item
+    // included), the padding for the others.
     for (size_t i = 0; i < count_; ++i) {
-        padRow(data, i, used);
-        const size_t rows = static_cast<size_t>(dims_[i][0]);
-        const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims_[i][1]) : 1;
-        const size_t to = i * used.rows * used.cols;
-        if (data_) {  // the rows in place: the element type already
-            const auto* from = static_cast<const char*>(data_) + i * row_.rows * row_.cols * width;
-            for (size_t r = 0; r < rows; ++r)
-                std::copy_n(from + r * row_.cols * width, cols * width, data + (to + r * used.cols) * width);
+        if (!varying_->written[i]) {
+            padRow(data, i, used);
             continue;
         }
-        const std::span<const double> v = values_[i];
-        for (size_t r = 0; r < rows && r * cols < v.size(); ++r)
-            fillElements(element_, data, to + r * used.cols, v.subspan(r * cols, std::min(cols, v.size() - r * cols)));
+        const auto* from = static_cast<const char*>(data_) + i * row_.rows * row_.cols * width;
+        for (size_t r = 0; r < used.rows; ++r)
+            std::copy_n(from + r * row_.cols * width, used.cols * width, data + (i * size + r * used.cols) * width);
     }
     return out;
 }
 
 py::array Column::finish()
 {
-    if (shape_.fixed()) return array_;
+    if (!varying_) return array_;
     // Each varying dimension as long as the longest item's.
-    std::array<int32_t, 2> longest{};
-    for (const auto& d : dims_) {
-        longest[0] = std::max(longest[0], d[0]);
-        longest[1] = std::max(longest[1], d[1]);
+    Block longest{0, 0};
+    if (data_) {
+        longest = {varying_->longest[0].load(), varying_->longest[1].load()};
+    } else {
+        for (const ItemValues& item : varying_->items)
+            longest = {std::max(longest.rows, item.block.rows), std::max(longest.cols, item.block.cols)};
     }
-    const auto used = [&](size_t k) {
-        return static_cast<size_t>(shape_.dims[k] == kVaries ? longest[k] : shape_.dims[k]);
-    };
-    Block block;
-    if (shape_.rank > 0) block.rows = used(0);
-    if (shape_.rank > 1) block.cols = used(1);
-    if (!data_ || block.rows != row_.rows || block.cols != row_.cols) return copyUsed(block);
+    Block used;
+    if (shape_.rank > 0) used.rows = shape_.dims[0] == kVaries ? longest.rows : static_cast<size_t>(shape_.dims[0]);
+    if (shape_.rank > 1) used.cols = shape_.dims[1] == kVaries ? longest.cols : static_cast<size_t>(shape_.dims[1]);
+    if (!data_ || used.rows != row_.rows || used.cols != row_.cols) return copyUsed(used);
     for (size_t i = 0; i < count_; ++i)
-        if (dims_[i][0] == 0) padRow(data_, i, row_);
+        if (!varying_->written[i]) padRow(data_, i, row_);
     return array_;
 }
 

@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -194,9 +196,9 @@ py::tuple fieldValues(const R& result)
 // (unwritten) before the workers start, with every varying dimension at its
 // bound, and each item's row is written in place: its values and the
 // padding around them (NaN, -1, False). A column whose shape varies without
-// a bound keeps each item's values until every item is in. finish() then
-// makes the column padded to the longest item: the array itself when some
-// item reached the bound, else a copy of the part that is used.
+// a bound keeps the values of the items that have any until every item is
+// in. finish() then makes the column padded to the longest item: the array
+// itself when some item reached the bound, else a copy of the part used.
 class Column {
 public:
     Column(const char* name, Element element, Shape shape, size_t count);
@@ -218,6 +220,19 @@ private:
     struct Block {
         size_t rows = 1, cols = 1;
     };
+    // The values of one item of a column without a bound.
+    struct ItemValues {
+        size_t item;
+        Block block;
+        std::vector<double> values;
+    };
+    // What the workers share of a varying column.
+    struct Varying {
+        std::vector<char> written;                   // with a bound: the rows written
+        std::array<std::atomic<size_t>, 2> longest;  // with a bound: the longest block written
+        std::mutex mutex;                            // without a bound: guards `items`
+        std::vector<ItemValues> items;               // without a bound: the items with values
+    };
 
     void padRow(void* data, size_t item, Block row) const;
     py::array copyUsed(Block used) const;
@@ -229,10 +244,7 @@ private:
     py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
     Block row_;  // an item's row in array_
-    // Varying shape: each item's dimensions ({0, 0}: nothing written) and,
-    // without a bound, its values.
-    std::vector<std::array<int32_t, 2>> dims_;
-    std::vector<std::vector<double>> values_;
+    std::unique_ptr<Varying> varying_;
 };
 
 class Column::ItemSink final : public Sink {

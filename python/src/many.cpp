@@ -262,18 +262,14 @@ void readItem(std::size_t index, py::object& refused, const std::function<void()
     }
 }
 
-py::list weightsPerItem(const py::object& weights, std::size_t n)
+ItemWeights::ItemWeights(const py::object& weights, std::size_t n)
 {
-    if (!weights || weights.is_none()) {
-        py::list none(n);
-        for (std::size_t i = 0; i < n; ++i) none[i] = py::none();
-        return none;
-    }
-    py::list list(weights);
+    if (!weights || weights.is_none()) return;
+    py::tuple list(weights);
     if (list.size() != n)
         raiseValue("weights: expected " + std::to_string(n) + " entries, one per item (None or its weights), got " +
                    std::to_string(list.size()));
-    return list;
+    list_ = std::move(list);
 }
 
 // ---- the pool -------------------------------------------------------------------

@@ -130,6 +130,40 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
 
 
+def test_refused_items_hold_their_single_fits_errors():
+    """An item is refused as its single fit refuses it, with the same error
+    and message, whichever of its checks fails first."""
+    good = noisy_circle(12)
+    nan = good.copy()
+    nan[3] = (0, np.nan)
+    far = good.copy()
+    far[5] = (1e60, 0)  # beyond the algebraic circle's reach
+    both = far.copy()
+    both[7] = (np.inf, 0)  # the row that is not finite is named, though later
+    cases = [(good, None), (nan, None), (far, None), (both, None), (nan, np.ones(3)), (good, None)]
+    sets, weights = [p for p, _ in cases], [w for _, w in cases]
+    results = zfit.fit_many("circle", sets, weights=weights)
+    columns = zfit.fit_many("circle", sets, columns=True, weights=weights)
+    for i, (points, w) in enumerate(cases):
+        expected = single_fit("circle", [points], w, {})
+        assert_same(results[i], expected, "item %d" % i)
+        assert_row(columns, i, expected, "item %d, columns" % i)
+        if isinstance(expected, zfit.FitError):
+            assert str(results[i]) == str(expected), "item %d: the message" % i
+
+
+def test_items_of_any_dtype_and_layout_are_read_as_their_single_fits():
+    points = noisy_circle(24)
+    wide = np.zeros((24, 4))
+    wide[:, ::2] = points
+    items = [points.astype(np.float32), np.asfortranarray(points), wide[:, ::2], points.astype(">f8"),
+             np.round(points * 10).astype(np.int32), points.tolist(), points]
+    for threads in (1, 2):
+        columns = zfit.fit_many("circle", items, threads, columns=True)
+        for i, item in enumerate(items):
+            assert_row(columns, i, zfit.fit_circle(item), "item %d, %d threads" % (i, threads))
+
+
 # (items, threads, threads started): a batch of one runs on the calling thread;
 # a longer one starts the threads asked for once the caller's first tenth of a
 # millisecond is spent.

@@ -209,14 +209,30 @@ void Column::pad(size_t item)
     if (!varying_) padRow(data_, item, row_);
 }
 
+template <class T>
+bool Column::ItemSink::scalar(Element element, T value)
+{
+    Column& c = column_;
+    if (c.element_ != element || c.shape_.rank != 0) return false;
+    static_cast<T*>(c.data_)[item_] = value;
+    return true;
+}
+
+void Column::ItemSink::real(double value)
+{
+    if (!scalar(Element::real, value)) store({&value, 1}, {});
+}
+
 void Column::ItemSink::flag(bool value)
 {
+    if (scalar(Element::flag, value)) return;
     const double v = value ? 1.0 : 0.0;
     store({&v, 1}, {});
 }
 
 void Column::ItemSink::integer(int64_t value)
 {
+    if (scalar(Element::integer, value)) return;
     const auto v = static_cast<double>(value);
     store({&v, 1}, {});
 }
@@ -259,11 +275,14 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
     // the padding around it.
     block.rows = std::min(block.rows, c.row_.rows);
     block.cols = std::min(block.cols, c.row_.cols);
-    c.padRow(c.data_, item_, c.row_);
-    const size_t at = item_ * c.row_.rows * c.row_.cols;
-    for (size_t r = 0; r < block.rows && r * block.cols < values.size(); ++r)
-        fillElements(c.element_, c.data_, at + r * c.row_.cols,
-                     values.subspan(r * block.cols, std::min(block.cols, values.size() - r * block.cols)));
+    const size_t row = item_ * c.row_.rows * c.row_.cols;
+    for (size_t r = 0; r < c.row_.rows; ++r) {
+        const size_t first = r * block.cols;
+        const size_t filled = r < block.rows && first < values.size() ? std::min(block.cols, values.size() - first) : 0;
+        const size_t at = row + r * c.row_.cols;
+        if (filled > 0) fillElements(c.element_, c.data_, at, values.subspan(first, filled));
+        padElements(c.element_, c.data_, at + filled, c.row_.cols - filled);
+    }
     v.written[item_] = 1;
     raiseTo(v.longest[0], block.rows);
     raiseTo(v.longest[1], block.cols);

@@ -250,7 +250,7 @@ private:
 class Column::ItemSink final : public Sink {
 public:
     ItemSink(Column& column, size_t item) : column_(column), item_(item) {}
-    void real(double value) override { store({&value, 1}, {}); }
+    void real(double value) override;
     void flag(bool value) override;
     void integer(int64_t value) override;
     void text(const std::string&) override { column_.pad(item_); }
@@ -262,6 +262,10 @@ public:
     void none() override { column_.pad(item_); }
 
 private:
+    // Writes a scalar straight into a column of scalars of type T; false
+    // for any other column.
+    template <class T>
+    bool scalar(Element element, T value);
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
 
     Column& column_;

@@ -3,9 +3,12 @@
 // (binding.hpp), the very call its fit_<family> makes, so an item's result
 // is the single fit's.
 //
-// With columns=True the workers also turn each record into its result and
-// write the fields into numpy arrays allocated before they start (fields.hpp):
-// no Python object is made per item.
+// The calling thread reads the items with the GIL held, which only one
+// thread can do; everything else runs on the workers: the checks of the
+// items' values (finite, within the fit's limit), the fits, and with
+// columns=True the results, whose fields each worker writes into numpy
+// arrays allocated before they start (fields.hpp), reusing one result
+// record from item to item: no Python object is made per item.
 //
 // A family takes part by providing, beside the members binding.hpp lists,
 //   static constexpr const char* name;      // "circle": fit_many's family word

@@ -34,7 +34,10 @@ public:
 
     bool present() const { return parameters_ > 0; }
     int32_t parameters() const { return parameters_; }
-    std::span<const double> covariance() const { return std::span(covariance_).first(count(parameters_ * parameters_)); }
+    std::span<const double> covariance() const
+    {
+        return std::span(covariance_).first(count(parameters_ * parameters_));
+    }
     std::span<const double> stdErrors() const { return std::span(stdErrors_).first(count(parameters_)); }
     // (low, high) of each parameter's 95% interval, row after row.
     std::span<const double> intervals() const { return std::span(intervals_).first(count(2 * parameters_)); }

@@ -164,6 +164,24 @@ def test_items_of_any_dtype_and_layout_are_read_as_their_single_fits():
             assert_row(columns, i, zfit.fit_circle(item), "item %d, %d threads" % (i, threads))
 
 
+def test_a_fit_called_back_while_the_items_are_read_checks_its_own_points():
+    refusals = []
+
+    class Fits:
+        """An item whose conversion to an array fits on its own first."""
+
+        def __array__(self, dtype=None):
+            try:
+                zfit.fit_line(np.array([[0, 0], [1, np.nan], [2, 2]]))
+            except zfit.FitError as error:
+                refusals.append(type(error))
+            return noisy_circle(12)
+
+    columns = zfit.fit_many("line", [Fits()], columns=True)
+    assert refusals == [zfit.ParameterError], "the inner fit refused its NaN at once"
+    assert_row(columns, 0, zfit.fit_line(noisy_circle(12)), "the item itself")
+
+
 # (items, threads, threads started): a batch of one runs on the calling thread;
 # a longer one starts the threads asked for once the caller's first tenth of a
 # millisecond is spent.
@@ -227,6 +245,9 @@ def test_timeout_keeps_what_finished_and_cancels_the_rest():
         assert isinstance(result, zfit.Cancelled), "item %d: %r" % (i, result)
     # A deadline that has passed fits nothing, not even fits that never search.
     assert all(isinstance(r, zfit.Cancelled) for r in zfit.fit_many("line", [FIVE * [1, 2]] * 3, timeout=0))
+    columns = zfit.fit_many("line", [FIVE * [1, 2]] * 3, columns=True, timeout=0)
+    assert [zfit.STATUS_NAMES[s] for s in columns["status"]] == ["zsys_errCancelled"] * 3, "as columns"
+    assert np.isnan(columns["angle"]).all(), "items never fitted hold NaN"
 
 
 def task_count():

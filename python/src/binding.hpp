@@ -106,7 +106,8 @@ private:
 // An (n, 2) array-like of points, viewed as the library's point vector
 // without copying when the caller's array allows it. Every coordinate must
 // be finite (else ParameterError zmet_errNotFinite naming the row) and, when
-// a fit's limit is given, as checkRange(limit) says.
+// a fit's limit is given, as checkRange(limit) says; under DeferredChecks
+// both checks are left pending.
 class Points {
 public:
     Points(py::handle object, const char* name, double limit = std::numeric_limits<double>::max());

@@ -190,8 +190,8 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
         dims.push_back(shape.dims[k] == kVaries ? shape.most : shape.dims[k]);
     if (shape.rank > 0) row_.rows = static_cast<size_t>(dims[1]);
     if (shape.rank > 1) row_.cols = static_cast<size_t>(dims[2]);
-    // Unwritten: the workers write every row, so that the pages are first
-    // touched on their threads, in parallel.
+    // Unwritten: each row is written by its item's worker (or padded at the
+    // end), so that the pages are first touched on the workers, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
     if (varying_) varying_->written.resize(count);

@@ -40,7 +40,6 @@ struct Shape {
     int32_t most = 0;
 
     bool fixed() const { return std::find(dims.begin(), dims.begin() + rank, kVaries) == dims.begin() + rank; }
-    int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
 };
 
 // Where a writer puts one field's value of one result. The shape of every

@@ -73,8 +73,9 @@ void readItem(std::size_t index, py::object& refused, const std::function<void()
 // The items of a batch as read with the GIL: the input of each item to
 // fit, and the FitError of each item refused. The checks of the inputs'
 // values are left to the workers, which make them (valuesPass) before they
-// fit; an item that raises anything while its checks wait is read again
-// with them in place, so that it raises what its single fit raises.
+// fit; an item that raises a FitError or ValueError while its checks wait
+// is read again with them in place, so that it raises what its single fit
+// raises.
 template <class Input>
 class BatchItems {
 public:
@@ -151,7 +152,8 @@ private:
         try {
             inputs_.push_back(read(i));
             return true;
-        } catch (py::error_already_set&) {
+        } catch (py::error_already_set& e) {
+            if (!e.matches(fitErrorClass())) throw;  // as readItem: not the item's fault
         } catch (const py::value_error&) {}
         checks_.resize(mark);
         DeferredChecks none(nullptr);

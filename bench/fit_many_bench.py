@@ -3,6 +3,7 @@
     PYTHONPATH=build/release/python python3 bench/fit_many_bench.py
     PYTHONPATH=build/release/python python3 bench/fit_many_bench.py --families line circle --count 20000
     PYTHONPATH=build/release/python python3 bench/fit_many_bench.py --cpu
+    PYTHONPATH=build/release/python python3 bench/fit_many_bench.py --cpu --before /tmp/before
 
 For each family it times, best of --repeat runs, the loop
 [fit_<family>(c) for c in contours], fit_many returning result objects and
@@ -20,9 +21,19 @@ time, and the columns on 2 threads by what they would take on two free
 cores: the calling thread's CPU time (reading the items, writing the
 arrays: the part that holds the GIL) plus half of the workers' (the rest
 of the process's).
+
+--before DIR compares this build with an earlier one in the same run: DIR
+holds the earlier package (a copy of build/release/python) and, in DIR/lib,
+the shared libraries it was built with (libzfit.so.0, libzfit_services.so.0,
+libzfit_metrology.so.0). Each build runs in processes of its own, the two
+taking turns --repeat times; the tables of both (best of all turns) and this
+build's speed-up over the earlier one follow.
 """
 import argparse
+import json
 import os
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -91,6 +102,63 @@ def measure(family, sets, weights, threads, repeat):
     return loop, many
 
 
+def measure_all(args):
+    """Every family's times (and the small batch's): {label: {mode: seconds}}."""
+    sets = contours(args.count, args.points)
+    cores = os.cpu_count() or 1
+    threads = [1] if args.cpu else sorted({1, 2, cores})
+    times = {}
+    for label in args.families:
+        family = label.split()[-1]
+        weights = [np.ones(args.points)] * args.count if FAMILIES[label] else None
+        loop, many = measure(family, sets, weights, threads, args.repeat)
+        times[label] = {"loop": loop}
+        times[label].update({"%s t=%d" % ("columns" if c else "objects", t): v for (c, t), v in many.items()})
+    loop, many = measure("line", sets[:24], None, [0], args.repeat * 20)
+    times["24 lines"] = {"loop": loop, "objects t=0": many[(False, 0)], "columns t=0": many[(True, 0)]}
+    return times
+
+
+def print_table(times, count):
+    modes = [m for m in next(iter(times.values())) if m != "loop"]
+    print("%-16s %8s  %s  %s" % ("family", "loop us", "  ".join("%12s" % m for m in modes), "columns 2t/1t"))
+    for label, t in times.items():
+        if label == "24 lines":
+            continue
+        scaling = "%11.2fx" % (t["columns t=1"] / t["columns t=2"]) if "columns t=2" in t else "-"
+        print("%-16s %8.2f  %s  %12s" % (label, t["loop"] / count * 1e6,
+                                         "  ".join("%11.2fx" % (t["loop"] / t[m]) for m in modes), scaling))
+    small = times["24 lines"]
+    print("24 lines: fit_many (objects) %.2fx, (columns) %.2fx the loop"
+          % (small["loop"] / small["objects t=0"], small["loop"] / small["columns t=0"]))
+
+
+def compare(args):
+    """This build and the one in args.before, in turns, each in processes of its own."""
+    before = dict(os.environ, PYTHONPATH=args.before)
+    lib = os.path.join(args.before, "lib")
+    if os.path.isdir(lib):  # searched before the module's own run path
+        before["LD_LIBRARY_PATH"] = lib
+    builds = {"this build": dict(os.environ), "before": before}
+    turn = [sys.executable, os.path.abspath(__file__), "--json", "--repeat", "1", "--count", str(args.count),
+            "--points", str(args.points), "--families", *args.families] + (["--cpu"] if args.cpu else [])
+    best = {}
+    for _ in range(args.repeat):
+        for name, env in builds.items():
+            got = json.loads(subprocess.run(turn, env=env, check=True, capture_output=True, text=True).stdout)
+            kept = best.setdefault(name, got)
+            for label, modes in got.items():
+                for mode, seconds in modes.items():
+                    kept[label][mode] = min(kept[label][mode], seconds)
+    for name, env in builds.items():
+        print("%s (%s):" % (name, env.get("PYTHONPATH", "")))
+        print_table(best[name], args.count)
+    print("this build's speed-up over before (time before / time now):")
+    for label, modes in best["this build"].items():
+        print("%-16s %s" % (label, "  ".join("%s %.2fx" % (mode, best["before"][label][mode] / seconds)
+                                             for mode, seconds in modes.items())))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--count", type=int, default=10000, help="contours per family")
@@ -98,36 +166,24 @@ def main():
     parser.add_argument("--repeat", type=int, default=5, help="runs of each, the best counts")
     parser.add_argument("--families", nargs="+", default=list(FAMILIES), choices=list(FAMILIES))
     parser.add_argument("--cpu", action="store_true", help="CPU time; 2 threads as on two free cores")
+    parser.add_argument("--before", metavar="DIR", help="an earlier build's package, measured in turns with this one")
+    parser.add_argument("--json", action="store_true", help=argparse.SUPPRESS)  # one turn of --before
     args = parser.parse_args()
 
     global CLOCK
-    sets = contours(args.count, args.points)
-    cores = os.cpu_count() or 1
-    threads = sorted({1, 2, cores})
     if args.cpu:
-        CLOCK, threads = time.process_time, [1]
+        CLOCK = time.process_time
+    if args.json:
+        print(json.dumps(measure_all(args)))
+        return
     print("%d contours of %d points; %d cores, load average %.1f%s"
-          % (args.count, args.points, cores, os.getloadavg()[0], "; CPU time" if args.cpu else ""))
-    heads = ["objects t=%d" % t for t in threads] + ["columns t=%d" % t for t in threads]
+          % (args.count, args.points, os.cpu_count() or 1, os.getloadavg()[0], "; CPU time" if args.cpu else ""))
+    if args.before:
+        compare(args)
+    else:
+        print_table(measure_all(args), args.count)
     if args.cpu:
-        heads.append("columns t=2*")
-    print("%-16s %8s  %s  %s" % ("family", "loop us", "  ".join("%12s" % h for h in heads), "columns 2t/1t"))
-    for label in args.families:
-        family = label.split()[-1]
-        weights = [np.ones(args.points)] * args.count if FAMILIES[label] else None
-        loop, many = measure(family, sets, weights, threads, args.repeat)
-        ratios = [loop / many[(False, t)] for t in threads] + [loop / many[(True, t)] for t in threads]
-        if args.cpu:
-            ratios.append(loop / many[(True, 2)])
-        scaling = "%11.2fx" % (many[(True, 1)] / many[(True, 2)]) if (True, 2) in many else "-"
-        print("%-16s %8.2f  %s  %12s" % (label, loop / args.count * 1e6, "  ".join("%11.2fx" % r for r in ratios),
-                                         scaling))
-    small = sets[:24]
-    loop, many = measure("line", small, None, [0], args.repeat * 20)
-    print("24 lines: fit_many (objects) %.2fx, (columns) %.2fx the loop"
-          % (loop / many[(False, 0)], loop / many[(True, 0)]))
-    if args.cpu:
-        print("* 2 threads on two free cores, from CPU times: the calling thread's plus half the workers'")
+        print("columns t=2: on two free cores, from CPU times: the calling thread's plus half the workers'")
     print("load average %.1f" % os.getloadavg()[0])
 
 

@@ -2,6 +2,7 @@
 // module (see binding.hpp).
 #include "binding.hpp"
 
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -213,16 +214,52 @@ py::array asArray(py::handle object, const char* name)
 py::array asFloat64(py::handle object, const char* name)
 {
     static_assert(sizeof(zmath_vect) == 2 * sizeof(double) && std::is_standard_layout_v<zmath_vect>);
+    constexpr int needed =
+        static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
     py::array array = asArray(object, name);
+    // The usual array first: numpy's own native float64 descriptor (kept for
+    // the process's life), which asks no more of numpy than two fields.
+    static const py::handle float64 = py::dtype::of<double>().release();
+    if (array.dtype().is(float64) && (array.flags() & needed) == needed) return array;
     const char kind = array.dtype().kind();
     if (kind != 'f' && kind != 'i' && kind != 'u')
         raiseValue(std::string(name) + ": expected real numbers, got dtype " + std::string(py::str(array.dtype())));
-    constexpr int needed =
-        static_cast<int>(py::array::c_style) | static_cast<int>(py::detail::npy_api::NPY_ARRAY_ALIGNED_);
     if (py::isinstance<py::array_t<double>>(array) && (array.flags() & needed) == needed) return array;
     py::module_ numpy = py::module_::import("numpy");
     return numpy.attr("require")(array, numpy.attr("float64"), "CA");
 }
+
+namespace {
+
+// The value checks left pending on this thread (DeferredChecks), if any.
+thread_local std::vector<ValueCheck>* pendingChecks = nullptr;
+
+}  // namespace
+
+bool ValueCheck::passes() const
+{
+    // Compared as the bits of |value|, which order non-negative doubles as
+    // their values do and put NaN above infinity: the loop has no early exit
+    // and no floating-point comparison, so it vectorises (nearly every array
+    // passes).
+    constexpr uint64_t kMagnitude = ~(uint64_t{1} << 63);
+    const uint64_t most = std::bit_cast<uint64_t>(limit);
+    uint64_t outside = 0;
+    for (size_t k = 0; k < count; ++k) outside |= (most - (std::bit_cast<uint64_t>(values[k]) & kMagnitude)) >> 63;
+    return outside == 0;
+}
+
+zfit_status ValueCheck::status() const
+{
+    if (passes()) return zfit_ok;
+    for (size_t k = 0; k < count; ++k)
+        if (!std::isfinite(values[k])) return zmet_errNotFinite;
+    return zmet_errOutOfRange;
+}
+
+DeferredChecks::DeferredChecks(std::vector<ValueCheck>* pending) : previous_(pendingChecks) { pendingChecks = pending; }
+
+DeferredChecks::~DeferredChecks() { pendingChecks = previous_; }
 
 Points::Points(py::handle object, const char* name, double limit) : array_(asFloat64(object, name)), name_(name)
 {
@@ -233,7 +270,11 @@ Points::Points(py::handle object, const char* name, double limit) : array_(asFlo
     view_.size = static_cast<int32_t>(array_.shape(0));
     view_.capacity = view_.size;
     view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
-    if (allWithin(limit)) return;
+    if (pendingChecks) {
+        pendingChecks->push_back(coordinates(limit));
+        return;
+    }
+    if (coordinates(limit).passes()) return;
     // The first non-finite row is named before any row out of range.
     for (int32_t i = 0; i < view_.size; ++i)
         if (!std::isfinite(view_.begin[i].x) || !std::isfinite(view_.begin[i].y))
@@ -242,15 +283,23 @@ Points::Points(py::handle object, const char* name, double limit) : array_(asFlo
     checkRange(limit);
 }
 
-bool Points::allWithin(double limit) const
+ValueCheck Points::coordinates(double limit) const
 {
-    for (int32_t i = 0; i < view_.size; ++i)
-        if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit)) return false;
-    return true;
+    return {static_cast<const double*>(array_.data()), 2 * static_cast<size_t>(view_.size), limit};
 }
 
 void Points::checkRange(double limit) const
 {
+    if (pendingChecks) {
+        // Usually a narrower limit for the points just read: one pass for both.
+        ValueCheck* last = pendingChecks->empty() ? nullptr : &pendingChecks->back();
+        if (last && last->values == coordinates(limit).values)
+            last->limit = std::min(last->limit, limit);
+        else
+            pendingChecks->push_back(coordinates(limit));
+        return;
+    }
+    if (coordinates(limit).passes()) return;
     for (int32_t i = 0; i < view_.size; ++i)
         if (!(std::fabs(view_.begin[i].x) <= limit && std::fabs(view_.begin[i].y) <= limit))
             raiseStatus(zmet_errOutOfRange, std::string(name_) + " row " + std::to_string(i) + " is " +

@@ -72,16 +72,49 @@ constexpr double fourthPowers = 1e55;
 constexpr double eighthPowers = 1e35;
 }  // namespace limit
 
+// A check of `count` doubles from `values` on: each finite and at most
+// `limit` in magnitude. Made without the GIL, on any thread.
+struct ValueCheck {
+    const double* values;
+    size_t count;
+    double limit;
+
+    bool passes() const;
+    // zfit_ok, else zmet_errNotFinite when a value is not finite, else
+    // zmet_errOutOfRange.
+    zfit_status status() const;
+};
+
+// While one is alive on a thread, the Points read there leave the checks of
+// their values (finite, within the fit's limit) in `pending` instead of
+// making them: fit_many's workers make them, in parallel and while the
+// values are in their caches. Nothing is raised for those values meanwhile;
+// an item that fails a check is read again without one, which raises what
+// the single fit raises.
+class DeferredChecks {
+public:
+    // nullptr: the checks are made at once again, until this one ends.
+    explicit DeferredChecks(std::vector<ValueCheck>* pending);
+    ~DeferredChecks();
+    DeferredChecks(const DeferredChecks&) = delete;
+    DeferredChecks& operator=(const DeferredChecks&) = delete;
+
+private:
+    std::vector<ValueCheck>* previous_;
+};
+
 // An (n, 2) array-like of points, viewed as the library's point vector
 // without copying when the caller's array allows it. Every coordinate must
 // be finite (else ParameterError zmet_errNotFinite naming the row) and, when
-// a fit's limit is given, as checkRange(limit) says.
+// a fit's limit is given, as checkRange(limit) says; under DeferredChecks
+// both checks are left pending.
 class Points {
 public:
     Points(py::handle object, const char* name, double limit = std::numeric_limits<double>::max());
 
     // ParameterError zmet_errOutOfRange naming the first row with a
-    // coordinate beyond `limit` in magnitude.
+    // coordinate beyond `limit` in magnitude (left pending under
+    // DeferredChecks).
     void checkRange(double limit) const;
 
     int32_t size() const { return view_.size; }
@@ -93,10 +126,8 @@ public:
     const py::array& array() const { return array_; }
 
 private:
-    // Whether every coordinate is at most `limit` in magnitude (so finite):
-    // one pass that stops at the first that is not, before any row is
-    // looked for.
-    bool allWithin(double limit) const;
+    // The check of every coordinate against `limit`.
+    ValueCheck coordinates(double limit) const;
 
     py::array array_;
     zstd_vector_zmath_vect view_{};

@@ -193,10 +193,9 @@ struct Circle {
         zmath_circleFitParams searchParams = o.params;
         if (o.robust.robust || o.robust.autoIgnore) {
             const zfit_status robust = fitRobust(o, in, r);
-            if (ZFIT_FAILED(robust) || o.robust.robust) {
-                r->isRobust = true;
-                return robust;
-            }
+            // Written for every item: fit_many reuses the records.
+            r->isRobust = ZFIT_FAILED(robust) || o.robust.robust;
+            if (r->isRobust) return robust;
             searchParams.numIgnore = outlierCount((*r->robust).robust);
         }
         if (!o.geometric) {

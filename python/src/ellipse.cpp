@@ -180,10 +180,9 @@ struct Ellipse {
             const zfit_status robust = zmet_robustEllipseFit(
                 in.points.data(), in.points.size(), in.weights ? in.weights->data() : nullptr, &o.robust.params,
                 o.geometric ? zmet_robustGeometric : zmet_robustAlgebraic, r->robust.get());
-            if (ZFIT_FAILED(robust) || o.robust.robust) {
-                r->isRobust = true;
-                return robust;
-            }
+            // Written for every item: fit_many reuses the records.
+            r->isRobust = ZFIT_FAILED(robust) || o.robust.robust;
+            if (r->isRobust) return robust;
             searchParams.numIgnore = outlierCount((*r->robust).robust);
         }
         if (!o.geometric) return zmath_ellipseFitVector(in.points.vector(), &searchParams, r->algebraic.get());

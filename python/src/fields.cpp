@@ -70,16 +70,16 @@ void fillElements(Element element, void* data, size_t at, std::span<const double
     fill<double>(data, at, values);
 }
 
-// Fills the `count` elements of `data` with the padding.
-void padElements(Element element, void* data, size_t count)
+// Fills `count` elements of `data` from `data[at]` on with the padding.
+void padElements(Element element, void* data, size_t at, size_t count)
 {
     switch (element) {
-    case Element::flag: std::fill_n(static_cast<bool*>(data), count, false); return;
-    case Element::integer: std::fill_n(static_cast<int64_t*>(data), count, int64_t{-1}); return;
+    case Element::flag: std::fill_n(static_cast<bool*>(data) + at, count, false); return;
+    case Element::integer: std::fill_n(static_cast<int64_t*>(data) + at, count, int64_t{-1}); return;
     case Element::real:
     case Element::text: break;
     }
-    std::fill_n(static_cast<double*>(data), count, paddingOf(element));
+    std::fill_n(static_cast<double*>(data) + at, count, paddingOf(element));
 }
 
 // The dimensions of one value: the field's, with the varying ones given in
@@ -183,98 +183,163 @@ py::object makeResult(py::handle cls, py::tuple values)
 Column::Column(const char* name, Element element, Shape shape, size_t count)
     : name_(name), element_(element), shape_(shape), count_(count)
 {
-    if (!shape.fixed()) {
-        if (shape.bound > 0) {
-            // Left unwritten: an item's slot is read only as far as it wrote.
-            slots_ = std::make_unique_for_overwrite<double[]>(count * static_cast<size_t>(shape.bound));
-            sizes_.resize(count);
-        } else {
-            values_.resize(count);
-        }
-        dims_.resize(count);
-        return;
-    }
+    if (!shape.fixed()) varying_ = std::make_unique<Varying>();
+    if (!shape.fixed() && shape.most == 0) return;
     std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count)};
-    for (int32_t k = 0; k < shape.rank; ++k) dims.push_back(shape.dims[static_cast<size_t>(k)]);
+    for (size_t k = 0; k < static_cast<size_t>(shape.rank); ++k)
+        dims.push_back(shape.dims[k] == kVaries ? shape.most : shape.dims[k]);
+    if (shape.rank > 0) row_.rows = static_cast<size_t>(dims[1]);
+    if (shape.rank > 1) row_.cols = static_cast<size_t>(dims[2]);
+    // Unwritten: each row is written by its item's worker (or padded at the
+    // end), so that the pages are first touched on the workers, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
-    padElements(element, data_, count * static_cast<size_t>(shape.fixedSize()));
+    if (varying_) varying_->written.resize(count);
+}
+
+void Column::padRow(void* data, size_t item, Block row) const
+{
+    const size_t size = row.rows * row.cols;
+    padElements(element_, data, item * size, size);
+}
+
+void Column::pad(size_t item)
+{
+    // A varying row left unwritten is padded when the column is finished.
+    if (!varying_) padRow(data_, item, row_);
+}
+
+template <class T>
+bool Column::ItemSink::scalar(Element element, T value)
+{
+    Column& c = column_;
+    if (c.element_ != element || c.shape_.rank != 0) return false;
+    static_cast<T*>(c.data_)[item_] = value;
+    return true;
+}
+
+void Column::ItemSink::real(double value)
+{
+    if (!scalar(Element::real, value)) store({&value, 1}, {});
 }
 
 void Column::ItemSink::flag(bool value)
 {
+    if (scalar(Element::flag, value)) return;
     const double v = value ? 1.0 : 0.0;
     store({&v, 1}, {});
 }
 
 void Column::ItemSink::integer(int64_t value)
 {
+    if (scalar(Element::integer, value)) return;
     const auto v = static_cast<double>(value);
     store({&v, 1}, {});
 }
 
 void Column::ItemSink::integers(std::span<const int32_t> values)
 {
-    column_.values_[item_].assign(values.begin(), values.end());
-    column_.dims_[item_] = {static_cast<int32_t>(values.size()), 0};
+    if (values.empty()) return;
+    const std::vector<double> wide(values.begin(), values.end());
+    store(wide, {static_cast<int32_t>(values.size())});
 }
 
-std::span<const double> Column::itemValues(size_t item) const
+namespace {
+
+void raiseTo(std::atomic<size_t>& longest, size_t value)
 {
-    if (shape_.bound == 0) return values_[item];
-    return {slots_.get() + item * static_cast<size_t>(shape_.bound), static_cast<size_t>(sizes_[item])};
+    size_t seen = longest.load(std::memory_order_relaxed);
+    while (value > seen && !longest.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {}
 }
+
+}  // namespace
 
 void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
     Column& c = column_;
-    if (!c.data_) {
-        if (c.shape_.bound > 0) {
-            const size_t n = std::min(values.size(), static_cast<size_t>(c.shape_.bound));
-            std::copy_n(values.begin(), n, c.slots_.get() + item_ * static_cast<size_t>(c.shape_.bound));
-            c.sizes_[item_] = static_cast<int32_t>(n);
-        } else {
-            c.values_[item_].assign(values.begin(), values.end());
-        }
-        c.dims_[item_] = valueDims(c.shape_, varying);
+    if (!c.varying_) {
+        fillElements(c.element_, c.data_, item_ * c.row_.rows * c.row_.cols, values);
         return;
     }
-    fillElements(c.element_, c.data_, item_ * static_cast<size_t>(c.shape_.fixedSize()), values);
+    const std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
+    Block block{static_cast<size_t>(std::max(dims[0], 0)),
+                c.shape_.rank > 1 ? static_cast<size_t>(std::max(dims[1], 0)) : 1};
+    if (block.rows * block.cols == 0) return;  // as no value
+    Varying& v = *c.varying_;
+    if (!c.data_) {
+        std::lock_guard lock(v.mutex);
+        v.items.push_back({item_, block, {values.begin(), values.end()}});
+        return;
+    }
+    // Within the bound: the value's block at the top left of the item's row,
+    // the padding around it.
+    block.rows = std::min(block.rows, c.row_.rows);
+    block.cols = std::min(block.cols, c.row_.cols);
+    const size_t row = item_ * c.row_.rows * c.row_.cols;
+    for (size_t r = 0; r < c.row_.rows; ++r) {
+        const size_t first = r * block.cols;
+        const size_t filled = r < block.rows && first < values.size() ? std::min(block.cols, values.size() - first) : 0;
+        const size_t at = row + r * c.row_.cols;
+        if (filled > 0) fillElements(c.element_, c.data_, at, values.subspan(first, filled));
+        padElements(c.element_, c.data_, at + filled, c.row_.cols - filled);
+    }
+    v.written[item_] = 1;
+    raiseTo(v.longest[0], block.rows);
+    raiseTo(v.longest[1], block.cols);
+}
+
+py::array Column::copyUsed(Block used) const
+{
+    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count_)};
+    if (shape_.rank > 0) dims.push_back(static_cast<py::ssize_t>(used.rows));
+    if (shape_.rank > 1) dims.push_back(static_cast<py::ssize_t>(used.cols));
+    py::array out(dtypeOf(element_), dims);
+    auto* data = static_cast<char*>(out.mutable_data());
+    const size_t size = used.rows * used.cols;
+    const size_t width = static_cast<size_t>(out.itemsize());
+    if (!data_) {
+        padElements(element_, data, 0, count_ * size);
+        for (const ItemValues& item : varying_->items) {
+            const std::span<const double> v = item.values;
+            const Block& b = item.block;
+            for (size_t r = 0; r < b.rows && r * b.cols < v.size(); ++r)
+                fillElements(element_, data, item.item * size + r * used.cols,
+                             v.subspan(r * b.cols, std::min(b.cols, v.size() - r * b.cols)));
+        }
+        return out;
+    }
+    // The top left of each row written (the padding of a shorter item
+    // included), the padding for the others.
+    for (size_t i = 0; i < count_; ++i) {
+        if (!varying_->written[i]) {
+            padRow(data, i, used);
+            continue;
+        }
+        const auto* from = static_cast<const char*>(data_) + i * row_.rows * row_.cols * width;
+        for (size_t r = 0; r < used.rows; ++r)
+            std::copy_n(from + r * row_.cols * width, used.cols * width, data + (i * size + r * used.cols) * width);
+    }
+    return out;
 }
 
 py::array Column::finish()
 {
-    if (data_) return array_;
-    // Padded to the longest item in each varying dimension.
-    std::array<int32_t, 2> longest{};
-    for (const auto& d : dims_) {
-        longest[0] = std::max(longest[0], d[0]);
-        longest[1] = std::max(longest[1], d[1]);
+    if (!varying_) return array_;
+    // Each varying dimension as long as the longest item's.
+    Block longest{0, 0};
+    if (data_) {
+        longest = {varying_->longest[0].load(), varying_->longest[1].load()};
+    } else {
+        for (const ItemValues& item : varying_->items)
+            longest = {std::max(longest.rows, item.block.rows), std::max(longest.cols, item.block.cols)};
     }
-    std::vector<py::ssize_t> dims{static_cast<py::ssize_t>(count_)};
-    for (int32_t k = 0; k < shape_.rank; ++k) {
-        const int32_t d = shape_.dims[static_cast<size_t>(k)];
-        dims.push_back(d == kVaries ? longest[static_cast<size_t>(k)] : d);
-    }
-    const size_t rows = shape_.rank > 0 ? static_cast<size_t>(dims[1]) : 1;
-    const size_t cols = shape_.rank > 1 ? static_cast<size_t>(dims[2]) : 1;
-    py::array out(dtypeOf(element_), dims);
-    void* data = out.mutable_data();
-    padElements(element_, data, count_ * rows * cols);
-    for (size_t i = 0; i < count_; ++i) {
-        const std::span<const double> v = itemValues(i);
-        const size_t at = i * rows * cols;
-        // The item's own width: its second dimension as written, else the
-        // field's. Rows narrower than the column's go one by one.
-        const size_t width = shape_.rank > 1 ? static_cast<size_t>(std::max(dims_[i][1], 1)) : 1;
-        if (width == cols) {
-            fillElements(element_, data, at, v);
-            continue;
-        }
-        for (size_t k = 0; k < v.size(); k += width)
-            fillElements(element_, data, at + (k / width) * cols, v.subspan(k, std::min(width, v.size() - k)));
-    }
-    return out;
+    Block used;
+    if (shape_.rank > 0) used.rows = shape_.dims[0] == kVaries ? longest.rows : static_cast<size_t>(shape_.dims[0]);
+    if (shape_.rank > 1) used.cols = shape_.dims[1] == kVaries ? longest.cols : static_cast<size_t>(shape_.dims[1]);
+    if (!data_ || used.rows != row_.rows || used.cols != row_.cols) return copyUsed(used);
+    for (size_t i = 0; i < count_; ++i)
+        if (!varying_->written[i]) padRow(data_, i, row_);
+    return array_;
 }
 
 }  // namespace zpy

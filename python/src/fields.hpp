@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -33,11 +35,11 @@ constexpr int32_t kVaries = -1;
 struct Shape {
     int32_t rank = 0;
     std::array<int32_t, 2> dims{};
-    // For a varying shape: the most values an item can have (0: no bound).
-    int32_t bound = 0;
+    // For a varying shape: the most each varying dimension can be (0: no
+    // bound).
+    int32_t most = 0;
 
     bool fixed() const { return std::find(dims.begin(), dims.begin() + rank, kVaries) == dims.begin() + rank; }
-    int32_t fixedSize() const { return (rank > 0 ? dims[0] : 1) * (rank > 1 ? dims[1] : 1); }
 };
 
 // Where a writer puts one field's value of one result. The shape of every
@@ -73,10 +75,10 @@ struct Field {
 constexpr Shape scalar() { return {}; }
 constexpr Shape vector(int32_t n) { return {1, {n, 0}}; }
 constexpr Shape matrix(int32_t rows, int32_t cols) { return {2, {rows, cols}}; }
-// A varying shape that never holds more than `most` values.
+// A varying shape whose varying dimensions are never more than `most`.
 constexpr Shape bounded(Shape shape, int32_t most)
 {
-    shape.bound = most;
+    shape.most = most;
     return shape;
 }
 
@@ -187,19 +189,23 @@ py::tuple fieldValues(const R& result)
 // ---- columns -------------------------------------------------------------------
 
 // One field's values over a batch of `count` items: a column of shape
-// (count, ...). A column of fixed shape is a numpy array allocated before
-// the workers start, which they fill in place; one whose shape varies keeps
-// each item's values (in a slot of `bound` values per item when its shape
-// has a bound, so that no item allocates) until every item is in, and is
-// then padded to the longest (NaN, -1, False). Items that failed keep the
-// padding. put() runs on the worker threads and touches no Python object;
-// each item is written by one thread only.
+// (count, ...), which the worker threads fill item by item, each item by
+// one thread only; put() and pad() touch no Python object. A column of fixed
+// shape, or of a varying one with a bound, is a numpy array allocated
+// (unwritten) before the workers start, with every varying dimension at its
+// bound, and each item's row is written in place: its values and the
+// padding around them (NaN, -1, False). A column whose shape varies without
+// a bound keeps the values of the items that have any until every item is
+// in. finish() then makes the column padded to the longest item: the array
+// itself when some item reached the bound, else a copy of the part used.
 class Column {
 public:
     Column(const char* name, Element element, Shape shape, size_t count);
 
     template <class R>
     void put(size_t item, const Field<R>& field, const R& result);
+    // The item has no value (it failed, or was never fitted).
+    void pad(size_t item);
 
     // The finished column (with the GIL).
     py::array finish();
@@ -208,36 +214,57 @@ public:
 private:
     class ItemSink;
 
+    // An item's value as a (rows, cols) block of elements (a scalar is 1 by
+    // 1, a vector a column).
+    struct Block {
+        size_t rows = 1, cols = 1;
+    };
+    // The values of one item of a column without a bound.
+    struct ItemValues {
+        size_t item;
+        Block block;
+        std::vector<double> values;
+    };
+    // What the workers share of a varying column.
+    struct Varying {
+        std::vector<char> written;                   // with a bound: the rows written
+        std::array<std::atomic<size_t>, 2> longest;  // with a bound: the longest block written
+        std::mutex mutex;                            // without a bound: guards `items`
+        std::vector<ItemValues> items;               // without a bound: the items with values
+    };
+
+    void padRow(void* data, size_t item, Block row) const;
+    py::array copyUsed(Block used) const;
+
     const char* name_;
     Element element_;
     Shape shape_;
     size_t count_;
-    py::array array_;  // the fixed-shape column
+    py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
-    // Varying shape: each item's values and dimensions.
-    std::vector<std::vector<double>> values_;
-    std::unique_ptr<double[]> slots_;  // with a bound: `bound` values per item
-    std::vector<int32_t> sizes_;       // with a bound: how many each item wrote
-    std::vector<std::array<int32_t, 2>> dims_;
-
-    std::span<const double> itemValues(size_t item) const;
+    Block row_;  // an item's row in array_
+    std::unique_ptr<Varying> varying_;
 };
 
 class Column::ItemSink final : public Sink {
 public:
     ItemSink(Column& column, size_t item) : column_(column), item_(item) {}
-    void real(double value) override { store({&value, 1}, {}); }
+    void real(double value) override;
     void flag(bool value) override;
     void integer(int64_t value) override;
-    void text(const std::string&) override {}
+    void text(const std::string&) override { column_.pad(item_); }
     void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override
     {
         store(values, varying);
     }
     void integers(std::span<const int32_t> values) override;
-    void none() override {}
+    void none() override { column_.pad(item_); }
 
 private:
+    // Writes a scalar straight into a column of scalars of type T; false
+    // for any other column.
+    template <class T>
+    bool scalar(Element element, T value);
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
 
     Column& column_;

@@ -136,6 +136,9 @@ void defineFit(py::module_& m, const std::string& doc)
     m.def(
         s.function(),
         [](const py::args& args, const py::kwargs& kwargs) {
+            // Checked here even when called back from inside fit_many's
+            // reading of its items (an item's __array__).
+            const DeferredChecks atOnce(nullptr);
             const Signature& sig = F::signature();
             const Call call = splitCall(sig, args, kwargs);
             if (call.keywords.empty()) {

@@ -150,10 +150,9 @@ struct Line {
             if (const zfit_status made = r->robust.make(); ZFIT_FAILED(made)) return made;
             const zfit_status robust =
                 zmet_robustLineFit(points.data(), points.size(), nullptr, &o.robust.params, r->robust.get());
-            if (ZFIT_FAILED(robust) || o.robust.robust) {
-                r->isRobust = true;
-                return robust;
-            }
+            // Written for every item: fit_many reuses the records.
+            r->isRobust = ZFIT_FAILED(robust) || o.robust.robust;
+            if (r->isRobust) return robust;
             params.numIgnore = outlierCount((*r->robust).robust);
         }
         const zfit_status status = zmath_lineFitVector(points.vector(), &params, r->line.get());

@@ -31,7 +31,7 @@ constexpr std::size_t kLongestRun = 32;
 // The items of one batch and what its workers share.
 class Batch {
 public:
-    Batch(std::size_t count, std::optional<double> timeout, const std::function<zfit_status(std::size_t)>& fit)
+    Batch(std::size_t count, std::optional<double> timeout, const BatchFit& fit)
         : fit_(fit), count_(count), statuses_(count)
     {
         hasDeadline_ = deadlineFrom(timeout, deadline_);
@@ -50,16 +50,17 @@ public:
         --running_;
     }
 
-    // A worker's life: it takes the next run of items until none is left or
-    // the batch stops. Searches on its thread stop when the batch does.
-    void work(std::size_t workers)
+    // The life of pool thread `self` (1 to `workers`): it takes the next run
+    // of items until none is left or the batch stops. Searches on its thread
+    // stop when the batch does.
+    void work(std::size_t workers, std::size_t self)
     {
         zsys_attention_install(&Batch::attention, this);
         zstd_assert_install(&Batch::brokenPrecondition, nullptr);
         for (;;) {
             const auto [first, end] = takeRun(workers);
             if (first == end) break;
-            for (std::size_t i = first; i < end && !ZFIT_FAILED(stopped()); ++i) statuses_[i] = fit_(i);
+            for (std::size_t i = first; i < end && !ZFIT_FAILED(stopped()); ++i) statuses_[i] = fit_(i, self);
         }
         zsys_attention_install(nullptr, nullptr);
         zstd_assert_install(nullptr, nullptr);
@@ -96,7 +97,7 @@ public:
                 break;
             }
             next_.store(i + 1, std::memory_order_relaxed);
-            statuses_[i] = fit_(i);
+            statuses_[i] = fit_(i, 0);
         }
         zsys_attention_install(previous, previousContext);
         zstd_assert_install(previousAssert_, previousAssertContext_);
@@ -174,7 +175,7 @@ private:
     // The library then returns zstd_errBrokenPrecondition for the item.
     static void brokenPrecondition(void*, int32_t) {}
 
-    const std::function<zfit_status(std::size_t)>& fit_;
+    const BatchFit& fit_;
     const std::size_t count_;
     std::vector<std::optional<zfit_status>> statuses_;
     std::atomic<std::size_t> next_{0};
@@ -261,24 +262,21 @@ void readItem(std::size_t index, py::object& refused, const std::function<void()
     }
 }
 
-py::list weightsPerItem(const py::object& weights, std::size_t n)
+ItemWeights::ItemWeights(const py::object& weights, std::size_t n)
 {
-    if (!weights || weights.is_none()) {
-        py::list none(n);
-        for (std::size_t i = 0; i < n; ++i) none[i] = py::none();
-        return none;
-    }
-    py::list list(weights);
+    if (!weights || weights.is_none()) return;
+    py::tuple list(weights);
     if (list.size() != n)
         raiseValue("weights: expected " + std::to_string(n) + " entries, one per item (None or its weights), got " +
                    std::to_string(list.size()));
-    return list;
+    list_ = std::move(list);
 }
 
 // ---- the pool -------------------------------------------------------------------
 
-BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout,
-                      const std::function<zfit_status(std::size_t)>& fit)
+std::size_t batchWorkers(std::size_t count, std::size_t threads) { return 1 + poolSize(threads, count); }
+
+BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit)
 {
     Batch batch(count, timeout, fit);
     if (count == 0) return batch.outcome();
@@ -309,7 +307,7 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
             for (std::size_t t = 0; t < wanted; ++t) {
                 batch.workerStarting();
                 try {
-                    pool.emplace_back([&batch, wanted] { batch.work(wanted); });
+                    pool.emplace_back([&batch, wanted, self = t + 1] { batch.work(wanted, self); });
                 } catch (const std::system_error&) {
                     // The system has no more threads to give: fewer do the work.
                     batch.workerFailedToStart();

@@ -149,6 +149,7 @@ void registerMapPoints(py::module_& m)
     m.def(
         "_map_points",
         [](const py::object& matrix, const py::object& translation, const py::object& points) {
+            const DeferredChecks atOnce(nullptr);  // see defineFit
             const py::array_t<double> mat = asFloat64(matrix, "matrix");
             const py::array_t<double> shift = asFloat64(translation, "translation");
             zmath_xformLinear xform{};

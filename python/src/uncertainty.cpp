@@ -6,21 +6,26 @@
 
 namespace zpy {
 
-Uncertainty::Uncertainty(const zmet_uncertainty& u, std::span<const double> values) : record_(u)
+Uncertainty::Uncertainty(const zmet_uncertainty& u, std::span<const double> values)
 {
-    const auto p = static_cast<size_t>(std::clamp(u.parameterCount, 0, ZMET_MAX_PARAMETERS));
-    record_.parameterCount = static_cast<int32_t>(std::min(p, values.size()));
-    std::copy_n(values.begin(), record_.parameterCount, values_.begin());
+    const auto p = std::min(static_cast<size_t>(std::clamp(u.parameterCount, 0, ZMET_MAX_PARAMETERS)), values.size());
+    parameters_ = static_cast<int32_t>(p);
+    // The record's covariance is p by p, row after row, from its first entry.
+    std::copy_n(u.covariance, p * p, covariance_.begin());
+    std::copy_n(u.standardErrors, p, stdErrors_.begin());
+    for (size_t k = 0; k < p; ++k) {
+        intervals_[2 * k] = values[k] - u.halfWidth95[k];
+        intervals_[2 * k + 1] = values[k] + u.halfWidth95[k];
+    }
 }
 
-std::array<double, 2 * ZMET_MAX_PARAMETERS> Uncertainty::intervals() const
+Uncertainty& Uncertainty::operator=(const Uncertainty& other)
 {
-    std::array<double, 2 * ZMET_MAX_PARAMETERS> out{};
-    for (int32_t k = 0; k < parameters(); ++k) {
-        out[static_cast<size_t>(2 * k)] = values_[static_cast<size_t>(k)] - record_.halfWidth95[k];
-        out[static_cast<size_t>(2 * k + 1)] = values_[static_cast<size_t>(k)] + record_.halfWidth95[k];
-    }
-    return out;
+    parameters_ = other.parameters_;
+    std::ranges::copy(other.covariance(), covariance_.begin());
+    std::ranges::copy(other.stdErrors(), stdErrors_.begin());
+    std::ranges::copy(other.intervals(), intervals_.begin());
+    return *this;
 }
 
 zfit_status keptPoints(const Points& points, const zstd_vector32& discarded, std::vector<zmath_vect>& kept)

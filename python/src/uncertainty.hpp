@@ -18,8 +18,8 @@
 
 namespace zpy {
 
-// Held by value (the library's record is of fixed size), so a result
-// carries it without allocating.
+// Held by value, so a result carries it without allocating; it keeps and
+// copies only what its p parameters use.
 class Uncertainty {
 public:
     Uncertainty() = default;
@@ -29,21 +29,27 @@ public:
     Uncertainty(const zmet_uncertainty& u, std::initializer_list<double> values)
         : Uncertainty(u, std::span<const double>(values.begin(), values.size()))
     {}
+    Uncertainty(const Uncertainty& other) { *this = other; }
+    Uncertainty& operator=(const Uncertainty& other);
 
-    bool present() const { return record_.parameterCount > 0; }
-    int32_t parameters() const { return record_.parameterCount; }
+    bool present() const { return parameters_ > 0; }
+    int32_t parameters() const { return parameters_; }
     std::span<const double> covariance() const
     {
-        return {record_.covariance, static_cast<size_t>(parameters() * parameters())};
+        return std::span(covariance_).first(count(parameters_ * parameters_));
     }
-    std::span<const double> stdErrors() const { return {record_.standardErrors, static_cast<size_t>(parameters())}; }
-    // (low, high) of each parameter's 95% interval, row after row: the first
-    // 2p entries.
-    std::array<double, 2 * ZMET_MAX_PARAMETERS> intervals() const;
+    std::span<const double> stdErrors() const { return std::span(stdErrors_).first(count(parameters_)); }
+    // (low, high) of each parameter's 95% interval, row after row.
+    std::span<const double> intervals() const { return std::span(intervals_).first(count(2 * parameters_)); }
 
 private:
-    zmet_uncertainty record_{};
-    std::array<double, ZMET_MAX_PARAMETERS> values_{};
+    static size_t count(int32_t n) { return static_cast<size_t>(n); }
+
+    int32_t parameters_ = 0;
+    // Only the first p * p, p and 2p entries are written.
+    std::array<double, ZMET_MAX_PARAMETERS * ZMET_MAX_PARAMETERS> covariance_;
+    std::array<double, ZMET_MAX_PARAMETERS> stdErrors_;
+    std::array<double, 2 * ZMET_MAX_PARAMETERS> intervals_;
 };
 
 // The three fields of a result R with a member `uncertainty`: (p, p)
@@ -56,8 +62,8 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t mos
 {
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
-    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most * most),
-                      covarianceDoc.c_str(), [](const R& r, Sink& s) {
+    fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most), covarianceDoc.c_str(),
+                      [](const R& r, Sink& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
@@ -66,11 +72,9 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t mos
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
-    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), 2 * most),
+    fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), most),
                       "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
-                          const int32_t p = r.uncertainty.parameters();
-                          const auto both = r.uncertainty.intervals();
-                          r.uncertainty.present() ? s.reals(std::span(both).first(static_cast<size_t>(2 * p)), {p})
+                          r.uncertainty.present() ? s.reals(r.uncertainty.intervals(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
 }

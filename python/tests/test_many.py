@@ -37,16 +37,23 @@ def assert_same(got, expected, context):
         np.testing.assert_array_equal(got.to_dict()[key], value, err_msg="%s: %s" % (context, key))
 
 
+# Where batches() puts its failing item: a worker reuses its result record
+# for the items after it.
+FAILING = 1
+
+
 def batches(name, rng):
     """Batches of three noisy items of each kind of fit of the family
-    (test_fits' KINDS), each ending with an item of no points, which fails."""
+    (test_fits' KINDS), with an item of no points, which fails, after the
+    first."""
     empty = [np.empty((0, 2))] * (2 if name in PAIRS else 1)
     for options in KINDS[name][1]:
         items = []
         for _ in range(3):
             args = noisy(rng, name)
             items.append((args, rng.uniform(0.5, 2, len(args[0])) if options.get("weights") else None))
-        yield {key: value for key, value in options.items() if key != "weights"}, items + [(empty, None)]
+        items.insert(FAILING, (empty, None))
+        yield {key: value for key, value in options.items() if key != "weights"}, items
 
 
 def assert_row(columns, i, expected, context):
@@ -78,7 +85,7 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
         assert len(results) == len(items), options
         for key, column in columns.items():
             assert len(column) == len(items), "%s: one row per item" % key
-        assert isinstance(results[-1], zfit.FitError), "%s: an item of no points fails" % options
+        assert isinstance(results[FAILING], zfit.FitError), "%s: an item of no points fails" % options
         travelled = pickle.loads(pickle.dumps(results))  # as a process scheduler sends them
         for i, (args, w) in enumerate(items):
             expected = single_fit(name, args, w, options)
@@ -86,6 +93,17 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
             assert_same(results[i], expected, context)
             assert_same(travelled[i], expected, context + ", pickled")
             assert_row(columns, i, expected, context + ", columns")
+
+
+@pytest.mark.parametrize("name", ["line", "circle", "ellipse"])
+def test_a_row_after_a_failed_robust_count_is_its_own_fit(rng, name):
+    """With ignore="auto" an item whose robust fit fails makes the robust
+    record the answer; the item after it, on the same thread, takes the
+    count to the search again."""
+    items = [noisy(rng, name)[0], np.empty((0, 2)), noisy(rng, name)[0]]
+    columns = zfit.fit_many(name, items, 1, columns=True, ignore="auto")
+    for i, points in enumerate(items):
+        assert_row(columns, i, single_fit(name, [points], None, {"ignore": "auto"}), "%s item %d" % (name, i))
 
 
 def test_columns_pad_what_an_item_lacks_and_count_failures():
@@ -100,8 +118,68 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     assert np.isnan(columns["angle"][1:]).all(), "and NaN"
     assert columns["scale"].dtype == float and np.isnan(columns["scale"]).all(), "no robust fit: NaN"
     assert columns["iterations"].tolist() == [-1] * 3, "no robust fit: -1"
+    assert columns["covariance"].shape == (3, 2, 2), "angle and distance"
+    assert np.isnan(columns["covariance"][1:]).all(), "failed items hold NaN in every place"
+    # Two of the three parameters a circle's uncertainty can have.
+    circles = zfit.fit_many("circle", [np.ones((5, 2)), noisy_circle(12)], columns=True, geometric=True,
+                            fixed_radius=5.0)
+    assert circles["intervals"].shape == (2, 2, 2), "x and y: as long as the longest item"
+    assert np.isnan(circles["intervals"][0]).all(), "a failed item holds NaN in every place"
+    assert not np.isnan(circles["intervals"][1]).any(), "the item's intervals"
     objects = zfit.fit_many("line", sets, ignore=1)
     assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
+
+
+def test_refused_items_hold_their_single_fits_errors():
+    """An item is refused as its single fit refuses it, with the same error
+    and message, whichever of its checks fails first."""
+    good = noisy_circle(12)
+    nan = good.copy()
+    nan[3] = (0, np.nan)
+    far = good.copy()
+    far[5] = (1e60, 0)  # beyond the algebraic circle's reach
+    both = far.copy()
+    both[7] = (np.inf, 0)  # the row that is not finite is named, though later
+    cases = [(good, None), (nan, None), (far, None), (both, None), (nan, np.ones(3)), (good, None)]
+    sets, weights = [p for p, _ in cases], [w for _, w in cases]
+    results = zfit.fit_many("circle", sets, weights=weights)
+    columns = zfit.fit_many("circle", sets, columns=True, weights=weights)
+    for i, (points, w) in enumerate(cases):
+        expected = single_fit("circle", [points], w, {})
+        assert_same(results[i], expected, "item %d" % i)
+        assert_row(columns, i, expected, "item %d, columns" % i)
+        if isinstance(expected, zfit.FitError):
+            assert str(results[i]) == str(expected), "item %d: the message" % i
+
+
+def test_items_of_any_dtype_and_layout_are_read_as_their_single_fits():
+    points = noisy_circle(24)
+    wide = np.zeros((24, 4))
+    wide[:, ::2] = points
+    items = [points.astype(np.float32), np.asfortranarray(points), wide[:, ::2], points.astype(">f8"),
+             np.round(points * 10).astype(np.int32), points.tolist(), points]
+    for threads in (1, 2):
+        columns = zfit.fit_many("circle", items, threads, columns=True)
+        for i, item in enumerate(items):
+            assert_row(columns, i, zfit.fit_circle(item), "item %d, %d threads" % (i, threads))
+
+
+def test_a_fit_called_back_while_the_items_are_read_checks_its_own_points():
+    refusals = []
+
+    class Fits:
+        """An item whose conversion to an array fits on its own first."""
+
+        def __array__(self, dtype=None):
+            try:
+                zfit.fit_line(np.array([[0, 0], [1, np.nan], [2, 2]]))
+            except zfit.FitError as error:
+                refusals.append(type(error))
+            return noisy_circle(12)
+
+    columns = zfit.fit_many("line", [Fits()], columns=True)
+    assert refusals == [zfit.ParameterError], "the inner fit refused its NaN at once"
+    assert_row(columns, 0, zfit.fit_line(noisy_circle(12)), "the item itself")
 
 
 # (items, threads, threads started): a batch of one runs on the calling thread;
@@ -167,6 +245,9 @@ def test_timeout_keeps_what_finished_and_cancels_the_rest():
         assert isinstance(result, zfit.Cancelled), "item %d: %r" % (i, result)
     # A deadline that has passed fits nothing, not even fits that never search.
     assert all(isinstance(r, zfit.Cancelled) for r in zfit.fit_many("line", [FIVE * [1, 2]] * 3, timeout=0))
+    columns = zfit.fit_many("line", [FIVE * [1, 2]] * 3, columns=True, timeout=0)
+    assert [zfit.STATUS_NAMES[s] for s in columns["status"]] == ["zsys_errCancelled"] * 3, "as columns"
+    assert np.isnan(columns["angle"]).all(), "items never fitted hold NaN"
 
 
 def task_count():

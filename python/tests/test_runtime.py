@@ -38,6 +38,7 @@ def sigint(handler, after=0.2):
         yield
     finally:
         timer.cancel()
+        timer.join()  # gone before the caller counts its threads
         signal.signal(signal.SIGINT, previous)
 
 

@@ -43,7 +43,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <tuple>

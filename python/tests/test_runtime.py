@@ -6,6 +6,7 @@ import ctypes
 import os
 import signal
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -43,10 +44,12 @@ def sigint(handler, after=0.2):
 
 
 def test_ctrl_c_and_signal_handlers_decide():
-    with sigint(signal.default_int_handler), pytest.raises(KeyboardInterrupt) as raised:
+    started = time.monotonic()
+    with sigint(signal.default_int_handler), pytest.raises(KeyboardInterrupt):
         long_search(timeout=30)
-    # Raised from inside the search, not after it ran to its deadline.
-    assert not isinstance(raised.value.__context__, zfit.Cancelled), "the search stopped at the interrupt"
+    # Not a speed check: a search that ignored the interrupt would run on to
+    # its deadline, 150 times later than the signal, and raise only then.
+    assert time.monotonic() - started < 15, "the search stopped at the interrupt, long before its deadline"
 
     def raising(signum, frame):
         raise LookupError()

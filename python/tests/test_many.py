@@ -150,6 +150,11 @@ def test_refused_items_hold_their_single_fits_errors():
         assert_row(columns, i, expected, "item %d, columns" % i)
         if isinstance(expected, zfit.FitError):
             assert str(results[i]) == str(expected), "item %d: the message" % i
+    # Pairs: each of an item's two point sets is held to its own limit.
+    pairs = [(far, good + 1), (good, far), (good, good + 1)]
+    columns = zfit.fit_many("point_to_point", pairs, columns=True)
+    for i, (source, target) in enumerate(pairs):
+        assert_row(columns, i, single_fit("point_to_point", [source, target], None, {}), "pair %d" % i)
 
 
 def test_items_of_any_dtype_and_layout_are_read_as_their_single_fits():

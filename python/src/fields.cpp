@@ -240,7 +240,9 @@ void Column::ItemSink::integer(int64_t value)
 void Column::ItemSink::integers(std::span<const int32_t> values)
 {
     if (values.empty()) return;
-    const std::vector<double> wide(values.begin(), values.end());
+    // One buffer per worker thread, grown once: no allocation per item.
+    thread_local std::vector<double> wide;
+    wide.assign(values.begin(), values.end());
     store(wide, {static_cast<int32_t>(values.size())});
 }
 

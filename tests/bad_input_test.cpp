@@ -279,8 +279,29 @@ TEST(BadInput, Parabola)
     };
     const auto pts = parabolaPoints(9);
     const Ws ones(9, 1.0);
+    const Pts few{{-1, 1}, {0, 0}, {1, 1}, {2, 4}};
+    const double huge = std::numeric_limits<double>::max();
+    // Finite weights so large that every weighted squared residual
+    // overflows, while the normal equations stay finite: neither start
+    // yields a finite error, so there is no pose to report.
+    Pts overflowing{{-2, -1}, {2, 0}, {-5, 1}, {-3, 0}, {1, 4}, {2, -4}};
+    for (zmath_vect& p : overflowing) p = {p.x * 1e60, p.y * 1e60};
+    const After refusedWithoutError{Outcome::Fails, 0, inf, Indices::NotPromised};
     runRows<zmath_parabolaFitResult>(
         {
+            // Refusals come in order and never move the pose.
+            {"one point", fit({{1, 2}}, {}, 1), degenerate, refused},
+            {"two points: the normal equations are singular", fit({{0, 0}, {1, 3}}, {}, 1), zmath_errMatrixSingular,
+             refusedWithoutError},
+            {"iterations before weights", fit(few, {1, 1}, 0), zmath_errFitMaxIterations, refused},
+            {"count before sign", fit(few, {-1, 1, 1}, 1), zmath_errFitWeightCount, refused},
+            {"count before coordinates", fit({{nan, 0}, {1, 1}}, {1}, 1), zmath_errFitWeightCount, refused},
+            {"sign before NaN", fit(few, {nan, 1, -1, 1}, 1), zmath_errFitWeightNegative, refused},
+            {"sign before coordinates", fit({{nan, 0}, {1, 1}, {2, 2}}, {1, -1, 1}, 1), zmath_errFitWeightNegative,
+             refused},
+            {"total weight overflows", fit(few, {huge, huge, 1, 1}, 1), degenerate, refused},
+            {"no start with a finite error", fit(overflowing, Ws(6, 1e200), 3), degenerate, refusedWithoutError},
+            {"-0.0 is not below 0", fit(few, {1, -0.0, 1, 1}, 1), 0, success},
             {"NaN x", fit(with(pts, 2, {nan, 0})), degenerate, refused},
             {"infinite y, weighted", fit(with(pts, 2, {0, inf}), ones), degenerate, refused},
             {"NaN weight", fit(pts, with(ones, 3, nan)), degenerate, refused},
@@ -405,10 +426,11 @@ TEST(BadInput, PointToPoint)
     const auto withSource = [&](size_t i, zmath_vect v) { return Pairs<zmath_vect>{good.a, with(good.b, i, v)}; };
     // Points at 0.1 and 0.7 leave rounding noise, not 0, when centred.
     const Pairs<zmath_vect> sameSource{good.a, Pts(6, {0.1, 0.7})}, lineSource{good.a, collinear(6)};
-    // One source fewer than targets, through the weighted vector entry.
+    // One source fewer than targets, through the weighted vector entry, with
+    // parameters that are bad too: the sizes are compared first.
     const Call<R> mismatched{[&](R* r) {
         zfit::Points target(good.a), source(Pts(good.b.begin(), good.b.end() - 1));
-        const zmath_pointToPointFitParams params{inf, 6};
+        const zmath_pointToPointFitParams params{-1.0, 9};
         return zmath_pointToPointFitWeightedVector(&params, target.get(), source.get(), zfit::Doubles(ones).get(), r);
     }};
     const auto solveFailed = zmath_errFitSolveFailed;

@@ -1,5 +1,4 @@
-// Ellipse family: the record state after a failure past the checks, exact
-// recovery of random ellipses, covariance under motion and scale, the subset
+// Ellipse family: exact recovery of random ellipses, covariance under motion and scale, the subset
 // search against a brute-force oracle (the search's polls are checked in
 // the cancellation test; the array entry runs the vector entry).
 //
@@ -77,39 +76,6 @@ void expectSameEllipse(const zmath_shapeEllipse& got, const zmath_shapeEllipse& 
     EXPECT_NEAR(xg.translation.y, xw.translation.y, tol * size);
     const auto gg = gram(xg.matrix), gw = gram(xw.matrix);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(gg[i], gw[i], tol * size * size) << "M*M^T element " << i;
-}
-
-// The unit circle about the origin, as a fresh record holds it: centre,
-// radii and angle.
-const std::vector<double> unitCircle{0, 0, 1, 1, 0};
-
-// A record as an earlier successful fit leaves it: point 6 left out.
-void fillFromEarlierFit(EllipseResult& r)
-{
-    const Truth t{{3, 4}, 5, 2, 0.3};
-    ASSERT_EQ(fit({t.at(0), t.at(1), t.at(2), t.at(3), t.at(4), t.at(5), {40, 40}}, r, params(1)), 0);
-    ASSERT_EQ(zt::indices(r->ignoredIndices), std::vector<int32_t>{6});
-}
-
-// ---- record state after failures -------------------------------------------
-
-// A reset record and one after a failure past the count check hold the
-// unit circle about the origin, as a fresh record does.
-TEST(EllipseFailures, AFailureAfterTheCountCheckLeavesTheRecordReset)
-{
-    EllipseResult r;
-    fillFromEarlierFit(r);
-    ASSERT_EQ(zmath_ellipseFitResult_reset(r.get()), 0);
-    EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
-    EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
-    // An exact parabola passes the count check and is then refused; non-finite
-    // points and coordinates whose powers overflow are refused alike (see the
-    // bad input tests).
-    fillFromEarlierFit(r);
-    EXPECT_EQ(fit({{-2, 4}, {-1, 1}, {0, 0}, {1, 1}, {2, 4}, {3, 9}}, r), zmath_errDegenerate);
-    EXPECT_EQ(r->isValid, 0) << "reset";
-    EXPECT_EQ(zt::shapeValues(*r), unitCircle) << "reset";
-    EXPECT_EQ(r->ignoredIndices.size, 0) << "reset";
 }
 
 // ---- the algebraic fit -----------------------------------------------------

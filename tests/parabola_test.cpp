@@ -3,15 +3,12 @@
 // family, allocation failures and the generic record life cycle are tested
 // across families elsewhere.
 #include <array>
-#include <limits>
 
 #include "support.hpp"
 
 namespace {
 
 using zfit::ParabolaResult;
-
-constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 // Either entry: the weighted one when weights are given.
 zfit_status fit(const std::vector<zmath_vect>& points, ParabolaResult& r, int32_t maxIterations = 1,
@@ -132,50 +129,6 @@ Truth randomParabola(zt::Rng& rng, int n, double noise = 0.0)
         t.points.push_back({t.vertex.x + c * x - s * y, t.vertex.y + s * x + c * y});
     }
     return t;
-}
-
-// ---- refusals ---------------------------------------------------------------
-
-TEST(Parabola, RefusalsComeInOrderAndNeverMoveThePose)
-{
-    const std::vector<zmath_vect> points{{-1, 1}, {0, 0}, {1, 1}, {2, 4}};
-    const double huge = std::numeric_limits<double>::max();
-    // Finite weights so large that every weighted squared residual
-    // overflows, while the normal equations stay finite: neither start
-    // yields a finite error, so there is no pose to report.
-    std::vector<zmath_vect> overflowing{{-2, -1}, {2, 0}, {-5, 1}, {-3, 0}, {1, 4}, {2, -4}};
-    for (zmath_vect& p : overflowing) p = {p.x * 1e60, p.y * 1e60};
-    // No weights: the unweighted entry; errorKept: rmsError untouched, else HUGE_VAL.
-    struct Row {
-        const char* what;
-        std::vector<zmath_vect> points;
-        std::vector<double> weights;
-        int32_t maxIterations;
-        zfit_status expected;
-        bool errorKept;
-    } rows[] = {
-        {"one point", {{1, 2}}, {}, 1, zmath_errDegenerate, true},
-        {"two points: the normal equations are singular", {{0, 0}, {1, 3}}, {}, 1, zmath_errMatrixSingular, false},
-        {"iterations before weights", points, {1, 1}, 0, zmath_errFitMaxIterations, true},
-        {"count before sign", points, {-1, 1, 1}, 1, zmath_errFitWeightCount, true},
-        {"count before coordinates", {{nan, 0}, {1, 1}}, {1}, 1, zmath_errFitWeightCount, true},
-        {"sign before NaN", points, {nan, 1, -1, 1}, 1, zmath_errFitWeightNegative, true},
-        {"sign before coordinates", {{nan, 0}, {1, 1}, {2, 2}}, {1, -1, 1}, 1, zmath_errFitWeightNegative, true},
-        {"total weight overflows", points, {huge, huge, 1, 1}, 1, zmath_errDegenerate, true},
-        {"no start with a finite error", overflowing, std::vector<double>(6, 1e200), 3, zmath_errDegenerate, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        ParabolaResult r;
-        zt::dirty(*r);
-        const zfit_status status = fit(row.points, r, row.maxIterations, row.weights);
-        EXPECT_EQ(status, row.expected) << zfit::statusName(status);
-        EXPECT_EQ(r->isValid, 0) << "not valid";
-        EXPECT_EQ(zt::shapeValues(*r), std::vector<double>(6, zt::kDirtyShape)) << "the pose and coefficient kept";
-        EXPECT_EQ(r->rmsError, row.errorKept ? zt::kDirtyError : HUGE_VAL) << "the error";
-    }
-    ParabolaResult r;
-    EXPECT_EQ(fit(points, r, 1, {1, -0.0, 1, 1}), 0) << "-0.0 is not below 0";
 }
 
 // ---- properties -------------------------------------------------------------

@@ -1,5 +1,4 @@
-// Point-to-point family: the vector entries' order of checks, and properties over
-// random transforms (recovery for every dof, the fewest pairs and the tie
+// Point-to-point family: properties over random transforms (recovery for every dof, the fewest pairs and the tie
 // rule, noise, weight ratios, zero weights, units). The entries' own
 // failures are rows of the bad input test.
 #include <cfloat>
@@ -63,22 +62,6 @@ void expectClose(Result& a, Result& b, double matrixTol, double translationTol, 
 {
     expectClose(a->xform, b->xform, matrixTol, translationTol);
     EXPECT_NEAR(a->rmsError, b->rmsError, errorTol * b->rmsError);
-}
-
-// ---- entries ---------------------------------------------------------------------
-
-// The vector entries compare sizes before validating the parameters (then
-// hand their elements to the array entries; the binding runs them).
-TEST(PointToPointEntries, VectorEntriesCompareSizesFirst)
-{
-    const Pts target{{1, 2}, {3, 5}, {-2, 7}, {4, 4}, {0, 1}}, source{{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 3}};
-    zfit::Points t(target), s(source);
-    zfit::Doubles shortWeights(W{1, 2, 3, 4});
-    const zmath_pointToPointFitParams bad{-1.0, 9};
-    Result r;
-    EXPECT_EQ(zmath_pointToPointFitWeightedVector(&bad, t.get(), s.get(), shortWeights.get(), r.get()),
-              zmath_errFitSizeMismatch)
-        << "sizes are compared before the parameters are validated";
 }
 
 // ---- properties over random transforms -------------------------------------------

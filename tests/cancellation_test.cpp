@@ -73,6 +73,7 @@ void cancelAtEveryPoll(const Search& search)
         // Nothing was scored before the first poll.
         if (k == 1) {
             EXPECT_EQ(out.indices, search.entryEmptiesIndices ? std::vector<int32_t>{} : marked);
+            EXPECT_EQ(out.rmsError, HUGE_VAL) << "no window before the first poll";
         }
         // A best so far comes with its indices, or none yet.
         if (out.rmsError != HUGE_VAL && out.indices != marked) {

@@ -129,7 +129,7 @@ TEST(SearchPlan, TooFewToKeepIsAnsweredAtOnceAndTheRestPollsAsPlanned)
                         EXPECT_TRUE(out.isValidKept) << "isValid as before the call";
                         EXPECT_EQ(out.polls, 0) << "answered before the search";
                         EXPECT_EQ(search.polls(n, m), 0) << "the plan has no poll";
-                    } else if (n >= 3) {
+                    } else if (n >= 3 || out.status == 0) {  // fewer may lie on no curve of the family
                         EXPECT_EQ(out.status, 0) << zfit::statusName(out.status);
                         EXPECT_EQ(static_cast<int64_t>(out.indices.size()), m) << "m indices";
                         EXPECT_EQ(out.polls, search.polls(n, m)) << "polls as planned";

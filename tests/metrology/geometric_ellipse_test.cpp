@@ -1,6 +1,7 @@
-// The geometric ellipse: exact shapes recovered, unbiased and honestly
-// uncertain on a quarter arc, a start from either axis, and every failure
-// status.
+// The geometric ellipse: unbiased and honestly uncertain on a quarter arc,
+// a start from either axis, and every failure status. (Exact shapes and the
+// least-squares ellipse are the certified data sets'; a point on or next to
+// the major axis, inside the evolute, the robust ellipse's residual test.)
 #include <cmath>
 
 #include <zfit/metrology/metrology.h>
@@ -28,27 +29,6 @@ zmet_geometricEllipseResult fit(const std::vector<zmath_vect>& points)
 // The difference of two axis directions, folded into [-pi/2, pi/2).
 double angleDifference(double a, double b) { return std::remainder(a - b, zt::pi); }
 
-TEST(GeometricEllipse, RecoversExactEllipsesToRounding)
-{
-    for (uint64_t seed = 1; seed <= 30; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        zt::Rng rng(seed);
-        const double a = rng.uniform(1.0, 300.0), b = a * rng.uniform(0.2, 0.9), angle = rng.uniform(-4, 4);
-        const zmath_vect centre = {rng.uniform(-1e4, 1e4), rng.uniform(-1e4, 1e4)};
-        const auto points = mt::ellipseArc(rng, centre, a, b, angle, rng.uniform(0, 2 * zt::pi),
-                                           rng.uniform(zt::pi / 2, 2 * zt::pi), rng.integer(6, 80), 0.0);
-        const auto r = fit(points);
-        const zmath_shapeEllipse& e = r.ellipse;
-        EXPECT_LE(std::hypot(e.center.x - centre.x, e.center.y - centre.y), 1e-8 * a) << "centre";
-        EXPECT_LE(std::fabs(e.radius1 - a), 1e-8 * a) << "semi-major axis";
-        EXPECT_LE(std::fabs(e.radius2 - b), 1e-8 * a) << "semi-minor axis";
-        EXPECT_LE(std::fabs(angleDifference(e.angle, angle)), 1e-8) << "angle " << e.angle << " for " << angle;
-        EXPECT_GE(e.angle, 0.0) << "angle range";
-        EXPECT_LT(e.angle, zt::pi) << "angle range";
-        EXPECT_LE(r.rmsError, 1e-8 * a) << "rmsError";
-    }
-}
-
 // A quarter of the 100 x 50 ellipse, 100 points, noise 0.1: the algebraic
 // fit is about 4 short in the semi-major axis; the geometric fit is
 // unbiased and its uncertainty honest.
@@ -62,6 +42,8 @@ TEST(GeometricEllipse, IsUnbiasedAndHonestOnAQuarterArc)
         const auto r = fit(points);
         const zmet_uncertainty& u = r.uncertainty;
         ASSERT_EQ(u.parameterCount, 5) << "trial " << trial;
+        EXPECT_GE(r.ellipse.angle, 0.0) << "angle range, trial " << trial;
+        EXPECT_LT(r.ellipse.angle, zt::pi) << "angle range, trial " << trial;
         major.add(r.ellipse.radius1 - 100, u.standardErrors[2], u.halfWidth95[2]);
         minor.add(r.ellipse.radius2 - 50, u.standardErrors[3], u.halfWidth95[3]);
         angle.add(angleDifference(r.ellipse.angle, turn), u.standardErrors[4], u.halfWidth95[4]);
@@ -97,30 +79,6 @@ TEST(GeometricEllipse, AStartNearTheAnswerReachesTheSameEllipse)
                     1e-6 * std::fabs(plain.uncertainty.covariance[k]) + 1e-15)
             << "covariance entry " << k;
     EXPECT_NEAR(r.uncertainty.halfWidth95[3], plain.uncertainty.halfWidth95[3], 1e-9) << "interval of radius2";
-}
-
-// A point inside, on or next to the major axis has two nearest points of
-// the curve, off the axis; moving it by 1e-13 or less moves the fit by as
-// little, however near the axis it comes (the contact's multiplier is then
-// close to -b^2 and must keep its digits).
-TEST(GeometricEllipse, APointOnTheMajorAxisInsideMovesTheFitContinuously)
-{
-    const auto withInside = [](double off) {
-        std::vector<zmath_vect> points;
-        for (int k = 0; k < 60; ++k) points.push_back({2 * std::cos(zt::pi * k / 30), std::sin(zt::pi * k / 30)});
-        points.push_back({0.5, off});
-        return fit(points);
-    };
-    const zmet_geometricEllipseResult reference = withInside(1e-13);
-    for (double off : {0.0, 1e-17, -1e-17, 1e-15}) {
-        const zmet_geometricEllipseResult r = withInside(off);
-        double radii[2] = {0, 0}, expected[2] = {0, 0};
-        zmath_shapeEllipse_getRadii(&r.ellipse, radii);
-        zmath_shapeEllipse_getRadii(&reference.ellipse, expected);
-        EXPECT_NEAR(r.rmsError, reference.rmsError, 1e-12) << "offset " << off;
-        EXPECT_NEAR(radii[0], expected[0], 1e-12) << "offset " << off;
-        EXPECT_NEAR(radii[1], expected[1], 1e-12) << "offset " << off;
-    }
 }
 
 TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)

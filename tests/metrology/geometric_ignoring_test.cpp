@@ -1,8 +1,7 @@
 // The geometric fits after an outlier search: the result is exactly the
 // geometric fit of the points the search keeps, the discards are listed
-// ascending, a reused record reports only its last fit's discards, the
-// search's cancellation comes back unchanged, and every refusal leaves the
-// record as it was.
+// ascending, a reused record reports only its last fit's discards and a
+// failed search's status, and every refusal leaves the record as it was.
 #include <algorithm>
 
 #include <zfit/metrology/metrology.hpp>
@@ -141,19 +140,6 @@ TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)
     EXPECT_EQ(std::memcmp(&before, &r->fit, sizeof before), 0) << "fit untouched";
 }
 
-TEST(GeometricIgnoring, TheSearchsCancellationComesBackUnchanged)
-{
-    constexpr zfit_status hostStop = ZFIT_STATUS_BITS(0x80007777u);
-    const auto points = arcWithOutliers(5, 14, {6});
-    zfit::GeometricCircleIgnoringResult circle;
-    zfit::GeometricEllipseIgnoringResult ellipse;
-    zt::ScopedAttention stop(1, hostStop);
-    const auto c = circleParams(1);
-    EXPECT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), nullptr, &c, circle.get()), hostStop);
-    const auto e = ellipseParams(1);
-    EXPECT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), count32(points), nullptr, &e, ellipse.get()), hostStop);
-}
-
 TEST(GeometricIgnoring, RefusalsLeaveTheRecordAsItWas)
 {
     const auto points = arcWithOutliers(6, 12, {5});
@@ -196,15 +182,6 @@ TEST(GeometricIgnoring, RefusalsLeaveTheRecordAsItWas)
     zfit::GeometricEllipseIgnoringResult e;
     const auto tooMany = ellipseParams(n - 5);
     EXPECT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), n, nullptr, &tooMany, e.get()), zmet_errTooFewPoints);
-}
-
-// Every plain entry shares the one check of numIgnore.
-TEST(GeometricIgnoring, ThePlainEntriesDiscardNothing)
-{
-    const auto points = arcWithOutliers(7, 12, {});
-    zmet_geometricCircleResult c{};
-    const auto circle = circleParams(1);
-    EXPECT_EQ(zmet_geometricCircleFit(points.data(), count32(points), &circle, &c), zmet_errOutOfRange);
 }
 
 TEST(GeometricIgnoring, CopiesOwnTheirIndices)

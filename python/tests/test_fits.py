@@ -33,6 +33,20 @@ SOURCES = np.array([(0, 0), (4, 1), (1, 3), (2, -2), (5, 5)], dtype=float)
 IMAGES = SOURCES @ AFFINE.T + SHIFT
 IMAGES[4] += 7  # the last pair is wrong and weighs 0 where weights are given
 SKIP_LAST = [1, 1, 1, 1, 0]
+
+
+def exact_circle(ignored):
+    return {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": ignored}
+
+
+def exact_ellipse(ignored):
+    return {"centre": [1, -2], "radii": [3, 2], "angle": 0.5, "rms_error": 0.0, "is_valid": True, "ignored": ignored}
+
+
+EXACT_PARABOLA = {"pose": [[math.cos(0.3), -math.sin(0.3), 2], [math.sin(0.3), math.cos(0.3), -1], [0, 0, 1]],
+                  "angle": 0.3, "vertex": [2, -1], "coefficient": 0.5, "rms_error": 0.0, "is_valid": True,
+                  "converged": True}
+EXACT_AFFINE = {"matrix": AFFINE, "translation": SHIFT, "rms_error": 0.0, "is_valid": True}
 # (fit, its exact result): data whose fit is known, every field the binding
 # converts (and its order in to_dict()) checked against it.
 EXACT = [
@@ -43,37 +57,23 @@ EXACT = [
     (lambda: zfit.fit_line([(0, -1), (1, 1), (2, 3), (3, 5)], min_zone=True, max_rms=0.0),
      {"angle": math.atan2(2, 1), "distance": -1 / math.sqrt(5), "direction": np.array([1, 2]) / math.sqrt(5),
       "normal": np.array([-2, 1]) / math.sqrt(5), "rms_error": 0.0, "is_valid": False, "ignored": []}),
-    (lambda: zfit.fit_circle(CIRCLE, ignore=1),
-     {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": [3]}),
-    (lambda: zfit.fit_circle(CIRCLE, weights=[1, 2, 3, 0, 1, 2, 3, 0.5, 1, 1], max_rms=1e-3),
-     {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": []}),
-    (lambda: zfit.fit_circle(np.delete(CIRCLE, 3, axis=0), fixed_radius=2.0),
-     {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": []}),
+    (lambda: zfit.fit_circle(CIRCLE, ignore=1), exact_circle([3])),
+    (lambda: zfit.fit_circle(CIRCLE, weights=[1, 2, 3, 0, 1, 2, 3, 0.5, 1, 1], max_rms=1e-3), exact_circle([])),
+    (lambda: zfit.fit_circle(np.delete(CIRCLE, 3, axis=0), fixed_radius=2.0), exact_circle([])),
     # The geometric fits: of the points the search keeps, or weighted.
-    (lambda: zfit.fit_circle(CIRCLE, ignore=1, geometric=True),
-     {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": [3]}),
-    (lambda: zfit.fit_circle(CIRCLE, geometric=True, weights=SKIP_ROW_3),
-     {"centre": [4, -3], "radius": 2.0, "rms_error": 0.0, "is_valid": True, "ignored": []}),
-    (lambda: zfit.fit_ellipse(ELLIPSE, geometric=True, weights=[1] * 7 + [0]),
-     {"centre": [1, -2], "radii": [3, 2], "angle": 0.5, "rms_error": 0.0, "is_valid": True, "ignored": []}),
-    (lambda: zfit.fit_ellipse(ELLIPSE, ignore=1),
-     {"centre": [1, -2], "radii": [3, 2], "angle": 0.5, "rms_error": 0.0, "is_valid": True, "ignored": [7]}),
-    (lambda: zfit.fit_parabola(np.vstack([PARABOLA, [(5, 5)]]), weights=[1] * 9 + [0]),
-     {"pose": [[math.cos(0.3), -math.sin(0.3), 2], [math.sin(0.3), math.cos(0.3), -1], [0, 0, 1]], "angle": 0.3,
-      "vertex": [2, -1], "coefficient": 0.5, "rms_error": 0.0, "is_valid": True, "converged": True}),
-    (lambda: zfit.fit_parabola(PARABOLA),
-     {"pose": [[math.cos(0.3), -math.sin(0.3), 2], [math.sin(0.3), math.cos(0.3), -1], [0, 0, 1]], "angle": 0.3,
-      "vertex": [2, -1], "coefficient": 0.5, "rms_error": 0.0, "is_valid": True, "converged": True}),
+    (lambda: zfit.fit_circle(CIRCLE, ignore=1, geometric=True), exact_circle([3])),
+    (lambda: zfit.fit_circle(CIRCLE, geometric=True, weights=SKIP_ROW_3), exact_circle([])),
+    (lambda: zfit.fit_ellipse(ELLIPSE, geometric=True, weights=[1] * 7 + [0]), exact_ellipse([])),
+    (lambda: zfit.fit_ellipse(ELLIPSE, ignore=1), exact_ellipse([7])),
+    (lambda: zfit.fit_parabola(np.vstack([PARABOLA, [(5, 5)]]), weights=[1] * 9 + [0]), EXACT_PARABOLA),
+    (lambda: zfit.fit_parabola(PARABOLA), EXACT_PARABOLA),
     (lambda: zfit.fit_point_to_line(np.repeat(SOURCES, 2, axis=0), cross_lines(IMAGES),
-                                    weights=np.repeat(SKIP_LAST, 2)),
-     {"matrix": AFFINE, "translation": SHIFT, "rms_error": 0.0, "is_valid": True}),
-    (lambda: zfit.fit_point_to_line(np.repeat(SOURCES[:4], 2, axis=0), cross_lines(IMAGES[:4])),
-     {"matrix": AFFINE, "translation": SHIFT, "rms_error": 0.0, "is_valid": True}),
+                                    weights=np.repeat(SKIP_LAST, 2)), EXACT_AFFINE),
+    (lambda: zfit.fit_point_to_line(np.repeat(SOURCES[:4], 2, axis=0), cross_lines(IMAGES[:4])), EXACT_AFFINE),
     # Two pairs fix a similarity (dof 4), not an affine map.
     (lambda: zfit.fit_point_to_point([(1, 1), (3, 2)], [(0, 0), (1, 0)], dof=4),
      {"matrix": [[2, -1], [1, 2]], "translation": [1, 1], "rms_error": 0.0, "is_valid": True, "ignored": []}),
-    (lambda: zfit.fit_point_to_point(IMAGES, SOURCES, weights=SKIP_LAST),
-     {"matrix": AFFINE, "translation": SHIFT, "rms_error": 0.0, "is_valid": True, "ignored": []}),
+    (lambda: zfit.fit_point_to_point(IMAGES, SOURCES, weights=SKIP_LAST), {**EXACT_AFFINE, "ignored": []}),
 ]
 
 

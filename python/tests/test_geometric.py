@@ -42,21 +42,6 @@ def test_fits_without_an_uncertainty_say_so(rng):
         assert result.intervals is None, repr(result)
 
 
-def test_fit_many_refuses_geometric_options_as_the_single_fits_do(rng):
-    points = arc(rng, (0, 0), (10, 6), 0.2, 0.0, 3.0, 20, 0.05)
-    with pytest.raises(ValueError, match=r"^point_sets\[0\]: weights: the algebraic ellipse is unweighted"):
-        zfit.fit_many("ellipse", [points], weights=[np.ones(20)])
-    with pytest.raises(ValueError, match=r"^point_sets\[0\]: ignore: a weighted fit discards no points"):
-        zfit.fit_many("ellipse", [points], geometric=True, ignore=1, weights=[np.ones(20)])
-    refused = zfit.fit_many("circle", [points], geometric=True, ignore=1, weights=[np.ones(20)])
-    assert isinstance(refused[0], zfit.ParameterError), repr(refused[0])
-    assert refused[0].name == "zmath_errFitWeightedIgnore", repr(refused[0])
-    with pytest.raises(ValueError, match="^max_iterations must fit in a 32-bit signed integer"):
-        zfit.fit_many("circle", [points], geometric=True, max_iterations=2 ** 40)
-    with pytest.raises(TypeError, match="^fit_many: geometric must be True or False, got 'yes'"):
-        zfit.fit_many("circle", [points], geometric="yes")
-
-
 @pytest.mark.parametrize("call,error,name", [
     (lambda: zfit.fit_circle([(0, 0), (1, 1), (2, 0)], geometric=True), zfit.DegenerateError, "zmet_errTooFewPoints"),
     (lambda: zfit.fit_ellipse(arc(np.random.default_rng(1), (0, 0), (10, 6), 0.2, 0.0, 3.0, 20, 0.05), geometric=True,

@@ -150,6 +150,10 @@ def test_refused_items_hold_their_single_fits_errors():
         assert_row(columns, i, expected, "item %d, columns" % i)
         if isinstance(expected, zfit.FitError):
             assert str(results[i]) == str(expected), "item %d: the message" % i
+    # The geometric circle refuses weights with a discard count item by item.
+    refused = zfit.fit_many("circle", [good], geometric=True, ignore=1, weights=[np.ones(12)])
+    assert isinstance(refused[0], zfit.ParameterError), repr(refused[0])
+    assert refused[0].name == "zmath_errFitWeightedIgnore", repr(refused[0])
     # Pairs: each of an item's two point sets is held to its own limit.
     pairs = [(far, good + 1), (good, far), (good, good + 1)]
     columns = zfit.fit_many("point_to_point", pairs, columns=True)
@@ -226,6 +230,15 @@ REFUSED = [
     (lambda: zfit.fit_many("line", [FIVE], weights=[None]), TypeError, "fit_line takes no option weights"),
     (lambda: zfit.fit_many("line", 5), TypeError, "not iterable"),
     (lambda: zfit.fit_many("ellipse", [FIVE], bogus=1), TypeError, "fit_ellipse takes no option bogus"),
+    # The geometric options, refused as the single fits refuse them.
+    (lambda: zfit.fit_many("ellipse", [FIVE], weights=[np.ones(5)]), ValueError,
+     r"^point_sets\[0\]: weights: the algebraic ellipse is unweighted"),
+    (lambda: zfit.fit_many("ellipse", [FIVE], geometric=True, ignore=1, weights=[np.ones(5)]), ValueError,
+     r"^point_sets\[0\]: ignore: a weighted fit discards no points"),
+    (lambda: zfit.fit_many("circle", [FIVE], geometric=True, max_iterations=2**40), ValueError,
+     "^max_iterations must fit in a 32-bit signed integer"),
+    (lambda: zfit.fit_many("circle", [FIVE], geometric="yes"), TypeError,
+     "^fit_many: geometric must be True or False, got 'yes'"),
 ]
 
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,11 +59,14 @@ protected:
     std::string dir = (fs::temp_directory_path() / "zfit-metrology-cli-XXXXXX").string();
 };
 
+// The JSON holds the library's fit and covariance; the summary gives the
+// diameter: twice the radius, its standard error and its 95% interval.
 TEST_F(Command, GeometricCircleJsonHoldsTheLibrarysFitAndCovariance)
 {
     zt::Rng rng(14);
     const auto points = mt::circleArc(rng, {40, -10}, 31.4, 0.2, 1.2, 25, 0.05);
-    const Ran r = zfit("circle --geometric --json " + write(points));
+    const std::string file = write(points);
+    const Ran r = zfit("circle --geometric --json " + file), summary = zfit("circle --geometric " + file);
     ASSERT_EQ(r.code, 0) << r.out;
     const auto json = nlohmann::json::parse(r.out)["result"];
 
@@ -78,10 +82,22 @@ TEST_F(Command, GeometricCircleJsonHoldsTheLibrarysFitAndCovariance)
             EXPECT_EQ(json["covariance"][i][j].get<double>(), expected.uncertainty.covariance[i * 3 + j])
                 << "covariance " << i << ", " << j;
     }
+    const std::size_t row = summary.out.find("  diameter ");
+    ASSERT_NE(row, std::string::npos) << summary.out;
+    double diameter, error, low, high;
+    ASSERT_EQ(std::sscanf(summary.out.c_str() + row, " diameter %lf ± %lf (95%%: %lf .. %lf)", &diameter, &error, &low,
+                          &high),
+              4)
+        << summary.out;
+    const double radius = expected.radius, deviation = expected.uncertainty.standardErrors[2],
+                 halfWidth = expected.uncertainty.halfWidth95[2];
+    EXPECT_NEAR(diameter, 2 * radius, 1e-6 * radius) << "twice the radius";
+    EXPECT_NEAR(error, 2 * deviation, 1e-6 * deviation) << "twice its standard error";
+    EXPECT_NEAR(low, 2 * (radius - halfWidth), 1e-6 * radius) << "twice the interval's lower end";
+    EXPECT_NEAR(high, 2 * (radius + halfWidth), 1e-6 * radius) << "twice the interval's upper end";
 }
 
-// The geometric ellipse draws under its own title (the geometric circle's
-// summary: the command's diameter test).
+// The geometric ellipse draws under its own title.
 TEST_F(Command, TheGeometricEllipsesPictureSaysSo)
 {
     zt::Rng rng(15);

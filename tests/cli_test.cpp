@@ -859,8 +859,10 @@ TEST_F(Cli, TimeoutCancelsALongSearchAndProgressShows)
 {
     zt::Rng rng(7);
     std::string many;
-    // 3000 points: the exhaustive search over every three of them runs for minutes.
-    for (int i = 0; i < 6000; ++i) many += std::to_string(rng.uniform(0, 100)) + (i % 2 ? "\n" : " ");
+    // 2000 points: the exhaustive search over every three of them runs for
+    // half a minute, one pass per first discarded point.
+    const int n = 2000;
+    for (int i = 0; i < 2 * n; ++i) many += std::to_string(rng.uniform(0, 100)) + (i % 2 ? "\n" : " ");
     const std::string file = write("many.txt", many);
     const Outcome run = zfit("line --ignore 3 --timeout 1.5 --json " + file);
     EXPECT_EQ(run.code, 4) << run.err;
@@ -874,6 +876,16 @@ TEST_F(Cli, TimeoutCancelsALongSearchAndProgressShows)
     const double seconds = std::stod(run.err.substr(number + 2, unit - number - 2));
     EXPECT_GE(seconds, 1.0) << run.err;
     EXPECT_LE(seconds, 30.0) << run.err;
+    // Its share of the work, rounded down: pass i tries the C(n - 1 - i, 2)
+    // sets that start at point i, so at pass p the passes done before it
+    // cover all but C(n - p + 1, 3).
+    const size_t percent = run.err.rfind("% (pass ");
+    const double shown = std::stod(run.err.substr(run.err.rfind(' ', percent - 1) + 1, percent));
+    const double pass = std::stod(run.err.substr(percent + 8));
+    const auto sets = [](double k) { return k * (k - 1) * (k - 2) / 6; };
+    const double share = 100 * (1 - sets(n - pass + 1) / sets(n));
+    EXPECT_LE(shown, share + 1e-6) << run.err;
+    EXPECT_GT(shown, share - 1 - 1e-6) << run.err;
     const Outcome quiet = zfit("line --ignore 3 --timeout 1.2 --quiet " + file);
     EXPECT_EQ(quiet.code, 4);
     EXPECT_EQ(quiet.err.find("% (pass "), std::string::npos) << quiet.err;

@@ -2,11 +2,13 @@
 // small lobed profiles, their certificates checked independently on pixel
 // grids, and every refusal, cancellation and failed allocation.
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
 
 #include <zfit/metrology/metrology.h>
 
+#include "predicates.hpp"
 #include "roundness_internal.hpp"
 #include "scatter.hpp"
 
@@ -406,6 +408,23 @@ TEST(RoundnessReference, PixelGridInscribedCirclesAreTheLargestHeld)
 
 using mt::unchanged;
 zmet_roundnessResult marked() { return mt::marked<zmet_roundnessResult>(); }
+
+// Points a few units in the last place off the line y = x, seen from two
+// points on it: too close for the floating-point filter, so the exact
+// arithmetic decides. The determinant is 12 (a.y - a.x) exactly.
+TEST(RoundnessPredicates, OrientationIsExactNextToALine)
+{
+    const zmath_vect b{12, 12}, c{24, 24};
+    for (int i = -6; i <= 6; ++i)
+        for (int j = -6; j <= 6; ++j) {
+            const zmath_vect a{0.5 + std::ldexp(i, -53), 0.5 + std::ldexp(j, -53)};
+            const int expected = (j > i) - (j < i);
+            const std::string what = "a = 0.5 + (" + std::to_string(i) + ", " + std::to_string(j) + ") ulp";
+            EXPECT_EQ(zmet::roundness::orientation(a, b, c), expected) << what;
+            EXPECT_EQ(zmet::roundness::orientation(b, c, a), expected) << what << ", turned";
+            EXPECT_EQ(zmet::roundness::orientation(b, a, c), -expected) << what << ", mirrored";
+        }
+}
 
 TEST(RoundnessRefusals, ParametersAreCheckedFirst)
 {

@@ -145,6 +145,21 @@ TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
     EXPECT_EQ(u.degreesOfFreedom, 99 - 2) << "the points of positive weight less the parameters";
 }
 
+// A point exactly c * scale off the line is an outlier: the threshold
+// keeps only the points strictly inside it.
+TEST(RobustLine, APointExactlyAtTheThresholdIsAnOutlier)
+{
+    std::vector<zmath_vect> points;
+    for (int i = 0; i < 20; ++i) points.push_back({static_cast<double>(i), 0.0});
+    const zmet_robustParams p = givenScale(0.5);
+    points.push_back({7.0, p.clip * p.scale});
+    LineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    EXPECT_EQ(zt::indices(r.r.robust.outliers), std::vector<int32_t>{20}) << "the point at the threshold";
+    EXPECT_EQ(r.r.robust.inlierCount, 20) << "the points on the line";
+    EXPECT_EQ(r.r.rmsError, 0.0) << "the inliers' RMS residual";
+}
+
 TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
 {
     for (int32_t flavour : {zmet_robustAlgebraic, zmet_robustGeometric}) {

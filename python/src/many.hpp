@@ -43,17 +43,20 @@ struct BatchOutcome {
 };
 
 // What runBatch runs for each item: fit(item, worker) fits item < count on
-// worker, 0 for the calling thread and 1, 2, ... for the pool's threads; a
+// worker, 0 for the calling thread and 1, 2, ... for the pool's threads
+// (worker < batchWorkers(count, threads)); a
 // worker fits one item at a time, so what it keeps between items (a result
 // record) needs no lock.
 using BatchFit = std::function<zfit_status(std::size_t item, std::size_t worker)>;
 
-// Runs fit for every item < count with the GIL released. The calling thread
-// fits the first items itself; only when items remain after a tenth of a
-// millisecond does it start a pool of `threads` native threads for the rest
-// (0: one per core; never more than there are items left) and wait for
-// them, so a small batch starts no thread. Every thread is joined before it
-// returns. The timeout covers the whole batch: once it passes, searches stop
+// Runs fit for every item < count with the GIL released, on `threads`
+// workers (0: one per core; never more than there are items left), the
+// calling thread one of them. The calling thread fits the first items
+// itself; only when items remain after a tenth of a millisecond does it
+// start the other workers' threads and go on fitting beside them, so a
+// small batch (or threads=1) starts no thread. When the system gives fewer
+// threads than asked, fewer workers do the work. Every thread is joined
+// before it returns. The timeout covers the whole batch: once it passes, searches stop
 // at their next poll and no further item starts. The attention check the
 // host installed on the calling thread is asked, and on the main thread
 // pending signals are looked for, every few milliseconds: a failure it
@@ -62,8 +65,8 @@ using BatchFit = std::function<zfit_status(std::size_t item, std::size_t worker)
 // result never depends on the thread that fitted it.
 BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit);
 
-// How many workers runBatch(count, threads, ...) may use at most: the
-// calling thread and the pool.
+// How many workers runBatch(count, threads, ...) may use at most, the
+// calling thread included.
 std::size_t batchWorkers(std::size_t count, std::size_t threads);
 
 // Reads item `index` with `read`. A FitError it raises becomes the item's

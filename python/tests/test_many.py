@@ -188,13 +188,13 @@ def test_a_fit_called_back_while_the_items_are_read_checks_its_own_points():
 
 
 # (items, threads, threads started): a batch of one runs on the calling thread;
-# a longer one starts the threads asked for once the caller's first tenth of a
-# millisecond is spent.
-STARTED = [([LONG], 2, 0), ([noisy_circle(12)] * 200 + [LONG] * 3, 1, 1),
-           ([noisy_circle(12)] * 200 + [LONG] * 3, 2, 2)]
+# a longer one, once the caller's first tenth of a millisecond is spent,
+# starts the threads asked for but one, the calling thread being that one.
+STARTED = [([LONG], 2, 0), ([noisy_circle(12)] * 200 + [LONG] * 3, 1, 0),
+           ([noisy_circle(12)] * 200 + [LONG] * 3, 2, 1), ([noisy_circle(12)] * 200 + [LONG] * 3, 3, 2)]
 
 
-@pytest.mark.parametrize("items,threads,started", STARTED, ids=["one item", "threads=1", "threads=2"])
+@pytest.mark.parametrize("items,threads,started", STARTED, ids=["one item", "threads=1", "threads=2", "threads=3"])
 def test_threads_are_started_only_as_asked(clib, items, threads, started):
     counts = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)

@@ -27,6 +27,9 @@ constexpr auto kInlineBudget = std::chrono::microseconds(100);
 // cache lines of every column (eight scalars to a line), so a worker that
 // owns a run of them writes lines no other thread touches.
 constexpr std::size_t kLongestRun = 32;
+// Between items the calling thread reads the clock (for its polls) once in
+// this many.
+constexpr std::size_t kItemsPerClock = 8;
 
 // The items of one batch and what its workers share.
 class Batch {
@@ -100,7 +103,7 @@ public:
         for (;;) {
             const auto [first, end] = takeRun(workers);
             if (first == end) break;
-            for (std::size_t i = first; i < end && !ZFIT_FAILED(hooks.attention()); ++i) statuses_[i] = fit_(i, 0);
+            for (std::size_t i = first; i < end && !ZFIT_FAILED(hooks.betweenItems()); ++i) statuses_[i] = fit_(i, 0);
         }
     }
 
@@ -168,6 +171,14 @@ private:
             }
             return batch_.stopped();
         }
+        // The same between two items, reading the clock only every few of
+        // them: next to a fit of a fraction of a microsecond, reading it is
+        // not free. A long fit that searches asks attention() itself.
+        zfit_status betweenItems()
+        {
+            if (++items_ % kItemsPerClock == 0) return attention();
+            return batch_.stopped();
+        }
 
     private:
         static zfit_status check(void* hooks) { return static_cast<CallerHooks*>(hooks)->attention(); }
@@ -176,6 +187,7 @@ private:
         Poll& poll_;
         std::chrono::milliseconds every_;
         std::chrono::steady_clock::time_point next_;
+        std::size_t items_ = 0;
         zsys_attentionFn previous_ = nullptr;
         void* previousContext_ = nullptr;
         zsys_assertFn previousAssert_ = nullptr;

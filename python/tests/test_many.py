@@ -95,6 +95,22 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
             assert_row(columns, i, expected, context + ", columns")
 
 
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_a_long_batch_fits_every_item_into_its_own_row(rng, threads):
+    """Long enough (some milliseconds) for the threads the calling thread
+    starts after its first tenth of a millisecond to take runs of items too,
+    even on a busy machine, and of a count no number of threads divides: a
+    row left out or written for another item shows (a row never fitted holds
+    NaN)."""
+    items = [rng.normal(size=(int(rng.integers(3, 9)), 2)) * [10.0, 1.0] + rng.uniform(-50, 50, 2)
+             for _ in range(12007)]
+    columns = zfit.fit_many("line", items, threads, columns=True)
+    singles = [zfit.fit_line(points) for points in items]
+    for key in ("angle", "distance", "rms_error", "covariance"):
+        expected = np.array([getattr(single, key) for single in singles])
+        np.testing.assert_array_equal(columns[key], expected, err_msg="%s, %d threads" % (key, threads))
+
+
 @pytest.mark.parametrize("name", ["line", "circle", "ellipse"])
 def test_a_row_after_a_failed_robust_count_is_its_own_fit(rng, name):
     """With ignore="auto" an item whose robust fit fails makes the robust

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include <time.h>
+
 namespace zpy {
 
 namespace {
@@ -27,9 +29,21 @@ constexpr auto kInlineBudget = std::chrono::microseconds(100);
 // cache lines of every column (eight scalars to a line), so a worker that
 // owns a run of them writes lines no other thread touches.
 constexpr std::size_t kLongestRun = 32;
-// Between items the calling thread reads the clock (for its polls) once in
-// this many.
-constexpr std::size_t kItemsPerClock = 8;
+
+// The time of the calling thread's polls: a coarse monotonic clock (of a
+// few milliseconds' resolution, which polls 10 ms apart allow) where the
+// system has one. It is read between any two items, and next to a fit of a
+// fraction of a microsecond the precise clock is not free.
+std::chrono::nanoseconds pollClock()
+{
+#if defined(CLOCK_MONOTONIC_COARSE)
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+#else
+    return std::chrono::steady_clock::now().time_since_epoch();
+#endif
+}
 
 // The items of one batch and what its workers share.
 class Batch {
@@ -103,7 +117,7 @@ public:
         for (;;) {
             const auto [first, end] = takeRun(workers);
             if (first == end) break;
-            for (std::size_t i = first; i < end && !ZFIT_FAILED(hooks.betweenItems()); ++i) statuses_[i] = fit_(i, 0);
+            for (std::size_t i = first; i < end && !ZFIT_FAILED(hooks.attention()); ++i) statuses_[i] = fit_(i, 0);
         }
     }
 
@@ -147,7 +161,7 @@ private:
     class CallerHooks {
     public:
         CallerHooks(Batch& batch, std::chrono::milliseconds every, Poll& poll)
-            : batch_(batch), poll_(poll), every_(every), next_(std::chrono::steady_clock::now() + every)
+            : batch_(batch), poll_(poll), every_(every), next_(pollClock() + every)
         {
             zsys_attention_installed(&previous_, &previousContext_);
             zsys_attention_install(&CallerHooks::check, this);
@@ -162,21 +176,14 @@ private:
         CallerHooks(const CallerHooks&) = delete;
         CallerHooks& operator=(const CallerHooks&) = delete;
 
+        // Asked by the searches, and between items.
         zfit_status attention()
         {
-            const auto now = std::chrono::steady_clock::now();
+            const auto now = pollClock();
             if (now >= next_) {
                 next_ = now + every_;
                 poll_();
             }
-            return batch_.stopped();
-        }
-        // The same between two items, reading the clock only every few of
-        // them: next to a fit of a fraction of a microsecond, reading it is
-        // not free. A long fit that searches asks attention() itself.
-        zfit_status betweenItems()
-        {
-            if (++items_ % kItemsPerClock == 0) return attention();
             return batch_.stopped();
         }
 
@@ -186,8 +193,7 @@ private:
         Batch& batch_;
         Poll& poll_;
         std::chrono::milliseconds every_;
-        std::chrono::steady_clock::time_point next_;
-        std::size_t items_ = 0;
+        std::chrono::nanoseconds next_;
         zsys_attentionFn previous_ = nullptr;
         void* previousContext_ = nullptr;
         zsys_assertFn previousAssert_ = nullptr;

@@ -321,8 +321,11 @@ std::size_t batchWorkers(std::size_t count, std::size_t threads)
     return std::max<std::size_t>(1, poolSize(threads, count));
 }
 
-BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit)
+BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit,
+                      const std::function<void()>& readItems)
 {
+    const bool readAlongside = count >= kReadAlongsideFrom && poolSize(threads, count) > 1;
+    if (!readAlongside) readItems();
     Batch batch(count, timeout, fit);
     if (count == 0) return batch.outcome();
     const bool watchSignals = onMainThread();
@@ -342,30 +345,80 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
             if (signal.check()) batch.stop(zsys_errCancelled);
         }
     };
-    {
+    // The calling thread is one of the workers: the pool has the others.
+    std::vector<std::thread> pool;
+    const auto startPool = [&] {
+        const std::size_t workers = poolSize(threads, batch.remaining());
+        pool.reserve(workers - 1);
+        for (std::size_t self = 1; self < workers; ++self) {
+            batch.workerStarting();
+            try {
+                pool.emplace_back([&batch, workers, self] { batch.work(workers, self); });
+            } catch (const std::system_error&) {
+                // The system has no more threads to give: fewer do the work.
+                batch.workerFailedToStart();
+                break;
+            }
+        }
+    };
+    const auto joinPool = [&](auto&& whileWaiting) {
+        batch.waitForWorkers(whileWaiting);
+        for (std::thread& worker : pool) worker.join();
+    };
+    if (readAlongside) {
+        startPool();
+        try {
+            readItems();
+        } catch (...) {
+            batch.stop(zsys_errCancelled);
+            py::gil_scoped_release released;
+            joinPool([] {});
+            throw;
+        }
+        py::gil_scoped_release released;
+        batch.workAlongside(pool.size() + 1, kCallerPoll, poll);
+        joinPool(poll);
+    } else {
         py::gil_scoped_release released;
         if (batch.workInline(kInlineBudget, kCallerPoll, poll)) {
-            // The calling thread is one of the workers: the pool has the others.
-            const std::size_t workers = poolSize(threads, batch.remaining());
-            std::vector<std::thread> pool;
-            pool.reserve(workers - 1);
-            for (std::size_t self = 1; self < workers; ++self) {
-                batch.workerStarting();
-                try {
-                    pool.emplace_back([&batch, workers, self] { batch.work(workers, self); });
-                } catch (const std::system_error&) {
-                    // The system has no more threads to give: fewer do the work.
-                    batch.workerFailedToStart();
-                    break;
-                }
-            }
+            startPool();
             batch.workAlongside(pool.size() + 1, kCallerPoll, poll);
-            batch.waitForWorkers(poll);
-            for (std::thread& worker : pool) worker.join();
+            joinPool(poll);
         }
     }
     signal.raiseIfAny();
     return batch.outcome();
+}
+
+void ReadProgress::publish(std::size_t count)
+{
+    read_.store(count);
+    wake();
+}
+
+void ReadProgress::end()
+{
+    ended_.store(true);
+    wake();
+}
+
+void ReadProgress::wake()
+{
+    // A worker counts itself waiting before it looks at the progress again
+    // (both sequentially consistent): it sees this progress, or is woken.
+    if (waiting_.load() == 0) return;
+    std::lock_guard lock(mutex_);
+    progressed_.notify_all();
+}
+
+bool ReadProgress::waitFor(std::size_t i)
+{
+    if (readAlready(i)) return true;
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    progressed_.wait(lock, [&] { return read_.load() > i || ended_.load(); });
+    --waiting_;
+    return read_.load() > i;
 }
 
 void addBatchFamily(const char* name, BatchFn fit) { batchFamilies().emplace_back(name, fit); }

@@ -104,11 +104,26 @@ def test_a_long_batch_fits_every_item_into_its_own_row(rng, threads):
     NaN)."""
     items = [rng.normal(size=(int(rng.integers(3, 9)), 2)) * [10.0, 1.0] + rng.uniform(-50, 50, 2)
              for _ in range(12007)]
+    refused = {5: np.array([[0.0, 0.0], [1.0, np.nan]]), 7000: np.ones((1, 2)), 12006: np.zeros((0, 2))}
+    items = [refused.get(i, points) for i, points in enumerate(items)]
     columns = zfit.fit_many("line", items, threads, columns=True)
-    singles = [zfit.fit_line(points) for points in items]
+    singles = [single_fit("line", [points], None, {}) for points in items]
+    for i in refused:
+        assert_row(columns, i, singles[i], "refused item %d, %d threads" % (i, threads))
+    fitted = [i for i in range(len(items)) if i not in refused]
     for key in ("angle", "distance", "rms_error", "covariance"):
-        expected = np.array([getattr(single, key) for single in singles])
-        np.testing.assert_array_equal(columns[key], expected, err_msg="%s, %d threads" % (key, threads))
+        expected = np.array([getattr(singles[i], key) for i in fitted])
+        np.testing.assert_array_equal(columns[key][fitted], expected, err_msg="%s, %d threads" % (key, threads))
+
+
+def test_a_long_batch_with_an_item_of_the_wrong_shape_is_refused_whole():
+    """Its threads, which fit the items read while the calling thread reads
+    on, are joined before the ValueError naming the item is raised."""
+    before = task_count()
+    items = [noisy_circle(12)] * 3000 + [np.ones((4, 3))] + [noisy_circle(12)] * 10
+    with pytest.raises(ValueError, match=r"^point_sets\[3000\]: "):
+        zfit.fit_many("circle", items, threads=3, columns=True)
+    assert task_count() == before, "every thread was joined"
 
 
 @pytest.mark.parametrize("name", ["line", "circle", "ellipse"])

@@ -108,13 +108,6 @@ public:
             if (const zfit_status s = checks_[c].status(); ZFIT_FAILED(s)) return s;
         return zfit_ok;
     }
-    // Asks the memory for the values the checks read.
-    void prefetch() const
-    {
-        constexpr size_t kLine = 64 / sizeof(double);
-        for (size_t c = 0; c < count_; ++c)
-            for (size_t at = 0; at < checks_[c].count; at += kLine) __builtin_prefetch(checks_[c].values + at);
-    }
 
 private:
     std::array<ValueCheck, 4> checks_{};

@@ -100,10 +100,9 @@ public:
     // On a worker: waits until item i is read or the reading ended; true
     // when item i is read.
     bool waitFor(std::size_t i);
-    // Whether item i is read, without waiting.
-    bool readAlready(std::size_t i) const { return read_.load(std::memory_order_acquire) > i; }
 
 private:
+    bool readAlready(std::size_t i) const { return read_.load(std::memory_order_acquire) > i; }
     void wake();
 
     std::atomic<std::size_t> read_{0};
@@ -158,14 +157,6 @@ public:
         const zfit_status status = items_[i].checks.status();
         if (ZFIT_FAILED(status)) items_[i].failedCheck = true;
         return status;
-    }
-
-    // Asks the memory for item i's values before its worker reads them
-    // (reading the items left them to be fetched one by one), when it is
-    // read already.
-    void prefetch(std::size_t i) const
-    {
-        if (progress_.readAlready(i)) items_[i].checks.prefetch();
     }
 
     // With the GIL, once the workers are done: each item whose values failed
@@ -274,8 +265,7 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         // reused for the next: every fit writes all that its result reads.
         std::vector<WorkerSlot<typename F::Record>> records(batchWorkers(n, threads));
         const auto fitItem = [&](std::size_t item, std::size_t worker) -> zfit_status {
-            if (!batch.waitFor(item)) return zfit_ok;    // refused as it was read: its row is padded below
-            if (item + 1 < n) batch.prefetch(item + 1);  // most likely this worker's next
+            if (!batch.waitFor(item)) return zfit_ok;  // refused as it was read: its row is padded below
             std::optional<typename F::Record>& record = records[worker].value;
             if (!record) record.emplace();
             zfit_status status = batch.valuesPass(item);

@@ -232,7 +232,7 @@ py::array asFloat64(py::handle object, const char* name)
 namespace {
 
 // The value checks left pending on this thread (DeferredChecks), if any.
-thread_local std::vector<ValueCheck>* pendingChecks = nullptr;
+thread_local PendingChecks* pendingChecks = nullptr;
 
 }  // namespace
 
@@ -257,7 +257,7 @@ zfit_status ValueCheck::status() const
     return zmet_errOutOfRange;
 }
 
-DeferredChecks::DeferredChecks(std::vector<ValueCheck>* pending) : previous_(pendingChecks) { pendingChecks = pending; }
+DeferredChecks::DeferredChecks(PendingChecks* pending) : previous_(pendingChecks) { pendingChecks = pending; }
 
 DeferredChecks::~DeferredChecks() { pendingChecks = previous_; }
 
@@ -270,10 +270,7 @@ Points::Points(py::handle object, const char* name, double limit) : array_(asFlo
     view_.size = static_cast<int32_t>(array_.shape(0));
     view_.capacity = view_.size;
     view_.begin = view_.size ? const_cast<zmath_vect*>(static_cast<const zmath_vect*>(array_.data())) : nullptr;
-    if (pendingChecks) {
-        pendingChecks->push_back(coordinates(limit));
-        return;
-    }
+    if (pendingChecks && pendingChecks->add(coordinates(limit))) return;
     if (coordinates(limit).passes()) return;
     // The first non-finite row is named before any row out of range.
     for (int32_t i = 0; i < view_.size; ++i)
@@ -292,12 +289,12 @@ void Points::checkRange(double limit) const
 {
     if (pendingChecks) {
         // Usually a narrower limit for the points just read: one pass for both.
-        ValueCheck* last = pendingChecks->empty() ? nullptr : &pendingChecks->back();
-        if (last && last->values == coordinates(limit).values)
+        ValueCheck* last = pendingChecks->last();
+        if (last && last->values == coordinates(limit).values) {
             last->limit = std::min(last->limit, limit);
-        else
-            pendingChecks->push_back(coordinates(limit));
-        return;
+            return;
+        }
+        if (pendingChecks->add(coordinates(limit))) return;
     }
     if (coordinates(limit).passes()) return;
     for (int32_t i = 0; i < view_.size; ++i)

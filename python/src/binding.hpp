@@ -6,6 +6,7 @@
 // every number it returns comes out of the library.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -85,6 +86,34 @@ struct ValueCheck {
     zfit_status status() const;
 };
 
+// The checks of one item's values that its reading left to a worker, held
+// in place: an item reads a few arrays at most.
+class PendingChecks {
+public:
+    // False when it is full: the check is then made at once.
+    bool add(const ValueCheck& check)
+    {
+        if (count_ == checks_.size()) return false;
+        checks_[count_++] = check;
+        return true;
+    }
+    // The check added last, or nullptr.
+    ValueCheck* last() { return count_ ? &checks_[count_ - 1] : nullptr; }
+    void clear() { count_ = 0; }
+
+    // zfit_ok when every check passes, else the status of the first that fails.
+    zfit_status status() const
+    {
+        for (size_t c = 0; c < count_; ++c)
+            if (const zfit_status s = checks_[c].status(); ZFIT_FAILED(s)) return s;
+        return zfit_ok;
+    }
+
+private:
+    std::array<ValueCheck, 4> checks_{};
+    size_t count_ = 0;
+};
+
 // While one is alive on a thread, the Points read there leave the checks of
 // their values (finite, within the fit's limit) in `pending` instead of
 // making them: fit_many's workers make them, in parallel and while the
@@ -94,13 +123,13 @@ struct ValueCheck {
 class DeferredChecks {
 public:
     // nullptr: the checks are made at once again, until this one ends.
-    explicit DeferredChecks(std::vector<ValueCheck>* pending);
+    explicit DeferredChecks(PendingChecks* pending);
     ~DeferredChecks();
     DeferredChecks(const DeferredChecks&) = delete;
     DeferredChecks& operator=(const DeferredChecks&) = delete;
 
 private:
-    std::vector<ValueCheck>* previous_;
+    PendingChecks* previous_;
 };
 
 // An (n, 2) array-like of points, viewed as the library's point vector

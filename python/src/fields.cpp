@@ -278,6 +278,22 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
     block.rows = std::min(block.rows, c.row_.rows);
     block.cols = std::min(block.cols, c.row_.cols);
     const size_t row = item_ * c.row_.rows * c.row_.cols;
+    const bool fillsRow = block.rows == c.row_.rows && block.cols == c.row_.cols;
+    if (fillsRow && values.size() == block.rows * block.cols) {
+        // The usual case, a value as large as the bound: its rows lie in the
+        // item's row as they lie in `values`, one after the other.
+        fillElements(c.element_, c.data_, row, values);
+    } else {
+        fillBlock(values, block, row);
+    }
+    v.written[item_] = 1;
+    raiseTo(v.longest[0], block.rows);
+    raiseTo(v.longest[1], block.cols);
+}
+
+void Column::ItemSink::fillBlock(std::span<const double> values, Block block, size_t row)
+{
+    Column& c = column_;
     for (size_t r = 0; r < c.row_.rows; ++r) {
         const size_t first = r * block.cols;
         const size_t filled = r < block.rows && first < values.size() ? std::min(block.cols, values.size() - first) : 0;
@@ -285,9 +301,6 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
         if (filled > 0) fillElements(c.element_, c.data_, at, values.subspan(first, filled));
         padElements(c.element_, c.data_, at + filled, c.row_.cols - filled);
     }
-    v.written[item_] = 1;
-    raiseTo(v.longest[0], block.rows);
-    raiseTo(v.longest[1], block.cols);
 }
 
 py::array Column::copyUsed(Block used) const

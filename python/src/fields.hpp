@@ -266,6 +266,9 @@ private:
     template <class T>
     bool scalar(Element element, T value);
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
+    // Writes a value smaller than the bound as the top left `block` of the
+    // item's row (which starts at element `row`), padding the rest.
+    void fillBlock(std::span<const double> values, Block block, size_t row);
 
     Column& column_;
     size_t item_;

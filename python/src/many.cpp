@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include <time.h>
+
 namespace zpy {
 
 namespace {
@@ -27,6 +29,21 @@ constexpr auto kInlineBudget = std::chrono::microseconds(100);
 // cache lines of every column (eight scalars to a line), so a worker that
 // owns a run of them writes lines no other thread touches.
 constexpr std::size_t kLongestRun = 32;
+
+// The time of the calling thread's polls: a coarse monotonic clock (of a
+// few milliseconds' resolution, which polls 10 ms apart allow) where the
+// system has one. It is read between any two items, and next to a fit of a
+// fraction of a microsecond the precise clock is not free.
+std::chrono::nanoseconds pollClock()
+{
+#if defined(CLOCK_MONOTONIC_COARSE)
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+#else
+    return std::chrono::steady_clock::now().time_since_epoch();
+#endif
+}
 
 // The items of one batch and what its workers share.
 class Batch {
@@ -50,9 +67,9 @@ public:
         --running_;
     }
 
-    // The life of pool thread `self` (1 to `workers`): it takes the next run
-    // of items until none is left or the batch stops. Searches on its thread
-    // stop when the batch does.
+    // The life of pool thread `self` (1 to `workers` - 1; the calling thread
+    // is worker 0): it takes the next run of items until none is left or the
+    // batch stops. Searches on its thread stop when the batch does.
     void work(std::size_t workers, std::size_t self)
     {
         zsys_attention_install(&Batch::attention, this);
@@ -72,37 +89,38 @@ public:
     }
 
     // The calling thread fits items itself until the budget is spent, all are
-    // done or the batch stops; True when items are left for a pool. Searches
+    // done or the batch stops; true when items are left for a pool. Searches
     // ask `poll` (with the batch's stop) through the attention check
     // installed meanwhile, and it is asked between items every `every`.
     template <class Poll>
     bool workInline(std::chrono::microseconds budget, std::chrono::milliseconds every, Poll& poll)
     {
-        using Clock = std::chrono::steady_clock;
-        const auto start = Clock::now();
-        auto nextPoll = start + every;
-        InlineCheck<Poll> check{this, &poll, every, nextPoll};
-        zsys_attentionFn previous = nullptr;
-        void* previousContext = nullptr;
-        zsys_attention_installed(&previous, &previousContext);
-        zsys_attention_install(&InlineCheck<Poll>::attention, &check);
-        zstd_assert_installed(&previousAssert_, &previousAssertContext_);
-        zstd_assert_install(&Batch::brokenPrecondition, nullptr);
-        bool left = false;
-        while (!ZFIT_FAILED(check.attention(&check))) {
+        CallerHooks<Poll> hooks(*this, every, poll);
+        const auto start = std::chrono::steady_clock::now();
+        while (!ZFIT_FAILED(hooks.attention())) {
             const std::size_t i = next_.load(std::memory_order_relaxed);
             if (i >= count_) break;
-            if (Clock::now() - start > budget) {
-                left = true;
-                break;
-            }
+            if (std::chrono::steady_clock::now() - start > budget) return true;
             next_.store(i + 1, std::memory_order_relaxed);
             statuses_[i] = fit_(i, 0);
         }
-        zsys_attention_install(previous, previousContext);
-        zstd_assert_install(previousAssert_, previousAssertContext_);
-        return left;
+        return false;
     }
+
+    // Once the pool runs, the calling thread is one of its `workers`: it takes
+    // runs of items as they do, with the hooks of workInline, until none is
+    // left or the batch stops.
+    template <class Poll>
+    void workAlongside(std::size_t workers, std::chrono::milliseconds every, Poll& poll)
+    {
+        CallerHooks<Poll> hooks(*this, every, poll);
+        for (;;) {
+            const auto [first, end] = takeRun(workers);
+            if (first == end) break;
+            for (std::size_t i = first; i < end && !ZFIT_FAILED(hooks.attention()); ++i) statuses_[i] = fit_(i, 0);
+        }
+    }
+
     std::size_t remaining() const { return count_ - std::min(count_, next_.load()); }
 
     // Stops the batch for `reason`; the first reason given stays.
@@ -136,24 +154,50 @@ public:
 
 private:
     // The attention check of the calling thread while it fits: the batch's
-    // stop, then every `every` the caller's poll.
+    // stop, then every `every` the caller's poll. Installed, with the
+    // assertion handler, for the life of the object; what was installed
+    // before is put back at its end.
     template <class Poll>
-    struct InlineCheck {
-        Batch* batch;
-        Poll* poll;
-        std::chrono::milliseconds every;
-        std::chrono::steady_clock::time_point next;
-
-        static zfit_status attention(void* context)
+    class CallerHooks {
+    public:
+        CallerHooks(Batch& batch, std::chrono::milliseconds every, Poll& poll)
+            : batch_(batch), poll_(poll), every_(every), next_(pollClock() + every)
         {
-            auto& c = *static_cast<InlineCheck*>(context);
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= c.next) {
-                c.next = now + c.every;
-                (*c.poll)();
-            }
-            return c.batch->stopped();
+            zsys_attention_installed(&previous_, &previousContext_);
+            zsys_attention_install(&CallerHooks::check, this);
+            zstd_assert_installed(&previousAssert_, &previousAssertContext_);
+            zstd_assert_install(&Batch::brokenPrecondition, nullptr);
         }
+        ~CallerHooks()
+        {
+            zsys_attention_install(previous_, previousContext_);
+            zstd_assert_install(previousAssert_, previousAssertContext_);
+        }
+        CallerHooks(const CallerHooks&) = delete;
+        CallerHooks& operator=(const CallerHooks&) = delete;
+
+        // Asked by the searches, and between items.
+        zfit_status attention()
+        {
+            const auto now = pollClock();
+            if (now >= next_) {
+                next_ = now + every_;
+                poll_();
+            }
+            return batch_.stopped();
+        }
+
+    private:
+        static zfit_status check(void* hooks) { return static_cast<CallerHooks*>(hooks)->attention(); }
+
+        Batch& batch_;
+        Poll& poll_;
+        std::chrono::milliseconds every_;
+        std::chrono::nanoseconds next_;
+        zsys_attentionFn previous_ = nullptr;
+        void* previousContext_ = nullptr;
+        zsys_assertFn previousAssert_ = nullptr;
+        void* previousAssertContext_ = nullptr;
     };
 
     // The next items [first, end) for one of `workers` threads: runs of up to
@@ -185,8 +229,6 @@ private:
     std::mutex mutex_;
     std::condition_variable finished_;
     std::size_t running_ = 0;  // guarded by mutex_
-    zsys_assertFn previousAssert_ = nullptr;
-    void* previousAssertContext_ = nullptr;
 };
 
 // An exception a signal handler raised, held while the workers wind down.
@@ -274,15 +316,20 @@ ItemWeights::ItemWeights(const py::object& weights, std::size_t n)
 
 // ---- the pool -------------------------------------------------------------------
 
-std::size_t batchWorkers(std::size_t count, std::size_t threads) { return 1 + poolSize(threads, count); }
-
-BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit)
+std::size_t batchWorkers(std::size_t count, std::size_t threads)
 {
+    return std::max<std::size_t>(1, poolSize(threads, count));
+}
+
+BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit,
+                      const std::function<void()>& readItems)
+{
+    const bool readAlongside = count >= kReadAlongsideFrom && poolSize(threads, count) > 1;
+    if (!readAlongside) readItems();
     Batch batch(count, timeout, fit);
     if (count == 0) return batch.outcome();
     const bool watchSignals = onMainThread();
     PendingSignal signal;
-    bool noThread = false;
     // What the calling thread asks while the batch runs: the host's check
     // and, on the main thread, the signal handlers.
     zsys_attentionFn hostCheck = nullptr;
@@ -298,30 +345,80 @@ BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<doub
             if (signal.check()) batch.stop(zsys_errCancelled);
         }
     };
-    {
+    // The calling thread is one of the workers: the pool has the others.
+    std::vector<std::thread> pool;
+    const auto startPool = [&] {
+        const std::size_t workers = poolSize(threads, batch.remaining());
+        pool.reserve(workers - 1);
+        for (std::size_t self = 1; self < workers; ++self) {
+            batch.workerStarting();
+            try {
+                pool.emplace_back([&batch, workers, self] { batch.work(workers, self); });
+            } catch (const std::system_error&) {
+                // The system has no more threads to give: fewer do the work.
+                batch.workerFailedToStart();
+                break;
+            }
+        }
+    };
+    const auto joinPool = [&](auto&& whileWaiting) {
+        batch.waitForWorkers(whileWaiting);
+        for (std::thread& worker : pool) worker.join();
+    };
+    if (readAlongside) {
+        startPool();
+        try {
+            readItems();
+        } catch (...) {
+            batch.stop(zsys_errCancelled);
+            py::gil_scoped_release released;
+            joinPool([] {});
+            throw;
+        }
+        py::gil_scoped_release released;
+        batch.workAlongside(pool.size() + 1, kCallerPoll, poll);
+        joinPool(poll);
+    } else {
         py::gil_scoped_release released;
         if (batch.workInline(kInlineBudget, kCallerPoll, poll)) {
-            const std::size_t wanted = poolSize(threads, batch.remaining());
-            std::vector<std::thread> pool;
-            pool.reserve(wanted);
-            for (std::size_t t = 0; t < wanted; ++t) {
-                batch.workerStarting();
-                try {
-                    pool.emplace_back([&batch, wanted, self = t + 1] { batch.work(wanted, self); });
-                } catch (const std::system_error&) {
-                    // The system has no more threads to give: fewer do the work.
-                    batch.workerFailedToStart();
-                    break;
-                }
-            }
-            noThread = pool.empty();
-            batch.waitForWorkers(poll);
-            for (std::thread& worker : pool) worker.join();
+            startPool();
+            batch.workAlongside(pool.size() + 1, kCallerPoll, poll);
+            joinPool(poll);
         }
     }
     signal.raiseIfAny();
-    if (noThread) throw std::runtime_error("fit_many: the system could not start a thread");
     return batch.outcome();
+}
+
+void ReadProgress::publish(std::size_t count)
+{
+    read_.store(count);
+    wake();
+}
+
+void ReadProgress::end()
+{
+    ended_.store(true);
+    wake();
+}
+
+void ReadProgress::wake()
+{
+    // A worker counts itself waiting before it looks at the progress again
+    // (both sequentially consistent): it sees this progress, or is woken.
+    if (waiting_.load() == 0) return;
+    std::lock_guard lock(mutex_);
+    progressed_.notify_all();
+}
+
+bool ReadProgress::waitFor(std::size_t i)
+{
+    if (readAlready(i)) return true;
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    progressed_.wait(lock, [&] { return read_.load() > i || ended_.load(); });
+    --waiting_;
+    return read_.load() > i;
 }
 
 void addBatchFamily(const char* name, BatchFn fit) { batchFamilies().emplace_back(name, fit); }

@@ -4,7 +4,8 @@
 // is the single fit's.
 //
 // The calling thread reads the items with the GIL held, which only one
-// thread can do; everything else runs on the workers: the checks of the
+// thread can do (in a long batch, while the other workers fit the items
+// read so far); everything else runs on the workers: the checks of the
 // items' values (finite, within the fit's limit), the fits, and with
 // columns=True the results, whose fields each worker writes into numpy
 // arrays allocated before they start (fields.hpp), reusing one result
@@ -19,8 +20,11 @@
 // and calling addBatchFamily<F>() from its register function.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -43,87 +47,116 @@ struct BatchOutcome {
 };
 
 // What runBatch runs for each item: fit(item, worker) fits item < count on
-// worker, 0 for the calling thread and 1, 2, ... for the pool's threads; a
+// worker, 0 for the calling thread and 1, 2, ... for the pool's threads
+// (worker < batchWorkers(count, threads)); a
 // worker fits one item at a time, so what it keeps between items (a result
 // record) needs no lock.
 using BatchFit = std::function<zfit_status(std::size_t item, std::size_t worker)>;
 
-// Runs fit for every item < count with the GIL released. The calling thread
-// fits the first items itself; only when items remain after a tenth of a
-// millisecond does it start a pool of `threads` native threads for the rest
-// (0: one per core; never more than there are items left) and wait for
-// them, so a small batch starts no thread. Every thread is joined before it
-// returns. The timeout covers the whole batch: once it passes, searches stop
+// Runs fit for every item < count with the GIL released, on `threads`
+// workers (0: one per core; never more than there are items left), the
+// calling thread one of them. The calling thread fits the first items
+// itself; only when items remain after a tenth of a millisecond does it
+// start the other workers' threads and go on fitting beside them, so a
+// small batch (or threads=1) starts no thread. When the system gives fewer
+// threads than asked, fewer workers do the work. Every thread is joined
+// before it returns. The timeout covers the whole batch: once it passes, searches stop
 // at their next poll and no further item starts. The attention check the
 // host installed on the calling thread is asked, and on the main thread
 // pending signals are looked for, every few milliseconds: a failure it
 // reports, or a signal handler that raises (Ctrl-C), stops the batch, and
 // the handler's exception is raised once the workers are joined. An item's
 // result never depends on the thread that fitted it.
-BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit);
+//
+// readItems, with the GIL, reads the items: a batch of at least
+// kReadAlongsideFrom items that has threads to start starts them first,
+// and they fit the items read while the calling thread reads the rest (fit
+// waits for its item: BatchItems::waitFor); any other batch is read before
+// any item is fitted. When readItems raises, the batch stops and its
+// threads are joined before the exception goes on.
+BatchOutcome runBatch(std::size_t count, std::size_t threads, std::optional<double> timeout, const BatchFit& fit,
+                      const std::function<void()>& readItems);
 
-// How many workers runBatch(count, threads, ...) may use at most: the
-// calling thread and the pool.
+// The fewest items for which fit_many starts its threads before it reads
+// them: the fits of that many items outlast starting a thread.
+constexpr std::size_t kReadAlongsideFrom = 1024;
+
+// How many workers runBatch(count, threads, ...) may use at most, the
+// calling thread included.
 std::size_t batchWorkers(std::size_t count, std::size_t threads);
 
 // Reads item `index` with `read`. A FitError it raises becomes the item's
 // outcome (`refused`); a ValueError is raised again naming the item.
 void readItem(std::size_t index, py::object& refused, const std::function<void()>& read);
 
-// The items of a batch as read with the GIL: the input of each item to
-// fit, and the FitError of each item refused. The checks of the inputs'
-// values are left to the workers, which make them (valuesPass) before they
-// fit; an item that raises a FitError or ValueError while its checks wait
-// is read again with them in place, so that it raises what its single fit
-// raises.
+// How far the calling thread has read a batch's items, for the workers that
+// fit them meanwhile: a worker that catches up with the reading waits.
+class ReadProgress {
+public:
+    // With the GIL: items [0, count) are read (count grows), or the reading
+    // has ended, early when it failed.
+    void publish(std::size_t count);
+    void end();
+    // On a worker: waits until item i is read or the reading ended; true
+    // when item i is read.
+    bool waitFor(std::size_t i);
+
+private:
+    bool readAlready(std::size_t i) const { return read_.load(std::memory_order_acquire) > i; }
+    void wake();
+
+    std::atomic<std::size_t> read_{0};
+    std::atomic<bool> ended_{false};
+    std::atomic<int> waiting_{0};
+    std::mutex mutex_;
+    std::condition_variable progressed_;
+};
+
+// The items of a batch as read with the GIL: the input of each item to fit,
+// and the FitError of each item refused. The checks of the inputs' values
+// are left to the workers, which make them (valuesPass) before they fit; an
+// item that raises a FitError or ValueError while its checks wait is read
+// again with them in place, so that it raises what its single fit raises.
+// The items may be read while workers fit those read before (waitFor).
 template <class Input>
 class BatchItems {
 public:
-    // read(i) returns item i's input.
+    explicit BatchItems(std::size_t count) : items_(count) {}
+
+    // With the GIL: reads every item in order, read(i) returning item i's
+    // input. The items read are offered to the workers as the reading goes
+    // on; a ValueError (an item of the wrong shape) ends it early.
     template <class Read>
-    BatchItems(std::size_t count, const Read& read)
+    void readAll(const Read& read)
     {
-        inputs_.reserve(count);
-        toFit_.reserve(count);
-        firstCheck_.reserve(count + 1);
-        checks_.reserve(count);
-        DeferredChecks deferred(&checks_);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t mark = checks_.size();
-            if (!readDeferred(i, mark, read)) continue;
-            toFit_.push_back(i);
-            firstCheck_.push_back(mark);
-        }
-        firstCheck_.push_back(checks_.size());
-        failedCheck_.resize(toFit_.size());
-    }
-
-    // The inputs read, k < size(): item(k) of the batch.
-    std::size_t size() const { return toFit_.size(); }
-    std::size_t item(std::size_t k) const { return toFit_[k]; }
-    const Input& input(std::size_t k) const { return inputs_[k]; }
-
-    // On the worker fitting input k: zfit_ok when every check of its values
-    // passes, else the status of the first that fails.
-    zfit_status valuesPass(std::size_t k)
-    {
-        for (std::size_t c = firstCheck_[k]; c < firstCheck_[k + 1]; ++c) {
-            const zfit_status status = checks_[c].status();
-            if (ZFIT_FAILED(status)) {
-                failedCheck_[k] = 1;
-                return status;
+        constexpr std::size_t kPublishEvery = 16;
+        try {
+            for (std::size_t i = 0; i < items_.size(); ++i) {
+                readDeferred(i, read);
+                if ((i + 1) % kPublishEvery == 0) progress_.publish(i + 1);
             }
+            progress_.publish(items_.size());
+        } catch (...) {
+            progress_.end();
+            throw;
         }
-        return zfit_ok;
+        progress_.end();
     }
 
-    // Asks the memory for input k's values before its worker reads them
-    // (reading the items left them to be fetched one by one).
-    void prefetch(std::size_t k) const
+    std::size_t size() const { return items_.size(); }
+
+    // On a worker: waits until item i is read; true when it has an input to
+    // fit (false for an item refused as it was read, or not read at all).
+    bool waitFor(std::size_t i) { return progress_.waitFor(i) && items_[i].input.has_value(); }
+    const Input& input(std::size_t i) const { return *items_[i].input; }
+
+    // On the worker fitting item i: zfit_ok when every check of its values
+    // passes, else the status of the first that fails.
+    zfit_status valuesPass(std::size_t i)
     {
-        constexpr std::size_t kLine = 64 / sizeof(double);
-        for (std::size_t c = firstCheck_[k]; c < firstCheck_[k + 1]; ++c)
-            for (std::size_t at = 0; at < checks_[c].count; at += kLine) __builtin_prefetch(checks_[c].values + at);
+        const zfit_status status = items_[i].checks.status();
+        if (ZFIT_FAILED(status)) items_[i].failedCheck = true;
+        return status;
     }
 
     // With the GIL, once the workers are done: each item whose values failed
@@ -132,11 +165,11 @@ public:
     void readFailedAgain(const Read& read)
     {
         DeferredChecks none(nullptr);
-        for (std::size_t k = 0; k < toFit_.size(); ++k) {
-            if (!failedCheck_[k]) continue;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (!items_[i].failedCheck) continue;
             py::object refused;
-            readItem(toFit_[k], refused, [&] { (void)read(toFit_[k]); });
-            if (refused) refused_.emplace_back(toFit_[k], std::move(refused));
+            readItem(i, refused, [&] { (void)read(i); });
+            if (refused) refused_.emplace_back(i, std::move(refused));
         }
     }
 
@@ -144,31 +177,33 @@ public:
     const std::vector<std::pair<std::size_t, py::object>>& refused() const { return refused_; }
 
 private:
-    // Reads item i with the checks left to the workers; true when its input
-    // is in.
+    struct Item {
+        std::optional<Input> input;
+        PendingChecks checks;
+        bool failedCheck = false;  // written by the item's worker
+    };
+
+    // Reads item i with the checks left to the workers.
     template <class Read>
-    bool readDeferred(std::size_t i, std::size_t mark, const Read& read)
+    void readDeferred(std::size_t i, const Read& read)
     {
+        Item& item = items_[i];
         try {
-            inputs_.push_back(read(i));
-            return true;
+            DeferredChecks deferred(&item.checks);
+            item.input.emplace(read(i));
+            return;
         } catch (py::error_already_set& e) {
             if (!e.matches(fitErrorClass())) throw;  // as readItem: not the item's fault
         } catch (const py::value_error&) {}
-        checks_.resize(mark);
+        item.checks.clear();
         DeferredChecks none(nullptr);
         py::object refused;
-        readItem(i, refused, [&] { inputs_.push_back(read(i)); });
-        if (!refused) return true;
-        refused_.emplace_back(i, std::move(refused));
-        return false;
+        readItem(i, refused, [&] { item.input.emplace(read(i)); });
+        if (refused) refused_.emplace_back(i, std::move(refused));
     }
 
-    std::vector<Input> inputs_;
-    std::vector<std::size_t> toFit_;
-    std::vector<ValueCheck> checks_;
-    std::vector<std::size_t> firstCheck_;  // input k's checks: [firstCheck_[k], firstCheck_[k + 1])
-    std::vector<char> failedCheck_;        // written by the input's worker
+    std::vector<Item> items_;
+    ReadProgress progress_;
     std::vector<std::pair<std::size_t, py::object>> refused_;
 };
 
@@ -220,22 +255,22 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         const py::handle item = PyTuple_GET_ITEM(items.ptr(), static_cast<py::ssize_t>(i));
         return F::input(item, itemWeights[i], familyOptions);
     };
-    BatchItems<typename F::Input> batch(n, read);
+    BatchItems<typename F::Input> batch(n);
+    const std::function<void()> readItems = [&] { batch.readAll(read); };
 
     if (asColumns) {
         std::vector<Column> columns = columnsOf<typename F::Result>(n);
         const auto& fields = F::Result::fields();
         // One record per worker, made on its thread for its first item and
         // reused for the next: every fit writes all that its result reads.
-        std::vector<WorkerSlot<typename F::Record>> records(batchWorkers(batch.size(), threads));
-        const BatchOutcome outcome = runBatch(batch.size(), threads, timeout, [&](std::size_t k, std::size_t worker) {
-            const std::size_t item = batch.item(k);
-            if (k + 1 < batch.size()) batch.prefetch(k + 1);  // most likely this worker's next
+        std::vector<WorkerSlot<typename F::Record>> records(batchWorkers(n, threads));
+        const auto fitItem = [&](std::size_t item, std::size_t worker) -> zfit_status {
+            if (!batch.waitFor(item)) return zfit_ok;  // refused as it was read: its row is padded below
             std::optional<typename F::Record>& record = records[worker].value;
             if (!record) record.emplace();
-            zfit_status status = batch.valuesPass(k);
+            zfit_status status = batch.valuesPass(item);
             if (!ZFIT_FAILED(status)) status = constructed(*record);
-            if (!ZFIT_FAILED(status)) status = F::fit(familyOptions, batch.input(k), record->get());
+            if (!ZFIT_FAILED(status)) status = F::fit(familyOptions, batch.input(item), record->get());
             if (ZFIT_FAILED(status)) {
                 // A record that could not be made is made again for the next item.
                 if (ZFIT_FAILED(constructed(*record))) record.reset();
@@ -245,16 +280,17 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
             const typename F::Result result(**record);
             for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(item, fields[f], result);
             return status;
-        });
+        };
+        const BatchOutcome outcome = runBatch(n, threads, timeout, fitItem, readItems);
         batch.readFailedAgain(read);
         // The rows of the items the batch stopped before, and of those
-        // refused before it, are padded here; the workers padded the others
-        // that failed.
+        // refused, are padded here; the workers padded the others that
+        // failed.
         std::vector<zfit_status> statuses(n, zfit_ok);
-        for (std::size_t k = 0; k < batch.size(); ++k) {
-            statuses[batch.item(k)] = outcome.statuses[k].value_or(outcome.stop);
-            if (outcome.statuses[k]) continue;
-            for (Column& column : columns) column.pad(batch.item(k));
+        for (std::size_t i = 0; i < n; ++i) {
+            statuses[i] = outcome.statuses[i].value_or(outcome.stop);
+            if (outcome.statuses[i]) continue;
+            for (Column& column : columns) column.pad(i);
         }
         for (const auto& [item, error] : batch.refused()) {
             statuses[item] = py::cast<zfit_status>(error.attr("code"));
@@ -263,20 +299,21 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         return columnDict(columns, statuses);
     }
 
-    std::vector<typename F::Record> records(batch.size());
+    std::vector<typename F::Record> records(n);
     for (const typename F::Record& record : records) check(constructed(record));
-    const BatchOutcome outcome = runBatch(batch.size(), threads, timeout, [&](std::size_t k, std::size_t) {
-        const zfit_status checked = batch.valuesPass(k);
+    const auto fitItem = [&](std::size_t item, std::size_t) -> zfit_status {
+        if (!batch.waitFor(item)) return zfit_ok;  // refused as it was read: its error is set below
+        const zfit_status checked = batch.valuesPass(item);
         if (ZFIT_FAILED(checked)) return checked;
-        return F::fit(familyOptions, batch.input(k), records[k].get());
-    });
+        return F::fit(familyOptions, batch.input(item), records[item].get());
+    };
+    const BatchOutcome outcome = runBatch(n, threads, timeout, fitItem, readItems);
     batch.readFailedAgain(read);
 
     py::list results(n);
-    for (std::size_t k = 0; k < batch.size(); ++k) {
-        const zfit_status status = outcome.statuses[k].value_or(outcome.stop);
-        results[batch.item(k)] =
-            ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[k]));
+    for (std::size_t i = 0; i < n; ++i) {
+        const zfit_status status = outcome.statuses[i].value_or(outcome.stop);
+        results[i] = ZFIT_FAILED(status) ? errorInstance(status) : resultObject(typename F::Result(*records[i]));
     }
     for (const auto& [item, error] : batch.refused()) results[item] = error;
     return results;

@@ -95,6 +95,37 @@ def test_every_item_and_row_equals_its_single_fit(rng, name, threads):
             assert_row(columns, i, expected, context + ", columns")
 
 
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_a_long_batch_fits_every_item_into_its_own_row(rng, threads):
+    """Long enough (some milliseconds) for the threads the calling thread
+    starts after its first tenth of a millisecond to take runs of items too,
+    even on a busy machine, and of a count no number of threads divides: a
+    row left out or written for another item shows (a row never fitted holds
+    NaN)."""
+    items = [rng.normal(size=(int(rng.integers(3, 9)), 2)) * [10.0, 1.0] + rng.uniform(-50, 50, 2)
+             for _ in range(12007)]
+    refused = {5: np.array([[0.0, 0.0], [1.0, np.nan]]), 7000: np.ones((1, 2)), 12006: np.zeros((0, 2))}
+    items = [refused.get(i, points) for i, points in enumerate(items)]
+    columns = zfit.fit_many("line", items, threads, columns=True)
+    singles = [single_fit("line", [points], None, {}) for points in items]
+    for i in refused:
+        assert_row(columns, i, singles[i], "refused item %d, %d threads" % (i, threads))
+    fitted = [i for i in range(len(items)) if i not in refused]
+    for key in ("angle", "distance", "rms_error", "covariance"):
+        expected = np.array([getattr(singles[i], key) for i in fitted])
+        np.testing.assert_array_equal(columns[key][fitted], expected, err_msg="%s, %d threads" % (key, threads))
+
+
+def test_a_long_batch_with_an_item_of_the_wrong_shape_is_refused_whole():
+    """Its threads, which fit the items read while the calling thread reads
+    on, are joined before the ValueError naming the item is raised."""
+    before = task_count()
+    items = [noisy_circle(12)] * 3000 + [np.ones((4, 3))] + [noisy_circle(12)] * 10
+    with pytest.raises(ValueError, match=r"^point_sets\[3000\]: "):
+        zfit.fit_many("circle", items, threads=3, columns=True)
+    assert task_count() == before, "every thread was joined"
+
+
 @pytest.mark.parametrize("name", ["line", "circle", "ellipse"])
 def test_a_row_after_a_failed_robust_count_is_its_own_fit(rng, name):
     """With ignore="auto" an item whose robust fit fails makes the robust
@@ -192,13 +223,13 @@ def test_a_fit_called_back_while_the_items_are_read_checks_its_own_points():
 
 
 # (items, threads, threads started): a batch of one runs on the calling thread;
-# a longer one starts the threads asked for once the caller's first tenth of a
-# millisecond is spent.
-STARTED = [([LONG], 2, 0), ([noisy_circle(12)] * 200 + [LONG] * 3, 1, 1),
-           ([noisy_circle(12)] * 200 + [LONG] * 3, 2, 2)]
+# a longer one, once the caller's first tenth of a millisecond is spent,
+# starts the threads asked for but one, the calling thread being that one.
+STARTED = [([LONG], 2, 0), ([noisy_circle(12)] * 200 + [LONG] * 3, 1, 0),
+           ([noisy_circle(12)] * 200 + [LONG] * 3, 2, 1), ([noisy_circle(12)] * 200 + [LONG] * 3, 3, 2)]
 
 
-@pytest.mark.parametrize("items,threads,started", STARTED, ids=["one item", "threads=1", "threads=2"])
+@pytest.mark.parametrize("items,threads,started", STARTED, ids=["one item", "threads=1", "threads=2", "threads=3"])
 def test_threads_are_started_only_as_asked(clib, items, threads, started):
     counts = []
     check = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_void_p)(lambda context: counts.append(task_count()) or 0)

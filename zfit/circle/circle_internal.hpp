@@ -88,6 +88,14 @@ inline zfit_status zfit_circleVals_add_(zfit_circleVals* sums, const zmath_vect&
     return zfit_ok;
 }
 
+// Adds every point to the sums, each as zfit_circleVals_add_ adds it (the
+// same operations in the same order, so the same bits), at about half its
+// cost: the x and y terms of each pair of sums share one vector register.
+void zfit_circleVals_addAll_(zfit_circleVals* sums, std::span<const zmath_vect> points);
+// The same with weights, as zfit_circleVals_addWeighted_ adds each point.
+void zfit_circleVals_addAllWeighted_(zfit_circleVals* sums, const zmath_vect* points, const double* weights,
+                                     int32_t count);
+
 // The algebraic circle of the summed points by Cramer's rule, or
 // zmath_errDegenerate (circle untouched) when the weight sum is 0, the
 // determinant lies within kCircleDeterminantFloor * (Sxx + Syy)^2 of 0 or is NaN, or the

@@ -591,7 +591,7 @@ struct FreeRadius {
         zfit_circleVals sums;
         ZFIT_TRY(zfit_circleVals_init_(&sums));
         sums.origin = origin;
-        for (const zmath_vect& p : points) zfit_circleVals_add_(&sums, p);
+        zfit_circleVals_addAll_(&sums, points);
         return zfit_circleVals_solve_(&sums, circle);
     }
 };

@@ -24,6 +24,7 @@
 
 #include <zfit/circle/circle_internal.hpp>
 #include <zfit/services/containers.hpp>
+#include <zfit/services/weights.hpp>
 
 namespace {
 
@@ -61,6 +62,54 @@ zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
     sums->sumXX = sums->sumYY = sums->sumXY = 0.0;
     sums->sumXR = sums->sumYR = 0.0;
     return zfit_ok;
+}
+
+namespace {
+
+// The loop of zfit_circleVals_addWeighted_ (of zfit_circleVals_add_ for
+// unit weights, whose products by 1.0 fold away) with the sums held in
+// registers: (Sx, Sy), (Sxx, Syy) and (Sxr, Syr) as pairs of lanes, each
+// lane computing exactly what the scalar sum does.
+template <class Weights>
+void addAll(zfit_circleVals& sums, const zmath_vect* points, int32_t count, Weights weights)
+{
+    using Pair = double __attribute__((vector_size(16)));
+    const Pair origin = {sums.origin.x, sums.origin.y};
+    Pair first = {sums.sumX, sums.sumY}, second = {sums.sumXX, sums.sumYY}, third = {sums.sumXR, sums.sumYR};
+    double cross = sums.sumXY, total = sums.weightSum;
+    for (int32_t i = 0; i < count; ++i) {
+        const double w = weights[i];
+        const Pair d = Pair{points[i].x, points[i].y} - origin;
+        const Pair squares = d * d;
+        const double r2 = squares[0] + squares[1];
+        const Pair wd = Pair{w, w} * d;
+        first += wd;
+        second += wd * d;
+        cross += wd[0] * d[1];
+        third += wd * Pair{r2, r2};
+        total += w;
+    }
+    sums.sumX = first[0];
+    sums.sumY = first[1];
+    sums.sumXX = second[0];
+    sums.sumYY = second[1];
+    sums.sumXY = cross;
+    sums.sumXR = third[0];
+    sums.sumYR = third[1];
+    sums.weightSum = total;
+}
+
+}  // namespace
+
+void zfit_circleVals_addAll_(zfit_circleVals* sums, std::span<const zmath_vect> points)
+{
+    addAll(*sums, points.data(), zsvc::size32(points), zsvc::UnitWeights{});
+}
+
+void zfit_circleVals_addAllWeighted_(zfit_circleVals* sums, const zmath_vect* points, const double* weights,
+                                     int32_t count)
+{
+    addAll(*sums, points, count, zsvc::GivenWeights{weights});
 }
 
 zfit_status zfit_circleVals_solve_(const zfit_circleVals* sums, zfit_circle* circle)
@@ -124,8 +173,23 @@ double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> po
     const double cx = circle.centre.x, cy = circle.centre.y, r = circle.radius;
     const double count = static_cast<double>(static_cast<int32_t>(points.size()));
     double sum = 0.0;
-    for (const zmath_vect& p : points) {
-        const double dx = p.x - cx, dy = p.y - cy;
+    size_t k = 0;
+#if defined(__SSE2__)
+    // Two points' residuals at a time (one square root instruction for both);
+    // their squares still enter the sum one by one, in order.
+    const __m128d cxV = _mm_set1_pd(cx), cyV = _mm_set1_pd(cy), rV = _mm_set1_pd(r);
+    for (; k + 2 <= points.size(); k += 2) {
+        const zmath_vect &p = points[k], &q = points[k + 1];
+        const __m128d dx = _mm_sub_pd(_mm_set_pd(q.x, p.x), cxV), dy = _mm_sub_pd(_mm_set_pd(q.y, p.y), cyV);
+        const __m128d d = _mm_sub_pd(_mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy))), rV);
+        alignas(16) double squares[2];
+        _mm_store_pd(squares, _mm_mul_pd(d, d));
+        sum += squares[0];
+        sum += squares[1];
+    }
+#endif
+    for (; k < points.size(); ++k) {
+        const double dx = points[k].x - cx, dy = points[k].y - cy;
         const double d = std::sqrt(dx * dx + dy * dy) - r;
         sum += d * d;
     }
@@ -160,7 +224,7 @@ zfit_status zmath_circleFitWeightedCore_(const zmath_vect* points, int32_t count
         ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(weights[i]),
                      zmath_errDegenerate);
     sums.origin = weightedCentroid(points, count, weights);
-    for (int32_t i = 0; i < count; ++i) zfit_circleVals_addWeighted_(&sums, points[i], weights[i]);
+    zfit_circleVals_addAllWeighted_(&sums, points, weights, count);
     zfit_circle solved;
     ZFIT_TRY(zfit_circleVals_solve_(&sums, &solved));
     ZFIT_TRY(zmath_circleFitRmsErrorWeighted_(&solved, points, count, weights, rms));

@@ -32,7 +32,18 @@ zfit_status lineAlongAxis(const zmath_vect& centroid, double a, double c, double
     if (sxy != 0.0 || a < c) {
         theta = 0.5 * std::atan2(sxy == 0.0 ? 0.0 : 2.0 * sxy, a - c);
         if (theta < 0.0) theta += std::numbers::pi;
-        d = sxy == 0.0 ? -centroid.x : -centroid.x * std::sin(theta) + centroid.y * std::cos(theta);
+        if (sxy == 0.0) {
+            d = -centroid.x;
+        } else {
+            const double sine = std::sin(theta), cosine = std::cos(theta);
+            d = -centroid.x * sine + centroid.y * cosine;
+            // Unless the line turns by a half turn, these are its own sine
+            // and cosine: no need to find them again.
+            if (!(d < 0.0)) {
+                *line = zmath_shapeFLine{.d = d, .angle = theta, .sine = sine, .cosine = cosine};
+                return zfit_ok;
+            }
+        }
     }
     if (d < 0.0) {
         const double turned = theta + std::numbers::pi;

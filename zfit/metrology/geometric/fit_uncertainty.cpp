@@ -41,7 +41,7 @@ bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int64_t observation
     Matrix<P> covariance = congruence<P>(g, choleskyInverse<P>(factor));
     for (auto& row : covariance)
         for (double& value : row) value *= variance;
-    out = uncertaintyOf<P>(covariance, dof, std::sqrt(variance));
+    writeUncertainty<P>(covariance, dof, std::sqrt(variance), out);
     return true;
 }
 
@@ -54,19 +54,24 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
     ZFIT_TRY(zmath_shapeFLine_getDistance(&line, &d));
     ZFIT_FAIL_IF(count < 3, zmet_errTooFewPoints);
     ZFIT_FAIL_IF(!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d), zmath_errDegenerate);
-    double meanAlong = 0.0;
+    // The residuals do not need the mean position along the line: they are
+    // summed in the pass that finds it. Each sum is one chain of additions
+    // in the points' order, which the other chains of its pass overlap.
+    double meanAlong = 0.0, rss = 0.0;
+    bool finite = true;  // tested once after the pass: no branch per point
     for (int32_t i = 0; i < count; ++i) {
-        ZFIT_FAIL_IF(!std::isfinite(points[i].x) || !std::isfinite(points[i].y), zmath_errDegenerate);
+        finite &= std::isfinite(points[i].x) & std::isfinite(points[i].y);
         meanAlong += points[i].x * cosine + points[i].y * sine;
+        const double residual = -points[i].x * sine + points[i].y * cosine - d;
+        rss += residual * residual;
     }
+    ZFIT_FAIL_IF(!finite, zmath_errDegenerate);
     meanAlong /= count;
     // The rows (-s', -1) give J^T J = [[sum s'^2, sum s'], [sum s', n]]
     // (the signs cancel exactly), summed in scalars that stay in registers.
-    double rss = 0.0, alongSquares = 0.0, alongSum = 0.0;
+    double alongSquares = 0.0, alongSum = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         const double along = points[i].x * cosine + points[i].y * sine - meanAlong;
-        const double residual = -points[i].x * sine + points[i].y * cosine - d;
-        rss += residual * residual;
         alongSquares += along * along;
         alongSum += along;
     }

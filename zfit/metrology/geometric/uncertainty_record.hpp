@@ -20,16 +20,17 @@ namespace zmet {
 // arguments are out of range.
 double studentQuantile(double probability, double degreesOfFreedom);
 
-// The record for covariance C of P parameters with dof degrees of freedom
-// and residual standard deviation sigma. An infinite variance gives an
-// infinite standard error and half-width. The record's 32-bit count of
-// degrees of freedom saturates (beyond a billion the t quantile is the
-// normal one to nine digits anyway).
+// Writes into `u` the record for covariance C of P parameters with dof
+// degrees of freedom and residual standard deviation sigma, in place (the
+// record is large enough for a copy of it to cost as much as the rest).
+// An infinite variance gives an infinite standard error and half-width. The
+// record's 32-bit count of degrees of freedom saturates (beyond a billion
+// the t quantile is the normal one to nine digits anyway).
 template <int P>
-zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int64_t dof, double sigma)
+void writeUncertainty(const Matrix<P>& covariance, int64_t dof, double sigma, zmet_uncertainty& u)
 {
     static_assert(P <= ZMET_MAX_PARAMETERS);
-    zmet_uncertainty u{};
+    u = zmet_uncertainty{};
     u.parameterCount = P;
     u.degreesOfFreedom = static_cast<int32_t>(std::min<int64_t>(dof, INT32_MAX));
     u.sigma = sigma;
@@ -40,7 +41,6 @@ zmet_uncertainty uncertaintyOf(const Matrix<P>& covariance, int64_t dof, double 
         u.standardErrors[i] = std::sqrt(covariance[i][i]);
         u.halfWidth95[i] = u.t95 * u.standardErrors[i];
     }
-    return u;
 }
 
 // sigma^2 (J^T W J)^-1 at a least-squares solution found in a frame of
@@ -64,7 +64,7 @@ bool solutionUncertainty(const Normal<P>& n, int32_t observations, const std::ar
     for (int i = 0; i < P; ++i)
         for (int j = 0; j < P; ++j) covariance[i][j] *= variance * std::pow(scale, powers[i] + powers[j]);
     if (determined < P) covariance[P - 1][P - 1] = HUGE_VAL;
-    out = uncertaintyOf<P>(covariance, dof, std::sqrt(variance) * scale);
+    writeUncertainty<P>(covariance, dof, std::sqrt(variance) * scale, out);
     return true;
 }
 

@@ -60,7 +60,8 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
     double meanAlong = 0.0, rss = 0.0;
     bool finite = true;  // tested once after the pass: no branch per point
     for (int32_t i = 0; i < count; ++i) {
-        finite &= std::isfinite(points[i].x) & std::isfinite(points[i].y);
+        finite &= std::isfinite(points[i].x);
+        finite &= std::isfinite(points[i].y);
         meanAlong += points[i].x * cosine + points[i].y * sine;
         const double residual = -points[i].x * sine + points[i].y * cosine - d;
         rss += residual * residual;

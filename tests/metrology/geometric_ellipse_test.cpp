@@ -1,5 +1,6 @@
 // The geometric ellipse: unbiased and honestly uncertain on a quarter arc,
-// a start from either axis, and every failure status. (Exact shapes and the
+// a start from either axis, a circle (whose angle alone is undetermined),
+// and every failure status. (Exact shapes and the
 // least-squares ellipse are the certified data sets'; a point on or next to
 // the major axis, inside the evolute, the robust ellipse's residual test.)
 #include <cmath>
@@ -79,6 +80,26 @@ TEST(GeometricEllipse, AStartNearTheAnswerReachesTheSameEllipse)
                     1e-6 * std::fabs(plain.uncertainty.covariance[k]) + 1e-15)
             << "covariance entry " << k;
     EXPECT_NEAR(r.uncertainty.halfWidth95[3], plain.uncertainty.halfWidth95[3], 1e-9) << "interval of radius2";
+}
+
+// Sixteen points alternately 0.01 inside and outside a circle: the best
+// ellipse is the circle, whose axis has no direction. The angle alone is
+// left undetermined; the centre and radii keep their uncertainty.
+TEST(GeometricEllipse, ACircleLeavesOnlyTheAngleUndetermined)
+{
+    std::vector<zmath_vect> points;
+    for (int k = 0; k < 16; ++k) {
+        const double t = 2 * zt::pi * k / 16, r = k % 2 ? 4.99 : 5.01;
+        points.push_back({1 + r * std::cos(t), 2 + r * std::sin(t)});
+    }
+    const zmet_geometricEllipseResult r = fit(points);
+    const zmet_uncertainty& u = r.uncertainty;
+    ASSERT_EQ(u.parameterCount, 5) << "centre, radii and angle";
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_GT(u.standardErrors[i], 0.0) << "parameter " << i;
+        EXPECT_LT(u.standardErrors[i], 0.01) << "parameter " << i;
+    }
+    EXPECT_EQ(u.standardErrors[4], HUGE_VAL) << "the angle of a circle";
 }
 
 TEST(GeometricEllipse, StatusesAndWhatTheResultHolds)

@@ -59,6 +59,15 @@ def test_ignore_auto_hands_the_outlier_count_to_the_exact_search():
     assert fit.weights is None, "the result is the exact search's"
 
 
+def test_ignore_auto_counts_a_lines_outliers_too():
+    x = np.arange(20.0)
+    edge = np.c_[x, 0.5 * x + np.tile([0.01, -0.01], 10)]
+    edge[[4, 13], 1] += 6
+    fit = zfit.fit_line(edge, ignore="auto")
+    assert fit.ignored.tolist() == [4, 13], "the exact search discards the robust fit's outliers"
+    assert fit.weights is None, "the result is the exact search's"
+
+
 def test_refusals_name_their_keyword():
     points, _ = circle_with_spurs()
     for options, name in [({"robust": "median"}, "zmet_errRobustEstimator"), ({"robust": "tukey", "clip": 0},

@@ -66,10 +66,10 @@ zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
 
 namespace {
 
-// The loop of zfit_circleVals_addWeighted_ (of zfit_circleVals_add_ for
-// unit weights, whose products by 1.0 fold away) with the sums held in
+// The loop of zfit_circleVals_addAll_ and zfit_circleVals_addAllWeighted_
+// (unit weights' products by 1.0 fold away) with the sums held in
 // registers: (Sx, Sy), (Sxx, Syy) and (Sxr, Syr) as pairs of lanes, each
-// lane computing exactly what the scalar sum does.
+// lane computing exactly what the scalar sum would.
 template <class Weights>
 void addAll(zfit_circleVals& sums, const zmath_vect* points, int32_t count, Weights weights)
 {

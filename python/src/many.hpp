@@ -164,13 +164,8 @@ public:
     template <class Read>
     void readFailedAgain(const Read& read)
     {
-        DeferredChecks none(nullptr);
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            if (!items_[i].failedCheck) continue;
-            py::object refused;
-            readItem(i, refused, [&] { (void)read(i); });
-            if (refused) refused_.emplace_back(i, std::move(refused));
-        }
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            if (items_[i].failedCheck) readChecked(i, [&] { (void)read(i); });
     }
 
     // The items refused, each with its FitError.
@@ -196,9 +191,17 @@ private:
             if (!e.matches(fitErrorClass())) throw;  // as readItem: not the item's fault
         } catch (const py::value_error&) {}
         item.checks.clear();
+        readChecked(i, [&] { item.input.emplace(read(i)); });
+    }
+
+    // Reads item i with `readInto` and every check in place, as the single
+    // fit reads it: an item it refuses joins the refused with its FitError.
+    template <class ReadInto>
+    void readChecked(std::size_t i, const ReadInto& readInto)
+    {
         DeferredChecks none(nullptr);
         py::object refused;
-        readItem(i, refused, [&] { item.input.emplace(read(i)); });
+        readItem(i, refused, readInto);
         if (refused) refused_.emplace_back(i, std::move(refused));
     }
 

@@ -58,41 +58,14 @@ struct zfit_circleVals {
 
 zfit_status zfit_circleVals_init_(zfit_circleVals* sums);
 
-inline zfit_status zfit_circleVals_addWeighted_(zfit_circleVals* sums, const zmath_vect& p, double w)
-{
-    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
-    const double r2 = dx * dx + dy * dy;
-    sums->sumX += w * dx;
-    sums->sumY += w * dy;
-    sums->sumXX += w * dx * dx;
-    sums->sumYY += w * dy * dy;
-    sums->sumXY += w * dx * dy;
-    sums->sumXR += w * dx * r2;
-    sums->sumYR += w * dy * r2;
-    sums->weightSum += w;
-    return zfit_ok;
-}
-
-inline zfit_status zfit_circleVals_add_(zfit_circleVals* sums, const zmath_vect& p)
-{
-    const double dx = p.x - sums->origin.x, dy = p.y - sums->origin.y;
-    const double r2 = dx * dx + dy * dy;
-    sums->sumX += dx;
-    sums->sumY += dy;
-    sums->sumXX += dx * dx;
-    sums->sumYY += dy * dy;
-    sums->sumXY += dx * dy;
-    sums->sumXR += dx * r2;
-    sums->sumYR += dy * r2;
-    sums->weightSum += 1.0;
-    return zfit_ok;
-}
-
-// Adds every point to the sums, each as zfit_circleVals_add_ adds it (the
-// same operations in the same order, so the same bits), at about half its
-// cost: the x and y terms of each pair of sums share one vector register.
+// Adds every point at unit weight to the sums, in order: with dx, dy the
+// point's offset from the origin and r2 = dx*dx + dy*dy, each sum gains its
+// term (dx, dy, dx*dx, dy*dy, dx*dy, dx*r2, dy*r2, 1). The x and y terms of
+// each pair of sums share one vector register, each lane computing what the
+// scalar sum would.
 void zfit_circleVals_addAll_(zfit_circleVals* sums, std::span<const zmath_vect> points);
-// The same with weights, as zfit_circleVals_addWeighted_ adds each point.
+// The same with weight w per point: each term is w times the unit one,
+// multiplied in as (w*dx)*dx, (w*dx)*r2 and so on.
 void zfit_circleVals_addAllWeighted_(zfit_circleVals* sums, const zmath_vect* points, const double* weights,
                                      int32_t count);
 

@@ -378,9 +378,7 @@ private:
         // Half the diagonal, widened for the rounding of the cell a centre
         // was put in.
         const double halfDiagonal = size * (0.5 * std::sqrt(2.0) + 1e-6);
-        const std::span<int32_t> rest =
-            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
-        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, halfDiagonal, rest, kept));
+        const std::span<const int32_t> reaching = narrow(lines, centre, halfDiagonal, kept);
         if (hi - lo == 1 && reaching.size() > 4 * extremes_ && level < kCellBits && judging_.paying())
             return lone(reaching, lo, kept, sweep);
         // A cell left open is judged again two levels down, or once fewer
@@ -435,9 +433,7 @@ private:
     zfit_status lone(std::span<const int32_t> lines, size_t q, zfit_circleKeptMoments kept, Sweep& sweep)
     {
         const zmath_vect centre = block_[q].centre;
-        const std::span<int32_t> rest =
-            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
-        const std::span<int32_t> reaching = rest.first(narrow(lines, centre, 0.0, rest, kept));
+        const std::span<const int32_t> reaching = narrow(lines, centre, 0.0, kept);
         if (judging_.wanted() && judge(reaching, centre, 0.0, kept, *sweep.score()) == CellVerdict::noneCanWin)
             return zfit_ok;
         return rankAmong(reaching, q, q + 1, sweep);
@@ -456,13 +452,15 @@ private:
         return verdict;
     }
 
-    // Writes to `out` the points of `lines` that can reach the extremes
-    // within `halfDiagonal` of `centre` (CellBounds::narrow); returns their
-    // number.
-    size_t narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal, std::span<int32_t> out,
-                  zfit_circleKeptMoments& kept) const
+    // The points of `lines` that can reach the extremes within `halfDiagonal`
+    // of `centre` (CellBounds::narrow), written in the storage just past
+    // that of `lines`; the others join `kept`.
+    std::span<const int32_t> narrow(std::span<const int32_t> lines, const zmath_vect& centre, double halfDiagonal,
+                                    zfit_circleKeptMoments& kept) const
     {
-        return bounds_->narrow(lines, centre, halfDiagonal, out, kept);
+        const std::span<int32_t> rest =
+            reaching_.subspan(static_cast<size_t>(lines.data() - reaching_.data()) + static_cast<size_t>(points_->n));
+        return rest.first(bounds_->narrow(lines, centre, halfDiagonal, rest, kept));
     }
 
     // The candidates lo..hi-1 of a cell where every window that can win is

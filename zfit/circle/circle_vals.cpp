@@ -52,6 +52,16 @@ zmath_vect weightedCentroid(const zmath_vect* points, int32_t count, const doubl
     return {points[0].x + sx / total, points[0].y + sy / total};
 }
 
+#if defined(__SSE2__)
+// |p - centre| - r of two points at once, from their x and their y
+// coordinates: one square root instruction for both.
+__m128d radialResiduals(__m128d x, __m128d y, __m128d cx, __m128d cy, __m128d r)
+{
+    const __m128d dx = _mm_sub_pd(x, cx), dy = _mm_sub_pd(y, cy);
+    return _mm_sub_pd(_mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy))), r);
+}
+#endif
+
 }  // namespace
 
 zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
@@ -66,10 +76,10 @@ zfit_status zfit_circleVals_init_(zfit_circleVals* sums)
 
 namespace {
 
-// The loop of zfit_circleVals_addWeighted_ (of zfit_circleVals_add_ for
-// unit weights, whose products by 1.0 fold away) with the sums held in
+// The loop of zfit_circleVals_addAll_ and zfit_circleVals_addAllWeighted_
+// (unit weights' products by 1.0 fold away) with the sums held in
 // registers: (Sx, Sy), (Sxx, Syy) and (Sxr, Syr) as pairs of lanes, each
-// lane computing exactly what the scalar sum does.
+// lane computing exactly what the scalar sum would.
 template <class Weights>
 void addAll(zfit_circleVals& sums, const zmath_vect* points, int32_t count, Weights weights)
 {
@@ -175,13 +185,12 @@ double zfit_circleRms_(const zfit_circle& circle, std::span<const zmath_vect> po
     double sum = 0.0;
     size_t k = 0;
 #if defined(__SSE2__)
-    // Two points' residuals at a time (one square root instruction for both);
-    // their squares still enter the sum one by one, in order.
+    // Two points' residuals at a time; their squares still enter the sum
+    // one by one, in order.
     const __m128d cxV = _mm_set1_pd(cx), cyV = _mm_set1_pd(cy), rV = _mm_set1_pd(r);
     for (; k + 2 <= points.size(); k += 2) {
         const zmath_vect &p = points[k], &q = points[k + 1];
-        const __m128d dx = _mm_sub_pd(_mm_set_pd(q.x, p.x), cxV), dy = _mm_sub_pd(_mm_set_pd(q.y, p.y), cyV);
-        const __m128d d = _mm_sub_pd(_mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy))), rV);
+        const __m128d d = radialResiduals(_mm_set_pd(q.x, p.x), _mm_set_pd(q.y, p.y), cxV, cyV, rV);
         alignas(16) double squares[2];
         _mm_store_pd(squares, _mm_mul_pd(d, d));
         sum += squares[0];
@@ -285,8 +294,7 @@ double zfit_circleRadialSquares_(const double* x, const double* y, const uint64_
     const __m128d cxV = _mm_set1_pd(cx), cyV = _mm_set1_pd(cy), rV = _mm_set1_pd(r);
     __m128d sums = _mm_setzero_pd();
     for (; k + 2 <= n; k += 2) {
-        const __m128d dx = _mm_sub_pd(_mm_loadu_pd(x + k), cxV), dy = _mm_sub_pd(_mm_loadu_pd(y + k), cyV);
-        const __m128d d = _mm_sub_pd(_mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy))), rV);
+        const __m128d d = radialResiduals(_mm_loadu_pd(x + k), _mm_loadu_pd(y + k), cxV, cyV, rV);
         const __m128d skip = _mm_loadu_pd(reinterpret_cast<const double*>(excluded + k));
         sums = _mm_add_pd(sums, _mm_andnot_pd(skip, _mm_mul_pd(d, d)));
     }

@@ -29,21 +29,20 @@ namespace {
 zfit_status lineAlongAxis(const zmath_vect& centroid, double a, double c, double sxy, zmath_shapeFLine* line)
 {
     double theta = 0.0, d = centroid.y;
-    if (sxy != 0.0 || a < c) {
-        theta = 0.5 * std::atan2(sxy == 0.0 ? 0.0 : 2.0 * sxy, a - c);
+    if (sxy != 0.0) {
+        theta = 0.5 * std::atan2(2.0 * sxy, a - c);
         if (theta < 0.0) theta += std::numbers::pi;
-        if (sxy == 0.0) {
-            d = -centroid.x;
-        } else {
-            const double sine = std::sin(theta), cosine = std::cos(theta);
-            d = -centroid.x * sine + centroid.y * cosine;
-            // Unless the line turns by a half turn, these are its own sine
-            // and cosine: no need to find them again.
-            if (!(d < 0.0)) {
-                *line = zmath_shapeFLine{.d = d, .angle = theta, .sine = sine, .cosine = cosine};
-                return zfit_ok;
-            }
+        const double sine = std::sin(theta), cosine = std::cos(theta);
+        d = -centroid.x * sine + centroid.y * cosine;
+        // Unless the line turns by a half turn, these are its own sine and
+        // cosine: no need to find them again.
+        if (!(d < 0.0)) {
+            *line = zmath_shapeFLine{.d = d, .angle = theta, .sine = sine, .cosine = cosine};
+            return zfit_ok;
         }
+    } else if (a < c) {
+        theta = 0.5 * std::numbers::pi;  // along the y axis
+        d = -centroid.x;
     }
     if (d < 0.0) {
         const double turned = theta + std::numbers::pi;

@@ -434,21 +434,4 @@ TEST(CircleSearch, ErrorBoundSeesTheOnePointAWindowMustKeep)
     }
 }
 
-// Where cells of centres are passed over (points about a circle, a tenth
-// moved off) the searches still poll 4 (n - 2) times (a stop at any poll
-// is the cancellation test's).
-TEST(CircleSearch, PollsWhereCellsArePassedOver)
-{
-    zt::Rng rng(79);
-    Pts points = noisy(rng, {2, -1}, 5, 0.01, 60);
-    for (int k = 0; k < 6; ++k) points[k * 7] = {2 + (points[k * 7].x - 2) * 1.4, -1 + (points[k * 7].y + 1) * 1.4};
-    const int n = static_cast<int>(points.size());
-    for (int mode = 0; mode < 2; ++mode) {
-        CircleResult r;
-        zt::ScopedAttention attention;
-        ASSERT_EQ(fit(points, r, params(mode, 6, 5.0)), 0) << "mode " << mode;
-        EXPECT_EQ(attention.polls(), 4 * (n - 2)) << "every poll is made, mode " << mode;
-    }
-}
-
 }  // namespace

@@ -88,12 +88,4 @@ TEST(Concurrency, EveryFamilyOnManyThreadsGivesTheSingleThreadedResults)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-TEST(Concurrency, AttentionChecksArePerThread)
-{
-    zt::ScopedAttention stopHere(1);
-    std::thread other([] { EXPECT_EQ(zsys_attention_check(), 0); });
-    other.join();
-    EXPECT_EQ(zsys_attention_check(), zsys_errCancelled);
-}
-
 }  // namespace

@@ -192,18 +192,6 @@ def test_refused_items_hold_their_single_fits_errors():
         assert_row(columns, i, single_fit("point_to_point", [source, target], None, {}), "pair %d" % i)
 
 
-def test_items_of_any_dtype_and_layout_are_read_as_their_single_fits():
-    points = noisy_circle(24)
-    wide = np.zeros((24, 4))
-    wide[:, ::2] = points
-    items = [points.astype(np.float32), np.asfortranarray(points), wide[:, ::2], points.astype(">f8"),
-             np.round(points * 10).astype(np.int32), points.tolist(), points]
-    for threads in (1, 2):
-        columns = zfit.fit_many("circle", items, threads, columns=True)
-        for i, item in enumerate(items):
-            assert_row(columns, i, zfit.fit_circle(item), "item %d, %d threads" % (i, threads))
-
-
 def test_a_fit_called_back_while_the_items_are_read_checks_its_own_points():
     refusals = []
 

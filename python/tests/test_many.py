@@ -143,11 +143,11 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     columns = zfit.fit_many("line", sets, columns=True, ignore=1)
     assert columns["status"][0] == 0, "a result"
     assert isinstance(zfit.error_for_status(columns["status"][1]), zfit.DegenerateError), "five equal points"
-    assert zfit.STATUS_NAMES[columns["status"][2]] == "zmet_errNotFinite", "a NaN item fails alone"
     assert columns["ignored"].shape == (3, 1), "one discarded point each"
     assert columns["ignored"][1:].tolist() == [[-1], [-1]], "failed items hold -1"
     assert np.isnan(columns["angle"][1:]).all(), "and NaN"
-    assert columns["scale"].dtype == float and np.isnan(columns["scale"]).all(), "no robust fit: NaN"
+    assert columns["scale"].dtype == float, "no robust fit: a float column"
+    assert np.isnan(columns["scale"]).all(), "no robust fit: NaN"
     assert columns["iterations"].tolist() == [-1] * 3, "no robust fit: -1"
     assert columns["covariance"].shape == (3, 2, 2), "angle and distance"
     assert np.isnan(columns["covariance"][1:]).all(), "failed items hold NaN in every place"
@@ -157,8 +157,6 @@ def test_columns_pad_what_an_item_lacks_and_count_failures():
     assert circles["intervals"].shape == (2, 2, 2), "x and y: as long as the longest item"
     assert np.isnan(circles["intervals"][0]).all(), "a failed item holds NaN in every place"
     assert not np.isnan(circles["intervals"][1]).any(), "the item's intervals"
-    objects = zfit.fit_many("line", sets, ignore=1)
-    assert isinstance(objects[2], zfit.ParameterError), "the objects hold the same refusal"
 
 
 def test_refused_items_hold_their_single_fits_errors():

@@ -59,6 +59,7 @@ EXACT = [
       "normal": np.array([-2, 1]) / math.sqrt(5), "rms_error": 0.0, "is_valid": False, "ignored": []}),
     (lambda: zfit.fit_circle(CIRCLE, ignore=1), exact_circle([3])),
     (lambda: zfit.fit_circle(CIRCLE, weights=[1, 2, 3, 0, 1, 2, 3, 0.5, 1, 1], max_rms=1e-3), exact_circle([])),
+    (lambda: zfit.fit_circle(np.delete(CIRCLE, 3, axis=0), fixed_radius=2.0), exact_circle([])),
     # The geometric fits: of the points the search keeps, or weighted.
     (lambda: zfit.fit_circle(CIRCLE, ignore=1, geometric=True), exact_circle([3])),
     (lambda: zfit.fit_circle(CIRCLE, geometric=True, weights=SKIP_ROW_3), exact_circle([])),

@@ -549,6 +549,16 @@ bool inside(double x, double y, const Box& box)
     return x >= box.left - slack && x <= box.right + slack && y >= box.top - slack && y <= box.bottom + slack;
 }
 
+// The vertices of the fitted curve (the polyline of class "fit"), if drawn.
+std::vector<zmath_vect> fittedCurve(const std::string& svg)
+{
+    const std::size_t at = svg.find("<polyline class=\"fit\""), from = svg.find(" points=\"", at) + 9;
+    std::istringstream samples(at == std::string::npos ? "" : svg.substr(from, svg.find('"', from) - from));
+    std::vector<zmath_vect> polyline;
+    for (zmath_vect v; samples >> v.x && samples.ignore(1) && samples >> v.y;) polyline.push_back(v);
+    return polyline;
+}
+
 // A picture's layout: the plot's frame on the page, the title and the notes
 // above it, the legend below it, the grid, the axes and the points inside it,
 // every label on the page.
@@ -589,10 +599,7 @@ void expectLaidOut(const std::string& svg)
         }
     }
     // A curve is drawn through its points.
-    const std::string curve = part("<polyline class=\"fit\"", "/>"), vertices = " points=\"";
-    std::istringstream samples(curve.empty() ? "" : curve.substr(curve.find(vertices) + vertices.size()));
-    std::vector<zmath_vect> polyline;
-    for (zmath_vect v; samples >> v.x && samples.ignore(1) && samples >> v.y;) polyline.push_back(v);
+    const std::vector<zmath_vect> polyline = fittedCurve(svg);
     if (polyline.empty()) return;
     for (const zmath_vect& p : drawn(svg, "circle", "kept", "cx", "cy")) {
         double nearest = HUGE_VAL;
@@ -835,18 +842,12 @@ TEST_F(Cli, ParabolaPicturesMarkANearVertexAndSampleTheCurveInView)
     };
     const std::string steep = picture([](double x) { return 20 * x * x; }, -1, 1);
     EXPECT_EQ(crosses(steep), 1) << "the vertex amid the points is marked";
-    const std::string plot = steep.substr(steep.find("<clipPath id=\"plot\"><rect"));
-    const auto attribute = [&](const std::string& name) {
-        return std::stod(plot.substr(plot.find(" " + name + "=\"") + name.size() + 3));
-    };
-    const double top = attribute("y"), height = attribute("height");
-    const std::size_t at = steep.find("points=\"", steep.find("<polyline class=\"fit\"")) + 8;
-    std::string samples = steep.substr(at, steep.find('"', at) - at);
-    std::replace(samples.begin(), samples.end(), ',', ' ');
-    std::istringstream in(samples);
-    int count = 0, far = 0;
-    for (double x, y; in >> x >> y; ++count) far += y < top - height || y > top + 2 * height;
-    EXPECT_GT(count, 100) << "the curve's samples";
+    const auto clip = elements(steep.substr(steep.find("<clipPath id=\"plot\">")), "rect").at(0);
+    const double top = clip.at("y"), height = clip.at("height");
+    const std::vector<zmath_vect> samples = fittedCurve(steep);
+    int far = 0;
+    for (const zmath_vect& v : samples) far += v.y < top - height || v.y > top + 2 * height;
+    EXPECT_GT(samples.size(), 100u) << "the curve's samples";
     EXPECT_EQ(far, 0) << "samples more than the plot's height above or below it";
     const std::string flat = picture([](double x) { return 0.001 * (x - 100) * (x - 100); }, 0, 10);
     EXPECT_EQ(crosses(flat), 0) << "a vertex 90 away from an arc 10 long";

@@ -79,7 +79,5 @@ def test_refusals_name_their_keyword():
     with pytest.raises(zfit.DegenerateError) as caught:
         zfit.fit_line(points, robust="tukey", scale=1e-9)
     assert caught.value.name == "zmet_errNoInliers", "a scale far below the noise leaves no inliers"
-    with pytest.raises(TypeError, match="ignore"):
-        zfit.fit_circle(points, ignore="most")
     with pytest.raises(ValueError, match="ignore"):
         zfit.fit_line(points, robust="tukey", ignore=2)

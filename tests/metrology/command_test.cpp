@@ -34,6 +34,14 @@ std::string slurp(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// How often the text holds the needle.
+std::size_t occurrences(const std::string& text, const std::string& needle)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
 class Command : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(mkdtemp(dir.data()), nullptr) << "scratch folder"; }
@@ -187,12 +195,10 @@ TEST_F(Command, RoundnessReportsTheLibrarysCirclesAndEveryContactOnce)
             inJson.push_back(contactName(c["index"].get<int32_t>(), c["circle"] == "outer"));
         EXPECT_EQ(inJson, expected) << "the JSON's contact points";
 
-        const std::string picture = slurp(svg), plot = picture.substr(0, picture.find("<g id=\"legend\">"));
-        int marked = 0;
-        for (std::size_t at = plot.find("class=\"target\""); at != std::string::npos;
-             at = plot.find("class=\"target\"", at + 1))
-            ++marked;
-        EXPECT_EQ(marked, library.contactCount) << "the picture's contacts";
+        const std::string picture = slurp(svg);
+        EXPECT_EQ(occurrences(picture.substr(0, picture.find("<g id=\"legend\">")), "class=\"target\""),
+                  static_cast<std::size_t>(library.contactCount))
+            << "the picture's contacts";
         EXPECT_EQ(std::system(("xmllint --noout " + svg).c_str()), 0) << "well-formed SVG";
     }
 }
@@ -224,12 +230,8 @@ TEST_F(Command, RobustCircleJsonListsTheLibrarysOutliersScaleAndWeights)
     EXPECT_EQ(json["result"]["outliers"].get<std::vector<int32_t>>(), zt::indices(fit.robust.outliers));
     EXPECT_EQ(json["result"]["scale"].get<double>(), fit.robust.scale) << "the library's scale, every digit";
     EXPECT_EQ(json["result"]["weights"].size(), 24u) << "a weight per point";
-    const std::string svg = slurp(dir + "/fit.svg");
-    size_t crosses = 0;
-    for (size_t at = svg.find("class=\"discarded\""); at != std::string::npos;
-         at = svg.find("class=\"discarded\"", at + 1))
-        ++crosses;
-    EXPECT_EQ(crosses, fit.robust.outliers.size + 1) << "each outlier drawn as one, and the legend's swatch";
+    EXPECT_EQ(occurrences(slurp(dir + "/fit.svg"), "class=\"discarded\""), fit.robust.outliers.size + 1)
+        << "each outlier drawn as one, and the legend's swatch";
     zmet_robustCircleResult_destruct(&fit);
 }
 

@@ -533,20 +533,6 @@ TEST(RoundnessCertificate, ContactsSharingARayStillLeaveFourAlternating)
     }
 }
 
-TEST(RoundnessRefusals, MissingRecordsAreBrokenPreconditions)
-{
-    const Points p{{1, 0}, {0, 1}, {-1, 0}};
-    zmet_roundnessParams params;
-    zmet_roundnessParams_init(&params);
-    zmet_roundnessResult r;
-    zt::ScopedAssertCounter asserts;
-    EXPECT_EQ(zmet_roundness(p.data(), 3, nullptr, &r), zstd_errBrokenPrecondition) << "no parameters";
-    EXPECT_EQ(zmet_roundness(p.data(), 3, &params, nullptr), zstd_errBrokenPrecondition) << "no result";
-    EXPECT_EQ(zmet_roundness(nullptr, 3, &params, &r), zstd_errBrokenPrecondition) << "no points";
-    EXPECT_EQ(zmet_roundnessVector(nullptr, &params, &r), zstd_errBrokenPrecondition) << "no vector";
-    EXPECT_EQ(asserts.count(), 4) << "each reported to the assertion service";
-}
-
 // ---- cancellation (failed allocations: the companion library's test) ---------------------
 
 constexpr zfit_status kHostStop = ZFIT_STATUS_BITS(0x80007777u);

@@ -91,7 +91,7 @@ void expectConsistent(const zmet_robustOutcome& o, double rmsError, const zmet_r
     }
 }
 
-TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
+TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpur)
 {
     for (int32_t estimator : {zmet_robustTukey, zmet_robustClip, zmet_robustHuber}) {
         zt::Rng rng(23 + estimator);
@@ -108,21 +108,9 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         EXPECT_EQ(r.r.robust.converged, 1) << what;
         expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         // Huber's weights never reach 0: the clutter still pulls, each
-        // point by c * scale, so its scale and outliers are not the edge's.
+        // point by c * scale, so its scale is not the edge's.
         if (estimator == zmet_robustHuber) continue;
         EXPECT_NEAR(r.r.robust.scale, sigma, 0.1 * sigma) << what << ": the scale is the edge's noise";
-        const std::vector<double> residuals = doubles(r.r.robust.residuals);
-        int flaggedInliers = 0, farClutter = 0, farClutterFlagged = 0;
-        for (size_t i = 0; i < points.size(); ++i) {
-            const bool outlier = !(std::fabs(residuals[i]) < p.clip * r.r.robust.scale);
-            if (i < 400) flaggedInliers += outlier ? 1 : 0;
-            if (i >= 400 && std::fabs(zt::offset(zt::lineThrough({0, 20}, angle), points[i])) > 5 * sigma) {
-                ++farClutter;
-                farClutterFlagged += outlier ? 1 : 0;
-            }
-        }
-        EXPECT_LE(flaggedInliers, estimator == zmet_robustTukey ? 4 : 12) << what << ": inliers flagged";
-        EXPECT_EQ(farClutterFlagged, farClutter) << what << ": every point 5 sigma off the edge is an outlier";
     }
 }
 

@@ -34,26 +34,6 @@ zmet_geometricCircleResult fitWeighted(const std::vector<zmath_vect>& points, co
     return r;
 }
 
-TEST(GeometricCircle, RecoversExactCirclesOnAnyArcToRounding)
-{
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        zt::Rng rng(seed);
-        const double radius = rng.uniform(0.5, 500.0);
-        const zmath_vect centre = {rng.uniform(-1e4, 1e4), rng.uniform(-1e4, 1e4)};
-        const auto points = mt::circleArc(rng, centre, radius, rng.uniform(0, 2 * zt::pi),
-                                          rng.uniform(zt::pi / 6, 2 * zt::pi), rng.integer(4, 60), 0.0);
-        for (int32_t mode : {0, 1}) {
-            const auto r = fit(points, params(mode, radius));
-            const double error = std::hypot(r.centre.x - centre.x, r.centre.y - centre.y);
-            EXPECT_LE(error, 1e-9 * radius) << "centre, mode " << mode;
-            EXPECT_LE(std::fabs(r.radius - radius), 1e-9 * radius) << "radius, mode " << mode;
-            EXPECT_LE(r.rmsError, 1e-9 * radius) << "rmsError, mode " << mode;
-            EXPECT_LE(r.uncertainty.standardErrors[0], 1e-9 * radius) << "standard error, mode " << mode;
-        }
-    }
-}
-
 TEST(GeometricCircle, WeightsActAsRelativeInverseVariances)
 {
     zt::Rng rng(5);

@@ -69,14 +69,6 @@ std::vector<int32_t> circleSearch(const std::vector<zmath_vect>& points, const z
     return ascending(*r);
 }
 
-std::vector<int32_t> ellipseSearch(const std::vector<zmath_vect>& points, int32_t numIgnore)
-{
-    const zmath_ellipseFitParams p{numIgnore, HUGE_VAL};
-    zfit::EllipseResult r;
-    EXPECT_EQ(zmath_ellipseFit(points.data(), count32(points), &p, r.get()), zfit_ok);
-    return ascending(*r);
-}
-
 std::vector<int32_t> listed(const zstd_vector32& v) { return zt::indices(v); }
 
 TEST(GeometricIgnoring, CircleIsTheGeometricFitOfTheKeptPoints)
@@ -99,23 +91,6 @@ TEST(GeometricIgnoring, CircleIsTheGeometricFitOfTheKeptPoints)
         EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "bit for bit the kept points' fit";
         EXPECT_EQ(r->fit.uncertainty.degreesOfFreedom, 21 - (mode == 0 ? 3 : 2)) << "of the kept points";
     }
-}
-
-TEST(GeometricIgnoring, EllipseIsTheGeometricFitOfTheKeptPoints)
-{
-    const auto points = arcWithOutliers(2, 14, {9, 2});
-    const auto p = ellipseParams(2);
-    zfit::GeometricEllipseIgnoringResult r;
-    ASSERT_EQ(zmet_geometricEllipseFitIgnoring(points.data(), count32(points), nullptr, &p, r.get()), zfit_ok);
-    const std::vector<int32_t> discards = listed(r->ignoredIndices);
-    EXPECT_EQ(discards, ellipseSearch(points, 2)) << "the search's discards, ascending";
-    EXPECT_EQ(discards, (std::vector<int32_t>{2, 9})) << "the planted outliers";
-
-    const auto kept = without(points, discards);
-    zmet_geometricEllipseResult direct{};
-    const auto plain = ellipseParams(0);
-    ASSERT_EQ(zmet_geometricEllipseFit(kept.data(), count32(kept), &plain, &direct), zfit_ok);
-    EXPECT_EQ(std::memcmp(&direct, &r->fit, sizeof direct), 0) << "bit for bit the kept points' fit";
 }
 
 TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)

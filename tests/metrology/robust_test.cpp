@@ -91,7 +91,7 @@ void expectConsistent(const zmet_robustOutcome& o, double rmsError, const zmet_r
     }
 }
 
-TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
+TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpur)
 {
     for (int32_t estimator : {zmet_robustTukey, zmet_robustClip, zmet_robustHuber}) {
         zt::Rng rng(23 + estimator);
@@ -108,21 +108,9 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpurAndFlagsTheClutter)
         EXPECT_EQ(r.r.robust.converged, 1) << what;
         expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
         // Huber's weights never reach 0: the clutter still pulls, each
-        // point by c * scale, so its scale and outliers are not the edge's.
+        // point by c * scale, so its scale is not the edge's.
         if (estimator == zmet_robustHuber) continue;
         EXPECT_NEAR(r.r.robust.scale, sigma, 0.1 * sigma) << what << ": the scale is the edge's noise";
-        const std::vector<double> residuals = doubles(r.r.robust.residuals);
-        int flaggedInliers = 0, farClutter = 0, farClutterFlagged = 0;
-        for (size_t i = 0; i < points.size(); ++i) {
-            const bool outlier = !(std::fabs(residuals[i]) < p.clip * r.r.robust.scale);
-            if (i < 400) flaggedInliers += outlier ? 1 : 0;
-            if (i >= 400 && std::fabs(zt::offset(zt::lineThrough({0, 20}, angle), points[i])) > 5 * sigma) {
-                ++farClutter;
-                farClutterFlagged += outlier ? 1 : 0;
-            }
-        }
-        EXPECT_LE(flaggedInliers, estimator == zmet_robustTukey ? 4 : 12) << what << ": inliers flagged";
-        EXPECT_EQ(farClutterFlagged, farClutter) << what << ": every point 5 sigma off the edge is an outlier";
     }
 }
 
@@ -524,10 +512,7 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
         std::vector<zmath_vect> points;
         std::vector<double> weights = {};  // none: unweighted
     } cases[] = {
-        {"estimator 3", with([](auto& p) { p.estimator = 3; }), zmet_errRobustEstimator, good},
-        {"clip 0", with([](auto& p) { p.clip = 0; }), zmet_errRobustClip, good},
         {"scale mode 2", with([](auto& p) { p.scaleMode = 2; }), zmath_errFitBadMode, good},
-        {"given scale -1", givenScale(-1, zmet_robustTukey), zmet_errRobustScale, good},
         {"0 iterations", with([](auto& p) { p.maxIterations = 0; }), zmath_errFitMaxIterations, good},
         {"tolerance 0", with([](auto& p) { p.tolerance = 0; }), zmet_errRobustTolerance, good},
         {"maxRmsError -1", with([](auto& p) { p.maxRmsError = -1; }), zmath_errFitMaxRmsErrorNegative, good},
@@ -536,7 +521,6 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
         {"an infinite weight", params(), zmet_errWeightNotFinite, good, infinite},
         {"one point of positive weight", params(), zmet_errTooFewPoints, good, mostlyZero},
         {"all points at one place", params(), zmath_errDegenerate, coincident},
-        {"a given scale far below the noise", givenScale(1e-9, zmet_robustTukey), zmet_errNoInliers, good},
     };
     for (const auto& c : cases) {
         LineResult r;
@@ -563,10 +547,6 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
         << "radius 0 is a radius, but no circle of it passes through two points";
     EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 2, 5, &c.r), zmath_errFitBadMode)
         << "fixed radius, flavour";
-    zmet_robustParams noClip = p;
-    noClip.clip = 0.0;
-    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &noClip, 0, 5, &c.r), zmet_errRobustClip)
-        << "fixed radius, parameters";
     EXPECT_EQ(zmet_robustEllipseFit(arc.data(), 4, nullptr, &p, 0, &e.r), zmet_errTooFewPoints) << "5 points needed";
     EXPECT_EQ(zmet_robustPointToPointFit(arc.data(), arc.data(), count(arc), nullptr, 7, &p, &t.r),
               zmath_errFitBadMode);

@@ -226,7 +226,6 @@ TEST(PointToPointUncertainty, Statuses)
         zfit_status expected;
         std::vector<double> weights = {};  // none: the unweighted entry
     } cases[] = {
-        {"dof 3", 3, 5, &p.source, zmath_errFitBadMode},
         {"dof 5", 5, 5, &p.source, zmath_errFitBadMode},
         {"dof 7", 7, 5, &p.source, zmath_errFitBadMode},
         {"three pairs for 6 dof", 6, 3, &p.source, zmet_errTooFewPoints},

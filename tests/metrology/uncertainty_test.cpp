@@ -244,6 +244,18 @@ TEST(PointToPointUncertainty, Statuses)
                   c.expected)
             << c.what;
     }
+    zt::ScopedAssertCounter asserts;
+    const zmath_pointToPointFitParams params{HUGE_VAL, 4};
+    zmet_uncertainty u{};
+    const zmath_vect *target = p.target.data(), *source = p.source.data();
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(nullptr, target, source, 5, &identity, &u), zstd_errBrokenPrecondition)
+        << "no parameters";
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, target, source, 5, nullptr, &u), zstd_errBrokenPrecondition)
+        << "no transform";
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, target, source, 5, &identity, nullptr),
+              zstd_errBrokenPrecondition)
+        << "no record";
+    EXPECT_EQ(asserts.count(), 3) << "each missing argument reported";
 }
 
 // The line's refusals: a sum over the points that is not finite (a
@@ -282,6 +294,12 @@ TEST(LineUncertainty, Statuses)
         zmet_uncertainty u{};
         EXPECT_EQ(zmet_lineFitUncertainty(c.points.data(), c.count, &fitted, &u), c.expected) << c.what;
     }
+    zt::ScopedAssertCounter asserts;
+    zmet_uncertainty u{};
+    EXPECT_EQ(zmet_lineFitUncertainty(nullptr, 7, &fitted, &u), zstd_errBrokenPrecondition) << "no points";
+    EXPECT_EQ(zmet_lineFitUncertainty(line.data(), 7, nullptr, &u), zstd_errBrokenPrecondition) << "no line";
+    EXPECT_EQ(zmet_lineFitUncertainty(line.data(), 7, &fitted, nullptr), zstd_errBrokenPrecondition) << "no record";
+    EXPECT_EQ(asserts.count(), 3) << "each missing argument reported";
 }
 
 }  // namespace

@@ -62,13 +62,25 @@ protected:
     ~Sink() = default;
 };
 
+class ColumnSink;
+
+// A row's writer is a lambda generic in its sink, `[](const R& r, auto& s)`,
+// made into two functions: one for any sink (the objects), one for a
+// column's, whose calls need no virtual dispatch (a batch makes them for
+// every field of every item).
 template <class R>
 struct Field {
+    template <class Writer>
+    Field(const char* name, Element element, Shape shape, const char* doc, Writer writer)
+        : name(name), element(element), shape(shape), doc(doc), write(writer), writeColumn(writer)
+    {}
+
     const char* name;
     Element element;
     Shape shape;
     const char* doc;
     void (*write)(const R&, Sink&);
+    void (*writeColumn)(const R&, ColumnSink&);
 };
 
 // Shorthands for the rows' shapes.
@@ -91,22 +103,22 @@ using Fields = std::vector<Field<R>>;
 template <class R>
 Field<R> centreField(const char* doc = "(x, y)")
 {
-    return {"centre", Element::real, vector(2), doc, [](const R& r, Sink& s) { s.reals(std::array{r.x, r.y}); }};
+    return {"centre", Element::real, vector(2), doc, [](const R& r, auto& s) { s.reals(std::array{r.x, r.y}); }};
 }
 template <class R>
 Field<R> rmsErrorField(const char* doc)
 {
-    return {"rms_error", Element::real, scalar(), doc, [](const R& r, Sink& s) { s.real(r.rmsError); }};
+    return {"rms_error", Element::real, scalar(), doc, [](const R& r, auto& s) { s.real(r.rmsError); }};
 }
 template <class R>
 Field<R> isValidField(const char* doc = "rms_error < max_rms")
 {
-    return {"is_valid", Element::flag, scalar(), doc, [](const R& r, Sink& s) { s.flag(r.isValid); }};
+    return {"is_valid", Element::flag, scalar(), doc, [](const R& r, auto& s) { s.flag(r.isValid); }};
 }
 template <class R>
 Field<R> ignoredField(const char* doc)
 {
-    return {"ignored", Element::integer, vector(kVaries), doc, [](const R& r, Sink& s) { s.integers(r.ignored); }};
+    return {"ignored", Element::integer, vector(kVaries), doc, [](const R& r, auto& s) { s.integers(r.ignored); }};
 }
 
 // ---- objects -------------------------------------------------------------------
@@ -206,13 +218,20 @@ public:
     void put(size_t item, const Field<R>& field, const R& result);
     // The item has no value (it failed, or was never fitted).
     void pad(size_t item);
+    // Asks the processor to fetch the cache line of the item's row for
+    // writing (a row written soon after, when its line is not in cache,
+    // stalls the worker's stores).
+    void prefetchRow(size_t item) const
+    {
+        if (data_ && item < count_) __builtin_prefetch(static_cast<char*>(data_) + item * rowBytes_, 1);
+    }
 
     // The finished column (with the GIL).
     py::array finish();
     const char* name() const { return name_; }
 
 private:
-    class ItemSink;
+    friend class ColumnSink;
 
     // An item's value as a (rows, cols) block of elements (a scalar is 1 by
     // 1, a vector a column).
@@ -243,17 +262,18 @@ private:
     py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
     Block row_;  // an item's row in array_
+    size_t rowBytes_ = 0;
     std::unique_ptr<Varying> varying_;
 };
 
-class Column::ItemSink final : public Sink {
+class ColumnSink final : public Sink {
 public:
-    ItemSink(Column& column, size_t item) : column_(column), item_(item) {}
+    ColumnSink(Column& column, size_t item) : column_(column), item_(item) {}
     void real(double value) override;
     void flag(bool value) override;
     void integer(int64_t value) override;
     void text(const std::string&) override { column_.pad(item_); }
-    void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override
+    void reals(std::span<const double> values, std::initializer_list<int32_t> varying = {}) override
     {
         store(values, varying);
     }
@@ -268,7 +288,7 @@ private:
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
     // Writes a value smaller than the bound as the top left `block` of the
     // item's row (which starts at element `row`), padding the rest.
-    void fillBlock(std::span<const double> values, Block block, size_t row);
+    void fillBlock(std::span<const double> values, Column::Block block, size_t row);
 
     Column& column_;
     size_t item_;
@@ -277,8 +297,8 @@ private:
 template <class R>
 void Column::put(size_t item, const Field<R>& field, const R& result)
 {
-    ItemSink sink(*this, item);
-    field.write(result, sink);
+    ColumnSink sink(*this, item);
+    field.writeColumn(result, sink);
 }
 
 // The columns of every field of R over `count` items.

@@ -280,6 +280,10 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
                 for (Column& column : columns) column.pad(item);
                 return status;
             }
+            // The rows a few items on, which this worker is likely to write
+            // next (its runs are long), start coming into cache now.
+            constexpr std::size_t kWriteAhead = 16;
+            for (const Column& column : columns) column.prefetchRow(item + kWriteAhead);
             const typename F::Result result(**record);
             for (std::size_t f = 0; f < fields.size(); ++f) columns[f].put(item, fields[f], result);
             return status;

@@ -194,7 +194,8 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
     // end), so that the pages are first touched on the workers, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
-    rowBytes_ = row_.rows * row_.cols * static_cast<size_t>(array_.itemsize());
+    rowSize_ = row_.rows * row_.cols;
+    rowBytes_ = rowSize_ * static_cast<size_t>(array_.itemsize());
     if (varying_) varying_->written.resize(count);
 }
 
@@ -202,40 +203,6 @@ void Column::padRow(void* data, size_t item, Block row) const
 {
     const size_t size = row.rows * row.cols;
     padElements(element_, data, item * size, size);
-}
-
-void Column::pad(size_t item)
-{
-    // A varying row left unwritten is padded when the column is finished.
-    if (!varying_) padRow(data_, item, row_);
-}
-
-template <class T>
-bool ColumnSink::scalar(Element element, T value)
-{
-    Column& c = column_;
-    if (c.element_ != element || c.shape_.rank != 0) return false;
-    static_cast<T*>(c.data_)[item_] = value;
-    return true;
-}
-
-void ColumnSink::real(double value)
-{
-    if (!scalar(Element::real, value)) store({&value, 1}, {});
-}
-
-void ColumnSink::flag(bool value)
-{
-    if (scalar(Element::flag, value)) return;
-    const double v = value ? 1.0 : 0.0;
-    store({&v, 1}, {});
-}
-
-void ColumnSink::integer(int64_t value)
-{
-    if (scalar(Element::integer, value)) return;
-    const auto v = static_cast<double>(value);
-    store({&v, 1}, {});
 }
 
 void ColumnSink::integers(std::span<const int32_t> values)

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -262,19 +263,40 @@ private:
     py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
     Block row_;  // an item's row in array_
-    size_t rowBytes_ = 0;
+    size_t rowSize_ = 0, rowBytes_ = 0;  // its elements, its bytes
     std::unique_ptr<Varying> varying_;
 };
 
+// The sink of one item's row in a column. Defined here, so that the calls
+// of the common values (a scalar, a fixed row of reals) are inlined into the
+// fields' column writers.
 class ColumnSink final : public Sink {
 public:
     ColumnSink(Column& column, size_t item) : column_(column), item_(item) {}
-    void real(double value) override;
-    void flag(bool value) override;
-    void integer(int64_t value) override;
+    void real(double value) override
+    {
+        if (!scalar(Element::real, value)) store({&value, 1}, {});
+    }
+    void flag(bool value) override
+    {
+        if (scalar(Element::flag, value)) return;
+        const double v = value ? 1.0 : 0.0;
+        store({&v, 1}, {});
+    }
+    void integer(int64_t value) override
+    {
+        if (scalar(Element::integer, value)) return;
+        const auto v = static_cast<double>(value);
+        store({&v, 1}, {});
+    }
     void text(const std::string&) override { column_.pad(item_); }
     void reals(std::span<const double> values, std::initializer_list<int32_t> varying = {}) override
     {
+        Column& c = column_;
+        if (!c.varying_ && c.element_ == Element::real && values.size() == c.rowSize_) {
+            std::copy(values.begin(), values.end(), static_cast<double*>(c.data_) + item_ * c.rowSize_);
+            return;
+        }
         store(values, varying);
     }
     void integers(std::span<const int32_t> values) override;
@@ -284,7 +306,13 @@ private:
     // Writes a scalar straight into a column of scalars of type T; false
     // for any other column.
     template <class T>
-    bool scalar(Element element, T value);
+    bool scalar(Element element, T value)
+    {
+        Column& c = column_;
+        if (c.element_ != element || c.shape_.rank != 0) return false;
+        static_cast<T*>(c.data_)[item_] = value;
+        return true;
+    }
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
     // Writes a value smaller than the bound as the top left `block` of the
     // item's row (which starts at element `row`), padding the rest.
@@ -293,6 +321,17 @@ private:
     Column& column_;
     size_t item_;
 };
+
+inline void Column::pad(size_t item)
+{
+    // A varying row left unwritten is padded when the column is finished.
+    if (varying_) return;
+    if (element_ == Element::real && rowSize_ == 1) {
+        static_cast<double*>(data_)[item] = std::numeric_limits<double>::quiet_NaN();
+        return;
+    }
+    padRow(data_, item, row_);
+}
 
 template <class R>
 void Column::put(size_t item, const Field<R>& field, const R& result)

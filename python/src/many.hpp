@@ -155,7 +155,10 @@ public:
     zfit_status valuesPass(std::size_t i)
     {
         const zfit_status status = items_[i].checks.status();
-        if (ZFIT_FAILED(status)) items_[i].failedCheck = true;
+        if (ZFIT_FAILED(status)) {
+            items_[i].failedCheck = true;
+            anyFailedCheck_.store(true, std::memory_order_relaxed);
+        }
         return status;
     }
 
@@ -164,6 +167,8 @@ public:
     template <class Read>
     void readFailedAgain(const Read& read)
     {
+        // Nearly every batch passes: no need to visit each item to know it.
+        if (!anyFailedCheck_.load(std::memory_order_relaxed)) return;
         for (std::size_t i = 0; i < items_.size(); ++i)
             if (items_[i].failedCheck) readChecked(i, [&] { (void)read(i); });
     }
@@ -206,6 +211,7 @@ private:
     }
 
     std::vector<Item> items_;
+    std::atomic<bool> anyFailedCheck_{false};  // set by the workers; read once they are joined
     ReadProgress progress_;
     std::vector<std::pair<std::size_t, py::object>> refused_;
 };

@@ -56,7 +56,7 @@ struct CircleFit {
             Fields<CircleFit> f = {
                 centreField<CircleFit>(),
                 {"radius", Element::real, scalar(), "the fitted radius (fixed_radius when one was imposed)",
-                 [](const CircleFit& r, Sink& s) { s.real(r.radius); }},
+                 [](const CircleFit& r, auto& s) { s.real(r.radius); }},
                 rmsErrorField<CircleFit>("RMS radial residual |p - centre| - radius of the points used\n"
                                          "(weighted in the weighted fit)"),
                 isValidField<CircleFit>(),

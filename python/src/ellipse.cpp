@@ -73,11 +73,11 @@ struct EllipseFit {
                 {"radii", Element::real, vector(2),
                  "(radius1, radius2): the semi-axis along `angle`, then the\n"
                  "one at right angles to it (either may be the larger)",
-                 [](const EllipseFit& r, Sink& s) {
+                 [](const EllipseFit& r, auto& s) {
                      s.reals(std::array{r.radius1, r.radius2});
                  }},
                 {"angle", Element::real, scalar(), "direction of radius1, radians in [0, pi)",
-                 [](const EllipseFit& r, Sink& s) { s.real(r.angle); }},
+                 [](const EllipseFit& r, auto& s) { s.real(r.angle); }},
                 rmsErrorField<EllipseFit>("RMS residual of the points used"),
                 isValidField<EllipseFit>(),
                 ignoredField<EllipseFit>("indices of the points left out, in decreasing order"),

@@ -194,6 +194,8 @@ Column::Column(const char* name, Element element, Shape shape, size_t count)
     // end), so that the pages are first touched on the workers, in parallel.
     array_ = py::array(dtypeOf(element), dims);
     data_ = array_.mutable_data();
+    rowSize_ = row_.rows * row_.cols;
+    rowBytes_ = rowSize_ * static_cast<size_t>(array_.itemsize());
     if (varying_) varying_->written.resize(count);
 }
 
@@ -203,41 +205,7 @@ void Column::padRow(void* data, size_t item, Block row) const
     padElements(element_, data, item * size, size);
 }
 
-void Column::pad(size_t item)
-{
-    // A varying row left unwritten is padded when the column is finished.
-    if (!varying_) padRow(data_, item, row_);
-}
-
-template <class T>
-bool Column::ItemSink::scalar(Element element, T value)
-{
-    Column& c = column_;
-    if (c.element_ != element || c.shape_.rank != 0) return false;
-    static_cast<T*>(c.data_)[item_] = value;
-    return true;
-}
-
-void Column::ItemSink::real(double value)
-{
-    if (!scalar(Element::real, value)) store({&value, 1}, {});
-}
-
-void Column::ItemSink::flag(bool value)
-{
-    if (scalar(Element::flag, value)) return;
-    const double v = value ? 1.0 : 0.0;
-    store({&v, 1}, {});
-}
-
-void Column::ItemSink::integer(int64_t value)
-{
-    if (scalar(Element::integer, value)) return;
-    const auto v = static_cast<double>(value);
-    store({&v, 1}, {});
-}
-
-void Column::ItemSink::integers(std::span<const int32_t> values)
+void ColumnSink::integers(std::span<const int32_t> values)
 {
     if (values.empty()) return;
     // One buffer per worker thread, grown once: no allocation per item.
@@ -256,7 +224,7 @@ void raiseTo(std::atomic<size_t>& longest, size_t value)
 
 }  // namespace
 
-void Column::ItemSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
+void ColumnSink::store(std::span<const double> values, std::initializer_list<int32_t> varying)
 {
     Column& c = column_;
     if (!c.varying_) {
@@ -264,10 +232,10 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
         return;
     }
     const std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
-    Block block{static_cast<size_t>(std::max(dims[0], 0)),
+    Column::Block block{static_cast<size_t>(std::max(dims[0], 0)),
                 c.shape_.rank > 1 ? static_cast<size_t>(std::max(dims[1], 0)) : 1};
     if (block.rows * block.cols == 0) return;  // as no value
-    Varying& v = *c.varying_;
+    Column::Varying& v = *c.varying_;
     if (!c.data_) {
         std::lock_guard lock(v.mutex);
         v.items.push_back({item_, block, {values.begin(), values.end()}});
@@ -291,7 +259,7 @@ void Column::ItemSink::store(std::span<const double> values, std::initializer_li
     raiseTo(v.longest[1], block.cols);
 }
 
-void Column::ItemSink::fillBlock(std::span<const double> values, Block block, size_t row)
+void ColumnSink::fillBlock(std::span<const double> values, Column::Block block, size_t row)
 {
     Column& c = column_;
     for (size_t r = 0; r < c.row_.rows; ++r) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -62,13 +63,25 @@ protected:
     ~Sink() = default;
 };
 
+class ColumnSink;
+
+// A row's writer is a lambda generic in its sink, `[](const R& r, auto& s)`,
+// made into two functions: one for any sink (the objects), one for a
+// column's, whose calls need no virtual dispatch (a batch makes them for
+// every field of every item).
 template <class R>
 struct Field {
+    template <class Writer>
+    Field(const char* name, Element element, Shape shape, const char* doc, Writer writer)
+        : name(name), element(element), shape(shape), doc(doc), write(writer), writeColumn(writer)
+    {}
+
     const char* name;
     Element element;
     Shape shape;
     const char* doc;
     void (*write)(const R&, Sink&);
+    void (*writeColumn)(const R&, ColumnSink&);
 };
 
 // Shorthands for the rows' shapes.
@@ -91,22 +104,22 @@ using Fields = std::vector<Field<R>>;
 template <class R>
 Field<R> centreField(const char* doc = "(x, y)")
 {
-    return {"centre", Element::real, vector(2), doc, [](const R& r, Sink& s) { s.reals(std::array{r.x, r.y}); }};
+    return {"centre", Element::real, vector(2), doc, [](const R& r, auto& s) { s.reals(std::array{r.x, r.y}); }};
 }
 template <class R>
 Field<R> rmsErrorField(const char* doc)
 {
-    return {"rms_error", Element::real, scalar(), doc, [](const R& r, Sink& s) { s.real(r.rmsError); }};
+    return {"rms_error", Element::real, scalar(), doc, [](const R& r, auto& s) { s.real(r.rmsError); }};
 }
 template <class R>
 Field<R> isValidField(const char* doc = "rms_error < max_rms")
 {
-    return {"is_valid", Element::flag, scalar(), doc, [](const R& r, Sink& s) { s.flag(r.isValid); }};
+    return {"is_valid", Element::flag, scalar(), doc, [](const R& r, auto& s) { s.flag(r.isValid); }};
 }
 template <class R>
 Field<R> ignoredField(const char* doc)
 {
-    return {"ignored", Element::integer, vector(kVaries), doc, [](const R& r, Sink& s) { s.integers(r.ignored); }};
+    return {"ignored", Element::integer, vector(kVaries), doc, [](const R& r, auto& s) { s.integers(r.ignored); }};
 }
 
 // ---- objects -------------------------------------------------------------------
@@ -206,13 +219,20 @@ public:
     void put(size_t item, const Field<R>& field, const R& result);
     // The item has no value (it failed, or was never fitted).
     void pad(size_t item);
+    // Asks the processor to fetch the cache line of the item's row for
+    // writing (a row written soon after, when its line is not in cache,
+    // stalls the worker's stores).
+    void prefetchRow(size_t item) const
+    {
+        if (data_ && item < count_) __builtin_prefetch(static_cast<char*>(data_) + item * rowBytes_, 1);
+    }
 
     // The finished column (with the GIL).
     py::array finish();
     const char* name() const { return name_; }
 
 private:
-    class ItemSink;
+    friend class ColumnSink;
 
     // An item's value as a (rows, cols) block of elements (a scalar is 1 by
     // 1, a vector a column).
@@ -243,18 +263,40 @@ private:
     py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
     Block row_;  // an item's row in array_
+    size_t rowSize_ = 0, rowBytes_ = 0;  // its elements, its bytes
     std::unique_ptr<Varying> varying_;
 };
 
-class Column::ItemSink final : public Sink {
+// The sink of one item's row in a column. Defined here, so that the calls
+// of the common values (a scalar, a fixed row of reals) are inlined into the
+// fields' column writers.
+class ColumnSink final : public Sink {
 public:
-    ItemSink(Column& column, size_t item) : column_(column), item_(item) {}
-    void real(double value) override;
-    void flag(bool value) override;
-    void integer(int64_t value) override;
-    void text(const std::string&) override { column_.pad(item_); }
-    void reals(std::span<const double> values, std::initializer_list<int32_t> varying) override
+    ColumnSink(Column& column, size_t item) : column_(column), item_(item) {}
+    void real(double value) override
     {
+        if (!scalar(Element::real, value)) store({&value, 1}, {});
+    }
+    void flag(bool value) override
+    {
+        if (scalar(Element::flag, value)) return;
+        const double v = value ? 1.0 : 0.0;
+        store({&v, 1}, {});
+    }
+    void integer(int64_t value) override
+    {
+        if (scalar(Element::integer, value)) return;
+        const auto v = static_cast<double>(value);
+        store({&v, 1}, {});
+    }
+    void text(const std::string&) override { column_.pad(item_); }
+    void reals(std::span<const double> values, std::initializer_list<int32_t> varying = {}) override
+    {
+        Column& c = column_;
+        if (!c.varying_ && c.element_ == Element::real && values.size() == c.rowSize_) {
+            std::copy(values.begin(), values.end(), static_cast<double*>(c.data_) + item_ * c.rowSize_);
+            return;
+        }
         store(values, varying);
     }
     void integers(std::span<const int32_t> values) override;
@@ -264,21 +306,38 @@ private:
     // Writes a scalar straight into a column of scalars of type T; false
     // for any other column.
     template <class T>
-    bool scalar(Element element, T value);
+    bool scalar(Element element, T value)
+    {
+        Column& c = column_;
+        if (c.element_ != element || c.shape_.rank != 0) return false;
+        static_cast<T*>(c.data_)[item_] = value;
+        return true;
+    }
     void store(std::span<const double> values, std::initializer_list<int32_t> varying);
     // Writes a value smaller than the bound as the top left `block` of the
     // item's row (which starts at element `row`), padding the rest.
-    void fillBlock(std::span<const double> values, Block block, size_t row);
+    void fillBlock(std::span<const double> values, Column::Block block, size_t row);
 
     Column& column_;
     size_t item_;
 };
 
+inline void Column::pad(size_t item)
+{
+    // A varying row left unwritten is padded when the column is finished.
+    if (varying_) return;
+    if (element_ == Element::real && rowSize_ == 1) {
+        static_cast<double*>(data_)[item] = std::numeric_limits<double>::quiet_NaN();
+        return;
+    }
+    padRow(data_, item, row_);
+}
+
 template <class R>
 void Column::put(size_t item, const Field<R>& field, const R& result)
 {
-    ItemSink sink(*this, item);
-    field.write(result, sink);
+    ColumnSink sink(*this, item);
+    field.writeColumn(result, sink);
 }
 
 // The columns of every field of R over `count` items.

@@ -67,15 +67,15 @@ struct LineFit {
         static const Fields<LineFit> table = [] {
             Fields<LineFit> f = {
                 {"angle", Element::real, scalar(), "radians; distance >= 0 after a least-squares fit",
-                 [](const LineFit& r, Sink& s) { s.real(r.angle); }},
+                 [](const LineFit& r, auto& s) { s.real(r.angle); }},
                 {"distance", Element::real, scalar(), "the line's distance from the origin",
-                 [](const LineFit& r, Sink& s) { s.real(r.distance); }},
+                 [](const LineFit& r, auto& s) { s.real(r.distance); }},
                 {"direction", Element::real, vector(2), "(cos(angle), sin(angle))",
-                 [](const LineFit& r, Sink& s) {
+                 [](const LineFit& r, auto& s) {
                      s.reals(std::array{r.cosine, r.sine});
                  }},
                 {"normal", Element::real, vector(2), "(-sin(angle), cos(angle))",
-                 [](const LineFit& r, Sink& s) {
+                 [](const LineFit& r, auto& s) {
                      s.reals(std::array{-r.sine, r.cosine});
                  }},
                 rmsErrorField<LineFit>("least squares: RMS perpendicular distance of the kept points;\n"

@@ -39,24 +39,24 @@ struct ParabolaFit {
         static const Fields<ParabolaFit> table = {
             {"pose", Element::real, matrix(3, 3),
              "3x3 homogeneous matrix of the rigid pose (rotation by\n`angle`, then translation to `vertex`)",
-             [](const ParabolaFit& r, Sink& s) {
+             [](const ParabolaFit& r, auto& s) {
                  s.reals(std::array{r.cosine, -r.sine, r.tx, r.sine, r.cosine, r.ty, 0.0, 0.0, 1.0});
              }},
             {"angle", Element::real, scalar(), "the pose's rotation, radians",
-             [](const ParabolaFit& r, Sink& s) { s.real(r.angle); }},
+             [](const ParabolaFit& r, auto& s) { s.real(r.angle); }},
             {"vertex", Element::real, vector(2), "the vertex (x, y) in the plane",
-             [](const ParabolaFit& r, Sink& s) {
+             [](const ParabolaFit& r, auto& s) {
                  s.reals(std::array{r.tx, r.ty});
              }},
             {"coefficient", Element::real, scalar(), "a of y = a*x**2 in the parabola's frame",
-             [](const ParabolaFit& r, Sink& s) { s.real(r.coefficient); }},
+             [](const ParabolaFit& r, auto& s) { s.real(r.coefficient); }},
             rmsErrorField<ParabolaFit>("RMS residual (weighted in the weighted fit)"),
             isValidField<ParabolaFit>("True after a successful fit"),
             {"converged", Element::flag, scalar(),
              "True when the axis angle is converged to rounding (a\n"
              "further step would not move it, or could not lower\n"
              "the sum of squares)",
-             [](const ParabolaFit& r, Sink& s) { s.flag(r.converged); }},
+             [](const ParabolaFit& r, auto& s) { s.flag(r.converged); }},
         };
         return table;
     }

@@ -78,21 +78,21 @@ void addRobustFields(Fields<R>& fields)
 {
     fields.push_back(
         {"weights", Element::real, vector(kVaries),
-         "robust fits: (n,) final weights (the estimator's times the\ncaller's), else None", [](const R& r, Sink& s) {
+         "robust fits: (n,) final weights (the estimator's times the\ncaller's), else None", [](const R& r, auto& s) {
              r.robust.present ? s.reals(r.robust.weights, {static_cast<int32_t>(r.robust.weights.size())}) : s.none();
          }});
     fields.push_back({"residuals", Element::real, vector(kVaries), "robust fits: (n,) orthogonal residuals, else None",
-                      [](const R& r, Sink& s) {
+                      [](const R& r, auto& s) {
                           r.robust.present
                               ? s.reals(r.robust.residuals, {static_cast<int32_t>(r.robust.residuals.size())})
                               : s.none();
                       }});
     fields.push_back({"scale", Element::real, scalar(), "robust fits: the robust noise level, else None",
-                      [](const R& r, Sink& s) { r.robust.present ? s.real(r.robust.scale) : s.none(); }});
+                      [](const R& r, auto& s) { r.robust.present ? s.real(r.robust.scale) : s.none(); }});
     fields.push_back({"iterations", Element::integer, scalar(), "robust fits: weighted fits after the start, else None",
-                      [](const R& r, Sink& s) { r.robust.present ? s.integer(r.robust.iterations) : s.none(); }});
+                      [](const R& r, auto& s) { r.robust.present ? s.integer(r.robust.iterations) : s.none(); }});
     fields.push_back({"converged", Element::flag, scalar(), "robust fits: whether the residuals settled, else None",
-                      [](const R& r, Sink& s) { r.robust.present ? s.flag(r.robust.converged) : s.none(); }});
+                      [](const R& r, auto& s) { r.robust.present ? s.flag(r.robust.converged) : s.none(); }});
 }
 
 }  // namespace zpy

@@ -65,20 +65,20 @@ struct Roundness {
     {
         static const Fields<Roundness> table = {
             {"method", Element::text, scalar(), "'minimum_zone', 'circumscribed' or 'inscribed'",
-             [](const Roundness& r, Sink& s) { s.text(nameOf(r.method)); }},
+             [](const Roundness& r, auto& s) { s.text(nameOf(r.method)); }},
             centreField<Roundness>("(x, y) of the reference circle"),
             {"inner_radius", Element::real, scalar(), "the smallest distance of a point from the centre",
-             [](const Roundness& r, Sink& s) { s.real(r.innerRadius); }},
+             [](const Roundness& r, auto& s) { s.real(r.innerRadius); }},
             {"outer_radius", Element::real, scalar(), "the largest distance of a point from the centre",
-             [](const Roundness& r, Sink& s) { s.real(r.outerRadius); }},
+             [](const Roundness& r, auto& s) { s.real(r.outerRadius); }},
             {"roundness", Element::real, scalar(), "outer_radius - inner_radius",
-             [](const Roundness& r, Sink& s) { s.real(r.outerRadius - r.innerRadius); }},
+             [](const Roundness& r, auto& s) { s.real(r.outerRadius - r.innerRadius); }},
             isValidField<Roundness>("roundness < max_roundness"),
             {"contacts", Element::integer, vector(kVaries),
              "indices of the points that fix the circle, counterclockwise",
-             [](const Roundness& r, Sink& s) { s.integers(r.contacts); }},
+             [](const Roundness& r, auto& s) { s.integers(r.contacts); }},
             {"contact_on_outer", Element::flag, vector(kVaries), "for each contact, True on the outer circle",
-             [](const Roundness& r, Sink& s) { s.reals(r.onOuter, {static_cast<int32_t>(r.onOuter.size())}); }},
+             [](const Roundness& r, auto& s) { s.reals(r.onOuter, {static_cast<int32_t>(r.onOuter.size())}); }},
         };
         return table;
     }

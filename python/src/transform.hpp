@@ -67,12 +67,12 @@ struct TransformFit {
         static const Fields<TransformFit> table = [] {
             Fields<TransformFit> f = {
                 {"matrix", Element::real, matrix(2, 2), "2x2 array",
-                 [](const TransformFit& r, Sink& s) {
+                 [](const TransformFit& r, auto& s) {
                      const auto& m = r.xform.matrix;
                      s.reals(std::array{m.m00, m.m01, m.m10, m.m11});
                  }},
                 {"translation", Element::real, vector(2), "(tx, ty)",
-                 [](const TransformFit& r, Sink& s) {
+                 [](const TransformFit& r, auto& s) {
                      s.reals(std::array{r.xform.translation.x, r.xform.translation.y});
                  }},
                 rmsErrorField<TransformFit>(Tag::rmsDoc),

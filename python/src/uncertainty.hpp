@@ -63,17 +63,17 @@ void addUncertaintyFields(Fields<R>& fields, const char* parameters, int32_t mos
     static std::string covarianceDoc;
     covarianceDoc = std::string("(p, p) covariance of the parameters, or None;\n") + parameters;
     fields.push_back({"covariance", Element::real, bounded(matrix(kVaries, kVaries), most), covarianceDoc.c_str(),
-                      [](const R& r, Sink& s) {
+                      [](const R& r, auto& s) {
                           const int32_t p = r.uncertainty.parameters();
                           r.uncertainty.present() ? s.reals(r.uncertainty.covariance(), {p, p}) : s.none();
                       }});
     fields.push_back({"std_errors", Element::real, bounded(vector(kVaries), most),
-                      "(p,) their standard errors, or None", [](const R& r, Sink& s) {
+                      "(p,) their standard errors, or None", [](const R& r, auto& s) {
                           r.uncertainty.present() ? s.reals(r.uncertainty.stdErrors(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});
     fields.push_back({"intervals", Element::real, bounded(matrix(kVaries, 2), most),
-                      "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, Sink& s) {
+                      "(p, 2) their 95% confidence intervals (low, high), or None", [](const R& r, auto& s) {
                           r.uncertainty.present() ? s.reals(r.uncertainty.intervals(), {r.uncertainty.parameters()})
                                                   : s.none();
                       }});

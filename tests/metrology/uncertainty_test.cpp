@@ -244,6 +244,62 @@ TEST(PointToPointUncertainty, Statuses)
                   c.expected)
             << c.what;
     }
+    zt::ScopedAssertCounter asserts;
+    const zmath_pointToPointFitParams params{HUGE_VAL, 4};
+    zmet_uncertainty u{};
+    const zmath_vect *target = p.target.data(), *source = p.source.data();
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(nullptr, target, source, 5, &identity, &u), zstd_errBrokenPrecondition)
+        << "no parameters";
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, target, source, 5, nullptr, &u), zstd_errBrokenPrecondition)
+        << "no transform";
+    EXPECT_EQ(zmet_pointToPointFitUncertainty(&params, target, source, 5, &identity, nullptr),
+              zstd_errBrokenPrecondition)
+        << "no record";
+    EXPECT_EQ(asserts.count(), 3) << "each missing argument reported";
+}
+
+// The line's refusals: a sum over the points that is not finite (a
+// coordinate that is not, or points so far out that the squares overflow)
+// leaves no noise to estimate, whichever point of a pair carries it.
+TEST(LineUncertainty, Statuses)
+{
+    zt::Rng rng(34);
+    const std::vector<zmath_vect> line = noisyLine(rng, 0.7, 12, 7, 0.2);
+    zmath_shapeFLine fitted;
+    const double angle = 0.7;
+    ASSERT_EQ(zmath_shapeFLine_initAngleDistance(&fitted, &angle, 12.0), zfit_ok);
+    const auto with = [&](size_t row, zmath_vect p) {
+        std::vector<zmath_vect> points = line;
+        points[row] = p;
+        return points;
+    };
+    const double inf = HUGE_VAL, nan = std::nan("");
+    std::vector<zmath_vect> far(7);
+    for (size_t i = 0; i < far.size(); ++i) far[i] = {1e200 * static_cast<double>(i), 1e200 * static_cast<double>(i)};
+    const struct {
+        const char* what;
+        std::vector<zmath_vect> points;
+        int32_t count;
+        zfit_status expected;
+    } cases[] = {
+        {"two points", line, 2, zmet_errTooFewPoints},
+        {"a NaN x in an even row", with(2, {nan, 1}), 7, zmath_errDegenerate},
+        {"an infinite y in an odd row", with(3, {1, -inf}), 7, zmath_errDegenerate},
+        {"an infinite x in the last row", with(6, {inf, 1}), 7, zmath_errDegenerate},
+        {"squares that overflow", far, 7, zmath_errDegenerate},
+        {"every point in one place", std::vector<zmath_vect>(7, {3, 4}), 7, zmath_errDegenerate},
+        {"the points the line was fitted to", line, 7, zfit_ok},
+    };
+    for (const auto& c : cases) {
+        zmet_uncertainty u{};
+        EXPECT_EQ(zmet_lineFitUncertainty(c.points.data(), c.count, &fitted, &u), c.expected) << c.what;
+    }
+    zt::ScopedAssertCounter asserts;
+    zmet_uncertainty u{};
+    EXPECT_EQ(zmet_lineFitUncertainty(nullptr, 7, &fitted, &u), zstd_errBrokenPrecondition) << "no points";
+    EXPECT_EQ(zmet_lineFitUncertainty(line.data(), 7, nullptr, &u), zstd_errBrokenPrecondition) << "no line";
+    EXPECT_EQ(zmet_lineFitUncertainty(line.data(), 7, &fitted, nullptr), zstd_errBrokenPrecondition) << "no record";
+    EXPECT_EQ(asserts.count(), 3) << "each missing argument reported";
 }
 
 }  // namespace

@@ -137,8 +137,8 @@ private:
         const double a = s.sumXX - s.sumX * mx, c = s.sumYY - s.sumY * my, b = 2.0 * (s.sumXY - s.sumX * my);
         const double spread = s.sumXX + s.sumYY;
         const double r = std::sqrt(b * b + (a - c) * (a - c));
-        // The solve's own test (its hypot never overflows; where this square
-        // root does, the solve decides).
+        // The solve's own test (where this square root overflows, the solve
+        // decides).
         if (!std::isfinite(r) || !(r > kLineDirectionFloor * spread)) return false;
         const double best = *rmsError_;
         const double smallest = 0.5 * (a + c - r);

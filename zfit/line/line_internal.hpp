@@ -16,6 +16,23 @@
 // between its eigenvalues) exceeds this fraction of the spread: below it the
 // gap is the rounding of the moment sums, and the "direction" noise.
 constexpr double kLineDirectionFloor = 1e-13;
+// Whether a scatter with centred moments a, c and sxy has a direction:
+// whether hypot(2 sxy, a - c), the gap between its eigenvalues, exceeds
+// kLineDirectionFloor of `spread`. Where neither the squares nor the floor's
+// square can overflow or underflow the squares are compared instead, which
+// spares hypot's careful scaling (and differs from it only within a
+// rounding of the floor itself); anything else, NaN included, is left to
+// hypot.
+inline bool zfit_lineHasDirection_(double a, double c, double sxy, double spread)
+{
+    const double u = 2.0 * sxy, v = a - c, floor = kLineDirectionFloor * spread;
+    const double squares = u * u + v * v;
+    constexpr double kSafeSquare = 1e300, kSafeFloor = 1e150, kTiny = 1e-150;
+    if (squares < kSafeSquare && squares > kTiny * kTiny && floor < kSafeFloor && floor > kTiny)
+        return squares > floor * floor;
+    return std::hypot(u, v) > floor;
+}
+
 // Centred second moments below this fraction of the raw ones have lost six
 // of the raw sums' digits to the points' distance from the origin: the
 // exhaustive search then sums about a point of the set instead.

@@ -61,12 +61,9 @@ zfit_status zfit_lineVals_solve_(const zfit_lineVals* sums, zmath_shapeFLine* li
     const double a = sums->sumXX - sums->sumX * mx;
     const double c = sums->sumYY - sums->sumY * my;
     const double sxy = sums->sumXY - sums->sumX * my;
-    // hypot(2 sxy, a - c) measures how much the spread depends on direction.
     // Below the rounding floor of the sums any direction "found" would be
-    // noise; an ordered comparison also sends NaN (non-finite input) this
-    // way.
-    const double r = std::hypot(2.0 * sxy, a - c);
-    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (sums->sumXX + sums->sumYY)), zmath_errDegenerate);
+    // noise; NaN (non-finite input) has no direction either.
+    ZFIT_FAIL_IF(!zfit_lineHasDirection_(a, c, sxy, sums->sumXX + sums->sumYY), zmath_errDegenerate);
     return lineAlongAxis({sums->origin.x + mx, sums->origin.y + my}, a, c, sxy, line);
 }
 
@@ -101,8 +98,7 @@ zfit_status zfit_lineFitCentred_(std::span<const zmath_vect> points, zmath_shape
         c += dy * dy;
         sxy += dx * dy;
     });
-    const double r = std::hypot(2.0 * sxy, a - c);
-    ZFIT_FAIL_IF(!(r > kLineDirectionFloor * (a + c)), zmath_errDegenerate);
+    ZFIT_FAIL_IF(!zfit_lineHasDirection_(a, c, sxy, a + c), zmath_errDegenerate);
     return lineAlongAxis({mx, my}, a, c, sxy, line);
 }
 

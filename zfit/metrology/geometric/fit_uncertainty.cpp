@@ -45,6 +45,62 @@ bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int64_t observation
     return true;
 }
 
+// Two points per step, one in each lane: the lanes are independent chains
+// of additions (the even points' and the odd points'), added at the end.
+using Lanes = double __attribute__((vector_size(16)));
+
+// The sums of the positions along the line, s = x cos + y sin, and of the
+// squared residuals r = -x sin + y cos - d.
+struct AlongAndResiduals {
+    double along = 0.0, squares = 0.0;
+};
+
+AlongAndResiduals alongAndResiduals(const zmath_vect* points, int32_t count, double sine, double cosine, double d)
+{
+    Lanes along = {}, squares = {};
+    const auto add = [&](Lanes x, Lanes y) {
+        along += x * cosine + y * sine;
+        const Lanes residual = -x * sine + y * cosine - d;
+        squares += residual * residual;
+    };
+    int32_t i = 0;
+    for (; i + 2 <= count; i += 2)
+        add(Lanes{points[i].x, points[i + 1].x}, Lanes{points[i].y, points[i + 1].y});
+    if (i < count) {
+        // The last point alone in the first lane (the other adds 0).
+        const Lanes before = along, squaresBefore = squares;
+        add(Lanes{points[i].x, 0.0}, Lanes{points[i].y, 0.0});
+        along[1] = before[1];
+        squares[1] = squaresBefore[1];
+    }
+    return {along[0] + along[1], squares[0] + squares[1]};
+}
+
+// The sums of s' = s - mean and of s'^2.
+struct Spread {
+    double sum = 0.0, squares = 0.0;
+};
+
+Spread spreadAlong(const zmath_vect* points, int32_t count, double sine, double cosine, double mean)
+{
+    Lanes sum = {}, squares = {};
+    const auto add = [&](Lanes x, Lanes y) {
+        const Lanes along = x * cosine + y * sine - mean;
+        squares += along * along;
+        sum += along;
+    };
+    int32_t i = 0;
+    for (; i + 2 <= count; i += 2)
+        add(Lanes{points[i].x, points[i + 1].x}, Lanes{points[i].y, points[i + 1].y});
+    if (i < count) {
+        const Lanes before = sum, squaresBefore = squares;
+        add(Lanes{points[i].x, 0.0}, Lanes{points[i].y, 0.0});
+        sum[1] = before[1];
+        squares[1] = squaresBefore[1];
+    }
+    return {sum[0] + sum[1], squares[0] + squares[1]};
+}
+
 zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath_shapeFLine& line,
                             zmet_uncertainty& out)
 {
@@ -55,31 +111,20 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
     ZFIT_FAIL_IF(count < 3, zmet_errTooFewPoints);
     ZFIT_FAIL_IF(!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d), zmath_errDegenerate);
     // The residuals do not need the mean position along the line: they are
-    // summed in the pass that finds it. Each sum is one chain of additions
-    // in the points' order, which the other chains of its pass overlap.
-    double meanAlong = 0.0, rss = 0.0;
-    bool finite = true;  // tested once after the pass: no branch per point
-    for (int32_t i = 0; i < count; ++i) {
-        finite &= std::isfinite(points[i].x);
-        finite &= std::isfinite(points[i].y);
-        meanAlong += points[i].x * cosine + points[i].y * sine;
-        const double residual = -points[i].x * sine + points[i].y * cosine - d;
-        rss += residual * residual;
-    }
-    ZFIT_FAIL_IF(!finite, zmath_errDegenerate);
-    meanAlong /= count;
+    // summed in the pass that finds it. A coordinate that is not finite
+    // makes a sum so (sine and cosine are never both 0), which an overflow
+    // also does: either leaves nothing to estimate.
+    const AlongAndResiduals first = alongAndResiduals(points, count, sine, cosine, d);
+    ZFIT_FAIL_IF(!std::isfinite(first.along) || !std::isfinite(first.squares), zmath_errDegenerate);
+    const double meanAlong = first.along / count;
     // The rows (-s', -1) give J^T J = [[sum s'^2, sum s'], [sum s', n]]
-    // (the signs cancel exactly), summed in scalars that stay in registers.
-    double alongSquares = 0.0, alongSum = 0.0;
-    for (int32_t i = 0; i < count; ++i) {
-        const double along = points[i].x * cosine + points[i].y * sine - meanAlong;
-        alongSquares += along * along;
-        alongSum += along;
-    }
+    // (the signs cancel exactly).
+    const Spread spread = spreadAlong(points, count, sine, cosine, meanAlong);
+    ZFIT_FAIL_IF(!std::isfinite(spread.squares), zmath_errDegenerate);
     Normal<2> normal;
-    normal.rss = rss;
-    normal.jtj[0][0] = alongSquares;
-    normal.jtj[1][0] = alongSum;
+    normal.rss = first.squares;
+    normal.jtj[0][0] = spread.squares;
+    normal.jtj[1][0] = spread.sum;
     normal.jtj[1][1] = count;
     const Matrix<2> g = {{{1.0, 0.0}, {-meanAlong, 1.0}}};
     return linearUncertainty<2>(normal, g, count, out) ? zfit_ok : zmath_errDegenerate;

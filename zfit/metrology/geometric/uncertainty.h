@@ -90,8 +90,9 @@ ZFIT_API zfit_status zmet_studentTQuantile(double probability, double degreesOfF
  *
  * Returns 0, or the first failure:
  *   zmet_errTooFewPoints  fewer than 3 points (a negative count counts as 0);
- *   zmath_errDegenerate   a coordinate or the line is NaN or infinite, or the
- *                         points do not spread along the line (all project
+ *   zmath_errDegenerate   a coordinate or the line is NaN or infinite, the
+ *                         points lie so far out that their sums overflow, or
+ *                         they do not spread along the line (all project
  *                         onto one place);
  * on success *uncertainty holds the result, on failure it is untouched. Two
  * passes over the points, no allocation. A NULL argument (points with

@@ -233,7 +233,7 @@ void ColumnSink::store(std::span<const double> values, std::initializer_list<int
     }
     const std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
     Column::Block block{static_cast<size_t>(std::max(dims[0], 0)),
-                c.shape_.rank > 1 ? static_cast<size_t>(std::max(dims[1], 0)) : 1};
+                        c.shape_.rank > 1 ? static_cast<size_t>(std::max(dims[1], 0)) : 1};
     if (block.rows * block.cols == 0) return;  // as no value
     Column::Varying& v = *c.varying_;
     if (!c.data_) {

@@ -262,7 +262,7 @@ private:
     size_t count_;
     py::array array_;  // fixed, or varying with a bound: the rows in place
     void* data_ = nullptr;
-    Block row_;  // an item's row in array_
+    Block row_;                          // an item's row in array_
     size_t rowSize_ = 0, rowBytes_ = 0;  // its elements, its bytes
     std::unique_ptr<Varying> varying_;
 };

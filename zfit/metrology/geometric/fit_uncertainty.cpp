@@ -17,6 +17,7 @@
 //                                x: (1, 0, u', v', 0, 0)  y: (0, 1, 0, 0, u', v')
 //     and t = t' - M m gives G (identity but for the rows of tx and ty).
 #include <cmath>
+#include <utility>
 
 #include <zfit/metrology/geometric/uncertainty.h>
 
@@ -49,56 +50,25 @@ bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int64_t observation
 // of additions (the even points' and the odd points'), added at the end.
 using Lanes = double __attribute__((vector_size(16)));
 
-// The sums of the positions along the line, s = x cos + y sin, and of the
-// squared residuals r = -x sin + y cos - d.
-struct AlongAndResiduals {
-    double along = 0.0, squares = 0.0;
-};
-
-AlongAndResiduals alongAndResiduals(const zmath_vect* points, int32_t count, double sine, double cosine, double d)
+// The sums over the points of the two terms terms(x, y) gives for their
+// coordinates, two points at a time (an odd count's last point alone, in
+// the first lane).
+template <class Terms>
+std::pair<double, double> sumInLanes(const zmath_vect* points, int32_t count, const Terms& terms)
 {
-    Lanes along = {}, squares = {};
-    const auto add = [&](Lanes x, Lanes y) {
-        along += x * cosine + y * sine;
-        const Lanes residual = -x * sine + y * cosine - d;
-        squares += residual * residual;
-    };
+    Lanes first = {}, second = {};
     int32_t i = 0;
-    for (; i + 2 <= count; i += 2)
-        add(Lanes{points[i].x, points[i + 1].x}, Lanes{points[i].y, points[i + 1].y});
-    if (i < count) {
-        // The last point alone in the first lane (the other adds 0).
-        const Lanes before = along, squaresBefore = squares;
-        add(Lanes{points[i].x, 0.0}, Lanes{points[i].y, 0.0});
-        along[1] = before[1];
-        squares[1] = squaresBefore[1];
+    for (; i + 2 <= count; i += 2) {
+        const auto [a, b] = terms(Lanes{points[i].x, points[i + 1].x}, Lanes{points[i].y, points[i + 1].y});
+        first += a;
+        second += b;
     }
-    return {along[0] + along[1], squares[0] + squares[1]};
-}
-
-// The sums of s' = s - mean and of s'^2.
-struct Spread {
-    double sum = 0.0, squares = 0.0;
-};
-
-Spread spreadAlong(const zmath_vect* points, int32_t count, double sine, double cosine, double mean)
-{
-    Lanes sum = {}, squares = {};
-    const auto add = [&](Lanes x, Lanes y) {
-        const Lanes along = x * cosine + y * sine - mean;
-        squares += along * along;
-        sum += along;
-    };
-    int32_t i = 0;
-    for (; i + 2 <= count; i += 2)
-        add(Lanes{points[i].x, points[i + 1].x}, Lanes{points[i].y, points[i + 1].y});
     if (i < count) {
-        const Lanes before = sum, squaresBefore = squares;
-        add(Lanes{points[i].x, 0.0}, Lanes{points[i].y, 0.0});
-        sum[1] = before[1];
-        squares[1] = squaresBefore[1];
+        const auto [a, b] = terms(Lanes{points[i].x, 0.0}, Lanes{points[i].y, 0.0});
+        first[0] += a[0];
+        second[0] += b[0];
     }
-    return {sum[0] + sum[1], squares[0] + squares[1]};
+    return {first[0] + first[1], second[0] + second[1]};
 }
 
 zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath_shapeFLine& line,
@@ -110,21 +80,28 @@ zfit_status lineUncertainty(const zmath_vect* points, int32_t count, const zmath
     ZFIT_TRY(zmath_shapeFLine_getDistance(&line, &d));
     ZFIT_FAIL_IF(count < 3, zmet_errTooFewPoints);
     ZFIT_FAIL_IF(!std::isfinite(sine) || !std::isfinite(cosine) || !std::isfinite(d), zmath_errDegenerate);
-    // The residuals do not need the mean position along the line: they are
-    // summed in the pass that finds it. A coordinate that is not finite
-    // makes a sum so (sine and cosine are never both 0), which an overflow
-    // also does: either leaves nothing to estimate.
-    const AlongAndResiduals first = alongAndResiduals(points, count, sine, cosine, d);
-    ZFIT_FAIL_IF(!std::isfinite(first.along) || !std::isfinite(first.squares), zmath_errDegenerate);
-    const double meanAlong = first.along / count;
-    // The rows (-s', -1) give J^T J = [[sum s'^2, sum s'], [sum s', n]]
-    // (the signs cancel exactly).
-    const Spread spread = spreadAlong(points, count, sine, cosine, meanAlong);
-    ZFIT_FAIL_IF(!std::isfinite(spread.squares), zmath_errDegenerate);
+    // The residuals r = -x sin + y cos - d do not need the mean position
+    // s = x cos + y sin along the line: they are summed in the pass that
+    // finds it. A coordinate that is not finite makes a sum so (sine and
+    // cosine are never both 0), which an overflow also does: either leaves
+    // nothing to estimate.
+    const auto [alongSum, rss] = sumInLanes(points, count, [&](Lanes x, Lanes y) {
+        const Lanes residual = -x * sine + y * cosine - d;
+        return std::pair{x * cosine + y * sine, residual * residual};
+    });
+    ZFIT_FAIL_IF(!std::isfinite(alongSum) || !std::isfinite(rss), zmath_errDegenerate);
+    const double meanAlong = alongSum / count;
+    // The rows (-s', -1), s' = s - mean(s), give J^T J = [[sum s'^2, sum s'],
+    // [sum s', n]] (the signs cancel exactly).
+    const auto [spreadSum, spreadSquares] = sumInLanes(points, count, [&](Lanes x, Lanes y) {
+        const Lanes along = x * cosine + y * sine - meanAlong;
+        return std::pair{along, along * along};
+    });
+    ZFIT_FAIL_IF(!std::isfinite(spreadSquares), zmath_errDegenerate);
     Normal<2> normal;
-    normal.rss = first.squares;
-    normal.jtj[0][0] = spread.squares;
-    normal.jtj[1][0] = spread.sum;
+    normal.rss = rss;
+    normal.jtj[0][0] = spreadSquares;
+    normal.jtj[1][0] = spreadSum;
     normal.jtj[1][1] = count;
     const Matrix<2> g = {{{1.0, 0.0}, {-meanAlong, 1.0}}};
     return linearUncertainty<2>(normal, g, count, out) ? zfit_ok : zmath_errDegenerate;

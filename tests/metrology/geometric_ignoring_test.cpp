@@ -66,6 +66,29 @@ TEST(GeometricIgnoring, CircleIsTheGeometricFitOfTheKeptPoints)
     }
 }
 
+// The search takes the fit's mode: six points on a circle of radius 5 and
+// six near one of radius 8 about the same centre. Free, the exact ring of
+// radius 5 is kept; with the radius imposed at 8, the other.
+TEST(GeometricIgnoring, TheSearchImposesTheFixedRadius)
+{
+    zt::Rng rng(35);
+    std::vector<zmath_vect> points;
+    for (int k = 0; k < 12; ++k) {
+        const double t = zt::pi / 6 * k, r = k % 2 ? 8 + rng.normal(0.01) : 5.0;
+        points.push_back({r * std::cos(t), r * std::sin(t)});
+    }
+    const std::vector<int32_t> inner = {0, 2, 4, 6, 8, 10}, outer = {1, 3, 5, 7, 9, 11};
+    for (const int32_t mode : {0, 1}) {
+        zfit::GeometricCircleIgnoringResult r;
+        const auto p = circleParams(6, mode, 8.0);
+        ASSERT_EQ(zmet_geometricCircleFitIgnoring(points.data(), count32(points), nullptr, &p, r.get()), zfit_ok)
+            << "mode " << mode;
+        std::vector<int32_t> discarded = listed(r->ignoredIndices);
+        std::sort(discarded.begin(), discarded.end());
+        EXPECT_EQ(discarded, mode == 0 ? outer : inner) << "mode " << mode << ": the ring discarded";
+    }
+}
+
 TEST(GeometricIgnoring, AReusedRecordReportsOnlyItsLastFitsDiscards)
 {
     const auto points = arcWithOutliers(4, 20, {3, 15}, 8.0);

@@ -285,6 +285,17 @@ TEST(LineUncertainty, Statuses)
         zmet_uncertainty u{};
         EXPECT_EQ(zmet_lineFitUncertainty(c.points.data(), c.count, &fitted, &u), c.expected) << c.what;
     }
+    // Seven points 1e160 above the x axis, which their positions along it
+    // (0 to 6) leave well spread: only the residuals' squares overflow.
+    std::vector<zmath_vect> above(7);
+    for (size_t i = 0; i < above.size(); ++i) above[i] = {static_cast<double>(i), 1e160};
+    zmath_shapeFLine xAxis;
+    const double zero = 0.0;
+    ASSERT_EQ(zmath_shapeFLine_initAngleDistance(&xAxis, &zero, 0.0), zfit_ok);
+    zmet_uncertainty overflowed{};
+    EXPECT_EQ(zmet_lineFitUncertainty(above.data(), 7, &xAxis, &overflowed), zmath_errDegenerate)
+        << "residuals whose squares overflow";
+
     zt::ScopedAssertCounter asserts;
     zmet_uncertainty u{};
     EXPECT_EQ(zmet_lineFitUncertainty(nullptr, 7, &fitted, &u), zstd_errBrokenPrecondition) << "no points";

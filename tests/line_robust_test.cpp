@@ -3,9 +3,11 @@
 // Hand-worked cases (windows that cannot be solved, a distance that stays
 // negative, a window of one point, the validity limit) and refusals of input
 // that leaves nothing to fit (before any poll and any work storage). The
-// searches' answers on random and tied data are checked in the golden search
-// test, their motion and scaling in the line test, their polls and
-// allocations one by one in the cancellation and fault-injection tests.
+// ranked and minimum-zone searches' answers on random and tied data are
+// checked against plain loops in the search reference test, the exhaustive
+// search's against the kept points' own line in the line test, their motion
+// and scaling there too, their polls and allocations one by one in the
+// cancellation and fault-injection tests.
 #include <algorithm>
 #include <limits>
 

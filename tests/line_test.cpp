@@ -121,6 +121,18 @@ TEST(LineSearch, ThePointsKeptAfterFarOutliersGiveTheirOwnLine)
     }
 }
 
+// Of candidates that score alike the search keeps the first it meets, in
+// the lexicographic order of the discarded indices: a point on a line of
+// six is repeated at indices 6 and 7, and discarding either
+// copy leaves the same points in the same order.
+TEST(LineSearch, OfEqualCandidatesTheFirstIsKept)
+{
+    const std::vector<zmath_vect> points = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {2, 3}, {2, 3}};
+    LineResult one;
+    ASSERT_EQ(fit(points, one, {1, HUGE_VAL, 0}), 0);
+    EXPECT_EQ(zt::indices(one->ignoredIndices), (std::vector<int32_t>{6})) << "the first copy";
+}
+
 // Turning the points, measuring them in another unit (1e-9 to 1e9) and
 // moving them far from the origin (up to 1e5 times their spread) turns,
 // scales and moves the least-squares, exhaustive and minimum-zone lines:

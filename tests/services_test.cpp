@@ -283,19 +283,6 @@ TEST(Attention, SucceedsByDefaultAndFollowsTheInstalledCheck)
     EXPECT_EQ(zsys_attention_check(), 0);
 }
 
-TEST(Assert, TheInstalledHandlerCanBeReadBackAndRestored)
-{
-    zsys_assertFn fn = nullptr;
-    void* context = nullptr;
-    zstd_assert_installed(&fn, &context);
-    EXPECT_EQ(fn, nullptr);
-    zt::ScopedAssertCounter counter;
-    zstd_assert_installed(&fn, &context);
-    EXPECT_NE(fn, nullptr);
-    zstd_assert_(7);
-    EXPECT_EQ(counter.count(), 1);
-}
-
 TEST(AssertDeathTest, DefaultHandlerReportsTheLineAndStops)
 {
     EXPECT_DEATH(zstd_assert_(1234), "broken precondition at line 1234");

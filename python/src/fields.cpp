@@ -228,7 +228,7 @@ void ColumnSink::store(std::span<const double> values, std::initializer_list<int
 {
     Column& c = column_;
     if (!c.varying_) {
-        fillElements(c.element_, c.data_, item_ * c.row_.rows * c.row_.cols, values);
+        fillElements(c.element_, c.data_, item_ * c.rowSize_, values);
         return;
     }
     const std::array<int32_t, 2> dims = valueDims(c.shape_, varying);
@@ -245,7 +245,7 @@ void ColumnSink::store(std::span<const double> values, std::initializer_list<int
     // the padding around it.
     block.rows = std::min(block.rows, c.row_.rows);
     block.cols = std::min(block.cols, c.row_.cols);
-    const size_t row = item_ * c.row_.rows * c.row_.cols;
+    const size_t row = item_ * c.rowSize_;
     const bool fillsRow = block.rows == c.row_.rows && block.cols == c.row_.cols;
     if (fillsRow && values.size() == block.rows * block.cols) {
         // The usual case, a value as large as the bound: its rows lie in the
@@ -298,7 +298,7 @@ py::array Column::copyUsed(Block used) const
             padRow(data, i, used);
             continue;
         }
-        const auto* from = static_cast<const char*>(data_) + i * row_.rows * row_.cols * width;
+        const auto* from = static_cast<const char*>(data_) + i * rowSize_ * width;
         for (size_t r = 0; r < used.rows; ++r)
             std::copy_n(from + r * row_.cols * width, used.cols * width, data + (i * size + r * used.cols) * width);
     }

@@ -273,6 +273,9 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         // One record per worker, made on its thread for its first item and
         // reused for the next: every fit writes all that its result reads.
         std::vector<WorkerSlot<typename F::Record>> records(batchWorkers(n, threads));
+        const auto padItem = [&](std::size_t item) {
+            for (Column& column : columns) column.pad(item);
+        };
         const auto fitItem = [&](std::size_t item, std::size_t worker) -> zfit_status {
             if (!batch.waitFor(item)) return zfit_ok;  // refused as it was read: its row is padded below
             std::optional<typename F::Record>& record = records[worker].value;
@@ -283,7 +286,7 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
             if (ZFIT_FAILED(status)) {
                 // A record that could not be made is made again for the next item.
                 if (ZFIT_FAILED(constructed(*record))) record.reset();
-                for (Column& column : columns) column.pad(item);
+                padItem(item);
                 return status;
             }
             // The rows a few items on, which this worker is likely to write
@@ -302,12 +305,11 @@ py::object fitManyOf(py::handle pointSets, const py::dict& options, std::size_t 
         std::vector<zfit_status> statuses(n, zfit_ok);
         for (std::size_t i = 0; i < n; ++i) {
             statuses[i] = outcome.statuses[i].value_or(outcome.stop);
-            if (outcome.statuses[i]) continue;
-            for (Column& column : columns) column.pad(i);
+            if (!outcome.statuses[i]) padItem(i);
         }
         for (const auto& [item, error] : batch.refused()) {
             statuses[item] = py::cast<zfit_status>(error.attr("code"));
-            for (Column& column : columns) column.pad(item);
+            padItem(item);
         }
         return columnDict(columns, statuses);
     }

@@ -62,7 +62,6 @@ FIVE = np.ones((5, 2))
 NAN_ROW = np.array([(0, 0), (1, 1), (np.nan, 1), (3, 2), (4, 4)])
 INF_ROW = NAN_ROW * [1, 1] + [0, 0]
 INF_ROW[2] = (2, -np.inf)
-BIG = np.array([(0, 0), (1, 0), (0, 1), (1, 2), (2, 1)]) * 1e60
 LINES = np.array([(0.0, 1.0)] * 5)
 LINES[3, 1] = 1e150
 # (call, exception, status name or None, message): one row per kind of bad
@@ -92,11 +91,9 @@ BAD_INPUT = [
     (lambda: zfit.fit_parabola(FIVE, weights=[1, np.inf, 1, 1, 1]), zfit.ParameterError, "zmet_errWeightNotFinite",
      "weights row 1 is inf"),
     (lambda: zfit.roundness(NAN_ROW), zfit.ParameterError, "zmet_errNotFinite", "points row 2"),
-    (lambda: zfit.fit_circle(BIG), zfit.ParameterError, "zmet_errOutOfRange",
-     r"points row 1 is \(1e\+60, 0\); this fit takes coordinates up to 1e\+55 in magnitude"),
     # A row exactly at the limit is within it: the row named is the one beyond.
     (lambda: zfit.fit_circle([(0, 0), (1e55, -1e55), (1e60, 0), (0, 1)]), zfit.ParameterError, "zmet_errOutOfRange",
-     r"points row 2 is \(1e\+60, 0\)"),
+     r"points row 2 is \(1e\+60, 0\); this fit takes coordinates up to 1e\+55 in magnitude"),
     (lambda: zfit.fit_point_to_line(FIVE, LINES), zfit.ParameterError, "zmet_errOutOfRange",
      r"lines row 3 is \(0, 1e\+150\)"),
     (lambda: zfit.fit_line(FIVE, ignore=2.5), TypeError, None,
@@ -161,14 +158,10 @@ def test_contiguous_float64_points_are_not_copied(rng):
     assert copied >= points.nbytes, "the measurement does see a conversion"
 
 
-def test_results_repr_pickle_and_read_only_values():
+def test_results_repr_and_read_only_values():
     r = zfit.fit_line([(0, 1), (1, 2), (2, 3)])
     assert repr(r).startswith("LineFit(angle=0.785398, distance=0.707107, direction=[0.707107, 0.707107]")
     assert "is_valid=True, ignored=[], covariance=[[" in repr(r)
-    copy = pickle.loads(pickle.dumps(r))
-    assert type(copy) is zfit.LineFit
-    for key, value in r.to_dict().items():
-        np.testing.assert_array_equal(getattr(copy, key), value)
     with pytest.raises(AttributeError):
         r.angle = 1.0
     with pytest.raises(ValueError, match="read-only"):
@@ -178,5 +171,4 @@ def test_results_repr_pickle_and_read_only_values():
 def test_a_transform_applies_its_matrix_and_translation(rng):
     source = rng.normal(size=(7, 2))
     fit = zfit.fit_point_to_point(source @ [[1.2, 0.4], [-0.3, 0.9]] + [3, -1], source, dof=6)
-    for r in (fit, pickle.loads(pickle.dumps(fit))):
-        np.testing.assert_allclose(r.apply(source), source @ r.matrix.T + r.translation, rtol=1e-13, atol=1e-13)
+    np.testing.assert_allclose(fit.apply(source), source @ fit.matrix.T + fit.translation, rtol=1e-13, atol=1e-13)

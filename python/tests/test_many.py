@@ -242,8 +242,6 @@ REFUSED = [
     (lambda: zfit.fit_many("hexagon", [FIVE]), ValueError, "^family must be one of line, circle, ellipse, parabola"),
     (lambda: zfit.fit_many("line", [FIVE], threads=-1), ValueError, "^threads must be >= 0"),
     (lambda: zfit.fit_many("line", [FIVE], timeout=-1.0), ValueError, "^timeout must be"),
-    (lambda: zfit.fit_many("line", [FIVE], ignore="2"), TypeError,
-     "^fit_many: ignore must be a whole number of points or \"auto\", got '2' \\(str\\)$"),
     (lambda: zfit.fit_many("line", [FIVE], weights=[None]), TypeError, "fit_line takes no option weights"),
     (lambda: zfit.fit_many("line", 5), TypeError, "not iterable"),
     (lambda: zfit.fit_many("ellipse", [FIVE], bogus=1), TypeError, "fit_ellipse takes no option bogus"),

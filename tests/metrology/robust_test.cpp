@@ -28,17 +28,6 @@ zmet_robustParams givenScale(double scale, int32_t estimator = zmet_robustClip)
     return p;
 }
 
-// Result records constructed for a scope; r.r is the record.
-template <class R>
-struct Owned {
-    zfit::Result<R> owner;
-    R& r = *owner;
-};
-using LineResult = Owned<zmet_robustLineResult>;
-using CircleResult = Owned<zmet_robustCircleResult>;
-using EllipseResult = Owned<zmet_robustEllipseResult>;
-using TransformResult = Owned<zmet_robustTransformResult>;
-
 std::vector<double> doubles(const zstd_vectord& v) { return std::vector<double>(v.begin, v.begin + v.size); }
 
 int32_t count(const std::vector<zmath_vect>& points) { return static_cast<int32_t>(points.size()); }
@@ -47,19 +36,6 @@ int32_t count(const std::vector<zmath_vect>& points) { return static_cast<int32_
 void addClutter(zt::Rng& rng, std::vector<zmath_vect>& points, size_t n, double lo, double hi)
 {
     for (size_t k = 0; k < n; ++k) points.push_back({rng.uniform(lo, hi), rng.uniform(lo, hi)});
-}
-
-// Points along the line through `from` at `angle`, spaced 1 apart, with
-// noise sigma across it.
-std::vector<zmath_vect> noisyLine(zt::Rng& rng, zmath_vect from, double angle, int n, double sigma)
-{
-    std::vector<zmath_vect> points;
-    for (int i = 0; i < n; ++i) {
-        const double across = rng.normal(sigma);
-        points.push_back({from.x + i * std::cos(angle) - across * std::sin(angle),
-                          from.y + i * std::sin(angle) + across * std::cos(angle)});
-    }
-    return points;
 }
 
 // Every outcome holds together: outliers ascending and exactly the points
@@ -96,39 +72,39 @@ TEST(RobustLine, RecoversTheEdgeThroughClutterAndASpur)
     for (int32_t estimator : {zmet_robustTukey, zmet_robustClip, zmet_robustHuber}) {
         zt::Rng rng(23 + estimator);
         const double sigma = 0.5, angle = 0.3;
-        std::vector<zmath_vect> points = noisyLine(rng, {0, 20}, angle, 400, sigma);
+        std::vector<zmath_vect> points = mt::noisyLine(rng, {0, 20}, angle, 400, sigma);
         // A spur: 5% of the points leaving the edge in a clump.
         for (int i = 0; i < 20; ++i) points.push_back({200 + i * 0.5, 20 + 200 * std::sin(angle) + 15 + i});
         addClutter(rng, points, 180, 0, 400);
         const zmet_robustParams p = params(estimator);
-        LineResult r;
-        ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+        zfit::RobustLineResult r;
+        ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, r.get()), zfit_ok);
         const std::string what = "estimator " + std::to_string(estimator);
-        EXPECT_LT(std::fabs(std::remainder(r.r.line.angle - angle, zt::pi)), 3e-3) << what;
-        EXPECT_EQ(r.r.robust.converged, 1) << what;
-        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
+        EXPECT_LT(std::fabs(std::remainder(r->line.angle - angle, zt::pi)), 3e-3) << what;
+        EXPECT_EQ(r->robust.converged, 1) << what;
+        expectConsistent(r->robust, r->rmsError, p, points.size(), what);
         // Huber's weights never reach 0: the clutter still pulls, each
         // point by c * scale, so its scale is not the edge's.
         if (estimator == zmet_robustHuber) continue;
-        EXPECT_NEAR(r.r.robust.scale, sigma, 0.1 * sigma) << what << ": the scale is the edge's noise";
+        EXPECT_NEAR(r->robust.scale, sigma, 0.1 * sigma) << what << ": the scale is the edge's noise";
     }
 }
 
 TEST(RobustLine, CallerWeightsMultiplyAndAGivenScaleSetsTheThreshold)
 {
     zt::Rng rng(9);
-    std::vector<zmath_vect> points = noisyLine(rng, {500, -300}, 0.5, 100, 0.1);
+    std::vector<zmath_vect> points = mt::noisyLine(rng, {500, -300}, 0.5, 100, 0.1);
     points.push_back({50, -40});
     std::vector<double> weights(points.size(), 2.0);
     weights[3] = 0.0;
     const zmet_robustParams p = givenScale(0.5);
-    LineResult r;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), weights.data(), &p, &r.r), zfit_ok);
-    const std::vector<double> w = doubles(r.r.robust.weights);
+    zfit::RobustLineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), weights.data(), &p, r.get()), zfit_ok);
+    const std::vector<double> w = doubles(r->robust.weights);
     EXPECT_EQ(w[0], 2.0) << "an inlier's weight is the caller's";
     EXPECT_EQ(w[3], 0.0) << "a point of weight 0 keeps it";
-    EXPECT_EQ(zt::indices(r.r.robust.outliers), std::vector<int32_t>{100}) << "the far point alone";
-    const zmet_uncertainty& u = r.r.robust.uncertainty;
+    EXPECT_EQ(zt::indices(r->robust.outliers), std::vector<int32_t>{100}) << "the far point alone";
+    const zmet_uncertainty& u = r->robust.uncertainty;
     ASSERT_EQ(u.parameterCount, 2);
     EXPECT_EQ(u.degreesOfFreedom, 99 - 2) << "the points of positive weight less the parameters";
 }
@@ -141,11 +117,11 @@ TEST(RobustLine, APointExactlyAtTheThresholdIsAnOutlier)
     for (int i = 0; i < 20; ++i) points.push_back({static_cast<double>(i), 0.0});
     const zmet_robustParams p = givenScale(0.5);
     points.push_back({7.0, p.clip * p.scale});
-    LineResult r;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
-    EXPECT_EQ(zt::indices(r.r.robust.outliers), std::vector<int32_t>{20}) << "the point at the threshold";
-    EXPECT_EQ(r.r.robust.inlierCount, 20) << "the points on the line";
-    EXPECT_EQ(r.r.rmsError, 0.0) << "the inliers' RMS residual";
+    zfit::RobustLineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, r.get()), zfit_ok);
+    EXPECT_EQ(zt::indices(r->robust.outliers), std::vector<int32_t>{20}) << "the point at the threshold";
+    EXPECT_EQ(r->robust.inlierCount, 20) << "the points on the line";
+    EXPECT_EQ(r->rmsError, 0.0) << "the inliers' RMS residual";
 }
 
 TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
@@ -171,17 +147,17 @@ TEST(RobustCircle, RecoversAnArcInFortyPercentClutterInBothFlavours)
         }
         addClutter(rng, points, 200, 0, 110);
         const zmet_robustParams p = params();
-        CircleResult r;
-        ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, flavour, &r.r), zfit_ok);
+        zfit::RobustCircleResult r;
+        ASSERT_EQ(zmet_robustCircleFit(points.data(), count(points), nullptr, &p, flavour, r.get()), zfit_ok);
         const std::string what = "flavour " + std::to_string(flavour);
-        const zmet_uncertainty& u = r.r.robust.uncertainty;
+        const zmet_uncertainty& u = r->robust.uncertainty;
         ASSERT_EQ(u.parameterCount, 3) << what;
         // Within three of its own standard errors of the oracle.
-        EXPECT_NEAR(r.r.centre.x, centre.x, 3 * u.standardErrors[0]) << what;
-        EXPECT_NEAR(r.r.centre.y, centre.y, 3 * u.standardErrors[1]) << what;
-        EXPECT_NEAR(r.r.radius, radius, 3 * u.standardErrors[2]) << what;
+        EXPECT_NEAR(r->centre.x, centre.x, 3 * u.standardErrors[0]) << what;
+        EXPECT_NEAR(r->centre.y, centre.y, 3 * u.standardErrors[1]) << what;
+        EXPECT_NEAR(r->radius, radius, 3 * u.standardErrors[2]) << what;
         EXPECT_LT(u.standardErrors[2], 0.3) << what << ": of an arc of 300 points";
-        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
+        expectConsistent(r->robust, r->rmsError, p, points.size(), what);
     }
 }
 
@@ -195,16 +171,17 @@ TEST(RobustCircle, StartsExactlyOnTheCircleWithFreeOrFixedRadius)
     const zmet_robustParams p = givenScale(1e-6);
     for (bool fixed : {false, true}) {
         const std::string what = fixed ? "fixed radius" : "free radius";
-        CircleResult r;
-        ASSERT_EQ(fixed ? zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p,
-                                                          zmet_robustAlgebraic, 7, &r.r)
-                        : zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r),
+        zfit::RobustCircleResult r;
+        ASSERT_EQ(fixed
+                      ? zmet_robustCircleFitFixedRadius(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic,
+                                                        7, r.get())
+                      : zmet_robustCircleFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, r.get()),
                   zfit_ok)
             << what;
-        EXPECT_NEAR(r.r.centre.x, 3, 1e-9) << what;
-        EXPECT_NEAR(r.r.centre.y, -4, 1e-9) << what;
-        EXPECT_NEAR(r.r.radius, 7, 1e-9) << what;
-        EXPECT_EQ(r.r.robust.inlierCount, 60) << what << ": every point of the circle, none of the clutter";
+        EXPECT_NEAR(r->centre.x, 3, 1e-9) << what;
+        EXPECT_NEAR(r->centre.y, -4, 1e-9) << what;
+        EXPECT_NEAR(r->radius, 7, 1e-9) << what;
+        EXPECT_EQ(r->robust.inlierCount, 60) << what << ": every point of the circle, none of the clutter";
     }
 }
 
@@ -215,18 +192,18 @@ TEST(RobustEllipse, RecoversAnEllipseInClutterInBothFlavours)
         std::vector<zmath_vect> points = mt::ellipseArc(rng, {5, -3}, 40, 20, 0.6, 0, 2 * zt::pi, 350, 0.3);
         addClutter(rng, points, 150, -45, 45);
         const zmet_robustParams p = params();
-        EllipseResult r;
-        ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, flavour, &r.r), zfit_ok);
+        zfit::RobustEllipseResult r;
+        ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, flavour, r.get()), zfit_ok);
         const std::string what = "flavour " + std::to_string(flavour);
-        const zmath_shapeEllipse& e = r.r.ellipse;
+        const zmath_shapeEllipse& e = r->ellipse;
         EXPECT_NEAR(e.center.x, 5, 0.2) << what;
         EXPECT_NEAR(e.center.y, -3, 0.2) << what;
         EXPECT_NEAR(e.radius1, 40, 0.2) << what;
         EXPECT_NEAR(e.radius2, 20, 0.2) << what;
         EXPECT_NEAR(e.angle, 0.6, 0.01) << what;
-        EXPECT_NEAR(r.r.robust.scale, 0.3, 0.05) << what << ": orthogonal residuals give the noise";
-        expectConsistent(r.r.robust, r.r.rmsError, p, points.size(), what);
-        EXPECT_EQ(r.r.robust.uncertainty.parameterCount, flavour == zmet_robustGeometric ? 5 : 0) << what;
+        EXPECT_NEAR(r->robust.scale, 0.3, 0.05) << what << ": orthogonal residuals give the noise";
+        expectConsistent(r->robust, r->rmsError, p, points.size(), what);
+        EXPECT_EQ(r->robust.uncertainty.parameterCount, flavour == zmet_robustGeometric ? 5 : 0) << what;
     }
 }
 
@@ -275,10 +252,10 @@ TEST(RobustEllipse, ResidualsAreTheDistancesToTheCurve)
                                         {1, 1},   {-2.5, 0.7}, {1.5, -0.2},  {0, 0},        {-0.1, 3}};
     points.insert(points.end(), extra.begin(), extra.end());
     const zmet_robustParams p = givenScale(1e-6);
-    EllipseResult r;
-    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    ASSERT_EQ(r.r.robust.inlierCount, static_cast<int32_t>(onCurve)) << "the curve's points, none of the extra ones";
-    const std::vector<double> residuals = doubles(r.r.robust.residuals);
+    zfit::RobustEllipseResult r;
+    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, r.get()), zfit_ok);
+    ASSERT_EQ(r->robust.inlierCount, static_cast<int32_t>(onCurve)) << "the curve's points, none of the extra ones";
+    const std::vector<double> residuals = doubles(r->robust.residuals);
     for (size_t k = 0; k < extra.size(); ++k)
         EXPECT_NEAR(residuals[onCurve + k], bruteForceEllipseDistance(2, 1, extra[k].x, extra[k].y), 1e-9)
             << "point (" << extra[k].x << ", " << extra[k].y << ")";
@@ -293,9 +270,9 @@ TEST(RobustEllipse, WithEveryWeightOneTheLoopMinimisesTheDirectFitsCost)
     zt::Rng rng(91);
     const std::vector<zmath_vect> points = mt::ellipseArc(rng, {1, 2}, 3, 2, 0.4, 0, 2.5, 40, 0.25);
     const zmet_robustParams p = givenScale(1e6);
-    EllipseResult r;
-    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, &r.r), zfit_ok);
-    const zmath_shapeEllipse& fitted = r.r.ellipse;
+    zfit::RobustEllipseResult r;
+    ASSERT_EQ(zmet_robustEllipseFit(points.data(), count(points), nullptr, &p, zmet_robustAlgebraic, r.get()), zfit_ok);
+    const zmath_shapeEllipse& fitted = r->ellipse;
     const auto cost = [&](const std::array<double, 5>& e) {
         const double c = std::cos(e[4]), s = std::sin(e[4]);
         double sum = 0;
@@ -333,17 +310,17 @@ TEST(RobustTransform, RecoversEveryDofThroughThirtyPercentWrongMatches)
                                                 m.m10 * q.x + m.m11 * q.y - 4 + rng.normal(0.1)});
         }
         const zmet_robustParams p = params();
-        TransformResult r;
-        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 200, nullptr, dof, &p, &r.r), zfit_ok);
+        zfit::RobustTransformResult r;
+        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 200, nullptr, dof, &p, r.get()), zfit_ok);
         const std::string what = "dof " + std::to_string(dof);
-        EXPECT_NEAR(r.r.xform.translation.x, 7, 0.1) << what;
-        EXPECT_NEAR(r.r.xform.translation.y, -4, 0.1) << what;
-        EXPECT_NEAR(r.r.xform.matrix.m00, m.m00, 3e-3) << what;
-        EXPECT_NEAR(r.r.xform.matrix.m01, m.m01, 3e-3) << what;
-        EXPECT_NEAR(r.r.robust.scale, 0.1, 0.02) << what << ": the per-coordinate noise";
-        EXPECT_EQ(r.r.robust.inlierCount, 140) << what << ": the wrong matches are the outliers";
-        expectConsistent(r.r.robust, r.r.rmsError, p, 200, what);
-        EXPECT_EQ(r.r.robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
+        EXPECT_NEAR(r->xform.translation.x, 7, 0.1) << what;
+        EXPECT_NEAR(r->xform.translation.y, -4, 0.1) << what;
+        EXPECT_NEAR(r->xform.matrix.m00, m.m00, 3e-3) << what;
+        EXPECT_NEAR(r->xform.matrix.m01, m.m01, 3e-3) << what;
+        EXPECT_NEAR(r->robust.scale, 0.1, 0.02) << what << ": the per-coordinate noise";
+        EXPECT_EQ(r->robust.inlierCount, 140) << what << ": the wrong matches are the outliers";
+        expectConsistent(r->robust, r->rmsError, p, 200, what);
+        EXPECT_EQ(r->robust.uncertainty.parameterCount, dof == 4 || dof == 6 ? dof : 0) << what;
     }
 }
 
@@ -390,19 +367,18 @@ TEST(RobustScale, IsTheFixedPointOfTheMedianInPlayOverTheFinalResiduals)
             }
             const std::string what = "n " + std::to_string(n) + (grid ? ", on the pixel grid" : "");
             const zmet_robustParams p = params();
-            LineResult line;
-            ASSERT_EQ(zmet_robustLineFit(points.data(), n, nullptr, &p, &line.r), zfit_ok) << what;
-            EXPECT_EQ(line.r.robust.scale, bruteForceScale(doubles(line.r.robust.residuals), madSigma, p.clip))
+            zfit::RobustLineResult line;
+            ASSERT_EQ(zmet_robustLineFit(points.data(), n, nullptr, &p, line.get()), zfit_ok) << what;
+            EXPECT_EQ(line->robust.scale, bruteForceScale(doubles(line->robust.residuals), madSigma, p.clip))
                 << what << ": the line's scale";
             if (n < 40) continue;  // too few pairs for a transform through this much clutter
             std::vector<zmath_vect> source(points.begin(), points.end());
             for (zmath_vect& q : source) q = {q.y, q.x};
-            TransformResult transform;
-            ASSERT_EQ(zmet_robustPointToPointFit(points.data(), source.data(), n, nullptr, 4, &p, &transform.r),
+            zfit::RobustTransformResult transform;
+            ASSERT_EQ(zmet_robustPointToPointFit(points.data(), source.data(), n, nullptr, 4, &p, transform.get()),
                       zfit_ok)
                 << what;
-            EXPECT_EQ(transform.r.robust.scale,
-                      bruteForceScale(doubles(transform.r.robust.residuals), pairSigma, p.clip))
+            EXPECT_EQ(transform->robust.scale, bruteForceScale(doubles(transform->robust.residuals), pairSigma, p.clip))
                 << what << ": the transform's scale, from 2-D distances";
         }
     }
@@ -422,14 +398,15 @@ TEST(RobustTransform, WithEveryWeightOneTheLoopSolvesThePlainLeastSquares)
                 {0.9 * q.x - 0.3 * q.y + 11 + rng.normal(0.2), 0.35 * q.x + 1.1 * q.y - 2 + rng.normal(0.2)});
         }
         const zmet_robustParams p = givenScale(1e6);
-        TransformResult robust;
-        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 300, nullptr, dof, &p, &robust.r), zfit_ok);
+        zfit::RobustTransformResult robust;
+        ASSERT_EQ(zmet_robustPointToPointFit(target.data(), source.data(), 300, nullptr, dof, &p, robust.get()),
+                  zfit_ok);
         zmath_pointToPointFitParams plainParams;
         zmath_pointToPointFitParams_init(&plainParams);
         plainParams.dof = dof;
         zfit::Result<zmath_pointToPointFitResult> plain;
         ASSERT_EQ(zmath_pointToPointFit(&plainParams, target.data(), source.data(), 300, plain.get()), zfit_ok);
-        const zmath_xformLinear &a = robust.r.xform, &b = plain->xform;
+        const zmath_xformLinear &a = robust->xform, &b = plain->xform;
         const std::string what = "dof " + std::to_string(dof);
         EXPECT_NEAR(a.matrix.m00, b.matrix.m00, 1e-11) << what;
         EXPECT_NEAR(a.matrix.m01, b.matrix.m01, 1e-11) << what;
@@ -437,7 +414,7 @@ TEST(RobustTransform, WithEveryWeightOneTheLoopSolvesThePlainLeastSquares)
         EXPECT_NEAR(a.matrix.m11, b.matrix.m11, 1e-11) << what;
         EXPECT_NEAR(a.translation.x, b.translation.x, 1e-7) << what << " (sources 1e4 from the origin)";
         EXPECT_NEAR(a.translation.y, b.translation.y, 1e-7) << what;
-        EXPECT_EQ(robust.r.robust.inlierCount, 300) << what;
+        EXPECT_EQ(robust->robust.inlierCount, 300) << what;
     }
 }
 
@@ -446,21 +423,21 @@ TEST(RobustLine, ClipWeightsGiveTheCovarianceOfTheInliersLeastSquaresLine)
     // Clip weighs every inlier 1 and every outlier 0, so the final weighted
     // problem is the least-squares line of the inliers.
     zt::Rng rng(6);
-    std::vector<zmath_vect> points = noisyLine(rng, {0, 2}, 0.7, 200, 0.2);
+    std::vector<zmath_vect> points = mt::noisyLine(rng, {0, 2}, 0.7, 200, 0.2);
     addClutter(rng, points, 60, -50, 200);
     zmet_robustParams p = params(zmet_robustClip);
     p.maxRmsError = 0.0;
-    LineResult r;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
-    EXPECT_EQ(r.r.isValid, 0) << "a limit of 0 is accepted and no fit is below it";
+    zfit::RobustLineResult r;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, r.get()), zfit_ok);
+    EXPECT_EQ(r->isValid, 0) << "a limit of 0 is accepted and no fit is below it";
     std::vector<zmath_vect> inliers;
-    const std::vector<int32_t> outliers = zt::indices(r.r.robust.outliers);
+    const std::vector<int32_t> outliers = zt::indices(r->robust.outliers);
     for (size_t i = 0; i < points.size(); ++i)
         if (!std::binary_search(outliers.begin(), outliers.end(), static_cast<int32_t>(i)))
             inliers.push_back(points[i]);
     zmet_uncertainty expected{};
-    ASSERT_EQ(zmet_lineFitUncertainty(inliers.data(), count(inliers), &r.r.line, &expected), zfit_ok);
-    const zmet_uncertainty& u = r.r.robust.uncertainty;
+    ASSERT_EQ(zmet_lineFitUncertainty(inliers.data(), count(inliers), &r->line, &expected), zfit_ok);
+    const zmet_uncertainty& u = r->robust.uncertainty;
     ASSERT_EQ(u.parameterCount, 2);
     EXPECT_NEAR(u.sigma, expected.sigma, 1e-9 * expected.sigma) << "the inliers' noise";
     for (int k = 0; k < 4; ++k)
@@ -472,28 +449,28 @@ TEST(RobustLine, ClipWeightsGiveTheCovarianceOfTheInliersLeastSquaresLine)
 TEST(RobustRecords, CopyIsIndependentAndAssignCopiesEveryField)
 {
     zt::Rng rng(3);
-    std::vector<zmath_vect> points = noisyLine(rng, {0, 0}, 0.2, 50, 0.1);
+    std::vector<zmath_vect> points = mt::noisyLine(rng, {0, 0}, 0.2, 50, 0.1);
     points.push_back({10, 30});
     const zmet_robustParams p = params();
-    LineResult r, assigned;
-    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, &r.r), zfit_ok);
+    zfit::RobustLineResult r, assigned;
+    ASSERT_EQ(zmet_robustLineFit(points.data(), count(points), nullptr, &p, r.get()), zfit_ok);
     zmet_robustLineResult copy;
-    ASSERT_EQ(zmet_robustLineResult_constructCopy(&copy, &r.r), zfit_ok);
-    ASSERT_EQ(zmet_robustLineResult_assign(&assigned.r, &r.r), zfit_ok);
-    EXPECT_EQ(zmet_robustLineResult_assign(&assigned.r, &assigned.r), zfit_ok) << "self-assignment";
-    zstd_vectord_resize(&r.r.robust.weights, 0);
+    ASSERT_EQ(zmet_robustLineResult_constructCopy(&copy, r.get()), zfit_ok);
+    ASSERT_EQ(zmet_robustLineResult_assign(assigned.get(), r.get()), zfit_ok);
+    EXPECT_EQ(zmet_robustLineResult_assign(assigned.get(), assigned.get()), zfit_ok) << "self-assignment";
+    zstd_vectord_resize(&r->robust.weights, 0);
     EXPECT_EQ(doubles(copy.robust.weights).size(), points.size()) << "the copy owns its weights";
-    EXPECT_EQ(zt::indices(assigned.r.robust.outliers), std::vector<int32_t>{50}) << "assign copies the outliers";
-    EXPECT_EQ(assigned.r.robust.scale, copy.robust.scale) << "and the scale";
-    EXPECT_EQ(doubles(assigned.r.robust.residuals), doubles(copy.robust.residuals)) << "and the residuals";
-    EXPECT_EQ(assigned.r.line.angle, copy.line.angle) << "and the shape";
+    EXPECT_EQ(zt::indices(assigned->robust.outliers), std::vector<int32_t>{50}) << "assign copies the outliers";
+    EXPECT_EQ(assigned->robust.scale, copy.robust.scale) << "and the scale";
+    EXPECT_EQ(doubles(assigned->robust.residuals), doubles(copy.robust.residuals)) << "and the residuals";
+    EXPECT_EQ(assigned->line.angle, copy.line.angle) << "and the shape";
     zmet_robustLineResult_destruct(&copy);
 }
 
 TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
 {
     zt::Rng rng(1);
-    const std::vector<zmath_vect> good = noisyLine(rng, {0, 0}, 0.2, 20, 0.1);
+    const std::vector<zmath_vect> good = mt::noisyLine(rng, {0, 0}, 0.2, 20, 0.1);
     const auto with = [](const std::function<void(zmet_robustParams&)>& change) {
         zmet_robustParams p = params();
         change(p);
@@ -523,11 +500,11 @@ TEST(RobustStatuses, EveryRefusalHasItsStatusAndLeavesTheResultAlone)
         {"all points at one place", params(), zmath_errDegenerate, coincident},
     };
     for (const auto& c : cases) {
-        LineResult r;
-        r.r.rmsError = 42;
+        zfit::RobustLineResult r;
+        r->rmsError = 42;
         const double* weights = c.weights.empty() ? nullptr : c.weights.data();
-        EXPECT_EQ(zmet_robustLineFit(c.points.data(), count(c.points), weights, &c.p, &r.r), c.expected) << c.what;
-        EXPECT_EQ(r.r.rmsError, 42) << c.what << ": the result is untouched";
+        EXPECT_EQ(zmet_robustLineFit(c.points.data(), count(c.points), weights, &c.p, r.get()), c.expected) << c.what;
+        EXPECT_EQ(r->rmsError, 42) << c.what << ": the result is untouched";
     }
 }
 
@@ -536,26 +513,27 @@ TEST(RobustStatuses, TheFitsCheckTheirOwnArguments)
     zt::Rng rng(2);
     const std::vector<zmath_vect> arc = mt::circleArc(rng, {0, 0}, 5, 0, zt::pi, 30, 0.01);
     const zmet_robustParams p = params();
-    CircleResult c;
-    EllipseResult e;
-    TransformResult t;
-    EXPECT_EQ(zmet_robustCircleFit(arc.data(), count(arc), nullptr, &p, 2, &c.r), zmath_errFitBadMode) << "flavour";
-    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, -1, &c.r),
+    zfit::RobustCircleResult c;
+    zfit::RobustEllipseResult e;
+    zfit::RobustTransformResult t;
+    EXPECT_EQ(zmet_robustCircleFit(arc.data(), count(arc), nullptr, &p, 2, c.get()), zmath_errFitBadMode) << "flavour";
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, -1, c.get()),
               zmath_errFitFixedRadiusNegative);
-    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, NAN, &c.r), zmet_errNotFinite);
-    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, 0.0, &c.r), zmath_errDegenerate)
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, NAN, c.get()), zmet_errNotFinite);
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 0, 0.0, c.get()),
+              zmath_errDegenerate)
         << "radius 0 is a radius, but no circle of it passes through two points";
-    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 2, 5, &c.r), zmath_errFitBadMode)
+    EXPECT_EQ(zmet_robustCircleFitFixedRadius(arc.data(), count(arc), nullptr, &p, 2, 5, c.get()), zmath_errFitBadMode)
         << "fixed radius, flavour";
-    EXPECT_EQ(zmet_robustEllipseFit(arc.data(), 4, nullptr, &p, 0, &e.r), zmet_errTooFewPoints) << "5 points needed";
-    EXPECT_EQ(zmet_robustPointToPointFit(arc.data(), arc.data(), count(arc), nullptr, 7, &p, &t.r),
+    EXPECT_EQ(zmet_robustEllipseFit(arc.data(), 4, nullptr, &p, 0, e.get()), zmet_errTooFewPoints) << "5 points needed";
+    EXPECT_EQ(zmet_robustPointToPointFit(arc.data(), arc.data(), count(arc), nullptr, 7, &p, t.get()),
               zmath_errFitBadMode);
-    const std::vector<zmath_vect> line = noisyLine(rng, {0, 0}, 0.3, 30, 0.0);
-    EXPECT_EQ(zmet_robustCircleFit(line.data(), count(line), nullptr, &p, 0, &c.r), zmath_errDegenerate)
+    const std::vector<zmath_vect> line = mt::noisyLine(rng, {0, 0}, 0.3, 30, 0.0);
+    EXPECT_EQ(zmet_robustCircleFit(line.data(), count(line), nullptr, &p, 0, c.get()), zmath_errDegenerate)
         << "collinear points give no circle";
     zt::ScopedAssertCounter asserts;
-    LineResult l;
-    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, &l.r), zstd_errBrokenPrecondition);
+    zfit::RobustLineResult l;
+    EXPECT_EQ(zmet_robustLineFit(line.data(), count(line), nullptr, nullptr, l.get()), zstd_errBrokenPrecondition);
     EXPECT_EQ(asserts.count(), 1) << "no parameters is a broken precondition";
 }
 

@@ -549,4 +549,26 @@ TEST(RoundnessRobustness, EveryPollCanStopTheSearch)
     }
 }
 
+// The widest gap between the directions of the points seen from a centre,
+// on which the bounds of the inscribed circle and of the zone rest, is
+// never narrower than the true one: here arcs of 20 points over 60 degrees
+// at every start, so that some straddle the direction of the x axis, where
+// the stand-in for the angle wraps, and some the opposite one.
+TEST(RoundnessSurround, WidestGapBoundsTheGapOfAnArc)
+{
+    namespace rd = zmet::roundness;
+    std::vector<int32_t> marks(64);
+    const double arc = zt::pi / 3, trueGap = 2 * zt::pi - arc;
+    for (int start = 0; start < 36; ++start) {
+        std::vector<zmath_vect> points;
+        for (int k = 0; k < 20; ++k) {
+            const double t = zt::pi / 18 * start + arc * k / 19;
+            points.push_back({5 * std::cos(t), 5 * std::sin(t)});
+        }
+        const rd::Profile profile{points, {0, 0}, 1.0};
+        const rd::Surround seen = rd::surroundAbout(profile, {0, 0}, marks);
+        EXPECT_GE(seen.widestGap, trueGap) << "arc from " << 10 * start << " degrees";
+    }
+}
+
 }  // namespace

@@ -35,6 +35,19 @@ inline std::vector<zmath_vect> circleArc(zt::Rng& rng, zmath_vect centre, double
     return ellipseArc(rng, centre, radius, radius, 0.0, start, span, n, sigma);
 }
 
+// Points along the line through `from` at `angle`, spaced 1 apart, with
+// noise sigma across it.
+inline std::vector<zmath_vect> noisyLine(zt::Rng& rng, zmath_vect from, double angle, int n, double sigma)
+{
+    std::vector<zmath_vect> points;
+    for (int i = 0; i < n; ++i) {
+        const double across = rng.normal(sigma);
+        points.push_back({from.x + i * std::cos(angle) - across * std::sin(angle),
+                          from.y + i * std::sin(angle) + across * std::cos(angle)});
+    }
+    return points;
+}
+
 // The errors of one parameter over many trials, with the standard errors
 // and interval half-widths the fit reported for each.
 class Scatter {

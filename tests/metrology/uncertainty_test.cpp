@@ -48,17 +48,8 @@ TEST(StudentQuantile, LookUpIsTheComputation)
     }
 }
 
-// Points on the line -x sin(theta) + y cos(theta) = d with perpendicular
-// noise.
-std::vector<zmath_vect> noisyLine(zt::Rng& rng, double theta, double d, int n, double sigma)
-{
-    std::vector<zmath_vect> points(static_cast<size_t>(n));
-    for (zmath_vect& p : points) {
-        const double along = rng.uniform(-20, 30), across = d + rng.normal(sigma);
-        p = {along * std::cos(theta) - across * std::sin(theta), along * std::sin(theta) + across * std::cos(theta)};
-    }
-    return points;
-}
+// A point of the line -x sin(0.7) + y cos(0.7) = 12.
+const zmath_vect kOnTheLine{-12 * std::sin(0.7), 12 * std::cos(0.7)};
 
 struct Pairs {
     std::vector<zmath_vect> target, source;
@@ -153,7 +144,7 @@ void expectResidualScale(const zmet_uncertainty& u, int32_t p, int32_t n, double
 TEST(Uncertainty, EveryPathEstimatesSigmaWithNMinusPDegreesOfFreedom)
 {
     zt::Rng rng(2615);
-    const std::vector<zmath_vect> linePoints = noisyLine(rng, 0.7, 12, 15, 0.2);
+    const std::vector<zmath_vect> linePoints = mt::noisyLine(rng, kOnTheLine, 0.7, 15, 0.2);
     zmath_lineFitParams lineParams;
     zmath_lineFitParams_init(&lineParams);
     zfit::LineResult line;
@@ -264,7 +255,7 @@ TEST(PointToPointUncertainty, Statuses)
 TEST(LineUncertainty, Statuses)
 {
     zt::Rng rng(34);
-    const std::vector<zmath_vect> line = noisyLine(rng, 0.7, 12, 7, 0.2);
+    const std::vector<zmath_vect> line = mt::noisyLine(rng, kOnTheLine, 0.7, 7, 0.2);
     zmath_shapeFLine fitted;
     const double angle = 0.7;
     ASSERT_EQ(zmath_shapeFLine_initAngleDistance(&fitted, &angle, 12.0), zfit_ok);
@@ -294,6 +285,17 @@ TEST(LineUncertainty, Statuses)
         zmet_uncertainty u{};
         EXPECT_EQ(zmet_lineFitUncertainty(c.points.data(), c.count, &fitted, &u), c.expected) << c.what;
     }
+    // Seven points 1e160 above the x axis, which their positions along it
+    // (0 to 6) leave well spread: only the residuals' squares overflow.
+    std::vector<zmath_vect> above(7);
+    for (size_t i = 0; i < above.size(); ++i) above[i] = {static_cast<double>(i), 1e160};
+    zmath_shapeFLine xAxis;
+    const double zero = 0.0;
+    ASSERT_EQ(zmath_shapeFLine_initAngleDistance(&xAxis, &zero, 0.0), zfit_ok);
+    zmet_uncertainty overflowed{};
+    EXPECT_EQ(zmet_lineFitUncertainty(above.data(), 7, &xAxis, &overflowed), zmath_errDegenerate)
+        << "residuals whose squares overflow";
+
     zt::ScopedAssertCounter asserts;
     zmet_uncertainty u{};
     EXPECT_EQ(zmet_lineFitUncertainty(nullptr, 7, &fitted, &u), zstd_errBrokenPrecondition) << "no points";

@@ -24,6 +24,7 @@
 
 #include <zfit/circle/circle_internal.hpp>
 #include <zfit/services/containers.hpp>
+#include <zfit/services/math.hpp>
 #include <zfit/services/weights.hpp>
 
 namespace {
@@ -83,20 +84,19 @@ namespace {
 template <class Weights>
 void addAll(zfit_circleVals& sums, const zmath_vect* points, int32_t count, Weights weights)
 {
-    using Pair = double __attribute__((vector_size(16)));
-    const Pair origin = {sums.origin.x, sums.origin.y};
-    Pair first = {sums.sumX, sums.sumY}, second = {sums.sumXX, sums.sumYY}, third = {sums.sumXR, sums.sumYR};
+    const zsvc::Lanes origin = {sums.origin.x, sums.origin.y};
+    zsvc::Lanes first = {sums.sumX, sums.sumY}, second = {sums.sumXX, sums.sumYY}, third = {sums.sumXR, sums.sumYR};
     double cross = sums.sumXY, total = sums.weightSum;
     for (int32_t i = 0; i < count; ++i) {
         const double w = weights[i];
-        const Pair d = Pair{points[i].x, points[i].y} - origin;
-        const Pair squares = d * d;
+        const zsvc::Lanes d = zsvc::Lanes{points[i].x, points[i].y} - origin;
+        const zsvc::Lanes squares = d * d;
         const double r2 = squares[0] + squares[1];
-        const Pair wd = Pair{w, w} * d;
+        const zsvc::Lanes wd = zsvc::Lanes{w, w} * d;
         first += wd;
         second += wd * d;
         cross += wd[0] * d[1];
-        third += wd * Pair{r2, r2};
+        third += wd * zsvc::Lanes{r2, r2};
         total += w;
     }
     sums.sumX = first[0];

@@ -11,6 +11,7 @@
 #include <zfit/frame/status.hpp>
 #include <zfit/line/line_internal.hpp>
 #include <zfit/services/containers.hpp>
+#include <zfit/services/math.hpp>
 #include <zfit/services/system.h>
 
 namespace {
@@ -22,16 +23,15 @@ namespace {
 // does not wait on one long addition chain.
 zfit_lineVals sumsOf(const zmath_vect* p, int32_t n)
 {
-    using Pair = double __attribute__((vector_size(16)));
     zfit_lineVals sums;
     zfit_lineVals_init_(&sums);
     if (n == 0) return sums;
     zfit_lineVals_add_(&sums, p[0]);
-    const Pair origin = {p[0].x, p[0].y};
-    Pair first[2] = {}, second[2] = {}, cross[2] = {};  // S d, S d*d, S dx*dy (in both lanes)
+    const zsvc::Lanes origin = {p[0].x, p[0].y};
+    zsvc::Lanes first[2] = {}, second[2] = {}, cross[2] = {};  // S d, S d*d, S dx*dy (in both lanes)
     const auto add = [&](int lane, const zmath_vect& q) {
-        const Pair d = Pair{q.x, q.y} - origin;
-        const Pair swapped = {d[1], d[0]};
+        const zsvc::Lanes d = zsvc::Lanes{q.x, q.y} - origin;
+        const zsvc::Lanes swapped = {d[1], d[0]};
         first[lane] += d;
         second[lane] += d * d;
         cross[lane] += d * swapped;
@@ -42,7 +42,7 @@ zfit_lineVals sumsOf(const zmath_vect* p, int32_t n)
         add(1, p[i + 1]);
     }
     if (i < n) add(0, p[i]);
-    const Pair s1 = first[0] + first[1], s2 = second[0] + second[1], s3 = cross[0] + cross[1];
+    const zsvc::Lanes s1 = first[0] + first[1], s2 = second[0] + second[1], s3 = cross[0] + cross[1];
     sums.sumX = s1[0];
     sums.sumY = s1[1];
     sums.sumXX = s2[0];

@@ -30,6 +30,7 @@
 
 #include <zfit/family/frame.hpp>
 #include <zfit/pointtopoint/pointtopoint_internal.hpp>
+#include <zfit/services/math.hpp>
 
 namespace {
 
@@ -42,11 +43,9 @@ using zfit::p2p::UnitWeights;
 
 // ---- moments ---------------------------------------------------------------
 
-// Two doubles side by side: a point's (x, y), or two sums that take the same
-// step for each pair. Lane-wise arithmetic rounds exactly as the same
-// operations on each lane alone, so every sum below takes its terms one by
-// one in index order, as a scalar loop would.
-using Lanes = double __attribute__((vector_size(16)));
+// Every sum below is kept in lanes (zsvc::Lanes), so it takes its terms one
+// by one in index order, as a scalar loop would.
+using zsvc::Lanes;
 static_assert(sizeof(zmath_vect) == sizeof(Lanes));
 
 Lanes lanes(const zmath_vect& p)

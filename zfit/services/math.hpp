@@ -19,6 +19,12 @@
 
 namespace zsvc {
 
+// Two doubles side by side: a point's (x, y), or two sums that take the same
+// step. Lane-wise arithmetic rounds exactly as the same operations on each
+// lane alone, so a sum kept in a lane takes its terms one by one, in order,
+// as a scalar loop would.
+using Lanes = double __attribute__((vector_size(16)));
+
 // zmath_double_equal: two doubles are equal when they differ by at most this
 // fraction of the larger magnitude (or of 1, near zero), four orders above
 // the rounding of a short chain of operations.

@@ -20,6 +20,7 @@
 #include <utility>
 
 #include <zfit/metrology/geometric/uncertainty.h>
+#include <zfit/services/math.hpp>
 
 #include "levenberg_marquardt.hpp"
 #include "point_frame.hpp"
@@ -48,7 +49,7 @@ bool linearUncertainty(Normal<P> normal, const Matrix<P>& g, int64_t observation
 
 // Two points per step, one in each lane: the lanes are independent chains
 // of additions (the even points' and the odd points'), added at the end.
-using Lanes = double __attribute__((vector_size(16)));
+using zsvc::Lanes;
 
 // The sums over the points of the two terms terms(x, y) gives for their
 // coordinates, two points at a time (an odd count's last point alone, in
